@@ -1,0 +1,44 @@
+# Shared by the README commands: package installation and the build.
+# Sourced, not run.
+
+KX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+KX_BUILD=${KX_BUILD:-$KX_ROOT/build}
+
+KX_PACKAGES=(
+  build-essential cmake ninja-build bison libgtest-dev clang libclang-rt-14-dev
+  unixodbc unixodbc-dev odbcinst
+  openjdk-17-jdk-headless libh2-java libpostgresql-jdbc-java
+  postgresql python3-pyodbc python3-pytest
+)
+
+kx_log() { printf '== %s\n' "$*"; }
+
+# Installs the Debian packages that are missing; runs apt-get update once, only when needed.
+kx_install_packages() {
+  local missing=() p
+  for p in "${KX_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    return 0
+  fi
+  kx_log "installing: ${missing[*]}"
+  local sudo=
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+kx_java_home() {
+  if [ -z "${JAVA_HOME:-}" ]; then
+    JAVA_HOME=$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")
+    export JAVA_HOME
+  fi
+}
+
+# kx_build DIR [cmake options...]
+kx_build() {
+  local dir=$1; shift
+  cmake -S "$KX_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir"
+}

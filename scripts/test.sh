@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, builds both driver libraries and
+# a sanitizer build of the unit tests, starts a private PostgreSQL server on
+# loopback, and runs every test level through CTest. Exits non-zero on any failure.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
+source "$KX_ROOT/scripts/lib/postgres.sh"
+
+kx_install_packages
+kx_java_home
+export TZ=UTC
+
+kx_log "build ($KX_BUILD)"
+kx_build "$KX_BUILD"
+
+kx_log "sanitizer build of the unit tests ($KX_BUILD-asan)"
+kx_build "$KX_BUILD-asan" -DKX_SANITIZE=ON -DKX_UNIT_ONLY=ON
+
+kx_pg_start
+trap kx_pg_stop EXIT
+
+status=0
+kx_log "unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir "$KX_BUILD-asan" -L unit --output-on-failure -j "$(nproc)" || status=1
+
+kx_log "all tests"
+ctest --test-dir "$KX_BUILD" --output-on-failure -j "$(nproc)" || status=1
+
+exit $status

@@ -1,0 +1,1 @@
+// Placeholder translation unit for a subsystem that has no sources yet.

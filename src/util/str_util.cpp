@@ -1,0 +1,241 @@
+#include "util/str_util.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "platform/process_info.h"
+#include "util/errcodes.h"
+
+namespace kx {
+namespace {
+
+// The C locale's classes, fixed: an application's setlocale must not change
+// how the driver reads keywords and names.
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Length of a counted text: SQL_NTS measures up to the terminator; -1 for an
+// invalid length.
+int64_t TextLength(const char* text, int64_t length) {
+  if (text == nullptr) return 0;
+  if (length == STR_NTS) return static_cast<int64_t>(strlen(text));
+  return length < 0 ? -1 : length;
+}
+
+char* CopyBytes(const char* text, size_t len) {
+  auto* copy = static_cast<char*>(malloc(len + 1));
+  if (copy == nullptr) return nullptr;
+  if (len) memcpy(copy, text, len);
+  copy[len] = '\0';
+  return copy;
+}
+
+}  // namespace
+
+char* StrTrimRight(char* text) {
+  if (text == nullptr) return nullptr;
+  char* last = nullptr;
+  for (char* p = text; *p; ++p)
+    if (!IsSpace(*p)) last = p;
+  if (last == nullptr) {
+    text[0] = '\0';
+    return nullptr;
+  }
+  last[1] = '\0';
+  return last;
+}
+
+const char* StrSkipSpace(const char* text) {
+  if (text == nullptr) return nullptr;
+  while (*text && IsSpace(*text)) ++text;
+  return text;
+}
+
+const char* StrKeyword(const char* keyword, const char* text, int exact) {
+  if (keyword == nullptr || text == nullptr) return nullptr;
+  const char* p = StrSkipSpace(text);
+  for (; *keyword; ++keyword, ++p) {
+    if (*p == '\0') return nullptr;
+    if (exact ? *p != *keyword : Upper(*p) != Upper(*keyword)) return nullptr;
+  }
+  if (*p == '\0') return p;
+  if (!IsSpace(*p)) return nullptr;  // the keyword is only the start of a longer word
+  return StrSkipSpace(p);
+}
+
+const char* StrKeywordCI(const char* keyword, const char* text) { return StrKeyword(keyword, text, 0); }
+const char* StrKeywordExact(const char* keyword, const char* text) {
+  return StrKeyword(keyword, text, 1);
+}
+
+const char* StrFindCI(const char* text, const char* pattern) {
+  if (text == nullptr || pattern == nullptr) return nullptr;
+  size_t plen = strlen(pattern);
+  size_t tlen = strlen(text);
+  if (plen == 0) return text + tlen;
+  if (plen > tlen) return nullptr;
+  for (size_t i = 0; i + plen <= tlen; ++i) {
+    size_t k = 0;
+    while (k < plen && Upper(text[i + k]) == Upper(pattern[k])) ++k;
+    if (k == plen) return text + i;
+  }
+  return nullptr;
+}
+
+const char* StrFileExt(const char* path, const char* ext, int mode) {
+  thread_local char buf[STR_FILEEXT_MAX];
+  buf[0] = '\0';
+  if (path == nullptr) return buf;
+  if (ext == nullptr) ext = "";
+  size_t len = strlen(path);
+  if (len >= sizeof buf) return buf;
+  memcpy(buf, path, len + 1);
+
+  const char* slash = strrchr(buf, '/');
+  char* base = slash ? buf + (slash - buf) + 1 : buf;
+  char* dot = strrchr(base, '.');
+  if (dot == base) dot = nullptr;  // a leading dot names the file, it is no extension
+
+  size_t extLen = strlen(ext);
+  auto append = [&](size_t at) -> const char* {
+    if (at + 1 + extLen >= sizeof buf) {
+      buf[0] = '\0';  // a cut name would open another file: give none
+      return buf;
+    }
+    buf[at] = '.';
+    memcpy(buf + at + 1, ext, extLen + 1);
+    return buf;
+  };
+  switch (mode) {
+    case STR_EXT_REMOVE:
+      if (dot) *dot = '\0';
+      return buf;
+    case STR_EXT_REPLACE:
+      return append(dot ? static_cast<size_t>(dot - buf) : len);
+    case STR_EXT_DEFAULT:
+      return dot ? buf : append(len);
+    default:
+      return buf;
+  }
+}
+
+void StrProgName(const char* commandLine, char* out, size_t capacity) {
+  if (out == nullptr || capacity == 0) return;
+  const char* cmd = commandLine ? commandLine : "";
+  const char* slash = strrchr(cmd, '/');
+  const char* start = slash ? slash + 1 : cmd;
+  const char* stop = strrchr(start, '.');
+  if (stop == nullptr) {
+    stop = start;
+    while (*stop && *stop != ' ') ++stop;
+  }
+  size_t n = static_cast<size_t>(stop - start);
+  if (n > 254) n = 254;
+  if (n > capacity - 1) n = capacity - 1;
+  for (size_t i = 0; i < n; ++i) out[i] = Upper(start[i]);
+  out[n] = '\0';
+  if (strcmp(out, "KRNL386") == 0) snprintf(out, capacity, "%s", "WOW");
+  if (out[0] == '\0') snprintf(out, capacity, "%s", "Unknown");
+}
+
+const char* s_progname() {
+  static char name[255];
+  static std::once_flag once;
+  std::call_once(once, [] {
+    char cmd[4096];
+    if (PlatformCommandName(cmd, sizeof cmd) != KX_OK) cmd[0] = '\0';
+    StrProgName(cmd, name, sizeof name);
+  });
+  return name;
+}
+
+int StrCopyN(char** out, const char* text, int64_t length) {
+  if (out == nullptr) return KX_ERR_GENERAL;
+  *out = nullptr;
+  int64_t n = TextLength(text, length);
+  if (n < 0) return KX_ERR_GENERAL;
+  *out = CopyBytes(text ? text : "", static_cast<size_t>(n));
+  return KX_OK;
+}
+
+int StrCopyUnquote(char** out, const char* text, int64_t length) {
+  int64_t n = TextLength(text, length);
+  if (n > 1 && (text[0] == '\'' || text[0] == '"') && text[n - 1] == text[0])
+    return StrCopyN(out, text + 1, n - 2);
+  return StrCopyN(out, text, length);
+}
+
+char* StrQuote(const char* text, int64_t length, char quote) {
+  int64_t n = TextLength(text, length);
+  if (n < 0) return nullptr;
+  const char* src = text ? text : "";
+  if (quote == ' ' || quote == '\0') return CopyBytes(src, static_cast<size_t>(n));
+  auto* copy = static_cast<char*>(malloc(static_cast<size_t>(n) + 3));
+  if (copy == nullptr) return nullptr;
+  copy[0] = quote;
+  if (n) memcpy(copy + 1, src, static_cast<size_t>(n));
+  copy[n + 1] = quote;
+  copy[n + 2] = '\0';
+  return copy;
+}
+
+char* StrUnquote(const char* text, int64_t length, char quote) {
+  int64_t n = TextLength(text, length);
+  if (n < 0) return nullptr;
+  const char* src = text ? text : "";
+  if (quote != ' ' && quote != '\0' && n > 1 && src[0] == quote && src[n - 1] == quote)
+    return CopyBytes(src + 1, static_cast<size_t>(n - 2));
+  // A counted text need not be terminated: copy only its length.
+  return CopyBytes(src, static_cast<size_t>(n));
+}
+
+void* StrFreePair(void* record) {
+  if (record == nullptr) return nullptr;
+  auto** texts = static_cast<char**>(record);
+  free(texts[0]);
+  free(texts[1]);
+  texts[0] = nullptr;
+  texts[1] = nullptr;
+  return record;
+}
+
+void StrListFree(StrList* list) {
+  if (list == nullptr) return;
+  if (list->texts)
+    for (uint32_t i = 0; i < list->count; ++i) free(list->texts[i]);
+  free(list->texts);
+  list->texts = nullptr;
+  list->count = 0;
+}
+
+ConnectBlock* ConnectBlockFree(ConnectBlock* block) {
+  if (block == nullptr) return nullptr;
+  char** owned[] = {&block->host,      &block->options,   &block->serverType, &block->dbPath,
+                    &block->dataSource, &block->dbOptions, &block->user,       &block->password,
+                    &block->afterTimeout, &block->appName};
+  for (char** p : owned) {
+    free(*p);
+    *p = nullptr;
+  }
+  return block;
+}
+
+void* AllocArray16(uint16_t n) { return calloc(n ? n : 1, 16); }
+
+int XidCopy(XID* dst, const XID* src) {
+  if (dst == nullptr || src == nullptr) return 0;
+  long g = src->gtrid_length;
+  long b = src->bqual_length;
+  if (g < 0 || b < 0 || g > XID_DATA_SIZE || b > XID_DATA_SIZE - g) return 0;
+  dst->formatID = src->formatID;
+  dst->gtrid_length = g;
+  dst->bqual_length = b;
+  memcpy(dst->data, src->data, static_cast<size_t>(g + b));
+  return 1;
+}
+
+}  // namespace kx

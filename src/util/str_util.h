@@ -1,0 +1,121 @@
+// Small text helpers and small records shared by the ODBC layer, the agent,
+// the parser and the cursor layer. Text is 8-bit and NUL-terminated unless a
+// length is given; a length is a byte count or SQL_NTS (-3). White space is
+// what isspace accepts; case-insensitive means toupper of the C locale, byte
+// by byte. Heap results are malloc'd and released by the caller with free().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kx {
+
+constexpr int64_t STR_NTS = -3;  // same value as SQL_NTS
+
+// Cuts trailing white space in place; returns the last kept character, or NULL
+// for NULL, empty or all-blank text (which becomes empty).
+char* StrTrimRight(char* text);
+// First character that is not white space (the terminator for blank text).
+const char* StrSkipSpace(const char* text);
+inline char* StrSkipSpace(char* text) {
+  return const_cast<char*>(StrSkipSpace(static_cast<const char*>(text)));
+}
+// Skips leading white space, then requires the whole keyword (byte for byte
+// when exact, else case-insensitively) followed by white space or the end.
+// Returns the position after the keyword and its following white space, or
+// NULL when the text does not start with the keyword.
+const char* StrKeyword(const char* keyword, const char* text, int exact);
+const char* StrKeywordCI(const char* keyword, const char* text);
+const char* StrKeywordExact(const char* keyword, const char* text);
+inline char* StrKeywordCI(const char* keyword, char* text) {
+  return const_cast<char*>(StrKeywordCI(keyword, static_cast<const char*>(text)));
+}
+// First case-insensitive occurrence of pattern in text, or NULL. An empty
+// pattern gives the text's terminator.
+const char* StrFindCI(const char* text, const char* pattern);
+inline char* StrFindCI(char* text, const char* pattern) {
+  return const_cast<char*>(StrFindCI(static_cast<const char*>(text), pattern));
+}
+
+// StrFileExt modes.
+constexpr int STR_EXT_REMOVE = 0;   // remove the extension
+constexpr int STR_EXT_REPLACE = 1;  // replace it by "." ext
+constexpr int STR_EXT_DEFAULT = 2;  // append "." ext only when there is none
+constexpr size_t STR_FILEEXT_MAX = 4352;  // result buffer, terminator included
+// Copy of path with the extension of its last '/'-component changed according
+// to mode, in a per-thread buffer overwritten by the next call. A dot that
+// starts the last component is not an extension. A result that would not fit
+// the buffer gives an empty text (which no file open accepts) rather than a
+// cut path.
+const char* StrFileExt(const char* path, const char* ext, int mode);
+
+// The program's name: base name of the executable up to its last ".",
+// upper-cased, at most 254 characters, "Unknown" when empty. Computed once.
+const char* s_progname();
+// The rule of s_progname applied to a command-line text ('/'-separated path,
+// up to its last "." or else its first blank), written into out (capacity
+// bytes, at least 1; at most 254 characters are kept).
+void StrProgName(const char* commandLine, char* out, size_t capacity);
+
+// Stores in *out a heap copy of text (length bytes, or up to the terminator
+// with SQL_NTS); NULL text copies as empty. 0; *out NULL when memory runs out.
+// 15 with *out NULL for a negative length other than SQL_NTS.
+int StrCopyN(char** out, const char* text, int64_t length);
+// StrCopyN of the text without one enclosing pair of ' or " (text longer than
+// one character that starts and ends with the same quote character).
+int StrCopyUnquote(char** out, const char* text, int64_t length);
+// Heap copy of the text enclosed in quote (inner quotes not doubled); a blank
+// quote gives a plain copy. NULL text counts as empty. NULL when out of memory.
+char* StrQuote(const char* text, int64_t length, char quote);
+// Heap copy without one enclosing pair of quote, else a plain copy. NULL text
+// gives an empty copy. NULL when out of memory (or for a bad length).
+char* StrUnquote(const char* text, int64_t length, char quote);
+
+// Frees and clears the two text pointers at the start of a record; returns it.
+void* StrFreePair(void* record);
+
+// A list of owned message texts (the agent's message block).
+struct StrList {
+  int32_t code;     // native code of the messages
+  uint32_t count;
+  char** texts;     // count malloc'd texts, malloc'd array
+};
+void StrListFree(StrList* list);
+
+// The argument of the agent's connect operation. The owned texts are released
+// by ConnectBlockFree.
+struct ConnectBlock {
+  char* host;
+  char* options;
+  char* serverType;
+  char* dbPath;
+  char* dataSource;
+  char* dbOptions;
+  int32_t readOnly;
+  char* user;
+  char* password;
+  uint16_t loginTimeout;  // 99 when a login timeout is set, else 0
+  char* afterTimeout;     // the text that follows the login-timeout word
+  int32_t reserved;
+  int32_t flag;
+  char* appName;
+};
+static_assert(sizeof(ConnectBlock) == 104, "ConnectBlock is a 104-byte record");
+ConnectBlock* ConnectBlockFree(ConnectBlock* block);
+
+// Zeroed heap array of n (at least one) 16-byte records; NULL when out of memory.
+void* AllocArray16(uint16_t n);
+
+// X/Open XA transaction branch identifier, LP64 layout of xa.h.
+constexpr int XID_DATA_SIZE = 128;
+struct XID {
+  long formatID;
+  long gtrid_length;
+  long bqual_length;
+  char data[XID_DATA_SIZE];
+};
+// Copies the counts and gtrid_length + bqual_length data bytes. 1; 0 with
+// nothing copied when the lengths are negative or exceed the data.
+int XidCopy(XID* dst, const XID* src);
+
+}  // namespace kx

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
+#include <string>
 
 namespace kx {
 
@@ -18,5 +20,19 @@ void TraceClose(int type);
 void TracePrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void XaTracePrintf(int threadPrefix, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void TplTracePrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The stream of a type (NULL when closed): the load code binds a log sink to
+// the ODBC stream.
+FILE* TraceStream(int type);
+
+// The file name of a configured trace name: $$ gives "$", $H the user's home
+// directory with a final '/', $P the process id, $T the local time
+// (YYYYmmdd-HHMMSS), $U the user name; '$' with any other character and a
+// final lone '$' disappear. The XA type appends "-xa".
+std::string TraceExpandName(const char* name, int type);
+// The effective user's name (at most 255 characters), empty when unknown.
+std::string TraceUserName();
+// $HOME, else the account's home directory, ending in '/'.
+std::string TraceHomeDir();
 
 }  // namespace kx

@@ -97,6 +97,7 @@ struct AgentColDesc {
   char* schema;         //   catalog, schema and table of the column,
   char* table;          //   then the full label
   char* label;
+  int16_t jdbcType;     // java.sql.Types as JDBC reported it; -9999 for an undescribed parameter
   int32_t sqlType;      // low 16 bits: the SQL type of SQLDescribeCol
   uint32_t flags;       // bits 0-3 nullability; bits 4-7 updatability + 1
   int32_t columnSize;

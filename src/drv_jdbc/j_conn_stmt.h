@@ -1,0 +1,47 @@
+// Wrappers of java.sql.Connection and java.sql.Statement (and the vendor's
+// IfmxStatement.getSerial). Each returns 0 or a row of the agent's error
+// table; a Java exception becomes one message on the context record's list.
+// Booleans go in as an int whose low byte is sent, and come back as one byte.
+#pragma once
+
+#include <jni.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "drv_jdbc/j_records.h"
+
+namespace kx {
+
+int JC_Connection_getMetaData(JConn* c, jobject conn, jobject* out);
+int JC_Connection_getAutoCommit(JConn* c, jobject conn, uint8_t* out);
+int JC_Connection_getTransactionIsolation(JConn* c, jobject conn, int32_t* out);
+int JC_Connection_getCatalog(JConn* c, jobject conn, char* buffer, size_t capacity);
+int JC_Connection_createStatement(JConn* c, jobject conn, jobject* out);
+int JC_Connection_createStatementForStmt(JStmt* s, jobject conn);
+int JC_Connection_prepareStatement(JStmt* s, jobject conn, const char* sql);
+int JC_Connection_prepareCall(JStmt* s, jobject conn, const char* sql);
+int JC_Connection_close(JConn* c, jobject conn);
+int JC_Connection_commit(JConn* c, jobject conn);
+int JC_Connection_rollback(JConn* c, jobject conn);
+int JC_Connection_setAutoCommit(JConn* c, jobject conn, int on);
+int JC_Connection_setReadOnly(JConn* c, jobject conn, int on);
+int JC_Connection_setCatalog(JConn* c, jobject conn, const char* catalog);
+int JC_Connection_setTransactionIsolation(JConn* c, jobject conn, int32_t level);
+// *out: heap text the caller frees (empty for a Java null); NULL on failure.
+int JC_Connection_nativeSQL(JConn* c, jobject conn, const char* sql, char** out);
+
+int JC_Statement_execute(JStmt* s, jobject stmt, const char* sql, uint8_t* hasResultSet);
+int JC_Statement_executeConn(JConn* c, jobject stmt, const char* sql);
+int JC_Statement_closeConn(JConn* c, jobject stmt);
+int JC_Statement_close(JStmt* s, jobject stmt);
+int JC_Statement_getMoreResults(JStmt* s, jobject stmt, uint8_t* out);
+int JC_Statement_getUpdateCount(JStmt* s, jobject stmt, int32_t* out);
+int JC_Statement_setCursorName(JStmt* s, jobject stmt, const char* name);
+int JC_Statement_getQueryTimeout(JStmt* s, jobject stmt, int32_t* out);
+int JC_Statement_setQueryTimeout(JStmt* s, jobject stmt, int32_t seconds);
+// Calls getSerial only on a statement implementing com.informix.jdbc.IfmxStatement;
+// any other statement answers 0 with *out 0.
+int JC_Statement_getSerial(JStmt* s, jobject stmt, int32_t* out);
+
+}  // namespace kx

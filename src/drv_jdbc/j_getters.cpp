@@ -1,0 +1,425 @@
+#include "drv_jdbc/j_getters.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_wrap_util.h"
+#include "util/log.h"
+#include "util/text_conv.h"
+
+namespace kx {
+
+namespace {
+
+// The getters of one interface, looked up once.
+struct Getters {
+  const char* traceName;
+  JMethod getBoolean, getByte, getShort, getInt, getLong, getFloat, getDouble, getString,
+      getBytes, getDate, getTime, getTimestamp, wasNull;
+};
+
+#define KX_GETTERS(Iface, Trace)                                                  \
+  Getters {                                                                       \
+    Trace, {Iface, "getBoolean", "(I)Z"}, {Iface, "getByte", "(I)B"},             \
+        {Iface, "getShort", "(I)S"}, {Iface, "getInt", "(I)I"},                   \
+        {Iface, "getLong", "(I)J"}, {Iface, "getFloat", "(I)F"},                  \
+        {Iface, "getDouble", "(I)D"}, {Iface, "getString", "(I)Ljava/lang/String;"}, \
+        {Iface, "getBytes", "(I)[B"}, {Iface, "getDate", "(I)Ljava/sql/Date;"},   \
+        {Iface, "getTime", "(I)Ljava/sql/Time;"},                                 \
+        {Iface, "getTimestamp", "(I)Ljava/sql/Timestamp;"}, {Iface, "wasNull", "()Z"} \
+  }
+
+Getters gRs = KX_GETTERS("java/sql/ResultSet", "ResultSet");
+Getters gCs = KX_GETTERS("java/sql/CallableStatement", "CallableStatement");
+#undef KX_GETTERS
+
+JMethod mRegisterOut{"java/sql/CallableStatement", "registerOutParameter", "(II)V"};
+JMethod mCursorName{"java/sql/ResultSet", "getCursorName", "()Ljava/lang/String;"};
+JMethod mRsMetaData{"java/sql/ResultSet", "getMetaData", "()Ljava/sql/ResultSetMetaData;"};
+JMethod mRsClose{"java/sql/ResultSet", "close", "()V"};
+JMethod mRsNext{"java/sql/ResultSet", "next", "()Z"};
+
+// The deprecated field accessors of java.util.Date give the fields in the
+// VM's default time zone, the zone the value objects were made in.
+JMethod mYear{"java/util/Date", "getYear", "()I"};
+JMethod mMonth{"java/util/Date", "getMonth", "()I"};
+JMethod mDay{"java/util/Date", "getDate", "()I"};
+JMethod mHours{"java/util/Date", "getHours", "()I"};
+JMethod mMinutes{"java/util/Date", "getMinutes", "()I"};
+JMethod mSeconds{"java/util/Date", "getSeconds", "()I"};
+JMethod mNanos{"java/sql/Timestamp", "getNanos", "()I"};
+
+int Check(JStmt* s) { return CheckException(s->jni, s->unicodeClient, &s->msgs); }
+
+void NoMemory(JStmt* s) {
+  LogAt(LOG_ERROR, __FILE__, __LINE__, "Memory allocation failure");
+  JDB_MsgAddText(&s->msgs, "Memory allocation failure", 15);
+}
+
+// Value call of a getter returning an object; status of CheckException on failure.
+int GetObject(JStmt* s, jobject obj, JMethod& m, int32_t index, jobject* out) {
+  *out = nullptr;
+  if (JC_CallObject(s->jni, obj, m, out, static_cast<jint>(index)) != 0) return Check(s);
+  return 0;
+}
+
+int FixedText(JStmt* s, jobject obj, Getters& g, int32_t index, char* buffer, int32_t* length,
+              int32_t capacity) {
+  JW_Trace("%s.getString", g.traceName);
+  jobject str = nullptr;
+  if (int status = GetObject(s, obj, g.getString, index, &str); status != 0) return status;
+  int32_t copied = 0, full = 0;
+  // Narrow text always crosses as the VM's platform bytes.
+  int status = JW_CopyFixed(s->jni, static_cast<jstring>(str), JC_MODE_PLATFORM, buffer,
+                            capacity > 0 ? static_cast<size_t>(capacity) : 0, &copied, &full);
+  JW_Delete(s->jni, str);
+  if (status == 0 && length != nullptr) *length = capacity > 0 ? copied : full;
+  return status;
+}
+
+int GrowText(JStmt* s, jobject obj, Getters& g, int32_t index, JGrowBuf* out, bool releaseFirst) {
+  JW_Trace(releaseFirst ? "%s.getStringLong" : "%s.getString", g.traceName);
+  jobject str = nullptr;
+  if (int status = GetObject(s, obj, g.getString, index, &str); status != 0) return status;
+  if (str == nullptr) {
+    out->size = 0;
+    return 0;
+  }
+  JStringHolder view;
+  if (JC_GetStringChars(s->jni, static_cast<jstring>(str), &view, JC_MODE_PLATFORM) != 0) {
+    JC_ClearException(s->jni);
+    JW_Delete(s->jni, str);
+    NoMemory(s);
+    return 15;
+  }
+  if (releaseFirst && out->data != nullptr) {
+    std::free(out->data);
+    out->data = nullptr;
+    out->size = 0;
+  }
+  void* block = std::calloc(static_cast<size_t>(view.length) + 1, 1);
+  if (block == nullptr) {
+    JC_ReleaseStringChars(s->jni, &view);
+    JW_Delete(s->jni, str);
+    NoMemory(s);
+    return 15;
+  }
+  if (view.length > 0) std::memcpy(block, view.chars, static_cast<size_t>(view.length));
+  out->data = block;
+  out->size = static_cast<uint32_t>(view.length);
+  JC_ReleaseStringChars(s->jni, &view);
+  JW_Delete(s->jni, str);
+  return 0;
+}
+
+int FixedWide(JStmt* s, jobject obj, Getters& g, int32_t index, char16_t* buffer, int32_t* count,
+              int32_t capacity) {
+  JW_Trace("%s.getString", g.traceName);
+  jobject str = nullptr;
+  if (int status = GetObject(s, obj, g.getString, index, &str); status != 0) return status;
+  JNIEnv* env = s->jni;
+  if (str == nullptr) {
+    for (int32_t i = 0; i + 1 < capacity; ++i) buffer[i] = 0;
+    if (count != nullptr) *count = 0;
+    return 0;
+  }
+  jsize units = env->GetStringLength(static_cast<jstring>(str));
+  if (capacity <= 0 || buffer == nullptr) {
+    if (count != nullptr) *count = units;  // the caller asked for the length
+    env->DeleteLocalRef(str);
+    return 0;
+  }
+  jsize n = units < capacity - 1 ? units : capacity - 1;
+  if (n > 0) {
+    env->GetStringRegion(static_cast<jstring>(str), 0, n, reinterpret_cast<jchar*>(buffer));
+    if (int status = Check(s); status != 0) {
+      env->DeleteLocalRef(str);
+      return status;
+    }
+    // A cut copy never ends in half a surrogate pair.
+    if (n < units && buffer[n - 1] >= 0xD800 && buffer[n - 1] <= 0xDBFF) --n;
+  }
+  buffer[n] = 0;
+  if (count != nullptr) *count = n;
+  env->DeleteLocalRef(str);
+  return 0;
+}
+
+int GrowWide(JStmt* s, jobject obj, Getters& g, int32_t index, JGrowBuf* out, bool releaseFirst) {
+  JW_Trace(releaseFirst ? "%s.getStringLong" : "%s.getString", g.traceName);
+  jobject str = nullptr;
+  if (int status = GetObject(s, obj, g.getString, index, &str); status != 0) return status;
+  if (str == nullptr) {
+    out->size = 0;
+    return 0;
+  }
+  JNIEnv* env = s->jni;
+  if (releaseFirst && out->data != nullptr) {
+    std::free(out->data);
+    out->data = nullptr;
+    out->size = 0;
+  }
+  jsize units = env->GetStringLength(static_cast<jstring>(str));
+  auto* block = static_cast<char16_t*>(std::calloc(static_cast<size_t>(units) + 1, sizeof(char16_t)));
+  if (block == nullptr) {
+    env->DeleteLocalRef(str);
+    NoMemory(s);
+    return 15;
+  }
+  env->GetStringRegion(static_cast<jstring>(str), 0, units, reinterpret_cast<jchar*>(block));
+  if (int status = Check(s); status != 0) {
+    std::free(block);
+    env->DeleteLocalRef(str);
+    return status;
+  }
+  out->data = block;
+  out->size = static_cast<uint32_t>(units);
+  env->DeleteLocalRef(str);
+  return 0;
+}
+
+int FixedBytes(JStmt* s, jobject obj, Getters& g, int32_t index, void* buffer, int32_t* length,
+               int32_t capacity) {
+  JW_Trace("%s.getBytes", g.traceName);
+  jobject array = nullptr;
+  if (int status = GetObject(s, obj, g.getBytes, index, &array); status != 0) return status;
+  JNIEnv* env = s->jni;
+  jsize n = 0;
+  if (array != nullptr) {
+    jsize len = env->GetArrayLength(static_cast<jbyteArray>(array));
+    n = len < capacity ? len : (capacity > 0 ? capacity : 0);
+    if (n > 0) {
+      env->GetByteArrayRegion(static_cast<jbyteArray>(array), 0, n, static_cast<jbyte*>(buffer));
+      if (int status = Check(s); status != 0) {
+        env->DeleteLocalRef(array);
+        return status;
+      }
+    }
+    env->DeleteLocalRef(array);
+  }
+  if (length != nullptr) *length = n;
+  if (capacity > n) std::memset(static_cast<char*>(buffer) + n, 0, static_cast<size_t>(capacity - n));
+  return 0;
+}
+
+int GrowBytes(JStmt* s, jobject obj, Getters& g, int32_t index, JGrowBuf* out, bool releaseFirst) {
+  JW_Trace(releaseFirst ? "%s.getBytesLong" : "%s.getBytes", g.traceName);
+  jobject array = nullptr;
+  if (int status = GetObject(s, obj, g.getBytes, index, &array); status != 0) return status;
+  if (array == nullptr) {
+    out->size = 0;
+    return 0;
+  }
+  JNIEnv* env = s->jni;
+  jsize n = env->GetArrayLength(static_cast<jbyteArray>(array));
+  if (releaseFirst && out->data != nullptr) {
+    std::free(out->data);
+    out->data = nullptr;
+    out->size = 0;
+  }
+  void* block = std::calloc(n > 0 ? static_cast<size_t>(n) : 1, 1);
+  if (block == nullptr) {
+    env->DeleteLocalRef(array);
+    NoMemory(s);
+    return 15;
+  }
+  if (n > 0) {
+    env->GetByteArrayRegion(static_cast<jbyteArray>(array), 0, n, static_cast<jbyte*>(block));
+    if (int status = Check(s); status != 0) {
+      std::free(block);
+      out->data = nullptr;
+      env->DeleteLocalRef(array);
+      return status;
+    }
+  }
+  out->data = block;
+  out->size = static_cast<uint32_t>(n);
+  env->DeleteLocalRef(array);
+  return 0;
+}
+
+// Split date, time and timestamp: one accessor after the other; the first
+// failure ends the chain with the fields before it written.
+struct Field {
+  JMethod* m;
+  int kind;  // 0 year, 1 month, 2 plain 16-bit, 3 nanos
+  void* out;
+};
+
+int Split(JStmt* s, jobject obj, JMethod& getter, int32_t index, const char* trace,
+          Field* fields, int n) {
+  JW_Trace("%s", trace);
+  jobject value = nullptr;
+  if (int status = GetObject(s, obj, getter, index, &value); status != 0) return status;
+  if (value == nullptr) {
+    for (int i = 0; i < n; ++i) {
+      if (fields[i].out == nullptr) continue;
+      if (fields[i].kind == 3) *static_cast<uint32_t*>(fields[i].out) = 0;
+      else *static_cast<uint16_t*>(fields[i].out) = 0;
+    }
+    return 0;
+  }
+  int status = 0;
+  for (int i = 0; i < n && status == 0; ++i) {
+    jint v = 0;
+    if (JC_CallInt(s->jni, value, *fields[i].m, &v) != 0) {
+      status = Check(s);
+      if (status == 0) status = 15;
+      break;
+    }
+    if (fields[i].out == nullptr) continue;
+    switch (fields[i].kind) {
+      case 0: *static_cast<int16_t*>(fields[i].out) = static_cast<int16_t>((v & 0xFFFF) + 1900); break;
+      case 1: *static_cast<uint16_t*>(fields[i].out) = static_cast<uint16_t>((v & 0xFFFF) + 1); break;
+      case 2: *static_cast<uint16_t*>(fields[i].out) = static_cast<uint16_t>(v & 0xFFFF); break;
+      default: *static_cast<uint32_t*>(fields[i].out) = static_cast<uint32_t>(v); break;
+    }
+  }
+  s->jni->DeleteLocalRef(value);
+  return status;
+}
+
+char gTrace[2][3][40] = {{"ResultSet.getDate", "ResultSet.getTime", "ResultSet.getTimestamp"},
+                         {"CallableStatement.getDate", "CallableStatement.getTime",
+                          "CallableStatement.getTimestamp"}};
+
+int GetDate(JStmt* s, jobject obj, Getters& g, int which, int32_t index, int16_t* y, uint16_t* m,
+            uint16_t* d) {
+  Field f[] = {{&mYear, 0, y}, {&mMonth, 1, m}, {&mDay, 2, d}};
+  return Split(s, obj, g.getDate, index, gTrace[which][0], f, 3);
+}
+int GetTime(JStmt* s, jobject obj, Getters& g, int which, int32_t index, uint16_t* h,
+            uint16_t* mi, uint16_t* sec) {
+  Field f[] = {{&mHours, 2, h}, {&mMinutes, 2, mi}, {&mSeconds, 2, sec}};
+  return Split(s, obj, g.getTime, index, gTrace[which][1], f, 3);
+}
+int GetTimestamp(JStmt* s, jobject obj, Getters& g, int which, int32_t index, int16_t* y,
+                 uint16_t* mo, uint16_t* d, uint16_t* h, uint16_t* mi, uint16_t* sec,
+                 uint32_t* frac) {
+  Field f[] = {{&mYear, 0, y},    {&mMonth, 1, mo},   {&mDay, 2, d},     {&mHours, 2, h},
+               {&mMinutes, 2, mi}, {&mSeconds, 2, sec}, {&mNanos, 3, frac}};
+  return Split(s, obj, g.getTimestamp, index, gTrace[which][2], f, 7);
+}
+
+}  // namespace
+
+// ---- scalars -----------------------------------------------------------------------
+
+#define KX_SCALAR(Prefix, G, Name, CType, JType, Call, Convert)                      \
+  int JC_##Prefix##_##Name(JStmt* s, jobject obj, int32_t index, CType* out) {         \
+    JW_Trace("%s." #Name, G.traceName);                                              \
+    JType v{};                                                                        \
+    if (Call(s->jni, obj, G.Name, &v, static_cast<jint>(index)) != 0) return Check(s); \
+    if (out != nullptr) *out = Convert;                                               \
+    return 0;                                                                         \
+  }
+#define KX_SCALARS(Prefix, G)                                                            \
+  KX_SCALAR(Prefix, G, getBoolean, uint8_t, jboolean, JC_CallBoolean, static_cast<uint8_t>(v ? 1 : 0)) \
+  KX_SCALAR(Prefix, G, getByte, int8_t, jbyte, JC_CallByte, static_cast<int8_t>(v))      \
+  KX_SCALAR(Prefix, G, getShort, int16_t, jshort, JC_CallShort, static_cast<int16_t>(v)) \
+  KX_SCALAR(Prefix, G, getInt, int32_t, jint, JC_CallInt, static_cast<int32_t>(v))       \
+  KX_SCALAR(Prefix, G, getFloat, float, jfloat, JC_CallFloat, static_cast<float>(v))     \
+  KX_SCALAR(Prefix, G, getDouble, double, jdouble, JC_CallDouble, static_cast<double>(v))
+KX_SCALARS(ResultSet, gRs)
+KX_SCALARS(CallableStatement, gCs)
+KX_SCALAR(CallableStatement, gCs, getLong, int64_t, jlong, JC_CallLong, static_cast<int64_t>(v))
+#undef KX_SCALARS
+#undef KX_SCALAR
+
+// ---- text, binary, date and time -----------------------------------------------------
+
+#define KX_SHAPES(Prefix, G, Which, ReleaseFirst)                                          \
+  int JC_##Prefix##_getString(JStmt* s, jobject o, int32_t i, char* b, int32_t* l,          \
+                              int32_t c) {                                                 \
+    return FixedText(s, o, G, i, b, l, c);                                                 \
+  }                                                                                        \
+  int JC_##Prefix##_getStringLong(JStmt* s, jobject o, int32_t i, JGrowBuf* out) {          \
+    return GrowText(s, o, G, i, out, ReleaseFirst);                                        \
+  }                                                                                        \
+  int JC_##Prefix##_getStringW(JStmt* s, jobject o, int32_t i, char16_t* b, int32_t* n,     \
+                               int32_t c) {                                                \
+    return FixedWide(s, o, G, i, b, n, c);                                                 \
+  }                                                                                        \
+  int JC_##Prefix##_getStringLongW(JStmt* s, jobject o, int32_t i, JGrowBuf* out) {         \
+    return GrowWide(s, o, G, i, out, ReleaseFirst);                                        \
+  }                                                                                        \
+  int JC_##Prefix##_getBytes(JStmt* s, jobject o, int32_t i, void* b, int32_t* l,           \
+                             int32_t c) {                                                  \
+    return FixedBytes(s, o, G, i, b, l, c);                                                \
+  }                                                                                        \
+  int JC_##Prefix##_getBytesLong(JStmt* s, jobject o, int32_t i, JGrowBuf* out) {           \
+    return GrowBytes(s, o, G, i, out, ReleaseFirst);                                       \
+  }                                                                                        \
+  int JC_##Prefix##_getDate(JStmt* s, jobject o, int32_t i, int16_t* y, uint16_t* m,        \
+                            uint16_t* d) {                                                 \
+    return GetDate(s, o, G, Which, i, y, m, d);                                            \
+  }                                                                                        \
+  int JC_##Prefix##_getTime(JStmt* s, jobject o, int32_t i, uint16_t* h, uint16_t* mi,      \
+                            uint16_t* sec) {                                               \
+    return GetTime(s, o, G, Which, i, h, mi, sec);                                         \
+  }                                                                                        \
+  int JC_##Prefix##_getTimestamp(JStmt* s, jobject o, int32_t i, int16_t* y, uint16_t* mo,  \
+                                 uint16_t* d, uint16_t* h, uint16_t* mi, uint16_t* sec,      \
+                                 uint32_t* f) {                                            \
+    return GetTimestamp(s, o, G, Which, i, y, mo, d, h, mi, sec, f);                       \
+  }                                                                                        \
+  int JC_##Prefix##_wasNull(JStmt* s, jobject o, uint8_t* out) {                            \
+    JW_Trace("%s.wasNull", G.traceName);                                                   \
+    jboolean v = JNI_FALSE;                                                                \
+    if (JC_CallBoolean(s->jni, o, G.wasNull, &v) != 0) return Check(s);                    \
+    if (out != nullptr) *out = v ? 1 : 0;                                                  \
+    return 0;                                                                              \
+  }
+KX_SHAPES(ResultSet, gRs, 0, false)
+KX_SHAPES(CallableStatement, gCs, 1, true)
+#undef KX_SHAPES
+
+int JC_CallableStatement_registerOutParameter(JStmt* s, jobject cs, int32_t index,
+                                              int32_t jdbcType) {
+  JW_Trace("CallableStatement.registerOutParameter()");
+  if (JC_CallVoid(s->jni, cs, mRegisterOut, static_cast<jint>(index),
+                  static_cast<jint>(jdbcType)) != 0) {
+    return Check(s);
+  }
+  return 0;
+}
+
+int JC_ResultSet_getCursorName(JStmt* s, jobject rs, char* buffer, uint32_t capacity,
+                               uint16_t* length) {
+  JW_Trace("ResultSet.getCursorName");
+  jobject str = nullptr;
+  if (JC_CallObject(s->jni, rs, mCursorName, &str) != 0) return Check(s);
+  char* text = str != nullptr ? JC_StringToC(s->jni, static_cast<jstring>(str), s->unicodeClient)
+                              : static_cast<char*>(std::calloc(1, 1));
+  JC_ClearException(s->jni);
+  JW_Delete(s->jni, str);
+  // A name that does not fit comes back cut on a character boundary, with 19.
+  uint16_t copied = 0;
+  int rc = StrCopyOut(text, buffer, static_cast<uint16_t>(capacity & 0xFFFF), &copied);
+  std::free(text);
+  if (length != nullptr) *length = copied;
+  return rc == 0 ? 0 : 19;
+}
+
+int JC_ResultSet_getMetaData(JStmt* s, jobject rs, jobject* out) {
+  JW_Trace("ResultSet.getMetaData");
+  if (JC_CallObject(s->jni, rs, mRsMetaData, out) != 0) return Check(s);
+  return 0;
+}
+
+int JC_ResultSet_close(JStmt* s, jobject rs) {
+  JW_Trace("ResultSet.close");
+  if (JC_CallVoid(s->jni, rs, mRsClose) != 0) return Check(s);
+  return 0;
+}
+
+int JC_ResultSet_next(JStmt* s, jobject rs, uint8_t* out) {
+  JW_Trace("ResultSet.next");
+  jboolean v = JNI_FALSE;
+  if (JC_CallBoolean(s->jni, rs, mRsNext, &v) != 0) return Check(s);
+  if (out != nullptr) *out = v ? 1 : 0;
+  return 0;
+}
+
+}  // namespace kx

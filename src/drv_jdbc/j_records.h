@@ -1,0 +1,120 @@
+// The agent's records as far as the Java bridge uses them: the environment
+// ("server") record, the connection and the statement. The agent appends the
+// fields it alone uses; the bridge reads only the ones declared here.
+#pragma once
+
+#include <jni.h>
+
+#include <cstdint>
+#include <mutex>
+
+#include "drv_jdbc/j_msg.h"
+#include "drv_jdbc/text/j_parse_sql.h"
+#include "odbc/agent.h"
+
+namespace kx {
+
+struct XID;
+struct HashTable;
+
+// The agent environment: one per process while open.
+struct JEnv {
+  void* connList;          // the cursor layer's connection list (opaque here)
+  void* rvPoolBinding;     // the cursor layer's row-version pool: binding,
+  int32_t rvPoolFlag;      //   flag
+  void* rvPoolHead;        //   and node list
+  std::mutex lock;         // guards msgs
+  AgentMsgList msgs;       // failed connects leave their messages here
+  JNIEnv* jni;             // environment of the thread that opened it
+  jclass xidClass;         // global: quillmar/support/XAXid
+  jobject loader;          // global: the ZNTClassLoader over the JDBC jars
+};
+
+// An agent connection, as far as the bridge reads and writes it.
+struct JConn {
+  AgentMsgList msgs;        // the connection's messages
+  JEnv* env;                // the environment it was opened on
+  uint32_t handle;          // its own handle in the connection table
+  jobject conn;             // global: java.sql.Connection
+  jobject meta;             // global: its DatabaseMetaData
+  jobject xaConn;           // global: javax.sql.XAConnection while XA is on
+  jobject xaRes;            // global: javax.transaction.xa.XAResource while XA is on
+  jclass xidClass;          // copy of env->xidClass (not owned)
+  jobject loader;           // copy of env->loader (not owned)
+  JNIEnv* jni;              // of the thread running the current operation
+  int32_t asciiStreamMode;  // 1 at connect: long text offered as a stream
+  int32_t binaryStreamMode; // 1 at connect: long binary offered as a stream
+  int32_t unicodeClient;    // text mode of every Java call on this connection
+  XID* xaRecover;           // identifiers of the last XA recover scan
+  int32_t xaRecoverCount;
+  int32_t xaRecoverCursor;
+  // The agent's own fields.
+  uint32_t envHandle;       // set by the cursor layer at connect
+  HashTable* keyColCache;   // the cursor layer's key-column cache
+  void* xaCtx;              // the XA routing layer's context (owned by it)
+  char* xaDsClass;          // XA data-source class, slash form (heap)
+  char* classList;          // data-source class list, slash form (heap)
+  char* props;              // data-source property list (heap; null when none)
+  char* user;               // heap, "" when none
+  char* password;           // heap, "" when none
+  int32_t readOnly;         // read-only as given at connect
+  int32_t accessMode;       // SQL_ACCESS_MODE as last set
+  HashTable* funcNames;     // upper-case JDBC function name -> row + 1
+  HashTable* typeMap;       // SQL type -> type-information entry
+  int32_t preparedDescribe; // 1 until the driver refuses prepared describes
+  int32_t dynCursorCapable;
+  int32_t odbcVersion;
+  AgentConnOptions opts;    // connect options copied at connect (texts owned)
+  int32_t multipleActive;
+};
+
+// An agent statement, as far as the bridge reads and writes it.
+struct JStmt {
+  AgentMsgList msgs;      // the statement's messages
+  JConn* conn;            // its connection
+  int32_t unicodeClient;  // text mode, copied from the connection
+  JNIEnv* jni;            // of the thread running the current operation
+  jobject stmt;           // global: Statement, PreparedStatement or CallableStatement
+  // The agent's own fields.
+  uint32_t handle;        // its handle in the statement table
+  uint16_t flags;         // JS_* bits
+  ParsedSql parsed;       // the prepared text and its classification
+  int32_t maxLength;      // max length option, kept for the property operations
+  SCS_CURSOR cursor;      // the cursor record the cursor layer works on
+  jobject resultMeta;     // global: ResultSetMetaData of the current description
+  jobject resultSet;      // global: the open ResultSet
+  RowBuffer* paramRows;   // parameter block handed over by DRV_SetParams (owned)
+  uint16_t colCount;      // result columns described
+  AgentColDesc* cols;     // their descriptions (owned)
+  int16_t* colJdbcTypes;  // JDBC type of each described column (owned)
+  uint16_t paramCount;    // parameter descriptions (= markers)
+  AgentColDesc* params;   // parameter descriptions (owned)
+  uint16_t executions;    // parameter rows of a SELECT executed so far
+  int32_t rowCount;       // update count summed over rows / rows of the last block
+  int32_t rowsFetched;    // rows delivered from the current result set
+  int32_t maxRows;        // 0 = no limit
+  int32_t noscan;
+  SCS_PARAMDESC* paramInfos;  // copy of the core's parameter descriptors (owned)
+  uint16_t paramInfoCount;
+  int32_t redirectCol;    // catalog fix-up: delivered column for result column 1; -1 none
+  int32_t catalogKind;    // 0 ordinary result; 1..11 catalog result
+  int32_t typeFilter;     // SQL type filter of a type-information result
+  int32_t columnCap;      // columns delivered by a catalog result; -1 all
+  char* procName;         // procedure of the previous procedure-columns row (owned)
+  int32_t ordinal;        // running ordinal of procedure-columns rows
+  int32_t probed;         // parameter descriptions completed by the describe probe
+  char* cursorName;       // name set before the Java statement existed (owned)
+};
+
+// JStmt flags.
+constexpr uint16_t JS_PREPARED = 0x1;
+constexpr uint16_t JS_RESULTS = 0x2;
+constexpr uint16_t JS_END = 0x4;
+constexpr uint16_t JS_RSOPEN = 0x8;
+constexpr uint16_t JS_PARAMS_DUE = 0x10;
+constexpr uint16_t JS_CALL = 0x40;
+constexpr uint16_t JS_DESCRIBED = 0x80;
+constexpr uint16_t JS_EXEC_AT_PREPARE = 0x100;
+constexpr uint16_t JS_OUT_REGISTERED = 0x200;
+
+}  // namespace kx

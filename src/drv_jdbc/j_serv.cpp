@@ -1,0 +1,540 @@
+#include "drv_jdbc/j_serv.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "drv_jdbc/j_classes.h"
+#include "drv_jdbc/j_common.h"
+#include "util/log.h"
+#include "util/str_util.h"
+
+#ifndef KX_BUILD_JDK_HOME
+#define KX_BUILD_JDK_HOME ""
+#endif
+
+namespace kx {
+
+HandleTable JDB_EnvTable;
+HandleTable JDB_ConnTable;
+HandleTable JDB_StmtTable;
+
+const char* const JDB_JarList = "ifxjdbc.jar:ifxjdbcx.jar:ifxlang.jar:ifxlsupp.jar";
+
+// Hook of the distributed-transaction subsystem, run by the last server close.
+void XaTeardownHook();
+
+namespace {
+
+constexpr jint kJniVersion = 0x00010004;
+constexpr int kMaxUserOptions = 100;
+
+using CreateVmFn = jint (*)(JavaVM**, void**, void*);
+using GetVmsFn = jint (*)(JavaVM**, jsize, jsize*);
+
+struct JvmState {
+  JavaVM* vm = nullptr;
+  JNIEnv* creator = nullptr;   // never detached by the driver
+  int openCount = 0;
+  uint32_t envHandle = 0;
+  std::unordered_set<JNIEnv*> attached;  // threads the driver attached
+};
+
+// One lock over the open count, first-time set-up, teardown and the set of
+// attached threads. Recursive: the last close attaches its thread under it.
+std::recursive_mutex gHostLock;
+JvmState gState;
+std::string gJarDir;
+char gLastFailure[512];
+
+CreateVmFn gCreateVm = nullptr;
+GetVmsFn gGetVms = nullptr;
+
+void SetFailure(const char* text) {
+  std::snprintf(gLastFailure, sizeof gLastFailure, "%s", text);
+  LogAt(LOG_ERROR, __FILE__, __LINE__, "%s", text);
+}
+
+// Detaches, when its thread ends, a thread the driver attached.
+struct AttachGuard {
+  bool attached = false;
+  ~AttachGuard() {
+    if (attached) JVM_DetachThread();
+  }
+};
+thread_local AttachGuard tAttach;
+
+bool TryLibrary(const char* path, int flags) {
+  void* lib = dlopen(path, flags);
+  if (lib == nullptr) return false;
+  auto create = reinterpret_cast<CreateVmFn>(dlsym(lib, "JNI_CreateJavaVM"));
+  auto get = reinterpret_cast<GetVmsFn>(dlsym(lib, "JNI_GetCreatedJavaVMs"));
+  if (create == nullptr || get == nullptr) {
+    dlclose(lib);
+    return false;
+  }
+  gCreateVm = create;
+  gGetVms = get;
+  return true;  // kept loaded for the life of the process
+}
+
+std::string JdkOfJavac() {
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return {};
+  std::string list(path);
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(':', start);
+    if (end == std::string::npos) end = list.size();
+    std::string candidate = list.substr(start, end - start) + "/javac";
+    start = end + 1;
+    if (candidate.size() <= 6 || access(candidate.c_str(), X_OK) != 0) continue;
+    char* real = realpath(candidate.c_str(), nullptr);
+    if (real == nullptr) continue;
+    std::string r(real);
+    std::free(real);
+    size_t slash = r.rfind('/');                       // .../bin/javac
+    if (slash == std::string::npos) continue;
+    size_t home = r.rfind('/', slash - 1);             // .../bin
+    if (home == std::string::npos) continue;
+    return r.substr(0, home);
+  }
+  return {};
+}
+
+// Finds libjvm: a VM already in the process first, then the usual places.
+bool LoadJvmLibrary() {
+  if (gCreateVm != nullptr) return true;
+  if (TryLibrary("libjvm.so", RTLD_NOW | RTLD_NOLOAD)) return true;
+  std::vector<std::string> homes;
+  if (const char* jh = std::getenv("JAVA_HOME"); jh != nullptr && *jh != '\0') homes.emplace_back(jh);
+  homes.emplace_back("/usr/lib/jvm/default-java");
+  std::string javac = JdkOfJavac();
+  if (!javac.empty()) homes.push_back(javac);
+  if (KX_BUILD_JDK_HOME[0] != '\0') homes.emplace_back(KX_BUILD_JDK_HOME);
+  std::string tried;
+  for (const std::string& home : homes) {
+    std::string lib = home + "/lib/server/libjvm.so";
+    if (TryLibrary(lib.c_str(), RTLD_NOW | RTLD_GLOBAL)) return true;
+    tried += tried.empty() ? lib : ", " + lib;
+  }
+  char text[480];
+  std::snprintf(text, sizeof text, "Can't load the Java VM (libjvm.so not found; tried %.400s)",
+                tried.c_str());
+  SetFailure(text);
+  return false;
+}
+
+const char* JniErrorText(int code) {
+  switch (code) {
+    case -6: return "invalid arguments";
+    case -5: return "VM already created";
+    case -4: return "not enough memory";
+    case -3: return "JNI version error";
+    case -2: return "thread detached from the VM";
+    default: return "unknown error";
+  }
+}
+
+// Attaches the calling thread and records it. Caller holds gHostLock.
+JNIEnv* AttachLocked() {
+  JNIEnv* env = nullptr;
+  jint rc = gState.vm->GetEnv(reinterpret_cast<void**>(&env), kJniVersion);
+  if (rc == JNI_OK && env != nullptr) return env;
+  if (rc == JNI_EVERSION) return nullptr;
+  JavaVMAttachArgs args{kJniVersion, nullptr, nullptr};
+  rc = gState.vm->AttachCurrentThread(reinterpret_cast<void**>(&env), &args);
+  if (rc < 0 || env == nullptr) {
+    LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't attach JVM to current thread");
+    return nullptr;
+  }
+  gState.attached.insert(env);
+  tAttach.attached = true;
+  return env;
+}
+
+// Options in the way ZNT_JVM_OPTS is cut: a piece ends at white space that is
+// directly followed by '-'; trailing blanks are cut; at most 100 pieces.
+std::vector<std::string> SplitUserOptions(const char* value) {
+  std::vector<std::string> out;
+  std::string copy(StrSkipSpace(value));
+  size_t start = 0;
+  size_t n = copy.size();
+  for (size_t i = 0; i <= n && static_cast<int>(out.size()) < kMaxUserOptions; ++i) {
+    bool end = i == n || (std::isspace(static_cast<unsigned char>(copy[i])) && i + 1 < n &&
+                          copy[i + 1] == '-');
+    if (!end) continue;
+    std::string piece = copy.substr(start, i - start);
+    std::vector<char> buf(piece.begin(), piece.end());
+    buf.push_back('\0');
+    StrTrimRight(buf.data());
+    if (buf[0] != '\0') out.emplace_back(buf.data());
+    start = i + 1;
+  }
+  return out;
+}
+
+// The system class loader, in which the support classes are defined (the
+// null loader cannot see javax.transaction.xa on current VMs).
+jobject SystemLoader(JNIEnv* env) {
+  jclass cl = env->FindClass("java/lang/ClassLoader");
+  if (env->ExceptionCheck() || cl == nullptr) {
+    env->ExceptionClear();
+    return nullptr;
+  }
+  jmethodID get = env->GetStaticMethodID(cl, "getSystemClassLoader", "()Ljava/lang/ClassLoader;");
+  jobject loader = nullptr;
+  if (!env->ExceptionCheck() && get != nullptr) loader = env->CallStaticObjectMethod(cl, get);
+  if (env->ExceptionCheck()) {
+    env->ExceptionClear();
+    loader = nullptr;
+  }
+  env->DeleteLocalRef(cl);
+  return loader;
+}
+
+jclass FindOrDefine(JNIEnv* env, const char* name, const unsigned char* bytes, unsigned size) {
+  jclass cls = env->FindClass(name);
+  if (!env->ExceptionCheck() && cls != nullptr) return cls;
+  env->ExceptionClear();
+  jobject loader = SystemLoader(env);
+  if (loader == nullptr) return nullptr;
+  cls = env->DefineClass(name, loader, reinterpret_cast<const jbyte*>(bytes),
+                         static_cast<jsize>(size));
+  env->DeleteLocalRef(loader);
+  if (env->ExceptionCheck() || cls == nullptr) {
+    // Another thread may have defined it first.
+    env->ExceptionClear();
+    if (cls != nullptr) env->DeleteLocalRef(cls);
+    cls = env->FindClass(name);
+    if (env->ExceptionCheck() || cls == nullptr) {
+      env->ExceptionClear();
+      return nullptr;
+    }
+  }
+  return cls;
+}
+
+void FreeEnvRecord(JEnv* je) {
+  JDB_MsgFreeList(&je->msgs);
+  delete je;
+}
+
+}  // namespace
+
+// The distributed-transaction layer has nothing to tear down in this process.
+__attribute__((weak)) void XaTeardownHook() {}
+
+void JDB_SetJarDir(const char* dir) {
+  std::lock_guard<std::recursive_mutex> guard(gHostLock);
+  gJarDir = dir != nullptr ? dir : "";
+  if (!gJarDir.empty() && gJarDir.back() != '/') gJarDir += '/';
+}
+
+const char* JDB_GetJarDir() { return gJarDir.c_str(); }
+
+std::mutex& JDB_AgentMutex() {
+  static std::mutex m;
+  return m;
+}
+
+const char* JVM_LastFailure() { return gLastFailure; }
+
+JavaVM* JVM_Current() {
+  std::lock_guard<std::recursive_mutex> guard(gHostLock);
+  return gState.vm;
+}
+
+int JVM_AttachedCount() {
+  std::lock_guard<std::recursive_mutex> guard(gHostLock);
+  return static_cast<int>(gState.attached.size());
+}
+
+int JVM_OpenCount() {
+  std::lock_guard<std::recursive_mutex> guard(gHostLock);
+  return gState.openCount;
+}
+
+int JVM_Create() {
+  std::vector<std::string> options{"-Djava.class.path=.", "-Xrs", "-Dfile.encoding=UTF-8"};
+  if (const char* user = std::getenv("ZNT_JVM_OPTS"); user != nullptr) {
+    try {
+      for (std::string& o : SplitUserOptions(user)) options.push_back(std::move(o));
+    } catch (const std::bad_alloc&) {
+      return -4;
+    }
+  }
+  std::vector<JavaVMOption> vmOptions(options.size());
+  for (size_t i = 0; i < options.size(); ++i) {
+    vmOptions[i].optionString = options[i].data();
+    vmOptions[i].extraInfo = nullptr;
+  }
+  JavaVMInitArgs args;
+  args.version = kJniVersion;
+  args.nOptions = static_cast<jint>(vmOptions.size());
+  args.options = vmOptions.data();
+  args.ignoreUnrecognized = JNI_TRUE;
+
+  // The VM sets the process locale from the environment while it starts; the
+  // host application's locale must not change under it.
+  const char* current = std::setlocale(LC_ALL, nullptr);
+  std::string savedLocale = current != nullptr ? current : "C";
+  JavaVM* vm = nullptr;
+  JNIEnv* env = nullptr;
+  jint rc = gCreateVm(&vm, reinterpret_cast<void**>(&env), &args);
+  std::setlocale(LC_ALL, savedLocale.c_str());
+  if (rc == JNI_OK) {
+    gState.vm = vm;
+    gState.creator = env;
+  }
+  return rc;
+}
+
+JNIEnv* JVM_AttachThread() {
+  std::lock_guard<std::recursive_mutex> guard(gHostLock);
+  if (gState.vm == nullptr) return nullptr;
+  return AttachLocked();
+}
+
+void JVM_DetachThread() {
+  std::lock_guard<std::recursive_mutex> guard(gHostLock);
+  if (gState.vm == nullptr) return;
+  JNIEnv* env = nullptr;
+  if (gState.vm->GetEnv(reinterpret_cast<void**>(&env), kJniVersion) != JNI_OK || env == nullptr) {
+    return;
+  }
+  if (env == gState.creator || gState.attached.count(env) == 0) return;
+  if (gState.vm->DetachCurrentThread() < 0) {
+    LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't detach JVM from current thread");
+    return;
+  }
+  gState.attached.erase(env);
+  tAttach.attached = false;
+}
+
+int JC_DefineXidClass(JNIEnv* env, jclass* out) {
+  *out = nullptr;
+  jclass cls = FindOrDefine(env, "quillmar/support/XAXid", kXidClassFile, kXidClassFileSize);
+  if (cls == nullptr) return 15;
+  *out = cls;
+  return 0;
+}
+
+jobject JC_CreateClassLoader(JNIEnv* env, const char* paths) {
+  jclass loaderClass =
+      FindOrDefine(env, "quillmar/support/ZNTClassLoader", kLoaderClassFile, kLoaderClassFileSize);
+  if (loaderClass == nullptr) {
+    LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't create ZNTClassLoader");
+    return nullptr;
+  }
+  std::vector<std::string> items;
+  for (const char* p = paths != nullptr ? paths : ""; *p != '\0';) {
+    const char* semi = std::strchr(p, ';');
+    size_t n = semi != nullptr ? static_cast<size_t>(semi - p) : std::strlen(p);
+    if (n > 0) items.emplace_back(p, n);
+    p += n;
+    if (*p == ';') ++p;
+  }
+  if (items.empty()) {
+    env->DeleteLocalRef(loaderClass);
+    return nullptr;
+  }
+  jobject loader = nullptr;
+  jclass urlClass = env->FindClass("java/net/URL");
+  jobjectArray urls = nullptr;
+  if (env->ExceptionCheck() || urlClass == nullptr) {
+    env->ExceptionClear();
+    LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't find java.net.URL");
+  } else {
+    urls = env->NewObjectArray(static_cast<jsize>(items.size()), urlClass, nullptr);
+    if (env->ExceptionCheck() || urls == nullptr) {
+      env->ExceptionClear();
+      urls = nullptr;
+      LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't create Array of java.net.URL");
+    }
+  }
+  bool ok = urls != nullptr;
+  for (size_t i = 0; ok && i < items.size(); ++i) {
+    char text[1024];
+    std::snprintf(text, sizeof text, "file:%.1016s", items[i].c_str());
+    jstring s = JC_NewString(env, text, JC_MODE_PLATFORM);
+    jobject url = nullptr;
+    if (s != nullptr) url = JC_NewObject(env, "java/net/URL", "(Ljava/lang/String;)V", s);
+    if (url != nullptr) {
+      env->SetObjectArrayElement(urls, static_cast<jsize>(i), url);
+      if (env->ExceptionCheck()) ok = false;
+    } else {
+      ok = false;
+    }
+    if (s != nullptr) env->DeleteLocalRef(s);
+    if (url != nullptr) env->DeleteLocalRef(url);
+  }
+  if (ok) {
+    jmethodID ctor = env->GetMethodID(loaderClass, "<init>", "([Ljava/net/URL;)V");
+    if (!env->ExceptionCheck() && ctor != nullptr) loader = env->NewObject(loaderClass, ctor, urls);
+    if (env->ExceptionCheck()) {
+      if (loader != nullptr) env->DeleteLocalRef(loader);
+      loader = nullptr;
+    }
+  }
+  JC_ClearException(env);
+  if (urls != nullptr) env->DeleteLocalRef(urls);
+  if (urlClass != nullptr) env->DeleteLocalRef(urlClass);
+  env->DeleteLocalRef(loaderClass);
+  return loader;
+}
+
+namespace {
+
+// First allocation: tables, environment record, VM, classes, loader.
+int OpenEnvironment(uint32_t* envHandle) {
+  if (HT_Init(&JDB_EnvTable, 0x0DBCAAAA) != 0 || HT_Init(&JDB_ConnTable, 0x0DBCBBBB) != 0 ||
+      HT_Init(&JDB_StmtTable, 0x0DBCCCCC) != 0) {
+    return 15;
+  }
+  JEnv* je = new (std::nothrow) JEnv();
+  if (je == nullptr) return 16;
+
+  if (gState.vm == nullptr) {
+    if (!LoadJvmLibrary()) {
+      FreeEnvRecord(je);
+      return 15;
+    }
+    JavaVM* vms[2] = {nullptr, nullptr};
+    jsize count = 0;
+    if (gGetVms(vms, 2, &count) == JNI_OK && count > 0) {
+      gState.vm = vms[0];
+    } else {
+      int rc = JVM_Create();
+      if (rc < 0) {
+        char text[160];
+        std::snprintf(text, sizeof text, "Can't create Java VM [%d|%s]", rc, JniErrorText(rc));
+        SetFailure(text);
+        FreeEnvRecord(je);
+        return 15;
+      }
+    }
+  }
+  // The thread that opens the environment; for a VM found running it is
+  // attached here when it was not yet, and recorded so its thread end
+  // detaches it.
+  JNIEnv* env = AttachLocked();
+  if (env == nullptr) {
+    SetFailure("Can't attach JVM to current thread");
+    FreeEnvRecord(je);
+    return 15;
+  }
+  if (gState.creator == nullptr) gState.creator = env;
+  if (env->PushLocalFrame(64) != 0) {
+    env->ExceptionClear();
+    FreeEnvRecord(je);
+    return 16;
+  }
+  int status = 0;
+  jclass xid = nullptr;
+  if (JC_DefineXidClass(env, &xid) != 0) {
+    SetFailure("Can't load XID class");
+    status = 15;
+  } else {
+    je->xidClass = static_cast<jclass>(env->NewGlobalRef(xid));
+    std::string paths;
+    std::string names(JDB_JarList);
+    size_t start = 0;
+    while (start <= names.size()) {
+      size_t end = names.find(':', start);
+      if (end == std::string::npos) end = names.size();
+      if (!paths.empty()) paths += ';';
+      paths += gJarDir + names.substr(start, end - start);
+      start = end + 1;
+    }
+    jobject loader = JC_CreateClassLoader(env, paths.c_str());
+    if (loader == nullptr) {
+      SetFailure("Can't create  ClassLoader");
+      status = 15;
+    } else {
+      je->loader = env->NewGlobalRef(loader);
+    }
+  }
+  env->PopLocalFrame(nullptr);
+  if (status == 0 && (je->xidClass == nullptr || je->loader == nullptr)) status = 16;
+  if (status == 0 && (HT_EnableLocking(&JDB_EnvTable) != 0 ||
+                      HT_EnableLocking(&JDB_ConnTable) != 0 ||
+                      HT_EnableLocking(&JDB_StmtTable) != 0)) {
+    status = 15;
+  }
+  uint32_t handle = 0;
+  if (status == 0) status = HT_Alloc(&JDB_EnvTable, &handle, je);
+  if (status != 0) {
+    if (je->xidClass != nullptr) env->DeleteGlobalRef(je->xidClass);
+    if (je->loader != nullptr) env->DeleteGlobalRef(je->loader);
+    FreeEnvRecord(je);
+    HT_Destroy(&JDB_StmtTable);
+    HT_Destroy(&JDB_ConnTable);
+    HT_Destroy(&JDB_EnvTable);
+    return status;
+  }
+  je->jni = env;
+  gState.envHandle = handle;
+  gState.openCount = 1;
+  gLastFailure[0] = '\0';
+  *envHandle = handle;
+  return 0;
+}
+
+}  // namespace
+
+int JVM_AllocServer(void* /*options*/, uint32_t* envHandle) {
+  std::lock_guard<std::recursive_mutex> guard(gHostLock);
+  if (envHandle != nullptr) *envHandle = 0;
+  if (gState.openCount != 0) {
+    ++gState.openCount;
+    if (envHandle != nullptr) *envHandle = gState.envHandle;
+    return AttachLocked() != nullptr ? 0 : 15;
+  }
+  uint32_t handle = 0;
+  int status = OpenEnvironment(&handle);
+  if (status == 0 && envHandle != nullptr) *envHandle = handle;
+  return status;
+}
+
+int JVM_FreeServer(uint32_t envHandle) {
+  auto* je = static_cast<JEnv*>(HT_Lookup(&JDB_EnvTable, envHandle));
+  if (je == nullptr) return 21;
+  std::lock_guard<std::mutex> agent(JDB_AgentMutex());
+  std::lock_guard<std::recursive_mutex> guard(gHostLock);
+  if (gState.openCount <= 0 || envHandle != gState.envHandle) return 21;
+  if (--gState.openCount > 0) return 0;
+
+  XaTeardownHook();
+  HT_Release(&JDB_EnvTable, envHandle);
+  HT_Destroy(&JDB_StmtTable);
+  HT_Destroy(&JDB_ConnTable);
+  HT_Destroy(&JDB_EnvTable);
+  {
+    std::lock_guard<std::mutex> msgs(je->lock);
+    JDB_MsgFreeList(&je->msgs);
+  }
+  // Attach if needed so that the global references are really deleted.
+  JNIEnv* env = AttachLocked();
+  if (env != nullptr) {
+    if (je->xidClass != nullptr) env->DeleteGlobalRef(je->xidClass);
+    if (je->loader != nullptr) env->DeleteGlobalRef(je->loader);
+  }
+  delete je;
+  gState.envHandle = 0;
+  // The thread that closed the environment leaves the VM when the driver
+  // attached it (a thread attached by the application stays).
+  JVM_DetachThread();
+  return 0;
+}
+
+}  // namespace kx

@@ -1,0 +1,57 @@
+// The Java VM host: one VM per process, found or created on the first server
+// allocation and never destroyed; the agent's environment record and handle
+// tables on top of it; attachment of calling threads; the two support classes.
+#pragma once
+
+#include <jni.h>
+
+#include <cstdint>
+#include <mutex>
+
+#include "drv_jdbc/j_records.h"
+#include "util/handle_table.h"
+
+namespace kx {
+
+// The agent's handle tables (tags 0xAAAA, 0xBBBB, 0xCCCC), live while the
+// environment is open.
+extern HandleTable JDB_EnvTable;
+extern HandleTable JDB_ConnTable;
+extern HandleTable JDB_StmtTable;
+
+// The jar files the class loader reads, ':'-separated, found in the jar directory.
+extern const char* const JDB_JarList;
+// Sets the jar directory (library load); a missing trailing '/' is added.
+void JDB_SetJarDir(const char* dir);
+const char* JDB_GetJarDir();
+
+// Serialises server close, disconnect sweeps and failed connects.
+std::mutex& JDB_AgentMutex();
+
+// Agent slots 3 and 4. options is not read.
+int JVM_AllocServer(void* options, uint32_t* envHandle);
+int JVM_FreeServer(uint32_t envHandle);
+
+// Creates the VM: 0 or a negative JNI code; -4 when the options cannot be copied.
+int JVM_Create();
+// The calling thread's JNIEnv, attaching it when needed; null on failure.
+JNIEnv* JVM_AttachThread();
+// Detaches the calling thread when the driver attached it (never the VM's creator).
+void JVM_DetachThread();
+
+// Defines (or finds) quillmar/support/XAXid; 0 or 15.
+int JC_DefineXidClass(JNIEnv* env, jclass* out);
+// A new ZNTClassLoader over the ';'-separated paths; local reference or null.
+jobject JC_CreateClassLoader(JNIEnv* env, const char* paths);
+
+// Text of the last failure to find or start the VM ("" when none), for the
+// connect error the agent reports.
+const char* JVM_LastFailure();
+// The VM, or null before the first allocation.
+JavaVM* JVM_Current();
+// Threads currently attached by the driver (for diagnostics and tests).
+int JVM_AttachedCount();
+// Open count of the environment.
+int JVM_OpenCount();
+
+}  // namespace kx

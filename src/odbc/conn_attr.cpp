@@ -1,0 +1,669 @@
+// Connection options and attributes (see conn_attr.h).
+#include "odbc/conn_attr.h"
+
+#include <sqlext.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <unordered_map>
+
+#include "odbc/conn.h"
+#include "odbc/copy_out.h"
+#include "odbc/diag.h"
+#include "odbc/handlers.h"
+#include "odbc/libmain.h"
+#include "odbc/stmt.h"
+#include "util/errcodes.h"
+#include "util/text_conv.h"
+
+namespace kx {
+
+namespace {
+
+constexpr int32_t kOdbc3 = SQL_OV_ODBC3;
+
+// Room for a text answer of the agent (catalog names, driver-specific texts).
+constexpr uint16_t kAgentTextCapacity = 4096;
+
+// Unpacked ODBC 2 answer of one option, before it goes to a caller.
+struct OptionAnswer {
+  enum Kind { kNothing, kU32, kULen, kText, kNoData } kind = kNothing;
+  uint64_t number = 0;
+  std::string text;  // UTF-8 (ANSI code page = UTF-8 on this platform)
+};
+
+bool Connected(const ConnRecord* conn) { return conn->state == CONN_CONNECTED; }
+
+int32_t OdbcVersion(const ConnRecord* conn) {
+  return conn->env != nullptr ? conn->env->odbcVersion : SQL_OV_ODBC2;
+}
+
+SQLRETURN Fail(ConnRecord* conn, int32_t code) {
+  conn->error = code;
+  return SQL_ERROR;
+}
+
+// A refused property: the agent's code, and its messages on the connection.
+SQLRETURN FailPulled(ConnRecord* conn, int32_t code) {
+  conn->error = code;
+  ConnPullMsgs(conn, nullptr);
+  return SQL_ERROR;
+}
+
+int32_t SendInt(ConnRecord* conn, AgentPropertyId id, int32_t value) {
+  return AgentCall(conn->binding, &AgentOps::DRV_SetProperty, conn->agentConn, id,
+                   static_cast<const void*>(&value));
+}
+
+int32_t SendText(ConnRecord* conn, AgentPropertyId id, const char* text) {
+  return AgentCall(conn->binding, &AgentOps::DRV_SetProperty, conn->agentConn, id,
+                   static_cast<const void*>(text));
+}
+
+int32_t AskInt(ConnRecord* conn, AgentPropertyId id, int32_t* value) {
+  uint16_t length = 0;
+  *value = 0;
+  return AgentCall(conn->binding, &AgentOps::DRV_GetProperty, conn->agentConn, id,
+                   static_cast<void*>(value), static_cast<uint16_t>(sizeof *value), &length);
+}
+
+int32_t AskText(ConnRecord* conn, AgentPropertyId id, std::string* out) {
+  char buffer[kAgentTextCapacity + 1] = {0};
+  uint16_t length = 0;
+  int32_t rc = AgentCall(conn->binding, &AgentOps::DRV_GetProperty, conn->agentConn, id,
+                         static_cast<void*>(buffer), kAgentTextCapacity, &length);
+  if (rc != 0) return rc;
+  buffer[kAgentTextCapacity] = '\0';
+  try {
+    out->assign(buffer);
+  } catch (const std::bad_alloc&) {
+    return KX_ERR_NOMEM;
+  }
+  return 0;
+}
+
+// Driver-specific options the agent may take while connected.
+bool IsDriverIntOption(uint16_t option) {
+  switch (option) {
+    case 1201: case 1202: case 1203: case 1204: case 1205: case 1206: case 1208:
+    case 1210: case 1211: case 1213: case 1215: case 1216: case 1217: case 1218:
+    case 1219: case 1252: case 1253: case 1255: case 1256: case 1257: case 1258:
+    case 1259: case 1262:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsDriverTextOption(uint16_t option) {
+  return option == 1212 || option == 1214 || option == 1254;
+}
+
+// The options a get answers from the agent as numbers: the settable ones and
+// the read-only ones of the same range (1207 and 1209 among them).
+bool IsDriverIntGetOption(uint16_t option) {
+  return (option >= 1201 && option <= 1211) || IsDriverIntOption(option);
+}
+
+// A heap copy of an application's text value: UTF-16 from the wide entry
+// (length in bytes), 8-bit text from the narrow one; length SQL_NTS runs up
+// to the terminator. Both come back as UTF-8, which is also the ANSI code
+// page of this platform. NULL value: *out = NULL and true. false only when
+// memory runs out.
+bool CopyTextArg(uint64_t value, int64_t length, char mode, char** out) {
+  *out = nullptr;
+  if (value == 0) return true;
+  if (mode == 'W') {
+    const auto* text = reinterpret_cast<const char16_t*>(static_cast<uintptr_t>(value));
+    *out = Ucs2ToUtf8DupN(text, length == SQL_NTS ? TEXT_NTS : length / 2);
+  } else {
+    const auto* text = reinterpret_cast<const char*>(static_cast<uintptr_t>(value));
+    size_t n = 0;
+    if (length == SQL_NTS) {
+      n = strlen(text);
+    } else {
+      // A counted text ends at its first NUL, like the terminated copy would.
+      const void* nul = memchr(text, 0, static_cast<size_t>(length));
+      n = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - text)
+                         : static_cast<size_t>(length);
+    }
+    *out = static_cast<char*>(malloc(n + 1));
+    if (*out != nullptr) {
+      memcpy(*out, text, n);
+      (*out)[n] = '\0';
+    }
+  }
+  return *out != nullptr;
+}
+
+// Replaces an owned text member by a copy of the value (none for NULL).
+SQLRETURN StoreTextOption(ConnRecord* conn, char*& member, uint64_t value, int64_t length,
+                          char mode) {
+  char* copy = nullptr;
+  if (!CopyTextArg(value, length, mode, &copy)) return Fail(conn, KX_ERR_NOMEM);
+  free(member);
+  member = copy;
+  return SQL_SUCCESS;
+}
+
+bool AnyStatementHoldsResults(const ConnRecord* conn) {
+  for (const StmtRecord* s = conn->firstStmt; s != nullptr; s = s->next) {
+    if (s->flags & SF_EXECUTED) return true;
+  }
+  return false;
+}
+
+// ---- the pending catalog -----------------------------------------------------
+// Keyed by the record; the environment and serial guard against a later record
+// at the same address should a pending name ever outlive its connection.
+
+struct PendingCatalog {
+  const EnvrRecord* env;
+  int32_t serial;
+  std::string name;
+};
+
+std::mutex& PendingLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::unordered_map<const ConnRecord*, PendingCatalog>& PendingMap() {
+  static auto* map = new std::unordered_map<const ConnRecord*, PendingCatalog>;
+  return *map;
+}
+
+// Under PendingLock: the live entry of the connection, or nullptr.
+PendingCatalog* FindPending(const ConnRecord* conn) {
+  auto& map = PendingMap();
+  auto it = map.find(conn);
+  if (it == map.end()) return nullptr;
+  if (it->second.env != conn->env || it->second.serial != conn->serial) {
+    map.erase(it);
+    return nullptr;
+  }
+  return &it->second;
+}
+
+int KeepPendingCatalog(const ConnRecord* conn, const char* name) {
+  std::lock_guard<std::mutex> lock(PendingLock());
+  try {
+    PendingMap()[conn] = PendingCatalog{conn->env, conn->serial, name};
+  } catch (const std::bad_alloc&) {
+    return KX_ERR_NOMEM;
+  }
+  return 0;
+}
+
+// ---- setting -----------------------------------------------------------------
+
+SQLRETURN SetCatalog(ConnRecord* conn, uint64_t value, int64_t length, char mode) {
+  if (value == 0) return Fail(conn, KX_ERR_BAD_ARGUMENT);
+  char* name = nullptr;
+  if (!CopyTextArg(value, length, mode, &name)) return Fail(conn, KX_ERR_NOMEM);
+  // The name was read; from here on it is ours to free.
+  struct Owner {
+    char* p;
+    ~Owner() { free(p); }
+  } owner{name};
+
+  if (!Connected(conn)) {
+    // Kept until the connection opens, which sends it to the agent.
+    int code = KeepPendingCatalog(conn, name);
+    return code != 0 ? Fail(conn, code) : SQL_SUCCESS;
+  }
+  if (AnyStatementHoldsResults(conn)) return Fail(conn, KX_ERR_CURSOR_STATE);
+  int32_t rc = SendText(conn, AP_CONN_SET_CATALOG, name);
+  if (rc != 0) return FailPulled(conn, rc);
+  ConnDropPendingCatalog(conn);
+  // The connection's database path names the current catalog from now on.
+  if (char* copy = strdup(name); copy != nullptr) {
+    free(conn->cn_dbpath);
+    conn->cn_dbpath = copy;
+  }
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetFailover(ConnRecord* conn, uint16_t option, uint64_t value) {
+  if (!Connected(conn)) return Fail(conn, KX_ERR_SEQUENCE);
+  if (!conn->cn_failoverAllowed) return Fail(conn, KX_ERR_NOT_CAPABLE);
+  if (option == CONN_OPT_FAILOVER_ARG) {
+    conn->failoverArg = reinterpret_cast<void*>(static_cast<uintptr_t>(value));
+    return SQL_SUCCESS;
+  }
+  int32_t rc = SendInt(conn, AP_CONN_FAILOVER, value != 0 ? 1 : 0);
+  if (rc != 0) return FailPulled(conn, rc);
+  conn->failoverCallback = reinterpret_cast<FailoverCallback>(static_cast<uintptr_t>(value));
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetDriverOption(ConnRecord* conn, uint16_t option, uint64_t value, char mode) {
+  // Before connecting there is no agent connection to take them: they are
+  // accepted and not kept.
+  if (!Connected(conn)) return SQL_SUCCESS;
+  int32_t rc;
+  if (IsDriverTextOption(option)) {
+    char* text = nullptr;
+    if (!CopyTextArg(value, SQL_NTS, mode, &text)) return Fail(conn, KX_ERR_NOMEM);
+    rc = SendText(conn, AP_CONN_OPTION_TEXT + option, text);
+    free(text);
+    if (rc == KX_ERR_NOT_CAPABLE) rc = KX_ERR_BAD_OPTION;
+    return rc != 0 ? FailPulled(conn, rc) : SQL_SUCCESS;
+  }
+  rc = SendInt(conn, AP_CONN_OPTION_INT + option, static_cast<int32_t>(value));
+  if (rc == KX_ERR_NOT_CAPABLE) rc = KX_ERR_BAD_OPTION;
+  return rc != 0 ? Fail(conn, rc) : SQL_SUCCESS;
+}
+
+// length: of a text value (bytes, or SQL_NTS); the ODBC 2 entries pass SQL_NTS.
+SQLRETURN SetOption(ConnRecord* conn, uint16_t option, uint64_t value, int64_t length, char mode) {
+  const auto v = static_cast<uint32_t>(value);
+  switch (option) {
+    case SQL_QUERY_TIMEOUT: case SQL_MAX_ROWS: case SQL_NOSCAN: case SQL_MAX_LENGTH:
+    case SQL_BIND_TYPE: case SQL_CURSOR_TYPE: case SQL_CONCURRENCY: case SQL_KEYSET_SIZE:
+    case SQL_ROWSET_SIZE: case SQL_SIMULATE_CURSOR: case SQL_RETRIEVE_DATA:
+    case SQL_USE_BOOKMARKS:
+      if (OdbcVersion(conn) >= kOdbc3) return Fail(conn, KX_ERR_NOT_SUPPORTED);
+      return ConnSetStmtDefault(conn, option, value);
+    case SQL_ASYNC_ENABLE:
+      if (OdbcVersion(conn) >= kOdbc3) return Fail(conn, KX_ERR_NOT_SUPPORTED);
+      if (v != 0) {
+        conn->flags |= CF_ASYNC;
+      } else {
+        conn->flags &= static_cast<uint16_t>(~CF_ASYNC);
+      }
+      return SQL_SUCCESS;
+    case SQL_ACCESS_MODE: {
+      // Only the two modes exist; anything else is refused before it reaches
+      // the agent, so that the agent and the connection never disagree.
+      if (v != SQL_MODE_READ_ONLY && v != SQL_MODE_READ_WRITE) {
+        return Fail(conn, KX_ERR_BAD_ATTRIBUTE_VALUE);
+      }
+      if (Connected(conn)) {
+        int32_t rc = SendInt(conn, AP_CONN_READONLY, v != 0 ? 1 : 0);
+        if (rc != 0) return FailPulled(conn, rc);
+      }
+      if (v == SQL_MODE_READ_ONLY) {
+        conn->flags |= CF_READONLY;
+      } else {
+        conn->flags &= static_cast<uint16_t>(~CF_READONLY);
+      }
+      return SQL_SUCCESS;
+    }
+    case SQL_AUTOCOMMIT:
+      if (Connected(conn)) {
+        int32_t rc = SendInt(conn, AP_CONN_AUTOCOMMIT, v != 0 ? 1 : 0);
+        if (rc != 0) return FailPulled(conn, rc);
+      }
+      if (v != 0) {
+        conn->flags |= CF_AUTOCOMMIT;
+      } else {
+        conn->flags &= static_cast<uint16_t>(~CF_AUTOCOMMIT);
+      }
+      return SQL_SUCCESS;
+    case SQL_LOGIN_TIMEOUT:
+      conn->loginTimeout = v;
+      return SQL_SUCCESS;
+    case SQL_OPT_TRACE: case SQL_OPT_TRACEFILE: case SQL_PACKET_SIZE:
+      return SQL_SUCCESS;
+    case SQL_TRANSLATE_DLL:
+      return StoreTextOption(conn, conn->translateLib, value, length, mode);
+    case SQL_TRANSLATE_OPTION:
+      conn->translateOption = v;
+      return SQL_SUCCESS;
+    case SQL_TXN_ISOLATION:
+      if (Connected(conn)) {
+        int32_t rc = SendInt(conn, AP_CONN_ISOLATION, static_cast<int32_t>(v));
+        if (rc != 0) return FailPulled(conn, rc);
+      }
+      conn->isolation = v;
+      return SQL_SUCCESS;
+    case SQL_CURRENT_QUALIFIER:
+      return SetCatalog(conn, value, length, mode);
+    case SQL_QUIET_MODE:
+      g_quietModeWindow = static_cast<intptr_t>(value);
+      return SQL_SUCCESS;
+    case CONN_OPT_APP_NAME:
+      if (Connected(conn)) return Fail(conn, KX_ERR_SEQUENCE);
+      return StoreTextOption(conn, conn->appName, value, length, mode);
+    case SQL_ATTR_ENLIST_IN_DTC:
+      return ConnEnlistInDtc(conn, reinterpret_cast<void*>(static_cast<uintptr_t>(value)));
+    case CONN_OPT_FAILOVER_CALLBACK: case CONN_OPT_FAILOVER_ARG:
+      return SetFailover(conn, option, value);
+    default:
+      if (IsDriverIntOption(option) || IsDriverTextOption(option)) {
+        return SetDriverOption(conn, option, value, mode);
+      }
+      return Fail(conn, KX_ERR_BAD_OPTION);
+  }
+}
+
+// ---- getting -----------------------------------------------------------------
+
+SQLRETURN QueryOption(ConnRecord* conn, uint16_t option, OptionAnswer* a) {
+  auto number = [a](OptionAnswer::Kind kind, uint64_t n) {
+    a->kind = kind;
+    a->number = n;
+    return SQL_SUCCESS;
+  };
+  auto text = [a, conn](const char* t) {
+    try {
+      a->text.assign(t != nullptr ? t : "");
+    } catch (const std::bad_alloc&) {
+      return Fail(conn, KX_ERR_NOMEM);
+    }
+    a->kind = OptionAnswer::kText;
+    return static_cast<SQLRETURN>(SQL_SUCCESS);
+  };
+  // An agent answer: "not supported" becomes "option out of range".
+  auto agentFailed = [conn](int32_t rc) {
+    return Fail(conn, rc == KX_ERR_NOT_SUPPORTED ? KX_ERR_BAD_OPTION : rc);
+  };
+
+  switch (option) {
+    case SQL_ASYNC_ENABLE:
+      return number(OptionAnswer::kU32, (conn->flags & CF_ASYNC) ? 1 : 0);
+    case SQL_ACCESS_MODE:
+      return number(OptionAnswer::kU32, (conn->flags & CF_READONLY) ? 1 : 0);
+    case SQL_AUTOCOMMIT:
+      return number(OptionAnswer::kU32, (conn->flags & CF_AUTOCOMMIT) ? 1 : 0);
+    case SQL_LOGIN_TIMEOUT:
+      return number(OptionAnswer::kU32, conn->loginTimeout);
+    case SQL_OPT_TRACE:
+      return number(OptionAnswer::kU32, 0);
+    case SQL_OPT_TRACEFILE:
+      return text("");
+    case SQL_TRANSLATE_DLL:
+      if (conn->translateLib == nullptr) {
+        a->kind = OptionAnswer::kNoData;
+        return SQL_NO_DATA;
+      }
+      return text(conn->translateLib);
+    case SQL_TRANSLATE_OPTION:
+      return number(OptionAnswer::kU32, conn->translateOption);
+    case SQL_TXN_ISOLATION:
+      return number(OptionAnswer::kU32, conn->isolation);
+    case SQL_CURRENT_QUALIFIER: {
+      if (conn->agentConn == 0) {
+        // Not open: the name that will be sent when it opens, if any.
+        std::string pending;
+        return text(ConnPendingCatalog(conn, &pending) ? pending.c_str() : "");
+      }
+      std::string name;
+      int32_t rc = AskText(conn, AP_CONN_CATALOG, &name);
+      if (rc != 0) return agentFailed(rc);
+      return text(name.c_str());
+    }
+    case SQL_ODBC_CURSORS:
+      return number(OptionAnswer::kULen, SQL_CUR_USE_IF_NEEDED);
+    case SQL_QUIET_MODE: {
+      const intptr_t window = g_quietModeWindow.load();
+      return number(OptionAnswer::kULen,
+                    window == QUIET_MODE_UNSET ? 0 : static_cast<uint64_t>(window));
+    }
+    case SQL_PACKET_SIZE:
+      return number(OptionAnswer::kU32, 4096);
+    default:
+      break;
+  }
+  if (IsDriverIntGetOption(option)) {
+    if (!Connected(conn)) return SQL_SUCCESS;  // nothing to tell before connecting
+    int32_t value = 0;
+    int32_t rc = AskInt(conn, AP_CONN_OPTION_INT + option, &value);
+    if (rc != 0) return agentFailed(rc);
+    return number(OptionAnswer::kU32, static_cast<uint32_t>(value));
+  }
+  if (IsDriverTextOption(option)) {
+    if (!Connected(conn)) return SQL_SUCCESS;
+    std::string value;
+    int32_t rc = AskText(conn, AP_CONN_OPTION_TEXT + option, &value);
+    if (rc != 0) return agentFailed(rc);
+    return text(value.c_str());
+  }
+  return Fail(conn, KX_ERR_BAD_OPTION);
+}
+
+// Writes a number answer: 32 bits, or the full SQLULEN width.
+void PutNumber(const OptionAnswer& a, void* out) {
+  if (out == nullptr) return;
+  if (a.kind == OptionAnswer::kULen) {
+    const SQLULEN v = static_cast<SQLULEN>(a.number);
+    memcpy(out, &v, sizeof v);
+  } else {
+    const auto v = static_cast<uint32_t>(a.number);
+    memcpy(out, &v, sizeof v);
+  }
+}
+
+// Copies a text answer into a caller's buffer of capacity bytes: UTF-16 for
+// the wide entry. Cut text gives 01004; *full gets the whole length in bytes.
+SQLRETURN PutText(ConnRecord* conn, const std::string& text, void* out, int64_t capacity,
+                  int64_t* full, char mode) {
+  if (mode == 'W') {
+    return CopyOutNarrowToWide(text.data(), text.size(), static_cast<int64_t>(text.size()), 0, 1, 1,
+                               out, capacity, full, &conn->error);
+  }
+  return CopyOutNarrow(text.data(), text.size(), static_cast<int64_t>(text.size()), 0, 1, 1, out,
+                       capacity, full, &conn->error);
+}
+
+// Moves the messages of a statement's list from the given link on (those its
+// option setter just added) onto the connection.
+void MoveNewMessages(MsgNode** from, ConnRecord* conn) {
+  while (*from != nullptr) {
+    int32_t native = 0;
+    char* text = MsgListPop(from, &native);
+    MsgListAppend(&conn->messages, text, native);
+    free(text);
+  }
+}
+
+}  // namespace
+
+// ---- pending catalog hooks ----------------------------------------------------
+
+int ConnApplyPendingCatalog(ConnRecord* conn) {
+  std::string name;
+  if (!ConnPendingCatalog(conn, &name)) return 0;
+  if (!Connected(conn)) return KX_ERR_NOT_CONNECTED;
+  int32_t rc = SendText(conn, AP_CONN_SET_CATALOG, name.c_str());
+  if (rc != 0) {
+    ConnPullMsgs(conn, nullptr);
+    return rc;
+  }
+  ConnDropPendingCatalog(conn);
+  if (char* copy = strdup(name.c_str()); copy != nullptr) {
+    free(conn->cn_dbpath);
+    conn->cn_dbpath = copy;
+  }
+  return 0;
+}
+
+void ConnDropPendingCatalog(ConnRecord* conn) {
+  std::lock_guard<std::mutex> lock(PendingLock());
+  PendingMap().erase(conn);
+}
+
+bool ConnPendingCatalog(const ConnRecord* conn, std::string* name) {
+  std::lock_guard<std::mutex> lock(PendingLock());
+  const PendingCatalog* p = FindPending(conn);
+  if (p == nullptr) return false;
+  try {
+    *name = p->name;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+// ---- statement defaults ----------------------------------------------------------
+
+SQLRETURN ConnSetStmtDefault(ConnRecord* conn, uint16_t option, uint64_t value) {
+  const auto v = static_cast<uint32_t>(value);
+  const auto i = static_cast<int32_t>(value);
+  SCS_CURSOR& d = conn->cursorDefaults;
+  switch (option) {
+    case SQL_QUERY_TIMEOUT: conn->queryTimeout = v; break;
+    case SQL_MAX_ROWS: conn->maxRows = value; break;
+    // Stored the way a statement keeps them, so that new statements inherit
+    // what the existing ones were given.
+    case SQL_NOSCAN: conn->noScan = v != 0 ? 1 : 0; break;
+    case SQL_MAX_LENGTH: conn->maxLength = value; break;
+    case SQL_BIND_TYPE: conn->bindType = v; break;
+    case SQL_CURSOR_TYPE: d.cursorType = d.requestedCursorType = i; break;
+    case SQL_CONCURRENCY: d.concurrency = d.requestedConcurrency = i; break;
+    case SQL_KEYSET_SIZE: d.keysetSize = i; break;
+    case SQL_ROWSET_SIZE: d.rowsetSize = i != 0 ? i : 1; break;
+    case SQL_SIMULATE_CURSOR: d.simulateCursor = i; break;
+    case SQL_RETRIEVE_DATA: d.retrieveData = i; break;
+    case SQL_USE_BOOKMARKS: d.useBookmarks = i != 0 ? 1 : 0; break;
+    default: return Fail(conn, KX_ERR_BAD_OPTION);
+  }
+
+  // Every statement gets the value; a warning from one does not keep it from
+  // the others. The connection reports the worst answer, with the cause moved
+  // over from the statement, whose own diagnostics stay as they were.
+  SQLRETURN worst = SQL_SUCCESS;
+  for (StmtRecord* s = conn->firstStmt; s != nullptr; s = s->next) {
+    const int32_t keptError = s->error;
+    MsgNode** tail = &s->messages;
+    while (*tail != nullptr) tail = &(*tail)->next;
+    const SQLRETURN rc = StmtSetOption(s, option, value);
+    if (rc != SQL_SUCCESS && (worst == SQL_SUCCESS || rc == SQL_ERROR)) {
+      worst = rc;
+      conn->error = s->error != 0 ? s->error : KX_ERR_GENERAL;
+    }
+    if (rc != SQL_SUCCESS) MoveNewMessages(tail, conn);
+    s->error = keptError;
+    if (rc == SQL_ERROR) break;
+  }
+  return worst;
+}
+
+// ---- the handlers --------------------------------------------------------------
+
+SQLRETURN ConnSetOption(ConnRecord* conn, uint16_t option, uint64_t value, char mode) {
+  return SetOption(conn, option, value, SQL_NTS, mode);
+}
+
+SQLRETURN ConnGetOption(ConnRecord* conn, uint16_t option, void* out, char mode) {
+  OptionAnswer a;
+  SQLRETURN rc = QueryOption(conn, option, &a);
+  if (rc != SQL_SUCCESS) return rc;
+  switch (a.kind) {
+    case OptionAnswer::kU32:
+    case OptionAnswer::kULen:
+      PutNumber(a, out);
+      return SQL_SUCCESS;
+    case OptionAnswer::kText: {
+      if (out == nullptr) return SQL_SUCCESS;
+      // The ODBC 2 rule: option strings get SQL_MAX_OPTION_STRING_LENGTH
+      // characters of room.
+      const int64_t capacity = SQL_MAX_OPTION_STRING_LENGTH * (mode == 'W' ? 2 : 1);
+      return PutText(conn, a.text, out, capacity, nullptr, mode);
+    }
+    default:
+      return SQL_SUCCESS;
+  }
+}
+
+SQLRETURN ConnSetAttr(ConnRecord* conn, int32_t attribute, uint64_t value, int32_t length,
+                      char mode) {
+  switch (attribute) {
+    case SQL_ATTR_ASYNC_ENABLE: {
+      conn->asyncEnable = static_cast<uint32_t>(value);
+      for (StmtRecord* s = conn->firstStmt; s != nullptr; s = s->next) {
+        s->asyncEnable = conn->asyncEnable;
+      }
+      return SQL_SUCCESS;
+    }
+    case SQL_ATTR_CURRENT_CATALOG: case SQL_ATTR_TRANSLATE_LIB: case CONN_OPT_APP_NAME:
+      // Text attributes: a counted text is read up to its length only.
+      if (length < 0 && length != SQL_NTS) return Fail(conn, KX_ERR_BAD_LENGTH);
+      return SetOption(conn, static_cast<uint16_t>(attribute), value, length, mode);
+    case 0: case 1: case 2: case 3: case 5: case 6: case 7: case 8: case 10: case 11: case 12:
+    case 14: case 101: case 102: case 103: case 104: case 105: case 107: case 108: case 110:
+    case 111: case 112: case SQL_ATTR_ENLIST_IN_DTC: case CONN_OPT_FAILOVER_CALLBACK:
+    case CONN_OPT_FAILOVER_ARG:
+      return SetOption(conn, static_cast<uint16_t>(attribute), value, SQL_NTS, mode);
+    case SQL_ATTR_CONNECTION_TIMEOUT: case SQL_ATTR_AUTO_IPD: case SQL_ATTR_METADATA_ID:
+      return Fail(conn, KX_ERR_NOT_SUPPORTED);
+    default:
+      return Fail(conn, KX_ERR_BAD_OPTION);
+  }
+}
+
+SQLRETURN ConnGetAttr(ConnRecord* conn, int32_t attribute, void* value, int32_t bufferLength,
+                      int32_t* length, char mode) {
+  OptionAnswer a;
+  switch (attribute) {
+    case SQL_ATTR_ASYNC_ENABLE:
+      a.kind = OptionAnswer::kULen;
+      a.number = conn->asyncEnable;
+      PutNumber(a, value);
+      return SQL_SUCCESS;
+    case SQL_QUERY_TIMEOUT:
+      if (OdbcVersion(conn) >= kOdbc3) return Fail(conn, KX_ERR_NOT_SUPPORTED);
+      a.kind = OptionAnswer::kULen;
+      a.number = conn->queryTimeout;
+      PutNumber(a, value);
+      return SQL_SUCCESS;
+    case SQL_ATTR_ACCESS_MODE: case SQL_ATTR_AUTOCOMMIT: case SQL_ATTR_LOGIN_TIMEOUT:
+    case SQL_ATTR_TRACE: case SQL_ATTR_TRANSLATE_OPTION: case SQL_ATTR_TXN_ISOLATION:
+    case SQL_ATTR_ODBC_CURSORS: case SQL_ATTR_QUIET_MODE: case SQL_ATTR_PACKET_SIZE: {
+      SQLRETURN rc = QueryOption(conn, static_cast<uint16_t>(attribute), &a);
+      if (rc == SQL_SUCCESS) PutNumber(a, value);
+      return rc;
+    }
+    case SQL_ATTR_TRACEFILE: case SQL_ATTR_TRANSLATE_LIB: case SQL_ATTR_CURRENT_CATALOG: {
+      if (bufferLength < 0) return Fail(conn, KX_ERR_BAD_LENGTH);
+      SQLRETURN rc = QueryOption(conn, static_cast<uint16_t>(attribute), &a);
+      if (rc != SQL_SUCCESS) return rc;
+      int64_t full = 0;
+      rc = PutText(conn, a.text, value, bufferLength, &full, mode);
+      if (length != nullptr && rc != SQL_ERROR) {
+        *length = static_cast<int32_t>(full > INT32_MAX ? INT32_MAX : full);
+      }
+      return rc;
+    }
+    case SQL_ATTR_CONNECTION_DEAD: case SQL_ATTR_AUTO_IPD:
+      a.kind = OptionAnswer::kU32;
+      a.number = attribute == SQL_ATTR_CONNECTION_DEAD ? SQL_CD_FALSE : 0;
+      PutNumber(a, value);
+      return SQL_SUCCESS;
+    case SQL_ATTR_CONNECTION_TIMEOUT: case SQL_ATTR_METADATA_ID:
+      return Fail(conn, KX_ERR_NOT_SUPPORTED);
+    default:
+      return Fail(conn, KX_ERR_BAD_OPTION);
+  }
+}
+
+// ---- dispatcher slots ------------------------------------------------------------
+
+// SQLSetConnectOption(W): option, value, form
+SQLRETURN ConnSetOptionCall(HandleHead* rec, const OdbcArgs& args) {
+  return ConnSetOption(static_cast<ConnRecord*>(rec), args.Get<uint16_t>(0), args.Get<uint64_t>(1),
+                       args.Get<char>(2));
+}
+
+// SQLGetConnectOption(W): option, value*, form
+SQLRETURN ConnGetOptionCall(HandleHead* rec, const OdbcArgs& args) {
+  return ConnGetOption(static_cast<ConnRecord*>(rec), args.Get<uint16_t>(0), args.Get<void*>(1),
+                       args.Get<char>(2));
+}
+
+// SQLSetConnectAttr(W): attribute, value, length, form
+SQLRETURN ConnSetAttrCall(HandleHead* rec, const OdbcArgs& args) {
+  return ConnSetAttr(static_cast<ConnRecord*>(rec), args.Get<int32_t>(0), args.Get<uint64_t>(1),
+                     args.Get<int32_t>(2), args.Get<char>(3));
+}
+
+// SQLGetConnectAttr(W): attribute, value*, buffer length, length*, form
+SQLRETURN ConnGetAttrCall(HandleHead* rec, const OdbcArgs& args) {
+  return ConnGetAttr(static_cast<ConnRecord*>(rec), args.Get<int32_t>(0), args.Get<void*>(1),
+                     args.Get<int32_t>(2), args.Get<int32_t*>(3), args.Get<char>(4));
+}
+
+}  // namespace kx

@@ -1,0 +1,121 @@
+#include "odbc/ctypes.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+namespace kx {
+
+int32_t DefaultCType(int32_t sqlType, int32_t odbcVersion) {
+  const bool v3 = odbcVersion == 3;
+  switch (sqlType) {
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+    case SQL_GUID:
+      return SQL_C_CHAR;
+    case SQL_BIGINT:
+      return v3 ? SQL_C_SBIGINT : SQL_C_CHAR;
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
+      return SQL_C_WCHAR;
+    case SQL_BIT:
+      return SQL_C_BIT;
+    case SQL_TINYINT:
+      return SQL_C_TINYINT;
+    case SQL_SMALLINT:
+      return SQL_C_SHORT;
+    case SQL_INTEGER:
+      return SQL_C_LONG;
+    case SQL_REAL:
+      return SQL_C_FLOAT;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+      return SQL_C_DOUBLE;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+      return SQL_C_BINARY;
+    case SQL_DATE:
+      return v3 ? SQL_C_TYPE_DATE : SQL_C_DATE;
+    case SQL_TIME:
+      return v3 ? SQL_C_TYPE_TIME : SQL_C_TIME;
+    case SQL_TIMESTAMP:
+      return v3 ? SQL_C_TYPE_TIMESTAMP : SQL_C_TIMESTAMP;
+    default:
+      return sqlType;  // SQL_TYPE_DATE/TIME/TIMESTAMP and unknown codes
+  }
+}
+
+int16_t CTypeSize(int16_t cType) {
+  switch (cType) {
+    case SQL_C_NUMERIC:
+      return 19;
+    case SQL_C_TIMESTAMP:
+    case SQL_C_TYPE_TIMESTAMP:
+    case SQL_C_GUID:
+      return 16;
+    case SQL_C_DOUBLE:
+    case SQL_C_SBIGINT:
+    case SQL_C_UBIGINT:
+      return 8;
+    case SQL_C_DATE:
+    case SQL_C_TIME:
+    case SQL_C_TYPE_DATE:
+    case SQL_C_TYPE_TIME:
+      return 6;
+    case SQL_C_LONG:
+    case SQL_C_SLONG:
+    case SQL_C_ULONG:
+    case SQL_C_FLOAT:
+      return 4;
+    case SQL_C_SHORT:
+    case SQL_C_SSHORT:
+    case SQL_C_USHORT:
+      return 2;
+    case SQL_C_BIT:
+    case SQL_C_TINYINT:
+    case SQL_C_STINYINT:
+    case SQL_C_UTINYINT:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+const char* CTypeToName(int32_t cType) {
+  switch (cType) {
+    case SQL_C_CHAR: return "SQL_C_CHAR";
+    case SQL_C_WCHAR: return "SQL_C_WCHAR";
+    case SQL_C_BINARY: return "SQL_C_BINARY";
+    case KX_C_SBIGINT_AS_BINARY: return "SQL_C_BINARY";
+    case SQL_C_BIT: return "SQL_C_BIT";
+    case SQL_C_TINYINT: return "SQL_C_TINYINT";
+    case SQL_C_STINYINT: return "SQL_C_STINYINT";
+    case SQL_C_UTINYINT: return "SQL_C_UTINYINT";
+    case SQL_C_SHORT: return "SQL_C_SHORT";
+    case SQL_C_SSHORT: return "SQL_C_SSHORT";
+    case SQL_C_USHORT: return "SQL_C_USHORT";
+    case SQL_C_LONG: return "SQL_C_LONG";
+    case SQL_C_SLONG: return "SQL_C_SLONG";
+    case SQL_C_ULONG: return "SQL_C_ULONG";
+    case SQL_C_SBIGINT: return "SQL_C_SBIGINT";
+    case SQL_C_UBIGINT: return "SQL_C_UBIGINT";
+    case SQL_C_FLOAT: return "SQL_C_FLOAT";
+    case SQL_C_DOUBLE: return "SQL_C_DOUBLE";
+    case SQL_C_NUMERIC: return "SQL_C_NUMERIC";
+    case SQL_C_GUID: return "SQL_C_GUID";
+    case SQL_C_DATE: return "SQL_C_DATE";
+    case SQL_C_TIME: return "SQL_C_TIME";
+    case SQL_C_TIMESTAMP: return "SQL_C_TIMESTAMP";
+    case SQL_C_TYPE_DATE: return "SQL_C_TYPE_DATE";
+    case SQL_C_TYPE_TIME: return "SQL_C_TYPE_TIME";
+    case SQL_C_TYPE_TIMESTAMP: return "SQL_C_TYPE_TIMESTAMP";
+    default: return "(unknown type)";
+  }
+}
+
+}  // namespace kx

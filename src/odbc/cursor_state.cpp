@@ -1,0 +1,433 @@
+// The statement's position state and the row-status sets of the cursor layer.
+#include "odbc/cursor_state.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "odbc/dispatch.h"
+#include "odbc/records.h"
+#include "odbc/stmt.h"
+#include "util/errcodes.h"
+
+namespace kx {
+
+int SCS_InitCursorRec(SCS_CURSOR* c, uint32_t stmtHandle, uint32_t connHandle, AgentBinding* binding,
+                      StmtRecord* owner) {
+  c->rowsetSize = 1;
+  c->keysetSize = 0;
+  c->rowCount = -1;
+  c->cursorType = SQL_CURSOR_FORWARD_ONLY;
+  c->requestedCursorType = SQL_CURSOR_FORWARD_ONLY;
+  c->concurrency = SQL_CONCUR_READ_ONLY;
+  c->requestedConcurrency = SQL_CONCUR_READ_ONLY;
+  c->simulateCursor = 0;
+  c->useBookmarks = 0;
+  c->retrieveData = 1;
+  c->optimisticMode = 1;
+  c->option1052 = 0;
+  c->option1054 = 0;
+  c->setPosRow = SCS_POS_BEFORE_FIRST;
+  c->rowsetStart = 0;
+  c->agentStmt = stmtHandle;
+  c->agentConn = connHandle;
+  c->binding = binding;
+  c->owner = owner;
+  c->rowVersionFlag = 0;
+  return 0;
+}
+
+int SCS_CursorInit(SCS_CURSOR* c, uint32_t stmtHandle, uint32_t connHandle, AgentBinding* binding,
+                   StmtRecord* owner) {
+  SCS_InitCursorRec(c, stmtHandle, connHandle, binding, owner);
+  c->fetchDirections = 0;
+  c->rowStatus = nullptr;
+  c->appStatusArray = nullptr;
+  if (owner != nullptr && owner->conn != nullptr) {
+    const SCS_CURSOR& d = owner->conn->cursorDefaults;
+    c->concurrency = d.concurrency;
+    c->requestedConcurrency = d.concurrency;
+    c->cursorType = d.cursorType;
+    c->requestedCursorType = d.cursorType;
+    c->keysetSize = d.keysetSize;
+    c->retrieveData = d.retrieveData;
+    c->rowsetSize = d.rowsetSize;
+    c->simulateCursor = d.simulateCursor;
+    c->useBookmarks = d.useBookmarks;
+  }
+  c->prevRowsetSize = c->rowsetSize;
+  return 0;
+}
+
+void SCS_CursorFreeRowStatus(SCS_CURSOR* c) { RowStatusSetFree(&c->rowStatus); }
+
+// ---- row-status sets -------------------------------------------------------------
+
+int RowStatusSetInit(RowStatusSet* set, int32_t n) {
+  if (set == nullptr || n <= 0) return KX_ERR_GENERAL;
+  *set = RowStatusSet{};
+  auto* statuses = static_cast<int16_t*>(std::malloc(sizeof(int16_t) * static_cast<size_t>(n)));
+  if (statuses == nullptr) return KX_ERR_NOMEM;
+  for (int32_t i = 0; i < n; ++i) statuses[i] = SCS_ROW_NOROW;
+  auto* rows = static_cast<RowBuffer*>(std::calloc(1, sizeof(RowBuffer)));
+  if (rows == nullptr || RB_InitColumns(rows, 0) != 0) {
+    std::free(rows);
+    std::free(statuses);
+    return KX_ERR_NOMEM;
+  }
+  set->statuses = statuses;
+  set->rows = rows;
+  set->count = n;
+  return 0;
+}
+
+int RowStatusSetNew(RowStatusSet** out, int32_t n) {
+  if (out == nullptr || n <= 0) return KX_ERR_GENERAL;
+  auto* set = static_cast<RowStatusSet*>(std::calloc(1, sizeof(RowStatusSet)));
+  if (set == nullptr) return KX_ERR_NOMEM;
+  int rc = RowStatusSetInit(set, n);
+  if (rc != 0) {
+    std::free(set);
+    return rc;
+  }
+  *out = set;
+  return 0;
+}
+
+void RowStatusSetClear(RowStatusSet* set) {
+  if (set == nullptr) return;
+  if (set->rows != nullptr) {
+    RB_Free(set->rows);
+    std::free(set->rows);
+  }
+  std::free(set->statuses);
+  *set = RowStatusSet{};
+}
+
+void RowStatusSetFree(RowStatusSet** set) {
+  if (set == nullptr) return;
+  if (*set != nullptr) {
+    RowStatusSetClear(*set);
+    std::free(*set);
+  }
+  *set = nullptr;
+}
+
+uint16_t SCS_GetRowStatus(const RowStatusSet* set, int32_t n) {
+  if (set == nullptr || set->statuses == nullptr || n <= 0 || n > set->count) return SCS_ROW_ERROR;
+  return static_cast<uint16_t>(set->statuses[n - 1]);
+}
+
+void SCS_SetRowStatus(RowStatusSet* set, int32_t n, uint16_t status) {
+  if (set == nullptr || set->statuses == nullptr || n <= 0 || n > set->count) return;
+  set->statuses[n - 1] = static_cast<int16_t>(status);
+}
+
+// ---- position ----------------------------------------------------------------------
+
+int SCS_SetPosRow(SCS_CURSOR* c, int32_t row) {
+  if (row == SCS_POS_BEFORE_FIRST || row == SCS_POS_AFTER_LAST) {
+    c->rowsetStart = row;
+    c->setPosRow = row;
+    return 0;
+  }
+  if (row == SCS_POS_ALL_ROWS) {
+    c->setPosRow = row;
+    return 0;
+  }
+  if (row < 0 || (c->rowCount >= 0 && row > c->rowCount)) return KX_ERR_BAD_ROW_VALUE;
+  c->setPosRow = row;
+  return 0;
+}
+
+int SCS_ResetPosition(SCS_CURSOR* c) {
+  c->rowCount = -1;
+  SCS_SetPosRow(c, SCS_POS_BEFORE_FIRST);
+  return 0;
+}
+
+namespace {
+
+bool NoRowset(const SCS_CURSOR* c) {
+  return c->setPosRow == SCS_POS_BEFORE_FIRST || c->setPosRow == SCS_POS_AFTER_LAST ||
+         c->setPosRow == SCS_POS_ALL_ROWS;
+}
+
+bool BeyondRowset(const SCS_CURSOR* c, uint32_t n) {
+  return c->rowsetSize <= 0 || n > static_cast<uint32_t>(c->rowsetSize - 1);
+}
+
+// Keyset-driven over the whole result, or static: absolute positions are known.
+bool HasAbsolutePositions(const SCS_CURSOR* c) {
+  return (c->cursorType == SQL_CURSOR_KEYSET_DRIVEN && c->keysetSize == 0) ||
+         c->cursorType == SQL_CURSOR_STATIC;
+}
+
+}  // namespace
+
+int SCS_GetRowNumber(SCS_CURSOR* c, uint32_t n, int32_t* out) {
+  if (out == nullptr) return KX_ERR_BAD_ARGUMENT;
+  *out = 0;
+  if (c->cursorType == SQL_CURSOR_FORWARD_ONLY || SCS_IsDynamicOrMixed(c)) return 0;
+  if (BeyondRowset(c, n)) return KX_ERR_BAD_ARGUMENT;
+  if (NoRowset(c)) return KX_ERR_CURSOR_STATE;
+  if (SCS_GetRowStatus(c->rowStatus, static_cast<int32_t>(n) + 1) == SCS_ROW_ERROR) {
+    return KX_ERR_BAD_CURSOR_POSITION;
+  }
+  *out = c->rowsetStart + static_cast<int32_t>(n);
+  return 0;
+}
+
+int SCS_GetRowNumberChecked(SCS_CURSOR* c, uint32_t n, int32_t* out) {
+  if (out == nullptr || BeyondRowset(c, n)) return KX_ERR_BAD_ARGUMENT;
+  *out = 0;
+  if (NoRowset(c)) return KX_ERR_CURSOR_STATE;
+  if (HasAbsolutePositions(c)) return SCS_GetRowNumber(c, n, out);
+  return KX_ERR_NOT_CAPABLE;
+}
+
+// ---- SQLGetInfo through the agent ------------------------------------------------------
+
+int SCS_GetInfoType(AgentBinding* binding, uint32_t connHandle, uint16_t infoType, void* out,
+                    int16_t capacity, int16_t* length) {
+  static const uint16_t kIntTypes[] = {8, 26, 28, 43, 44, 72, 78, 79, 80, 82, 83, 93, 99};
+  static const uint16_t kTextTypes[] = {11, 17, 29, 47};
+  if (binding == nullptr) return KX_ERR_NOT_SUPPORTED;
+  for (uint16_t t : kIntTypes) {
+    if (t != infoType) continue;
+    int32_t value = 0;
+    uint16_t got = 0;
+    int32_t rc = AgentCall(*binding, &AgentOps::DRV_GetProperty, connHandle,
+                           AP_CONN_GETINFO_INT + infoType, static_cast<void*>(&value),
+                           static_cast<uint16_t>(4), &got);
+    if (rc != 0) return rc;
+    if (capacity < 4) return KX_ERR_BAD_ARGUMENT;
+    if (out != nullptr) std::memcpy(out, &value, 4);
+    if (length != nullptr) *length = 4;
+    return 0;
+  }
+  for (uint16_t t : kTextTypes) {
+    if (t != infoType) continue;
+    char text[256] = {};
+    uint16_t got = 0;
+    int32_t rc = AgentCall(*binding, &AgentOps::DRV_GetProperty, connHandle,
+                           AP_CONN_GETINFO_TEXT + infoType, static_cast<void*>(text),
+                           static_cast<uint16_t>(sizeof text), &got);
+    if (rc != 0) return rc;
+    text[sizeof text - 1] = '\0';
+    const size_t len = std::strlen(text);
+    if (length != nullptr) *length = static_cast<int16_t>(len);
+    auto* target = static_cast<char*>(out);
+    if (static_cast<int64_t>(len) >= capacity) {
+      // Cut to what fits, terminated, so the caller never reads past the copy.
+      if (target != nullptr && capacity > 0) {
+        std::memcpy(target, text, static_cast<size_t>(capacity - 1));
+        target[capacity - 1] = '\0';
+      }
+      return KX_ERR_DATA_TRUNCATED;
+    }
+    if (target != nullptr) std::memcpy(target, text, len + 1);
+    return 0;
+  }
+  return KX_ERR_BAD_OPTION;
+}
+
+// ---- scrolling -------------------------------------------------------------------------
+
+namespace {
+
+// Classes of a target row.
+constexpr int TR_GO = 0;          // go on with the target
+constexpr int TR_BEFORE = 1;      // the whole rowset lies before row 1
+constexpr int TR_REACHES = 2;     // starts before row 1 but reaches it
+constexpr int TR_INSIDE = 3;
+constexpr int TR_PAST_END = 4;    // the rowset runs past the last row
+constexpr int TR_AFTER = 5;       // after the last row
+
+uint32_t FetchDirectionBit(uint16_t orientation) {
+  switch (orientation) {
+    case SQL_FETCH_NEXT: return SQL_FD_FETCH_NEXT;
+    case SQL_FETCH_FIRST: return SQL_FD_FETCH_FIRST;
+    case SQL_FETCH_LAST: return SQL_FD_FETCH_LAST;
+    case SQL_FETCH_PRIOR: return SQL_FD_FETCH_PRIOR;
+    case SQL_FETCH_ABSOLUTE: return SQL_FD_FETCH_ABSOLUTE;
+    case SQL_FETCH_RELATIVE: return SQL_FD_FETCH_RELATIVE;
+    case SQL_FETCH_BOOKMARK: return SQL_FD_FETCH_BOOKMARK;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+int scs_p_ClassifyTarget(int32_t start, int32_t target, int32_t size, int32_t count) {
+  if (count == -1) {
+    if (target > start) return TR_GO;
+  } else {
+    if (target > count) return TR_AFTER;
+    if (target > count - size + 1) return TR_PAST_END;
+  }
+  if (target <= 1 - size) return TR_BEFORE;
+  if (target < 1) return TR_REACHES;
+  return TR_INSIDE;
+}
+
+int scs_p_TargetRow(uint16_t orientation, int32_t offset, int32_t start, int32_t count, int32_t size,
+                    int32_t previous, int32_t* target) {
+  if (start == SCS_POS_AFTER_LAST) start = count + 1;
+  switch (orientation) {
+    case SQL_FETCH_NEXT:
+      *target = start + previous;
+      return scs_p_ClassifyTarget(start, *target, size, count);
+    case SQL_FETCH_FIRST:
+      *target = 1;
+      return TR_INSIDE;
+    case SQL_FETCH_LAST:
+      *target = count == -1 ? 0 : count - size + 1;
+      return TR_INSIDE;
+    case SQL_FETCH_PRIOR:
+      *target = start - size;
+      return scs_p_ClassifyTarget(start, *target, size, count);
+    case SQL_FETCH_ABSOLUTE:
+      if (offset == 0) {
+        *target = 0;
+        return TR_BEFORE;
+      }
+      if (offset < 0) {
+        if (count == -1) {
+          *target = offset;
+          return TR_GO;
+        }
+        *target = count + offset + 1;
+        int cls = scs_p_ClassifyTarget(start, *target, size, count);
+        if (cls == TR_REACHES && -static_cast<int64_t>(offset) > size) cls = TR_BEFORE;
+        return cls;
+      }
+      *target = offset;
+      return scs_p_ClassifyTarget(start, *target, size, count);
+    case SQL_FETCH_RELATIVE:
+      *target = start + offset;
+      return scs_p_ClassifyTarget(start, *target, size, count);
+    default:
+      *target = 0;
+      return TR_GO;
+  }
+}
+
+int scs_p_CallFetch(SCS_CURSOR* c, uint16_t orientation, int32_t target, uint32_t* rows) {
+  StmtRecord* owner = c->owner;
+  if (c->binding == nullptr) return KX_ERR_NOT_SUPPORTED;
+  int32_t rc;
+  if (owner != nullptr && owner->conn != nullptr && owner->conn->cn_hasDynMixCurs) {
+    rc = AgentCall(*c->binding, &AgentOps::DRV_FetchScroll, c->agentStmt, &c->rowStatus, target, rows,
+                   &c->rowCount, orientation);
+  } else {
+    rc = AgentCall(*c->binding, &AgentOps::DRV_ExtendedFetch, c->agentStmt, &c->rowStatus, target,
+                   rows, &c->rowCount);
+  }
+  if (rc != 0 && owner != nullptr) StmtPullMsgs(owner);
+  return rc;
+}
+
+int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_t* rows) {
+  uint32_t scratch = 0;
+  if (rows == nullptr) rows = &scratch;
+  RowStatusSetFree(&c->rowStatus);
+  if ((c->flags & SCS_FLAG_ROWSET_CHANGED) == 0) c->prevRowsetSize = c->rowsetSize;
+  const bool forwardOnly = c->cursorType == SQL_CURSOR_FORWARD_ONLY;
+  const bool dynMixed = SCS_IsDynamicOrMixed(c);
+  if (forwardOnly && orientation != SQL_FETCH_NEXT) return KX_ERR_BAD_FETCH_TYPE;
+  if (c->fetchDirections == 0) {
+    std::lock_guard<std::recursive_mutex> lock(ConnectLock());
+    uint32_t directions = 0;
+    if (SCS_GetInfoType(c->binding, c->agentConn, SQL_FETCH_DIRECTION, &directions, 4, nullptr) == 0) {
+      c->fetchDirections = directions;
+    }
+  }
+  if ((c->fetchDirections & FetchDirectionBit(orientation)) == 0) return KX_ERR_BAD_FETCH_TYPE;
+  if (c->rowsetStart == SCS_START_UNKNOWN && HasAbsolutePositions(c) &&
+      orientation != SQL_FETCH_FIRST && orientation != SQL_FETCH_LAST &&
+      orientation != SQL_FETCH_ABSOLUTE && orientation != SQL_FETCH_BOOKMARK) {
+    return KX_ERR_BAD_FETCH_TYPE;
+  }
+
+  const int32_t sp = c->setPosRow;
+  switch (orientation) {
+    case SQL_FETCH_NEXT:
+      if (sp == SCS_POS_BEFORE_FIRST) orientation = SQL_FETCH_FIRST;
+      break;
+    case SQL_FETCH_PRIOR:
+      if (sp == SCS_POS_AFTER_LAST) orientation = SQL_FETCH_LAST;
+      break;
+    case SQL_FETCH_RELATIVE:
+      if ((sp == SCS_POS_AFTER_LAST && offset < 0) || (sp == SCS_POS_BEFORE_FIRST && offset > 0)) {
+        if (dynMixed) return KX_ERR_BAD_FETCH_TYPE;
+        orientation = SQL_FETCH_ABSOLUTE;
+      } else if ((sp == SCS_POS_AFTER_LAST && offset > 0) ||
+                 (sp == SCS_POS_BEFORE_FIRST && offset < 0)) {
+        *rows = 0;
+        return KX_ERR_NO_DATA_FOUND;
+      }
+      break;
+    case SQL_FETCH_BOOKMARK:
+      if (dynMixed) return KX_ERR_BAD_FETCH_TYPE;
+      if (offset <= 0) return KX_ERR_NO_DATA_FOUND;
+      orientation = SQL_FETCH_ABSOLUTE;
+      break;
+    default:
+      break;
+  }
+  if (orientation == SQL_FETCH_ABSOLUTE) {
+    if (dynMixed) return KX_ERR_BAD_FETCH_TYPE;
+    if (offset == 0) {
+      SCS_SetPosRow(c, SCS_POS_BEFORE_FIRST);
+      *rows = 0;
+      return KX_ERR_NO_DATA_FOUND;
+    }
+  }
+
+  int32_t target;
+  if (forwardOnly) {
+    target = c->rowsetStart + c->prevRowsetSize;
+  } else if (dynMixed) {
+    target = offset;
+  } else {
+    const int cls = scs_p_TargetRow(orientation, offset, c->rowsetStart, c->rowCount, c->rowsetSize,
+                                    c->prevRowsetSize, &target);
+    if (cls == TR_BEFORE) {
+      SCS_SetPosRow(c, SCS_POS_BEFORE_FIRST);
+      *rows = 0;
+      return KX_ERR_NO_DATA_FOUND;
+    }
+    if (cls == TR_AFTER) {
+      SCS_SetPosRow(c, SCS_POS_AFTER_LAST);
+      *rows = 0;
+      return KX_ERR_NO_DATA_FOUND;
+    }
+    if (cls == TR_REACHES) {
+      orientation = SQL_FETCH_FIRST;
+      target = 1;
+    }
+  }
+  c->flags = static_cast<uint16_t>(c->flags & ~SCS_FLAG_ROWSET_CHANGED);
+
+  const int rc = scs_p_CallFetch(c, orientation, target, rows);
+  if (rc == KX_ERR_FETCH_BEFORE_START) {
+    SCS_SetPosRow(c, SCS_POS_BEFORE_FIRST);
+    *rows = 0;
+    return KX_ERR_NO_DATA_FOUND;
+  }
+  if (rc == KX_ERR_FETCH_BEYOND_END) {
+    SCS_SetPosRow(c, SCS_POS_AFTER_LAST);
+    *rows = 0;
+    return KX_ERR_NO_DATA_FOUND;
+  }
+  if (rc != 0) return rc;
+  SCS_SetPosRow(c, 1);
+  c->rowsetStart = dynMixed ? SCS_START_UNKNOWN : target;
+  return 0;
+}
+
+}  // namespace kx

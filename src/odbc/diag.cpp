@@ -1,0 +1,485 @@
+// Composition of diagnostics and the handlers of SQLError, SQLGetDiagRec and
+// SQLGetDiagField.
+#include "odbc/diag.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "odbc/connstr.h"
+#include "odbc/dispatch.h"
+#include "odbc/records.h"
+#include "odbc/trace.h"
+#include "util/errcodes.h"
+#include "util/str_util.h"
+#include "util/text_conv.h"
+
+namespace kx {
+
+int (*g_diagStmtRowCount)(StmtRecord* stmt, SQLLEN* count) = nullptr;
+int (*g_diagStmtIsQuery)(StmtRecord* stmt) = nullptr;
+
+// ---- lists ----------------------------------------------------------------------
+
+int MsgListAppend(MsgNode** head, const char* text, int32_t native) {
+  auto* node = static_cast<MsgNode*>(calloc(1, sizeof(MsgNode)));
+  char* copy = strdup(text != nullptr ? text : "");
+  if (node == nullptr || copy == nullptr) {
+    free(node);
+    free(copy);
+    return KX_ERR_NOMEM;
+  }
+  node->text = copy;
+  node->native = native;
+  MsgNode** tail = head;
+  while (*tail != nullptr) tail = &(*tail)->next;
+  *tail = node;
+  return 0;
+}
+
+char* MsgListPop(MsgNode** head, int32_t* native) {
+  MsgNode* node = *head;
+  if (node == nullptr) return nullptr;
+  *head = node->next;
+  if (native != nullptr) *native = node->native;
+  char* text = node->text;
+  free(node);
+  return text != nullptr ? text : strdup("");
+}
+
+void MsgListFree(MsgNode** head) {
+  MsgNode* node = *head;
+  *head = nullptr;
+  while (node != nullptr) {
+    MsgNode* next = node->next;
+    free(node->text);
+    free(node);
+    node = next;
+  }
+}
+
+int DiagCount(const MsgNode* first) {
+  int n = 0;
+  for (const MsgNode* m = first; m != nullptr; m = m->next) ++n;
+  return n == 0 ? 1 : n;
+}
+
+const char* DiagNthMsg(const MsgNode* first, int n, int32_t* native) {
+  const MsgNode* m = first;
+  for (int i = 1; m != nullptr && i < n; ++i) m = m->next;
+  if (m == nullptr) return nullptr;
+  if (native != nullptr) *native = m->native;
+  return m->text != nullptr ? m->text : "";
+}
+
+// ---- the table ------------------------------------------------------------------
+
+const char* ErrorCodeText(int code, const char** sqlstate, char* scratch, size_t scratchSize) {
+  if (code > 0 && code < kErrorCodeRows && ErrorCodeTable[code].sqlstate[0] != '\0') {
+    if (sqlstate != nullptr) *sqlstate = ErrorCodeTable[code].sqlstate;
+    return ErrorCodeTable[code].message;
+  }
+  if (sqlstate != nullptr) *sqlstate = "S1000";
+  snprintf(scratch, scratchSize, "Undefined errorcode (%d).\nPlease install a newer client.", code);
+  return scratch;
+}
+
+int DiagFailoverCode(const char* text) {
+  if (text == nullptr) return 0;
+  if (strstr(text, ErrorCodeTable[KX_ERR_FAILOVER_COMPLETED].message) != nullptr) {
+    return KX_ERR_FAILOVER_COMPLETED;
+  }
+  if (strstr(text, ErrorCodeTable[KX_ERR_FAILOVER_ABORTED].message) != nullptr) {
+    return KX_ERR_FAILOVER_ABORTED;
+  }
+  return 0;
+}
+
+void SqlStateToV3(char* state) {
+  static const struct {
+    const char* v2;
+    const char* v3;
+  } kPairs[] = {
+      {"S1002", "07009"}, {"S1093", "07009"}, {"01S03", "01001"}, {"01S04", "01001"},
+      {"22003", "HY019"}, {"22008", "22007"}, {"22005", "22018"}, {"24000", "07005"},
+      {"37000", "42000"}, {"70100", "HY018"},
+  };
+  if (state == nullptr) return;
+  for (const auto& p : kPairs) {
+    if (strcmp(state, p.v2) == 0) {
+      memcpy(state, p.v3, 5);
+      return;
+    }
+  }
+  if (state[0] == 'S' && state[1] == '1') {
+    state[0] = 'H';
+    state[1] = 'Y';
+  } else if (state[0] == 'S' && state[1] == '0' && state[2] == '0') {
+    state[0] = '4';
+    state[1] = '2';
+    state[2] = 'S';
+  }
+}
+
+// ---- targets --------------------------------------------------------------------
+
+namespace {
+
+int VersionOf(const ConnRecord* conn) {
+  return (conn != nullptr && conn->env != nullptr) ? conn->env->odbcVersion : SQL_OV_ODBC3;
+}
+
+DiagTarget TargetFromHead(HandleHead* head, int kind) {
+  DiagTarget t{};
+  t.kind = kind;
+  t.messages = &head->messages;
+  t.errorCode = &head->error;
+  t.diagRecNo = &head->diagRecNo;
+  t.odbcVersion = SQL_OV_ODBC3;
+  return t;
+}
+
+}  // namespace
+
+DiagTarget DiagTargetOf(EnvrRecord* env) {
+  DiagTarget t = TargetFromHead(env, SQL_HANDLE_ENV);
+  t.odbcVersion = env->odbcVersion;
+  return t;
+}
+
+DiagTarget DiagTargetOf(ConnRecord* conn) {
+  DiagTarget t = TargetFromHead(conn, SQL_HANDLE_DBC);
+  t.odbcVersion = VersionOf(conn);
+  t.dsn = conn->dsn;
+  return t;
+}
+
+DiagTarget DiagTargetOf(StmtRecord* stmt) {
+  DiagTarget t = TargetFromHead(stmt, SQL_HANDLE_STMT);
+  t.odbcVersion = VersionOf(stmt->conn);
+  t.dsn = stmt->conn != nullptr ? stmt->conn->dsn : nullptr;
+  t.stmt = stmt;
+  t.rowCount = g_diagStmtRowCount;
+  t.isQuery = g_diagStmtIsQuery;
+  return t;
+}
+
+DiagTarget DiagTargetOf(DescRecord* desc) {
+  DiagTarget t = TargetFromHead(desc, SQL_HANDLE_DESC);
+  ConnRecord* conn = OwningConnection(desc);
+  t.odbcVersion = VersionOf(conn);
+  t.dsn = conn != nullptr ? conn->dsn : nullptr;
+  return t;
+}
+
+// ---- composition ----------------------------------------------------------------
+
+namespace {
+
+// One composed diagnostic: the whole text, however long.
+struct Composed {
+  SQLRETURN rc = SQL_NO_DATA;  // SQL_SUCCESS when there is a diagnostic
+  std::string text;
+  char state[6] = "00000";
+  int32_t native = 0;
+};
+
+void SetState(char* out, const char* state, int odbcVersion) {
+  size_t n = 0;
+  while (n < 5 && state[n] != '\0') ++n;
+  if (n == 0) {
+    state = "S1000";
+    n = 5;
+  }
+  memcpy(out, state, n);
+  out[n] = '\0';
+  if (odbcVersion != SQL_OV_ODBC2) SqlStateToV3(out);
+}
+
+Composed Compose(const DiagTarget& t, int mode) {
+  Composed c;
+  char* taken = nullptr;
+  const char* msg = nullptr;
+  int32_t native = 0;
+  if (mode == DIAG_TAKE) {
+    taken = MsgListPop(t.messages, &native);
+    msg = taken;
+  } else {
+    msg = DiagNthMsg(*t.messages, *t.diagRecNo, &native);
+  }
+  int code = *t.errorCode;
+  if (mode == DIAG_TAKE) *t.errorCode = 0;
+
+  if (msg != nullptr) {
+    std::string cut = StrSkipSpace(msg);
+    std::string state;
+    if (const char* tag = StrFindCI(cut.c_str(), "[SQLSTATE:"); tag != nullptr) {
+      size_t at = static_cast<size_t>(tag - cut.c_str());
+      const char* s = tag + strlen("[SQLSTATE:");
+      const char* end = strchr(s, ']');
+      state.assign(s, end != nullptr ? static_cast<size_t>(end - s) : strlen(s));
+      cut.resize(at);
+    }
+    free(taken);
+    c.rc = SQL_SUCCESS;
+    c.text = std::string(kDiagPrefix) + cut;
+    c.native = native;
+    SetState(c.state, state.empty() ? "S1000" : state.c_str(), t.odbcVersion);
+    // Driver messages may quote a connect string or URL: no secret reaches the trace.
+    if (TraceOn()) TracePrintf("Returning %s", ConnStrMasked(cut.c_str()).c_str());
+    return c;
+  }
+  if (code != 0) {
+    char scratch[128];
+    const char* state = nullptr;
+    const char* text = ErrorCodeText(code, &state, scratch, sizeof scratch);
+    c.rc = SQL_SUCCESS;
+    c.text = std::string(kDiagDriverPrefix) + text;
+    SetState(c.state, state, t.odbcVersion);
+    TracePrintf("returning %s", c.text.c_str());
+    return c;
+  }
+  TracePrintf("returning NO_DATA_FOUND");
+  return c;
+}
+
+SQLSMALLINT SaturateSmall(size_t n) {
+  return n > 32767 ? SQLSMALLINT{32767} : static_cast<SQLSMALLINT>(n);
+}
+
+// Copies text into a caller's byte buffer: at most capacity - 1 bytes of whole
+// characters and a terminator. True when it had to be cut.
+bool CopyBytes(const std::string& text, SQLCHAR* out, SQLSMALLINT capacity) {
+  int16_t ignored = 0;
+  int rc = StrCopyOutLen(text.c_str(), reinterpret_cast<char*>(out),
+                         static_cast<uint16_t>(capacity < 0 ? 0 : capacity), &ignored);
+  return rc != 0;
+}
+
+// String field of SQLGetDiagField: 'A' bytes, 'W' UTF-16 with lengths in bytes.
+SQLRETURN CopyField(const char* text, SQLPOINTER value, SQLSMALLINT bufferLength,
+                    SQLSMALLINT* stringLength, char form) {
+  if (bufferLength < 0) return SQL_ERROR;
+  int16_t len = 0;
+  int rc = 0;
+  if (form == 'W') {
+    rc = Utf8ToUcs2OutBytes(text, static_cast<char16_t*>(value), static_cast<size_t>(bufferLength),
+                            &len);
+    int64_t bytes = static_cast<int64_t>(len) * 2;
+    len = bytes > 32767 ? int16_t{32767} : static_cast<int16_t>(bytes);
+  } else {
+    rc = StrCopyOutLen(text, static_cast<char*>(value), static_cast<uint16_t>(bufferLength), &len);
+  }
+  if (stringLength != nullptr) *stringLength = len;
+  return (rc != 0 && value != nullptr) ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
+}  // namespace
+
+SQLRETURN DiagFetchTarget(const DiagTarget& t, int mode, SQLCHAR* state, SQLINTEGER* native,
+                          SQLCHAR* text, SQLSMALLINT capacity, SQLSMALLINT* length) {
+  if (length != nullptr) *length = 0;
+  if (capacity < 0) return SQL_ERROR;
+  Composed c = Compose(t, mode);
+  if (native != nullptr) *native = c.native;
+  if (state != nullptr) memcpy(state, c.state, 6);
+  if (c.rc == SQL_NO_DATA) {
+    if (text != nullptr && capacity > 0) text[0] = '\0';
+    return SQL_NO_DATA;
+  }
+  if (length != nullptr) *length = SaturateSmall(c.text.size());
+  if (text == nullptr) return SQL_SUCCESS;  // only the length was asked: nothing is cut
+  if (c.text.size() + 1 > static_cast<size_t>(capacity)) {
+    if (capacity > 0) CopyBytes(c.text, text, capacity);
+    TracePrintf("returning SUCCESS_WITH_INFO");
+    return SQL_SUCCESS_WITH_INFO;
+  }
+  memcpy(text, c.text.c_str(), c.text.size() + 1);
+  return SQL_SUCCESS;
+}
+
+SQLRETURN DiagFetch(EnvrRecord* env, ConnRecord* conn, StmtRecord* stmt, DescRecord* desc, int mode,
+                    SQLCHAR* state, SQLINTEGER* native, SQLCHAR* text, SQLSMALLINT capacity,
+                    SQLSMALLINT* length) {
+  DiagTarget t;
+  if (stmt != nullptr) {
+    t = DiagTargetOf(stmt);
+  } else if (conn != nullptr) {
+    t = DiagTargetOf(conn);
+  } else if (env != nullptr) {
+    t = DiagTargetOf(env);
+  } else if (desc != nullptr) {
+    t = DiagTargetOf(desc);
+    mode = DIAG_READ;  // descriptors are only ever read
+  } else {
+    return SQL_INVALID_HANDLE;
+  }
+  return DiagFetchTarget(t, mode, state, native, text, capacity, length);
+}
+
+SQLRETURN DiagGetRec(const DiagTarget& t, SQLSMALLINT recNumber, SQLCHAR* state,
+                     SQLINTEGER* native, SQLCHAR* text, SQLSMALLINT capacity, SQLSMALLINT* length) {
+  if (recNumber < 1) return SQL_ERROR;
+  if (DiagCount(*t.messages) < recNumber) {
+    if (state != nullptr) memcpy(state, "00000", 6);
+    if (native != nullptr) *native = 0;
+    if (text != nullptr && capacity > 0) text[0] = '\0';
+    if (length != nullptr) *length = 0;
+    return SQL_NO_DATA;
+  }
+  if (capacity < 0) return SQL_ERROR;
+  *t.diagRecNo = recNumber;
+  return DiagFetchTarget(t, DIAG_READ, state, native, text, capacity, length);
+}
+
+SQLRETURN DiagGetField(const DiagTarget& t, SQLSMALLINT recNumber, SQLSMALLINT identifier,
+                       SQLPOINTER value, SQLSMALLINT bufferLength, SQLSMALLINT* stringLength,
+                       char form) {
+  const bool isStmt = t.kind == SQL_HANDLE_STMT;
+  if (recNumber > DiagCount(*t.messages)) return SQL_NO_DATA;
+  if (recNumber < 0) return SQL_ERROR;
+
+  if (recNumber == 0) {
+    switch (identifier) {
+      case SQL_DIAG_RETURNCODE:
+        return SQL_SUCCESS;
+      case SQL_DIAG_NUMBER:
+        if (value != nullptr) *static_cast<SQLINTEGER*>(value) = DiagCount(*t.messages);
+        return SQL_SUCCESS;
+      case SQL_DIAG_ROW_COUNT:
+      case SQL_DIAG_CURSOR_ROW_COUNT: {
+        if (!isStmt) return SQL_ERROR;
+        if (value == nullptr) return SQL_SUCCESS;
+        SQLLEN count = 0;
+        if (t.rowCount != nullptr) {
+          int rc = t.rowCount(t.stmt, &count);
+          if (rc != 0) {
+            *t.errorCode = rc;
+            return SQL_ERROR;
+          }
+        }
+        *static_cast<SQLLEN*>(value) = count;
+        return SQL_SUCCESS;
+      }
+      case SQL_DIAG_DYNAMIC_FUNCTION: {
+        if (!isStmt) return SQL_ERROR;
+        bool query = t.isQuery != nullptr && t.isQuery(t.stmt) != 0;
+        return CopyField(query ? "SELECT CURSOR" : "", value, bufferLength, stringLength, form);
+      }
+      case SQL_DIAG_DYNAMIC_FUNCTION_CODE: {
+        if (!isStmt) return SQL_ERROR;
+        bool query = t.isQuery != nullptr && t.isQuery(t.stmt) != 0;
+        if (value != nullptr) *static_cast<SQLINTEGER*>(value) = query ? SQL_DIAG_SELECT_CURSOR : 0;
+        return SQL_SUCCESS;
+      }
+      default:
+        return SQL_ERROR;
+    }
+  }
+
+  switch (identifier) {
+    case SQL_DIAG_ROW_NUMBER:
+      if (!isStmt) return SQL_ERROR;
+      if (value != nullptr) *static_cast<SQLLEN*>(value) = SQL_ROW_NUMBER_UNKNOWN;
+      return SQL_SUCCESS;
+    case SQL_DIAG_COLUMN_NUMBER:
+      if (!isStmt) return SQL_ERROR;
+      if (value != nullptr) *static_cast<SQLINTEGER*>(value) = SQL_COLUMN_NUMBER_UNKNOWN;
+      return SQL_SUCCESS;
+    case SQL_DIAG_CONNECTION_NAME:
+    case SQL_DIAG_SERVER_NAME: {
+      const char* name = (t.kind == SQL_HANDLE_ENV || t.dsn == nullptr) ? "" : t.dsn;
+      return CopyField(name, value, bufferLength, stringLength, form);
+    }
+    case SQL_DIAG_SQLSTATE:
+    case SQL_DIAG_NATIVE:
+    case SQL_DIAG_MESSAGE_TEXT:
+    case SQL_DIAG_CLASS_ORIGIN:
+    case SQL_DIAG_SUBCLASS_ORIGIN:
+      break;
+    default:
+      return SQL_SUCCESS;
+  }
+
+  *t.diagRecNo = recNumber;
+  Composed c = Compose(t, DIAG_READ);
+  const bool have = c.rc == SQL_SUCCESS;
+  switch (identifier) {
+    case SQL_DIAG_SQLSTATE:
+      return CopyField(have ? c.state : "00000", value, bufferLength, stringLength, form);
+    case SQL_DIAG_NATIVE:
+      if (value != nullptr) *static_cast<SQLINTEGER*>(value) = have ? c.native : 0;
+      return SQL_SUCCESS;
+    case SQL_DIAG_MESSAGE_TEXT:
+      if (!have) return SQL_NO_DATA;
+      return CopyField(c.text.c_str(), value, bufferLength, stringLength, form);
+    default:  // the two origins
+      if (!have) return SQL_NO_DATA;
+      return CopyField(strncmp(c.state, "IM", 2) == 0 ? "ODBC 3.0" : "ISO 9075", value,
+                       bufferLength, stringLength, form);
+  }
+}
+
+// ---- handlers ---------------------------------------------------------------------
+
+SQLRETURN EnvrError(EnvrRecord* env, SQLCHAR* state, SQLINTEGER* native, SQLCHAR* text,
+                    SQLSMALLINT capacity, SQLSMALLINT* length) {
+  return DiagFetchTarget(DiagTargetOf(env), DIAG_TAKE, state, native, text, capacity, length);
+}
+SQLRETURN ConnError(ConnRecord* conn, SQLCHAR* state, SQLINTEGER* native, SQLCHAR* text,
+                    SQLSMALLINT capacity, SQLSMALLINT* length) {
+  return DiagFetchTarget(DiagTargetOf(conn), DIAG_TAKE, state, native, text, capacity, length);
+}
+SQLRETURN StmtError(StmtRecord* stmt, SQLCHAR* state, SQLINTEGER* native, SQLCHAR* text,
+                    SQLSMALLINT capacity, SQLSMALLINT* length) {
+  return DiagFetchTarget(DiagTargetOf(stmt), DIAG_TAKE, state, native, text, capacity, length);
+}
+
+SQLRETURN EnvrGetDiagRec(EnvrRecord* env, SQLSMALLINT recNumber, SQLCHAR* state,
+                         SQLINTEGER* native, SQLCHAR* text, SQLSMALLINT capacity,
+                         SQLSMALLINT* length) {
+  return DiagGetRec(DiagTargetOf(env), recNumber, state, native, text, capacity, length);
+}
+SQLRETURN ConnGetDiagRec(ConnRecord* conn, SQLSMALLINT recNumber, SQLCHAR* state,
+                         SQLINTEGER* native, SQLCHAR* text, SQLSMALLINT capacity,
+                         SQLSMALLINT* length) {
+  return DiagGetRec(DiagTargetOf(conn), recNumber, state, native, text, capacity, length);
+}
+SQLRETURN StmtGetDiagRec(StmtRecord* stmt, SQLSMALLINT recNumber, SQLCHAR* state,
+                         SQLINTEGER* native, SQLCHAR* text, SQLSMALLINT capacity,
+                         SQLSMALLINT* length) {
+  return DiagGetRec(DiagTargetOf(stmt), recNumber, state, native, text, capacity, length);
+}
+SQLRETURN DescGetDiagRec(DescRecord* desc, SQLSMALLINT recNumber, SQLCHAR* state,
+                         SQLINTEGER* native, SQLCHAR* text, SQLSMALLINT capacity,
+                         SQLSMALLINT* length) {
+  return DiagGetRec(DiagTargetOf(desc), recNumber, state, native, text, capacity, length);
+}
+
+SQLRETURN EnvrGetDiagField(EnvrRecord* env, SQLSMALLINT recNumber, SQLSMALLINT identifier,
+                           SQLPOINTER value, SQLSMALLINT bufferLength, SQLSMALLINT* stringLength,
+                           char form) {
+  return DiagGetField(DiagTargetOf(env), recNumber, identifier, value, bufferLength, stringLength,
+                      form);
+}
+SQLRETURN ConnGetDiagField(ConnRecord* conn, SQLSMALLINT recNumber, SQLSMALLINT identifier,
+                           SQLPOINTER value, SQLSMALLINT bufferLength, SQLSMALLINT* stringLength,
+                           char form) {
+  return DiagGetField(DiagTargetOf(conn), recNumber, identifier, value, bufferLength, stringLength,
+                      form);
+}
+SQLRETURN StmtGetDiagField(StmtRecord* stmt, SQLSMALLINT recNumber, SQLSMALLINT identifier,
+                           SQLPOINTER value, SQLSMALLINT bufferLength, SQLSMALLINT* stringLength,
+                           char form) {
+  return DiagGetField(DiagTargetOf(stmt), recNumber, identifier, value, bufferLength, stringLength,
+                      form);
+}
+SQLRETURN DescGetDiagField(DescRecord* desc, SQLSMALLINT recNumber, SQLSMALLINT identifier,
+                           SQLPOINTER value, SQLSMALLINT bufferLength, SQLSMALLINT* stringLength,
+                           char form) {
+  return DiagGetField(DiagTargetOf(desc), recNumber, identifier, value, bufferLength, stringLength,
+                      form);
+}
+
+}  // namespace kx

@@ -1,0 +1,352 @@
+// The dispatcher and the handle layer beneath it.
+#include "odbc/dispatch.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "odbc/conn.h"
+#include "odbc/connstr.h"
+#include "odbc/diag.h"
+#include "odbc/env.h"
+#include "odbc/trace.h"
+#include "util/errcodes.h"
+#include "util/handle_table.h"
+
+namespace kx {
+
+int g_unicodeBuild = 1;
+std::atomic<int32_t> g_agentReentrant{0};
+
+namespace {
+
+// The locks live for the whole process: a library that hosted a Java VM is
+// never unloaded, and a lock must outlive every thread that might still hold it.
+std::recursive_mutex& ImmortalLock(int which) {
+  static std::recursive_mutex* locks[3] = {new std::recursive_mutex, new std::recursive_mutex,
+                                           new std::recursive_mutex};
+  return *locks[which];
+}
+
+std::atomic<int> g_initialised{0};
+HandleTable g_tables[4];  // environment, connection, statement, descriptor
+
+int32_t MagicOf(uint32_t kind) {
+  switch (kind) {
+    case HK_ENV: return ENVR_MAGIC;
+    case HK_DBC: return CONN_MAGIC;
+    case HK_STMT: return STMT_MAGIC;
+    case HK_DESC: return DESC_MAGIC;
+    default: return 0;
+  }
+}
+
+unsigned long ThreadId() { return static_cast<unsigned long>(gettid()); }
+
+void ClearDiagnostics(HandleHead* head) {
+  MsgListFree(&head->messages);
+  head->error = 0;
+}
+
+// The barrier every handler runs behind: no exception leaves a call.
+SQLRETURN RunHandler(const OdbcCallRecord& record, HandleHead* head, const OdbcArgs& args) {
+  try {
+    return record.handler(head, args);
+  } catch (const std::bad_alloc&) {
+    if (head != nullptr) head->error = KX_ERR_NOMEM;
+  } catch (...) {
+    if (head != nullptr) head->error = KX_ERR_GENERAL;
+  }
+  return SQL_ERROR;
+}
+
+const char* HandleLabel(uint32_t kind) {
+  switch (kind) {
+    case HK_ENV: return "hEnv";
+    case HK_DBC: return "hDbc";
+    case HK_STMT: return "hStmt";
+    default: return "hDesc";
+  }
+}
+
+void TraceArgs(const OdbcCallRecord& record, const OdbcArgs& args) {
+  if (record.format == nullptr || record.format[0] == '\0') return;
+  char line[250];
+  FormatCallArgs(record.format, args, line, sizeof line);
+  TracePrintf("%s", line);
+}
+
+// The failover notice: a failed call whose handle carries the failover texts
+// raises the callback's event.
+SQLRETURN ConnNotifyFailover(ConnRecord* conn, uint32_t kind, SQLRETURN rc) {
+  if (conn->failoverCallback == nullptr) return rc;
+  HandleHead* head = nullptr;
+  if (kind == HK_DBC) {
+    head = conn;
+  } else if (kind == HK_STMT || kind == HK_DESC) {
+    head = conn->busy.load();
+  }
+  if (head == nullptr) return rc;
+  int code = head->error;
+  bool scanned = false;
+  if (code != KX_ERR_FAILOVER_COMPLETED && code != KX_ERR_FAILOVER_ABORTED) {
+    code = 0;
+    if (DiagCount(head->messages) >= 2 && head->messages != nullptr) {
+      for (MsgNode* m = head->messages; m != nullptr && code == 0; m = m->next) {
+        code = m->text != nullptr ? DiagFailoverCode(m->text) : 0;
+      }
+      scanned = true;
+    }
+  }
+  int32_t event;
+  if (code == KX_ERR_FAILOVER_COMPLETED) {
+    event = FAILOVER_EVENT_COMPLETED;
+    rc = scanned ? SQL_ERROR : SQL_SUCCESS_WITH_INFO;
+  } else if (code == KX_ERR_FAILOVER_ABORTED) {
+    event = FAILOVER_EVENT_ABORTED;
+    rc = SQL_ERROR;
+  } else {
+    return rc;
+  }
+  conn->failoverCallback(event, conn->failoverArg, 0);
+  return rc;
+}
+
+SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t handle,
+                           OdbcArgs& args) {
+  HandleHead* head;
+  ConnRecord* conn;
+  int32_t reentrant;
+  {
+    std::lock_guard<std::recursive_mutex> lock(HandleLock());
+    head = LookupHandle(kind, handle);
+    if (head == nullptr) return SQL_INVALID_HANDLE;
+    if (kind == HK_DBC) {
+      conn = static_cast<ConnRecord*>(head);
+    } else if (kind == HK_STMT) {
+      conn = static_cast<StmtRecord*>(head)->conn;
+    } else {
+      conn = OwningConnection(static_cast<DescRecord*>(head));
+    }
+    if (conn == nullptr) return SQL_INVALID_HANDLE;
+    HandleHead* busy = conn->busy.load();
+    if (busy != nullptr) {
+      if (kind != HK_DBC && busy == head) return SQL_STILL_EXECUTING;
+      head->error = KX_ERR_SEQUENCE;
+      return SQL_ERROR;
+    }
+    conn->busy.store(head);
+    reentrant = g_agentReentrant.load();
+  }
+
+  if (record.clearDiag != 0) ClearDiagnostics(head);
+  SQLRETURN rc;
+  {
+    std::lock_guard<std::recursive_mutex> call(conn->callLock);
+    if (reentrant == 0) {
+      std::lock_guard<std::recursive_mutex> agent(AgentLock());
+      rc = RunHandler(record, head, args);
+    } else {
+      rc = RunHandler(record, head, args);
+    }
+  }
+
+  if (kind == HK_DBC && conn->magic == MAGIC_FREED) {
+    // The handler freed the connection; its handle is already released, so no
+    // other call can reach the record any more.
+    ConnDestroy(conn);
+    return rc;
+  }
+  if (rc != SQL_SUCCESS && record.clearDiag != 0) rc = ConnNotifyFailover(conn, kind, rc);
+  std::lock_guard<std::recursive_mutex> lock(HandleLock());
+  conn->busy.store(nullptr);
+  return rc;
+}
+
+}  // namespace
+
+std::recursive_mutex& HandleLock() { return ImmortalLock(0); }
+std::recursive_mutex& ConnectLock() { return ImmortalLock(1); }
+std::recursive_mutex& AgentLock() { return ImmortalLock(2); }
+
+void ConnectLockEnter() { ConnectLock().lock(); }
+void ConnectLockLeave() { ConnectLock().unlock(); }
+
+HandleTable* EnvTable() { return &g_tables[0]; }
+HandleTable* ConnTable() { return &g_tables[1]; }
+HandleTable* StmtTable() { return &g_tables[2]; }
+HandleTable* DescTable() { return &g_tables[3]; }
+
+bool HandlesInitialised() { return g_initialised.load() != 0; }
+
+HandleHead* LookupHandle(uint32_t kind, uint32_t handle) {
+  if (kind < HK_ENV || kind > HK_DESC || handle == 0) return nullptr;
+  auto* head = static_cast<HandleHead*>(HT_Lookup(&g_tables[kind - HK_ENV], handle));
+  if (head == nullptr || head->magic != MagicOf(kind)) return nullptr;
+  return head;
+}
+
+int HandlesInit() {
+  std::lock_guard<std::recursive_mutex> lock(HandleLock());
+  if (HandlesInitialised()) return 0;
+  const uint32_t values[4] = {HT_VALUE_ENV, HT_VALUE_DBC, HT_VALUE_STMT, HT_VALUE_DESC};
+  for (int i = 0; i < 4; ++i) {
+    if (HT_Init(&g_tables[i], values[i]) != 0) return -1;
+  }
+  for (auto& table : g_tables) {
+    if (HT_EnableLocking(&table) != 0) return -1;
+  }
+  g_initialised.store(1);
+  return 0;
+}
+
+int HandlesTerm() {
+  std::lock_guard<std::recursive_mutex> lock(HandleLock());
+  if (!HandlesInitialised()) return 0;
+  for (EnvrRecord* env = EnvrFirst(); env != nullptr; env = EnvrFirst()) {
+    if (EnvrAnyConnBusy(env)) break;
+    EnvrClose(env);
+    EnvrFree(env);
+  }
+  g_initialised.store(0);
+  HT_Destroy(StmtTable());
+  HT_Destroy(ConnTable());
+  HT_Destroy(EnvTable());
+  HT_Destroy(DescTable());
+  return 0;
+}
+
+SQLRETURN HandlerNotYet(HandleHead* record, const OdbcArgs&) {
+  if (record != nullptr) record->error = KX_ERR_NOT_SUPPORTED;
+  return SQL_ERROR;
+}
+
+const char* ReturnCodeName(SQLRETURN rc) {
+  switch (rc) {
+    case SQL_SUCCESS: return "SUCCESS";
+    case SQL_SUCCESS_WITH_INFO: return "SUCCESS_WITH_INFO";
+    case SQL_STILL_EXECUTING: return "STILL_EXECUTING";
+    case SQL_NEED_DATA: return "NEED_DATA";
+    case SQL_NO_DATA: return "NO_DATA_FOUND";
+    case SQL_INVALID_HANDLE: return "INVALID_HANDLE";
+    case SQL_ERROR: return "ERROR";
+    default: return "UNKNOWN_ERROR";
+  }
+}
+
+void FormatCallArgs(const char* format, const OdbcArgs& args, char* out, size_t capacity) {
+  if (out == nullptr || capacity == 0) return;
+  size_t used = 0;
+  int next = 0;
+  auto append = [&](const char* text, size_t n) {
+    if (used + 1 >= capacity) return;
+    size_t room = capacity - 1 - used;
+    if (n > room) n = room;
+    memcpy(out + used, text, n);
+    used += n;
+  };
+  for (const char* p = format; *p != '\0';) {
+    if (*p != '%') {
+      const char* q = strchr(p, '%');
+      size_t n = q ? static_cast<size_t>(q - p) : strlen(p);
+      append(p, n);
+      p += n;
+      continue;
+    }
+    if (p[1] == '%') {
+      append("%", 1);
+      p += 2;
+      continue;
+    }
+    // One conversion: flags, width and precision are kept, length modifiers
+    // dropped (every value shows as 32 bits, "%p" as a whole pointer).
+    char conversion[16] = "%";
+    size_t s = 1;
+    const char* q = p + 1;
+    while (*q != '\0' && strchr("-+ #0123456789.", *q) != nullptr && s < 10) conversion[s++] = *q++;
+    while (*q == 'l' || *q == 'h' || *q == 'z' || *q == 'j') ++q;
+    char conv = *q;
+    if (conv == '\0') break;
+    uint64_t v = args.Raw(next++);
+    char piece[64];
+    int n;
+    conversion[s++] = conv;
+    conversion[s] = '\0';
+    switch (conv) {
+      case 'd':
+      case 'i':
+        n = snprintf(piece, sizeof piece, conversion, static_cast<int32_t>(v));
+        break;
+      case 'p':
+        n = snprintf(piece, sizeof piece, "%p", reinterpret_cast<void*>(static_cast<uintptr_t>(v)));
+        break;
+      case 'c':
+        n = snprintf(piece, sizeof piece, conversion, static_cast<int>(static_cast<unsigned char>(v)));
+        break;
+      case 'u':
+      case 'x':
+      case 'X':
+      case 'o':
+        n = snprintf(piece, sizeof piece, conversion, static_cast<uint32_t>(v));
+        break;
+      default:  // nothing else belongs in an argument format: show the raw value
+        n = snprintf(piece, sizeof piece, "%X", static_cast<uint32_t>(v));
+        break;
+    }
+    if (n > 0) append(piece, static_cast<size_t>(n) < sizeof piece ? static_cast<size_t>(n) : sizeof piece - 1);
+    p = q + 1;
+  }
+  out[used] = '\0';
+}
+
+SQLRETURN CallODBCArgs(const OdbcCallRecord& record, OdbcArgs& all) noexcept {
+  if (!HandlesInitialised()) return SQL_ERROR;
+  const unsigned long tid = ThreadId();
+  SQLRETURN rc;
+  try {
+    if (record.kind == HK_NONE) {
+      all.base = 0;
+      TracePrintf("\n[%lX] SQL%s", tid, record.name);
+      TraceArgs(record, all);
+      std::lock_guard<std::recursive_mutex> lock(HandleLock());
+      rc = RunHandler(record, nullptr, all);
+    } else if (record.kind >= HK_ENV && record.kind <= HK_DESC) {
+      const uint32_t handle = static_cast<uint32_t>(all.Raw(0));
+      all.base = 1;
+      TracePrintf("\n[%lX] SQL%s %s=%lX", tid, record.name, HandleLabel(record.kind),
+                  static_cast<unsigned long>(handle));
+      TraceArgs(record, all);
+      if (record.kind == HK_ENV) {
+        std::lock_guard<std::recursive_mutex> lock(HandleLock());
+        HandleHead* head = LookupHandle(HK_ENV, handle);
+        if (head == nullptr) {
+          rc = SQL_INVALID_HANDLE;
+        } else {
+          if (record.clearDiag != 0) ClearDiagnostics(head);
+          rc = RunHandler(record, head, all);
+        }
+      } else {
+        rc = CallOnConnection(record, record.kind, handle, all);
+      }
+    } else {
+      TracePrintf("CallODBC: internal error");
+      rc = SQL_ERROR;
+    }
+  } catch (...) {
+    // Only the trace and the lock set-up are left to throw here.
+    rc = SQL_ERROR;
+  }
+  if (TraceOn()) TracePrintf("[%lX] SQL%s: returning SQL_%s", tid, record.name, ReturnCodeName(rc));
+  return rc;
+}
+
+bool AgentSlotEmpty(const AgentOps* ops, int slot) {
+  if (ops == nullptr || slot < 0 || slot >= AGENT_OP_SLOTS) return true;
+  void* fn;
+  memcpy(&fn, reinterpret_cast<const unsigned char*>(ops) + slot * sizeof(void*), sizeof fn);
+  return fn == nullptr;
+}
+
+}  // namespace kx

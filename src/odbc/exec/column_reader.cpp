@@ -1,0 +1,412 @@
+#include "odbc/exec/column_reader.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <cstring>
+
+#include "odbc/ctypes.h"
+#include "odbc/cursor_state.h"
+#include "odbc/desc.h"
+#include "odbc/exec/convert_binary.h"
+#include "odbc/exec/convert_common.h"
+#include "odbc/exec/convert_datetime.h"
+#include "odbc/exec/convert_null.h"
+#include "odbc/exec/convert_number.h"
+#include "odbc/exec/convert_text.h"
+#include "odbc/stmt.h"
+#include "odbc/trace.h"
+#include "util/errcodes.h"
+
+namespace kx {
+
+namespace {
+
+enum class Path { Text, Wide, Binary };
+
+Path PathOf(uint32_t storageType) {
+  switch (storageType) {
+    case RBT_BINARY:
+    case RBT_BINARY_PTR:
+    case RBT_BINARY_LEN1:
+    case RBT_BINARY_LEN2:
+    case RBT_BINARY_LEN4:
+      return Path::Binary;
+    case RBT_WCHAR:
+    case RBT_WCHAR_NTS:
+    case RBT_WCHAR_PTR:
+    case RBT_WCHAR_LEN4:
+      return Path::Wide;
+    default:
+      return Path::Text;
+  }
+}
+
+SQLRETURN Fail(StmtRecord* stmt, int code) {
+  stmt->error = code;
+  return SQL_ERROR;
+}
+
+// Length prefix of 1, 2 or 4 bytes at an element that may not be aligned.
+uint32_t Prefix(const unsigned char* element, unsigned bytes) {
+  if (bytes == 1) return element[0];
+  if (bytes == 2) {
+    uint16_t v;
+    std::memcpy(&v, element, 2);
+    return v;
+  }
+  uint32_t v;
+  std::memcpy(&v, element, 4);
+  return v;
+}
+
+// The text or bytes an element of a variable-length storage type holds and
+// their length in octets. The length never reaches past the element, whatever
+// its prefix claims.
+bool VariableSource(uint32_t type, const unsigned char* element, uint32_t width, const void** src,
+                    uint64_t* octets) {
+  auto prefixed = [&](unsigned bytes, unsigned headerBytes, uint64_t unitBytes) {
+    const uint64_t room = width > headerBytes ? width - headerBytes : 0;
+    uint64_t n = uint64_t{Prefix(element, bytes)} * unitBytes;
+    if (type == RBT_WCHAR_LEN4) {
+      int32_t count;
+      std::memcpy(&count, element, 4);
+      n = count > 0 ? uint64_t(count) * 2 : 0;
+    }
+    *src = element + headerBytes;
+    *octets = n < room ? n : room;
+  };
+  switch (type) {
+    case RBT_CHAR:
+    case RBT_BINARY:
+    case RBT_WCHAR:
+      *src = element;
+      *octets = type == RBT_WCHAR ? width & ~uint32_t{1} : width;
+      return true;
+    case RBT_CHAR_NTS:
+      *src = element;
+      *octets = strnlen(reinterpret_cast<const char*>(element), width);
+      return true;
+    case RBT_WCHAR_NTS: {
+      uint64_t units = 0;
+      const uint64_t max = width / 2;
+      while (units < max) {
+        uint16_t u;
+        std::memcpy(&u, element + 2 * units, 2);
+        if (u == 0) break;
+        ++units;
+      }
+      *src = element;
+      *octets = 2 * units;
+      return true;
+    }
+    case RBT_CHAR_PTR:
+    case RBT_BINARY_PTR:
+    case RBT_WCHAR_PTR: {
+      const RBPtrValue v = RB_GetPtrValue(element);
+      *src = v.block;
+      *octets = v.block != nullptr ? RB_PtrBytes(type, v.length) : 0;
+      return true;
+    }
+    case RBT_CHAR_LEN1:
+    case RBT_BINARY_LEN1:
+      prefixed(1, 1, 1);
+      return true;
+    case RBT_CHAR_LEN2:
+    case RBT_BINARY_LEN2:
+      prefixed(2, 2, 1);
+      return true;
+    case RBT_CHAR_LEN4:
+    case RBT_BINARY_LEN4:
+    case RBT_WCHAR_LEN4:
+      prefixed(4, 4, 1);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Text, wide and binary sources: the converter of the path, and the
+// continuation kept in the GetData state when the value was cut. The
+// converter reports the source octets that went out, so each next piece
+// starts exactly where the last one stopped whatever the encodings involved.
+SQLRETURN DeliverPiece(StmtRecord* stmt, Path path, const void* src, uint64_t length, int64_t total,
+                       int32_t cType, ColBinding* b, int32_t scale, int32_t precision) {
+  GetDataState& g = stmt->getData;
+  uint64_t consumed = 0;
+  int16_t rc;
+  switch (path) {
+    case Path::Binary:
+      rc = ConvertBINARY(src, length, total, cType, b->target, b->bufferLength, b->octetLength,
+                         &stmt->error, &consumed);
+      break;
+    case Path::Wide:
+      rc = ConvertWCHAR(static_cast<const char16_t*>(src), length, total, cType, b->target,
+                        b->bufferLength, b->octetLength, &stmt->error, scale, precision, &consumed);
+      break;
+    default:
+      rc = ConvertCHAR(static_cast<const char*>(src), length, total, cType, b->target, b->bufferLength,
+                       b->octetLength, &stmt->error, scale, precision, &consumed);
+      break;
+  }
+  if (consumed > length) consumed = length;
+  if (rc == SQL_SUCCESS_WITH_INFO &&
+      (cType == SQL_C_CHAR || cType == SQL_C_WCHAR || cType == SQL_C_BINARY)) {
+    g.cType = cType;
+    // A long value's unread tail stays in hand as well: the next call serves
+    // it before it asks the agent for another piece.
+    g.rest = static_cast<unsigned char*>(const_cast<void*>(src)) + consumed;
+    g.remaining = static_cast<uint32_t>(length - consumed);
+  } else {
+    g.remaining = 0;
+  }
+  return rc;
+}
+
+// Piece size asked of the agent for a long value, by the buffer the caller
+// offers.
+uint32_t PieceSize(int32_t cType, int64_t bufferLength, uint32_t storageType) {
+  if (bufferLength <= 0) return 0;
+  uint64_t n = static_cast<uint64_t>(bufferLength);
+  if (cType == SQL_C_CHAR) {
+    n -= 1;
+  } else if (cType == SQL_C_WCHAR) {
+    n = (n - 1) / 2;
+  } else if (cType == SQL_C_BINARY && PathOf(storageType) == Path::Wide) {
+    n /= 2;
+  }
+  return n > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(n);
+}
+
+// The text or bytes of a long-value piece held in the state.
+void LongPieceSource(const GetDataState& g, const void** src, uint64_t* octets) {
+  if (RB_IsPtrType(g.storageType) && g.rest != nullptr && g.rest == g.piece) {
+    const RBPtrValue v = RB_GetPtrValue(static_cast<const unsigned char*>(g.rest));
+    *src = v.block;
+    *octets = v.block != nullptr ? RB_PtrBytes(g.storageType, v.length) : 0;
+    return;
+  }
+  *src = g.rest;
+  *octets = g.remaining;
+}
+
+SQLRETURN BookmarkColumn(StmtRecord* stmt, uint32_t row, ColBinding* b) {
+  if (b->cType != SQL_C_BINARY && b->cType != SQL_C_UBIGINT) return Fail(stmt, KX_ERR_BAD_PROGRAM_TYPE);
+  if (b->target == nullptr) return Fail(stmt, KX_ERR_BAD_ARGUMENT);
+  int32_t number = 0;
+  const int code = SCS_GetRowNumberChecked(&stmt->cursor, row, &number);
+  if (code != 0) return Fail(stmt, code);
+  const int64_t value = number;
+  if (b->cType == SQL_C_BINARY) {
+    // A binary target has a length: a short one is refused rather than
+    // overrun.
+    const int16_t rc = StoreRaw(&value, 8, b->target, b->bufferLength, nullptr, &stmt->error);
+    if (rc == SQL_ERROR) return rc;
+  } else {
+    std::memcpy(b->target, &value, 8);
+  }
+  if (b->indicator != nullptr) *b->indicator = 0;
+  if (b->octetLength != nullptr) *b->octetLength = 8;
+  return SQL_SUCCESS;
+}
+
+}  // namespace
+
+void GetDataReset(StmtRecord* stmt) {
+  GetDataState& g = stmt->getData;
+  StmtFreeLongData(&g);
+  g.column = 0;
+  g.row = 0;
+  g.remaining = 0;
+  g.rest = nullptr;
+}
+
+SQLRETURN GetColumn(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb) {
+  const bool outputMode = stmt->error == KX_ERR_HAS_OUT_PARAMS;
+  if (outputMode) stmt->error = 0;
+  GetDataState& g = stmt->getData;
+  const uint16_t column = b->column;
+
+  // Column range: the row block's and, for result columns, the statement's.
+  const uint16_t blockCols = rb != nullptr ? rb->colCount : 0;
+  const bool beyond = column > blockCols || (!outputMode && column > stmt->colCount);
+  if ((column == 0 && !stmt->cursor.useBookmarks) || (column != 0 && beyond)) {
+    if (TraceOn()) TracePrintf("GetColumn: col out of range (%d,%d)", column, blockCols);
+    return Fail(stmt, KX_ERR_BAD_COLUMN_NUMBER);
+  }
+  if (column == 0) return BookmarkColumn(stmt, row, b);
+
+  const RowBufferColumn& col = rb->columns[column - 1];
+  const bool inBlock = row < static_cast<uint32_t>(rb->rowCount > 0 ? rb->rowCount : 0);
+  const int16_t ind = inBlock ? col.indicators[row] : RB_IND_DATA;
+
+  // Continuation of a value read in pieces.
+  if (g.column == column && g.row == row + 1 && row < UINT16_MAX) {
+    if (b->cType != g.cType && b->cType != SQL_C_DEFAULT) return SQL_NO_DATA;
+    const int32_t cType = g.cType;
+    if (g.remaining == 0) {
+      if (ind != RB_IND_LONG) return SQL_NO_DATA;
+      const int code = StmtGetLongData(stmt, PieceSize(cType, b->bufferLength, col.type));
+      if (code == KX_ERR_NO_DATA_FOUND) return SQL_NO_DATA;
+      if (code != 0) return Fail(stmt, code);
+    }
+    if (b->target == nullptr) return Fail(stmt, KX_ERR_BAD_ARGUMENT);
+    const void* src = g.rest;
+    uint64_t length = g.remaining;
+    if (ind == RB_IND_LONG) LongPieceSource(g, &src, &length);
+    return DeliverPiece(stmt, PathOf(g.storageType), src, length, static_cast<int64_t>(length), cType, b,
+                        0, 0);
+  }
+
+  // First call on this column of this row.
+  if (b->indicator != nullptr) *b->indicator = 0;
+  if (!inBlock) {
+    if (TraceOn()) TracePrintf("GetColumn: row out of range (%d,%d)", static_cast<int>(row), rb->rowCount);
+    return Fail(stmt, KX_ERR_CURSOR_STATE);
+  }
+
+  const AgentColDesc* desc = nullptr;
+  int16_t fraction = 0;
+  if (outputMode) {
+    // Output parameters carry their own digits; a result description need
+    // not exist for them.
+    fraction = b->fractionDigits;
+  } else {
+    AgentColDesc* cols = StmtDescribeCols(stmt);
+    if (cols == nullptr) return SQL_ERROR;
+    if (column > stmt->colCount) return Fail(stmt, KX_ERR_BAD_COLUMN_NUMBER);
+    desc = &cols[column - 1];
+    fraction = desc->decimalDigits;
+  }
+
+  int32_t cType = b->cType;
+  if (cType == SQL_C_DEFAULT) {
+    const int32_t version =
+        stmt->conn != nullptr && stmt->conn->env != nullptr ? stmt->conn->env->odbcVersion : 3;
+    const int32_t sqlType = desc != nullptr ? static_cast<int16_t>(desc->sqlType & 0xFFFF) : SQL_CHAR;
+    if (version == 2 && sqlType >= SQL_WLONGVARCHAR && sqlType <= SQL_WCHAR) {
+      cType = SQL_C_CHAR;
+    } else {
+      cType = DefaultCType(sqlType, version);
+    }
+    if (b->bufferLength == 0) b->bufferLength = CTypeSize(static_cast<int16_t>(cType));
+  } else if (cType == SQL_C_BINARY && desc != nullptr &&
+             static_cast<int16_t>(desc->sqlType & 0xFFFF) == SQL_BIGINT) {
+    cType = KX_C_SBIGINT_AS_BINARY;
+  }
+
+  GetDataReset(stmt);
+  g.column = column;
+  g.row = static_cast<uint16_t>(row + 1);
+
+  int32_t scale = 0;
+  int32_t precision = 0;
+  if (cType == SQL_ARD_TYPE || cType == SQL_C_NUMERIC) {
+    DescRecord* d = outputMode ? stmt->currentApd : stmt->currentArd;
+    DescFieldRec* rec = d != nullptr && column <= DescRecCount(d) ? DescGetRec(d, column) : nullptr;
+    if (rec == nullptr) {
+      if (cType == SQL_ARD_TYPE) return Fail(stmt, KX_ERR_BAD_DESCRIPTOR_INDEX);
+    } else {
+      if (cType == SQL_ARD_TYPE) cType = rec->conciseType;
+      if (cType == SQL_C_NUMERIC) {
+        precision = rec->precision;
+        scale = rec->scale;
+      }
+    }
+  }
+
+  if (ind == RB_IND_NULL) {
+    if (b->indicator == nullptr) return Fail(stmt, KX_ERR_INDICATOR_REQUIRED);
+    *b->indicator = SQL_NULL_DATA;
+    ConvertZeroTarget(cType, b->target, b->bufferLength);
+    return SQL_SUCCESS;
+  }
+
+  if (ind == RB_IND_LONG) {
+    const int code = StmtGetLongData(stmt, PieceSize(cType, b->bufferLength, col.type));
+    if (code == KX_ERR_NO_DATA_FOUND) {
+      if (g.total != -1) return SQL_NO_DATA;
+      if (b->indicator == nullptr) return Fail(stmt, KX_ERR_INDICATOR_REQUIRED);
+      *b->indicator = SQL_NULL_DATA;
+      ConvertZeroTarget(cType, b->target, b->bufferLength);
+      return SQL_SUCCESS;
+    }
+    if (code != 0) return Fail(stmt, code);
+    if (b->target == nullptr) return Fail(stmt, KX_ERR_BAD_ARGUMENT);
+    const void* src = nullptr;
+    uint64_t length = 0;
+    LongPieceSource(g, &src, &length);
+    return DeliverPiece(stmt, PathOf(g.storageType), src, length, g.total, cType, b, scale, precision);
+  }
+
+  g.storageType = col.type;
+  if (b->target == nullptr) return Fail(stmt, KX_ERR_BAD_ARGUMENT);
+  const unsigned char* element = RB_Element(&col, row);
+  int32_t* err = &stmt->error;
+  switch (col.type) {
+    case RBT_BIT:
+    case RBT_UTINYINT:
+      return ConvertBYTE(element[0], 0, cType, b->target, b->bufferLength, b->octetLength, err, scale,
+                         precision);
+    case RBT_STINYINT:
+      return ConvertBYTE(element[0], 1, cType, b->target, b->bufferLength, b->octetLength, err, scale,
+                         precision);
+    case RBT_SSHORT:
+    case RBT_USHORT: {
+      uint16_t v;
+      std::memcpy(&v, element, 2);
+      return ConvertSHORT(v, col.type == RBT_SSHORT, cType, b->target, b->bufferLength, b->octetLength,
+                          err, scale, precision);
+    }
+    case RBT_SLONG:
+    case RBT_ULONG: {
+      uint32_t v;
+      std::memcpy(&v, element, 4);
+      return ConvertLONG(v, col.type == RBT_SLONG, cType, b->target, b->bufferLength, b->octetLength, err,
+                         scale, precision);
+    }
+    case RBT_FLOAT: {
+      float v;
+      std::memcpy(&v, element, 4);
+      return ConvertFLOAT(v, cType, b->target, b->bufferLength, b->octetLength, err, scale, precision);
+    }
+    case RBT_DOUBLE: {
+      double v;
+      std::memcpy(&v, element, 8);
+      return ConvertDOUBLE(v, cType, b->target, b->bufferLength, b->octetLength, err, scale, precision);
+    }
+    case RBT_DATE: {
+      SQL_DATE_STRUCT v;
+      std::memcpy(&v, element, sizeof v);
+      return ConvertDATE(&v, cType, b->target, b->bufferLength, b->octetLength, err);
+    }
+    case RBT_TIME: {
+      SQL_TIME_STRUCT v;
+      std::memcpy(&v, element, sizeof v);
+      return ConvertTIME(&v, cType, b->target, b->bufferLength, b->octetLength, err);
+    }
+    case RBT_TIMESTAMP: {
+      SQL_TIMESTAMP_STRUCT v;
+      std::memcpy(&v, element, sizeof v);
+      return ConvertTIMESTAMP(&v, cType, b->target, b->bufferLength, b->octetLength,
+                              static_cast<uint16_t>(fraction < 0 ? 0 : fraction), err);
+    }
+    default: {
+      const void* src = nullptr;
+      uint64_t length = 0;
+      if (!VariableSource(col.type, element, col.width, &src, &length)) {
+        return Fail(stmt, KX_ERR_RESTRICTED_TYPE);
+      }
+      if (src == nullptr) {
+        src = "";
+        length = 0;
+      }
+      if (length > UINT32_MAX) length = UINT32_MAX;
+      return DeliverPiece(stmt, PathOf(col.type), src, length, static_cast<int64_t>(length), cType, b,
+                          scale, precision);
+    }
+  }
+}
+
+}  // namespace kx

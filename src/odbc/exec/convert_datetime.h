@@ -1,0 +1,25 @@
+// Conversion of date, time and timestamp values (ODBC structure layouts) to
+// text, to each other and to their raw bytes.
+//
+// Date and time text is never cut (22003 when the buffer is short); timestamp
+// text is cut with 01004. Pairings outside the matrix are 07006; a negative
+// buffer length where it is consulted is S1090.
+#pragma once
+
+#include <cstdint>
+
+#include <sql.h>
+#include <sqlext.h>
+
+namespace kx {
+
+int16_t ConvertDATE(const SQL_DATE_STRUCT* value, int32_t cType, void* target, int64_t bufferLength,
+                    int64_t* outLen, int32_t* err);
+int16_t ConvertTIME(const SQL_TIME_STRUCT* value, int32_t cType, void* target, int64_t bufferLength,
+                    int64_t* outLen, int32_t* err);
+// fractionDigits: the column's decimal digits; 0 writes no fraction in text.
+int16_t ConvertTIMESTAMP(const SQL_TIMESTAMP_STRUCT* value, int32_t cType, void* target,
+                         int64_t bufferLength, int64_t* outLen, uint16_t fractionDigits,
+                         int32_t* err);
+
+}  // namespace kx

@@ -1,0 +1,57 @@
+// Library load and unload, the setup values and the driver's message boxes.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "odbc/agent.h"
+
+namespace kx {
+
+// Attach: prepares the agent side, the handle layer, the process-wide binding
+// and the ODBC trace. 1, or 0 when the library cannot work (every call then
+// answers SQL_ERROR). Detach: frees the idle environments, closes the trace
+// and runs the agent's unload hook. The shared library's constructor and
+// destructor call them; tests may call them directly.
+int DriverAttach(void* instance);
+void DriverDetach();
+// Legacy entry points of the same meaning.
+int LibMain(void* instance);
+int WEP(int);
+
+// The process-wide binding registered at attach.
+AgentBinding* ProcessBinding();
+
+// The library's fixed texts by id (1 caption, 5, 202, 203 library file, 204
+// driver description, ...); "" for an unknown id.
+const char* LoadStringResource(int id);
+
+// Reads a setup value from the driver's own section of odbcinst.ini (the
+// section whose Driver is this library, else the one named by the driver
+// description). The subkey is kept for callers that name one; the file has no
+// deeper levels. Copies the value, else the default (cut to size - 1 bytes
+// and terminated), and returns the bytes copied.
+int GetSetupValue(const char* subkey, const char* name, const char* defaultValue, char* buffer,
+                  int size);
+// The driver's section name in odbcinst.ini (cut and terminated).
+void GetSetupSection(char* buffer, int size);
+
+// The quiet-mode window: -2 = never set (messages are shown), 0 (NULL) = show
+// nothing, anything else = the owner of the messages. SQL_ATTR_QUIET_MODE sets it.
+constexpr intptr_t QUIET_MODE_UNSET = -2;
+extern std::atomic<intptr_t> g_quietModeWindow;
+
+// A message "box": one ERROR log line and one line on standard error, never
+// blocking. 1 when shown, 0 when quiet mode hides it.
+int ShowMessage(const char* text, const char* caption, int type);
+int ShowResourceMessage(const char* text, int type);
+
+// Binds the levelled log to the ODBC trace stream when that is open.
+void OpenLogSinks();
+
+}  // namespace kx
+
+// The setup exports: the driver description, and the setup key text with the
+// description in place of %s. Both cut to size - 1 and terminate; 1.
+extern "C" int GetSetupDatabase(char* buffer, int size);
+extern "C" int GetSetupRegistry(char* buffer, int size);

@@ -1,0 +1,278 @@
+// The records behind ODBC handles. Every record starts with the same head
+// (magic, handle, internal error code, state, message list, diagnostic record
+// number), so the dispatcher and the diagnostics treat the four kinds alike.
+// A record whose magic is MAGIC_FREED has been freed.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "odbc/agent.h"
+#include "odbc/stmt_types.h"
+
+namespace kx {
+
+struct MsgNode;  // odbc/diag.h
+struct HashTable;  // util/hash_table.h
+struct EnvrRecord;
+struct ConnRecord;
+struct StmtRecord;
+struct DescRecord;
+
+// What the first argument of an ODBC call is.
+enum HandleKind : uint32_t {
+  HK_NONE = 1,  // no handle: the arguments start at once
+  HK_ENV = 2,
+  HK_DBC = 3,
+  HK_STMT = 4,
+  HK_DESC = 5,
+};
+
+constexpr int32_t ENVR_MAGIC = 0x3144;
+constexpr int32_t CONN_MAGIC = 0x3244;
+constexpr int32_t STMT_MAGIC = 0x3344;
+constexpr int32_t DESC_MAGIC = 0x3444;
+constexpr int32_t MAGIC_FREED = -1;
+
+// Values the handle tables are initialised with; the low 16 bits are the tag.
+constexpr uint32_t HT_VALUE_ENV = 0x0DBC0001;
+constexpr uint32_t HT_VALUE_DBC = 0x0DBC0002;
+constexpr uint32_t HT_VALUE_STMT = 0x0DBC0003;
+constexpr uint32_t HT_VALUE_DESC = 0x0DBC0004;
+
+struct HandleHead {
+  int32_t magic;
+  uint32_t handle;      // the record's handle value
+  int32_t error;        // internal error code (row of the error-code table), 0 = none
+  int32_t state;        // per kind; 0 = freed
+  MsgNode* messages;    // diagnostics, oldest first
+  int16_t diagRecNo;    // record number last asked by SQLGetDiagRec/SQLGetDiagField
+};
+
+// ---- environment --------------------------------------------------------------
+
+constexpr int32_t ENVR_ALLOCATED = 1;
+constexpr int32_t ENVR_OPEN = 2;
+
+struct EnvrRecord : HandleHead {
+  EnvrRecord* next;           // process list
+  ConnRecord* firstConn;      // the environment's connections
+  int32_t serial;             // process count of environments at allocation
+  int32_t connCounter;        // numbers the connections
+  int32_t connectionPooling;  // SQL_ATTR_CONNECTION_POOLING 0..2
+  int32_t cpMatch;            // SQL_ATTR_CP_MATCH 0..1
+  int32_t odbcVersion;        // 2 or 3
+  int32_t outputNts;          // 0 or 1
+};
+
+// ---- connection ---------------------------------------------------------------
+
+constexpr int32_t CONN_ALLOCATED = 1;  // allocated or disconnected
+constexpr int32_t CONN_CONNECTED = 2;
+
+// Connection flags.
+constexpr uint16_t CF_NLB = 0x1;          // no login box
+constexpr uint16_t CF_READONLY = 0x2;
+constexpr uint16_t CF_AUTOCOMMIT = 0x4;
+constexpr uint16_t CF_ASYNC = 0x8;        // ODBC 2 asynchronous option set
+constexpr uint16_t CF_SET_PROP_20 = 0x20; // set agent property 0x2201000f at open
+constexpr uint16_t CF_BLOCK_FLAG = 0x40;  // passed to the agent in the ConnectBlock
+constexpr uint16_t CF_MASE = 0x80;        // multiple-active-statement emulation
+constexpr uint16_t CF_IV = 0x100;         // include views
+constexpr uint16_t CF_IA = 0x200;         // include all
+
+constexpr int CONN_CACHE_INT32 = 120;
+constexpr int CONN_CACHE_INT16 = 40;
+constexpr int CONN_CACHE_TEXT = 40;
+
+// Failover events and the callback set through the connection options.
+constexpr int32_t FAILOVER_EVENT_COMPLETED = 16;
+constexpr int32_t FAILOVER_EVENT_ABORTED = 17;
+using FailoverCallback = void (*)(int32_t event, void* arg, int32_t zero);
+
+struct ConnRecord : HandleHead {
+  ConnRecord* next;         // next connection of the environment
+  StmtRecord* firstStmt;    // the connection's statements
+  EnvrRecord* env;          // owning environment
+
+  // Connect fields (filled by the connect-string code).
+  char* dsn;
+  char* user;
+  char* password;
+  char* cn_dbpath;          // the JDBC driver class
+  char* cn_dbopts;          // the JDBC URL
+  char* cn_dbhost;
+  char* port;
+  char* cn_svtype;          // server type
+  char* agentOptions;
+  char* reserved;           // passed to the agent in the ConnectBlock; NULL here
+  uint16_t flags;           // CF_*
+  char* appName;
+  uint32_t loginTimeout;    // seconds; default 120
+
+  // Statement option defaults copied into new statements.
+  uint32_t bindType;
+  uint64_t maxLength;
+  uint64_t maxRows;
+  uint32_t noScan;
+  uint32_t queryTimeout;
+
+  SCS_CURSOR cursorDefaults;  // rowset size, keyset size, cursor type, ... for new statements
+
+  char* translateLib;       // SQL_ATTR_TRANSLATE_LIB
+  uint32_t translateOption;
+  uint32_t isolation;       // SQL_ATTR_TXN_ISOLATION; 0 = the agent's default
+
+  uint32_t cn_fetchSize;    // rows per forward-only fetch block
+
+  AgentBinding binding;     // filled at each open
+  AgentHandle agentServer;  // 0 when not open
+  AgentHandle agentConn;    // 0 when not open
+
+  int32_t serial;           // from the environment's connection counter
+  int32_t stmtCounter;      // numbers the statements
+
+  OpTable opTable;          // the agent's SQL-type table (type 1); rows belong to the agent
+
+  // The record of the handle whose call runs on this connection (the
+  // connection, one of its statements or descriptors); NULL when idle. Set and
+  // tested under the handle lock.
+  std::atomic<HandleHead*> busy;
+
+  // Capability flags, set at open.
+  int32_t cn_needbind;
+  int32_t cn_hasMoreRes;
+  int32_t cn_hasParamOp;
+  int32_t cn_spOutDeferFetch;
+  int32_t cn_hasScrlCurs;
+  int32_t cn_hasDynMixCurs;
+  int32_t cn_hasV2DAE;
+  int32_t cn_narrowBackend;  // the agent takes 8-bit text only
+  uint32_t asyncEnable;      // SQL_ATTR_ASYNC_ENABLE default for statements
+  int32_t cn_hasExecute2;
+  int32_t cn_cap200;         // mask bit 0x200
+  int32_t cn_extDescribe;    // mask bit 0x400: extended column describe
+  int32_t cn_hasNamedParams; // mask bit 0x800
+  int32_t cn_cap1000;        // mask bit 0x1000
+  int32_t cn_failoverAllowed;// mask bit 0x4000
+  int32_t cn_dtcAllowed;     // mask bit 0x2000
+
+  void* dtcDispenser;        // NULL when not enlisted
+  uint32_t enlisted;
+  std::recursive_mutex dtcLock;   // handed to the distributed-transaction code
+  std::recursive_mutex callLock;  // held across every call of the connection
+
+  // SQLGetInfo caches.
+  int32_t infoCache32[CONN_CACHE_INT32];  // -1 = nothing cached
+  uint16_t infoCache16[CONN_CACHE_INT16]; // 0xFFFF = nothing cached
+  char* infoCacheText[CONN_CACHE_TEXT];   // NULL = none
+
+  FailoverCallback failoverCallback;  // NULL = none
+  void* failoverArg;
+};
+
+// ---- statement and descriptor -------------------------------------------------
+// The statement and descriptor layers own these records; the fields below are
+// those the dispatcher and the handle layer rely on.
+
+constexpr int32_t STMT_ALLOCATED = 1;
+constexpr int32_t STMT_PREPARED = 2;
+
+struct StmtRecord : HandleHead {
+  StmtRecord* next;    // next statement of the connection
+  ConnRecord* conn;    // owning connection
+
+  uint32_t serial;           // creation number within the connection (first is 1)
+  AgentBinding* binding;     // the connection's binding
+  AgentHandle agentStmt;
+
+  // Statement options.
+  uint32_t queryTimeout;
+  uint64_t maxLength;
+  uint64_t maxRows;
+  int32_t bindType;
+  uint32_t noScan;
+  uint32_t asyncEnable;
+
+  uint16_t flags;            // SF_*
+  int32_t isSelect;          // the prepared text starts with "SELEC"
+  int32_t paramsDescribed;   // the agent was asked for parameter descriptions
+  uint16_t paramCount;
+  AgentColDesc* paramDescs;  // shallow copy: only the array is ours
+  uint16_t colCount;
+  AgentColDesc* colDescs;    // owned with their texts; NULL until described
+
+  RowBuffer rows;            // the current fetch block
+  uint16_t rowsPerBlock;
+  uint16_t currentRow;
+
+  ColBindingNode* colBindings;    // bound columns, in binding order
+  ParamBinding* paramBindings;    // indexed by parameter number - 1
+  uint16_t paramBindingCap;
+  ParamSummary* paramSummaries;   // one per entry of paramBindings
+
+  uint16_t daeState;         // DataAtExecState
+  RowBuffer* paramBlock;
+  int32_t agentDaeRow;
+  int32_t agentDaeIndex;
+  uint16_t daeNextIndex;
+  int16_t daeIndex;
+  uint32_t daeNextRow;
+  uint32_t daeRow;
+  uint16_t bulkOperation;
+  int16_t bulkColCount;
+  uint32_t* bulkBookmarks;
+
+  uint64_t paramsetSize;     // 1 at allocation
+  uint64_t* rowsProcessedPtr;
+  GetDataState getData;
+  uint16_t inputCount;
+  uint16_t outputCount;
+  uint16_t inOutCount;
+  int32_t directionsUnknown;
+
+  SCS_CURSOR cursor;         // the statement's position
+
+  int16_t* setPosStatus;
+  RowBuffer* setPosRows;
+  uint16_t* updateColumns;
+
+  DescRecord* implicitArd;
+  DescRecord* implicitApd;
+  DescRecord* currentArd;
+  DescRecord* currentApd;
+  DescRecord* ird;
+  DescRecord* ipd;
+
+  int64_t fetchBookmarkPtr;
+  uint64_t* rowsFetchedPtr;
+  uint64_t rowNumber;        // forward-only row number
+  HashTable* colAttrs;       // extended column attributes, or NULL
+
+  AgentColDesc bookmarkDesc; // the synthetic column 0, filled when asked for
+};
+
+struct DescRecord : HandleHead {
+  ConnRecord* conn;    // owner of an explicitly allocated descriptor
+  StmtRecord* stmt;    // owner of an implicit descriptor
+
+  int16_t kind;        // DK_*
+  int16_t allocType;   // SQL_DESC_ALLOC_AUTO 1, SQL_DESC_ALLOC_USER 2
+  // Header fields, in the order of their ODBC names.
+  uint64_t arraySize;
+  uint16_t* arrayStatusPtr;
+  int64_t* bindOffsetPtr;
+  int32_t bindType;
+  int16_t count;       // records after the bookmark record
+  uint64_t* rowsProcessedPtr;
+  DescRecNode* records;  // node 0 is the bookmark record and always exists
+};
+
+// The connection a statement or descriptor call runs on.
+inline ConnRecord* OwningConnection(DescRecord* desc) {
+  if (desc->conn != nullptr) return desc->conn;
+  return desc->stmt != nullptr ? desc->stmt->conn : nullptr;
+}
+
+}  // namespace kx

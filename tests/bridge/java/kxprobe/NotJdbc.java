@@ -1,0 +1,6 @@
+package kxprobe;
+
+/** A class that is neither a JDBC driver nor a data source. */
+public class NotJdbc {
+    public NotJdbc() { }
+}

@@ -1,0 +1,213 @@
+// The VM host: one VM per process reused across server open and close cycles,
+// thread attachment, class loading through the jar directory, and a host
+// process whose signal handlers, locale and options survive the VM's start.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "bridge_support.h"
+#include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_serv.h"
+#include "drv_jdbc/j_xa.h"
+
+using namespace kx;
+using kxtest::Jni;
+using kxtest::LocalFrame;
+
+namespace {
+
+// Full close and reopen need a process whose environment nobody else holds:
+// the body runs as the child of a death test.
+void OpenCloseCycles() {
+  JDB_SetJarDir(KX_STANDIN_JAR_DIR);
+  uint32_t h1 = 0;
+  ASSERT_EQ(0, JVM_AllocServer(nullptr, &h1)) << JVM_LastFailure();
+  JavaVM* vm = JVM_Current();
+  ASSERT_NE(nullptr, vm);
+  uint32_t h2 = 0;
+  ASSERT_EQ(0, JVM_AllocServer(nullptr, &h2));
+  EXPECT_EQ(h1, h2);
+  EXPECT_EQ(2, JVM_OpenCount());
+  EXPECT_EQ(0xAAAAu, h1 >> 16);
+  EXPECT_EQ(0, JVM_FreeServer(h2));
+  EXPECT_NE(nullptr, HT_Lookup(&JDB_EnvTable, h1));
+  EXPECT_EQ(0, JVM_FreeServer(h1));
+  EXPECT_EQ(0, JVM_OpenCount());
+  EXPECT_EQ(nullptr, HT_Lookup(&JDB_EnvTable, h1));  // tables destroyed
+  EXPECT_EQ(21, JVM_FreeServer(h1));
+
+  for (int cycle = 0; cycle < 3; ++cycle) {
+    uint32_t h = 0;
+    ASSERT_EQ(0, JVM_AllocServer(nullptr, &h)) << cycle;
+    EXPECT_EQ(vm, JVM_Current());
+    auto* je = static_cast<JEnv*>(HT_Lookup(&JDB_EnvTable, h));
+    ASSERT_NE(nullptr, je);
+    EXPECT_NE(nullptr, je->loader);
+    EXPECT_NE(nullptr, je->xidClass);
+    EXPECT_EQ(0, JVM_FreeServer(h));
+  }
+}
+
+TEST(VmHostDeathTest, ServerOpenCloseCyclesReuseTheOneVm) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        OpenCloseCycles();
+        std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST(VmHost, EightThreadsAttachAndDetachCleanly) {
+  ASSERT_NE(nullptr, Jni());
+  int before = JVM_AttachedCount();
+  std::vector<std::thread> threads;
+  std::atomic<int> ok{0};
+  std::atomic<int> attached{0};
+  std::atomic<bool> release{false};
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([&] {
+      JNIEnv* env = JVM_AttachThread();
+      if (env == nullptr) return;
+      ++attached;
+      if (env->PushLocalFrame(16) == 0) {
+        jstring s = JC_NewString(env, "thread \xF0\x9F\x98\x80", JC_MODE_UTF8);
+        char* back = JC_StringToC(env, s, JC_MODE_UTF8);
+        if (back != nullptr && std::strcmp(back, "thread \xF0\x9F\x98\x80") == 0) ++ok;
+        std::free(back);
+        env->PopLocalFrame(nullptr);
+      }
+      while (!release) std::this_thread::yield();
+      // Thread end detaches it.
+    });
+  }
+  while (attached < 8) std::this_thread::yield();
+  EXPECT_EQ(before + 8, JVM_AttachedCount());
+  release = true;
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(8, ok.load());
+  EXPECT_EQ(before, JVM_AttachedCount());
+}
+
+TEST(VmHost, ThreadAttachedByTheApplicationStaysAttached) {
+  ASSERT_NE(nullptr, Jni());
+  JavaVM* vm = JVM_Current();
+  std::thread t([vm] {
+    JNIEnv* own = nullptr;
+    ASSERT_EQ(JNI_OK, vm->AttachCurrentThread(reinterpret_cast<void**>(&own), nullptr));
+    EXPECT_EQ(own, JVM_AttachThread());
+    JVM_DetachThread();
+    JNIEnv* still = nullptr;
+    EXPECT_EQ(JNI_OK, vm->GetEnv(reinterpret_cast<void**>(&still), JNI_VERSION_1_4));
+    vm->DetachCurrentThread();
+  });
+  t.join();
+}
+
+TEST(VmHost, ClassesComeThroughTheJarDirectoryLoader) {
+  JEnv* je = kxtest::Env();
+  ASSERT_NE(nullptr, je);
+  LocalFrame frame;
+  JConn c{};
+  c.jni = Jni();
+  c.unicodeClient = 1;
+  const char* found[] = {"com/informix/jdbcx/IfxDataSource", "com/informix/jdbc/IfmxStatement",
+                         "org/h2/Driver", "org/postgresql/Driver"};
+  for (const char* name : found) {
+    jclass cls = JC_LoadClass(&c, je->loader, name);
+    EXPECT_NE(nullptr, cls) << name;
+    EXPECT_EQ(0, CheckException(c.jni, 1, &c.msgs)) << kxtest::Describe(c.msgs);
+  }
+  EXPECT_EQ(nullptr, JC_LoadClass(&c, je->loader, "com/informix/NoSuchClass"));
+  EXPECT_EQ(15, CheckException(c.jni, 1, &c.msgs));
+  ASSERT_NE(nullptr, c.msgs.head);
+  EXPECT_NE(nullptr, std::strstr(c.msgs.head->text, "ClassNotFoundException"));
+  JDB_MsgFreeList(&c.msgs);
+  // Not on the VM's own class path.
+  EXPECT_EQ(nullptr, JC_LoadClass(&c, nullptr, "com/informix/jdbcx/IfxDataSource"));
+  JC_ClearException(c.jni);
+  EXPECT_EQ(nullptr, JC_CreateClassLoader(c.jni, ";;"));
+}
+
+TEST(VmHost, XidClassLivesInTheSystemLoaderWithHashCodeMatchingEquals) {
+  JEnv* je = kxtest::Env();
+  JNIEnv* env = Jni();
+  LocalFrame frame;
+  jclass found = env->FindClass("quillmar/support/XAXid");
+  ASSERT_FALSE(env->ExceptionCheck());
+  ASSERT_NE(nullptr, found);
+  auto make = [&](const char* g) {
+    XID x{};
+    x.formatID = 4;
+    x.gtrid_length = static_cast<long>(std::strlen(g));
+    x.bqual_length = 1;
+    std::memcpy(x.data, g, std::strlen(g));
+    x.data[x.gtrid_length] = 'b';
+    return JC_NewXid(env, je->xidClass, &x);
+  };
+  jobject a = make("same"), b = make("same"), c = make("other");
+  jboolean eq = JNI_FALSE;
+  jint ha = 0, hb = 0;
+  EXPECT_EQ(0, JC_CallBooleanMethod(env, a, nullptr, "equals", "(Ljava/lang/Object;)Z", &eq, b));
+  EXPECT_TRUE(eq);
+  EXPECT_EQ(0, JC_CallIntMethod(env, a, nullptr, "hashCode", "()I", &ha));
+  EXPECT_EQ(0, JC_CallIntMethod(env, b, nullptr, "hashCode", "()I", &hb));
+  EXPECT_EQ(ha, hb);
+  EXPECT_EQ(0, JC_CallBooleanMethod(env, a, nullptr, "equals", "(Ljava/lang/Object;)Z", &eq, c));
+  EXPECT_FALSE(eq);
+}
+
+void Marker(int) {}
+
+// The child of the death test below: starts the VM in a fresh process and
+// exits with 0 when the host's settings survived it.
+[[noreturn]] void StartVmInFreshProcess() {
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1};
+  for (int s : signals) std::signal(s, Marker);
+  setenv("LC_ALL", "C.UTF-8", 1);
+  std::setlocale(LC_ALL, "C");
+  setenv("ZNT_JVM_OPTS", "  -Xcheck:jni -Dkx.spaced=a b  -Dkx.other=2", 1);
+  JDB_SetJarDir(KX_STANDIN_JAR_DIR);
+  uint32_t h = 0;
+  if (JVM_AllocServer(nullptr, &h) != 0) std::_Exit(10);
+  for (int s : signals) {
+    struct sigaction now {};
+    sigaction(s, nullptr, &now);
+    if (now.sa_handler != Marker) std::_Exit(20 + s);
+  }
+  if (std::strcmp(std::setlocale(LC_ALL, nullptr), "C") != 0) std::_Exit(11);
+  JNIEnv* env = JVM_AttachThread();
+  jclass sys = env->FindClass("java/lang/System");
+  if (env->ExceptionCheck() || sys == nullptr) std::_Exit(13);
+  jmethodID get =
+      env->GetStaticMethodID(sys, "getProperty", "(Ljava/lang/String;)Ljava/lang/String;");
+  if (env->ExceptionCheck() || get == nullptr) std::_Exit(13);
+  const char* expected[][2] = {{"kx.spaced", "a b"},
+                               {"kx.other", "2"},
+                               {"file.encoding", "UTF-8"},
+                               {"java.class.path", "."}};
+  for (auto& e : expected) {
+    jstring key = env->NewStringUTF(e[0]);
+    if (env->ExceptionCheck()) std::_Exit(13);
+    auto value = static_cast<jstring>(env->CallStaticObjectMethod(sys, get, key));
+    if (env->ExceptionCheck()) std::_Exit(13);
+    char* c = JC_StringToC(env, value, JC_MODE_UTF8);
+    if (c == nullptr || std::strcmp(c, e[1]) != 0) std::_Exit(12);
+    std::free(c);
+    env->DeleteLocalRef(key);
+    env->DeleteLocalRef(value);
+  }
+  std::_Exit(0);
+}
+
+TEST(VmHostDeathTest, HostSignalHandlersLocaleAndOptionsSurviveTheVmStart) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(StartVmInFreshProcess(), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+// The test agent: an AgentOps table with scripted answers that records what it
+// is sent, so that the ODBC core runs without a Java VM. Linked into the unit
+// tests directly and into the test builds of the driver (libkestrixu_test.so,
+// libkestrix_test.so), which export these functions for the harnesses (look
+// them up with dlsym on the loaded driver).
+//
+// Operation names are the slot names without "DRV_" ("Connect", "Commit",
+// "AllocServer", "GetOpTable", ...). Messages are posted as
+// "[Test Agent]<text>[SQLSTATE:<state>]", the tagged form the core reads.
+#pragma once
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Forgets every script, recording, message and agent handle; default answers.
+void TestAgent_Reset(void);
+
+// The next call of op answers code (a row of the error-code table) and posts
+// one message with the given SQLSTATE and text on the handle the operation
+// reports on (Connect: the new connection handle and the server handle).
+// A NULL text posts nothing. Scripts queue: each call takes the oldest.
+void TestAgent_FailNext(const char* op, int code, const char* sqlstate, const char* text);
+
+// Integer answer of DRV_GetProperty for an identifier (any handle); Unset
+// makes the agent answer 1 (IM001, no answer) for it.
+void TestAgent_SetProperty(uint32_t id, int32_t value);
+void TestAgent_UnsetProperty(uint32_t id);
+// The last value DRV_SetProperty received for an identifier: 1 and *value, or
+// 0 when it was never set.
+int TestAgent_LastSetProperty(uint32_t id, int32_t* value);
+
+// The binding flags JDB_Register hands out (default 2: re-entrant).
+void TestAgent_SetFlags(int32_t flags);
+// Empties slot n of the table the next registrations hand out (-1: all full).
+void TestAgent_EmptySlot(int slot);
+
+// The next call of op blocks inside the agent until TestAgent_Release.
+void TestAgent_HoldNext(const char* op);
+// 1 once a held call is waiting, 0 after timeoutMs.
+int TestAgent_WaitHeld(int timeoutMs);
+void TestAgent_Release(void);
+
+// Number of calls of op since the last reset.
+int TestAgent_Calls(const char* op);
+// Agent servers and connections currently open.
+int TestAgent_LiveServers(void);
+int TestAgent_LiveConnections(void);
+
+// A field of the ConnectBlock of the last DRV_Connect, as text: "host",
+// "options" (non-printable bytes as \xNN), "serverType", "dbPath",
+// "dataSource", "dbOptions", "user", "password", "appName", "readOnly",
+// "loginTimeout", "flag", "optionsNull". Returns the full length, -1 for an
+// unknown field or no connect yet; the copy is cut to cap - 1 and terminated.
+int TestAgent_LastConnect(const char* field, char* out, int cap);
+
+// The statements of the last prepares and direct executions, newest first:
+// n = 0 is the newest. -1 when there is none.
+int TestAgent_LastSql(int n, char* out, int cap);
+
+// A scripted result for the next executions: columns "NAME:sqltype,..." and
+// rows as values separated by '|' and rows by '\n' (a backslash followed by
+// N is NULL; an empty rows text gives no rows). DRV_DescribeCols describes
+// the columns and DRV_FetchBlock delivers the rows as NUL-terminated text
+// (RBT_CHAR_NTS, 254 bytes), from the first row again after each prepare or
+// execution.
+void TestAgent_SetResult(const char* columns, const char* rows);
+
+#ifdef __cplusplus
+}
+#endif
+
+#ifdef __cplusplus
+#include <string>
+namespace kx {
+// Whether the agent's connects succeed from now on (a failed one answers
+// 08001 with a message on the connection and the server).
+void AgentConnectSucceeds(bool ok);
+// The initial SQL file the last connect was handed ("" for none).
+std::string AgentSawInitSql();
+}  // namespace kx
+#endif

@@ -246,7 +246,7 @@ char* JC_StringToC(JNIEnv* env, jstring str, int32_t mode) {
 jstring JC_NewStringN(JNIEnv* env, const char* text, size_t length, int32_t mode) {
   if (text == nullptr || env == nullptr) return nullptr;
   if (mode != JC_MODE_PLATFORM) {
-    char16_t small[256];
+    char16_t small[256] = {};  // zeroed so the compiler sees it initialised; cheap next to NewString
     char16_t* units = small;
     if (length > sizeof small / sizeof small[0]) {
       units = static_cast<char16_t*>(std::malloc(length * sizeof(char16_t)));

@@ -46,8 +46,13 @@ const char* ComposeHost(const char* host, const char* port, char (&buffer)[256])
     if (value > 65535) return host;
   }
   if (value < 1) return host;
-  if (strlen(host) + strlen(port) > 254) return host;
-  snprintf(buffer, sizeof buffer, "%s:%s", host, port);
+  const size_t hostLen = strlen(host);
+  const size_t portLen = strlen(port);
+  if (hostLen + portLen > 254) return host;
+  // The length check above leaves room for the colon and the terminator.
+  memcpy(buffer, host, hostLen);
+  buffer[hostLen] = ':';
+  memcpy(buffer + hostLen + 1, port, portLen + 1);
   return buffer;
 }
 

@@ -112,6 +112,7 @@ constexpr uint16_t JS_RESULTS = 0x2;
 constexpr uint16_t JS_END = 0x4;
 constexpr uint16_t JS_RSOPEN = 0x8;
 constexpr uint16_t JS_PARAMS_DUE = 0x10;
+constexpr uint16_t JS_OUT_DELIVERED = 0x20;  // output parameters of the last call read
 constexpr uint16_t JS_CALL = 0x40;
 constexpr uint16_t JS_DESCRIBED = 0x80;
 constexpr uint16_t JS_EXEC_AT_PREPARE = 0x100;

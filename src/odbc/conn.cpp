@@ -6,12 +6,14 @@
 #include <cstring>
 #include <new>
 
+#include "odbc/conn_attr.h"
 #include "odbc/cursor_state.h"
 #include "odbc/desc.h"
 #include "odbc/diag.h"
 #include "odbc/dispatch.h"
 #include "odbc/dtc_seam.h"
 #include "odbc/env.h"
+#include "odbc/exec/type_info.h"
 #include "odbc/handlers.h"
 #include "odbc/stmt.h"
 #include "odbc/trace.h"
@@ -296,6 +298,17 @@ void ConnOpen(ConnRecord* conn, char form) {
     }
   }
   SetInt(conn, AP_CONN_ODBC_VERSION, conn->env != nullptr ? conn->env->odbcVersion : SQL_OV_ODBC2);
+
+  // A catalog chosen before connecting is applied now; a catalog the server
+  // refuses fails the open rather than leaving the application in another one.
+  const int catalogRc = ConnApplyPendingCatalog(conn);
+  if (catalogRc != 0) {
+    AgentCall(conn->binding, &AgentOps::DRV_Disconnect, conn->agentConn);
+    conn->agentConn = 0;
+    FreeAgentServer(conn);
+    conn->state = CONN_ALLOCATED;
+    conn->error = catalogRc;
+  }
 }
 
 int ConnClose(ConnRecord* conn) {
@@ -304,6 +317,7 @@ int ConnClose(ConnRecord* conn) {
     if (conn->dtcDispenser != nullptr) {
       const int remaining = DtcRelease(conn->dtcDispenser);
       conn->dtcDispenser = nullptr;
+      conn->enlisted = 0;
       if (remaining > 0) return KX_ERR_TXN_STATE;
     }
     const int32_t rc = AgentCall(conn->binding, &AgentOps::DRV_Disconnect, conn->agentConn);
@@ -318,6 +332,7 @@ int ConnClose(ConnRecord* conn) {
   }
   FreeText(conn->translateLib);
   conn->opTable = OpTable{};
+  TypeInfoCacheDrop(conn);
   DescFreeAllOfConn(conn);
   ConnResetCaches(conn);
   return 0;
@@ -337,6 +352,7 @@ void ConnFreeStrings(ConnRecord* conn) {
 }
 
 void ConnFree(ConnRecord* conn) {
+  ConnDropPendingCatalog(conn);
   ConnFreeStrings(conn);
   FreeText(conn->appName);
   if (conn->env != nullptr) {

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <unordered_map>
@@ -201,13 +202,10 @@ int KeepPendingCatalog(const ConnRecord* conn, const char* name) {
 
 SQLRETURN SetCatalog(ConnRecord* conn, uint64_t value, int64_t length, char mode) {
   if (value == 0) return Fail(conn, KX_ERR_BAD_ARGUMENT);
-  char* name = nullptr;
-  if (!CopyTextArg(value, length, mode, &name)) return Fail(conn, KX_ERR_NOMEM);
-  // The name was read; from here on it is ours to free.
-  struct Owner {
-    char* p;
-    ~Owner() { free(p); }
-  } owner{name};
+  char* copy = nullptr;
+  if (!CopyTextArg(value, length, mode, &copy)) return Fail(conn, KX_ERR_NOMEM);
+  const std::unique_ptr<char, decltype(&free)> owner(copy, &free);
+  const char* name = copy;
 
   if (!Connected(conn)) {
     // Kept until the connection opens, which sends it to the agent.
@@ -217,12 +215,10 @@ SQLRETURN SetCatalog(ConnRecord* conn, uint64_t value, int64_t length, char mode
   if (AnyStatementHoldsResults(conn)) return Fail(conn, KX_ERR_CURSOR_STATE);
   int32_t rc = SendText(conn, AP_CONN_SET_CATALOG, name);
   if (rc != 0) return FailPulled(conn, rc);
+  // cn_dbpath is not touched: here it names the JDBC driver class, which a
+  // reconnect and the output connect string still need. The agent answers
+  // the current catalog itself.
   ConnDropPendingCatalog(conn);
-  // The connection's database path names the current catalog from now on.
-  if (char* copy = strdup(name); copy != nullptr) {
-    free(conn->cn_dbpath);
-    conn->cn_dbpath = copy;
-  }
   return SQL_SUCCESS;
 }
 
@@ -245,6 +241,7 @@ SQLRETURN SetDriverOption(ConnRecord* conn, uint16_t option, uint64_t value, cha
   if (!Connected(conn)) return SQL_SUCCESS;
   int32_t rc;
   if (IsDriverTextOption(option)) {
+    if (value == 0) return Fail(conn, KX_ERR_BAD_ARGUMENT);
     char* text = nullptr;
     if (!CopyTextArg(value, SQL_NTS, mode, &text)) return Fail(conn, KX_ERR_NOMEM);
     rc = SendText(conn, AP_CONN_OPTION_TEXT + option, text);
@@ -254,7 +251,9 @@ SQLRETURN SetDriverOption(ConnRecord* conn, uint16_t option, uint64_t value, cha
   }
   rc = SendInt(conn, AP_CONN_OPTION_INT + option, static_cast<int32_t>(value));
   if (rc == KX_ERR_NOT_CAPABLE) rc = KX_ERR_BAD_OPTION;
-  return rc != 0 ? Fail(conn, rc) : SQL_SUCCESS;
+  // The agent's messages come along, so that none is left behind to surface
+  // in a later, unrelated call.
+  return rc != 0 ? FailPulled(conn, rc) : SQL_SUCCESS;
 }
 
 // length: of a text value (bytes, or SQL_NTS); the ODBC 2 entries pass SQL_NTS.
@@ -474,10 +473,6 @@ int ConnApplyPendingCatalog(ConnRecord* conn) {
     return rc;
   }
   ConnDropPendingCatalog(conn);
-  if (char* copy = strdup(name.c_str()); copy != nullptr) {
-    free(conn->cn_dbpath);
-    conn->cn_dbpath = copy;
-  }
   return 0;
 }
 

@@ -38,20 +38,6 @@ SQLRETURN AllocEnvironment(const OdbcArgs& args, int32_t odbcVersion) {
   return SQL_SUCCESS;
 }
 
-// Statements and descriptors need a connected connection.
-SQLRETURN CheckChildAllocation(ConnRecord* conn, SQLHANDLE* out) {
-  if (out == nullptr) {
-    conn->error = KX_ERR_BAD_ARGUMENT;
-    return SQL_ERROR;
-  }
-  *out = SQL_NULL_HANDLE;
-  if (conn->state != CONN_CONNECTED) {
-    conn->error = KX_ERR_NOT_CONNECTED;
-    return SQL_ERROR;
-  }
-  return SQL_SUCCESS;
-}
-
 }  // namespace
 
 SQLRETURN EnvrAllocHandle(HandleHead*, const OdbcArgs& args) {
@@ -83,24 +69,6 @@ SQLRETURN ConnAllocHandle(HandleHead* rec, const OdbcArgs& args) {
   conn->handle = handle;
   *out = AsOdbcHandle(handle);
   return SQL_SUCCESS;
-}
-
-// Statements arrive with the statement layer; until then a connected
-// connection answers IM001.
-SQLRETURN StmtAllocHandle(HandleHead* rec, const OdbcArgs& args) {
-  auto* conn = static_cast<ConnRecord*>(rec);
-  SQLRETURN rc = CheckChildAllocation(conn, args.Get<SQLHANDLE*>(0));
-  if (rc != SQL_SUCCESS) return rc;
-  conn->error = KX_ERR_NOT_SUPPORTED;
-  return SQL_ERROR;
-}
-
-SQLRETURN DescAllocHandle(HandleHead* rec, const OdbcArgs& args) {
-  auto* conn = static_cast<ConnRecord*>(rec);
-  SQLRETURN rc = CheckChildAllocation(conn, args.Get<SQLHANDLE*>(0));
-  if (rc != SQL_SUCCESS) return rc;
-  conn->error = KX_ERR_NOT_SUPPORTED;
-  return SQL_ERROR;
 }
 
 // Under the handle lock: refused while a call runs on one of its connections.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <set>
@@ -49,6 +50,7 @@ struct State {
   std::map<std::string, std::deque<Failure>> failures;
   std::map<uint32_t, int32_t> properties;
   std::map<uint32_t, int32_t> setProperties;
+  std::map<uint32_t, std::string> setTexts;
   std::map<AgentHandle, std::vector<std::string>> messages;
   std::map<AgentHandle, int32_t> natives;
   std::set<AgentHandle> servers, conns, stmts;
@@ -65,6 +67,17 @@ struct State {
   std::map<AgentHandle, size_t> nextRow;  // per statement: the next scripted row
   bool connectFails = false;  // every connect fails until switched back
   std::string lastInitSql;
+  std::vector<Column> paramDescs;                 // what DRV_DescribeParams describes
+  std::map<AgentHandle, kx::RowBuffer*> paramBlocks;  // parameter blocks taken over
+  kx::RowBuffer* lastParamBlock = nullptr;
+  std::vector<kx::SCS_PARAMDESC> lastParamInfo;   // the last descriptors received
+  int paramInfoCalls = 0;
+  std::vector<std::string> outputValues;          // the output row of a call
+  bool hasOutputRow = false;
+  // The last catalog operation: its name and arguments (NULL kept apart from "").
+  std::string catalogOp;
+  std::vector<std::pair<bool, std::string>> catalogArgs;
+  std::map<AgentHandle, std::string> cursorNames;  // names given by DRV_SetCursorName
 };
 
 void DefaultProperties(State& s);
@@ -162,14 +175,30 @@ int32_t GetProperty(AgentHandle h, kx::AgentPropertyId id, void* out, uint16_t c
   return 0;
 }
 
+// A failure scripted for one property identifier ("SetProperty:<id in hex>").
+bool TakePropertyFailure(kx::AgentPropertyId id, Failure* failure) {
+  char key[32];
+  snprintf(key, sizeof key, "SetProperty:%08x", static_cast<unsigned>(id));
+  State& s = S();
+  std::lock_guard<std::mutex> lock(s.lock);
+  auto it = s.failures.find(key);
+  if (it == s.failures.end() || it->second.empty()) return false;
+  *failure = it->second.front();
+  it->second.pop_front();
+  return true;
+}
+
 int32_t SetProperty(AgentHandle h, kx::AgentPropertyId id, const void* value) {
   Failure f;
-  if (Enter("SetProperty", &f)) return Fail(h, f);
+  if (Enter("SetProperty", &f) || TakePropertyFailure(id, &f)) return Fail(h, f);
   State& s = S();
   std::lock_guard<std::mutex> lock(s.lock);
   int32_t v = 0;
   if (value != nullptr && kx::AgentPropertyKind(id) == kx::AP_KIND_INT) memcpy(&v, value, 4);
   s.setProperties[id] = v;
+  if (value != nullptr && kx::AgentPropertyKind(id) != kx::AP_KIND_INT) {
+    s.setTexts[id] = static_cast<const char*>(value);
+  }
   return 0;
 }
 
@@ -272,12 +301,39 @@ int32_t AllocStmt(AgentHandle conn, AgentHandle* stmt) {
   return 0;
 }
 
+void DropParamBlock(State& s, AgentHandle stmt) {
+  auto it = s.paramBlocks.find(stmt);
+  if (it == s.paramBlocks.end()) return;
+  if (s.lastParamBlock == it->second) s.lastParamBlock = nullptr;
+  kx::RB_Free(it->second);
+  free(it->second);
+  s.paramBlocks.erase(it);
+}
+
+// The agent takes a parameter block over, releasing the one it held.
+void TakeParamBlock(AgentHandle stmt, kx::RowBuffer* rows) {
+  if (rows == nullptr) return;
+  State& s = S();
+  std::lock_guard<std::mutex> lock(s.lock);
+  DropParamBlock(s, stmt);
+  s.paramBlocks[stmt] = rows;
+  s.lastParamBlock = rows;
+}
+
+void KeepParamInfo(uint16_t count, const kx::SCS_PARAMDESC* descs) {
+  State& s = S();
+  std::lock_guard<std::mutex> lock(s.lock);
+  s.paramInfoCalls++;
+  s.lastParamInfo.assign(descs, descs + (descs != nullptr ? count : 0));
+}
+
 int32_t FreeStmt(AgentHandle stmt) {
   Failure f;
   Enter("FreeStmt", &f);
   std::lock_guard<std::mutex> lock(S().lock);
   S().stmts.erase(stmt);
   S().messages.erase(stmt);
+  DropParamBlock(S(), stmt);
   return 0;
 }
 
@@ -295,9 +351,25 @@ int32_t Prepare(AgentHandle stmt, const char* sql) { return KeepSql("Prepare", s
 
 int32_t Execute(AgentHandle stmt) { return KeepSql("Execute", stmt, nullptr); }
 
-int32_t ExecDirect(AgentHandle stmt, const char* sql, kx::RowBuffer*, uint16_t,
-                   const kx::SCS_PARAMDESC*) {
+int32_t ExecDirect(AgentHandle stmt, const char* sql, kx::RowBuffer* rows, uint16_t count,
+                   const kx::SCS_PARAMDESC* descs) {
+  TakeParamBlock(stmt, rows);
+  if (count != 0) KeepParamInfo(count, descs);
   return KeepSql("ExecDirect", stmt, sql);
+}
+
+int32_t SetParams(AgentHandle stmt, kx::RowBuffer* rows) {
+  TakeParamBlock(stmt, rows);
+  Failure f;
+  if (Enter("SetParams", &f)) return Fail(stmt, f);
+  return Known(S().stmts, stmt) ? 0 : 21;
+}
+
+int32_t SetParamInfo(AgentHandle stmt, uint16_t count, const kx::SCS_PARAMDESC* descs) {
+  Failure f;
+  if (Enter("SetParamInfo", &f)) return Fail(stmt, f);
+  KeepParamInfo(count, descs);
+  return Known(S().stmts, stmt) ? 0 : 21;
 }
 
 int32_t DescribeCols(AgentHandle stmt, uint16_t* count, kx::AgentColDesc** cols) {
@@ -329,10 +401,23 @@ int32_t DescribeParams(AgentHandle stmt, uint16_t* count, kx::AgentColDesc** par
   Failure f;
   if (Enter("DescribeParams", &f)) return Fail(stmt, f);
   if (!Known(S().stmts, stmt)) return 21;
-  *count = 0;
+  std::lock_guard<std::mutex> lock(S().lock);
+  const auto& marks = S().paramDescs;
+  *count = static_cast<uint16_t>(marks.size());
   if (params != nullptr) {
-    *params = static_cast<kx::AgentColDesc*>(calloc(1, sizeof(kx::AgentColDesc)));
+    // Copied shallowly by the caller: no owned texts.
+    *params = static_cast<kx::AgentColDesc*>(
+        calloc(marks.empty() ? 1 : marks.size(), sizeof(kx::AgentColDesc)));
     if (*params == nullptr) return 16;
+    for (size_t i = 0; i < marks.size(); ++i) {
+      snprintf((*params)[i].name, sizeof (*params)[i].name, "%.40s", marks[i].name.c_str());
+      (*params)[i].sqlType = marks[i].sqlType;
+      (*params)[i].flags = SQL_NULLABLE;
+      (*params)[i].columnSize = 10;
+      (*params)[i].decimalDigits = 2;
+      (*params)[i].storageType = kx::RBT_CHAR_NTS;
+      (*params)[i].elementLength = 254;
+    }
   }
   return 0;
 }
@@ -342,9 +427,30 @@ int32_t FetchBlock(AgentHandle stmt, uint16_t wanted, kx::RowBuffer* rb) {
   Failure f;
   if (Enter("FetchBlock", &f)) return Fail(stmt, f);
   if (!Known(S().stmts, stmt)) return 21;
-  if (wanted == 0) return 0;
   std::lock_guard<std::mutex> lock(S().lock);
   State& s = S();
+  if (wanted == 0) {
+    // The output row of a call: text values, one column each.
+    if (!s.hasOutputRow || rb->colCount != 0) return 0;
+    const auto n = static_cast<uint16_t>(s.outputValues.size());
+    kx::AgentColDesc* descs = kx::RB_AllocColDescs(n);
+    if (descs == nullptr) return 16;
+    for (uint16_t i = 0; i < n; ++i) {
+      descs[i].storageType = kx::RBT_CHAR_NTS;
+      descs[i].elementLength = 254;
+    }
+    int rc = kx::RB_FromColDescs(descs, n, 1, rb);
+    kx::RB_FreeColDescs(descs, n);
+    if (rc != 0) return rc;
+    for (uint16_t c = 0; c < n; ++c) {
+      kx::RowBufferColumn& col = rb->columns[c];
+      if (s.outputValues[c] == "\\N") continue;
+      snprintf(reinterpret_cast<char*>(col.data), col.width, "%s", s.outputValues[c].c_str());
+      col.indicators[0] = 0;
+    }
+    rb->rowCount = 1;
+    return 0;
+  }
   const auto n = static_cast<uint16_t>(s.columns.size());
   if (n == 0) return 22;  // no open result
   kx::AgentColDesc* descs = kx::RB_AllocColDescs(n);
@@ -386,6 +492,84 @@ int32_t SimpleStmtOp(const char* op, AgentHandle stmt, int32_t answer) {
 int32_t CloseCursor(AgentHandle stmt) { return SimpleStmtOp("CloseCursor", stmt, 0); }
 int32_t MoreResults(AgentHandle stmt) { return SimpleStmtOp("MoreResults", stmt, 73); }
 int32_t Cancel(AgentHandle stmt) { return SimpleStmtOp("Cancel", stmt, 0); }
+
+// Catalog operations: recorded, then answered like an empty catalog result.
+int32_t CatalogOp(const char* op, AgentHandle stmt, std::initializer_list<const char*> texts,
+                  std::initializer_list<int> numbers = {}) {
+  Failure f;
+  if (Enter(op, &f)) return Fail(stmt, f);
+  if (!Known(S().stmts, stmt)) return 21;
+  std::lock_guard<std::mutex> lock(S().lock);
+  State& s = S();
+  s.catalogOp = op;
+  s.catalogArgs.clear();
+  for (const char* t : texts) s.catalogArgs.emplace_back(t != nullptr, t != nullptr ? t : "");
+  for (int n : numbers) s.catalogArgs.emplace_back(true, std::to_string(n));
+  s.nextRow[stmt] = 0;
+  return 0;
+}
+
+int32_t DDColumnPrivileges(AgentHandle h, const char* c, const char* s, const char* t,
+                           const char* col) {
+  return CatalogOp("DDColumnPrivileges", h, {c, s, t, col});
+}
+int32_t DDColumns(AgentHandle h, const char* c, const char* s, const char* t, const char* col) {
+  return CatalogOp("DDColumns", h, {c, s, t, col});
+}
+int32_t DDForeignKeys(AgentHandle h, const char* pc, const char* ps, const char* pt,
+                      const char* fc, const char* fs, const char* ft) {
+  return CatalogOp("DDForeignKeys", h, {pc, ps, pt, fc, fs, ft});
+}
+int32_t DDPrimaryKeys(AgentHandle h, const char* c, const char* s, const char* t) {
+  return CatalogOp("DDPrimaryKeys", h, {c, s, t});
+}
+int32_t DDProcedureColumns(AgentHandle h, const char* c, const char* s, const char* p,
+                           const char* col) {
+  return CatalogOp("DDProcedureColumns", h, {c, s, p, col});
+}
+int32_t DDProcedures(AgentHandle h, const char* c, const char* s, const char* p) {
+  return CatalogOp("DDProcedures", h, {c, s, p});
+}
+int32_t DDSpecialColumns(AgentHandle h, const char* c, const char* s, const char* t,
+                         uint16_t type, uint16_t scope, uint16_t nullable) {
+  return CatalogOp("DDSpecialColumns", h, {c, s, t}, {type, scope, nullable});
+}
+int32_t DDStatistics(AgentHandle h, const char* c, const char* s, const char* t, uint16_t unique,
+                     uint16_t accuracy) {
+  return CatalogOp("DDStatistics", h, {c, s, t}, {unique, accuracy});
+}
+int32_t DDTablePrivileges(AgentHandle h, const char* c, const char* s, const char* t) {
+  return CatalogOp("DDTablePrivileges", h, {c, s, t});
+}
+int32_t DDTables(AgentHandle h, const char* c, const char* s, const char* t, const char* types) {
+  return CatalogOp("DDTables", h, {c, s, t, types});
+}
+
+// Cursor names: the agent keeps the name it is given and answers it, cut to
+// the buffer with 19; a statement without one answers 0 and writes nothing.
+int32_t SetCursorName(AgentHandle stmt, const char* name) {
+  Failure f;
+  if (Enter("SetCursorName", &f)) return Fail(stmt, f);
+  if (!Known(S().stmts, stmt)) return 21;
+  std::lock_guard<std::mutex> lock(S().lock);
+  S().cursorNames[stmt] = name != nullptr ? name : "";
+  return 0;
+}
+
+int32_t GetCursorName(AgentHandle stmt, char* buffer, int32_t size, uint16_t* length) {
+  Failure f;
+  if (Enter("GetCursorName", &f)) return Fail(stmt, f);
+  if (!Known(S().stmts, stmt)) return 21;
+  std::lock_guard<std::mutex> lock(S().lock);
+  auto it = S().cursorNames.find(stmt);
+  if (it == S().cursorNames.end() || buffer == nullptr || size <= 0) return 0;
+  const std::string& name = it->second;
+  const size_t copy = name.size() < static_cast<size_t>(size) ? name.size() : size - 1u;
+  memcpy(buffer, name.data(), copy);
+  buffer[copy] = '\0';
+  if (length != nullptr) *length = static_cast<uint16_t>(copy);
+  return copy < name.size() ? 19 : 0;
+}
 
 int32_t TxnOp(const char* op, AgentHandle conn) {
   Failure f;
@@ -450,7 +634,21 @@ kx::AgentOps FullTable() {
   ops.GetOpTable = GetOpTable;
   ops.DRV_MoreResults = MoreResults;
   ops.DRV_ExecDirect = ExecDirect;
+  ops.DRV_SetParams = SetParams;
+  ops.DRV_SetParamInfo = SetParamInfo;
   ops.DRV_Cancel = Cancel;
+  ops.DRV_DDColumnPrivileges = DDColumnPrivileges;
+  ops.DRV_DDColumns = DDColumns;
+  ops.DRV_DDForeignKeys = DDForeignKeys;
+  ops.DRV_DDPrimaryKeys = DDPrimaryKeys;
+  ops.DRV_DDProcedureColumns = DDProcedureColumns;
+  ops.DRV_DDProcedures = DDProcedures;
+  ops.DRV_DDSpecialColumns = DDSpecialColumns;
+  ops.DRV_DDStatistics = DDStatistics;
+  ops.DRV_DDTablePrivileges = DDTablePrivileges;
+  ops.DRV_DDTables = DDTables;
+  ops.DRV_SetCursorName = SetCursorName;
+  ops.DRV_GetCursorName = GetCursorName;
   return ops;
 }
 
@@ -502,6 +700,17 @@ int JDB_FindJarDir() {
   return 1;
 }
 
+const RowBuffer* AgentLastParamBlock() {
+  std::lock_guard<std::mutex> lock(S().lock);
+  return S().lastParamBlock;
+}
+
+std::vector<SCS_PARAMDESC> AgentLastParamInfo(int* calls) {
+  std::lock_guard<std::mutex> lock(S().lock);
+  if (calls != nullptr) *calls = S().paramInfoCalls;
+  return S().lastParamInfo;
+}
+
 void AgentConnectSucceeds(bool ok) {
   std::lock_guard<std::mutex> lock(S().lock);
   S().connectFails = !ok;
@@ -529,6 +738,7 @@ KX_TEST_AGENT_EXPORT void TestAgent_Reset(void) {
   s.failures.clear();
   DefaultProperties(s);
   s.setProperties.clear();
+  s.setTexts.clear();
   s.messages.clear();
   s.natives.clear();
   s.servers.clear();
@@ -544,6 +754,16 @@ KX_TEST_AGENT_EXPORT void TestAgent_Reset(void) {
   s.connectFails = false;
   s.lastInitSql.clear();
   s.nextRow.clear();
+  s.paramDescs.clear();
+  while (!s.paramBlocks.empty()) DropParamBlock(s, s.paramBlocks.begin()->first);
+  s.lastParamBlock = nullptr;
+  s.lastParamInfo.clear();
+  s.paramInfoCalls = 0;
+  s.outputValues.clear();
+  s.hasOutputRow = false;
+  s.catalogOp.clear();
+  s.catalogArgs.clear();
+  s.cursorNames.clear();
 }
 
 KX_TEST_AGENT_EXPORT void TestAgent_FailNext(const char* op, int code, const char* sqlstate,
@@ -569,6 +789,21 @@ KX_TEST_AGENT_EXPORT int TestAgent_LastSetProperty(uint32_t id, int32_t* value) 
   if (it == S().setProperties.end()) return 0;
   if (value != nullptr) *value = it->second;
   return 1;
+}
+
+KX_TEST_AGENT_EXPORT int TestAgent_LastSetText(uint32_t id, char* out, int cap) {
+  std::lock_guard<std::mutex> lock(S().lock);
+  auto it = S().setTexts.find(id);
+  if (it == S().setTexts.end()) return -1;
+  if (out != nullptr && cap > 0) snprintf(out, static_cast<size_t>(cap), "%s", it->second.c_str());
+  return static_cast<int>(it->second.size());
+}
+
+KX_TEST_AGENT_EXPORT void TestAgent_FailProperty(uint32_t id, int code, const char* sqlstate,
+                                                 const char* text) {
+  char key[32];
+  snprintf(key, sizeof key, "SetProperty:%08x", static_cast<unsigned>(id));
+  TestAgent_FailNext(key, code, sqlstate, text);
 }
 
 KX_TEST_AGENT_EXPORT void TestAgent_SetFlags(int32_t flags) {
@@ -645,4 +880,33 @@ KX_TEST_AGENT_EXPORT void TestAgent_SetResult(const char* columns, const char* r
   if (rows != nullptr && *rows != '\0') {
     for (const std::string& r : Split(rows, '\n')) S().rows.push_back(Split(r, '|'));
   }
+}
+
+KX_TEST_AGENT_EXPORT void TestAgent_SetParamDescs(const char* params) {
+  std::lock_guard<std::mutex> lock(S().lock);
+  S().paramDescs.clear();
+  if (params == nullptr || *params == '\0') return;
+  for (const std::string& c : Split(params, ',')) {
+    size_t colon = c.find(':');
+    S().paramDescs.push_back(Column{c.substr(0, colon),
+                                    colon == std::string::npos ? 12 : atoi(c.c_str() + colon + 1)});
+  }
+}
+
+KX_TEST_AGENT_EXPORT void TestAgent_SetOutputRow(const char* values) {
+  std::lock_guard<std::mutex> lock(S().lock);
+  S().outputValues.clear();
+  S().hasOutputRow = values != nullptr;
+  if (values != nullptr) S().outputValues = Split(values, '|');
+}
+
+KX_TEST_AGENT_EXPORT int TestAgent_LastCatalogArg(const char* op, int n, char* out, int cap) {
+  std::lock_guard<std::mutex> lock(S().lock);
+  const State& s = S();
+  if (op == nullptr || s.catalogOp != op || n < 0 || n >= static_cast<int>(s.catalogArgs.size())) {
+    return -2;
+  }
+  const auto& arg = s.catalogArgs[static_cast<size_t>(n)];
+  if (!arg.first) return -1;
+  return CopyField(arg.second, out, cap);
 }

@@ -32,6 +32,12 @@ void TestAgent_UnsetProperty(uint32_t id);
 // 0 when it was never set.
 int TestAgent_LastSetProperty(uint32_t id, int32_t* value);
 
+// The last text DRV_SetProperty received for a text identifier: its length
+// (copy cut to cap - 1 and terminated), or -1 when it was never set.
+int TestAgent_LastSetText(uint32_t id, char* out, int cap);
+// The next DRV_SetProperty of this identifier fails as TestAgent_FailNext says.
+void TestAgent_FailProperty(uint32_t id, int code, const char* sqlstate, const char* text);
+
 // The binding flags JDB_Register hands out (default 2: re-entrant).
 void TestAgent_SetFlags(int32_t flags);
 // Empties slot n of the table the next registrations hand out (-1: all full).
@@ -68,13 +74,35 @@ int TestAgent_LastSql(int n, char* out, int cap);
 // execution.
 void TestAgent_SetResult(const char* columns, const char* rows);
 
+// The parameters DRV_DescribeParams describes from now on: "NAME:sqltype,..."
+// where the name carries the direction marker ("*I", "*O", "*B", "*U").
+void TestAgent_SetParamDescs(const char* params);
+// The output row DRV_FetchBlock delivers when asked for 0 rows: text values
+// separated by '|' (a backslash and N is NULL), one column each; NULL: none.
+void TestAgent_SetOutputRow(const char* values);
+// Argument n (0-based, in the operation's order; the integer options of
+// DDSpecialColumns and DDStatistics follow the texts as decimal text) of the
+// last catalog operation, when it was op ("DDTables", "DDColumns", ...): its
+// length, copied cut to cap - 1 and terminated; -1 when it was NULL; -2 when
+// the last catalog operation was another one or has no such argument.
+int TestAgent_LastCatalogArg(const char* op, int n, char* out, int cap);
+
 #ifdef __cplusplus
 }
 #endif
 
 #ifdef __cplusplus
 #include <string>
+#include <vector>
+
+#include "odbc/agent.h"
 namespace kx {
+// The parameter block the agent took over last (DRV_SetParams or
+// DRV_ExecDirect); it stays the agent's. NULL when none is held.
+const RowBuffer* AgentLastParamBlock();
+// The descriptors of the last DRV_SetParamInfo or DRV_ExecDirect with a
+// count, and the number of such calls.
+std::vector<SCS_PARAMDESC> AgentLastParamInfo(int* calls);
 // Whether the agent's connects succeed from now on (a failed one answers
 // 08001 with a message on the connection and the server).
 void AgentConnectSucceeds(bool ok);

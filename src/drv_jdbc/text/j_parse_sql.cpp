@@ -70,16 +70,20 @@ struct TranslateState {
   unsigned counter;
 };
 
-int TranslateSql(std::string& out, const char* text, ParsedSql* parsed, TranslateState& state);
+int JDB_TranslateSql(std::string& out, const char* text, ParsedSql* parsed, TranslateState& state);
 
 // An escape written as "--*(Vendor(...),Product(...), body--*)" carries its
-// body after the second comma.
+// body after the second comma. A prefix that would reach into a literal or a
+// bracket is no vendor clause: cutting there would unbalance the text.
 const char* SkipVendorPrefix(const char* body) {
   const char* p = SkipSpace(body);
   if (strncasecmp(p, "Vendor", 6) != 0) return body;
-  const char* first = strchr(p, ',');
-  const char* second = first != nullptr ? strchr(first + 1, ',') : nullptr;
-  return second != nullptr ? SkipSpace(second + 1) : body;
+  int commas = 0;
+  for (; *p != '\0'; ++p) {
+    if (strchr("{}'\"", *p) != nullptr || StartsWith(p, "--") || StartsWith(p, "/*")) return body;
+    if (*p == ',' && ++commas == 2) return SkipSpace(p + 1);
+  }
+  return body;
 }
 
 // "CALL" followed by white space, case-insensitively, from p on.
@@ -93,10 +97,10 @@ const char* FindCallWord(const char* p) {
 // Appends what one outermost escape contributes to the analysis text: only a
 // procedure call contributes (its call text); scalar functions, date and time
 // literals, outer joins and the like contribute nothing.
-int TranslateEscape(std::string& out, const std::string& body, bool fromComment,
-                    ParsedSql* parsed, TranslateState& state) {
+int JDB_TranslateEscape(std::string& out, const std::string& body, bool fromComment,
+                        ParsedSql* parsed, TranslateState& state) {
   std::string inner;
-  int rc = TranslateSql(inner, body.c_str(), nullptr, state);
+  int rc = JDB_TranslateSql(inner, body.c_str(), nullptr, state);
   const char* b = SkipSpace(inner.c_str());
   if (fromComment) b = SkipVendorPrefix(b);
   char first = Upper(*b);
@@ -126,7 +130,7 @@ int TranslateEscape(std::string& out, const std::string& body, bool fromComment,
 // stores the marker count at the end. Without one it translates an escape
 // body, continuing the numbering. 68 when a bracket is left open or nests too
 // deep, or the markers overflow; what was appended stays.
-int TranslateSql(std::string& out, const char* text, ParsedSql* parsed, TranslateState& state) {
+int JDB_TranslateSql(std::string& out, const char* text, ParsedSql* parsed, TranslateState& state) {
   if (parsed != nullptr) {
     parsed->paramCount = 0;
     parsed->kind = PSQL_KIND_NONE;
@@ -170,7 +174,7 @@ int TranslateSql(std::string& out, const char* text, ParsedSql* parsed, Translat
       size_t len = closeComment ? 4 : 1;
       kind = stack[--depth];
       if (depth == 0) {
-        rc = TranslateEscape(out, body, closeComment, parsed, state);
+        rc = JDB_TranslateEscape(out, body, closeComment, parsed, state);
       } else {
         body.append(s + i, len);
       }
@@ -286,7 +290,13 @@ void OverwriteNullEscapes(char* s) {
     const char* p = SkipSpace(s + i + 1);
     if (Upper(p[0]) == 'F' && Upper(p[1]) == 'N') {
       p = SkipSpace(p + 2);
-      size_t len = StartsWith(p, "(null)") ? 6 : StartsWith(p, "()") ? 2 : StartsWith(p, "null") ? 4 : 0;
+      size_t len = 0;
+      for (const char* form : {"(null)", "()", "null"}) {
+        if (StartsWith(p, form)) {
+          len = strlen(form);
+          break;
+        }
+      }
       if (len != 0) {
         p += len;
         while (IsSpace(*p) || *p == '(' || *p == ')') ++p;
@@ -336,7 +346,7 @@ int JDB_ParseSql(ParsedSql* parsed, const char* sql) {
   try {
     std::string translated;
     TranslateState state{};
-    int rc = TranslateSql(translated, trimmed, parsed, state);
+    int rc = JDB_TranslateSql(translated, trimmed, parsed, state);
     std::string text = trimmed;
     if (rc == KX_OK && strstr(trimmed, "--*(") != nullptr) {
       text.clear();

@@ -4,6 +4,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "odbc/ctypes.h"
@@ -127,30 +128,49 @@ bool VariableSource(uint32_t type, const unsigned char* element, uint32_t width,
   }
 }
 
+uint64_t IncompleteTail(Path path, int32_t cType, const unsigned char* p, uint64_t len);
+
 // Text, wide and binary sources: the converter of the path, and the
 // continuation kept in the GetData state when the value was cut. The
 // converter reports the source octets that went out, so each next piece
 // starts exactly where the last one stopped whatever the encodings involved.
+// For a long value, total is what is left of the whole value from src on
+// (the agent still holds the part beyond this piece); it shrinks with every
+// delivery, so each call reports the length still to come and a piece that
+// fits still answers 01004 while the agent holds more.
 SQLRETURN DeliverPiece(StmtRecord* stmt, Path path, const void* src, uint64_t length, int64_t total,
-                       int32_t cType, ColBinding* b, int32_t scale, int32_t precision) {
+                       int32_t cType, ColBinding* b, int32_t scale, int32_t precision,
+                       bool longValue) {
   GetDataState& g = stmt->getData;
+  // The state counts what is left in 32 bits; a longer source is offered
+  // in its first 4 GiB, so the count can never wrap.
+  if (length > UINT32_MAX) length = UINT32_MAX;
+  // A piece of a long value may end inside a character; that part is not
+  // converted now but joined with the next piece.
+  uint64_t offered = length;
+  if (longValue && total > 0 && static_cast<uint64_t>(total) > length) {
+    offered -= IncompleteTail(path, cType, static_cast<const unsigned char*>(src), length);
+  }
   uint64_t consumed = 0;
   int16_t rc;
   switch (path) {
     case Path::Binary:
-      rc = ConvertBINARY(src, length, total, cType, b->target, b->bufferLength, b->octetLength,
+      rc = ConvertBINARY(src, offered, total, cType, b->target, b->bufferLength, b->octetLength,
                          &stmt->error, &consumed);
       break;
     case Path::Wide:
-      rc = ConvertWCHAR(static_cast<const char16_t*>(src), length, total, cType, b->target,
+      rc = ConvertWCHAR(static_cast<const char16_t*>(src), offered, total, cType, b->target,
                         b->bufferLength, b->octetLength, &stmt->error, scale, precision, &consumed);
       break;
     default:
-      rc = ConvertCHAR(static_cast<const char*>(src), length, total, cType, b->target, b->bufferLength,
+      rc = ConvertCHAR(static_cast<const char*>(src), offered, total, cType, b->target, b->bufferLength,
                        b->octetLength, &stmt->error, scale, precision, &consumed);
       break;
   }
-  if (consumed > length) consumed = length;
+  if (consumed > offered) consumed = offered;
+  if (longValue && rc != SQL_ERROR && g.total > 0) {
+    g.total = consumed < static_cast<uint64_t>(g.total) ? g.total - static_cast<int32_t>(consumed) : 0;
+  }
   if (rc == SQL_SUCCESS_WITH_INFO &&
       (cType == SQL_C_CHAR || cType == SQL_C_WCHAR || cType == SQL_C_BINARY)) {
     g.cType = cType;
@@ -162,6 +182,32 @@ SQLRETURN DeliverPiece(StmtRecord* stmt, Path path, const void* src, uint64_t le
     g.remaining = 0;
   }
   return rc;
+}
+
+// Octets at the end of a piece that begin a character the piece does not
+// finish, for the conversions that decode characters: UTF-8 text to a wide
+// target, UTF-16 text to any text target.
+uint64_t IncompleteTail(Path path, int32_t cType, const unsigned char* p, uint64_t len) {
+  if (path == Path::Text && cType == SQL_C_WCHAR) {
+    for (uint64_t back = 1; back <= 4 && back <= len; ++back) {
+      const unsigned char c = p[len - back];
+      if ((c & 0xC0) == 0x80) continue;  // continuation byte: look further back
+      const uint64_t need = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+      return need > back ? back : 0;
+    }
+    return 0;
+  }
+  if (path == Path::Wide && (cType == SQL_C_CHAR || cType == SQL_C_WCHAR)) {
+    uint64_t tail = len & 1;
+    const uint64_t even = len - tail;
+    if (even >= 2) {
+      uint16_t u;
+      std::memcpy(&u, p + even - 2, 2);
+      if (u >= 0xD800 && u <= 0xDBFF) tail += 2;  // a pair's first half
+    }
+    return tail;
+  }
+  return 0;
 }
 
 // Piece size asked of the agent for a long value, by the buffer the caller
@@ -191,6 +237,48 @@ void LongPieceSource(const GetDataState& g, const void** src, uint64_t* octets) 
   *octets = g.remaining;
 }
 
+// Replaces the few octets in hand (the start of a character) by those octets
+// followed by the agent's next piece, in a block of our own. 0 or a code; the
+// agent having nothing more leaves the octets in hand as they are.
+int JoinNextPiece(StmtRecord* stmt, int32_t cType, int64_t bufferLength, uint32_t columnType) {
+  GetDataState& g = stmt->getData;
+  unsigned char carry[4];
+  const uint32_t kept = g.remaining < sizeof carry ? g.remaining : static_cast<uint32_t>(sizeof carry);
+  std::memcpy(carry, g.rest, kept);
+  const Path path = PathOf(g.storageType);
+  const int32_t left = g.total;
+  const int code = StmtGetLongData(stmt, PieceSize(cType, bufferLength, columnType));
+  if (code == KX_ERR_NO_DATA_FOUND) {
+    // Nothing follows: what is in hand is all there is (now in our block).
+    auto* block = static_cast<unsigned char*>(std::malloc(kept));
+    if (block == nullptr) return KX_ERR_NOMEM;
+    std::memcpy(block, carry, kept);
+    g.piece = g.rest = block;
+    g.remaining = kept;
+    g.owned = 1;
+    g.storageType = path == Path::Wide ? RBT_WCHAR : RBT_CHAR;
+    g.total = static_cast<int32_t>(kept);
+    return 0;
+  }
+  if (code != 0) return code;
+  const void* src = nullptr;
+  uint64_t length = 0;
+  LongPieceSource(g, &src, &length);
+  if (length > UINT32_MAX - kept) length = UINT32_MAX - kept;
+  auto* block = static_cast<unsigned char*>(std::malloc(kept + length));
+  if (block == nullptr) return KX_ERR_NOMEM;
+  std::memcpy(block, carry, kept);
+  if (length > 0) std::memcpy(block + kept, src, length);
+  StmtFreeLongData(&g);
+  // A plain block now: text or wide text without a pointer element.
+  g.storageType = path == Path::Wide ? RBT_WCHAR : RBT_CHAR;
+  g.piece = g.rest = block;
+  g.remaining = static_cast<uint32_t>(kept + length);
+  g.owned = 1;
+  g.total = left;
+  return 0;
+}
+
 SQLRETURN BookmarkColumn(StmtRecord* stmt, uint32_t row, ColBinding* b) {
   if (b->cType != SQL_C_BINARY && b->cType != SQL_C_UBIGINT) return Fail(stmt, KX_ERR_BAD_PROGRAM_TYPE);
   if (b->target == nullptr) return Fail(stmt, KX_ERR_BAD_ARGUMENT);
@@ -198,18 +286,21 @@ SQLRETURN BookmarkColumn(StmtRecord* stmt, uint32_t row, ColBinding* b) {
   const int code = SCS_GetRowNumberChecked(&stmt->cursor, row, &number);
   if (code != 0) return Fail(stmt, code);
   const int64_t value = number;
+  SQLRETURN rc = SQL_SUCCESS;
   if (b->cType == SQL_C_BINARY) {
     // A binary target has a length: a short one is refused rather than
     // overrun.
-    const int16_t rc = StoreRaw(&value, 8, b->target, b->bufferLength, nullptr, &stmt->error);
+    rc = StoreRaw(&value, 8, b->target, b->bufferLength, nullptr, &stmt->error);
     if (rc == SQL_ERROR) return rc;
   } else {
     std::memcpy(b->target, &value, 8);
   }
   if (b->indicator != nullptr) *b->indicator = 0;
   if (b->octetLength != nullptr) *b->octetLength = 8;
-  return SQL_SUCCESS;
+  return rc;
 }
+
+SQLRETURN FirstCall(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb, bool outputMode);
 
 }  // namespace
 
@@ -228,43 +319,82 @@ SQLRETURN GetColumn(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
   GetDataState& g = stmt->getData;
   const uint16_t column = b->column;
 
-  // Column range: the row block's and, for result columns, the statement's.
+  // Column range: for result columns the statement's own count (which needs
+  // the description), then, for a row the block holds, the block's columns.
   const uint16_t blockCols = rb != nullptr ? rb->colCount : 0;
-  const bool beyond = column > blockCols || (!outputMode && column > stmt->colCount);
+  const int32_t blockRows = rb != nullptr && rb->rowCount > 0 ? rb->rowCount : 0;
+  const bool inBlock = row < static_cast<uint32_t>(blockRows);
+  bool beyond;
+  if (outputMode) {
+    beyond = column > blockCols;
+  } else if (column != 0 && StmtDescribeCols(stmt) == nullptr) {
+    return SQL_ERROR;
+  } else {
+    beyond = column > stmt->colCount || (inBlock && column > blockCols);
+  }
   if ((column == 0 && !stmt->cursor.useBookmarks) || (column != 0 && beyond)) {
     if (TraceOn()) TracePrintf("GetColumn: col out of range (%d,%d)", column, blockCols);
     return Fail(stmt, KX_ERR_BAD_COLUMN_NUMBER);
   }
   if (column == 0) return BookmarkColumn(stmt, row, b);
+  if (!inBlock) {
+    if (b->indicator != nullptr) *b->indicator = 0;
+    if (TraceOn()) TracePrintf("GetColumn: row out of range (%d,%d)", static_cast<int>(row), blockRows);
+    return Fail(stmt, KX_ERR_CURSOR_STATE);
+  }
 
   const RowBufferColumn& col = rb->columns[column - 1];
-  const bool inBlock = row < static_cast<uint32_t>(rb->rowCount > 0 ? rb->rowCount : 0);
-  const int16_t ind = inBlock ? col.indicators[row] : RB_IND_DATA;
+  const int16_t ind = col.indicators[row];
 
   // Continuation of a value read in pieces.
   if (g.column == column && g.row == row + 1 && row < UINT16_MAX) {
     if (b->cType != g.cType && b->cType != SQL_C_DEFAULT) return SQL_NO_DATA;
     const int32_t cType = g.cType;
+    if (ind == RB_IND_LONG && g.remaining > 0 && g.total > static_cast<int32_t>(g.remaining) &&
+        IncompleteTail(PathOf(g.storageType), cType, static_cast<const unsigned char*>(g.rest),
+                       g.remaining) == g.remaining) {
+      // Only the start of a character is in hand: join it with the next piece.
+      const int code = JoinNextPiece(stmt, cType, b->bufferLength, col.type);
+      if (code != 0) return Fail(stmt, code);
+    }
     if (g.remaining == 0) {
       if (ind != RB_IND_LONG) return SQL_NO_DATA;
+      // The agent reports the whole value's length with every piece; what
+      // is left of it is ours to keep.
+      const int32_t left = g.total;
       const int code = StmtGetLongData(stmt, PieceSize(cType, b->bufferLength, col.type));
       if (code == KX_ERR_NO_DATA_FOUND) return SQL_NO_DATA;
       if (code != 0) return Fail(stmt, code);
+      g.total = left;
     }
     if (b->target == nullptr) return Fail(stmt, KX_ERR_BAD_ARGUMENT);
     const void* src = g.rest;
     uint64_t length = g.remaining;
-    if (ind == RB_IND_LONG) LongPieceSource(g, &src, &length);
-    return DeliverPiece(stmt, PathOf(g.storageType), src, length, static_cast<int64_t>(length), cType, b,
-                        0, 0);
+    const bool longValue = ind == RB_IND_LONG;
+    if (longValue) LongPieceSource(g, &src, &length);
+    return DeliverPiece(stmt, PathOf(g.storageType), src, length,
+                        longValue ? g.total : static_cast<int64_t>(length), cType, b, 0, 0, longValue);
   }
 
-  // First call on this column of this row.
-  if (b->indicator != nullptr) *b->indicator = 0;
-  if (!inBlock) {
-    if (TraceOn()) TracePrintf("GetColumn: row out of range (%d,%d)", static_cast<int>(row), rb->rowCount);
-    return Fail(stmt, KX_ERR_CURSOR_STATE);
+  // First call on this column of this row. A call that fails leaves no
+  // continuation behind: the application may ask again, say with another C
+  // type, and gets the value rather than SQL_NO_DATA.
+  const SQLRETURN rc = FirstCall(stmt, row, b, rb, outputMode);
+  if (rc == SQL_ERROR && g.column == column && g.row == row + 1) {
+    g.column = 0;
+    g.row = 0;
   }
+  return rc;
+}
+
+namespace {
+
+SQLRETURN FirstCall(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb, bool outputMode) {
+  GetDataState& g = stmt->getData;
+  const uint16_t column = b->column;
+  const RowBufferColumn& col = rb->columns[column - 1];
+  const int16_t ind = col.indicators[row];
+  if (b->indicator != nullptr) *b->indicator = 0;
 
   const AgentColDesc* desc = nullptr;
   int16_t fraction = 0;
@@ -337,7 +467,8 @@ SQLRETURN GetColumn(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
     const void* src = nullptr;
     uint64_t length = 0;
     LongPieceSource(g, &src, &length);
-    return DeliverPiece(stmt, PathOf(g.storageType), src, length, g.total, cType, b, scale, precision);
+    return DeliverPiece(stmt, PathOf(g.storageType), src, length, g.total, cType, b, scale, precision,
+                        true);
   }
 
   g.storageType = col.type;
@@ -404,9 +535,11 @@ SQLRETURN GetColumn(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
       }
       if (length > UINT32_MAX) length = UINT32_MAX;
       return DeliverPiece(stmt, PathOf(col.type), src, length, static_cast<int64_t>(length), cType, b,
-                          scale, precision);
+                          scale, precision, false);
     }
   }
 }
+
+}  // namespace
 
 }  // namespace kx

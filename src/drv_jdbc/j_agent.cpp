@@ -1,0 +1,216 @@
+#include "drv_jdbc/j_agent.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "drv_jdbc/j_catalog.h"
+#include "drv_jdbc/j_conn.h"
+#include "drv_jdbc/j_desc.h"
+#include "drv_jdbc/j_exec.h"
+#include "drv_jdbc/j_fetch.h"
+#include "drv_jdbc/j_props.h"
+#include "drv_jdbc/j_serv.h"
+#include "util/handle_table.h"
+
+namespace kx {
+
+// The XA operations of the agent: weak, so that the table links while that
+// part is missing; its slots then stay empty and the core answers IM001.
+int32_t DRV_XaClose(AgentHandle conn, const char* info, int rmid, long flags)
+    __attribute__((weak));
+int32_t DRV_XaCommit(AgentHandle conn, XID* xid, int rmid, long flags) __attribute__((weak));
+int32_t DRV_XaComplete(AgentHandle conn, int* handle, int* retval, int rmid, long flags)
+    __attribute__((weak));
+int32_t DRV_XaEnd(AgentHandle conn, XID* xid, int rmid, long flags) __attribute__((weak));
+int32_t DRV_XaForget(AgentHandle conn, XID* xid, int rmid, long flags) __attribute__((weak));
+int32_t DRV_XaOpen(AgentHandle conn, int threaded, const char* info, int rmid, long flags)
+    __attribute__((weak));
+int32_t DRV_XaPrepare(AgentHandle conn, XID* xid, int rmid, long flags) __attribute__((weak));
+int32_t DRV_XaRecover(AgentHandle conn, XID* xids, int32_t count, int rmid, long flags)
+    __attribute__((weak));
+int32_t DRV_XaRollback(AgentHandle conn, XID* xid, int rmid, long flags) __attribute__((weak));
+int32_t DRV_XaStart(AgentHandle conn, XID* xid, int rmid, long flags) __attribute__((weak));
+
+// The layers that wrap the table at registration; absent until they are built.
+int SCS_Install(AgentBinding* binding) __attribute__((weak));
+int XaThr_Bind(AgentBinding* binding) __attribute__((weak));
+
+int32_t JDB_BrokerKnown = 0;
+
+namespace {
+
+int32_t AllocServer(const AgentServerOptions* options, AgentHandle* server) {
+  return JVM_AllocServer(const_cast<AgentServerOptions*>(options), server);
+}
+
+int32_t FreeServer(AgentHandle server) { return JVM_FreeServer(server); }
+
+const AgentOps kAgentOps = {
+    DRV_GetProperty,         // 0
+    DRV_SetProperty,         // 1
+    DRV_GetMessages,         // 2
+    AllocServer,             // 3
+    FreeServer,              // 4
+    DRV_Connect,             // 5
+    DRV_Disconnect,          // 6
+    DRV_AllocStmt,           // 7
+    DRV_FreeStmt,            // 8
+    DRV_GetCursorName,       // 9
+    DRV_SetCursorName,       // 10
+    DRV_Prepare,             // 11
+    DRV_SetParams,           // 12
+    DRV_Execute,             // 13
+    JDB_NotCapable,          // 14
+    DRV_DescribeCols,        // 15
+    DRV_DescribeParams,      // 16
+    DRV_NativeSql,           // 17
+    DRV_SetParamInfo,        // 18
+    DRV_FetchBlock,          // 19
+    DRV_CloseCursor,         // 20
+    DRV_Commit,              // 21
+    DRV_Rollback,            // 22
+    GetOpTable,              // 23
+    DRV_MoreResults,         // 24
+    DRV_DDColumnPrivileges,  // 25
+    DRV_DDColumns,           // 26
+    DRV_DDForeignKeys,       // 27
+    DRV_DDPrimaryKeys,       // 28
+    DRV_DDProcedureColumns,  // 29
+    DRV_DDProcedures,        // 30
+    DRV_DDSpecialColumns,    // 31
+    DRV_DDStatistics,        // 32
+    DRV_DDTablePrivileges,   // 33
+    DRV_DDTables,            // 34
+    DRV_DDTypeInfo,          // 35
+    nullptr,                 // 36 ExtendedFetch
+    nullptr,                 // 37 SetPos
+    nullptr,                 // 38 ParamData
+    nullptr,                 // 39 PutData
+    nullptr,                 // 40 GetLongData
+    nullptr,                 // 41 FetchScroll
+    nullptr,                 // 42 BulkOperations
+    DRV_ExecDirect,          // 43
+    nullptr,                 // 44 ExecuteDescribe
+    nullptr,                 // 45 AllocPrepare
+    nullptr,                 // 46 DescribeColTypes
+    nullptr,                 // 47 FetchKeepLongData
+    nullptr,                 // 48 GetLongDataPiece
+    nullptr,                 // 49 ExecuteBatch
+    nullptr,                 // 50
+    DRV_DescribeColsEx,      // 51
+    nullptr,                 // 52 ExecuteDescribeEx
+    DRV_Cancel,              // 53
+    nullptr,                 // 54 ExecDirectEx
+    DRV_XaClose,             // 55
+    DRV_XaCommit,            // 56
+    DRV_XaComplete,          // 57
+    DRV_XaEnd,               // 58
+    DRV_XaForget,            // 59
+    DRV_XaOpen,              // 60
+    DRV_XaPrepare,           // 61
+    DRV_XaRecover,           // 62
+    DRV_XaRollback,          // 63
+    DRV_XaStart,             // 64
+    nullptr,                 // 65 SetParamInfoEx
+};
+
+// The SQL types the core may bind and what it may convert them to.
+const OpTableRow kTypeTable[9] = {
+    {1, 32767, 0x2a31fe}, {5, 0, 0x2821fe},  {4, 0, 0x2821fe},
+    {7, 0, 0x2821fe},     {8, 0, 0x2821fe},  {10, 0, 0x282400},
+    {9, 0, 0x282200},     {11, 0, 0x282800}, {-2, 65533, 0x2a3000},
+};
+
+constexpr char kMsgFormat[] = "[Skerrin Edition]%s[SQLSTATE:%s]";
+
+// Hands out and empties one message list. The caller holds the list's lock.
+int32_t TakeMessages(AgentMsgList* list, AgentMsgBlock* out) {
+  uint32_t count = 0;
+  for (AgentMsg* m = list->head; m != nullptr; m = m->next) ++count;
+  if (count == 0) {
+    out->texts = nullptr;
+    out->count = 0;
+    return 0;
+  }
+  char** texts = static_cast<char**>(std::calloc(count, sizeof(char*)));
+  if (texts == nullptr) return 16;
+  uint32_t i = 0;
+  for (AgentMsg* m = list->head; m != nullptr; m = m->next, ++i) {
+    if (m->text[0] == '\0') continue;
+    const char* state = m->sqlstate != nullptr ? m->sqlstate : "";
+    size_t size = std::strlen(m->text) + std::strlen(state) + sizeof kMsgFormat + 5;
+    char* text = static_cast<char*>(std::malloc(size));
+    if (text == nullptr) {
+      for (uint32_t k = 0; k < i; ++k) std::free(texts[k]);
+      std::free(texts);
+      return 16;  // the list stays as it was
+    }
+    std::snprintf(text, size, kMsgFormat, m->text, state);
+    texts[i] = text;
+  }
+  out->code = list->head->native;
+  out->count = count;
+  out->texts = texts;
+  JDB_MsgFreeList(list);
+  return 0;
+}
+
+}  // namespace
+
+const AgentOps* JDB_AgentOps() { return &kAgentOps; }
+
+int JDB_Register(AgentBinding* binding) {
+  binding->ops = &kAgentOps;
+  binding->flags = AB_REENTRANT;
+  if (SCS_Install != nullptr) SCS_Install(binding);
+  if (XaThr_Bind != nullptr) XaThr_Bind(binding);
+  return 0;
+}
+
+JConn* JDB_FindConn(AgentHandle h) { return static_cast<JConn*>(HT_Lookup(&JDB_ConnTable, h)); }
+
+JStmt* JDB_FindStmt(AgentHandle h) { return static_cast<JStmt*>(HT_Lookup(&JDB_StmtTable, h)); }
+
+JFrame::JFrame(JNIEnv* env, jint capacity) : env_(env), pushed_(false) {
+  if (env_ == nullptr) return;
+  if (env_->PushLocalFrame(capacity) == 0) {
+    pushed_ = true;
+  } else {
+    env_->ExceptionClear();  // the OutOfMemoryError becomes status 16 at the caller
+  }
+}
+
+JFrame::~JFrame() {
+  if (pushed_) env_->PopLocalFrame(nullptr);
+}
+
+int32_t DRV_GetMessages(AgentHandle h, AgentMsgBlock* out) {
+  if (out == nullptr) return 21;
+  if (JStmt* s = JDB_FindStmt(h); s != nullptr) return TakeMessages(&s->msgs, out);
+  if (JConn* c = JDB_FindConn(h); c != nullptr) return TakeMessages(&c->msgs, out);
+  if (JEnv* e = static_cast<JEnv*>(HT_Lookup(&JDB_EnvTable, h)); e != nullptr) {
+    std::lock_guard<std::mutex> hold(e->lock);
+    return TakeMessages(&e->msgs, out);
+  }
+  return 21;
+}
+
+int32_t GetOpTable(AgentHandle conn, OpTable* table) {
+  if (table == nullptr || JDB_FindConn(conn) == nullptr) return 21;
+  if (table->type != 1) return 43;
+  table->count = 9;
+  table->rows = kTypeTable;
+  return 0;
+}
+
+int32_t JDB_NotCapable(AgentHandle stmt, uint16_t, uint16_t, void*) {
+  return JDB_FindStmt(stmt) != nullptr ? 43 : 21;
+}
+
+int32_t DRV_Cancel(AgentHandle stmt) { return JDB_FindStmt(stmt) != nullptr ? 0 : 21; }
+
+int32_t JDB_NoOp(AgentHandle) { return 0; }
+
+}  // namespace kx

@@ -1,0 +1,445 @@
+#include "drv_jdbc/j_catalog.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "drv_jdbc/j_agent.h"
+#include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_desc.h"
+#include "drv_jdbc/j_fetch.h"
+#include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_meta.h"
+#include "drv_jdbc/j_serv.h"
+#include "odbc/dispatch.h"
+
+namespace kx {
+
+namespace {
+
+// Column classes of the catalog layouts.
+enum ColClass : char {
+  kText128 = 'T',
+  kText254 = 'L',
+  kChar1 = 'C',
+  kInteger = 'I',
+  kSmallint = 'S',
+  kFlag = 'F',  // a smallint, carried as a one-byte flag when Java delivers a boolean
+};
+
+// Nullability of the layouts.
+constexpr uint32_t kN = 0;  // SQL_NO_NULLS
+constexpr uint32_t kY = 1;  // SQL_NULLABLE
+constexpr uint32_t kU = 2;  // SQL_NULLABLE_UNKNOWN
+
+struct CatCol {
+  const char* name;
+  ColClass cls;
+  uint32_t nullable;
+};
+
+constexpr CatCol kTypeInfo[] = {
+    {"TYPE_NAME", kText128, kN},        {"DATA_TYPE", kSmallint, kN},
+    {"COLUMN_SIZE", kInteger, kY},      {"LITERAL_PREFIX", kText128, kY},
+    {"LITERAL_SUFFIX", kText128, kY},   {"CREATE_PARAMS", kText128, kY},
+    {"NULLABLE", kSmallint, kN},        {"CASE_SENSITIVE", kFlag, kN},
+    {"SEARCHABLE", kSmallint, kN},      {"UNSIGNED_ATTRIBUTE", kFlag, kY},
+    {"FIXED_PREC_SCALE", kFlag, kN},    {"AUTO_UNIQUE_VALUE", kFlag, kY},
+    {"LOCAL_TYPE_NAME", kText128, kY},  {"MINIMUM_SCALE", kSmallint, kY},
+    {"MAXIMUM_SCALE", kSmallint, kY},   {"SQL_DATA_TYPE", kSmallint, kN},
+    {"SQL_DATETIME_SUB", kSmallint, kY}, {"NUM_PREC_RADIX", kSmallint, kY},
+    {"INTERVAL_PRECISION", kSmallint, kY},
+};
+
+constexpr CatCol kProcedureColumns[] = {
+    {"PROCEDURE_CAT", kText128, kY},   {"PROCEDURE_SCHEM", kText128, kY},
+    {"PROCEDURE_NAME", kText128, kN},  {"COLUMN_NAME", kText128, kN},
+    {"COLUMN_TYPE", kSmallint, kN},    {"DATA_TYPE", kSmallint, kN},
+    {"TYPE_NAME", kText128, kN},       {"COLUMN_SIZE", kInteger, kY},
+    {"BUFFER_LENGTH", kInteger, kY},   {"DECIMAL_DIGITS", kSmallint, kY},
+    {"NUM_PREC_RADIX", kSmallint, kY}, {"NULLABLE", kSmallint, kN},
+    {"REMARKS", kText254, kY},         {"COLUMN_DEF", kText254, kY},
+    {"SQL_DATA_TYPE", kSmallint, kN},  {"SQL_DATETIME_SUB", kSmallint, kY},
+    {"CHAR_OCTET_LENGTH", kInteger, kY}, {"ORDINAL_POSITION", kInteger, kN},
+    {"IS_NULLABLE", kText128, kN},
+};
+
+constexpr CatCol kTables[] = {
+    {"TABLE_CAT", kText128, kU},  {"TABLE_SCHEM", kText128, kU}, {"TABLE_NAME", kText128, kU},
+    {"TABLE_TYPE", kText128, kU}, {"REMARKS", kText254, kU},
+};
+
+constexpr CatCol kStatistics[] = {
+    {"TABLE_CAT", kText128, kY},       {"TABLE_SCHEM", kText128, kY},
+    {"TABLE_NAME", kText128, kN},      {"NON_UNIQUE", kFlag, kY},
+    {"INDEX_QUALIFIER", kText128, kY}, {"INDEX_NAME", kText128, kY},
+    {"TYPE", kSmallint, kN},           {"ORDINAL_POSITION", kSmallint, kY},
+    {"COLUMN_NAME", kText128, kY},     {"ASC_OR_DESC", kChar1, kY},
+    {"CARDINALITY", kInteger, kY},     {"PAGES", kInteger, kY},
+    {"FILTER_CONDITION", kText128, kY},
+};
+
+constexpr CatCol kProcedures[] = {
+    {"PROCEDURE_CAT", kText128, kY},      {"PROCEDURE_SCHEM", kText128, kY},
+    {"PROCEDURE_NAME", kText128, kN},     {"NUM_INPUT_PARAMS", kSmallint, kY},
+    {"NUM_OUTPUT_PARAMS", kSmallint, kY}, {"NUM_RESULT_SETS", kSmallint, kY},
+    {"REMARKS", kText254, kY},            {"PROCEDURE_TYPE", kSmallint, kY},
+};
+
+constexpr CatCol kColumns[] = {
+    {"TABLE_CAT", kText128, kY},       {"TABLE_SCHEM", kText128, kY},
+    {"TABLE_NAME", kText128, kN},      {"COLUMN_NAME", kText128, kN},
+    {"DATA_TYPE", kSmallint, kN},      {"TYPE_NAME", kText128, kN},
+    {"COLUMN_SIZE", kInteger, kY},     {"BUFFER_LENGTH", kInteger, kY},
+    {"DECIMAL_DIGITS", kSmallint, kY}, {"NUM_PREC_RADIX", kSmallint, kY},
+    {"NULLABLE", kSmallint, kN},       {"REMARKS", kText254, kY},
+    {"COLUMN_DEF", kText254, kY},      {"SQL_DATA_TYPE", kSmallint, kN},
+    {"SQL_DATETIME_SUB", kSmallint, kY}, {"CHAR_OCTET_LENGTH", kInteger, kY},
+    {"ORDINAL_POSITION", kInteger, kN}, {"IS_NULLABLE", kText128, kN},
+};
+
+constexpr CatCol kSpecialColumns[] = {
+    {"SCOPE", kSmallint, kY},         {"COLUMN_NAME", kText128, kN},
+    {"DATA_TYPE", kSmallint, kN},     {"TYPE_NAME", kText128, kN},
+    {"COLUMN_SIZE", kInteger, kY},    {"BUFFER_LENGTH", kInteger, kY},
+    {"DECIMAL_DIGITS", kSmallint, kY}, {"PSEUDO_COLUMN", kSmallint, kY},
+};
+
+constexpr CatCol kPrimaryKeys[] = {
+    {"TABLE_CAT", kText128, kY},   {"TABLE_SCHEM", kText128, kY}, {"TABLE_NAME", kText128, kN},
+    {"COLUMN_NAME", kText128, kN}, {"KEY_SEQ", kSmallint, kN},    {"PK_NAME", kText128, kY},
+};
+
+constexpr CatCol kForeignKeys[] = {
+    {"PKTABLE_CAT", kText128, kY},   {"PKTABLE_SCHEM", kText128, kY},
+    {"PKTABLE_NAME", kText128, kN},  {"PKCOLUMN_NAME", kText128, kN},
+    {"FKTABLE_CAT", kText128, kY},   {"FKTABLE_SCHEM", kText128, kY},
+    {"FKTABLE_NAME", kText128, kN},  {"FKCOLUMN_NAME", kText128, kN},
+    {"KEY_SEQ", kSmallint, kN},      {"UPDATE_RULE", kSmallint, kY},
+    {"DELETE_RULE", kSmallint, kY},  {"FK_NAME", kText128, kY},
+    {"PK_NAME", kText128, kY},       {"DEFERRABILITY", kSmallint, kY},
+};
+
+constexpr CatCol kTablePrivileges[] = {
+    {"TABLE_CAT", kText128, kY}, {"TABLE_SCHEM", kText128, kY}, {"TABLE_NAME", kText128, kN},
+    {"GRANTOR", kText128, kY},   {"GRANTEE", kText128, kN},     {"PRIVILEGE", kText128, kN},
+    {"IS_GRANTABLE", kText128, kY},
+};
+
+constexpr CatCol kColumnPrivileges[] = {
+    {"TABLE_CAT", kText128, kY},   {"TABLE_SCHEM", kText128, kY}, {"TABLE_NAME", kText128, kN},
+    {"COLUMN_NAME", kText128, kN}, {"GRANTOR", kText128, kY},     {"GRANTEE", kText128, kN},
+    {"PRIVILEGE", kText128, kN},   {"IS_GRANTABLE", kText128, kY},
+};
+
+struct Layout {
+  const CatCol* cols;
+  uint16_t count;
+};
+
+template <size_t N>
+constexpr Layout L(const CatCol (&cols)[N]) {
+  return Layout{cols, static_cast<uint16_t>(N)};
+}
+
+// By catalog kind, 1 to 11.
+constexpr Layout kLayouts[] = {
+    {nullptr, 0},           L(kTypeInfo),     L(kProcedureColumns), L(kTables),
+    L(kStatistics),         L(kProcedures),   L(kColumns),          L(kSpecialColumns),
+    L(kPrimaryKeys),        L(kForeignKeys),  L(kTablePrivileges),  L(kColumnPrivileges),
+};
+
+bool Given(const char* text) { return text != nullptr && text[0] != '\0'; }
+bool Wildcard(const char* text) { return text != nullptr && std::strcmp(text, "%") == 0; }
+
+// Whether column pos (1-based) of the Java result carries something other
+// than a SMALLINT (a BIT or BOOLEAN, say), so that the flag is read as one.
+bool JavaFlagIsBoolean(JStmt* s, int32_t javaCols, int32_t pos) {
+  if (s->resultMeta == nullptr || pos > javaCols) return false;
+  int32_t type = 0;
+  if (JC_ResultSetMetaData_getColumnType(s, s->resultMeta, pos, &type) != 0) {
+    JC_ClearException(s->jni);
+    JDB_MsgFreeList(&s->msgs);
+    return false;
+  }
+  return type != 5;
+}
+
+void FillColumn(JStmt* s, const CatCol& def, int32_t pos, int32_t javaCols, bool wide,
+                AgentColDesc* d) {
+  std::strncpy(d->name, def.name, 40);
+  d->flags = def.nullable | (3u << COLDESC_UPDATABLE_SHIFT);
+  d->decimalDigits = 0;
+  int32_t type = 0;
+  switch (def.cls) {
+    case kText128:
+    case kText254: {
+      const int32_t size = def.cls == kText128 ? 128 : 254;
+      type = wide ? -9 : 12;
+      d->columnSize = size;
+      d->displaySize = size;
+      // Room for every character of a name: up to four UTF-8 bytes each, or
+      // two UTF-16 units (the row buffer adds the terminator).
+      d->elementLength = wide ? 2 * size : 4 * size;
+      d->storageType = wide ? RBT_WCHAR_NTS : RBT_CHAR_NTS;
+      break;
+    }
+    case kChar1:
+      type = 12;
+      d->columnSize = 1;
+      d->displaySize = 1;
+      d->elementLength = 4;
+      d->storageType = RBT_CHAR_NTS;
+      break;
+    case kInteger:
+      type = 4;
+      d->columnSize = 10;
+      d->displaySize = 11;
+      d->elementLength = 4;
+      d->storageType = RBT_SLONG;
+      break;
+    case kSmallint:
+    case kFlag:
+      type = 5;
+      d->columnSize = 5;
+      d->displaySize = 6;
+      d->elementLength = 2;
+      d->storageType = RBT_SSHORT;
+      if (def.cls == kFlag && JavaFlagIsBoolean(s, javaCols, pos)) {
+        d->elementLength = 1;
+        d->storageType = RBT_BIT;
+      }
+      break;
+  }
+  d->jdbcType = static_cast<int16_t>(type);
+  d->sqlType = type;
+}
+
+// Builds the layout of the kind into the statement. 0 or 16.
+int BuildLayout(JStmt* s, int32_t kind, int32_t javaCols) {
+  const Layout& layout = kLayouts[kind];
+  AgentColDesc* cols =
+      static_cast<AgentColDesc*>(std::calloc(layout.count, sizeof(AgentColDesc)));
+  if (cols == nullptr) return 16;
+  const bool wide = g_unicodeBuild != 0 && s->unicodeClient != 0;
+  for (uint16_t i = 0; i < layout.count; ++i) {
+    FillColumn(s, layout.cols[i], i + 1, javaCols, wide, &cols[i]);
+    cols[i].label = strdup(layout.cols[i].name);
+    if (cols[i].label == nullptr) {
+      RB_FreeColDescs(cols, i + 1);
+      return 16;
+    }
+  }
+  JDB_FreeColumns(s);
+  s->cols = cols;
+  s->colCount = layout.count;
+  s->flags |= JS_DESCRIBED;
+  return 0;
+}
+
+// The frame every catalog operation shares: the statement found, its thread
+// attached, its previous statement and result gone, a local frame around the
+// Java work. run() makes the Java call and leaves the local ResultSet.
+template <class Run>
+int32_t CatalogCall(AgentHandle h, int32_t kind, Run run) {
+  JStmt* s = nullptr;
+  if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+  JFrame frame(s->jni, JDB_FRAME_SMALL);
+  if (!frame.ok()) return 16;
+  JDB_StmtReset(s);
+  jobject rs = nullptr;
+  int status = run(s, s->conn->meta, &rs);
+  if (status == 0) status = JDB_CatDescribe(s, kind, rs);
+  if (status != 0) JDB_StmtCloseResults(s);  // no half-made result stays behind
+  return status;
+}
+
+}  // namespace
+
+int JDB_CatDescribe(JStmt* s, int32_t kind, jobject rs) {
+  JNIEnv* env = s->jni;
+  int32_t javaCols = 0;
+  if (rs != nullptr) {
+    s->resultSet = env->NewGlobalRef(rs);
+    env->DeleteLocalRef(rs);
+    if (s->resultSet == nullptr) return 16;
+    jobject md = nullptr;
+    if (JC_ResultSet_getMetaData(s, s->resultSet, &md) == 0 && md != nullptr) {
+      s->resultMeta = env->NewGlobalRef(md);
+      env->DeleteLocalRef(md);
+      if (s->resultMeta != nullptr &&
+          JC_ResultSetMetaData_getColumnCount(s, s->resultMeta, &javaCols) != 0) {
+        javaCols = 0;
+      }
+    }
+    // A result without a description is still a result: its flags stay smallints.
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    JDB_MsgFreeList(&s->msgs);
+  }
+  int status;
+  if (kind >= 1 && kind <= 11) {
+    status = BuildLayout(s, kind, javaCols);
+  } else {
+    status = JDB_DescribeResults(s, 'E');
+  }
+  if (status != 0) return status;
+  s->catalogKind = kind;
+  if (s->paramCount == 0) s->flags &= static_cast<uint16_t>(~JS_PARAMS_DUE);
+  s->flags |= JS_PREPARED | JS_RESULTS | JS_RSOPEN;
+  return 0;
+}
+
+uint32_t JDB_TablesArgKind(const char* catalog, const char* schema, const char* table,
+                           const char* types) {
+  uint32_t kind = 0;
+  if (Wildcard(catalog)) kind |= 1;
+  if (Wildcard(schema)) kind |= 2;
+  if (Wildcard(table)) kind |= 4;
+  if (Wildcard(types)) kind |= 8;
+  if (((kind & 1) != 0 && (Given(schema) || Given(table))) ||
+      ((kind & 2) != 0 && (Given(catalog) || Given(table)))) {
+    kind = 0;
+  }
+  if ((kind & 8) != 0 && (Given(catalog) || Given(schema) || Given(table))) kind = 0;
+  return kind;
+}
+
+std::string JDB_TableTypesForJava(const char* types) {
+  std::string list = types != nullptr ? types : "";
+  for (char& ch : list) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  // Items without their blanks and quotes.
+  bool table = false, baseTable = false;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    size_t a = start, b = end;
+    while (a < b && (list[a] == ' ' || list[a] == '\t' || list[a] == '\'')) ++a;
+    while (b > a && (list[b - 1] == ' ' || list[b - 1] == '\t' || list[b - 1] == '\'')) --b;
+    std::string item = list.substr(a, b - a);
+    if (item == "TABLE") table = true;
+    if (item == "BASE TABLE") baseTable = true;
+    start = end + 1;
+  }
+  if (table && !baseTable) list += ",'BASE TABLE'";
+  return list;
+}
+
+int32_t DRV_DDColumnPrivileges(AgentHandle h, const char* catalog, const char* schema,
+                               const char* table, const char* column) {
+  return CatalogCall(h, JDB_CAT_COLUMNPRIVILEGES, [&](JStmt* s, jobject md, jobject* rs) {
+    return JC_DatabaseMetaData_getColumnPrivileges(s, md, catalog, schema, table, column, rs);
+  });
+}
+
+int32_t DRV_DDColumns(AgentHandle h, const char* catalog, const char* schema, const char* table,
+                      const char* column) {
+  return CatalogCall(h, JDB_CAT_COLUMNS, [&](JStmt* s, jobject md, jobject* rs) {
+    return JC_DatabaseMetaData_getColumns(s, md, catalog, schema, table, column, rs);
+  });
+}
+
+int32_t DRV_DDForeignKeys(AgentHandle h, const char* pkCatalog, const char* pkSchema,
+                          const char* pkTable, const char* fkCatalog, const char* fkSchema,
+                          const char* fkTable) {
+  return CatalogCall(h, JDB_CAT_FOREIGNKEYS, [&](JStmt* s, jobject md, jobject* rs) {
+    const bool pk = Given(pkTable), fk = Given(fkTable);
+    if (!pk && fk) return JC_DatabaseMetaData_getImportedKeys(s, md, fkCatalog, fkSchema, fkTable, rs);
+    if (pk && !fk) return JC_DatabaseMetaData_getExportedKeys(s, md, pkCatalog, pkSchema, pkTable, rs);
+    return JC_DatabaseMetaData_getCrossReference(s, md, pkCatalog, pkSchema, pkTable, fkCatalog,
+                                                 fkSchema, fkTable, rs);
+  });
+}
+
+int32_t DRV_DDPrimaryKeys(AgentHandle h, const char* catalog, const char* schema,
+                          const char* table) {
+  return CatalogCall(h, JDB_CAT_PRIMARYKEYS, [&](JStmt* s, jobject md, jobject* rs) {
+    return JC_DatabaseMetaData_getPrimaryKeys(s, md, catalog, schema, table, rs);
+  });
+}
+
+int32_t DRV_DDProcedureColumns(AgentHandle h, const char* catalog, const char* schema,
+                               const char* procedure, const char* column) {
+  int32_t status = CatalogCall(h, JDB_CAT_PROCCOLUMNS, [&](JStmt* s, jobject md, jobject* rs) {
+    return JC_DatabaseMetaData_getProcedureColumns(s, md, catalog, schema, procedure, column, rs);
+  });
+  // The first 13 columns come from Java; the fetch derives the rest.
+  if (status == 0) JDB_FindStmt(h)->columnCap = 13;
+  return status;
+}
+
+int32_t DRV_DDProcedures(AgentHandle h, const char* catalog, const char* schema,
+                         const char* procedure) {
+  return CatalogCall(h, JDB_CAT_PROCEDURES, [&](JStmt* s, jobject md, jobject* rs) {
+    return JC_DatabaseMetaData_getProcedures(s, md, catalog, schema, procedure, rs);
+  });
+}
+
+int32_t DRV_DDSpecialColumns(AgentHandle h, const char* catalog, const char* schema,
+                             const char* table, uint16_t identifierType, uint16_t scope,
+                             uint16_t nullable) {
+  return CatalogCall(h, JDB_CAT_SPECIALCOLUMNS, [&](JStmt* s, jobject md, jobject* rs) {
+    if (identifierType == 2) {  // SQL_ROWVER
+      return JC_DatabaseMetaData_getVersionColumns(s, md, catalog, schema, table, rs);
+    }
+    return JC_DatabaseMetaData_getBestRowIdentifier(s, md, catalog, schema, table, scope,
+                                                    nullable != 0 ? 1 : 0, rs);
+  });
+}
+
+int32_t DRV_DDStatistics(AgentHandle h, const char* catalog, const char* schema,
+                         const char* table, uint16_t unique, uint16_t accuracy) {
+  return CatalogCall(h, JDB_CAT_STATISTICS, [&](JStmt* s, jobject md, jobject* rs) {
+    return JC_DatabaseMetaData_getIndexInfo(s, md, catalog, schema, table, unique == 0 ? 1 : 0,
+                                            accuracy == 0 ? 1 : 0, rs);
+  });
+}
+
+int32_t DRV_DDTablePrivileges(AgentHandle h, const char* catalog, const char* schema,
+                              const char* table) {
+  return CatalogCall(h, JDB_CAT_TABLEPRIVILEGES, [&](JStmt* s, jobject md, jobject* rs) {
+    return JC_DatabaseMetaData_getTablePrivileges(s, md, catalog, schema, table, rs);
+  });
+}
+
+int32_t DRV_DDTables(AgentHandle h, const char* catalog, const char* schema, const char* table,
+                     const char* types) {
+  const uint32_t kind = JDB_TablesArgKind(catalog, schema, table, types);
+  std::string list;
+  try {
+    list = JDB_TableTypesForJava(types);
+  } catch (const std::bad_alloc&) {
+    return JDB_FindStmt(h) != nullptr ? 16 : 21;
+  }
+  int32_t status = CatalogCall(h, JDB_CAT_TABLES, [&](JStmt* s, jobject md, jobject* rs) {
+    if ((kind & 1) != 0) return JC_DatabaseMetaData_getCatalogs(s, md, rs);
+    if ((kind & 2) != 0) return JC_DatabaseMetaData_getSchemas(s, md, rs);
+    if ((kind & 8) != 0) return JC_DatabaseMetaData_getTableTypes(s, md, rs);
+    return JC_DatabaseMetaData_getTables(s, md, catalog, schema, table, list.data(), rs);
+  });
+  if (status != 0) return status;
+  JStmt* s = JDB_FindStmt(h);
+  if ((kind & 1) != 0) {
+    s->columnCap = 1;  // TABLE_CAT alone comes from Java
+  } else if ((kind & 2) != 0) {
+    s->redirectCol = 1;  // the Java result's first column is TABLE_SCHEM
+  } else if ((kind & 8) != 0) {
+    s->redirectCol = 3;  // ... or TABLE_TYPE
+  }
+  return 0;
+}
+
+int32_t DRV_DDTypeInfo(AgentHandle h, int16_t sqlType) {
+  int32_t status = CatalogCall(h, JDB_CAT_TYPEINFO, [&](JStmt* s, jobject md, jobject* rs) {
+    return JC_DatabaseMetaData_getTypeInfo(s, md, rs);
+  });
+  if (status != 0) return status;
+  JStmt* s = JDB_FindStmt(h);
+  s->typeFilter = sqlType >= 91 && sqlType <= 93 ? sqlType - 82 : sqlType;
+  // INTERVAL_PRECISION has no JDBC counterpart and stays NULL.
+  s->columnCap = 18;
+  return 0;
+}
+
+}  // namespace kx

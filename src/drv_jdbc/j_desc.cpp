@@ -1,0 +1,709 @@
+#include "drv_jdbc/j_desc.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "drv_jdbc/j_agent.h"
+#include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_conn.h"
+#include "drv_jdbc/j_conn_stmt.h"
+#include "drv_jdbc/j_exec.h"
+#include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_meta.h"
+#include "drv_jdbc/j_serv.h"
+#include "drv_jdbc/j_setters.h"
+#include "odbc/dispatch.h"
+#include "util/handle_table.h"
+#include "util/hash_table.h"
+#include "util/log.h"
+
+namespace kx {
+
+namespace {
+
+JMethod mPsGetMetaData{"java/sql/PreparedStatement", "getMetaData",
+                       "()Ljava/sql/ResultSetMetaData;"};
+
+int32_t Saturate(int64_t v) {
+  if (v > INT32_MAX) return INT32_MAX;
+  if (v < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+bool WideClient(int32_t unicode) { return g_unicodeBuild != 0 && unicode != 0; }
+
+// Text carried in the row buffer: fixed elements up to the long limit, long
+// values beyond it or when the width is unknown. Narrow text arrives as UTF-8,
+// up to four bytes per character; wide text may need two units per character.
+void TextStorage(int64_t size, bool wide, AgentColDesc* d) {
+  if (size <= 0 || size > JDB_LONG_LIMIT) {
+    d->storageType = wide ? RBT_WCHAR_PTR : RBT_CHAR_PTR;
+    d->elementLength = 0;
+    return;
+  }
+  d->storageType = wide ? RBT_WCHAR_NTS : RBT_CHAR_NTS;
+  d->elementLength = static_cast<int32_t>(wide ? size * 2 : size * 4);
+}
+
+void ClearMessages(JStmt* s) { JDB_MsgFreeList(&s->msgs); }
+
+// Whether the last message posted on the statement says the driver cannot
+// do what was asked (as opposed to a real failure).
+bool LastIsNotSupported(const JStmt* s) {
+  const AgentMsg* last = nullptr;
+  for (const AgentMsg* m = s->msgs.head; m != nullptr; m = m->next) last = m;
+  if (last == nullptr || last->sqlstate == nullptr) return false;
+  const char* st = last->sqlstate;
+  return std::strncmp(st, "0A", 2) == 0 || std::strcmp(st, "HYC00") == 0 ||
+         std::strcmp(st, "S1C00") == 0 || std::strcmp(st, "IM001") == 0;
+}
+
+// getMetaData of the prepared statement. A driver that cannot describe before
+// execution (a feature-not-supported answer, or an unsupported operation) is
+// told apart from a real failure, which is posted and returned.
+int PreparedMetaData(JStmt* s, jobject* out, bool* unsupported) {
+  *out = nullptr;
+  *unsupported = false;
+  JNIEnv* env = s->jni;
+  if (JC_CallObject(env, s->stmt, mPsGetMetaData, out) == 0) return 0;
+  *out = nullptr;
+  if (!env->ExceptionCheck()) return 15;
+  jthrowable ex = env->ExceptionOccurred();
+  env->ExceptionClear();
+  static const char* const kUnsupported[] = {"java/sql/SQLFeatureNotSupportedException",
+                                             "java/lang/UnsupportedOperationException",
+                                             "java/lang/AbstractMethodError"};
+  for (const char* name : kUnsupported) {
+    jclass cls = env->FindClass(name);
+    if (cls == nullptr) {
+      env->ExceptionClear();
+      continue;
+    }
+    bool hit = env->IsInstanceOf(ex, cls);
+    env->DeleteLocalRef(cls);
+    if (hit) *unsupported = true;
+  }
+  if (*unsupported) {
+    env->DeleteLocalRef(ex);
+    return 15;
+  }
+  env->Throw(ex);
+  env->DeleteLocalRef(ex);
+  int status = CheckException(env, s->unicodeClient, &s->msgs);
+  if (LastIsNotSupported(s)) *unsupported = true;
+  return status != 0 ? status : 15;
+}
+
+void ReleaseMeta(JStmt* s) {
+  if (s->resultMeta != nullptr && s->jni != nullptr) s->jni->DeleteGlobalRef(s->resultMeta);
+  s->resultMeta = nullptr;
+}
+
+// Turns prepared describes off for the connection after a driver said it
+// cannot do them; nothing is reported.
+int PreparedDescribeUnsupported(JStmt* s) {
+  s->conn->preparedDescribe = 0;
+  ClearMessages(s);
+  return 0;
+}
+
+}  // namespace
+
+int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, int32_t S,
+                         int32_t P, AgentColDesc* d) {
+  const bool wide = WideClient(unicode);
+  const bool negPrecFix = c != nullptr && c->opts.negPrecFix != 0;
+  const bool jet = c != nullptr && c->opts.jet != 0;
+  const bool usable = negPrecFix ? P > 0 : P != 0;
+  constexpr int32_t kOther = INT32_MIN;
+  int32_t t = T;
+  switch (T) {
+    case 2004: t = -4; break;             // BLOB
+    case 2005: case 2011: t = -1; break;  // CLOB, NCLOB
+    case -15: t = 1; break;               // NCHAR
+    case -9: t = 12; break;               // NVARCHAR
+    case -16: t = -1; break;              // LONGNVARCHAR
+    case 16: t = -7; break;               // BOOLEAN
+    case 70: t = 12; break;               // DATALINK
+    case 2013: t = 92; break;             // TIME WITH TIME ZONE
+    case 2014: t = 93; break;             // TIMESTAMP WITH TIME ZONE
+    case -8: t = kOther; break;           // ROWID (not ODBC's wide CHAR)
+    default: break;
+  }
+  if (wide) {
+    if (t == -1) t = -10;
+    else if (t == 1) t = -8;
+    else if (t == 12) t = -9;
+  }
+  const int16_t jdbcType = static_cast<int16_t>(t == kOther ? T : t);
+  d->sqlType = t;
+  d->columnSize = P;
+  d->decimalDigits = static_cast<int16_t>(S);
+  switch (t) {
+    case 1: case 12: case -8: case -9: {
+      int64_t disp = D == 0 && c != nullptr ? c->opts.pnsosc : D;
+      int64_t size = usable && P >= disp ? P : disp;
+      d->columnSize = size > 0 ? Saturate(size) : INT32_MAX;
+      d->decimalDigits = 0;
+      d->displaySize = d->columnSize;
+      TextStorage(size, t == -8 || t == -9, d);
+      break;
+    }
+    case 2: case 3: case -5: {
+      int64_t size, disp, elem;
+      if (usable) {
+        size = P;
+        disp = int64_t{P} + 2;
+        elem = int64_t{P} + 2;
+      } else {
+        size = t == -5 ? int64_t{D} : int64_t{D} - 2;
+        disp = D;
+        elem = D;
+      }
+      d->columnSize = Saturate(size);
+      d->displaySize = Saturate(disp);
+      if (elem <= 0 || elem > JDB_LONG_LIMIT) {
+        d->storageType = RBT_CHAR_PTR;
+        d->elementLength = 0;
+      } else {
+        d->storageType = RBT_CHAR_NTS;
+        d->elementLength = static_cast<int32_t>(elem);
+      }
+      if (t == -5 && jet) d->sqlType = 2;
+      break;
+    }
+    case -7: d->displaySize = 3; d->storageType = RBT_BIT; d->elementLength = 1; break;
+    case -6: d->displaySize = 4; d->storageType = RBT_SSHORT; d->elementLength = 2; break;
+    case 5: d->displaySize = 6; d->storageType = RBT_SSHORT; d->elementLength = 2; break;
+    case 4: d->displaySize = 11; d->storageType = RBT_SLONG; d->elementLength = 4; break;
+    case 7: d->displaySize = 13; d->storageType = RBT_FLOAT; d->elementLength = 4; break;
+    case 6: case 8: d->displaySize = 22; d->storageType = RBT_DOUBLE; d->elementLength = 8; break;
+    case -1:
+      d->columnSize = d->displaySize = 2147483643;
+      d->storageType = RBT_CHAR_PTR;
+      d->elementLength = 0;
+      break;
+    case -10:
+      d->columnSize = d->displaySize = 1073741821;
+      d->storageType = RBT_WCHAR_PTR;
+      d->elementLength = 0;
+      break;
+    case -4:
+      d->columnSize = d->displaySize = 2147483643;
+      d->storageType = RBT_BINARY_PTR;
+      d->elementLength = 0;
+      break;
+    case -2: case -3: {
+      int64_t b = P > D / 2 ? int64_t{P} : int64_t{D / 2};
+      d->columnSize = b > 0 ? Saturate(b) : INT32_MAX;
+      d->displaySize = Saturate(b > 0 ? 2 * b : int64_t{INT32_MAX});
+      if (b <= 0 || b > JDB_LONG_LIMIT) {
+        d->storageType = RBT_BINARY_PTR;
+        d->elementLength = 0;
+      } else {
+        d->storageType = t == -2 ? RBT_BINARY : RBT_BINARY_LEN4;
+        d->elementLength = static_cast<int32_t>(b);
+      }
+      break;
+    }
+    case 9: case 91:
+      d->sqlType = 9;
+      d->columnSize = d->displaySize = 10;
+      d->storageType = RBT_DATE;
+      d->elementLength = 6;
+      break;
+    case 10: case 92:
+      d->sqlType = 10;
+      d->columnSize = d->displaySize = S > 0 ? S + 9 : 8;
+      d->decimalDigits = static_cast<int16_t>(S > 0 ? S : 0);
+      d->storageType = RBT_TIME;
+      d->elementLength = 6;
+      break;
+    case 11: case 93:
+      d->sqlType = 11;
+      d->columnSize = d->displaySize = S > 0 ? S + 20 : 19;
+      d->decimalDigits = static_cast<int16_t>(S > 0 ? S : 0);
+      d->storageType = RBT_TIMESTAMP;
+      d->elementLength = 16;
+      break;
+    default: {
+      // Types ODBC has no code for are delivered as their text.
+      int64_t size = P > 0 ? int64_t{P} : int64_t{D};
+      d->sqlType = wide ? -9 : 12;
+      d->columnSize = size > 0 ? Saturate(size) : INT32_MAX;
+      d->decimalDigits = 0;
+      d->displaySize = d->columnSize;
+      TextStorage(size, wide, d);
+      break;
+    }
+  }
+  return jdbcType;
+}
+
+int JDB_StmtEnter(AgentHandle h, JStmt** out) {
+  *out = JDB_FindStmt(h);
+  if (*out == nullptr) return 21;
+  (*out)->jni = JVM_AttachThread();
+  return (*out)->jni == nullptr ? 15 : 0;
+}
+
+void JDB_FreeColumns(JStmt* s) {
+  if (s->cols != nullptr) RB_FreeColDescs(s->cols, s->colCount);
+  std::free(s->colJdbcTypes);
+  s->cols = nullptr;
+  s->colJdbcTypes = nullptr;
+  s->colCount = 0;
+  s->flags &= static_cast<uint16_t>(~JS_DESCRIBED);
+}
+
+void JDB_StmtCloseResults(JStmt* s) {
+  s->flags &= static_cast<uint16_t>(~(JS_RESULTS | JS_END | JS_RSOPEN));
+  s->rowsFetched = 0;
+  s->redirectCol = -1;
+  s->catalogKind = 0;
+  s->columnCap = -1;
+  std::free(s->procName);
+  s->procName = nullptr;
+  if (s->resultSet != nullptr) {
+    JC_ResultSet_close(s, s->resultSet);
+    JC_ClearException(s->jni);
+    s->jni->DeleteGlobalRef(s->resultSet);
+    s->resultSet = nullptr;
+  }
+  ReleaseMeta(s);
+}
+
+void JDB_StmtReset(JStmt* s) {
+  JDB_StmtCloseResults(s);
+  s->flags &= static_cast<uint16_t>(~(JS_PREPARED | JS_CALL | JS_DESCRIBED | JS_EXEC_AT_PREPARE));
+  s->flags |= JS_PARAMS_DUE;
+  s->executions = 0;
+  JDB_FreeColumns(s);
+  std::free(s->params);
+  s->params = nullptr;
+  s->paramCount = 0;
+  s->probed = 0;
+  if (s->stmt != nullptr) {
+    // A plain Statement has no clearParameters: only a prepared one is cleared.
+    jclass ps = s->jni->FindClass("java/sql/PreparedStatement");
+    if (ps != nullptr && s->jni->IsInstanceOf(s->stmt, ps)) {
+      JC_PreparedStatement_clearParameters(s, s->stmt);
+    }
+    JC_ClearException(s->jni);
+    if (ps != nullptr) s->jni->DeleteLocalRef(ps);
+    JC_Statement_close(s, s->stmt);
+    JC_ClearException(s->jni);
+    s->jni->DeleteGlobalRef(s->stmt);
+    s->stmt = nullptr;
+  }
+  JDB_ParsedSqlFree(&s->parsed);
+}
+
+void JDB_StmtDestroy(JStmt* s) {
+  JDB_StmtReset(s);
+  if (s->paramRows != nullptr) {
+    RB_Free(s->paramRows);
+    std::free(s->paramRows);
+  }
+  std::free(s->paramInfos);
+  std::free(s->cursorName);
+  JDB_MsgFreeList(&s->msgs);
+  delete s;
+}
+
+int32_t DRV_AllocStmt(AgentHandle ch, AgentHandle* out) {
+  if (out != nullptr) *out = 0;
+  JConn* c = JDB_FindConn(ch);
+  if (c == nullptr || out == nullptr) return 21;
+  if (JDB_BrokerKnown == 0) {
+    JDB_MsgAddCode(&c->msgs, 152);
+    return 152;
+  }
+  JNIEnv* env = JVM_AttachThread();
+  if (env == nullptr) return 15;
+  JStmt* s = new (std::nothrow) JStmt{};
+  if (s == nullptr) return 16;
+  JFrame frame(env, JDB_FRAME_SMALL);
+  s->conn = c;
+  s->unicodeClient = c->unicodeClient;
+  s->redirectCol = -1;
+  s->catalogKind = 0;
+  s->columnCap = -1;
+  s->jni = env;
+  s->maxRows = c->opts.maxRows;
+  uint32_t handle = 0;
+  int status = HT_Alloc(&JDB_StmtTable, &handle, s);
+  if (status != 0) {
+    // The table is full (65535 statements) or memory ran out: say which.
+    JDB_MsgAddCode(&c->msgs, status);
+    delete s;
+    return status;
+  }
+  s->handle = handle;
+  s->cursor.agentConn = c->handle;
+  s->cursor.agentStmt = handle;
+  s->cursor.rowsetSize = 1;
+  s->cursor.rowCount = -1;
+  s->cursor.concurrency = 1;
+  s->cursor.retrieveData = 1;
+  s->cursor.optimisticMode = 1;
+  *out = handle;
+  return 0;
+}
+
+int32_t DRV_FreeStmt(AgentHandle h) {
+  JStmt* s = nullptr;
+  if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+  {
+    JFrame frame(s->jni, JDB_FRAME_SMALL);
+    HT_Release(&JDB_StmtTable, h);
+    JDB_StmtDestroy(s);
+  }
+  return 0;
+}
+
+int32_t DRV_CloseCursor(AgentHandle h) {
+  JStmt* s = nullptr;
+  if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+  JFrame frame(s->jni, JDB_FRAME_SMALL);
+  JDB_StmtCloseResults(s);
+  return 0;
+}
+
+int32_t DRV_GetCursorName(AgentHandle h, char* buffer, int32_t size, uint16_t* length) {
+  JStmt* s = nullptr;
+  if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+  if ((s->flags & JS_RESULTS) == 0) return 22;
+  if (s->resultSet == nullptr) return 0;
+  JFrame frame(s->jni, JDB_FRAME_SMALL);
+  if (!frame.ok()) return 16;
+  uint32_t capacity = size < 0 ? 0 : static_cast<uint32_t>(size > 0xFFFF ? 0xFFFF : size);
+  return JC_ResultSet_getCursorName(s, s->resultSet, buffer, capacity, length);
+}
+
+int32_t DRV_SetCursorName(AgentHandle h, const char* name) {
+  JStmt* s = nullptr;
+  if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+  if (s->stmt == nullptr) {
+    // Kept until the next prepare makes the Java statement.
+    char* copy = strdup(name != nullptr ? name : "");
+    if (copy == nullptr) return 16;
+    std::free(s->cursorName);
+    s->cursorName = copy;
+    return 0;
+  }
+  JFrame frame(s->jni, JDB_FRAME_SMALL);
+  if (!frame.ok()) return 16;
+  return JC_Statement_setCursorName(s, s->stmt, name);
+}
+
+int32_t DRV_DescribeCols(AgentHandle h, uint16_t* count, AgentColDesc** cols) {
+  if (count != nullptr) *count = 0;
+  JStmt* s = JDB_FindStmt(h);
+  if (s == nullptr) return 21;
+  uint16_t n = s->colCount;
+  if (cols != nullptr) {
+    AgentColDesc* copy = RB_AllocColDescs(n);
+    if (copy == nullptr) return 16;
+    for (uint16_t i = 0; i < n; ++i) {
+      copy[i] = s->cols[i];
+      copy[i].catalog = copy[i].schema = copy[i].table = copy[i].label = nullptr;
+      const AgentColDesc& src = s->cols[i];
+      char** dst[4] = {&copy[i].catalog, &copy[i].schema, &copy[i].table, &copy[i].label};
+      const char* from[4] = {src.catalog, src.schema, src.table, src.label};
+      for (int k = 0; k < 4; ++k) {
+        if (from[k] == nullptr) continue;
+        *dst[k] = strdup(from[k]);
+        if (*dst[k] == nullptr) {
+          RB_FreeColDescs(copy, n);
+          return 16;
+        }
+      }
+    }
+    *cols = copy;
+  }
+  if (count != nullptr) *count = n;
+  return 0;
+}
+
+int32_t DRV_DescribeParams(AgentHandle h, uint16_t* count, AgentColDesc** params) {
+  if (count != nullptr) *count = 0;
+  JStmt* s = JDB_FindStmt(h);
+  if (s == nullptr) return 21;
+  uint16_t n = s->paramCount;
+  if (params != nullptr) {
+    AgentColDesc* copy = RB_AllocColDescs(n);
+    if (copy == nullptr) return 16;
+    if (n > 0) std::memcpy(copy, s->params, sizeof(AgentColDesc) * n);
+    *params = copy;
+  }
+  if (count != nullptr) *count = n;
+  return 0;
+}
+
+int JDB_InitParamDescs(JStmt* s) {
+  std::free(s->params);
+  s->params = nullptr;
+  s->paramCount = 0;
+  uint16_t n = s->parsed.paramCount;
+  if (n == 0) return 0;
+  AgentColDesc* p = static_cast<AgentColDesc*>(std::calloc(n, sizeof(AgentColDesc)));
+  if (p == nullptr) return 16;
+  for (uint16_t i = 0; i < n; ++i) {
+    if ((s->flags & JS_CALL) != 0) std::strcpy(p[i].name, "*B");
+    p[i].sqlType = 12;
+    p[i].flags = 2;
+    p[i].columnSize = 255;
+    p[i].displaySize = 255;
+    p[i].storageType = RBT_CHAR_NTS;
+  }
+  s->params = p;
+  s->paramCount = n;
+  return 0;
+}
+
+int JDB_DescribeResults(JStmt* s, char mode) {
+  JConn* c = s->conn;
+  jobject meta = nullptr;
+  if (mode == 'P') {
+    if (s->parsed.kind == PSQL_KIND_SELECT && (s->parsed.flags & PSQL_MARKERS_OUTSIDE) == 0) {
+      s->rowCount = 0;
+      int status = JDB_ExecuteRow(s, 0);
+      s->flags |= JS_EXEC_AT_PREPARE;
+      return status;
+    }
+    if (c->preparedDescribe == 0) return 0;
+    bool unsupported = false;
+    int status = PreparedMetaData(s, &meta, &unsupported);
+    if (status != 0) return unsupported ? PreparedDescribeUnsupported(s) : status;
+    if (meta == nullptr) {
+      // No description before execution: the result is described when it exists.
+      if (s->parsed.kind == PSQL_KIND_SELECT) c->preparedDescribe = 0;
+      return 0;
+    }
+  } else {
+    if (s->resultSet == nullptr) return 0;
+    if (int status = JC_ResultSet_getMetaData(s, s->resultSet, &meta); status != 0) return status;
+    if (meta == nullptr) return 0;
+  }
+  ReleaseMeta(s);
+  s->resultMeta = s->jni->NewGlobalRef(meta);
+  s->jni->DeleteLocalRef(meta);
+  if (s->resultMeta == nullptr) {
+    JC_ClearException(s->jni);
+    return 16;
+  }
+  int32_t n = 0;
+  if (int status = JC_ResultSetMetaData_getColumnCount(s, s->resultMeta, &n); status != 0) {
+    if (mode == 'P' && LastIsNotSupported(s)) return PreparedDescribeUnsupported(s);
+    return status;
+  }
+  JDB_FreeColumns(s);
+  if (n <= 0) return 0;
+  if (n > 0xFFFF) {
+    JDB_MsgAddText(&s->msgs, "Too many result columns", 15);
+    return 15;
+  }
+  uint16_t count = static_cast<uint16_t>(n);
+  AgentColDesc* cols = RB_AllocColDescs(count);
+  int16_t* types = static_cast<int16_t*>(std::calloc(count, sizeof(int16_t)));
+  if (cols == nullptr || types == nullptr) {
+    if (cols != nullptr) RB_FreeColDescs(cols, count);
+    std::free(types);
+    return 16;
+  }
+  for (uint16_t i = 0; i < count; ++i) {
+    int32_t col = i + 1;
+    int32_t T = 0, D = 0, S = 0, P = 0, nullable = 2;
+    uint8_t ro = 0, wr = 0;
+    char* label = nullptr;
+    int status = JC_ResultSetMetaData_getColumnType(s, s->resultMeta, col, &T);
+    if (status == 0) status = JC_ResultSetMetaData_getColumnDisplaySize(s, s->resultMeta, col, &D);
+    if (status == 0 && JC_ResultSetMetaData_getScale(s, s->resultMeta, col, &S) != 0) {
+      ClearMessages(s);
+      S = 0;
+    }
+    if (status == 0) status = JC_ResultSetMetaData_isNullable(s, s->resultMeta, col, &nullable);
+    if (status == 0) status = JC_ResultSetMetaData_isReadOnly(s, s->resultMeta, col, &ro);
+    if (status == 0) status = JC_ResultSetMetaData_isWritable(s, s->resultMeta, col, &wr);
+    if (status == 0 && JC_ResultSetMetaData_getPrecision(s, s->resultMeta, col, &P) != 0) {
+      ClearMessages(s);
+      P = 0;
+    }
+    if (status == 0) status = JC_ResultSetMetaData_getColumnLabel(s, s->resultMeta, col, &label);
+    if (status == 0 && label == nullptr) status = 16;
+    if (status != 0) {
+      std::free(label);
+      RB_FreeColDescs(cols, count);
+      std::free(types);
+      return status;
+    }
+    AgentColDesc& d = cols[i];
+    size_t len = std::strlen(label);
+    size_t cut = len > 40 ? 40 : len;
+    // Cut on a character boundary so that the short name stays valid UTF-8.
+    while (cut > 0 && cut < len && (static_cast<unsigned char>(label[cut]) & 0xC0) == 0x80) --cut;
+    std::memcpy(d.name, label, cut);
+    d.name[cut] = '\0';
+    d.label = label;
+    types[i] = JDB_DescribeType(c, s->unicodeClient, T, D, S, P, &d);
+    uint32_t upd = ro ? 0 : (wr ? 1 : 2);
+    d.flags = (static_cast<uint32_t>(nullable) & 0xF) | ((upd + 1) << 4);
+  }
+  s->cols = cols;
+  s->colJdbcTypes = types;
+  s->colCount = count;
+  s->flags |= JS_DESCRIBED;
+  return 0;
+}
+
+// ---- column attributes ------------------------------------------------------------
+
+namespace {
+
+const TypeInfoEntry* TypeEntry(const JConn* c, int32_t sqlType) {
+  if (c == nullptr || c->typeMap == nullptr) return nullptr;
+  int16_t key = static_cast<int16_t>(sqlType);
+  return reinterpret_cast<const TypeInfoEntry*>(HashGet(c->typeMap, &key));
+}
+
+// The template of the attributes delivered for every column.
+const ValueRec kColAttrTemplate[10] = {
+    {0, 11, VAL_INT, {.i32 = 0}},   {0, 12, VAL_INT, {.i32 = 0}},
+    {0, -13, VAL_INT, {.i32 = 0}},  {0, 10, VAL_INT, {.i32 = 2}},
+    {0, 14, VAL_TEXT, {.text = nullptr}}, {0, 27, VAL_TEXT, {.text = nullptr}},
+    {0, 28, VAL_TEXT, {.text = nullptr}}, {0, 1053, VAL_INT, {.i32 = 0}},
+    {0, 35, VAL_INT, {.i32 = 0}},   {0, 1055, VAL_INT, {.i32 = 0}},
+};
+
+int SetText(ValueRec* rec, const char* text) {
+  rec->value.text = strdup(text != nullptr ? text : "");
+  return rec->value.text == nullptr ? 16 : 0;
+}
+
+}  // namespace
+
+const char* JDB_TypeMapName(const JConn* c, int32_t sqlType) {
+  const TypeInfoEntry* e = TypeEntry(c, sqlType);
+  return e != nullptr ? e->typeName : "";
+}
+
+const char* JDB_TypeMapLiteral(const JConn* c, int32_t sqlType, int suffix) {
+  const TypeInfoEntry* e = TypeEntry(c, sqlType);
+  if (e == nullptr) return "";
+  return suffix ? e->suffix : e->prefix;
+}
+
+int JDB_ColAttribute(JStmt* s, ValueRec* rec, int32_t sqlType) {
+  const int32_t col = rec->column;
+  const bool haveMeta = s->resultMeta != nullptr;
+  const bool catalog = s->catalogKind != 0;
+  const int16_t t = static_cast<int16_t>(sqlType);
+  uint8_t b = 0;
+  int status = 0;
+  switch (rec->attrId) {
+    case 11:
+      rec->value.i32 = 0;
+      if (haveMeta && !catalog) {
+        status = JC_ResultSetMetaData_isAutoIncrement(s, s->resultMeta, col, &b);
+        rec->value.i32 = b ? 1 : 0;
+      }
+      break;
+    case 12:
+      rec->value.i32 = 0;
+      if (catalog) {
+        rec->value.i32 = (t == -10 || t == -9 || t == -8 || t == -1 || t == 1 || t == 12) ? 1 : 0;
+      } else if (haveMeta) {
+        status = JC_ResultSetMetaData_isCaseSensitive(s, s->resultMeta, col, &b);
+        rec->value.i32 = b ? 1 : 0;
+      }
+      break;
+    case -13: {
+      bool searchable = false;
+      if (catalog) {
+        searchable = t != -2 && t != -3 && t != -4;
+      } else if (haveMeta) {
+        status = JC_ResultSetMetaData_isSearchable(s, s->resultMeta, col, &b);
+        searchable = b != 0;
+      }
+      rec->value.i32 = !searchable ? 0 : (t == -1 || t == -10 || t == -4) ? 1 : 3;
+      break;
+    }
+    case 10:
+      if (!haveMeta) {
+        rec->value.i32 = 2;
+      } else if (catalog) {
+        rec->value.i32 = 0;
+      } else {
+        status = JC_ResultSetMetaData_isWritable(s, s->resultMeta, col, &b);
+        if (status == 0 && b) {
+          rec->value.i32 = 1;
+        } else if (status == 0) {
+          status = JC_ResultSetMetaData_isReadOnly(s, s->resultMeta, col, &b);
+          rec->value.i32 = b ? 0 : 2;
+        }
+      }
+      break;
+    case 14: status = SetText(rec, JDB_TypeMapName(s->conn, sqlType)); break;
+    case 27: status = SetText(rec, JDB_TypeMapLiteral(s->conn, sqlType, 0)); break;
+    case 28: status = SetText(rec, JDB_TypeMapLiteral(s->conn, sqlType, 1)); break;
+    case 35: rec->value.i32 = 0; break;
+    case 1053: case 1055: rec->attrId = static_cast<int16_t>(-rec->attrId); break;
+    default: break;
+  }
+  return status;
+}
+
+int32_t DRV_DescribeColsEx(AgentHandle h, uint16_t* count, int16_t* attrCount,
+                           AgentColDesc** cols, ValueRec** attrs) {
+  if (count == nullptr || attrCount == nullptr || cols == nullptr || attrs == nullptr) return 21;
+  JStmt* s = nullptr;
+  if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+  *count = 0;
+  *attrCount = 0;
+  *cols = nullptr;
+  *attrs = nullptr;
+  if (int status = DRV_DescribeCols(h, count, cols); status != 0) return status;
+  const uint32_t n = *count;
+  const uint32_t total = 10 * (n + 1);
+  ValueRec* recs = total <= 0xFFFF
+                       ? static_cast<ValueRec*>(std::calloc(total, sizeof(ValueRec)))
+                       : nullptr;
+  if (recs == nullptr) {
+    RB_FreeColDescs(*cols, *count);
+    *cols = nullptr;
+    *count = 0;
+    return total <= 0xFFFF ? 16 : 15;
+  }
+  JFrame frame(s->jni, JDB_FRAME_SMALL);
+  int status = frame.ok() ? 0 : 16;
+  uint32_t k = 0;
+  for (int row = 0; row < 10 && status == 0; ++row) {
+    recs[k++] = kColAttrTemplate[row];
+    for (uint32_t c = 1; c <= n && status == 0; ++c) {
+      ValueRec& r = recs[k++];
+      r = kColAttrTemplate[row];
+      r.column = static_cast<uint16_t>(c);
+      status = JDB_ColAttribute(s, &r, (*cols)[c - 1].sqlType);
+    }
+  }
+  uint16_t kept = 0;
+  ValueRec* out = nullptr;
+  if (status == 0) status = VAL_CollectDistinct(static_cast<uint16_t>(k), recs, &kept, &out, VAL_COPY_DUP);
+  for (uint32_t i = 0; i < k; ++i) {
+    if (recs[i].kind == VAL_TEXT) std::free(recs[i].value.text);
+  }
+  std::free(recs);
+  if (status != 0) {
+    RB_FreeColDescs(*cols, *count);
+    *cols = nullptr;
+    *count = 0;
+    return status;
+  }
+  *attrCount = static_cast<int16_t>(kept);
+  *attrs = out;
+  return 0;
+}
+
+}  // namespace kx

@@ -1,0 +1,379 @@
+#include "drv_jdbc/j_exec.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "drv_jdbc/j_agent.h"
+#include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_conn_stmt.h"
+#include "drv_jdbc/j_desc.h"
+#include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_params.h"
+#include "drv_jdbc/j_serv.h"
+#include "drv_jdbc/j_setters.h"
+#include "scrs/sql_paramdesc.h"
+#include "util/log.h"
+
+namespace kx {
+
+namespace {
+
+bool HasParams(const JStmt* s) { return s->paramCount > 0; }
+
+// Rows of the parameter block to run; 1 without parameters.
+int32_t RowsToRun(const JStmt* s) {
+  if (!HasParams(s) || s->paramRows == nullptr) return 1;
+  return s->paramRows->rowCount;
+}
+
+// A plain Statement was made for a text without markers that is neither a
+// query nor a data change nor a call; it gets its text at execution.
+bool IsPlainStatement(const JStmt* s) {
+  return s->parsed.kind == PSQL_KIND_OTHER && (s->parsed.flags & PSQL_MARKERS_OUTSIDE) == 0 &&
+         (s->flags & JS_CALL) == 0;
+}
+
+// Keeps a new result set (local reference), releasing one held before.
+int KeepResultSet(JStmt* s, jobject rs) {
+  if (s->resultSet != nullptr) {
+    JC_ResultSet_close(s, s->resultSet);
+    JC_ClearException(s->jni);
+    s->jni->DeleteGlobalRef(s->resultSet);
+    s->resultSet = nullptr;
+  }
+  s->resultSet = s->jni->NewGlobalRef(rs);
+  s->jni->DeleteLocalRef(rs);
+  if (s->resultSet == nullptr) {
+    JC_ClearException(s->jni);
+    return 16;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int32_t DRV_Prepare(AgentHandle h, const char* sql) {
+  JStmt* s = nullptr;
+  if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+  JFrame frame(s->jni, JDB_FRAME_LARGE);
+  if (!frame.ok()) return 16;
+  JDB_StmtReset(s);
+  if (int status = JDB_ParseSql(&s->parsed, sql); status != 0) return status;
+  JConn* c = s->conn;
+  if (s->parsed.kind != PSQL_KIND_SELECT && c->readOnly != 0) {
+    LogAt(LOG_DEBUG, __FILE__, __LINE__, "Non SELECT in r/o connection");
+    return 95;
+  }
+  const char* text = s->parsed.text != nullptr ? s->parsed.text : "";
+  int status = 0;
+  bool describe = true;
+  if ((s->parsed.flags & PSQL_CALL) != 0) {
+    status = JC_Connection_prepareCall(s, c->conn, text);
+    if (status == 0) s->flags |= JS_CALL;
+  } else if (s->parsed.kind == PSQL_KIND_SELECT || s->parsed.kind == PSQL_KIND_DML ||
+             (s->parsed.flags & PSQL_MARKERS_OUTSIDE) != 0) {
+    status = JC_Connection_prepareStatement(s, c->conn, text);
+  } else {
+    status = JC_Connection_createStatementForStmt(s, c->conn);
+    describe = false;
+  }
+  if (status == 0 && s->stmt == nullptr) status = 15;
+  if (status != 0) return status;
+  if (s->cursorName != nullptr) {
+    // A name set before the statement existed applies to it now.
+    status = JC_Statement_setCursorName(s, s->stmt, s->cursorName);
+    if (status != 0) return status;
+  }
+  if (describe) {
+    status = JDB_DescribeResults(s, 'P');
+    if (status != 0) return status;
+  }
+  if (int st = JDB_InitParamDescs(s); st != 0) return st;
+  if (s->parsed.paramCount == 0) s->flags &= static_cast<uint16_t>(~JS_PARAMS_DUE);
+  s->flags |= JS_PREPARED;
+  return 0;
+}
+
+int32_t DRV_SetParams(AgentHandle h, RowBuffer* rows) {
+  JStmt* s = JDB_FindStmt(h);
+  if (s == nullptr) {
+    // The block was handed over: it is released even when nobody takes it.
+    if (rows != nullptr) {
+      RB_Free(rows);
+      std::free(rows);
+    }
+    return 21;
+  }
+  if (s->paramRows != nullptr && s->paramRows != rows) {
+    RB_Free(s->paramRows);
+    std::free(s->paramRows);
+  }
+  s->paramRows = rows;
+  s->flags |= JS_PARAMS_DUE;
+  return 0;
+}
+
+int32_t DRV_SetParamInfo(AgentHandle h, uint16_t count, const SCS_PARAMDESC* descs) {
+  JStmt* s = JDB_FindStmt(h);
+  if (s == nullptr) return 21;
+  std::free(s->paramInfos);
+  s->paramInfos = nullptr;
+  s->paramInfoCount = 0;
+  if (count != 0 && descs != nullptr) {
+    auto* copy = static_cast<SCS_PARAMDESC*>(std::malloc(sizeof(SCS_PARAMDESC) * count));
+    if (copy == nullptr) return 16;
+    std::memcpy(copy, descs, sizeof(SCS_PARAMDESC) * count);
+    s->paramInfos = copy;
+    s->paramInfoCount = count;
+  }
+  s->flags |= JS_PARAMS_DUE;
+  return 0;
+}
+
+int32_t DRV_ExecDirect(AgentHandle h, const char* sql, RowBuffer* rows, uint16_t count,
+                       const SCS_PARAMDESC* descs) {
+  if (sql != nullptr) {
+    if (int32_t status = DRV_Prepare(h, sql); status != 0) {
+      // The statement still takes the block it was handed.
+      if (rows != nullptr) DRV_SetParams(h, rows);
+      return status;
+    }
+  }
+  if (rows != nullptr) {
+    if (int32_t status = DRV_SetParams(h, rows); status != 0) return status;
+  }
+  if (count != 0) {
+    if (int32_t status = DRV_SetParamInfo(h, count, descs); status != 0) return status;
+  }
+  return DRV_Execute(h);
+}
+
+int JDB_ExecuteRow(JStmt* s, int32_t row) {
+  if (HasParams(s) && s->paramRows != nullptr) {
+    if (int status = JDB_BindParamRow(s, row); status != 0) {
+      s->rowCount = row;
+      return status;
+    }
+  }
+  uint8_t hasRs = 0;
+  jobject rs = nullptr;
+  int status = JC_PreparedStatement_execute(s, s->stmt, &hasRs);
+  if (status == 0) status = JC_PreparedStatement_getResultSet(s, s->stmt, &rs);
+  if (status != 0) {
+    s->rowCount = row;
+    return status;
+  }
+  if (rs != nullptr) {
+    if (int st = KeepResultSet(s, rs); st != 0) return st;
+    JDB_FreeColumns(s);
+    if (int st = JDB_DescribeResults(s, 'E'); st != 0) return st;
+    s->flags |= JS_RESULTS | JS_RSOPEN;
+  } else {
+    // A statement without a result set reports its update count.
+    int32_t count = 0;
+    if (JC_Statement_getUpdateCount(s, s->stmt, &count) == 0 && count > 0) s->rowCount += count;
+    JC_ClearException(s->jni);
+    s->flags |= JS_RESULTS | JS_END;
+  }
+  s->executions = static_cast<uint16_t>(s->executions + 1);
+  return 0;
+}
+
+int32_t DRV_Execute(AgentHandle h) {
+  JStmt* s = nullptr;
+  if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+  if ((s->flags & JS_PREPARED) == 0) {
+    LogAt(LOG_WARNING, __FILE__, __LINE__, "execute without prior prepare");
+    return 22;
+  }
+  if ((s->flags & JS_EXEC_AT_PREPARE) != 0) {
+    s->flags &= static_cast<uint16_t>(~JS_EXEC_AT_PREPARE);
+    s->flags |= JS_RESULTS;
+    return 0;
+  }
+  if (HasParams(s) && (s->paramRows == nullptr || s->paramRows->rowCount <= 0)) {
+    LogAt(LOG_WARNING, __FILE__, __LINE__, "execute without prior parameters set");
+    return 48;
+  }
+  JFrame frame(s->jni, JDB_FRAME_LARGE);
+  if (!frame.ok()) return 16;
+  JDB_StmtCloseResults(s);
+  s->flags &= static_cast<uint16_t>(~(JS_OUT_REGISTERED | JS_OUT_DELIVERED));
+  s->executions = 0;
+  s->rowCount = 0;
+  const int32_t n = RowsToRun(s);
+  if (s->parsed.kind == PSQL_KIND_SELECT) {
+    if (int status = JDB_ExecuteRow(s, 0); status != 0) return status;
+  } else {
+    for (int32_t i = 0; i < n; ++i) {
+      int status = 0;
+      if (HasParams(s)) status = JDB_BindParamRow(s, i);
+      uint8_t hasRs = 0;
+      if (status == 0) {
+        status = IsPlainStatement(s)
+                     ? JC_Statement_execute(s, s->stmt, s->parsed.text, &hasRs)
+                     : JC_PreparedStatement_execute(s, s->stmt, &hasRs);
+      }
+      jobject rs = nullptr;
+      if (status == 0) status = JC_PreparedStatement_getResultSet(s, s->stmt, &rs);
+      if (status != 0) {
+        s->rowCount = i;
+        return status;
+      }
+      if (rs != nullptr) {
+        if (int st = KeepResultSet(s, rs); st != 0) return st;
+        if ((s->flags & JS_DESCRIBED) == 0) {
+          if (int st = JDB_DescribeResults(s, 'E'); st != 0) return st;
+        }
+        s->flags |= JS_RESULTS | JS_RSOPEN;
+      } else {
+        int32_t count = 0;
+        status = JC_Statement_getUpdateCount(s, s->stmt, &count);
+        if (status != 0) {
+          s->rowCount = i;
+          return status;
+        }
+        s->rowCount += count;
+        s->flags |= JS_RESULTS | JS_END;
+      }
+      s->executions = static_cast<uint16_t>(s->executions + 1);
+    }
+  }
+  if ((s->flags & (JS_CALL | JS_OUT_REGISTERED)) == (JS_CALL | JS_OUT_REGISTERED) &&
+      s->resultSet == nullptr) {
+    return 80;
+  }
+  return 0;
+}
+
+int32_t DRV_MoreResults(AgentHandle h) {
+  JStmt* s = nullptr;
+  if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+  if ((s->flags & JS_RESULTS) == 0) return 73;
+  s->flags &= static_cast<uint16_t>(~JS_END);
+  if (s->stmt == nullptr) {
+    s->flags |= JS_END;
+    return 73;
+  }
+  const int32_t n = RowsToRun(s);
+  JFrame frame(s->jni, JDB_FRAME_LARGE);
+  if (!frame.ok()) return 16;
+  if (s->parsed.kind == PSQL_KIND_SELECT && s->executions >= 1 && s->executions < n) {
+    JDB_StmtCloseResults(s);
+    return JDB_ExecuteRow(s, s->executions);
+  }
+  if ((s->flags & (JS_CALL | JS_OUT_REGISTERED)) == (JS_CALL | JS_OUT_REGISTERED) &&
+      s->resultSet == nullptr) {
+    // The outputs of a call are the last thing it delivers.
+    if ((s->flags & JS_OUT_DELIVERED) == 0) return 80;
+    s->flags |= JS_END;
+    return 73;
+  }
+  uint8_t more = 0;
+  int32_t count = -1;
+  if (int status = JC_Statement_getMoreResults(s, s->stmt, &more); status != 0) return status;
+  if (int status = JC_Statement_getUpdateCount(s, s->stmt, &count); status != 0) return status;
+  if (!more && count == -1) {
+    if ((s->flags & (JS_CALL | JS_OUT_REGISTERED)) == (JS_CALL | JS_OUT_REGISTERED) &&
+        (s->flags & JS_OUT_DELIVERED) == 0) {
+      if (s->resultSet != nullptr) {
+        s->jni->DeleteGlobalRef(s->resultSet);  // already closed by getMoreResults
+        s->resultSet = nullptr;
+      }
+      s->flags &= static_cast<uint16_t>(~JS_RSOPEN);
+      return 80;
+    }
+    s->flags |= JS_END;
+    return 73;
+  }
+  JDB_FreeColumns(s);
+  if (s->resultMeta != nullptr) s->jni->DeleteGlobalRef(s->resultMeta);
+  s->resultMeta = nullptr;
+  if (s->resultSet != nullptr) {
+    JC_ResultSet_close(s, s->resultSet);
+    JC_ClearException(s->jni);
+    s->jni->DeleteGlobalRef(s->resultSet);
+    s->resultSet = nullptr;
+  }
+  s->flags &= static_cast<uint16_t>(~JS_RSOPEN);
+  s->rowsFetched = 0;
+  if (more) {
+    jobject rs = nullptr;
+    if (int status = JC_PreparedStatement_getResultSet(s, s->stmt, &rs); status != 0) {
+      s->rowCount = 0;
+      return status;
+    }
+    if (rs != nullptr) {
+      if (int st = KeepResultSet(s, rs); st != 0) return st;
+      s->flags |= JS_RSOPEN;
+    }
+  } else {
+    s->rowCount = count;
+    s->flags |= JS_END;
+  }
+  int status = JDB_DescribeResults(s, 'E');
+  if (status == 0 && s->colCount > 0) s->flags |= JS_DESCRIBED;
+  return status;
+}
+
+int JDB_DescribeParamsByProbe(JStmt* s) {
+  if ((s->flags & JS_PREPARED) == 0) {
+    LogAt(LOG_WARNING, __FILE__, __LINE__, "execute without prior prepare");
+    return 22;
+  }
+  if ((s->flags & JS_RESULTS) != 0) {
+    LogAt(LOG_WARNING, __FILE__, __LINE__, "Describe params work only before Execute");
+    return 0;
+  }
+  if ((s->parsed.flags & PSQL_MARKERS_OUTSIDE) == 0 || s->probed != 0) return 0;
+  SCR_PARAMINFO ctx;
+  SCR_ParamInfoInit(&ctx, "NULL");
+  int status = SCR_ParamQueriesGet(&ctx, s->parsed.text);
+  const bool usable = status == 0 && (ctx.mask != nullptr || ctx.total == s->paramCount);
+  if (status == 16) {
+    SCR_ParamInfoFree(&ctx);
+    return 16;
+  }
+  status = 0;
+  if (usable) {
+    AgentHandle probe = 0;
+    status = DRV_AllocStmt(s->conn->handle, &probe);
+    uint16_t next = 0;
+    for (int q = 0; status == 0 && q < ctx.count && ctx.queries[q] != nullptr; ++q) {
+      status = DRV_Prepare(probe, ctx.queries[q]);
+      uint16_t n = 0;
+      AgentColDesc* cols = nullptr;
+      if (status == 0) status = DRV_DescribeCols(probe, &n, &cols);
+      if (status != 0) {
+        // The probe's diagnostics tell why the description failed.
+        if (JStmt* p = JDB_FindStmt(probe); p != nullptr) {
+          JDB_MsgFreeList(&s->msgs);
+          s->msgs.head = p->msgs.head;
+          p->msgs.head = nullptr;
+        }
+        break;
+      }
+      for (uint16_t c = 0; c < n && next < s->paramCount; ++c) {
+        if (ctx.mask != nullptr && (c >= std::strlen(ctx.mask) || ctx.mask[c] != '?')) continue;
+        AgentColDesc& d = s->params[next++];
+        const AgentColDesc& from = cols[c];
+        d.sqlType = from.sqlType;
+        d.columnSize = from.columnSize;
+        d.decimalDigits = from.decimalDigits;
+        d.displaySize = from.displaySize;
+        d.storageType = from.storageType;
+        d.elementLength = from.elementLength;
+        d.flags = (d.flags & ~COLDESC_NULLABLE_MASK) | (from.flags & COLDESC_NULLABLE_MASK);
+      }
+      RB_FreeColDescs(cols, n);
+    }
+    if (probe != 0) DRV_FreeStmt(probe);
+    // The probe ran on this thread; the statement's own environment stays valid.
+    s->jni = JVM_AttachThread();
+  }
+  SCR_ParamInfoFree(&ctx);
+  if (status == 0) s->probed = 1;
+  return status;
+}
+
+}  // namespace kx

@@ -1,0 +1,35 @@
+// Prepare and execution: the Java statement made for a prepared text, the
+// parameter rows and descriptors handed over by the core, execution row by
+// row, further results and the output parameters of a procedure call.
+#pragma once
+
+#include <cstdint>
+
+#include "drv_jdbc/j_records.h"
+#include "odbc/agent.h"
+
+namespace kx {
+
+int32_t DRV_Prepare(AgentHandle stmt, const char* sql);                                 // 11
+int32_t DRV_SetParams(AgentHandle stmt, RowBuffer* rows);                               // 12
+int32_t DRV_Execute(AgentHandle stmt);                                                  // 13
+int32_t DRV_SetParamInfo(AgentHandle stmt, uint16_t count, const SCS_PARAMDESC* descs);  // 18
+int32_t DRV_MoreResults(AgentHandle stmt);                                              // 24
+int32_t DRV_ExecDirect(AgentHandle stmt, const char* sql, RowBuffer* rows, uint16_t count,
+                       const SCS_PARAMDESC* descs);                                     // 43
+
+// Binds parameter row `row` (when there are parameters), executes the
+// prepared statement and keeps its result set, described.
+int JDB_ExecuteRow(JStmt* s, int32_t row);
+// Gives the parameter descriptions real types before execution: the describe
+// queries of the statement's markers are run on a statement of their own and
+// their result columns become the parameters' descriptions.
+int JDB_DescribeParamsByProbe(JStmt* s);
+// Reads the output parameters of a call into out: a copy of the parameter
+// rows whose output values are in row 0.
+int fetchCallProc(JStmt* s, RowBuffer* out);
+// Copy of the parameter rows for the output values; output text and binary
+// columns become long values so no output is cut to its input's width.
+int JDB_CopyParamRows(const JStmt* s, RowBuffer* out, const RowBuffer* src);
+
+}  // namespace kx

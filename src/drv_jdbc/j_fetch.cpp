@@ -1,0 +1,614 @@
+#include "drv_jdbc/j_fetch.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "drv_jdbc/j_agent.h"
+#include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_desc.h"
+#include "drv_jdbc/j_exec.h"
+#include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_params.h"
+#include "odbc/dispatch.h"
+#include "util/log.h"
+
+namespace kx {
+
+namespace {
+
+// The getters of one source of values: a ResultSet column or a
+// CallableStatement output parameter.
+struct Source {
+  int (*getString)(JStmt*, jobject, int32_t, char*, int32_t*, int32_t);
+  int (*getStringLong)(JStmt*, jobject, int32_t, JGrowBuf*);
+  int (*getStringW)(JStmt*, jobject, int32_t, char16_t*, int32_t*, int32_t);
+  int (*getStringLongW)(JStmt*, jobject, int32_t, JGrowBuf*);
+  int (*getBytes)(JStmt*, jobject, int32_t, void*, int32_t*, int32_t);
+  int (*getBytesLong)(JStmt*, jobject, int32_t, JGrowBuf*);
+  int (*getBoolean)(JStmt*, jobject, int32_t, uint8_t*);
+  int (*getByte)(JStmt*, jobject, int32_t, int8_t*);
+  int (*getShort)(JStmt*, jobject, int32_t, int16_t*);
+  int (*getInt)(JStmt*, jobject, int32_t, int32_t*);
+  int (*getLong)(JStmt*, jobject, int32_t, int64_t*);  // null: not offered
+  int (*getFloat)(JStmt*, jobject, int32_t, float*);
+  int (*getDouble)(JStmt*, jobject, int32_t, double*);
+  int (*getDate)(JStmt*, jobject, int32_t, int16_t*, uint16_t*, uint16_t*);
+  int (*getTime)(JStmt*, jobject, int32_t, uint16_t*, uint16_t*, uint16_t*);
+  int (*getTimestamp)(JStmt*, jobject, int32_t, int16_t*, uint16_t*, uint16_t*, uint16_t*,
+                      uint16_t*, uint16_t*, uint32_t*);
+  int (*wasNull)(JStmt*, jobject, uint8_t*);
+};
+
+const Source kResultSet = {
+    JC_ResultSet_getString,  JC_ResultSet_getStringLong,  JC_ResultSet_getStringW,
+    JC_ResultSet_getStringLongW, JC_ResultSet_getBytes,   JC_ResultSet_getBytesLong,
+    JC_ResultSet_getBoolean, JC_ResultSet_getByte,        JC_ResultSet_getShort,
+    JC_ResultSet_getInt,     nullptr,                     JC_ResultSet_getFloat,
+    JC_ResultSet_getDouble,  JC_ResultSet_getDate,        JC_ResultSet_getTime,
+    JC_ResultSet_getTimestamp, JC_ResultSet_wasNull};
+
+const Source kCallable = {
+    JC_CallableStatement_getString,   JC_CallableStatement_getStringLong,
+    JC_CallableStatement_getStringW,  JC_CallableStatement_getStringLongW,
+    JC_CallableStatement_getBytes,    JC_CallableStatement_getBytesLong,
+    JC_CallableStatement_getBoolean,  JC_CallableStatement_getByte,
+    JC_CallableStatement_getShort,    JC_CallableStatement_getInt,
+    JC_CallableStatement_getLong,     JC_CallableStatement_getFloat,
+    JC_CallableStatement_getDouble,   JC_CallableStatement_getDate,
+    JC_CallableStatement_getTime,     JC_CallableStatement_getTimestamp,
+    JC_CallableStatement_wasNull};
+
+template <typename T>
+void Put(unsigned char* element, T value) {
+  std::memcpy(element, &value, sizeof value);
+}
+
+void PutPtr(unsigned char* element, const JGrowBuf& buf) {
+  RB_SetPtrValue(element, RBPtrValue{buf.size, buf.data});
+}
+
+// Reads one value with the getter of the column's storage type into row r,
+// then sets the row's indicator from wasNull. -1: the storage type has no
+// getter here.
+int ReadValue(JStmt* s, const Source& src, jobject obj, int32_t index, RowBufferColumn* col,
+              int32_t r) {
+  unsigned char* e = RB_Element(col, static_cast<size_t>(r));
+  const int32_t w = static_cast<int32_t>(col->width);
+  int status = 0;
+  const bool wide = g_unicodeBuild != 0;
+  switch (col->type) {
+    case RBT_CHAR:
+    case RBT_CHAR_NTS: {
+      int32_t len = 0;
+      status = src.getString(s, obj, index, reinterpret_cast<char*>(e), &len, w);
+      break;
+    }
+    case RBT_CHAR_LEN1:
+    case RBT_CHAR_LEN2:
+    case RBT_CHAR_LEN4: {
+      int32_t head = col->type == RBT_CHAR_LEN1 ? 1 : col->type == RBT_CHAR_LEN2 ? 2 : 4;
+      int32_t len = 0;
+      status = src.getString(s, obj, index, reinterpret_cast<char*>(e + head), &len, w - head);
+      if (status == 0) {
+        if (head == 1) Put(e, static_cast<uint8_t>(len));
+        else if (head == 2) Put(e, static_cast<uint16_t>(len));
+        else Put(e, static_cast<uint32_t>(len));
+      }
+      break;
+    }
+    case RBT_CHAR_PTR: {
+      JGrowBuf buf{0, nullptr};
+      status = src.getStringLong(s, obj, index, &buf);
+      if (status == 0) PutPtr(e, buf);
+      break;
+    }
+    case RBT_BIT: {
+      uint8_t v = 0;
+      status = src.getBoolean(s, obj, index, &v);
+      if (status == 0) Put(e, static_cast<uint8_t>(v != 0 ? 1 : 0));
+      break;
+    }
+    case RBT_STINYINT: {
+      int8_t v = 0;
+      status = src.getByte(s, obj, index, &v);
+      if (status == 0) Put(e, v);
+      break;
+    }
+    case RBT_SSHORT:
+    case RBT_UTINYINT: {
+      int16_t v = 0;
+      status = src.getShort(s, obj, index, &v);
+      if (status == 0) {
+        if (col->type == RBT_SSHORT) Put(e, v);
+        else Put(e, static_cast<uint8_t>(v & 0xFF));
+      }
+      break;
+    }
+    case RBT_SLONG:
+    case RBT_USHORT: {
+      int32_t v = 0;
+      status = src.getInt(s, obj, index, &v);
+      if (status == 0) {
+        if (col->type == RBT_SLONG) Put(e, v);
+        else Put(e, static_cast<uint16_t>(v & 0xFFFF));
+      }
+      break;
+    }
+    case RBT_ULONG: {
+      if (src.getLong == nullptr) return -1;
+      int64_t v = 0;
+      status = src.getLong(s, obj, index, &v);
+      if (status == 0) Put(e, static_cast<uint32_t>(v & 0xFFFFFFFF));
+      break;
+    }
+    case RBT_FLOAT: {
+      float v = 0;
+      status = src.getFloat(s, obj, index, &v);
+      if (status == 0) Put(e, v);
+      break;
+    }
+    case RBT_DOUBLE: {
+      double v = 0;
+      status = src.getDouble(s, obj, index, &v);
+      if (status == 0) Put(e, v);
+      break;
+    }
+    case RBT_DATE: {
+      int16_t y = 0;
+      uint16_t m = 0, d = 0;
+      status = src.getDate(s, obj, index, &y, &m, &d);
+      if (status == 0) {
+        Put(e, y);
+        Put(e + 2, m);
+        Put(e + 4, d);
+      }
+      break;
+    }
+    case RBT_TIME: {
+      uint16_t h = 0, mi = 0, se = 0;
+      status = src.getTime(s, obj, index, &h, &mi, &se);
+      if (status == 0) {
+        Put(e, h);
+        Put(e + 2, mi);
+        Put(e + 4, se);
+      }
+      break;
+    }
+    case RBT_TIMESTAMP: {
+      JDateTime t{};
+      status = src.getTimestamp(s, obj, index, &t.year, &t.month, &t.day, &t.hour, &t.minute,
+                                &t.second, &t.fraction);
+      if (status == 0) std::memcpy(e, &t, sizeof t);
+      break;
+    }
+    case RBT_BINARY: {
+      int32_t len = 0;
+      status = src.getBytes(s, obj, index, e, &len, w);
+      break;
+    }
+    case RBT_BINARY_LEN1:
+    case RBT_BINARY_LEN2:
+    case RBT_BINARY_LEN4: {
+      int32_t head = col->type == RBT_BINARY_LEN1 ? 1 : col->type == RBT_BINARY_LEN2 ? 2 : 4;
+      int32_t len = 0;
+      status = src.getBytes(s, obj, index, e + head, &len, w - head);
+      if (status == 0) {
+        if (head == 1) Put(e, static_cast<uint8_t>(len));
+        else if (head == 2) Put(e, static_cast<uint16_t>(len));
+        else Put(e, static_cast<uint32_t>(len));
+      }
+      break;
+    }
+    case RBT_BINARY_PTR: {
+      JGrowBuf buf{0, nullptr};
+      status = src.getBytesLong(s, obj, index, &buf);
+      if (status == 0) PutPtr(e, buf);
+      break;
+    }
+    case RBT_WCHAR:
+    case RBT_WCHAR_NTS: {
+      if (!wide) return -1;
+      int32_t n = 0;
+      status = src.getStringW(s, obj, index, reinterpret_cast<char16_t*>(e), &n, w / 2);
+      break;
+    }
+    case RBT_WCHAR_LEN4: {
+      if (!wide) return -1;
+      int32_t n = 0;
+      status = src.getStringW(s, obj, index, reinterpret_cast<char16_t*>(e + 4), &n, (w - 4) / 2);
+      if (status == 0) Put(e, static_cast<uint32_t>(n));
+      break;
+    }
+    case RBT_WCHAR_PTR: {
+      if (!wide) return -1;
+      JGrowBuf buf{0, nullptr};
+      status = src.getStringLongW(s, obj, index, &buf);
+      if (status == 0) PutPtr(e, buf);
+      break;
+    }
+    default:
+      return -1;
+  }
+  if (status != 0) return status;
+  uint8_t isNull = 0;
+  status = src.wasNull(s, obj, &isNull);
+  if (status != 0) return status;
+  col->indicators[r] = isNull ? RB_IND_NULL : RB_IND_DATA;
+  return 0;
+}
+
+// Integer cells of catalog rows, whatever integer storage the driver chose.
+bool GetInt(const RowBufferColumn* col, int32_t r, int32_t* out) {
+  const unsigned char* e = RB_Element(col, static_cast<size_t>(r));
+  switch (col->type) {
+    case RBT_BIT: case RBT_UTINYINT: *out = *e; return true;
+    case RBT_STINYINT: *out = static_cast<int8_t>(*e); return true;
+    case RBT_SSHORT: { int16_t v; std::memcpy(&v, e, 2); *out = v; return true; }
+    case RBT_USHORT: { uint16_t v; std::memcpy(&v, e, 2); *out = v; return true; }
+    case RBT_SLONG: case RBT_ULONG: { int32_t v; std::memcpy(&v, e, 4); *out = v; return true; }
+    case RBT_CHAR_NTS: *out = std::atoi(reinterpret_cast<const char*>(e)); return true;
+    default: return false;
+  }
+}
+
+void SetInt(RowBufferColumn* col, int32_t r, int32_t v) {
+  unsigned char* e = RB_Element(col, static_cast<size_t>(r));
+  switch (col->type) {
+    case RBT_BIT: case RBT_UTINYINT: case RBT_STINYINT: *e = static_cast<unsigned char>(v); break;
+    case RBT_SSHORT: case RBT_USHORT: Put(e, static_cast<int16_t>(v)); break;
+    case RBT_SLONG: case RBT_ULONG: Put(e, v); break;
+    case RBT_CHAR_NTS:
+      if (col->width > 11) std::snprintf(reinterpret_cast<char*>(e), col->width, "%d", v);
+      break;
+    default: return;
+  }
+  col->indicators[r] = RB_IND_DATA;
+}
+
+void SetText(RowBufferColumn* col, int32_t r, const char* text) {
+  unsigned char* e = RB_Element(col, static_cast<size_t>(r));
+  size_t n = std::strlen(text);
+  switch (col->type) {
+    case RBT_CHAR_NTS:
+      if (col->width <= n) return;
+      std::memcpy(e, text, n + 1);
+      break;
+    case RBT_WCHAR_NTS:
+      if (col->width < 2 * (n + 1)) return;
+      for (size_t i = 0; i <= n; ++i) Put(e + 2 * i, static_cast<char16_t>(text[i]));
+      break;
+    case RBT_CHAR_PTR:
+    case RBT_WCHAR_PTR: {
+      bool w = col->type == RBT_WCHAR_PTR;
+      void* block = std::calloc(n + 1, w ? 2 : 1);
+      if (block == nullptr) return;
+      for (size_t i = 0; i < n; ++i) {
+        if (w) static_cast<char16_t*>(block)[i] = static_cast<char16_t>(text[i]);
+        else static_cast<char*>(block)[i] = text[i];
+      }
+      RBPtrValue old = RB_GetPtrValue(e);
+      std::free(old.block);
+      RB_SetPtrValue(e, RBPtrValue{static_cast<uint32_t>(n), block});
+      break;
+    }
+    default: return;
+  }
+  col->indicators[r] = RB_IND_DATA;
+}
+
+// Text of a cell as narrow bytes (procedure names), empty when not text.
+std::string CellText(const RowBufferColumn* col, int32_t r) {
+  if (col->indicators[r] != RB_IND_DATA) return {};
+  const unsigned char* e = RB_Element(col, static_cast<size_t>(r));
+  switch (col->type) {
+    case RBT_CHAR_NTS: return std::string(reinterpret_cast<const char*>(e));
+    case RBT_CHAR_PTR: {
+      RBPtrValue v = RB_GetPtrValue(e);
+      return v.block != nullptr ? std::string(static_cast<const char*>(v.block), v.length) : "";
+    }
+    case RBT_WCHAR_NTS: case RBT_WCHAR_PTR: {
+      const char16_t* p;
+      size_t n;
+      if (col->type == RBT_WCHAR_PTR) {
+        RBPtrValue v = RB_GetPtrValue(e);
+        p = static_cast<const char16_t*>(v.block);
+        n = v.block != nullptr ? v.length : 0;
+      } else {
+        p = reinterpret_cast<const char16_t*>(e);
+        n = 0;
+        while (n < col->width / 2 && p[n] != 0) ++n;
+      }
+      return std::string(reinterpret_cast<const char*>(p), n * 2);
+    }
+    default: return {};
+  }
+}
+
+void NullCell(RowBuffer* out, int c, int32_t r) {
+  if (c >= 1 && c <= out->colCount) out->columns[c - 1].indicators[r] = RB_IND_NULL;
+}
+
+void FillProcColumnsOdbc3(JStmt* s, RowBuffer* out, int32_t r) {
+  if (out->colCount < 9) return;
+  std::string name = CellText(&out->columns[2], r);
+  if (s->procName == nullptr || name != s->procName) {
+    std::free(s->procName);
+    s->procName = strdup(name.c_str());
+    s->ordinal = 0;
+  }
+  int32_t t = 0, b = 0;
+  GetInt(&out->columns[5], r, &t);
+  bool haveB = out->columns[8].indicators[r] == RB_IND_DATA && GetInt(&out->columns[8], r, &b);
+  const int n = out->colCount < s->colCount ? out->colCount : s->colCount;
+  for (int c = 14; c <= 19 && c <= n; ++c) {
+    RowBufferColumn* col = &out->columns[c - 1];
+    switch (c) {
+      case 14: col->indicators[r] = RB_IND_NULL; break;
+      case 15: SetInt(col, r, JDB_SqlDataTypeOf(t)); break;
+      case 16: {
+        int32_t sub = JDB_DatetimeSubOf(t);
+        if (sub < 0) col->indicators[r] = RB_IND_NULL;
+        else SetInt(col, r, sub);
+        break;
+      }
+      case 17: {
+        int32_t len = JDB_CharOctetLength(t, b);
+        if (len < 0 || !haveB) col->indicators[r] = RB_IND_NULL;
+        else SetInt(col, r, len);
+        break;
+      }
+      case 18: SetInt(col, r, s->ordinal++); break;
+      case 19: SetText(col, r, ""); break;
+      default: break;
+    }
+  }
+}
+
+void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
+  const AgentConnOptions& o = s->conn->opts;
+  const int32_t kind = s->catalogKind;
+  switch (kind) {
+    case JDB_CAT_TYPEINFO:
+      JDB_FixCatalogType(o.jet, out, 2, 1, 3, r, s->unicodeClient);
+      break;
+    case JDB_CAT_PROCCOLUMNS:
+      FillProcColumnsOdbc3(s, out, r);
+      JDB_FixCatalogType(o.jet, out, 6, 7, 8, r, s->unicodeClient);
+      break;
+    case JDB_CAT_STATISTICS: {
+      int32_t type = 0;
+      if (s->resultSet != nullptr && JC_ResultSet_getInt(s, s->resultSet, 7, &type) == 0 &&
+          out->colCount >= 4) {
+        RowBufferColumn* nonUnique = &out->columns[3];
+        if (type == 0) nonUnique->indicators[r] = RB_IND_NULL;
+        else if (nonUnique->indicators[r] == RB_IND_NULL) SetInt(nonUnique, r, 1);
+      } else {
+        JC_ClearException(s->jni);
+        JDB_MsgFreeList(&s->msgs);  // a row whose TYPE cannot be read keeps its NON_UNIQUE
+      }
+      break;
+    }
+    case JDB_CAT_COLUMNS:
+      JDB_FixCatalogType(o.jet, out, 5, 6, 7, r, s->unicodeClient);
+      break;
+    case JDB_CAT_SPECIALCOLUMNS:
+      JDB_FixCatalogType(o.jet, out, 3, 4, 5, r, s->unicodeClient);
+      break;
+    default:
+      break;
+  }
+  if (kind == JDB_CAT_TABLES || kind == JDB_CAT_STATISTICS || kind == JDB_CAT_COLUMNS) {
+    if (o.jDcat != 0) NullCell(out, 1, r);
+    if (o.jDsch != 0) NullCell(out, 2, r);
+  }
+}
+
+int32_t MapDateTypes(int32_t t) { return t >= 91 && t <= 93 ? t - 82 : t; }
+
+}  // namespace
+
+int32_t JDB_SqlDataTypeOf(int32_t t) {
+  return (t >= 9 && t <= 11) || (t >= 91 && t <= 93) ? 9 : t;
+}
+
+int32_t JDB_DatetimeSubOf(int32_t t) {
+  switch (t) {
+    case 9: case 91: return 1;
+    case 10: case 92: return 2;
+    case 11: case 93: return 3;
+    default: return -1;
+  }
+}
+
+int32_t JDB_CharOctetLength(int32_t t, int32_t b) {
+  switch (t) {
+    case 1: case 12: case -8: case -9: case -10: case -1: case -2: case -3: case -4: return b;
+    default: return -1;
+  }
+}
+
+void JDB_FixCatalogType(int32_t jet, RowBuffer* out, int typeCol, int nameCol, int sizeCol,
+                        int32_t r, int32_t unicode) {
+  (void)unicode;
+  if (typeCol < 1 || typeCol > out->colCount) return;
+  RowBufferColumn* col = &out->columns[typeCol - 1];
+  int32_t t = 0;
+  if (col->indicators[r] != RB_IND_DATA || !GetInt(col, r, &t)) return;
+  int32_t to = t;
+  switch (t) {
+    case 16: to = -7; break;
+    case 70: to = 12; break;
+    case 91: case 92: case 93: to = t - 82; break;
+    case 1111: case 2000: case 2001: case 2002: case 2003: case 2006: to = 0; break;
+    case 2004: to = -4; break;
+    case 2005: to = -1; break;
+    case -5:
+      if (jet != 0) {
+        to = 2;
+        if (nameCol >= 1 && nameCol <= out->colCount) SetText(&out->columns[nameCol - 1], r, "NUMERIC");
+        if (sizeCol >= 1 && sizeCol <= out->colCount) SetInt(&out->columns[sizeCol - 1], r, 20);
+      }
+      break;
+    default: break;
+  }
+  if (to != t) SetInt(col, r, to);
+}
+
+int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
+  JStmt* s = nullptr;
+  if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+  if (out == nullptr) return 21;
+  s->rowCount = 0;
+  if ((s->flags & JS_RESULTS) == 0) return 22;
+  JFrame frame(s->jni, JDB_FRAME_LARGE);
+  if (!frame.ok()) return 16;
+  if ((s->flags & JS_CALL) != 0 && wanted == 0) {
+    int status = fetchCallProc(s, out);
+    s->flags |= JS_END;
+    return status;
+  }
+  int32_t n = wanted;
+  if (s->maxRows > 0 && s->maxRows - s->rowsFetched < n) {
+    n = s->maxRows - s->rowsFetched;
+    if (n < 0) n = 0;
+  }
+  if (n == 0 || (s->flags & JS_END) != 0) return RB_InitColumns(out, 0);
+  for (uint16_t i = 0; i < s->colCount; ++i) {
+    int16_t t = s->colJdbcTypes != nullptr ? s->colJdbcTypes[i] : 0;
+    // Long values are read whole: one row of them at a time.
+    if (t == -1 || t == -4 || t == -10) n = 1;
+  }
+  if (int status = RB_FromColDescs(s->cols, s->colCount, n, out); status != 0) return status;
+  if (s->redirectCol >= 0 && s->redirectCol >= out->colCount) {
+    LogAt(LOG_ERROR, __FILE__, __LINE__, "The redirectCol is more than count of Columns");
+    return 15;
+  }
+  int toRead = s->redirectCol >= 0 ? 1 : out->colCount;
+  int32_t delivered = 0;
+  int status = 0;
+  while (delivered < n) {
+    if (s->resultSet == nullptr ||
+        (s->catalogKind == JDB_CAT_STATISTICS && s->conn->opts.jSstoff != 0)) {
+      s->flags |= JS_END;
+      break;
+    }
+    uint8_t more = 0;
+    status = JC_ResultSet_next(s, s->resultSet, &more);
+    if (status != 0) break;
+    if (!more) {
+      s->flags |= JS_END;
+      break;
+    }
+    if (s->catalogKind == JDB_CAT_TYPEINFO && s->typeFilter != 0) {
+      int16_t t = 0;
+      status = JC_ResultSet_getShort(s, s->resultSet, 2, &t);
+      if (status != 0) break;
+      if (MapDateTypes(t) != MapDateTypes(s->typeFilter)) continue;
+    }
+    if (s->columnCap >= 0) toRead = s->columnCap < out->colCount ? s->columnCap : out->colCount;
+    for (int c = 1; c <= toRead && status == 0; ++c) {
+      int target = s->redirectCol >= 0 ? s->redirectCol : c - 1;
+      int rc = ReadValue(s, kResultSet, s->resultSet, c, &out->columns[target], delivered);
+      if (rc < 0) {
+        LogAt(LOG_ERROR, __FILE__, __LINE__, "Unknown storage type %u in a fetch",
+              out->columns[target].type);
+        status = 15;
+      } else {
+        status = rc;
+      }
+    }
+    if (status != 0) break;
+    if (s->catalogKind != 0) FixRow(s, out, delivered);
+    ++delivered;
+  }
+  out->rowCount = delivered;
+  s->rowCount = delivered;
+  s->rowsFetched += delivered;
+  return status;
+}
+
+int JDB_CopyParamRows(const JStmt* s, RowBuffer* out, const RowBuffer* src) {
+  const uint16_t n = src->colCount;
+  if (int status = RB_InitColumns(out, n); status != 0) return status;
+  for (uint16_t p = 0; p < n; ++p) {
+    const RowBufferColumn& from = src->columns[p];
+    RowBufferColumn& to = out->columns[p];
+    to.type = from.type;
+    to.width = from.width;
+    if (JDB_ParamDirection(s, p) == 1) continue;
+    // An output value may be longer than what went in: long storage.
+    switch (from.type) {
+      case RBT_CHAR: case RBT_CHAR_NTS: case RBT_CHAR_LEN1: case RBT_CHAR_LEN2:
+      case RBT_CHAR_LEN4:
+        to.type = RBT_CHAR_PTR;
+        break;
+      case RBT_BINARY: case RBT_BINARY_LEN1: case RBT_BINARY_LEN2: case RBT_BINARY_LEN4:
+        to.type = RBT_BINARY_PTR;
+        break;
+      case RBT_WCHAR: case RBT_WCHAR_NTS: case RBT_WCHAR_LEN4:
+        to.type = RBT_WCHAR_PTR;
+        break;
+      default:
+        break;
+    }
+    if (to.type != from.type) to.width = sizeof(RBPtrValue);
+  }
+  out->colCount = n;
+  const int32_t rows = src->rowCount;
+  if (int status = RB_AllocRows(out, rows); status != 0) {
+    RB_Free(out);
+    LogAt(LOG_ERROR, __FILE__, __LINE__, "Memory allocation failure");
+    return status;
+  }
+  for (uint16_t p = 0; p < n; ++p) {
+    const RowBufferColumn& from = src->columns[p];
+    RowBufferColumn& to = out->columns[p];
+    for (int32_t r = 0; r < rows; ++r) to.indicators[r] = from.indicators[r];
+    if (to.type == from.type && !RB_IsPtrType(from.type)) {
+      if (rows > 0) std::memcpy(to.data, from.data, size_t{from.width} * static_cast<size_t>(rows));
+      continue;
+    }
+    if (to.type != from.type) {
+      // Output column: input values are not carried over; the output is read into row 0.
+      continue;
+    }
+    for (int32_t r = 0; r < rows; ++r) {
+      RBPtrValue v = RB_GetPtrValue(RB_Element(&from, static_cast<size_t>(r)));
+      if (v.block == nullptr) continue;
+      size_t bytes = RB_PtrBytes(from.type, v.length);
+      void* copy = std::malloc(bytes + 2);
+      if (copy == nullptr) {
+        RB_Free(out);
+        LogAt(LOG_ERROR, __FILE__, __LINE__, "Memory allocation failure");
+        return 16;
+      }
+      std::memcpy(copy, v.block, bytes);
+      std::memset(static_cast<char*>(copy) + bytes, 0, 2);
+      RB_SetPtrValue(RB_Element(&to, static_cast<size_t>(r)), RBPtrValue{v.length, copy});
+    }
+  }
+  out->rowCount = rows;
+  return 0;
+}
+
+int fetchCallProc(JStmt* s, RowBuffer* out) {
+  if (s->paramRows == nullptr) return RB_InitColumns(out, 0);
+  if (int status = JDB_CopyParamRows(s, out, s->paramRows); status != 0) return status;
+  if (out->rowCount == 0) return 0;
+  for (uint16_t p = 0; p < out->colCount; ++p) {
+    if (JDB_ParamDirection(s, p) == 1) continue;
+    int rc = ReadValue(s, kCallable, s->stmt, p + 1, &out->columns[p], 0);
+    if (rc < 0) {
+      LogAt(LOG_ERROR, __FILE__, __LINE__, "Unknown type = %u in fetchCallProc",
+            out->columns[p].type);
+      return 15;
+    }
+    if (rc != 0) return rc;
+  }
+  s->flags |= JS_OUT_DELIVERED;
+  return 0;
+}
+
+}  // namespace kx

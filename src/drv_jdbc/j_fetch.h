@@ -1,0 +1,33 @@
+// Row-block fetch: rows of the open result set read column by column into a
+// RowBuffer built from the column descriptions, with the fix-ups that turn
+// JDBC catalog results into the ODBC catalog layouts.
+#pragma once
+
+#include <cstdint>
+
+#include "drv_jdbc/j_records.h"
+#include "odbc/agent.h"
+
+namespace kx {
+
+int32_t DRV_FetchBlock(AgentHandle stmt, uint16_t rows, RowBuffer* out);  // 19
+
+// Catalog kinds of a result (JStmt::catalogKind).
+constexpr int32_t JDB_CAT_TYPEINFO = 1;
+constexpr int32_t JDB_CAT_PROCCOLUMNS = 2;
+constexpr int32_t JDB_CAT_TABLES = 3;
+constexpr int32_t JDB_CAT_STATISTICS = 4;
+constexpr int32_t JDB_CAT_PROCEDURES = 5;
+constexpr int32_t JDB_CAT_COLUMNS = 6;
+constexpr int32_t JDB_CAT_SPECIALCOLUMNS = 7;
+
+// DATA_TYPE, TYPE_NAME and COLUMN_SIZE of one catalog row (1-based columns)
+// turned from JDBC codes into ODBC ones.
+void JDB_FixCatalogType(int32_t jet, RowBuffer* out, int typeCol, int nameCol, int sizeCol,
+                        int32_t row, int32_t unicode);
+int32_t JDB_SqlDataTypeOf(int32_t type);
+// -1 stands for NULL.
+int32_t JDB_DatetimeSubOf(int32_t type);
+int32_t JDB_CharOctetLength(int32_t type, int32_t bufferLength);
+
+}  // namespace kx

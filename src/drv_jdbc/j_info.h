@@ -1,0 +1,43 @@
+// SQLGetInfo answers of the agent: fixed values, values from the connect
+// options, and values asked of the connection's DatabaseMetaData by method.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "drv_jdbc/j_records.h"
+#include "util/hash_table.h"
+
+namespace kx {
+
+// The answer of one information type: *number and text (terminated within
+// capacity; "" for a number answer). 0; 1 for a type not answered; 16; or the
+// status of the first failing DatabaseMetaData call (its message on the
+// connection). The caller has attached the thread and opened a local frame.
+int JDB_GetInfoAnswer(JConn* c, uint16_t type, int32_t* number, char* text, size_t capacity);
+
+// One row of the JDBC function-name table.
+struct JdbcFunctionName {
+  const char* name;   // upper case, as JDBC lists it
+  uint32_t bit;       // the SQL_FN_* bit of the same name
+  uint32_t category;  // 1 numeric, 2 string, 3 system, 4 time and date
+};
+extern const JdbcFunctionName JDB_FunctionNames[];
+extern const int JDB_FunctionNameCount;
+
+// Upper-case name -> row + 1 (a name listed twice keeps its later row); null
+// when memory runs out.
+HashTable* JDB_MakeFunctionNameMap();
+// OR of the bits of the names of the category in a comma-separated JDBC list
+// (changed in place: the names are upper-cased). 0 without a map.
+uint32_t JDB_FunctionListMask(char* text, const HashTable* map, uint32_t category);
+
+// SQL_CVT_* bits of the target types Java converts the source type to. *status
+// gets the first failing call's code (answer 0 then), else 0.
+uint32_t JDB_ConvertMask(JConn* c, int* status, int32_t from);
+
+// Whether the scrollable cursor layer is part of this build: without it the
+// agent offers forward-only, read-only cursors alone.
+bool JDB_CursorLayerPresent();
+
+}  // namespace kx

@@ -1,0 +1,37 @@
+// Parameter binding: one row of the parameter block moved into the Java
+// statement's set methods, converted to what each parameter's SQL type asks
+// for; output parameters of a call registered.
+#pragma once
+
+#include <cstdint>
+
+#include "drv_jdbc/j_records.h"
+#include "drv_jdbc/j_setters.h"
+
+namespace kx {
+
+int JDB_BindParamRow(JStmt* s, int32_t row);
+
+// SQL type and direction of parameter p (0-based); CHAR and input when the
+// core gave no descriptor for it.
+int32_t JDB_ParamSqlType(const JStmt* s, int p);
+int16_t JDB_ParamDirection(const JStmt* s, int p);
+
+// JDBC type code of an ODBC SQL type (setNull, registerOutParameter).
+int32_t JDB_JdbcTypeOf(int32_t sqlType);
+
+// Date, time or timestamp text: "yyyy-mm-dd[ hh:mm:ss[.f...]]",
+// "dd.mm.yyyy[ ...]" or "hh:mm:ss[.f...]". The fields must be complete and in
+// range and nothing but blanks may follow; fractions are scaled to
+// nanoseconds. False for anything else (the record is then unspecified).
+bool JDB_ParseDateTimeText(const char* text, size_t length, JDateTime* out, int* parts);
+constexpr int JDB_DT_DATE = 1;
+constexpr int JDB_DT_TIME = 2;
+
+// Text to number, strictly: optional blanks, sign, digits (and for doubles a
+// fraction and exponent), optional blanks. 0, 121 (22018) for anything else,
+// 58 (22003) when the value does not fit.
+int JDB_TextToInt64(const char* text, size_t length, int64_t* out);
+int JDB_TextToDouble(const char* text, size_t length, double* out);
+
+}  // namespace kx

@@ -1,0 +1,362 @@
+#include "drv_jdbc/j_props.h"
+
+#include <cstring>
+
+#include "drv_jdbc/j_agent.h"
+#include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_conn_stmt.h"
+#include "drv_jdbc/j_desc.h"
+#include "drv_jdbc/j_exec.h"
+#include "drv_jdbc/j_info.h"
+#include "drv_jdbc/j_serv.h"
+#include "odbc/cursor_state.h"
+#include "odbc/dispatch.h"
+#include "util/handle_table.h"
+#include "util/text_conv.h"
+
+namespace kx {
+
+namespace {
+
+// Room for a text answer: the longest DatabaseMetaData text the agent reads.
+constexpr size_t kTextRoom = 4096;
+
+constexpr int32_t kEnd = -999;
+
+// One negotiable statement option: the information type whose bits say what
+// the connection offers, the values to fall back to in order, and the bit of
+// each value.
+struct CursorOptChain {
+  int32_t option;
+  uint16_t infoType;
+  int32_t chain[6];
+  int32_t pairs[10];  // value, bit, ..., kEnd
+};
+
+constexpr CursorOptChain JDB_CursorOptChains[] = {
+    {7, 43, {2, 3, 4, 3, kEnd}, {1, 1, 2, 2, 3, 4, 4, 8, kEnd}},
+    {6, 44, {2, 1, 3, 1, kEnd}, {0, 1, 1, 2, 2, 4, 3, 16, kEnd}},
+    {0, 0, {kEnd}, {kEnd}},
+};
+
+const CursorOptChain* JDB_CursorOptLookup(int32_t option) {
+  for (const CursorOptChain* row = JDB_CursorOptChains; row->option != 0; ++row) {
+    if (row->option == option) return row;
+  }
+  return nullptr;
+}
+
+int32_t JDB_CursorOptBit(const CursorOptChain* row, int32_t value) {
+  for (int i = 0; row->pairs[i] != kEnd; i += 2) {
+    if (row->pairs[i] == value) return row->pairs[i + 1];
+  }
+  return kEnd;
+}
+
+// The value after v in the chain, searching from *pos on; kEnd when v is not
+// found before the chain ends.
+int32_t JDB_CursorOptNext(const CursorOptChain* row, int32_t v, int* pos) {
+  for (int k = *pos; row->chain[k] != kEnd; ++k) {
+    if (row->chain[k] == v) {
+      *pos = k + 1;
+      return row->chain[k + 1];
+    }
+  }
+  return kEnd;
+}
+
+// The information answer the negotiation works against: through the layers
+// when the statement has been given its binding, else the agent's own.
+bool CursorInfo(JStmt* s, uint16_t type, int32_t* answer) {
+  if (s->cursor.binding != nullptr) {
+    int16_t length = 0;
+    return SCS_GetInfoType(s->cursor.binding, s->cursor.agentConn, type, answer,
+                           static_cast<int16_t>(sizeof *answer), &length) == 0;
+  }
+  char text[8];
+  return JDB_GetInfoAnswer(s->conn, type, answer, text, sizeof text) == 0;
+}
+
+// Delivers an answer by the id's value kind.
+int Deliver(AgentPropertyId id, int32_t number, const char* text, void* out, uint16_t capacity,
+            uint16_t* length) {
+  switch (AgentPropertyKind(id)) {
+    case AP_KIND_TEXT:
+      if (out == nullptr) {
+        if (length != nullptr) *length = static_cast<uint16_t>(std::strlen(text));
+        return 0;
+      }
+      // A cut answer is still an answer: the caller sees the terminated piece.
+      StrCopyOut(text, static_cast<char*>(out), capacity, length);
+      return 0;
+    case AP_KIND_INT:
+      if (out != nullptr) std::memcpy(out, &number, sizeof number);
+      if (length != nullptr) *length = sizeof number;
+      return 0;
+    default:
+      return 1;
+  }
+}
+
+int ConnGet(JConn* c, AgentPropertyId id, int32_t* number, char* text) {
+  switch (AgentPropertyClass(id)) {
+    case AP_CLASS_CAPABILITY:
+      switch (id) {
+        case 0x22010001: *number = 0x2AFFFF; return 0;
+        case 0x22010002: case 0x22010003: case 0x22010004: case 0x22010006:
+        case 0x22010007: case 0x2201000E: case 0x22010018:
+          *number = 1;
+          return 0;
+        case 0x22010005: case 0x2201000A: case 0x22010017: *number = 0; return 0;
+        case 0x22010008:
+          *number = 1;
+          c->dynCursorCapable = 1;
+          return 0;
+        case 0x22010009: *number = 255; return 0;
+        case 0x2201000B: *number = c->opts.dynCursSensitivity == 1 ? 1 : 0; return 0;
+        case 0x22010011: *number = JDB_CapabilityWord(c); return 0;
+        case 0x22010013:
+          if (g_unicodeBuild == 0) return 1;
+          *number = c->unicodeClient != 0 ? 1 : 0;
+          return 0;
+        case 0x2101000D: return JC_Connection_getCatalog(c, c->conn, text, kTextRoom);
+        default: return 1;
+      }
+    case AP_CLASS_OPTION:
+      switch (id) {
+        case AP_CONN_AUTOCOMMIT: {
+          uint8_t on = 0;
+          int status = JC_Connection_getAutoCommit(c, c->conn, &on);
+          *number = on != 0 ? 1 : 0;
+          return status;
+        }
+        case AP_CONN_READONLY: *number = c->accessMode; return 0;
+        case AP_CONN_ISOLATION: return JC_Connection_getTransactionIsolation(c, c->conn, number);
+        default: return 1;
+      }
+    case AP_CLASS_GETINFO:
+      return JDB_GetInfoAnswer(c, static_cast<uint16_t>(AgentPropertyItem(id)), number, text,
+                               kTextRoom);
+    default:
+      return 1;
+  }
+}
+
+int StmtGet(JStmt* s, AgentPropertyId id, int32_t* number) {
+  switch (id) {
+    case AP_STMT_QUERY_TIMEOUT:
+      return s->stmt != nullptr ? JC_Statement_getQueryTimeout(s, s->stmt, number) : 0;
+    case AP_STMT_MAX_ROWS: *number = s->maxRows; return 0;
+    case AP_STMT_NOSCAN: *number = s->noscan != 0 ? 1 : 0; return 0;
+    case AP_STMT_MAX_LENGTH: *number = s->maxLength; return 0;
+    case AP_STMT_CURSOR_TYPE: *number = s->cursor.cursorType; return 0;
+    case AP_STMT_CONCURRENCY: *number = s->cursor.concurrency; return 0;
+    case AP_STMT_KEYSET_SIZE: *number = s->cursor.keysetSize; return 0;
+    case AP_STMT_ROWSET_SIZE: *number = s->cursor.rowsetSize; return 0;
+    case AP_STMT_SIMULATE_CURSOR: *number = s->cursor.simulateCursor; return 0;
+    case AP_STMT_RETRIEVE_DATA: *number = s->cursor.retrieveData; return 0;
+    case AP_STMT_USE_BOOKMARKS: *number = s->cursor.useBookmarks; return 0;
+    case 0x3203000D: case 0x3203000E: *number = 0; return 0;
+    case AP_STMT_SERIAL:
+      if (s->stmt != nullptr && JC_Statement_getSerial(s, s->stmt, number) != 0) {
+        // No serial value to give is an answer of 0, not an error.
+        *number = 0;
+        JC_ClearException(s->jni);
+        JDB_MsgFreeList(&s->msgs);
+      }
+      return 0;
+    case AP_STMT_OPTIMISTIC_MODE: *number = s->cursor.optimisticMode; return 0;
+    case AP_STMT_ROW_COUNT:
+      *number = s->parsed.kind == PSQL_KIND_DML ? s->rowCount : -1;
+      return 0;
+    default:
+      return 1;
+  }
+}
+
+int ConnSet(JConn* c, AgentPropertyId id, const void* value) {
+  if (id == AP_CONN_SET_CATALOG) {
+    return JC_Connection_setCatalog(c, c->conn, static_cast<const char*>(value));
+  }
+  if (value == nullptr) return 21;
+  int32_t v = 0;
+  std::memcpy(&v, value, sizeof v);
+  switch (id) {
+    case AP_CONN_ODBC_VERSION: c->odbcVersion = v; return 0;
+    case AP_CONN_MULTI_ACTIVE_STMTS: c->multipleActive = v; return 0;
+    case AP_CONN_AUTOCOMMIT: return JC_Connection_setAutoCommit(c, c->conn, v != 0 ? 1 : 0);
+    case AP_CONN_READONLY: c->accessMode = v != 0 ? 1 : 0; return 0;
+    case AP_CONN_ISOLATION: return JC_Connection_setTransactionIsolation(c, c->conn, v);
+    default: return 43;
+  }
+}
+
+int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
+  switch (id) {
+    case AP_STMT_QUERY_TIMEOUT: case AP_STMT_MAX_ROWS: case AP_STMT_NOSCAN:
+    case AP_STMT_MAX_LENGTH: case AP_STMT_CURSOR_TYPE: case AP_STMT_CONCURRENCY:
+    case AP_STMT_KEYSET_SIZE: case AP_STMT_ROWSET_SIZE: case AP_STMT_SIMULATE_CURSOR:
+    case AP_STMT_RETRIEVE_DATA: case AP_STMT_USE_BOOKMARKS: case AP_STMT_ENABLE_AUTO_IPD:
+    case AP_STMT_OPTIMISTIC_MODE:
+      break;
+    default:
+      return 43;  // the value is not read
+  }
+  if (value == nullptr) return 21;
+  int32_t v = 0;
+  std::memcpy(&v, value, sizeof v);
+  const JConn* c = s->conn;
+  switch (id) {
+    case AP_STMT_QUERY_TIMEOUT:
+      return s->stmt != nullptr ? JC_Statement_setQueryTimeout(s, s->stmt, v) : 0;
+    case AP_STMT_MAX_ROWS:
+      if (c->opts.maxRows != 0 && (v == 0 || v > c->opts.maxRows)) {
+        s->maxRows = c->opts.maxRows;  // the caller reads the kept value back
+        return 75;
+      }
+      s->maxRows = v;
+      return 0;
+    case AP_STMT_NOSCAN: s->noscan = v != 0 ? 1 : 0; return 0;
+    case AP_STMT_MAX_LENGTH: s->maxLength = v; return 0;
+    case AP_STMT_CURSOR_TYPE: {
+      int status = JDB_NegotiateCursorOpt(s, 6, &v);
+      if (status != 0 && status != 75) return status;
+      if (v == 2 && c->dynCursorCapable == 0) {
+        v = 1;
+        status = 75;
+      }
+      s->cursor.cursorType = v;
+      s->cursor.flags |= 0x40;
+      return status;
+    }
+    case AP_STMT_CONCURRENCY: {
+      int status = JDB_NegotiateCursorOpt(s, 7, &v);
+      if (status != 0 && status != 75) return status;
+      s->cursor.concurrency = v;
+      return status;
+    }
+    case AP_STMT_KEYSET_SIZE:
+      if (c->dynCursorCapable == 0 && v != 0) return 75;
+      s->cursor.keysetSize = v > 5000 ? 5000 : v;
+      s->cursor.flags |= 0x100;
+      return 0;
+    case AP_STMT_ROWSET_SIZE: {
+      int status = 0;
+      if (c->opts.nrssl == 0 && v > 100) {
+        v = 100;
+        status = 75;
+      }
+      s->cursor.rowsetSize = v;
+      s->cursor.flags |= SCS_FLAG_ROWSET_CHANGED;
+      return status;
+    }
+    case AP_STMT_SIMULATE_CURSOR: s->cursor.simulateCursor = v; return 0;
+    case AP_STMT_RETRIEVE_DATA: s->cursor.retrieveData = v; return 0;
+    case AP_STMT_USE_BOOKMARKS: s->cursor.useBookmarks = v; return 0;
+    case AP_STMT_ENABLE_AUTO_IPD:
+      return v != 0 && s->probed == 0 ? JDB_DescribeParamsByProbe(s) : 0;
+    case AP_STMT_OPTIMISTIC_MODE:
+      if (v != 1 && v != 2) return 21;
+      s->cursor.optimisticMode = v;
+      return 0;
+    default:
+      return 43;
+  }
+}
+
+}  // namespace
+
+int32_t JDB_CapabilityWord(JConn* c) {
+  c->dynCursorCapable = 1;
+  return c->opts.noac != 0 ? 0x349F : 0x359F;
+}
+
+int32_t JDB_ScrollOptions(const JConn* c) { return c->opts.dynCursSensitivity == 2 ? 17 : 31; }
+
+int JDB_NegotiateCursorOpt(JStmt* s, int32_t option, int32_t* value) {
+  const int32_t requested = *value;
+  int32_t v = requested;
+  const CursorOptChain* row = JDB_CursorOptLookup(option);
+  int32_t answer = 0;
+  if (row != nullptr && CursorInfo(s, row->infoType, &answer)) {
+    int pos = 0;
+    while (v != kEnd) {
+      int32_t bit = JDB_CursorOptBit(row, v);
+      if (bit != kEnd && (answer & bit) != 0) break;
+      v = JDB_CursorOptNext(row, v, &pos);
+    }
+    // Forward-only and read-only are what every connection can do: a request
+    // the chain cannot place ends there rather than being refused.
+    const int32_t plain = option == 6 ? 0 : 1;
+    if (v == kEnd && (answer & JDB_CursorOptBit(row, plain)) != 0) v = plain;
+  }
+  if (v == kEnd) return 43;
+  if (v != requested) {
+    *value = v;
+    return 75;
+  }
+  return 0;
+}
+
+int32_t DRV_GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t capacity,
+                        uint16_t* length) {
+  int32_t number = 0;
+  char text[kTextRoom + 1] = {0};
+  switch (AgentPropertyLevel(id)) {
+    case AP_LEVEL_ENV:
+      if (HT_Lookup(&JDB_EnvTable, h) == nullptr) return 21;
+      if (id != 0x11010000) return 1;
+      JDB_BrokerKnown = 1;
+      return Deliver(id, 0, "jdbc", out, capacity, length);
+    case AP_LEVEL_CONN: {
+      JConn* c = JDB_FindConn(h);
+      if (c == nullptr) return 21;
+      c->jni = JVM_AttachThread();
+      if (c->jni == nullptr) return 15;
+      JFrame frame(c->jni, JDB_FRAME_SMALL);
+      if (!frame.ok()) return 16;
+      int status = ConnGet(c, id, &number, text);
+      if (status != 0) return status;
+      text[kTextRoom] = '\0';
+      return Deliver(id, number, text, out, capacity, length);
+    }
+    case AP_LEVEL_STMT: {
+      JStmt* s = nullptr;
+      if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+      JFrame frame(s->jni, JDB_FRAME_SMALL);
+      if (!frame.ok()) return 16;
+      int status = StmtGet(s, id, &number);
+      if (status != 0) return status;
+      return Deliver(id, number, text, out, capacity, length);
+    }
+    default:
+      return 1;
+  }
+}
+
+int32_t DRV_SetProperty(AgentHandle h, AgentPropertyId id, const void* value) {
+  switch (AgentPropertyLevel(id)) {
+    case AP_LEVEL_ENV:
+      return HT_Lookup(&JDB_EnvTable, h) != nullptr ? 43 : 21;
+    case AP_LEVEL_CONN: {
+      JConn* c = JDB_FindConn(h);
+      if (c == nullptr) return 21;
+      c->jni = JVM_AttachThread();
+      if (c->jni == nullptr) return 15;
+      JFrame frame(c->jni, JDB_FRAME_SMALL);
+      if (!frame.ok()) return 16;
+      return ConnSet(c, id, value);
+    }
+    case AP_LEVEL_STMT: {
+      JStmt* s = nullptr;
+      if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+      JFrame frame(s->jni, JDB_FRAME_SMALL);
+      if (!frame.ok()) return 16;
+      return StmtSet(s, id, value);
+    }
+    default:
+      return 1;
+  }
+}
+
+}  // namespace kx

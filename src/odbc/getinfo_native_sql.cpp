@@ -1,0 +1,92 @@
+// SQLNativeSql: the agent's translation of a statement into the database's
+// own dialect, copied to the caller with the usual rules for cut text.
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "odbc/conn.h"
+#include "odbc/getinfo.h"
+#include "odbc/handlers.h"
+#include "util/errcodes.h"
+
+namespace kx {
+
+namespace {
+
+// The agent carries the capacity as a 16-bit count.
+constexpr size_t kAgentMaxCapacity = 65535;
+constexpr size_t kAgentFirstCapacity = 4096;
+
+SQLRETURN Fail(ConnRecord* conn, int32_t code) {
+  conn->error = code;
+  return SQL_ERROR;
+}
+
+}  // namespace
+
+SQLRETURN ConnNativeSql(ConnRecord* conn, const char* text, int32_t length, char* out,
+                        int32_t capacity, int32_t* outLength) {
+  if (text == nullptr) return Fail(conn, KX_ERR_BAD_ARGUMENT);
+  if ((length < 0 && length != SQL_NTS) || capacity < 0) return Fail(conn, KX_ERR_BAD_LENGTH);
+  if (conn->state != CONN_CONNECTED) return Fail(conn, KX_ERR_NOT_CONNECTED);
+
+  std::string input;
+  try {
+    if (length == SQL_NTS) {
+      input.assign(text);
+    } else {
+      const void* nul = memchr(text, 0, static_cast<size_t>(length));
+      input.assign(text, nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - text)
+                                        : static_cast<size_t>(length));
+    }
+  } catch (const std::bad_alloc&) {
+    return Fail(conn, KX_ERR_NOMEM);
+  }
+
+  // The translation is taken whole into a buffer of our own, so that the
+  // caller learns its full length even when its buffer is too small; a
+  // translation that outgrows the first buffer is asked again with the most
+  // the agent can carry.
+  size_t room = input.size() * 2 + 256;
+  if (room < kAgentFirstCapacity) room = kAgentFirstCapacity;
+  if (room > kAgentMaxCapacity) room = kAgentMaxCapacity;
+  char* translated = nullptr;
+  int32_t rc = 0;
+  for (;;) {
+    translated = static_cast<char*>(calloc(room + 1, 1));
+    if (translated == nullptr) return Fail(conn, KX_ERR_NOMEM);
+    uint16_t got = 0;
+    rc = AgentCall(conn->binding, &AgentOps::DRV_NativeSql, conn->agentConn, input.c_str(),
+                   translated, static_cast<uint16_t>(room), &got);
+    if (rc != KX_ERR_DATA_TRUNCATED || room == kAgentMaxCapacity) break;
+    free(translated);
+    room = kAgentMaxCapacity;
+  }
+  if (rc != 0 && rc != KX_ERR_DATA_TRUNCATED) {
+    free(translated);
+    conn->error = rc;
+    ConnPullMsgs(conn, nullptr);
+    return SQL_ERROR;
+  }
+  translated[room] = '\0';
+  int64_t full = 0;
+  SQLRETURN result = ConnPutText(conn, translated, strlen(translated), out, capacity, &full, 'A');
+  free(translated);
+  // Longer than the agent can carry: what came back is all there is to give.
+  if (rc == KX_ERR_DATA_TRUNCATED) {
+    conn->error = KX_ERR_DATA_TRUNCATED;
+    result = SQL_SUCCESS_WITH_INFO;
+  }
+  if (outLength != nullptr) *outLength = static_cast<int32_t>(full > INT32_MAX ? INT32_MAX : full);
+  return result;
+}
+
+// SQLNativeSql(W): text, length, out, capacity, length*
+SQLRETURN ConnNativeSqlCall(HandleHead* rec, const OdbcArgs& args) {
+  return ConnNativeSql(static_cast<ConnRecord*>(rec), args.Get<const char*>(0),
+                       args.Get<int32_t>(1), args.Get<char*>(2), args.Get<int32_t>(3),
+                       args.Get<int32_t*>(4));
+}
+
+}  // namespace kx

@@ -1,0 +1,186 @@
+// The agent against PostgreSQL: long text and binary columns, types ODBC has
+// no code for, procedure calls with output parameters, transactions and the
+// server's own diagnostics.
+#include <gtest/gtest.h>
+
+#include "agent_fixture.h"
+#include "drv_jdbc/j_records.h"
+#include "drv_jdbc/j_serv.h"
+#include "drv_jdbc/j_setters.h"
+#include "odbc/connstr.h"
+#include "util/handle_table.h"
+
+namespace kxtest {
+namespace {
+
+using namespace kx;
+
+SCS_PARAMDESC Param(int32_t sqlType, int16_t direction) {
+  return SCS_PARAMDESC{sqlType, 0, 0, 0, direction};
+}
+
+TEST(AgentPg, LongTextBinaryAndUnlistedTypesAreDeliveredWhole) {
+  AgentSession a;
+  ASSERT_TRUE(a.ConnectPg());
+  std::string t = Unique("agpg_long");
+  a.Exec("DROP TABLE IF EXISTS " + t);
+  a.Exec("CREATE TABLE " + t + " (id int, body text, raw bytea, flag boolean, "
+         "at timestamptz, j json, u uuid)");
+  std::string big(70000, 'x');
+  big += "\xF0\x9F\x98\x80";  // a non-BMP character at the end of a long value
+  AgentHandle s = a.Stmt();
+  std::string ins = "INSERT INTO " + t + " VALUES (?, ?, decode('00ff10', 'hex'), ?, "
+                    "TIMESTAMPTZ '2024-02-29 10:30:00+00', '{\"k\": 1}', "
+                    "'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11')";
+  ASSERT_EQ(0, a.ops->DRV_Prepare(s, ins.c_str())) << AgentMessages(a.ops, s);
+  ParamBlock pb(3, 2);
+  pb.Column(RBT_SLONG, 4);
+  pb.Column(RBT_CHAR_PTR, 0);
+  pb.Column(RBT_BIT, 1);
+  for (int r = 0; r < 2; ++r) {
+    pb.Set(0, r, int32_t{r});
+    void* block = std::malloc(big.size());
+    std::memcpy(block, big.data(), big.size());
+    RB_SetPtrValue(pb.At(1, r), RBPtrValue{static_cast<uint32_t>(big.size()), block});
+    pb.Set(2, r, uint8_t{1});
+  }
+  pb.Null(1, 1);
+  SCS_PARAMDESC infos[3] = {Param(4, 1), Param(-1, 1), Param(-7, 1)};
+  ASSERT_EQ(0, a.ops->DRV_ExecDirect(s, nullptr, pb.Release(), 3, infos)) << AgentMessages(a.ops, s);
+  a.ops->DRV_FreeStmt(s);
+
+  AgentHandle q = a.Stmt();
+  std::string sel = "SELECT body, raw, flag, at, j, u FROM " + t + " ORDER BY id";
+  ASSERT_EQ(0, a.ops->DRV_Prepare(q, sel.c_str())) << AgentMessages(a.ops, q);
+  uint16_t n = 0;
+  AgentColDesc* cols = nullptr;
+  ASSERT_EQ(0, a.ops->DRV_DescribeCols(q, &n, &cols));
+  ASSERT_EQ(6, n);
+  // text and bytea report 2^31-1: carried as long values, sizes saturated.
+  EXPECT_EQ(RBT_WCHAR_PTR, cols[0].storageType);
+  EXPECT_EQ(0, cols[0].elementLength);
+  EXPECT_GT(cols[0].columnSize, 60000);
+  EXPECT_EQ(RBT_BINARY_PTR, cols[1].storageType);
+  EXPECT_GT(cols[1].columnSize, 0);
+  EXPECT_EQ(-7, cols[2].sqlType);
+  EXPECT_EQ(11, cols[3].sqlType);
+  for (int i = 4; i < 6; ++i) {
+    // json and uuid: text with a real width, never an empty zero-width column.
+    EXPECT_EQ(-9, cols[i].sqlType) << i;
+    EXPECT_TRUE(cols[i].storageType == RBT_WCHAR_PTR || cols[i].elementLength > 0) << i;
+  }
+  RB_FreeColDescs(cols, n);
+  Block b;
+  ASSERT_EQ(0, a.ops->DRV_FetchBlock(q, 10, &b.rb)) << AgentMessages(a.ops, q);
+  ASSERT_EQ(2, b.rb.rowCount);
+  EXPECT_EQ(big, b.Text(0, 0));
+  EXPECT_TRUE(b.IsNull(0, 1));
+  EXPECT_EQ(std::string("\x00\xff\x10", 3), b.Text(1, 0));
+  EXPECT_EQ(1, b.Get<uint8_t>(2, 0));
+  JDateTime at = b.Get<JDateTime>(3, 0);
+  EXPECT_EQ(2024, at.year);
+  EXPECT_EQ(10, at.hour);  // the suite runs with TZ=UTC
+  EXPECT_EQ("{\"k\": 1}", b.Text(4, 0));
+  EXPECT_EQ("a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11", b.Text(5, 0));
+  a.ops->DRV_FreeStmt(q);
+  a.Exec("DROP TABLE " + t);
+}
+
+TEST(AgentPg, ProcedureOutputsAreDeliveredOnceThenNoMoreResults) {
+  AgentSession a;
+  ASSERT_TRUE(a.ConnectPg());
+  std::string f = Unique("agpg_proc");
+  a.Exec("CREATE OR REPLACE PROCEDURE " + f +
+         "(a int, b int, INOUT s int, INOUT t text) AS $$ BEGIN s := a + b; "
+         "t := 'sum is ' || (a + b) || ' \u00e9\U0001F600'; END $$ LANGUAGE plpgsql");
+  AgentHandle s = a.Stmt();
+  std::string call = "{call " + f + "(?, ?, ?, ?)}";
+  ASSERT_EQ(0, a.ops->DRV_Prepare(s, call.c_str())) << AgentMessages(a.ops, s);
+  uint16_t np = 0;
+  AgentColDesc* params = nullptr;
+  ASSERT_EQ(0, a.ops->DRV_DescribeParams(s, &np, &params));
+  ASSERT_EQ(4, np);
+  EXPECT_STREQ("*B", params[0].name);
+  std::free(params);
+  ParamBlock pb(4, 1);
+  pb.Column(RBT_SLONG, 4);
+  pb.Column(RBT_SLONG, 4);
+  pb.Column(RBT_SLONG, 4);
+  pb.Column(RBT_CHAR_NTS, 4);  // far shorter than the output text
+  pb.Set(0, 0, int32_t{40});
+  pb.Set(1, 0, int32_t{2});
+  pb.Null(2, 0);
+  pb.Null(3, 0);
+  SCS_PARAMDESC infos[4] = {Param(4, 1), Param(4, 1), Param(4, 2), Param(12, 2)};
+  ASSERT_EQ(80, a.ops->DRV_ExecDirect(s, nullptr, pb.Release(), 4, infos)) << AgentMessages(a.ops, s);
+  Block out;
+  ASSERT_EQ(0, a.ops->DRV_FetchBlock(s, 0, &out.rb)) << AgentMessages(a.ops, s);
+  ASSERT_EQ(4, out.rb.colCount);
+  ASSERT_EQ(1, out.rb.rowCount);
+  EXPECT_EQ(40, out.Get<int32_t>(0, 0));  // inputs stay as they were given
+  EXPECT_EQ(0, out.rb.columns[2].indicators[0]);
+  EXPECT_EQ(42, out.Get<int32_t>(2, 0));
+  EXPECT_EQ(0, out.rb.columns[3].indicators[0]);
+  EXPECT_EQ("sum is 42 \u00e9\U0001F600", out.Text(3, 0));  // not cut to the input's width
+  EXPECT_EQ(73, a.ops->DRV_MoreResults(s));
+  EXPECT_EQ(73, a.ops->DRV_MoreResults(s));
+  a.ops->DRV_FreeStmt(s);
+  a.Exec("DROP PROCEDURE " + f);
+}
+
+TEST(AgentPg, NoAutocommitAndRollback) {
+  g_agentConnOptions.noac = 1;
+  AgentSession a;
+  bool ok = a.ConnectPg();
+  g_agentConnOptions.noac = 0;
+  ASSERT_TRUE(ok);
+  std::string t = Unique("agpg_txn");
+  a.Exec("CREATE TABLE " + t + " (id int)");
+  ASSERT_EQ(0, a.ops->DRV_Commit(a.conn)) << AgentMessages(a.ops, a.conn);
+  a.Exec("INSERT INTO " + t + " VALUES (1)");
+  ASSERT_EQ(0, a.ops->DRV_Rollback(a.conn)) << AgentMessages(a.ops, a.conn);
+  a.Exec("INSERT INTO " + t + " VALUES (2)");
+  ASSERT_EQ(0, a.ops->DRV_Commit(a.conn));
+  AgentHandle q = a.Stmt();
+  std::string sel = "SELECT id FROM " + t;
+  ASSERT_EQ(0, a.ops->DRV_Prepare(q, sel.c_str()));
+  Block b;
+  ASSERT_EQ(0, a.ops->DRV_FetchBlock(q, 10, &b.rb));
+  ASSERT_EQ(1, b.rb.rowCount);
+  EXPECT_EQ(2, b.Get<int32_t>(0, 0));
+  a.ops->DRV_FreeStmt(q);
+  a.Exec("DROP TABLE " + t);
+  EXPECT_EQ(0, a.ops->DRV_Commit(a.conn));
+}
+
+TEST(AgentPg, ServerErrorsKeepTheirSqlState) {
+  AgentSession a;
+  ASSERT_TRUE(a.ConnectPg());
+  AgentHandle s = a.Stmt();
+  int rc = a.ops->DRV_Prepare(s, "SELECT * FROM agpg_no_such_table");
+  EXPECT_NE(0, rc);
+  std::string msgs = AgentMessages(a.ops, s);
+  EXPECT_NE(std::string::npos, msgs.find("agpg_no_such_table")) << msgs;
+  EXPECT_NE(std::string::npos, msgs.find("[SQLSTATE:42P01]")) << msgs;
+  // With a marker the statement is only described at prepare: the server's
+  // refusal of the description is reported, and describing stays on.
+  rc = a.ops->DRV_Prepare(s, "SELECT * FROM agpg_no_such_table WHERE a = ?");
+  EXPECT_NE(0, rc);
+  msgs = AgentMessages(a.ops, s);
+  EXPECT_NE(std::string::npos, msgs.find("[SQLSTATE:42P01]")) << msgs;
+  EXPECT_EQ(1, static_cast<JConn*>(HT_Lookup(&JDB_ConnTable, a.conn))->preparedDescribe);
+  // Division by zero happens at execution of a statement with a marker.
+  ASSERT_EQ(0, a.ops->DRV_Prepare(s, "SELECT 1 / (? - 1)")) << AgentMessages(a.ops, s);
+  ParamBlock pb(1, 1);
+  pb.Column(RBT_SLONG, 4);
+  pb.Set(0, 0, int32_t{1});
+  SCS_PARAMDESC info = Param(4, 1);
+  rc = a.ops->DRV_ExecDirect(s, nullptr, pb.Release(), 1, &info);
+  EXPECT_NE(0, rc);
+  msgs = AgentMessages(a.ops, s);
+  EXPECT_NE(std::string::npos, msgs.find("[SQLSTATE:22012]")) << msgs;
+  a.ops->DRV_FreeStmt(s);
+}
+
+}  // namespace
+}  // namespace kxtest

@@ -1,0 +1,239 @@
+// Statement text translation and classification of the JDBC agent.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+
+#include "drv_jdbc/text/j_parse_sql.h"
+#include "util/errcodes.h"
+
+namespace kx {
+namespace {
+
+// "null" followed by blanks up to width: what a null escape of that many
+// characters becomes in the text for Java.
+std::string Null(size_t width) { return "null" + std::string(width - 4, ' '); }
+
+struct Parsed {
+  ParsedSql rec{};
+  int rc = 0;
+  explicit Parsed(const char* sql) { rc = JDB_ParseSql(&rec, sql); }
+  ~Parsed() { JDB_ParsedSqlFree(&rec); }
+  Parsed(const Parsed&) = delete;
+  Parsed& operator=(const Parsed&) = delete;
+};
+
+struct Case {
+  const char* name;
+  std::string sql;
+  std::string text;        // for Java
+  uint16_t count;          // markers
+  uint16_t flags;          // PSQL_MARKERS_OUTSIDE | PSQL_CALL
+  uint16_t kind;
+  std::string translated;  // analysis text
+};
+
+constexpr uint16_t OUT = PSQL_MARKERS_OUTSIDE;
+constexpr uint16_t CALL = PSQL_CALL;
+constexpr uint16_t SEL = PSQL_KIND_SELECT;
+constexpr uint16_t DML = PSQL_KIND_DML;
+constexpr uint16_t OTH = PSQL_KIND_OTHER;
+
+const Case kCases[] = {
+    // Leading white space, markers outside escapes, classification.
+    {"leading blanks", "  SELECT a FROM t WHERE b = ?", "SELECT a FROM t WHERE b = ?", 1, OUT, SEL,
+     "SELECT a FROM t WHERE b = :1"},
+    {"leading controls", " \t\r\n SELECT 1", "SELECT 1", 0, 0, SEL, "SELECT 1"},
+    {"parenthesised select", "(SELECT a FROM t) UNION (SELECT b FROM u)",
+     "(SELECT a FROM t) UNION (SELECT b FROM u)", 0, 0, SEL,
+     "(SELECT a FROM t) UNION (SELECT b FROM u)"},
+    {"parenthesised insert", "(INSERT INTO t VALUES (1))", "(INSERT INTO t VALUES (1))", 0, 0, OTH,
+     "(INSERT INTO t VALUES (1))"},
+    {"tab after keyword", "select\ta from t", "select\ta from t", 0, 0, SEL, "select a from t"},
+    {"keyword not whole", "SELECT*FROM t", "SELECT*FROM t", 0, 0, OTH, "SELECT*FROM t"},
+    {"insert", "insert into t values(?)", "insert into t values(?)", 1, OUT, DML,
+     "insert into t values(:1)"},
+    {"delete", "DELETE FROM t", "DELETE FROM t", 0, 0, DML, "DELETE FROM t"},
+    {"update", "Update t set a=?, b=?", "Update t set a=?, b=?", 2, OUT, DML,
+     "Update t set a=:1, b=:2"},
+    {"empty", "", "", 0, 0, OTH, ""},
+
+    // Procedure calls.
+    {"call", "{call p(?, ?)}", "{call p(?, ?)}", 2, CALL, OTH, "p(:1, :2)"},
+    {"call with return", "{?=call p(?)}", "{?=call p(?)}", 2, CALL, OTH, ":1:=p(:2)"},
+    {"call with return, spaced", "{? = call p(?, ?)}", "{? = call p(?, ?)}", 3, CALL, OTH,
+     ":1 := p(:2, :3)"},
+    {"call without arguments", "{?=call p}", "{?=call p}", 1, CALL, OTH, ":1:=p"},
+    {"call, line break after CALL", "{?=CALL\np(?)}", "{?=CALL\np(?)}", 2, CALL, OTH, ":1:=p(:2)"},
+    {"call keyword not whole", "{callp(?)}", "{callp(?)}", 1, 0, OTH, ""},
+    {"marker then call", "{call p(?)} AND ?", "{call p(?)} AND ?", 2, CALL | OUT, OTH,
+     "p(:1) AND :2"},
+
+    // Escapes that contribute nothing; nesting; numbering across escapes.
+    {"date escape", "SELECT {d '2020-01-01'} FROM t", "SELECT {d '2020-01-01'} FROM t", 0, 0,
+     SEL, "SELECT  FROM t"},
+    {"nested escapes", "SELECT {fn ucase({fn lcase(?)})}, ? FROM t",
+     "SELECT {fn ucase({fn lcase(?)})}, ? FROM t", 2, OUT, SEL, "SELECT , :2 FROM t"},
+    {"escape inside call", "{call p({fn ucase(?)}, ?)}", "{call p({fn ucase(?)}, ?)}", 2, CALL,
+     OTH, "p(, :2)"},
+    {"stray closers", "SELECT a } --*) b", "SELECT a } --*) b", 0, 0, SEL, "SELECT a } --*) b"},
+
+    // The null escapes: overwritten in the Java text, same length.
+    {"fn null", "UPDATE t SET a = {fn null} WHERE b = ?",
+     "UPDATE t SET a = " + Null(9) + " WHERE b = ?", 1, OUT, DML,
+     "UPDATE t SET a =  WHERE b = :1"},
+    {"null escape forms", "SELECT { fn (null) }, {fn ()}, {FN null()}, {fn NULL}, {fn ucase(x)}",
+     "SELECT " + Null(13) + ", " + Null(7) + ", " + Null(11) + ", {fn NULL}, {fn ucase(x)}", 0, 0,
+     SEL, "SELECT , , , , "},
+    {"null escape nested", "SELECT {fn ifnull(a, {fn null})} FROM t",
+     "SELECT {fn ifnull(a, " + Null(9) + ")} FROM t", 0, 0, SEL, "SELECT  FROM t"},
+
+    // Quoted strings, quoted identifiers and comments are literal.
+    {"doubled quote", "SELECT 'a?''b' FROM t", "SELECT 'a?''b' FROM t", 0, 0, SEL,
+     "SELECT 'a?''b' FROM t"},
+    {"literals keep null escapes", "SELECT \"{fn null}?\" FROM t WHERE x = '{fn null}' AND y = ?",
+     "SELECT \"{fn null}?\" FROM t WHERE x = '{fn null}' AND y = ?", 1, OUT, SEL,
+     "SELECT \"{fn null}?\" FROM t WHERE x = '{fn null}' AND y = :1"},
+    {"quote inside escape", "SELECT {fn concat('}?', ?)}, ? FROM t",
+     "SELECT {fn concat('}?', ?)}, ? FROM t", 2, OUT, SEL, "SELECT , :2 FROM t"},
+    {"comments", "SELECT a -- b = ? {\nFROM t /* {fn null} ? */ WHERE c = {fn null}",
+     "SELECT a -- b = ? {\nFROM t /* {fn null} ? */ WHERE c = " + Null(9), 0, 0, SEL,
+     "SELECT a -- b = ? {\nFROM t /* {fn null} ? */ WHERE c = "},
+    {"unterminated quote", "SELECT 'abc?", "SELECT 'abc?", 0, 0, SEL, "SELECT 'abc?"},
+    {"unterminated block comment", "SELECT 1 /* ?", "SELECT 1 /* ?", 0, 0, SEL, "SELECT 1 /* ?"},
+
+    // Statement separators and control characters.
+    {"trailing semicolon", "SELECT a FROM t;  ", "SELECT a FROM t;  ", 0, 0, SEL,
+     "SELECT a FROM t"},
+    {"two statements", "SELECT 1; SELECT 2", "SELECT 1; SELECT 2", 0, 0, SEL,
+     "SELECT 1;\nSELECT 2"},
+    {"marker after semicolon", "UPDATE t SET a = 1;?", "UPDATE t SET a = 1;?", 1, OUT, DML,
+     "UPDATE t SET a = 1;\n:1"},
+    {"quote after semicolon", "SELECT 1; 'a;b'", "SELECT 1; 'a;b'", 0, 0, SEL,
+     "SELECT 1;\n'a;b'"},
+    {"control characters", "SELECT a,\x01" "b\r\nFROM\tt", "SELECT a,\x01" "b\r\nFROM\tt", 0, 0,
+     SEL, "SELECT a, b\n\nFROM t"},
+    {"control character after keyword", "SELECT\x01" "a", "SELECT\x01" "a", 0, 0, OTH,
+     "SELECT a"},
+    {"high bytes", "SELECT '\xc3\xa9', \xc3\xa9 FROM t", "SELECT '\xc3\xa9', \xc3\xa9 FROM t", 0, 0,
+     SEL, "SELECT '\xc3\xa9', \xc3\xa9 FROM t"},
+
+    // The comment form of an escape goes to Java as the brace form.
+    {"vendor comment call", "--*(Vendor(x),Product(y),call p(?)--*)", "{call p(?)}", 1, CALL, OTH,
+     "p(:1)"},
+    {"vendor comment, spaced", "SELECT --*(vendor(Microsoft), product(ODBC), fn null --*), ?",
+     "SELECT " + Null(10) + ", ?", 1, OUT, SEL, "SELECT , :1"},
+    {"comment escape without vendor", "--*(call p(?)--*)", "{call p(?)}", 1, CALL, OTH, "p(:1)"},
+    {"vendor with one comma", "--*(Vendor(x), call p--*)", "{Vendor(x), call p}", 0, 0, OTH, ""},
+    {"vendor commas inside a literal", "--*(Vendor('a,b'), call p--*)",
+     "{Vendor('a,b'), call p}", 0, 0, OTH, ""},
+    {"comment escape inside brace", "{call p(--*(fn ucase(?)--*))}", "{call p({fn ucase(?)})}", 1,
+     CALL, OTH, "p()"},
+    {"comment escape inside literal", "SELECT '--*(fn x--*)'", "SELECT '--*(fn x--*)'", 0, 0, SEL,
+     "SELECT '--*(fn x--*)'"},
+};
+
+class ParseSqlCase : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ParseSqlCase, TranslatesAndClassifies) {
+  const Case& c = GetParam();
+  Parsed p(c.sql.c_str());
+  ASSERT_EQ(p.rc, KX_OK);
+  ASSERT_NE(p.rec.text, nullptr);
+  ASSERT_NE(p.rec.translated, nullptr);
+  EXPECT_EQ(std::string(p.rec.text), c.text);
+  EXPECT_EQ(p.rec.paramCount, c.count);
+  EXPECT_EQ(p.rec.flags, c.flags);
+  EXPECT_EQ(p.rec.kind, c.kind);
+  EXPECT_EQ(std::string(p.rec.translated), c.translated);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ParseSqlCase, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           std::string name;
+                           for (const char* p = info.param.name; *p; ++p) {
+                             name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                           }
+                           return name;
+                         });
+
+// An open bracket at the end, or nesting beyond the limit, is a syntax error;
+// the texts are kept for the statement and the kind stays unclassified.
+TEST(ParseSql, SyntaxErrors) {
+  struct Bad {
+    std::string sql;
+    std::string text;
+  } cases[] = {
+      {"SELECT {fn ucase(a) FROM t", "SELECT {fn ucase(a) FROM t"},
+      {"SELECT --*(fn x(a) FROM t", "SELECT --*(fn x(a) FROM t"},
+      {"SELECT {fn x('}')", "SELECT {fn x('}')"},  // the quoted brace closes nothing
+      {"{--*(x}", "{--*(x}"},                      // a brace does not close a comment escape
+      {std::string(PSQL_MAX_NESTING + 1, '{') + std::string(PSQL_MAX_NESTING + 1, '}'),
+       std::string(PSQL_MAX_NESTING + 1, '{') + std::string(PSQL_MAX_NESTING + 1, '}')},
+  };
+  for (const Bad& b : cases) {
+    SCOPED_TRACE(b.sql);
+    Parsed p(b.sql.c_str());
+    EXPECT_EQ(p.rc, KX_ERR_SYNTAX);
+    EXPECT_EQ(p.rec.kind, PSQL_KIND_NONE);
+    ASSERT_NE(p.rec.text, nullptr);
+    ASSERT_NE(p.rec.translated, nullptr);
+    EXPECT_EQ(std::string(p.rec.text), b.text);
+  }
+}
+
+TEST(ParseSql, NestingUpToTheLimit) {
+  std::string braces = "SELECT " + std::string(PSQL_MAX_NESTING, '{') + "fn null" +
+                       std::string(PSQL_MAX_NESTING, '}') + ", ?";
+  Parsed p(braces.c_str());
+  EXPECT_EQ(p.rc, KX_OK);
+  EXPECT_EQ(std::string(p.rec.translated), "SELECT , :1");
+
+  std::string mixed;
+  for (int i = 0; i < PSQL_MAX_NESTING / 2; ++i) mixed += "{fn f(--*(fn g(";
+  mixed += "?";
+  for (int i = 0; i < PSQL_MAX_NESTING / 2; ++i) mixed += ")--*))}";
+  Parsed q(mixed.c_str());
+  EXPECT_EQ(q.rc, KX_OK);
+  EXPECT_EQ(q.rec.paramCount, 1);
+  EXPECT_EQ(q.rec.flags, 0);
+  // Every comment bracket became a brace for Java.
+  EXPECT_EQ(std::string(q.rec.text).find("--*"), std::string::npos);
+}
+
+// More markers than a parameter number can address cannot be bound.
+TEST(ParseSql, TooManyMarkers) {
+  std::string sql = "SELECT ?";
+  for (int i = 1; i < 65535; ++i) sql += ",?";
+  {
+    Parsed p(sql.c_str());
+    EXPECT_EQ(p.rc, KX_OK);
+    EXPECT_EQ(p.rec.paramCount, 65535);
+  }
+  sql += ",?";
+  Parsed p(sql.c_str());
+  EXPECT_EQ(p.rc, KX_ERR_SYNTAX);
+}
+
+TEST(ParseSql, NullTextAndReuse) {
+  ParsedSql rec{};
+  ASSERT_EQ(JDB_ParseSql(&rec, nullptr), KX_OK);
+  EXPECT_STREQ(rec.text, "");
+  EXPECT_STREQ(rec.translated, "");
+  EXPECT_EQ(rec.kind, PSQL_KIND_OTHER);
+  // A second parse on the same record replaces both texts (no leak) and the
+  // counts of the first statement.
+  ASSERT_EQ(JDB_ParseSql(&rec, "{call p(?)}"), KX_OK);
+  ASSERT_EQ(JDB_ParseSql(&rec, "SELECT 1"), KX_OK);
+  EXPECT_EQ(rec.paramCount, 0);
+  EXPECT_EQ(rec.flags, 0);
+  EXPECT_EQ(rec.kind, PSQL_KIND_SELECT);
+  JDB_ParsedSqlFree(&rec);
+  EXPECT_EQ(rec.text, nullptr);
+  EXPECT_EQ(rec.translated, nullptr);
+  EXPECT_EQ(rec.kind, 0);
+  EXPECT_EQ(JDB_ParseSql(nullptr, "SELECT 1"), KX_ERR_BAD_ARGUMENT);
+}
+
+}  // namespace
+}  // namespace kx

@@ -1,0 +1,89 @@
+// The prepare step SQLPrepare and SQLExecDirect share, SQLExecDirect's own
+// checks, and the two ways a block and its descriptors reach the agent.
+#include "unit/odbc/exec_fixture.h"
+
+namespace kx::testing {
+namespace {
+
+class ExecPrepareTest : public ExecTest {};
+
+TEST_P(ExecPrepareTest, ExecDirectPreparesAndExecutes) {
+  TestAgent_SetParamDescs("*I:4");
+  int32_t v = 3;
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, &v, 0, nullptr),
+            SQL_SUCCESS);
+  SQLCHAR sql[] = "INSERT INTO t VALUES (?) -- tail";
+  ASSERT_EQ(SQLExecDirect(stmt_, sql, 24), SQL_SUCCESS) << StmtState(stmt_);
+  char seen[64] = {0};
+  EXPECT_EQ(TestAgent_LastSql(0, seen, sizeof seen), 24);
+  EXPECT_STREQ(seen, "INSERT INTO t VALUES (?)");
+  EXPECT_EQ(Value<int32_t>(Block(), 0, 0), 3);
+  EXPECT_EQ(SQLExecDirect(stmt_, sql, -1), SQL_ERROR);
+  EXPECT_EQ(StmtState(stmt_), "HY090");
+  EXPECT_EQ(SQLExecDirect(stmt_, nullptr, SQL_NTS), SQL_ERROR);
+  EXPECT_EQ(StmtState(stmt_), "HY090");
+  TestAgent_FailNext("Prepare", 68, "42000", "syntax");
+  EXPECT_EQ(SQLExecDirect(stmt_, sql, SQL_NTS), SQL_ERROR);
+  EXPECT_EQ(StmtState(stmt_), "42000");
+}
+
+TEST_P(ExecPrepareTest, ExecuteNeedsAPreparedStatementAndEveryParameter) {
+  EXPECT_EQ(SQLExecute(stmt_), SQL_ERROR);
+  EXPECT_EQ(StmtState(stmt_), "HY010");
+  Prepare("INSERT INTO t VALUES (?, ?)", "*I:4,*I:4");
+  int32_t v = 1;
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, &v, 0, nullptr),
+            SQL_SUCCESS);
+  EXPECT_EQ(SQLExecute(stmt_), SQL_ERROR);
+  EXPECT_EQ(StmtState(stmt_), "07001");
+  SQLCHAR select[] = "  select 1";
+  ASSERT_EQ(SQLPrepare(stmt_, select, SQL_NTS), SQL_SUCCESS);
+  EXPECT_EQ(Rec(stmt_)->isSelect, 0);
+  SQLCHAR lower[] = "select 1";
+  ASSERT_EQ(SQLPrepare(stmt_, lower, SQL_NTS), SQL_SUCCESS);
+  EXPECT_EQ(Rec(stmt_)->isSelect, 1);
+}
+
+TEST_P(ExecPrepareTest, CursorTypeChangedByTheAgentIsAWarning) {
+  StmtRecord* st = Rec(stmt_);
+  st->cursor.cursorType = SQL_CURSOR_STATIC;
+  TestAgent_SetProperty(AP_STMT_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN);
+  SQLCHAR sql[] = "UPDATE t SET a = 1";
+  EXPECT_EQ(SQLExecDirect(stmt_, sql, SQL_NTS), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(StmtState(stmt_), "01S02");
+  EXPECT_EQ(st->cursor.cursorType, SQL_CURSOR_KEYSET_DRIVEN);
+  EXPECT_EQ(st->state, STMT_PREPARED);
+  EXPECT_NE(st->flags & SF_EXECUTED, 0);
+  // The next prepare asks for the requested type again.
+  TestAgent_SetProperty(AP_STMT_CURSOR_TYPE, SQL_CURSOR_STATIC);
+  EXPECT_EQ(SQLPrepare(stmt_, sql, SQL_NTS), SQL_SUCCESS);
+  int32_t asked = 0;
+  ASSERT_EQ(TestAgent_LastSetProperty(AP_STMT_CURSOR_TYPE, &asked), 1);
+  EXPECT_EQ(asked, SQL_CURSOR_STATIC);
+}
+
+TEST_P(ExecPrepareTest, WithoutExecute2TheBlockGoesThroughSetParams) {
+  ConnRec(dbc_)->cn_hasExecute2 = 0;
+  Prepare("INSERT INTO t VALUES (?)", "*I:4");
+  int32_t v = 8;
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, &v, 0, nullptr),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLExecute(stmt_), SQL_SUCCESS) << StmtState(stmt_);
+  ASSERT_EQ(SQLExecute(stmt_), SQL_SUCCESS) << StmtState(stmt_);
+  EXPECT_EQ(TestAgent_Calls("SetParams"), 2);
+  EXPECT_EQ(TestAgent_Calls("Execute"), 2);
+  EXPECT_EQ(TestAgent_Calls("ExecDirect"), 0);
+  // The descriptors go with every execution this way.
+  int calls = 0;
+  AgentLastParamInfo(&calls);
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(Value<int32_t>(Block(), 0, 0), 8);
+  TestAgent_FailNext("SetParams", 21, "HY000", "refused");
+  EXPECT_EQ(SQLExecute(stmt_), SQL_ERROR);
+  EXPECT_EQ(TestAgent_Calls("Execute"), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flavours, ExecPrepareTest, ::testing::Values(1, 0), FlavourName);
+
+}  // namespace
+}  // namespace kx::testing

@@ -416,7 +416,9 @@ int32_t DRV_DDTables(AgentHandle h, const char* catalog, const char* schema, con
     if ((kind & 1) != 0) return JC_DatabaseMetaData_getCatalogs(s, md, rs);
     if ((kind & 2) != 0) return JC_DatabaseMetaData_getSchemas(s, md, rs);
     if ((kind & 8) != 0) return JC_DatabaseMetaData_getTableTypes(s, md, rs);
-    return JC_DatabaseMetaData_getTables(s, md, catalog, schema, table, list.data(), rs);
+    // JDBC takes the catalog as a name, not a pattern: "%" means any.
+    const char* cat = Wildcard(catalog) ? "" : catalog;
+    return JC_DatabaseMetaData_getTables(s, md, cat, schema, table, list.data(), rs);
   });
   if (status != 0) return status;
   JStmt* s = JDB_FindStmt(h);

@@ -176,10 +176,11 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
     ToSlashes(c->classList);
 
     if (c->props == nullptr) {
-      // The data source has nothing to connect to without its property list.
-      LogAt(LOG_ERROR, __FILE__, __LINE__, "Memory allocation failure");
-      JDB_MsgAddText(&c->msgs, "No data-source properties (URL) given for the connection", 16);
-      status = 16;
+      // The data source has nothing to connect to without its property list:
+      // say so, rather than report a memory failure.
+      LogAt(LOG_ERROR, __FILE__, __LINE__, "No data-source properties (URL) for the connection");
+      JDB_MsgAddText(&c->msgs, "No data-source properties (URL) given for the connection", 50);
+      status = 50;
     } else {
       // _getConnection cuts the class list in place and cuts the property list
       // it parses: give it copies so the record keeps both whole.

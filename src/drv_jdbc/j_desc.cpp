@@ -457,6 +457,7 @@ int JDB_InitParamDescs(JStmt* s) {
     p[i].columnSize = 255;
     p[i].displaySize = 255;
     p[i].storageType = RBT_CHAR_NTS;
+    p[i].elementLength = 255 * 4;  // room for 255 characters of UTF-8, never a 0-width element
   }
   s->params = p;
   s->paramCount = n;

@@ -17,6 +17,12 @@ namespace kx {
 // has no room (e freed, map unchanged).
 int JDB_TypeMapOffer(HashTable* map, int16_t sqlType, TypeInfoEntry* e);
 
+// The ODBC code a catalog row's JDBC type code is delivered as (BOOLEAN as
+// BIT, the JDBC date and time codes as 9 to 11, LOBs as long types, codes
+// ODBC has no counterpart for as 0; BIGINT as NUMERIC under JET). A type
+// filter compares this code, so that SQL_BIT finds a BOOLEAN row.
+int32_t JDB_OdbcTypeOfJdbc(int32_t jdbcType, int32_t jet);
+
 // Frees every entry and the map.
 void JDB_TypeMapFree(HashTable* map);
 

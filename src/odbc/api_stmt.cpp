@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "odbc/dispatch.h"
+#include "odbc/handlers.h"
 #include "odbc/wide_entry.h"
 #include "util/errcodes.h"
 
@@ -50,17 +51,10 @@ SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT stmt, SQLSMALLINT operation) {
   return CallODBC(kRecBulkOperations, stmt, operation);
 }
 
-// SQLCancel runs beside a running call and never enters the dispatcher; it
-// only reads the busy marker under the handle lock. Until the statement layer
-// cancels, a valid statement answers IM001.
+// SQLCancel runs beside a running call and never enters the dispatcher: it
+// takes only the handle lock, so it can reach a statement whose call is busy.
 SQLRETURN SQL_API SQLCancel(SQLHSTMT stmt) {
-  if (!HandlesInitialised()) return SQL_ERROR;
-  std::lock_guard<std::recursive_mutex> lock(HandleLock());
-  HandleHead* head =
-      LookupHandle(HK_STMT, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(stmt)));
-  if (head == nullptr) return SQL_INVALID_HANDLE;
-  head->error = KX_ERR_NOT_SUPPORTED;
-  return SQL_ERROR;
+  return StmtCancel(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(stmt)));
 }
 
 SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT stmt) { return CallODBC(kRecCloseCursor, stmt); }

@@ -19,8 +19,9 @@ constexpr int64_t kProbeUnits = 1024;
 WideIn::WideIn(const SQLWCHAR* text, int64_t length) : text_(text), length_(length) {
   if (text == nullptr) return;
   const auto* units = reinterpret_cast<const char16_t*>(text);
-  // Any other negative length is the handler's to refuse: an empty text here.
-  copy_ = Ucs2ToUtf8DupN(units, length == SQL_NTS ? TEXT_NTS : length);
+  // Any other negative length is the handler's to judge (length() passes it
+  // on); the text is read up to its terminator, as the narrow entry would.
+  copy_ = Ucs2ToUtf8DupN(units, length < 0 ? TEXT_NTS : length);
 }
 
 WideOut::WideOut(SQLWCHAR* buffer, int64_t capacity, int64_t limit)

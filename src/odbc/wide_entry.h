@@ -25,8 +25,10 @@ class WideIn {
   const char* get() const { return copy_; }
   SQLCHAR* sql() const { return reinterpret_cast<SQLCHAR*>(copy_); }
   // The length to pass with the copy: SQL_NTS, or the caller's length when
-  // there is no text (so that a bad length still reaches the handler).
-  int64_t length() const { return text_ != nullptr ? SQL_NTS : length_; }
+  // there is no text or the length is invalid (so that the handler refuses it).
+  int64_t length() const {
+    return text_ != nullptr && (length_ == SQL_NTS || length_ >= 0) ? SQL_NTS : length_;
+  }
 
  private:
   const SQLWCHAR* text_;

@@ -42,8 +42,8 @@ void ExecParamDescsToAnsi(ParamSummary* summaries, uint16_t n);
 // Whether text travels to the agent as 8-bit text only.
 bool ExecNarrowBackend(const StmtRecord* stmt);
 
-// Output and in-out values into the application's buffers (Part of the
-// completion and of SQLMoreResults).
+// Output and in-out values into the application's buffers (the end of an
+// execution, and SQLMoreResults).
 SQLRETURN ExecGetOutputParams(StmtRecord* stmt);
 // Named descriptors (24-byte records) for n parameters; NULL when memory
 // runs out. ExecFreeNamedParamDescs frees the names; the caller the array.

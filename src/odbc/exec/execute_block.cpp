@@ -161,6 +161,12 @@ int PlanColumn(const StmtRecord* stmt, Plan* p, const std::vector<uint64_t>& row
     p->type = CTypeToRowBufferType(cType, &w);
     if (p->type == RBT_BINARY) p->type = RBT_BINARY_LEN4;
     p->width = w > 0 ? w : (p->type == RBT_BINARY_LEN4 ? 8 : 2);
+    // Room for the whole output buffer, should the agent size the value it
+    // returns by this column.
+    if (IsVariable(cType) && b->bufferLength > 0 && b->bufferLength < INT32_MAX) {
+      p->width = static_cast<uint64_t>(b->bufferLength) + (p->type == RBT_BINARY_LEN4 ? 8 : 2);
+      if (p->type == RBT_WCHAR && (p->width & 1) != 0) ++p->width;
+    }
     p->mode = Mode::NullOnly;
     return 0;
   }

@@ -169,6 +169,7 @@ SQLRETURN StmtBindParameterImpl(StmtRecord* stmt, uint16_t number, int16_t param
                                 int16_t decimalDigits, void* value, int64_t bufferLength,
                                 int64_t* octetLength, int64_t* indicator) {
   stmt->error = 0;
+  const int16_t requestedCType = cType;
   if (paramType == SQL_PARAM_TYPE_UNKNOWN) paramType = SQL_PARAM_INPUT;
   if (paramType != SQL_PARAM_INPUT && paramType != SQL_PARAM_INPUT_OUTPUT &&
       paramType != SQL_PARAM_OUTPUT) {
@@ -221,7 +222,9 @@ SQLRETURN StmtBindParameterImpl(StmtRecord* stmt, uint16_t number, int16_t param
                 static_cast<int>(bufferLength));
   }
   if (StmtSetParamBinding(stmt, &b) != 0) return SQL_ERROR;
-  const int rc = WriteDescriptorRecords(stmt, number, paramType, cType, sqlType, columnSize,
+  // The APD keeps the C type as the application gave it (SQL_C_DEFAULT
+  // included); the binding holds the resolved one.
+  const int rc = WriteDescriptorRecords(stmt, number, paramType, requestedCType, sqlType, columnSize,
                                         decimalDigits, value, bufferLength, octetLength, indicator);
   if (rc != 0) return Fail(stmt, rc);
   return SQL_SUCCESS;

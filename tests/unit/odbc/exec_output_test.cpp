@@ -71,6 +71,16 @@ TEST_P(ExecOutputTest, OutputOnlyBindingSendsNullAndReadsNothing) {
   ASSERT_EQ(Block()->colCount, 1);
   EXPECT_EQ(Block()->columns[0].indicators[0], RB_IND_NULL);
 
+  // A text output bound this way still gets a column with room for its buffer.
+  char text[30];
+  SQLLEN textLen = -77;
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_OUTPUT, SQL_C_CHAR, SQL_VARCHAR, 30, 0, text, sizeof text,
+                             &textLen),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLExecute(stmt_), SQL_SUCCESS) << StmtState(stmt_);
+  EXPECT_EQ(Block()->columns[0].indicators[0], RB_IND_NULL);
+  EXPECT_GE(Block()->columns[0].width, sizeof text);
+
   // Bound with neither buffer nor length: still a valid binding.
   ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_OUTPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, nullptr, 0, nullptr),
             SQL_SUCCESS);

@@ -83,6 +83,21 @@ TEST_P(ExecPrepareTest, WithoutExecute2TheBlockGoesThroughSetParams) {
   EXPECT_EQ(TestAgent_Calls("Execute"), 2);
 }
 
+TEST_P(ExecPrepareTest, AnAgentWithoutTheSlotLeavesNoBlockBehind) {
+  // Named descriptors go through a slot this agent leaves empty: the call is
+  // answered IM001 and the block, never handed over, is released here.
+  ConnRec(dbc_)->cn_hasNamedParams = 1;
+  Prepare("INSERT INTO t VALUES (?)", "*I:12");
+  char text[] = "value";
+  SQLLEN nts = SQL_NTS;
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 8, 0, text, 8, &nts),
+            SQL_SUCCESS);
+  EXPECT_EQ(SQLExecute(stmt_), SQL_ERROR);
+  EXPECT_EQ(StmtState(stmt_), "IM001");
+  EXPECT_EQ(Block(), nullptr);
+  ConnRec(dbc_)->cn_hasNamedParams = 0;
+}
+
 INSTANTIATE_TEST_SUITE_P(Flavours, ExecPrepareTest, ::testing::Values(1, 0), FlavourName);
 
 }  // namespace

@@ -371,6 +371,20 @@ TEST_P(ParamLayoutTest, BindingChecks) {
   EXPECT_EQ(i->scale, 3);
 }
 
+TEST_P(ParamLayoutTest, DefaultCTypeFollowsTheOdbcVersion) {
+  char16_t text[4] = u"a";
+  SQLLEN nts = SQL_NTS;
+  ConnRec(dbc_)->env->odbcVersion = 2;
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_DEFAULT, SQL_WVARCHAR, 4, 0, text, 8, &nts),
+            SQL_SUCCESS);
+  EXPECT_EQ(Rec(stmt_)->paramBindings[0].cType, SQL_C_CHAR);
+  ConnRec(dbc_)->env->odbcVersion = 3;
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_DEFAULT, SQL_WVARCHAR, 4, 0, text, 8, &nts),
+            SQL_SUCCESS);
+  EXPECT_EQ(Rec(stmt_)->paramBindings[0].cType, SQL_C_WCHAR);
+  EXPECT_EQ(DescGetRec(Rec(stmt_)->currentApd, 1)->conciseType, SQL_C_DEFAULT);
+}
+
 TEST_P(ParamLayoutTest, DescribeParam) {
   Prepare("INSERT INTO t VALUES (?, ?)", "*I:4,*I:12");
   SQLSMALLINT type = 0, digits = 0, nullable = 0;

@@ -416,8 +416,9 @@ int32_t DRV_DDTables(AgentHandle h, const char* catalog, const char* schema, con
     if ((kind & 1) != 0) return JC_DatabaseMetaData_getCatalogs(s, md, rs);
     if ((kind & 2) != 0) return JC_DatabaseMetaData_getSchemas(s, md, rs);
     if ((kind & 8) != 0) return JC_DatabaseMetaData_getTableTypes(s, md, rs);
-    // JDBC takes the catalog as a name, not a pattern: "%" means any.
-    const char* cat = Wildcard(catalog) ? "" : catalog;
+    // JDBC takes the catalog as a name, not a pattern: "%" means any, which
+    // JDBC says with null ("" would ask for tables without a catalog).
+    const char* cat = Wildcard(catalog) ? nullptr : catalog;
     return JC_DatabaseMetaData_getTables(s, md, cat, schema, table, list.data(), rs);
   });
   if (status != 0) return status;

@@ -11,6 +11,7 @@
 #include "drv_jdbc/j_exec.h"
 #include "drv_jdbc/j_getters.h"
 #include "drv_jdbc/j_params.h"
+#include "drv_jdbc/j_typemap.h"
 #include "odbc/dispatch.h"
 #include "util/log.h"
 
@@ -330,6 +331,45 @@ void NullCell(RowBuffer* out, int c, int32_t r) {
   if (c >= 1 && c <= out->colCount) out->columns[c - 1].indicators[r] = RB_IND_NULL;
 }
 
+// SQL_DATA_TYPE and SQL_DATETIME_SUB of a catalog row, derived from its
+// DATA_TYPE as ODBC defines them (JDBC leaves both unused, so a driver may
+// deliver NULL where ODBC never has one). Columns are 1-based; the type is
+// read after its fix-up, so that BOOLEAN gives BIT here too.
+void FillVerboseType(RowBuffer* out, int typeCol, int verboseCol, int subCol, int32_t r) {
+  if (typeCol < 1 || typeCol > out->colCount) return;
+  const RowBufferColumn* type = &out->columns[typeCol - 1];
+  int32_t t = 0;
+  if (type->indicators[r] != RB_IND_DATA || !GetInt(type, r, &t)) return;
+  if (verboseCol >= 1 && verboseCol <= out->colCount) {
+    SetInt(&out->columns[verboseCol - 1], r, JDB_SqlDataTypeOf(t));
+  }
+  if (subCol >= 1 && subCol <= out->colCount) {
+    const int32_t sub = JDB_DatetimeSubOf(t);
+    if (sub < 0) out->columns[subCol - 1].indicators[r] = RB_IND_NULL;
+    else SetInt(&out->columns[subCol - 1], r, sub);
+  }
+}
+
+// ORDINAL_POSITION of a procedure column: JDBC's own (column 18 of its
+// result: parameters from 1, the return value 0); a driver without it gets
+// the position among the procedure's rows, the return value still 0.
+int32_t ProcColumnOrdinal(JStmt* s, bool isReturn) {
+  const int32_t counted = isReturn ? 0 : ++s->ordinal;
+  if (s->resultSet == nullptr) return counted;
+  int32_t v = 0;
+  uint8_t isNull = 0;
+  if (JC_ResultSet_getInt(s, s->resultSet, 18, &v) != 0 ||
+      JC_ResultSet_wasNull(s, s->resultSet, &isNull) != 0) {
+    JC_ClearException(s->jni);
+    JDB_MsgFreeList(&s->msgs);
+    return counted;
+  }
+  if (isNull != 0) return counted;
+  return isReturn ? 0 : v;
+}
+
+// Runs after the type fix of the row, so the derived columns follow the
+// DATA_TYPE the application sees.
 void FillProcColumnsOdbc3(JStmt* s, RowBuffer* out, int32_t r) {
   if (out->colCount < 9) return;
   std::string name = CellText(&out->columns[2], r);
@@ -338,28 +378,25 @@ void FillProcColumnsOdbc3(JStmt* s, RowBuffer* out, int32_t r) {
     s->procName = strdup(name.c_str());
     s->ordinal = 0;
   }
-  int32_t t = 0, b = 0;
+  int32_t t = 0, b = 0, kind = 0;
   GetInt(&out->columns[5], r, &t);
   bool haveB = out->columns[8].indicators[r] == RB_IND_DATA && GetInt(&out->columns[8], r, &b);
+  // COLUMN_TYPE 5: the procedure's return value.
+  const bool isReturn = out->columns[4].indicators[r] == RB_IND_DATA &&
+                        GetInt(&out->columns[4], r, &kind) && kind == 5;
   const int n = out->colCount < s->colCount ? out->colCount : s->colCount;
+  FillVerboseType(out, 6, n >= 15 ? 15 : 0, n >= 16 ? 16 : 0, r);
   for (int c = 14; c <= 19 && c <= n; ++c) {
     RowBufferColumn* col = &out->columns[c - 1];
     switch (c) {
       case 14: col->indicators[r] = RB_IND_NULL; break;
-      case 15: SetInt(col, r, JDB_SqlDataTypeOf(t)); break;
-      case 16: {
-        int32_t sub = JDB_DatetimeSubOf(t);
-        if (sub < 0) col->indicators[r] = RB_IND_NULL;
-        else SetInt(col, r, sub);
-        break;
-      }
       case 17: {
         int32_t len = JDB_CharOctetLength(t, b);
         if (len < 0 || !haveB) col->indicators[r] = RB_IND_NULL;
         else SetInt(col, r, len);
         break;
       }
-      case 18: SetInt(col, r, s->ordinal++); break;
+      case 18: SetInt(col, r, ProcColumnOrdinal(s, isReturn)); break;
       case 19: SetText(col, r, ""); break;
       default: break;
     }
@@ -372,10 +409,11 @@ void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
   switch (kind) {
     case JDB_CAT_TYPEINFO:
       JDB_FixCatalogType(o.jet, out, 2, 1, 3, r, s->unicodeClient);
+      FillVerboseType(out, 2, 16, 17, r);
       break;
     case JDB_CAT_PROCCOLUMNS:
-      FillProcColumnsOdbc3(s, out, r);
       JDB_FixCatalogType(o.jet, out, 6, 7, 8, r, s->unicodeClient);
+      FillProcColumnsOdbc3(s, out, r);
       break;
     case JDB_CAT_STATISTICS: {
       int32_t type = 0;
@@ -392,6 +430,7 @@ void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
     }
     case JDB_CAT_COLUMNS:
       JDB_FixCatalogType(o.jet, out, 5, 6, 7, r, s->unicodeClient);
+      FillVerboseType(out, 5, 14, 15, r);
       break;
     case JDB_CAT_SPECIALCOLUMNS:
       JDB_FixCatalogType(o.jet, out, 3, 4, 5, r, s->unicodeClient);
@@ -410,7 +449,9 @@ int32_t MapDateTypes(int32_t t) { return t >= 91 && t <= 93 ? t - 82 : t; }
 }  // namespace
 
 int32_t JDB_SqlDataTypeOf(int32_t t) {
-  return (t >= 9 && t <= 11) || (t >= 91 && t <= 93) ? 9 : t;
+  if ((t >= 9 && t <= 11) || (t >= 91 && t <= 93)) return 9;  // SQL_DATETIME
+  if (t >= 101 && t <= 113) return 10;                         // SQL_INTERVAL
+  return t;
 }
 
 int32_t JDB_DatetimeSubOf(int32_t t) {
@@ -418,7 +459,7 @@ int32_t JDB_DatetimeSubOf(int32_t t) {
     case 9: case 91: return 1;
     case 10: case 92: return 2;
     case 11: case 93: return 3;
-    default: return -1;
+    default: return t >= 101 && t <= 113 ? t - 100 : -1;
   }
 }
 
@@ -505,7 +546,9 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
       int16_t t = 0;
       status = JC_ResultSet_getShort(s, s->resultSet, 2, &t);
       if (status != 0) break;
-      if (MapDateTypes(t) != MapDateTypes(s->typeFilter)) continue;
+      // The filter names an ODBC type: compare the code the row is delivered
+      // as (a BOOLEAN row answers to SQL_BIT).
+      if (JDB_OdbcTypeOfJdbc(t, s->conn->opts.jet) != MapDateTypes(s->typeFilter)) continue;
     }
     if (s->columnCap >= 0) toRead = s->columnCap < out->colCount ? s->columnCap : out->colCount;
     for (int c = 1; c <= toRead && status == 0; ++c) {

@@ -25,8 +25,11 @@ constexpr int32_t JDB_CAT_SPECIALCOLUMNS = 7;
 // turned from JDBC codes into ODBC ones.
 void JDB_FixCatalogType(int32_t jet, RowBuffer* out, int typeCol, int nameCol, int sizeCol,
                         int32_t row, int32_t unicode);
+// SQL_DATA_TYPE and SQL_DATETIME_SUB of an ODBC type code: SQL_DATETIME (9)
+// with sub-code 1 to 3 for dates, times and timestamps, SQL_INTERVAL (10)
+// with the interval's sub-code for intervals, else the type itself. -1
+// stands for NULL.
 int32_t JDB_SqlDataTypeOf(int32_t type);
-// -1 stands for NULL.
 int32_t JDB_DatetimeSubOf(int32_t type);
 int32_t JDB_CharOctetLength(int32_t type, int32_t bufferLength);
 

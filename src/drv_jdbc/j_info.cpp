@@ -362,12 +362,12 @@ int JDB_GetInfoAnswer(JConn* c, uint16_t type, int32_t* number, char* text, size
     case 49: case 50: case 51: case 52: {
       static const char* const kMethods[] = {"getNumericFunctions", "getStringFunctions",
                                              "getSystemFunctions", "getTimeDateFunctions"};
-      std::string list(4096, '\0');
-      m.S(kMethods[type - 49], list.data(), list.size());
+      char list[4096];
+      m.S(kMethods[type - 49], list, sizeof list);
       if (m.status() != 0) break;
       if (c->funcNames == nullptr) c->funcNames = JDB_MakeFunctionNameMap();
       if (c->funcNames == nullptr) return 16;
-      n = static_cast<int32_t>(JDB_FunctionListMask(list.data(), c->funcNames, type - 48u));
+      n = static_cast<int32_t>(JDB_FunctionListMask(list, c->funcNames, type - 48u));
       break;
     }
     case 72:

@@ -75,11 +75,12 @@ JMethod mGetExportedKeys{kDbmd, "getExportedKeys",
 
 int Check(JStmt* s) { return CheckException(s->jni, s->unicodeClient, &s->msgs); }
 
-// How a catalog argument becomes a Java value.
+// How a catalog argument becomes a Java value. An empty text is never turned
+// into Java null: in a catalog call it names objects without a catalog or
+// schema (or with an empty name), while NULL leaves the argument out.
 enum ArgKind {
-  kOptional,  // NULL or empty: Java null (no restriction)
+  kOptional,  // NULL: Java null (no restriction); any text, "" included: that String
   kRequired,  // NULL: the empty String; any text: that String
-  kPattern,   // NULL or empty: Java null ("any"); else the pattern
 };
 
 // The String arguments of one catalog query, deleted when it ends.
@@ -96,8 +97,7 @@ struct CatalogArgs {
   // 0, or 15 when a String cannot be made.
   int Add(const char* text, ArgKind kind) {
     jstring value = nullptr;
-    bool empty = text == nullptr || text[0] == '\0';
-    if (!(empty && kind != kRequired)) {
+    if (text != nullptr || kind == kRequired) {
       if (JW_InputString(s->jni, text, s->unicodeClient, &s->msgs, &value) != 0) return 15;
     }
     v[n++] = value;
@@ -313,8 +313,8 @@ int JC_DatabaseMetaData_getTables(JStmt* s, jobject dbmd, const char* catalog,
            typeList ? typeList : "");
   *rs = nullptr;
   CatalogArgs a(s);
-  if (a.Add(catalog, kOptional) != 0 || a.Add(schemaPattern, kPattern) != 0 ||
-      a.Add(tablePattern, kPattern) != 0) {
+  if (a.Add(catalog, kOptional) != 0 || a.Add(schemaPattern, kOptional) != 0 ||
+      a.Add(tablePattern, kOptional) != 0) {
     return 15;
   }
   jobjectArray types = nullptr;
@@ -350,8 +350,8 @@ KX_CATALOG0(getTypeInfo, mGetTypeInfo)
     if (a.Add(a1, K1) != 0 || a.Add(a2, K2) != 0 || a.Add(a3, K3) != 0) return 15;          \
     return CatalogCall(s, M, dbmd, rs, a, 3);                                               \
   }
-KX_CATALOG3(getProcedures, mGetProcedures, kOptional, kPattern, kPattern)
-KX_CATALOG3(getTablePrivileges, mGetTablePrivs, kOptional, kPattern, kPattern)
+KX_CATALOG3(getProcedures, mGetProcedures, kOptional, kOptional, kOptional)
+KX_CATALOG3(getTablePrivileges, mGetTablePrivs, kOptional, kOptional, kOptional)
 KX_CATALOG3(getPrimaryKeys, mGetPrimaryKeys, kOptional, kOptional, kRequired)
 KX_CATALOG3(getVersionColumns, mGetVersionColumns, kOptional, kOptional, kRequired)
 KX_CATALOG3(getImportedKeys, mGetImportedKeys, kOptional, kOptional, kRequired)
@@ -370,9 +370,9 @@ KX_CATALOG3(getExportedKeys, mGetExportedKeys, kOptional, kOptional, kRequired)
     }                                                                                       \
     return CatalogCall(s, M, dbmd, rs, a, 4);                                               \
   }
-KX_CATALOG4(getColumns, mGetColumns, kOptional, kPattern, kPattern, kPattern)
-KX_CATALOG4(getProcedureColumns, mGetProcColumns, kOptional, kPattern, kPattern, kPattern)
-KX_CATALOG4(getColumnPrivileges, mGetColumnPrivs, kOptional, kOptional, kOptional, kPattern)
+KX_CATALOG4(getColumns, mGetColumns, kOptional, kOptional, kOptional, kOptional)
+KX_CATALOG4(getProcedureColumns, mGetProcColumns, kOptional, kOptional, kOptional, kOptional)
+KX_CATALOG4(getColumnPrivileges, mGetColumnPrivs, kOptional, kOptional, kOptional, kOptional)
 #undef KX_CATALOG4
 
 int JC_DatabaseMetaData_getIndexInfo(JStmt* s, jobject dbmd, const char* catalog,

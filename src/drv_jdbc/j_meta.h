@@ -1,12 +1,12 @@
 // Wrappers of java.sql.ResultSetMetaData and java.sql.DatabaseMetaData: column
 // descriptions, information getters by method name, and the catalog queries.
 //
-// Catalog arguments arrive as C text where the core passes an absent argument
-// as the empty text. A catalog, schema or exact name that is NULL or empty and
-// optional becomes Java null; a search pattern that is NULL or empty becomes
-// Java null too ("any"), since JDBC drivers match the empty pattern against
-// nothing; a required exact name (the table of getPrimaryKeys, say) that is
-// NULL becomes the empty String.
+// Catalog arguments arrive as C text, NULL where the argument is left out (the
+// core turns a left-out search pattern into "%"). NULL becomes Java null (no
+// restriction), except for a required exact name (the table of
+// getPrimaryKeys, say), which becomes the empty String. Any text, the empty
+// one included, becomes that String: an empty catalog or schema asks for
+// objects that have none, an empty pattern matches only an empty name.
 #pragma once
 
 #include <jni.h>

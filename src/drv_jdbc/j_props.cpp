@@ -175,10 +175,17 @@ int StmtGet(JStmt* s, AgentPropertyId id, int32_t* number) {
 }
 
 int ConnSet(JConn* c, AgentPropertyId id, const void* value) {
+  switch (id) {
+    case AP_CONN_SET_CATALOG: case AP_CONN_ODBC_VERSION: case AP_CONN_MULTI_ACTIVE_STMTS:
+    case AP_CONN_AUTOCOMMIT: case AP_CONN_READONLY: case AP_CONN_ISOLATION:
+      break;
+    default:
+      return 43;  // the value is not read
+  }
+  if (value == nullptr) return 21;
   if (id == AP_CONN_SET_CATALOG) {
     return JC_Connection_setCatalog(c, c->conn, static_cast<const char*>(value));
   }
-  if (value == nullptr) return 21;
   int32_t v = 0;
   std::memcpy(&v, value, sizeof v);
   switch (id) {

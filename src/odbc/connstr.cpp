@@ -577,15 +577,17 @@ SQLRETURN ConnConnect(ConnRecord* conn, const char* dsn, SQLSMALLINT dsnLength,
     return v;
   };
   const std::string d = text(dsn, dsnLength), u = text(uid, uidLength), p = text(pwd, pwdLength);
+  // An empty user or password leaves the data source's own in force: tools
+  // such as isql pass "" when the command line names none.
   std::string connStr;
   bool ok = ConnStrAppend(connStr, "DSN", d.c_str());
-  ok = ConnStrAppend(connStr, "UID", u.c_str()) && ok;
-  ok = ConnStrAppend(connStr, "PWD", p.c_str()) && ok;
+  if (!u.empty()) ok = ConnStrAppend(connStr, "UID", u.c_str()) && ok;
+  if (!p.empty()) ok = ConnStrAppend(connStr, "PWD", p.c_str()) && ok;
   if (TraceOn()) {
     std::string traced;
     ConnStrAppend(traced, "DSN", d.c_str());
-    ConnStrAppend(traced, "UID", u.c_str());
-    TracePrintf("%s;PWD=***", traced.c_str());
+    if (!u.empty()) ConnStrAppend(traced, "UID", u.c_str());
+    TracePrintf("%s%s", traced.c_str(), p.empty() ? "" : ";PWD=***");
   }
   if (!ok) {
     // A value whose braces cannot be quoted would change the meaning of the

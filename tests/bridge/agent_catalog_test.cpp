@@ -15,6 +15,7 @@
 #include "drv_jdbc/j_agent.h"
 #include "drv_jdbc/j_catalog.h"
 #include "drv_jdbc/j_desc.h"
+#include "drv_jdbc/j_fetch.h"
 #include "drv_jdbc/j_records.h"
 #include "drv_jdbc/j_typemap.h"
 #include "util/hash_table.h"
@@ -138,38 +139,39 @@ TEST_P(Catalog, EveryOperationGivesTheOdbc3Layout) {
       {"SQLTables", [&](AgentHandle s) { return a.ops->DRV_DDTables(s, "", "", "", ""); },
        "TABLE_CAT,TABLE_SCHEM,TABLE_NAME,TABLE_TYPE,REMARKS"},
       {"SQLStatistics",
-       [&](AgentHandle s) { return a.ops->DRV_DDStatistics(s, "", "", c.c_str(), 1, 0); },
+       [&](AgentHandle s) { return a.ops->DRV_DDStatistics(s, nullptr, nullptr, c.c_str(), 1, 0); },
        "TABLE_CAT,TABLE_SCHEM,TABLE_NAME,NON_UNIQUE,INDEX_QUALIFIER,INDEX_NAME,TYPE,"
        "ORDINAL_POSITION,COLUMN_NAME,ASC_OR_DESC,CARDINALITY,PAGES,FILTER_CONDITION"},
       {"SQLProcedures", [&](AgentHandle s) { return a.ops->DRV_DDProcedures(s, "", "", ""); },
        "PROCEDURE_CAT,PROCEDURE_SCHEM,PROCEDURE_NAME,NUM_INPUT_PARAMS,NUM_OUTPUT_PARAMS,"
        "NUM_RESULT_SETS,REMARKS,PROCEDURE_TYPE"},
-      {"SQLColumns", [&](AgentHandle s) { return a.ops->DRV_DDColumns(s, "", "", p.c_str(), ""); },
+      {"SQLColumns",
+       [&](AgentHandle s) { return a.ops->DRV_DDColumns(s, nullptr, "%", p.c_str(), "%"); },
        "TABLE_CAT,TABLE_SCHEM,TABLE_NAME,COLUMN_NAME,DATA_TYPE,TYPE_NAME,COLUMN_SIZE,"
        "BUFFER_LENGTH,DECIMAL_DIGITS,NUM_PREC_RADIX,NULLABLE,REMARKS,COLUMN_DEF,SQL_DATA_TYPE,"
        "SQL_DATETIME_SUB,CHAR_OCTET_LENGTH,ORDINAL_POSITION,IS_NULLABLE"},
       {"SQLSpecialColumns",
        [&](AgentHandle s) {
-         return a.ops->DRV_DDSpecialColumns(s, "", sch.c_str(), p.c_str(), 1, 0, 1);
+         return a.ops->DRV_DDSpecialColumns(s, nullptr, sch.c_str(), p.c_str(), 1, 0, 1);
        },
        "SCOPE,COLUMN_NAME,DATA_TYPE,TYPE_NAME,COLUMN_SIZE,BUFFER_LENGTH,DECIMAL_DIGITS,"
        "PSEUDO_COLUMN"},
       {"SQLPrimaryKeys",
-       [&](AgentHandle s) { return a.ops->DRV_DDPrimaryKeys(s, "", sch.c_str(), p.c_str()); },
+       [&](AgentHandle s) { return a.ops->DRV_DDPrimaryKeys(s, nullptr, sch.c_str(), p.c_str()); },
        "TABLE_CAT,TABLE_SCHEM,TABLE_NAME,COLUMN_NAME,KEY_SEQ,PK_NAME"},
       {"SQLForeignKeys",
        [&](AgentHandle s) {
-         return a.ops->DRV_DDForeignKeys(s, "", "", "", "", sch.c_str(), c.c_str());
+         return a.ops->DRV_DDForeignKeys(s, nullptr, nullptr, "", nullptr, sch.c_str(), c.c_str());
        },
        "PKTABLE_CAT,PKTABLE_SCHEM,PKTABLE_NAME,PKCOLUMN_NAME,FKTABLE_CAT,FKTABLE_SCHEM,"
        "FKTABLE_NAME,FKCOLUMN_NAME,KEY_SEQ,UPDATE_RULE,DELETE_RULE,FK_NAME,PK_NAME,"
        "DEFERRABILITY"},
       {"SQLTablePrivileges",
-       [&](AgentHandle s) { return a.ops->DRV_DDTablePrivileges(s, "", "", p.c_str()); },
+       [&](AgentHandle s) { return a.ops->DRV_DDTablePrivileges(s, nullptr, "%", p.c_str()); },
        "TABLE_CAT,TABLE_SCHEM,TABLE_NAME,GRANTOR,GRANTEE,PRIVILEGE,IS_GRANTABLE"},
       {"SQLColumnPrivileges",
        [&](AgentHandle s) {
-         return a.ops->DRV_DDColumnPrivileges(s, "", sch.c_str(), p.c_str(), "");
+         return a.ops->DRV_DDColumnPrivileges(s, nullptr, sch.c_str(), p.c_str(), "%");
        },
        "TABLE_CAT,TABLE_SCHEM,TABLE_NAME,COLUMN_NAME,GRANTOR,GRANTEE,PRIVILEGE,IS_GRANTABLE"},
   };
@@ -192,14 +194,14 @@ TEST_P(Catalog, TablesFindsUserTablesByTypeAndEnumerates) {
   // H2 calls user tables BASE TABLE; a filter on TABLE still finds them.
   for (const char* types : {"'TABLE'", "TABLE,VIEW", "'table'"}) {
     SCOPED_TRACE(types);
-    ASSERT_EQ(0, a.ops->DRV_DDTables(s, "", "", Id("acat_%").c_str(), types))
+    ASSERT_EQ(0, a.ops->DRV_DDTables(s, nullptr, "%", Id("acat_%").c_str(), types))
         << AgentMessages(a.ops, s);
     std::vector<Row> rows = Where(FetchAll(a, s), 2, parent);
     ASSERT_EQ(1u, rows.size());
     EXPECT_EQ(Schema(), rows[0][1]);
     EXPECT_NE(std::string::npos, rows[0][3].find("TABLE"));
   }
-  ASSERT_EQ(0, a.ops->DRV_DDTables(s, "", "", parent.c_str(), "'VIEW'"));
+  ASSERT_EQ(0, a.ops->DRV_DDTables(s, nullptr, "%", parent.c_str(), "'VIEW'"));
   EXPECT_TRUE(FetchAll(a, s).empty());
 
   // "%" as the catalog alone: the catalogs, in TABLE_CAT only.
@@ -221,15 +223,15 @@ TEST_P(Catalog, TablesFindsUserTablesByTypeAndEnumerates) {
   EXPECT_EQ(1u, Where(types, 3, pg ? "TABLE" : "BASE TABLE").size());
   EXPECT_EQ(1u, Where(types, 3, "VIEW").size());
   for (const Row& r : types) EXPECT_EQ((Row{"~", "~", "~", r[3], "~"}), r);
-  // "%" for the catalog with a table named: an ordinary search.
-  ASSERT_EQ(0, a.ops->DRV_DDTables(s, "%", "", parent.c_str(), ""));
+  // "%" for the catalog with a table named: an ordinary search in every catalog.
+  ASSERT_EQ(0, a.ops->DRV_DDTables(s, "%", "%", parent.c_str(), ""));
   EXPECT_EQ(1u, Where(FetchAll(a, s), 2, parent).size());
   a.ops->DRV_FreeStmt(s);
 }
 
 TEST_P(Catalog, ColumnsAndKeysDescribeTheFixtureTables) {
   AgentHandle s = a.Stmt();
-  ASSERT_EQ(0, a.ops->DRV_DDColumns(s, "", Schema().c_str(), parent.c_str(), "%"))
+  ASSERT_EQ(0, a.ops->DRV_DDColumns(s, nullptr, Schema().c_str(), parent.c_str(), "%"))
       << AgentMessages(a.ops, s);
   std::vector<Row> cols = FetchAll(a, s);
   ASSERT_EQ(2u, cols.size());
@@ -245,7 +247,7 @@ TEST_P(Catalog, ColumnsAndKeysDescribeTheFixtureTables) {
   EXPECT_EQ("2", cols[1][16]);
   EXPECT_EQ("NO", cols[1][17]);
 
-  ASSERT_EQ(0, a.ops->DRV_DDPrimaryKeys(s, "", Schema().c_str(), child.c_str()));
+  ASSERT_EQ(0, a.ops->DRV_DDPrimaryKeys(s, nullptr, Schema().c_str(), child.c_str()));
   std::vector<Row> pk = FetchAll(a, s);
   ASSERT_EQ(1u, pk.size());
   EXPECT_EQ((std::vector<std::string>{child, Id("id"), "1"}),
@@ -259,7 +261,7 @@ TEST_P(Catalog, ColumnsAndKeysDescribeTheFixtureTables) {
   for (const FkCase& k : {FkCase{"imported", "", child}, FkCase{"exported", parent, ""},
                           FkCase{"cross", parent, child}}) {
     SCOPED_TRACE(k.what);
-    ASSERT_EQ(0, a.ops->DRV_DDForeignKeys(s, "", "", k.pkTable.c_str(), "", "",
+    ASSERT_EQ(0, a.ops->DRV_DDForeignKeys(s, nullptr, nullptr, k.pkTable.c_str(), nullptr, nullptr,
                                           k.fkTable.c_str()))
         << AgentMessages(a.ops, s);
     std::vector<Row> fk = FetchAll(a, s);
@@ -269,22 +271,64 @@ TEST_P(Catalog, ColumnsAndKeysDescribeTheFixtureTables) {
   }
 
   // SQL_BEST_ROWID of the child: its key column.
-  ASSERT_EQ(0, a.ops->DRV_DDSpecialColumns(s, "", Schema().c_str(), child.c_str(), 1, 2, 1))
+  ASSERT_EQ(0, a.ops->DRV_DDSpecialColumns(s, nullptr, Schema().c_str(), child.c_str(), 1, 2, 1))
       << AgentMessages(a.ops, s);
   std::vector<Row> best = FetchAll(a, s);
   ASSERT_EQ(1u, best.size());
   EXPECT_EQ(Id("id"), best[0][1]);
   EXPECT_EQ("4", best[0][2]);
   // SQL_ROWVER asks for version columns instead; whatever they are, they come.
-  EXPECT_EQ(0, a.ops->DRV_DDSpecialColumns(s, "", Schema().c_str(), child.c_str(), 2, 0, 0))
+  EXPECT_EQ(0, a.ops->DRV_DDSpecialColumns(s, nullptr, Schema().c_str(), child.c_str(), 2, 0, 0))
       << AgentMessages(a.ops, s);
   FetchAll(a, s);
   a.ops->DRV_FreeStmt(s);
 }
 
+TEST_P(Catalog, ColumnsGiveTheVerboseTypeOfEveryColumn) {
+  const std::string table = Id(Unique("acat_t"));
+  a.Exec("CREATE TABLE " + table + " (d DATE, t TIME, ts TIMESTAMP, b BOOLEAN, i INTEGER)");
+  AgentHandle s = a.Stmt();
+  ASSERT_EQ(0, a.ops->DRV_DDColumns(s, nullptr, Schema().c_str(), table.c_str(), "%"))
+      << AgentMessages(a.ops, s);
+  std::vector<Row> cols = FetchAll(a, s);
+  // COLUMN_NAME, DATA_TYPE, SQL_DATA_TYPE, SQL_DATETIME_SUB
+  const std::vector<Row> expected = {
+      {Id("d"), "9", "9", "1"},   {Id("t"), "10", "9", "2"}, {Id("ts"), "11", "9", "3"},
+      {Id("b"), "-7", "-7", "~"}, {Id("i"), "4", "4", "~"},
+  };
+  ASSERT_EQ(expected.size(), cols.size());
+  for (size_t i = 0; i < cols.size(); ++i) {
+    EXPECT_EQ(expected[i], (Row{cols[i][3], cols[i][4], cols[i][13], cols[i][14]}));
+  }
+  a.ops->DRV_FreeStmt(s);
+  a.Exec("DROP TABLE " + table);
+}
+
+TEST_P(Catalog, NullArgumentsLeaveOutWhatEmptyOnesRestrict) {
+  AgentHandle s = a.Stmt();
+  // NULL: no restriction; what the core passes for a pattern the
+  // application left out is "%".
+  for (const char* column : {static_cast<const char*>(nullptr), "%"}) {
+    ASSERT_EQ(0, a.ops->DRV_DDColumns(s, nullptr, nullptr, parent.c_str(), column))
+        << AgentMessages(a.ops, s);
+    EXPECT_EQ(2u, FetchAll(a, s).size());
+  }
+  ASSERT_EQ(0, a.ops->DRV_DDTables(s, nullptr, nullptr, parent.c_str(), nullptr));
+  EXPECT_EQ(1u, Where(FetchAll(a, s), 2, parent).size());
+  if (!pg) {
+    // An empty pattern reaches the driver as such and matches only an empty
+    // name (PostgreSQL's driver reads it as no restriction).
+    ASSERT_EQ(0, a.ops->DRV_DDTables(s, nullptr, nullptr, "", ""));
+    EXPECT_TRUE(FetchAll(a, s).empty());
+    ASSERT_EQ(0, a.ops->DRV_DDColumns(s, nullptr, nullptr, parent.c_str(), ""));
+    EXPECT_TRUE(FetchAll(a, s).empty());
+  }
+  a.ops->DRV_FreeStmt(s);
+}
+
 TEST_P(Catalog, StatisticsListIndexColumnsWithUniqueness) {
   AgentHandle s = a.Stmt();
-  ASSERT_EQ(0, a.ops->DRV_DDStatistics(s, "", Schema().c_str(), child.c_str(), 1, 1))
+  ASSERT_EQ(0, a.ops->DRV_DDStatistics(s, nullptr, Schema().c_str(), child.c_str(), 1, 1))
       << AgentMessages(a.ops, s);
   std::vector<Row> all = FetchAll(a, s);
   std::vector<Row> note = Where(all, 8, Id("note"));
@@ -295,7 +339,7 @@ TEST_P(Catalog, StatisticsListIndexColumnsWithUniqueness) {
   ASSERT_EQ(1u, id.size());
   EXPECT_EQ("0", id[0][3]);
   // SQL_INDEX_UNIQUE leaves the note index out.
-  ASSERT_EQ(0, a.ops->DRV_DDStatistics(s, "", Schema().c_str(), child.c_str(), 0, 0));
+  ASSERT_EQ(0, a.ops->DRV_DDStatistics(s, nullptr, Schema().c_str(), child.c_str(), 0, 0));
   EXPECT_TRUE(Where(FetchAll(a, s), 8, Id("note")).empty());
   a.ops->DRV_FreeStmt(s);
 }
@@ -311,12 +355,12 @@ TEST_P(Catalog, ProceduresAndTheirColumns) {
     a.Exec("CREATE ALIAS " + proc + " FOR 'java.lang.Math.max(int,int)'");
   }
   AgentHandle s = a.Stmt();
-  ASSERT_EQ(0, a.ops->DRV_DDProcedures(s, "", "", proc.c_str())) << AgentMessages(a.ops, s);
+  ASSERT_EQ(0, a.ops->DRV_DDProcedures(s, nullptr, "%", proc.c_str())) << AgentMessages(a.ops, s);
   std::vector<Row> procs = FetchAll(a, s);
   ASSERT_EQ(1u, procs.size());
   EXPECT_EQ(proc, procs[0][2]);
 
-  ASSERT_EQ(0, a.ops->DRV_DDProcedureColumns(s, "", "", proc.c_str(), ""))
+  ASSERT_EQ(0, a.ops->DRV_DDProcedureColumns(s, nullptr, "%", proc.c_str(), "%"))
       << AgentMessages(a.ops, s);
   std::vector<Row> cols = FetchAll(a, s);
   ASSERT_EQ(pg ? 2u : 3u, cols.size());
@@ -329,11 +373,20 @@ TEST_P(Catalog, ProceduresAndTheirColumns) {
   std::vector<Row> in = Where(cols, 4, "1");  // SQL_PARAM_INPUT
   ASSERT_EQ(pg ? 1u : 2u, in.size());
   EXPECT_EQ("4", in[0][5]);
+  // ORDINAL_POSITION: the parameters count from 1 in their declared order.
+  std::vector<std::string> ordinals;
+  for (const Row& r : cols) {
+    if (r[4] != "5") ordinals.push_back(r[17]);
+  }
+  std::sort(ordinals.begin(), ordinals.end());
+  EXPECT_EQ((std::vector<std::string>{"1", "2"}), ordinals);
   if (pg) {
     std::vector<Row> inout = Where(cols, 4, "2");  // SQL_PARAM_INPUT_OUTPUT
     ASSERT_EQ(1u, inout.size());
     EXPECT_EQ("12", inout[0][5]);
     EXPECT_EQ(inout[0][8], inout[0][16]);  // CHAR_OCTET_LENGTH of text: its buffer length
+    EXPECT_EQ("1", in[0][17]);
+    EXPECT_EQ("2", inout[0][17]);
   } else {
     std::vector<Row> ret = Where(cols, 4, "5");  // SQL_RETURN_VALUE
     ASSERT_EQ(1u, ret.size());
@@ -346,10 +399,11 @@ TEST_P(Catalog, ProceduresAndTheirColumns) {
 
 TEST_P(Catalog, PrivilegesOfTheOwner) {
   AgentHandle s = a.Stmt();
-  ASSERT_EQ(0, a.ops->DRV_DDTablePrivileges(s, "", Schema().c_str(), parent.c_str()))
+  ASSERT_EQ(0, a.ops->DRV_DDTablePrivileges(s, nullptr, Schema().c_str(), parent.c_str()))
       << AgentMessages(a.ops, s);
   std::vector<Row> table = FetchAll(a, s);
-  ASSERT_EQ(0, a.ops->DRV_DDColumnPrivileges(s, "", Schema().c_str(), parent.c_str(), Id("name").c_str()))
+  ASSERT_EQ(0, a.ops->DRV_DDColumnPrivileges(s, nullptr, Schema().c_str(), parent.c_str(),
+                                                Id("name").c_str()))
       << AgentMessages(a.ops, s);
   std::vector<Row> column = FetchAll(a, s);
   if (pg) {
@@ -370,6 +424,12 @@ TEST_P(Catalog, TypeInformationFiltersByType) {
   for (const Row& r : all) {
     EXPECT_NE("~", r[0]);
     EXPECT_EQ("~", r[18]);  // INTERVAL_PRECISION is never read from Java
+    // SQL_DATA_TYPE and SQL_DATETIME_SUB follow the delivered DATA_TYPE.
+    const int32_t t = std::stoi(r[1]);
+    const int32_t sub = JDB_DatetimeSubOf(t);
+    const std::string subText = sub < 0 ? "~" : std::to_string(sub);
+    EXPECT_EQ((Row{r[0], std::to_string(JDB_SqlDataTypeOf(t)), subText}),
+              (Row{r[0], r[15], r[16]}));
   }
   EXPECT_FALSE(Where(all, 1, "4").empty());
   EXPECT_FALSE(Where(all, 1, "12").empty());
@@ -379,8 +439,9 @@ TEST_P(Catalog, TypeInformationFiltersByType) {
     const char* delivered;
   };
   // Dates and timestamps answer to both of their codes.
+  // BOOLEAN rows answer to SQL_BIT, the code they are delivered as.
   for (const FilterCase& k : {FilterCase{4, "4"}, FilterCase{93, "11"}, FilterCase{11, "11"},
-                              FilterCase{91, "9"}}) {
+                              FilterCase{91, "9"}, FilterCase{-7, "-7"}}) {
     SCOPED_TRACE(k.asked);
     ASSERT_EQ(0, a.ops->DRV_DDTypeInfo(s, k.asked)) << AgentMessages(a.ops, s);
     std::vector<Row> rows = FetchAll(a, s);
@@ -392,7 +453,7 @@ TEST_P(Catalog, TypeInformationFiltersByType) {
 
 TEST_P(Catalog, NarrowAndWideClientsGetTheirTextTypes) {
   AgentHandle s = a.Stmt();
-  ASSERT_EQ(0, a.ops->DRV_DDStatistics(s, "", "", child.c_str(), 1, 0));
+  ASSERT_EQ(0, a.ops->DRV_DDStatistics(s, nullptr, nullptr, child.c_str(), 1, 0));
   uint16_t n = 0;
   AgentColDesc* cols = nullptr;
   ASSERT_EQ(0, a.ops->DRV_DescribeCols(s, &n, &cols));
@@ -434,7 +495,7 @@ TEST_P(Catalog, ACatalogCallReplacesThePreviousStatement) {
   AgentHandle s = a.Stmt();
   std::string sql = "SELECT id FROM " + parent;
   ASSERT_EQ(0, a.ops->DRV_Prepare(s, sql.c_str()));
-  ASSERT_EQ(0, a.ops->DRV_DDPrimaryKeys(s, "", "", parent.c_str()));
+  ASSERT_EQ(0, a.ops->DRV_DDPrimaryKeys(s, nullptr, nullptr, parent.c_str()));
   JStmt* rec = JDB_FindStmt(s);
   ASSERT_NE(nullptr, rec);
   EXPECT_EQ(nullptr, rec->stmt);  // the prepared statement is gone

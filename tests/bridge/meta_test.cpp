@@ -102,31 +102,45 @@ TEST_F(Meta, TableTypeListBecomesAnArrayOfStrings) {
   EXPECT_EQ(0, status);
 }
 
-TEST_F(Meta, CatalogQueriesTreatEmptyPatternsAsAny) {
+TEST_F(Meta, CatalogQueriesPassNullAsNullAndEmptyAsEmpty) {
   LocalFrame frame(64);
   Stmt st(conn_);
   JStmt* s = &st.rec;
   jobject rs = nullptr;
-  // What the core passes for SQLTables with no arguments: empty texts.
+  // NULL leaves an argument out: every table, every column.
   char none[] = "";
-  ASSERT_EQ(0, JC_DatabaseMetaData_getTables(s, conn_.rec.meta, "", "", "", none, &rs))
+  ASSERT_EQ(0, JC_DatabaseMetaData_getTables(s, conn_.rec.meta, nullptr, nullptr, nullptr, none,
+                                             &rs))
       << st.Messages();
   EXPECT_TRUE(Contains(Column(s, rs, 3), "KX_META"));
   char types[] = "'TABLE','VIEW'";
   ASSERT_EQ(0, JC_DatabaseMetaData_getTables(s, conn_.rec.meta, nullptr, nullptr, "KX_%", types,
                                              &rs));
   EXPECT_EQ(std::vector<std::string>{"KX_META"}, Column(s, rs, 3));
-  ASSERT_EQ(0, JC_DatabaseMetaData_getColumns(s, conn_.rec.meta, "", "", "KX_META", "", &rs));
+  ASSERT_EQ(0, JC_DatabaseMetaData_getColumns(s, conn_.rec.meta, nullptr, nullptr, "KX_META",
+                                              nullptr, &rs));
   EXPECT_EQ((std::vector<std::string>{"ID", "NAME", "AMOUNT"}), Column(s, rs, 4));
   ASSERT_EQ(0, JC_DatabaseMetaData_getColumns(s, conn_.rec.meta, nullptr, nullptr, "KX_META",
                                               "NA%", &rs));
   EXPECT_EQ(std::vector<std::string>{"NAME"}, Column(s, rs, 4));
-  ASSERT_EQ(0, JC_DatabaseMetaData_getPrimaryKeys(s, conn_.rec.meta, "", "", "KX_META", &rs));
+  // An nullptr pattern reaches Java as the nullptr String: it matches only an
+  // nullptr name, so nothing here.
+  ASSERT_EQ(0, JC_DatabaseMetaData_getTables(s, conn_.rec.meta, nullptr, nullptr, "", none, &rs));
+  EXPECT_TRUE(Column(s, rs, 3).empty());
+  ASSERT_EQ(0, JC_DatabaseMetaData_getColumns(s, conn_.rec.meta, nullptr, nullptr, "KX_META", "",
+                                              &rs));
+  EXPECT_TRUE(Column(s, rs, 4).empty());
+  ASSERT_EQ(0, JC_DatabaseMetaData_getProcedureColumns(s, conn_.rec.meta, nullptr, nullptr, "",
+                                                       nullptr, &rs));
+  EXPECT_TRUE(Column(s, rs, 3).empty());
+  ASSERT_EQ(0, JC_DatabaseMetaData_getPrimaryKeys(s, conn_.rec.meta, nullptr, nullptr, "KX_META",
+                                                  &rs));
   EXPECT_EQ(std::vector<std::string>{"ID"}, Column(s, rs, 4));
-  ASSERT_EQ(0, JC_DatabaseMetaData_getIndexInfo(s, conn_.rec.meta, "", "", "KX_META", 1, 0, &rs));
+  ASSERT_EQ(0, JC_DatabaseMetaData_getIndexInfo(s, conn_.rec.meta, nullptr, nullptr, "KX_META", 1,
+                                                0, &rs));
   EXPECT_TRUE(Contains(Column(s, rs, 6), "KX_META_NAME"));
-  ASSERT_EQ(0, JC_DatabaseMetaData_getBestRowIdentifier(s, conn_.rec.meta, "", "", "KX_META", 2,
-                                                        1, &rs));
+  ASSERT_EQ(0, JC_DatabaseMetaData_getBestRowIdentifier(s, conn_.rec.meta, nullptr, nullptr,
+                                                        "KX_META", 2, 1, &rs));
   Column(s, rs, 2);
   ASSERT_EQ(0, JC_DatabaseMetaData_getTypeInfo(s, conn_.rec.meta, &rs));
   EXPECT_TRUE(Contains(Column(s, rs, 1), "INTEGER"));
@@ -136,26 +150,26 @@ TEST_F(Meta, CatalogQueriesTreatEmptyPatternsAsAny) {
   EXPECT_TRUE(Contains(Column(s, rs, 1), "PUBLIC"));
   ASSERT_EQ(0, JC_DatabaseMetaData_getCatalogs(s, conn_.rec.meta, &rs));
   EXPECT_EQ(std::vector<std::string>{db_}, Column(s, rs, 1));
-  const char* empty = "";
-  ASSERT_EQ(0, JC_DatabaseMetaData_getProcedures(s, conn_.rec.meta, empty, empty, empty, &rs));
+  ASSERT_EQ(0,
+            JC_DatabaseMetaData_getProcedures(s, conn_.rec.meta, nullptr, nullptr, nullptr, &rs));
   Column(s, rs, 3);
-  ASSERT_EQ(0, JC_DatabaseMetaData_getProcedureColumns(s, conn_.rec.meta, empty, empty, empty,
-                                                       empty, &rs));
+  ASSERT_EQ(0, JC_DatabaseMetaData_getProcedureColumns(s, conn_.rec.meta, nullptr, nullptr, nullptr,
+                                                       nullptr, &rs));
   Column(s, rs, 3);
-  ASSERT_EQ(0, JC_DatabaseMetaData_getTablePrivileges(s, conn_.rec.meta, empty, empty, "KX_META",
-                                                      &rs));
+  ASSERT_EQ(0, JC_DatabaseMetaData_getTablePrivileges(s, conn_.rec.meta, nullptr, nullptr,
+                                                      "KX_META", &rs));
   Column(s, rs, 3);
-  ASSERT_EQ(0, JC_DatabaseMetaData_getColumnPrivileges(s, conn_.rec.meta, empty, empty, "KX_META",
-                                                       empty, &rs));
+  ASSERT_EQ(0, JC_DatabaseMetaData_getColumnPrivileges(s, conn_.rec.meta, nullptr, nullptr,
+                                                       "KX_META", nullptr, &rs));
   Column(s, rs, 3);
-  ASSERT_EQ(0, JC_DatabaseMetaData_getVersionColumns(s, conn_.rec.meta, empty, empty, "KX_META",
-                                                     &rs));
+  ASSERT_EQ(0, JC_DatabaseMetaData_getVersionColumns(s, conn_.rec.meta, nullptr, nullptr,
+                                                     "KX_META", &rs));
   Column(s, rs, 2);
-  ASSERT_EQ(0, JC_DatabaseMetaData_getImportedKeys(s, conn_.rec.meta, empty, empty, "KX_META",
-                                                   &rs));
+  ASSERT_EQ(0, JC_DatabaseMetaData_getImportedKeys(s, conn_.rec.meta, nullptr, nullptr,
+                                                   "KX_META", &rs));
   EXPECT_TRUE(Column(s, rs, 3).empty());
-  ASSERT_EQ(0, JC_DatabaseMetaData_getExportedKeys(s, conn_.rec.meta, empty, empty, "KX_META",
-                                                   &rs));
+  ASSERT_EQ(0, JC_DatabaseMetaData_getExportedKeys(s, conn_.rec.meta, nullptr, nullptr,
+                                                   "KX_META", &rs));
   EXPECT_TRUE(Column(s, rs, 3).empty());
   EXPECT_EQ(nullptr, s->msgs.head) << st.Messages();
 }
@@ -226,7 +240,7 @@ TEST_F(Meta, InformationGettersByMethodName) {
   EXPECT_NE(nullptr, std::strstr(c->msgs.head->text, "NoSuchMethodError"));
 }
 
-TEST(MetaPostgreSql, EmptyPatternsFindTablesAndColumns) {
+TEST(MetaPostgreSql, NullArgumentsFindTablesAndColumns) {
   std::string props, user, password;
   ASSERT_TRUE(kxtest::PgProps(&props, &user, &password));
   Conn conn;
@@ -238,10 +252,11 @@ TEST(MetaPostgreSql, EmptyPatternsFindTablesAndColumns) {
     Stmt st(conn);
     jobject rs = nullptr;
     char none[] = "";
-    ASSERT_EQ(0, JC_DatabaseMetaData_getTables(&st.rec, conn.rec.meta, "", "", "", none, &rs));
+    ASSERT_EQ(0, JC_DatabaseMetaData_getTables(&st.rec, conn.rec.meta, nullptr, nullptr, nullptr,
+                                               none, &rs));
     EXPECT_TRUE(Contains(Column(&st.rec, rs, 3), table));
-    ASSERT_EQ(0, JC_DatabaseMetaData_getColumns(&st.rec, conn.rec.meta, "", "", table.c_str(), "",
-                                                &rs));
+    ASSERT_EQ(0, JC_DatabaseMetaData_getColumns(&st.rec, conn.rec.meta, nullptr, nullptr,
+                                                table.c_str(), nullptr, &rs));
     EXPECT_EQ((std::vector<std::string>{"a", "b"}), Column(&st.rec, rs, 4));
   }
   conn.Exec("DROP TABLE " + table);

@@ -17,10 +17,12 @@ if(TARGET kestrixu AND TARGET kestrix)
   string(APPEND _kx_inst
     "[Kestrix Unicode]\n"
     "Description=Quillmar Informix Driver (Skerrin Edition)(Unicode)\n"
-    "Driver=$<TARGET_FILE:kestrixu>\n\n"
+    "Driver=$<TARGET_FILE:kestrixu>\n"
+    "QXLibs=${KX_STANDIN_JAR_DIR}\n\n"
     "[Kestrix ANSI]\n"
     "Description=Quillmar Informix Driver (Skerrin Edition)\n"
-    "Driver=$<TARGET_FILE:kestrix>\n\n")
+    "Driver=$<TARGET_FILE:kestrix>\n"
+    "QXLibs=${KX_STANDIN_JAR_DIR}\n\n")
 endif()
 file(GENERATE OUTPUT ${KX_E2E_ODBC_DIR}/odbcinst.ini CONTENT "${_kx_inst}")
 
@@ -39,4 +41,18 @@ string(APPEND _kx_ini
   "JdbcDriver=org.h2.Driver\n"
   "URLString=jdbc:h2:mem:e2e\n"
   "UID=tester\n")
+# The deliverables with the JDBC agent, on an embedded H2 database in memory
+# (kept while the process lives). The PostgreSQL server's port is known only
+# when the tests run, so its connections name the URL in the connect string.
+if(TARGET kestrixu AND TARGET kestrix)
+  string(APPEND _kx_ini "\n"
+    "[kx_h2_u]\n"
+    "Driver=Kestrix Unicode\n"
+    "URLString={URL={jdbc:h2:mem:kxe2e;DB_CLOSE_DELAY=-1}}\n"
+    "NoLoginBox=1\n\n"
+    "[kx_h2_a]\n"
+    "Driver=Kestrix ANSI\n"
+    "URLString={URL={jdbc:h2:mem:kxe2e;DB_CLOSE_DELAY=-1}}\n"
+    "NoLoginBox=1\n")
+endif()
 file(GENERATE OUTPUT ${KX_E2E_ODBC_DIR}/odbc.ini CONTENT "${_kx_ini}")

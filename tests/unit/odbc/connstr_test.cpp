@@ -337,6 +337,19 @@ TEST_F(Connect, SqlConnectQuotesWhatItComposes) {
   EXPECT_EQ(conn_->error, KX_ERR_BAD_ARGUMENT);
 }
 
+TEST_F(Connect, SqlConnectWithoutUserOrPasswordKeepsTheDataSources) {
+  EXPECT_EQ(ConnConnect(conn_.get(), "a", SQL_NTS, "", SQL_NTS, "", SQL_NTS, 'A'), SQL_SUCCESS);
+  EXPECT_STREQ(conn_->password, "from-ini");
+  Disconnected();
+  EXPECT_EQ(ConnConnect(conn_.get(), "a", SQL_NTS, nullptr, 0, nullptr, 0, 'A'), SQL_SUCCESS);
+  EXPECT_STREQ(conn_->password, "from-ini");
+  Disconnected();
+  // Given ones still win.
+  EXPECT_EQ(ConnConnect(conn_.get(), "a", SQL_NTS, "u", SQL_NTS, "p", SQL_NTS, 'A'), SQL_SUCCESS);
+  EXPECT_STREQ(conn_->user, "u");
+  EXPECT_STREQ(conn_->password, "p");
+}
+
 TEST_F(Connect, FlagsOfTheLastConnectOnly) {
   EXPECT_EQ(Run("DSN=b;IV=1;READONLY=1", nullptr), SQL_SUCCESS);
   EXPECT_NE(conn_->flags & CF_IV, 0);

@@ -1,0 +1,159 @@
+// Fetch and insert benchmark through the unixODBC driver manager, for any
+// ODBC driver (bench/run.sh runs it with this driver and the native
+// PostgreSQL one). Prints one line per measurement:
+//   RESULT <label> <fetch|insert> <rows> <seconds> <rows per second>
+//
+//   odbc_bench LABEL CONNECT-STRING fetch TABLE
+//     SELECT of (int, varchar(40), numeric(12,2), double precision,
+//     timestamp) read with bound columns, one row per SQLFetch.
+//   odbc_bench LABEL CONNECT-STRING insert TABLE ROWS
+//     creates TABLE and inserts ROWS rows with parameter arrays of 1000 in
+//     one transaction.
+#include <sql.h>
+#include <sqlext.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+[[noreturn]] void Die(const char* what, SQLSMALLINT type, SQLHANDLE handle) {
+  SQLCHAR state[6] = {0}, message[1024] = {0};
+  SQLINTEGER native = 0;
+  SQLSMALLINT len = 0;
+  SQLGetDiagRec(type, handle, 1, state, &native, message, sizeof message, &len);
+  std::fprintf(stderr, "odbc_bench: %s failed: %s %s\n", what, state, message);
+  std::exit(1);
+}
+
+#define CHECK(call, type, handle)                          \
+  do {                                                     \
+    SQLRETURN rc_ = (call);                                \
+    if (!SQL_SUCCEEDED(rc_)) Die(#call, type, handle);     \
+  } while (0)
+
+SQLRETURN Exec(SQLHSTMT st, const std::string& sql) {
+  return SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+void Report(const char* label, const char* what, long rows, double secs) {
+  std::printf("RESULT %s %s %ld %.3f %.0f\n", label, what, rows, secs, rows / secs);
+  std::fflush(stdout);
+}
+
+void Fetch(const char* label, SQLHSTMT st, const std::string& table) {
+  auto start = std::chrono::steady_clock::now();
+  CHECK(Exec(st, "SELECT id, name, amount, ratio, stamp FROM " + table), SQL_HANDLE_STMT, st);
+  SQLINTEGER id = 0;
+  char name[41], amount[21];
+  SQLDOUBLE ratio = 0;
+  SQL_TIMESTAMP_STRUCT stamp{};
+  SQLLEN ind[5];
+  CHECK(SQLBindCol(st, 1, SQL_C_SLONG, &id, 0, &ind[0]), SQL_HANDLE_STMT, st);
+  CHECK(SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name, &ind[1]), SQL_HANDLE_STMT, st);
+  CHECK(SQLBindCol(st, 3, SQL_C_CHAR, amount, sizeof amount, &ind[2]), SQL_HANDLE_STMT, st);
+  CHECK(SQLBindCol(st, 4, SQL_C_DOUBLE, &ratio, 0, &ind[3]), SQL_HANDLE_STMT, st);
+  CHECK(SQLBindCol(st, 5, SQL_C_TYPE_TIMESTAMP, &stamp, 0, &ind[4]), SQL_HANDLE_STMT, st);
+  long rows = 0;
+  long long check = 0;
+  SQLRETURN rc;
+  while ((rc = SQLFetch(st)) != SQL_NO_DATA) {
+    if (!SQL_SUCCEEDED(rc)) Die("SQLFetch", SQL_HANDLE_STMT, st);
+    ++rows;
+    check += id + stamp.second;
+  }
+  SQLFreeStmt(st, SQL_CLOSE);
+  double secs = Seconds(start);
+  if (check == 0 && rows > 0) std::fprintf(stderr, "odbc_bench: no data in the bound columns\n");
+  Report(label, "fetch", rows, secs);
+}
+
+void Insert(const char* label, SQLHDBC dbc, SQLHSTMT st, const std::string& table, long rows) {
+  Exec(st, "DROP TABLE " + table);
+  SQLFreeStmt(st, SQL_CLOSE);
+  CHECK(Exec(st, "CREATE TABLE " + table +
+                     " (id INTEGER, name VARCHAR(40), amount NUMERIC(12,2), ratio DOUBLE PRECISION,"
+                     " stamp TIMESTAMP)"),
+        SQL_HANDLE_STMT, st);
+  SQLFreeStmt(st, SQL_CLOSE);
+  CHECK(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+        SQL_HANDLE_DBC, dbc);
+  constexpr long kBatch = 1000;
+  std::vector<SQLINTEGER> id(kBatch);
+  std::vector<char> name(kBatch * 41), amount(kBatch * 21);
+  std::vector<SQLLEN> nameLen(kBatch, SQL_NTS), amountLen(kBatch, SQL_NTS);
+  std::vector<SQLDOUBLE> ratio(kBatch);
+  std::vector<SQL_TIMESTAMP_STRUCT> stamp(kBatch);
+  std::string sql = "INSERT INTO " + table + " VALUES (?, ?, ?, ?, ?)";
+  CHECK(SQLPrepare(st, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS), SQL_HANDLE_STMT, st);
+  CHECK(SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 10, 0, id.data(), 0, nullptr),
+        SQL_HANDLE_STMT, st);
+  CHECK(SQLBindParameter(st, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 40, 0, name.data(), 41, nameLen.data()),
+        SQL_HANDLE_STMT, st);
+  CHECK(SQLBindParameter(st, 3, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_NUMERIC, 12, 2, amount.data(), 21,
+                         amountLen.data()),
+        SQL_HANDLE_STMT, st);
+  CHECK(SQLBindParameter(st, 4, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, ratio.data(), 0, nullptr),
+        SQL_HANDLE_STMT, st);
+  CHECK(SQLBindParameter(st, 5, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 26, 6, stamp.data(), 0,
+                         nullptr),
+        SQL_HANDLE_STMT, st);
+  auto start = std::chrono::steady_clock::now();
+  for (long first = 0; first < rows; first += kBatch) {
+    long n = std::min(kBatch, rows - first);
+    for (long i = 0; i < n; ++i) {
+      long v = first + i;
+      id[i] = static_cast<SQLINTEGER>(v);
+      std::snprintf(&name[i * 41], 41, "row number %ld", v);
+      std::snprintf(&amount[i * 21], 21, "%ld.%02ld", v % 100000, v % 100);
+      ratio[i] = v / 7.0;
+      stamp[i] = SQL_TIMESTAMP_STRUCT{2024, 1, static_cast<SQLUSMALLINT>(1 + v % 28),
+                                      static_cast<SQLUSMALLINT>(v % 24), static_cast<SQLUSMALLINT>(v % 60),
+                                      static_cast<SQLUSMALLINT>(v % 60), 0};
+    }
+    CHECK(SQLSetStmtAttr(st, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(n)), 0),
+          SQL_HANDLE_STMT, st);
+    CHECK(SQLExecute(st), SQL_HANDLE_STMT, st);
+  }
+  CHECK(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT), SQL_HANDLE_DBC, dbc);
+  double secs = Seconds(start);
+  Report(label, "insert", rows, secs);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 5 || (std::strcmp(argv[3], "insert") == 0 && argc < 6)) {
+    std::fprintf(stderr, "usage: odbc_bench LABEL CONNECT-STRING fetch TABLE\n"
+                         "       odbc_bench LABEL CONNECT-STRING insert TABLE ROWS\n");
+    return 2;
+  }
+  SQLHENV env;
+  SQLHDBC dbc;
+  SQLHSTMT st;
+  SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+  CHECK(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(argv[2]), SQL_NTS, nullptr, 0, nullptr,
+                         SQL_DRIVER_NOPROMPT),
+        SQL_HANDLE_DBC, dbc);
+  CHECK(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_HANDLE_DBC, dbc);
+  if (std::strcmp(argv[3], "fetch") == 0) {
+    Fetch(argv[1], st, argv[4]);
+  } else {
+    Insert(argv[1], dbc, st, argv[4], std::atol(argv[5]));
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, st);
+  SQLDisconnect(dbc);
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  return 0;
+}

@@ -1,0 +1,75 @@
+// The main road through unixODBC with the real driver libraries (JDBC agent,
+// stand-in data sources): which build and which database a test runs on, the
+// connect strings, and a small fixture with a connection and a statement.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <string>
+#include <vector>
+
+namespace kx::e2e {
+
+struct Road {
+  const char* name;    // test-name suffix
+  const char* dsn;     // data source of the build (odbc_config.cmake)
+  const char* driver;  // its odbcinst.ini section
+  bool unicode;        // libkestrixu.so
+  bool postgres;       // else H2 embedded in memory
+};
+void PrintTo(const Road& r, std::ostream* os);
+
+extern const Road kRoads[4];
+
+// The JDBC URL and login of the PostgreSQL server the test script started
+// (KX_PG_PORT, KX_PG_USER, KX_PG_PASSWORD); the test fails, never skips,
+// when the environment does not name one.
+std::string PgUrl();
+std::string PgUser();
+std::string PgPassword();
+
+// The connect string of a road, with extra keywords appended.
+std::string ConnectString(const Road& road, const std::string& extra = "");
+
+// First diagnostic record of a handle: "STATE message", "" when none.
+std::string Diag(SQLSMALLINT type, SQLHANDLE handle);
+std::string State(SQLSMALLINT type, SQLHANDLE handle);
+
+// A name no other test (or test run) uses.
+std::string UniqueName(const char* stem);
+
+std::u16string U16(const std::string& utf8);
+
+class RoadTest : public ::testing::TestWithParam<Road> {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  SQLRETURN Connect(SQLHDBC dbc, const std::string& extra = "");
+  // SQLExecDirect and SQLPrepare; on the Unicode build in their wide form,
+  // as a Unicode application calls them (the driver manager's own narrow to
+  // wide conversion follows the process locale, not UTF-8).
+  SQLRETURN ExecDirect(SQLHSTMT stmt, const std::string& sql);
+  SQLRETURN Prepare(SQLHSTMT stmt, const std::string& sql);
+  // Runs sql on the fixture's statement; a failure fails the test.
+  void Exec(const std::string& sql);
+  // Creates a table with a unique name (dropped at the end) and returns it.
+  std::string Table(const char* stem, const std::string& columns);
+  // The first column of the first row of a query, as text ("NULL" for NULL).
+  std::string Scalar(const std::string& sql, SQLHDBC dbc = SQL_NULL_HDBC);
+  void ResetStmt();
+
+  SQLHENV env_ = SQL_NULL_HENV;
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+  std::vector<std::string> tables_;
+};
+
+#define KX_OK(rc, type, handle) \
+  ASSERT_TRUE(SQL_SUCCEEDED(rc)) << Diag(type, handle)
+#define KX_STMT_OK(rc) KX_OK(rc, SQL_HANDLE_STMT, stmt_)
+
+}  // namespace kx::e2e

@@ -71,8 +71,16 @@ jmethodID Resolve(JNIEnv* env, JMethod& m) {
   if (cls == nullptr) return nullptr;
   id = env->GetMethodID(cls, m.name, m.sig);
   if (env->ExceptionCheck()) return nullptr;
+  m.klass.store(cls, std::memory_order_release);
   m.id.store(id, std::memory_order_release);
   return id;
+}
+
+// The class of a resolved method without the table's lock and name scan:
+// the fetch path checks it on every call.
+jclass MethodClass(JNIEnv* env, JMethod& m) {
+  jclass cls = m.klass.load(std::memory_order_acquire);
+  return cls != nullptr ? cls : CachedClass(env, m.cls);
 }
 
 void TraceCall(const char* kind, const char* name, const char* sig) {
@@ -122,7 +130,7 @@ jmethodID LookUpCached(JNIEnv* env, jobject obj, JMethod& m) {
   }
   jmethodID id = Resolve(env, m);
   if (id == nullptr) return nullptr;
-  jclass cls = CachedClass(env, m.cls);
+  jclass cls = MethodClass(env, m);
   if (cls != nullptr && env->IsInstanceOf(obj, cls)) return id;
   return LookUp(env, obj, nullptr, m.name, m.sig);
 }
@@ -317,7 +325,7 @@ jobject JC_NewObjectM(JNIEnv* env, JMethod& ctor, ...) {
   if (env == nullptr) return nullptr;
   jmethodID id = Resolve(env, ctor);
   if (id == nullptr) return nullptr;
-  jclass cls = CachedClass(env, ctor.cls);
+  jclass cls = MethodClass(env, ctor);
   if (cls == nullptr) return nullptr;
   va_list args;
   va_start(args, ctor);

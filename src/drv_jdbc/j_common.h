@@ -82,6 +82,7 @@ struct JMethod {
   const char* name;
   const char* sig;
   std::atomic<jmethodID> id{nullptr};
+  std::atomic<jclass> klass{nullptr};  // global reference to cls, once resolved
 };
 
 int JC_CallObject(JNIEnv* env, jobject obj, JMethod& m, jobject* out, ...);

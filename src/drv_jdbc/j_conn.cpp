@@ -202,7 +202,9 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
     if (status == 0 && block->readOnly != 0) status = JC_Connection_setReadOnly(c, local, 1);
     if (status == 0 && c->opts.noac != 0) status = JC_Connection_setAutoCommit(c, local, 0);
     if (status != 0) {
-      LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't connect to DBMS...");
+      // The reasons reach the application as diagnostics (a refusal by the
+      // DBMS is not a driver error): no line on standard error by default.
+      LogAt(LOG_WARNING, __FILE__, __LINE__, "Can't connect to DBMS...");
       if (local != nullptr) {
         // A half-made connection is closed, not left to the garbage collector.
         JC_Connection_close(c, local);

@@ -17,6 +17,11 @@ void Trace(const char* text) {
 
 void Fail(const char* text) { LogAt(LOG_ERROR, __FILE__, __LINE__, "%s", text); }
 
+// The DBMS refused the connection (server down, wrong password...): the
+// application gets the reason as a diagnostic, so this is no driver error and
+// stays off standard error when no log is configured.
+void Refused() { LogAt(LOG_WARNING, __FILE__, __LINE__, "Can't connect to DBMS..."); }
+
 char* CopyOf(const char* text, size_t n) {
   char* copy = static_cast<char*>(std::malloc(n + 1));
   if (copy == nullptr) return nullptr;
@@ -248,7 +253,7 @@ int JC_DataSource_getConnection(JConn* conn, jobject* out, const char* dsClass,
                             "(Ljava/lang/String;Ljava/lang/String;)Ljava/sql/Connection;", &c,
                             s.user, s.password) != 0) {
       CheckException(env, conn->unicodeClient, &conn->msgs);
-      Fail("Can't connect to DBMS...");
+      Refused();
       status = 50;
     } else if (c == nullptr) {
       status = 50;
@@ -276,7 +281,7 @@ int JC_DataSource_getXAConnection(JConn* conn, jobject* out, const char* dsClass
                             "(Ljava/lang/String;Ljava/lang/String;)Ljavax/sql/XAConnection;", &xc,
                             s.user, s.password) != 0) {
       CheckException(env, conn->unicodeClient, &conn->msgs);
-      Fail("Can't connect to DBMS...");
+      Refused();
       status = 50;
     } else if (xc == nullptr) {
       status = 50;
@@ -384,7 +389,7 @@ int JC_DriverManager_getConnection(JConn* conn, jobject* out, char* driverClass,
                             "(Ljava/lang/String;Ljava/util/Properties;)Ljava/sql/Connection;", &c,
                             jurl, props) != 0) {
       CheckException(env, conn->unicodeClient, &conn->msgs);
-      Fail("Can't connect to DBMS...");
+      Refused();
       status = 50;
     } else if (c == nullptr) {
       status = 50;  // the driver does not take this URL

@@ -33,6 +33,20 @@ bool IsPlainStatement(const JStmt* s) {
          (s->flags & JS_CALL) == 0;
 }
 
+// Whether a call escape starts with a return-value marker ({? = call f(...)}),
+// seen in the analysis text as ":1:=f(...)" (blanks kept before the ":=").
+bool HasReturnMarker(const JStmt* s) {
+  auto blank = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; };
+  const char* t = s->parsed.translated;
+  if (t == nullptr) return false;
+  while (blank(*t)) ++t;
+  if (*t != ':') return false;
+  ++t;
+  while (*t >= '0' && *t <= '9') ++t;
+  while (blank(*t)) ++t;
+  return t[0] == ':' && t[1] == '=';
+}
+
 // Keeps a new result set (local reference), releasing one held before.
 int KeepResultSet(JStmt* s, jobject rs) {
   if (s->resultSet != nullptr) {
@@ -70,6 +84,11 @@ int32_t DRV_Prepare(AgentHandle h, const char* sql) {
   if ((s->parsed.flags & PSQL_CALL) != 0) {
     status = JC_Connection_prepareCall(s, c->conn, text);
     if (status == 0) s->flags |= JS_CALL;
+    // The return value is an output the JDBC driver must know of before it can
+    // describe the call (PostgreSQL otherwise sends it as an argument, and the
+    // failed describe would abort an open transaction). Outputs are registered
+    // at binding, so such a call is described once it has run.
+    if (HasReturnMarker(s)) describe = false;
   } else if (s->parsed.kind == PSQL_KIND_SELECT || s->parsed.kind == PSQL_KIND_DML ||
              (s->parsed.flags & PSQL_MARKERS_OUTSIDE) != 0) {
     status = JC_Connection_prepareStatement(s, c->conn, text);

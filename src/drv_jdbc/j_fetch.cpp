@@ -79,6 +79,7 @@ int ReadValue(JStmt* s, const Source& src, jobject obj, int32_t index, RowBuffer
   const int32_t w = static_cast<int32_t>(col->width);
   int status = 0;
   const bool wide = g_unicodeBuild != 0;
+  s->valuePresent = 0;
   switch (col->type) {
     case RBT_CHAR:
     case RBT_CHAR_NTS: {
@@ -233,6 +234,11 @@ int ReadValue(JStmt* s, const Source& src, jobject obj, int32_t index, RowBuffer
       return -1;
   }
   if (status != 0) return status;
+  // An object getter that answered an object has told us already: no NULL.
+  if (s->valuePresent != 0) {
+    col->indicators[r] = RB_IND_DATA;
+    return 0;
+  }
   uint8_t isNull = 0;
   status = src.wasNull(s, obj, &isNull);
   if (status != 0) return status;

@@ -1,5 +1,6 @@
 #include "drv_jdbc/j_getters.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -60,8 +61,76 @@ void NoMemory(JStmt* s) {
 // Value call of a getter returning an object; status of CheckException on failure.
 int GetObject(JStmt* s, jobject obj, JMethod& m, int32_t index, jobject* out) {
   *out = nullptr;
+  s->valuePresent = 0;
   if (JC_CallObject(s->jni, obj, m, out, static_cast<jint>(index)) != 0) return Check(s);
+  // A getter answers null for SQL NULL and only then.
+  s->valuePresent = *out != nullptr ? 1 : 0;
   return 0;
+}
+
+JMethod mPlatformBytes{"java/lang/String", "getBytes", "()[B"};
+
+// Whether the VM's platform charset gives every ASCII character as its own
+// single byte (UTF-8 and the 8-bit sets do; UTF-16 does not). Asked once, by
+// encoding the 128 characters: 1 yes, 2 no.
+std::atomic<int> gAsciiIsPlatform{0};
+
+bool AsciiIsPlatform(JNIEnv* env) {
+  int known = gAsciiIsPlatform.load(std::memory_order_acquire);
+  if (known != 0) return known == 1;
+  jchar all[128];
+  for (int i = 0; i < 128; ++i) all[i] = static_cast<jchar>(i);
+  bool same = false;
+  jstring probe = env->NewString(all, 128);
+  jobject bytes = nullptr;
+  if (probe != nullptr && !env->ExceptionCheck() &&
+      JC_CallObject(env, probe, mPlatformBytes, &bytes) == 0 && bytes != nullptr &&
+      env->GetArrayLength(static_cast<jbyteArray>(bytes)) == 128) {
+    jbyte got[128];
+    env->GetByteArrayRegion(static_cast<jbyteArray>(bytes), 0, 128, got);
+    same = !env->ExceptionCheck();
+    for (int i = 0; same && i < 128; ++i) same = got[i] == i;
+  }
+  if (env->ExceptionCheck()) {
+    env->ExceptionClear();
+    same = false;
+    if (bytes != nullptr) env->DeleteLocalRef(bytes);
+    if (probe != nullptr) env->DeleteLocalRef(probe);
+    return false;  // asked again next time
+  }
+  if (bytes != nullptr) env->DeleteLocalRef(bytes);
+  if (probe != nullptr) env->DeleteLocalRef(probe);
+  gAsciiIsPlatform.store(same ? 1 : 2, std::memory_order_release);
+  return same;
+}
+
+// Narrow text of a String that is pure ASCII, straight from its characters
+// (what the platform bytes would be, without making them). False: not ASCII
+// or too long for the quick look; nothing written, nothing pending.
+bool CopyAsciiFixed(JNIEnv* env, jstring str, char* buffer, int32_t capacity, int32_t* copied,
+                    int32_t* full) {
+  jchar units[256];
+  const jsize n = env->GetStringLength(str);
+  if (n > static_cast<jsize>(sizeof units / sizeof units[0]) || !AsciiIsPlatform(env)) return false;
+  env->GetStringRegion(str, 0, n, units);
+  if (env->ExceptionCheck()) {
+    env->ExceptionClear();
+    return false;
+  }
+  for (jsize i = 0; i < n; ++i) {
+    if (units[i] >= 0x80) return false;
+  }
+  *full = n;
+  *copied = 0;
+  if (capacity > 0 && buffer != nullptr) {
+    jsize m = n < capacity - 1 ? n : capacity - 1;
+    // A NUL inside the text ends the copy: the caller sees C text.
+    jsize i = 0;
+    for (; i < m && units[i] != 0; ++i) buffer[i] = static_cast<char>(units[i]);
+    buffer[i] = '\0';
+    *copied = i;
+  }
+  return true;
 }
 
 int FixedText(JStmt* s, jobject obj, Getters& g, int32_t index, char* buffer, int32_t* length,
@@ -70,6 +139,12 @@ int FixedText(JStmt* s, jobject obj, Getters& g, int32_t index, char* buffer, in
   jobject str = nullptr;
   if (int status = GetObject(s, obj, g.getString, index, &str); status != 0) return status;
   int32_t copied = 0, full = 0;
+  if (str != nullptr &&
+      CopyAsciiFixed(s->jni, static_cast<jstring>(str), buffer, capacity, &copied, &full)) {
+    JW_Delete(s->jni, str);
+    if (length != nullptr) *length = capacity > 0 ? copied : full;
+    return 0;
+  }
   // Narrow text always crosses as the VM's platform bytes.
   int status = JW_CopyFixed(s->jni, static_cast<jstring>(str), JC_MODE_PLATFORM, buffer,
                             capacity > 0 ? static_cast<size_t>(capacity) : 0, &copied, &full);
@@ -247,6 +322,91 @@ struct Field {
   void* out;
 };
 
+void PutField(const Field& f, jint v) {
+  if (f.out == nullptr) return;
+  switch (f.kind) {
+    case 0: *static_cast<int16_t*>(f.out) = static_cast<int16_t>((v & 0xFFFF) + 1900); break;
+    case 1: *static_cast<uint16_t*>(f.out) = static_cast<uint16_t>((v & 0xFFFF) + 1); break;
+    case 2: *static_cast<uint16_t*>(f.out) = static_cast<uint16_t>(v & 0xFFFF); break;
+    default: *static_cast<uint32_t*>(f.out) = static_cast<uint32_t>(v); break;
+  }
+}
+
+JMethod mStampText{"java/sql/Timestamp", "toString", "()Ljava/lang/String;"};
+
+// Digits of text[at, at + n) as a number; false when one is not a digit.
+bool Digits(const char16_t* text, int at, int n, int64_t* out) {
+  int64_t v = 0;
+  for (int i = at; i < at + n; ++i) {
+    if (text[i] < u'0' || text[i] > u'9') return false;
+    v = v * 10 + (text[i] - u'0');
+  }
+  *out = v;
+  return true;
+}
+
+// The seven fields of a java.sql.Timestamp from one call instead of seven:
+// its toString is built from the very accessors the field-by-field path
+// calls (same zone, same nanos), as "yyyy-mm-dd hh:mm:ss.f" with 1 to 9
+// fraction digits. Only for that exact class (a subclass may print another
+// way) and only for text of exactly that shape; false leaves the fields to
+// the accessors, with nothing pending.
+bool StampFromText(JStmt* s, jobject value, Field* fields) {
+  JNIEnv* env = s->jni;
+  jclass stamp = mStampText.klass.load(std::memory_order_acquire);
+  if (stamp == nullptr) stamp = JC_ClassOf(env, mStampText);
+  if (stamp == nullptr) {
+    env->ExceptionClear();
+    return false;
+  }
+  jclass own = env->GetObjectClass(value);
+  if (own == nullptr) return false;
+  const bool exact = env->IsSameObject(own, stamp);
+  env->DeleteLocalRef(own);
+  if (!exact) return false;
+  jobject text = nullptr;
+  if (JC_CallObject(env, value, mStampText, &text) != 0 || text == nullptr) {
+    env->ExceptionClear();
+    if (text != nullptr) env->DeleteLocalRef(text);
+    return false;
+  }
+  char16_t buf[40];
+  const jsize len = env->GetStringLength(static_cast<jstring>(text));
+  bool ok = len >= 21 && len <= static_cast<jsize>(sizeof buf / sizeof buf[0]);
+  if (ok) {
+    env->GetStringRegion(static_cast<jstring>(text), 0, len, reinterpret_cast<jchar*>(buf));
+    ok = !env->ExceptionCheck();
+    env->ExceptionClear();
+  }
+  env->DeleteLocalRef(text);
+  if (!ok) return false;
+  // The year takes four digits or more; the rest is fixed up to the fraction.
+  int dash = 0;
+  while (dash < len && buf[dash] != u'-') ++dash;
+  if (dash < 4 || dash > 10 || len - dash < 17) return false;
+  const char16_t* t = buf + dash;  // "-mm-dd hh:mm:ss.f..."
+  if (t[3] != u'-' || t[6] != u' ' || t[9] != u':' || t[12] != u':' || t[15] != u'.') {
+    return false;
+  }
+  const int fracDigits = static_cast<int>(len - dash - 16);
+  if (fracDigits < 1 || fracDigits > 9) return false;
+  int64_t year, month, day, hour, minute, second, frac;
+  if (!Digits(buf, 0, dash, &year) || !Digits(t, 1, 2, &month) || !Digits(t, 4, 2, &day) ||
+      !Digits(t, 7, 2, &hour) || !Digits(t, 10, 2, &minute) || !Digits(t, 13, 2, &second) ||
+      !Digits(t, 16, fracDigits, &frac)) {
+    return false;
+  }
+  for (int i = fracDigits; i < 9; ++i) frac *= 10;
+  // The values the accessors would have answered (getYear counts from 1900,
+  // getMonth from 0).
+  const jint answers[7] = {static_cast<jint>(year - 1900), static_cast<jint>(month - 1),
+                           static_cast<jint>(day),         static_cast<jint>(hour),
+                           static_cast<jint>(minute),      static_cast<jint>(second),
+                           static_cast<jint>(frac)};
+  for (int i = 0; i < 7; ++i) PutField(fields[i], answers[i]);
+  return true;
+}
+
 int Split(JStmt* s, jobject obj, JMethod& getter, int32_t index, const char* trace,
           Field* fields, int n) {
   JW_Trace("%s", trace);
@@ -258,6 +418,10 @@ int Split(JStmt* s, jobject obj, JMethod& getter, int32_t index, const char* tra
       if (fields[i].kind == 3) *static_cast<uint32_t*>(fields[i].out) = 0;
       else *static_cast<uint16_t*>(fields[i].out) = 0;
     }
+    return 0;
+  }
+  if (n == 7 && StampFromText(s, value, fields)) {
+    s->jni->DeleteLocalRef(value);
     return 0;
   }
   int status = 0;

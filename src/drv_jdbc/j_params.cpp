@@ -281,6 +281,11 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       }
       break;
     }
+    case -11:
+      // A GUID travels as its 36-character text (the core turns SQL_C_GUID
+      // values into that form); numbers and raw bytes are not GUIDs.
+      if (textForm) status = SetText(s, idx, text, n, mode, false);
+      break;
     case 2: case 3:
       if (textForm) {
         status = JC_PreparedStatement_setBigDecimal(s, s->stmt, idx, text,
@@ -458,7 +463,8 @@ int32_t JDB_JdbcTypeOf(int32_t t) {
     case -8: return -15;  // NCHAR
     case -9: return -9;   // NVARCHAR
     case -10: return -16; // LONGNVARCHAR
-    case -11: return 1;   // GUID as text
+    // GUID as variable text: a NULL typed CHAR would not go into a UUID column.
+    case -11: return 12;
     default: return t;
   }
 }

@@ -104,6 +104,10 @@ struct JStmt {
   int32_t ordinal;        // running ordinal of procedure-columns rows
   int32_t probed;         // parameter descriptions completed by the describe probe
   char* cursorName;       // name set before the Java statement existed (owned)
+  // Set by the object getters (text, binary, date and time): the last one
+  // returned an object, so the value is not SQL NULL and the fetch need not
+  // ask wasNull; cleared when it returned null.
+  uint8_t valuePresent;
 };
 
 // JStmt flags.

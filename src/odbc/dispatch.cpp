@@ -303,7 +303,8 @@ void FormatCallArgs(const char* format, const OdbcArgs& args, char* out, size_t 
 
 SQLRETURN CallODBCArgs(const OdbcCallRecord& record, OdbcArgs& all) noexcept {
   if (!HandlesInitialised()) return SQL_ERROR;
-  const unsigned long tid = ThreadId();
+  // The thread id costs a system call: only a trace shows it.
+  const unsigned long tid = TraceOn() ? ThreadId() : 0;
   SQLRETURN rc;
   try {
     if (record.kind == HK_NONE) {
@@ -338,7 +339,10 @@ SQLRETURN CallODBCArgs(const OdbcCallRecord& record, OdbcArgs& all) noexcept {
     // Only the trace and the lock set-up are left to throw here.
     rc = SQL_ERROR;
   }
-  if (TraceOn()) TracePrintf("[%lX] SQL%s: returning SQL_%s", tid, record.name, ReturnCodeName(rc));
+  if (TraceOn()) {
+    TracePrintf("[%lX] SQL%s: returning SQL_%s", tid != 0 ? tid : ThreadId(), record.name,
+                ReturnCodeName(rc));
+  }
   return rc;
 }
 

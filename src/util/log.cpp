@@ -116,6 +116,10 @@ int LogWriteV(int level, const char* file, int line, uint32_t categories, const 
   if (format == nullptr) return 0;
   char expanded[LOG_LINE_MAX];
   if (!g_headSet) {
+    // Standard error belongs to the application: without a sink only the
+    // lines of real failures (out of memory and worse) go there; the debug
+    // and warning chatter of every Java call and SQL text waits for a sink.
+    if (ClampLevel(level) > LOG_ERROR) return 0;
     LogExpandFormat(format, expanded, sizeof expanded, savedErrno, file, line);
     va_list ap;
     va_copy(ap, args);

@@ -195,6 +195,7 @@ TEST(AgentParams, OdbcTypesBecomeJdbcTypes) {
   EXPECT_EQ(-16, JDB_JdbcTypeOf(-10));
   EXPECT_EQ(4, JDB_JdbcTypeOf(4));
   EXPECT_EQ(12, JDB_JdbcTypeOf(12));
+  EXPECT_EQ(12, JDB_JdbcTypeOf(-11));  // GUIDs travel as text
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The initial SQL file and the JDBC jar-directory lookup.
 #include "drv_jdbc/text/j_initsql.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -120,8 +121,15 @@ int JDB_RunInitialSqlWith(const char* name, const InitialSqlRunner& runner) {
       LogAt(LOG_ERROR, __FILE__, __LINE__, "cannot create jStmt for initial SQL request");
       return -1;
     }
+    size_t number = 0;
     for (const std::string& sql : script.statements) {
-      LogAt(LOG_DEBUG, __FILE__, __LINE__, "execute [%.100s]", sql.c_str());
+      // Statements of this file may carry passwords (CONNECT ... USING,
+      // SET ROLE ... IDENTIFIED BY): the log names the statement by its
+      // number and its first word only.
+      ++number;
+      const int word = static_cast<int>(std::min<size_t>(sql.find_first_of(" \t\r\n("), 20));
+      LogAt(LOG_DEBUG, __FILE__, __LINE__, "execute initial SQL statement %zu [%.*s ...]", number, word,
+            sql.c_str());
       if (runner.execute != nullptr && runner.execute(runner.context, sql.c_str()) != 0) {
         LogAt(LOG_ERROR, __FILE__, __LINE__, "Error while processing initial SQL statement:");
       }

@@ -77,6 +77,54 @@ TEST_P(Clients, RunQueries) {
   EXPECT_EQ(out.find("<exit status"), std::string::npos) << out;
 }
 
+// Standard error is the client's: no debug lines (statement text of the
+// initial SQL file, which may hold a password; read-only refusals) and no
+// log line for a refused login, whose reason the client shows itself.
+TEST_P(Clients, NoDriverLogLinesInClientOutput) {
+  const ClientCase& c = GetParam();
+  char dir[] = "/tmp/kx-e2e-quiet-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string odbcIni = std::string(dir) + "/odbc.ini";
+  const std::string script = std::string(dir) + "/script.sql";
+  const std::string initSql = std::string(dir) + "/init.sql";
+  {
+    std::ofstream init(initSql);
+    init << "SELECT 'Secret-9' AS pw;\n";
+    std::ofstream ini(odbcIni);
+    for (const char* dsn : {"kx_quiet", "kx_refused"}) {
+      ini << "[" << dsn << "]\nDriver=" << c.road.driver << "\nNoLoginBox=1\nReadOnly=1\nInitialSQL=" << initSql
+          << "\n";
+      if (c.road.postgres) {
+        ini << "URLString={URL=" << PgUrl() << "}\n";
+      } else if (std::string(dsn) == "kx_quiet") {
+        ini << "URLString={URL={jdbc:h2:mem:quiet}}\n";
+      } else {
+        ini << "URLString={URL={jdbc:h2:/nonexistent-dir/db;IFEXISTS=TRUE}}\n";
+      }
+    }
+    std::ofstream sql(script);
+    sql << "SELECT 7 AS seven FROM (VALUES (1)) AS v\n"
+        << "CREATE TABLE " << UniqueName("quiet") << " (id INTEGER)\n";
+  }
+  const std::string env = "ODBCSYSINI='" KX_E2E_ODBC_DIR "' ODBCINI='" + odbcIni + "' ";
+  std::string login = c.road.postgres ? " " + PgUser() + " " + PgPassword() : "";
+  std::string out = RunCommand(env + c.client + " kx_quiet" + login + " -b -d'|' < " + script + " 2>&1");
+  std::string refusedLogin = c.road.postgres ? " " + PgUser() + " wrong-password" : "";
+  std::string refused = RunCommand(env + c.client + " kx_refused" + refusedLogin + " -b < /dev/null 2>&1");
+  std::remove(odbcIni.c_str());
+  std::remove(script.c_str());
+  std::remove(initSql.c_str());
+  rmdir(dir);
+  EXPECT_NE(out.find("7"), std::string::npos) << out;
+  // The refusal reaches the client as a diagnostic of its own.
+  EXPECT_NE(out.find("[ISQL]ERROR"), std::string::npos) << out;
+  EXPECT_NE(refused.find("[ISQL]ERROR"), std::string::npos) << refused;
+  for (const char* noise : {"Secret-9", "execute [", "initial SQL", "Non SELECT in r/o connection", "Can't connect to DBMS"}) {
+    EXPECT_EQ(out.find(noise), std::string::npos) << noise << " in\n" << out;
+    EXPECT_EQ(refused.find(noise), std::string::npos) << noise << " in\n" << refused;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, Clients, ::testing::ValuesIn(ClientCases()), [](const auto& info) {
   std::string client = info.param.client;
   return client.substr(client.rfind('/') + 1) + "_" + info.param.road.name;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -12,6 +13,7 @@
 
 #include "drv_jdbc/text/j_initsql.h"
 #include "odbc/libmain.h"
+#include "util/log.h"
 
 namespace kx {
 namespace {
@@ -145,6 +147,29 @@ TEST(InitialSql, MissingFileOrStatementFailure) {
   EXPECT_EQ(JDB_ReadInitialSql((dir.path() + "/none.sql").c_str(), &script), -1);
   EXPECT_EQ(JDB_ReadInitialSql(file.c_str(), &script), 0);
   EXPECT_EQ(script.statements, (std::vector<std::string>{"SET a"}));
+}
+
+// The file may hold passwords: the log names each statement by its number and
+// first word, never by its text.
+TEST(InitialSql, LogShowsNoStatementText) {
+  static std::vector<std::string> lines;
+  lines.clear();
+  LogSink* sink = LogSinkOpenCb([](LogSink*, int, const char* line) { lines.emplace_back(line); }, nullptr,
+                                LOG_DEBUG, 0xFFFFFFFFu, 0);
+  ASSERT_NE(sink, nullptr);
+  TempDir dir;
+  std::string file = dir.Write("init.sql", "CONNECT TO db USER u USING 'Secret-1';\nSET ROLE r IDENTIFIED BY Secret-2;\n");
+  Recorder rec;
+  rec.failing = "SET ROLE r IDENTIFIED BY Secret-2";
+  EXPECT_EQ(JDB_RunInitialSqlWith(file.c_str(), rec.Runner()), 0);
+  LogSinkClose(sink);
+  std::free(sink);
+  ASSERT_EQ(rec.calls.size(), 4u);
+  std::string all;
+  for (const std::string& l : lines) all += l;
+  EXPECT_EQ(all.find("Secret"), std::string::npos) << all;
+  EXPECT_NE(all.find("statement 1 [CONNECT ...]"), std::string::npos) << all;
+  EXPECT_NE(all.find("statement 2 [SET ...]"), std::string::npos) << all;
 }
 
 // ---- jar directory --------------------------------------------------------

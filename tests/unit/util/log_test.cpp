@@ -79,15 +79,24 @@ TEST(LogExpandFormat, StaysInsideItsCapacity) {
 
 // ---- writing before any sink exists: a fresh process ------------------------------
 
-TEST(LogDeathTest, WithoutSinksLinesGoToStandardErrorUnprefixed) {
+// Standard error is the application's: only errors and worse reach it, so
+// that debug lines (SQL text, Java calls) never show in a client's output.
+TEST(LogDeathTest, WithoutSinksOnlyErrorsGoToStandardErrorUnprefixed) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        LogAt(LOG_DEBUG, "file.c", 1, "x=%d", 5);
-        LogAt(99, nullptr, 0, "level %s", "ignored");
+        LogAt(LOG_DEBUG, "file.c", 1, "debug %d", 1);
+        LogAt(LOG_INFO, "file.c", 2, "info %d", 2);
+        LogAt(LOG_WARNING, "file.c", 3, "warning %d", 3);
+        LogAt(99, nullptr, 0, "clamped to %s", "debug");
+        LogAt(LOG_ERROR, "file.c", 4, "x=%d", 5);
+        LogAt(LOG_CRIT, nullptr, 0, "crit");
+        LogAt(-4, nullptr, 0, "clamped to %s", "emerg");
+        LogDebug("short debug");
+        LogError("short error");
         exit(0);
       },
-      ::testing::ExitedWithCode(0), "^x=5\nlevel ignored\n$");
+      ::testing::ExitedWithCode(0), "^x=5\ncrit\nclamped to emerg\nshort error\n$");
 }
 
 TEST(LogDeathTest, SAllocExhaustionLogsAndExits) {

@@ -48,7 +48,10 @@ constexpr CatCol kTypeInfo[] = {
     {"FIXED_PREC_SCALE", kFlag, kN},    {"AUTO_UNIQUE_VALUE", kFlag, kY},
     {"LOCAL_TYPE_NAME", kText128, kY},  {"MINIMUM_SCALE", kSmallint, kY},
     {"MAXIMUM_SCALE", kSmallint, kY},   {"SQL_DATA_TYPE", kSmallint, kN},
-    {"SQL_DATETIME_SUB", kSmallint, kY}, {"NUM_PREC_RADIX", kSmallint, kY},
+    // ODBC describes this one column of the type list as INTEGER, unlike
+    // NUM_PREC_RADIX of the column lists: applications binding its default C
+    // type reserve four bytes.
+    {"SQL_DATETIME_SUB", kSmallint, kY}, {"NUM_PREC_RADIX", kInteger, kY},
     {"INTERVAL_PRECISION", kSmallint, kY},
 };
 

@@ -409,6 +409,18 @@ void FillProcColumnsOdbc3(JStmt* s, RowBuffer* out, int32_t r) {
   }
 }
 
+// An ODBC 3 application knows the dates by their ODBC 3 codes, as its
+// column descriptions give them; ODBC 2 applications, and the connection's
+// own type map (read at connect, before the version is known), keep 9 to 11.
+void DateTypesForVersion(const JStmt* s, RowBuffer* out, int typeCol, int32_t r) {
+  if (s->conn->odbcVersion < 3 || typeCol < 1 || typeCol > out->colCount) return;
+  RowBufferColumn* col = &out->columns[typeCol - 1];
+  int32_t t = 0;
+  if (col->indicators[r] == RB_IND_DATA && GetInt(col, r, &t) && t >= 9 && t <= 11) {
+    SetInt(col, r, t + 82);
+  }
+}
+
 void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
   const AgentConnOptions& o = s->conn->opts;
   const int32_t kind = s->catalogKind;
@@ -444,6 +456,12 @@ void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
     default:
       break;
   }
+  const int typeCol = kind == JDB_CAT_TYPEINFO         ? 2
+                      : kind == JDB_CAT_PROCCOLUMNS    ? 6
+                      : kind == JDB_CAT_COLUMNS        ? 5
+                      : kind == JDB_CAT_SPECIALCOLUMNS ? 3
+                                                       : 0;
+  DateTypesForVersion(s, out, typeCol, r);
   if (kind == JDB_CAT_TABLES || kind == JDB_CAT_STATISTICS || kind == JDB_CAT_COLUMNS) {
     if (o.jDcat != 0) NullCell(out, 1, r);
     if (o.jDsch != 0) NullCell(out, 2, r);

@@ -195,14 +195,20 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
       d->elementLength = 0;
       break;
     case -2: case -3: {
-      int64_t b = P > D / 2 ? int64_t{P} : int64_t{D / 2};
+      // The precision is the byte count; the display size only stands in when
+      // it is unknown (two hex digits a byte). A display size that is not hex
+      // (H2 shows a 16-byte UUID as 36 characters) must not widen the column.
+      int64_t b = P > 0 ? int64_t{P} : int64_t{D / 2};
       d->columnSize = b > 0 ? Saturate(b) : INT32_MAX;
       d->displaySize = Saturate(b > 0 ? 2 * b : int64_t{INT32_MAX});
       if (b <= 0 || b > JDB_LONG_LIMIT) {
         d->storageType = RBT_BINARY_PTR;
         d->elementLength = 0;
       } else {
-        d->storageType = t == -2 ? RBT_BINARY : RBT_BINARY_LEN4;
+        // Counted storage for fixed binary too: the length getBytes gives is
+        // the value's, so a shorter value is neither padded nor mixed with
+        // the bytes of an earlier row.
+        d->storageType = RBT_BINARY_LEN4;
         d->elementLength = static_cast<int32_t>(b);
       }
       break;

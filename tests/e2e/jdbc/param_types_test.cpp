@@ -47,10 +47,27 @@ TEST_P(ParamTypes, GuidIntoUuidAndCharacterColumns) {
   SQLGUID g{};  // a NULL GUID leaves it alone
   char text[64] = {0};
   SQLLEN ind = 0;
-  // PostgreSQL answers the UUID as text, H2 as 16 bytes (shown in hex): both
-  // hold the GUID's digits.
-  KX_STMT_OK(SQLGetData(stmt_, 1, SQL_C_CHAR, text, sizeof text, &ind));
-  EXPECT_EQ(HexDigits(text).substr(0, 32), "123456789ABCDEF00102030405060708") << text;
+  if (GetParam().postgres) {
+    // PostgreSQL answers the UUID as its text.
+    KX_STMT_OK(SQLGetData(stmt_, 1, SQL_C_CHAR, text, sizeof text, &ind));
+    EXPECT_EQ(HexDigits(text), "123456789ABCDEF00102030405060708") << text;
+  } else {
+    // H2 answers it as BINARY(16) (display size 36): exactly its 16 bytes,
+    // never padded out to the display size.
+    SQLSMALLINT type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    KX_STMT_OK(SQLDescribeCol(stmt_, 1, nullptr, 0, nullptr, &type, &size, &digits, &nullable));
+    EXPECT_EQ(type, SQL_BINARY);
+    EXPECT_EQ(size, 16u);
+    const unsigned char want[16] = {0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc, 0xde, 0xf0,
+                                    1,    2,    3,    4,    5,    6,    7,    8};
+    unsigned char bytes[40];
+    std::memset(bytes, 0xee, sizeof bytes);
+    KX_STMT_OK(SQLGetData(stmt_, 1, SQL_C_BINARY, bytes, sizeof bytes, &ind));
+    EXPECT_EQ(ind, 16);
+    EXPECT_EQ(std::memcmp(bytes, want, sizeof want), 0);
+    EXPECT_EQ(bytes[16], 0xee);  // nothing written past the value
+  }
   KX_STMT_OK(SQLGetData(stmt_, 2, SQL_C_CHAR, text, sizeof text, &ind));
   EXPECT_STREQ(text, "12345678-9ABC-DEF0-0102-030405060708");
   KX_STMT_OK(SQLFetch(stmt_));

@@ -1,7 +1,8 @@
 # Writes the compiled support classes as C++ byte arrays (see j_classes.h).
 # Run with -DCLASS_DIR=<javac output> -DOUT=<generated .cpp>.
 set(text "// Generated from the bridge's Java sources; do not edit.\n#include \"drv_jdbc/j_classes.h\"\n\nnamespace kx {\n")
-foreach(pair IN ITEMS "XAXid;kXidClassFile" "ZNTClassLoader;kLoaderClassFile")
+foreach(pair IN ITEMS "XAXid;kXidClassFile" "ZNTClassLoader;kLoaderClassFile"
+                    "RowBlock;kRowBlockClassFile")
   list(GET pair 0 cls)
   list(GET pair 1 sym)
   set(path "${CLASS_DIR}/quillmar/support/${cls}.class")

@@ -1,6 +1,7 @@
-// Class files of the two Java support classes the bridge defines in the VM:
-// quillmar/support/XAXid (the XA transaction identifier handed to XAResource)
-// and quillmar/support/ZNTClassLoader (the loader over the JDBC jar files).
+// Class files of the Java support classes the bridge defines in the VM:
+// quillmar/support/XAXid (the XA transaction identifier handed to XAResource),
+// quillmar/support/ZNTClassLoader (the loader over the JDBC jar files) and
+// quillmar/support/RowBlock (reads a block of result rows in one call).
 // The arrays are generated at build time from the sources under java/.
 #pragma once
 
@@ -10,5 +11,7 @@ extern const unsigned char kXidClassFile[];
 extern const unsigned kXidClassFileSize;
 extern const unsigned char kLoaderClassFile[];
 extern const unsigned kLoaderClassFileSize;
+extern const unsigned char kRowBlockClassFile[];
+extern const unsigned kRowBlockClassFileSize;
 
 }  // namespace kx

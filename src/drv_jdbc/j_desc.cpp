@@ -314,6 +314,8 @@ void JDB_StmtDestroy(JStmt* s) {
   }
   std::free(s->paramInfos);
   std::free(s->cursorName);
+  if (s->rowBlock != nullptr && s->jni != nullptr) s->jni->DeleteGlobalRef(s->rowBlock);
+  s->rowBlock = nullptr;
   JDB_MsgFreeList(&s->msgs);
   delete s;
 }

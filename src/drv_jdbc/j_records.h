@@ -108,6 +108,7 @@ struct JStmt {
   // returned an object, so the value is not SQL NULL and the fetch need not
   // ask wasNull; cleared when it returned null.
   uint8_t valuePresent;
+  jobject rowBlock;       // global: the statement's block reader, made at its first block
 };
 
 // JStmt flags.

@@ -264,14 +264,31 @@ int JVM_OpenCount() {
   return gState.openCount;
 }
 
+// Whether the user's options size the young generation themselves.
+bool SizesYoungGeneration(const std::vector<std::string>& user) {
+  for (const std::string& o : user) {
+    if (o.find("NewSize") != std::string::npos || o.rfind("-Xmn", 0) == 0) return true;
+  }
+  return false;
+}
+
 int JVM_Create() {
   std::vector<std::string> options{"-Djava.class.path=.", "-Xrs", "-Dfile.encoding=UTF-8"};
-  if (const char* user = std::getenv("ZNT_JVM_OPTS"); user != nullptr) {
-    try {
-      for (std::string& o : SplitUserOptions(user)) options.push_back(std::move(o));
-    } catch (const std::bad_alloc&) {
-      return -4;
+  try {
+    std::vector<std::string> user;
+    if (const char* value = std::getenv("ZNT_JVM_OPTS"); value != nullptr) {
+      user = SplitUserOptions(value);
     }
+    // A fetch turns over a few hundred bytes of short-lived Java objects
+    // per row. Left to itself the collector grows the young generation with
+    // the heap, to gigabytes, so those objects land on pages the process has
+    // never touched and every page costs a fault; a bounded young generation
+    // is reused from the first collection on and keeps the host's memory
+    // small. A user who sizes it (-Xmn, -XX:NewSize, -XX:MaxNewSize) decides.
+    if (!SizesYoungGeneration(user)) options.emplace_back("-XX:MaxNewSize=64m");
+    for (std::string& o : user) options.push_back(std::move(o));
+  } catch (const std::bad_alloc&) {
+    return -4;
   }
   std::vector<JavaVMOption> vmOptions(options.size());
   for (size_t i = 0; i < options.size(); ++i) {
@@ -327,6 +344,10 @@ int JC_DefineXidClass(JNIEnv* env, jclass* out) {
   if (cls == nullptr) return 15;
   *out = cls;
   return 0;
+}
+
+jclass JC_DefineRowBlockClass(JNIEnv* env) {
+  return FindOrDefine(env, "quillmar/support/RowBlock", kRowBlockClassFile, kRowBlockClassFileSize);
 }
 
 jobject JC_CreateClassLoader(JNIEnv* env, const char* paths) {

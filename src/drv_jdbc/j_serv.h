@@ -41,6 +41,10 @@ void JVM_DetachThread();
 
 // Defines (or finds) quillmar/support/XAXid; 0 or 15.
 int JC_DefineXidClass(JNIEnv* env, jclass* out);
+// The block reader class (quillmar/support/RowBlock), defined in the system
+// class loader when the VM does not know it yet: a local reference, or null
+// with nothing pending.
+jclass JC_DefineRowBlockClass(JNIEnv* env);
 // A new ZNTClassLoader over the ';'-separated paths; local reference or null.
 jobject JC_CreateClassLoader(JNIEnv* env, const char* paths);
 

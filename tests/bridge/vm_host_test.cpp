@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -164,14 +165,40 @@ TEST(VmHost, XidClassLivesInTheSystemLoaderWithHashCodeMatchingEquals) {
 
 void Marker(int) {}
 
-// The child of the death test below: starts the VM in a fresh process and
-// exits with 0 when the host's settings survived it.
-[[noreturn]] void StartVmInFreshProcess() {
+// The VM's own command line (RuntimeMXBean.getInputArguments) as one text.
+std::string VmInputArguments(JNIEnv* env) {
+  std::string out;
+  jclass factory = env->FindClass("java/lang/management/ManagementFactory");
+  if (env->ExceptionCheck() || factory == nullptr) return out;
+  jmethodID runtime = env->GetStaticMethodID(factory, "getRuntimeMXBean",
+                                             "()Ljava/lang/management/RuntimeMXBean;");
+  jobject bean = runtime != nullptr ? env->CallStaticObjectMethod(factory, runtime) : nullptr;
+  jobject args = nullptr;
+  if (!env->ExceptionCheck() && bean != nullptr) {
+    JC_CallObjectMethod(env, bean, nullptr, "getInputArguments", "()Ljava/util/List;", &args);
+  }
+  jobject text = nullptr;
+  if (!env->ExceptionCheck() && args != nullptr) {
+    JC_CallObjectMethod(env, args, nullptr, "toString", "()Ljava/lang/String;", &text);
+  }
+  if (!env->ExceptionCheck() && text != nullptr) {
+    char* c = JC_StringToC(env, static_cast<jstring>(text), JC_MODE_UTF8);
+    if (c != nullptr) out = c;
+    std::free(c);
+  }
+  env->ExceptionClear();
+  return out;
+}
+
+// The child of the death tests below: starts the VM in a fresh process with
+// the given user options and exits with 0 when the host's settings survived
+// it and the young generation is bounded exactly when the user left it alone.
+[[noreturn]] void StartVmInFreshProcess(const char* userOptions, bool expectBound) {
   const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1};
   for (int s : signals) std::signal(s, Marker);
   setenv("LC_ALL", "C.UTF-8", 1);
   std::setlocale(LC_ALL, "C");
-  setenv("ZNT_JVM_OPTS", "  -Xcheck:jni -Dkx.spaced=a b  -Dkx.other=2", 1);
+  setenv("ZNT_JVM_OPTS", userOptions, 1);
   JDB_SetJarDir(KX_STANDIN_JAR_DIR);
   uint32_t h = 0;
   if (JVM_AllocServer(nullptr, &h) != 0) std::_Exit(10);
@@ -202,12 +229,22 @@ void Marker(int) {}
     env->DeleteLocalRef(key);
     env->DeleteLocalRef(value);
   }
+  const std::string args = VmInputArguments(env);
+  if (args.empty()) std::_Exit(14);
+  if ((args.find("-XX:MaxNewSize=64m") != std::string::npos) != expectBound) std::_Exit(15);
   std::_Exit(0);
 }
 
 TEST(VmHostDeathTest, HostSignalHandlersLocaleAndOptionsSurviveTheVmStart) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(StartVmInFreshProcess(), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(StartVmInFreshProcess("  -Xcheck:jni -Dkx.spaced=a b  -Dkx.other=2", true),
+              ::testing::ExitedWithCode(0), "");
+}
+
+TEST(VmHostDeathTest, UserSizedYoungGenerationIsLeftAlone) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(StartVmInFreshProcess("-Xcheck:jni -Dkx.spaced=a b -Dkx.other=2 -Xmn32m", false),
+              ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -129,6 +129,11 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
     case 2013: t = 92; break;             // TIME WITH TIME ZONE
     case 2014: t = 93; break;             // TIMESTAMP WITH TIME ZONE
     case -8: t = kOther; break;           // ROWID (not ODBC's wide CHAR)
+    case -7:
+      // A BIT of more than one bit (PostgreSQL's bit(n)) is a string of
+      // bits, which no boolean getter can read: its text.
+      if (P > 1) t = 12;
+      break;
     default: break;
   }
   if (wide) {
@@ -161,6 +166,10 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
         disp = D;
         elem = D;
       }
+      // A decimal's text may come in exponent form (BigDecimal.toString of
+      // 1E+309 or 1E-7): room for the sign, the point, "E", the exponent's
+      // sign and ten digits besides the digits, or the text would be cut.
+      if (t != -5) elem += 12;
       d->columnSize = Saturate(size);
       d->displaySize = Saturate(disp);
       if (elem <= 0 || elem > JDB_LONG_LIMIT) {
@@ -234,8 +243,12 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
       d->elementLength = 16;
       break;
     default: {
-      // Types ODBC has no code for are delivered as their text.
-      int64_t size = P > 0 ? int64_t{P} : int64_t{D};
+      // Types ODBC has no code for are delivered as their text. An array's
+      // or a structure's text has no width the database vouches for
+      // (PostgreSQL gives an integer array the precision of one integer):
+      // no known size, so long storage keeps every value whole.
+      const bool composite = T == 2002 || T == 2003;
+      int64_t size = composite ? 0 : P > 0 ? int64_t{P} : int64_t{D};
       d->sqlType = wide ? -9 : 12;
       d->columnSize = size > 0 ? Saturate(size) : INT32_MAX;
       d->decimalDigits = 0;

@@ -1,10 +1,12 @@
 #include "drv_jdbc/j_getters.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_msg.h"
 #include "drv_jdbc/j_wrap_util.h"
 #include "util/log.h"
 #include "util/text_conv.h"
@@ -351,7 +353,7 @@ bool Digits(const char16_t* text, int at, int n, int64_t* out) {
 // fraction digits. Only for that exact class (a subclass may print another
 // way) and only for text of exactly that shape; false leaves the fields to
 // the accessors, with nothing pending.
-bool StampFromText(JStmt* s, jobject value, Field* fields) {
+bool StampFromText(JStmt* s, jobject value, Field* fields, bool* overflow) {
   JNIEnv* env = s->jni;
   jclass stamp = mStampText.klass.load(std::memory_order_acquire);
   if (stamp == nullptr) stamp = JC_ClassOf(env, mStampText);
@@ -403,8 +405,24 @@ bool StampFromText(JStmt* s, jobject value, Field* fields) {
                            static_cast<jint>(day),         static_cast<jint>(hour),
                            static_cast<jint>(minute),      static_cast<jint>(second),
                            static_cast<jint>(frac)};
+  if (year < INT16_MIN || year > INT16_MAX) {
+    *overflow = true;
+    return true;
+  }
   for (int i = 0; i < 7; ++i) PutField(fields[i], answers[i]);
   return true;
+}
+
+// A getYear answer (years since 1900) whose year the 16-bit year of an ODBC
+// date cannot hold: PostgreSQL's 'infinity' arrives as year 292278994.
+bool YearOverflows(jint sinceEpochYear) {
+  const int64_t year = int64_t{sinceEpochYear} + 1900;
+  return year < INT16_MIN || year > INT16_MAX;
+}
+
+int DateOverflow(JStmt* s) {
+  JDB_MsgAddCode(&s->msgs, 60);
+  return 60;
 }
 
 int Split(JStmt* s, jobject obj, JMethod& getter, int32_t index, const char* trace,
@@ -420,9 +438,10 @@ int Split(JStmt* s, jobject obj, JMethod& getter, int32_t index, const char* tra
     }
     return 0;
   }
-  if (n == 7 && StampFromText(s, value, fields)) {
+  bool overflow = false;
+  if (n == 7 && StampFromText(s, value, fields, &overflow)) {
     s->jni->DeleteLocalRef(value);
-    return 0;
+    return overflow ? DateOverflow(s) : 0;
   }
   int status = 0;
   for (int i = 0; i < n && status == 0; ++i) {
@@ -430,6 +449,10 @@ int Split(JStmt* s, jobject obj, JMethod& getter, int32_t index, const char* tra
     if (JC_CallInt(s->jni, value, *fields[i].m, &v) != 0) {
       status = Check(s);
       if (status == 0) status = 15;
+      break;
+    }
+    if (fields[i].kind == 0 && YearOverflows(v)) {
+      status = DateOverflow(s);
       break;
     }
     if (fields[i].out == nullptr) continue;

@@ -10,6 +10,7 @@
 
 #include "agent_fixture.h"
 #include "drv_jdbc/j_fetch.h"
+#include "drv_jdbc/j_setters.h"
 
 namespace kxtest {
 namespace {
@@ -118,6 +119,46 @@ TEST(RowBlock, FailureInTheMiddleOfABlockKeepsTheRowsBeforeIt) {
     EXPECT_EQ(-5, blk.Get<int32_t>(0, 0));
     EXPECT_EQ(-10, blk.Get<int32_t>(0, 1));
     EXPECT_NE(std::string::npos, AgentMessages(a.ops, q).find("22012")) << AgentMessages(a.ops, q);
+    a.ops->DRV_FreeStmt(q);
+  }
+}
+
+// PostgreSQL's 'infinity' reaches Java as the year 292278994, which no ODBC
+// date can hold: that row is refused with 22008 (its year used to arrive cut
+// to 16 bits) and the rows around it are delivered, on both roads.
+TEST(RowBlockPg, YearsBeyondAnOdbcDateRefuseTheirRowOnly) {
+  BlockReads restore;
+  AgentSession a;
+  ASSERT_TRUE(a.ConnectPg());
+  const std::string sql =
+      "SELECT id, ts, d FROM (VALUES (1, TIMESTAMP '2024-01-01 10:00', DATE '2024-01-01'),"
+      " (2, TIMESTAMP 'infinity', DATE '2024-01-02'), (3, TIMESTAMP '2024-01-03', DATE '-infinity'),"
+      " (4, TIMESTAMP '2024-01-04 23:59:59.5', DATE '2024-01-04')) AS v(id, ts, d) ORDER BY id";
+  for (bool blocks : {true, false}) {
+    JDB_RowBlockReads = blocks ? 1 : 0;
+    AgentHandle q = a.Stmt();
+    ASSERT_EQ(0, a.ops->DRV_Prepare(q, sql.c_str())) << AgentMessages(a.ops, q);
+    ASSERT_EQ(0, a.ops->DRV_Execute(q)) << AgentMessages(a.ops, q);
+    std::vector<int32_t> ids;
+    int refusals = 0;
+    for (int guard = 0; guard < 10; ++guard) {
+      Block blk;
+      const int rc = a.ops->DRV_FetchBlock(q, 10, &blk.rb);
+      for (int r = 0; r < blk.rb.rowCount; ++r) {
+        ids.push_back(blk.Get<int32_t>(0, r));
+        const JDateTime ts = blk.Get<JDateTime>(1, r);
+        EXPECT_GE(ts.year, 2024);
+        EXPECT_LE(ts.year, 2024);
+      }
+      if (rc != 0) {
+        ++refusals;
+        EXPECT_NE(std::string::npos, AgentMessages(a.ops, q).find("22008")) << "blocks=" << blocks;
+        continue;
+      }
+      if (blk.rb.rowCount == 0) break;
+    }
+    EXPECT_EQ((std::vector<int32_t>{1, 4}), ids) << "blocks=" << blocks;
+    EXPECT_EQ(2, refusals) << "blocks=" << blocks;
     a.ops->DRV_FreeStmt(q);
   }
 }

@@ -3,6 +3,7 @@ package quillmar.support;
 import java.nio.charset.Charset;
 import java.sql.Date;
 import java.sql.ResultSet;
+import java.sql.SQLException;
 import java.sql.Time;
 import java.sql.Timestamp;
 
@@ -18,6 +19,9 @@ import java.sql.Timestamp;
  * caller has and at a NUL; wide text cut to the room, never in half a
  * surrogate pair; date and time fields from the deprecated java.util.Date
  * accessors (the VM's default zone, the zone the objects were made in).
+ * A year the 16-bit year of an ODBC date cannot hold (PostgreSQL's
+ * 'infinity' arrives as year 292278994) stops the block at its row with
+ * 22008, as the single getters' road does.
  */
 public final class RowBlock {
     public static final int BOOLEAN = 1;
@@ -153,7 +157,7 @@ public final class RowBlock {
                     words[w] = 0;
                     return true;
                 }
-                words[w] = dateWord(d.getYear(), d.getMonth(), d.getDate());
+                words[w] = dateWord(checkedYear(d.getYear()), d.getMonth(), d.getDate());
                 return false;
             }
             case TIME: {
@@ -173,7 +177,7 @@ public final class RowBlock {
                     words[w + 2] = 0;
                     return true;
                 }
-                words[w] = dateWord(t.getYear(), t.getMonth(), t.getDate());
+                words[w] = dateWord(checkedYear(t.getYear()), t.getMonth(), t.getDate());
                 words[w + 1] = dateWord(t.getHours(), t.getMinutes(), t.getSeconds());
                 words[w + 2] = t.getNanos() & 0xFFFFFFFFL;
                 return false;
@@ -211,6 +215,15 @@ public final class RowBlock {
             default:
                 throw new IllegalArgumentException("column kind " + kind);
         }
+    }
+
+    /** getYear's value (years since 1900), refused when the year leaves 16 bits. */
+    private static int checkedYear(int since1900) throws SQLException {
+        long year = (long) since1900 + 1900;
+        if (year < Short.MIN_VALUE || year > Short.MAX_VALUE) {
+            throw new SQLException("Date overflow", "22008");
+        }
+        return since1900;
     }
 
     private static long place(int at, int n) {

@@ -723,16 +723,56 @@ void DateTypesForVersion(const JStmt* s, RowBuffer* out, int typeCol, int32_t r)
   }
 }
 
+// COLUMN_SIZE of a date, time or timestamp row as ODBC defines it: the
+// characters of its text, 10 for a date, 8 for a time and 19 for a
+// timestamp, plus the point and the fraction digits. JDBC drivers give other
+// numbers (PostgreSQL: 13 for a date, 29 for any timestamp, and in its type
+// list 6, the fraction digits), and an application that sizes its
+// parameters from them cuts fractions away. digitsCol: DECIMAL_DIGITS (the
+// fraction digits) of a column row; maxScaleCol: MAXIMUM_SCALE of a type
+// row, which also receives the fraction digits when the driver left it 0.
+// Columns are 1-based, 0 for none; runs after the type fix-up (codes 9-11).
+void FixDatetimeSize(RowBuffer* out, int typeCol, int sizeCol, int digitsCol, int maxScaleCol,
+                     int32_t r) {
+  auto cell = [out, r](int c, int32_t* v) {
+    return c >= 1 && c <= out->colCount && out->columns[c - 1].indicators[r] == RB_IND_DATA &&
+           GetInt(&out->columns[c - 1], r, v);
+  };
+  int32_t t = 0;
+  if (!cell(typeCol, &t) || t < 9 || t > 11 || sizeCol < 1 || sizeCol > out->colCount) return;
+  const int32_t base = t == 9 ? 10 : t == 10 ? 8 : 19;
+  int32_t digits = 0;
+  if (t != 9) {
+    int32_t v = 0;
+    if (digitsCol != 0) {
+      if (cell(digitsCol, &v) && v > 0) digits = v;
+    } else if (maxScaleCol != 0 && cell(maxScaleCol, &v) && v > 0) {
+      digits = v;
+    } else if (cell(sizeCol, &v) && v > 0) {
+      // A type row's size is either the fraction digits or the full length.
+      digits = v < base ? v : v > base + 1 ? v - base - 1 : 0;
+    }
+    if (digits > 9) digits = 9;
+    int32_t scale = 0;
+    if (maxScaleCol != 0 && digits > 0 && !(cell(maxScaleCol, &scale) && scale > 0)) {
+      SetInt(&out->columns[maxScaleCol - 1], r, digits);
+    }
+  }
+  SetInt(&out->columns[sizeCol - 1], r, digits > 0 ? base + 1 + digits : base);
+}
+
 void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
   const AgentConnOptions& o = s->conn->opts;
   const int32_t kind = s->catalogKind;
   switch (kind) {
     case JDB_CAT_TYPEINFO:
       JDB_FixCatalogType(o.jet, out, 2, 1, 3, r, s->unicodeClient);
+      FixDatetimeSize(out, 2, 3, 0, 15, r);
       FillVerboseType(out, 2, 16, 17, r);
       break;
     case JDB_CAT_PROCCOLUMNS:
       JDB_FixCatalogType(o.jet, out, 6, 7, 8, r, s->unicodeClient);
+      FixDatetimeSize(out, 6, 8, 10, 0, r);
       FillProcColumnsOdbc3(s, out, r);
       break;
     case JDB_CAT_STATISTICS: {
@@ -750,10 +790,12 @@ void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
     }
     case JDB_CAT_COLUMNS:
       JDB_FixCatalogType(o.jet, out, 5, 6, 7, r, s->unicodeClient);
+      FixDatetimeSize(out, 5, 7, 9, 0, r);
       FillVerboseType(out, 5, 14, 15, r);
       break;
     case JDB_CAT_SPECIALCOLUMNS:
       JDB_FixCatalogType(o.jet, out, 3, 4, 5, r, s->unicodeClient);
+      FixDatetimeSize(out, 3, 5, 7, 0, r);
       break;
     default:
       break;
@@ -808,6 +850,8 @@ void JDB_FixCatalogType(int32_t jet, RowBuffer* out, int typeCol, int nameCol, i
     case 16: to = -7; break;
     case 70: to = 12; break;
     case 91: case 92: case 93: to = t - 82; break;
+    case 2013: to = 10; break;  // TIME WITH TIME ZONE, as its result columns are described
+    case 2014: to = 11; break;  // TIMESTAMP WITH TIME ZONE
     case 1111: case 2000: case 2001: case 2002: case 2003: case 2006: to = 0; break;
     case 2004: to = -4; break;
     case 2005: to = -1; break;

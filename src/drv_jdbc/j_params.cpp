@@ -460,9 +460,12 @@ int32_t JDB_JdbcTypeOf(int32_t t) {
     case 9: return 91;
     case 10: return 92;
     case 11: return 93;
-    case -8: return -15;  // NCHAR
-    case -9: return -9;   // NVARCHAR
-    case -10: return -16; // LONGNVARCHAR
+    // Wide text reaches Java as a String like any text: the plain character
+    // types. JDBC's national ones are for a second character set, and
+    // PostgreSQL's driver refuses them in setNull ("Unknown Types value.").
+    case -8: return 1;
+    case -9: return 12;
+    case -10: return -1;
     // GUID as variable text: a NULL typed CHAR would not go into a UUID column.
     case -11: return 12;
     default: return t;

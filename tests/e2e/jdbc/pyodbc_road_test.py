@@ -1,6 +1,7 @@
 # pyodbc as a client of both builds of the driver, on H2 embedded and on the
 # PostgreSQL server of the test script. ODBCSYSINI/ODBCINI point at the
 # configuration generated into the build tree (set by CTest).
+import datetime
 import decimal
 import os
 import uuid
@@ -97,6 +98,59 @@ def test_decimals_in_exponent_form_arrive_whole(dsn):
         assert decimal.Decimal(row[0]) == decimal.Decimal("1E+309")
         assert decimal.Decimal(row[1]) == decimal.Decimal("-1E-7")
     finally:
+        conn.close()
+
+
+@pytest.mark.parametrize("name,dsn,postgres", ROADS, ids=[r[0] for r in ROADS])
+def test_parameters_of_every_kind_round_trip(name, dsn, postgres):
+    # pyodbc sizes datetime parameters from SQLGetTypeInfo and binds None
+    # with the type SQLDescribeParam gives: both must be right, or fractions
+    # of seconds are cut and NULLs refused.
+    conn = pyodbc.connect(connect_string(dsn, postgres), autocommit=True)
+    table = "kx_rt_" + uuid.uuid4().hex[:12]
+    types = ["INTEGER", "BIGINT", "NUMERIC(20,6)", "DOUBLE PRECISION", "VARCHAR(100)", "DATE",
+             "TIMESTAMP", "TIME", "BOOLEAN", "BYTEA" if postgres else "VARBINARY(100)",
+             "TEXT" if postgres else "CLOB"]
+    rows = [
+        (1, 2147483647, 9223372036854775807, decimal.Decimal("12345678901234.123456"), 1.5,
+         "h\u00e9llo \U0001F600", datetime.date(2024, 2, 29),
+         datetime.datetime(2024, 2, 29, 23, 59, 59, 999999), datetime.time(23, 59, 58), True,
+         b"\x00\xff" * 10, "x" * 70000),
+        (2, -2147483648, -9223372036854775808, decimal.Decimal("-0.000001"), -2.25, "",
+         datetime.date(1970, 1, 1), datetime.datetime(2038, 1, 19, 3, 14, 8, 123000),
+         datetime.time(0, 0, 0), False, b"", ""),
+        (3,) + (None,) * 11,
+    ]
+    cur = conn.cursor()
+    cur.execute("CREATE TABLE %s (id INTEGER, %s)" % (
+        table, ", ".join("c%d %s" % (i, t) for i, t in enumerate(types))))
+    try:
+        cur.executemany("INSERT INTO %s VALUES (%s)" % (table, ", ".join("?" * 12)), rows)
+        got = [tuple(r) for r in cur.execute("SELECT * FROM %s ORDER BY id" % table).fetchall()]
+        got = [tuple(bytes(v) if isinstance(v, bytearray) else v for v in r) for r in got]
+        assert got == rows
+    finally:
+        cur.execute("DROP TABLE %s" % table)
+        conn.close()
+
+
+@pytest.mark.parametrize("name,dsn,postgres", ROADS, ids=[r[0] for r in ROADS])
+def test_datetime_columns_are_described_as_odbc_defines_them(name, dsn, postgres):
+    conn = pyodbc.connect(connect_string(dsn, postgres), autocommit=True)
+    table = "kx_dt_" + uuid.uuid4().hex[:12]
+    cur = conn.cursor()
+    cur.execute("CREATE TABLE %s (d DATE, t TIME(0), ts3 TIMESTAMP(3), tz TIMESTAMP(6) WITH TIME ZONE)"
+                % table)
+    try:
+        cols = cur.columns(table=table if postgres else table.upper()).fetchall()
+        # ODBC's column sizes: 10, 8, 19 + 1 + fraction digits; time zones
+        # described as plain times and timestamps, as result columns are.
+        assert [(c.data_type, c.column_size, c.decimal_digits or 0) for c in cols] == \
+            [(91, 10, 0), (92, 8, 0), (93, 23, 3), (93, 26, 6)]
+        types = {r.data_type: r.column_size for r in cur.getTypeInfo(pyodbc.SQL_TYPE_TIMESTAMP)}
+        assert types[93] >= 26
+    finally:
+        cur.execute("DROP TABLE %s" % table)
         conn.close()
 
 

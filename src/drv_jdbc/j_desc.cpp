@@ -100,6 +100,16 @@ void ReleaseMeta(JStmt* s) {
   s->resultMeta = nullptr;
 }
 
+// Whether the last message says the server could not type the statement's
+// parameter markers before values are bound (PostgreSQL: "operator is not
+// unique: unknown + unknown", "could not determine data type of parameter").
+bool LastIsUntypedMarkers(const JStmt* s) {
+  const AgentMsg* last = nullptr;
+  for (const AgentMsg* m = s->msgs.head; m != nullptr; m = m->next) last = m;
+  if (last == nullptr || last->sqlstate == nullptr) return false;
+  return std::strcmp(last->sqlstate, "42725") == 0 || std::strcmp(last->sqlstate, "42P18") == 0;
+}
+
 // Turns prepared describes off for the connection after a driver said it
 // cannot do them; nothing is reported.
 int PreparedDescribeUnsupported(JStmt* s) {
@@ -498,7 +508,14 @@ int JDB_DescribeResults(JStmt* s, char mode) {
     if (c->preparedDescribe == 0) return 0;
     bool unsupported = false;
     int status = PreparedMetaData(s, &meta, &unsupported);
-    if (status != 0) return unsupported ? PreparedDescribeUnsupported(s) : status;
+    if (status != 0 && unsupported) return PreparedDescribeUnsupported(s);
+    if (status != 0 && s->parsed.paramCount > 0 && LastIsUntypedMarkers(s)) {
+      // The bound values give the markers their types: the statement runs,
+      // and its result is described once it exists.
+      ClearMessages(s);
+      return 0;
+    }
+    if (status != 0) return status;
     if (meta == nullptr) {
       // No description before execution: the result is described when it exists.
       if (s->parsed.kind == PSQL_KIND_SELECT) c->preparedDescribe = 0;

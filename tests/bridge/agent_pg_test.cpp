@@ -169,6 +169,22 @@ TEST(AgentPg, ServerErrorsKeepTheirSqlState) {
   msgs = AgentMessages(a.ops, s);
   EXPECT_NE(std::string::npos, msgs.find("[SQLSTATE:42P01]")) << msgs;
   EXPECT_EQ(1, static_cast<JConn*>(HT_Lookup(&JDB_ConnTable, a.conn))->preparedDescribe);
+  // Markers the server cannot type before values are bound (unknown +
+  // unknown): the prepare succeeds and the result is described after it runs.
+  ASSERT_EQ(0, a.ops->DRV_Prepare(s, "SELECT ? + ? AS total")) << AgentMessages(a.ops, s);
+  {
+    ParamBlock two(2, 1);
+    two.Column(RBT_SLONG, 4);
+    two.Column(RBT_SLONG, 4);
+    two.Set(0, 0, int32_t{2});
+    two.Set(1, 0, int32_t{3});
+    SCS_PARAMDESC infos[2] = {Param(4, 1), Param(4, 1)};
+    ASSERT_EQ(0, a.ops->DRV_ExecDirect(s, nullptr, two.Release(), 2, infos)) << AgentMessages(a.ops, s);
+    Block b;
+    ASSERT_EQ(0, a.ops->DRV_FetchBlock(s, 5, &b.rb)) << AgentMessages(a.ops, s);
+    ASSERT_EQ(1, b.rb.rowCount);
+    EXPECT_EQ(5, b.Get<int32_t>(0, 0));
+  }
   // Division by zero happens at execution of a statement with a marker.
   ASSERT_EQ(0, a.ops->DRV_Prepare(s, "SELECT 1 / (? - 1)")) << AgentMessages(a.ops, s);
   ParamBlock pb(1, 1);

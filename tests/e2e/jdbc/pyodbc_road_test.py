@@ -154,6 +154,18 @@ def test_datetime_columns_are_described_as_odbc_defines_them(name, dsn, postgres
         conn.close()
 
 
+@pytest.mark.parametrize("dsn", ["kx_h2_u", "kx_h2_a"])
+def test_postgres_markers_typed_by_their_values(dsn):
+    # PostgreSQL cannot describe "? + ?" before values are bound.
+    conn = pyodbc.connect(connect_string(dsn, True), autocommit=True)
+    try:
+        cur = conn.cursor()
+        assert cur.execute("SELECT ? + ?", 2, 3).fetchval() == 5
+        assert cur.execute("SELECT ? || ?", "a", "b").fetchval() == "ab"
+    finally:
+        conn.close()
+
+
 def test_wrong_password_is_reported():
     with pytest.raises(pyodbc.Error) as err:
         pyodbc.connect(connect_string("kx_h2_u", True).replace(os.environ.get("KX_PG_PASSWORD", "?"), "wrong"))

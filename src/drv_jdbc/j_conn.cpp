@@ -71,6 +71,11 @@ int32_t TxnEnd(AgentHandle h, bool commit) {
   if (c->jni == nullptr) return 15;
   JFrame frame(c->jni, JDB_FRAME_SMALL);
   if (!frame.ok()) return 16;
+  // In autocommit mode no transaction is open, and ending none succeeds
+  // with no effect (PostgreSQL's driver refuses the call instead).
+  uint8_t autoCommit = 0;
+  if (int status = JC_Connection_getAutoCommit(c, c->conn, &autoCommit); status != 0) return status;
+  if (autoCommit != 0) return 0;
   return commit ? JC_Connection_commit(c, c->conn) : JC_Connection_rollback(c, c->conn);
 }
 

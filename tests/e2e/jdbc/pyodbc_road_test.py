@@ -166,6 +166,27 @@ def test_postgres_markers_typed_by_their_values(dsn):
         conn.close()
 
 
+@pytest.mark.parametrize("name,dsn,postgres", ROADS, ids=[r[0] for r in ROADS])
+def test_ending_a_transaction_in_autocommit_mode_does_nothing(name, dsn, postgres):
+    conn = pyodbc.connect(connect_string(dsn, postgres), autocommit=True)
+    table = "kx_ac_" + uuid.uuid4().hex[:12]
+    cur = conn.cursor()
+    try:
+        cur.execute("CREATE TABLE %s (id INTEGER)" % table)
+        cur.execute("INSERT INTO %s VALUES (1)" % table)
+        conn.rollback()
+        conn.commit()
+        assert cur.execute("SELECT COUNT(*) FROM %s" % table).fetchval() == 1
+        conn.autocommit = False
+        cur.execute("INSERT INTO %s VALUES (2)" % table)
+        conn.rollback()
+        assert cur.execute("SELECT COUNT(*) FROM %s" % table).fetchval() == 1
+        conn.autocommit = True
+    finally:
+        cur.execute("DROP TABLE %s" % table)
+        conn.close()
+
+
 def test_wrong_password_is_reported():
     with pytest.raises(pyodbc.Error) as err:
         pyodbc.connect(connect_string("kx_h2_u", True).replace(os.environ.get("KX_PG_PASSWORD", "?"), "wrong"))

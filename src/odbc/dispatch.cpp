@@ -72,7 +72,8 @@ const char* HandleLabel(uint32_t kind) {
 }
 
 void TraceArgs(const OdbcCallRecord& record, const OdbcArgs& args) {
-  if (record.format == nullptr || record.format[0] == '\0') return;
+  // Formatting the arguments costs more than many calls do: only for a trace.
+  if (!TraceOn() || record.format == nullptr || record.format[0] == '\0') return;
   char line[250];
   FormatCallArgs(record.format, args, line, sizeof line);
   TracePrintf("%s", line);

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "drv_jdbc/j_catalog.h"
+#include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_conn.h"
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_exec.h"
@@ -209,7 +210,31 @@ int32_t JDB_NotCapable(AgentHandle stmt, uint16_t, uint16_t, void*) {
   return JDB_FindStmt(stmt) != nullptr ? 43 : 21;
 }
 
-int32_t DRV_Cancel(AgentHandle stmt) { return JDB_FindStmt(stmt) != nullptr ? 0 : 21; }
+JMethod mStmtCancel{"java/sql/Statement", "cancel", "()V"};
+
+// Runs on the thread of SQLCancel while another thread's call on the
+// statement may be inside the JDBC driver: JDBC's cancel is made for exactly
+// that. Nothing of the record is changed; the running call owns it and its
+// messages, and reports the cancelled work itself.
+int32_t DRV_Cancel(AgentHandle h) {
+  JStmt* s = JDB_FindStmt(h);
+  if (s == nullptr) return 21;
+  JNIEnv* env = JVM_AttachThread();
+  if (env == nullptr) return 15;
+  JFrame frame(env, JDB_FRAME_SMALL);
+  if (!frame.ok()) return 16;
+  jobject statement = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(JDB_StmtRefLock());
+    if (s->stmt != nullptr) statement = env->NewLocalRef(s->stmt);
+  }
+  if (statement == nullptr) return 0;  // no Java statement: nothing runs in JDBC
+  const int rc = JC_CallVoid(env, statement, mStmtCancel);
+  const bool failed = rc != 0 || env->ExceptionCheck();
+  env->ExceptionClear();
+  env->DeleteLocalRef(statement);
+  return failed ? 15 : 0;
+}
 
 int32_t JDB_NoOp(AgentHandle) { return 0; }
 

@@ -1,8 +1,10 @@
 #include "drv_jdbc/j_conn_stmt.h"
 
 #include <cstdlib>
+#include <mutex>
 
 #include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_wrap_util.h"
 #include "util/log.h"
 
@@ -45,8 +47,11 @@ int StoreStatement(JStmt* s, jobject conn, JMethod& m, jstring sql) {
                           : JC_CallObject(env, conn, m, &local);
   int status = 0;
   if (rc != 0) status = CheckException(env, s->unicodeClient, &s->msgs);
-  s->stmt = nullptr;
-  if (rc == 0 && local != nullptr && env != nullptr) s->stmt = env->NewGlobalRef(local);
+  jobject global = rc == 0 && local != nullptr && env != nullptr ? env->NewGlobalRef(local) : nullptr;
+  {
+    std::lock_guard<std::mutex> guard(JDB_StmtRefLock());
+    s->stmt = global;
+  }
   JW_Delete(env, local);
   return status;
 }

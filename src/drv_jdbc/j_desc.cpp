@@ -303,6 +303,11 @@ void JDB_StmtCloseResults(JStmt* s) {
   ReleaseMeta(s);
 }
 
+std::mutex& JDB_StmtRefLock() {
+  static std::mutex m;
+  return m;
+}
+
 void JDB_StmtReset(JStmt* s) {
   JDB_StmtCloseResults(s);
   s->flags &= static_cast<uint16_t>(~(JS_PREPARED | JS_CALL | JS_DESCRIBED | JS_EXEC_AT_PREPARE));
@@ -323,6 +328,7 @@ void JDB_StmtReset(JStmt* s) {
     if (ps != nullptr) s->jni->DeleteLocalRef(ps);
     JC_Statement_close(s, s->stmt);
     JC_ClearException(s->jni);
+    std::lock_guard<std::mutex> guard(JDB_StmtRefLock());
     s->jni->DeleteGlobalRef(s->stmt);
     s->stmt = nullptr;
   }

@@ -3,6 +3,8 @@
 // the row-buffer storage that carries each column's values.
 #pragma once
 
+#include <mutex>
+
 #include <cstdint>
 
 #include "drv_jdbc/j_records.h"
@@ -28,6 +30,9 @@ int JDB_StmtEnter(AgentHandle h, JStmt** out);
 void JDB_StmtCloseResults(JStmt* s);
 // Back to the unprepared state: results, descriptions, Java statement and text.
 void JDB_StmtReset(JStmt* s);
+// Guards JStmt::stmt while it is replaced or released, against SQLCancel,
+// which reads it from another thread while a call runs on the statement.
+std::mutex& JDB_StmtRefLock();
 // Resets the statement and frees the record with all it owns. The caller
 // releases its handle. Needs s->jni set and a local frame.
 void JDB_StmtDestroy(JStmt* s);

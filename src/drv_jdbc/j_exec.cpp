@@ -103,6 +103,11 @@ int32_t DRV_Prepare(AgentHandle h, const char* sql) {
     status = JC_Statement_setCursorName(s, s->stmt, s->cursorName);
     if (status != 0) return status;
   }
+  if (s->queryTimeout > 0) {
+    // So does the time limit, before a SELECT runs at prepare.
+    status = JC_Statement_setQueryTimeout(s, s->stmt, s->queryTimeout);
+    if (status != 0) return status;
+  }
   if (describe) {
     status = JDB_DescribeResults(s, 'P');
     if (status != 0) return status;

@@ -215,7 +215,12 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
   const JConn* c = s->conn;
   switch (id) {
     case AP_STMT_QUERY_TIMEOUT:
-      return s->stmt != nullptr ? JC_Statement_setQueryTimeout(s, s->stmt, v) : 0;
+      // Kept for the Java statements the next prepares make as well.
+      if (s->stmt != nullptr) {
+        if (int status = JC_Statement_setQueryTimeout(s, s->stmt, v); status != 0) return status;
+      }
+      s->queryTimeout = v > 0 ? v : 0;
+      return 0;
     case AP_STMT_MAX_ROWS:
       if (c->opts.maxRows != 0 && (v == 0 || v > c->opts.maxRows)) {
         s->maxRows = c->opts.maxRows;  // the caller reads the kept value back

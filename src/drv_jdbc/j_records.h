@@ -109,6 +109,7 @@ struct JStmt {
   // ask wasNull; cleared when it returned null.
   uint8_t valuePresent;
   jobject rowBlock;       // global: the statement's block reader, made at its first block
+  int32_t queryTimeout;   // seconds, 0 none; given to every Java statement made for it
 };
 
 // JStmt flags.

@@ -583,7 +583,15 @@ SQLRETURN ConnSetAttr(ConnRecord* conn, int32_t attribute, uint64_t value, int32
     case 111: case 112: case SQL_ATTR_ENLIST_IN_DTC: case CONN_OPT_FAILOVER_CALLBACK:
     case CONN_OPT_FAILOVER_ARG:
       return SetOption(conn, static_cast<uint16_t>(attribute), value, SQL_NTS, mode);
-    case SQL_ATTR_CONNECTION_TIMEOUT: case SQL_ATTR_AUTO_IPD: case SQL_ATTR_METADATA_ID:
+    case SQL_ATTR_CONNECTION_TIMEOUT:
+      // No request but a query has a time limit here (queries have theirs,
+      // SQL_ATTR_QUERY_TIMEOUT): the value becomes 0, said with 01S02.
+      // Refusing the attribute outright broke pyodbc's Connection.timeout,
+      // the way its users set query time limits.
+      if (value == 0) return SQL_SUCCESS;
+      conn->error = KX_ERR_OPTION_CHANGED;
+      return SQL_SUCCESS_WITH_INFO;
+    case SQL_ATTR_AUTO_IPD: case SQL_ATTR_METADATA_ID:
       return Fail(conn, KX_ERR_NOT_SUPPORTED);
     default:
       return Fail(conn, KX_ERR_BAD_OPTION);
@@ -623,12 +631,12 @@ SQLRETURN ConnGetAttr(ConnRecord* conn, int32_t attribute, void* value, int32_t 
       }
       return rc;
     }
-    case SQL_ATTR_CONNECTION_DEAD: case SQL_ATTR_AUTO_IPD:
+    case SQL_ATTR_CONNECTION_DEAD: case SQL_ATTR_AUTO_IPD: case SQL_ATTR_CONNECTION_TIMEOUT:
       a.kind = OptionAnswer::kU32;
       a.number = attribute == SQL_ATTR_CONNECTION_DEAD ? SQL_CD_FALSE : 0;
       PutNumber(a, value);
       return SQL_SUCCESS;
-    case SQL_ATTR_CONNECTION_TIMEOUT: case SQL_ATTR_METADATA_ID:
+    case SQL_ATTR_METADATA_ID:
       return Fail(conn, KX_ERR_NOT_SUPPORTED);
     default:
       return Fail(conn, KX_ERR_BAD_OPTION);

@@ -4,6 +4,8 @@
 import datetime
 import decimal
 import os
+import threading
+import time
 import uuid
 
 import pyodbc
@@ -184,6 +186,31 @@ def test_ending_a_transaction_in_autocommit_mode_does_nothing(name, dsn, postgre
         conn.autocommit = True
     finally:
         cur.execute("DROP TABLE %s" % table)
+        conn.close()
+
+
+@pytest.mark.parametrize("dsn", ["kx_h2_u", "kx_h2_a"])
+def test_cancel_and_query_timeout_stop_a_running_query(dsn):
+    conn = pyodbc.connect(connect_string(dsn, True), autocommit=True)
+    try:
+        cur = conn.cursor()
+        threading.Timer(1.0, cur.cancel).start()
+        start = time.monotonic()
+        with pytest.raises(pyodbc.Error) as err:
+            cur.execute("SELECT pg_sleep(30)")
+        assert time.monotonic() - start < 20
+        assert "57014" in str(err.value)
+        assert cur.execute("SELECT 1").fetchval() == 1
+        # pyodbc's Connection.timeout: SQL_ATTR_CONNECTION_TIMEOUT, then the
+        # query timeout of every cursor made afterwards.
+        conn.timeout = 1
+        timed = conn.cursor()
+        start = time.monotonic()
+        with pytest.raises(pyodbc.Error) as err:
+            timed.execute("SELECT pg_sleep(30)")
+        assert time.monotonic() - start < 20
+        assert "57014" in str(err.value)
+    finally:
         conn.close()
 
 

@@ -8,7 +8,7 @@ KX_PACKAGES=(
   build-essential cmake ninja-build bison libgtest-dev clang libclang-rt-14-dev
   unixodbc unixodbc-dev odbcinst
   openjdk-17-jdk-headless libh2-java libpostgresql-jdbc-java
-  postgresql python3-pyodbc python3-pytest locales
+  postgresql python3-pyodbc python3-pytest libdbd-odbc-perl locales
 )
 
 kx_log() { printf '== %s\n' "$*"; }

@@ -57,7 +57,11 @@ int ReadElement(const RowBufferColumn* col, int32_t r, Value* v) {
     v->length = len < room ? len : room;
   };
   switch (col->type) {
-    case RBT_CHAR: v->form = Form::Text; v->bytes = reinterpret_cast<const char*>(e); v->length = w; break;
+    case RBT_CHAR:
+    // The core sizes a text column for the longest value of the set and
+    // fills the rest of a shorter one with zeros: the text ends at the first.
+    // (Read as the full width, "2024-01-02" arrived as "2024-01-02\0" and
+    // failed every date, time and floating-point parse.)
     case RBT_CHAR_NTS:
       v->form = Form::Text;
       v->bytes = reinterpret_cast<const char*>(e);

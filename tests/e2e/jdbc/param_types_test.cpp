@@ -100,6 +100,57 @@ TEST_P(ParamTypes, IntervalCTypesRefusedAtBind) {
   }
 }
 
+// Text (SQL_C_CHAR) into columns of every kind, as Perl DBI binds its
+// values: the database gets the value the text writes, also for a set whose
+// values differ in length (a shorter value is padded in the parameter block).
+TEST_P(ParamTypes, TextIntoColumnsOfEveryKind) {
+  const bool pg = GetParam().postgres;
+  std::string table =
+      Table("texts", std::string("i INTEGER, f DOUBLE PRECISION, r REAL, n DECIMAL(10,2), d DATE, "
+                                 "t TIME, ts TIMESTAMP, b ") + (pg ? "BOOLEAN" : "BOOLEAN"));
+  ResetStmt();
+  KX_STMT_OK(Prepare(stmt_, "INSERT INTO " + table + " VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+  const SQLSMALLINT kTypes[8] = {SQL_INTEGER,   SQL_DOUBLE,    SQL_REAL,           SQL_DECIMAL,
+                                 SQL_TYPE_DATE, SQL_TYPE_TIME, SQL_TYPE_TIMESTAMP, SQL_BIT};
+  // Two rows in one parameter array: the second row's texts are shorter.
+  constexpr int kWidth = 32;
+  char values[8][2][kWidth] = {
+      {"123456", "7"},         {"1.5e3", "2"},        {"2.25", "1"},
+      {"12345.67", "1.5"},     {"2024-02-29", "2024-3-1"}, {"23:59:58", "1:02:03"},
+      {"2024-01-01 10:11:12.5", "2024-1-2 3:04:05"}, {"1", "0"}};
+  SQLLEN lengths[8][2];
+  for (int c = 0; c < 8; ++c) {
+    for (int r = 0; r < 2; ++r) lengths[c][r] = SQL_NTS;
+    KX_STMT_OK(SQLBindParameter(stmt_, static_cast<SQLUSMALLINT>(c + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
+                                kTypes[c], 26, 2, values[c], kWidth, lengths[c]));
+  }
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(2), 0));
+  KX_STMT_OK(SQLExecute(stmt_));
+
+  ResetStmt();
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT i, f, r, n, d, t, ts, b FROM " + table + " ORDER BY i DESC"));
+  const char* expected[2][8] = {
+      {"123456", "1500", "2.25", "12345.67", "2024-02-29", "23:59:58", "2024-01-01 10:11:12", "1"},
+      {"7", "2", "1", "1.50", "2024-03-01", "01:02:03", "2024-01-02 03:04:05", "0"}};
+  for (int r = 0; r < 2; ++r) {
+    KX_STMT_OK(SQLFetch(stmt_));
+    for (int c = 0; c < 8; ++c) {
+      char text[64] = {0};
+      SQLLEN ind = 0;
+      KX_STMT_OK(SQLGetData(stmt_, static_cast<SQLUSMALLINT>(c + 1), SQL_C_CHAR, text, sizeof text, &ind));
+      // The timestamp's fraction is printed to the database's precision.
+      EXPECT_EQ(std::string(text).substr(0, std::strlen(expected[r][c])), expected[r][c])
+          << "row " << r << " column " << c;
+    }
+  }
+  SQL_TIMESTAMP_STRUCT ts{};
+  ResetStmt();
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT ts FROM " + table + " ORDER BY i DESC"));
+  KX_STMT_OK(SQLFetch(stmt_));
+  KX_STMT_OK(SQLGetData(stmt_, 1, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, nullptr));
+  EXPECT_EQ(ts.fraction, 500000000u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, ParamTypes, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -1,6 +1,7 @@
 # pyodbc as a client of both builds of the driver, on H2 embedded and on the
 # PostgreSQL server of the test script. ODBCSYSINI/ODBCINI point at the
 # configuration generated into the build tree (set by CTest).
+import contextlib
 import datetime
 import decimal
 import os
@@ -50,66 +51,83 @@ def test_queries(name, dsn, postgres):
         conn.close()
 
 
-@pytest.mark.parametrize("dsn", ["kx_h2_u", "kx_h2_a"])
-def test_postgres_arrays_arrive_whole(dsn):
+@pytest.fixture(params=ROADS, ids=[r[0] for r in ROADS])
+def road(request):
+    """An autocommit connection on each road, with whether it is PostgreSQL."""
+    name, dsn, postgres = request.param
+    conn = pyodbc.connect(connect_string(dsn, postgres), autocommit=True)
+    yield conn, postgres
+    conn.close()
+
+
+@pytest.fixture(params=["kx_h2_u", "kx_h2_a"])
+def pg(request):
+    """An autocommit connection to PostgreSQL through each build."""
+    conn = pyodbc.connect(connect_string(request.param, True), autocommit=True)
+    yield conn
+    conn.close()
+
+
+@pytest.fixture(params=["kx_h2_u", "kx_h2_a"])
+def h2(request):
+    """An autocommit connection to H2 through each build."""
+    conn = pyodbc.connect(connect_string(request.param, False), autocommit=True)
+    yield conn
+    conn.close()
+
+
+@contextlib.contextmanager
+def scratch_table(cur, stem, columns):
+    table = "kx_%s_%s" % (stem, uuid.uuid4().hex[:12])
+    cur.execute("CREATE TABLE %s (%s)" % (table, columns))
+    try:
+        yield table
+    finally:
+        cur.execute("DROP TABLE %s" % table)
+
+
+def test_postgres_arrays_arrive_whole(pg):
     # PostgreSQL describes an integer array with the precision of one integer.
-    conn = pyodbc.connect(connect_string(dsn, True), autocommit=True)
-    try:
-        cur = conn.cursor()
-        big = [1000000000 + i for i in range(12)]
-        row = cur.execute("SELECT ARRAY[1000000000, 2000000000, 3], ARRAY[%s]::bigint[]"
-                          % ", ".join(map(str, big))).fetchone()
-        assert row[0] == "{1000000000,2000000000,3}"
-        assert row[1] == "{" + ",".join(map(str, big)) + "}"
-    finally:
-        conn.close()
+    big = [1000000000 + i for i in range(12)]
+    row = pg.cursor().execute("SELECT ARRAY[1000000000, 2000000000, 3], ARRAY[%s]::bigint[]"
+                              % ", ".join(map(str, big))).fetchone()
+    assert row[0] == "{1000000000,2000000000,3}"
+    assert row[1] == "{" + ",".join(map(str, big)) + "}"
 
 
-@pytest.mark.parametrize("dsn", ["kx_h2_u", "kx_h2_a"])
-def test_postgres_bit_strings_and_infinite_timestamps(dsn):
-    conn = pyodbc.connect(connect_string(dsn, True), autocommit=True)
-    try:
-        cur = conn.cursor()
-        # bit(5) is a string of bits, bit(1) and boolean are booleans.
-        assert tuple(cur.execute("SELECT B'10101'::bit(5), B'1'::bit(1), true").fetchone()) == \
-            ("10101", True, True)
-        # 'infinity' has no ODBC date: its row is refused (22008, which an
-        # ODBC 3 application sees as 22007), not delivered with a wrapped
-        # year; the next row still arrives.
-        cur.execute("SELECT id, ts FROM (VALUES (1, TIMESTAMP 'infinity'), (2, TIMESTAMP '2024-05-06'))"
-                    " AS v(id, ts) ORDER BY id")
-        with pytest.raises(pyodbc.Error) as err:
-            cur.fetchone()
-        assert "Date overflow" in str(err.value)
-        row = cur.fetchone()
-        assert row[0] == 2 and row[1].year == 2024
-    finally:
-        conn.close()
+def test_postgres_bit_strings_and_infinite_timestamps(pg):
+    cur = pg.cursor()
+    # bit(5) is a string of bits, bit(1) and boolean are booleans.
+    assert tuple(cur.execute("SELECT B'10101'::bit(5), B'1'::bit(1), true").fetchone()) == \
+        ("10101", True, True)
+    # 'infinity' has no ODBC date: its row is refused (22008, which an ODBC 3
+    # application sees as 22007), not delivered with a wrapped year; the next
+    # row still arrives.
+    cur.execute("SELECT id, ts FROM (VALUES (1, TIMESTAMP 'infinity'), (2, TIMESTAMP '2024-05-06'))"
+                " AS v(id, ts) ORDER BY id")
+    with pytest.raises(pyodbc.Error) as err:
+        cur.fetchone()
+    assert "Date overflow" in str(err.value)
+    row = cur.fetchone()
+    assert row[0] == 2 and row[1].year == 2024
 
 
-@pytest.mark.parametrize("dsn", ["kx_h2_u", "kx_h2_a"])
-def test_decimals_in_exponent_form_arrive_whole(dsn):
-    # H2 describes 1E+309 with a precision of one digit and gives its text
-    # in exponent form.
-    conn = pyodbc.connect(connect_string(dsn, False), autocommit=True)
-    try:
-        # pyodbc's own decimal parsing knows no exponents: take the text.
-        for sql_type in (pyodbc.SQL_DECIMAL, pyodbc.SQL_NUMERIC):
-            conn.add_output_converter(sql_type, lambda raw: raw.decode("ascii"))
-        row = conn.cursor().execute("SELECT 1e308 * 10, CAST(-0.0000001 AS DECFLOAT)").fetchone()
-        assert decimal.Decimal(row[0]) == decimal.Decimal("1E+309")
-        assert decimal.Decimal(row[1]) == decimal.Decimal("-1E-7")
-    finally:
-        conn.close()
+def test_decimals_in_exponent_form_arrive_whole(h2):
+    # H2 describes 1E+309 with a precision of one digit and gives its text in
+    # exponent form. pyodbc's own decimal parsing knows no exponents: take
+    # the text.
+    for sql_type in (pyodbc.SQL_DECIMAL, pyodbc.SQL_NUMERIC):
+        h2.add_output_converter(sql_type, lambda raw: raw.decode("ascii"))
+    row = h2.cursor().execute("SELECT 1e308 * 10, CAST(-0.0000001 AS DECFLOAT)").fetchone()
+    assert decimal.Decimal(row[0]) == decimal.Decimal("1E+309")
+    assert decimal.Decimal(row[1]) == decimal.Decimal("-1E-7")
 
 
-@pytest.mark.parametrize("name,dsn,postgres", ROADS, ids=[r[0] for r in ROADS])
-def test_parameters_of_every_kind_round_trip(name, dsn, postgres):
+def test_parameters_of_every_kind_round_trip(road):
     # pyodbc sizes datetime parameters from SQLGetTypeInfo and binds None
     # with the type SQLDescribeParam gives: both must be right, or fractions
     # of seconds are cut and NULLs refused.
-    conn = pyodbc.connect(connect_string(dsn, postgres), autocommit=True)
-    table = "kx_rt_" + uuid.uuid4().hex[:12]
+    conn, postgres = road
     types = ["INTEGER", "BIGINT", "NUMERIC(20,6)", "DOUBLE PRECISION", "VARCHAR(100)", "DATE",
              "TIMESTAMP", "TIME", "BOOLEAN", "BYTEA" if postgres else "VARBINARY(100)",
              "TEXT" if postgres else "CLOB"]
@@ -124,26 +142,19 @@ def test_parameters_of_every_kind_round_trip(name, dsn, postgres):
         (3,) + (None,) * 11,
     ]
     cur = conn.cursor()
-    cur.execute("CREATE TABLE %s (id INTEGER, %s)" % (
-        table, ", ".join("c%d %s" % (i, t) for i, t in enumerate(types))))
-    try:
+    columns = "id INTEGER, " + ", ".join("c%d %s" % (i, t) for i, t in enumerate(types))
+    with scratch_table(cur, "rt", columns) as table:
         cur.executemany("INSERT INTO %s VALUES (%s)" % (table, ", ".join("?" * 12)), rows)
         got = [tuple(r) for r in cur.execute("SELECT * FROM %s ORDER BY id" % table).fetchall()]
         got = [tuple(bytes(v) if isinstance(v, bytearray) else v for v in r) for r in got]
         assert got == rows
-    finally:
-        cur.execute("DROP TABLE %s" % table)
-        conn.close()
 
 
-@pytest.mark.parametrize("name,dsn,postgres", ROADS, ids=[r[0] for r in ROADS])
-def test_datetime_columns_are_described_as_odbc_defines_them(name, dsn, postgres):
-    conn = pyodbc.connect(connect_string(dsn, postgres), autocommit=True)
-    table = "kx_dt_" + uuid.uuid4().hex[:12]
+def test_datetime_columns_are_described_as_odbc_defines_them(road):
+    conn, postgres = road
     cur = conn.cursor()
-    cur.execute("CREATE TABLE %s (d DATE, t TIME(0), ts3 TIMESTAMP(3), tz TIMESTAMP(6) WITH TIME ZONE)"
-                % table)
-    try:
+    columns = "d DATE, t TIME(0), ts3 TIMESTAMP(3), tz TIMESTAMP(6) WITH TIME ZONE"
+    with scratch_table(cur, "dt", columns) as table:
         cols = cur.columns(table=table if postgres else table.upper()).fetchall()
         # ODBC's column sizes: 10, 8, 19 + 1 + fraction digits; time zones
         # described as plain times and timestamps, as result columns are.
@@ -151,30 +162,19 @@ def test_datetime_columns_are_described_as_odbc_defines_them(name, dsn, postgres
             [(91, 10, 0), (92, 8, 0), (93, 23, 3), (93, 26, 6)]
         types = {r.data_type: r.column_size for r in cur.getTypeInfo(pyodbc.SQL_TYPE_TIMESTAMP)}
         assert types[93] >= 26
-    finally:
-        cur.execute("DROP TABLE %s" % table)
-        conn.close()
 
 
-@pytest.mark.parametrize("dsn", ["kx_h2_u", "kx_h2_a"])
-def test_postgres_markers_typed_by_their_values(dsn):
+def test_postgres_markers_typed_by_their_values(pg):
     # PostgreSQL cannot describe "? + ?" before values are bound.
-    conn = pyodbc.connect(connect_string(dsn, True), autocommit=True)
-    try:
-        cur = conn.cursor()
-        assert cur.execute("SELECT ? + ?", 2, 3).fetchval() == 5
-        assert cur.execute("SELECT ? || ?", "a", "b").fetchval() == "ab"
-    finally:
-        conn.close()
+    cur = pg.cursor()
+    assert cur.execute("SELECT ? + ?", 2, 3).fetchval() == 5
+    assert cur.execute("SELECT ? || ?", "a", "b").fetchval() == "ab"
 
 
-@pytest.mark.parametrize("name,dsn,postgres", ROADS, ids=[r[0] for r in ROADS])
-def test_ending_a_transaction_in_autocommit_mode_does_nothing(name, dsn, postgres):
-    conn = pyodbc.connect(connect_string(dsn, postgres), autocommit=True)
-    table = "kx_ac_" + uuid.uuid4().hex[:12]
+def test_ending_a_transaction_in_autocommit_mode_does_nothing(road):
+    conn, _ = road
     cur = conn.cursor()
-    try:
-        cur.execute("CREATE TABLE %s (id INTEGER)" % table)
+    with scratch_table(cur, "ac", "id INTEGER") as table:
         cur.execute("INSERT INTO %s VALUES (1)" % table)
         conn.rollback()
         conn.commit()
@@ -184,34 +184,26 @@ def test_ending_a_transaction_in_autocommit_mode_does_nothing(name, dsn, postgre
         conn.rollback()
         assert cur.execute("SELECT COUNT(*) FROM %s" % table).fetchval() == 1
         conn.autocommit = True
-    finally:
-        cur.execute("DROP TABLE %s" % table)
-        conn.close()
 
 
-@pytest.mark.parametrize("dsn", ["kx_h2_u", "kx_h2_a"])
-def test_cancel_and_query_timeout_stop_a_running_query(dsn):
-    conn = pyodbc.connect(connect_string(dsn, True), autocommit=True)
-    try:
-        cur = conn.cursor()
-        threading.Timer(1.0, cur.cancel).start()
-        start = time.monotonic()
-        with pytest.raises(pyodbc.Error) as err:
-            cur.execute("SELECT pg_sleep(30)")
-        assert time.monotonic() - start < 20
-        assert "57014" in str(err.value)
-        assert cur.execute("SELECT 1").fetchval() == 1
-        # pyodbc's Connection.timeout: SQL_ATTR_CONNECTION_TIMEOUT, then the
-        # query timeout of every cursor made afterwards.
-        conn.timeout = 1
-        timed = conn.cursor()
-        start = time.monotonic()
-        with pytest.raises(pyodbc.Error) as err:
-            timed.execute("SELECT pg_sleep(30)")
-        assert time.monotonic() - start < 20
-        assert "57014" in str(err.value)
-    finally:
-        conn.close()
+def test_cancel_and_query_timeout_stop_a_running_query(pg):
+    cur = pg.cursor()
+    threading.Timer(1.0, cur.cancel).start()
+    start = time.monotonic()
+    with pytest.raises(pyodbc.Error) as err:
+        cur.execute("SELECT pg_sleep(30)")
+    assert time.monotonic() - start < 20
+    assert "57014" in str(err.value)
+    assert cur.execute("SELECT 1").fetchval() == 1
+    # pyodbc's Connection.timeout: SQL_ATTR_CONNECTION_TIMEOUT, then the
+    # query timeout of every cursor made afterwards.
+    pg.timeout = 1
+    timed = pg.cursor()
+    start = time.monotonic()
+    with pytest.raises(pyodbc.Error) as err:
+        timed.execute("SELECT pg_sleep(30)")
+    assert time.monotonic() - start < 20
+    assert "57014" in str(err.value)
 
 
 def test_wrong_password_is_reported():

@@ -185,7 +185,13 @@ struct Composed {
   int32_t native = 0;
 };
 
-void SetState(char* out, const char* state, int odbcVersion) {
+// reported: the state came with a message from the agent, usually the
+// database's own. 22003, 22008 and 24000 then keep their ODBC 3 meaning
+// (numeric value out of range, datetime field overflow, invalid cursor
+// state); the ODBC 2 mapping of those three is for the driver's own codes
+// and turned a database's "smallint out of range" into HY019 ("Non-character
+// and non-binary data sent in pieces").
+void SetState(char* out, const char* state, int odbcVersion, bool reported) {
   size_t n = 0;
   while (n < 5 && state[n] != '\0') ++n;
   if (n == 0) {
@@ -194,7 +200,12 @@ void SetState(char* out, const char* state, int odbcVersion) {
   }
   memcpy(out, state, n);
   out[n] = '\0';
-  if (odbcVersion != SQL_OV_ODBC2) SqlStateToV3(out);
+  if (odbcVersion == SQL_OV_ODBC2) return;
+  if (reported && (strcmp(out, "22003") == 0 || strcmp(out, "22008") == 0 ||
+                   strcmp(out, "24000") == 0)) {
+    return;
+  }
+  SqlStateToV3(out);
 }
 
 Composed Compose(const DiagTarget& t, int mode) {
@@ -225,7 +236,7 @@ Composed Compose(const DiagTarget& t, int mode) {
     c.rc = SQL_SUCCESS;
     c.text = std::string(kDiagPrefix) + cut;
     c.native = native;
-    SetState(c.state, state.empty() ? "S1000" : state.c_str(), t.odbcVersion);
+    SetState(c.state, state.empty() ? "S1000" : state.c_str(), t.odbcVersion, true);
     // Driver messages may quote a connect string or URL: no secret reaches the trace.
     if (TraceOn()) TracePrintf("Returning %s", ConnStrMasked(cut.c_str()).c_str());
     return c;
@@ -236,7 +247,7 @@ Composed Compose(const DiagTarget& t, int mode) {
     const char* text = ErrorCodeText(code, &state, scratch, sizeof scratch);
     c.rc = SQL_SUCCESS;
     c.text = std::string(kDiagDriverPrefix) + text;
-    SetState(c.state, state, t.odbcVersion);
+    SetState(c.state, state, t.odbcVersion, false);
     TracePrintf("returning %s", c.text.c_str());
     return c;
   }

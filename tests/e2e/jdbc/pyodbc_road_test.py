@@ -171,6 +171,13 @@ def test_postgres_markers_typed_by_their_values(pg):
     assert cur.execute("SELECT ? || ?", "a", "b").fetchval() == "ab"
 
 
+def test_database_states_reach_the_application_unchanged(pg):
+    # PostgreSQL's 22003 is ODBC 3's "Numeric value out of range" too.
+    with pytest.raises(pyodbc.Error) as err:
+        pg.cursor().execute("SELECT 40000::int2")
+    assert err.value.args[0] == "22003"
+
+
 def test_ending_a_transaction_in_autocommit_mode_does_nothing(road):
     conn, _ = road
     cur = conn.cursor()

@@ -104,6 +104,21 @@ TEST_F(Diag, AgentMessageLosesItsTagAndGivesItsState) {
   EXPECT_EQ(state, "00000");
 }
 
+// A database's 22003, 22008 and 24000 mean for an ODBC 3 application what
+// they say; the ODBC 2 mapping of those states is for the driver's own codes.
+TEST_F(Diag, ReportedStatesKeepTheirOdbc3Meaning) {
+  Post(stmt_.get(), "[Skerrin Edition]smallint out of range[SQLSTATE:22003]");
+  Post(stmt_.get(), "[Skerrin Edition]date/time field value out of range[SQLSTATE:22008]");
+  Post(stmt_.get(), "[Skerrin Edition]cursor does not exist[SQLSTATE:24000]");
+  Post(stmt_.get(), "[Skerrin Edition]old syntax state[SQLSTATE:37000]");
+  const char* expected[] = {"22003", "22008", "24000", "42000"};
+  for (int i = 0; i < 4; ++i) {
+    std::string state, text;
+    EXPECT_EQ(Rec(S(), static_cast<SQLSMALLINT>(i + 1), &state, &text), SQL_SUCCESS);
+    EXPECT_EQ(state, expected[i]) << text;
+  }
+}
+
 TEST_F(Diag, TracedMessagesShowNoSecret) {
   char tmpl[] = "/tmp/kx-diag-trace-XXXXXX";
   ASSERT_NE(mkdtemp(tmpl), nullptr);

@@ -100,14 +100,13 @@ def test_postgres_bit_strings_and_infinite_timestamps(pg):
     # bit(5) is a string of bits, bit(1) and boolean are booleans.
     assert tuple(cur.execute("SELECT B'10101'::bit(5), B'1'::bit(1), true").fetchone()) == \
         ("10101", True, True)
-    # 'infinity' has no ODBC date: its row is refused (22008, which an ODBC 3
-    # application sees as 22007), not delivered with a wrapped year; the next
-    # row still arrives.
+    # 'infinity' has no ODBC date: its row is refused with 22008, not
+    # delivered with a wrapped year; the next row still arrives.
     cur.execute("SELECT id, ts FROM (VALUES (1, TIMESTAMP 'infinity'), (2, TIMESTAMP '2024-05-06'))"
                 " AS v(id, ts) ORDER BY id")
     with pytest.raises(pyodbc.Error) as err:
         cur.fetchone()
-    assert "Date overflow" in str(err.value)
+    assert err.value.args[0] == "22008" and "Date overflow" in str(err.value)
     row = cur.fetchone()
     assert row[0] == 2 and row[1].year == 2024
 

@@ -690,7 +690,29 @@ int JDB_ColAttribute(JStmt* s, ValueRec* rec, int32_t sqlType) {
         }
       }
       break;
-    case 14: status = SetText(rec, JDB_TypeMapName(s->conn, sqlType)); break;
+    case 14: {
+      // The database's own name of the column's type ("varchar", "serial"):
+      // the type map's name for the ODBC type is only the first type the
+      // database lists for it (PostgreSQL's first VARCHAR type is "name").
+      // Catalog results, and BIGINT shown as NUMERIC, keep the map's name.
+      char* own = nullptr;
+      const bool mapped = s->conn->opts.jet != 0 && t == 2;
+      const int rc = haveMeta && !catalog && !mapped
+                         ? JC_ResultSetMetaData_getColumnTypeName(s, s->resultMeta, col, &own)
+                         : -1;
+      if (rc == 0 && own != nullptr && own[0] != '\0') {
+        rec->value.text = own;
+        break;
+      }
+      std::free(own);
+      if (rc > 0) {
+        // A driver without the name: the map's, and no message for it.
+        JC_ClearException(s->jni);
+        JDB_MsgFreeList(&s->msgs);
+      }
+      status = SetText(rec, JDB_TypeMapName(s->conn, sqlType));
+      break;
+    }
     case 27: status = SetText(rec, JDB_TypeMapLiteral(s->conn, sqlType, 0)); break;
     case 28: status = SetText(rec, JDB_TypeMapLiteral(s->conn, sqlType, 1)); break;
     case 35: rec->value.i32 = 0; break;

@@ -24,6 +24,7 @@ JMethod mCaseSensitive{kRsmd, "isCaseSensitive", "(I)Z"};
 JMethod mAutoIncrement{kRsmd, "isAutoIncrement", "(I)Z"};
 JMethod mSearchable{kRsmd, "isSearchable", "(I)Z"};
 JMethod mColumnLabel{kRsmd, "getColumnLabel", "(I)Ljava/lang/String;"};
+JMethod mColumnTypeName{kRsmd, "getColumnTypeName", "(I)Ljava/lang/String;"};
 JMethod mReadOnly{kRsmd, "isReadOnly", "(I)Z"};
 JMethod mWritable{kRsmd, "isWritable", "(I)Z"};
 
@@ -168,13 +169,12 @@ KX_RSMD_BOOL(isWritable, mWritable)
 #undef KX_RSMD_INT
 #undef KX_RSMD_BOOL
 
-int JC_ResultSetMetaData_getColumnLabel(JStmt* s, jobject md, int32_t column, char** out) {
-  JW_Trace("ResultSetMetaData.getColumnLabel");
+namespace {
+
+int ColumnText(JStmt* s, jobject md, JMethod& m, int32_t column, char** out) {
   *out = nullptr;
   jobject str = nullptr;
-  if (JC_CallObject(s->jni, md, mColumnLabel, &str, static_cast<jint>(column)) != 0) {
-    return Check(s);
-  }
+  if (JC_CallObject(s->jni, md, m, &str, static_cast<jint>(column)) != 0) return Check(s);
   if (str == nullptr) {
     *out = static_cast<char*>(std::calloc(1, 1));
   } else {
@@ -183,6 +183,18 @@ int JC_ResultSetMetaData_getColumnLabel(JStmt* s, jobject md, int32_t column, ch
     JW_Delete(s->jni, str);
   }
   return 0;
+}
+
+}  // namespace
+
+int JC_ResultSetMetaData_getColumnTypeName(JStmt* s, jobject md, int32_t column, char** out) {
+  JW_Trace("ResultSetMetaData.getColumnTypeName");
+  return ColumnText(s, md, mColumnTypeName, column, out);
+}
+
+int JC_ResultSetMetaData_getColumnLabel(JStmt* s, jobject md, int32_t column, char** out) {
+  JW_Trace("ResultSetMetaData.getColumnLabel");
+  return ColumnText(s, md, mColumnLabel, column, out);
 }
 
 // ---- DatabaseMetaData information ----------------------------------------------------

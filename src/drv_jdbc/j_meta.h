@@ -29,6 +29,8 @@ int JC_ResultSetMetaData_isAutoIncrement(JStmt* s, jobject md, int32_t column, u
 int JC_ResultSetMetaData_isSearchable(JStmt* s, jobject md, int32_t column, uint8_t* out);
 // *out: heap text (empty for a Java null), NULL when it cannot be made (status 0).
 int JC_ResultSetMetaData_getColumnLabel(JStmt* s, jobject md, int32_t column, char** out);
+// The database's own name of the column's type; *out a heap text ("" for null).
+int JC_ResultSetMetaData_getColumnTypeName(JStmt* s, jobject md, int32_t column, char** out);
 int JC_ResultSetMetaData_isReadOnly(JStmt* s, jobject md, int32_t column, uint8_t* out);
 int JC_ResultSetMetaData_isWritable(JStmt* s, jobject md, int32_t column, uint8_t* out);
 

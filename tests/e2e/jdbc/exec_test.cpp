@@ -363,6 +363,23 @@ TEST_P(Execution, RowCountsNullsAndMoreResults) {
   EXPECT_EQ(SQLMoreResults(stmt_), SQL_NO_DATA);
 }
 
+// SQL_DESC_TYPE_NAME is the database's own name of each column's type, not
+// the first type the database lists for the ODBC type (PostgreSQL lists
+// "name" first among its VARCHAR types).
+TEST_P(Execution, ColumnTypeNamesAreTheDatabases) {
+  const bool pg = GetParam().postgres;
+  std::string table = Table("tnames", "v VARCHAR(10), n NUMERIC(8,2), i INTEGER");
+  Exec("SELECT v, n, i FROM " + table);
+  const char* expected[3] = {pg ? "varchar" : "CHARACTER VARYING", pg ? "numeric" : "NUMERIC",
+                             pg ? "int4" : "INTEGER"};
+  for (SQLUSMALLINT c = 1; c <= 3; ++c) {
+    char name[64] = {0};
+    SQLSMALLINT length = 0;
+    KX_STMT_OK(SQLColAttribute(stmt_, c, SQL_DESC_TYPE_NAME, name, sizeof name, &length, nullptr));
+    EXPECT_STREQ(name, expected[c - 1]) << "column " << c;
+  }
+}
+
 // A long text of one- to four-byte characters sent in pieces that cut
 // characters apart, read back in pieces as SQL_C_CHAR and as SQL_C_WCHAR
 // with buffers that cut them apart again (surrogate pairs included).

@@ -493,6 +493,9 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
     offset[c] = stride;
     stride += layout[2 * c] == kBlockTimestamp ? 3 : 1;
   }
+  // The flat arrays hold rows x stride values: beyond what a Java array
+  // index reaches, value by value.
+  if (int64_t{n} * stride > INT32_MAX / 2 || int64_t{n} * cols > INT32_MAX / 2) return kBlockNotTaken;
   const RowBlockApi* api = BlockApi(env);
   if (api == nullptr) return kBlockNotTaken;
   if (s->rowBlock == nullptr) {

@@ -3,6 +3,9 @@
 // server's own diagnostics.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "agent_fixture.h"
 #include "drv_jdbc/j_records.h"
 #include "drv_jdbc/j_serv.h"
@@ -195,6 +198,33 @@ TEST(AgentPg, ServerErrorsKeepTheirSqlState) {
   EXPECT_NE(0, rc);
   msgs = AgentMessages(a.ops, s);
   EXPECT_NE(std::string::npos, msgs.find("[SQLSTATE:22012]")) << msgs;
+  a.ops->DRV_FreeStmt(s);
+}
+
+// SQLCancel's road: the agent's cancel runs on another thread (attached
+// there) while the statement's own thread waits inside the JDBC driver.
+TEST(AgentPg, CancelFromAnotherThreadStopsARunningStatement) {
+  AgentSession a;
+  ASSERT_TRUE(a.ConnectPg());
+  AgentHandle s = a.Stmt();
+  EXPECT_EQ(0, a.ops->DRV_Cancel(s));  // nothing runs yet: nothing to stop
+  int cancelled = -1;
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    cancelled = a.ops->DRV_Cancel(s);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  // A SELECT without markers runs at prepare.
+  const int rc = a.ops->DRV_Prepare(s, "SELECT pg_sleep(30) AS slept");
+  canceller.join();
+  EXPECT_NE(0, rc);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(0, cancelled);
+  EXPECT_LT(waited, std::chrono::seconds(20));
+  std::string msgs = AgentMessages(a.ops, s);
+  EXPECT_NE(std::string::npos, msgs.find("[SQLSTATE:57014]")) << "rc " << rc << ": " << msgs;
+  // The statement is usable again.
+  ASSERT_EQ(0, a.ops->DRV_Prepare(s, "SELECT 7")) << AgentMessages(a.ops, s);
   a.ops->DRV_FreeStmt(s);
 }
 

@@ -76,6 +76,22 @@ void PutPtr(unsigned char* element, const JGrowBuf& buf) {
   RB_SetPtrValue(element, RBPtrValue{buf.size, buf.data});
 }
 
+// Length prefix of the LEN element types: 1, 2 or 4 bytes.
+uint32_t HeadOf(uint32_t type) {
+  switch (type) {
+    case RBT_CHAR_LEN1: case RBT_BINARY_LEN1: return 1;
+    case RBT_CHAR_LEN2: case RBT_BINARY_LEN2: return 2;
+    case RBT_CHAR_LEN4: case RBT_BINARY_LEN4: case RBT_WCHAR_LEN4: return 4;
+    default: return 0;
+  }
+}
+
+void PutLength(unsigned char* e, uint32_t head, uint32_t n) {
+  if (head == 1) Put(e, static_cast<uint8_t>(n));
+  else if (head == 2) Put(e, static_cast<uint16_t>(n));
+  else if (head == 4) Put(e, n);
+}
+
 // Reads one value with the getter of the column's storage type into row r,
 // then sets the row's indicator from wasNull. -1: the storage type has no
 // getter here.
@@ -96,14 +112,10 @@ int ReadValue(JStmt* s, const Source& src, jobject obj, int32_t index, RowBuffer
     case RBT_CHAR_LEN1:
     case RBT_CHAR_LEN2:
     case RBT_CHAR_LEN4: {
-      int32_t head = col->type == RBT_CHAR_LEN1 ? 1 : col->type == RBT_CHAR_LEN2 ? 2 : 4;
+      const int32_t head = static_cast<int32_t>(HeadOf(col->type));
       int32_t len = 0;
       status = src.getString(s, obj, index, reinterpret_cast<char*>(e + head), &len, w - head);
-      if (status == 0) {
-        if (head == 1) Put(e, static_cast<uint8_t>(len));
-        else if (head == 2) Put(e, static_cast<uint16_t>(len));
-        else Put(e, static_cast<uint32_t>(len));
-      }
+      if (status == 0) PutLength(e, static_cast<uint32_t>(head), static_cast<uint32_t>(len));
       break;
     }
     case RBT_CHAR_PTR: {
@@ -199,14 +211,10 @@ int ReadValue(JStmt* s, const Source& src, jobject obj, int32_t index, RowBuffer
     case RBT_BINARY_LEN1:
     case RBT_BINARY_LEN2:
     case RBT_BINARY_LEN4: {
-      int32_t head = col->type == RBT_BINARY_LEN1 ? 1 : col->type == RBT_BINARY_LEN2 ? 2 : 4;
+      const int32_t head = static_cast<int32_t>(HeadOf(col->type));
       int32_t len = 0;
       status = src.getBytes(s, obj, index, e + head, &len, w - head);
-      if (status == 0) {
-        if (head == 1) Put(e, static_cast<uint8_t>(len));
-        else if (head == 2) Put(e, static_cast<uint16_t>(len));
-        else Put(e, static_cast<uint32_t>(len));
-      }
+      if (status == 0) PutLength(e, static_cast<uint32_t>(head), static_cast<uint32_t>(len));
       break;
     }
     case RBT_BINARY_PTR: {
@@ -318,16 +326,6 @@ const RowBlockApi* BlockApi(JNIEnv* env) {
   return &gBlockApi;
 }
 
-// Length prefix of the LEN element types: 1, 2 or 4 bytes.
-uint32_t HeadOf(uint32_t type) {
-  switch (type) {
-    case RBT_CHAR_LEN1: case RBT_BINARY_LEN1: return 1;
-    case RBT_CHAR_LEN2: case RBT_BINARY_LEN2: return 2;
-    case RBT_CHAR_LEN4: case RBT_BINARY_LEN4: case RBT_WCHAR_LEN4: return 4;
-    default: return 0;
-  }
-}
-
 // The class's kind and room for a column; false: the class does not take it.
 bool BlockKind(const RowBufferColumn& col, jint* kind, jint* room) {
   const int64_t w = col.width;
@@ -364,12 +362,6 @@ bool BlockKind(const RowBufferColumn& col, jint* kind, jint* room) {
     default:
       return false;
   }
-}
-
-void PutLength(unsigned char* e, uint32_t head, uint32_t n) {
-  if (head == 1) Put(e, static_cast<uint8_t>(n));
-  else if (head == 2) Put(e, static_cast<uint16_t>(n));
-  else if (head == 4) Put(e, n);
 }
 
 // One value of the block into row r of col, as ReadValue would have written it.

@@ -35,10 +35,6 @@ int32_t DRV_XaRecover(AgentHandle conn, XID* xids, int32_t count, int rmid, long
 int32_t DRV_XaRollback(AgentHandle conn, XID* xid, int rmid, long flags) __attribute__((weak));
 int32_t DRV_XaStart(AgentHandle conn, XID* xid, int rmid, long flags) __attribute__((weak));
 
-// The layers that wrap the table at registration; absent until they are built.
-int SCS_Install(AgentBinding* binding) __attribute__((weak));
-int XaThr_Bind(AgentBinding* binding) __attribute__((weak));
-
 int32_t JDB_BrokerKnown = 0;
 
 namespace {
@@ -166,8 +162,6 @@ const AgentOps* JDB_AgentOps() { return &kAgentOps; }
 int JDB_Register(AgentBinding* binding) {
   binding->ops = &kAgentOps;
   binding->flags = AB_REENTRANT;
-  if (SCS_Install != nullptr) SCS_Install(binding);
-  if (XaThr_Bind != nullptr) XaThr_Bind(binding);
   return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "agent/build_flavor.h"
 #include "drv_jdbc/j_agent.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_conn_stmt.h"
@@ -9,8 +10,6 @@
 #include "drv_jdbc/j_exec.h"
 #include "drv_jdbc/j_info.h"
 #include "drv_jdbc/j_serv.h"
-#include "odbc/cursor_state.h"
-#include "odbc/dispatch.h"
 #include "util/handle_table.h"
 #include "util/text_conv.h"
 
@@ -116,7 +115,7 @@ int ConnGet(JConn* c, AgentPropertyId id, int32_t* number, char* text) {
         case 0x2201000B: *number = c->opts.dynCursSensitivity == 1 ? 1 : 0; return 0;
         case 0x22010011: *number = JDB_CapabilityWord(c); return 0;
         case 0x22010013:
-          if (g_unicodeBuild == 0) return 1;
+          if (!UnicodeBuild()) return 1;
           *number = c->unicodeClient != 0 ? 1 : 0;
           return 0;
         case 0x2101000D: return JC_Connection_getCatalog(c, c->conn, text, kTextRoom);

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <mutex>
 
+#include "agent/agent.h"
 #include "drv_jdbc/j_msg.h"
 #include "drv_jdbc/text/j_parse_sql.h"
-#include "odbc/agent.h"
 
 namespace kx {
 

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "odbc/connstr.h"
-#include "odbc/dispatch.h"
 #include "odbc/records.h"
 #include "odbc/trace.h"
 #include "util/errcodes.h"

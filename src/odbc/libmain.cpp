@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "agent/build_flavor.h"
-#include "odbc/dispatch.h"
 #include "odbc/dtc_seam.h"
+#include "odbc/handle_layer.h"
 #include "odbc/odbc_installer.h"
 #include "odbc/trace.h"
 #include "util/log.h"

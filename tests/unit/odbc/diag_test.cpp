@@ -11,7 +11,6 @@
 
 #include "core_fixture.h"
 #include "odbc/diag.h"
-#include "odbc/dispatch.h"
 #include "odbc/handlers.h"
 #include "odbc/records.h"
 #include "odbc/trace.h"

@@ -70,6 +70,7 @@ int KeepResultSet(JStmt* s, jobject rs) {
 int32_t DRV_Prepare(AgentHandle h, const char* sql) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+  s->cancelAsked.store(false);  // a new run: an earlier SQLCancel is not its
   JFrame frame(s->jni, JDB_FRAME_LARGE);
   if (!frame.ok()) return 16;
   JDB_StmtReset(s);
@@ -246,6 +247,7 @@ int JDB_ExecuteRows(JStmt* s, int32_t from, int32_t to) {
 int32_t DRV_Execute(AgentHandle h) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+  s->cancelAsked.store(false);  // a new run: an earlier SQLCancel is not its
   if ((s->flags & JS_PREPARED) == 0) {
     LogAt(LOG_WARNING, __FILE__, __LINE__, "execute without prior prepare");
     return 22;

@@ -159,7 +159,7 @@ bool FixedAnswer(const JConn* c, uint16_t type, int32_t* number, char* text, siz
   switch (type) {
     case 2: PutText(text, capacity, " "); return true;
     case 3: case 4: case 5: case 76: *number = 0; return true;
-    case 7: PutText(text, capacity, "1.0"); return true;
+    case 7: PutText(text, capacity, KX_DRIVER_VER); return true;
     // Without the cursor layer only forward-only, read-only cursors exist.
     case 8: *number = layer ? 191 : SQL_FD_FETCH_NEXT; return true;
     case 9: *number = 1; return true;

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "odbc/diag.h"
-#include "odbc/dispatch.h"
+#include "odbc/handle_layer.h"
 #include "odbc/stmt.h"
 #include "util/errcodes.h"
 #include "util/handle_table.h"

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
+#include "odbc/call_args.h"
 #include "odbc/copy_out.h"
 #include "odbc/desc.h"
-#include "odbc/dispatch.h"
 #include "odbc/handlers.h"
 #include "odbc/stmt.h"
 #include "odbc/trace.h"

@@ -12,7 +12,7 @@
 #include "odbc/cursor_state.h"
 #include "odbc/desc.h"
 #include "odbc/diag.h"
-#include "odbc/dispatch.h"
+#include "odbc/handle_layer.h"
 #include "odbc/trace.h"
 #include "util/errcodes.h"
 #include "util/handle_table.h"

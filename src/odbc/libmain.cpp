@@ -42,7 +42,7 @@ constexpr StringResource kStrings[] = {
     {200, "Unable to initialize the working parameters."},
     {201, "Unable to initialize the network layer."},
     {202, "The Quillmar ODBC driver requires Win32."},
-    {205, "1.0"},
+    {205, KX_DRIVER_VER},
     {208, "WIN32"},
 };
 

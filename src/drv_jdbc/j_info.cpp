@@ -190,8 +190,10 @@ bool FixedAnswer(const JConn* c, uint16_t type, int32_t* number, char* text, siz
     case 150: *number = layer ? 7759 : 0; return true;
     case 151: *number = layer ? 20715 : 0; return true;
     case 152: *number = 1; return true;
-    case 153: *number = 2; return true;
-    case 154: *number = 1; return true;
+    // A parameter array gives one row count, the sum over its rows (batches
+    // included), and a query run with one gives a result per parameter set.
+    case SQL_PARAM_ARRAY_ROW_COUNTS: *number = SQL_PARC_NO_BATCH; return true;
+    case SQL_PARAM_ARRAY_SELECTS: *number = SQL_PAS_BATCH; return true;
     case 163: *number = 9; return true;
     case 164: case 165: case 166: *number = 0; return true;
     case 167: *number = layer ? 1615 : 0; return true;

@@ -18,6 +18,7 @@
 #include "odbc/call_args.h"
 #include "odbc/desc.h"
 #include "odbc/diag.h"
+#include "odbc/exec/param_bind.h"
 #include "odbc/handle_layer.h"
 #include "odbc/handlers.h"
 #include "odbc/stmt.h"

@@ -9,15 +9,13 @@
 
 #include "odbc/connstr.h"
 #include "odbc/records.h"
+#include "odbc/stmt.h"
 #include "odbc/trace.h"
 #include "util/errcodes.h"
 #include "util/str_util.h"
 #include "util/text_conv.h"
 
 namespace kx {
-
-int (*g_diagStmtRowCount)(StmtRecord* stmt, SQLLEN* count) = nullptr;
-int (*g_diagStmtIsQuery)(StmtRecord* stmt) = nullptr;
 
 // ---- lists ----------------------------------------------------------------------
 
@@ -163,8 +161,8 @@ DiagTarget DiagTargetOf(StmtRecord* stmt) {
   t.odbcVersion = VersionOf(stmt->conn);
   t.dsn = stmt->conn != nullptr ? stmt->conn->dsn : nullptr;
   t.stmt = stmt;
-  t.rowCount = g_diagStmtRowCount;
-  t.isQuery = g_diagStmtIsQuery;
+  t.rowCount = StmtDiagRowCount;
+  t.isQuery = StmtDiagIsQuery;
   return t;
 }
 

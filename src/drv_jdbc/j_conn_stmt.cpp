@@ -40,6 +40,7 @@ JMethod mGetUpdateCount{"java/sql/Statement", "getUpdateCount", "()I"};
 JMethod mSetCursorName{"java/sql/Statement", "setCursorName", "(Ljava/lang/String;)V"};
 JMethod mGetQueryTimeout{"java/sql/Statement", "getQueryTimeout", "()I"};
 JMethod mSetQueryTimeout{"java/sql/Statement", "setQueryTimeout", "(I)V"};
+JMethod mSetFetchSize{"java/sql/Statement", "setFetchSize", "(I)V"};
 
 // The statement-creating wrappers: the record's statement reference becomes a
 // global reference to the result, or none after a failure.
@@ -320,6 +321,12 @@ int JC_Statement_getQueryTimeout(JStmt* s, jobject stmt, int32_t* out) {
                       [&] { return JC_CallInt(s->jni, stmt, mGetQueryTimeout, &v); });
   if (status == 0 && out != nullptr) *out = v;
   return status;
+}
+
+int JC_Statement_setFetchSize(JStmt* s, jobject stmt, int32_t rows) {
+  JW_Trace("Statement.setFetchSize");
+  if (JC_CallVoid(s->jni, stmt, mSetFetchSize, rows) != 0) JC_ClearException(s->jni);
+  return 0;
 }
 
 int JC_Statement_setQueryTimeout(JStmt* s, jobject stmt, int32_t seconds) {

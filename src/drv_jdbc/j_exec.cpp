@@ -19,6 +19,9 @@ namespace kx {
 
 namespace {
 
+// Rows per round trip of a result the JDBC driver streams.
+constexpr int32_t kJavaFetchRows = 1000;
+
 bool HasParams(const JStmt* s) { return s->paramCount > 0; }
 
 // Rows of the parameter block to run; 1 without parameters.
@@ -105,6 +108,11 @@ int32_t DRV_Prepare(AgentHandle h, const char* sql) {
     status = JC_Statement_setCursorName(s, s->stmt, s->cursorName);
     if (status != 0) return status;
   }
+  // Rows the JDBC driver reads from the database at a time: a driver that
+  // can stream a result (PostgreSQL's outside autocommit) then holds one
+  // such block of a large result rather than all of it. A driver that
+  // refuses the hint reads as it would anyway.
+  JC_Statement_setFetchSize(s, s->stmt, kJavaFetchRows);
   if (s->queryTimeout > 0) {
     // So does the time limit, before a SELECT runs at prepare.
     status = JC_Statement_setQueryTimeout(s, s->stmt, s->queryTimeout);

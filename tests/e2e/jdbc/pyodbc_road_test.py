@@ -192,6 +192,18 @@ def test_ending_a_transaction_in_autocommit_mode_does_nothing(road):
         conn.autocommit = True
 
 
+def test_dollar_quoted_text_holds_no_markers(road):
+    # "$$...$$" is a string on both databases, "$tag$...$tag$" on PostgreSQL:
+    # a '?', quote or brace inside is text, not a marker or an escape.
+    conn, postgres = road
+    cur = conn.cursor()
+    row = cur.execute("SELECT $$a?b'{fn x}$$ AS t, x FROM (VALUES (1)) AS v(x) WHERE x = ?", 1).fetchone()
+    assert tuple(row) == ("a?b'{fn x}", 1)
+    if postgres:
+        row = cur.execute("SELECT $q$it's ? $$ $q$ AS t, x FROM (VALUES (1)) AS v(x) WHERE x = ?", 1).fetchone()
+        assert tuple(row) == ("it's ? $$ ", 1)
+
+
 # A query that runs for far longer than the test waits, on each database.
 LONG_QUERY = {
     True: "SELECT pg_sleep(30)",

@@ -254,7 +254,8 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
     return status;
   }
   c->handle = handle;
-  c->typeMap = JDB_LoadTypeMap(handle, c);
+  // The type map waits until a type name is first asked for: a connect
+  // then costs no type-information query.
   *out = handle;
   return 0;
 }

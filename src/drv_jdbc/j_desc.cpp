@@ -608,8 +608,12 @@ int JDB_DescribeResults(JStmt* s, char mode) {
 
 namespace {
 
-const TypeInfoEntry* TypeEntry(const JConn* c, int32_t sqlType) {
-  if (c == nullptr || c->typeMap == nullptr) return nullptr;
+// The connection's type map, read from the driver's type information the
+// first time a type is looked up (a map that could not be read stays empty).
+const TypeInfoEntry* TypeEntry(JConn* c, int32_t sqlType) {
+  if (c == nullptr) return nullptr;
+  if (c->typeMap == nullptr) c->typeMap = JDB_LoadTypeMap(c->handle, c);
+  if (c->typeMap == nullptr) return nullptr;
   int16_t key = static_cast<int16_t>(sqlType);
   return reinterpret_cast<const TypeInfoEntry*>(HashGet(c->typeMap, &key));
 }
@@ -630,12 +634,12 @@ int SetText(ValueRec* rec, const char* text) {
 
 }  // namespace
 
-const char* JDB_TypeMapName(const JConn* c, int32_t sqlType) {
+const char* JDB_TypeMapName(JConn* c, int32_t sqlType) {
   const TypeInfoEntry* e = TypeEntry(c, sqlType);
   return e != nullptr ? e->typeName : "";
 }
 
-const char* JDB_TypeMapLiteral(const JConn* c, int32_t sqlType, int suffix) {
+const char* JDB_TypeMapLiteral(JConn* c, int32_t sqlType, int suffix) {
   const TypeInfoEntry* e = TypeEntry(c, sqlType);
   if (e == nullptr) return "";
   return suffix ? e->suffix : e->prefix;

@@ -14,6 +14,7 @@
 #include "drv_jdbc/j_meta.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
+#include "util/errcodes.h"
 #include "util/handle_table.h"
 #include "util/hash_table.h"
 #include "util/log.h"
@@ -68,7 +69,7 @@ int PreparedMetaData(JStmt* s, jobject* out, bool* unsupported) {
   JNIEnv* env = s->jni;
   if (JC_CallObject(env, s->stmt, mPsGetMetaData, out) == 0) return 0;
   *out = nullptr;
-  if (!env->ExceptionCheck()) return 15;
+  if (!env->ExceptionCheck()) return KX_ERR_GENERAL;
   jthrowable ex = env->ExceptionOccurred();
   env->ExceptionClear();
   static const char* const kUnsupported[] = {"java/sql/SQLFeatureNotSupportedException",
@@ -86,13 +87,13 @@ int PreparedMetaData(JStmt* s, jobject* out, bool* unsupported) {
   }
   if (*unsupported) {
     env->DeleteLocalRef(ex);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   env->Throw(ex);
   env->DeleteLocalRef(ex);
   int status = CheckException(env, s->unicodeClient, &s->msgs);
   if (LastIsNotSupported(s)) *unsupported = true;
-  return status != 0 ? status : 15;
+  return status != 0 ? status : KX_ERR_GENERAL;
 }
 
 void ReleaseMeta(JStmt* s) {
@@ -272,9 +273,9 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
 
 int JDB_StmtEnter(AgentHandle h, JStmt** out) {
   *out = JDB_FindStmt(h);
-  if (*out == nullptr) return 21;
+  if (*out == nullptr) return KX_ERR_BAD_ARGUMENT;
   (*out)->jni = JVM_AttachThread();
-  return (*out)->jni == nullptr ? 15 : 0;
+  return (*out)->jni == nullptr ? KX_ERR_GENERAL : 0;
 }
 
 void JDB_FreeColumns(JStmt* s) {
@@ -352,15 +353,15 @@ void JDB_StmtDestroy(JStmt* s) {
 int32_t DRV_AllocStmt(AgentHandle ch, AgentHandle* out) {
   if (out != nullptr) *out = 0;
   JConn* c = JDB_FindConn(ch);
-  if (c == nullptr || out == nullptr) return 21;
+  if (c == nullptr || out == nullptr) return KX_ERR_BAD_ARGUMENT;
   if (JDB_BrokerKnown == 0) {
-    JDB_MsgAddCode(&c->msgs, 152);
-    return 152;
+    JDB_MsgAddCode(&c->msgs, KX_ERR_NEWER_BROKER);
+    return KX_ERR_NEWER_BROKER;
   }
   JNIEnv* env = JVM_AttachThread();
-  if (env == nullptr) return 15;
+  if (env == nullptr) return KX_ERR_GENERAL;
   JStmt* s = new (std::nothrow) JStmt{};
-  if (s == nullptr) return 16;
+  if (s == nullptr) return KX_ERR_NOMEM;
   JFrame frame(env, JDB_FRAME_SMALL);
   s->conn = c;
   s->unicodeClient = c->unicodeClient;
@@ -411,10 +412,10 @@ int32_t DRV_CloseCursor(AgentHandle h) {
 int32_t DRV_GetCursorName(AgentHandle h, char* buffer, int32_t size, uint16_t* length) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
-  if ((s->flags & JS_RESULTS) == 0) return 22;
+  if ((s->flags & JS_RESULTS) == 0) return KX_ERR_SEQUENCE;
   if (s->resultSet == nullptr) return 0;
   JFrame frame(s->jni, JDB_FRAME_SMALL);
-  if (!frame.ok()) return 16;
+  if (!frame.ok()) return KX_ERR_NOMEM;
   uint32_t capacity = size < 0 ? 0 : static_cast<uint32_t>(size > 0xFFFF ? 0xFFFF : size);
   return JC_ResultSet_getCursorName(s, s->resultSet, buffer, capacity, length);
 }
@@ -425,24 +426,24 @@ int32_t DRV_SetCursorName(AgentHandle h, const char* name) {
   if (s->stmt == nullptr) {
     // Kept until the next prepare makes the Java statement.
     char* copy = strdup(name != nullptr ? name : "");
-    if (copy == nullptr) return 16;
+    if (copy == nullptr) return KX_ERR_NOMEM;
     std::free(s->cursorName);
     s->cursorName = copy;
     return 0;
   }
   JFrame frame(s->jni, JDB_FRAME_SMALL);
-  if (!frame.ok()) return 16;
+  if (!frame.ok()) return KX_ERR_NOMEM;
   return JC_Statement_setCursorName(s, s->stmt, name);
 }
 
 int32_t DRV_DescribeCols(AgentHandle h, uint16_t* count, AgentColDesc** cols) {
   if (count != nullptr) *count = 0;
   JStmt* s = JDB_FindStmt(h);
-  if (s == nullptr) return 21;
+  if (s == nullptr) return KX_ERR_BAD_ARGUMENT;
   uint16_t n = s->colCount;
   if (cols != nullptr) {
     AgentColDesc* copy = RB_AllocColDescs(n);
-    if (copy == nullptr) return 16;
+    if (copy == nullptr) return KX_ERR_NOMEM;
     for (uint16_t i = 0; i < n; ++i) {
       copy[i] = s->cols[i];
       copy[i].catalog = copy[i].schema = copy[i].table = copy[i].label = nullptr;
@@ -454,7 +455,7 @@ int32_t DRV_DescribeCols(AgentHandle h, uint16_t* count, AgentColDesc** cols) {
         *dst[k] = strdup(from[k]);
         if (*dst[k] == nullptr) {
           RB_FreeColDescs(copy, n);
-          return 16;
+          return KX_ERR_NOMEM;
         }
       }
     }
@@ -467,11 +468,11 @@ int32_t DRV_DescribeCols(AgentHandle h, uint16_t* count, AgentColDesc** cols) {
 int32_t DRV_DescribeParams(AgentHandle h, uint16_t* count, AgentColDesc** params) {
   if (count != nullptr) *count = 0;
   JStmt* s = JDB_FindStmt(h);
-  if (s == nullptr) return 21;
+  if (s == nullptr) return KX_ERR_BAD_ARGUMENT;
   uint16_t n = s->paramCount;
   if (params != nullptr) {
     AgentColDesc* copy = RB_AllocColDescs(n);
-    if (copy == nullptr) return 16;
+    if (copy == nullptr) return KX_ERR_NOMEM;
     if (n > 0) std::memcpy(copy, s->params, sizeof(AgentColDesc) * n);
     *params = copy;
   }
@@ -486,7 +487,7 @@ int JDB_InitParamDescs(JStmt* s) {
   uint16_t n = s->parsed.paramCount;
   if (n == 0) return 0;
   AgentColDesc* p = static_cast<AgentColDesc*>(std::calloc(n, sizeof(AgentColDesc)));
-  if (p == nullptr) return 16;
+  if (p == nullptr) return KX_ERR_NOMEM;
   for (uint16_t i = 0; i < n; ++i) {
     if ((s->flags & JS_CALL) != 0) std::strcpy(p[i].name, "*B");
     p[i].sqlType = 12;
@@ -537,7 +538,7 @@ int JDB_DescribeResults(JStmt* s, char mode) {
   s->jni->DeleteLocalRef(meta);
   if (s->resultMeta == nullptr) {
     JC_ClearException(s->jni);
-    return 16;
+    return KX_ERR_NOMEM;
   }
   int32_t n = 0;
   if (int status = JC_ResultSetMetaData_getColumnCount(s, s->resultMeta, &n); status != 0) {
@@ -547,8 +548,8 @@ int JDB_DescribeResults(JStmt* s, char mode) {
   JDB_FreeColumns(s);
   if (n <= 0) return 0;
   if (n > 0xFFFF) {
-    JDB_MsgAddText(&s->msgs, "Too many result columns", 15);
-    return 15;
+    JDB_MsgAddText(&s->msgs, "Too many result columns", KX_ERR_GENERAL);
+    return KX_ERR_GENERAL;
   }
   uint16_t count = static_cast<uint16_t>(n);
   AgentColDesc* cols = RB_AllocColDescs(count);
@@ -556,7 +557,7 @@ int JDB_DescribeResults(JStmt* s, char mode) {
   if (cols == nullptr || types == nullptr) {
     if (cols != nullptr) RB_FreeColDescs(cols, count);
     std::free(types);
-    return 16;
+    return KX_ERR_NOMEM;
   }
   for (uint16_t i = 0; i < count; ++i) {
     int32_t col = i + 1;
@@ -577,7 +578,7 @@ int JDB_DescribeResults(JStmt* s, char mode) {
       P = 0;
     }
     if (status == 0) status = JC_ResultSetMetaData_getColumnLabel(s, s->resultMeta, col, &label);
-    if (status == 0 && label == nullptr) status = 16;
+    if (status == 0 && label == nullptr) status = KX_ERR_NOMEM;
     if (status != 0) {
       std::free(label);
       RB_FreeColDescs(cols, count);
@@ -607,8 +608,12 @@ int JDB_DescribeResults(JStmt* s, char mode) {
 
 namespace {
 
-const TypeInfoEntry* TypeEntry(const JConn* c, int32_t sqlType) {
-  if (c == nullptr || c->typeMap == nullptr) return nullptr;
+// The connection's type map, read from the driver's type information the
+// first time a type is looked up (a map that could not be read stays empty).
+const TypeInfoEntry* TypeEntry(JConn* c, int32_t sqlType) {
+  if (c == nullptr) return nullptr;
+  if (c->typeMap == nullptr) c->typeMap = JDB_LoadTypeMap(c->handle, c);
+  if (c->typeMap == nullptr) return nullptr;
   int16_t key = static_cast<int16_t>(sqlType);
   return reinterpret_cast<const TypeInfoEntry*>(HashGet(c->typeMap, &key));
 }
@@ -624,17 +629,17 @@ const ValueRec kColAttrTemplate[10] = {
 
 int SetText(ValueRec* rec, const char* text) {
   rec->value.text = strdup(text != nullptr ? text : "");
-  return rec->value.text == nullptr ? 16 : 0;
+  return rec->value.text == nullptr ? KX_ERR_NOMEM : 0;
 }
 
 }  // namespace
 
-const char* JDB_TypeMapName(const JConn* c, int32_t sqlType) {
+const char* JDB_TypeMapName(JConn* c, int32_t sqlType) {
   const TypeInfoEntry* e = TypeEntry(c, sqlType);
   return e != nullptr ? e->typeName : "";
 }
 
-const char* JDB_TypeMapLiteral(const JConn* c, int32_t sqlType, int suffix) {
+const char* JDB_TypeMapLiteral(JConn* c, int32_t sqlType, int suffix) {
   const TypeInfoEntry* e = TypeEntry(c, sqlType);
   if (e == nullptr) return "";
   return suffix ? e->suffix : e->prefix;
@@ -724,7 +729,9 @@ int JDB_ColAttribute(JStmt* s, ValueRec* rec, int32_t sqlType) {
 
 int32_t DRV_DescribeColsEx(AgentHandle h, uint16_t* count, int16_t* attrCount,
                            AgentColDesc** cols, ValueRec** attrs) {
-  if (count == nullptr || attrCount == nullptr || cols == nullptr || attrs == nullptr) return 21;
+  if (count == nullptr || attrCount == nullptr || cols == nullptr || attrs == nullptr) {
+    return KX_ERR_BAD_ARGUMENT;
+  }
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
   *count = 0;
@@ -741,10 +748,10 @@ int32_t DRV_DescribeColsEx(AgentHandle h, uint16_t* count, int16_t* attrCount,
     RB_FreeColDescs(*cols, *count);
     *cols = nullptr;
     *count = 0;
-    return total <= 0xFFFF ? 16 : 15;
+    return total <= 0xFFFF ? KX_ERR_NOMEM : KX_ERR_GENERAL;
   }
   JFrame frame(s->jni, JDB_FRAME_SMALL);
-  int status = frame.ok() ? 0 : 16;
+  int status = frame.ok() ? 0 : KX_ERR_NOMEM;
   uint32_t k = 0;
   for (int row = 0; row < 10 && status == 0; ++row) {
     recs[k++] = kColAttrTemplate[row];

@@ -19,6 +19,7 @@
 #include "drv_jdbc/j_setters.h"
 #include "drv_jdbc/j_typemap.h"
 #include "drv_jdbc/j_wrap_util.h"
+#include "util/errcodes.h"
 #include "util/log.h"
 
 namespace kx {
@@ -494,10 +495,10 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
     jobject local = env->NewObject(api->cls, api->ctor);
     if (local != nullptr) s->rowBlock = env->NewGlobalRef(local);
     if (local != nullptr) env->DeleteLocalRef(local);
-    if (s->rowBlock == nullptr) return Check(s) != 0 ? 15 : 16;
+    if (s->rowBlock == nullptr) return Check(s) != 0 ? KX_ERR_GENERAL : KX_ERR_NOMEM;
   }
   jintArray shape = env->NewIntArray(2 * cols);
-  if (shape == nullptr) return Check(s) != 0 ? 15 : 16;
+  if (shape == nullptr) return Check(s) != 0 ? KX_ERR_GENERAL : KX_ERR_NOMEM;
   env->SetIntArrayRegion(shape, 0, 2 * cols, layout.data());
   JW_Trace("RowBlock.fill(%d rows)", n);
   const jint rows = env->ExceptionCheck() ? 0 : env->CallIntMethod(s->rowBlock, api->fill, s->resultSet, shape, n);
@@ -505,7 +506,7 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
   if (env->ExceptionCheck()) return Check(s);
   if (rows < 0 || rows > n) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "A row block answered %d rows for %d", rows, n);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   std::vector<jlong> words;
   std::vector<jbyte> nulls, bytes;
@@ -518,7 +519,7 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
       !CopyField(env, s->rowBlock, api->chars, charsUsed, &chars, &JNIEnv::GetCharArrayRegion)) {
     if (env->ExceptionCheck()) return Check(s);
     LogAt(LOG_ERROR, __FILE__, __LINE__, "A row block's arrays are shorter than its rows");
-    return 15;
+    return KX_ERR_GENERAL;
   }
   for (int32_t r = 0; r < rows; ++r) {
     const jlong* row = words.data() + static_cast<size_t>(r) * static_cast<size_t>(stride);
@@ -527,7 +528,7 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
       if (!StoreBlockValue(&out->columns[c], r, layout[2 * c], isNull, row + offset[c], bytes, chars)) {
         LogAt(LOG_ERROR, __FILE__, __LINE__, "A row block value lies outside its pool");
         *got = r;
-        return 15;
+        return KX_ERR_GENERAL;
       }
     }
   }
@@ -540,7 +541,7 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
   env->Throw(static_cast<jthrowable>(failure));
   env->DeleteLocalRef(failure);
   const int status = Check(s);
-  return status != 0 ? status : 15;
+  return status != 0 ? status : KX_ERR_GENERAL;
 }
 
 // Integer cells of catalog rows, whatever integer storage the driver chose.
@@ -688,7 +689,7 @@ void FillProcColumnsOdbc3(JStmt* s, RowBuffer* out, int32_t r) {
   const bool isReturn = out->columns[4].indicators[r] == RB_IND_DATA &&
                         GetInt(&out->columns[4], r, &kind) && kind == 5;
   const int n = out->colCount < s->colCount ? out->colCount : s->colCount;
-  FillVerboseType(out, 6, n >= 15 ? 15 : 0, n >= 16 ? 16 : 0, r);
+  FillVerboseType(out, 6, n >= 15 ? KX_ERR_GENERAL : 0, n >= 16 ? KX_ERR_NOMEM : 0, r);
   for (int c = 14; c <= 19 && c <= n; ++c) {
     RowBufferColumn* col = &out->columns[c - 1];
     switch (c) {
@@ -867,11 +868,11 @@ int JDB_RowBlockReads = 1;
 int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
-  if (out == nullptr) return 21;
+  if (out == nullptr) return KX_ERR_BAD_ARGUMENT;
   s->rowCount = 0;
-  if ((s->flags & JS_RESULTS) == 0) return 22;
+  if ((s->flags & JS_RESULTS) == 0) return KX_ERR_SEQUENCE;
   JFrame frame(s->jni, JDB_FRAME_LARGE);
-  if (!frame.ok()) return 16;
+  if (!frame.ok()) return KX_ERR_NOMEM;
   if ((s->flags & JS_CALL) != 0 && wanted == 0) {
     int status = fetchCallProc(s, out);
     s->flags |= JS_END;
@@ -891,7 +892,7 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   if (int status = RB_FromColDescs(s->cols, s->colCount, n, out); status != 0) return status;
   if (s->redirectCol >= 0 && s->redirectCol >= out->colCount) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "The redirectCol is more than count of Columns");
-    return 15;
+    return KX_ERR_GENERAL;
   }
   if (JDB_RowBlockReads != 0 && s->catalogKind == 0 && s->redirectCol < 0 && s->columnCap < 0 &&
       s->resultSet != nullptr) {
@@ -935,7 +936,7 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
       if (rc < 0) {
         LogAt(LOG_ERROR, __FILE__, __LINE__, "Unknown storage type %u in a fetch",
               out->columns[target].type);
-        status = 15;
+        status = KX_ERR_GENERAL;
       } else {
         status = rc;
       }
@@ -1003,7 +1004,7 @@ int JDB_CopyParamRows(const JStmt* s, RowBuffer* out, const RowBuffer* src) {
       if (copy == nullptr) {
         RB_Free(out);
         LogAt(LOG_ERROR, __FILE__, __LINE__, "Memory allocation failure");
-        return 16;
+        return KX_ERR_NOMEM;
       }
       std::memcpy(copy, v.block, bytes);
       std::memset(static_cast<char*>(copy) + bytes, 0, 2);
@@ -1024,7 +1025,7 @@ int fetchCallProc(JStmt* s, RowBuffer* out) {
     if (rc < 0) {
       LogAt(LOG_ERROR, __FILE__, __LINE__, "Unknown type = %u in fetchCallProc",
             out->columns[p].type);
-      return 15;
+      return KX_ERR_GENERAL;
     }
     if (rc != 0) return rc;
   }

@@ -12,6 +12,7 @@
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_conn_stmt.h"
 #include "drv_jdbc/j_meta.h"
+#include "util/errcodes.h"
 
 namespace kx {
 
@@ -289,7 +290,7 @@ int JDB_GetInfoAnswer(JConn* c, uint16_t type, int32_t* number, char* text, size
       try {
         PutText(text, capacity, DriverLibraryName().c_str());
       } catch (const std::bad_alloc&) {
-        return 16;
+        return KX_ERR_NOMEM;
       }
       break;
     }
@@ -368,7 +369,7 @@ int JDB_GetInfoAnswer(JConn* c, uint16_t type, int32_t* number, char* text, size
       m.S(kMethods[type - 49], list, sizeof list);
       if (m.status() != 0) break;
       if (c->funcNames == nullptr) c->funcNames = JDB_MakeFunctionNameMap();
-      if (c->funcNames == nullptr) return 16;
+      if (c->funcNames == nullptr) return KX_ERR_NOMEM;
       n = static_cast<int32_t>(JDB_FunctionListMask(list, c->funcNames, type - 48u));
       break;
     }

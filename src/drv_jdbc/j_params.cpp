@@ -10,6 +10,7 @@
 #include "agent/build_flavor.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_getters.h"
+#include "util/errcodes.h"
 #include "util/log.h"
 #include "util/row_buffer.h"
 #include "util/text_conv.h"
@@ -31,10 +32,6 @@ struct Value {
   JDateTime dt{};
   int dtParts = 0;
 };
-
-constexpr int kBadCast = 121;      // 22018
-constexpr int kBadDateTime = 119;  // 22007
-constexpr int kRange = 58;         // 22003
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -215,7 +212,7 @@ int SetText(JStmt* s, int32_t idx, const char* text, size_t n, int32_t mode, boo
 
 int RangeError(const char* format, double v) {
   if (format != nullptr) LogAt(LOG_ERROR, __FILE__, __LINE__, format, v);
-  return kRange;
+  return KX_ERR_NUMERIC_RANGE;
 }
 
 // A number from the value for an integer type: text is parsed strictly.
@@ -225,12 +222,12 @@ int ToInteger(const Value& v, const char* text, size_t n, int64_t* out) {
     case Form::Unsigned: *out = v.i; return 0;
     case Form::Double:
       if (std::isnan(v.d) || v.d >= 9223372036854775807.0 || v.d < -9223372036854775807.0)
-        return kRange;
+        return KX_ERR_NUMERIC_RANGE;
       *out = static_cast<int64_t>(v.d);  // the fraction is dropped
       return 0;
     case Form::Text:
     case Form::Wide: return JDB_TextToInt64(text, n, out);
-    default: return 43;
+    default: return KX_ERR_NOT_CAPABLE;
   }
 }
 
@@ -242,14 +239,14 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
   int32_t mode = JC_MODE_PLATFORM;
   if (v.form == Form::Wide) {
     utf8 = Ucs2ToUtf8DupN(v.units, static_cast<int64_t>(v.length));
-    if (utf8 == nullptr) return 16;
+    if (utf8 == nullptr) return KX_ERR_NOMEM;
     text = utf8;
     n = std::strlen(utf8);
     mode = JC_MODE_UTF8;
   }
   const bool textForm = v.form == Form::Text || v.form == Form::Wide;
   char num[64];
-  int status = 43;
+  int status = KX_ERR_NOT_CAPABLE;
   switch (sqlType) {
     case 1: case 12: case -8: case -9: case -5:
     case -1: case -10: {
@@ -328,7 +325,8 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
         }
       } else if (sqlType == 5) {
         if (v.form == Form::Unsigned) {
-          status = x > 65535 ? kRange : JC_PreparedStatement_setInt(s, s->stmt, idx, static_cast<int32_t>(x));
+          status = x > 65535 ? KX_ERR_NUMERIC_RANGE
+                             : JC_PreparedStatement_setInt(s, s->stmt, idx, static_cast<int32_t>(x));
         } else if (x < -32768 || x > 32767) {
           status = RangeError("Short value out of range [%.0f]", static_cast<double>(x));
         } else {
@@ -336,7 +334,8 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
         }
       } else {
         if (v.form == Form::Unsigned) {
-          status = x > 255 ? kRange : JC_PreparedStatement_setShort(s, s->stmt, idx, static_cast<int>(x));
+          status = x > 255 ? KX_ERR_NUMERIC_RANGE
+                           : JC_PreparedStatement_setShort(s, s->stmt, idx, static_cast<int>(x));
         } else if (x < -128 || x > 127) {
           status = RangeError("Byte value out of range [%.0f]", static_cast<double>(x));
         } else {
@@ -423,7 +422,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
         parts = v.dtParts;
       } else if (textForm) {
         if (!JDB_ParseDateTimeText(text, n, &dt, &parts)) {
-          status = kBadDateTime;
+          status = KX_ERR_BAD_DATETIME;
           break;
         }
       } else {
@@ -432,7 +431,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       const bool needDate = IsDateType(sqlType) || IsStampType(sqlType);
       if ((needDate && (parts & JDB_DT_DATE) == 0) ||
           (IsTimeType(sqlType) && (parts & JDB_DT_TIME) == 0)) {
-        status = kBadDateTime;
+        status = KX_ERR_BAD_DATETIME;
         break;
       }
       if (IsDateType(sqlType)) status = JC_PreparedStatement_setDate(s, s->stmt, idx, &dt);
@@ -479,7 +478,7 @@ int32_t JDB_JdbcTypeOf(int32_t t) {
 int JDB_TextToInt64(const char* text, size_t n, int64_t* out) {
   const char* p = text;
   Trim(&p, &n);
-  if (n == 0 || n >= 64) return n == 0 ? kBadCast : kRange;
+  if (n == 0 || n >= 64) return n == 0 ? KX_ERR_BAD_CAST_VALUE : KX_ERR_NUMERIC_RANGE;
   char buf[64];
   std::memcpy(buf, p, n);
   buf[n] = '\0';
@@ -488,18 +487,18 @@ int JDB_TextToInt64(const char* text, size_t n, int64_t* out) {
   if (*q == '+' || *q == '-') ++q;
   const char* digits = q;
   while (*q >= '0' && *q <= '9') ++q;
-  if (q == digits) return kBadCast;
+  if (q == digits) return KX_ERR_BAD_CAST_VALUE;
   const char* intEnd = q;
   if (*q == '.') {
     ++q;
     while (*q >= '0' && *q <= '9') ++q;
   }
-  if (*q != '\0') return kBadCast;
+  if (*q != '\0') return KX_ERR_BAD_CAST_VALUE;
   std::string whole(buf, static_cast<size_t>(intEnd - buf));
   errno = 0;
   char* end = nullptr;
   long long v = std::strtoll(whole.c_str(), &end, 10);
-  if (errno == ERANGE) return kRange;
+  if (errno == ERANGE) return KX_ERR_NUMERIC_RANGE;
   *out = v;
   return 0;
 }
@@ -507,7 +506,7 @@ int JDB_TextToInt64(const char* text, size_t n, int64_t* out) {
 int JDB_TextToDouble(const char* text, size_t n, double* out) {
   const char* p = text;
   Trim(&p, &n);
-  if (n == 0 || n >= 400) return n == 0 ? kBadCast : kBadCast;
+  if (n == 0 || n >= 400) return n == 0 ? KX_ERR_BAD_CAST_VALUE : KX_ERR_BAD_CAST_VALUE;
   char buf[400];
   std::memcpy(buf, p, n);
   buf[n] = '\0';
@@ -515,13 +514,13 @@ int JDB_TextToDouble(const char* text, size_t n, double* out) {
   for (size_t i = 0; i < n; ++i) {
     char c = buf[i];
     if (!((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E'))
-      return kBadCast;
+      return KX_ERR_BAD_CAST_VALUE;
   }
   errno = 0;
   char* end = nullptr;
   double v = std::strtod(buf, &end);
-  if (end == buf || *end != '\0') return kBadCast;
-  if (errno == ERANGE && std::isinf(v)) return kRange;
+  if (end == buf || *end != '\0') return KX_ERR_BAD_CAST_VALUE;
+  if (errno == ERANGE && std::isinf(v)) return KX_ERR_NUMERIC_RANGE;
   *out = v;
   return 0;
 }
@@ -575,8 +574,8 @@ int JDB_BindParamRow(JStmt* s, int32_t row) {
     LogAt(LOG_WARNING, __FILE__, __LINE__,
           "parameter block has %u columns and %d rows for %d parameters (row %d)",
           rows->colCount, rows->rowCount, n, row);
-    JDB_MsgAddCode(&s->msgs, 48);
-    return 48;
+    JDB_MsgAddCode(&s->msgs, KX_ERR_WRONG_PARAM_COUNT);
+    return KX_ERR_WRONG_PARAM_COUNT;
   }
   const bool call = (s->flags & JS_CALL) != 0;
   for (int p = 0; p < n; ++p) {
@@ -595,11 +594,12 @@ int JDB_BindParamRow(JStmt* s, int32_t row) {
       if (ReadElement(col, row, &v) != 0) {
         LogAt(LOG_WARNING, __FILE__, __LINE__, "unknown bind type [%d] in parameters",
               static_cast<int>(col->type));
-        return 43;
+        return KX_ERR_NOT_CAPABLE;
       }
       status = BindValue(s, idx, sqlType, v);
-      if (status == 43 || status == kBadCast || status == kRange || status == kBadDateTime ||
-          status == 16) {
+      if (status == KX_ERR_NOT_CAPABLE || status == KX_ERR_BAD_CAST_VALUE ||
+          status == KX_ERR_NUMERIC_RANGE || status == KX_ERR_BAD_DATETIME ||
+          status == KX_ERR_NOMEM) {
         JDB_MsgAddCode(&s->msgs, status);
       }
     }

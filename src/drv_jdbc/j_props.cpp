@@ -10,6 +10,7 @@
 #include "drv_jdbc/j_exec.h"
 #include "drv_jdbc/j_info.h"
 #include "drv_jdbc/j_serv.h"
+#include "util/errcodes.h"
 #include "util/handle_table.h"
 #include "util/text_conv.h"
 
@@ -179,9 +180,9 @@ int ConnSet(JConn* c, AgentPropertyId id, const void* value) {
     case AP_CONN_AUTOCOMMIT: case AP_CONN_READONLY: case AP_CONN_ISOLATION:
       break;
     default:
-      return 43;  // the value is not read
+      return KX_ERR_NOT_CAPABLE;  // the value is not read
   }
-  if (value == nullptr) return 21;
+  if (value == nullptr) return KX_ERR_BAD_ARGUMENT;
   if (id == AP_CONN_SET_CATALOG) {
     return JC_Connection_setCatalog(c, c->conn, static_cast<const char*>(value));
   }
@@ -193,7 +194,7 @@ int ConnSet(JConn* c, AgentPropertyId id, const void* value) {
     case AP_CONN_AUTOCOMMIT: return JC_Connection_setAutoCommit(c, c->conn, v != 0 ? 1 : 0);
     case AP_CONN_READONLY: c->accessMode = v != 0 ? 1 : 0; return 0;
     case AP_CONN_ISOLATION: return JC_Connection_setTransactionIsolation(c, c->conn, v);
-    default: return 43;
+    default: return KX_ERR_NOT_CAPABLE;
   }
 }
 
@@ -206,9 +207,9 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
     case AP_STMT_OPTIMISTIC_MODE:
       break;
     default:
-      return 43;  // the value is not read
+      return KX_ERR_NOT_CAPABLE;  // the value is not read
   }
-  if (value == nullptr) return 21;
+  if (value == nullptr) return KX_ERR_BAD_ARGUMENT;
   int32_t v = 0;
   std::memcpy(&v, value, sizeof v);
   const JConn* c = s->conn;
@@ -223,7 +224,7 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
     case AP_STMT_MAX_ROWS:
       if (c->opts.maxRows != 0 && (v == 0 || v > c->opts.maxRows)) {
         s->maxRows = c->opts.maxRows;  // the caller reads the kept value back
-        return 75;
+        return KX_ERR_OPTION_CHANGED;
       }
       s->maxRows = v;
       return 0;
@@ -231,10 +232,10 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
     case AP_STMT_MAX_LENGTH: s->maxLength = v; return 0;
     case AP_STMT_CURSOR_TYPE: {
       int status = JDB_NegotiateCursorOpt(s, 6, &v);
-      if (status != 0 && status != 75) return status;
+      if (status != 0 && status != KX_ERR_OPTION_CHANGED) return status;
       if (v == 2 && c->dynCursorCapable == 0) {
         v = 1;
-        status = 75;
+        status = KX_ERR_OPTION_CHANGED;
       }
       s->cursor.cursorType = v;
       s->cursor.flags |= 0x40;
@@ -242,12 +243,12 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
     }
     case AP_STMT_CONCURRENCY: {
       int status = JDB_NegotiateCursorOpt(s, 7, &v);
-      if (status != 0 && status != 75) return status;
+      if (status != 0 && status != KX_ERR_OPTION_CHANGED) return status;
       s->cursor.concurrency = v;
       return status;
     }
     case AP_STMT_KEYSET_SIZE:
-      if (c->dynCursorCapable == 0 && v != 0) return 75;
+      if (c->dynCursorCapable == 0 && v != 0) return KX_ERR_OPTION_CHANGED;
       s->cursor.keysetSize = v > 5000 ? 5000 : v;
       s->cursor.flags |= 0x100;
       return 0;
@@ -255,7 +256,7 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
       int status = 0;
       if (c->opts.nrssl == 0 && v > 100) {
         v = 100;
-        status = 75;
+        status = KX_ERR_OPTION_CHANGED;
       }
       s->cursor.rowsetSize = v;
       s->cursor.flags |= SCS_FLAG_ROWSET_CHANGED;
@@ -267,11 +268,11 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
     case AP_STMT_ENABLE_AUTO_IPD:
       return v != 0 && s->probed == 0 ? JDB_DescribeParamsByProbe(s) : 0;
     case AP_STMT_OPTIMISTIC_MODE:
-      if (v != 1 && v != 2) return 21;
+      if (v != 1 && v != 2) return KX_ERR_BAD_ARGUMENT;
       s->cursor.optimisticMode = v;
       return 0;
     default:
-      return 43;
+      return KX_ERR_NOT_CAPABLE;
   }
 }
 
@@ -301,10 +302,10 @@ int JDB_NegotiateCursorOpt(JStmt* s, int32_t option, int32_t* value) {
     const int32_t plain = option == 6 ? 0 : 1;
     if (v == kEnd && (answer & JDB_CursorOptBit(row, plain)) != 0) v = plain;
   }
-  if (v == kEnd) return 43;
+  if (v == kEnd) return KX_ERR_NOT_CAPABLE;
   if (v != requested) {
     *value = v;
-    return 75;
+    return KX_ERR_OPTION_CHANGED;
   }
   return 0;
 }
@@ -315,17 +316,17 @@ int32_t DRV_GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t c
   char text[kTextRoom + 1] = {0};
   switch (AgentPropertyLevel(id)) {
     case AP_LEVEL_ENV:
-      if (HT_Lookup(&JDB_EnvTable, h) == nullptr) return 21;
+      if (HT_Lookup(&JDB_EnvTable, h) == nullptr) return KX_ERR_BAD_ARGUMENT;
       if (id != 0x11010000) return 1;
       JDB_BrokerKnown = 1;
       return Deliver(id, 0, "jdbc", out, capacity, length);
     case AP_LEVEL_CONN: {
       JConn* c = JDB_FindConn(h);
-      if (c == nullptr) return 21;
+      if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
       c->jni = JVM_AttachThread();
-      if (c->jni == nullptr) return 15;
+      if (c->jni == nullptr) return KX_ERR_GENERAL;
       JFrame frame(c->jni, JDB_FRAME_SMALL);
-      if (!frame.ok()) return 16;
+      if (!frame.ok()) return KX_ERR_NOMEM;
       int status = ConnGet(c, id, &number, text);
       if (status != 0) return status;
       text[kTextRoom] = '\0';
@@ -335,7 +336,7 @@ int32_t DRV_GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t c
       JStmt* s = nullptr;
       if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
       JFrame frame(s->jni, JDB_FRAME_SMALL);
-      if (!frame.ok()) return 16;
+      if (!frame.ok()) return KX_ERR_NOMEM;
       int status = StmtGet(s, id, &number);
       if (status != 0) return status;
       return Deliver(id, number, text, out, capacity, length);
@@ -348,21 +349,21 @@ int32_t DRV_GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t c
 int32_t DRV_SetProperty(AgentHandle h, AgentPropertyId id, const void* value) {
   switch (AgentPropertyLevel(id)) {
     case AP_LEVEL_ENV:
-      return HT_Lookup(&JDB_EnvTable, h) != nullptr ? 43 : 21;
+      return HT_Lookup(&JDB_EnvTable, h) != nullptr ? KX_ERR_NOT_CAPABLE : KX_ERR_BAD_ARGUMENT;
     case AP_LEVEL_CONN: {
       JConn* c = JDB_FindConn(h);
-      if (c == nullptr) return 21;
+      if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
       c->jni = JVM_AttachThread();
-      if (c->jni == nullptr) return 15;
+      if (c->jni == nullptr) return KX_ERR_GENERAL;
       JFrame frame(c->jni, JDB_FRAME_SMALL);
-      if (!frame.ok()) return 16;
+      if (!frame.ok()) return KX_ERR_NOMEM;
       return ConnSet(c, id, value);
     }
     case AP_LEVEL_STMT: {
       JStmt* s = nullptr;
       if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
       JFrame frame(s->jni, JDB_FRAME_SMALL);
-      if (!frame.ok()) return 16;
+      if (!frame.ok()) return KX_ERR_NOMEM;
       return StmtSet(s, id, value);
     }
     default:

@@ -1,4 +1,5 @@
 #include "drv_jdbc/j_typemap.h"
+#include "util/errcodes.h"
 
 #include <cstdlib>
 
@@ -7,7 +8,7 @@ namespace kx {
 int JDB_TypeMapOffer(HashTable* map, int16_t sqlType, TypeInfoEntry* e) {
   if (map == nullptr || e == nullptr) {
     std::free(e);
-    return 16;
+    return KX_ERR_NOMEM;
   }
   // A later row would replace the best match (PostgreSQL lists serial after
   // integer, money after double precision).
@@ -17,7 +18,7 @@ int JDB_TypeMapOffer(HashTable* map, int16_t sqlType, TypeInfoEntry* e) {
   }
   if (HashSet(map, &sqlType, reinterpret_cast<uint64_t>(e)) == nullptr) {
     std::free(e);
-    return 16;
+    return KX_ERR_NOMEM;
   }
   return 0;
 }

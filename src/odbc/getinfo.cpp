@@ -306,7 +306,7 @@ SQLRETURN ConnGetInfo(ConnRecord* conn, uint16_t type, void* buffer, int16_t buf
       break;
   }
   const bool connected = conn->state == CONN_CONNECTED;
-  if (IsConversionType(type) && !(connected && conn->cn_cap200)) {
+  if (IsConversionType(type) && !(connected && conn->cn_agentConvertInfo)) {
     return InfoPutU32(LocalConversionMask(conn, type, mode), buffer, length);
   }
   if (!connected) return Fail(conn, KX_ERR_NOT_CONNECTED);

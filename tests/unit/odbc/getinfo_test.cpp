@@ -233,7 +233,7 @@ TEST_P(InfoTest, ConversionMasksWorkedOutWithoutTheAgent) {
       {SQL_OV_ODBC2, false, SQL_CONVERT_DATE, 0},
       {SQL_OV_ODBC2, false, SQL_CONVERT_VARBINARY, 0},
   };
-  TestAgent_SetProperty(AP_CONN_CAPABILITY_MASK, 13727 & ~static_cast<int32_t>(CAP_BIT_200));
+  TestAgent_SetProperty(AP_CONN_CAPABILITY_MASK, 13727 & ~static_cast<int32_t>(CAP_CONVERT_INFO));
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.version) + "/" + std::to_string(c.type));
     SQLDisconnect(dbc_);
@@ -251,7 +251,7 @@ TEST_P(InfoTest, ConversionMasksWorkedOutWithoutTheAgent) {
 }
 
 TEST_P(InfoTest, ConversionMasksComeFromTheAgentThatCanTell) {
-  TestAgent_SetProperty(AP_CONN_CAPABILITY_MASK, 13727 | CAP_BIT_200);
+  TestAgent_SetProperty(AP_CONN_CAPABILITY_MASK, 13727 | CAP_CONVERT_INFO);
   Open();
   TestAgent_SetProperty(AP_CONN_GETINFO_INT + SQL_CONVERT_CHAR, 0x1234);
   EXPECT_EQ(U32(SQL_CONVERT_CHAR), 0x1234u);

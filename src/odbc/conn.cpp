@@ -454,4 +454,8 @@ SQLRETURN EnvrTransact(HandleHead* rec, const OdbcArgs& args) {
   return failed ? SQL_ERROR : SQL_SUCCESS;
 }
 
+int32_t OdbcVersion(const ConnRecord* conn) {
+  return conn->env != nullptr ? conn->env->odbcVersion : SQL_OV_ODBC2;
+}
+
 }  // namespace kx

@@ -12,6 +12,7 @@
 
 #include "agent/build_flavor.h"
 #include "odbc/capabilities.h"
+#include "odbc/conn.h"
 #include "odbc/copy_out.h"
 #include "odbc/ctypes.h"
 #include "odbc/handlers.h"
@@ -114,15 +115,6 @@ bool IsConversionType(uint16_t type) { return IndexOf(kConversionTypes, type) >=
 bool IsHandleType(uint16_t type) {
   return type == SQL_DRIVER_HDBC || type == SQL_DRIVER_HENV || type == SQL_DRIVER_HSTMT ||
          type == SQL_DRIVER_HLIB || type == SQL_DRIVER_HDESC;
-}
-
-SQLRETURN Fail(ConnRecord* conn, int32_t code) {
-  conn->error = code;
-  return SQL_ERROR;
-}
-
-int32_t OdbcVersion(const ConnRecord* conn) {
-  return conn->env != nullptr ? conn->env->odbcVersion : SQL_OV_ODBC2;
 }
 
 // The mask of a conversion type when the agent does not answer it.

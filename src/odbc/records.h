@@ -4,6 +4,8 @@
 // A record whose magic is MAGIC_FREED has been freed.
 #pragma once
 
+#include <sql.h>
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -49,6 +51,13 @@ struct HandleHead {
   MsgNode* messages;    // diagnostics, oldest first
   int16_t diagRecNo;    // record number last asked by SQLGetDiagRec/SQLGetDiagField
 };
+
+// The one way a handler fails with an internal code: the code stays on the
+// record for its diagnostics, and the answer is SQL_ERROR.
+inline SQLRETURN Fail(HandleHead* record, int32_t code) {
+  record->error = code;
+  return SQL_ERROR;
+}
 
 // ---- environment --------------------------------------------------------------
 

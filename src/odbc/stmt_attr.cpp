@@ -55,11 +55,6 @@ AgentPropertyId OptionProperty(uint16_t option) {
   }
 }
 
-const AgentBinding& BindingOf(const StmtRecord* stmt) {
-  static const AgentBinding kNone{0, nullptr};
-  return stmt->binding != nullptr ? *stmt->binding : kNone;
-}
-
 // Sends an option; the statement's error then holds the agent's answer.
 int32_t SendOption(StmtRecord* stmt, uint16_t option, int32_t value) {
   int32_t rc = AgentCall(BindingOf(stmt), &AgentOps::DRV_SetProperty, stmt->agentStmt,

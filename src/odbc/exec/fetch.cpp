@@ -20,20 +20,6 @@ namespace kx {
 
 namespace {
 
-SQLRETURN Fail(StmtRecord* stmt, int code) {
-  stmt->error = code;
-  return SQL_ERROR;
-}
-
-const AgentBinding& BindingOf(const StmtRecord* stmt) {
-  static const AgentBinding none{0, nullptr};
-  return stmt->binding != nullptr ? *stmt->binding : none;
-}
-
-int32_t OdbcVersion(const StmtRecord* stmt) {
-  return stmt->conn != nullptr && stmt->conn->env != nullptr ? stmt->conn->env->odbcVersion : 3;
-}
-
 // Folds one column's result into a row's: the last non-zero result wins.
 // True when the row's columns must stop (an error).
 bool Fold(SQLRETURN rc, SQLRETURN* result) {

@@ -94,7 +94,7 @@ int Deliver(AgentPropertyId id, int32_t number, const char* text, void* out, uin
       if (length != nullptr) *length = sizeof number;
       return 0;
     default:
-      return 1;
+      return KX_ERR_NOT_SUPPORTED;
   }
 }
 
@@ -102,25 +102,28 @@ int ConnGet(JConn* c, AgentPropertyId id, int32_t* number, char* text) {
   switch (AgentPropertyClass(id)) {
     case AP_CLASS_CAPABILITY:
       switch (id) {
-        case 0x22010001: *number = 0x2AFFFF; return 0;
-        case 0x22010002: case 0x22010003: case 0x22010004: case 0x22010006:
-        case 0x22010007: case 0x2201000E: case 0x22010018:
+        case AP_CONN_AGENT_FEATURES: *number = 0x2AFFFF; return 0;
+        case AP_CONN_NEEDBIND: case AP_CONN_HAS_MORE_RES: case AP_CONN_HAS_PARAM_OP:
+        case AP_CONN_HAS_SCRL_CURS: case AP_CONN_ROWS_LOCKED_BY_UPDATE: case AP_CONN_HAS_EXECUTE2:
+        case AP_CONN_RESERVED_ITEM_18:
           *number = 1;
           return 0;
-        case 0x22010005: case 0x2201000A: case 0x22010017: *number = 0; return 0;
-        case 0x22010008:
+        case AP_CONN_SP_OUT_DEFER_FETCH: case AP_CONN_HAS_V2DAE: case AP_CONN_RESERVED_ITEM_17:
+          *number = 0;
+          return 0;
+        case AP_CONN_HAS_DYN_MIX_CURS:
           *number = 1;
           c->dynCursorCapable = 1;
           return 0;
-        case 0x22010009: *number = 255; return 0;
-        case 0x2201000B: *number = c->opts.dynCursSensitivity == 1 ? 1 : 0; return 0;
-        case 0x22010011: *number = JDB_CapabilityWord(c); return 0;
-        case 0x22010013:
-          if (!UnicodeBuild()) return 1;
+        case AP_CONN_MAX_PARAMS: *number = 255; return 0;
+        case AP_CONN_ROW_VERSION_TABLE: *number = c->opts.dynCursSensitivity == 1 ? 1 : 0; return 0;
+        case AP_CONN_CAPABILITY_MASK: *number = JDB_CapabilityWord(c); return 0;
+        case AP_CONN_UNICODE_CLIENT:
+          if (!UnicodeBuild()) return KX_ERR_NOT_SUPPORTED;
           *number = c->unicodeClient != 0 ? 1 : 0;
           return 0;
-        case 0x2101000D: return JC_Connection_getCatalog(c, c->conn, text, kTextRoom);
-        default: return 1;
+        case AP_CONN_CATALOG: return JC_Connection_getCatalog(c, c->conn, text, kTextRoom);
+        default: return KX_ERR_NOT_SUPPORTED;
       }
     case AP_CLASS_OPTION:
       switch (id) {
@@ -132,13 +135,13 @@ int ConnGet(JConn* c, AgentPropertyId id, int32_t* number, char* text) {
         }
         case AP_CONN_READONLY: *number = c->accessMode; return 0;
         case AP_CONN_ISOLATION: return JC_Connection_getTransactionIsolation(c, c->conn, number);
-        default: return 1;
+        default: return KX_ERR_NOT_SUPPORTED;
       }
     case AP_CLASS_GETINFO:
       return JDB_GetInfoAnswer(c, static_cast<uint16_t>(AgentPropertyItem(id)), number, text,
                                kTextRoom);
     default:
-      return 1;
+      return KX_ERR_NOT_SUPPORTED;
   }
 }
 
@@ -156,7 +159,7 @@ int StmtGet(JStmt* s, AgentPropertyId id, int32_t* number) {
     case AP_STMT_SIMULATE_CURSOR: *number = s->cursor.simulateCursor; return 0;
     case AP_STMT_RETRIEVE_DATA: *number = s->cursor.retrieveData; return 0;
     case AP_STMT_USE_BOOKMARKS: *number = s->cursor.useBookmarks; return 0;
-    case 0x3203000D: case 0x3203000E: *number = 0; return 0;
+    case AP_STMT_GET_BOOKMARK: case AP_STMT_ROW_NUMBER: *number = 0; return 0;
     case AP_STMT_SERIAL:
       if (s->stmt != nullptr && JC_Statement_getSerial(s, s->stmt, number) != 0) {
         // No serial value to give is an answer of 0, not an error.
@@ -170,7 +173,7 @@ int StmtGet(JStmt* s, AgentPropertyId id, int32_t* number) {
       *number = s->parsed.kind == PSQL_KIND_DML ? s->rowCount : -1;
       return 0;
     default:
-      return 1;
+      return KX_ERR_NOT_SUPPORTED;
   }
 }
 
@@ -317,7 +320,7 @@ int32_t DRV_GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t c
   switch (AgentPropertyLevel(id)) {
     case AP_LEVEL_ENV:
       if (HT_Lookup(&JDB_EnvTable, h) == nullptr) return KX_ERR_BAD_ARGUMENT;
-      if (id != 0x11010000) return 1;
+      if (id != AP_ENV_AGENT_KIND) return KX_ERR_NOT_SUPPORTED;
       JDB_BrokerKnown = 1;
       return Deliver(id, 0, "jdbc", out, capacity, length);
     case AP_LEVEL_CONN: {
@@ -342,7 +345,7 @@ int32_t DRV_GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t c
       return Deliver(id, number, text, out, capacity, length);
     }
     default:
-      return 1;
+      return KX_ERR_NOT_SUPPORTED;
   }
 }
 
@@ -367,7 +370,7 @@ int32_t DRV_SetProperty(AgentHandle h, AgentPropertyId id, const void* value) {
       return StmtSet(s, id, value);
     }
     default:
-      return 1;
+      return KX_ERR_NOT_SUPPORTED;
   }
 }
 

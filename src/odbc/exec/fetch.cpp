@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "odbc/capabilities.h"
 #include "odbc/ctypes.h"
 #include "odbc/cursor_state.h"
 #include "odbc/desc.h"
@@ -45,13 +46,7 @@ bool IsBookmarkBinding(const ColBinding& b) {
 }
 
 // Whether the rowset road has a cursor layer to serve it on this connection.
-bool HasRowsetLayer(const StmtRecord* stmt) {
-  if (stmt->conn == nullptr || !stmt->conn->cn_hasScrlCurs) return false;
-  const AgentOps* ops = BindingOf(stmt).ops;
-  if (ops == nullptr) return false;
-  return stmt->conn->cn_hasDynMixCurs ? ops->DRV_FetchScroll != nullptr
-                                      : ops->DRV_ExtendedFetch != nullptr;
-}
+bool HasRowsetLayer(const StmtRecord* stmt) { return CapRowsets(stmt->conn, BindingOf(stmt).ops); }
 
 // Step of one binding's data between rows of a column-wise array: a
 // fixed-size C type steps by its own size (the buffer length means nothing
@@ -342,14 +337,15 @@ SQLRETURN StmtGetDataCall(HandleHead* rec, const OdbcArgs& args) {
 }
 
 // Positioned and bulk operations are carried out by the scrollable cursor
-// layer; a connection whose table has no such layer does not support them.
+// layer, and the core has no road to them yet: both answer IM001, as
+// CapSetPos and CapBulkOperations (odbc/capabilities.h) tell SQLGetFunctions
+// and SQLGetInfo. The change that builds a road turns its capability on.
 SQLRETURN SetPosCall(HandleHead* rec, const OdbcArgs&) {
   return Fail(static_cast<StmtRecord*>(rec), KX_ERR_NOT_SUPPORTED);
 }
 
 SQLRETURN BulkOperationsCall(HandleHead* rec, const OdbcArgs&) {
-  auto* stmt = static_cast<StmtRecord*>(rec);
-  return Fail(stmt, KX_ERR_NOT_SUPPORTED);
+  return Fail(static_cast<StmtRecord*>(rec), KX_ERR_NOT_SUPPORTED);
 }
 
 }  // namespace kx

@@ -1,5 +1,9 @@
 #include "drv_jdbc/j_desc.h"
 
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +15,7 @@
 #include "drv_jdbc/j_conn_stmt.h"
 #include "drv_jdbc/j_exec.h"
 #include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_meta.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
@@ -130,57 +135,57 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
   constexpr int32_t kOther = INT32_MIN;
   int32_t t = T;
   switch (T) {
-    case 2004: t = -4; break;             // BLOB
-    case 2005: case 2011: t = -1; break;  // CLOB, NCLOB
-    case -15: t = 1; break;               // NCHAR
-    case -9: t = 12; break;               // NVARCHAR
-    case -16: t = -1; break;              // LONGNVARCHAR
-    case 16: t = -7; break;               // BOOLEAN
-    case 70: t = 12; break;               // DATALINK
-    case 2013: t = 92; break;             // TIME WITH TIME ZONE
-    case 2014: t = 93; break;             // TIMESTAMP WITH TIME ZONE
-    case -8: t = kOther; break;           // ROWID (not ODBC's wide CHAR)
-    case -7:
+    case JT_BLOB: t = SQL_LONGVARBINARY; break;
+    case JT_CLOB: case JT_NCLOB: t = SQL_LONGVARCHAR; break;
+    case JT_NCHAR: t = SQL_CHAR; break;
+    case JT_NVARCHAR: t = SQL_VARCHAR; break;
+    case JT_LONGNVARCHAR: t = SQL_LONGVARCHAR; break;
+    case JT_BOOLEAN: t = SQL_BIT; break;
+    case JT_DATALINK: t = SQL_VARCHAR; break;
+    case JT_TIME_WITH_TIMEZONE: t = SQL_TYPE_TIME; break;
+    case JT_TIMESTAMP_WITH_TIMEZONE: t = SQL_TYPE_TIMESTAMP; break;
+    case JT_ROWID: t = kOther; break;  // not ODBC's wide CHAR, which has the same code
+    case JT_BIT:
       // A BIT of more than one bit (PostgreSQL's bit(n)) is a string of
       // bits, which no boolean getter can read: its text.
-      if (P > 1) t = 12;
+      if (P > 1) t = SQL_VARCHAR;
       break;
     default: break;
   }
   if (wide) {
-    if (t == -1) t = -10;
-    else if (t == 1) t = -8;
-    else if (t == 12) t = -9;
+    if (t == SQL_LONGVARCHAR) t = SQL_WLONGVARCHAR;
+    else if (t == SQL_CHAR) t = SQL_WCHAR;
+    else if (t == SQL_VARCHAR) t = SQL_WVARCHAR;
   }
   const int16_t jdbcType = static_cast<int16_t>(t == kOther ? T : t);
   d->sqlType = t;
   d->columnSize = P;
   d->decimalDigits = static_cast<int16_t>(S);
   switch (t) {
-    case 1: case 12: case -8: case -9: {
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_WCHAR: case SQL_WVARCHAR: {
       int64_t disp = D == 0 && c != nullptr ? c->opts.pnsosc : D;
       int64_t size = usable && P >= disp ? P : disp;
       d->columnSize = size > 0 ? Saturate(size) : INT32_MAX;
       d->decimalDigits = 0;
       d->displaySize = d->columnSize;
-      TextStorage(size, t == -8 || t == -9, d);
+      TextStorage(size, t == SQL_WCHAR || t == SQL_WVARCHAR, d);
       break;
     }
-    case 2: case 3: case -5: {
+    case SQL_NUMERIC: case SQL_DECIMAL: case SQL_BIGINT: {
       int64_t size, disp, elem;
       if (usable) {
         size = P;
         disp = int64_t{P} + 2;
         elem = int64_t{P} + 2;
       } else {
-        size = t == -5 ? int64_t{D} : int64_t{D} - 2;
+        size = t == SQL_BIGINT ? int64_t{D} : int64_t{D} - 2;
         disp = D;
         elem = D;
       }
       // A decimal's text may come in exponent form (BigDecimal.toString of
       // 1E+309 or 1E-7): room for the sign, the point, "E", the exponent's
       // sign and ten digits besides the digits, or the text would be cut.
-      if (t != -5) elem += 12;
+      if (t != SQL_BIGINT) elem += 12;
       d->columnSize = Saturate(size);
       d->displaySize = Saturate(disp);
       if (elem <= 0 || elem > JDB_LONG_LIMIT) {
@@ -190,31 +195,35 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
         d->storageType = RBT_CHAR_NTS;
         d->elementLength = static_cast<int32_t>(elem);
       }
-      if (t == -5 && jet) d->sqlType = 2;
+      if (t == SQL_BIGINT && jet) d->sqlType = SQL_NUMERIC;
       break;
     }
-    case -7: d->displaySize = 3; d->storageType = RBT_BIT; d->elementLength = 1; break;
-    case -6: d->displaySize = 4; d->storageType = RBT_SSHORT; d->elementLength = 2; break;
-    case 5: d->displaySize = 6; d->storageType = RBT_SSHORT; d->elementLength = 2; break;
-    case 4: d->displaySize = 11; d->storageType = RBT_SLONG; d->elementLength = 4; break;
-    case 7: d->displaySize = 13; d->storageType = RBT_FLOAT; d->elementLength = 4; break;
-    case 6: case 8: d->displaySize = 22; d->storageType = RBT_DOUBLE; d->elementLength = 8; break;
-    case -1:
+    case SQL_BIT: d->displaySize = 3; d->storageType = RBT_BIT; d->elementLength = 1; break;
+    case SQL_TINYINT: d->displaySize = 4; d->storageType = RBT_SSHORT; d->elementLength = 2; break;
+    case SQL_SMALLINT: d->displaySize = 6; d->storageType = RBT_SSHORT; d->elementLength = 2; break;
+    case SQL_INTEGER: d->displaySize = 11; d->storageType = RBT_SLONG; d->elementLength = 4; break;
+    case SQL_REAL: d->displaySize = 13; d->storageType = RBT_FLOAT; d->elementLength = 4; break;
+    case SQL_FLOAT: case SQL_DOUBLE:
+      d->displaySize = 22;
+      d->storageType = RBT_DOUBLE;
+      d->elementLength = 8;
+      break;
+    case SQL_LONGVARCHAR:
       d->columnSize = d->displaySize = 2147483643;
       d->storageType = RBT_CHAR_PTR;
       d->elementLength = 0;
       break;
-    case -10:
+    case SQL_WLONGVARCHAR:
       d->columnSize = d->displaySize = 1073741821;
       d->storageType = RBT_WCHAR_PTR;
       d->elementLength = 0;
       break;
-    case -4:
+    case SQL_LONGVARBINARY:
       d->columnSize = d->displaySize = 2147483643;
       d->storageType = RBT_BINARY_PTR;
       d->elementLength = 0;
       break;
-    case -2: case -3: {
+    case SQL_BINARY: case SQL_VARBINARY: {
       // The precision is the byte count; the display size only stands in when
       // it is unknown (two hex digits a byte). A display size that is not hex
       // (H2 shows a 16-byte UUID as 36 characters) must not widen the column.
@@ -233,21 +242,21 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
       }
       break;
     }
-    case 9: case 91:
-      d->sqlType = 9;
+    case SQL_DATE: case SQL_TYPE_DATE:
+      d->sqlType = SQL_DATE;
       d->columnSize = d->displaySize = 10;
       d->storageType = RBT_DATE;
       d->elementLength = 6;
       break;
-    case 10: case 92:
-      d->sqlType = 10;
+    case SQL_TIME: case SQL_TYPE_TIME:
+      d->sqlType = SQL_TIME;
       d->columnSize = d->displaySize = S > 0 ? S + 9 : 8;
       d->decimalDigits = static_cast<int16_t>(S > 0 ? S : 0);
       d->storageType = RBT_TIME;
       d->elementLength = 6;
       break;
-    case 11: case 93:
-      d->sqlType = 11;
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP:
+      d->sqlType = SQL_TIMESTAMP;
       d->columnSize = d->displaySize = S > 0 ? S + 20 : 19;
       d->decimalDigits = static_cast<int16_t>(S > 0 ? S : 0);
       d->storageType = RBT_TIMESTAMP;
@@ -258,9 +267,9 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
       // or a structure's text has no width the database vouches for
       // (PostgreSQL gives an integer array the precision of one integer):
       // no known size, so long storage keeps every value whole.
-      const bool composite = T == 2002 || T == 2003;
+      const bool composite = T == JT_STRUCT || T == JT_ARRAY;
       int64_t size = composite ? 0 : P > 0 ? int64_t{P} : int64_t{D};
-      d->sqlType = wide ? -9 : 12;
+      d->sqlType = wide ? SQL_WVARCHAR : SQL_VARCHAR;
       d->columnSize = size > 0 ? Saturate(size) : INT32_MAX;
       d->decimalDigits = 0;
       d->displaySize = d->columnSize;

@@ -1,5 +1,9 @@
 #include "drv_jdbc/j_fetch.h"
 
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +18,7 @@
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_exec.h"
 #include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_params.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
@@ -808,29 +813,51 @@ void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
   }
 }
 
-int32_t MapDateTypes(int32_t t) { return t >= 91 && t <= 93 ? t - 82 : t; }
+// The ODBC 2 code of an ODBC 3 date, time or timestamp type.
+int32_t MapDateTypes(int32_t t) {
+  switch (t) {
+    case SQL_TYPE_DATE: return SQL_DATE;
+    case SQL_TYPE_TIME: return SQL_TIME;
+    case SQL_TYPE_TIMESTAMP: return SQL_TIMESTAMP;
+    default: return t;
+  }
+}
 
 }  // namespace
 
+namespace {
+bool IsIntervalType(int32_t t) {
+  return t >= SQL_INTERVAL_YEAR && t <= SQL_INTERVAL_MINUTE_TO_SECOND;
+}
+}  // namespace
+
 int32_t JDB_SqlDataTypeOf(int32_t t) {
-  if ((t >= 9 && t <= 11) || (t >= 91 && t <= 93)) return 9;  // SQL_DATETIME
-  if (t >= 101 && t <= 113) return 10;                         // SQL_INTERVAL
-  return t;
+  switch (t) {
+    case SQL_DATE: case SQL_TIME: case SQL_TIMESTAMP:
+    case SQL_TYPE_DATE: case SQL_TYPE_TIME: case SQL_TYPE_TIMESTAMP:
+      return SQL_DATETIME;
+    default:
+      return IsIntervalType(t) ? SQL_INTERVAL : t;
+  }
 }
 
 int32_t JDB_DatetimeSubOf(int32_t t) {
   switch (t) {
-    case 9: case 91: return 1;
-    case 10: case 92: return 2;
-    case 11: case 93: return 3;
-    default: return t >= 101 && t <= 113 ? t - 100 : -1;
+    case SQL_DATE: case SQL_TYPE_DATE: return SQL_CODE_DATE;
+    case SQL_TIME: case SQL_TYPE_TIME: return SQL_CODE_TIME;
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return SQL_CODE_TIMESTAMP;
+    // The interval subcodes are the type codes less SQL_INTERVAL_YEAR - SQL_CODE_YEAR.
+    default: return IsIntervalType(t) ? t - (SQL_INTERVAL_YEAR - SQL_CODE_YEAR) : -1;
   }
 }
 
 int32_t JDB_CharOctetLength(int32_t t, int32_t b) {
   switch (t) {
-    case 1: case 12: case -8: case -9: case -10: case -1: case -2: case -3: case -4: return b;
-    default: return -1;
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR:
+    case SQL_LONGVARCHAR: case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY:
+      return b;
+    default:
+      return -1;
   }
 }
 
@@ -843,17 +870,21 @@ void JDB_FixCatalogType(int32_t jet, RowBuffer* out, int typeCol, int nameCol, i
   if (col->indicators[r] != RB_IND_DATA || !GetInt(col, r, &t)) return;
   int32_t to = t;
   switch (t) {
-    case 16: to = -7; break;
-    case 70: to = 12; break;
-    case 91: case 92: case 93: to = t - 82; break;
-    case 2013: to = 10; break;  // TIME WITH TIME ZONE, as its result columns are described
-    case 2014: to = 11; break;  // TIMESTAMP WITH TIME ZONE
-    case 1111: case 2000: case 2001: case 2002: case 2003: case 2006: to = 0; break;
-    case 2004: to = -4; break;
-    case 2005: to = -1; break;
-    case -5:
+    case JT_BOOLEAN: to = SQL_BIT; break;
+    case JT_DATALINK: to = SQL_VARCHAR; break;
+    case JT_DATE: case JT_TIME: case JT_TIMESTAMP: to = MapDateTypes(t); break;
+    // The zoned times as their result columns are described.
+    case JT_TIME_WITH_TIMEZONE: to = SQL_TIME; break;
+    case JT_TIMESTAMP_WITH_TIMEZONE: to = SQL_TIMESTAMP; break;
+    case JT_OTHER: case JT_JAVA_OBJECT: case JT_DISTINCT: case JT_STRUCT: case JT_ARRAY:
+    case JT_REF:
+      to = SQL_UNKNOWN_TYPE;
+      break;
+    case JT_BLOB: to = SQL_LONGVARBINARY; break;
+    case JT_CLOB: to = SQL_LONGVARCHAR; break;
+    case JT_BIGINT:
       if (jet != 0) {
-        to = 2;
+        to = SQL_NUMERIC;
         if (nameCol >= 1 && nameCol <= out->colCount) SetText(&out->columns[nameCol - 1], r, "NUMERIC");
         if (sizeCol >= 1 && sizeCol <= out->colCount) SetInt(&out->columns[sizeCol - 1], r, 20);
       }

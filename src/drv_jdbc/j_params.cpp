@@ -1,5 +1,9 @@
 #include "drv_jdbc/j_params.h"
 
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
@@ -10,6 +14,7 @@
 #include "agent/build_flavor.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_jdbc_types.h"
 #include "util/errcodes.h"
 #include "util/log.h"
 #include "util/row_buffer.h"
@@ -140,9 +145,9 @@ int ReadElement(const RowBufferColumn* col, int32_t r, Value* v) {
   return 0;
 }
 
-bool IsDateType(int32_t t) { return t == 9 || t == 91; }
-bool IsTimeType(int32_t t) { return t == 10 || t == 92; }
-bool IsStampType(int32_t t) { return t == 11 || t == 93; }
+bool IsDateType(int32_t t) { return t == SQL_DATE || t == SQL_TYPE_DATE; }
+bool IsTimeType(int32_t t) { return t == SQL_TIME || t == SQL_TYPE_TIME; }
+bool IsStampType(int32_t t) { return t == SQL_TIMESTAMP || t == SQL_TYPE_TIMESTAMP; }
 
 // Parses decimal text (used for the number types and dates) after trimming.
 void Trim(const char** p, size_t* n) {
@@ -248,9 +253,9 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
   char num[64];
   int status = KX_ERR_NOT_CAPABLE;
   switch (sqlType) {
-    case 1: case 12: case -8: case -9: case -5:
-    case -1: case -10: {
-      const bool stream = sqlType == -1 || sqlType == -10;
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_WCHAR: case SQL_WVARCHAR: case SQL_BIGINT:
+    case SQL_LONGVARCHAR: case SQL_WLONGVARCHAR: {
+      const bool stream = sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR;
       if (textForm) {
         status = SetText(s, idx, text, n, mode, stream);
       } else if (v.form == Form::Signed) {
@@ -282,12 +287,12 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       }
       break;
     }
-    case -11:
+    case SQL_GUID:
       // A GUID travels as its 36-character text (the core turns SQL_C_GUID
       // values into that form); numbers and raw bytes are not GUIDs.
       if (textForm) status = SetText(s, idx, text, n, mode, false);
       break;
-    case 2: case 3:
+    case SQL_NUMERIC: case SQL_DECIMAL:
       if (textForm) {
         status = JC_PreparedStatement_setBigDecimal(s, s->stmt, idx, text,
                                                     static_cast<int32_t>(n), mode);
@@ -302,10 +307,10 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
                                                static_cast<int32_t>(v.length));
       }
       break;
-    case 4: case 5: case -6: {
+    case SQL_INTEGER: case SQL_SMALLINT: case SQL_TINYINT: {
       int64_t x = 0;
       if (v.form == Form::Binary) {
-        size_t size = sqlType == 4 ? 4 : sqlType == 5 ? 2 : 1;
+        size_t size = sqlType == SQL_INTEGER ? 4 : sqlType == SQL_SMALLINT ? 2 : 1;
         unsigned char raw[4] = {0, 0, 0, 0};
         std::memcpy(raw, v.bytes, v.length < size ? v.length : size);
         x = size == 4 ? Load<int32_t>(raw) : size == 2 ? Load<int16_t>(raw) : static_cast<int8_t>(raw[0]);
@@ -315,7 +320,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
         status = st;
         break;
       }
-      if (sqlType == 4) {
+      if (sqlType == SQL_INTEGER) {
         if (v.form == Form::Unsigned) {
           status = JC_PreparedStatement_setLong(s, s->stmt, idx, x);
         } else if (x < INT32_MIN || x > INT32_MAX) {
@@ -323,7 +328,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
         } else {
           status = JC_PreparedStatement_setInt(s, s->stmt, idx, static_cast<int32_t>(x));
         }
-      } else if (sqlType == 5) {
+      } else if (sqlType == SQL_SMALLINT) {
         if (v.form == Form::Unsigned) {
           status = x > 65535 ? KX_ERR_NUMERIC_RANGE
                              : JC_PreparedStatement_setInt(s, s->stmt, idx, static_cast<int32_t>(x));
@@ -344,7 +349,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       }
       break;
     }
-    case -7: {
+    case SQL_BIT: {
       bool b = false;
       if (v.form == Form::Text) b = n > 0 && (text[0] == 'T' || text[0] == 't' || text[0] == '1');
       else if (v.form == Form::Wide) b = n > 0 && (text[0] == 'T' || text[0] == 't' || text[0] == '1');
@@ -355,7 +360,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       status = JC_PreparedStatement_setBoolean(s, s->stmt, idx, b ? 1 : 0);
       break;
     }
-    case 6: case 7: case 8: {
+    case SQL_FLOAT: case SQL_REAL: case SQL_DOUBLE: {
       double x = 0;
       if (textForm) {
         if (int st = JDB_TextToDouble(text, n, &x); st != 0) {
@@ -367,7 +372,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       } else if (v.form == Form::Double) {
         x = v.d;
       } else if (v.form == Form::Binary) {
-        if (sqlType == 8) {
+        if (sqlType == SQL_DOUBLE) {
           unsigned char raw[8] = {};
           std::memcpy(raw, v.bytes, v.length < 8 ? v.length : 8);
           x = Load<double>(raw);
@@ -379,7 +384,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       } else {
         break;
       }
-      if (sqlType == 8) {
+      if (sqlType == SQL_DOUBLE) {
         status = JC_PreparedStatement_setDouble(s, s->stmt, idx, x);
       } else if (x < -3.4028234663852886e38 || x > 3.4028234663852886e38) {
         status = RangeError("Float value out of range [%f]", x);
@@ -388,7 +393,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       }
       break;
     }
-    case -4:
+    case SQL_LONGVARBINARY:
       if (textForm) {
         status = SetText(s, idx, text, n, mode, true);
       } else if (v.form == Form::Binary) {
@@ -401,7 +406,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
         status = JC_PreparedStatement_setBinaryStream(s, s->stmt, idx, &v.d, 8);
       }
       break;
-    case -2: case -3:
+    case SQL_BINARY: case SQL_VARBINARY:
       if (textForm) {
         status = SetText(s, idx, text, n, mode, false);
       } else if (v.form == Form::Binary) {
@@ -414,7 +419,8 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
         status = JC_PreparedStatement_setBytes(s, s->stmt, idx, &v.d, 8);
       }
       break;
-    case 9: case 91: case 10: case 92: case 11: case 93: {
+    case SQL_DATE: case SQL_TYPE_DATE: case SQL_TIME: case SQL_TYPE_TIME:
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: {
       JDateTime dt{};
       int parts = 0;
       if (v.form == Form::DateTime) {
@@ -460,18 +466,18 @@ int16_t JDB_ParamDirection(const JStmt* s, int p) {
 
 int32_t JDB_JdbcTypeOf(int32_t t) {
   switch (t) {
-    case 9: return 91;
-    case 10: return 92;
-    case 11: return 93;
+    case SQL_DATE: return JT_DATE;
+    case SQL_TIME: return JT_TIME;
+    case SQL_TIMESTAMP: return JT_TIMESTAMP;
     // Wide text reaches Java as a String like any text: the plain character
     // types. JDBC's national ones are for a second character set, and
     // PostgreSQL's driver refuses them in setNull ("Unknown Types value.").
-    case -8: return 1;
-    case -9: return 12;
-    case -10: return -1;
+    case SQL_WCHAR: return JT_CHAR;
+    case SQL_WVARCHAR: return JT_VARCHAR;
+    case SQL_WLONGVARCHAR: return JT_LONGVARCHAR;
     // GUID as variable text: a NULL typed CHAR would not go into a UUID column.
-    case -11: return 12;
-    default: return t;
+    case SQL_GUID: return JT_VARCHAR;
+    default: return t;  // the other codes are the same in both
   }
 }
 

@@ -47,8 +47,11 @@ constexpr AgentPropertyId AP_CONN_HAS_MORE_RES = 0x22010003;
 constexpr AgentPropertyId AP_CONN_HAS_PARAM_OP = 0x22010004;
 constexpr AgentPropertyId AP_CONN_SP_OUT_DEFER_FETCH = 0x22010005;
 constexpr AgentPropertyId AP_CONN_HAS_SCRL_CURS = 0x22010006;
+constexpr AgentPropertyId AP_CONN_LOCK_BY_UPDATE = 0x22010007;
 constexpr AgentPropertyId AP_CONN_HAS_DYN_MIX_CURS = 0x22010008;
+constexpr AgentPropertyId AP_CONN_MAX_PARAMS = 0x22010009;
 constexpr AgentPropertyId AP_CONN_HAS_V2DAE = 0x2201000a;
+constexpr AgentPropertyId AP_CONN_ROW_VERSION_TABLE = 0x2201000b;
 constexpr AgentPropertyId AP_CONN_ODBC_VERSION = 0x2201000c;
 constexpr AgentPropertyId AP_CONN_HAS_EXECUTE2 = 0x2201000e;
 constexpr AgentPropertyId AP_CONN_FLAG20 = 0x2201000f;
@@ -166,6 +169,18 @@ struct RowStatusSet {
   RowBuffer* rows;    // owned by the set
   int32_t count;
 };
+
+// Row statuses (the ODBC values).
+constexpr int16_t SCS_ROW_SUCCESS = 0;
+constexpr int16_t SCS_ROW_NOROW = 3;
+constexpr int16_t SCS_ROW_ERROR = 5;
+
+// Row-status sets: whoever receives one from the cursor layer frees it with
+// RowStatusSetFree. 0, 15 (bad arguments) or 16 (out of memory).
+int RowStatusSetNew(RowStatusSet** out, int32_t n);
+int RowStatusSetInit(RowStatusSet* set, int32_t n);
+void RowStatusSetClear(RowStatusSet* set);
+void RowStatusSetFree(RowStatusSet** set);
 
 // A binding of the agent operations: one process-wide, one per connection.
 struct AgentOps;

@@ -150,7 +150,6 @@ void PutText(char* text, size_t capacity, const char* value) {
   text[n] = '\0';
 }
 
-// Answers that need no Java. True when the type is one of them.
 // What the cursor layer the driver's wiring lays over the agent serves:
 // forward-only and static read-only cursors, rowsets, scrolling in every
 // direction but by bookmark, and SQLSetPos's SQL_POSITION.
@@ -167,7 +166,7 @@ bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_
   switch (type) {
     case 2: PutText(text, capacity, " "); return true;
     case 3: case 4: case 5: case 76: *number = 0; return true;
-    case 7: PutText(text, capacity, "1.0"); return true;
+    case 7: PutText(text, capacity, KX_DRIVER_VER); return true;
     case SQL_FETCH_DIRECTION: *number = kFetchDirections; return true;
     case 9: *number = 1; return true;
     case 10: PutText(text, capacity, "03.50.0000"); return true;
@@ -192,8 +191,10 @@ bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_
     case 148: case 149: *number = 0; return true;
     case SQL_KEYSET_CURSOR_ATTRIBUTES1: case SQL_KEYSET_CURSOR_ATTRIBUTES2: *number = 0; return true;
     case 152: *number = 1; return true;
-    case 153: *number = 2; return true;
-    case 154: *number = 1; return true;
+    // A parameter array gives one row count, the sum over its rows (batches
+    // included), and a query run with one gives a result per parameter set.
+    case SQL_PARAM_ARRAY_ROW_COUNTS: *number = SQL_PARC_NO_BATCH; return true;
+    case SQL_PARAM_ARRAY_SELECTS: *number = SQL_PAS_BATCH; return true;
     case 163: *number = 9; return true;
     case 164: case 165: case 166: *number = 0; return true;
     case SQL_STATIC_CURSOR_ATTRIBUTES1: *number = kStaticAttrs1; return true;

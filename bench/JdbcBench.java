@@ -1,8 +1,16 @@
-// The same fetch and insert work as odbc_bench, in plain JDBC with the
-// PostgreSQL driver: the baseline the ODBC drivers are compared against.
+// The same fetch, insert and connect work as odbc_bench, in plain JDBC with
+// the PostgreSQL driver: the baseline the ODBC drivers are compared against.
+// The fetch reads in a transaction with a fetch size of 1000, as the ODBC
+// driver does. Peak RSS is the process's (VmHWM).
 //   java -cp postgresql.jar:. JdbcBench URL USER PASSWORD fetch TABLE
-//   java -cp postgresql.jar:. JdbcBench URL USER PASSWORD insert TABLE ROWS
+//   java -cp postgresql.jar:. JdbcBench URL USER PASSWORD insert|insertrw TABLE ROWS
+//     (insertrw: the same, reported under its own name, for a URL with
+//     reWriteBatchedInserts=true)
+//   java -cp postgresql.jar:. JdbcBench URL USER PASSWORD connect COUNT
+import java.io.IOException;
 import java.math.BigDecimal;
+import java.nio.file.Files;
+import java.nio.file.Paths;
 import java.sql.Connection;
 import java.sql.DriverManager;
 import java.sql.PreparedStatement;
@@ -14,20 +22,51 @@ import java.time.LocalDateTime;
 public final class JdbcBench {
   private JdbcBench() {}
 
+  private static long peakRssKiB() {
+    try {
+      for (String line : Files.readAllLines(Paths.get("/proc/self/status"))) {
+        if (line.startsWith("VmHWM:")) {
+          return Long.parseLong(line.replaceAll("[^0-9]", ""));
+        }
+      }
+    } catch (IOException | NumberFormatException e) {
+      return 0;
+    }
+    return 0;
+  }
+
+  private static void report(String what, long rows, double secs) {
+    System.out.printf("RESULT jdbc %s %d %.4f %.0f %d%n", what, rows, secs, rows / secs, peakRssKiB());
+  }
+
   private static void report(String what, long rows, long startNanos) {
-    double secs = (System.nanoTime() - startNanos) / 1e9;
-    System.out.printf("RESULT jdbc %s %d %.3f %.0f%n", what, rows, secs, rows / secs);
+    report(what, rows, (System.nanoTime() - startNanos) / 1e9);
   }
 
   public static void main(String[] args) throws Exception {
+    if (args[3].equals("connect")) {
+      long count = Long.parseLong(args[4]);
+      long start = System.nanoTime();
+      try (Connection first = DriverManager.getConnection(args[0], args[1], args[2])) {
+        report("connect1", 1, start);
+        start = System.nanoTime();
+        for (long i = 0; i < count; ++i) {
+          DriverManager.getConnection(args[0], args[1], args[2]).close();
+        }
+        report("connectN", count, (System.nanoTime() - start) / 1e9 / count);
+      }
+      return;
+    }
     try (Connection c = DriverManager.getConnection(args[0], args[1], args[2])) {
       String table = args[4];
       if (args[3].equals("fetch")) {
+        c.setAutoCommit(false);
         long start = System.nanoTime();
         long rows = 0;
         long check = 0;
-        try (Statement st = c.createStatement();
-            ResultSet rs = st.executeQuery("SELECT id, name, amount, ratio, stamp FROM " + table)) {
+        try (Statement st = c.createStatement()) {
+          st.setFetchSize(1000);
+          ResultSet rs = st.executeQuery("SELECT id, name, amount, ratio, stamp FROM " + table);
           while (rs.next()) {
             int id = rs.getInt(1);
             String name = rs.getString(2);
@@ -38,7 +77,9 @@ public final class JdbcBench {
                 + (stamp != null ? 1 : 0);
             ++rows;
           }
+          rs.close();
         }
+        c.commit();
         report("fetch", rows, start);
         if (check == 0 && rows > 0) System.err.println("no data");
       } else {
@@ -63,7 +104,7 @@ public final class JdbcBench {
           }
         }
         c.commit();
-        report("insert", rows, start);
+        report(args[3], rows, start);
       }
     }
   }

@@ -1,17 +1,27 @@
-// Fetch and insert benchmark through the unixODBC driver manager, for any
-// ODBC driver (bench/run.sh runs it with this driver and the native
+// Fetch, insert and connect benchmark through the unixODBC driver manager,
+// for any ODBC driver (bench/run.sh runs it with this driver and the native
 // PostgreSQL one). Prints one line per measurement:
-//   RESULT <label> <fetch|insert> <rows> <seconds> <rows per second>
+//   RESULT <label> <work> <rows> <seconds> <rows per second> <peak RSS in KiB>
 //
 //   odbc_bench LABEL CONNECT-STRING fetch TABLE
 //     SELECT of (int, varchar(40), numeric(12,2), double precision,
-//     timestamp) read with bound columns, one row per SQLFetch.
-//   odbc_bench LABEL CONNECT-STRING insert TABLE ROWS
+//     timestamp) read with bound columns, one row per SQLFetch, in a
+//     transaction (autocommit off).
+//   odbc_bench LABEL CONNECT-STRING getdata TABLE
+//     the same, every value read with SQLGetData.
+//   odbc_bench LABEL CONNECT-STRING insert|insertrw TABLE ROWS
 //     creates TABLE and inserts ROWS rows with parameter arrays of 1000 in
-//     one transaction.
+//     one transaction (insertrw: the same under its own name, for a connect
+//     string whose URL asks PostgreSQL's JDBC driver to rewrite batches).
+//   odbc_bench LABEL CONNECT-STRING connect COUNT
+//     the first connect of the process (for this driver, the Java VM starts
+//     there), then COUNT further connects and disconnects: "connect1" is the
+//     first in seconds, "connectN" the mean of the others.
 #include <sql.h>
 #include <sqlext.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -44,9 +54,42 @@ double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
+long PeakRssKiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
 void Report(const char* label, const char* what, long rows, double secs) {
-  std::printf("RESULT %s %s %ld %.3f %.0f\n", label, what, rows, secs, rows / secs);
+  std::printf("RESULT %s %s %ld %.4f %.0f %ld\n", label, what, rows, secs, rows / secs, PeakRssKiB());
   std::fflush(stdout);
+}
+
+void GetDataFetch(const char* label, SQLHSTMT st, const std::string& table) {
+  auto start = std::chrono::steady_clock::now();
+  CHECK(Exec(st, "SELECT id, name, amount, ratio, stamp FROM " + table), SQL_HANDLE_STMT, st);
+  SQLINTEGER id = 0;
+  char name[41], amount[21];
+  SQLDOUBLE ratio = 0;
+  SQL_TIMESTAMP_STRUCT stamp{};
+  SQLLEN ind = 0;
+  long rows = 0;
+  long long check = 0;
+  SQLRETURN rc;
+  while ((rc = SQLFetch(st)) != SQL_NO_DATA) {
+    if (!SQL_SUCCEEDED(rc)) Die("SQLFetch", SQL_HANDLE_STMT, st);
+    CHECK(SQLGetData(st, 1, SQL_C_SLONG, &id, 0, &ind), SQL_HANDLE_STMT, st);
+    CHECK(SQLGetData(st, 2, SQL_C_CHAR, name, sizeof name, &ind), SQL_HANDLE_STMT, st);
+    CHECK(SQLGetData(st, 3, SQL_C_CHAR, amount, sizeof amount, &ind), SQL_HANDLE_STMT, st);
+    CHECK(SQLGetData(st, 4, SQL_C_DOUBLE, &ratio, 0, &ind), SQL_HANDLE_STMT, st);
+    CHECK(SQLGetData(st, 5, SQL_C_TYPE_TIMESTAMP, &stamp, 0, &ind), SQL_HANDLE_STMT, st);
+    ++rows;
+    check += id + stamp.second;
+  }
+  SQLFreeStmt(st, SQL_CLOSE);
+  double secs = Seconds(start);
+  if (check == 0 && rows > 0) std::fprintf(stderr, "odbc_bench: no data read\n");
+  Report(label, "getdata", rows, secs);
 }
 
 void Fetch(const char* label, SQLHSTMT st, const std::string& table) {
@@ -76,7 +119,7 @@ void Fetch(const char* label, SQLHSTMT st, const std::string& table) {
   Report(label, "fetch", rows, secs);
 }
 
-void Insert(const char* label, SQLHDBC dbc, SQLHSTMT st, const std::string& table, long rows) {
+void Insert(const char* label, const char* work, SQLHDBC dbc, SQLHSTMT st, const std::string& table, long rows) {
   Exec(st, "DROP TABLE " + table);
   SQLFreeStmt(st, SQL_CLOSE);
   CHECK(Exec(st, "CREATE TABLE " + table +
@@ -125,15 +168,42 @@ void Insert(const char* label, SQLHDBC dbc, SQLHSTMT st, const std::string& tabl
   }
   CHECK(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT), SQL_HANDLE_DBC, dbc);
   double secs = Seconds(start);
-  Report(label, "insert", rows, secs);
+  Report(label, work, rows, secs);
+}
+
+void Connects(const char* label, SQLHENV env, const char* connect, long count) {
+  auto once = [&](SQLHDBC* dbc) {
+    SQLAllocHandle(SQL_HANDLE_DBC, env, dbc);
+    CHECK(SQLDriverConnect(*dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(connect)), SQL_NTS,
+                           nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
+          SQL_HANDLE_DBC, *dbc);
+  };
+  // The first connection stays open, as an application's usually does; the
+  // later ones come and go beside it.
+  SQLHDBC first;
+  auto start = std::chrono::steady_clock::now();
+  once(&first);
+  Report(label, "connect1", 1, Seconds(start));
+  start = std::chrono::steady_clock::now();
+  for (long i = 0; i < count; ++i) {
+    SQLHDBC dbc;
+    once(&dbc);
+    SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  }
+  double secs = Seconds(start);
+  Report(label, "connectN", count, secs / static_cast<double>(count));
+  SQLDisconnect(first);
+  SQLFreeHandle(SQL_HANDLE_DBC, first);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 5 || (std::strcmp(argv[3], "insert") == 0 && argc < 6)) {
-    std::fprintf(stderr, "usage: odbc_bench LABEL CONNECT-STRING fetch TABLE\n"
-                         "       odbc_bench LABEL CONNECT-STRING insert TABLE ROWS\n");
+  if (argc < 5 || (std::strncmp(argv[3], "insert", 6) == 0 && argc < 6)) {
+    std::fprintf(stderr, "usage: odbc_bench LABEL CONNECT-STRING fetch|getdata TABLE\n"
+                         "       odbc_bench LABEL CONNECT-STRING insert|insertrw TABLE ROWS\n"
+                         "       odbc_bench LABEL CONNECT-STRING connect COUNT\n");
     return 2;
   }
   SQLHENV env;
@@ -141,15 +211,26 @@ int main(int argc, char** argv) {
   SQLHSTMT st;
   SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
   SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  if (std::strcmp(argv[3], "connect") == 0) {
+    Connects(argv[1], env, argv[2], std::atol(argv[4]));
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    return 0;
+  }
   SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
   CHECK(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(argv[2]), SQL_NTS, nullptr, 0, nullptr,
                          SQL_DRIVER_NOPROMPT),
         SQL_HANDLE_DBC, dbc);
   CHECK(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_HANDLE_DBC, dbc);
-  if (std::strcmp(argv[3], "fetch") == 0) {
-    Fetch(argv[1], st, argv[4]);
+  const bool fetch = std::strcmp(argv[3], "fetch") == 0;
+  if (fetch || std::strcmp(argv[3], "getdata") == 0) {
+    // In a transaction, where a driver may stream the result.
+    CHECK(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+          SQL_HANDLE_DBC, dbc);
+    if (fetch) Fetch(argv[1], st, argv[4]);
+    else GetDataFetch(argv[1], st, argv[4]);
+    SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT);
   } else {
-    Insert(argv[1], dbc, st, argv[4], std::atol(argv[5]));
+    Insert(argv[1], argv[3], dbc, st, argv[4], std::atol(argv[5]));
   }
   SQLFreeHandle(SQL_HANDLE_STMT, st);
   SQLDisconnect(dbc);

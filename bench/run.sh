@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
-# Fetch and insert benchmark, side by side in one run on one private
+# Fetch, insert and connect benchmark, side by side in one run on one private
 # PostgreSQL server: this driver (both builds) through unixODBC, the native
 # PostgreSQL ODBC driver (psqlodbcw.so) through unixODBC, and plain JDBC.
-#   KX_BENCH_ROWS   rows fetched (default 1000000)
-#   KX_BENCH_INSERT rows inserted with parameter arrays of 1000 (default 100000)
+# Every measurement runs in a process of its own (its peak RSS is that
+# work's), and the whole set is repeated; the table gives each repetition.
+#   KX_BENCH_ROWS     rows fetched (default 1000000)
+#   KX_BENCH_INSERT   rows inserted with parameter arrays of 1000 (default 100000)
+#   KX_BENCH_CONNECTS later connects timed after the first (default 20)
+#   KX_BENCH_REPEAT   repetitions (default 3)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib/common.sh"
 source "$KX_ROOT/scripts/lib/postgres.sh"
 
 rows=${KX_BENCH_ROWS:-1000000}
 inserts=${KX_BENCH_INSERT:-100000}
+connects=${KX_BENCH_CONNECTS:-20}
+repeat=${KX_BENCH_REPEAT:-3}
 
 kx_install_packages
 if ! dpkg-query -W -f='${Status}' odbc-postgresql 2>/dev/null | grep -q 'install ok installed'; then
@@ -30,6 +36,7 @@ mkdir -p "$work/classes"
 kx_pg_start
 trap kx_pg_stop EXIT
 pg_url="jdbc:postgresql://127.0.0.1:$KX_PG_PORT/postgres"
+pg_url_rw="$pg_url?reWriteBatchedInserts=true"
 
 psqlodbc=$(ls /usr/lib/*/odbc/psqlodbcw.so 2>/dev/null | head -n 1)
 [ -n "$psqlodbc" ] || { echo "psqlodbcw.so not found" >&2; exit 1; }
@@ -50,6 +57,8 @@ export ODBCSYSINI=$work ODBCINI=$work/odbc.ini TZ=UTC
 
 kestrixu="DRIVER={Kestrix Unicode};URL={URL=$pg_url};UID=$KX_PG_USER;PWD=$KX_PG_PASSWORD;NLB=1"
 kestrix="DRIVER={Kestrix ANSI};URL={URL=$pg_url};UID=$KX_PG_USER;PWD=$KX_PG_PASSWORD;NLB=1"
+kestrixu_rw="DRIVER={Kestrix Unicode};URL={URL=$pg_url_rw};UID=$KX_PG_USER;PWD=$KX_PG_PASSWORD;NLB=1"
+kestrix_rw="DRIVER={Kestrix ANSI};URL={URL=$pg_url_rw};UID=$KX_PG_USER;PWD=$KX_PG_PASSWORD;NLB=1"
 native="DRIVER={PostgreSQL Unicode};Servername=127.0.0.1;Port=$KX_PG_PORT;Database=postgres;Username=$KX_PG_USER;Password=$KX_PG_PASSWORD"
 
 kx_log "fetch table: $rows rows"
@@ -68,42 +77,73 @@ results=$work/results.txt
 : > "$results"
 # The young-generation bound the driver gives its own VM, so that plain JDBC
 # and the driver differ only in the road between JDBC and the application.
-jdbc() { "$JAVA_HOME/bin/java" -XX:MaxNewSize=64m -cp "/usr/share/java/postgresql.jar:$work/classes" JdbcBench \
-  "$pg_url" "$KX_PG_USER" "$KX_PG_PASSWORD" "$@"; }
-for what in fetch insert; do
-  kx_log "$what"
-  for who in kestrixu kestrix native; do
-    if [ "$what" = fetch ]; then
-      "$KX_BUILD/bench/odbc_bench" "$who" "${!who}" fetch bench_fetch | grep '^RESULT' | tee -a "$results"
-    else
-      "$KX_BUILD/bench/odbc_bench" "$who" "${!who}" insert "bench_insert_$who" "$inserts" | grep '^RESULT' \
-        | tee -a "$results"
-    fi
-  done
-  if [ "$what" = fetch ]; then
-    jdbc fetch bench_fetch | tee -a "$results"
-  else
-    jdbc insert bench_insert_jdbc "$inserts" | tee -a "$results"
-  fi
+jdbc() { "$JAVA_HOME/bin/java" -XX:MaxNewSize=64m -cp "/usr/share/java/postgresql.jar:$work/classes" JdbcBench "$@"; }
+odbc() { "$KX_BUILD/bench/odbc_bench" "$@" | grep '^RESULT'; }
+for run in $(seq 1 "$repeat"); do
+  kx_log "run $run of $repeat (load average $(cut -d' ' -f1-3 /proc/loadavg))"
+  {
+    for who in kestrixu kestrix native; do
+      odbc "$who" "${!who}" connect "$connects"
+      odbc "$who" "${!who}" fetch bench_fetch
+      odbc "$who" "${!who}" getdata bench_fetch
+      odbc "$who" "${!who}" insert "bench_insert_$who" "$inserts"
+    done
+    for who in kestrixu kestrix; do
+      rw=${who}_rw
+      odbc "$who" "${!rw}" insertrw "bench_insert_$who" "$inserts"
+    done
+    jdbc "$pg_url" "$KX_PG_USER" "$KX_PG_PASSWORD" connect "$connects"
+    jdbc "$pg_url" "$KX_PG_USER" "$KX_PG_PASSWORD" fetch bench_fetch
+    jdbc "$pg_url" "$KX_PG_USER" "$KX_PG_PASSWORD" insert bench_insert_jdbc "$inserts"
+    jdbc "$pg_url_rw" "$KX_PG_USER" "$KX_PG_PASSWORD" insertrw bench_insert_jdbc "$inserts"
+  } | tee /dev/stderr | awk -v run="$run" '{ print run, $0 }' >> "$results"
 done
 
-kx_log "rows per second, and this driver's ratio to the others (kestrixu = Unicode build, kestrix = ANSI build)"
+kx_log "results (kestrixu = Unicode build, kestrix = ANSI build; one column per run)"
 awk '
-  { rate[$2 " " $3] = $6; secs[$2 " " $3] = $5; n[$3] = $4 }
+  # run RESULT who work rows seconds rate rss
+  { key = $3 " " $4; secs[key, $1] = $6; rate[key, $1] = $7; rss[key, $1] = $8; n[$4] = $5
+    if ($1 > runs) runs = $1 }
+  function row(who, work, what,    r, k, line) {
+    k = who " " work
+    if (!((k, 1) in rate)) return
+    line = sprintf("  %-9s", who)
+    for (r = 1; r <= runs; ++r) {
+      if (what == "rate") line = line sprintf(" %9.0f", rate[k, r])
+      else if (what == "ms") line = line sprintf(" %9.1f", secs[k, r] * 1000)
+      else line = line sprintf(" %9.0f", rss[k, r] / 1024)
+    }
+    print line
+  }
+  # base may name its own work ("native insert"); else the same work.
+  function ratio(who, work, base, higherBetter,    r, k, b, line) {
+    k = who " " work; b = base ~ / / ? base : base " " work
+    if (!((k, 1) in secs) || !((b, 1) in secs)) return
+    line = sprintf("  %-9s", who " / " (base ~ / / ? "native" : base))
+    for (r = 1; r <= runs; ++r) {
+      line = line sprintf(" %9.2f", higherBetter ? rate[k, r] / rate[b, r] : secs[b, r] / secs[k, r])
+    }
+    print line
+  }
   END {
-    split("fetch insert", works, " ")
     split("kestrixu kestrix native jdbc", who, " ")
-    for (w = 1; w <= 2; ++w) {
+    split("fetch getdata insert insertrw", works, " ")
+    split("fetch, bound columns, rowset 1|fetch, SQLGetData|insert, arrays of 1000|insert, arrays of 1000, reWriteBatchedInserts=true", titles, "|")
+    for (w = 1; w <= 4; ++w) {
       work = works[w]
-      printf "%s (%d rows)\n", work, n[work]
-      for (i = 1; i <= 4; ++i) {
-        k = who[i] " " work
-        printf "  %-9s %10.0f rows/s  %8.2f s\n", who[i], rate[k], secs[k]
-      }
-      for (i = 1; i <= 2; ++i) {
-        k = who[i] " " work
-        printf "  %-9s / native %.2f   / jdbc %.2f\n", who[i], rate[k] / rate["native " work],
-               rate[k] / rate["jdbc " work]
+      if (!(work in n)) continue
+      printf "%s (%d rows): rows/s\n", titles[w], n[work]
+      for (i = 1; i <= 4; ++i) row(who[i], work, "rate")
+      # The native driver has no rewriting: its plain insert is the yardstick.
+      base = work == "insertrw" ? "native insert" : "native"
+      for (i = 1; i <= 2; ++i) { ratio(who[i], work, base, 1); ratio(who[i], work, "jdbc", 1) }
+      if (work ~ /fetch|getdata/) {
+        printf "%s: peak RSS, MiB\n", titles[w]
+        for (i = 1; i <= 4; ++i) row(who[i], work, "rss")
       }
     }
+    print "first connect (Java VM start included): ms"
+    for (i = 1; i <= 4; ++i) row(who[i], "connect1", "ms")
+    print "later connects (mean): ms"
+    for (i = 1; i <= 4; ++i) row(who[i], "connectN", "ms")
   }' "$results"

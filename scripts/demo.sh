@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# The demo: installs what is missing, builds both driver libraries and the
-# stand-in jar, registers the driver with unixODBC in a private configuration
-# under the build tree (nothing system-wide changes), creates a data source on
+# The demo: installs what the driver needs that is missing, builds both driver
+# libraries and the stand-in jar (nothing else), registers the driver with
+# unixODBC in a private configuration under the build tree (nothing
+# system-wide changes), creates a data source on
 # an embedded H2 database file with sample rows, and queries it through isql
 # (ANSI build) and iusql (Unicode build). Rerunnable: each run starts afresh.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
-kx_install_packages
+kx_install_packages "${KX_DRIVER_PACKAGES[@]}"
 kx_java_home
-kx_build "$KX_BUILD"
+# Just the driver: both libraries and the jar, no tests or benchmarks.
+kx_build "$KX_BUILD" -DKX_TESTS=OFF
 kx_log "built:"
 ls -l "$KX_BUILD/src/libkestrixu.so" "$KX_BUILD/src/libkestrix.so" "$KX_BUILD/standin/ifxjdbc.jar"
 

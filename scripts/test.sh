@@ -11,7 +11,7 @@ kx_java_home
 export TZ=UTC
 
 kx_log "build ($KX_BUILD)"
-kx_build "$KX_BUILD"
+kx_build "$KX_BUILD" -DKX_TESTS=ON
 
 # The README's plain commands (no generator, no build type, warnings not
 # errors) must keep working: configure that way and build the deliverables.

@@ -4,19 +4,28 @@
 KX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 KX_BUILD=${KX_BUILD:-$KX_ROOT/build}
 
-KX_PACKAGES=(
-  build-essential cmake ninja-build bison libgtest-dev clang libclang-rt-14-dev
+# What building and running the driver needs (the demo installs only these).
+KX_DRIVER_PACKAGES=(
+  build-essential cmake ninja-build bison
   unixodbc unixodbc-dev odbcinst
   openjdk-17-jdk-headless libh2-java libpostgresql-jdbc-java
+)
+# Everything, for the test suite as well.
+KX_PACKAGES=(
+  "${KX_DRIVER_PACKAGES[@]}"
+  libgtest-dev clang libclang-rt-14-dev
   postgresql python3-pyodbc python3-pytest libdbd-odbc-perl locales
 )
 
 kx_log() { printf '== %s\n' "$*"; }
 
-# Installs the Debian packages that are missing; runs apt-get update once, only when needed.
+# kx_install_packages [PACKAGE...]: installs the Debian packages (all of
+# KX_PACKAGES when none are named) that are missing; runs apt-get update once,
+# only when needed.
 kx_install_packages() {
-  local missing=() p
-  for p in "${KX_PACKAGES[@]}"; do
+  local missing=() p wanted=("$@")
+  [ ${#wanted[@]} -gt 0 ] || wanted=("${KX_PACKAGES[@]}")
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   if [ ${#missing[@]} -eq 0 ]; then

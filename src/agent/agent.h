@@ -42,22 +42,30 @@ constexpr uint32_t AgentPropertyClass(AgentPropertyId id) { return (id >> 16) & 
 constexpr uint32_t AgentPropertyItem(AgentPropertyId id) { return id & 0xFFFF; }
 
 // The identifiers the core asks or sets.
+constexpr AgentPropertyId AP_ENV_AGENT_KIND = 0x11010000;  // text: the kind of agent ("jdbc")
+// A fixed word of the agent's features, asked by no layer (0x2AFFFF here).
+constexpr AgentPropertyId AP_CONN_AGENT_FEATURES = 0x22010001;
 constexpr AgentPropertyId AP_CONN_NEEDBIND = 0x22010002;
 constexpr AgentPropertyId AP_CONN_HAS_MORE_RES = 0x22010003;
 constexpr AgentPropertyId AP_CONN_HAS_PARAM_OP = 0x22010004;
 constexpr AgentPropertyId AP_CONN_SP_OUT_DEFER_FETCH = 0x22010005;
 constexpr AgentPropertyId AP_CONN_HAS_SCRL_CURS = 0x22010006;
-constexpr AgentPropertyId AP_CONN_LOCK_BY_UPDATE = 0x22010007;
+constexpr AgentPropertyId AP_CONN_ROWS_LOCKED_BY_UPDATE = 0x22010007;
 constexpr AgentPropertyId AP_CONN_HAS_DYN_MIX_CURS = 0x22010008;
-constexpr AgentPropertyId AP_CONN_MAX_PARAMS = 0x22010009;
+constexpr AgentPropertyId AP_CONN_MAX_PARAMS = 0x22010009;  // markers one statement may hold
 constexpr AgentPropertyId AP_CONN_HAS_V2DAE = 0x2201000a;
 constexpr AgentPropertyId AP_CONN_ROW_VERSION_TABLE = 0x2201000b;
 constexpr AgentPropertyId AP_CONN_ODBC_VERSION = 0x2201000c;
 constexpr AgentPropertyId AP_CONN_HAS_EXECUTE2 = 0x2201000e;
-constexpr AgentPropertyId AP_CONN_FLAG20 = 0x2201000f;
+// Set to 1 at open when the connection asks for it (CF_SET_OPEN_OPTION).
+constexpr AgentPropertyId AP_CONN_OPEN_OPTION = 0x2201000f;
 constexpr AgentPropertyId AP_CONN_CAPABILITY_MASK = 0x22010011;
 constexpr AgentPropertyId AP_CONN_UNICODE_CLIENT = 0x22010013;
 constexpr AgentPropertyId AP_CONN_MULTI_ACTIVE_STMTS = 0x22010016;
+// Two items of the agent's capability class that no layer asks; the agent
+// answers them 0 and 1.
+constexpr AgentPropertyId AP_CONN_RESERVED_ITEM_17 = 0x22010017;
+constexpr AgentPropertyId AP_CONN_RESERVED_ITEM_18 = 0x22010018;
 constexpr AgentPropertyId AP_CONN_AUTOCOMMIT = 0x22030000;
 constexpr AgentPropertyId AP_CONN_READONLY = 0x22030001;
 constexpr AgentPropertyId AP_CONN_ISOLATION = 0x2203006c;
@@ -77,6 +85,8 @@ constexpr AgentPropertyId AP_STMT_ROWSET_SIZE = 0x32030009;
 constexpr AgentPropertyId AP_STMT_SIMULATE_CURSOR = 0x3203000A;
 constexpr AgentPropertyId AP_STMT_RETRIEVE_DATA = 0x3203000B;
 constexpr AgentPropertyId AP_STMT_USE_BOOKMARKS = 0x3203000C;
+constexpr AgentPropertyId AP_STMT_GET_BOOKMARK = 0x3203000D;
+constexpr AgentPropertyId AP_STMT_ROW_NUMBER = 0x3203000E;
 constexpr AgentPropertyId AP_STMT_ENABLE_AUTO_IPD = 0x3203000F;
 constexpr AgentPropertyId AP_STMT_SERIAL = 0x32030419;
 constexpr AgentPropertyId AP_STMT_OPTIMISTIC_MODE = 0x3203041A;
@@ -91,10 +101,10 @@ constexpr uint32_t CAP_HAS_V2DAE = 0x20;
 constexpr uint32_t CAP_SP_OUT_DEFER_FETCH = 0x40;
 constexpr uint32_t CAP_HAS_EXECUTE2 = 0x80;
 constexpr uint32_t CAP_AUTOCOMMIT = 0x100;
-constexpr uint32_t CAP_BIT_200 = 0x200;
+constexpr uint32_t CAP_CONVERT_INFO = 0x200;  // the agent answers the SQL_CONVERT_* information types
 constexpr uint32_t CAP_EXT_DESCRIBE = 0x400;
 constexpr uint32_t CAP_NAMED_PARAMS = 0x800;
-constexpr uint32_t CAP_BIT_1000 = 0x1000;
+constexpr uint32_t CAP_MAX_LENGTH = 0x1000;   // the agent takes SQL_MAX_LENGTH
 constexpr uint32_t CAP_DTC = 0x2000;
 constexpr uint32_t CAP_FAILOVER = 0x4000;
 
@@ -219,8 +229,8 @@ struct SCS_CURSOR {
   uint16_t setPosOp;
   uint32_t fetchDirections;
   int32_t prevRowsetSize;
-  int32_t option1052;
-  int32_t option1054;
+  int32_t describeBaseColumns;   // statement option 1052: column information of base columns
+  int32_t addMissingKeyColumns;  // statement option 1054: also the key columns the select list lacks
   int32_t rowVersionFlag;    // the cursor layer's row-version flag
 };
 

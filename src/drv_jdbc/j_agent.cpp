@@ -133,7 +133,7 @@ int32_t TakeMessages(AgentMsgList* list, AgentMsgBlock* out) {
     return 0;
   }
   char** texts = static_cast<char**>(std::calloc(count, sizeof(char*)));
-  if (texts == nullptr) return 16;
+  if (texts == nullptr) return KX_ERR_NOMEM;
   uint32_t i = 0;
   for (AgentMsg* m = list->head; m != nullptr; m = m->next, ++i) {
     if (m->text[0] == '\0') continue;
@@ -143,7 +143,7 @@ int32_t TakeMessages(AgentMsgList* list, AgentMsgBlock* out) {
     if (text == nullptr) {
       for (uint32_t k = 0; k < i; ++k) std::free(texts[k]);
       std::free(texts);
-      return 16;  // the list stays as it was
+      return KX_ERR_NOMEM;  // the list stays as it was
     }
     std::snprintf(text, size, kMsgFormat, m->text, state);
     texts[i] = text;
@@ -183,7 +183,7 @@ JFrame::~JFrame() {
 }
 
 int32_t DRV_GetMessages(AgentHandle h, AgentMsgBlock* out) {
-  if (out == nullptr) return 21;
+  if (out == nullptr) return KX_ERR_BAD_ARGUMENT;
   if (JStmt* s = JDB_FindStmt(h); s != nullptr) {
     // The database's "query canceled" ends a run we stopped ourselves: by
     // SQLCancel, else by the statement's query timeout. Applications tell
@@ -200,19 +200,19 @@ int32_t DRV_GetMessages(AgentHandle h, AgentMsgBlock* out) {
     std::lock_guard<std::mutex> hold(e->lock);
     return TakeMessages(&e->msgs, out);
   }
-  return 21;
+  return KX_ERR_BAD_ARGUMENT;
 }
 
 int32_t GetOpTable(AgentHandle conn, OpTable* table) {
-  if (table == nullptr || JDB_FindConn(conn) == nullptr) return 21;
-  if (table->type != 1) return 43;
+  if (table == nullptr || JDB_FindConn(conn) == nullptr) return KX_ERR_BAD_ARGUMENT;
+  if (table->type != 1) return KX_ERR_NOT_CAPABLE;
   table->count = 9;
   table->rows = kTypeTable;
   return 0;
 }
 
 int32_t JDB_NotCapable(AgentHandle stmt, uint16_t, uint16_t, void*) {
-  return JDB_FindStmt(stmt) != nullptr ? 43 : 21;
+  return JDB_FindStmt(stmt) != nullptr ? KX_ERR_NOT_CAPABLE : KX_ERR_BAD_ARGUMENT;
 }
 
 JMethod mStmtCancel{"java/sql/Statement", "cancel", "()V"};
@@ -223,11 +223,11 @@ JMethod mStmtCancel{"java/sql/Statement", "cancel", "()V"};
 // messages, and reports the cancelled work itself.
 int32_t DRV_Cancel(AgentHandle h) {
   JStmt* s = JDB_FindStmt(h);
-  if (s == nullptr) return 21;
+  if (s == nullptr) return KX_ERR_BAD_ARGUMENT;
   JNIEnv* env = JVM_AttachThread();
-  if (env == nullptr) return 15;
+  if (env == nullptr) return KX_ERR_GENERAL;
   JFrame frame(env, JDB_FRAME_SMALL);
-  if (!frame.ok()) return 16;
+  if (!frame.ok()) return KX_ERR_NOMEM;
   jobject statement = nullptr;
   {
     std::lock_guard<std::mutex> guard(JDB_StmtRefLock());
@@ -239,7 +239,7 @@ int32_t DRV_Cancel(AgentHandle h) {
   const bool failed = rc != 0 || env->ExceptionCheck();
   env->ExceptionClear();
   env->DeleteLocalRef(statement);
-  return failed ? 15 : 0;
+  return failed ? KX_ERR_GENERAL : 0;
 }
 
 int32_t JDB_NoOp(AgentHandle) { return 0; }

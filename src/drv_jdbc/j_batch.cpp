@@ -7,6 +7,7 @@
 #include "drv_jdbc/j_params.h"
 #include "drv_jdbc/j_setters.h"
 #include "drv_jdbc/j_wrap_util.h"
+#include "util/errcodes.h"
 
 namespace kx {
 
@@ -73,11 +74,11 @@ int RunBatch(JStmt* s, int32_t from, int32_t to, int32_t* total) {
   if (int status = JC_Statement_executeBatch(s, s->stmt, counts, kBatchRows, &got); status != 0) {
     return status;
   }
-  if (got != to - from) return 15;
+  if (got != to - from) return KX_ERR_GENERAL;
   for (int32_t k = 0; k < got; ++k) {
     if (counts[k] >= 0) *total += counts[k];
     else if (counts[k] == kSuccessNoInfo) *total += 1;
-    else return 15;
+    else return KX_ERR_GENERAL;
   }
   return 0;
 }

@@ -13,6 +13,7 @@
 #include "drv_jdbc/j_getters.h"
 #include "drv_jdbc/j_meta.h"
 #include "drv_jdbc/j_serv.h"
+#include "util/errcodes.h"
 
 namespace kx {
 
@@ -224,14 +225,14 @@ int BuildLayout(JStmt* s, int32_t kind, int32_t javaCols) {
   const Layout& layout = kLayouts[kind];
   AgentColDesc* cols =
       static_cast<AgentColDesc*>(std::calloc(layout.count, sizeof(AgentColDesc)));
-  if (cols == nullptr) return 16;
+  if (cols == nullptr) return KX_ERR_NOMEM;
   const bool wide = UnicodeBuild() && s->unicodeClient != 0;
   for (uint16_t i = 0; i < layout.count; ++i) {
     FillColumn(s, layout.cols[i], i + 1, javaCols, wide, &cols[i]);
     cols[i].label = strdup(layout.cols[i].name);
     if (cols[i].label == nullptr) {
       RB_FreeColDescs(cols, i + 1);
-      return 16;
+      return KX_ERR_NOMEM;
     }
   }
   JDB_FreeColumns(s);
@@ -249,7 +250,7 @@ int32_t CatalogCall(AgentHandle h, int32_t kind, Run run) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
   JFrame frame(s->jni, JDB_FRAME_SMALL);
-  if (!frame.ok()) return 16;
+  if (!frame.ok()) return KX_ERR_NOMEM;
   JDB_StmtReset(s);
   jobject rs = nullptr;
   int status = run(s, s->conn->meta, &rs);
@@ -266,7 +267,7 @@ int JDB_CatDescribe(JStmt* s, int32_t kind, jobject rs) {
   if (rs != nullptr) {
     s->resultSet = env->NewGlobalRef(rs);
     env->DeleteLocalRef(rs);
-    if (s->resultSet == nullptr) return 16;
+    if (s->resultSet == nullptr) return KX_ERR_NOMEM;
     jobject md = nullptr;
     if (JC_ResultSet_getMetaData(s, s->resultSet, &md) == 0 && md != nullptr) {
       s->resultMeta = env->NewGlobalRef(md);
@@ -413,7 +414,7 @@ int32_t DRV_DDTables(AgentHandle h, const char* catalog, const char* schema, con
   try {
     list = JDB_TableTypesForJava(types);
   } catch (const std::bad_alloc&) {
-    return JDB_FindStmt(h) != nullptr ? 16 : 21;
+    return JDB_FindStmt(h) != nullptr ? KX_ERR_NOMEM : KX_ERR_BAD_ARGUMENT;
   }
   int32_t status = CatalogCall(h, JDB_CAT_TABLES, [&](JStmt* s, jobject md, jobject* rs) {
     if ((kind & 1) != 0) return JC_DatabaseMetaData_getCatalogs(s, md, rs);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "util/errcodes.h"
 #include "util/log.h"
 #include "util/str_util.h"
 #include "util/text_conv.h"
@@ -199,18 +200,18 @@ int JC_GetStringChars(JNIEnv* env, jstring str, JStringHolder* holder, int32_t m
   holder->length = 0;
   holder->chars = nullptr;
   if (str == nullptr) return 0;
-  if (env == nullptr) return 15;
+  if (env == nullptr) return KX_ERR_GENERAL;
   if (mode != JC_MODE_PLATFORM) {
     int32_t length = 0;
     char* chars = StringToUtf8(env, str, &length);
-    if (chars == nullptr) return env->ExceptionCheck() ? 15 : 16;
+    if (chars == nullptr) return env->ExceptionCheck() ? KX_ERR_GENERAL : KX_ERR_NOMEM;
     holder->ref = str;
     holder->chars = chars;
     holder->length = length;
     return 0;
   }
   jobject bytes = nullptr;
-  if (JC_CallObject(env, str, gStringGetBytes, &bytes) != 0) return 15;
+  if (JC_CallObject(env, str, gStringGetBytes, &bytes) != 0) return KX_ERR_GENERAL;
   holder->ref = bytes;
   if (bytes == nullptr) return 0;
   holder->length = env->GetArrayLength(static_cast<jbyteArray>(bytes));
@@ -221,7 +222,7 @@ int JC_GetStringChars(JNIEnv* env, jstring str, JStringHolder* holder, int32_t m
     env->DeleteLocalRef(bytes);
     holder->ref = nullptr;
     holder->length = 0;
-    return 16;
+    return KX_ERR_NOMEM;
   }
   return 0;
 }
@@ -288,13 +289,13 @@ int JC_ThrowNullPointer(JNIEnv* env, const char* what, const char* method) {
   std::snprintf(text, sizeof text, "NullPointerException in '%.10s'  for '%.80s' JAVA call",
                 what != nullptr ? what : "null", method != nullptr ? method : "null");
   LogAt(LOG_ERROR, __FILE__, __LINE__, "%s", text);
-  if (env == nullptr) return 15;
+  if (env == nullptr) return KX_ERR_GENERAL;
   jclass npe = env->FindClass("java/lang/NullPointerException");
   if (npe != nullptr && !env->ExceptionCheck()) {
     env->ThrowNew(npe, text);
   }
   if (npe != nullptr) env->DeleteLocalRef(npe);
-  return 15;
+  return KX_ERR_GENERAL;
 }
 
 jobject JC_NewObject(JNIEnv* env, const char* cls, const char* sig, ...) {
@@ -340,29 +341,29 @@ jobject JC_NewObjectM(JNIEnv* env, JMethod& ctor, ...) {
 
 // ---- typed calls ----------------------------------------------------------------
 
-#define KX_CALL_BY_NAME(Kind, JType)                                                        \
+#define KX_CALL_BY_NAME(Kind, JType)                                                      \
   int JC_Call##Kind##Method(JNIEnv* env, jobject obj, jclass cls, const char* name,       \
                             const char* sig, JType* out, ...) {                           \
     TraceCall(#Kind, name, sig);                                                           \
     jmethodID id = LookUp(env, obj, cls, name, sig);                                       \
-    if (id == nullptr) return 15;                                                          \
+    if (id == nullptr) return KX_ERR_GENERAL;                                              \
     va_list args;                                                                          \
     va_start(args, out);                                                                   \
     JType value = env->Call##Kind##MethodV(obj, id, args);                                 \
     va_end(args);                                                                          \
     if (out != nullptr) *out = value;                                                      \
-    return env->ExceptionCheck() ? 15 : 0;                                                 \
+    return env->ExceptionCheck() ? KX_ERR_GENERAL : 0;                                     \
   }                                                                                        \
   int JC_Call##Kind(JNIEnv* env, jobject obj, JMethod& m, JType* out, ...) {               \
     TraceCall(#Kind, m.name, m.sig);                                                       \
     jmethodID id = LookUpCached(env, obj, m);                                              \
-    if (id == nullptr) return 15;                                                          \
+    if (id == nullptr) return KX_ERR_GENERAL;                                              \
     va_list args;                                                                          \
     va_start(args, out);                                                                   \
     JType value = env->Call##Kind##MethodV(obj, id, args);                                 \
     va_end(args);                                                                          \
     if (out != nullptr) *out = value;                                                      \
-    return env->ExceptionCheck() ? 15 : 0;                                                 \
+    return env->ExceptionCheck() ? KX_ERR_GENERAL : 0;                                     \
   }
 
 KX_CALL_BY_NAME(Object, jobject)
@@ -379,36 +380,36 @@ int JC_CallCharMethod(JNIEnv* env, jobject obj, jclass cls, const char* name, co
                       jchar* out, ...) {
   TraceCall("Char", name, sig);
   jmethodID id = LookUp(env, obj, cls, name, sig);
-  if (id == nullptr) return 15;
+  if (id == nullptr) return KX_ERR_GENERAL;
   va_list args;
   va_start(args, out);
   jchar value = env->CallCharMethodV(obj, id, args);
   va_end(args);
   if (out != nullptr) *out = value;
-  return env->ExceptionCheck() ? 15 : 0;
+  return env->ExceptionCheck() ? KX_ERR_GENERAL : 0;
 }
 
 int JC_CallVoidMethod(JNIEnv* env, jobject obj, jclass cls, const char* name, const char* sig,
                       ...) {
   TraceCall("Void", name, sig);
   jmethodID id = LookUp(env, obj, cls, name, sig);
-  if (id == nullptr) return 15;
+  if (id == nullptr) return KX_ERR_GENERAL;
   va_list args;
   va_start(args, sig);
   env->CallVoidMethodV(obj, id, args);
   va_end(args);
-  return env->ExceptionCheck() ? 15 : 0;
+  return env->ExceptionCheck() ? KX_ERR_GENERAL : 0;
 }
 
 int JC_CallVoid(JNIEnv* env, jobject obj, JMethod& m, ...) {
   TraceCall("Void", m.name, m.sig);
   jmethodID id = LookUpCached(env, obj, m);
-  if (id == nullptr) return 15;
+  if (id == nullptr) return KX_ERR_GENERAL;
   va_list args;
   va_start(args, m);
   env->CallVoidMethodV(obj, id, args);
   va_end(args);
-  return env->ExceptionCheck() ? 15 : 0;
+  return env->ExceptionCheck() ? KX_ERR_GENERAL : 0;
 }
 
 // ---- class loading ----------------------------------------------------------------
@@ -477,7 +478,7 @@ int CheckException(JNIEnv* env, int32_t mode, AgentMsgList* list) {
 
   if (env == nullptr) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "Environment is null in JAVA Calls");
-    return 15;
+    return KX_ERR_GENERAL;
   }
   if (!env->ExceptionCheck()) return 0;
   if (JC_Tracing()) LogAt(LOG_DEBUG, __FILE__, __LINE__, "  Exception occured");

@@ -14,6 +14,7 @@
 #include "drv_jdbc/j_info.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_typemap.h"
+#include "util/errcodes.h"
 #include "util/handle_table.h"
 #include "util/hash_table.h"
 #include "util/log.h"
@@ -42,7 +43,7 @@ void NoMemoryOnEnv(JEnv* e) {
   LogAt(LOG_ERROR, __FILE__, __LINE__, "Memory allocation failure");
   std::lock_guard<std::mutex> hold(JDB_AgentMutex());
   std::lock_guard<std::mutex> msgs(e->lock);
-  JDB_MsgAddText(&e->msgs, "Memory allocation failure", 16);
+  JDB_MsgAddText(&e->msgs, "Memory allocation failure", KX_ERR_NOMEM);
 }
 
 // Slash form of a dotted class list: every '.' after the first character.
@@ -65,11 +66,11 @@ void MoveMessagesToEnv(JConn* c, JEnv* e) {
 
 int32_t TxnEnd(AgentHandle h, bool commit) {
   JConn* c = JDB_FindConn(h);
-  if (c == nullptr) return 21;
+  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
   c->jni = JVM_AttachThread();
-  if (c->jni == nullptr) return 15;
+  if (c->jni == nullptr) return KX_ERR_GENERAL;
   JFrame frame(c->jni, JDB_FRAME_SMALL);
-  if (!frame.ok()) return 16;
+  if (!frame.ok()) return KX_ERR_NOMEM;
   // In autocommit mode no transaction is open, and ending none succeeds
   // with no effect (PostgreSQL's driver refuses the call instead).
   uint8_t autoCommit = 0;
@@ -107,12 +108,12 @@ void JC_FreeConn(JConn* c) {
 
 int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
   JEnv* e = static_cast<JEnv*>(HT_Lookup(&JDB_EnvTable, server));
-  if (e == nullptr || block == nullptr || out == nullptr) return 21;
+  if (e == nullptr || block == nullptr || out == nullptr) return KX_ERR_BAD_ARGUMENT;
   *out = 0;
   JConn* c = new (std::nothrow) JConn{};
   if (c == nullptr) {
     NoMemoryOnEnv(e);
-    return 16;
+    return KX_ERR_NOMEM;
   }
   // The connection takes the option texts over.
   if (block->connOptions != nullptr) {
@@ -133,13 +134,13 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
   if (c->funcNames == nullptr) {
     NoMemoryOnEnv(e);
     JC_FreeConn(c);
-    return 16;
+    return KX_ERR_NOMEM;
   }
 
   c->jni = JVM_AttachThread();
   if (c->jni == nullptr) {
     JC_FreeConn(c);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   int status = 0;
   jobject local = nullptr;
@@ -148,7 +149,7 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
     JFrame frame(c->jni, JDB_FRAME_SMALL);
     if (!frame.ok()) {
       JC_FreeConn(c);
-      return 16;
+      return KX_ERR_NOMEM;
     }
     c->xidClass = e->xidClass;
     c->loader = e->loader;
@@ -157,7 +158,7 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
       if (url == nullptr) {
         NoMemoryOnEnv(e);
         JC_FreeConn(c);
-        return 16;
+        return KX_ERR_NOMEM;
       }
       char* stripped = JC_StripBraces(url);
       c->props = Dup(stripped);
@@ -165,7 +166,7 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
       if (c->props == nullptr) {
         NoMemoryOnEnv(e);
         JC_FreeConn(c);
-        return 16;
+        return KX_ERR_NOMEM;
       }
     }
     char classes[1024];
@@ -177,7 +178,7 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
     if (c->classList == nullptr || c->user == nullptr || c->password == nullptr) {
       NoMemoryOnEnv(e);
       JC_FreeConn(c);
-      return 16;
+      return KX_ERR_NOMEM;
     }
     ToSlashes(c->classList);
 
@@ -190,14 +191,14 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
                      "connect-string keyword URL (data-source key URLString) gives them, for "
                      "example URL={URL=jdbc:postgresql://host/database}",
                      50);
-      status = 50;
+      status = KX_ERR_UNABLE_TO_CONNECT;
     } else {
       // _getConnection cuts the class list in place and cuts the property list
       // it parses: give it copies so the record keeps both whole.
       char* props = Dup(c->props);
       char* xaClass = nullptr;
       if (props == nullptr) {
-        status = 16;
+        status = KX_ERR_NOMEM;
       } else {
         status = _getConnection(c, &local, c->classList, props, c->user, c->password, &xaClass);
         std::free(props);
@@ -207,7 +208,7 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
         c->xaDsClass = xaClass;
       }
     }
-    if (status == 0 && local == nullptr) status = 50;
+    if (status == 0 && local == nullptr) status = KX_ERR_UNABLE_TO_CONNECT;
     if (status == 0) status = JC_Connection_getMetaData(c, local, &meta);
     if (status == 0 && block->readOnly != 0) status = JC_Connection_setReadOnly(c, local, 1);
     if (status == 0 && c->opts.noac != 0) status = JC_Connection_setAutoCommit(c, local, 0);
@@ -235,7 +236,7 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
       if (c->meta != nullptr) c->jni->DeleteGlobalRef(c->meta);
       NoMemoryOnEnv(e);
       JC_FreeConn(c);
-      return 16;
+      return KX_ERR_NOMEM;
     }
   }
   c->preparedDescribe = 1;
@@ -253,7 +254,8 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
     return status;
   }
   c->handle = handle;
-  c->typeMap = JDB_LoadTypeMap(handle, c);
+  // The type map waits until a type name is first asked for: a connect
+  // then costs no type-information query.
   *out = handle;
   return 0;
 }
@@ -323,9 +325,9 @@ HashTable* JDB_LoadTypeMap(AgentHandle connHandle, JConn* c) {
 
 int32_t DRV_Disconnect(AgentHandle h) {
   JConn* c = JDB_FindConn(h);
-  if (c == nullptr) return 21;
+  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
   c->jni = JVM_AttachThread();
-  if (c->jni == nullptr) return 15;
+  if (c->jni == nullptr) return KX_ERR_GENERAL;
   {
     JFrame frame(c->jni, JDB_FRAME_SMALL);
     std::lock_guard<std::mutex> hold(JDB_AgentMutex());
@@ -367,11 +369,11 @@ int32_t DRV_NativeSql(AgentHandle h, const char* sql, char* out, uint16_t capaci
                       uint16_t* length) {
   if (length != nullptr) *length = 0;
   JConn* c = JDB_FindConn(h);
-  if (c == nullptr) return 21;
+  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
   c->jni = JVM_AttachThread();
-  if (c->jni == nullptr) return 15;
+  if (c->jni == nullptr) return KX_ERR_GENERAL;
   JFrame frame(c->jni, JDB_FRAME_SMALL);
-  if (!frame.ok()) return 16;
+  if (!frame.ok()) return KX_ERR_NOMEM;
   char* text = nullptr;
   int status = JC_Connection_nativeSQL(c, c->conn, sql, &text);
   if (status != 0) return status;

@@ -6,6 +6,7 @@
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_wrap_util.h"
+#include "util/errcodes.h"
 #include "util/log.h"
 
 namespace kx {
@@ -40,6 +41,7 @@ JMethod mGetUpdateCount{"java/sql/Statement", "getUpdateCount", "()I"};
 JMethod mSetCursorName{"java/sql/Statement", "setCursorName", "(Ljava/lang/String;)V"};
 JMethod mGetQueryTimeout{"java/sql/Statement", "getQueryTimeout", "()I"};
 JMethod mSetQueryTimeout{"java/sql/Statement", "setQueryTimeout", "(I)V"};
+JMethod mSetFetchSize{"java/sql/Statement", "setFetchSize", "(I)V"};
 
 // The statement-creating wrappers: the record's statement reference becomes a
 // global reference to the result, or none after a failure.
@@ -122,7 +124,7 @@ int JC_Connection_createStatementForStmt(JStmt* s, jobject conn) {
 int JC_Connection_prepareStatement(JStmt* s, jobject conn, const char* sql) {
   JW_Trace("Connection.prepareStatement");
   jstring text = nullptr;
-  if (JW_InputString(s->jni, sql, s->unicodeClient, &s->msgs, &text) != 0) return 15;
+  if (JW_InputString(s->jni, sql, s->unicodeClient, &s->msgs, &text) != 0) return KX_ERR_GENERAL;
   int status = StoreStatement(s, conn, mPrepareStatement, text);
   JW_Delete(s->jni, text);
   return Fixed(status, 68);
@@ -131,7 +133,7 @@ int JC_Connection_prepareStatement(JStmt* s, jobject conn, const char* sql) {
 int JC_Connection_prepareCall(JStmt* s, jobject conn, const char* sql) {
   JW_Trace("Connection.prepareCall");
   jstring text = nullptr;
-  if (JW_InputString(s->jni, sql, s->unicodeClient, &s->msgs, &text) != 0) return 15;
+  if (JW_InputString(s->jni, sql, s->unicodeClient, &s->msgs, &text) != 0) return KX_ERR_GENERAL;
   int status = StoreStatement(s, conn, mPrepareCall, text);
   JW_Delete(s->jni, text);
   return Fixed(status, 68);
@@ -210,7 +212,9 @@ int JC_Connection_setReadOnly(JConn* c, jobject conn, int on) {
 int JC_Connection_setCatalog(JConn* c, jobject conn, const char* catalog) {
   JW_Trace("Connection.setCatalog");
   jstring text = nullptr;
-  if (JW_InputString(c->jni, catalog, c->unicodeClient, &c->msgs, &text) != 0) return 15;
+  if (JW_InputString(c->jni, catalog, c->unicodeClient, &c->msgs, &text) != 0) {
+    return KX_ERR_GENERAL;
+  }
   int status = Simple(c->jni, c->unicodeClient, &c->msgs,
                       [&] { return JC_CallVoid(c->jni, conn, mSetCatalog, text); });
   JW_Delete(c->jni, text);
@@ -228,7 +232,7 @@ int JC_Connection_nativeSQL(JConn* c, jobject conn, const char* sql, char** out)
   JW_Trace("Connection.nativeSQL");
   *out = nullptr;
   jstring text = nullptr;
-  if (JW_InputString(c->jni, sql, c->unicodeClient, &c->msgs, &text) != 0) return 15;
+  if (JW_InputString(c->jni, sql, c->unicodeClient, &c->msgs, &text) != 0) return KX_ERR_GENERAL;
   jobject result = nullptr;
   int status = Simple(c->jni, c->unicodeClient, &c->msgs,
                       [&] { return JC_CallObject(c->jni, conn, mNativeSql, &result, text); });
@@ -243,7 +247,7 @@ int JC_Connection_nativeSQL(JConn* c, jobject conn, const char* sql, char** out)
   }
   if (*out == nullptr) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "Memory allocation failure");
-    return 16;
+    return KX_ERR_NOMEM;
   }
   return 0;
 }
@@ -253,7 +257,7 @@ int JC_Connection_nativeSQL(JConn* c, jobject conn, const char* sql, char** out)
 int JC_Statement_execute(JStmt* s, jobject stmt, const char* sql, uint8_t* hasResultSet) {
   JW_Trace("Statement.execute");
   jstring text = nullptr;
-  if (JW_InputString(s->jni, sql, s->unicodeClient, &s->msgs, &text) != 0) return 15;
+  if (JW_InputString(s->jni, sql, s->unicodeClient, &s->msgs, &text) != 0) return KX_ERR_GENERAL;
   jboolean v = JNI_FALSE;
   int status = Simple(s->jni, s->unicodeClient, &s->msgs,
                       [&] { return JC_CallBoolean(s->jni, stmt, mExecute, &v, text); });
@@ -265,7 +269,7 @@ int JC_Statement_execute(JStmt* s, jobject stmt, const char* sql, uint8_t* hasRe
 int JC_Statement_executeConn(JConn* c, jobject stmt, const char* sql) {
   JW_Trace("Statement.execute");
   jstring text = nullptr;
-  if (JW_InputString(c->jni, sql, c->unicodeClient, &c->msgs, &text) != 0) return 15;
+  if (JW_InputString(c->jni, sql, c->unicodeClient, &c->msgs, &text) != 0) return KX_ERR_GENERAL;
   jboolean v = JNI_FALSE;
   int status = Simple(c->jni, c->unicodeClient, &c->msgs,
                       [&] { return JC_CallBoolean(c->jni, stmt, mExecute, &v, text); });
@@ -306,7 +310,7 @@ int JC_Statement_getUpdateCount(JStmt* s, jobject stmt, int32_t* out) {
 int JC_Statement_setCursorName(JStmt* s, jobject stmt, const char* name) {
   JW_Trace("Statement.setCursorName");
   jstring text = nullptr;
-  if (JW_InputString(s->jni, name, s->unicodeClient, &s->msgs, &text) != 0) return 15;
+  if (JW_InputString(s->jni, name, s->unicodeClient, &s->msgs, &text) != 0) return KX_ERR_GENERAL;
   int status = Simple(s->jni, s->unicodeClient, &s->msgs,
                       [&] { return JC_CallVoid(s->jni, stmt, mSetCursorName, text); });
   JW_Delete(s->jni, text);
@@ -322,6 +326,12 @@ int JC_Statement_getQueryTimeout(JStmt* s, jobject stmt, int32_t* out) {
   return status;
 }
 
+int JC_Statement_setFetchSize(JStmt* s, jobject stmt, int32_t rows) {
+  JW_Trace("Statement.setFetchSize");
+  if (JC_CallVoid(s->jni, stmt, mSetFetchSize, rows) != 0) JC_ClearException(s->jni);
+  return 0;
+}
+
 int JC_Statement_setQueryTimeout(JStmt* s, jobject stmt, int32_t seconds) {
   JW_Trace("Statement.setQueryTimeout");
   return Simple(s->jni, s->unicodeClient, &s->msgs, [&] {
@@ -333,7 +343,7 @@ int JC_Statement_getSerial(JStmt* s, jobject stmt, int32_t* out) {
   JW_Trace("Statement.getSerial()");
   JNIEnv* env = s->jni;
   if (out != nullptr) *out = 0;
-  if (env == nullptr || s->conn == nullptr) return 15;
+  if (env == nullptr || s->conn == nullptr) return KX_ERR_GENERAL;
   jobject loader = s->conn->loader;
   JNIEnv* saved = s->conn->jni;
   s->conn->jni = env;  // the class is loaded on this thread
@@ -341,7 +351,7 @@ int JC_Statement_getSerial(JStmt* s, jobject stmt, int32_t* out) {
   s->conn->jni = saved;
   if (cls == nullptr) {
     JC_ClearException(env);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   int status = 0;
   // Only the vendor's statements have a serial; asking any other statement

@@ -51,6 +51,8 @@ int JC_Statement_getUpdateCount(JStmt* s, jobject stmt, int32_t* out);
 int JC_Statement_setCursorName(JStmt* s, jobject stmt, const char* name);
 int JC_Statement_getQueryTimeout(JStmt* s, jobject stmt, int32_t* out);
 int JC_Statement_setQueryTimeout(JStmt* s, jobject stmt, int32_t seconds);
+// A hint: a driver that refuses it is left as it is (always 0).
+int JC_Statement_setFetchSize(JStmt* s, jobject stmt, int32_t rows);
 // Calls getSerial only on a statement implementing com.informix.jdbc.IfmxStatement;
 // any other statement answers 0 with *out 0.
 int JC_Statement_getSerial(JStmt* s, jobject stmt, int32_t* out);

@@ -8,6 +8,7 @@
 
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_serv.h"
+#include "util/errcodes.h"
 #include "util/log.h"
 
 namespace kx {
@@ -65,7 +66,7 @@ void ExplainMissingClass(JConn* conn, const char* classText) {
                   dotted, dir, kSetBy);
   }
   JDB_MsgFreeList(&conn->msgs);
-  JDB_MsgAddText(&conn->msgs, text, 3);
+  JDB_MsgAddText(&conn->msgs, text, KX_ERR_DRIVER_LOAD);
 }
 
 char* CopyOf(const char* text, size_t n) {
@@ -108,14 +109,14 @@ int Instantiate(JConn* conn, const char* name, const char* notFound, const char*
   if (status != 0 || cls == nullptr) {
     DeleteLocal(env, cls);
     LogAt(LOG_ERROR, __FILE__, __LINE__, notFound, name);
-    return 3;
+    return KX_ERR_DRIVER_LOAD;
   }
   jmethodID ctor = env->GetMethodID(cls, "<init>", "()V");
   if (env->ExceptionCheck() || ctor == nullptr) {
     CheckException(env, conn->unicodeClient, &conn->msgs);
     env->DeleteLocalRef(cls);
     Fail(noCtor);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   jobject obj = env->NewObject(cls, ctor);
   if (env->ExceptionCheck() || obj == nullptr) {
@@ -123,7 +124,7 @@ int Instantiate(JConn* conn, const char* name, const char* notFound, const char*
     DeleteLocal(env, obj);
     env->DeleteLocalRef(cls);
     Fail(notMade);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   *clsOut = cls;
   *objOut = obj;
@@ -138,7 +139,7 @@ int OptionalString(JConn* conn, const char* text, jstring* out) {
   if (*out == nullptr) {
     JC_ClearException(conn->jni);
     Fail("Memory allocation failure");
-    return 16;
+    return KX_ERR_NOMEM;
   }
   return 0;
 }
@@ -198,14 +199,14 @@ int JC_DataSource_setProperties(JConn* conn, jclass dsClass, jobject ds, const D
     char method[JC_MAX_SETTER_NAME + 4];
     std::snprintf(method, sizeof method, "set%.200s", props[i].name);
     const char* value = props[i].value;
-    int rc = 15;
+    int rc = KX_ERR_GENERAL;
     jmethodID id = env->GetMethodID(dsClass, method, "(Ljava/lang/String;)V");
     if (!env->ExceptionCheck() && id != nullptr) {
       jstring s = JC_NewString(env, value != nullptr ? value : "", conn->unicodeClient);
       if (s == nullptr) {
         JC_ClearException(env);
         Fail("Memory allocation failure");
-        return 16;
+        return KX_ERR_NOMEM;
       }
       rc = JC_CallVoidMethod(env, ds, dsClass, method, "(Ljava/lang/String;)V", s);
       env->DeleteLocalRef(s);
@@ -237,8 +238,8 @@ int JC_DataSource_setProperties(JConn* conn, jclass dsClass, jobject ds, const D
                           "%.200s (the connect-string keyword URL, data-source key URLString, "
                           "holds properties such as URL={URL=jdbc:...})",
                           method, props[i].name);
-            JDB_MsgAddText(&conn->msgs, text, 15);
-            return 15;
+            JDB_MsgAddText(&conn->msgs, text, KX_ERR_GENERAL);
+            return KX_ERR_GENERAL;
           }
         }
       }
@@ -246,7 +247,7 @@ int JC_DataSource_setProperties(JConn* conn, jclass dsClass, jobject ds, const D
     if (rc != 0) {
       CheckException(env, conn->unicodeClient, &conn->msgs);
       LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't call method [%s] on DataSource ...", method);
-      return 15;
+      return KX_ERR_GENERAL;
     }
   }
   return 0;
@@ -268,7 +269,7 @@ int PrepareDataSource(JConn* conn, const char* dsClass, const char* propText, co
   DsProp* props = JC_ParseProps(propText);
   if (props == nullptr) {
     Fail("Memory allocation failure");
-    return 16;
+    return KX_ERR_NOMEM;
   }
   int status = OptionalString(conn, user, &s->user);
   if (status == 0) status = OptionalString(conn, password, &s->password);
@@ -305,9 +306,9 @@ int JC_DataSource_getConnection(JConn* conn, jobject* out, const char* dsClass,
                             s.user, s.password) != 0) {
       CheckException(env, conn->unicodeClient, &conn->msgs);
       Refused();
-      status = 50;
+      status = KX_ERR_UNABLE_TO_CONNECT;
     } else if (c == nullptr) {
-      status = 50;
+      status = KX_ERR_UNABLE_TO_CONNECT;
     } else {
       *out = c;
     }
@@ -333,9 +334,9 @@ int JC_DataSource_getXAConnection(JConn* conn, jobject* out, const char* dsClass
                             s.user, s.password) != 0) {
       CheckException(env, conn->unicodeClient, &conn->msgs);
       Refused();
-      status = 50;
+      status = KX_ERR_UNABLE_TO_CONNECT;
     } else if (xc == nullptr) {
-      status = 50;
+      status = KX_ERR_UNABLE_TO_CONNECT;
     }
   }
   if (status == 0) {
@@ -343,14 +344,14 @@ int JC_DataSource_getXAConnection(JConn* conn, jobject* out, const char* dsClass
         0) {
       CheckException(env, conn->unicodeClient, &conn->msgs);
       Fail("Can't get connection ...");
-      status = 50;
+      status = KX_ERR_UNABLE_TO_CONNECT;
     } else if (JC_CallObjectMethod(env, xc, nullptr, "getXAResource",
                                    "()Ljavax/transaction/xa/XAResource;", &r) != 0) {
       CheckException(env, conn->unicodeClient, &conn->msgs);
       Fail("Can't get connection ...");
-      status = 50;
+      status = KX_ERR_UNABLE_TO_CONNECT;
     } else if (c == nullptr || r == nullptr) {
-      status = 50;
+      status = KX_ERR_UNABLE_TO_CONNECT;
     }
   }
   if (status == 0) {
@@ -378,7 +379,7 @@ int JC_DriverManager_getConnection(JConn* conn, jobject* out, char* driverClass,
     CheckException(env, conn->unicodeClient, &conn->msgs);
     DeleteLocal(env, propsClass);
     Fail("Can't find java.util.Properties");
-    return 3;
+    return KX_ERR_DRIVER_LOAD;
   }
   int status = 0;
   jobject props = nullptr;
@@ -386,13 +387,13 @@ int JC_DriverManager_getConnection(JConn* conn, jobject* out, char* driverClass,
   if (env->ExceptionCheck() || ctor == nullptr) {
     CheckException(env, conn->unicodeClient, &conn->msgs);
     Fail("Can't find <init> in Properties class");
-    status = 15;
+    status = KX_ERR_GENERAL;
   } else {
     props = env->NewObject(propsClass, ctor);
     if (env->ExceptionCheck() || props == nullptr) {
       CheckException(env, conn->unicodeClient, &conn->msgs);
       Fail("Can't create Properties object");
-      status = 15;
+      status = KX_ERR_GENERAL;
     }
   }
   const char* keys[2] = {"user", "password"};
@@ -404,14 +405,14 @@ int JC_DriverManager_getConnection(JConn* conn, jobject* out, char* driverClass,
     if (v == nullptr || k == nullptr) {
       JC_ClearException(env);
       Fail("Memory allocation failure");
-      status = 16;
+      status = KX_ERR_NOMEM;
     } else {
       jobject old = nullptr;
       if (JC_CallObjectMethod(env, props, propsClass, "setProperty",
                               "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/Object;", &old, k,
                               v) != 0) {
         CheckException(env, conn->unicodeClient, &conn->msgs);
-        status = 15;
+        status = KX_ERR_GENERAL;
       }
       DeleteLocal(env, old);
     }
@@ -431,7 +432,7 @@ int JC_DriverManager_getConnection(JConn* conn, jobject* out, char* driverClass,
     if (jurl == nullptr) {
       JC_ClearException(env);
       Fail("Memory allocation failure");
-      status = 16;
+      status = KX_ERR_NOMEM;
     }
   }
   if (status == 0) {
@@ -441,9 +442,9 @@ int JC_DriverManager_getConnection(JConn* conn, jobject* out, char* driverClass,
                             jurl, props) != 0) {
       CheckException(env, conn->unicodeClient, &conn->msgs);
       Refused();
-      status = 50;
+      status = KX_ERR_UNABLE_TO_CONNECT;
     } else if (c == nullptr) {
-      status = 50;  // the driver does not take this URL
+      status = KX_ERR_UNABLE_TO_CONNECT;  // the driver does not take this URL
     } else {
       *out = c;
     }
@@ -471,7 +472,7 @@ int _getConnection(JConn* conn, jobject* out, char* classText, char* url, const 
     *semi = '\0';
     if (semi[1] != '\0' && secondClass != nullptr) {
       *secondClass = CopyOf(semi + 1, std::strlen(semi + 1));
-      if (*secondClass == nullptr) return 16;
+      if (*secondClass == nullptr) return KX_ERR_NOMEM;
     }
   }
   jclass cls = JC_LoadClass(conn, conn->loader, classText);
@@ -480,7 +481,7 @@ int _getConnection(JConn* conn, jobject* out, char* classText, char* url, const 
     DeleteLocal(env, cls);
     LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't find DBMS Driver = [%s]", classText);
     ExplainMissingClass(conn, classText);
-    return 3;
+    return KX_ERR_DRIVER_LOAD;
   }
   static const char* const kIfaces[] = {"java/sql/Driver", "javax/sql/DataSource",
                                         "javax/sql/ConnectionPoolDataSource",
@@ -494,7 +495,7 @@ int _getConnection(JConn* conn, jobject* out, char* classText, char* url, const 
     bool fits = Implements(conn, cls, kIfaces[i], &missing);
     if (missing) {
       Fail(kMissing[i]);
-      status = 3;
+      status = KX_ERR_DRIVER_LOAD;
     } else if (fits) {
       status = i == 0 ? JC_DriverManager_getConnection(conn, out, classText, url, user, password)
                       : JC_DataSource_getConnection(conn, out, classText, url, user, password);
@@ -507,8 +508,8 @@ int _getConnection(JConn* conn, jobject* out, char* classText, char* url, const 
     std::snprintf(text, sizeof text,
                   "Class %.400s is neither a JDBC driver nor a data source", classText);
     LogAt(LOG_ERROR, __FILE__, __LINE__, "%s", text);
-    JDB_MsgAddText(&conn->msgs, text, 3);
-    status = 3;
+    JDB_MsgAddText(&conn->msgs, text, KX_ERR_DRIVER_LOAD);
+    status = KX_ERR_DRIVER_LOAD;
   }
   if (JC_Tracing()) LogAt(LOG_DEBUG, __FILE__, __LINE__, "End _getConnection [%d]", status);
   env->DeleteLocalRef(cls);

@@ -1,5 +1,9 @@
 #include "drv_jdbc/j_desc.h"
 
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -11,9 +15,11 @@
 #include "drv_jdbc/j_conn_stmt.h"
 #include "drv_jdbc/j_exec.h"
 #include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_meta.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
+#include "util/errcodes.h"
 #include "util/handle_table.h"
 #include "util/hash_table.h"
 #include "util/log.h"
@@ -68,7 +74,7 @@ int PreparedMetaData(JStmt* s, jobject* out, bool* unsupported) {
   JNIEnv* env = s->jni;
   if (JC_CallObject(env, s->stmt, mPsGetMetaData, out) == 0) return 0;
   *out = nullptr;
-  if (!env->ExceptionCheck()) return 15;
+  if (!env->ExceptionCheck()) return KX_ERR_GENERAL;
   jthrowable ex = env->ExceptionOccurred();
   env->ExceptionClear();
   static const char* const kUnsupported[] = {"java/sql/SQLFeatureNotSupportedException",
@@ -86,13 +92,13 @@ int PreparedMetaData(JStmt* s, jobject* out, bool* unsupported) {
   }
   if (*unsupported) {
     env->DeleteLocalRef(ex);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   env->Throw(ex);
   env->DeleteLocalRef(ex);
   int status = CheckException(env, s->unicodeClient, &s->msgs);
   if (LastIsNotSupported(s)) *unsupported = true;
-  return status != 0 ? status : 15;
+  return status != 0 ? status : KX_ERR_GENERAL;
 }
 
 void ReleaseMeta(JStmt* s) {
@@ -129,57 +135,57 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
   constexpr int32_t kOther = INT32_MIN;
   int32_t t = T;
   switch (T) {
-    case 2004: t = -4; break;             // BLOB
-    case 2005: case 2011: t = -1; break;  // CLOB, NCLOB
-    case -15: t = 1; break;               // NCHAR
-    case -9: t = 12; break;               // NVARCHAR
-    case -16: t = -1; break;              // LONGNVARCHAR
-    case 16: t = -7; break;               // BOOLEAN
-    case 70: t = 12; break;               // DATALINK
-    case 2013: t = 92; break;             // TIME WITH TIME ZONE
-    case 2014: t = 93; break;             // TIMESTAMP WITH TIME ZONE
-    case -8: t = kOther; break;           // ROWID (not ODBC's wide CHAR)
-    case -7:
+    case JT_BLOB: t = SQL_LONGVARBINARY; break;
+    case JT_CLOB: case JT_NCLOB: t = SQL_LONGVARCHAR; break;
+    case JT_NCHAR: t = SQL_CHAR; break;
+    case JT_NVARCHAR: t = SQL_VARCHAR; break;
+    case JT_LONGNVARCHAR: t = SQL_LONGVARCHAR; break;
+    case JT_BOOLEAN: t = SQL_BIT; break;
+    case JT_DATALINK: t = SQL_VARCHAR; break;
+    case JT_TIME_WITH_TIMEZONE: t = SQL_TYPE_TIME; break;
+    case JT_TIMESTAMP_WITH_TIMEZONE: t = SQL_TYPE_TIMESTAMP; break;
+    case JT_ROWID: t = kOther; break;  // not ODBC's wide CHAR, which has the same code
+    case JT_BIT:
       // A BIT of more than one bit (PostgreSQL's bit(n)) is a string of
       // bits, which no boolean getter can read: its text.
-      if (P > 1) t = 12;
+      if (P > 1) t = SQL_VARCHAR;
       break;
     default: break;
   }
   if (wide) {
-    if (t == -1) t = -10;
-    else if (t == 1) t = -8;
-    else if (t == 12) t = -9;
+    if (t == SQL_LONGVARCHAR) t = SQL_WLONGVARCHAR;
+    else if (t == SQL_CHAR) t = SQL_WCHAR;
+    else if (t == SQL_VARCHAR) t = SQL_WVARCHAR;
   }
   const int16_t jdbcType = static_cast<int16_t>(t == kOther ? T : t);
   d->sqlType = t;
   d->columnSize = P;
   d->decimalDigits = static_cast<int16_t>(S);
   switch (t) {
-    case 1: case 12: case -8: case -9: {
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_WCHAR: case SQL_WVARCHAR: {
       int64_t disp = D == 0 && c != nullptr ? c->opts.pnsosc : D;
       int64_t size = usable && P >= disp ? P : disp;
       d->columnSize = size > 0 ? Saturate(size) : INT32_MAX;
       d->decimalDigits = 0;
       d->displaySize = d->columnSize;
-      TextStorage(size, t == -8 || t == -9, d);
+      TextStorage(size, t == SQL_WCHAR || t == SQL_WVARCHAR, d);
       break;
     }
-    case 2: case 3: case -5: {
+    case SQL_NUMERIC: case SQL_DECIMAL: case SQL_BIGINT: {
       int64_t size, disp, elem;
       if (usable) {
         size = P;
         disp = int64_t{P} + 2;
         elem = int64_t{P} + 2;
       } else {
-        size = t == -5 ? int64_t{D} : int64_t{D} - 2;
+        size = t == SQL_BIGINT ? int64_t{D} : int64_t{D} - 2;
         disp = D;
         elem = D;
       }
       // A decimal's text may come in exponent form (BigDecimal.toString of
       // 1E+309 or 1E-7): room for the sign, the point, "E", the exponent's
       // sign and ten digits besides the digits, or the text would be cut.
-      if (t != -5) elem += 12;
+      if (t != SQL_BIGINT) elem += 12;
       d->columnSize = Saturate(size);
       d->displaySize = Saturate(disp);
       if (elem <= 0 || elem > JDB_LONG_LIMIT) {
@@ -189,31 +195,35 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
         d->storageType = RBT_CHAR_NTS;
         d->elementLength = static_cast<int32_t>(elem);
       }
-      if (t == -5 && jet) d->sqlType = 2;
+      if (t == SQL_BIGINT && jet) d->sqlType = SQL_NUMERIC;
       break;
     }
-    case -7: d->displaySize = 3; d->storageType = RBT_BIT; d->elementLength = 1; break;
-    case -6: d->displaySize = 4; d->storageType = RBT_SSHORT; d->elementLength = 2; break;
-    case 5: d->displaySize = 6; d->storageType = RBT_SSHORT; d->elementLength = 2; break;
-    case 4: d->displaySize = 11; d->storageType = RBT_SLONG; d->elementLength = 4; break;
-    case 7: d->displaySize = 13; d->storageType = RBT_FLOAT; d->elementLength = 4; break;
-    case 6: case 8: d->displaySize = 22; d->storageType = RBT_DOUBLE; d->elementLength = 8; break;
-    case -1:
+    case SQL_BIT: d->displaySize = 3; d->storageType = RBT_BIT; d->elementLength = 1; break;
+    case SQL_TINYINT: d->displaySize = 4; d->storageType = RBT_SSHORT; d->elementLength = 2; break;
+    case SQL_SMALLINT: d->displaySize = 6; d->storageType = RBT_SSHORT; d->elementLength = 2; break;
+    case SQL_INTEGER: d->displaySize = 11; d->storageType = RBT_SLONG; d->elementLength = 4; break;
+    case SQL_REAL: d->displaySize = 13; d->storageType = RBT_FLOAT; d->elementLength = 4; break;
+    case SQL_FLOAT: case SQL_DOUBLE:
+      d->displaySize = 22;
+      d->storageType = RBT_DOUBLE;
+      d->elementLength = 8;
+      break;
+    case SQL_LONGVARCHAR:
       d->columnSize = d->displaySize = 2147483643;
       d->storageType = RBT_CHAR_PTR;
       d->elementLength = 0;
       break;
-    case -10:
+    case SQL_WLONGVARCHAR:
       d->columnSize = d->displaySize = 1073741821;
       d->storageType = RBT_WCHAR_PTR;
       d->elementLength = 0;
       break;
-    case -4:
+    case SQL_LONGVARBINARY:
       d->columnSize = d->displaySize = 2147483643;
       d->storageType = RBT_BINARY_PTR;
       d->elementLength = 0;
       break;
-    case -2: case -3: {
+    case SQL_BINARY: case SQL_VARBINARY: {
       // The precision is the byte count; the display size only stands in when
       // it is unknown (two hex digits a byte). A display size that is not hex
       // (H2 shows a 16-byte UUID as 36 characters) must not widen the column.
@@ -232,21 +242,21 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
       }
       break;
     }
-    case 9: case 91:
-      d->sqlType = 9;
+    case SQL_DATE: case SQL_TYPE_DATE:
+      d->sqlType = SQL_DATE;
       d->columnSize = d->displaySize = 10;
       d->storageType = RBT_DATE;
       d->elementLength = 6;
       break;
-    case 10: case 92:
-      d->sqlType = 10;
+    case SQL_TIME: case SQL_TYPE_TIME:
+      d->sqlType = SQL_TIME;
       d->columnSize = d->displaySize = S > 0 ? S + 9 : 8;
       d->decimalDigits = static_cast<int16_t>(S > 0 ? S : 0);
       d->storageType = RBT_TIME;
       d->elementLength = 6;
       break;
-    case 11: case 93:
-      d->sqlType = 11;
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP:
+      d->sqlType = SQL_TIMESTAMP;
       d->columnSize = d->displaySize = S > 0 ? S + 20 : 19;
       d->decimalDigits = static_cast<int16_t>(S > 0 ? S : 0);
       d->storageType = RBT_TIMESTAMP;
@@ -257,9 +267,9 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
       // or a structure's text has no width the database vouches for
       // (PostgreSQL gives an integer array the precision of one integer):
       // no known size, so long storage keeps every value whole.
-      const bool composite = T == 2002 || T == 2003;
+      const bool composite = T == JT_STRUCT || T == JT_ARRAY;
       int64_t size = composite ? 0 : P > 0 ? int64_t{P} : int64_t{D};
-      d->sqlType = wide ? -9 : 12;
+      d->sqlType = wide ? SQL_WVARCHAR : SQL_VARCHAR;
       d->columnSize = size > 0 ? Saturate(size) : INT32_MAX;
       d->decimalDigits = 0;
       d->displaySize = d->columnSize;
@@ -272,9 +282,9 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
 
 int JDB_StmtEnter(AgentHandle h, JStmt** out) {
   *out = JDB_FindStmt(h);
-  if (*out == nullptr) return 21;
+  if (*out == nullptr) return KX_ERR_BAD_ARGUMENT;
   (*out)->jni = JVM_AttachThread();
-  return (*out)->jni == nullptr ? 15 : 0;
+  return (*out)->jni == nullptr ? KX_ERR_GENERAL : 0;
 }
 
 void JDB_FreeColumns(JStmt* s) {
@@ -352,15 +362,15 @@ void JDB_StmtDestroy(JStmt* s) {
 int32_t DRV_AllocStmt(AgentHandle ch, AgentHandle* out) {
   if (out != nullptr) *out = 0;
   JConn* c = JDB_FindConn(ch);
-  if (c == nullptr || out == nullptr) return 21;
+  if (c == nullptr || out == nullptr) return KX_ERR_BAD_ARGUMENT;
   if (JDB_BrokerKnown == 0) {
-    JDB_MsgAddCode(&c->msgs, 152);
-    return 152;
+    JDB_MsgAddCode(&c->msgs, KX_ERR_NEWER_BROKER);
+    return KX_ERR_NEWER_BROKER;
   }
   JNIEnv* env = JVM_AttachThread();
-  if (env == nullptr) return 15;
+  if (env == nullptr) return KX_ERR_GENERAL;
   JStmt* s = new (std::nothrow) JStmt{};
-  if (s == nullptr) return 16;
+  if (s == nullptr) return KX_ERR_NOMEM;
   JFrame frame(env, JDB_FRAME_SMALL);
   s->conn = c;
   s->unicodeClient = c->unicodeClient;
@@ -411,10 +421,10 @@ int32_t DRV_CloseCursor(AgentHandle h) {
 int32_t DRV_GetCursorName(AgentHandle h, char* buffer, int32_t size, uint16_t* length) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
-  if ((s->flags & JS_RESULTS) == 0) return 22;
+  if ((s->flags & JS_RESULTS) == 0) return KX_ERR_SEQUENCE;
   if (s->resultSet == nullptr) return 0;
   JFrame frame(s->jni, JDB_FRAME_SMALL);
-  if (!frame.ok()) return 16;
+  if (!frame.ok()) return KX_ERR_NOMEM;
   uint32_t capacity = size < 0 ? 0 : static_cast<uint32_t>(size > 0xFFFF ? 0xFFFF : size);
   return JC_ResultSet_getCursorName(s, s->resultSet, buffer, capacity, length);
 }
@@ -425,24 +435,24 @@ int32_t DRV_SetCursorName(AgentHandle h, const char* name) {
   if (s->stmt == nullptr) {
     // Kept until the next prepare makes the Java statement.
     char* copy = strdup(name != nullptr ? name : "");
-    if (copy == nullptr) return 16;
+    if (copy == nullptr) return KX_ERR_NOMEM;
     std::free(s->cursorName);
     s->cursorName = copy;
     return 0;
   }
   JFrame frame(s->jni, JDB_FRAME_SMALL);
-  if (!frame.ok()) return 16;
+  if (!frame.ok()) return KX_ERR_NOMEM;
   return JC_Statement_setCursorName(s, s->stmt, name);
 }
 
 int32_t DRV_DescribeCols(AgentHandle h, uint16_t* count, AgentColDesc** cols) {
   if (count != nullptr) *count = 0;
   JStmt* s = JDB_FindStmt(h);
-  if (s == nullptr) return 21;
+  if (s == nullptr) return KX_ERR_BAD_ARGUMENT;
   uint16_t n = s->colCount;
   if (cols != nullptr) {
     AgentColDesc* copy = RB_AllocColDescs(n);
-    if (copy == nullptr) return 16;
+    if (copy == nullptr) return KX_ERR_NOMEM;
     for (uint16_t i = 0; i < n; ++i) {
       copy[i] = s->cols[i];
       copy[i].catalog = copy[i].schema = copy[i].table = copy[i].label = nullptr;
@@ -454,7 +464,7 @@ int32_t DRV_DescribeCols(AgentHandle h, uint16_t* count, AgentColDesc** cols) {
         *dst[k] = strdup(from[k]);
         if (*dst[k] == nullptr) {
           RB_FreeColDescs(copy, n);
-          return 16;
+          return KX_ERR_NOMEM;
         }
       }
     }
@@ -467,11 +477,11 @@ int32_t DRV_DescribeCols(AgentHandle h, uint16_t* count, AgentColDesc** cols) {
 int32_t DRV_DescribeParams(AgentHandle h, uint16_t* count, AgentColDesc** params) {
   if (count != nullptr) *count = 0;
   JStmt* s = JDB_FindStmt(h);
-  if (s == nullptr) return 21;
+  if (s == nullptr) return KX_ERR_BAD_ARGUMENT;
   uint16_t n = s->paramCount;
   if (params != nullptr) {
     AgentColDesc* copy = RB_AllocColDescs(n);
-    if (copy == nullptr) return 16;
+    if (copy == nullptr) return KX_ERR_NOMEM;
     if (n > 0) std::memcpy(copy, s->params, sizeof(AgentColDesc) * n);
     *params = copy;
   }
@@ -486,7 +496,7 @@ int JDB_InitParamDescs(JStmt* s) {
   uint16_t n = s->parsed.paramCount;
   if (n == 0) return 0;
   AgentColDesc* p = static_cast<AgentColDesc*>(std::calloc(n, sizeof(AgentColDesc)));
-  if (p == nullptr) return 16;
+  if (p == nullptr) return KX_ERR_NOMEM;
   for (uint16_t i = 0; i < n; ++i) {
     if ((s->flags & JS_CALL) != 0) std::strcpy(p[i].name, "*B");
     p[i].sqlType = 12;
@@ -537,7 +547,7 @@ int JDB_DescribeResults(JStmt* s, char mode) {
   s->jni->DeleteLocalRef(meta);
   if (s->resultMeta == nullptr) {
     JC_ClearException(s->jni);
-    return 16;
+    return KX_ERR_NOMEM;
   }
   int32_t n = 0;
   if (int status = JC_ResultSetMetaData_getColumnCount(s, s->resultMeta, &n); status != 0) {
@@ -547,8 +557,8 @@ int JDB_DescribeResults(JStmt* s, char mode) {
   JDB_FreeColumns(s);
   if (n <= 0) return 0;
   if (n > 0xFFFF) {
-    JDB_MsgAddText(&s->msgs, "Too many result columns", 15);
-    return 15;
+    JDB_MsgAddText(&s->msgs, "Too many result columns", KX_ERR_GENERAL);
+    return KX_ERR_GENERAL;
   }
   uint16_t count = static_cast<uint16_t>(n);
   AgentColDesc* cols = RB_AllocColDescs(count);
@@ -556,7 +566,7 @@ int JDB_DescribeResults(JStmt* s, char mode) {
   if (cols == nullptr || types == nullptr) {
     if (cols != nullptr) RB_FreeColDescs(cols, count);
     std::free(types);
-    return 16;
+    return KX_ERR_NOMEM;
   }
   for (uint16_t i = 0; i < count; ++i) {
     int32_t col = i + 1;
@@ -577,7 +587,7 @@ int JDB_DescribeResults(JStmt* s, char mode) {
       P = 0;
     }
     if (status == 0) status = JC_ResultSetMetaData_getColumnLabel(s, s->resultMeta, col, &label);
-    if (status == 0 && label == nullptr) status = 16;
+    if (status == 0 && label == nullptr) status = KX_ERR_NOMEM;
     if (status != 0) {
       std::free(label);
       RB_FreeColDescs(cols, count);
@@ -607,8 +617,12 @@ int JDB_DescribeResults(JStmt* s, char mode) {
 
 namespace {
 
-const TypeInfoEntry* TypeEntry(const JConn* c, int32_t sqlType) {
-  if (c == nullptr || c->typeMap == nullptr) return nullptr;
+// The connection's type map, read from the driver's type information the
+// first time a type is looked up (a map that could not be read stays empty).
+const TypeInfoEntry* TypeEntry(JConn* c, int32_t sqlType) {
+  if (c == nullptr) return nullptr;
+  if (c->typeMap == nullptr) c->typeMap = JDB_LoadTypeMap(c->handle, c);
+  if (c->typeMap == nullptr) return nullptr;
   int16_t key = static_cast<int16_t>(sqlType);
   return reinterpret_cast<const TypeInfoEntry*>(HashGet(c->typeMap, &key));
 }
@@ -624,17 +638,17 @@ const ValueRec kColAttrTemplate[10] = {
 
 int SetText(ValueRec* rec, const char* text) {
   rec->value.text = strdup(text != nullptr ? text : "");
-  return rec->value.text == nullptr ? 16 : 0;
+  return rec->value.text == nullptr ? KX_ERR_NOMEM : 0;
 }
 
 }  // namespace
 
-const char* JDB_TypeMapName(const JConn* c, int32_t sqlType) {
+const char* JDB_TypeMapName(JConn* c, int32_t sqlType) {
   const TypeInfoEntry* e = TypeEntry(c, sqlType);
   return e != nullptr ? e->typeName : "";
 }
 
-const char* JDB_TypeMapLiteral(const JConn* c, int32_t sqlType, int suffix) {
+const char* JDB_TypeMapLiteral(JConn* c, int32_t sqlType, int suffix) {
   const TypeInfoEntry* e = TypeEntry(c, sqlType);
   if (e == nullptr) return "";
   return suffix ? e->suffix : e->prefix;
@@ -724,7 +738,9 @@ int JDB_ColAttribute(JStmt* s, ValueRec* rec, int32_t sqlType) {
 
 int32_t DRV_DescribeColsEx(AgentHandle h, uint16_t* count, int16_t* attrCount,
                            AgentColDesc** cols, ValueRec** attrs) {
-  if (count == nullptr || attrCount == nullptr || cols == nullptr || attrs == nullptr) return 21;
+  if (count == nullptr || attrCount == nullptr || cols == nullptr || attrs == nullptr) {
+    return KX_ERR_BAD_ARGUMENT;
+  }
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
   *count = 0;
@@ -741,10 +757,10 @@ int32_t DRV_DescribeColsEx(AgentHandle h, uint16_t* count, int16_t* attrCount,
     RB_FreeColDescs(*cols, *count);
     *cols = nullptr;
     *count = 0;
-    return total <= 0xFFFF ? 16 : 15;
+    return total <= 0xFFFF ? KX_ERR_NOMEM : KX_ERR_GENERAL;
   }
   JFrame frame(s->jni, JDB_FRAME_SMALL);
-  int status = frame.ok() ? 0 : 16;
+  int status = frame.ok() ? 0 : KX_ERR_NOMEM;
   uint32_t k = 0;
   for (int row = 0; row < 10 && status == 0; ++row) {
     recs[k++] = kColAttrTemplate[row];

@@ -56,8 +56,8 @@ constexpr uint32_t JDB_LONG_LIMIT = 60000;
 
 // Type name and literal prefix or suffix of an SQL type from the connection's
 // type map; "" when the map or the type is missing.
-const char* JDB_TypeMapName(const JConn* c, int32_t sqlType);
-const char* JDB_TypeMapLiteral(const JConn* c, int32_t sqlType, int suffix);
+const char* JDB_TypeMapName(JConn* c, int32_t sqlType);
+const char* JDB_TypeMapLiteral(JConn* c, int32_t sqlType, int suffix);
 // One column attribute record (column from rec->column) for SQL type sqlType.
 int JDB_ColAttribute(JStmt* s, ValueRec* rec, int32_t sqlType);
 

@@ -13,11 +13,15 @@
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
 #include "scrs/sql_paramdesc.h"
+#include "util/errcodes.h"
 #include "util/log.h"
 
 namespace kx {
 
 namespace {
+
+// Rows per round trip of a result the JDBC driver streams.
+constexpr int32_t kJavaFetchRows = 1000;
 
 bool HasParams(const JStmt* s) { return s->paramCount > 0; }
 
@@ -60,7 +64,7 @@ int KeepResultSet(JStmt* s, jobject rs) {
   s->jni->DeleteLocalRef(rs);
   if (s->resultSet == nullptr) {
     JC_ClearException(s->jni);
-    return 16;
+    return KX_ERR_NOMEM;
   }
   return 0;
 }
@@ -72,13 +76,13 @@ int32_t DRV_Prepare(AgentHandle h, const char* sql) {
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
   s->cancelAsked.store(false);  // a new run: an earlier SQLCancel is not its
   JFrame frame(s->jni, JDB_FRAME_LARGE);
-  if (!frame.ok()) return 16;
+  if (!frame.ok()) return KX_ERR_NOMEM;
   JDB_StmtReset(s);
   if (int status = JDB_ParseSql(&s->parsed, sql); status != 0) return status;
   JConn* c = s->conn;
   if (s->parsed.kind != PSQL_KIND_SELECT && c->readOnly != 0) {
     LogAt(LOG_DEBUG, __FILE__, __LINE__, "Non SELECT in r/o connection");
-    return 95;
+    return KX_ERR_READONLY_SELECT_ONLY;
   }
   const char* text = s->parsed.text != nullptr ? s->parsed.text : "";
   int status = 0;
@@ -98,13 +102,18 @@ int32_t DRV_Prepare(AgentHandle h, const char* sql) {
     status = JC_Connection_createStatementForStmt(s, c->conn);
     describe = false;
   }
-  if (status == 0 && s->stmt == nullptr) status = 15;
+  if (status == 0 && s->stmt == nullptr) status = KX_ERR_GENERAL;
   if (status != 0) return status;
   if (s->cursorName != nullptr) {
     // A name set before the statement existed applies to it now.
     status = JC_Statement_setCursorName(s, s->stmt, s->cursorName);
     if (status != 0) return status;
   }
+  // Rows the JDBC driver reads from the database at a time: a driver that
+  // can stream a result (PostgreSQL's outside autocommit) then holds one
+  // such block of a large result rather than all of it. A driver that
+  // refuses the hint reads as it would anyway.
+  JC_Statement_setFetchSize(s, s->stmt, kJavaFetchRows);
   if (s->queryTimeout > 0) {
     // So does the time limit, before a SELECT runs at prepare.
     status = JC_Statement_setQueryTimeout(s, s->stmt, s->queryTimeout);
@@ -128,7 +137,7 @@ int32_t DRV_SetParams(AgentHandle h, RowBuffer* rows) {
       RB_Free(rows);
       std::free(rows);
     }
-    return 21;
+    return KX_ERR_BAD_ARGUMENT;
   }
   if (s->paramRows != nullptr && s->paramRows != rows) {
     RB_Free(s->paramRows);
@@ -141,13 +150,13 @@ int32_t DRV_SetParams(AgentHandle h, RowBuffer* rows) {
 
 int32_t DRV_SetParamInfo(AgentHandle h, uint16_t count, const SCS_PARAMDESC* descs) {
   JStmt* s = JDB_FindStmt(h);
-  if (s == nullptr) return 21;
+  if (s == nullptr) return KX_ERR_BAD_ARGUMENT;
   std::free(s->paramInfos);
   s->paramInfos = nullptr;
   s->paramInfoCount = 0;
   if (count != 0 && descs != nullptr) {
     auto* copy = static_cast<SCS_PARAMDESC*>(std::malloc(sizeof(SCS_PARAMDESC) * count));
-    if (copy == nullptr) return 16;
+    if (copy == nullptr) return KX_ERR_NOMEM;
     std::memcpy(copy, descs, sizeof(SCS_PARAMDESC) * count);
     s->paramInfos = copy;
     s->paramInfoCount = count;
@@ -250,7 +259,7 @@ int32_t DRV_Execute(AgentHandle h) {
   s->cancelAsked.store(false);  // a new run: an earlier SQLCancel is not its
   if ((s->flags & JS_PREPARED) == 0) {
     LogAt(LOG_WARNING, __FILE__, __LINE__, "execute without prior prepare");
-    return 22;
+    return KX_ERR_SEQUENCE;
   }
   if ((s->flags & JS_EXEC_AT_PREPARE) != 0) {
     s->flags &= static_cast<uint16_t>(~JS_EXEC_AT_PREPARE);
@@ -259,10 +268,10 @@ int32_t DRV_Execute(AgentHandle h) {
   }
   if (HasParams(s) && (s->paramRows == nullptr || s->paramRows->rowCount <= 0)) {
     LogAt(LOG_WARNING, __FILE__, __LINE__, "execute without prior parameters set");
-    return 48;
+    return KX_ERR_WRONG_PARAM_COUNT;
   }
   JFrame frame(s->jni, JDB_FRAME_LARGE);
-  if (!frame.ok()) return 16;
+  if (!frame.ok()) return KX_ERR_NOMEM;
   JDB_StmtCloseResults(s);
   s->flags &= static_cast<uint16_t>(~(JS_OUT_REGISTERED | JS_OUT_DELIVERED));
   s->executions = 0;
@@ -276,7 +285,7 @@ int32_t DRV_Execute(AgentHandle h) {
   }
   if ((s->flags & (JS_CALL | JS_OUT_REGISTERED)) == (JS_CALL | JS_OUT_REGISTERED) &&
       s->resultSet == nullptr) {
-    return 80;
+    return KX_ERR_HAS_OUT_PARAMS;
   }
   return 0;
 }
@@ -284,15 +293,15 @@ int32_t DRV_Execute(AgentHandle h) {
 int32_t DRV_MoreResults(AgentHandle h) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
-  if ((s->flags & JS_RESULTS) == 0) return 73;
+  if ((s->flags & JS_RESULTS) == 0) return KX_ERR_NO_MORE_RESULTS;
   s->flags &= static_cast<uint16_t>(~JS_END);
   if (s->stmt == nullptr) {
     s->flags |= JS_END;
-    return 73;
+    return KX_ERR_NO_MORE_RESULTS;
   }
   const int32_t n = RowsToRun(s);
   JFrame frame(s->jni, JDB_FRAME_LARGE);
-  if (!frame.ok()) return 16;
+  if (!frame.ok()) return KX_ERR_NOMEM;
   if (s->parsed.kind == PSQL_KIND_SELECT && s->executions >= 1 && s->executions < n) {
     JDB_StmtCloseResults(s);
     return JDB_ExecuteRow(s, s->executions);
@@ -300,9 +309,9 @@ int32_t DRV_MoreResults(AgentHandle h) {
   if ((s->flags & (JS_CALL | JS_OUT_REGISTERED)) == (JS_CALL | JS_OUT_REGISTERED) &&
       s->resultSet == nullptr) {
     // The outputs of a call are the last thing it delivers.
-    if ((s->flags & JS_OUT_DELIVERED) == 0) return 80;
+    if ((s->flags & JS_OUT_DELIVERED) == 0) return KX_ERR_HAS_OUT_PARAMS;
     s->flags |= JS_END;
-    return 73;
+    return KX_ERR_NO_MORE_RESULTS;
   }
   uint8_t more = 0;
   int32_t count = -1;
@@ -316,10 +325,10 @@ int32_t DRV_MoreResults(AgentHandle h) {
         s->resultSet = nullptr;
       }
       s->flags &= static_cast<uint16_t>(~JS_RSOPEN);
-      return 80;
+      return KX_ERR_HAS_OUT_PARAMS;
     }
     s->flags |= JS_END;
-    return 73;
+    return KX_ERR_NO_MORE_RESULTS;
   }
   JDB_FreeColumns(s);
   if (s->resultMeta != nullptr) s->jni->DeleteGlobalRef(s->resultMeta);
@@ -354,7 +363,7 @@ int32_t DRV_MoreResults(AgentHandle h) {
 int JDB_DescribeParamsByProbe(JStmt* s) {
   if ((s->flags & JS_PREPARED) == 0) {
     LogAt(LOG_WARNING, __FILE__, __LINE__, "execute without prior prepare");
-    return 22;
+    return KX_ERR_SEQUENCE;
   }
   if ((s->flags & JS_RESULTS) != 0) {
     LogAt(LOG_WARNING, __FILE__, __LINE__, "Describe params work only before Execute");
@@ -365,9 +374,9 @@ int JDB_DescribeParamsByProbe(JStmt* s) {
   SCR_ParamInfoInit(&ctx, "NULL");
   int status = SCR_ParamQueriesGet(&ctx, s->parsed.text);
   const bool usable = status == 0 && (ctx.mask != nullptr || ctx.total == s->paramCount);
-  if (status == 16) {
+  if (status == KX_ERR_NOMEM) {
     SCR_ParamInfoFree(&ctx);
-    return 16;
+    return KX_ERR_NOMEM;
   }
   status = 0;
   if (usable) {

@@ -1,5 +1,9 @@
 #include "drv_jdbc/j_fetch.h"
 
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,11 +18,13 @@
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_exec.h"
 #include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_params.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
 #include "drv_jdbc/j_typemap.h"
 #include "drv_jdbc/j_wrap_util.h"
+#include "util/errcodes.h"
 #include "util/log.h"
 
 namespace kx {
@@ -494,10 +500,10 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
     jobject local = env->NewObject(api->cls, api->ctor);
     if (local != nullptr) s->rowBlock = env->NewGlobalRef(local);
     if (local != nullptr) env->DeleteLocalRef(local);
-    if (s->rowBlock == nullptr) return Check(s) != 0 ? 15 : 16;
+    if (s->rowBlock == nullptr) return Check(s) != 0 ? KX_ERR_GENERAL : KX_ERR_NOMEM;
   }
   jintArray shape = env->NewIntArray(2 * cols);
-  if (shape == nullptr) return Check(s) != 0 ? 15 : 16;
+  if (shape == nullptr) return Check(s) != 0 ? KX_ERR_GENERAL : KX_ERR_NOMEM;
   env->SetIntArrayRegion(shape, 0, 2 * cols, layout.data());
   JW_Trace("RowBlock.fill(%d rows)", n);
   const jint rows = env->ExceptionCheck() ? 0 : env->CallIntMethod(s->rowBlock, api->fill, s->resultSet, shape, n);
@@ -505,7 +511,7 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
   if (env->ExceptionCheck()) return Check(s);
   if (rows < 0 || rows > n) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "A row block answered %d rows for %d", rows, n);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   std::vector<jlong> words;
   std::vector<jbyte> nulls, bytes;
@@ -518,7 +524,7 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
       !CopyField(env, s->rowBlock, api->chars, charsUsed, &chars, &JNIEnv::GetCharArrayRegion)) {
     if (env->ExceptionCheck()) return Check(s);
     LogAt(LOG_ERROR, __FILE__, __LINE__, "A row block's arrays are shorter than its rows");
-    return 15;
+    return KX_ERR_GENERAL;
   }
   for (int32_t r = 0; r < rows; ++r) {
     const jlong* row = words.data() + static_cast<size_t>(r) * static_cast<size_t>(stride);
@@ -527,7 +533,7 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
       if (!StoreBlockValue(&out->columns[c], r, layout[2 * c], isNull, row + offset[c], bytes, chars)) {
         LogAt(LOG_ERROR, __FILE__, __LINE__, "A row block value lies outside its pool");
         *got = r;
-        return 15;
+        return KX_ERR_GENERAL;
       }
     }
   }
@@ -540,7 +546,7 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
   env->Throw(static_cast<jthrowable>(failure));
   env->DeleteLocalRef(failure);
   const int status = Check(s);
-  return status != 0 ? status : 15;
+  return status != 0 ? status : KX_ERR_GENERAL;
 }
 
 // Integer cells of catalog rows, whatever integer storage the driver chose.
@@ -688,7 +694,7 @@ void FillProcColumnsOdbc3(JStmt* s, RowBuffer* out, int32_t r) {
   const bool isReturn = out->columns[4].indicators[r] == RB_IND_DATA &&
                         GetInt(&out->columns[4], r, &kind) && kind == 5;
   const int n = out->colCount < s->colCount ? out->colCount : s->colCount;
-  FillVerboseType(out, 6, n >= 15 ? 15 : 0, n >= 16 ? 16 : 0, r);
+  FillVerboseType(out, 6, n >= 15 ? KX_ERR_GENERAL : 0, n >= 16 ? KX_ERR_NOMEM : 0, r);
   for (int c = 14; c <= 19 && c <= n; ++c) {
     RowBufferColumn* col = &out->columns[c - 1];
     switch (c) {
@@ -807,29 +813,51 @@ void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
   }
 }
 
-int32_t MapDateTypes(int32_t t) { return t >= 91 && t <= 93 ? t - 82 : t; }
+// The ODBC 2 code of an ODBC 3 date, time or timestamp type.
+int32_t MapDateTypes(int32_t t) {
+  switch (t) {
+    case SQL_TYPE_DATE: return SQL_DATE;
+    case SQL_TYPE_TIME: return SQL_TIME;
+    case SQL_TYPE_TIMESTAMP: return SQL_TIMESTAMP;
+    default: return t;
+  }
+}
 
 }  // namespace
 
+namespace {
+bool IsIntervalType(int32_t t) {
+  return t >= SQL_INTERVAL_YEAR && t <= SQL_INTERVAL_MINUTE_TO_SECOND;
+}
+}  // namespace
+
 int32_t JDB_SqlDataTypeOf(int32_t t) {
-  if ((t >= 9 && t <= 11) || (t >= 91 && t <= 93)) return 9;  // SQL_DATETIME
-  if (t >= 101 && t <= 113) return 10;                         // SQL_INTERVAL
-  return t;
+  switch (t) {
+    case SQL_DATE: case SQL_TIME: case SQL_TIMESTAMP:
+    case SQL_TYPE_DATE: case SQL_TYPE_TIME: case SQL_TYPE_TIMESTAMP:
+      return SQL_DATETIME;
+    default:
+      return IsIntervalType(t) ? SQL_INTERVAL : t;
+  }
 }
 
 int32_t JDB_DatetimeSubOf(int32_t t) {
   switch (t) {
-    case 9: case 91: return 1;
-    case 10: case 92: return 2;
-    case 11: case 93: return 3;
-    default: return t >= 101 && t <= 113 ? t - 100 : -1;
+    case SQL_DATE: case SQL_TYPE_DATE: return SQL_CODE_DATE;
+    case SQL_TIME: case SQL_TYPE_TIME: return SQL_CODE_TIME;
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return SQL_CODE_TIMESTAMP;
+    // The interval subcodes are the type codes less SQL_INTERVAL_YEAR - SQL_CODE_YEAR.
+    default: return IsIntervalType(t) ? t - (SQL_INTERVAL_YEAR - SQL_CODE_YEAR) : -1;
   }
 }
 
 int32_t JDB_CharOctetLength(int32_t t, int32_t b) {
   switch (t) {
-    case 1: case 12: case -8: case -9: case -10: case -1: case -2: case -3: case -4: return b;
-    default: return -1;
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR:
+    case SQL_LONGVARCHAR: case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY:
+      return b;
+    default:
+      return -1;
   }
 }
 
@@ -842,17 +870,21 @@ void JDB_FixCatalogType(int32_t jet, RowBuffer* out, int typeCol, int nameCol, i
   if (col->indicators[r] != RB_IND_DATA || !GetInt(col, r, &t)) return;
   int32_t to = t;
   switch (t) {
-    case 16: to = -7; break;
-    case 70: to = 12; break;
-    case 91: case 92: case 93: to = t - 82; break;
-    case 2013: to = 10; break;  // TIME WITH TIME ZONE, as its result columns are described
-    case 2014: to = 11; break;  // TIMESTAMP WITH TIME ZONE
-    case 1111: case 2000: case 2001: case 2002: case 2003: case 2006: to = 0; break;
-    case 2004: to = -4; break;
-    case 2005: to = -1; break;
-    case -5:
+    case JT_BOOLEAN: to = SQL_BIT; break;
+    case JT_DATALINK: to = SQL_VARCHAR; break;
+    case JT_DATE: case JT_TIME: case JT_TIMESTAMP: to = MapDateTypes(t); break;
+    // The zoned times as their result columns are described.
+    case JT_TIME_WITH_TIMEZONE: to = SQL_TIME; break;
+    case JT_TIMESTAMP_WITH_TIMEZONE: to = SQL_TIMESTAMP; break;
+    case JT_OTHER: case JT_JAVA_OBJECT: case JT_DISTINCT: case JT_STRUCT: case JT_ARRAY:
+    case JT_REF:
+      to = SQL_UNKNOWN_TYPE;
+      break;
+    case JT_BLOB: to = SQL_LONGVARBINARY; break;
+    case JT_CLOB: to = SQL_LONGVARCHAR; break;
+    case JT_BIGINT:
       if (jet != 0) {
-        to = 2;
+        to = SQL_NUMERIC;
         if (nameCol >= 1 && nameCol <= out->colCount) SetText(&out->columns[nameCol - 1], r, "NUMERIC");
         if (sizeCol >= 1 && sizeCol <= out->colCount) SetInt(&out->columns[sizeCol - 1], r, 20);
       }
@@ -867,11 +899,11 @@ int JDB_RowBlockReads = 1;
 int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
-  if (out == nullptr) return 21;
+  if (out == nullptr) return KX_ERR_BAD_ARGUMENT;
   s->rowCount = 0;
-  if ((s->flags & JS_RESULTS) == 0) return 22;
+  if ((s->flags & JS_RESULTS) == 0) return KX_ERR_SEQUENCE;
   JFrame frame(s->jni, JDB_FRAME_LARGE);
-  if (!frame.ok()) return 16;
+  if (!frame.ok()) return KX_ERR_NOMEM;
   if ((s->flags & JS_CALL) != 0 && wanted == 0) {
     int status = fetchCallProc(s, out);
     s->flags |= JS_END;
@@ -891,7 +923,7 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   if (int status = RB_FromColDescs(s->cols, s->colCount, n, out); status != 0) return status;
   if (s->redirectCol >= 0 && s->redirectCol >= out->colCount) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "The redirectCol is more than count of Columns");
-    return 15;
+    return KX_ERR_GENERAL;
   }
   if (JDB_RowBlockReads != 0 && s->catalogKind == 0 && s->redirectCol < 0 && s->columnCap < 0 &&
       s->resultSet != nullptr) {
@@ -935,7 +967,7 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
       if (rc < 0) {
         LogAt(LOG_ERROR, __FILE__, __LINE__, "Unknown storage type %u in a fetch",
               out->columns[target].type);
-        status = 15;
+        status = KX_ERR_GENERAL;
       } else {
         status = rc;
       }
@@ -1003,7 +1035,7 @@ int JDB_CopyParamRows(const JStmt* s, RowBuffer* out, const RowBuffer* src) {
       if (copy == nullptr) {
         RB_Free(out);
         LogAt(LOG_ERROR, __FILE__, __LINE__, "Memory allocation failure");
-        return 16;
+        return KX_ERR_NOMEM;
       }
       std::memcpy(copy, v.block, bytes);
       std::memset(static_cast<char*>(copy) + bytes, 0, 2);
@@ -1024,7 +1056,7 @@ int fetchCallProc(JStmt* s, RowBuffer* out) {
     if (rc < 0) {
       LogAt(LOG_ERROR, __FILE__, __LINE__, "Unknown type = %u in fetchCallProc",
             out->columns[p].type);
-      return 15;
+      return KX_ERR_GENERAL;
     }
     if (rc != 0) return rc;
   }

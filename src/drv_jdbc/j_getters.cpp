@@ -8,6 +8,7 @@
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_msg.h"
 #include "drv_jdbc/j_wrap_util.h"
+#include "util/errcodes.h"
 #include "util/log.h"
 #include "util/text_conv.h"
 
@@ -57,7 +58,7 @@ int Check(JStmt* s) { return CheckException(s->jni, s->unicodeClient, &s->msgs);
 
 void NoMemory(JStmt* s) {
   LogAt(LOG_ERROR, __FILE__, __LINE__, "Memory allocation failure");
-  JDB_MsgAddText(&s->msgs, "Memory allocation failure", 15);
+  JDB_MsgAddText(&s->msgs, "Memory allocation failure", KX_ERR_GENERAL);
 }
 
 // Value call of a getter returning an object; status of CheckException on failure.
@@ -168,7 +169,7 @@ int GrowText(JStmt* s, jobject obj, Getters& g, int32_t index, JGrowBuf* out, bo
     JC_ClearException(s->jni);
     JW_Delete(s->jni, str);
     NoMemory(s);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   if (releaseFirst && out->data != nullptr) {
     std::free(out->data);
@@ -180,7 +181,7 @@ int GrowText(JStmt* s, jobject obj, Getters& g, int32_t index, JGrowBuf* out, bo
     JC_ReleaseStringChars(s->jni, &view);
     JW_Delete(s->jni, str);
     NoMemory(s);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   if (view.length > 0) std::memcpy(block, view.chars, static_cast<size_t>(view.length));
   out->data = block;
@@ -242,7 +243,7 @@ int GrowWide(JStmt* s, jobject obj, Getters& g, int32_t index, JGrowBuf* out, bo
   if (block == nullptr) {
     env->DeleteLocalRef(str);
     NoMemory(s);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   env->GetStringRegion(static_cast<jstring>(str), 0, units, reinterpret_cast<jchar*>(block));
   if (int status = Check(s); status != 0) {
@@ -299,7 +300,7 @@ int GrowBytes(JStmt* s, jobject obj, Getters& g, int32_t index, JGrowBuf* out, b
   if (block == nullptr) {
     env->DeleteLocalRef(array);
     NoMemory(s);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   if (n > 0) {
     env->GetByteArrayRegion(static_cast<jbyteArray>(array), 0, n, static_cast<jbyte*>(block));
@@ -421,8 +422,8 @@ bool YearOverflows(jint sinceEpochYear) {
 }
 
 int DateOverflow(JStmt* s) {
-  JDB_MsgAddCode(&s->msgs, 60);
-  return 60;
+  JDB_MsgAddCode(&s->msgs, KX_ERR_DATE_OVERFLOW);
+  return KX_ERR_DATE_OVERFLOW;
 }
 
 int Split(JStmt* s, jobject obj, JMethod& getter, int32_t index, const char* trace,
@@ -448,7 +449,7 @@ int Split(JStmt* s, jobject obj, JMethod& getter, int32_t index, const char* tra
     jint v = 0;
     if (JC_CallInt(s->jni, value, *fields[i].m, &v) != 0) {
       status = Check(s);
-      if (status == 0) status = 15;
+      if (status == 0) status = KX_ERR_GENERAL;
       break;
     }
     if (fields[i].kind == 0 && YearOverflows(v)) {
@@ -493,7 +494,7 @@ int GetTimestamp(JStmt* s, jobject obj, Getters& g, int which, int32_t index, in
 
 // ---- scalars -----------------------------------------------------------------------
 
-#define KX_SCALAR(Prefix, G, Name, CType, JType, Call, Convert)                      \
+#define KX_SCALAR(Prefix, G, Name, CType, JType, Call, Convert)                        \
   int JC_##Prefix##_##Name(JStmt* s, jobject obj, int32_t index, CType* out) {         \
     JW_Trace("%s." #Name, G.traceName);                                              \
     JType v{};                                                                        \
@@ -501,12 +502,12 @@ int GetTimestamp(JStmt* s, jobject obj, Getters& g, int which, int32_t index, in
     if (out != nullptr) *out = Convert;                                               \
     return 0;                                                                         \
   }
-#define KX_SCALARS(Prefix, G)                                                            \
+#define KX_SCALARS(Prefix, G)                                                         \
   KX_SCALAR(Prefix, G, getBoolean, uint8_t, jboolean, JC_CallBoolean, static_cast<uint8_t>(v ? 1 : 0)) \
-  KX_SCALAR(Prefix, G, getByte, int8_t, jbyte, JC_CallByte, static_cast<int8_t>(v))      \
+  KX_SCALAR(Prefix, G, getByte, int8_t, jbyte, JC_CallByte, static_cast<int8_t>(v))   \
   KX_SCALAR(Prefix, G, getShort, int16_t, jshort, JC_CallShort, static_cast<int16_t>(v)) \
-  KX_SCALAR(Prefix, G, getInt, int32_t, jint, JC_CallInt, static_cast<int32_t>(v))       \
-  KX_SCALAR(Prefix, G, getFloat, float, jfloat, JC_CallFloat, static_cast<float>(v))     \
+  KX_SCALAR(Prefix, G, getInt, int32_t, jint, JC_CallInt, static_cast<int32_t>(v))    \
+  KX_SCALAR(Prefix, G, getFloat, float, jfloat, JC_CallFloat, static_cast<float>(v))  \
   KX_SCALAR(Prefix, G, getDouble, double, jdouble, JC_CallDouble, static_cast<double>(v))
 KX_SCALARS(ResultSet, gRs)
 KX_SCALARS(CallableStatement, gCs)
@@ -516,7 +517,7 @@ KX_SCALAR(CallableStatement, gCs, getLong, int64_t, jlong, JC_CallLong, static_c
 
 // ---- text, binary, date and time -----------------------------------------------------
 
-#define KX_SHAPES(Prefix, G, Which, ReleaseFirst)                                          \
+#define KX_SHAPES(Prefix, G, Which, ReleaseFirst)                                     \
   int JC_##Prefix##_getString(JStmt* s, jobject o, int32_t i, char* b, int32_t* l,          \
                               int32_t c) {                                                 \
     return FixedText(s, o, G, i, b, l, c);                                                 \

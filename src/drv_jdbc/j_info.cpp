@@ -12,6 +12,7 @@
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_conn_stmt.h"
 #include "drv_jdbc/j_meta.h"
+#include "util/errcodes.h"
 
 namespace kx {
 
@@ -179,7 +180,7 @@ bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_
     case 78: *number = 1; return true;
     case SQL_POS_OPERATIONS: *number = SQL_POS_POSITION; return true;
     case 81: *number = 7; return true;
-    case 82: *number = 74; return true;
+    case SQL_BOOKMARK_PERSISTENCE: *number = 0; return true;  // no bookmarks yet
     case 83: *number = 0; return true;
     case 109: case 110: *number = 0; return true;
     case 111: PutText(text, capacity, "Y"); return true;
@@ -288,7 +289,7 @@ int JDB_GetInfoAnswer(JConn* c, uint16_t type, int32_t* number, char* text, size
       try {
         PutText(text, capacity, DriverLibraryName().c_str());
       } catch (const std::bad_alloc&) {
-        return 16;
+        return KX_ERR_NOMEM;
       }
       break;
     }
@@ -367,7 +368,7 @@ int JDB_GetInfoAnswer(JConn* c, uint16_t type, int32_t* number, char* text, size
       m.S(kMethods[type - 49], list, sizeof list);
       if (m.status() != 0) break;
       if (c->funcNames == nullptr) c->funcNames = JDB_MakeFunctionNameMap();
-      if (c->funcNames == nullptr) return 16;
+      if (c->funcNames == nullptr) return KX_ERR_NOMEM;
       n = static_cast<int32_t>(JDB_FunctionListMask(list, c->funcNames, type - 48u));
       break;
     }

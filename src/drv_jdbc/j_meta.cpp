@@ -5,6 +5,7 @@
 
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_wrap_util.h"
+#include "util/errcodes.h"
 #include "util/log.h"
 
 namespace kx {
@@ -99,7 +100,9 @@ struct CatalogArgs {
   int Add(const char* text, ArgKind kind) {
     jstring value = nullptr;
     if (text != nullptr || kind == kRequired) {
-      if (JW_InputString(s->jni, text, s->unicodeClient, &s->msgs, &value) != 0) return 15;
+      if (JW_InputString(s->jni, text, s->unicodeClient, &s->msgs, &value) != 0) {
+        return KX_ERR_GENERAL;
+      }
     }
     v[n++] = value;
     return 0;
@@ -117,7 +120,7 @@ int CatalogCall(JStmt* s, JMethod& m, jobject dbmd, jobject* rs, const CatalogAr
     case 6:
       rc = JC_CallObject(s->jni, dbmd, m, rs, a.v[0], a.v[1], a.v[2], a.v[3], a.v[4], a.v[5]);
       break;
-    default: rc = 15; break;
+    default: rc = KX_ERR_GENERAL; break;
   }
   if (rc != 0) {
     *rs = nullptr;
@@ -140,7 +143,7 @@ int JC_ResultSetMetaData_getColumnCount(JStmt* s, jobject md, int32_t* out) {
   return 0;
 }
 
-#define KX_RSMD_INT(Name, M)                                                          \
+#define KX_RSMD_INT(Name, M)                                                            \
   int JC_ResultSetMetaData_##Name(JStmt* s, jobject md, int32_t column, int32_t* out) { \
     JW_Trace("ResultSetMetaData." #Name);                                              \
     jint v = 0;                                                                        \
@@ -148,7 +151,7 @@ int JC_ResultSetMetaData_getColumnCount(JStmt* s, jobject md, int32_t* out) {
     if (out != nullptr) *out = v;                                                      \
     return 0;                                                                          \
   }
-#define KX_RSMD_BOOL(Name, M)                                                         \
+#define KX_RSMD_BOOL(Name, M)                                                          \
   int JC_ResultSetMetaData_##Name(JStmt* s, jobject md, int32_t column, uint8_t* out) { \
     JW_Trace("ResultSetMetaData." #Name);                                              \
     jboolean v = JNI_FALSE;                                                            \
@@ -270,7 +273,7 @@ int JC_MakeTableTypeArray(JStmt* s, char* list, jobjectArray* out) {
   if (env->ExceptionCheck() || strClass == nullptr) {
     env->ExceptionClear();
     LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't find java.lang.String");
-    return 15;
+    return KX_ERR_GENERAL;
   }
   if (count == 0) {
     env->DeleteLocalRef(strClass);
@@ -281,14 +284,14 @@ int JC_MakeTableTypeArray(JStmt* s, char* list, jobjectArray* out) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't create Array of java.lang.String");
     JW_Delete(env, array);
     env->DeleteLocalRef(strClass);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   int status = 0;
   jsize index = 0;
   char* item = list;
   auto store = [&](char* text) {
     jstring str = nullptr;
-    if (JW_InputString(env, text, s->unicodeClient, &s->msgs, &str) != 0) return 15;
+    if (JW_InputString(env, text, s->unicodeClient, &s->msgs, &str) != 0) return KX_ERR_GENERAL;
     env->SetObjectArrayElement(array, index++, str);
     env->DeleteLocalRef(str);
     return Check(s);
@@ -327,7 +330,7 @@ int JC_DatabaseMetaData_getTables(JStmt* s, jobject dbmd, const char* catalog,
   CatalogArgs a(s);
   if (a.Add(catalog, kOptional) != 0 || a.Add(schemaPattern, kOptional) != 0 ||
       a.Add(tablePattern, kOptional) != 0) {
-    return 15;
+    return KX_ERR_GENERAL;
   }
   jobjectArray types = nullptr;
   if (int status = JC_MakeTableTypeArray(s, typeList, &types); status != 0) return status;
@@ -340,7 +343,7 @@ int JC_DatabaseMetaData_getTables(JStmt* s, jobject dbmd, const char* catalog,
   return status;
 }
 
-#define KX_CATALOG0(Name, M)                                              \
+#define KX_CATALOG0(Name, M)                                               \
   int JC_DatabaseMetaData_##Name(JStmt* s, jobject dbmd, jobject* rs) {    \
     JW_Trace("DatabaseMetaData." #Name);                                  \
     *rs = nullptr;                                                        \
@@ -353,13 +356,13 @@ KX_CATALOG0(getTableTypes, mGetTableTypes)
 KX_CATALOG0(getTypeInfo, mGetTypeInfo)
 #undef KX_CATALOG0
 
-#define KX_CATALOG3(Name, M, K1, K2, K3)                                                    \
+#define KX_CATALOG3(Name, M, K1, K2, K3)                                  \
   int JC_DatabaseMetaData_##Name(JStmt* s, jobject dbmd, const char* a1, const char* a2,   \
                                  const char* a3, jobject* rs) {                            \
     JW_Trace("DatabaseMetaData." #Name);                                                    \
     *rs = nullptr;                                                                          \
     CatalogArgs a(s);                                                                       \
-    if (a.Add(a1, K1) != 0 || a.Add(a2, K2) != 0 || a.Add(a3, K3) != 0) return 15;          \
+    if (a.Add(a1, K1) != 0 || a.Add(a2, K2) != 0 || a.Add(a3, K3) != 0) return KX_ERR_GENERAL; \
     return CatalogCall(s, M, dbmd, rs, a, 3);                                               \
   }
 KX_CATALOG3(getProcedures, mGetProcedures, kOptional, kOptional, kOptional)
@@ -378,7 +381,7 @@ KX_CATALOG3(getExportedKeys, mGetExportedKeys, kOptional, kOptional, kRequired)
     CatalogArgs a(s);                                                                       \
     if (a.Add(a1, K1) != 0 || a.Add(a2, K2) != 0 || a.Add(a3, K3) != 0 ||                   \
         a.Add(a4, K4) != 0) {                                                               \
-      return 15;                                                                            \
+      return KX_ERR_GENERAL;                                                                \
     }                                                                                       \
     return CatalogCall(s, M, dbmd, rs, a, 4);                                               \
   }
@@ -395,7 +398,7 @@ int JC_DatabaseMetaData_getIndexInfo(JStmt* s, jobject dbmd, const char* catalog
   CatalogArgs a(s);
   if (a.Add(catalog, kOptional) != 0 || a.Add(schema, kOptional) != 0 ||
       a.Add(table, kRequired) != 0) {
-    return 15;
+    return KX_ERR_GENERAL;
   }
   if (JC_CallObject(s->jni, dbmd, mGetIndexInfo, rs, a.v[0], a.v[1], a.v[2],
                     static_cast<jboolean>(unique & 0xFF),
@@ -414,7 +417,7 @@ int JC_DatabaseMetaData_getBestRowIdentifier(JStmt* s, jobject dbmd, const char*
   CatalogArgs a(s);
   if (a.Add(catalog, kOptional) != 0 || a.Add(schema, kOptional) != 0 ||
       a.Add(table, kRequired) != 0) {
-    return 15;
+    return KX_ERR_GENERAL;
   }
   if (JC_CallObject(s->jni, dbmd, mGetBestRowId, rs, a.v[0], a.v[1], a.v[2],
                     static_cast<jint>(scope), static_cast<jboolean>(nullable & 0xFF)) != 0) {
@@ -434,7 +437,7 @@ int JC_DatabaseMetaData_getCrossReference(JStmt* s, jobject dbmd, const char* pk
   if (a.Add(pkCatalog, kOptional) != 0 || a.Add(pkSchema, kOptional) != 0 ||
       a.Add(pkTable, kRequired) != 0 || a.Add(fkCatalog, kOptional) != 0 ||
       a.Add(fkSchema, kOptional) != 0 || a.Add(fkTable, kRequired) != 0) {
-    return 15;
+    return KX_ERR_GENERAL;
   }
   return CatalogCall(s, mGetCrossReference, dbmd, rs, a, 6);
 }

@@ -1,4 +1,5 @@
 #include "drv_jdbc/j_msg.h"
+#include "util/errcodes.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -24,7 +25,7 @@ int JDB_StatusForState(const char* sqlstate) {
   for (int i = 0; i < JDB_ERR_ROWS; ++i) {
     if (std::strncmp(rows[i].state, sqlstate, 5) == 0) return rows[i].code;
   }
-  return 15;
+  return KX_ERR_GENERAL;
 }
 
 AgentMsg* JDB_MsgNew(const char* text, int32_t native, const char* sqlstate) {
@@ -44,7 +45,7 @@ AgentMsg* JDB_MsgNew(const char* text, int32_t native, const char* sqlstate) {
 }
 
 AgentMsg* JDB_MsgFromCode(int code) {
-  if (code < 0 || code >= JDB_ERR_ROWS) code = 15;
+  if (code < 0 || code >= JDB_ERR_ROWS) code = KX_ERR_GENERAL;
   const AgentErrRow& row = JDB_ErrTable()[code];
   return JDB_MsgNew(row.text, 0, row.state);
 }
@@ -77,7 +78,7 @@ void JDB_MsgAddCode(AgentMsgList* list, int code) {
 
 void JDB_MsgAddText(AgentMsgList* list, const char* text, int code) {
   if (list == nullptr) return;
-  if (code < 0 || code >= JDB_ERR_ROWS) code = 15;
+  if (code < 0 || code >= JDB_ERR_ROWS) code = KX_ERR_GENERAL;
   ClearUnlessKept(list);
   JDB_MsgAppend(list, JDB_MsgNew(text, 0, JDB_ErrTable()[code].state));
 }

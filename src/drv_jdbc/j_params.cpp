@@ -1,5 +1,9 @@
 #include "drv_jdbc/j_params.h"
 
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
@@ -10,6 +14,8 @@
 #include "agent/build_flavor.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_jdbc_types.h"
+#include "util/errcodes.h"
 #include "util/log.h"
 #include "util/row_buffer.h"
 #include "util/text_conv.h"
@@ -31,10 +37,6 @@ struct Value {
   JDateTime dt{};
   int dtParts = 0;
 };
-
-constexpr int kBadCast = 121;      // 22018
-constexpr int kBadDateTime = 119;  // 22007
-constexpr int kRange = 58;         // 22003
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -143,9 +145,9 @@ int ReadElement(const RowBufferColumn* col, int32_t r, Value* v) {
   return 0;
 }
 
-bool IsDateType(int32_t t) { return t == 9 || t == 91; }
-bool IsTimeType(int32_t t) { return t == 10 || t == 92; }
-bool IsStampType(int32_t t) { return t == 11 || t == 93; }
+bool IsDateType(int32_t t) { return t == SQL_DATE || t == SQL_TYPE_DATE; }
+bool IsTimeType(int32_t t) { return t == SQL_TIME || t == SQL_TYPE_TIME; }
+bool IsStampType(int32_t t) { return t == SQL_TIMESTAMP || t == SQL_TYPE_TIMESTAMP; }
 
 // Parses decimal text (used for the number types and dates) after trimming.
 void Trim(const char** p, size_t* n) {
@@ -215,7 +217,7 @@ int SetText(JStmt* s, int32_t idx, const char* text, size_t n, int32_t mode, boo
 
 int RangeError(const char* format, double v) {
   if (format != nullptr) LogAt(LOG_ERROR, __FILE__, __LINE__, format, v);
-  return kRange;
+  return KX_ERR_NUMERIC_RANGE;
 }
 
 // A number from the value for an integer type: text is parsed strictly.
@@ -225,12 +227,12 @@ int ToInteger(const Value& v, const char* text, size_t n, int64_t* out) {
     case Form::Unsigned: *out = v.i; return 0;
     case Form::Double:
       if (std::isnan(v.d) || v.d >= 9223372036854775807.0 || v.d < -9223372036854775807.0)
-        return kRange;
+        return KX_ERR_NUMERIC_RANGE;
       *out = static_cast<int64_t>(v.d);  // the fraction is dropped
       return 0;
     case Form::Text:
     case Form::Wide: return JDB_TextToInt64(text, n, out);
-    default: return 43;
+    default: return KX_ERR_NOT_CAPABLE;
   }
 }
 
@@ -242,18 +244,18 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
   int32_t mode = JC_MODE_PLATFORM;
   if (v.form == Form::Wide) {
     utf8 = Ucs2ToUtf8DupN(v.units, static_cast<int64_t>(v.length));
-    if (utf8 == nullptr) return 16;
+    if (utf8 == nullptr) return KX_ERR_NOMEM;
     text = utf8;
     n = std::strlen(utf8);
     mode = JC_MODE_UTF8;
   }
   const bool textForm = v.form == Form::Text || v.form == Form::Wide;
   char num[64];
-  int status = 43;
+  int status = KX_ERR_NOT_CAPABLE;
   switch (sqlType) {
-    case 1: case 12: case -8: case -9: case -5:
-    case -1: case -10: {
-      const bool stream = sqlType == -1 || sqlType == -10;
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_WCHAR: case SQL_WVARCHAR: case SQL_BIGINT:
+    case SQL_LONGVARCHAR: case SQL_WLONGVARCHAR: {
+      const bool stream = sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR;
       if (textForm) {
         status = SetText(s, idx, text, n, mode, stream);
       } else if (v.form == Form::Signed) {
@@ -285,12 +287,12 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       }
       break;
     }
-    case -11:
+    case SQL_GUID:
       // A GUID travels as its 36-character text (the core turns SQL_C_GUID
       // values into that form); numbers and raw bytes are not GUIDs.
       if (textForm) status = SetText(s, idx, text, n, mode, false);
       break;
-    case 2: case 3:
+    case SQL_NUMERIC: case SQL_DECIMAL:
       if (textForm) {
         status = JC_PreparedStatement_setBigDecimal(s, s->stmt, idx, text,
                                                     static_cast<int32_t>(n), mode);
@@ -305,10 +307,10 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
                                                static_cast<int32_t>(v.length));
       }
       break;
-    case 4: case 5: case -6: {
+    case SQL_INTEGER: case SQL_SMALLINT: case SQL_TINYINT: {
       int64_t x = 0;
       if (v.form == Form::Binary) {
-        size_t size = sqlType == 4 ? 4 : sqlType == 5 ? 2 : 1;
+        size_t size = sqlType == SQL_INTEGER ? 4 : sqlType == SQL_SMALLINT ? 2 : 1;
         unsigned char raw[4] = {0, 0, 0, 0};
         std::memcpy(raw, v.bytes, v.length < size ? v.length : size);
         x = size == 4 ? Load<int32_t>(raw) : size == 2 ? Load<int16_t>(raw) : static_cast<int8_t>(raw[0]);
@@ -318,7 +320,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
         status = st;
         break;
       }
-      if (sqlType == 4) {
+      if (sqlType == SQL_INTEGER) {
         if (v.form == Form::Unsigned) {
           status = JC_PreparedStatement_setLong(s, s->stmt, idx, x);
         } else if (x < INT32_MIN || x > INT32_MAX) {
@@ -326,9 +328,10 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
         } else {
           status = JC_PreparedStatement_setInt(s, s->stmt, idx, static_cast<int32_t>(x));
         }
-      } else if (sqlType == 5) {
+      } else if (sqlType == SQL_SMALLINT) {
         if (v.form == Form::Unsigned) {
-          status = x > 65535 ? kRange : JC_PreparedStatement_setInt(s, s->stmt, idx, static_cast<int32_t>(x));
+          status = x > 65535 ? KX_ERR_NUMERIC_RANGE
+                             : JC_PreparedStatement_setInt(s, s->stmt, idx, static_cast<int32_t>(x));
         } else if (x < -32768 || x > 32767) {
           status = RangeError("Short value out of range [%.0f]", static_cast<double>(x));
         } else {
@@ -336,7 +339,8 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
         }
       } else {
         if (v.form == Form::Unsigned) {
-          status = x > 255 ? kRange : JC_PreparedStatement_setShort(s, s->stmt, idx, static_cast<int>(x));
+          status = x > 255 ? KX_ERR_NUMERIC_RANGE
+                           : JC_PreparedStatement_setShort(s, s->stmt, idx, static_cast<int>(x));
         } else if (x < -128 || x > 127) {
           status = RangeError("Byte value out of range [%.0f]", static_cast<double>(x));
         } else {
@@ -345,7 +349,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       }
       break;
     }
-    case -7: {
+    case SQL_BIT: {
       bool b = false;
       if (v.form == Form::Text) b = n > 0 && (text[0] == 'T' || text[0] == 't' || text[0] == '1');
       else if (v.form == Form::Wide) b = n > 0 && (text[0] == 'T' || text[0] == 't' || text[0] == '1');
@@ -356,7 +360,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       status = JC_PreparedStatement_setBoolean(s, s->stmt, idx, b ? 1 : 0);
       break;
     }
-    case 6: case 7: case 8: {
+    case SQL_FLOAT: case SQL_REAL: case SQL_DOUBLE: {
       double x = 0;
       if (textForm) {
         if (int st = JDB_TextToDouble(text, n, &x); st != 0) {
@@ -368,7 +372,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       } else if (v.form == Form::Double) {
         x = v.d;
       } else if (v.form == Form::Binary) {
-        if (sqlType == 8) {
+        if (sqlType == SQL_DOUBLE) {
           unsigned char raw[8] = {};
           std::memcpy(raw, v.bytes, v.length < 8 ? v.length : 8);
           x = Load<double>(raw);
@@ -380,7 +384,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       } else {
         break;
       }
-      if (sqlType == 8) {
+      if (sqlType == SQL_DOUBLE) {
         status = JC_PreparedStatement_setDouble(s, s->stmt, idx, x);
       } else if (x < -3.4028234663852886e38 || x > 3.4028234663852886e38) {
         status = RangeError("Float value out of range [%f]", x);
@@ -389,7 +393,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       }
       break;
     }
-    case -4:
+    case SQL_LONGVARBINARY:
       if (textForm) {
         status = SetText(s, idx, text, n, mode, true);
       } else if (v.form == Form::Binary) {
@@ -402,7 +406,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
         status = JC_PreparedStatement_setBinaryStream(s, s->stmt, idx, &v.d, 8);
       }
       break;
-    case -2: case -3:
+    case SQL_BINARY: case SQL_VARBINARY:
       if (textForm) {
         status = SetText(s, idx, text, n, mode, false);
       } else if (v.form == Form::Binary) {
@@ -415,7 +419,8 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
         status = JC_PreparedStatement_setBytes(s, s->stmt, idx, &v.d, 8);
       }
       break;
-    case 9: case 91: case 10: case 92: case 11: case 93: {
+    case SQL_DATE: case SQL_TYPE_DATE: case SQL_TIME: case SQL_TYPE_TIME:
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: {
       JDateTime dt{};
       int parts = 0;
       if (v.form == Form::DateTime) {
@@ -423,7 +428,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
         parts = v.dtParts;
       } else if (textForm) {
         if (!JDB_ParseDateTimeText(text, n, &dt, &parts)) {
-          status = kBadDateTime;
+          status = KX_ERR_BAD_DATETIME;
           break;
         }
       } else {
@@ -432,7 +437,7 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
       const bool needDate = IsDateType(sqlType) || IsStampType(sqlType);
       if ((needDate && (parts & JDB_DT_DATE) == 0) ||
           (IsTimeType(sqlType) && (parts & JDB_DT_TIME) == 0)) {
-        status = kBadDateTime;
+        status = KX_ERR_BAD_DATETIME;
         break;
       }
       if (IsDateType(sqlType)) status = JC_PreparedStatement_setDate(s, s->stmt, idx, &dt);
@@ -461,25 +466,25 @@ int16_t JDB_ParamDirection(const JStmt* s, int p) {
 
 int32_t JDB_JdbcTypeOf(int32_t t) {
   switch (t) {
-    case 9: return 91;
-    case 10: return 92;
-    case 11: return 93;
+    case SQL_DATE: return JT_DATE;
+    case SQL_TIME: return JT_TIME;
+    case SQL_TIMESTAMP: return JT_TIMESTAMP;
     // Wide text reaches Java as a String like any text: the plain character
     // types. JDBC's national ones are for a second character set, and
     // PostgreSQL's driver refuses them in setNull ("Unknown Types value.").
-    case -8: return 1;
-    case -9: return 12;
-    case -10: return -1;
+    case SQL_WCHAR: return JT_CHAR;
+    case SQL_WVARCHAR: return JT_VARCHAR;
+    case SQL_WLONGVARCHAR: return JT_LONGVARCHAR;
     // GUID as variable text: a NULL typed CHAR would not go into a UUID column.
-    case -11: return 12;
-    default: return t;
+    case SQL_GUID: return JT_VARCHAR;
+    default: return t;  // the other codes are the same in both
   }
 }
 
 int JDB_TextToInt64(const char* text, size_t n, int64_t* out) {
   const char* p = text;
   Trim(&p, &n);
-  if (n == 0 || n >= 64) return n == 0 ? kBadCast : kRange;
+  if (n == 0 || n >= 64) return n == 0 ? KX_ERR_BAD_CAST_VALUE : KX_ERR_NUMERIC_RANGE;
   char buf[64];
   std::memcpy(buf, p, n);
   buf[n] = '\0';
@@ -488,18 +493,18 @@ int JDB_TextToInt64(const char* text, size_t n, int64_t* out) {
   if (*q == '+' || *q == '-') ++q;
   const char* digits = q;
   while (*q >= '0' && *q <= '9') ++q;
-  if (q == digits) return kBadCast;
+  if (q == digits) return KX_ERR_BAD_CAST_VALUE;
   const char* intEnd = q;
   if (*q == '.') {
     ++q;
     while (*q >= '0' && *q <= '9') ++q;
   }
-  if (*q != '\0') return kBadCast;
+  if (*q != '\0') return KX_ERR_BAD_CAST_VALUE;
   std::string whole(buf, static_cast<size_t>(intEnd - buf));
   errno = 0;
   char* end = nullptr;
   long long v = std::strtoll(whole.c_str(), &end, 10);
-  if (errno == ERANGE) return kRange;
+  if (errno == ERANGE) return KX_ERR_NUMERIC_RANGE;
   *out = v;
   return 0;
 }
@@ -507,7 +512,7 @@ int JDB_TextToInt64(const char* text, size_t n, int64_t* out) {
 int JDB_TextToDouble(const char* text, size_t n, double* out) {
   const char* p = text;
   Trim(&p, &n);
-  if (n == 0 || n >= 400) return n == 0 ? kBadCast : kBadCast;
+  if (n == 0 || n >= 400) return n == 0 ? KX_ERR_BAD_CAST_VALUE : KX_ERR_BAD_CAST_VALUE;
   char buf[400];
   std::memcpy(buf, p, n);
   buf[n] = '\0';
@@ -515,13 +520,13 @@ int JDB_TextToDouble(const char* text, size_t n, double* out) {
   for (size_t i = 0; i < n; ++i) {
     char c = buf[i];
     if (!((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E'))
-      return kBadCast;
+      return KX_ERR_BAD_CAST_VALUE;
   }
   errno = 0;
   char* end = nullptr;
   double v = std::strtod(buf, &end);
-  if (end == buf || *end != '\0') return kBadCast;
-  if (errno == ERANGE && std::isinf(v)) return kRange;
+  if (end == buf || *end != '\0') return KX_ERR_BAD_CAST_VALUE;
+  if (errno == ERANGE && std::isinf(v)) return KX_ERR_NUMERIC_RANGE;
   *out = v;
   return 0;
 }
@@ -575,8 +580,8 @@ int JDB_BindParamRow(JStmt* s, int32_t row) {
     LogAt(LOG_WARNING, __FILE__, __LINE__,
           "parameter block has %u columns and %d rows for %d parameters (row %d)",
           rows->colCount, rows->rowCount, n, row);
-    JDB_MsgAddCode(&s->msgs, 48);
-    return 48;
+    JDB_MsgAddCode(&s->msgs, KX_ERR_WRONG_PARAM_COUNT);
+    return KX_ERR_WRONG_PARAM_COUNT;
   }
   const bool call = (s->flags & JS_CALL) != 0;
   for (int p = 0; p < n; ++p) {
@@ -595,11 +600,12 @@ int JDB_BindParamRow(JStmt* s, int32_t row) {
       if (ReadElement(col, row, &v) != 0) {
         LogAt(LOG_WARNING, __FILE__, __LINE__, "unknown bind type [%d] in parameters",
               static_cast<int>(col->type));
-        return 43;
+        return KX_ERR_NOT_CAPABLE;
       }
       status = BindValue(s, idx, sqlType, v);
-      if (status == 43 || status == kBadCast || status == kRange || status == kBadDateTime ||
-          status == 16) {
+      if (status == KX_ERR_NOT_CAPABLE || status == KX_ERR_BAD_CAST_VALUE ||
+          status == KX_ERR_NUMERIC_RANGE || status == KX_ERR_BAD_DATETIME ||
+          status == KX_ERR_NOMEM) {
         JDB_MsgAddCode(&s->msgs, status);
       }
     }

@@ -10,6 +10,7 @@
 #include "drv_jdbc/j_exec.h"
 #include "drv_jdbc/j_info.h"
 #include "drv_jdbc/j_serv.h"
+#include "util/errcodes.h"
 #include "util/handle_table.h"
 #include "util/text_conv.h"
 
@@ -93,7 +94,7 @@ int Deliver(AgentPropertyId id, int32_t number, const char* text, void* out, uin
       if (length != nullptr) *length = sizeof number;
       return 0;
     default:
-      return 1;
+      return KX_ERR_NOT_SUPPORTED;
   }
 }
 
@@ -101,25 +102,28 @@ int ConnGet(JConn* c, AgentPropertyId id, int32_t* number, char* text) {
   switch (AgentPropertyClass(id)) {
     case AP_CLASS_CAPABILITY:
       switch (id) {
-        case 0x22010001: *number = 0x2AFFFF; return 0;
-        case 0x22010002: case 0x22010003: case 0x22010004: case 0x22010006:
-        case 0x22010007: case 0x2201000E: case 0x22010018:
+        case AP_CONN_AGENT_FEATURES: *number = 0x2AFFFF; return 0;
+        case AP_CONN_NEEDBIND: case AP_CONN_HAS_MORE_RES: case AP_CONN_HAS_PARAM_OP:
+        case AP_CONN_HAS_SCRL_CURS: case AP_CONN_ROWS_LOCKED_BY_UPDATE: case AP_CONN_HAS_EXECUTE2:
+        case AP_CONN_RESERVED_ITEM_18:
           *number = 1;
           return 0;
-        case 0x22010005: case 0x2201000A: case 0x22010017: *number = 0; return 0;
-        case 0x22010008:
+        case AP_CONN_SP_OUT_DEFER_FETCH: case AP_CONN_HAS_V2DAE: case AP_CONN_RESERVED_ITEM_17:
+          *number = 0;
+          return 0;
+        case AP_CONN_HAS_DYN_MIX_CURS:
           *number = 1;
           c->dynCursorCapable = 1;
           return 0;
-        case 0x22010009: *number = 255; return 0;
-        case 0x2201000B: *number = c->opts.dynCursSensitivity == 1 ? 1 : 0; return 0;
-        case 0x22010011: *number = JDB_CapabilityWord(c); return 0;
-        case 0x22010013:
-          if (!UnicodeBuild()) return 1;
+        case AP_CONN_MAX_PARAMS: *number = 255; return 0;
+        case AP_CONN_ROW_VERSION_TABLE: *number = c->opts.dynCursSensitivity == 1 ? 1 : 0; return 0;
+        case AP_CONN_CAPABILITY_MASK: *number = JDB_CapabilityWord(c); return 0;
+        case AP_CONN_UNICODE_CLIENT:
+          if (!UnicodeBuild()) return KX_ERR_NOT_SUPPORTED;
           *number = c->unicodeClient != 0 ? 1 : 0;
           return 0;
-        case 0x2101000D: return JC_Connection_getCatalog(c, c->conn, text, kTextRoom);
-        default: return 1;
+        case AP_CONN_CATALOG: return JC_Connection_getCatalog(c, c->conn, text, kTextRoom);
+        default: return KX_ERR_NOT_SUPPORTED;
       }
     case AP_CLASS_OPTION:
       switch (id) {
@@ -131,13 +135,13 @@ int ConnGet(JConn* c, AgentPropertyId id, int32_t* number, char* text) {
         }
         case AP_CONN_READONLY: *number = c->accessMode; return 0;
         case AP_CONN_ISOLATION: return JC_Connection_getTransactionIsolation(c, c->conn, number);
-        default: return 1;
+        default: return KX_ERR_NOT_SUPPORTED;
       }
     case AP_CLASS_GETINFO:
       return JDB_GetInfoAnswer(c, static_cast<uint16_t>(AgentPropertyItem(id)), number, text,
                                kTextRoom);
     default:
-      return 1;
+      return KX_ERR_NOT_SUPPORTED;
   }
 }
 
@@ -155,7 +159,7 @@ int StmtGet(JStmt* s, AgentPropertyId id, int32_t* number) {
     case AP_STMT_SIMULATE_CURSOR: *number = s->cursor.simulateCursor; return 0;
     case AP_STMT_RETRIEVE_DATA: *number = s->cursor.retrieveData; return 0;
     case AP_STMT_USE_BOOKMARKS: *number = s->cursor.useBookmarks; return 0;
-    case 0x3203000D: case 0x3203000E: *number = 0; return 0;
+    case AP_STMT_GET_BOOKMARK: case AP_STMT_ROW_NUMBER: *number = 0; return 0;
     case AP_STMT_SERIAL:
       if (s->stmt != nullptr && JC_Statement_getSerial(s, s->stmt, number) != 0) {
         // No serial value to give is an answer of 0, not an error.
@@ -169,7 +173,7 @@ int StmtGet(JStmt* s, AgentPropertyId id, int32_t* number) {
       *number = s->parsed.kind == PSQL_KIND_DML ? s->rowCount : -1;
       return 0;
     default:
-      return 1;
+      return KX_ERR_NOT_SUPPORTED;
   }
 }
 
@@ -179,9 +183,9 @@ int ConnSet(JConn* c, AgentPropertyId id, const void* value) {
     case AP_CONN_AUTOCOMMIT: case AP_CONN_READONLY: case AP_CONN_ISOLATION:
       break;
     default:
-      return 43;  // the value is not read
+      return KX_ERR_NOT_CAPABLE;  // the value is not read
   }
-  if (value == nullptr) return 21;
+  if (value == nullptr) return KX_ERR_BAD_ARGUMENT;
   if (id == AP_CONN_SET_CATALOG) {
     return JC_Connection_setCatalog(c, c->conn, static_cast<const char*>(value));
   }
@@ -193,7 +197,7 @@ int ConnSet(JConn* c, AgentPropertyId id, const void* value) {
     case AP_CONN_AUTOCOMMIT: return JC_Connection_setAutoCommit(c, c->conn, v != 0 ? 1 : 0);
     case AP_CONN_READONLY: c->accessMode = v != 0 ? 1 : 0; return 0;
     case AP_CONN_ISOLATION: return JC_Connection_setTransactionIsolation(c, c->conn, v);
-    default: return 43;
+    default: return KX_ERR_NOT_CAPABLE;
   }
 }
 
@@ -206,9 +210,9 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
     case AP_STMT_OPTIMISTIC_MODE:
       break;
     default:
-      return 43;  // the value is not read
+      return KX_ERR_NOT_CAPABLE;  // the value is not read
   }
-  if (value == nullptr) return 21;
+  if (value == nullptr) return KX_ERR_BAD_ARGUMENT;
   int32_t v = 0;
   std::memcpy(&v, value, sizeof v);
   const JConn* c = s->conn;
@@ -223,7 +227,7 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
     case AP_STMT_MAX_ROWS:
       if (c->opts.maxRows != 0 && (v == 0 || v > c->opts.maxRows)) {
         s->maxRows = c->opts.maxRows;  // the caller reads the kept value back
-        return 75;
+        return KX_ERR_OPTION_CHANGED;
       }
       s->maxRows = v;
       return 0;
@@ -231,10 +235,10 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
     case AP_STMT_MAX_LENGTH: s->maxLength = v; return 0;
     case AP_STMT_CURSOR_TYPE: {
       int status = JDB_NegotiateCursorOpt(s, 6, &v);
-      if (status != 0 && status != 75) return status;
+      if (status != 0 && status != KX_ERR_OPTION_CHANGED) return status;
       if (v == 2 && c->dynCursorCapable == 0) {
         v = 1;
-        status = 75;
+        status = KX_ERR_OPTION_CHANGED;
       }
       s->cursor.cursorType = v;
       s->cursor.flags |= 0x40;
@@ -242,12 +246,12 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
     }
     case AP_STMT_CONCURRENCY: {
       int status = JDB_NegotiateCursorOpt(s, 7, &v);
-      if (status != 0 && status != 75) return status;
+      if (status != 0 && status != KX_ERR_OPTION_CHANGED) return status;
       s->cursor.concurrency = v;
       return status;
     }
     case AP_STMT_KEYSET_SIZE:
-      if (c->dynCursorCapable == 0 && v != 0) return 75;
+      if (c->dynCursorCapable == 0 && v != 0) return KX_ERR_OPTION_CHANGED;
       s->cursor.keysetSize = v > 5000 ? 5000 : v;
       s->cursor.flags |= 0x100;
       return 0;
@@ -255,7 +259,7 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
       int status = 0;
       if (c->opts.nrssl == 0 && v > 100) {
         v = 100;
-        status = 75;
+        status = KX_ERR_OPTION_CHANGED;
       }
       s->cursor.rowsetSize = v;
       s->cursor.flags |= SCS_FLAG_ROWSET_CHANGED;
@@ -267,11 +271,11 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
     case AP_STMT_ENABLE_AUTO_IPD:
       return v != 0 && s->probed == 0 ? JDB_DescribeParamsByProbe(s) : 0;
     case AP_STMT_OPTIMISTIC_MODE:
-      if (v != 1 && v != 2) return 21;
+      if (v != 1 && v != 2) return KX_ERR_BAD_ARGUMENT;
       s->cursor.optimisticMode = v;
       return 0;
     default:
-      return 43;
+      return KX_ERR_NOT_CAPABLE;
   }
 }
 
@@ -297,10 +301,10 @@ int JDB_NegotiateCursorOpt(JStmt* s, int32_t option, int32_t* value) {
       v = JDB_CursorOptNext(row, v, &pos);
     }
   }
-  if (v == kEnd) return 43;
+  if (v == kEnd) return KX_ERR_NOT_CAPABLE;
   if (v != requested) {
     *value = v;
-    return 75;
+    return KX_ERR_OPTION_CHANGED;
   }
   return 0;
 }
@@ -311,17 +315,17 @@ int32_t DRV_GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t c
   char text[kTextRoom + 1] = {0};
   switch (AgentPropertyLevel(id)) {
     case AP_LEVEL_ENV:
-      if (HT_Lookup(&JDB_EnvTable, h) == nullptr) return 21;
-      if (id != 0x11010000) return 1;
+      if (HT_Lookup(&JDB_EnvTable, h) == nullptr) return KX_ERR_BAD_ARGUMENT;
+      if (id != AP_ENV_AGENT_KIND) return KX_ERR_NOT_SUPPORTED;
       JDB_BrokerKnown = 1;
       return Deliver(id, 0, "jdbc", out, capacity, length);
     case AP_LEVEL_CONN: {
       JConn* c = JDB_FindConn(h);
-      if (c == nullptr) return 21;
+      if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
       c->jni = JVM_AttachThread();
-      if (c->jni == nullptr) return 15;
+      if (c->jni == nullptr) return KX_ERR_GENERAL;
       JFrame frame(c->jni, JDB_FRAME_SMALL);
-      if (!frame.ok()) return 16;
+      if (!frame.ok()) return KX_ERR_NOMEM;
       int status = ConnGet(c, id, &number, text);
       if (status != 0) return status;
       text[kTextRoom] = '\0';
@@ -331,38 +335,38 @@ int32_t DRV_GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t c
       JStmt* s = nullptr;
       if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
       JFrame frame(s->jni, JDB_FRAME_SMALL);
-      if (!frame.ok()) return 16;
+      if (!frame.ok()) return KX_ERR_NOMEM;
       int status = StmtGet(s, id, &number);
       if (status != 0) return status;
       return Deliver(id, number, text, out, capacity, length);
     }
     default:
-      return 1;
+      return KX_ERR_NOT_SUPPORTED;
   }
 }
 
 int32_t DRV_SetProperty(AgentHandle h, AgentPropertyId id, const void* value) {
   switch (AgentPropertyLevel(id)) {
     case AP_LEVEL_ENV:
-      return HT_Lookup(&JDB_EnvTable, h) != nullptr ? 43 : 21;
+      return HT_Lookup(&JDB_EnvTable, h) != nullptr ? KX_ERR_NOT_CAPABLE : KX_ERR_BAD_ARGUMENT;
     case AP_LEVEL_CONN: {
       JConn* c = JDB_FindConn(h);
-      if (c == nullptr) return 21;
+      if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
       c->jni = JVM_AttachThread();
-      if (c->jni == nullptr) return 15;
+      if (c->jni == nullptr) return KX_ERR_GENERAL;
       JFrame frame(c->jni, JDB_FRAME_SMALL);
-      if (!frame.ok()) return 16;
+      if (!frame.ok()) return KX_ERR_NOMEM;
       return ConnSet(c, id, value);
     }
     case AP_LEVEL_STMT: {
       JStmt* s = nullptr;
       if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
       JFrame frame(s->jni, JDB_FRAME_SMALL);
-      if (!frame.ok()) return 16;
+      if (!frame.ok()) return KX_ERR_NOMEM;
       return StmtSet(s, id, value);
     }
     default:
-      return 1;
+      return KX_ERR_NOT_SUPPORTED;
   }
 }
 

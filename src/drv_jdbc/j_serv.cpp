@@ -15,6 +15,7 @@
 
 #include "drv_jdbc/j_classes.h"
 #include "drv_jdbc/j_common.h"
+#include "util/errcodes.h"
 #include "util/log.h"
 #include "util/str_util.h"
 
@@ -341,7 +342,7 @@ void JVM_DetachThread() {
 int JC_DefineXidClass(JNIEnv* env, jclass* out) {
   *out = nullptr;
   jclass cls = FindOrDefine(env, "quillmar/support/XAXid", kXidClassFile, kXidClassFileSize);
-  if (cls == nullptr) return 15;
+  if (cls == nullptr) return KX_ERR_GENERAL;
   *out = cls;
   return 0;
 }
@@ -420,15 +421,15 @@ namespace {
 int OpenEnvironment(uint32_t* envHandle) {
   if (HT_Init(&JDB_EnvTable, 0x0DBCAAAA) != 0 || HT_Init(&JDB_ConnTable, 0x0DBCBBBB) != 0 ||
       HT_Init(&JDB_StmtTable, 0x0DBCCCCC) != 0) {
-    return 15;
+    return KX_ERR_GENERAL;
   }
   JEnv* je = new (std::nothrow) JEnv();
-  if (je == nullptr) return 16;
+  if (je == nullptr) return KX_ERR_NOMEM;
 
   if (gState.vm == nullptr) {
     if (!LoadJvmLibrary()) {
       FreeEnvRecord(je);
-      return 15;
+      return KX_ERR_GENERAL;
     }
     JavaVM* vms[2] = {nullptr, nullptr};
     jsize count = 0;
@@ -441,7 +442,7 @@ int OpenEnvironment(uint32_t* envHandle) {
         std::snprintf(text, sizeof text, "Can't create Java VM [%d|%s]", rc, JniErrorText(rc));
         SetFailure(text);
         FreeEnvRecord(je);
-        return 15;
+        return KX_ERR_GENERAL;
       }
     }
   }
@@ -452,19 +453,19 @@ int OpenEnvironment(uint32_t* envHandle) {
   if (env == nullptr) {
     SetFailure("Can't attach JVM to current thread");
     FreeEnvRecord(je);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   if (gState.creator == nullptr) gState.creator = env;
   if (env->PushLocalFrame(64) != 0) {
     env->ExceptionClear();
     FreeEnvRecord(je);
-    return 16;
+    return KX_ERR_NOMEM;
   }
   int status = 0;
   jclass xid = nullptr;
   if (JC_DefineXidClass(env, &xid) != 0) {
     SetFailure("Can't load XID class");
-    status = 15;
+    status = KX_ERR_GENERAL;
   } else {
     je->xidClass = static_cast<jclass>(env->NewGlobalRef(xid));
     std::string paths;
@@ -480,17 +481,17 @@ int OpenEnvironment(uint32_t* envHandle) {
     jobject loader = JC_CreateClassLoader(env, paths.c_str());
     if (loader == nullptr) {
       SetFailure("Can't create  ClassLoader");
-      status = 15;
+      status = KX_ERR_GENERAL;
     } else {
       je->loader = env->NewGlobalRef(loader);
     }
   }
   env->PopLocalFrame(nullptr);
-  if (status == 0 && (je->xidClass == nullptr || je->loader == nullptr)) status = 16;
+  if (status == 0 && (je->xidClass == nullptr || je->loader == nullptr)) status = KX_ERR_NOMEM;
   if (status == 0 && (HT_EnableLocking(&JDB_EnvTable) != 0 ||
                       HT_EnableLocking(&JDB_ConnTable) != 0 ||
                       HT_EnableLocking(&JDB_StmtTable) != 0)) {
-    status = 15;
+    status = KX_ERR_GENERAL;
   }
   uint32_t handle = 0;
   if (status == 0) status = HT_Alloc(&JDB_EnvTable, &handle, je);
@@ -519,7 +520,7 @@ int JVM_AllocServer(void* /*options*/, uint32_t* envHandle) {
   if (gState.openCount != 0) {
     ++gState.openCount;
     if (envHandle != nullptr) *envHandle = gState.envHandle;
-    return AttachLocked() != nullptr ? 0 : 15;
+    return AttachLocked() != nullptr ? 0 : KX_ERR_GENERAL;
   }
   uint32_t handle = 0;
   int status = OpenEnvironment(&handle);
@@ -529,10 +530,10 @@ int JVM_AllocServer(void* /*options*/, uint32_t* envHandle) {
 
 int JVM_FreeServer(uint32_t envHandle) {
   auto* je = static_cast<JEnv*>(HT_Lookup(&JDB_EnvTable, envHandle));
-  if (je == nullptr) return 21;
+  if (je == nullptr) return KX_ERR_BAD_ARGUMENT;
   std::lock_guard<std::mutex> agent(JDB_AgentMutex());
   std::lock_guard<std::recursive_mutex> guard(gHostLock);
-  if (gState.openCount <= 0 || envHandle != gState.envHandle) return 21;
+  if (gState.openCount <= 0 || envHandle != gState.envHandle) return KX_ERR_BAD_ARGUMENT;
   if (--gState.openCount > 0) return 0;
 
   XaTeardownHook();

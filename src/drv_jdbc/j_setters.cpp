@@ -5,6 +5,7 @@
 
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_wrap_util.h"
+#include "util/errcodes.h"
 #include "util/log.h"
 
 namespace kx {
@@ -61,7 +62,7 @@ int MakeText(JStmt* s, const char* text, int32_t length, int32_t mode, jstring* 
   if (*out == nullptr || status != 0) {
     JW_Delete(s->jni, *out);
     *out = nullptr;
-    return 15;
+    return KX_ERR_GENERAL;
   }
   return 0;
 }
@@ -73,8 +74,8 @@ jobject MakeValue(JStmt* s, JMethod& ctor, const char* classMissing, int* status
   if (JC_ClassOf(s->jni, ctor) == nullptr) {
     JC_ClearException(s->jni);
     LogAt(LOG_ERROR, __FILE__, __LINE__, "%s", classMissing);
-    JDB_MsgAddText(&s->msgs, classMissing, 15);
-    *status = 15;
+    JDB_MsgAddText(&s->msgs, classMissing, KX_ERR_GENERAL);
+    *status = KX_ERR_GENERAL;
     return nullptr;
   }
   va_list args;
@@ -93,8 +94,8 @@ jobject MakeValue(JStmt* s, JMethod& ctor, const char* classMissing, int* status
     JW_Delete(s->jni, obj);
     obj = nullptr;
     // The constructor's refusal (a text that is no number, say) is the reason.
-    if (Check(s) == 0 && id == nullptr) JDB_MsgAddText(&s->msgs, classMissing, 15);
-    *status = 15;
+    if (Check(s) == 0 && id == nullptr) JDB_MsgAddText(&s->msgs, classMissing, KX_ERR_GENERAL);
+    *status = KX_ERR_GENERAL;
   }
   return obj;
 }
@@ -149,7 +150,7 @@ int JC_PreparedStatement_getMetaData(JStmt* s, jobject ps, jobject* out) {
   if (JC_CallObject(s->jni, ps, mGetMetaData, out) != 0) {
     JC_ClearException(s->jni);
     *out = nullptr;
-    return 15;
+    return KX_ERR_GENERAL;
   }
   return 0;
 }
@@ -171,7 +172,7 @@ int JC_PreparedStatement_setString(JStmt* s, jobject ps, int32_t index, const ch
                                    int32_t length, int32_t mode) {
   JW_Trace("PreparedStatement.setString(%d,)", index);
   jstring str = nullptr;
-  if (MakeText(s, text, length, mode, &str) != 0) return 15;
+  if (MakeText(s, text, length, mode, &str) != 0) return KX_ERR_GENERAL;
   int status = 0;
   if (JC_CallVoid(s->jni, ps, mSetString, static_cast<jint>(index), str) != 0) status = Check(s);
   JW_Delete(s->jni, str);
@@ -182,7 +183,7 @@ int JC_PreparedStatement_setBigDecimal(JStmt* s, jobject ps, int32_t index, cons
                                        int32_t length, int32_t mode) {
   JW_Trace("PreparedStatement.setBigDecimal(%d,)", index);
   jstring str = nullptr;
-  if (MakeText(s, text, length, mode, &str) != 0) return 15;
+  if (MakeText(s, text, length, mode, &str) != 0) return KX_ERR_GENERAL;
   int status = 0;
   jobject dec = MakeValue(s, mNewBigDecimal, "Can't find BigDecimal class", &status, str);
   JW_Delete(s->jni, str);
@@ -196,7 +197,7 @@ int JC_PreparedStatement_setCharacterStream(JStmt* s, jobject ps, int32_t index,
                                             const char* text, int32_t length, int32_t mode) {
   JW_Trace("PreparedStatement.setCharacterStream(%d,)", index);
   jstring str = nullptr;
-  if (MakeText(s, text, length, mode, &str) != 0) return 15;
+  if (MakeText(s, text, length, mode, &str) != 0) return KX_ERR_GENERAL;
   JNIEnv* env = s->jni;
   int status = 0;
   bool sent = false;
@@ -214,7 +215,7 @@ int JC_PreparedStatement_setCharacterStream(JStmt* s, jobject ps, int32_t index,
     if (reader == nullptr) {
       status = Check(s);
       JW_Delete(env, str);
-      return status != 0 ? status : 15;
+      return status != 0 ? status : KX_ERR_GENERAL;
     }
     if (JC_CallVoid(env, ps, mSetCharStream, static_cast<jint>(index), reader, chars) != 0) {
       // Refused: from now on long text goes whole for this connection.
@@ -236,19 +237,19 @@ namespace {
 int MakeBytes(JStmt* s, const void* data, int32_t length, jbyteArray* out) {
   JNIEnv* env = s->jni;
   *out = nullptr;
-  if (env == nullptr) return 15;
+  if (env == nullptr) return KX_ERR_GENERAL;
   jsize n = length > 0 ? length : 0;
   jbyteArray array = env->NewByteArray(n);
   if (env->ExceptionCheck() || array == nullptr) {
     JC_ClearException(env);
     JW_Delete(env, array);
-    return 16;
+    return KX_ERR_NOMEM;
   }
   if (n > 0 && data != nullptr) {
     env->SetByteArrayRegion(array, 0, n, static_cast<const jbyte*>(data));
     if (int status = Check(s); status != 0) {
       env->DeleteLocalRef(array);
-      return 15;
+      return KX_ERR_GENERAL;
     }
   }
   *out = array;
@@ -281,7 +282,7 @@ int JC_PreparedStatement_setBinaryStream(JStmt* s, jobject ps, int32_t index, co
     if (stream == nullptr) {
       status = Check(s);
       env->DeleteLocalRef(array);
-      return status != 0 ? status : 15;
+      return status != 0 ? status : KX_ERR_GENERAL;
     }
     if (JC_CallVoid(env, ps, mSetBinaryStream, static_cast<jint>(index), stream,
                     static_cast<jint>(length > 0 ? length : 0)) != 0) {
@@ -299,7 +300,7 @@ int JC_PreparedStatement_setBinaryStream(JStmt* s, jobject ps, int32_t index, co
   return status;
 }
 
-#define KX_SCALAR_SETTER(Name, M, CType, JType, Convert)                             \
+#define KX_SCALAR_SETTER(Name, M, CType, JType, Convert)                              \
   int JC_PreparedStatement_##Name(JStmt* s, jobject ps, int32_t index, CType value) { \
     JW_Trace("PreparedStatement." #Name "(%d,)", index);                             \
     JType v = Convert;                                                                \

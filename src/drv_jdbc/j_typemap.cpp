@@ -1,13 +1,19 @@
 #include "drv_jdbc/j_typemap.h"
 
+#include <sql.h>
+#include <sqlext.h>
+
 #include <cstdlib>
+
+#include "drv_jdbc/j_jdbc_types.h"
+#include "util/errcodes.h"
 
 namespace kx {
 
 int JDB_TypeMapOffer(HashTable* map, int16_t sqlType, TypeInfoEntry* e) {
   if (map == nullptr || e == nullptr) {
     std::free(e);
-    return 16;
+    return KX_ERR_NOMEM;
   }
   // A later row would replace the best match (PostgreSQL lists serial after
   // integer, money after double precision).
@@ -17,20 +23,24 @@ int JDB_TypeMapOffer(HashTable* map, int16_t sqlType, TypeInfoEntry* e) {
   }
   if (HashSet(map, &sqlType, reinterpret_cast<uint64_t>(e)) == nullptr) {
     std::free(e);
-    return 16;
+    return KX_ERR_NOMEM;
   }
   return 0;
 }
 
 int32_t JDB_OdbcTypeOfJdbc(int32_t t, int32_t jet) {
   switch (t) {
-    case 16: return -7;
-    case 70: return 12;
-    case 91: case 92: case 93: return t - 82;
-    case 1111: case 2000: case 2001: case 2002: case 2003: case 2006: return 0;
-    case 2004: return -4;
-    case 2005: return -1;
-    case -5: return jet != 0 ? 2 : -5;
+    case JT_BOOLEAN: return SQL_BIT;
+    case JT_DATALINK: return SQL_VARCHAR;
+    case JT_DATE: return SQL_DATE;
+    case JT_TIME: return SQL_TIME;
+    case JT_TIMESTAMP: return SQL_TIMESTAMP;
+    case JT_OTHER: case JT_JAVA_OBJECT: case JT_DISTINCT: case JT_STRUCT: case JT_ARRAY:
+    case JT_REF:
+      return SQL_UNKNOWN_TYPE;
+    case JT_BLOB: return SQL_LONGVARBINARY;
+    case JT_CLOB: return SQL_LONGVARCHAR;
+    case JT_BIGINT: return jet != 0 ? SQL_NUMERIC : SQL_BIGINT;
     default: return t;
   }
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "util/errcodes.h"
 #include "util/log.h"
 
 namespace kx {
@@ -25,7 +26,7 @@ int JW_InputString(JNIEnv* env, const char* text, int32_t mode, AgentMsgList* li
   if (*out == nullptr || status != 0) {
     JW_Delete(env, *out);
     *out = nullptr;
-    return 15;
+    return KX_ERR_GENERAL;
   }
   return 0;
 }
@@ -41,7 +42,7 @@ int JW_CopyFixed(JNIEnv* env, jstring str, int32_t mode, char* buffer, size_t ca
   JStringHolder view;
   if (JC_GetStringChars(env, str, &view, mode) != 0) {
     JC_ClearException(env);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   size_t length = static_cast<size_t>(view.length);
   if (fullLength != nullptr) *fullLength = view.length;

@@ -5,6 +5,7 @@
 
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_wrap_util.h"
+#include "util/errcodes.h"
 #include "util/log.h"
 
 namespace kx {
@@ -60,7 +61,7 @@ int WithXid(JConn* c, const XID* xid, const char* trace, Call call) {
   if (env == nullptr) return XAER_RMERR;
   if (xid != nullptr && !LengthsValid(xid)) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "XID creation failure");
-    JDB_MsgAddText(&c->msgs, "Invalid XID: a length outside 0..64", 15);
+    JDB_MsgAddText(&c->msgs, "Invalid XID: a length outside 0..64", KX_ERR_GENERAL);
     return XAER_INVAL;
   }
   jobject jxid = JC_NewXid(env, c->xidClass, xid);
@@ -119,14 +120,14 @@ jobject JC_NewXid(JNIEnv* env, jclass xidClass, const XID* xid) {
 }
 
 int JC_XidToC(JNIEnv* env, jobject xid, XID* out) {
-  if (env == nullptr || xid == nullptr || out == nullptr) return 15;
+  if (env == nullptr || xid == nullptr || out == nullptr) return KX_ERR_GENERAL;
   jint format = 0;
   jobject g = nullptr, b = nullptr;
-  if (JC_CallInt(env, xid, mFormatId, &format) != 0) return 15;
-  if (JC_CallObject(env, xid, mGtrid, &g) != 0) return 15;
+  if (JC_CallInt(env, xid, mFormatId, &format) != 0) return KX_ERR_GENERAL;
+  if (JC_CallObject(env, xid, mGtrid, &g) != 0) return KX_ERR_GENERAL;
   if (JC_CallObject(env, xid, mBqual, &b) != 0) {
     JW_Delete(env, g);
-    return 15;
+    return KX_ERR_GENERAL;
   }
   std::memset(out, 0, sizeof *out);
   out->formatID = format;
@@ -139,11 +140,11 @@ int JC_XidToC(JNIEnv* env, jobject xid, XID* out) {
   int status = 0;
   if (gl > 0) env->GetByteArrayRegion(static_cast<jbyteArray>(g), 0, gl,
                                       reinterpret_cast<jbyte*>(out->data));
-  if (env->ExceptionCheck()) status = 15;
+  if (env->ExceptionCheck()) status = KX_ERR_GENERAL;
   if (status == 0 && bl > 0) {
     env->GetByteArrayRegion(static_cast<jbyteArray>(b), 0, bl,
                             reinterpret_cast<jbyte*>(out->data + gl));
-    if (env->ExceptionCheck()) status = 15;
+    if (env->ExceptionCheck()) status = KX_ERR_GENERAL;
   }
   JW_Delete(env, g);
   JW_Delete(env, b);
@@ -214,7 +215,7 @@ int JC_XAResource_recover(JConn* c, long flags) {
     JW_Delete(env, element);
     if (status != 0) {
       if (CheckException(env, c->unicodeClient, &c->msgs) == 0) {
-        JDB_MsgAddText(&c->msgs, "Invalid transaction identifier from recover", 15);
+        JDB_MsgAddText(&c->msgs, "Invalid transaction identifier from recover", KX_ERR_GENERAL);
       }
       std::free(records);
       env->DeleteLocalRef(array);

@@ -102,11 +102,6 @@ SQLRETURN CatEnd(StmtRecord* stmt, int32_t code) {
   return SQL_SUCCESS;
 }
 
-const AgentBinding& BindingOf(const StmtRecord* stmt) {
-  static const AgentBinding kNone{0, nullptr};
-  return stmt->binding != nullptr ? *stmt->binding : kNone;
-}
-
 bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 }  // namespace

@@ -75,8 +75,8 @@ int32_t SetInt(ConnRecord* conn, AgentPropertyId id, int32_t value) {
 void ReadCapabilities(ConnRecord* conn) {
   int32_t* const flags[] = {&conn->cn_needbind,     &conn->cn_hasMoreRes,     &conn->cn_hasParamOp,
                             &conn->cn_spOutDeferFetch, &conn->cn_hasScrlCurs, &conn->cn_hasDynMixCurs,
-                            &conn->cn_hasV2DAE,     &conn->cn_hasExecute2,    &conn->cn_cap200,
-                            &conn->cn_extDescribe,  &conn->cn_hasNamedParams, &conn->cn_cap1000,
+                            &conn->cn_hasV2DAE,     &conn->cn_hasExecute2,    &conn->cn_agentConvertInfo,
+                            &conn->cn_extDescribe,  &conn->cn_hasNamedParams, &conn->cn_agentMaxLength,
                             &conn->cn_failoverAllowed, &conn->cn_dtcAllowed};
   for (int32_t* f : flags) *f = 0;
 
@@ -91,10 +91,10 @@ void ReadCapabilities(ConnRecord* conn) {
     conn->cn_hasV2DAE = (m & CAP_HAS_V2DAE) != 0;
     conn->cn_spOutDeferFetch = (m & CAP_SP_OUT_DEFER_FETCH) != 0;
     conn->cn_hasExecute2 = (m & CAP_HAS_EXECUTE2) != 0;
-    conn->cn_cap200 = (m & CAP_BIT_200) != 0;
+    conn->cn_agentConvertInfo = (m & CAP_CONVERT_INFO) != 0;
     conn->cn_extDescribe = (m & CAP_EXT_DESCRIBE) != 0;
     conn->cn_hasNamedParams = (m & CAP_NAMED_PARAMS) != 0;
-    conn->cn_cap1000 = (m & CAP_BIT_1000) != 0;
+    conn->cn_agentMaxLength = (m & CAP_MAX_LENGTH) != 0;
     conn->cn_dtcAllowed = (m & CAP_DTC) != 0;
     conn->cn_failoverAllowed = (m & CAP_FAILOVER) != 0;
     if (m & CAP_AUTOCOMMIT) {
@@ -290,7 +290,7 @@ void ConnOpen(ConnRecord* conn, char form, AgentConnOptions* options) {
     TracePrintf("autocommit=%d", (conn->flags & CF_AUTOCOMMIT) ? 1 : 0);
   }
 
-  if (conn->flags & CF_SET_PROP_20) SetInt(conn, AP_CONN_FLAG20, 1);
+  if (conn->flags & CF_SET_OPEN_OPTION) SetInt(conn, AP_CONN_OPEN_OPTION, 1);
   if (conn->flags & CF_MASE) SetInt(conn, AP_CONN_MULTI_ACTIVE_STMTS, 1);
 
   if (conn->isolation == 0 ||
@@ -452,6 +452,10 @@ SQLRETURN EnvrTransact(HandleHead* rec, const OdbcArgs& args) {
     conn->error = kept;
   }
   return failed ? SQL_ERROR : SQL_SUCCESS;
+}
+
+int32_t OdbcVersion(const ConnRecord* conn) {
+  return conn->env != nullptr ? conn->env->odbcVersion : SQL_OV_ODBC2;
 }
 
 }  // namespace kx

@@ -43,4 +43,8 @@ void ConnLatchReentrant(const AgentBinding& binding);
 // Commit (0) or rollback (1).
 SQLRETURN ConnTransact(ConnRecord* conn, uint16_t type);
 
+// The ODBC version the application declared on the connection's
+// environment; 2 when the connection has none.
+int32_t OdbcVersion(const ConnRecord* conn);
+
 }  // namespace kx

@@ -37,15 +37,6 @@ struct OptionAnswer {
 
 bool Connected(const ConnRecord* conn) { return conn->state == CONN_CONNECTED; }
 
-int32_t OdbcVersion(const ConnRecord* conn) {
-  return conn->env != nullptr ? conn->env->odbcVersion : SQL_OV_ODBC2;
-}
-
-SQLRETURN Fail(ConnRecord* conn, int32_t code) {
-  conn->error = code;
-  return SQL_ERROR;
-}
-
 // A refused property: the agent's code, and its messages on the connection.
 SQLRETURN FailPulled(ConnRecord* conn, int32_t code) {
   conn->error = code;

@@ -16,11 +16,6 @@ namespace kx {
 
 namespace {
 
-SQLRETURN Fail(ConnRecord* conn, int32_t code) {
-  conn->error = code;
-  return SQL_ERROR;
-}
-
 // The dispenser is the enlistment: a flag without one (a close forgets the
 // dispenser) is no enlistment.
 bool Enlisted(const ConnRecord* conn) { return conn->enlisted != 0 && conn->dtcDispenser != nullptr; }

@@ -28,8 +28,8 @@ int SCS_InitCursorRec(SCS_CURSOR* c, uint32_t stmtHandle, uint32_t connHandle, A
   c->useBookmarks = 0;
   c->retrieveData = 1;
   c->optimisticMode = 1;
-  c->option1052 = 0;
-  c->option1054 = 0;
+  c->describeBaseColumns = 0;
+  c->addMissingKeyColumns = 0;
   c->setPosRow = SCS_POS_BEFORE_FIRST;
   c->rowsetStart = 0;
   c->agentStmt = stmtHandle;

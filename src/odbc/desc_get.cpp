@@ -37,11 +37,6 @@ Col ColumnOf(const DescRecord* d) {
   }
 }
 
-SQLRETURN Fail(DescRecord* d, int code) {
-  d->error = code;
-  return SQL_ERROR;
-}
-
 // ---- writers -------------------------------------------------------------------------
 
 SQLRETURN PutI16(void* value, int64_t* length, int64_t v) {

@@ -31,16 +31,6 @@ namespace kx {
 
 namespace {
 
-SQLRETURN Fail(DescRecord* d, int code) {
-  d->error = code;
-  return SQL_ERROR;
-}
-
-SQLRETURN FailStmt(StmtRecord* s, int code) {
-  s->error = code;
-  return SQL_ERROR;
-}
-
 template <class T>
 T* AsPtr(uint64_t v) {
   return reinterpret_cast<T*>(static_cast<uintptr_t>(v));
@@ -235,7 +225,7 @@ SQLRETURN DescSetFieldEngine(StmtRecord* s, bool application, bool row, bool app
       }
       if (appliedApd) {
         int rc = StmtParamOptions(s, d->arraySize, s->ipd != nullptr ? s->ipd->rowsProcessedPtr : nullptr);
-        if (rc != 0) return FailStmt(s, rc);
+        if (rc != 0) return Fail(s, rc);
       }
       return SQL_SUCCESS;
     case SQL_DESC_ARRAY_STATUS_PTR:
@@ -258,7 +248,7 @@ SQLRETURN DescSetFieldEngine(StmtRecord* s, bool application, bool row, bool app
       if (appliedIpd) {
         const uint64_t rows = s->currentApd != nullptr ? s->currentApd->arraySize : 1;
         int rc = StmtParamOptions(s, rows, d->rowsProcessedPtr);
-        if (rc != 0) return FailStmt(s, rc);
+        if (rc != 0) return Fail(s, rc);
         s->rowsProcessedPtr = d->rowsProcessedPtr;
       }
       return SQL_SUCCESS;
@@ -406,7 +396,7 @@ SQLRETURN DescSetFieldEngine(StmtRecord* s, bool application, bool row, bool app
       if (appliedArd) {
         int rc = StmtBindColEx(s, static_cast<uint16_t>(recNumber), r->conciseType, r->dataPtr,
                                r->octetLength, r->octetLengthPtr, r->indicatorPtr);
-        if (rc != 0) return FailStmt(s, rc);
+        if (rc != 0) return Fail(s, rc);
       } else if (appliedApd) {
         const DescFieldRec* ir = s->ipd != nullptr ? DescGetRec(s->ipd, recNumber) : nullptr;
         uint64_t size = 0;

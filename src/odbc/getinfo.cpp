@@ -11,6 +11,8 @@
 #include <new>
 
 #include "agent/build_flavor.h"
+#include "odbc/capabilities.h"
+#include "odbc/conn.h"
 #include "odbc/copy_out.h"
 #include "odbc/ctypes.h"
 #include "odbc/handlers.h"
@@ -115,15 +117,6 @@ bool IsHandleType(uint16_t type) {
          type == SQL_DRIVER_HLIB || type == SQL_DRIVER_HDESC;
 }
 
-SQLRETURN Fail(ConnRecord* conn, int32_t code) {
-  conn->error = code;
-  return SQL_ERROR;
-}
-
-int32_t OdbcVersion(const ConnRecord* conn) {
-  return conn->env != nullptr ? conn->env->odbcVersion : SQL_OV_ODBC2;
-}
-
 // The mask of a conversion type when the agent does not answer it.
 uint32_t LocalConversionMask(const ConnRecord* conn, uint16_t type, char mode) {
   uint32_t mask = 0;
@@ -187,6 +180,8 @@ SQLRETURN AgentNumber(ConnRecord* conn, uint16_t type, void* buffer, int16_t* le
       conn->infoCache32[slot32] = value;
     }
   }
+  // Never promise what the connection's layers do not carry out.
+  answer = CapCutInfo(conn, type, answer);
   if (slot16 >= 0) return InfoPutU16(static_cast<uint16_t>(answer), buffer, length);
   if (IsHandleType(type)) return InfoPutULen(answer, buffer, length);
   return InfoPutU32(answer, buffer, length);
@@ -303,7 +298,7 @@ SQLRETURN ConnGetInfo(ConnRecord* conn, uint16_t type, void* buffer, int16_t buf
       break;
   }
   const bool connected = conn->state == CONN_CONNECTED;
-  if (IsConversionType(type) && !(connected && conn->cn_cap200)) {
+  if (IsConversionType(type) && !(connected && conn->cn_agentConvertInfo)) {
     return InfoPutU32(LocalConversionMask(conn, type, mode), buffer, length);
   }
   if (!connected) return Fail(conn, KX_ERR_NOT_CONNECTED);

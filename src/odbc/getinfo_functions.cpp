@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "odbc/capabilities.h"
 #include "odbc/getinfo.h"
 #include "odbc/handlers.h"
 
@@ -12,7 +13,8 @@ namespace kx {
 
 namespace {
 
-// Every function the driver answers. Numbers below 100 are in both forms;
+// Every function the driver answers (those of a layer only while the
+// connection has it: see TablesFor). Numbers below 100 are in both forms;
 // SQLBrowseConnect, SQLDataSources, SQLSetScrollOptions, SQLDrivers,
 // SQLAllocHandleStd and SQLBindParam are not among them, nor SQLBulkOperations,
 // which the cursor layer does not carry out yet.
@@ -57,18 +59,40 @@ constexpr FunctionTables MakeTables() {
 
 constexpr FunctionTables kTables = MakeTables();
 
+// The tables for one connection: the functions its layers carry out only
+// when they do (the same questions the functions ask before they run).
+FunctionTables TablesFor(const ConnRecord* conn) {
+  FunctionTables t = kTables;
+  const AgentOps* ops = conn != nullptr ? conn->binding.ops : nullptr;
+  const struct {
+    uint16_t function;
+    bool carried;
+  } layered[] = {
+      {SQL_API_SQLEXTENDEDFETCH, CapRowsets(conn, ops)},
+      {SQL_API_SQLSETPOS, CapSetPos(conn, ops)},
+      {SQL_API_SQLBULKOPERATIONS, CapBulkOperations(conn, ops)},
+  };
+  for (const auto& f : layered) {
+    if (f.carried) continue;
+    if (f.function < FUNCTIONS_ODBC2_COUNT) t.odbc2[f.function] = SQL_FALSE;
+    t.odbc3[f.function >> 4] = static_cast<uint16_t>(t.odbc3[f.function >> 4] & ~(1u << (f.function & 0xF)));
+  }
+  return t;
+}
+
 }  // namespace
 
-SQLRETURN ConnGetFunctions(ConnRecord*, uint16_t function, uint16_t* exists) {
+SQLRETURN ConnGetFunctions(ConnRecord* conn, uint16_t function, uint16_t* exists) {
   if (exists == nullptr) return SQL_SUCCESS;
+  const FunctionTables tables = TablesFor(conn);
   if (function == SQL_API_ALL_FUNCTIONS) {
-    memcpy(exists, kTables.odbc2.data(), sizeof kTables.odbc2);
+    memcpy(exists, tables.odbc2.data(), sizeof tables.odbc2);
   } else if (function == SQL_API_ODBC3_ALL_FUNCTIONS) {
-    memcpy(exists, kTables.odbc3.data(), sizeof kTables.odbc3);
+    memcpy(exists, tables.odbc3.data(), sizeof tables.odbc3);
   } else if (function < FUNCTIONS_ODBC2_COUNT) {
-    *exists = kTables.odbc2[function];
+    *exists = tables.odbc2[function];
   } else if (function < FUNCTIONS_ODBC3_WORDS * 16) {
-    *exists = (kTables.odbc3[function >> 4] >> (function & 0xF)) & 1u;
+    *exists = (tables.odbc3[function >> 4] >> (function & 0xF)) & 1u;
   } else {
     *exists = SQL_FALSE;
   }

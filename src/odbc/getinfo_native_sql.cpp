@@ -18,11 +18,6 @@ namespace {
 constexpr size_t kAgentMaxCapacity = 65535;
 constexpr size_t kAgentFirstCapacity = 4096;
 
-SQLRETURN Fail(ConnRecord* conn, int32_t code) {
-  conn->error = code;
-  return SQL_ERROR;
-}
-
 }  // namespace
 
 SQLRETURN ConnNativeSql(ConnRecord* conn, const char* text, int32_t length, char* out,

@@ -4,6 +4,8 @@
 // A record whose magic is MAGIC_FREED has been freed.
 #pragma once
 
+#include <sql.h>
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -50,6 +52,13 @@ struct HandleHead {
   int16_t diagRecNo;    // record number last asked by SQLGetDiagRec/SQLGetDiagField
 };
 
+// The one way a handler fails with an internal code: the code stays on the
+// record for its diagnostics, and the answer is SQL_ERROR.
+inline SQLRETURN Fail(HandleHead* record, int32_t code) {
+  record->error = code;
+  return SQL_ERROR;
+}
+
 // ---- environment --------------------------------------------------------------
 
 constexpr int32_t ENVR_ALLOCATED = 1;
@@ -76,7 +85,7 @@ constexpr uint16_t CF_NLB = 0x1;          // no login box
 constexpr uint16_t CF_READONLY = 0x2;
 constexpr uint16_t CF_AUTOCOMMIT = 0x4;
 constexpr uint16_t CF_ASYNC = 0x8;        // ODBC 2 asynchronous option set
-constexpr uint16_t CF_SET_PROP_20 = 0x20; // set agent property 0x2201000f at open
+constexpr uint16_t CF_SET_OPEN_OPTION = 0x20; // set AP_CONN_OPEN_OPTION at open
 constexpr uint16_t CF_BLOCK_FLAG = 0x40;  // passed to the agent in the ConnectBlock
 constexpr uint16_t CF_MASE = 0x80;        // multiple-active-statement emulation
 constexpr uint16_t CF_IV = 0x100;         // include views
@@ -151,10 +160,10 @@ struct ConnRecord : HandleHead {
   int32_t cn_narrowBackend;  // the agent takes 8-bit text only
   uint32_t asyncEnable;      // SQL_ATTR_ASYNC_ENABLE default for statements
   int32_t cn_hasExecute2;
-  int32_t cn_cap200;         // mask bit 0x200
+  int32_t cn_agentConvertInfo;  // mask bit 0x200: the agent answers the SQL_CONVERT_* types
   int32_t cn_extDescribe;    // mask bit 0x400: extended column describe
   int32_t cn_hasNamedParams; // mask bit 0x800
-  int32_t cn_cap1000;        // mask bit 0x1000
+  int32_t cn_agentMaxLength;    // mask bit 0x1000: the agent takes SQL_MAX_LENGTH
   int32_t cn_failoverAllowed;// mask bit 0x4000
   int32_t cn_dtcAllowed;     // mask bit 0x2000
 

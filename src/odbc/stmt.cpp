@@ -24,11 +24,6 @@ namespace kx {
 
 namespace {
 
-const AgentBinding& BindingOf(const StmtRecord* stmt) {
-  static const AgentBinding kNone{0, nullptr};
-  return stmt->binding != nullptr ? *stmt->binding : kNone;
-}
-
 bool HasV2Dae(const StmtRecord* stmt) { return stmt->conn != nullptr && stmt->conn->cn_hasV2DAE; }
 
 bool CoreKeepsBuffers(const StmtRecord* stmt) {
@@ -682,6 +677,15 @@ int StmtNumParams(StmtRecord* stmt, int16_t* count) {
   if (stmt->state != STMT_PREPARED) return KX_ERR_SEQUENCE;
   if (count != nullptr) *count = static_cast<int16_t>(stmt->paramCount);
   return 0;
+}
+
+const AgentBinding& BindingOf(const StmtRecord* stmt) {
+  static const AgentBinding kNone{0, nullptr};
+  return stmt->binding != nullptr ? *stmt->binding : kNone;
+}
+
+int32_t OdbcVersion(const StmtRecord* stmt) {
+  return stmt->conn != nullptr && stmt->conn->env != nullptr ? stmt->conn->env->odbcVersion : 3;
 }
 
 }  // namespace kx

@@ -93,4 +93,11 @@ int StmtBindColEx(StmtRecord* stmt, uint16_t column, int16_t cType, void* target
 int StmtDiagRowCount(StmtRecord* stmt, SQLLEN* count);
 int StmtDiagIsQuery(StmtRecord* stmt);
 
+// The statement's agent binding; an empty one (every call IM001) before the
+// statement has one.
+const AgentBinding& BindingOf(const StmtRecord* stmt);
+// The ODBC version the application declared on the statement's environment;
+// 3 when the statement has no connection or environment.
+int32_t OdbcVersion(const StmtRecord* stmt);
+
 }  // namespace kx

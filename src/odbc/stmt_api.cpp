@@ -21,11 +21,6 @@ namespace {
 
 StmtRecord* S(HandleHead* rec) { return static_cast<StmtRecord*>(rec); }
 
-const AgentBinding& BindingOf(const StmtRecord* stmt) {
-  static const AgentBinding kNone{0, nullptr};
-  return stmt->binding != nullptr ? *stmt->binding : kNone;
-}
-
 int16_t ClampLength(int64_t v) {
   return static_cast<int16_t>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
 }

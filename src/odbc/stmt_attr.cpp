@@ -23,12 +23,12 @@ namespace kx {
 
 namespace {
 
-// Driver-specific statement options (besides 1048 to 1054).
-constexpr uint16_t SO_READONLY_1048 = 1048;
-constexpr uint16_t SO_SERIAL = 1049;
-constexpr uint16_t SO_OPTIMISTIC_MODE = 1050;
-constexpr uint16_t SO_CURSOR_1052 = 1052;
-constexpr uint16_t SO_CURSOR_1054 = 1054;
+// Driver-specific statement options.
+constexpr uint16_t SO_READONLY = 1048;               // the agent's read-only value
+constexpr uint16_t SO_SERIAL = 1049;                 // the agent's serial value
+constexpr uint16_t SO_OPTIMISTIC_MODE = 1050;        // optimistic-concurrency columns
+constexpr uint16_t SO_DESCRIBE_BASE_COLUMNS = 1052;  // column information of base columns
+constexpr uint16_t SO_ADD_KEY_COLUMNS = 1054;        // ... with the missing key columns
 
 bool IsPassThroughOption(uint16_t option) {
   switch (option) {
@@ -45,19 +45,14 @@ AgentPropertyId OptionProperty(uint16_t option) {
   switch (option) {
     case SQL_QUERY_TIMEOUT: case SQL_MAX_ROWS: case SQL_NOSCAN: case SQL_MAX_LENGTH:
     case SQL_CURSOR_TYPE: case SQL_CONCURRENCY: case SQL_KEYSET_SIZE: case SQL_ROWSET_SIZE:
-    case SQL_SIMULATE_CURSOR: case SQL_RETRIEVE_DATA: case SO_READONLY_1048: case SO_SERIAL:
-    case SO_OPTIMISTIC_MODE: case SO_CURSOR_1052: case SO_CURSOR_1054:
+    case SQL_SIMULATE_CURSOR: case SQL_RETRIEVE_DATA: case SO_READONLY: case SO_SERIAL:
+    case SO_OPTIMISTIC_MODE: case SO_DESCRIBE_BASE_COLUMNS: case SO_ADD_KEY_COLUMNS:
       return 0x32030000u + option;
     default:
       if (option == 1226) return 0x31030000u + option;
       if (IsPassThroughOption(option)) return 0x32030000u + option;
       return 0;
   }
-}
-
-const AgentBinding& BindingOf(const StmtRecord* stmt) {
-  static const AgentBinding kNone{0, nullptr};
-  return stmt->binding != nullptr ? *stmt->binding : kNone;
 }
 
 // Sends an option; the statement's error then holds the agent's answer.
@@ -143,7 +138,7 @@ SQLRETURN StmtSetOption(StmtRecord* stmt, uint16_t option, uint64_t value) {
       return SQL_SUCCESS;
     }
     case SQL_MAX_LENGTH: {
-      if (stmt->conn == nullptr || !stmt->conn->cn_cap1000) {
+      if (stmt->conn == nullptr || !stmt->conn->cn_agentMaxLength) {
         // The agent cannot limit lengths: only "no limit" is taken as asked.
         if (value == 0) return SQL_SUCCESS;
         stmt->maxLength = 0;
@@ -245,9 +240,9 @@ SQLRETURN StmtSetOption(StmtRecord* stmt, uint16_t option, uint64_t value) {
       stmt->error = KX_ERR_BAD_OPTION;
       return SQL_ERROR;
     }
-    case SO_CURSOR_1052: case SO_CURSOR_1054: {
+    case SO_DESCRIBE_BASE_COLUMNS: case SO_ADD_KEY_COLUMNS: {
       if (SendOption(stmt, option, v) != 0) return SQL_ERROR;
-      (option == SO_CURSOR_1052 ? c.option1052 : c.option1054) = v;
+      (option == SO_DESCRIBE_BASE_COLUMNS ? c.describeBaseColumns : c.addMissingKeyColumns) = v;
       return SQL_SUCCESS;
     }
     default:
@@ -340,10 +335,10 @@ SQLRETURN StmtGetOption(StmtRecord* stmt, uint16_t option, void* out, bool all64
       PutInt(out, row, true);
       return SQL_SUCCESS;
     }
-    case SO_READONLY_1048: case SO_SERIAL: return fromAgent(false);
+    case SO_READONLY: case SO_SERIAL: return fromAgent(false);
     case SO_OPTIMISTIC_MODE: PutInt(out, c.optimisticMode, false); return SQL_SUCCESS;
-    case SO_CURSOR_1052: PutInt(out, c.option1052, false); return SQL_SUCCESS;
-    case SO_CURSOR_1054: PutInt(out, c.option1054, false); return SQL_SUCCESS;
+    case SO_DESCRIBE_BASE_COLUMNS: PutInt(out, c.describeBaseColumns, false); return SQL_SUCCESS;
+    case SO_ADD_KEY_COLUMNS: PutInt(out, c.addMissingKeyColumns, false); return SQL_SUCCESS;
     default:
       if (IsPassThroughOption(option)) {
         int32_t v = 0;
@@ -467,7 +462,7 @@ SQLRETURN StmtSetAttr(StmtRecord* stmt, int32_t attribute, uint64_t value, int32
     case SQL_QUERY_TIMEOUT: case SQL_MAX_ROWS: case SQL_NOSCAN: case SQL_MAX_LENGTH:
     case SQL_ASYNC_ENABLE: case SQL_CURSOR_TYPE: case SQL_CONCURRENCY: case SQL_KEYSET_SIZE:
     case SQL_ROWSET_SIZE: case SQL_SIMULATE_CURSOR: case SQL_RETRIEVE_DATA: case SQL_USE_BOOKMARKS:
-    case SQL_ROW_NUMBER: case SO_CURSOR_1052: case SO_CURSOR_1054:
+    case SQL_ROW_NUMBER: case SO_DESCRIBE_BASE_COLUMNS: case SO_ADD_KEY_COLUMNS:
       return StmtSetOption(stmt, static_cast<uint16_t>(attribute), value);
     case SQL_ATTR_ROW_BIND_TYPE:
       return SetHeader(stmt, stmt->currentArd, SQL_DESC_BIND_TYPE, value, form);
@@ -544,7 +539,7 @@ SQLRETURN StmtGetAttr(StmtRecord* stmt, int32_t attribute, void* value, int32_t 
     case SQL_USE_BOOKMARKS: case SQL_GET_BOOKMARK: case SQL_ROW_NUMBER:
       // The ODBC 3 attributes behind these options are SQLULEN.
       return StmtGetOption(stmt, static_cast<uint16_t>(attribute), value, true);
-    case SO_READONLY_1048: case SO_SERIAL: case SO_CURSOR_1052: case SO_CURSOR_1054:
+    case SO_READONLY: case SO_SERIAL: case SO_DESCRIBE_BASE_COLUMNS: case SO_ADD_KEY_COLUMNS:
       return StmtGetOption(stmt, static_cast<uint16_t>(attribute), value, false);
     case SQL_ATTR_ENABLE_AUTO_IPD: PutInt(value, 0, false); return SQL_SUCCESS;
     case SQL_ATTR_FETCH_BOOKMARK_PTR:

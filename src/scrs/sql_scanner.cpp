@@ -14,6 +14,7 @@
 #include <new>
 
 #include "scrs/sql_parser.h"
+#include "util/str_util.h"
 
 namespace kx {
 
@@ -389,6 +390,12 @@ Match longestMatch(const SqlParseCtx* ctx, const In& in) {
     if (c0 == '?') offer(best, R_PARAM, 1, 1, SQLT_PARAM);
     matchNumbers(in, best);
     matchString(in, best);
+    if (c0 == '$' && !afterName) {
+      // A dollar-quoted string (PostgreSQL, H2) is literal text: a '?' or
+      // quote inside is no marker and opens nothing.
+      size_t d = StrDollarQuoteLength(reinterpret_cast<const char*>(in.p), in.left());
+      offer(best, R_STRING, d, d, SQLT_STRING);
+    }
     if (c0 == '\n') offer(best, R_NEWLINE, 1, 1, 0);
     size_t w = runOf(in, 0, isWhite);
     offer(best, R_WHITE, w, w, 0);

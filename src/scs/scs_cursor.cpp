@@ -37,7 +37,7 @@ void SCS_ReadConnInfo(ScsConn* info) {
   const AgentHandle h = info->handle;
   info->takesParamArrays = AskConnInt(h, AP_CONN_HAS_PARAM_OP, 0) != 0 ? 1 : 0;
   info->needsParamDescs = AskConnInt(h, AP_CONN_NEEDBIND, 0) != 0 ? 1 : 0;
-  info->lockByUpdate = AskConnInt(h, AP_CONN_LOCK_BY_UPDATE, 0) != 0 ? 1 : 0;
+  info->lockByUpdate = AskConnInt(h, AP_CONN_ROWS_LOCKED_BY_UPDATE, 0) != 0 ? 1 : 0;
   info->rowVersionTable = AskConnInt(h, AP_CONN_ROW_VERSION_TABLE, 0) != 0 ? 1 : 0;
   info->maxParams = AskConnInt(h, AP_CONN_MAX_PARAMS, 255);
   info->unicodeClient = AskConnInt(h, AP_CONN_UNICODE_CLIENT, 0);

@@ -214,4 +214,27 @@ void StrListFree(StrList* list) {
 
 void* AllocArray16(uint16_t n) { return calloc(n ? n : 1, 16); }
 
+size_t StrDollarQuoteLength(const char* text, size_t n) {
+  if (text == nullptr || n < 2 || text[0] != '$') return 0;
+  auto tagChar = [](unsigned char c, bool first) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c >= 0x80 ||
+           (!first && c >= '0' && c <= '9');
+  };
+  size_t tag = 1;  // the opening tag's length, both dollars included
+  while (tag < n && text[tag] != '$') {  // a NUL is no tag character
+    if (!tagChar(static_cast<unsigned char>(text[tag]), tag == 1)) return 0;
+    ++tag;
+  }
+  if (tag >= n) return 0;
+  ++tag;
+  // A NUL ends the search too, so NUL-terminated text may pass n = SIZE_MAX.
+  for (size_t i = tag; i < n && text[i] != '\0'; ++i) {
+    if (text[i] != '$') continue;
+    size_t k = 1;
+    while (k < tag && i + k < n && text[i + k] == text[k]) ++k;
+    if (k == tag) return i + tag;
+  }
+  return 0;
+}
+
 }  // namespace kx

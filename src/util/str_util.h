@@ -47,6 +47,15 @@ constexpr size_t STR_FILEEXT_MAX = 4352;  // result buffer, terminator included
 // starts the last component is not an extension. A result that would not fit
 // the buffer gives an empty text (which no file open accepts) rather than a
 // cut path.
+// Length of the dollar-quoted string (PostgreSQL "$$...$$" or
+// "$tag$...$tag$"; H2 reads "$$...$$" too) that starts at text[0], within
+// the n bytes available (a NUL ends them too); 0 when none starts there or
+// it has no closing tag.
+// A tag is a letter or '_' (or a byte of a UTF-8 letter), then those or
+// digits: "$1" is a positional parameter, not a quote. The caller checks that
+// text[0] does not continue an identifier ("a$b$" is one name).
+size_t StrDollarQuoteLength(const char* text, size_t n);
+
 const char* StrFileExt(const char* path, const char* ext, int mode);
 
 // The program's name: base name of the executable up to its last ".",

@@ -513,8 +513,11 @@ TEST_P(Catalog, ACatalogCallReplacesThePreviousStatement) {
 TEST_P(Catalog, TheTypeMapNamesEachTypeByItsBestMatch) {
   // JDBC lists the best match of a data type first: PostgreSQL's INTEGER is
   // int4 (not serial), its DOUBLE float8 (not money).
-  const JConn* c = JDB_FindConn(a.conn);
+  JConn* c = JDB_FindConn(a.conn);
   ASSERT_NE(nullptr, c);
+  // Read at the first look-up, not at connect.
+  EXPECT_EQ(nullptr, c->typeMap);
+  JDB_TypeMapName(c, 4);
   ASSERT_NE(nullptr, c->typeMap);
   const struct {
     int32_t type;

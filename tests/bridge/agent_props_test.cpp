@@ -90,8 +90,8 @@ TEST_P(Props, CapabilitiesAndConnectionOptionsRoundTrip) {
   int rc = 0;
   GetInt(a, a.conn, 0x220100FF, &rc);
   EXPECT_EQ(1, rc);
-  EXPECT_EQ(43, Set(a, a.conn, AP_CONN_FLAG20, 1));
-  EXPECT_EQ(43, a.ops->DRV_SetProperty(a.conn, AP_CONN_FLAG20, nullptr));
+  EXPECT_EQ(43, Set(a, a.conn, AP_CONN_OPEN_OPTION, 1));
+  EXPECT_EQ(43, a.ops->DRV_SetProperty(a.conn, AP_CONN_OPEN_OPTION, nullptr));
   EXPECT_EQ(21, a.ops->DRV_SetProperty(a.conn, AP_CONN_AUTOCOMMIT, nullptr));
   EXPECT_EQ(21, a.ops->DRV_SetProperty(a.conn, AP_CONN_SET_CATALOG, nullptr));
 

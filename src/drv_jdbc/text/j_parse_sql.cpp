@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -40,6 +41,15 @@ const char* SkipSpace(const char* s) {
 // is plain text.
 size_t LiteralEnd(const char* s, size_t i) {
   char c = s[i];
+  if (c == '$') {
+    // Dollar-quoted text (PostgreSQL, H2), unless the '$' continues a name.
+    const unsigned char before = i > 0 ? static_cast<unsigned char>(s[i - 1]) : ' ';
+    if (!(isalnum(before) || before == '_' || before == '$' || before >= 0x80)) {
+      size_t n = StrDollarQuoteLength(s + i, SIZE_MAX);
+      if (n != 0) return i + n;
+    }
+    return i;
+  }
   if (c == '\'' || c == '"') {
     size_t j = i + 1;
     while (s[j] != '\0') {

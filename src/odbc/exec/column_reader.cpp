@@ -44,11 +44,6 @@ Path PathOf(uint32_t storageType) {
   }
 }
 
-SQLRETURN Fail(StmtRecord* stmt, int code) {
-  stmt->error = code;
-  return SQL_ERROR;
-}
-
 // Length prefix of 1, 2 or 4 bytes at an element that may not be aligned.
 uint32_t Prefix(const unsigned char* element, unsigned bytes) {
   if (bytes == 1) return element[0];

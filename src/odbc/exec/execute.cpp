@@ -19,11 +19,6 @@ namespace kx {
 
 namespace {
 
-SQLRETURN Fail(StmtRecord* stmt, int code) {
-  stmt->error = code;
-  return SQL_ERROR;
-}
-
 uint16_t BoundParamCount(const StmtRecord* stmt) {
   return stmt->paramCount < stmt->paramBindingCap ? stmt->paramCount : stmt->paramBindingCap;
 }

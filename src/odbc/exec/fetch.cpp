@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "odbc/capabilities.h"
 #include "odbc/ctypes.h"
 #include "odbc/cursor_state.h"
 #include "odbc/desc.h"
@@ -19,20 +20,6 @@ namespace kx {
 
 namespace {
 
-SQLRETURN Fail(StmtRecord* stmt, int code) {
-  stmt->error = code;
-  return SQL_ERROR;
-}
-
-const AgentBinding& BindingOf(const StmtRecord* stmt) {
-  static const AgentBinding none{0, nullptr};
-  return stmt->binding != nullptr ? *stmt->binding : none;
-}
-
-int32_t OdbcVersion(const StmtRecord* stmt) {
-  return stmt->conn != nullptr && stmt->conn->env != nullptr ? stmt->conn->env->odbcVersion : 3;
-}
-
 // Folds one column's result into a row's: the last non-zero result wins.
 // True when the row's columns must stop (an error).
 bool Fold(SQLRETURN rc, SQLRETURN* result) {
@@ -40,20 +27,12 @@ bool Fold(SQLRETURN rc, SQLRETURN* result) {
   return rc == SQL_ERROR;
 }
 
-constexpr int kSetPosSlot = 37;
-
 bool IsBookmarkBinding(const ColBinding& b) {
   return b.column == 0 && (b.cType == SQL_C_UBIGINT || b.cType == SQL_C_BINARY);
 }
 
 // Whether the rowset road has a cursor layer to serve it on this connection.
-bool HasRowsetLayer(const StmtRecord* stmt) {
-  if (stmt->conn == nullptr || !stmt->conn->cn_hasScrlCurs) return false;
-  const AgentOps* ops = BindingOf(stmt).ops;
-  if (ops == nullptr) return false;
-  return stmt->conn->cn_hasDynMixCurs ? ops->DRV_FetchScroll != nullptr
-                                      : ops->DRV_ExtendedFetch != nullptr;
-}
+bool HasRowsetLayer(const StmtRecord* stmt) { return CapRowsets(stmt->conn, BindingOf(stmt).ops); }
 
 // Step of one binding's data between rows of a column-wise array: a
 // fixed-size C type steps by its own size (the buffer length means nothing
@@ -348,14 +327,13 @@ SQLRETURN StmtGetDataCall(HandleHead* rec, const OdbcArgs& args) {
 
 // SQLSetPos. The cursor layer carries out the operation; SQL_POSITION moves
 // the SetPos row within the rowset the core holds, so that SQLGetData reads
-// from it. The other operations are not there yet.
+// from it. The other operations are not there yet (IM001), nor is
+// SQLBulkOperations: CapBulkOperations (odbc/capabilities.h) says so.
 SQLRETURN SetPos(StmtRecord* stmt, int64_t row, uint16_t operation, uint16_t lock) {
   SCS_CURSOR& c = stmt->cursor;
   if (lock != SQL_LOCK_NO_CHANGE) return Fail(stmt, KX_ERR_NOT_CAPABLE);
   if (operation != SQL_POSITION) return Fail(stmt, KX_ERR_NOT_SUPPORTED);
-  if (!HasRowsetLayer(stmt) || AgentSlotEmpty(BindingOf(stmt).ops, kSetPosSlot)) {
-    return Fail(stmt, KX_ERR_NOT_SUPPORTED);
-  }
+  if (!CapSetPos(stmt->conn, BindingOf(stmt).ops)) return Fail(stmt, KX_ERR_NOT_SUPPORTED);
   if (c.cursorType == SQL_CURSOR_FORWARD_ONLY) return Fail(stmt, KX_ERR_BAD_CURSOR_POSITION);
   if (stmt->state != STMT_PREPARED) return Fail(stmt, KX_ERR_CURSOR_STATE);
   if (c.setPosRow == SCS_POS_BEFORE_FIRST || c.setPosRow == SCS_POS_AFTER_LAST || c.rowStatus == nullptr) {
@@ -387,8 +365,7 @@ SQLRETURN SetPosCall(HandleHead* rec, const OdbcArgs& args) {
 }
 
 SQLRETURN BulkOperationsCall(HandleHead* rec, const OdbcArgs&) {
-  auto* stmt = static_cast<StmtRecord*>(rec);
-  return Fail(stmt, KX_ERR_NOT_SUPPORTED);
+  return Fail(static_cast<StmtRecord*>(rec), KX_ERR_NOT_SUPPORTED);
 }
 
 }  // namespace kx

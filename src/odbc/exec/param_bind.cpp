@@ -13,15 +13,6 @@ namespace kx {
 
 namespace {
 
-SQLRETURN Fail(StmtRecord* stmt, int code) {
-  stmt->error = code;
-  return SQL_ERROR;
-}
-
-int32_t OdbcVersion(const StmtRecord* stmt) {
-  return stmt->conn != nullptr && stmt->conn->env != nullptr ? stmt->conn->env->odbcVersion : 3;
-}
-
 // The concise type of a descriptor record and the verbose type and interval
 // code it implies.
 void SetConciseType(DescFieldRec* r, int16_t concise) {

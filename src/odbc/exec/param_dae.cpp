@@ -21,11 +21,6 @@ DaePositionedHooks g_daePositioned = {nullptr, nullptr, nullptr};
 
 namespace {
 
-SQLRETURN Fail(StmtRecord* stmt, int code) {
-  stmt->error = code;
-  return SQL_ERROR;
-}
-
 bool RowIgnored(const StmtRecord* stmt, uint64_t row) {
   const DescRecord* apd = stmt->currentApd;
   return apd != nullptr && apd->arrayStatusPtr != nullptr &&

@@ -179,6 +179,42 @@ TEST_P(CatalogInfo, CursorRequestsSettleOnStaticReadOnly) {
   SQLFreeHandle(SQL_HANDLE_STMT, fresh);
 }
 
+// What SQLGetFunctions and SQLGetInfo promise about rowsets and positioned
+// operations works, and what does not work is not promised: whatever the
+// cursor layer carries out at the time.
+TEST_P(CatalogInfo, PromisedPositioningWorks) {
+  auto exists = [&](SQLUSMALLINT f) {
+    SQLUSMALLINT e = 0xEEEE;
+    EXPECT_EQ(SQL_SUCCESS, SQLGetFunctions(dbc_, f, &e));
+    return e == SQL_TRUE;
+  };
+  const bool setPos = exists(SQL_API_SQLSETPOS);
+  const bool bulk = exists(SQL_API_SQLBULKOPERATIONS);
+  const bool extended = exists(SQL_API_SQLEXTENDEDFETCH);
+  EXPECT_EQ(setPos, InfoU32(SQL_POS_OPERATIONS) != 0);
+  EXPECT_EQ(setPos, InfoU32(SQL_LOCK_TYPES) != 0);
+  if ((InfoU32(SQL_GETDATA_EXTENSIONS) & SQL_GD_BLOCK) != 0) {
+    EXPECT_TRUE(setPos && extended);
+  }
+  if (!extended) {
+    EXPECT_EQ(0u, InfoU32(SQL_BOOKMARK_PERSISTENCE));
+  }
+
+  // Each function answers IM001 exactly when it is not promised.
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT x FROM (VALUES (1), (2)) AS t(x)"));
+  SQLULEN rows = 0;
+  SQLUSMALLINT status[1] = {0};
+  SQLRETURN rc = SQLExtendedFetch(stmt_, SQL_FETCH_NEXT, 0, &rows, status);
+  EXPECT_EQ(extended, State(SQL_HANDLE_STMT, stmt_) != "IM001") << rc << Diag(SQL_HANDLE_STMT, stmt_);
+  if (!extended) {
+    KX_STMT_OK(SQLFetch(stmt_));  // positioning needs a fetched row
+  }
+  rc = SQLSetPos(stmt_, 1, SQL_POSITION, SQL_LOCK_NO_CHANGE);
+  EXPECT_EQ(setPos, State(SQL_HANDLE_STMT, stmt_) != "IM001") << rc << Diag(SQL_HANDLE_STMT, stmt_);
+  rc = SQLBulkOperations(stmt_, SQL_ADD);
+  EXPECT_EQ(bulk, State(SQL_HANDLE_STMT, stmt_) != "IM001") << rc << Diag(SQL_HANDLE_STMT, stmt_);
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, CatalogInfo, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -192,6 +192,18 @@ def test_ending_a_transaction_in_autocommit_mode_does_nothing(road):
         conn.autocommit = True
 
 
+def test_dollar_quoted_text_holds_no_markers(road):
+    # "$$...$$" is a string on both databases, "$tag$...$tag$" on PostgreSQL:
+    # a '?', quote or brace inside is text, not a marker or an escape.
+    conn, postgres = road
+    cur = conn.cursor()
+    row = cur.execute("SELECT $$a?b'{fn x}$$ AS t, x FROM (VALUES (1)) AS v(x) WHERE x = ?", 1).fetchone()
+    assert tuple(row) == ("a?b'{fn x}", 1)
+    if postgres:
+        row = cur.execute("SELECT $q$it's ? $$ $q$ AS t, x FROM (VALUES (1)) AS v(x) WHERE x = ?", 1).fetchone()
+        assert tuple(row) == ("it's ? $$ ", 1)
+
+
 # A query that runs for far longer than the test waits, on each database.
 LONG_QUERY = {
     True: "SELECT pg_sleep(30)",
@@ -205,10 +217,21 @@ def test_cancel_and_query_timeout_stop_a_running_query(road):
     # HYT00 for the query timeout, with the database's text in the message.
     conn, postgres = road
     cur = conn.cursor()
-    threading.Timer(1.0, cur.cancel).start()
+    done = threading.Event()
+
+    def cancel_until_done():
+        # A cancel that lands before the query runs stops nothing: ask again.
+        while not done.wait(1.0):
+            cur.cancel()
+    canceller = threading.Thread(target=cancel_until_done)
+    canceller.start()
     start = time.monotonic()
-    with pytest.raises(pyodbc.Error) as err:
-        cur.execute(LONG_QUERY[postgres])
+    try:
+        with pytest.raises(pyodbc.Error) as err:
+            cur.execute(LONG_QUERY[postgres])
+    finally:
+        done.set()
+        canceller.join()
     assert time.monotonic() - start < 20
     assert err.value.args[0] == "HY008", err.value
     assert "Operation cancelled: " in str(err.value)

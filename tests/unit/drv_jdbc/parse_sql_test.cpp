@@ -99,6 +99,12 @@ const Case kCases[] = {
     {"comments", "SELECT a -- b = ? {\nFROM t /* {fn null} ? */ WHERE c = {fn null}",
      "SELECT a -- b = ? {\nFROM t /* {fn null} ? */ WHERE c = " + Null(9), 0, 0, SEL,
      "SELECT a -- b = ? {\nFROM t /* {fn null} ? */ WHERE c = "},
+    {"dollar quotes", "SELECT $$a?'b$$, $t$ ? $$ {fn x} $t$ FROM t WHERE a = ?",
+     "SELECT $$a?'b$$, $t$ ? $$ {fn x} $t$ FROM t WHERE a = ?", 1, OUT, SEL,
+     "SELECT $$a?'b$$, $t$ ? $$ {fn x} $t$ FROM t WHERE a = :1"},
+    {"dollar not a quote", "SELECT a$b$ FROM t WHERE c = $1 AND d = ? AND e = $x$?",
+     "SELECT a$b$ FROM t WHERE c = $1 AND d = ? AND e = $x$?", 2, OUT, SEL,
+     "SELECT a$b$ FROM t WHERE c = $1 AND d = :1 AND e = $x$:2"},
     {"unterminated quote", "SELECT 'abc?", "SELECT 'abc?", 0, 0, SEL, "SELECT 'abc?"},
     {"unterminated block comment", "SELECT 1 /* ?", "SELECT 1 /* ?", 0, 0, SEL, "SELECT 1 /* ?"},
 

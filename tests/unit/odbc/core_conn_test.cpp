@@ -136,13 +136,13 @@ TEST_F(ConnTest, CapabilitiesFromTheMaskOrOneByOne) {
 }
 
 TEST_F(ConnTest, OpenSendsTheConnectionsOptions) {
-  conn_->flags |= CF_MASE | CF_SET_PROP_20;
+  conn_->flags |= CF_MASE | CF_SET_OPEN_OPTION;
   conn_->isolation = SQL_TXN_SERIALIZABLE;
   ConnOpen(conn_, 'A');
   ASSERT_EQ(conn_->state, CONN_CONNECTED);
   int32_t v = 0;
   EXPECT_EQ(TestAgent_LastSetProperty(AP_CONN_MULTI_ACTIVE_STMTS, &v), 1);
-  EXPECT_EQ(TestAgent_LastSetProperty(AP_CONN_FLAG20, &v), 1);
+  EXPECT_EQ(TestAgent_LastSetProperty(AP_CONN_OPEN_OPTION, &v), 1);
   EXPECT_EQ(TestAgent_LastSetProperty(AP_CONN_ISOLATION, &v), 1);
   EXPECT_EQ(v, SQL_TXN_SERIALIZABLE);
   EXPECT_EQ(conn_->isolation, static_cast<uint32_t>(SQL_TXN_SERIALIZABLE));

@@ -233,7 +233,7 @@ TEST_P(InfoTest, ConversionMasksWorkedOutWithoutTheAgent) {
       {SQL_OV_ODBC2, false, SQL_CONVERT_DATE, 0},
       {SQL_OV_ODBC2, false, SQL_CONVERT_VARBINARY, 0},
   };
-  TestAgent_SetProperty(AP_CONN_CAPABILITY_MASK, 13727 & ~static_cast<int32_t>(CAP_BIT_200));
+  TestAgent_SetProperty(AP_CONN_CAPABILITY_MASK, 13727 & ~static_cast<int32_t>(CAP_CONVERT_INFO));
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.version) + "/" + std::to_string(c.type));
     SQLDisconnect(dbc_);
@@ -251,7 +251,7 @@ TEST_P(InfoTest, ConversionMasksWorkedOutWithoutTheAgent) {
 }
 
 TEST_P(InfoTest, ConversionMasksComeFromTheAgentThatCanTell) {
-  TestAgent_SetProperty(AP_CONN_CAPABILITY_MASK, 13727 | CAP_BIT_200);
+  TestAgent_SetProperty(AP_CONN_CAPABILITY_MASK, 13727 | CAP_CONVERT_INFO);
   Open();
   TestAgent_SetProperty(AP_CONN_GETINFO_INT + SQL_CONVERT_CHAR, 0x1234);
   EXPECT_EQ(U32(SQL_CONVERT_CHAR), 0x1234u);
@@ -434,6 +434,7 @@ TEST_P(InfoTest, FunctionsOneByOne) {
       {SQL_API_SQLALLOCHANDLESTD, SQL_FALSE}, {SQL_API_SQLBINDPARAM, SQL_FALSE},
       {SQL_API_SQLFETCHSCROLL, SQL_TRUE},    {SQL_API_SQLGETINFO, SQL_TRUE},
       {SQL_API_SQLBULKOPERATIONS, SQL_FALSE}, {SQL_API_SQLBINDPARAMETER, SQL_TRUE},
+      {SQL_API_SQLSETPOS, SQL_FALSE},        {SQL_API_SQLEXTENDEDFETCH, SQL_FALSE},
       {SQL_API_SQLALLOCHANDLE, SQL_TRUE},    {SQL_API_SQLSETSTMTATTR, SQL_TRUE},
       {SQL_API_SQLCANCELHANDLE, SQL_FALSE},  {99, SQL_FALSE},
       {4000, SQL_FALSE},                     {65535, SQL_FALSE},
@@ -465,8 +466,57 @@ TEST_P(InfoTest, AllFunctionsInBothForms) {
     EXPECT_EQ(v2[n] != 0, SQL_FUNC_EXISTS(v3, n) != 0) << n;
   }
   for (int n = 0; n < SQL_API_ODBC3_ALL_FUNCTIONS_SIZE * 16; ++n) count3 += SQL_FUNC_EXISTS(v3, n);
-  EXPECT_EQ(count2, 52);
-  EXPECT_EQ(count3, 52 + 18);
+  // Without a cursor layer: neither SQLExtendedFetch, SQLSetPos nor
+  // SQLBulkOperations.
+  EXPECT_EQ(count2, 50);
+  EXPECT_EQ(count3, 50 + 18);
+}
+
+// The functions and answers of the cursor layer follow what the connection
+// carries out: rowsets once a layer serves them; positioned and bulk
+// operations, the lock types and the block bit of SQLGetData never while
+// SQLSetPos has no road.
+TEST_P(InfoTest, LayerFunctionsAndAnswersFollowWhatTheConnectionCarriesOut) {
+  Open();
+  ConnRecord* conn = Conn();
+  ASSERT_NE(conn, nullptr);
+  auto exists = [&](SQLUSMALLINT f) {
+    SQLUSMALLINT e = 0xEEEE;
+    EXPECT_EQ(SQLGetFunctions(dbc_, f, &e), SQL_SUCCESS);
+    return e;
+  };
+  EXPECT_EQ(exists(SQL_API_SQLEXTENDEDFETCH), SQL_FALSE);
+  // A layer that serves rowsets through the agent's table.
+  static AgentOps withRowsets;
+  withRowsets = *conn->binding.ops;
+  withRowsets.DRV_ExtendedFetch = [](AgentHandle, RowStatusSet**, int32_t, uint32_t*, int32_t*) -> int32_t {
+    return 0;
+  };
+  withRowsets.DRV_FetchScroll = [](AgentHandle, RowStatusSet**, int32_t, uint32_t*, int32_t*, uint16_t) -> int32_t {
+    return 0;
+  };
+  const AgentOps* saved = conn->binding.ops;
+  const int32_t savedScrl = conn->cn_hasScrlCurs;
+  conn->binding.ops = &withRowsets;
+  conn->cn_hasScrlCurs = 1;
+  EXPECT_EQ(exists(SQL_API_SQLEXTENDEDFETCH), SQL_TRUE);
+  EXPECT_EQ(exists(SQL_API_SQLSETPOS), SQL_FALSE);
+  EXPECT_EQ(exists(SQL_API_SQLBULKOPERATIONS), SQL_FALSE);
+  // What the agent (or its cursor layer) would promise, as if asked already.
+  conn->infoCache32[InfoCacheSlot32(SQL_POS_OPERATIONS)] = 31;
+  conn->infoCache32[InfoCacheSlot32(SQL_LOCK_TYPES)] = SQL_LCK_NO_CHANGE;
+  conn->infoCache32[InfoCacheSlot32(SQL_GETDATA_EXTENSIONS)] =
+      SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BLOCK;
+  conn->infoCache32[InfoCacheSlot32(SQL_BOOKMARK_PERSISTENCE)] = SQL_BP_DELETE | SQL_BP_SCROLL | SQL_BP_UPDATE;
+  EXPECT_EQ(U32(SQL_POS_OPERATIONS), 0u);
+  EXPECT_EQ(U32(SQL_LOCK_TYPES), 0u);
+  EXPECT_EQ(U32(SQL_GETDATA_EXTENSIONS), static_cast<uint32_t>(SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER));
+  EXPECT_EQ(U32(SQL_BOOKMARK_PERSISTENCE), static_cast<uint32_t>(SQL_BP_SCROLL));
+  // Without the layer bookmarks promise nothing.
+  conn->cn_hasScrlCurs = 0;
+  EXPECT_EQ(U32(SQL_BOOKMARK_PERSISTENCE), 0u);
+  conn->binding.ops = saved;
+  conn->cn_hasScrlCurs = savedScrl;
 }
 
 // ---- SQLNativeSql ------------------------------------------------------------------------

@@ -69,13 +69,13 @@ TEST_F(StmtAttrTest, SqlulenAttributesAreWrittenAsEightBytes) {
 
 TEST_F(StmtAttrTest, MaxLengthWithAndWithoutTheCapability) {
   // Without it only 0 is taken as asked.
-  ConnRec(dbc_)->cn_cap1000 = 0;
+  ConnRec(dbc_)->cn_agentMaxLength = 0;
   EXPECT_EQ(SQLSetStmtOption(stmt_, SQL_MAX_LENGTH, 0), SQL_SUCCESS);
   EXPECT_EQ(SQLSetStmtOption(stmt_, SQL_MAX_LENGTH, 100), SQL_SUCCESS_WITH_INFO);
   EXPECT_EQ(StmtState(stmt_), "01S02");
   EXPECT_EQ(Rec(stmt_)->maxLength, 0u);
   // With it a small limit is raised to 8192.
-  ConnRec(dbc_)->cn_cap1000 = 1;
+  ConnRec(dbc_)->cn_agentMaxLength = 1;
   EXPECT_EQ(SQLSetStmtOption(stmt_, SQL_MAX_LENGTH, 100), SQL_SUCCESS_WITH_INFO);
   int32_t sent = 0;
   ASSERT_EQ(TestAgent_LastSetProperty(AP_STMT_MAX_LENGTH, &sent), 1);

@@ -68,6 +68,12 @@ const TokCase kTokenCases[] = {
     {"SELECT 'abc", "SELECT ERROR"},
     {"SELECT \"abc", "SELECT ERROR"},
     {"SELECT a /* open", "SELECT IDENT:a ERROR"},
+    // dollar-quoted text is one literal: no marker, quote or brace inside;
+    // "$1" and a '$' inside a name are not quotes, nor is an unclosed tag
+    {"SELECT $$a?b'$$, ?", "SELECT STRING:$$a?b'$$ , PARAM"},
+    {"SELECT $fn$ {x} $$ ? $fn$", "SELECT STRING:$fn$ {x} $$ ? $fn$"},
+    {"SELECT a$b$ FROM t WHERE c = ?", "SELECT IDENT:a$b$ FROM IDENT:t WHERE IDENT:c COMPOP:= PARAM"},
+    {"SELECT $x$ ?", "SELECT ERROR"},
     // literals keep their exact spelling
     {"SELECT 'X', 'x', \"Col\", \"col\"", "SELECT STRING:'X' , STRING:'x' , IDENT:\"Col\" , IDENT:\"col\""},
 };

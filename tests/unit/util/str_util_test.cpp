@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -221,6 +222,31 @@ TEST(StrUtil, AllocArray16GivesAtLeastOneZeroedRecord) {
     for (size_t i = 0; i < bytes; ++i) ASSERT_EQ(p[i], 0) << i;
     free(p);
   }
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// The whole quoted piece within the bytes given; 0 when it does not close
+// there (a NUL ends the text too) or no quote starts.
+TEST(StrDollarQuote, LengthWithinTheGivenBytes) {
+  struct Case {
+    const char* text;
+    size_t n;
+    size_t expect;
+  } cases[] = {
+      {"$$a?b$$ rest", SIZE_MAX, 7},     {"$tag$x$$y$tag$", SIZE_MAX, 14},
+      {"$tag$x$tagg$", SIZE_MAX, 0},     {"$_1$ $_1$", SIZE_MAX, 9},
+      {"$1 + $2", SIZE_MAX, 0},          {"$ $", SIZE_MAX, 0},
+      {"$$abc$$", 6, 0},                 {"$$abc$$", 7, 7},
+      {"$$", SIZE_MAX, 0},               {"$a$b\0$a$", 9, 0},
+      {"$\xc3\xa9$x$\xc3\xa9$", SIZE_MAX, 9},
+  };
+  for (const Case& c : cases) EXPECT_EQ(StrDollarQuoteLength(c.text, c.n), c.expect) << c.text;
+  EXPECT_EQ(StrDollarQuoteLength(nullptr, 5), 0u);
 }
 
 }  // namespace

@@ -1,0 +1,46 @@
+#include "odbc/capabilities.h"
+
+#include <sqlext.h>
+
+namespace kx {
+
+namespace {
+const AgentOps* OpsOf(const ConnRecord* conn) {
+  return conn != nullptr ? conn->binding.ops : nullptr;
+}
+}  // namespace
+
+bool CapRowsets(const ConnRecord* conn, const AgentOps* ops) {
+  if (conn == nullptr || !conn->cn_hasScrlCurs || ops == nullptr) return false;
+  return conn->cn_hasDynMixCurs ? ops->DRV_FetchScroll != nullptr : ops->DRV_ExtendedFetch != nullptr;
+}
+
+// SQLSetPos reaches the layer for SQL_POSITION (the other operations answer
+// IM001 until their road is built; SQL_POS_OPERATIONS says which work). The
+// core has no road to the layer's bulk operations yet.
+bool CapSetPos(const ConnRecord* conn, const AgentOps* ops) {
+  return CapRowsets(conn, ops) && ops->DRV_SetPos != nullptr;
+}
+
+bool CapBulkOperations(const ConnRecord*, const AgentOps*) { return false; }
+
+uint32_t CapCutInfo(const ConnRecord* conn, uint16_t type, uint32_t answer) {
+  const AgentOps* ops = OpsOf(conn);
+  const bool setPos = CapSetPos(conn, ops);
+  switch (type) {
+    case SQL_POS_OPERATIONS:
+    case SQL_LOCK_TYPES:
+      return setPos ? answer : 0;
+    case SQL_BOOKMARK_PERSISTENCE:
+      // Bookmarks live only in a scrollable rowset, and they outlast only the
+      // operations the driver carries out.
+      if (!CapRowsets(conn, ops)) return 0;
+      return setPos ? answer : answer & ~static_cast<uint32_t>(SQL_BP_DELETE | SQL_BP_UPDATE);
+    case SQL_GETDATA_EXTENSIONS:
+      return setPos && CapRowsets(conn, ops) ? answer : answer & ~static_cast<uint32_t>(SQL_GD_BLOCK);
+    default:
+      return answer;
+  }
+}
+
+}  // namespace kx

@@ -211,6 +211,11 @@ TEST_P(CatalogInfo, PromisedPositioningWorks) {
   }
   rc = SQLSetPos(stmt_, 1, SQL_POSITION, SQL_LOCK_NO_CHANGE);
   EXPECT_EQ(setPos, State(SQL_HANDLE_STMT, stmt_) != "IM001") << rc << Diag(SQL_HANDLE_STMT, stmt_);
+  // After SQLExtendedFetch the driver manager refuses SQLBulkOperations
+  // (HY010): a cursor of its own, fetched with SQLFetchScroll.
+  KX_STMT_OK(SQLFreeStmt(stmt_, SQL_CLOSE));
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT x FROM (VALUES (1), (2)) AS t(x)"));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0));
   rc = SQLBulkOperations(stmt_, SQL_ADD);
   EXPECT_EQ(bulk, State(SQL_HANDLE_STMT, stmt_) != "IM001") << rc << Diag(SQL_HANDLE_STMT, stmt_);
 }

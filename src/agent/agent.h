@@ -180,6 +180,18 @@ struct RowStatusSet {
   int32_t count;
 };
 
+// Row statuses (the ODBC values).
+constexpr int16_t SCS_ROW_SUCCESS = 0;
+constexpr int16_t SCS_ROW_NOROW = 3;
+constexpr int16_t SCS_ROW_ERROR = 5;
+
+// Row-status sets: whoever receives one from the cursor layer frees it with
+// RowStatusSetFree. 0, 15 (bad arguments) or 16 (out of memory).
+int RowStatusSetNew(RowStatusSet** out, int32_t n);
+int RowStatusSetInit(RowStatusSet* set, int32_t n);
+void RowStatusSetClear(RowStatusSet* set);
+void RowStatusSetFree(RowStatusSet** set);
+
 // A binding of the agent operations: one process-wide, one per connection.
 struct AgentOps;
 struct AgentBinding {

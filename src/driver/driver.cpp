@@ -10,11 +10,11 @@
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/text/j_initsql.h"
 #include "odbc/libmain.h"
+#include "scs/scs_layer.h"
 
 namespace kx {
 
-// The layers above the agent; absent until they are built.
-int SCS_Install(AgentBinding* binding) __attribute__((weak));
+// The XA routing layer; absent until it is built.
 int XaThr_Bind(AgentBinding* binding) __attribute__((weak));
 
 namespace {
@@ -27,7 +27,7 @@ void LoadAgent() {
 
 int BindLayers(AgentBinding* binding) {
   const int rc = JDB_Register(binding);
-  if (SCS_Install != nullptr) SCS_Install(binding);
+  SCS_Install(binding);
   if (XaThr_Bind != nullptr) XaThr_Bind(binding);
   return rc;
 }

@@ -17,9 +17,6 @@
 
 namespace kx {
 
-// The scrollable cursor layer's installer; absent until the layer is built.
-int SCS_Install(AgentBinding* binding) __attribute__((weak));
-
 const JdbcFunctionName JDB_FunctionNames[] = {
     {"ABS", SQL_FN_NUM_ABS, 1},
     {"ACOS", SQL_FN_NUM_ACOS, 1},
@@ -154,42 +151,46 @@ void PutText(char* text, size_t capacity, const char* value) {
   StrCopyBytes(text, value, n);
 }
 
+// What the cursor layer the driver's wiring lays over the agent serves:
+// forward-only and static read-only cursors, rowsets, scrolling in every
+// direction but by bookmark, and SQLSetPos's SQL_POSITION.
+constexpr int32_t kFetchDirections = SQL_FD_FETCH_NEXT | SQL_FD_FETCH_FIRST | SQL_FD_FETCH_LAST |
+                                     SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE;
+constexpr int32_t kForwardOnlyAttrs2 =
+    SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT | SQL_CA2_SIMULATE_NON_UNIQUE;
+constexpr int32_t kStaticAttrs1 =
+    SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION;
+constexpr int32_t kStaticAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
+
 // Answers that need no Java. True when the type is one of them.
-bool FixedAnswer(const JConn* c, uint16_t type, int32_t* number, char* text, size_t capacity) {
-  const bool layer = JDB_CursorLayerPresent();
+bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_t capacity) {
   switch (type) {
     case 2: PutText(text, capacity, " "); return true;
     case 3: case 4: case 5: case 76: *number = 0; return true;
     case 7: PutText(text, capacity, KX_DRIVER_VER); return true;
-    // Without the cursor layer only forward-only, read-only cursors exist.
-    case 8: *number = layer ? 191 : SQL_FD_FETCH_NEXT; return true;
+    case SQL_FETCH_DIRECTION: *number = kFetchDirections; return true;
     case 9: *number = 1; return true;
     case 10: PutText(text, capacity, "03.50.0000"); return true;
     case 11: PutText(text, capacity, "N"); return true;
     case 12: *number = 1; return true;
-    case 43: *number = layer ? 11 : SQL_SCCO_READ_ONLY; return true;
-    case 44:
-      *number = !layer ? SQL_SO_FORWARD_ONLY : c->opts.dynCursSensitivity == 2 ? 17 : 31;
-      return true;
+    case SQL_SCROLL_CONCURRENCY: *number = SQL_SCCO_READ_ONLY; return true;
+    case SQL_SCROLL_OPTIONS: *number = SQL_SO_FORWARD_ONLY | SQL_SO_STATIC; return true;
     case 45: PutText(text, capacity, "Table"); return true;
     case 77: PutText(text, capacity, "03.50"); return true;
     case 78: *number = 1; return true;
-    case 79: *number = 31; return true;
+    case SQL_POS_OPERATIONS: *number = SQL_POS_POSITION; return true;
     case 81: *number = 7; return true;
-    case 82: *number = 74; return true;
+    case SQL_BOOKMARK_PERSISTENCE: *number = 0; return true;  // no bookmarks yet
     case 83: *number = 0; return true;
     case 109: case 110: *number = 0; return true;
     case 111: PutText(text, capacity, "Y"); return true;
     case 116: *number = 1; return true;
     case 117: *number = 0; return true;
-    case 144: *number = layer ? 7749 : 0; return true;
-    case 145: *number = layer ? 24827 : 0; return true;
-    case 146: *number = layer ? 7745 : SQL_CA1_NEXT; return true;
-    // Without the layer no lock concurrency either.
-    case 147: *number = layer ? 20611 : 20611 & ~SQL_CA2_LOCK_CONCURRENCY; return true;
+    case SQL_DYNAMIC_CURSOR_ATTRIBUTES1: case SQL_DYNAMIC_CURSOR_ATTRIBUTES2: *number = 0; return true;
+    case SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1: *number = SQL_CA1_NEXT; return true;
+    case SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES2: *number = kForwardOnlyAttrs2; return true;
     case 148: case 149: *number = 0; return true;
-    case 150: *number = layer ? 7759 : 0; return true;
-    case 151: *number = layer ? 20715 : 0; return true;
+    case SQL_KEYSET_CURSOR_ATTRIBUTES1: case SQL_KEYSET_CURSOR_ATTRIBUTES2: *number = 0; return true;
     case 152: *number = 1; return true;
     // A parameter array gives one row count, the sum over its rows (batches
     // included), and a query run with one gives a result per parameter set.
@@ -197,8 +198,8 @@ bool FixedAnswer(const JConn* c, uint16_t type, int32_t* number, char* text, siz
     case SQL_PARAM_ARRAY_SELECTS: *number = SQL_PAS_BATCH; return true;
     case 163: *number = 9; return true;
     case 164: case 165: case 166: *number = 0; return true;
-    case 167: *number = layer ? 1615 : 0; return true;
-    case 168: *number = layer ? 20619 : 0; return true;
+    case SQL_STATIC_CURSOR_ATTRIBUTES1: *number = kStaticAttrs1; return true;
+    case SQL_STATIC_CURSOR_ATTRIBUTES2: *number = kStaticAttrs2; return true;
     case 169: *number = 64; return true;
     case 170: *number = 0; return true;
     case 172: *number = 7; return true;
@@ -220,8 +221,6 @@ bool FixedAnswer(const JConn* c, uint16_t type, int32_t* number, char* text, siz
 }
 
 }  // namespace
-
-bool JDB_CursorLayerPresent() { return SCS_Install != nullptr; }
 
 HashTable* JDB_MakeFunctionNameMap() {
   HashTable* map = HashCreate(65, 0);

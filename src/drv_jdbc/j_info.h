@@ -36,8 +36,5 @@ uint32_t JDB_FunctionListMask(char* text, const HashTable* map, uint32_t categor
 // gets the first failing call's code (answer 0 then), else 0.
 uint32_t JDB_ConvertMask(JConn* c, int* status, int32_t from);
 
-// Whether the scrollable cursor layer is part of this build: without it the
-// agent offers forward-only, read-only cursors alone.
-bool JDB_CursorLayerPresent();
 
 }  // namespace kx

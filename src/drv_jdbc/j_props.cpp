@@ -300,10 +300,6 @@ int JDB_NegotiateCursorOpt(JStmt* s, int32_t option, int32_t* value) {
       if (bit != kEnd && (answer & bit) != 0) break;
       v = JDB_CursorOptNext(row, v, &pos);
     }
-    // Forward-only and read-only are what every connection can do: a request
-    // the chain cannot place ends there rather than being refused.
-    const int32_t plain = option == 6 ? 0 : 1;
-    if (v == kEnd && (answer & JDB_CursorOptBit(row, plain)) != 0) v = plain;
   }
   if (v == kEnd) return KX_ERR_NOT_CAPABLE;
   if (v != requested) {

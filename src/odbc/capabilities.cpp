@@ -15,10 +15,12 @@ bool CapRowsets(const ConnRecord* conn, const AgentOps* ops) {
   return conn->cn_hasDynMixCurs ? ops->DRV_FetchScroll != nullptr : ops->DRV_ExtendedFetch != nullptr;
 }
 
-// The core has no road to the layer's positioned and bulk operations yet:
-// SQLSetPos and SQLBulkOperations answer IM001 whatever the layer offers, and
-// these say so until that road is built.
-bool CapSetPos(const ConnRecord*, const AgentOps*) { return false; }
+// SQLSetPos reaches the layer for SQL_POSITION (the other operations answer
+// IM001 until their road is built; SQL_POS_OPERATIONS says which work). The
+// core has no road to the layer's bulk operations yet.
+bool CapSetPos(const ConnRecord* conn, const AgentOps* ops) {
+  return CapRowsets(conn, ops) && ops->DRV_SetPos != nullptr;
+}
 
 bool CapBulkOperations(const ConnRecord*, const AgentOps*) { return false; }
 

@@ -66,56 +66,6 @@ void SCS_CursorFreeRowStatus(SCS_CURSOR* c) { RowStatusSetFree(&c->rowStatus); }
 
 // ---- row-status sets -------------------------------------------------------------
 
-int RowStatusSetInit(RowStatusSet* set, int32_t n) {
-  if (set == nullptr || n <= 0) return KX_ERR_GENERAL;
-  *set = RowStatusSet{};
-  auto* statuses = static_cast<int16_t*>(std::malloc(sizeof(int16_t) * static_cast<size_t>(n)));
-  if (statuses == nullptr) return KX_ERR_NOMEM;
-  for (int32_t i = 0; i < n; ++i) statuses[i] = SCS_ROW_NOROW;
-  auto* rows = static_cast<RowBuffer*>(std::calloc(1, sizeof(RowBuffer)));
-  if (rows == nullptr || RB_InitColumns(rows, 0) != 0) {
-    std::free(rows);
-    std::free(statuses);
-    return KX_ERR_NOMEM;
-  }
-  set->statuses = statuses;
-  set->rows = rows;
-  set->count = n;
-  return 0;
-}
-
-int RowStatusSetNew(RowStatusSet** out, int32_t n) {
-  if (out == nullptr || n <= 0) return KX_ERR_GENERAL;
-  auto* set = static_cast<RowStatusSet*>(std::calloc(1, sizeof(RowStatusSet)));
-  if (set == nullptr) return KX_ERR_NOMEM;
-  int rc = RowStatusSetInit(set, n);
-  if (rc != 0) {
-    std::free(set);
-    return rc;
-  }
-  *out = set;
-  return 0;
-}
-
-void RowStatusSetClear(RowStatusSet* set) {
-  if (set == nullptr) return;
-  if (set->rows != nullptr) {
-    RB_Free(set->rows);
-    std::free(set->rows);
-  }
-  std::free(set->statuses);
-  *set = RowStatusSet{};
-}
-
-void RowStatusSetFree(RowStatusSet** set) {
-  if (set == nullptr) return;
-  if (*set != nullptr) {
-    RowStatusSetClear(*set);
-    std::free(*set);
-  }
-  *set = nullptr;
-}
-
 uint16_t SCS_GetRowStatus(const RowStatusSet* set, int32_t n) {
   if (set == nullptr || set->statuses == nullptr || n <= 0 || n > set->count) return SCS_ROW_ERROR;
   return static_cast<uint16_t>(set->statuses[n - 1]);

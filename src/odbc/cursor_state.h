@@ -16,10 +16,6 @@ constexpr int32_t SCS_POS_ALL_ROWS = -2;
 constexpr int32_t SCS_POS_AFTER_LAST = -3;
 constexpr int32_t SCS_START_UNKNOWN = -1;
 
-// Row statuses.
-constexpr int16_t SCS_ROW_SUCCESS = 0;
-constexpr int16_t SCS_ROW_NOROW = 3;
-constexpr int16_t SCS_ROW_ERROR = 5;
 
 int SCS_InitCursorRec(SCS_CURSOR* c, uint32_t stmtHandle, uint32_t connHandle, AgentBinding* binding,
                       StmtRecord* owner);
@@ -28,11 +24,6 @@ int SCS_CursorInit(SCS_CURSOR* c, uint32_t stmtHandle, uint32_t connHandle, Agen
                    StmtRecord* owner);
 void SCS_CursorFreeRowStatus(SCS_CURSOR* c);
 
-// Row-status sets. 0, 15 (bad arguments) or 16 (out of memory).
-int RowStatusSetNew(RowStatusSet** out, int32_t n);
-int RowStatusSetInit(RowStatusSet* set, int32_t n);
-void RowStatusSetClear(RowStatusSet* set);
-void RowStatusSetFree(RowStatusSet** set);
 // Status of row n (1-based); SQL_ROW_ERROR when there is no set or n is
 // outside it.
 uint16_t SCS_GetRowStatus(const RowStatusSet* set, int32_t n);

@@ -191,7 +191,8 @@ SQLRETURN StmtSetOption(StmtRecord* stmt, uint16_t option, uint64_t value) {
         if (option == SQL_CONCURRENCY) c.requestedConcurrency = *field;
         return SQL_SUCCESS_WITH_INFO;
       }
-      stmt->error = KX_ERR_BAD_OPTION;
+      // A value the driver has no cursor for (HYC00) is not an unknown option.
+      stmt->error = rc == KX_ERR_NOT_CAPABLE ? KX_ERR_NOT_CAPABLE : KX_ERR_BAD_OPTION;
       return SQL_ERROR;
     }
     case SQL_ROWSET_SIZE: {

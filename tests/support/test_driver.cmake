@@ -1,5 +1,6 @@
 # The test builds of the driver: the same core objects as the deliverables,
-# with the test agent registered in place of the JDBC agent, so that the core
+# with the test agent registered in place of the JDBC agent (the cursor layer
+# wraps it as it wraps the JDBC agent), so that the core
 # runs under a driver manager (or a direct dlopen) without a Java VM.
 #   kestrixu_test -> libkestrixu_test.so (Unicode build)
 #   kestrix_test  -> libkestrix_test.so  (ANSI build)
@@ -10,7 +11,7 @@ if(TARGET kestrixu_test)
 endif()
 
 set(_kx_support_dir ${CMAKE_CURRENT_LIST_DIR})
-set(_kx_core_libs kx_odbc kx_agent kx_util)
+set(_kx_core_libs kx_odbc kx_scs kx_scrs kx_agent kx_util)
 foreach(flavor IN ITEMS kestrixu kestrix)
   if(flavor STREQUAL "kestrixu")
     set(unicode 1)

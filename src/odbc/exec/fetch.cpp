@@ -112,7 +112,10 @@ SQLRETURN FetchRowsetImpl(StmtRecord* stmt, uint16_t orientation, int64_t offset
   StmtFreeResults(stmt);
   uint32_t rows = 0;
   const int code = SCS_ScrollFetch(&c, orientation, static_cast<int32_t>(offset), &rows);
-  if (code == KX_ERR_NO_DATA_FOUND) return SQL_NO_DATA;
+  if (code == KX_ERR_NO_DATA_FOUND) {
+    if (rowsFetched != nullptr) *rowsFetched = 0;
+    return SQL_NO_DATA;
+  }
   if (code != 0) return Fail(stmt, code);
   if (rowsFetched != nullptr) *rowsFetched = rows;
   if (delivered != nullptr) *delivered = rows;
@@ -322,12 +325,43 @@ SQLRETURN StmtGetDataCall(HandleHead* rec, const OdbcArgs& args) {
                      args.Get<void*>(2), args.Get<int64_t>(3), args.Get<int64_t*>(4));
 }
 
-// Positioned and bulk operations are carried out by the scrollable cursor
-// layer, and the core has no road to them yet: both answer IM001, as
-// CapSetPos and CapBulkOperations (odbc/capabilities.h) tell SQLGetFunctions
-// and SQLGetInfo. The change that builds a road turns its capability on.
-SQLRETURN SetPosCall(HandleHead* rec, const OdbcArgs&) {
-  return Fail(static_cast<StmtRecord*>(rec), KX_ERR_NOT_SUPPORTED);
+// SQLSetPos. The cursor layer carries out the operation; SQL_POSITION moves
+// the SetPos row within the rowset the core holds, so that SQLGetData reads
+// from it. The other operations are not there yet (IM001), nor is
+// SQLBulkOperations: CapBulkOperations (odbc/capabilities.h) says so.
+SQLRETURN SetPos(StmtRecord* stmt, int64_t row, uint16_t operation, uint16_t lock) {
+  SCS_CURSOR& c = stmt->cursor;
+  if (lock != SQL_LOCK_NO_CHANGE) return Fail(stmt, KX_ERR_NOT_CAPABLE);
+  if (operation != SQL_POSITION) return Fail(stmt, KX_ERR_NOT_SUPPORTED);
+  if (!CapSetPos(stmt->conn, BindingOf(stmt).ops)) return Fail(stmt, KX_ERR_NOT_SUPPORTED);
+  if (c.cursorType == SQL_CURSOR_FORWARD_ONLY) return Fail(stmt, KX_ERR_BAD_CURSOR_POSITION);
+  if (stmt->state != STMT_PREPARED) return Fail(stmt, KX_ERR_CURSOR_STATE);
+  if (c.setPosRow == SCS_POS_BEFORE_FIRST || c.setPosRow == SCS_POS_AFTER_LAST || c.rowStatus == nullptr) {
+    return Fail(stmt, KX_ERR_CURSOR_STATE);
+  }
+  if (row < 0 || row > c.rowsetSize) return Fail(stmt, KX_ERR_BAD_ROW_VALUE);
+  // Row 0 is every row of the rowset; positioning on it tests the last.
+  const int32_t target = row == 0 ? SCS_POS_ALL_ROWS : static_cast<int32_t>(row);
+  const int32_t probe = row == 0 ? c.rowsetSize : static_cast<int32_t>(row);
+  if (SCS_GetRowStatus(c.rowStatus, probe) == SQL_ROW_NOROW) return Fail(stmt, KX_ERR_BAD_CURSOR_POSITION);
+  if (int code = SCS_SetPosRow(&c, target); code != 0) return Fail(stmt, code);
+  c.setPosArgRow = static_cast<uint32_t>(row);
+  c.setPosOp = operation;
+  const int32_t rc = AgentCall(BindingOf(stmt), &AgentOps::DRV_SetPos, stmt->agentStmt, target,
+                               static_cast<int32_t>(SQL_POSITION), 0, static_cast<uint16_t**>(nullptr),
+                               static_cast<int32_t*>(nullptr), static_cast<RowBuffer*>(nullptr),
+                               static_cast<uint16_t*>(nullptr), static_cast<uint16_t>(0));
+  if (rc != 0) {
+    if (StmtPullMsgs(stmt) == 0) stmt->error = rc;
+    return SQL_ERROR;
+  }
+  GetDataReset(stmt);
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetPosCall(HandleHead* rec, const OdbcArgs& args) {
+  return SetPos(static_cast<StmtRecord*>(rec), static_cast<int64_t>(args.Get<uint64_t>(0)),
+                args.Get<uint16_t>(1), args.Get<uint16_t>(2));
 }
 
 SQLRETURN BulkOperationsCall(HandleHead* rec, const OdbcArgs&) {

@@ -147,28 +147,35 @@ TEST_P(CatalogInfo, InformationApplicationsBuildOn) {
   EXPECT_NE(0u, InfoU32(SQL_TXN_ISOLATION_OPTION) & SQL_TXN_READ_COMMITTED);
 }
 
-TEST_P(CatalogInfo, CursorRequestsSettleOnForwardOnlyReadOnly) {
-  // The driver offers forward-only, read-only cursors and says so.
-  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY), InfoU32(SQL_SCROLL_OPTIONS));
+TEST_P(CatalogInfo, CursorRequestsSettleOnStaticReadOnly) {
+  // The driver offers forward-only and static read-only cursors and says so.
+  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC), InfoU32(SQL_SCROLL_OPTIONS));
   EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY), InfoU32(SQL_SCROLL_CONCURRENCY));
   SQLHSTMT fresh = SQL_NULL_HSTMT;  // cursor options are set before a statement runs
   ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &fresh));
   SQLRETURN rc = SQLSetStmtAttr(fresh, SQL_ATTR_CURSOR_TYPE,
-                                reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0);
+                                reinterpret_cast<SQLPOINTER>(SQL_CURSOR_KEYSET_DRIVEN), 0);
   EXPECT_EQ(SQL_SUCCESS_WITH_INFO, rc) << Diag(SQL_HANDLE_STMT, fresh);
   EXPECT_EQ("01S02", State(SQL_HANDLE_STMT, fresh));
   SQLULEN type = 99;
   EXPECT_EQ(SQL_SUCCESS, SQLGetStmtAttr(fresh, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr));
-  EXPECT_EQ(static_cast<SQLULEN>(SQL_CURSOR_FORWARD_ONLY), type);
+  EXPECT_EQ(static_cast<SQLULEN>(SQL_CURSOR_STATIC), type);
   rc = SQLSetStmtAttr(fresh, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK), 0);
-  EXPECT_EQ(SQL_SUCCESS_WITH_INFO, rc) << Diag(SQL_HANDLE_STMT, fresh);
+  EXPECT_EQ(SQL_ERROR, rc);
+  EXPECT_EQ("HYC00", State(SQL_HANDLE_STMT, fresh));
   SQLULEN concurrency = 99;
   EXPECT_EQ(SQL_SUCCESS, SQLGetStmtAttr(fresh, SQL_ATTR_CONCURRENCY, &concurrency, 0, nullptr));
   EXPECT_EQ(static_cast<SQLULEN>(SQL_CONCUR_READ_ONLY), concurrency);
-  // The statement still runs as a forward-only query.
-  EXPECT_TRUE(SQL_SUCCEEDED(ExecDirect(fresh, "SELECT 1 FROM (VALUES (1)) AS t(x) WHERE x = 2")))
+  // A query the driver's own SQL reader does not take apart still runs as a
+  // static cursor: the database describes its columns.
+  EXPECT_TRUE(SQL_SUCCEEDED(ExecDirect(fresh, "SELECT x FROM (VALUES (1), (2), (3)) AS t(x) ORDER BY x")))
       << Diag(SQL_HANDLE_STMT, fresh);
-  EXPECT_EQ(SQL_NO_DATA, SQLFetch(fresh));
+  SQLINTEGER x = 0;
+  ASSERT_EQ(SQL_SUCCESS, SQLBindCol(fresh, 1, SQL_C_SLONG, &x, 0, nullptr));
+  EXPECT_EQ(SQL_SUCCESS, SQLFetchScroll(fresh, SQL_FETCH_LAST, 0)) << Diag(SQL_HANDLE_STMT, fresh);
+  EXPECT_EQ(3, x);
+  EXPECT_EQ(SQL_SUCCESS, SQLFetchScroll(fresh, SQL_FETCH_FIRST, 0));
+  EXPECT_EQ(1, x);
   SQLFreeHandle(SQL_HANDLE_STMT, fresh);
 }
 
@@ -204,6 +211,11 @@ TEST_P(CatalogInfo, PromisedPositioningWorks) {
   }
   rc = SQLSetPos(stmt_, 1, SQL_POSITION, SQL_LOCK_NO_CHANGE);
   EXPECT_EQ(setPos, State(SQL_HANDLE_STMT, stmt_) != "IM001") << rc << Diag(SQL_HANDLE_STMT, stmt_);
+  // After SQLExtendedFetch the driver manager refuses SQLBulkOperations
+  // (HY010): a cursor of its own, fetched with SQLFetchScroll.
+  KX_STMT_OK(SQLFreeStmt(stmt_, SQL_CLOSE));
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT x FROM (VALUES (1), (2)) AS t(x)"));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0));
   rc = SQLBulkOperations(stmt_, SQL_ADD);
   EXPECT_EQ(bulk, State(SQL_HANDLE_STMT, stmt_) != "IM001") << rc << Diag(SQL_HANDLE_STMT, stmt_);
 }

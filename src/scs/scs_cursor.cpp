@@ -1,0 +1,108 @@
+// The emulation record of one statement and the services the layer shares.
+#include "scs/scs_cursor.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "util/errcodes.h"
+#include "util/hash_table.h"
+
+namespace kx {
+
+namespace {
+
+int32_t AskConnInt(AgentHandle conn, AgentPropertyId id, int32_t fallback) {
+  int32_t v = 0;
+  uint16_t length = 0;
+  const int rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_GetProperty, conn, id, static_cast<void*>(&v),
+                           static_cast<uint16_t>(4), &length);
+  return rc == 0 ? v : fallback;
+}
+
+bool InfoInt(AgentHandle conn, uint16_t type, int32_t* v) {
+  int16_t length = 0;
+  return SCS_GetInfoType(const_cast<AgentBinding*>(SCS_AgentBinding()), conn, type, v, 4, &length) == 0;
+}
+
+bool InfoText(AgentHandle conn, uint16_t type, char* text, int16_t capacity) {
+  int16_t length = 0;
+  text[0] = '\0';
+  return SCS_GetInfoType(const_cast<AgentBinding*>(SCS_AgentBinding()), conn, type, text, capacity, &length) == 0;
+}
+
+}  // namespace
+
+void SCS_ReadConnInfo(ScsConn* info) {
+  if (info == nullptr || info->infoRead) return;
+  const AgentHandle h = info->handle;
+  info->takesParamArrays = AskConnInt(h, AP_CONN_HAS_PARAM_OP, 0) != 0 ? 1 : 0;
+  info->needsParamDescs = AskConnInt(h, AP_CONN_NEEDBIND, 0) != 0 ? 1 : 0;
+  info->lockByUpdate = AskConnInt(h, AP_CONN_ROWS_LOCKED_BY_UPDATE, 0) != 0 ? 1 : 0;
+  info->rowVersionTable = AskConnInt(h, AP_CONN_ROW_VERSION_TABLE, 0) != 0 ? 1 : 0;
+  info->maxParams = AskConnInt(h, AP_CONN_MAX_PARAMS, 255);
+  info->unicodeClient = AskConnInt(h, AP_CONN_UNICODE_CLIENT, 0);
+  char text[509];
+  if (InfoText(h, 29, text, 2)) info->identQuote = text[0] == ' ' ? 0 : text[0];
+  int32_t v = 0;
+  if (InfoInt(h, 28, &v)) info->identCase = v;
+  if (InfoInt(h, 93, &v)) info->quotedIdentCase = v;
+  if (InfoText(h, 47, text, sizeof text)) info->userName = text;
+  if (InfoText(h, 17, text, sizeof text)) info->dbmsName = text;
+  if (InfoInt(h, 99, &v)) info->maxOrderByCols = static_cast<uint16_t>(v & 0xFFFF);
+  info->infoRead = true;
+}
+
+int SCS_CursorRecInit(ScsCursor* c, AgentHandle stmt, AgentHandle conn, ScsConn* connInfo) {
+  c->stmt = stmt;
+  c->conn = conn;
+  c->connInfo = connInfo;
+  SCR_InitAnalysis(&c->main);
+  c->forceStatic = connInfo != nullptr && connInfo->multipleActive != 0 ? 1 : 0;
+  return SS_New(&c->snapshot);
+}
+
+void SCS_CursorRecFree(ScsCursor* c) {
+  SS_Free(&c->snapshot);
+  if (c->keptParams != nullptr) {
+    RB_Free(c->keptParams);
+    std::free(c->keptParams);
+    c->keptParams = nullptr;
+  }
+  std::free(c->text);
+  c->text = nullptr;
+  SCR_FreeAnalysis(&c->main);
+  const AgentBinding& agent = *SCS_AgentBinding();
+  if (c->keysetStmt != 0) AgentCall(agent, &AgentOps::DRV_FreeStmt, c->keysetStmt);
+  if (c->valuesStmt != 0) AgentCall(agent, &AgentOps::DRV_FreeStmt, c->valuesStmt);
+  c->keysetStmt = c->valuesStmt = 0;
+  std::free(c->appParamDescs);
+  c->appParamDescs = nullptr;
+  c->appParamCount = 0;
+  c->messages.clear();
+}
+
+void SCS_PostMsg(ScsCursor* c, const char* text, const char* sqlstate) {
+  if (c == nullptr) return;
+  c->messages.push_back(std::string(text) + "[SQLSTATE:" + sqlstate + "]");
+}
+
+void SCS_PostCacheFailure(ScsCursor* c, const DSC* cache) {
+  if (cache != nullptr && cache->lastError[0] != '\0') SCS_PostMsg(c, cache->lastError, "S1000");
+}
+
+int scs_p_KeyBatchSizes(const ScsCursor* c, int32_t keyColumns, int32_t* batches, int32_t* lastRows,
+                        int32_t* rowsPerBatch) {
+  const int32_t r = c->rowsetSize;
+  const int32_t p = c->connInfo != nullptr ? c->connInfo->maxParams : 255;
+  const int32_t room = p - c->appParamCount;
+  // No batch exists without key columns or with less room than one key takes.
+  if (keyColumns <= 0 || room < keyColumns || r <= 0) return KX_ERR_GENERAL;
+  const int32_t b = room / keyColumns;
+  *batches = r / b + (r % b != 0 ? 1 : 0);
+  *rowsPerBatch = r < b ? r : b;
+  const int32_t last = r - (r / b) * b;
+  *lastRows = last != 0 ? last : *rowsPerBatch;
+  return 0;
+}
+
+}  // namespace kx

@@ -1,0 +1,521 @@
+// The dataset cache and the static snapshot.
+//
+// File format (private to the process; nothing else ever reads it):
+//   data file:  u32 column count, u32 0, i64 total rows, then per column
+//               u32 storage type and u32 element width, then the row records;
+//   row record: per column an i32 indicator, then only for indicator 0 the
+//               value: the element's bytes for fixed-width types, a u32
+//               length and that many bytes (16-bit units for wide text) for
+//               the length-prefixed and pointer types, nothing for RBT_NONE;
+//   index file: one i64 offset into the data file per row, in row order.
+#include "scs/scs_dsc.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "util/errcodes.h"
+#include "util/log.h"
+
+namespace kx {
+
+namespace {
+
+constexpr size_t kStreamBuffer = 64 * 1024;
+constexpr long kHeaderBytes = 16;
+
+const char* TempDir() {
+  const char* dir = std::getenv("TMPDIR");
+  return dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
+}
+
+void NoteFailure(DSC* c, const char* what, int err) {
+  c->lastErrno = err;
+  std::snprintf(c->lastError, sizeof c->lastError, "%.160s: %.80s", what, std::strerror(err));
+}
+
+// One private, nameless file in the temporary directory.
+FILE* OpenTempFile(DSC* c) {
+  const char* dir = TempDir();
+  int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    // A file system without O_TMPFILE: a unique name, unlinked at once.
+    std::string path = std::string(dir) + "/kxcacheXXXXXX";
+    fd = mkostemp(path.data(), O_CLOEXEC);
+    if (fd >= 0 && unlink(path.c_str()) != 0) {
+      const int err = errno;
+      close(fd);
+      errno = err;
+      fd = -1;
+    }
+  }
+  if (fd < 0) {
+    char what[160];
+    std::snprintf(what, sizeof what, "could not create a temporary file in %.100s", dir);
+    NoteFailure(c, what, errno);
+    return nullptr;
+  }
+  FILE* f = fdopen(fd, "w+b");
+  if (f == nullptr) {
+    NoteFailure(c, "could not open a temporary file", errno);
+    close(fd);
+    return nullptr;
+  }
+  setvbuf(f, nullptr, _IOFBF, kStreamBuffer);
+  return f;
+}
+
+int OpenFiles(DSC* c) {
+  c->data = OpenTempFile(c);
+  if (c->data == nullptr) return KX_ERR_GENERAL;
+  c->index = OpenTempFile(c);
+  if (c->index == nullptr) {
+    std::fclose(c->data);
+    c->data = nullptr;
+    return KX_ERR_GENERAL;
+  }
+  LogDebug("dsc_Open: Opened temporary files for pDSC=%p", static_cast<void*>(c));
+  c->state = DSC_OPEN;
+  c->total = 0;
+  return 0;
+}
+
+// Checked stream operations: the first failure is noted and every later
+// call does nothing, so a transfer reads straight and checks once.
+class Stream {
+ public:
+  Stream(DSC* cache, FILE* f, const char* name) : c_(cache), f_(f), name_(name) {}
+  bool ok() const { return ok_; }
+  void Put(const void* p, size_t n) {
+    if (!ok_ || n == 0) return;
+    if (std::fwrite(p, 1, n, f_) != n) Fail("could not write");
+    put_ += n;
+  }
+  // Bytes put since the stream was made.
+  int64_t put() const { return put_; }
+  void PutU32(uint32_t v) { Put(&v, 4); }
+  void PutI64(int64_t v) { Put(&v, 8); }
+  void Get(void* p, size_t n) {
+    if (!ok_ || n == 0) return;
+    if (std::fread(p, 1, n, f_) != n) Fail(std::feof(f_) ? "came to an early end of" : "could not read");
+  }
+  uint32_t GetU32() {
+    uint32_t v = 0;
+    Get(&v, 4);
+    return v;
+  }
+  int64_t GetI64() {
+    int64_t v = 0;
+    Get(&v, 8);
+    return v;
+  }
+  void Seek(int64_t at, int whence) {
+    if (ok_ && fseeko(f_, static_cast<off_t>(at), whence) != 0) Fail("could not seek in");
+  }
+  int64_t Tell() {
+    if (!ok_) return -1;
+    const off_t at = ftello(f_);
+    if (at < 0) Fail("could not find the position in");
+    return at;
+  }
+  void Flush() {
+    if (ok_ && std::fflush(f_) != 0) Fail("could not write");
+  }
+  // A value that does not fit its column: the file is not what was written.
+  void Corrupt() { Fail("found a damaged record in"); }
+
+ private:
+  void Fail(const char* verb) {
+    const int err = errno != 0 ? errno : EIO;
+    char what[160];
+    std::snprintf(what, sizeof what, "%s the cursor's temporary %s file", verb, name_);
+    NoteFailure(c_, what, err);
+    ok_ = false;
+  }
+  DSC* c_;
+  FILE* f_;
+  const char* name_;
+  bool ok_ = true;
+  int64_t put_ = 0;
+};
+
+uint16_t Load16(const unsigned char* p) {
+  uint16_t v;
+  std::memcpy(&v, p, 2);
+  return v;
+}
+uint32_t Load32(const unsigned char* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+// Where a length-prefixed element keeps its length, and how wide one unit of
+// its value is; prefix 0 for the types that are not length-prefixed.
+struct Prefixed {
+  uint32_t prefix;
+  uint32_t unit;
+};
+Prefixed PrefixOf(uint32_t type) {
+  switch (type) {
+    case RBT_CHAR_LEN1: case RBT_BINARY_LEN1: return {1, 1};
+    case RBT_CHAR_LEN2: case RBT_BINARY_LEN2: return {2, 1};
+    case RBT_CHAR_LEN4: case RBT_BINARY_LEN4: return {4, 1};
+    case RBT_WCHAR_LEN4: return {4, 2};
+    default: return {0, 0};
+  }
+}
+
+void PutValue(Stream& s, const RowBufferColumn& col, int32_t row) {
+  const unsigned char* e = RB_Element(&col, static_cast<size_t>(row));
+  const int16_t ind = col.indicators[row];
+  s.PutU32(static_cast<uint32_t>(static_cast<int32_t>(ind)));
+  if (ind != RB_IND_DATA || col.type == RBT_NONE) return;
+  if (RB_IsPtrType(col.type)) {
+    const RBPtrValue v = RB_GetPtrValue(e);
+    const size_t bytes = RB_PtrBytes(col.type, v.length);
+    if (bytes > 0 && v.block == nullptr) return s.Corrupt();
+    s.PutU32(v.length);
+    s.Put(v.block, bytes);
+    return;
+  }
+  const Prefixed p = PrefixOf(col.type);
+  if (p.prefix == 0) return s.Put(e, col.width);
+  const uint32_t n = p.prefix == 1 ? e[0] : p.prefix == 2 ? Load16(e) : Load32(e);
+  if (uint64_t{n} * p.unit > col.width - p.prefix) return s.Corrupt();
+  s.PutU32(n);
+  s.Put(e + p.prefix, size_t{n} * p.unit);
+}
+
+// Reads one indicator and value into row `row` of a freshly allocated column.
+void GetValue(Stream& s, RowBufferColumn& col, int32_t row) {
+  unsigned char* e = RB_Element(&col, static_cast<size_t>(row));
+  const int32_t ind = static_cast<int32_t>(s.GetU32());
+  if (!s.ok()) return;
+  col.indicators[row] = static_cast<int16_t>(ind);
+  if (ind != RB_IND_DATA || col.type == RBT_NONE) return;
+  if (RB_IsPtrType(col.type)) {
+    const uint32_t n = s.GetU32();
+    if (!s.ok()) return;
+    const size_t bytes = RB_PtrBytes(col.type, n);
+    // Text gets a terminator after it, as the agent's own blocks have.
+    const size_t room = col.type == RBT_BINARY_PTR ? bytes : bytes + (col.type == RBT_WCHAR_PTR ? 2 : 1);
+    void* block = nullptr;
+    if (room > 0) {
+      block = std::calloc(1, room);
+      if (block == nullptr) {
+        errno = ENOMEM;
+        return s.Corrupt();
+      }
+      s.Get(block, bytes);
+    }
+    RB_SetPtrValue(e, RBPtrValue{n, block});  // owned by the column from here on
+    return;
+  }
+  const Prefixed p = PrefixOf(col.type);
+  if (p.prefix == 0) return s.Get(e, col.width);
+  const uint32_t n = s.GetU32();
+  if (!s.ok()) return;
+  if (uint64_t{n} * p.unit > col.width - p.prefix) return s.Corrupt();
+  if (p.prefix == 1) {
+    e[0] = static_cast<unsigned char>(n);
+  } else if (p.prefix == 2) {
+    const uint16_t v = static_cast<uint16_t>(n);
+    std::memcpy(e, &v, 2);
+  } else {
+    std::memcpy(e, &n, 4);
+  }
+  s.Get(e + p.prefix, size_t{n} * p.unit);
+}
+
+bool Writable(const RowBuffer* rows) {
+  if (rows->colCount == 0 || rows->columns == nullptr) return false;
+  for (uint16_t c = 0; c < rows->colCount; ++c) {
+    if (rows->columns[c].type > RBT_MAX) return false;
+  }
+  return true;
+}
+
+// Appends every row of the buffer to the files and rewrites the header's
+// total; the first file writes also put the header and column table.
+int AppendRows(DSC* c, const RowBuffer* rows) {
+  if (rows->rowCount <= 0) return 0;
+  if (!Writable(rows) || (c->state == DSC_SPILLED && rows->colCount != c->columns)) {
+    NoteFailure(c, "rows of another layout for the cursor's temporary file", EINVAL);
+    return KX_ERR_GENERAL;
+  }
+  Stream data(c, c->data, "data");
+  Stream index(c, c->index, "index");
+  if (c->state != DSC_SPILLED) {
+    data.Seek(0, SEEK_SET);
+    data.PutU32(rows->colCount);
+    data.PutU32(0);
+    data.PutI64(0);
+    for (uint16_t k = 0; k < rows->colCount; ++k) {
+      data.PutU32(rows->columns[k].type);
+      data.PutU32(rows->columns[k].width);
+    }
+    c->columns = rows->colCount;
+    c->total = 0;
+  }
+  data.Seek(0, SEEK_END);
+  index.Seek(0, SEEK_END);
+  // Positions are counted from the bytes put: one position query a block.
+  const int64_t end = data.Tell();
+  const int64_t mark = data.put();
+  std::vector<int64_t> offsets;
+  offsets.reserve(static_cast<size_t>(rows->rowCount));
+  for (int32_t r = 0; r < rows->rowCount && data.ok(); ++r) {
+    offsets.push_back(end + (data.put() - mark));
+    for (uint16_t k = 0; k < rows->colCount; ++k) PutValue(data, rows->columns[k], r);
+  }
+  index.Put(offsets.data(), offsets.size() * sizeof(int64_t));
+  const int64_t total = c->total + rows->rowCount;
+  data.Seek(8, SEEK_SET);
+  data.PutI64(total);
+  // A full disk shows here, when the stream's buffer goes to the file.
+  data.Flush();
+  index.Flush();
+  if (!data.ok() || !index.ok()) return KX_ERR_GENERAL;
+  c->total = total;
+  c->state = DSC_SPILLED;
+  return 0;
+}
+
+// Replaces the buffer's rows by rows [first, first + count) of the files
+// (all remaining rows when count <= 0).
+int LoadRows(DSC* c, RowBuffer* rows, int32_t first, int32_t count) {
+  if (c->state != DSC_SPILLED) return KX_ERR_GENERAL;
+  Stream data(c, c->data, "data");
+  Stream index(c, c->index, "index");
+  data.Seek(0, SEEK_SET);
+  const uint32_t columns = data.GetU32();
+  data.GetU32();
+  const int64_t total = data.GetI64();
+  if (!data.ok()) return KX_ERR_GENERAL;
+  if (columns == 0 || columns > 0xFFFF || first < 0 || first > total - 1) return KX_ERR_GENERAL;
+  int64_t n = total - first;
+  if (count > 0 && n > count) n = count;
+  RB_Free(rows);
+  int rc = RB_InitColumns(rows, static_cast<uint16_t>(columns));
+  if (rc != 0) return rc;
+  rows->colCount = static_cast<uint16_t>(columns);
+  for (uint32_t k = 0; k < columns; ++k) {
+    RowBufferColumn& col = rows->columns[k];
+    col.type = data.GetU32();
+    col.width = data.GetU32();
+    if (!data.ok()) break;
+    if (col.type > RBT_MAX || col.width == 0) {
+      data.Corrupt();
+      break;
+    }
+    rc = RB_ColumnAlloc(&col, static_cast<int32_t>(n));
+    if (rc != 0) break;
+  }
+  if (rc == 0 && data.ok()) {
+    rows->rowCapacity = static_cast<int32_t>(n);
+    index.Seek(static_cast<int64_t>(first) * 8, SEEK_SET);
+    const int64_t start = index.GetI64();
+    data.Seek(start, SEEK_SET);
+    for (int32_t r = 0; r < n && data.ok(); ++r) {
+      for (uint32_t k = 0; k < columns && data.ok(); ++k) GetValue(data, rows->columns[k], r);
+      rows->rowCount = r + 1;
+    }
+  }
+  if (rc == 0 && (!data.ok() || !index.ok())) rc = KX_ERR_GENERAL;
+  if (rc != 0) RB_Free(rows);
+  return rc;
+}
+
+}  // namespace
+
+void DSC_Init(DSC* cache) {
+  *cache = DSC{};
+  cache->state = DSC_MEMORY;
+  cache->window = DSC_RESIDENT_ROWS;
+}
+
+const char* DSC_LastError(const DSC* cache) { return cache != nullptr ? cache->lastError : ""; }
+
+void DSC_Close(DSC* cache) {
+  if (cache == nullptr) return;
+  if (cache->data != nullptr) {
+    LogDebug("DSC_Close: Closed temporary files for pDSC=%p", static_cast<void*>(cache));
+    std::fclose(cache->data);
+  }
+  if (cache->index != nullptr) std::fclose(cache->index);
+  cache->data = nullptr;
+  cache->index = nullptr;
+  cache->state = DSC_MEMORY;
+  cache->total = 0;
+  cache->columns = 0;
+}
+
+int DSC_Fill(DSC* cache, const AgentBinding* binding, AgentHandle stmt, RowBuffer* rows, int32_t* total) {
+  if (cache == nullptr || rows == nullptr || binding == nullptr) return KX_ERR_GENERAL;
+  RB_Free(rows);
+  cache->lastErrno = 0;
+  cache->lastError[0] = '\0';
+  int64_t count = 0;
+  int result = 0;
+  for (;;) {
+    RowBuffer block{};
+    result = AgentCall(*binding, &AgentOps::DRV_FetchBlock, stmt, DSC_FILL_BLOCK, &block);
+    const int32_t got = result == 0 && block.rowCount > 0 ? block.rowCount : 0;
+    if (got == 0) {
+      RB_Free(&block);
+      break;
+    }
+    if (cache->state == DSC_SPILLED) {
+      result = AppendRows(cache, &block);
+      RB_Free(&block);
+    } else {
+      if (rows->colCount == 0) {
+        RB_Free(rows);
+        *rows = block;  // the first block becomes the buffer
+      } else {
+        result = RB_Append(rows, &block);
+        RB_Free(&block);
+      }
+      if (result == 0 && rows->rowCount > DSC_RESIDENT_ROWS) {
+        if (cache->state == DSC_MEMORY) result = OpenFiles(cache);
+        if (result == 0) result = AppendRows(cache, rows);
+        RB_Free(rows);
+      }
+    }
+    if (result != 0) break;  // a short result is never success
+    count += got;
+    if (count > INT32_MAX) {
+      NoteFailure(cache, "a result of more rows than a cursor can number", EOVERFLOW);
+      result = KX_ERR_GENERAL;
+      break;
+    }
+  }
+  if (total != nullptr) *total = static_cast<int32_t>(count);
+  return result;
+}
+
+int DSC_LoadWindow(DSC* cache, int32_t first, int32_t count, int32_t* windowStart, RowBuffer* resident) {
+  if (cache == nullptr || windowStart == nullptr || resident == nullptr || count <= 0 || first < 0) {
+    return KX_ERR_GENERAL;
+  }
+  const int64_t window = cache->window;
+  const int64_t start = *windowStart;
+  if (start != -1 && first >= start && window >= 2 * int64_t{count} &&
+      int64_t{first} + count <= start + window && int64_t{first} + count <= start + resident->rowCount) {
+    return 0;
+  }
+  if (window < 2 * int64_t{count}) cache->window = static_cast<uint32_t>(2 * int64_t{count});
+  int64_t fresh = int64_t{first} - (int64_t{cache->window} - count) / 2;
+  if (fresh < 0) fresh = 0;
+  const int rc = LoadRows(cache, resident, static_cast<int32_t>(fresh), static_cast<int32_t>(cache->window));
+  if (rc != 0) {
+    *windowStart = -1;
+    return rc;
+  }
+  *windowStart = static_cast<int32_t>(fresh);
+  return 0;
+}
+
+// ---- static snapshot ----------------------------------------------------------------
+
+int SS_New(SS_REC** out) {
+  if (out == nullptr) return KX_ERR_GENERAL;
+  auto* ss = static_cast<SS_REC*>(std::calloc(1, sizeof(SS_REC)));
+  auto* rows = static_cast<RowBuffer*>(std::calloc(1, sizeof(RowBuffer)));
+  if (ss == nullptr || rows == nullptr) {
+    std::free(ss);
+    std::free(rows);
+    return KX_ERR_NOMEM;
+  }
+  ss->rows = rows;
+  DSC_Init(&ss->cache);
+  *out = ss;
+  return 0;
+}
+
+void SS_Close(SS_REC* ss) {
+  if (ss == nullptr) return;
+  RB_Free(ss->rows);
+  DSC_Close(&ss->cache);
+  ss->nextRow = 0;
+  ss->windowStart = 0;
+}
+
+void SS_Free(SS_REC** ss) {
+  if (ss == nullptr || *ss == nullptr) return;
+  SS_Close(*ss);
+  std::free((*ss)->rows);
+  std::free(*ss);
+  *ss = nullptr;
+}
+
+int SS_GetRsltSet(SS_REC* ss, const AgentBinding* binding, AgentHandle stmt, int32_t* total) {
+  if (ss == nullptr) return KX_ERR_GENERAL;
+  SS_Close(ss);
+  const int rc = DSC_Fill(&ss->cache, binding, stmt, ss->rows, total);
+  if (rc != 0) {
+    LogError("SS_GetRsltSet: Could not fill dataset cache");
+    return rc;
+  }
+  if (ss->cache.state == DSC_SPILLED) ss->windowStart = -1;
+  return 0;
+}
+
+int SS_GetRows(SS_REC* ss, int32_t first, int32_t count, RowBuffer** out) {
+  if (ss == nullptr || out == nullptr) return KX_ERR_GENERAL;
+  const bool fresh = *out == nullptr;
+  auto giveUp = [&](int rc) {
+    if (*out != nullptr) {
+      RB_Free(*out);
+      if (fresh) {
+        std::free(*out);
+        *out = nullptr;
+      }
+    }
+    return rc;
+  };
+  if (ss->nextRow == SS_AT_END || count <= 0) {
+    if (fresh) {
+      *out = static_cast<RowBuffer*>(std::calloc(1, sizeof(RowBuffer)));
+      if (*out == nullptr) return KX_ERR_NOMEM;
+    } else {
+      RB_Free(*out);
+    }
+    return 0;
+  }
+  const int32_t c = first == SS_SEQUENTIAL ? ss->nextRow : first;
+  if (c < 0) return KX_ERR_GENERAL;
+  if (ss->cache.state == DSC_SPILLED) {
+    const int64_t rest = ss->cache.total - c;
+    const int32_t want = rest <= 0 ? 1 : static_cast<int32_t>(std::min<int64_t>(count, rest));
+    if (rest > 0) {
+      const int rc = DSC_LoadWindow(&ss->cache, c, want, &ss->windowStart, ss->rows);
+      if (rc != 0) return rc;
+    }
+  }
+  const int32_t resident = ss->rows->rowCount;
+  const int64_t available = ss->windowStart < 0 ? 0 : int64_t{resident} + ss->windowStart - c;
+  const int32_t k = static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(count, available)));
+  int rc = RB_CloneEmpty(out, ss->rows, k);
+  if (rc != 0) return giveUp(rc);
+  for (int32_t i = 0; i < k; ++i) {
+    rc = RB_CopyRow(*out, ss->rows, i, c + i - ss->windowStart, false);
+    if (rc != 0) return giveUp(rc);
+  }
+  if (first == SS_SEQUENTIAL) {
+    ss->nextRow = k == count ? ss->nextRow + count : SS_AT_END;
+  } else {
+    ss->nextRow = first;
+  }
+  return 0;
+}
+
+}  // namespace kx

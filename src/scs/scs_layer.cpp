@@ -1,0 +1,671 @@
+// Installation of the scrollable cursor layer and the operations it puts in
+// the agent's table. The layer copies the agent's table once, overrides the
+// slots below and points every binding it is installed on at the copy; each
+// override does the layer's bookkeeping and calls the agent's own operation
+// through the saved binding. The layer's own work (caching a result, falling
+// back to a static cursor) also goes straight to the agent.
+//
+// Besides the cursor operations the layer takes two slots of its own: the
+// property setter, so that it sees every statement option the agent settles
+// (rowset size, cursor type, concurrency, ...) without reaching into the
+// agent's records, and the message hand-out, so that the reasons for its own
+// failures (a full disk under the dataset cache) reach the application with
+// the agent's messages.
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <unordered_map>
+
+#include "scrs/sql_tree.h"
+#include "scs/scs_cursor.h"
+#include "scs/scs_layer.h"
+#include "util/errcodes.h"
+#include "util/hash_table.h"
+#include "util/log.h"
+
+namespace kx {
+
+namespace {
+
+struct Layer {
+  std::once_flag installed;
+  AgentOps table{};
+  AgentBinding saved{0, nullptr};
+  // Guards the two maps (not the records: a record is used under its
+  // connection's call lock, as every statement operation is).
+  std::mutex lock;
+  std::unordered_map<AgentHandle, std::unique_ptr<ScsCursor>> cursors;
+  std::unordered_map<AgentHandle, std::unique_ptr<ScsConn>> conns;
+};
+
+Layer& TheLayer() {
+  static Layer layer;
+  return layer;
+}
+
+const AgentBinding& Agent() { return TheLayer().saved; }
+
+// ---- helpers -----------------------------------------------------------------------
+
+char* DupText(const char* s) { return s != nullptr ? strdup(s) : nullptr; }
+
+// The connect block without the connect options: the layer's own
+// connections (row versions) open with these texts.
+bool CopyConnectBlock(ConnectBlock* dst, const ConnectBlock* src) {
+  *dst = ConnectBlock{};
+  if (src == nullptr) return true;
+  const char* from[] = {src->host, src->options, src->serverType, src->dbPath, src->dataSource,
+                        src->dbOptions, src->user, src->password, src->afterTimeout};
+  char** to[] = {&dst->host, &dst->options, &dst->serverType, &dst->dbPath, &dst->dataSource,
+                 &dst->dbOptions, &dst->user, &dst->password, &dst->afterTimeout};
+  for (size_t i = 0; i < sizeof from / sizeof from[0]; ++i) {
+    if (from[i] == nullptr) continue;
+    *to[i] = DupText(from[i]);
+    if (*to[i] == nullptr) {
+      ConnectBlockFree(dst);
+      return false;
+    }
+  }
+  dst->readOnly = src->readOnly;
+  dst->loginTimeout = src->loginTimeout;
+  return true;
+}
+
+int FreeKeyCacheEntry(uint64_t value, const void*, void*) {
+  ARR* list = reinterpret_cast<ARR*>(static_cast<uintptr_t>(value));
+  ARR_Free(&list, nullptr);
+  return 0;
+}
+
+void FreeConnNode(ScsConn* node) {
+  ConnectBlockFree(&node->block);
+  if (node->keyColCache != nullptr) {
+    HashWalk(node->keyColCache, FreeKeyCacheEntry, nullptr);
+    HashDestroy(node->keyColCache);
+    node->keyColCache = nullptr;
+  }
+}
+
+int32_t AskStmtInt(AgentHandle h, AgentPropertyId id, int32_t* v) {
+  uint16_t length = 0;
+  return AgentCall(Agent(), &AgentOps::DRV_GetProperty, h, id, static_cast<void*>(v), static_cast<uint16_t>(4),
+                   &length);
+}
+
+// Takes the value the agent settled for one statement option.
+void MirrorOption(ScsCursor* c, AgentPropertyId id) {
+  int32_t v = 0;
+  if (AskStmtInt(c->stmt, id, &v) != 0) return;
+  switch (id) {
+    case AP_STMT_CURSOR_TYPE:
+      c->cursorType = v;
+      c->flags |= SCSF_TYPE_CHANGED;
+      break;
+    case AP_STMT_CONCURRENCY: c->concurrency = v; break;
+    case AP_STMT_KEYSET_SIZE:
+      c->keysetSize = v;
+      c->flags |= SCSF_WINDOW_STALE;
+      break;
+    case AP_STMT_ROWSET_SIZE:
+      c->rowsetSize = v;
+      c->flags |= SCSF_ROWSET_CHANGED;
+      // The auxiliary statements' queries are made for one rowset size.
+      c->flags2 = static_cast<uint16_t>(c->flags2 & ~(SCSQ_ROWSBYKEYS | SCSQ_VALUES));
+      break;
+    case AP_STMT_RETRIEVE_DATA: c->retrieveData = v; break;
+    case AP_STMT_USE_BOOKMARKS: c->useBookmarks = v; break;
+    case AP_STMT_MAX_LENGTH: c->maxLength = v; break;
+    case AP_STMT_OPTIMISTIC_MODE: c->optimisticMode = v; break;
+    default: break;
+  }
+}
+
+// The handles of the layer's messages: its own failures and those of its
+// auxiliary statements. Appended after the agent's own messages.
+int AppendLayerMsgs(ScsCursor* c, AgentMsgBlock* out) {
+  std::vector<std::string> texts;
+  std::vector<AgentHandle> helpers = {c->keysetStmt, c->valuesStmt};
+  for (AgentHandle h : helpers) {
+    if (h == 0) continue;
+    AgentMsgBlock more{};
+    if (AgentCall(Agent(), &AgentOps::DRV_GetMessages, h, &more) != 0) continue;
+    for (uint32_t i = 0; i < more.count; ++i) {
+      if (more.texts != nullptr && more.texts[i] != nullptr) texts.emplace_back(more.texts[i]);
+    }
+    StrListFree(&more);
+  }
+  for (const std::string& m : c->messages) texts.push_back("[Skerrin Edition]" + m);
+  c->messages.clear();
+  if (texts.empty()) return 0;
+  const uint32_t total = out->count + static_cast<uint32_t>(texts.size());
+  char** all = static_cast<char**>(std::calloc(total, sizeof(char*)));
+  if (all == nullptr) return KX_ERR_NOMEM;
+  for (uint32_t i = 0; i < out->count; ++i) all[i] = out->texts != nullptr ? out->texts[i] : nullptr;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    all[out->count + i] = strdup(texts[i].c_str());
+    if (all[out->count + i] == nullptr) {
+      for (size_t k = 0; k < i; ++k) std::free(all[out->count + k]);
+      std::free(all);
+      return KX_ERR_NOMEM;
+    }
+  }
+  std::free(out->texts);
+  out->texts = all;
+  out->count = total;
+  return 0;
+}
+
+// The rowset of a forward-only cursor: the next rows of the agent's result.
+int FetchForward(ScsCursor* c, RowStatusSet* set) {
+  int32_t want = c->rowsetSize;
+  int rc = 0;
+  RB_Free(set->rows);
+  while (want > 0) {
+    const uint16_t n = static_cast<uint16_t>(want > 0xFFFF ? 0xFFFF : want);
+    if (set->rows->colCount == 0) {
+      rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, c->stmt, n, set->rows);
+      if (rc != 0) break;
+      const int32_t got = set->rows->rowCount;
+      want -= got;
+      if (got < n) break;
+    } else {
+      RowBuffer more{};
+      rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, c->stmt, n, &more);
+      const int32_t got = rc == 0 ? more.rowCount : 0;
+      if (rc == 0 && got > 0) rc = RB_Append(set->rows, &more);
+      RB_Free(&more);
+      if (rc != 0) break;
+      want -= got;
+      if (got < n) break;
+    }
+  }
+  if (rc != 0) return rc;
+  for (int32_t i = 0; i < set->rows->rowCount && i < set->count; ++i) set->statuses[i] = SCS_ROW_SUCCESS;
+  return 0;
+}
+
+bool IsCatalogFallback(const ScsCursor* c) {
+  return c->cursorType == SCS_KEYSET_DRIVEN || c->cursorType == SCS_DYNAMIC;
+}
+
+// Catalog results are read-only and without keys: keyset-driven and dynamic
+// requests become static and read-only for them.
+void CatalogCursor(AgentHandle h) {
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c == nullptr) return;
+  c->flags = static_cast<uint16_t>(c->flags & ~SCSF_CACHED);
+  SS_Close(c->snapshot);
+  c->rowCount = -1;
+  if (IsCatalogFallback(c)) {
+    c->cursorType = SCS_STATIC;
+    c->concurrency = SCS_CONCUR_READ_ONLY;
+  }
+  c->flags |= SCSF_PREPARED;
+}
+
+// ---- the overrides -------------------------------------------------------------------
+
+int32_t SCS_GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t capacity, uint16_t* length) {
+  if (id == AP_STMT_ROW_COUNT) {
+    ScsCursor* c = SCS_FindCursor(h);
+    if (c != nullptr && c->cursorType != SCS_FORWARD_ONLY && SCS_IsQuery(c)) {
+      if (out == nullptr || capacity < 4) return KX_ERR_BAD_ARGUMENT;
+      const int32_t v = c->setPosRowsAffected != -1 ? c->setPosRowsAffected : c->rowCount;
+      std::memcpy(out, &v, 4);
+      if (length != nullptr) *length = 4;
+      return 0;
+    }
+  }
+  return AgentCall(Agent(), &AgentOps::DRV_GetProperty, h, id, out, capacity, length);
+}
+
+int32_t SCS_SetProperty(AgentHandle h, AgentPropertyId id, const void* value) {
+  const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_SetProperty, h, id, value);
+  if (rc != 0 && rc != KX_ERR_OPTION_CHANGED) return rc;
+  if (AgentPropertyLevel(id) == AP_LEVEL_STMT) {
+    if (ScsCursor* c = SCS_FindCursor(h); c != nullptr) MirrorOption(c, id);
+  } else if (id == AP_CONN_MULTI_ACTIVE_STMTS && value != nullptr) {
+    if (ScsConn* n = SCS_FindConn(h); n != nullptr) {
+      int32_t v = 0;
+      std::memcpy(&v, value, sizeof v);
+      n->multipleActive = v != 0 ? 1 : 0;
+    }
+  }
+  return rc;
+}
+
+int32_t SCS_GetMessages(AgentHandle h, AgentMsgBlock* out) {
+  const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_GetMessages, h, out);
+  if (rc != 0) return rc;
+  ScsCursor* c = SCS_FindCursor(h);
+  return c != nullptr ? AppendLayerMsgs(c, out) : 0;
+}
+
+int32_t SCS_Connect(AgentHandle env, ConnectBlock* block, AgentHandle* out) {
+  const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_Connect, env, block, out);
+  if (rc != 0) return rc;
+  auto node = std::unique_ptr<ScsConn>(new (std::nothrow) ScsConn);
+  bool ok = node != nullptr && CopyConnectBlock(&node->block, block);
+  if (ok) {
+    node->env = env;
+    node->handle = *out;
+    node->keyColCache = HashCreate(101, 16);
+    ok = node->keyColCache != nullptr;
+  }
+  if (ok) {
+    try {
+      std::lock_guard<std::mutex> hold(TheLayer().lock);
+      TheLayer().conns[*out] = std::move(node);
+    } catch (const std::bad_alloc&) {
+      ok = false;
+    }
+  }
+  if (!ok) {
+    // Nothing of the connection may stay open without its record.
+    if (node != nullptr) FreeConnNode(node.get());
+    AgentCall(Agent(), &AgentOps::DRV_Disconnect, *out);
+    *out = 0;
+    return KX_ERR_NOMEM;
+  }
+  return 0;
+}
+
+int32_t SCS_Disconnect(AgentHandle h) {
+  // The agent first: a refused disconnect leaves the connection, and so its
+  // record and key cache, as they were.
+  const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_Disconnect, h);
+  if (rc != 0) return rc;
+  std::unique_ptr<ScsConn> node;
+  {
+    std::lock_guard<std::mutex> hold(TheLayer().lock);
+    auto it = TheLayer().conns.find(h);
+    if (it != TheLayer().conns.end()) {
+      node = std::move(it->second);
+      TheLayer().conns.erase(it);
+    }
+  }
+  if (node != nullptr) FreeConnNode(node.get());
+  return 0;
+}
+
+int32_t SCS_AllocStmt(AgentHandle conn, AgentHandle* out) {
+  const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_AllocStmt, conn, out);
+  if (rc != 0) return rc;
+  auto c = std::unique_ptr<ScsCursor>(new (std::nothrow) ScsCursor);
+  int init = c != nullptr ? SCS_CursorRecInit(c.get(), *out, conn, SCS_FindConn(conn)) : KX_ERR_NOMEM;
+  ScsCursor* cursor = c.get();
+  if (init == 0) {
+    try {
+      std::lock_guard<std::mutex> hold(TheLayer().lock);
+      TheLayer().cursors[*out] = std::move(c);
+    } catch (const std::bad_alloc&) {
+      init = KX_ERR_NOMEM;
+    }
+  }
+  if (init != 0) {
+    // No statement stays allocated that the layer does not know.
+    if (c != nullptr) SCS_CursorRecFree(c.get());
+    AgentCall(Agent(), &AgentOps::DRV_FreeStmt, *out);
+    *out = 0;
+    return init;
+  }
+  if (cursor->forceStatic) {
+    // A connection that keeps several results open reads each whole.
+    const int32_t v = SCS_STATIC;
+    const int32_t set = AgentCall(Agent(), &AgentOps::DRV_SetProperty, *out, AP_STMT_CURSOR_TYPE,
+                                  static_cast<const void*>(&v));
+    if (set == 0 || set == KX_ERR_OPTION_CHANGED) MirrorOption(cursor, AP_STMT_CURSOR_TYPE);
+    return set;
+  }
+  return 0;
+}
+
+int32_t SCS_FreeStmt(AgentHandle h) {
+  std::unique_ptr<ScsCursor> c;
+  {
+    std::lock_guard<std::mutex> hold(TheLayer().lock);
+    auto it = TheLayer().cursors.find(h);
+    if (it != TheLayer().cursors.end()) {
+      c = std::move(it->second);
+      TheLayer().cursors.erase(it);
+    }
+  }
+  if (c != nullptr) SCS_CursorRecFree(c.get());
+  return AgentCall(Agent(), &AgentOps::DRV_FreeStmt, h);
+}
+
+int32_t SCS_Prepare(AgentHandle h, const char* sql) {
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
+  c->setPosRowsAffected = -1;
+  // A new statement: the last one's cached rows and files go now.
+  SS_Close(c->snapshot);
+  c->flags = static_cast<uint16_t>(c->flags & ~(SCSF_CACHED | SCSF_CLOSED));
+  const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, h, sql);
+  if (rc != 0) return rc;
+  const int prepared = scs_p_PrepareCursor(c, sql);
+  if (prepared != 0) return prepared;
+  c->flags |= SCSF_PREPARED;
+  return 0;
+}
+
+int32_t SCS_SetParams(AgentHandle h, RowBuffer* rows) {
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
+  if (c->cursorType != SCS_FORWARD_ONLY && rows != nullptr) {
+    // Kept for the layer's own statements, which run with the same values.
+    RowBuffer* copy = nullptr;
+    const int rc = RB_Clone(&copy, rows);
+    if (rc != 0) return rc;
+    if (c->keptParams != nullptr) {
+      RB_Free(c->keptParams);
+      std::free(c->keptParams);
+    }
+    c->keptParams = copy;
+    c->flags |= SCSF_PARAMS_KEPT;
+  }
+  return AgentCall(Agent(), &AgentOps::DRV_SetParams, h, rows);
+}
+
+int32_t SCS_SetParamInfo(AgentHandle h, uint16_t count, const SCS_PARAMDESC* descs) {
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
+  std::free(c->appParamDescs);
+  c->appParamDescs = nullptr;
+  c->appParamCount = 0;
+  if (count > 0 && descs != nullptr) {
+    c->appParamDescs = static_cast<SCS_PARAMDESC*>(std::malloc(sizeof(SCS_PARAMDESC) * count));
+    if (c->appParamDescs == nullptr) return KX_ERR_NOMEM;
+    std::memcpy(c->appParamDescs, descs, sizeof(SCS_PARAMDESC) * count);
+    c->appParamCount = count;
+  }
+  return AgentCall(Agent(), &AgentOps::DRV_SetParamInfo, h, count, descs);
+}
+
+int32_t SCS_Execute(AgentHandle h) {
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
+  c->setPosRowsAffected = -1;
+  c->flags |= SCSF_PREPARED;
+  if (c->cursorType != SCS_FORWARD_ONLY) {
+    c->flags = static_cast<uint16_t>(c->flags & ~SCSF_CLOSED);
+    if ((c->flags & SCSF_ANALYSED) == 0 && c->text != nullptr) {
+      // The cursor became scrollable after the prepare.
+      const int rc = scs_p_PrepareCursor(c, c->text);
+      if (rc != 0) return rc;
+    }
+  }
+  // Each execution has a result of its own.
+  SS_Close(c->snapshot);
+  c->flags = static_cast<uint16_t>(c->flags & ~SCSF_CACHED);
+  c->rowCount = -1;
+  c->setPosRow = SCS_AT_BEFORE_FIRST;
+  const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_Execute, h);
+  if (rc != 0) return rc;
+  const bool staticQuery = c->cursorType == SCS_STATIC && SCS_IsQuery(c) &&
+                           (c->concurrency == SCS_CONCUR_READ_ONLY || c->forceStatic);
+  if (staticQuery) return scs_p_CacheResult(c);
+  return 0;
+}
+
+int32_t SCS_FetchBlock(AgentHandle h, uint16_t rows, RowBuffer* out) {
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
+  int32_t rc;
+  if (c->cursorType == SCS_STATIC && rows > 0) {
+    if ((c->flags & SCSF_CACHED) == 0) {
+      rc = scs_p_CacheResult(c);
+      if (rc != 0) return rc;
+    }
+    rc = SS_GetRows(c->snapshot, SS_SEQUENTIAL, rows, &out);
+    if (rc != 0) SCS_PostCacheFailure(c, &c->snapshot->cache);
+  } else {
+    rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, h, rows, out);
+  }
+  if (rc != 0) return rc;
+  return c->maxLength > 0 ? RB_Truncate(out, static_cast<uint32_t>(c->maxLength)) : 0;
+}
+
+int32_t SCS_CloseCursor(AgentHandle h) {
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
+  c->flags |= SCSF_CLOSED;
+  c->flags = static_cast<uint16_t>(c->flags & ~(SCSF_PREPARED | SCSF_CACHED));
+  // The cached rows and their files go with the cursor.
+  SS_Close(c->snapshot);
+  c->rowCount = -1;
+  return AgentCall(Agent(), &AgentOps::DRV_CloseCursor, h);
+}
+
+int32_t SCS_MoreResults(AgentHandle h) {
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
+  const bool cached = (c->flags & SCSF_CACHED) != 0;
+  const bool allowed = c->concurrency == SCS_CONCUR_READ_ONLY &&
+                       (c->cursorType == SCS_FORWARD_ONLY ||
+                        (c->cursorType == SCS_STATIC && (!cached || c->main.kind == SQLN_CALLESC)));
+  c->rowCount = -1;
+  c->setPosRow = SCS_AT_BEFORE_FIRST;
+  SS_Close(c->snapshot);
+  c->flags = static_cast<uint16_t>(c->flags & ~SCSF_CACHED);
+  if (!allowed) return KX_ERR_NO_MORE_RESULTS;
+  return AgentCall(Agent(), &AgentOps::DRV_MoreResults, h);
+}
+
+int32_t SCS_DDColumnPrivileges(AgentHandle h, const char* a, const char* b, const char* t, const char* col) {
+  CatalogCursor(h);
+  return AgentCall(Agent(), &AgentOps::DRV_DDColumnPrivileges, h, a, b, t, col);
+}
+int32_t SCS_DDColumns(AgentHandle h, const char* a, const char* b, const char* t, const char* col) {
+  CatalogCursor(h);
+  return AgentCall(Agent(), &AgentOps::DRV_DDColumns, h, a, b, t, col);
+}
+int32_t SCS_DDForeignKeys(AgentHandle h, const char* a, const char* b, const char* c, const char* d,
+                          const char* e, const char* f) {
+  CatalogCursor(h);
+  return AgentCall(Agent(), &AgentOps::DRV_DDForeignKeys, h, a, b, c, d, e, f);
+}
+int32_t SCS_DDPrimaryKeys(AgentHandle h, const char* a, const char* b, const char* t) {
+  CatalogCursor(h);
+  return AgentCall(Agent(), &AgentOps::DRV_DDPrimaryKeys, h, a, b, t);
+}
+int32_t SCS_DDProcedureColumns(AgentHandle h, const char* a, const char* b, const char* p, const char* col) {
+  CatalogCursor(h);
+  return AgentCall(Agent(), &AgentOps::DRV_DDProcedureColumns, h, a, b, p, col);
+}
+int32_t SCS_DDProcedures(AgentHandle h, const char* a, const char* b, const char* p) {
+  CatalogCursor(h);
+  return AgentCall(Agent(), &AgentOps::DRV_DDProcedures, h, a, b, p);
+}
+int32_t SCS_DDSpecialColumns(AgentHandle h, const char* a, const char* b, const char* t, uint16_t id,
+                             uint16_t scope, uint16_t nullable) {
+  CatalogCursor(h);
+  return AgentCall(Agent(), &AgentOps::DRV_DDSpecialColumns, h, a, b, t, id, scope, nullable);
+}
+int32_t SCS_DDStatistics(AgentHandle h, const char* a, const char* b, const char* t, uint16_t unique,
+                         uint16_t accuracy) {
+  CatalogCursor(h);
+  return AgentCall(Agent(), &AgentOps::DRV_DDStatistics, h, a, b, t, unique, accuracy);
+}
+int32_t SCS_DDTablePrivileges(AgentHandle h, const char* a, const char* b, const char* t) {
+  CatalogCursor(h);
+  return AgentCall(Agent(), &AgentOps::DRV_DDTablePrivileges, h, a, b, t);
+}
+int32_t SCS_DDTables(AgentHandle h, const char* a, const char* b, const char* t, const char* types) {
+  CatalogCursor(h);
+  return AgentCall(Agent(), &AgentOps::DRV_DDTables, h, a, b, t, types);
+}
+int32_t SCS_DDTypeInfo(AgentHandle h, int16_t sqlType) {
+  CatalogCursor(h);
+  return AgentCall(Agent(), &AgentOps::DRV_DDTypeInfo, h, sqlType);
+}
+
+int32_t SCS_FetchScroll(AgentHandle h, RowStatusSet** out, int32_t row, uint32_t* rows, int32_t* total,
+                        uint16_t orientation) {
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c == nullptr || out == nullptr || rows == nullptr || total == nullptr) return KX_ERR_BAD_ARGUMENT;
+  const bool plain = c->cursorType == SCS_FORWARD_ONLY ||
+                     (c->cursorType == SCS_STATIC && c->concurrency == SCS_CONCUR_READ_ONLY);
+  if ((c->flags & SCSF_PREPARED) == 0 && !plain) return KX_ERR_CURSOR_STATE;
+  c->setPosRowsAffected = -1;
+  *out = nullptr;
+  *rows = 0;
+  *total = -1;
+  RowStatusSet* set = nullptr;
+  int rc = RowStatusSetNew(&set, c->rowsetSize > 0 ? c->rowsetSize : 1);
+  if (rc != 0) return rc;
+  const bool aggregate = (c->features & SCRF_AGGREGATE) != 0 && c->main.kind == SQLN_SELECT;
+  switch (c->cursorType) {
+    case SCS_FORWARD_ONLY:
+      rc = FetchForward(c, set);
+      break;
+    case SCS_KEYSET_DRIVEN:
+      if (aggregate) {
+        rc = orientation == 0 ? KX_ERR_NOT_CAPABLE : FetchForward(c, set);
+      } else if (c->keysetSize == 0) {
+        rc = scs_p_FetchKeyset(c, set, row);
+      } else {
+        rc = orientation == 0 ? KX_ERR_NOT_CAPABLE : scs_p_FetchMixed(c, row, orientation, set);
+      }
+      break;
+    case SCS_DYNAMIC:
+      if (aggregate) {
+        rc = orientation == 0 ? KX_ERR_NOT_CAPABLE : FetchForward(c, set);
+      } else {
+        rc = orientation == 0 ? KX_ERR_NOT_CAPABLE : scs_p_FetchDynamicOrient(c, row, orientation, set);
+      }
+      break;
+    case SCS_STATIC:
+      rc = scs_p_FetchStatic(c, set, row);
+      break;
+    default:
+      rc = KX_ERR_NOT_CAPABLE;
+      break;
+  }
+  if (rc != 0) {
+    RowStatusSetFree(&set);
+    return rc;
+  }
+  *total = c->rowCount;
+  const int32_t got = set->rows != nullptr ? set->rows->rowCount : 0;
+  *rows = static_cast<uint32_t>(got > 0 ? got : 0);
+  if (c->retrieveData == 0 && set->rows != nullptr) RB_Free(set->rows);
+  *out = set;
+  if (got <= 0) return KX_ERR_NO_DATA_FOUND;
+  c->setPosRow = 1;
+  return 0;
+}
+
+int32_t SCS_ExtendedFetch(AgentHandle h, RowStatusSet** out, int32_t row, uint32_t* rows, int32_t* total) {
+  return SCS_FetchScroll(h, out, row, rows, total, 0);
+}
+
+int32_t SCS_SetPos(AgentHandle h, int32_t row, int32_t operation, int32_t, uint16_t** statuses, int32_t* count,
+                   RowBuffer* data, uint16_t* columns, uint16_t columnCount) {
+  ScsCursor* c = SCS_FindCursor(h);
+  // The block and the column list are the layer's from here on.
+  auto release = [&]() {
+    if (data != nullptr) {
+      RB_Free(data);
+      std::free(data);
+      data = nullptr;
+    }
+    std::free(columns);
+    columns = nullptr;
+  };
+  if (c == nullptr) {
+    release();
+    return KX_ERR_BAD_ARGUMENT;
+  }
+  if ((c->flags & SCSF_PREPARED) == 0) {
+    release();
+    return KX_ERR_CURSOR_STATE;
+  }
+  if (operation != SCS_SETPOS_ADD) {
+    if (row != SCS_AT_ALL_ROWS && (row < 1 || row > c->rowsetSize)) {
+      release();
+      return KX_ERR_BAD_ROW_VALUE;
+    }
+    c->setPosRow = row;
+  }
+  if (c->cursorType == SCS_FORWARD_ONLY) {
+    release();
+    return KX_ERR_NOT_CAPABLE;
+  }
+  if (operation != SCS_SETPOS_POSITION) c->setPosRowsAffected = 0;
+  const int rc = scs_p_SetPosOp(c, row, operation, statuses, count, data, columns, columnCount);
+  return rc;
+}
+
+int32_t SCS_ExecDirect(AgentHandle h, const char* sql, RowBuffer* rows, uint16_t count,
+                       const SCS_PARAMDESC* descs) {
+  int32_t rc = 0;
+  if (sql != nullptr) rc = SCS_Prepare(h, sql);
+  if (rc == 0 && rows != nullptr) rc = SCS_SetParams(h, rows);
+  if (rc == 0 && count != 0) rc = SCS_SetParamInfo(h, count, descs);
+  if (rc == 0) rc = SCS_Execute(h);
+  return rc;
+}
+
+}  // namespace
+
+// ---- process-wide state ------------------------------------------------------------------
+
+const AgentBinding* SCS_AgentBinding() { return &TheLayer().saved; }
+
+ScsCursor* SCS_FindCursor(AgentHandle stmt) {
+  std::lock_guard<std::mutex> hold(TheLayer().lock);
+  auto it = TheLayer().cursors.find(stmt);
+  return it != TheLayer().cursors.end() ? it->second.get() : nullptr;
+}
+
+ScsConn* SCS_FindConn(AgentHandle conn) {
+  std::lock_guard<std::mutex> hold(TheLayer().lock);
+  auto it = TheLayer().conns.find(conn);
+  return it != TheLayer().conns.end() ? it->second.get() : nullptr;
+}
+
+int SCS_Install(AgentBinding* binding) {
+  if (binding == nullptr || binding->ops == nullptr) return KX_ERR_GENERAL;
+  Layer& layer = TheLayer();
+  std::call_once(layer.installed, [&] {
+    layer.table = *binding->ops;
+    layer.saved = *binding;
+    AgentOps& t = layer.table;
+    t.DRV_GetProperty = SCS_GetProperty;
+    t.DRV_SetProperty = SCS_SetProperty;
+    t.DRV_GetMessages = SCS_GetMessages;
+    t.DRV_Connect = SCS_Connect;
+    t.DRV_Disconnect = SCS_Disconnect;
+    t.DRV_AllocStmt = SCS_AllocStmt;
+    t.DRV_FreeStmt = SCS_FreeStmt;
+    t.DRV_Prepare = SCS_Prepare;
+    t.DRV_SetParams = SCS_SetParams;
+    t.DRV_Execute = SCS_Execute;
+    t.DRV_SetParamInfo = SCS_SetParamInfo;
+    t.DRV_FetchBlock = SCS_FetchBlock;
+    t.DRV_CloseCursor = SCS_CloseCursor;
+    t.DRV_MoreResults = SCS_MoreResults;
+    t.DRV_DDColumnPrivileges = SCS_DDColumnPrivileges;
+    t.DRV_DDColumns = SCS_DDColumns;
+    t.DRV_DDForeignKeys = SCS_DDForeignKeys;
+    t.DRV_DDPrimaryKeys = SCS_DDPrimaryKeys;
+    t.DRV_DDProcedureColumns = SCS_DDProcedureColumns;
+    t.DRV_DDProcedures = SCS_DDProcedures;
+    t.DRV_DDSpecialColumns = SCS_DDSpecialColumns;
+    t.DRV_DDStatistics = SCS_DDStatistics;
+    t.DRV_DDTablePrivileges = SCS_DDTablePrivileges;
+    t.DRV_DDTables = SCS_DDTables;
+    t.DRV_DDTypeInfo = SCS_DDTypeInfo;
+    t.DRV_ExtendedFetch = SCS_ExtendedFetch;
+    t.DRV_SetPos = SCS_SetPos;
+    t.DRV_FetchScroll = SCS_FetchScroll;
+    t.DRV_ExecDirect = SCS_ExecDirect;
+  });
+  binding->ops = &layer.table;
+  return 0;
+}
+
+}  // namespace kx

@@ -6,6 +6,7 @@
 #include <sqlext.h>
 
 #include <cstdlib>
+#include <new>
 
 #include "odbc/diag.h"
 #include "odbc/exec/param_bind.h"
@@ -40,12 +41,12 @@ const char* DescKindName(const DescRecord* desc) {
 // ---- lifetime ---------------------------------------------------------------------------
 
 DescRecord* DescAlloc(int16_t kind, int16_t allocation, StmtRecord* stmt, ConnRecord* conn) {
-  auto* desc = static_cast<DescRecord*>(std::calloc(1, sizeof(DescRecord)));
+  auto* desc = new (std::nothrow) DescRecord{};
   auto* bookmark = static_cast<DescRecNode*>(std::calloc(1, sizeof(DescRecNode)));
   if (desc == nullptr || bookmark == nullptr) {
     // A descriptor without its bookmark record would break every record
     // walk, so both allocations count as one.
-    std::free(desc);
+    delete desc;
     std::free(bookmark);
     if (stmt != nullptr) {
       stmt->error = KX_ERR_NOMEM;
@@ -107,7 +108,7 @@ void DescFree(DescRecord* desc) {
   MsgListFree(&desc->messages);
   desc->magic = MAGIC_FREED;
   HT_Release(DescTable(), desc->handle);
-  std::free(desc);
+  delete desc;
 }
 
 void DescFreeAllOfConn(ConnRecord* conn) {

@@ -1,7 +1,9 @@
 // The records behind ODBC handles. Every record starts with the same head
 // (magic, handle, internal error code, state, message list, diagnostic record
 // number), so the dispatcher and the diagnostics treat the four kinds alike.
-// A record whose magic is MAGIC_FREED has been freed.
+// A record whose magic is MAGIC_FREED has been freed. All four kinds are made
+// the one way, value-initialised with new (std::nothrow), and released with
+// delete, so a member with a constructor is safe in any of them.
 #pragma once
 
 #include <sql.h>

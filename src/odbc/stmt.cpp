@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <new>
 #include <cstring>
 
 #include "odbc/conn.h"
@@ -66,7 +67,7 @@ int StmtDiagIsQuery(StmtRecord* stmt) {
 // ---- lifecycle -------------------------------------------------------------------------
 
 StmtRecord* StmtAlloc(ConnRecord* conn) {
-  auto* stmt = static_cast<StmtRecord*>(std::calloc(1, sizeof(StmtRecord)));
+  auto* stmt = new (std::nothrow) StmtRecord{};
   if (stmt == nullptr) {
     conn->error = KX_ERR_NOMEM;
     return nullptr;
@@ -75,7 +76,7 @@ StmtRecord* StmtAlloc(ConnRecord* conn) {
   int32_t rc = AgentCall(conn->binding, &AgentOps::DRV_AllocStmt, conn->agentConn, &agentStmt);
   if (rc != 0) {
     if (TraceOn()) TracePrintf("Unable to allocate statement handle");
-    std::free(stmt);
+    delete stmt;
     conn->error = rc;
     return nullptr;
   }
@@ -123,7 +124,7 @@ StmtRecord* StmtAlloc(ConnRecord* conn) {
     }
     Unlink(stmt);
     AgentCall(conn->binding, &AgentOps::DRV_FreeStmt, agentStmt);
-    std::free(stmt);
+    delete stmt;
     conn->error = code;
     return nullptr;
   }
@@ -186,7 +187,7 @@ void StmtFree(StmtRecord* stmt) {
   stmt->magic = MAGIC_FREED;
   stmt->state = 0;
   HT_Release(StmtTable(), stmt->handle);
-  std::free(stmt);
+  delete stmt;
 }
 
 void StmtFreeAllOfConn(ConnRecord* conn) {

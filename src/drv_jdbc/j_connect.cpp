@@ -10,6 +10,7 @@
 #include "drv_jdbc/j_serv.h"
 #include "util/errcodes.h"
 #include "util/log.h"
+#include "util/str_util.h"
 
 namespace kx {
 
@@ -72,8 +73,7 @@ void ExplainMissingClass(JConn* conn, const char* classText) {
 char* CopyOf(const char* text, size_t n) {
   char* copy = static_cast<char*>(std::malloc(n + 1));
   if (copy == nullptr) return nullptr;
-  std::memcpy(copy, text, n);
-  copy[n] = '\0';
+  StrCopyBytes(copy, text, n);
   return copy;
 }
 

@@ -23,6 +23,7 @@
 #include "util/handle_table.h"
 #include "util/hash_table.h"
 #include "util/log.h"
+#include "util/str_util.h"
 
 namespace kx {
 
@@ -599,8 +600,7 @@ int JDB_DescribeResults(JStmt* s, char mode) {
     size_t cut = len > 40 ? 40 : len;
     // Cut on a character boundary so that the short name stays valid UTF-8.
     while (cut > 0 && cut < len && (static_cast<unsigned char>(label[cut]) & 0xC0) == 0x80) --cut;
-    std::memcpy(d.name, label, cut);
-    d.name[cut] = '\0';
+    StrCopyBytes(d.name, label, cut);
     d.label = label;
     types[i] = JDB_DescribeType(c, s->unicodeClient, T, D, S, P, &d);
     uint32_t upd = ro ? 0 : (wr ? 1 : 2);

@@ -82,16 +82,6 @@ void PutPtr(unsigned char* element, const JGrowBuf& buf) {
   RB_SetPtrValue(element, RBPtrValue{buf.size, buf.data});
 }
 
-// Length prefix of the LEN element types: 1, 2 or 4 bytes.
-uint32_t HeadOf(uint32_t type) {
-  switch (type) {
-    case RBT_CHAR_LEN1: case RBT_BINARY_LEN1: return 1;
-    case RBT_CHAR_LEN2: case RBT_BINARY_LEN2: return 2;
-    case RBT_CHAR_LEN4: case RBT_BINARY_LEN4: case RBT_WCHAR_LEN4: return 4;
-    default: return 0;
-  }
-}
-
 void PutLength(unsigned char* e, uint32_t head, uint32_t n) {
   if (head == 1) Put(e, static_cast<uint8_t>(n));
   else if (head == 2) Put(e, static_cast<uint16_t>(n));
@@ -118,7 +108,7 @@ int ReadValue(JStmt* s, const Source& src, jobject obj, int32_t index, RowBuffer
     case RBT_CHAR_LEN1:
     case RBT_CHAR_LEN2:
     case RBT_CHAR_LEN4: {
-      const int32_t head = static_cast<int32_t>(HeadOf(col->type));
+      const int32_t head = static_cast<int32_t>(RB_LengthPrefixBytes(col->type));
       int32_t len = 0;
       status = src.getString(s, obj, index, reinterpret_cast<char*>(e + head), &len, w - head);
       if (status == 0) PutLength(e, static_cast<uint32_t>(head), static_cast<uint32_t>(len));
@@ -217,7 +207,7 @@ int ReadValue(JStmt* s, const Source& src, jobject obj, int32_t index, RowBuffer
     case RBT_BINARY_LEN1:
     case RBT_BINARY_LEN2:
     case RBT_BINARY_LEN4: {
-      const int32_t head = static_cast<int32_t>(HeadOf(col->type));
+      const int32_t head = static_cast<int32_t>(RB_LengthPrefixBytes(col->type));
       int32_t len = 0;
       status = src.getBytes(s, obj, index, e + head, &len, w - head);
       if (status == 0) PutLength(e, static_cast<uint32_t>(head), static_cast<uint32_t>(len));
@@ -335,7 +325,7 @@ const RowBlockApi* BlockApi(JNIEnv* env) {
 // The class's kind and room for a column; false: the class does not take it.
 bool BlockKind(const RowBufferColumn& col, jint* kind, jint* room) {
   const int64_t w = col.width;
-  const int64_t head = HeadOf(col.type);
+  const int64_t head = RB_LengthPrefixBytes(col.type);
   *room = 0;
   switch (col.type) {
     case RBT_BIT: *kind = kBlockBoolean; return true;
@@ -379,7 +369,7 @@ bool StoreBlockValue(RowBufferColumn* col, int32_t r, jint kind, bool isNull, co
   const int32_t hi = static_cast<int32_t>(word >> 32);
   const uint16_t mid = static_cast<uint16_t>(word >> 16);
   const uint16_t lo = static_cast<uint16_t>(word);
-  const uint32_t head = HeadOf(col->type);
+  const uint32_t head = RB_LengthPrefixBytes(col->type);
   // Text and binary: offset << 32 | length in the pool.
   const uint64_t at = word >> 32;
   const uint64_t n = isNull ? 0 : (word & 0xFFFFFFFFu);

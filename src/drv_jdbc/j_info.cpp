@@ -13,6 +13,7 @@
 #include "drv_jdbc/j_conn_stmt.h"
 #include "drv_jdbc/j_meta.h"
 #include "util/errcodes.h"
+#include "util/str_util.h"
 
 namespace kx {
 
@@ -147,8 +148,7 @@ void PutText(char* text, size_t capacity, const char* value) {
   if (capacity == 0) return;
   size_t n = std::strlen(value);
   if (n >= capacity) n = capacity - 1;
-  std::memcpy(text, value, n);
-  text[n] = '\0';
+  StrCopyBytes(text, value, n);
 }
 
 // What the cursor layer the driver's wiring lays over the agent serves:

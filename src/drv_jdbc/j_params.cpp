@@ -18,6 +18,7 @@
 #include "util/errcodes.h"
 #include "util/log.h"
 #include "util/row_buffer.h"
+#include "util/str_util.h"
 #include "util/text_conv.h"
 
 namespace kx {
@@ -486,8 +487,7 @@ int JDB_TextToInt64(const char* text, size_t n, int64_t* out) {
   Trim(&p, &n);
   if (n == 0 || n >= 64) return n == 0 ? KX_ERR_BAD_CAST_VALUE : KX_ERR_NUMERIC_RANGE;
   char buf[64];
-  std::memcpy(buf, p, n);
-  buf[n] = '\0';
+  StrCopyBytes(buf, p, n);
   // Digits with an optional sign, optionally with a zero fraction ("12.00").
   const char* q = buf;
   if (*q == '+' || *q == '-') ++q;
@@ -514,8 +514,7 @@ int JDB_TextToDouble(const char* text, size_t n, double* out) {
   Trim(&p, &n);
   if (n == 0 || n >= 400) return n == 0 ? KX_ERR_BAD_CAST_VALUE : KX_ERR_BAD_CAST_VALUE;
   char buf[400];
-  std::memcpy(buf, p, n);
-  buf[n] = '\0';
+  StrCopyBytes(buf, p, n);
   // Plain decimal notation only: no hex, no "inf", no "nan".
   for (size_t i = 0; i < n; ++i) {
     char c = buf[i];

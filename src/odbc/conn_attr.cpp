@@ -17,6 +17,7 @@
 #include "odbc/libmain.h"
 #include "odbc/stmt.h"
 #include "util/errcodes.h"
+#include "util/str_util.h"
 #include "util/text_conv.h"
 
 namespace kx {
@@ -123,8 +124,7 @@ bool CopyTextArg(uint64_t value, int64_t length, char mode, char** out) {
     }
     *out = static_cast<char*>(malloc(n + 1));
     if (*out != nullptr) {
-      memcpy(*out, text, n);
-      (*out)[n] = '\0';
+      StrCopyBytes(*out, text, n);
     }
   }
   return *out != nullptr;

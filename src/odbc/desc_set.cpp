@@ -25,6 +25,7 @@
 #include "odbc/trace.h"
 #include "util/errcodes.h"
 #include "util/handle_table.h"
+#include "util/str_util.h"
 #include "util/text_conv.h"
 
 namespace kx {
@@ -167,8 +168,7 @@ char* CopyName(uint64_t value, int64_t length, char form, int* code) {
     const size_t n = length == SQL_NTS ? std::strlen(text) : static_cast<size_t>(length);
     copy = static_cast<char*>(std::malloc(n + 1));
     if (copy != nullptr) {
-      std::memcpy(copy, text, n);
-      copy[n] = '\0';
+      StrCopyBytes(copy, text, n);
     }
   }
   if (copy == nullptr) *code = KX_ERR_NOMEM;

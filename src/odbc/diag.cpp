@@ -193,8 +193,7 @@ void SetState(char* out, const char* state, int odbcVersion) {
     state = "S1000";
     n = 5;
   }
-  memcpy(out, state, n);
-  out[n] = '\0';
+  StrCopyBytes(out, state, n);
   if (odbcVersion != SQL_OV_ODBC2) SqlStateToV3(out);
 }
 

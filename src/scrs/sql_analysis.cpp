@@ -24,8 +24,7 @@ namespace {
 char* dupN(const char* s, size_t n) {
   char* p = static_cast<char*>(malloc(n + 1));
   if (p) {
-    memcpy(p, s, n);
-    p[n] = '\0';
+    StrCopyBytes(p, s, n);
   }
   return p;
 }
@@ -40,8 +39,7 @@ void copyField(char* dst, size_t cap, const char* src) {
     n = cap - 1;
     while (n > 0 && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80) n--;
   }
-  memcpy(dst, src, n);
-  dst[n] = '\0';
+  StrCopyBytes(dst, src, n);
 }
 
 bool filled(const SQL_NODE* slot) { return slot && slot->tmpl; }

@@ -453,8 +453,7 @@ int internCreate(void** item, const void* key) {
     free(t);
     return 0;
   }
-  memcpy(t->text, k->text, k->len);
-  t->text[k->len] = '\0';
+  StrCopyBytes(t->text, k->text, k->len);
   t->len = k->len;
   t->hash = k->hash;
   *item = t;
@@ -469,8 +468,7 @@ void internDestroy(void* item) {
 char* dupStr(const char* s, size_t n) {
   char* p = static_cast<char*>(malloc(n + 1));
   if (p) {
-    memcpy(p, s, n);
-    p[n] = '\0';
+    StrCopyBytes(p, s, n);
   }
   return p;
 }

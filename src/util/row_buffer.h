@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace kx {
 
@@ -153,6 +154,28 @@ void RB_SetPtrValue(unsigned char* element, RBPtrValue value);
 // True for the types whose element holds an owned heap block.
 inline bool RB_IsPtrType(uint32_t type) {
   return type == RBT_CHAR_PTR || type == RBT_BINARY_PTR || type == RBT_WCHAR_PTR;
+}
+// Bytes of the length prefix of a counted element type (the LEN types): 1, 2
+// or 4; 0 for every other type.
+inline uint32_t RB_LengthPrefixBytes(uint32_t type) {
+  switch (type) {
+    case RBT_CHAR_LEN1: case RBT_BINARY_LEN1: return 1;
+    case RBT_CHAR_LEN2: case RBT_BINARY_LEN2: return 2;
+    case RBT_CHAR_LEN4: case RBT_BINARY_LEN4: case RBT_WCHAR_LEN4: return 4;
+    default: return 0;
+  }
+}
+// The length a counted element's prefix of bytes (1, 2 or 4) holds.
+inline uint32_t RB_LoadLengthPrefix(const unsigned char* element, uint32_t bytes) {
+  if (bytes == 1) return element[0];
+  if (bytes == 2) {
+    uint16_t v;
+    std::memcpy(&v, element, 2);
+    return v;
+  }
+  uint32_t v;
+  std::memcpy(&v, element, 4);
+  return v;
 }
 // Bytes of the block a pointer element's length stands for.
 inline size_t RB_PtrBytes(uint32_t type, uint32_t length) {

@@ -607,19 +607,15 @@ int RB_GetValue(const RowBuffer* rb, int32_t row, uint16_t c, void* dst, uint32_
     case RBT_CHAR_NTS: n = strnlen(reinterpret_cast<const char*>(e), w); break;
     case RBT_CHAR_LEN1:
     case RBT_BINARY_LEN1:
-      p = e + 1;
-      n = w >= 1 ? clamp(e[0], room(1)) : 0;
-      break;
     case RBT_CHAR_LEN2:
     case RBT_BINARY_LEN2:
-      p = e + 2;
-      n = w >= 2 ? clamp(Load16(e), room(2)) : 0;
-      break;
     case RBT_CHAR_LEN4:
-    case RBT_BINARY_LEN4:
-      p = e + 4;
-      n = w >= 4 ? clamp(Load32(e), room(4)) : 0;
+    case RBT_BINARY_LEN4: {
+      const uint32_t head = RB_LengthPrefixBytes(col.type);
+      p = e + head;
+      n = w >= head ? clamp(RB_LoadLengthPrefix(e, head), room(head)) : 0;
       break;
+    }
     case RBT_WCHAR_NTS: n = 2 * WideLen(e, w / 2); break;
     case RBT_WCHAR_LEN4:
       p = e + 4;
@@ -780,10 +776,7 @@ int RB_Truncate(RowBuffer* rb, uint32_t n) {
     RowBufferColumn& col = rb->columns[c];
     t = col.type;
     w = col.width;
-    uint32_t prefix = t == RBT_CHAR_LEN1 || t == RBT_BINARY_LEN1                          ? 1
-                      : t == RBT_CHAR_LEN2 || t == RBT_BINARY_LEN2                        ? 2
-                      : t == RBT_CHAR_LEN4 || t == RBT_BINARY_LEN4 || t == RBT_WCHAR_LEN4 ? 4
-                                                                                          : 0;
+    const uint32_t prefix = RB_LengthPrefixBytes(t);
     if (w < prefix) continue;  // no room for a length: nothing to cut
     if (t == RBT_CHAR_NTS && !(w >= 1 && n < w - 1)) continue;
     if (t == RBT_WCHAR_NTS && !(w / 2 >= 1 && n < w / 2 - 1)) continue;

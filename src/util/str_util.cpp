@@ -29,8 +29,7 @@ int64_t TextLength(const char* text, int64_t length) {
 char* CopyBytes(const char* text, size_t len) {
   auto* copy = static_cast<char*>(malloc(len + 1));
   if (copy == nullptr) return nullptr;
-  if (len) memcpy(copy, text, len);
-  copy[len] = '\0';
+  StrCopyBytes(copy, text, len);
   return copy;
 }
 

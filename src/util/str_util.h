@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace kx {
 
@@ -65,6 +66,14 @@ const char* s_progname();
 // up to its last "." or else its first blank), written into out (capacity
 // bytes, at least 1; at most 254 characters are kept).
 void StrProgName(const char* commandLine, char* out, size_t capacity);
+
+// Copies n bytes of text to out and terminates them there: out holds at least
+// n + 1 bytes. Returns out.
+inline char* StrCopyBytes(char* out, const char* text, size_t n) {
+  if (n != 0) std::memcpy(out, text, n);
+  out[n] = '\0';
+  return out;
+}
 
 // Stores in *out a heap copy of text (length bytes, or up to the terminator
 // with SQL_NTS); NULL text copies as empty. 0; *out NULL when memory runs out.

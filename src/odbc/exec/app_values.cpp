@@ -7,6 +7,7 @@
 
 #include "odbc/ctypes.h"
 #include "util/row_buffer.h"
+#include "util/str_util.h"
 
 namespace kx {
 
@@ -249,8 +250,7 @@ uint32_t ParseDateTimeEscape(const char* text, size_t length, int16_t sqlType,
   if (text == nullptr || length < 2 || text[0] != '{' || !IsDateTimeEscapeType(sqlType)) return 0;
   char copy[50];
   const size_t n = length - 1 < 49 ? length - 1 : 49;
-  std::memcpy(copy, text + 1, n);
-  copy[n] = '\0';
+  StrCopyBytes(copy, text + 1, n);
   int kind;  // 0 date, 1 time, 2 timestamp
   const char* cursor;
   if (std::strncmp(copy, "d ", 2) == 0) {

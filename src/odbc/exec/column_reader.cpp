@@ -45,18 +45,6 @@ Path PathOf(uint32_t storageType) {
 }
 
 // Length prefix of 1, 2 or 4 bytes at an element that may not be aligned.
-uint32_t Prefix(const unsigned char* element, unsigned bytes) {
-  if (bytes == 1) return element[0];
-  if (bytes == 2) {
-    uint16_t v;
-    std::memcpy(&v, element, 2);
-    return v;
-  }
-  uint32_t v;
-  std::memcpy(&v, element, 4);
-  return v;
-}
-
 // The text or bytes an element of a variable-length storage type holds and
 // their length in octets. The length never reaches past the element, whatever
 // its prefix claims.
@@ -64,7 +52,7 @@ bool VariableSource(uint32_t type, const unsigned char* element, uint32_t width,
                     uint64_t* octets) {
   auto prefixed = [&](unsigned bytes, unsigned headerBytes, uint64_t unitBytes) {
     const uint64_t room = width > headerBytes ? width - headerBytes : 0;
-    uint64_t n = uint64_t{Prefix(element, bytes)} * unitBytes;
+    uint64_t n = uint64_t{RB_LoadLengthPrefix(element, bytes)} * unitBytes;
     if (type == RBT_WCHAR_LEN4) {
       int32_t count;
       std::memcpy(&count, element, 4);

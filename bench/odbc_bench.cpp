@@ -9,6 +9,13 @@
 //     transaction (autocommit off).
 //   odbc_bench LABEL CONNECT-STRING getdata TABLE
 //     the same, every value read with SQLGetData.
+//   odbc_bench LABEL CONNECT-STRING rowset TABLE
+//     the same SELECT through a forward-only cursor with rowsets of 100 rows
+//     bound column-wise.
+//   odbc_bench LABEL CONNECT-STRING static TABLE
+//     the same SELECT through a static cursor with rowsets of 100: execute,
+//     SQL_FETCH_LAST, SQL_FETCH_FIRST, then SQL_FETCH_NEXT to the end (the
+//     rows counted are the first rowset and the scroll after it).
 //   odbc_bench LABEL CONNECT-STRING insert|insertrw TABLE ROWS
 //     creates TABLE and inserts ROWS rows with parameter arrays of 1000 in
 //     one transaction (insertrw: the same under its own name, for a connect
@@ -119,6 +126,48 @@ void Fetch(const char* label, SQLHSTMT st, const std::string& table) {
   Report(label, "fetch", rows, secs);
 }
 
+// Rowsets of 100 rows: forward-only, or a static cursor scrolled to the last
+// rowset, back to the first and then through to the end.
+void RowsetFetch(const char* label, SQLHSTMT st, const std::string& table, bool scroll) {
+  constexpr SQLULEN kRowset = 100;
+  std::vector<SQLINTEGER> id(kRowset);
+  std::vector<char> name(kRowset * 41), amount(kRowset * 21);
+  std::vector<SQLDOUBLE> ratio(kRowset);
+  std::vector<SQL_TIMESTAMP_STRUCT> stamp(kRowset);
+  std::vector<SQLLEN> ind(5 * kRowset);
+  SQLULEN fetched = 0;
+  auto start = std::chrono::steady_clock::now();
+  if (scroll) {
+    CHECK(SQLSetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0),
+          SQL_HANDLE_STMT, st);
+  }
+  CHECK(SQLSetStmtAttr(st, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRowset), 0), SQL_HANDLE_STMT, st);
+  CHECK(SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, st);
+  CHECK(Exec(st, "SELECT id, name, amount, ratio, stamp FROM " + table), SQL_HANDLE_STMT, st);
+  CHECK(SQLBindCol(st, 1, SQL_C_SLONG, id.data(), 0, &ind[0]), SQL_HANDLE_STMT, st);
+  CHECK(SQLBindCol(st, 2, SQL_C_CHAR, name.data(), 41, &ind[kRowset]), SQL_HANDLE_STMT, st);
+  CHECK(SQLBindCol(st, 3, SQL_C_CHAR, amount.data(), 21, &ind[2 * kRowset]), SQL_HANDLE_STMT, st);
+  CHECK(SQLBindCol(st, 4, SQL_C_DOUBLE, ratio.data(), 0, &ind[3 * kRowset]), SQL_HANDLE_STMT, st);
+  CHECK(SQLBindCol(st, 5, SQL_C_TYPE_TIMESTAMP, stamp.data(), 0, &ind[4 * kRowset]), SQL_HANDLE_STMT, st);
+  long rows = 0;
+  long long check = 0;
+  if (scroll) {
+    CHECK(SQLFetchScroll(st, SQL_FETCH_LAST, 0), SQL_HANDLE_STMT, st);
+    CHECK(SQLFetchScroll(st, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, st);
+    rows += static_cast<long>(fetched);
+  }
+  SQLRETURN rc;
+  while ((rc = SQLFetchScroll(st, SQL_FETCH_NEXT, 0)) != SQL_NO_DATA) {
+    if (!SQL_SUCCEEDED(rc)) Die("SQLFetchScroll", SQL_HANDLE_STMT, st);
+    rows += static_cast<long>(fetched);
+    check += id[0] + stamp[fetched - 1].second;
+  }
+  SQLFreeStmt(st, SQL_CLOSE);
+  double secs = Seconds(start);
+  if (check == 0 && rows > 0) std::fprintf(stderr, "odbc_bench: no data in the bound columns\n");
+  Report(label, scroll ? "static" : "rowset", rows, secs);
+}
+
 void Insert(const char* label, const char* work, SQLHDBC dbc, SQLHSTMT st, const std::string& table, long rows) {
   Exec(st, "DROP TABLE " + table);
   SQLFreeStmt(st, SQL_CLOSE);
@@ -201,7 +250,7 @@ void Connects(const char* label, SQLHENV env, const char* connect, long count) {
 
 int main(int argc, char** argv) {
   if (argc < 5 || (std::strncmp(argv[3], "insert", 6) == 0 && argc < 6)) {
-    std::fprintf(stderr, "usage: odbc_bench LABEL CONNECT-STRING fetch|getdata TABLE\n"
+    std::fprintf(stderr, "usage: odbc_bench LABEL CONNECT-STRING fetch|getdata|rowset|static TABLE\n"
                          "       odbc_bench LABEL CONNECT-STRING insert|insertrw TABLE ROWS\n"
                          "       odbc_bench LABEL CONNECT-STRING connect COUNT\n");
     return 2;
@@ -222,11 +271,14 @@ int main(int argc, char** argv) {
         SQL_HANDLE_DBC, dbc);
   CHECK(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_HANDLE_DBC, dbc);
   const bool fetch = std::strcmp(argv[3], "fetch") == 0;
-  if (fetch || std::strcmp(argv[3], "getdata") == 0) {
+  const bool rowset = std::strcmp(argv[3], "rowset") == 0;
+  const bool scroll = std::strcmp(argv[3], "static") == 0;
+  if (fetch || rowset || scroll || std::strcmp(argv[3], "getdata") == 0) {
     // In a transaction, where a driver may stream the result.
     CHECK(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
           SQL_HANDLE_DBC, dbc);
     if (fetch) Fetch(argv[1], st, argv[4]);
+    else if (rowset || scroll) RowsetFetch(argv[1], st, argv[4], scroll);
     else GetDataFetch(argv[1], st, argv[4]);
     SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT);
   } else {

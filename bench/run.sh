@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fetch, insert and connect benchmark, side by side in one run on one private
 # PostgreSQL server: this driver (both builds) through unixODBC, the native
-# PostgreSQL ODBC driver (psqlodbcw.so) through unixODBC, and plain JDBC.
+# PostgreSQL ODBC driver (psqlodbcw.so) through unixODBC (native_df: the same
+# reading through a server-side cursor, UseDeclareFetch=1), and plain JDBC.
 # Every measurement runs in a process of its own (its peak RSS is that
 # work's), and the whole set is repeated; the table gives each repetition.
 #   KX_BENCH_ROWS     rows fetched (default 1000000)
@@ -60,6 +61,8 @@ kestrix="DRIVER={Kestrix ANSI};URL={URL=$pg_url};UID=$KX_PG_USER;PWD=$KX_PG_PASS
 kestrixu_rw="DRIVER={Kestrix Unicode};URL={URL=$pg_url_rw};UID=$KX_PG_USER;PWD=$KX_PG_PASSWORD;NLB=1"
 kestrix_rw="DRIVER={Kestrix ANSI};URL={URL=$pg_url_rw};UID=$KX_PG_USER;PWD=$KX_PG_PASSWORD;NLB=1"
 native="DRIVER={PostgreSQL Unicode};Servername=127.0.0.1;Port=$KX_PG_PORT;Database=postgres;Username=$KX_PG_USER;Password=$KX_PG_PASSWORD"
+# The native driver reading through a server-side cursor, 100 rows a call.
+native_df="$native;UseDeclareFetch=1;Fetch=100"
 
 kx_log "fetch table: $rows rows"
 bin=$(kx_pg_bin)
@@ -86,8 +89,12 @@ for run in $(seq 1 "$repeat"); do
       odbc "$who" "${!who}" connect "$connects"
       odbc "$who" "${!who}" fetch bench_fetch
       odbc "$who" "${!who}" getdata bench_fetch
+      odbc "$who" "${!who}" rowset bench_fetch
+      odbc "$who" "${!who}" static bench_fetch
       odbc "$who" "${!who}" insert "bench_insert_$who" "$inserts"
     done
+    odbc native_df "$native_df" rowset bench_fetch
+    odbc native_df "$native_df" static bench_fetch
     for who in kestrixu kestrix; do
       rw=${who}_rw
       odbc "$who" "${!rw}" insertrw "bench_insert_$who" "$inserts"
@@ -126,24 +133,25 @@ awk '
     print line
   }
   END {
-    split("kestrixu kestrix native jdbc", who, " ")
-    split("fetch getdata insert insertrw", works, " ")
-    split("fetch, bound columns, rowset 1|fetch, SQLGetData|insert, arrays of 1000|insert, arrays of 1000, reWriteBatchedInserts=true", titles, "|")
-    for (w = 1; w <= 4; ++w) {
+    split("kestrixu kestrix native native_df jdbc", who, " ")
+    split("fetch getdata rowset static insert insertrw", works, " ")
+    split("fetch, bound columns, rowset 1|fetch, SQLGetData|fetch, forward-only, rowset 100|static cursor, rowset 100: execute, LAST, FIRST, NEXT to the end|insert, arrays of 1000|insert, arrays of 1000, reWriteBatchedInserts=true", titles, "|")
+    for (w = 1; w <= 6; ++w) {
       work = works[w]
       if (!(work in n)) continue
       printf "%s (%d rows): rows/s\n", titles[w], n[work]
-      for (i = 1; i <= 4; ++i) row(who[i], work, "rate")
+      for (i = 1; i <= 5; ++i) row(who[i], work, "rate")
       # The native driver has no rewriting: its plain insert is the yardstick.
       base = work == "insertrw" ? "native insert" : "native"
       for (i = 1; i <= 2; ++i) { ratio(who[i], work, base, 1); ratio(who[i], work, "jdbc", 1) }
-      if (work ~ /fetch|getdata/) {
+      if (work ~ /rowset|static/) for (i = 1; i <= 2; ++i) ratio(who[i], work, "native_df", 1)
+      if (work ~ /fetch|getdata|rowset|static/) {
         printf "%s: peak RSS, MiB\n", titles[w]
-        for (i = 1; i <= 4; ++i) row(who[i], work, "rss")
+        for (i = 1; i <= 5; ++i) row(who[i], work, "rss")
       }
     }
     print "first connect (Java VM start included): ms"
-    for (i = 1; i <= 4; ++i) row(who[i], "connect1", "ms")
+    for (i = 1; i <= 5; ++i) row(who[i], "connect1", "ms")
     print "later connects (mean): ms"
-    for (i = 1; i <= 4; ++i) row(who[i], "connectN", "ms")
+    for (i = 1; i <= 5; ++i) row(who[i], "connectN", "ms")
   }' "$results"

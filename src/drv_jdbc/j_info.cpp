@@ -462,7 +462,7 @@ int JDB_GetInfoAnswer(JConn* c, uint16_t type, int32_t* number, char* text, size
         n = static_cast<int32_t>(JDB_ConvertMask(c, &status, kConvertSources[type - 53]));
         return status;
       }
-      return 1;
+      return KX_ERR_NOT_SUPPORTED;
   }
   if (m.status() != 0) {
     n = 0;

@@ -456,12 +456,12 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
 }  // namespace
 
 int32_t JDB_ParamSqlType(const JStmt* s, int p) {
-  if (s->paramInfos == nullptr || p >= s->paramInfoCount) return 1;
+  if (s->paramInfos == nullptr || p >= s->paramInfoCount) return SQL_CHAR;
   return s->paramInfos[p].sqlType;
 }
 
 int16_t JDB_ParamDirection(const JStmt* s, int p) {
-  if (s->paramInfos == nullptr || p >= s->paramInfoCount) return 1;
+  if (s->paramInfos == nullptr || p >= s->paramInfoCount) return SQL_PARAM_INPUT;
   return s->paramInfos[p].direction;
 }
 
@@ -589,7 +589,7 @@ int JDB_BindParamRow(JStmt* s, int32_t row) {
     const int16_t direction = JDB_ParamDirection(s, p);
     const int32_t idx = p + 1;
     int status = 0;
-    const bool outOnly = call && direction == 4;
+    const bool outOnly = call && direction == SQL_PARAM_OUTPUT;
     if (outOnly) {
       // Nothing goes in: the parameter is only registered below.
     } else if (col->indicators[row] == RB_IND_NULL) {
@@ -608,7 +608,8 @@ int JDB_BindParamRow(JStmt* s, int32_t row) {
         JDB_MsgAddCode(&s->msgs, status);
       }
     }
-    if (status == 0 && call && (direction == 2 || direction == 4)) {
+    if (status == 0 && call &&
+        (direction == SQL_PARAM_INPUT_OUTPUT || direction == SQL_PARAM_OUTPUT)) {
       status = JC_CallableStatement_registerOutParameter(s, s->stmt, idx, JDB_JdbcTypeOf(sqlType));
       if (status == 0) s->flags |= JS_OUT_REGISTERED;
     }

@@ -4,6 +4,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -884,7 +885,11 @@ void JDB_FixCatalogType(int32_t jet, RowBuffer* out, int typeCol, int nameCol, i
   if (to != t) SetInt(col, r, to);
 }
 
-int JDB_RowBlockReads = 1;
+namespace {
+std::atomic<bool> g_rowBlockReads{true};
+}  // namespace
+
+void JDB_SetRowBlockReads(bool on) { g_rowBlockReads.store(on, std::memory_order_relaxed); }
 
 int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   JStmt* s = nullptr;
@@ -915,7 +920,7 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "The redirectCol is more than count of Columns");
     return KX_ERR_GENERAL;
   }
-  if (JDB_RowBlockReads != 0 && s->catalogKind == 0 && s->redirectCol < 0 && s->columnCap < 0 &&
+  if (g_rowBlockReads.load(std::memory_order_relaxed) && s->catalogKind == 0 && s->redirectCol < 0 && s->columnCap < 0 &&
       s->resultSet != nullptr) {
     int32_t got = 0;
     const int rc = ReadBlock(s, out, n, &got);

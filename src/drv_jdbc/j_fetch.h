@@ -12,10 +12,10 @@ namespace kx {
 
 int32_t DRV_FetchBlock(AgentHandle stmt, uint16_t rows, RowBuffer* out);  // 19
 
-// 1 (the default): ordinary results are read a whole block per call into
-// Java; 0: value by value, as catalog results always are. The tests switch
+// On (the default): ordinary results are read a whole block per call into
+// Java; off: value by value, as catalog results always are. The tests switch
 // it to compare the two.
-extern int JDB_RowBlockReads;
+void JDB_SetRowBlockReads(bool on);
 
 // Catalog kinds of a result (JStmt::catalogKind).
 constexpr int32_t JDB_CAT_TYPEINFO = 1;

@@ -19,7 +19,7 @@ using namespace kx;
 
 // Restores block reads at the end of a test.
 struct BlockReads {
-  ~BlockReads() { JDB_RowBlockReads = 1; }
+  ~BlockReads() { JDB_SetRowBlockReads(true); }
 };
 
 // Every block of a query, read with block reads on or off.
@@ -27,7 +27,7 @@ std::vector<std::vector<unsigned char>> ReadAll(AgentSession& a, const std::stri
                                                 uint16_t perBlock, bool blocks,
                                                 std::vector<int>* sizes,
                                                 std::vector<uint32_t>* types) {
-  JDB_RowBlockReads = blocks ? 1 : 0;
+  JDB_SetRowBlockReads(blocks);
   std::vector<std::vector<unsigned char>> cells;
   AgentHandle q = a.Stmt();
   EXPECT_EQ(0, a.ops->DRV_Prepare(q, sql.c_str())) << AgentMessages(a.ops, q);
@@ -108,7 +108,7 @@ TEST(RowBlock, FailureInTheMiddleOfABlockKeepsTheRowsBeforeIt) {
       "URL={jdbc:h2:mem:" + Unique("rowblock_fail") + ";DB_CLOSE_DELAY=-1;LAZY_QUERY_EXECUTION=TRUE}";
   ASSERT_EQ(0, a.Connect(props)) << AgentMessages(a.ops, a.server);
   for (bool blocks : {true, false}) {
-    JDB_RowBlockReads = blocks ? 1 : 0;
+    JDB_SetRowBlockReads(blocks);
     AgentHandle q = a.Stmt();
     ASSERT_EQ(0, a.ops->DRV_Prepare(q, "SELECT CAST(10 / (X - 3) AS INT) FROM SYSTEM_RANGE(1, 5)"))
         << AgentMessages(a.ops, q);
@@ -135,7 +135,7 @@ TEST(RowBlockPg, YearsBeyondAnOdbcDateRefuseTheirRowOnly) {
       " (2, TIMESTAMP 'infinity', DATE '2024-01-02'), (3, TIMESTAMP '2024-01-03', DATE '-infinity'),"
       " (4, TIMESTAMP '2024-01-04 23:59:59.5', DATE '2024-01-04')) AS v(id, ts, d) ORDER BY id";
   for (bool blocks : {true, false}) {
-    JDB_RowBlockReads = blocks ? 1 : 0;
+    JDB_SetRowBlockReads(blocks);
     AgentHandle q = a.Stmt();
     ASSERT_EQ(0, a.ops->DRV_Prepare(q, sql.c_str())) << AgentMessages(a.ops, q);
     ASSERT_EQ(0, a.ops->DRV_Execute(q)) << AgentMessages(a.ops, q);

@@ -5,6 +5,7 @@
 
 #include <jni.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -112,6 +113,10 @@ struct JStmt {
   jweak legacyTemporalOf;       // weak: the result set legacyTemporalCols is about
   uint64_t legacyTemporalCols;  // bit c - 1: column c is not read as java.time
   int32_t queryTimeout;   // seconds, 0 none; given to every Java statement made for it
+  // SQLCancel reached the statement since its current run began (set on the
+  // cancelling thread): the database's "query canceled" then reports the
+  // cancel rather than a timeout.
+  std::atomic<bool> cancelAsked;
 };
 
 // JStmt flags.

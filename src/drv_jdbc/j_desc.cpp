@@ -356,6 +356,8 @@ void JDB_StmtDestroy(JStmt* s) {
   std::free(s->cursorName);
   if (s->rowBlock != nullptr && s->jni != nullptr) s->jni->DeleteGlobalRef(s->rowBlock);
   s->rowBlock = nullptr;
+  if (s->legacyTemporalOf != nullptr && s->jni != nullptr) s->jni->DeleteWeakGlobalRef(s->legacyTemporalOf);
+  s->legacyTemporalOf = nullptr;
   JDB_MsgFreeList(&s->msgs);
   delete s;
 }

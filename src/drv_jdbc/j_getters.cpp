@@ -20,7 +20,7 @@ namespace {
 struct Getters {
   const char* traceName;
   JMethod getBoolean, getByte, getShort, getInt, getLong, getFloat, getDouble, getString,
-      getBytes, getDate, getTime, getTimestamp, wasNull;
+      getBytes, getDate, getTime, getTimestamp, wasNull, getObjectAs;
 };
 
 #define KX_GETTERS(Iface, Trace)                                                  \
@@ -31,7 +31,8 @@ struct Getters {
         {Iface, "getDouble", "(I)D"}, {Iface, "getString", "(I)Ljava/lang/String;"}, \
         {Iface, "getBytes", "(I)[B"}, {Iface, "getDate", "(I)Ljava/sql/Date;"},   \
         {Iface, "getTime", "(I)Ljava/sql/Time;"},                                 \
-        {Iface, "getTimestamp", "(I)Ljava/sql/Timestamp;"}, {Iface, "wasNull", "()Z"} \
+        {Iface, "getTimestamp", "(I)Ljava/sql/Timestamp;"}, {Iface, "wasNull", "()Z"}, \
+        {Iface, "getObject", "(ILjava/lang/Class;)Ljava/lang/Object;"}                \
   }
 
 Getters gRs = KX_GETTERS("java/sql/ResultSet", "ResultSet");
@@ -53,6 +54,21 @@ JMethod mHours{"java/util/Date", "getHours", "()I"};
 JMethod mMinutes{"java/util/Date", "getMinutes", "()I"};
 JMethod mSeconds{"java/util/Date", "getSeconds", "()I"};
 JMethod mNanos{"java/sql/Timestamp", "getNanos", "()I"};
+
+// Dates and timestamps are read as java.time values where the driver gives
+// them: their fields are in the proleptic Gregorian calendar of ODBC and SQL,
+// where java.util.Date switches to the Julian calendar before 1582 (year 1
+// arrived two days off, BC years as AD).
+JMethod mLocalYear{"java/time/LocalDate", "getYear", "()I"};
+JMethod mLocalMonth{"java/time/LocalDate", "getMonthValue", "()I"};
+JMethod mLocalDay{"java/time/LocalDate", "getDayOfMonth", "()I"};
+JMethod mStampYear{"java/time/LocalDateTime", "getYear", "()I"};
+JMethod mStampMonth{"java/time/LocalDateTime", "getMonthValue", "()I"};
+JMethod mStampDay{"java/time/LocalDateTime", "getDayOfMonth", "()I"};
+JMethod mStampHour{"java/time/LocalDateTime", "getHour", "()I"};
+JMethod mStampMinute{"java/time/LocalDateTime", "getMinute", "()I"};
+JMethod mStampSecond{"java/time/LocalDateTime", "getSecond", "()I"};
+JMethod mStampNano{"java/time/LocalDateTime", "getNano", "()I"};
 
 int Check(JStmt* s) { return CheckException(s->jni, s->unicodeClient, &s->msgs); }
 
@@ -406,7 +422,7 @@ bool StampFromText(JStmt* s, jobject value, Field* fields, bool* overflow) {
                            static_cast<jint>(day),         static_cast<jint>(hour),
                            static_cast<jint>(minute),      static_cast<jint>(second),
                            static_cast<jint>(frac)};
-  if (year < INT16_MIN || year > INT16_MAX) {
+  if (year < 1 || year > INT16_MAX) {
     *overflow = true;
     return true;
   }
@@ -414,11 +430,21 @@ bool StampFromText(JStmt* s, jobject value, Field* fields, bool* overflow) {
   return true;
 }
 
-// A getYear answer (years since 1900) whose year the 16-bit year of an ODBC
-// date cannot hold: PostgreSQL's 'infinity' arrives as year 292278994.
+// The fields of a NULL value.
+void ClearFields(Field* fields, int n) {
+  for (int i = 0; i < n; ++i) {
+    if (fields[i].out == nullptr) continue;
+    if (fields[i].kind == 3) *static_cast<uint32_t*>(fields[i].out) = 0;
+    else *static_cast<uint16_t*>(fields[i].out) = 0;
+  }
+}
+
+// A getYear answer (years since 1900) whose year an ODBC date cannot hold:
+// a BC year (java.util.Date gives 4713 BC as -4712), or one beyond 16 bits
+// (PostgreSQL's 'infinity' arrives as year 292278994).
 bool YearOverflows(jint sinceEpochYear) {
   const int64_t year = int64_t{sinceEpochYear} + 1900;
-  return year < INT16_MIN || year > INT16_MAX;
+  return year < 1 || year > INT16_MAX;
 }
 
 int DateOverflow(JStmt* s) {
@@ -426,17 +452,97 @@ int DateOverflow(JStmt* s) {
   return KX_ERR_DATE_OVERFLOW;
 }
 
+// Whether column index of the result set obj is read through java.util.Date:
+// its driver refused a java.time value for it before (PostgreSQL's
+// timestamptz). Remembered per result set, so that a refusal costs one
+// exception, not one a value; the block reader keeps the same memory.
+bool LegacyTemporal(JStmt* s, jobject obj, int32_t index) {
+  if (s->legacyTemporalOf == nullptr || !s->jni->IsSameObject(s->legacyTemporalOf, obj)) {
+    return false;
+  }
+  return index >= 1 && index <= 64 && (s->legacyTemporalCols & (uint64_t{1} << (index - 1))) != 0;
+}
+
+void MarkLegacyTemporal(JStmt* s, jobject obj, int32_t index) {
+  if (index < 1 || index > 64) return;
+  if (s->legacyTemporalOf == nullptr || !s->jni->IsSameObject(s->legacyTemporalOf, obj)) {
+    if (s->legacyTemporalOf != nullptr) s->jni->DeleteWeakGlobalRef(s->legacyTemporalOf);
+    s->legacyTemporalOf = s->jni->NewWeakGlobalRef(obj);
+    s->legacyTemporalCols = 0;
+    if (s->legacyTemporalOf == nullptr) {
+      s->jni->ExceptionClear();
+      return;
+    }
+  }
+  s->legacyTemporalCols |= uint64_t{1} << (index - 1);
+}
+
+// A year (proleptic Gregorian) an ODBC date cannot hold: before year 1 (a
+// BC date; the structure has no era) or beyond its 16 bits (PostgreSQL's
+// 'infinity' arrives as year +999999999).
+bool YearOutOfRange(int64_t year) { return year < 1 || year > INT16_MAX; }
+
+// The java.time road of a date (n 3) or timestamp (n 7): 1 when the driver
+// cannot give the value that way (nothing pending, the caller takes the
+// java.util.Date road), else the status with the fields written.
+int SplitLocal(JStmt* s, jobject obj, Getters& g, int32_t index, Field* fields, int n) {
+  JMethod* const dateParts[] = {&mLocalYear, &mLocalMonth, &mLocalDay};
+  JMethod* const stampParts[] = {&mStampYear,   &mStampMonth,  &mStampDay, &mStampHour,
+                                 &mStampMinute, &mStampSecond, &mStampNano};
+  JMethod* const* parts = n == 3 ? dateParts : stampParts;
+  JNIEnv* env = s->jni;
+  if (LegacyTemporal(s, obj, index)) return 1;
+  jclass want = JC_ClassOf(env, *parts[0]);
+  if (want == nullptr) {
+    env->ExceptionClear();
+    return 1;
+  }
+  jobject value = nullptr;
+  s->valuePresent = 0;
+  if (JC_CallObject(env, obj, g.getObjectAs, &value, static_cast<jint>(index), want) != 0) {
+    // Refused (an older driver, or a type it does not convert): a real
+    // failure comes back from the java.util.Date getter.
+    env->ExceptionClear();
+    if (value != nullptr) env->DeleteLocalRef(value);
+    MarkLegacyTemporal(s, obj, index);
+    return 1;
+  }
+  s->valuePresent = value != nullptr ? 1 : 0;
+  if (value == nullptr) {
+    ClearFields(fields, n);
+    return 0;
+  }
+  int status = 0;
+  for (int i = 0; i < n && status == 0; ++i) {
+    jint v = 0;
+    if (JC_CallInt(env, value, *parts[i], &v) != 0) {
+      status = Check(s);
+      if (status == 0) status = 15;
+      break;
+    }
+    if (i == 0 && YearOutOfRange(v)) {
+      status = DateOverflow(s);
+      break;
+    }
+    // In the accessors' terms: years from 1900, months from 0.
+    if (i == 0) v -= 1900;
+    if (i == 1) v -= 1;
+    PutField(fields[i], v);
+  }
+  env->DeleteLocalRef(value);
+  return status;
+}
+
 int Split(JStmt* s, jobject obj, JMethod& getter, int32_t index, const char* trace,
-          Field* fields, int n) {
+          Field* fields, int n, Getters* g = nullptr) {
   JW_Trace("%s", trace);
+  if (g != nullptr) {
+    if (int status = SplitLocal(s, obj, *g, index, fields, n); status != 1) return status;
+  }
   jobject value = nullptr;
   if (int status = GetObject(s, obj, getter, index, &value); status != 0) return status;
   if (value == nullptr) {
-    for (int i = 0; i < n; ++i) {
-      if (fields[i].out == nullptr) continue;
-      if (fields[i].kind == 3) *static_cast<uint32_t*>(fields[i].out) = 0;
-      else *static_cast<uint16_t*>(fields[i].out) = 0;
-    }
+    ClearFields(fields, n);
     return 0;
   }
   bool overflow = false;
@@ -475,7 +581,7 @@ char gTrace[2][3][40] = {{"ResultSet.getDate", "ResultSet.getTime", "ResultSet.g
 int GetDate(JStmt* s, jobject obj, Getters& g, int which, int32_t index, int16_t* y, uint16_t* m,
             uint16_t* d) {
   Field f[] = {{&mYear, 0, y}, {&mMonth, 1, m}, {&mDay, 2, d}};
-  return Split(s, obj, g.getDate, index, gTrace[which][0], f, 3);
+  return Split(s, obj, g.getDate, index, gTrace[which][0], f, 3, &g);
 }
 int GetTime(JStmt* s, jobject obj, Getters& g, int which, int32_t index, uint16_t* h,
             uint16_t* mi, uint16_t* sec) {
@@ -487,7 +593,7 @@ int GetTimestamp(JStmt* s, jobject obj, Getters& g, int which, int32_t index, in
                  uint32_t* frac) {
   Field f[] = {{&mYear, 0, y},    {&mMonth, 1, mo},   {&mDay, 2, d},     {&mHours, 2, h},
                {&mMinutes, 2, mi}, {&mSeconds, 2, sec}, {&mNanos, 3, frac}};
-  return Split(s, obj, g.getTimestamp, index, gTrace[which][2], f, 7);
+  return Split(s, obj, g.getTimestamp, index, gTrace[which][2], f, 7, &g);
 }
 
 }  // namespace

@@ -110,6 +110,8 @@ struct JStmt {
   // ask wasNull; cleared when it returned null.
   uint8_t valuePresent;
   jobject rowBlock;       // global: the statement's block reader, made at its first block
+  jweak legacyTemporalOf;       // weak: the result set legacyTemporalCols is about
+  uint64_t legacyTemporalCols;  // bit c - 1: column c is not read as java.time
   int32_t queryTimeout;   // seconds, 0 none; given to every Java statement made for it
   // SQLCancel reached the statement since its current run began (set on the
   // cancelling thread): the database's "query canceled" then reports the

@@ -37,6 +37,10 @@ JMethod mSetDouble{kPs, "setDouble", "(ID)V"};
 JMethod mSetDate{kPs, "setDate", "(ILjava/sql/Date;)V"};
 JMethod mSetTime{kPs, "setTime", "(ILjava/sql/Time;)V"};
 JMethod mSetTimestamp{kPs, "setTimestamp", "(ILjava/sql/Timestamp;)V"};
+JMethod mSetObject{kPs, "setObject", "(ILjava/lang/Object;)V"};
+// Static factories of the java.time values (their ids are looked up as static).
+JMethod mLocalDateOf{"java/time/LocalDate", "of", "(III)Ljava/time/LocalDate;"};
+JMethod mLocalStampOf{"java/time/LocalDateTime", "of", "(IIIIIII)Ljava/time/LocalDateTime;"};
 
 JMethod mNewBigDecimal{"java/math/BigDecimal", "<init>", "(Ljava/lang/String;)V"};
 JMethod mNewDate{"java/sql/Date", "<init>", "(III)V"};
@@ -324,13 +328,53 @@ int SetTemporal(JStmt* s, jobject ps, int32_t index, JMethod& setter, jobject va
   return status;
 }
 const JDateTime kZero{};
+
+// Dates and timestamps go as java.time values where the driver takes them:
+// ODBC's fields are proleptic Gregorian, as java.time's are, where
+// java.sql.Date switches to the Julian calendar before 1582. True when sent;
+// false (nothing pending) leaves the value to the java.sql road.
+bool SetLocal(JStmt* s, jobject ps, int32_t index, const JDateTime& v, bool stamp) {
+  JNIEnv* env = s->jni;
+  JMethod& of = stamp ? mLocalStampOf : mLocalDateOf;
+  jclass cls = JC_ClassOf(env, of);
+  if (cls == nullptr) {
+    env->ExceptionClear();
+    return false;
+  }
+  jmethodID id = of.id.load(std::memory_order_acquire);
+  if (id == nullptr) {
+    id = env->GetStaticMethodID(cls, of.name, of.sig);
+    if (env->ExceptionCheck() || id == nullptr) {
+      env->ExceptionClear();
+      return false;
+    }
+    of.id.store(id, std::memory_order_release);
+  }
+  jobject value = stamp ? env->CallStaticObjectMethod(cls, id, static_cast<jint>(v.year),
+                                                      static_cast<jint>(v.month), static_cast<jint>(v.day),
+                                                      static_cast<jint>(v.hour), static_cast<jint>(v.minute),
+                                                      static_cast<jint>(v.second),
+                                                      static_cast<jint>(v.fraction))
+                        : env->CallStaticObjectMethod(cls, id, static_cast<jint>(v.year),
+                                                      static_cast<jint>(v.month), static_cast<jint>(v.day));
+  if (env->ExceptionCheck() || value == nullptr) {
+    env->ExceptionClear();
+    if (value != nullptr) env->DeleteLocalRef(value);
+    return false;
+  }
+  const bool sent = JC_CallVoid(env, ps, mSetObject, static_cast<jint>(index), value) == 0;
+  if (!sent) env->ExceptionClear();
+  env->DeleteLocalRef(value);
+  return sent;
+}
 }  // namespace
 
-// The value objects are made from fields in the VM's default time zone, as
-// java.sql.Date, Time and Timestamp define them.
+// The java.sql value objects are made from fields in the VM's default time
+// zone, as java.sql.Date, Time and Timestamp define them.
 int JC_PreparedStatement_setDate(JStmt* s, jobject ps, int32_t index, const JDateTime* value) {
   JW_Trace("PreparedStatement.setDate(%d,)", index);
   const JDateTime& v = value != nullptr ? *value : kZero;
+  if (SetLocal(s, ps, index, v, false)) return 0;
   int status = 0;
   jobject d = MakeValue(s, mNewDate, "Can't find Date class", &status,
                         static_cast<jint>(v.year) - 1900, static_cast<jint>(v.month) - 1,
@@ -351,6 +395,7 @@ int JC_PreparedStatement_setTimestamp(JStmt* s, jobject ps, int32_t index,
                                       const JDateTime* value) {
   JW_Trace("PreparedStatement.setTimestamp(%d,)", index);
   const JDateTime& v = value != nullptr ? *value : kZero;
+  if (SetLocal(s, ps, index, v, true)) return 0;
   int status = 0;
   jobject ts = MakeValue(s, mNewTimestamp, "Can't find Timestamp class", &status,
                          static_cast<jint>(v.year) - 1900, static_cast<jint>(v.month) - 1,

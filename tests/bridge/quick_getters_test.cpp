@@ -1,10 +1,14 @@
 // Getters with a quick road must answer exactly what the plain road gives.
-// The timestamp getter reads a java.sql.Timestamp's fields in one call where
-// it can; whatever the value (fractions, early and late years, the calendar
-// switch, years before Christ, NULL), the fields must be the very ones the
-// Date accessors give, called one by one on the same value. The narrow text
-// getter copies ASCII text without making the platform bytes; any text, cut
-// or whole, must come out as those bytes would.
+// The timestamp getter reads java.time's LocalDateTime where the driver
+// gives it: its fields are proleptic Gregorian, whatever the value
+// (fractions, early and late years, the calendar switch, NULL), and a year an
+// ODBC timestamp cannot hold (before Christ, beyond 16 bits) is refused with
+// 22008. A column the driver cannot give that way (PostgreSQL's timestamptz)
+// takes the java.sql.Timestamp road, which reads the fields in one call where
+// it can: they must be the very ones the Date accessors give, called one by
+// one on the same value. The narrow text getter copies ASCII text without
+// making the platform bytes; any text, cut or whole, must come out as those
+// bytes would.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +18,7 @@
 #include "bridge_support.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_msg.h"
 
 using namespace kx;
 using kxtest::Conn;
@@ -67,6 +72,36 @@ bool Reference(jobject rs, int col, Fields* out, bool* isNull) {
   return !env->ExceptionCheck();
 }
 
+// The proleptic Gregorian answer: LocalDateTime's fields, straight through
+// JNI; *inRange false for a year an ODBC timestamp cannot hold.
+bool ReferenceLocal(jobject rs, int col, Fields* out, bool* isNull, bool* inRange) {
+  JNIEnv* env = Jni();
+  jclass rsClass = env->FindClass("java/sql/ResultSet");
+  jclass local = env->FindClass("java/time/LocalDateTime");
+  if (rsClass == nullptr || local == nullptr) return false;
+  jmethodID get = env->GetMethodID(rsClass, "getObject", "(ILjava/lang/Class;)Ljava/lang/Object;");
+  jobject v = env->CallObjectMethod(rs, get, col, local);
+  if (env->ExceptionCheck()) return false;
+  *isNull = v == nullptr;
+  *inRange = true;
+  if (v != nullptr) {
+    auto call = [&](const char* name) { return env->CallIntMethod(v, env->GetMethodID(local, name, "()I")); };
+    const jint year = call("getYear");
+    *inRange = year >= 1 && year <= 32767;
+    out->y = static_cast<int16_t>(year);
+    out->mo = static_cast<uint16_t>(call("getMonthValue"));
+    out->d = static_cast<uint16_t>(call("getDayOfMonth"));
+    out->h = static_cast<uint16_t>(call("getHour"));
+    out->mi = static_cast<uint16_t>(call("getMinute"));
+    out->s = static_cast<uint16_t>(call("getSecond"));
+    out->f = static_cast<uint32_t>(call("getNano"));
+    env->DeleteLocalRef(v);
+  }
+  env->DeleteLocalRef(rsClass);
+  env->DeleteLocalRef(local);
+  return !env->ExceptionCheck();
+}
+
 class QuickGetters : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
@@ -80,7 +115,8 @@ class QuickGetters : public ::testing::TestWithParam<Backend> {
     }
     table_ = kxtest::Unique("kx_stamps");
     conn_.Exec("CREATE TABLE " + table_ + " (id INT, ts TIMESTAMP(" +
-               (GetParam() == kH2 ? "9" : "6") + "))");
+               (GetParam() == kH2 ? "9" : "6") + "), tz TIMESTAMP(" +
+               (GetParam() == kH2 ? "9" : "6") + ") WITH TIME ZONE)");
   }
   void TearDown() override {
     if (conn_.conn() != nullptr && !table_.empty()) conn_.Exec("DROP TABLE " + table_);
@@ -90,7 +126,7 @@ class QuickGetters : public ::testing::TestWithParam<Backend> {
   std::string table_;
 };
 
-TEST_P(QuickGetters, FieldsMatchTheDateAccessorsForEveryValue) {
+TEST_P(QuickGetters, FieldsAreProlepticGregorianOrTheDateAccessorsForEveryValue) {
   LocalFrame frame(64);
   const bool h2 = GetParam() == kH2;
   std::vector<std::string> values = {
@@ -104,25 +140,26 @@ TEST_P(QuickGetters, FieldsMatchTheDateAccessorsForEveryValue) {
   }
   int id = 0;
   for (const std::string& v : values) {
-    conn_.Exec("INSERT INTO " + table_ + " VALUES (" + std::to_string(++id) + ", TIMESTAMP '" +
+    conn_.Exec("INSERT INTO " + table_ + " (id, ts) VALUES (" + std::to_string(++id) + ", TIMESTAMP '" +
                v + "')");
   }
   // Past year 9999 and before Christ each database spells its own way.
   if (h2) {
-    conn_.Exec("INSERT INTO " + table_ + " VALUES (" + std::to_string(++id) +
+    conn_.Exec("INSERT INTO " + table_ + " (id, ts) VALUES (" + std::to_string(++id) +
                ", TIMESTAMP '12345-06-07 08:09:10.5')");
-    conn_.Exec("INSERT INTO " + table_ + " VALUES (" + std::to_string(++id) +
+    conn_.Exec("INSERT INTO " + table_ + " (id, ts) VALUES (" + std::to_string(++id) +
                ", TIMESTAMP '-0044-03-15 12:00:00')");
   } else {
-    conn_.Exec("INSERT INTO " + table_ + " VALUES (" + std::to_string(++id) +
+    conn_.Exec("INSERT INTO " + table_ + " (id, ts) VALUES (" + std::to_string(++id) +
                ", TIMESTAMP '12345-06-07 08:09:10.5')");
-    conn_.Exec("INSERT INTO " + table_ + " VALUES (" + std::to_string(++id) +
+    conn_.Exec("INSERT INTO " + table_ + " (id, ts) VALUES (" + std::to_string(++id) +
                ", TIMESTAMP '0044-03-15 12:00:00 BC')");
   }
-  conn_.Exec("INSERT INTO " + table_ + " VALUES (" + std::to_string(++id) + ", NULL)");
+  conn_.Exec("INSERT INTO " + table_ + " (id, ts) VALUES (" + std::to_string(++id) + ", NULL)");
+  conn_.Exec("UPDATE " + table_ + " SET tz = ts");
 
   Stmt sel(conn_);
-  ASSERT_EQ(0, sel.Prepare("SELECT id, ts FROM " + table_ + " ORDER BY id"));
+  ASSERT_EQ(0, sel.Prepare("SELECT id, ts, tz FROM " + table_ + " ORDER BY id"));
   jobject rs = sel.ExecuteQuery();
   ASSERT_NE(nullptr, rs);
   int rows = 0;
@@ -131,15 +168,37 @@ TEST_P(QuickGetters, FieldsMatchTheDateAccessorsForEveryValue) {
     ++rows;
     SCOPED_TRACE(rows);
     Fields want, got;
-    bool wantNull = false;
-    ASSERT_TRUE(Reference(rs, 2, &want, &wantNull));
+    bool wantNull = false, inRange = true;
+    ASSERT_TRUE(ReferenceLocal(rs, 2, &want, &wantNull, &inRange));
     got.y = 77;  // a NULL clears every field
-    ASSERT_EQ(0, JC_ResultSet_getTimestamp(&sel.rec, rs, 2, &got.y, &got.mo, &got.d, &got.h,
-                                           &got.mi, &got.s, &got.f));
-    uint8_t isNull = 0;
-    ASSERT_EQ(0, JC_ResultSet_wasNull(&sel.rec, rs, &isNull));
-    EXPECT_EQ(wantNull, isNull != 0);
+    const int status = JC_ResultSet_getTimestamp(&sel.rec, rs, 2, &got.y, &got.mo, &got.d,
+                                                 &got.h, &got.mi, &got.s, &got.f);
+    if (!inRange) {
+      EXPECT_EQ(60, status) << want;  // 22008
+      JDB_MsgFreeList(&sel.rec.msgs);
+    } else {
+      ASSERT_EQ(0, status) << sel.Messages();
+      uint8_t isNull = 0;
+      ASSERT_EQ(0, JC_ResultSet_wasNull(&sel.rec, rs, &isNull));
+      EXPECT_EQ(wantNull, isNull != 0);
+      EXPECT_EQ(want, got);
+    }
+    if (h2) continue;
+    // PostgreSQL gives timestamptz only as java.sql.Timestamp.
+    want = Fields{};
+    ASSERT_TRUE(Reference(rs, 3, &want, &wantNull));
+    got = Fields{};
+    got.y = 77;
+    const int tzStatus = JC_ResultSet_getTimestamp(&sel.rec, rs, 3, &got.y, &got.mo, &got.d,
+                                                   &got.h, &got.mi, &got.s, &got.f);
+    if (!wantNull && want.y < 1) {
+      EXPECT_EQ(60, tzStatus);
+      JDB_MsgFreeList(&sel.rec.msgs);
+      continue;
+    }
+    ASSERT_EQ(0, tzStatus) << sel.Messages();
     EXPECT_EQ(want, got);
+    EXPECT_FALSE(Jni()->ExceptionCheck());
   }
   EXPECT_EQ(id, rows);
   ASSERT_FALSE(Jni()->ExceptionCheck());

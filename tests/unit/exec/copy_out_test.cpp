@@ -170,9 +170,11 @@ TEST(ConvertZeroTarget, ClearsByCType) {
     int32_t c;
     int64_t bufferLength;
     size_t cleared;
-  } rows[] = {{SQL_C_CHAR, 10, 10},     {SQL_C_LONG, 0, 4},     {SQL_C_NUMERIC, 0, 19},
+  } rows[] = {{SQL_C_CHAR, 10, 1},      {SQL_C_CHAR, 0, 0},     {SQL_C_WCHAR, 40, 2},
+              {SQL_C_WCHAR, 1, 0},      {SQL_C_LONG, 0, 4},     {SQL_C_NUMERIC, 0, 19},
               {SQL_C_GUID, 0, 16},      {SQL_C_GUID, 40, 16},   {SQL_C_TYPE_DATE, 0, 6},
-              {SQL_C_BINARY, -5, 0},    {SQL_C_BIT, 100, 1},    {SQL_C_TIMESTAMP, 0, 16}};
+              {SQL_C_BINARY, -5, 0},    {SQL_C_BINARY, 40, 0},  {SQL_C_BIT, 100, 1},
+              {SQL_C_TIMESTAMP, 0, 16}};
   for (const auto& r : rows) {
     Target t(64);
     ConvertZeroTarget(r.c, t.p(), r.bufferLength);
@@ -184,8 +186,8 @@ TEST(ConvertZeroTarget, ClearsByCType) {
   Target t(64);
   ColBinding b{1, SQL_C_CHAR, 0, t.p(), 12, nullptr, nullptr};
   ConvertZeroTarget(&b, SQL_C_CHAR);
-  EXPECT_EQ(t.p()[11], 0);
-  EXPECT_EQ(t.p()[12], 0xCC);
+  EXPECT_EQ(t.p()[0], 0);
+  EXPECT_EQ(t.p()[1], 0xCC);
   EXPECT_TRUE(t.Canaries());
 }
 

@@ -6,6 +6,8 @@ import java.sql.ResultSet;
 import java.sql.SQLException;
 import java.sql.Time;
 import java.sql.Timestamp;
+import java.time.LocalDate;
+import java.time.LocalDateTime;
 
 /**
  * Reads a block of rows of a ResultSet in one call from native code. Each
@@ -17,11 +19,14 @@ import java.sql.Timestamp;
  * getter per column, wasNull after the primitive ones, a null object for the
  * others; narrow text as the platform charset's bytes, cut to the room the
  * caller has and at a NUL; wide text cut to the room, never in half a
- * surrogate pair; date and time fields from the deprecated java.util.Date
- * accessors (the VM's default zone, the zone the objects were made in).
- * A year the 16-bit year of an ODBC date cannot hold (PostgreSQL's
- * 'infinity' arrives as year 292278994) stops the block at its row with
- * 22008, as the single getters' road does.
+ * surrogate pair; dates and timestamps as java.time values (the proleptic
+ * Gregorian calendar of ODBC and SQL; java.util.Date switches to the Julian
+ * calendar before 1582), or, for a column whose driver cannot give them,
+ * from the deprecated java.util.Date accessors (the VM's default zone, the
+ * zone the objects were made in); times from those accessors. A year an ODBC
+ * date cannot hold (a BC date, or PostgreSQL's 'infinity', which arrives as
+ * year +999999999) stops the block at its row with 22008, as the single
+ * getters' road does.
  */
 public final class RowBlock {
     public static final int BOOLEAN = 1;
@@ -60,6 +65,11 @@ public final class RowBlock {
     public Throwable failure;
 
     private final boolean asciiPlain;
+
+    /** The result set legacyColumns is about. */
+    private ResultSet legacyOf;
+    /** Bit c - 1: column c of legacyOf cannot be read as java.time (columns 1 to 64). */
+    private long legacyColumns;
 
     public RowBlock() {
         asciiPlain = asciiIsPlatform();
@@ -152,6 +162,25 @@ public final class RowBlock {
                 words[w] = Double.doubleToRawLongBits(rs.getDouble(i));
                 return rs.wasNull();
             case DATE: {
+                if (!legacy(rs, i)) {
+                    LocalDate d = null;
+                    boolean refused = false;
+                    try {
+                        d = rs.getObject(i, LocalDate.class);
+                    } catch (SQLException | LinkageError | UnsupportedOperationException e) {
+                        refused = true;
+                        markLegacy(rs, i);
+                    }
+                    if (!refused) {
+                        if (d == null) {
+                            words[w] = 0;
+                            return true;
+                        }
+                        words[w] = dateWord(checkedYear(d.getYear() - 1900), d.getMonthValue() - 1,
+                                d.getDayOfMonth());
+                        return false;
+                    }
+                }
                 Date d = rs.getDate(i);
                 if (d == null) {
                     words[w] = 0;
@@ -170,6 +199,29 @@ public final class RowBlock {
                 return false;
             }
             case TIMESTAMP: {
+                if (!legacy(rs, i)) {
+                    LocalDateTime t = null;
+                    boolean refused = false;
+                    try {
+                        t = rs.getObject(i, LocalDateTime.class);
+                    } catch (SQLException | LinkageError | UnsupportedOperationException e) {
+                        refused = true;
+                        markLegacy(rs, i);
+                    }
+                    if (!refused) {
+                        if (t == null) {
+                            words[w] = 0;
+                            words[w + 1] = 0;
+                            words[w + 2] = 0;
+                            return true;
+                        }
+                        words[w] = dateWord(checkedYear(t.getYear() - 1900), t.getMonthValue() - 1,
+                                t.getDayOfMonth());
+                        words[w + 1] = dateWord(t.getHour(), t.getMinute(), t.getSecond());
+                        words[w + 2] = t.getNano() & 0xFFFFFFFFL;
+                        return false;
+                    }
+                }
                 Timestamp t = rs.getTimestamp(i);
                 if (t == null) {
                     words[w] = 0;
@@ -217,10 +269,34 @@ public final class RowBlock {
         }
     }
 
-    /** getYear's value (years since 1900), refused when the year leaves 16 bits. */
+    /**
+     * Whether column i of rs is read through java.util.Date: its driver
+     * refused a java.time value for it before (PostgreSQL's timestamptz).
+     * Remembered per result set, so a refusal costs one exception, not one a
+     * value.
+     */
+    private boolean legacy(ResultSet rs, int i) {
+        if (rs != legacyOf) {
+            legacyOf = rs;
+            legacyColumns = 0;
+        }
+        return i <= 64 && (legacyColumns & (1L << (i - 1))) != 0;
+    }
+
+    private void markLegacy(ResultSet rs, int i) {
+        if (rs == legacyOf && i <= 64) {
+            legacyColumns |= 1L << (i - 1);
+        }
+    }
+
+    /**
+     * getYear's value (years since 1900), refused when an ODBC date cannot
+     * hold the year: before year 1 (BC; the structure has no era) or beyond
+     * 16 bits.
+     */
     private static int checkedYear(int since1900) throws SQLException {
         long year = (long) since1900 + 1900;
-        if (year < Short.MIN_VALUE || year > Short.MAX_VALUE) {
+        if (year < 1 || year > Short.MAX_VALUE) {
             throw new SQLException("Date overflow", "22008");
         }
         return since1900;

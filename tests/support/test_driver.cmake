@@ -28,7 +28,7 @@ foreach(flavor IN ITEMS kestrixu kestrix)
     list(APPEND objs $<TARGET_OBJECTS:${lib}>)
   endforeach()
   add_library(${flavor}_test SHARED
-    ${PROJECT_SOURCE_DIR}/src/driver/driver.cpp
+    ${_kx_support_dir}/test_driver_entry.cpp
     ${_kx_support_dir}/test_agent.cpp
     ${objs})
   target_compile_definitions(${flavor}_test PRIVATE KX_UNICODE_BUILD=${unicode})

@@ -79,8 +79,14 @@ SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT com
     case SQL_HANDLE_DBC:
       if (!FoundInTable(HK_DBC, handle)) return SQL_INVALID_HANDLE;
       return CallODBC(kRecTransactDbc, handle, completionType);
+    case SQL_HANDLE_STMT:
+      if (!FoundInTable(HK_STMT, handle)) return SQL_INVALID_HANDLE;
+      return CallODBC(kRecTransactStmt, handle, completionType);
+    case SQL_HANDLE_DESC:
+      if (!FoundInTable(HK_DESC, handle)) return SQL_INVALID_HANDLE;
+      return CallODBC(kRecTransactDesc, handle, completionType);
     default:
-      return SQL_SUCCESS;
+      return SQL_INVALID_HANDLE;
   }
 }
 

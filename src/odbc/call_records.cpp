@@ -68,6 +68,11 @@ constexpr OdbcHandler kStmtGetDiagField = DiagFieldSlots<StmtRecord, StmtGetDiag
 constexpr OdbcHandler kDescGetDiagField = DiagFieldSlots<DescRecord, DescGetDiagField>;
 constexpr OdbcHandler kNotYet = HandlerNotYet;
 
+SQLRETURN kTransactRefused(HandleHead* head, const OdbcArgs&) {
+  head->error = KX_ERR_BAD_OPTION;
+  return SQL_ERROR;
+}
+
 // Argument formats shared by several records.
 constexpr const char* kFmtError =
     "szSqlState=%lX pfNativeError=%lX\nszErrorMsg=%lX cbErrorMsgMax=%d pcbErrorMsg=%lX";
@@ -169,6 +174,10 @@ REC(SetEnvAttr, "SetEnvAttr", "Attribute=%ld ValuePtr=%lX StringLength=%ld", 0, 
     EnvrSetAttr)
 REC(TransactEnv, "Transact", "fType=%u", 0, 1, HK_ENV, EnvrTransact)
 REC(TransactDbc, "Transact", "fType=%u", 0, 1, HK_DBC, ConnTransactCall)
+// SQLEndTran names an environment or a connection; a statement or a
+// descriptor handle is refused on that handle.
+REC(TransactStmt, "EndTran", "fType=%u", 0, 1, HK_STMT, kTransactRefused)
+REC(TransactDesc, "EndTran", "fType=%u", 0, 1, HK_DESC, kTransactRefused)
 
 // Kind 3: connection.
 REC(AllocHandleStmt, "AllocHandle", "handleType=3", 0, 1, HK_DBC, StmtAllocHandleCall)

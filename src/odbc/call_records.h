@@ -35,7 +35,7 @@ extern const int kAllCallRecordCount;
   X(GetDiagFieldStmt) X(GetDiagFieldWStmt) X(GetDiagFieldDesc) X(GetDiagFieldWDesc)     \
   X(GetDiagRecEnv) X(GetDiagRecWEnv) X(GetDiagRecDbc) X(GetDiagRecWDbc)                 \
   X(GetDiagRecStmt) X(GetDiagRecWStmt) X(GetDiagRecDesc) X(GetDiagRecWDesc)             \
-  X(GetEnvAttr) X(SetEnvAttr) X(TransactEnv) X(TransactDbc)                             \
+  X(GetEnvAttr) X(SetEnvAttr) X(TransactEnv) X(TransactDbc) X(TransactStmt) X(TransactDesc) \
   X(AllocHandleStmt) X(AllocHandleDesc) X(AllocStmt)                                    \
   X(Connect) X(ConnectW) X(Disconnect) X(DriverConnect) X(DriverConnectW)               \
   X(FreeConnect) X(FreeHandleDbc)                                                       \

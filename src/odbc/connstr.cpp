@@ -442,6 +442,11 @@ SQLRETURN DriverConnectImpl(ConnRecord* conn, SQLHWND window, const char* in,
     conn->error = KX_ERR_BAD_LENGTH;
     return SQL_ERROR;
   }
+  if (completion != SQL_DRIVER_NOPROMPT && completion != SQL_DRIVER_COMPLETE &&
+      completion != SQL_DRIVER_PROMPT && completion != SQL_DRIVER_COMPLETE_REQUIRED) {
+    conn->error = KX_ERR_BAD_COMPLETION;
+    return SQL_ERROR;
+  }
 
   // The input as received, kept whole for the dialog; the table parse cuts a
   // second copy.

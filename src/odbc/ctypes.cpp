@@ -86,7 +86,10 @@ int16_t CTypeSize(int16_t cType) {
   }
 }
 
-const char* CTypeToName(int32_t cType) {
+namespace {
+
+// The standard name of an ODBC C type the converters know; nullptr otherwise.
+const char* KnownCTypeName(int32_t cType) {
   switch (cType) {
     case SQL_C_CHAR: return "SQL_C_CHAR";
     case SQL_C_WCHAR: return "SQL_C_WCHAR";
@@ -114,8 +117,21 @@ const char* CTypeToName(int32_t cType) {
     case SQL_C_TYPE_DATE: return "SQL_C_TYPE_DATE";
     case SQL_C_TYPE_TIME: return "SQL_C_TYPE_TIME";
     case SQL_C_TYPE_TIMESTAMP: return "SQL_C_TYPE_TIMESTAMP";
-    default: return "(unknown type)";
+    default: return nullptr;
   }
+}
+
+}  // namespace
+
+bool IsApplicationCType(int32_t cType) {
+  if (cType == SQL_C_DEFAULT) return true;
+  if (cType >= SQL_C_INTERVAL_YEAR && cType <= SQL_C_INTERVAL_MINUTE_TO_SECOND) return true;
+  return cType != KX_C_SBIGINT_AS_BINARY && KnownCTypeName(cType) != nullptr;
+}
+
+const char* CTypeToName(int32_t cType) {
+  const char* name = KnownCTypeName(cType);
+  return name != nullptr ? name : "(unknown type)";
 }
 
 }  // namespace kx

@@ -23,6 +23,11 @@ int32_t DefaultCType(int32_t sqlType, int32_t odbcVersion);
 // unknown codes.
 int16_t CTypeSize(int16_t cType);
 
+// Whether an application may name this C type for a column or a parameter:
+// every ODBC C type (intervals included) and SQL_C_DEFAULT; never the
+// driver's own internal codes.
+bool IsApplicationCType(int32_t cType);
+
 // Standard name of a C type ("SQL_C_LONG"), "(unknown type)" otherwise.
 const char* CTypeToName(int32_t cType);
 

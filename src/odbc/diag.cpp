@@ -333,14 +333,55 @@ SQLRETURN DiagGetRec(const DiagTarget& t, SQLSMALLINT recNumber, SQLCHAR* state,
   return DiagFetchTarget(t, DIAG_READ, state, native, text, capacity, length);
 }
 
+namespace {
+
+bool IsHeaderField(SQLSMALLINT identifier) {
+  switch (identifier) {
+    case SQL_DIAG_RETURNCODE:
+    case SQL_DIAG_NUMBER:
+    case SQL_DIAG_ROW_COUNT:
+    case SQL_DIAG_CURSOR_ROW_COUNT:
+    case SQL_DIAG_DYNAMIC_FUNCTION:
+    case SQL_DIAG_DYNAMIC_FUNCTION_CODE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsRecordField(SQLSMALLINT identifier) {
+  switch (identifier) {
+    case SQL_DIAG_ROW_NUMBER:
+    case SQL_DIAG_COLUMN_NUMBER:
+    case SQL_DIAG_CONNECTION_NAME:
+    case SQL_DIAG_SERVER_NAME:
+    case SQL_DIAG_SQLSTATE:
+    case SQL_DIAG_NATIVE:
+    case SQL_DIAG_MESSAGE_TEXT:
+    case SQL_DIAG_CLASS_ORIGIN:
+    case SQL_DIAG_SUBCLASS_ORIGIN:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 SQLRETURN DiagGetField(const DiagTarget& t, SQLSMALLINT recNumber, SQLSMALLINT identifier,
                        SQLPOINTER value, SQLSMALLINT bufferLength, SQLSMALLINT* stringLength,
                        char form) {
   const bool isStmt = t.kind == SQL_HANDLE_STMT;
-  if (recNumber > DiagCount(*t.messages)) return SQL_NO_DATA;
-  if (recNumber < 0) return SQL_ERROR;
+  // A header field answers whatever the record number; a field that is
+  // neither a header nor a record field is refused.
+  const bool header = IsHeaderField(identifier);
+  if (!header && !IsRecordField(identifier)) return SQL_ERROR;
+  if (!header) {
+    if (recNumber > DiagCount(*t.messages)) return SQL_NO_DATA;
+    if (recNumber <= 0) return SQL_ERROR;
+  }
 
-  if (recNumber == 0) {
+  if (header) {
     switch (identifier) {
       case SQL_DIAG_RETURNCODE:
         return SQL_SUCCESS;
@@ -392,14 +433,8 @@ SQLRETURN DiagGetField(const DiagTarget& t, SQLSMALLINT recNumber, SQLSMALLINT i
       const char* name = (t.kind == SQL_HANDLE_ENV || t.dsn == nullptr) ? "" : t.dsn;
       return CopyField(name, value, bufferLength, stringLength, form);
     }
-    case SQL_DIAG_SQLSTATE:
-    case SQL_DIAG_NATIVE:
-    case SQL_DIAG_MESSAGE_TEXT:
-    case SQL_DIAG_CLASS_ORIGIN:
-    case SQL_DIAG_SUBCLASS_ORIGIN:
-      break;
     default:
-      return SQL_SUCCESS;
+      break;
   }
 
   *t.diagRecNo = recNumber;

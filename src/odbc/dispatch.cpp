@@ -3,9 +3,11 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "odbc/conn.h"
 #include "odbc/connstr.h"
@@ -92,32 +94,63 @@ SQLRETURN ConnNotifyFailover(ConnRecord* conn, uint32_t kind, SQLRETURN rc) {
   return rc;
 }
 
+// The connection a connection, statement or descriptor record belongs to.
+ConnRecord* ConnectionOf(uint32_t kind, HandleHead* head) {
+  if (kind == HK_DBC) return static_cast<ConnRecord*>(head);
+  if (kind == HK_STMT) return static_cast<StmtRecord*>(head)->conn;
+  return OwningConnection(static_cast<DescRecord*>(head));
+}
+
+// A diagnostic read of a handle another thread's call is working on: waits
+// for that call to end (looking the handle up afresh each time, since the
+// call may free it), then reads under the handle lock, which keeps a new call
+// from starting on the handle meanwhile.
+SQLRETURN ReadDiagnosticsAfterCall(const OdbcCallRecord& record, uint32_t kind, uint32_t handle,
+                                   OdbcArgs& args) {
+  for (;;) {
+    {
+      std::lock_guard<std::recursive_mutex> lock(HandleLock());
+      HandleHead* head = LookupHandle(kind, handle);
+      if (head == nullptr) return SQL_INVALID_HANDLE;
+      ConnRecord* conn = ConnectionOf(kind, head);
+      if (conn == nullptr) return SQL_INVALID_HANDLE;
+      if (conn->busy.load() != head) return RunHandler(record, head, args);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t handle,
                            OdbcArgs& args) {
   HandleHead* head;
   ConnRecord* conn;
-  int32_t reentrant;
+  int32_t reentrant = 0;
+  bool waitForCall = false;
   {
     std::lock_guard<std::recursive_mutex> lock(HandleLock());
     head = LookupHandle(kind, handle);
     if (head == nullptr) return SQL_INVALID_HANDLE;
-    if (kind == HK_DBC) {
-      conn = static_cast<ConnRecord*>(head);
-    } else if (kind == HK_STMT) {
-      conn = static_cast<StmtRecord*>(head)->conn;
-    } else {
-      conn = OwningConnection(static_cast<DescRecord*>(head));
-    }
+    conn = ConnectionOf(kind, head);
     if (conn == nullptr) return SQL_INVALID_HANDLE;
     HandleHead* busy = conn->busy.load();
-    if (busy != nullptr) {
+    if (busy != nullptr && record.clearDiag == 0) {
+      // A diagnostic read beside another thread's call: the records another
+      // handle holds are read at once, so the record of a call refused with
+      // HY010 can always be read. The handle the call works on is read once
+      // that call is done, never while its records change.
+      if (busy != head) return RunHandler(record, head, args);
+      waitForCall = true;
+    } else if (busy != nullptr) {
       if (kind != HK_DBC && busy == head) return SQL_STILL_EXECUTING;
       head->error = KX_ERR_SEQUENCE;
       return SQL_ERROR;
     }
-    conn->busy.store(head);
-    reentrant = g_agentReentrant.load();
+    if (!waitForCall) {
+      conn->busy.store(head);
+      reentrant = g_agentReentrant.load();
+    }
   }
+  if (waitForCall) return ReadDiagnosticsAfterCall(record, kind, handle, args);
 
   if (record.clearDiag != 0) ClearDiagnostics(head);
   SQLRETURN rc;

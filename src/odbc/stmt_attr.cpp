@@ -609,7 +609,9 @@ int StmtBindColEx(StmtRecord* stmt, uint16_t column, int16_t cType, void* target
                   int64_t bufferLength, int64_t* octetLength, int64_t* indicator) {
   stmt->error = 0;
   int code = 0;
-  if (bufferLength < 0) {
+  if (target != nullptr && !IsApplicationCType(cType)) {
+    code = KX_ERR_BAD_PROGRAM_TYPE;
+  } else if (bufferLength < 0) {
     code = KX_ERR_BAD_LENGTH;
   } else if (column != 0 && bufferLength == 0 && cType != SQL_C_DEFAULT) {
     bufferLength = CTypeSize(cType);

@@ -468,7 +468,6 @@ TEST_F(Dialog, CompletionModesAndNoLoginBox) {
       {"DSN=b;UID= u;PWD=p", SQL_DRIVER_COMPLETE, 1},
       {"DSN=b;UID=u", SQL_DRIVER_COMPLETE_REQUIRED, 1},
       {"DSN=b", SQL_DRIVER_NOPROMPT, 0},
-      {"DSN=b", 7, 0},
       {"DSN=b;UID=u;PWD=p", SQL_DRIVER_PROMPT, 1},
       {"DSN=b;NLB=Yes", SQL_DRIVER_PROMPT, 0},
       {"DSN=b;NLB=1", SQL_DRIVER_COMPLETE, 0},
@@ -480,6 +479,11 @@ TEST_F(Dialog, CompletionModesAndNoLoginBox) {
     EXPECT_EQ(Run(c.in, nullptr, 1024, c.completion), SQL_SUCCESS) << c.in;
     EXPECT_EQ(calls_(), c.calls) << c.in;
   }
+  // A completion mode ODBC does not define: refused before any dialog.
+  script_(1, "DSN=b;UID=d;PWD=d");
+  Disconnected();
+  EXPECT_EQ(Run("DSN=b", nullptr, 1024, 7), SQL_ERROR);
+  EXPECT_EQ(calls_(), 0);
   // NLB without a user of its own takes the data source's UID entry.
   Disconnected();
   EXPECT_EQ(Run("DSN=nlb;NLB=true", nullptr), SQL_SUCCESS);

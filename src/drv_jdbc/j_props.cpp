@@ -104,10 +104,13 @@ int ConnGet(JConn* c, AgentPropertyId id, int32_t* number, char* text) {
       switch (id) {
         case 0x22010001: *number = 0x2AFFFF; return 0;
         case 0x22010002: case 0x22010003: case 0x22010004: case 0x22010006:
-        case 0x22010007: case 0x2201000E: case 0x22010018:
+        case 0x22010007: case 0x2201000E:
           *number = 1;
           return 0;
-        case 0x22010005: case 0x2201000A: case 0x22010017: *number = 0; return 0;
+        case 0x22010005: case 0x2201000A: *number = 0; return 0;
+        // The XA routing layer makes a fresh context for every xa_open, and
+        // its workers are always stopped by asking them, never by force.
+        case XaCap_KeepContext: case XaCap_TerminateWorker: *number = 0; return 0;
         case 0x22010008:
           *number = 1;
           c->dynCursorCapable = 1;

@@ -18,10 +18,6 @@
 
 namespace kx {
 
-// The layers that wrap the table at registration; absent until they are built.
-int SCS_Install(AgentBinding* binding) __attribute__((weak));
-int XaThr_Bind(AgentBinding* binding) __attribute__((weak));
-
 int32_t JDB_BrokerKnown = 0;
 
 namespace {
@@ -149,8 +145,6 @@ const AgentOps* JDB_AgentOps() { return &kAgentOps; }
 int JDB_Register(AgentBinding* binding) {
   binding->ops = &kAgentOps;
   binding->flags = AB_REENTRANT;
-  if (SCS_Install != nullptr) SCS_Install(binding);
-  if (XaThr_Bind != nullptr) XaThr_Bind(binding);
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "agent/build_flavor.h"
 #include "drv_jdbc/j_agent.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_desc.h"
@@ -12,7 +13,6 @@
 #include "drv_jdbc/j_getters.h"
 #include "drv_jdbc/j_meta.h"
 #include "drv_jdbc/j_serv.h"
-#include "odbc/dispatch.h"
 
 namespace kx {
 
@@ -225,7 +225,7 @@ int BuildLayout(JStmt* s, int32_t kind, int32_t javaCols) {
   AgentColDesc* cols =
       static_cast<AgentColDesc*>(std::calloc(layout.count, sizeof(AgentColDesc)));
   if (cols == nullptr) return 16;
-  const bool wide = g_unicodeBuild != 0 && s->unicodeClient != 0;
+  const bool wide = UnicodeBuild() && s->unicodeClient != 0;
   for (uint16_t i = 0; i < layout.count; ++i) {
     FillColumn(s, layout.cols[i], i + 1, javaCols, wide, &cols[i]);
     cols[i].label = strdup(layout.cols[i].name);

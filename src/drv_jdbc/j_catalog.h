@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "agent/agent.h"
 #include "drv_jdbc/j_records.h"
-#include "odbc/agent.h"
 
 namespace kx {
 

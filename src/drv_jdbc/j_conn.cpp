@@ -12,9 +12,8 @@
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_fetch.h"
 #include "drv_jdbc/j_info.h"
-#include "drv_jdbc/j_typemap.h"
 #include "drv_jdbc/j_serv.h"
-#include "odbc/connstr.h"
+#include "drv_jdbc/j_typemap.h"
 #include "util/handle_table.h"
 #include "util/hash_table.h"
 #include "util/log.h"
@@ -116,9 +115,11 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
     return 16;
   }
   // The connection takes the option texts over.
-  c->opts = g_agentConnOptions;
-  g_agentConnOptions.initSql = nullptr;
-  g_agentConnOptions.sqlDbmsName = nullptr;
+  if (block->connOptions != nullptr) {
+    c->opts = *block->connOptions;
+    block->connOptions->initSql = nullptr;
+    block->connOptions->sqlDbmsName = nullptr;
+  }
   c->env = e;
   const char* options = block->options;
   if (options != nullptr && std::strlen(options) >= 4 && options[0] == 'W' &&

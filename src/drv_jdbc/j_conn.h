@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
+#include "agent/agent.h"
 #include "drv_jdbc/j_records.h"
 #include "util/hash_table.h"
-#include "odbc/agent.h"
 
 namespace kx {
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "agent/build_flavor.h"
 #include "drv_jdbc/j_agent.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_conn.h"
@@ -13,7 +14,6 @@
 #include "drv_jdbc/j_meta.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
-#include "odbc/dispatch.h"
 #include "util/handle_table.h"
 #include "util/hash_table.h"
 #include "util/log.h"
@@ -31,7 +31,7 @@ int32_t Saturate(int64_t v) {
   return static_cast<int32_t>(v);
 }
 
-bool WideClient(int32_t unicode) { return g_unicodeBuild != 0 && unicode != 0; }
+bool WideClient(int32_t unicode) { return UnicodeBuild() && unicode != 0; }
 
 // Text carried in the row buffer: fixed elements up to the long limit, long
 // values beyond it or when the width is unknown. Narrow text arrives as UTF-8,

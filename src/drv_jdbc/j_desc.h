@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
+#include "agent/agent.h"
 #include "drv_jdbc/j_records.h"
-#include "odbc/agent.h"
 #include "util/value_rec.h"
 
 namespace kx {

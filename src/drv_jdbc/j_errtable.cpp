@@ -3,7 +3,7 @@
 // from the core's own table, so the two cannot drift apart; the core's last
 // row is not the agent's.
 #include "drv_jdbc/j_msg.h"
-#include "odbc/diag.h"
+#include "util/errcodes.h"
 
 namespace kx {
 

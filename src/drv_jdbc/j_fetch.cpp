@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/build_flavor.h"
 #include "drv_jdbc/j_agent.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_desc.h"
@@ -18,7 +19,6 @@
 #include "drv_jdbc/j_setters.h"
 #include "drv_jdbc/j_typemap.h"
 #include "drv_jdbc/j_wrap_util.h"
-#include "odbc/dispatch.h"
 #include "util/log.h"
 
 namespace kx {
@@ -100,7 +100,7 @@ int ReadValue(JStmt* s, const Source& src, jobject obj, int32_t index, RowBuffer
   unsigned char* e = RB_Element(col, static_cast<size_t>(r));
   const int32_t w = static_cast<int32_t>(col->width);
   int status = 0;
-  const bool wide = g_unicodeBuild != 0;
+  const bool wide = UnicodeBuild();
   s->valuePresent = 0;
   switch (col->type) {
     case RBT_CHAR:
@@ -355,7 +355,7 @@ bool BlockKind(const RowBufferColumn& col, jint* kind, jint* room) {
       *room = static_cast<jint>(w - head);
       return true;
     case RBT_WCHAR: case RBT_WCHAR_NTS: case RBT_WCHAR_LEN4:
-      if (g_unicodeBuild == 0 || (w - head) / 2 < 1 || w > INT32_MAX) return false;
+      if (!UnicodeBuild() || (w - head) / 2 < 1 || w > INT32_MAX) return false;
       *kind = kBlockWide;
       *room = static_cast<jint>((w - head) / 2 - 1);
       return true;

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
+#include "agent/agent.h"
 #include "drv_jdbc/j_records.h"
-#include "odbc/agent.h"
 
 namespace kx {
 

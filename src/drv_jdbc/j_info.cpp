@@ -7,11 +7,11 @@
 #include <new>
 #include <string>
 
+#include "agent/agent.h"
+#include "agent/build_flavor.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_conn_stmt.h"
 #include "drv_jdbc/j_meta.h"
-#include "odbc/agent.h"
-#include "odbc/getinfo.h"
 
 namespace kx {
 

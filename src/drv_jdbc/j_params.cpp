@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "agent/build_flavor.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_getters.h"
-#include "odbc/dispatch.h"
 #include "util/log.h"
 #include "util/row_buffer.h"
 #include "util/text_conv.h"
@@ -113,7 +113,7 @@ int ReadElement(const RowBufferColumn* col, int32_t r, Value* v) {
     case RBT_WCHAR_NTS:
     case RBT_WCHAR_PTR:
     case RBT_WCHAR_LEN4: {
-      if (g_unicodeBuild == 0) return -1;
+      if (!UnicodeBuild()) return -1;
       v->form = Form::Wide;
       if (col->type == RBT_WCHAR_PTR) {
         RBPtrValue p = RB_GetPtrValue(e);

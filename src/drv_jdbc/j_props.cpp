@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "agent/build_flavor.h"
 #include "drv_jdbc/j_agent.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_conn_stmt.h"
@@ -9,8 +10,6 @@
 #include "drv_jdbc/j_exec.h"
 #include "drv_jdbc/j_info.h"
 #include "drv_jdbc/j_serv.h"
-#include "odbc/cursor_state.h"
-#include "odbc/dispatch.h"
 #include "util/handle_table.h"
 #include "util/text_conv.h"
 
@@ -119,7 +118,7 @@ int ConnGet(JConn* c, AgentPropertyId id, int32_t* number, char* text) {
         case 0x2201000B: *number = c->opts.dynCursSensitivity == 1 ? 1 : 0; return 0;
         case 0x22010011: *number = JDB_CapabilityWord(c); return 0;
         case 0x22010013:
-          if (g_unicodeBuild == 0) return 1;
+          if (!UnicodeBuild()) return 1;
           *number = c->unicodeClient != 0 ? 1 : 0;
           return 0;
         case 0x2101000D: return JC_Connection_getCatalog(c, c->conn, text, kTextRoom);
@@ -313,8 +312,33 @@ int JDB_NegotiateCursorOpt(JStmt* s, int32_t option, int32_t* value) {
   return 0;
 }
 
+namespace {
+
+// The XA routing layer's question for a connection's context field, asked on
+// every call it wraps: a handle lookup, no Java work.
+int32_t XaContextSlot(AgentHandle h, AgentPropertyId id, void* out, uint16_t capacity,
+                      uint16_t* length) {
+  JConn* c = nullptr;
+  if (id == XaProp_ConnContext) {
+    c = JDB_FindConn(h);
+  } else if (JStmt* s = JDB_FindStmt(h); s != nullptr) {
+    c = s->conn;
+  }
+  if (c == nullptr) return 21;
+  if (out == nullptr || capacity < sizeof(XaThreadCtx**)) return 21;
+  XaThreadCtx** slot = &c->xaCtx;
+  std::memcpy(out, &slot, sizeof slot);
+  if (length != nullptr) *length = sizeof slot;
+  return 0;
+}
+
+}  // namespace
+
 int32_t DRV_GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t capacity,
                         uint16_t* length) {
+  if (id == XaProp_ConnContext || id == XaProp_StmtContext) {
+    return XaContextSlot(h, id, out, capacity, length);
+  }
   int32_t number = 0;
   char text[kTextRoom + 1] = {0};
   switch (AgentPropertyLevel(id)) {

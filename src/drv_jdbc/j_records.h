@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <mutex>
 
+#include "agent/agent.h"
+#include "agent/agent_xa.h"
 #include "drv_jdbc/j_msg.h"
 #include "drv_jdbc/text/j_parse_sql.h"
-#include "odbc/agent.h"
-#include "odbc/agent_xa.h"
 
 namespace kx {
 

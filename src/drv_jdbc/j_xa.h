@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "drv_jdbc/j_records.h"
-#include "odbc/agent_xa.h"
+#include "agent/agent_xa.h"
 #include "util/str_util.h"
 
 namespace kx {
@@ -21,7 +21,7 @@ constexpr int MAXBQUALSIZE = 64;
 // foundation's: formatID -1 is the null XID; each length is 1..64.
 static_assert(sizeof(XID::data) == XIDDATASIZE, "XID data size");
 
-// The X/Open codes and flags are the agent contract's (odbc/agent_xa.h).
+// The X/Open codes and flags are the agent contract's (agent/agent_xa.h).
 
 // Each returns 0 (prepare: XA_OK or XA_RDONLY) or an X/Open error code: the
 // XAException's own code when the driver threw one, else XAER_RMERR; an XID

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "drv_jdbc/j_records.h"
-#include "odbc/agent.h"
-#include "odbc/agent_xa.h"
+#include "agent/agent.h"
+#include "agent/agent_xa.h"
 
 namespace kx {
 

@@ -15,6 +15,7 @@
 #include "odbc/env.h"
 #include "odbc/exec/type_info.h"
 #include "odbc/handlers.h"
+#include "odbc/libmain.h"
 #include "odbc/stmt.h"
 #include "odbc/trace.h"
 #include "util/errcodes.h"
@@ -188,7 +189,7 @@ int ConnGetOpTable(ConnRecord* conn, OpTable* table) {
   return rc;
 }
 
-void ConnOpen(ConnRecord* conn, char form) {
+void ConnOpen(ConnRecord* conn, char form, AgentConnOptions* options) {
   if (conn->state != CONN_ALLOCATED) {
     conn->error = KX_ERR_SEQUENCE;
     return;
@@ -198,7 +199,7 @@ void ConnOpen(ConnRecord* conn, char form) {
   conn->error = KX_ERR_CONNECTION_REJECTED;
 
   conn->binding = AgentBinding{};
-  if (JDB_Register(&conn->binding) != 0 || conn->binding.ops == nullptr) {
+  if (DriverBind(&conn->binding) != 0 || conn->binding.ops == nullptr) {
     ConnPostMsg(conn, kMsgInitDriver, 0);
     TracePrintf("ConnOpen: %s", kMsgInitDriver);
     return;
@@ -233,6 +234,7 @@ void ConnOpen(ConnRecord* conn, char form) {
   block.reserved = 0;
   block.flag = (conn->flags & CF_BLOCK_FLAG) ? 1 : 0;
   block.appName = conn->appName;
+  block.connOptions = options;
   conn->cn_narrowBackend = 0;
 
   // A wide client tells the agent so in front of its options. The prefixed

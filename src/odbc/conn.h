@@ -15,8 +15,10 @@ ConnRecord* ConnAlloc(EnvrRecord* env);
 void ConnResetCaches(ConnRecord* conn);
 // Opens the connection against the agent with the connect fields already set;
 // form is 'A' or 'W'. Success is state CONN_CONNECTED; on failure the state
-// stays CONN_ALLOCATED and the error code and messages say why.
-void ConnOpen(ConnRecord* conn, char form);
+// stays CONN_ALLOCATED and the error code and messages say why. options: the
+// agent's connect options of this open (NULL: the defaults); the agent takes
+// their texts over.
+void ConnOpen(ConnRecord* conn, char form, AgentConnOptions* options = nullptr);
 // 0 or an internal error code (the connection then stays connected).
 int ConnClose(ConnRecord* conn);
 // Frees the connect strings (not the application name).

@@ -20,7 +20,6 @@
 
 namespace kx {
 
-AgentConnOptions g_agentConnOptions{};
 int32_t g_dlfFlag = 0;
 
 ConnKeyword g_connKeywords[CK_COUNT] = {
@@ -320,15 +319,25 @@ void ReplaceText(char*& member, const char* value) {
   if (value != nullptr && *value != '\0') member = strdup(value);
 }
 
-void FillAgentOptions() {
-  AgentConnOptions& o = g_agentConnOptions;
+// The agent's options of one connection open; the texts the agent does not
+// take over are freed with it.
+struct OwnedConnOptions {
+  AgentConnOptions o{};
+  OwnedConnOptions() = default;
+  OwnedConnOptions(const OwnedConnOptions&) = delete;
+  OwnedConnOptions& operator=(const OwnedConnOptions&) = delete;
+  ~OwnedConnOptions() {
+    free(o.initSql);
+    free(o.sqlDbmsName);
+  }
+};
+
+void FillAgentOptions(AgentConnOptions& o) {
   o.dynCursSensitivity = JDB_DynCursSensitivityParse(ConnKwValue(CK_DYN_CURS_SENSITIVITY));
   o.jet = ConnKwBool(CK_JET) ? 1 : 0;
   o.noac = ConnKwBool(CK_NOAC) ? 1 : 0;
   o.maxRows = ConnKwNumber(CK_MAXROWS);
   o.nrssl = ConnKwBool(CK_NRSSL) ? 1 : 0;
-  // Reset on every connect: a value of an earlier connect (taken over or
-  // not by the agent) must never reach this one.
   ReplaceText(o.initSql, ConnKwValue(CK_INITSQL));
   o.jSstoff = ConnKwBool(CK_J_SSTOFF) ? 1 : 0;
   o.jDcat = ConnKwBool(CK_J_DCAT) ? 1 : 0;
@@ -343,7 +352,8 @@ void FillAgentOptions() {
 
 const char* TF(bool b) { return b ? "TRUE" : "FALSE"; }
 
-std::string ComposeOutput(ConnRecord* conn, const std::string& dsnName, bool fileDsnOnly) {
+std::string ComposeOutput(ConnRecord* conn, const std::string& dsnName, bool fileDsnOnly,
+                          const AgentConnOptions& o) {
   std::string out;
   const bool hasDriver = g_connKeywords[CK_DRIVER].supplied != 0;
   if (!hasDriver) {
@@ -368,7 +378,6 @@ std::string ComposeOutput(ConnRecord* conn, const std::string& dsnName, bool fil
   out += ";FBS=" + std::to_string(conn->cn_fetchSize);
   ConnStrAppend(out, "READONLY", ConnKwValue(CK_READONLY));
   ConnStrAppend(out, "NLB", ConnKwValue(CK_NLB));
-  const AgentConnOptions& o = g_agentConnOptions;
   out += ";MAXROWS=" + std::to_string(o.maxRows);
   out += std::string(";NOAC=") + TF(o.noac);
   out += std::string(";DYN_CURS_SENSITIVITY=") + JDB_DynCursSensitivityName(o.dynCursSensitivity);
@@ -482,7 +491,9 @@ SQLRETURN DriverConnectImpl(ConnRecord* conn, SQLHWND window, const char* in,
     ConnStrParse(edited.data(), mode);
   }
 
-  FillAgentOptions();
+  // Filled afresh for every connect: nothing of an earlier one reaches this one.
+  OwnedConnOptions options;
+  FillAgentOptions(options.o);
 
   const char* user = ConnKwValue(CK_UID);
   const char* password = ConnKwValue(CK_PWD);
@@ -512,7 +523,7 @@ SQLRETURN DriverConnectImpl(ConnRecord* conn, SQLHWND window, const char* in,
     return SQL_ERROR;
   }
 
-  const std::string output = ComposeOutput(conn, dsnName, fileDsnOnly);
+  const std::string output = ComposeOutput(conn, dsnName, fileDsnOnly, options.o);
 
   if (TraceOn()) {
     TracePrintf("connStr=[%s]", in != nullptr ? ConnStrMasked(input.c_str()).c_str() : "<null>");
@@ -530,7 +541,7 @@ SQLRETURN DriverConnectImpl(ConnRecord* conn, SQLHWND window, const char* in,
   }
 
   ConnStrParse(nullptr, mode);
-  ConnOpen(conn, mode);
+  ConnOpen(conn, mode, &options.o);
 
   SQLRETURN rc = conn->state == CONN_CONNECTED ? SQL_SUCCESS : SQL_ERROR;
   if (rc == SQL_SUCCESS) {

@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <string>
 
-#include "odbc/agent.h"  // AgentConnOptions
 
 namespace kx {
 
@@ -43,9 +42,6 @@ enum ConnKw : int {
   CK_SQLDBMSNAME, CK_MASE, CK_IV, CK_IA, CK_NEGPRECFIX, CK_JET, CK_COUNT
 };
 
-// The process-wide block of agent connect options, filled just before every
-// connection open; the agent's connect copies it and takes over its texts.
-extern AgentConnOptions g_agentConnOptions;
 // DLF: echoed by the long output connect string only.
 extern int32_t g_dlfFlag;
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "odbc/agent.h"
+#include "agent/agent.h"
 
 namespace kx {
 
@@ -15,10 +15,6 @@ constexpr int32_t SCS_POS_BEFORE_FIRST = 0;
 constexpr int32_t SCS_POS_ALL_ROWS = -2;
 constexpr int32_t SCS_POS_AFTER_LAST = -3;
 constexpr int32_t SCS_START_UNKNOWN = -1;
-
-// Cursor-record flags the core uses.
-constexpr uint16_t SCS_FLAG_ROWSET_CHANGED = 0x1;
-constexpr uint16_t SCS_FLAG_BACKEND_CHANGED = 0x800;
 
 // Row statuses.
 constexpr int16_t SCS_ROW_SUCCESS = 0;
@@ -52,11 +48,6 @@ int SCS_GetRowNumber(SCS_CURSOR* c, uint32_t n, int32_t* out);
 int SCS_GetRowNumberChecked(SCS_CURSOR* c, uint32_t n, int32_t* out);
 // Fetches the rowset the orientation and offset name. 0, 82 (no rowset) or a code.
 int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_t* rows);
-// One SQLGetInfo answer asked of the agent. 0, 19 (text cut), 21, 27 or the
-// agent's code. A cut text is terminated within capacity.
-int SCS_GetInfoType(AgentBinding* binding, uint32_t connHandle, uint16_t infoType, void* out,
-                    int16_t capacity, int16_t* length);
-
 // Whether the cursor keeps no absolute positions (dynamic, or keyset-driven
 // with a keyset smaller than the result).
 inline bool SCS_IsDynamicOrMixed(const SCS_CURSOR* c) {

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "util/errcodes.h"
+
 namespace kx {
 
 struct EnvrRecord;
@@ -47,14 +49,7 @@ int DiagCount(const MsgNode* first);
 // code through native; NULL when the list ends first.
 const char* DiagNthMsg(const MsgNode* first, int n, int32_t* native);
 
-// ---- error-code table ---------------------------------------------------------
-struct ErrorCodeRow {
-  const char* sqlstate;  // ODBC 2 form, five characters; "" for an unused row
-  const char* message;   // "" for an unused row
-};
-constexpr int kErrorCodeRows = 185;
-extern const ErrorCodeRow ErrorCodeTable[kErrorCodeRows];
-
+// ---- error-code table (util/errcodes.h) ----------------------------------------
 // SQLSTATE and message of an internal code; codes without a row (and negative
 // codes) give "S1000" and the undefined-code text with the code filled in,
 // written into scratch (at least 96 bytes). Returns the message.

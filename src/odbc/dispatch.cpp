@@ -17,7 +17,6 @@
 
 namespace kx {
 
-int g_unicodeBuild = 1;
 std::atomic<int32_t> g_agentReentrant{0};
 
 namespace {
@@ -345,13 +344,6 @@ SQLRETURN CallODBCArgs(const OdbcCallRecord& record, OdbcArgs& all) noexcept {
                 ReturnCodeName(rc));
   }
   return rc;
-}
-
-bool AgentSlotEmpty(const AgentOps* ops, int slot) {
-  if (ops == nullptr || slot < 0 || slot >= AGENT_OP_SLOTS) return true;
-  void* fn;
-  memcpy(&fn, reinterpret_cast<const unsigned char*>(ops) + slot * sizeof(void*), sizeof fn);
-  return fn == nullptr;
 }
 
 }  // namespace kx

@@ -177,9 +177,4 @@ HandleHead* LookupHandle(uint32_t kind, uint32_t handle);
 // Answers a call whose handler is not built yet: IM001 on the record.
 SQLRETURN HandlerNotYet(HandleHead* record, const OdbcArgs& args);
 
-// ---- the build flavour --------------------------------------------------------
-// 1 in the Unicode build, 0 in the ANSI build. Set when the shared library
-// loads (platform/build_flavor.cpp); unit tests set it themselves.
-extern int g_unicodeBuild;
-
 }  // namespace kx

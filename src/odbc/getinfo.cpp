@@ -10,6 +10,7 @@
 #include <iterator>
 #include <new>
 
+#include "agent/build_flavor.h"
 #include "odbc/copy_out.h"
 #include "odbc/ctypes.h"
 #include "odbc/handlers.h"
@@ -275,16 +276,6 @@ SQLRETURN ConnPutText(ConnRecord* conn, const char* text, size_t n, void* buffer
   }
   return CopyOutNarrow(text, piece, static_cast<int64_t>(piece), static_cast<int64_t>(n), 1, 1,
                        buffer, capacity, full, &conn->error);
-}
-
-std::string DriverLibraryName() {
-  char path[4096];
-  if (PlatformModulePath(path, sizeof path) == 0) {
-    const char* slash = strrchr(path, '/');
-    const char* name = slash != nullptr ? slash + 1 : path;
-    if (strstr(name, ".so") != nullptr) return name;
-  }
-  return LoadStringResource(203);
 }
 
 SQLRETURN ConnGetInfo(ConnRecord* conn, uint16_t type, void* buffer, int16_t bufferLength,

@@ -56,8 +56,4 @@ SQLRETURN InfoPutULen(uint64_t value, void* buffer, int16_t* length);
 SQLRETURN ConnPutText(ConnRecord* conn, const char* text, size_t n, void* buffer, int64_t capacity,
                       int64_t* full, char mode);
 
-// The file name of the shared library the driver runs from (libkestrixu.so or
-// libkestrix.so); the flavour's name when the code is not in a shared library.
-std::string DriverLibraryName();
-
 }  // namespace kx

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "agent/build_flavor.h"
 #include "odbc/dispatch.h"
+#include "odbc/dtc_seam.h"
 #include "odbc/odbc_installer.h"
 #include "odbc/trace.h"
 #include "util/log.h"
@@ -67,14 +69,32 @@ bool SamePath(const char* a, const char* b) {
   return strcmp(ra, b) == 0;
 }
 
+
+// Without installed layers: no agent, an empty table.
+const AgentOps kNoAgent{};
+
+void LoadNothing() {}
+
+int BindNoAgent(AgentBinding* binding) {
+  binding->flags = AB_REENTRANT;
+  binding->ops = &kNoAgent;
+  return 0;
+}
+
+DriverLayers g_layers{LoadNothing, BindNoAgent, nullptr};
+
 }  // namespace
+
+void DriverInstallLayers(const DriverLayers& layers) { g_layers = layers; }
+
+int DriverBind(AgentBinding* binding) { return g_layers.bind(binding); }
 
 AgentBinding* ProcessBinding() { return &g_processBinding; }
 
 const char* LoadStringResource(int id) {
-  if (id == 203) return g_unicodeBuild ? "libkestrixu.so" : "libkestrix.so";
+  if (id == 203) return FlavorLibraryFile();
   if (id == 204) {
-    return g_unicodeBuild ? "Quillmar Informix Driver (Skerrin Edition)(Unicode)"
+    return UnicodeBuild() ? "Quillmar Informix Driver (Skerrin Edition)(Unicode)"
                           : "Quillmar Informix Driver (Skerrin Edition)";
   }
   for (const auto& s : kStrings) {
@@ -143,13 +163,12 @@ void OpenLogSinks() {
 int DriverAttach(void* instance) {
   g_instance = instance;
   // There is no older system line to refuse here.
-  JDB_FindJarDir();
-  JDB_BrokerKnown = 1;
+  g_layers.load();
   if (HandlesInit() != 0) {
     ShowResourceMessage(LoadStringResource(5), 0x30);
     return 0;
   }
-  JDB_Register(&g_processBinding);
+  DriverBind(&g_processBinding);
   TraceOpen(TRACE_ODBC);
   if (TraceStream(TRACE_ODBC) != nullptr) OpenLogSinks();
   return 1;
@@ -157,13 +176,15 @@ int DriverAttach(void* instance) {
 
 void DriverDetach() {
   HandlesTerm();
+  if (g_layers.unload != nullptr) g_layers.unload();
   if (g_traceSink != nullptr) {
     LogSinkClose(g_traceSink);
     free(g_traceSink);
     g_traceSink = nullptr;
   }
   TraceClose(TRACE_ODBC);
-  JDB_DriverUnload();
+  DtcTerm();
+  XaSwitchTerm();
 }
 
 int LibMain(void* instance) { return DriverAttach(instance); }

@@ -4,14 +4,31 @@
 #include <atomic>
 #include <cstdint>
 
-#include "odbc/agent.h"
+#include "agent/agent.h"
 
 namespace kx {
+
+// The layers below the core as the driver's entry point wires them, installed
+// before DriverAttach. A core without them (no layers installed) finds an
+// empty operation table: every connection open then fails cleanly.
+struct DriverLayers {
+  // At load, before the handle layer: the agent's own preparations.
+  void (*load)();
+  // Fills a binding: the agent's table as the layers above it wrap it. 0.
+  int (*bind)(AgentBinding* binding);
+  // At unload, once the idle environments are freed: the layers end what
+  // still runs (the XA workers of connections left open). May be null.
+  void (*unload)();
+};
+void DriverInstallLayers(const DriverLayers& layers);
+// Fills a binding through the installed layers: the process-wide one at
+// attach, a connection's own at every open. 0.
+int DriverBind(AgentBinding* binding);
 
 // Attach: prepares the agent side, the handle layer, the process-wide binding
 // and the ODBC trace. 1, or 0 when the library cannot work (every call then
 // answers SQL_ERROR). Detach: frees the idle environments, closes the trace
-// and runs the agent's unload hook. The shared library's constructor and
+// and ends the distributed-transaction support. The shared library's constructor and
 // destructor call them; tests may call them directly.
 int DriverAttach(void* instance);
 void DriverDetach();

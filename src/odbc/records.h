@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "odbc/agent.h"
+#include "agent/agent.h"
 #include "odbc/stmt_types.h"
 
 namespace kx {

@@ -171,4 +171,14 @@ constexpr int KX_ERR_PREPARE_CURSOR_TYPE = 172; // IM934: SQL statement can only
 constexpr int KX_ERR_FAILOVER_COMPLETED = 183;  // IM500: Failover completed.
 constexpr int KX_ERR_FAILOVER_ABORTED = 184;    // IM501: Failover aborted.
 
+// The table itself: row n is the SQLSTATE and message of code n. The core
+// composes its diagnostics from it and the agent its messages, so the two
+// cannot drift apart.
+struct ErrorCodeRow {
+  const char* sqlstate;  // ODBC 2 form, five characters; "" for an unused row
+  const char* message;   // "" for an unused row
+};
+constexpr int kErrorCodeRows = 185;
+extern const ErrorCodeRow ErrorCodeTable[kErrorCodeRows];
+
 }  // namespace kx

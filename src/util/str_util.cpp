@@ -212,30 +212,6 @@ void StrListFree(StrList* list) {
   list->count = 0;
 }
 
-ConnectBlock* ConnectBlockFree(ConnectBlock* block) {
-  if (block == nullptr) return nullptr;
-  char** owned[] = {&block->host,      &block->options,   &block->serverType, &block->dbPath,
-                    &block->dataSource, &block->dbOptions, &block->user,       &block->password,
-                    &block->afterTimeout, &block->appName};
-  for (char** p : owned) {
-    free(*p);
-    *p = nullptr;
-  }
-  return block;
-}
-
 void* AllocArray16(uint16_t n) { return calloc(n ? n : 1, 16); }
-
-int XidCopy(XID* dst, const XID* src) {
-  if (dst == nullptr || src == nullptr) return 0;
-  long g = src->gtrid_length;
-  long b = src->bqual_length;
-  if (g < 0 || b < 0 || g > XID_DATA_SIZE || b > XID_DATA_SIZE - g) return 0;
-  dst->formatID = src->formatID;
-  dst->gtrid_length = g;
-  dst->bqual_length = b;
-  memcpy(dst->data, src->data, static_cast<size_t>(g + b));
-  return 1;
-}
 
 }  // namespace kx

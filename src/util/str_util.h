@@ -1,5 +1,5 @@
-// Small text helpers and small records shared by the ODBC layer, the agent,
-// the parser and the cursor layer. Text is 8-bit and NUL-terminated unless a
+// Small text helpers shared by the ODBC layer, the agent, the parser and the
+// cursor layer. Text is 8-bit and NUL-terminated unless a
 // length is given; a length is a byte count or SQL_NTS (-3). White space is
 // what isspace accepts; case-insensitive means toupper of the C locale, byte
 // by byte. Heap results are malloc'd and released by the caller with free().
@@ -82,40 +82,7 @@ struct StrList {
 };
 void StrListFree(StrList* list);
 
-// The argument of the agent's connect operation. The owned texts are released
-// by ConnectBlockFree.
-struct ConnectBlock {
-  char* host;
-  char* options;
-  char* serverType;
-  char* dbPath;
-  char* dataSource;
-  char* dbOptions;
-  int32_t readOnly;
-  char* user;
-  char* password;
-  uint16_t loginTimeout;  // 99 when a login timeout is set, else 0
-  char* afterTimeout;     // the text that follows the login-timeout word
-  int32_t reserved;
-  int32_t flag;
-  char* appName;
-};
-static_assert(sizeof(ConnectBlock) == 104, "ConnectBlock is a 104-byte record");
-ConnectBlock* ConnectBlockFree(ConnectBlock* block);
-
 // Zeroed heap array of n (at least one) 16-byte records; NULL when out of memory.
 void* AllocArray16(uint16_t n);
-
-// X/Open XA transaction branch identifier, LP64 layout of xa.h.
-constexpr int XID_DATA_SIZE = 128;
-struct XID {
-  long formatID;
-  long gtrid_length;
-  long bqual_length;
-  char data[XID_DATA_SIZE];
-};
-// Copies the counts and gtrid_length + bqual_length data bytes. 1; 0 with
-// nothing copied when the lengths are negative or exceed the data.
-int XidCopy(XID* dst, const XID* src);
 
 }  // namespace kx

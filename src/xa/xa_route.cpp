@@ -7,8 +7,6 @@
 #include <tuple>
 #include <type_traits>
 
-#include "drv_jdbc/j_agent.h"
-#include "drv_jdbc/j_records.h"
 #include "util/errcodes.h"
 #include "xa/xa_worker.h"
 
@@ -33,6 +31,24 @@ Layer& State() {
 }
 
 const AgentOps& Lower() { return State().lower; }
+
+// The context field of the connection a handle belongs to, as the agent
+// answers it; null for an unknown handle or an agent that keeps none.
+XaThreadCtx** CtxSlot(AgentHandle h, AgentPropertyId which) {
+  if (Lower().DRV_GetProperty == nullptr) return nullptr;
+  XaThreadCtx** slot = nullptr;
+  uint16_t length = 0;
+  if (Lower().DRV_GetProperty(h, which, &slot, sizeof slot, &length) != 0 ||
+      length != sizeof slot) {
+    return nullptr;
+  }
+  return slot;
+}
+
+XaThreadCtx* CtxOf(AgentHandle h, AgentPropertyId which) {
+  XaThreadCtx** slot = CtxSlot(h, which);
+  return slot != nullptr ? *slot : nullptr;
+}
 
 // The arguments of one routed call, on the wrapper's stack until it returns.
 template <typename... A>
@@ -60,7 +76,9 @@ int32_t OnWorker(XaThreadCtx* ctx, int32_t (*fn)(AgentHandle, A...), bool* ran, 
   return record.result;
 }
 
-// A statement or connection operation: routed only while XA is on.
+// A statement or connection operation: routed only while XA is on. Without
+// a context (also for an unknown handle, which the lower table refuses
+// itself) the call goes straight down.
 template <typename... A>
 int32_t NonXa(Slot<A...> slot, XaThreadCtx* ctx, AgentHandle h, A... args) {
   auto fn = Lower().*slot;
@@ -72,9 +90,7 @@ int32_t NonXa(Slot<A...> slot, XaThreadCtx* ctx, AgentHandle h, A... args) {
 
 template <typename... A>
 int32_t StmtOp(Slot<A...> slot, AgentHandle h, std::type_identity_t<A>... args) {
-  JStmt* s = JDB_FindStmt(h);
-  if (s == nullptr) return KX_ERR_BAD_ARGUMENT;
-  return NonXa<A...>(slot, s->conn != nullptr ? s->conn->xaCtx : nullptr, h, args...);
+  return NonXa<A...>(slot, CtxOf(h, XaProp_StmtContext), h, args...);
 }
 
 // An XA operation: routed whenever the context has a worker.
@@ -89,9 +105,9 @@ int32_t Routed(Slot<A...> slot, XaThreadCtx* ctx, AgentHandle h, A... args) {
 
 template <typename... A>
 int32_t XaOp(Slot<A...> slot, AgentHandle h, std::type_identity_t<A>... args) {
-  JConn* c = JDB_FindConn(h);
-  if (c == nullptr || c->xaCtx == nullptr) return XAER_INVAL;
-  return Routed<A...>(slot, c->xaCtx, h, args...);
+  XaThreadCtx* ctx = CtxOf(h, XaProp_ConnContext);
+  if (ctx == nullptr) return XAER_INVAL;
+  return Routed<A...>(slot, ctx, h, args...);
 }
 
 void FreeCtx(XaThreadCtx* ctx) {
@@ -102,18 +118,14 @@ void FreeCtx(XaThreadCtx* ctx) {
 // ---- the 22 wrappers ----------------------------------------------------------
 
 int32_t XaThr_Disconnect(AgentHandle h) {
-  JConn* c = JDB_FindConn(h);
-  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
-  XaThreadCtx* ctx = c->xaCtx;  // the agent frees the record
+  XaThreadCtx* ctx = CtxOf(h, XaProp_ConnContext);  // the agent frees the record
   int32_t rc = Lower().DRV_Disconnect(h);
   if (rc == 0 && ctx != nullptr) FreeCtx(ctx);
   return rc;
 }
 
 int32_t XaThr_AllocStmt(AgentHandle h, AgentHandle* stmt) {
-  JConn* c = JDB_FindConn(h);
-  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
-  return NonXa<AgentHandle*>(&AgentOps::DRV_AllocStmt, c->xaCtx, h, stmt);
+  return NonXa<AgentHandle*>(&AgentOps::DRV_AllocStmt, CtxOf(h, XaProp_ConnContext), h, stmt);
 }
 
 int32_t XaThr_FreeStmt(AgentHandle s) { return StmtOp<>(&AgentOps::DRV_FreeStmt, s); }
@@ -188,19 +200,19 @@ int32_t AskCapability(AgentHandle h, AgentPropertyId id) {
 // Every xa_open gets a fresh context unless the agent asks to keep it, so
 // the agent's xa_open never finds XA on through this layer.
 int32_t XaThr_XaOpen(AgentHandle h, int threaded, const char* info, int rmid, long flags) {
-  JConn* c = JDB_FindConn(h);
-  if (c == nullptr || XaFlagsAsync(flags)) return XAER_INVAL;
+  XaThreadCtx** slot = CtxSlot(h, XaProp_ConnContext);
+  if (slot == nullptr || XaFlagsAsync(flags)) return XAER_INVAL;
   bool existed = false;
   int32_t keep = 0;
-  if (c->xaCtx != nullptr) {
+  if (*slot != nullptr) {
     existed = true;
-    keep = c->xaCtx->keep;
+    keep = (*slot)->keep;
     if (keep == 0) {
-      FreeCtx(c->xaCtx);
-      c->xaCtx = nullptr;
+      FreeCtx(*slot);
+      *slot = nullptr;
     }
   }
-  if (c->xaCtx == nullptr) {
+  if (*slot == nullptr) {
     auto* ctx = new (std::nothrow) XaThreadCtx{};
     if (ctx == nullptr) return XAER_RMERR;
     if (XaThrCtx_Init(ctx, threaded) != 0) {
@@ -208,9 +220,9 @@ int32_t XaThr_XaOpen(AgentHandle h, int threaded, const char* info, int rmid, lo
       return XAER_RMERR;
     }
     ctx->keep = existed ? keep : AskCapability(h, XaCap_KeepContext);
-    c->xaCtx = ctx;
+    *slot = ctx;
   }
-  return Routed<int, const char*, int, long>(&AgentOps::DRV_XaOpen, c->xaCtx, h, threaded, info,
+  return Routed<int, const char*, int, long>(&AgentOps::DRV_XaOpen, *slot, h, threaded, info,
                                              rmid, flags);
 }
 

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "odbc/agent.h"
-#include "odbc/agent_xa.h"
+#include "agent/agent.h"
+#include "agent/agent_xa.h"
 
 namespace kx {
 

@@ -134,12 +134,12 @@ TEST(AgentConnect, InitialSqlFileRunsAndItsFailuresStayOnTheConnection) {
                   "SELEKT nonsense;\n",
                t.c_str(), t.c_str());
   std::fclose(f);
-  g_agentConnOptions.initSql = strdup(path.c_str());
   AgentSession a;
+  a.connOptions.initSql = strdup(path.c_str());
   int rc = a.ConnectH2("aginit");
   std::remove(path.c_str());
   ASSERT_EQ(0, rc) << AgentMessages(a.ops, a.server);
-  EXPECT_EQ(nullptr, g_agentConnOptions.initSql);  // the connection took the text over
+  EXPECT_EQ(nullptr, a.connOptions.initSql);  // the connection took the text over
   std::string msgs = AgentMessages(a.ops, a.conn);
   EXPECT_NE(std::string::npos, msgs.find("SELEKT")) << msgs;
   AgentHandle q = a.Stmt();

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "agent/agent.h"
 #include "bridge_support.h"
 #include "drv_jdbc/j_agent.h"
-#include "odbc/agent.h"
 #include "util/row_buffer.h"
 #include "util/text_conv.h"
 
@@ -36,6 +36,7 @@ class AgentSession {
   const kx::AgentOps* ops = kx::JDB_AgentOps();
   kx::AgentHandle server = 0;
   kx::AgentHandle conn = 0;
+  kx::AgentConnOptions connOptions{};  // the connect options the next Connect hands over
 
   AgentSession() {
     Env();  // the jar directory and the process's VM
@@ -46,6 +47,8 @@ class AgentSession {
   ~AgentSession() {
     if (conn != 0) ops->DRV_Disconnect(conn);
     if (server != 0) ops->DRV_FreeServer(server);
+    std::free(connOptions.initSql);
+    std::free(connOptions.sqlDbmsName);
   }
   AgentSession(const AgentSession&) = delete;
   AgentSession& operator=(const AgentSession&) = delete;
@@ -61,6 +64,7 @@ class AgentSession {
     block.readOnly = readOnly;
     block.user = u.data();
     block.password = p.data();
+    block.connOptions = &connOptions;
     return ops->DRV_Connect(server, &block, &conn);
   }
   int ConnectH2(const char* stem, bool wide = true, int readOnly = 0) {

@@ -132,10 +132,9 @@ TEST(AgentPg, ProcedureOutputsAreDeliveredOnceThenNoMoreResults) {
 }
 
 TEST(AgentPg, NoAutocommitAndRollback) {
-  g_agentConnOptions.noac = 1;
   AgentSession a;
+  a.connOptions.noac = 1;
   bool ok = a.ConnectPg();
-  g_agentConnOptions.noac = 0;
   ASSERT_TRUE(ok);
   std::string t = Unique("agpg_txn");
   a.Exec("CREATE TABLE " + t + " (id int)");

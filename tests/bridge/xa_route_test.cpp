@@ -17,7 +17,7 @@
 #include "agent_fixture.h"
 #include "drv_jdbc/j_agent.h"
 #include "drv_jdbc/j_records.h"
-#include "odbc/agent_xa.h"
+#include "agent/agent_xa.h"
 #include "xa/xa_route.h"
 
 namespace kxtest {

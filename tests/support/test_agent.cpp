@@ -18,8 +18,9 @@
 
 #include <sqlext.h>
 
-#include "odbc/agent.h"
+#include "agent/agent.h"
 #include "odbc/connstr.h"
+#include "odbc/libmain.h"
 
 #define KX_TEST_AGENT_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -67,6 +68,7 @@ struct State {
   std::map<AgentHandle, size_t> nextRow;  // per statement: the next scripted row
   bool connectFails = false;  // every connect fails until switched back
   std::string lastInitSql;
+  std::string lastSqlDbmsName;
   std::vector<Column> paramDescs;                 // what DRV_DescribeParams describes
   std::map<AgentHandle, kx::RowBuffer*> paramBlocks;  // parameter blocks taken over
   kx::RowBuffer* lastParamBlock = nullptr;
@@ -258,8 +260,10 @@ int32_t Connect(AgentHandle server, kx::ConnectBlock* block, AgentHandle* conn) 
     s.lastConnect["loginTimeout"] = std::to_string(block->loginTimeout);
     s.lastConnect["flag"] = std::to_string(block->flag);
     // The agent takes the connect options over, texts included.
-    kx::AgentConnOptions& options = kx::g_agentConnOptions;
+    kx::AgentConnOptions none{};
+    kx::AgentConnOptions& options = block->connOptions != nullptr ? *block->connOptions : none;
     s.lastInitSql = options.initSql != nullptr ? options.initSql : "";
+    s.lastSqlDbmsName = options.sqlDbmsName != nullptr ? options.sqlDbmsName : "";
     free(options.initSql);
     free(options.sqlDbmsName);
     options.initSql = nullptr;
@@ -721,17 +725,29 @@ std::string AgentSawInitSql() {
   return S().lastInitSql;
 }
 
-int JDB_DriverUnload() {
+std::string AgentSawSqlDbmsName() {
   std::lock_guard<std::mutex> lock(S().lock);
-  S().calls["DriverUnload"]++;
-  return 1;
+  return S().lastSqlDbmsName;
 }
+
 
 }  // namespace kx
 
 // ---- control -------------------------------------------------------------------
 
+namespace {
+
+void LoadTestAgent() {
+  kx::JDB_FindJarDir();
+  kx::JDB_BrokerKnown = 1;
+}
+
+constexpr kx::DriverLayers kTestLayers{LoadTestAgent, kx::JDB_Register, nullptr};
+
+}  // namespace
+
 KX_TEST_AGENT_EXPORT void TestAgent_Reset(void) {
+  kx::DriverInstallLayers(kTestLayers);
   State& s = S();
   std::lock_guard<std::mutex> lock(s.lock);
   s.calls.clear();
@@ -753,6 +769,7 @@ KX_TEST_AGENT_EXPORT void TestAgent_Reset(void) {
   s.rows.clear();
   s.connectFails = false;
   s.lastInitSql.clear();
+  s.lastSqlDbmsName.clear();
   s.nextRow.clear();
   s.paramDescs.clear();
   while (!s.paramBlocks.empty()) DropParamBlock(s, s.paramBlocks.begin()->first);

@@ -15,7 +15,9 @@
 extern "C" {
 #endif
 
-// Forgets every script, recording, message and agent handle; default answers.
+// Puts the test agent under the core (the layers DriverAttach and every
+// connection open use) and forgets every script, recording, message and agent
+// handle; default answers.
 void TestAgent_Reset(void);
 
 // The next call of op answers code (a row of the error-code table) and posts
@@ -95,7 +97,7 @@ int TestAgent_LastCatalogArg(const char* op, int n, char* out, int cap);
 #include <string>
 #include <vector>
 
-#include "odbc/agent.h"
+#include "agent/agent.h"
 namespace kx {
 // The parameter block the agent took over last (DRV_SetParams or
 // DRV_ExecDirect); it stays the agent's. NULL when none is held.
@@ -108,5 +110,7 @@ std::vector<SCS_PARAMDESC> AgentLastParamInfo(int* calls);
 void AgentConnectSucceeds(bool ok);
 // The initial SQL file the last connect was handed ("" for none).
 std::string AgentSawInitSql();
+// The SQLDBMSNAME text the last DRV_Connect took over ("" when none).
+std::string AgentSawSqlDbmsName();
 }  // namespace kx
 #endif

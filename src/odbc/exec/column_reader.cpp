@@ -130,6 +130,27 @@ bool VariableSource(uint32_t type, const unsigned char* element, uint32_t width,
 
 uint64_t IncompleteTail(Path path, int32_t cType, const unsigned char* p, uint64_t len);
 
+// Storage of numbers, dates and times: converted from the element as a whole.
+bool IsFixedStorage(uint32_t storageType) {
+  switch (storageType) {
+    case RBT_BIT:
+    case RBT_UTINYINT:
+    case RBT_STINYINT:
+    case RBT_SSHORT:
+    case RBT_USHORT:
+    case RBT_SLONG:
+    case RBT_ULONG:
+    case RBT_FLOAT:
+    case RBT_DOUBLE:
+    case RBT_DATE:
+    case RBT_TIME:
+    case RBT_TIMESTAMP:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Text, wide and binary sources: the converter of the path, and the
 // continuation kept in the GetData state when the value was cut. The
 // converter reports the source octets that went out, so each next piece
@@ -379,8 +400,13 @@ SQLRETURN GetColumn(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
   // First call on this column of this row. A call that fails leaves no
   // continuation behind: the application may ask again, say with another C
   // type, and gets the value rather than SQL_NO_DATA.
+  // A number or date/time value is converted whole on every call, so a probe
+  // that had no room for it (a zero buffer length, to learn the length) also
+  // leaves it unread.
   const SQLRETURN rc = FirstCall(stmt, row, b, rb, outputMode);
-  if (rc == SQL_ERROR && g.column == column && g.row == row + 1) {
+  const bool probed = rc == SQL_SUCCESS_WITH_INFO && b->bufferLength == 0 && ind != RB_IND_LONG &&
+                      ind != RB_IND_NULL && IsFixedStorage(col.type);
+  if ((rc == SQL_ERROR || probed) && g.column == column && g.row == row + 1) {
     g.column = 0;
     g.row = 0;
   }

@@ -60,4 +60,27 @@ int16_t StoreInteger(int32_t cType, int64_t v, void* target, int64_t bufferLengt
   return StoreFixed(&v, bytes, target, outLen, err, parserRc);
 }
 
+int16_t StoreValueText(const char* text, size_t n, size_t wholeLen, int32_t cType, void* target,
+                       int64_t bufferLength, int64_t* outLen, int32_t* err) {
+  const bool wide = cType == SQL_C_WCHAR;
+  const int64_t unitBytes = wide ? 2 : 1;
+  const int64_t units = bufferLength > 0 ? bufferLength / unitBytes : 0;
+  size_t keep = n;
+  if (target != nullptr && units > 0 && static_cast<uint64_t>(units) <= n && wholeLen < n &&
+      static_cast<uint64_t>(units) > wholeLen) {
+    keep = static_cast<size_t>(units - 1);  // room for the terminator
+    if (keep > wholeLen && text[keep - 1] == '.') --keep;
+  }
+  // A cut copy offers the kept characters as a piece of the whole text: the
+  // copy-out reports 01004; the length reported is always the whole text's.
+  const int64_t total = static_cast<int64_t>(n);
+  const int16_t rc = wide ? CopyOutNarrowToWide(text, keep, static_cast<int64_t>(keep), total, 1, 0, target,
+                                                bufferLength, outLen, err)
+                          : CopyOutNarrow(text, keep, static_cast<int64_t>(keep), total, 1, 0, target,
+                                          bufferLength, outLen, err);
+  if (outLen != nullptr && rc != SQL_ERROR) *outLen = total * unitBytes;
+  if (rc == SQL_ERROR && *err == KX_ERR_NUMERIC_RANGE && outLen != nullptr) *outLen = total * unitBytes;
+  return rc;
+}
+
 }  // namespace kx

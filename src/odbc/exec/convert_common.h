@@ -1,6 +1,7 @@
 // Small steps shared by the converters of every source type.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kx {
@@ -25,5 +26,15 @@ bool IntegerCTypeRange(int32_t cType, int64_t* lo, uint64_t* hi, unsigned* bytes
 // integer C type. Little-endian platform: the low bytes of the 64-bit pattern.
 int16_t StoreInteger(int32_t cType, int64_t v, void* target, int64_t bufferLength,
                      int64_t* outLen, int32_t* err, int16_t parserRc = 0);
+
+// Text of a number or of a date/time value into a character target (SQL_C_CHAR
+// or SQL_C_WCHAR) by ODBC's rules for such values: the whole text when it fits;
+// otherwise, when its first wholeLen characters fit (the sign and the whole
+// digits of a number, a timestamp up to its seconds), as much of the rest as
+// fits, never ending on a bare decimal point, with 01004 and the whole length;
+// otherwise 22003. A zero buffer only reports the length (01004). The text is
+// ASCII: one character is one unit of either target.
+int16_t StoreValueText(const char* text, size_t n, size_t wholeLen, int32_t cType, void* target,
+                       int64_t bufferLength, int64_t* outLen, int32_t* err);
 
 }  // namespace kx

@@ -24,13 +24,13 @@ int16_t Fail(int32_t* err, int32_t code) {
 int TextYear(int16_t year) { return std::min(std::abs(static_cast<int>(year)), 9999); }
 unsigned Field(unsigned v) { return std::min(v, 99u); }
 
-int16_t TextOut(const char* text, size_t n, bool mayCut, int32_t cType, void* target,
+// Length of "yyyy-mm-dd hh:mm:ss": a timestamp's text is never cut before
+// its seconds end; only the fraction of a second may go.
+constexpr size_t kTimestampWhole = 19;
+
+int16_t TextOut(const char* text, size_t n, size_t wholeLen, int32_t cType, void* target,
                 int64_t bufferLength, int64_t* outLen, int32_t* err) {
-  const int64_t len = static_cast<int64_t>(n);
-  if (cType == SQL_C_WCHAR) {
-    return CopyOutNarrowToWide(text, n, len, 0, 1, mayCut, target, bufferLength, outLen, err);
-  }
-  return CopyOutNarrow(text, n, len, 0, 1, mayCut, target, bufferLength, outLen, err);
+  return StoreValueText(text, n, wholeLen, cType, target, bufferLength, outLen, err);
 }
 
 bool IsDate(int32_t c) { return c == SQL_C_DATE || c == SQL_C_TYPE_DATE; }
@@ -52,7 +52,8 @@ int16_t ConvertDATE(const SQL_DATE_STRUCT* value, int32_t cType, void* target, i
     char buf[32];
     const int n = std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", TextYear(d.year), Field(d.month),
                                 Field(d.day));
-    return TextOut(buf, static_cast<size_t>(n), false, cType, target, bufferLength, outLen, err);
+    return TextOut(buf, static_cast<size_t>(n), static_cast<size_t>(n), cType, target, bufferLength,
+                   outLen, err);
   }
   if (IsDate(cType)) return StoreFixed(&d, sizeof d, target, outLen, err);
   if (IsTimestamp(cType)) {
@@ -77,7 +78,8 @@ int16_t ConvertTIME(const SQL_TIME_STRUCT* value, int32_t cType, void* target, i
     char buf[32];
     const int n = std::snprintf(buf, sizeof buf, "%02u:%02u:%02u", Field(t.hour), Field(t.minute),
                                 Field(t.second));
-    return TextOut(buf, static_cast<size_t>(n), false, cType, target, bufferLength, outLen, err);
+    return TextOut(buf, static_cast<size_t>(n), static_cast<size_t>(n), cType, target, bufferLength,
+                   outLen, err);
   }
   if (IsTime(cType)) return StoreFixed(&t, sizeof t, target, outLen, err);
   if (IsTimestamp(cType)) {
@@ -115,7 +117,7 @@ int16_t ConvertTIMESTAMP(const SQL_TIMESTAMP_STRUCT* value, int32_t cType, void*
     char buf[64];
     const int n = std::snprintf(buf, sizeof buf, format, TextYear(ts.year), Field(ts.month),
                                 Field(ts.day), Field(ts.hour), Field(ts.minute), Field(ts.second), frac);
-    return TextOut(buf, static_cast<size_t>(n), true, cType, target, bufferLength, outLen, err);
+    return TextOut(buf, static_cast<size_t>(n), kTimestampWhole, cType, target, bufferLength, outLen, err);
   }
   if (IsTimestamp(cType)) return StoreFixed(&ts, sizeof ts, target, outLen, err);
   if (IsDate(cType)) {

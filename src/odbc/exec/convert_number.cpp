@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "odbc/copy_out.h"
 #include "odbc/ctypes.h"
 #include "odbc/exec/convert_common.h"
 #include "odbc/exec/decimal_text.h"
@@ -21,13 +20,16 @@ int16_t Fail(int32_t* err, int32_t code) {
   return SQL_ERROR;
 }
 
+// A number's text: its whole digits are never cut; a fraction may be, but a
+// number in exponent form has no part that can go without changing its value.
 int16_t TextOut(const char* text, size_t n, int32_t cType, void* target, int64_t bufferLength,
                 int64_t* outLen, int32_t* err) {
-  const int64_t len = static_cast<int64_t>(n);
-  if (cType == SQL_C_WCHAR) {
-    return CopyOutNarrowToWide(text, n, len, 0, 1, 1, target, bufferLength, outLen, err);
+  size_t whole = n;
+  if (std::memchr(text, 'e', n) == nullptr && std::memchr(text, 'E', n) == nullptr) {
+    const void* point = std::memchr(text, '.', n);
+    if (point != nullptr) whole = static_cast<size_t>(static_cast<const char*>(point) - text);
   }
-  return CopyOutNarrow(text, n, len, 0, 1, 1, target, bufferLength, outLen, err);
+  return StoreValueText(text, n, whole, cType, target, bufferLength, outLen, err);
 }
 
 // The numeric structure from decimal text of a number source: no warning for

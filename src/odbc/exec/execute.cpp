@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "agent/build_flavor.h"
 #include "odbc/cursor_state.h"
 #include "odbc/exec/execute_block.h"
 #include "odbc/exec/param_dae.h"
@@ -300,7 +301,7 @@ void ExecParamDescsToAnsi(ParamSummary* summaries, uint16_t n) {
 
 bool ExecNarrowBackend(const StmtRecord* stmt) {
   // The ANSI build's agent takes no 16-bit text at all.
-  return (stmt->conn != nullptr && stmt->conn->cn_narrowBackend) || g_unicodeBuild == 0;
+  return (stmt->conn != nullptr && stmt->conn->cn_narrowBackend) || !UnicodeBuild();
 }
 
 // ---- executions ----------------------------------------------------------------------------

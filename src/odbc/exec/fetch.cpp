@@ -71,8 +71,10 @@ int64_t ColumnWiseDataStride(StmtRecord* stmt, const ColBinding& b) {
 }
 
 // Delivers the current forward-road row to every bound column; `single`
-// selects the rowset-size-1 rules (retrieve-data, bookmark and ignored
-// columns passed over).
+// selects the rowset-size-1 rules (retrieve-data and bookmark columns passed
+// over). A length or indicator is only ever written here: what the
+// application left in it (SQL_COLUMN_IGNORE, say, which speaks to SQLSetPos
+// and SQLBulkOperations) never passes a column over.
 SQLRETURN DeliverForwardRow(StmtRecord* stmt, bool single) {
   SQLRETURN result = SQL_SUCCESS;
   for (ColBindingNode* n = stmt->colBindings; n != nullptr; n = n->next) {
@@ -80,7 +82,6 @@ SQLRETURN DeliverForwardRow(StmtRecord* stmt, bool single) {
     if (single) {
       if (!stmt->cursor.retrieveData) continue;
       if (IsBookmarkBinding(b)) continue;
-      if (b.octetLength != nullptr && *b.octetLength == SQL_COLUMN_IGNORE) continue;
     }
     if (Fold(GetColumn(stmt, stmt->currentRow, &b, &stmt->rows), &result)) break;
   }
@@ -280,7 +281,6 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
         if (copy.octetLength != nullptr) {
           copy.octetLength = reinterpret_cast<int64_t*>(reinterpret_cast<char*>(copy.octetLength) +
                                                         k * lengthStride);
-          if (*copy.octetLength == SQL_COLUMN_IGNORE) continue;
         }
         if (copy.indicator != nullptr) {
           copy.indicator = reinterpret_cast<int64_t*>(reinterpret_cast<char*>(copy.indicator) +

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/build_flavor.h"
 #include "odbc/catalog.h"
 #include "unit/odbc/stmt_fixture.h"
 
@@ -62,7 +63,7 @@ class CatalogTest : public StmtTest, public ::testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
     StmtTest::SetUp();
-    g_unicodeBuild = GetParam();
+    SetUnicodeBuild(GetParam() != 0);
   }
 
   bool Wide() const { return GetParam() != 0; }

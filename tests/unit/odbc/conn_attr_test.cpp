@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/build_flavor.h"
 #include "core_fixture.h"
 #include "odbc/conn_attr.h"
 #include "odbc/diag.h"
@@ -136,7 +137,7 @@ class ConnAttrTest : public CoreTest, public ::testing::WithParamInterface<int> 
  protected:
   void SetUp() override {
     CoreTest::SetUp();
-    g_unicodeBuild = GetParam();
+    SetUnicodeBuild(GetParam() != 0);
     TextLayer::Reset();
     g_dtc = DtcFake{};
     ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_SUCCESS);

@@ -368,7 +368,7 @@ TEST_F(Connect, FailedConnectLeavesNoInitialSqlForTheNext) {
   AgentConnectSucceeds(true);
   EXPECT_EQ(Run("DSN=b", &out), SQL_SUCCESS);
   EXPECT_EQ(AgentSawInitSql(), "");
-  EXPECT_EQ(g_agentConnOptions.sqlDbmsName, nullptr);
+  EXPECT_EQ(AgentSawSqlDbmsName(), "");
 }
 
 TEST_F(Connect, TraceShowsNoPassword) {

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "agent/build_flavor.h"
 #include "odbc/dispatch.h"
 #include "odbc/libmain.h"
 #include "support/test_agent.h"
@@ -17,7 +18,7 @@ namespace kx::testing {
 class CoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_unicodeBuild = 1;
+    SetUnicodeBuild(true);
     TestAgent_Reset();
     ASSERT_EQ(DriverAttach(nullptr), 1);
   }

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "odbc/agent.h"
+#include "agent/agent.h"
 #include "support/test_agent.h"
 #include "util/row_buffer.h"
 

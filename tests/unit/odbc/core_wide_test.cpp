@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "agent/build_flavor.h"
 #include "core_fixture.h"
 #include "odbc/wide_entry.h"
 #include "util/errcodes.h"
@@ -150,10 +151,10 @@ TEST_F(WideEntryTest, SetupExportsNameTheDriver) {
   EXPECT_STREQ(small, "SOFTWARE\\");
   EXPECT_EQ(GetSetupDatabase(buffer, sizeof buffer), 1);
   EXPECT_STREQ(buffer, "Quillmar Informix Driver (Skerrin Edition)(Unicode)");
-  g_unicodeBuild = 0;
+  SetUnicodeBuild(false);
   EXPECT_EQ(GetSetupDatabase(buffer, sizeof buffer), 1);
   EXPECT_STREQ(buffer, "Quillmar Informix Driver (Skerrin Edition)");
-  g_unicodeBuild = 1;
+  SetUnicodeBuild(true);
 }
 
 TEST_F(WideEntryTest, QuietModeHidesMessages) {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "agent/build_flavor.h"
 #include "unit/odbc/stmt_fixture.h"
 
 namespace kx::testing {
@@ -19,7 +20,7 @@ class DescFieldTest : public StmtTest, public ::testing::WithParamInterface<bool
  protected:
   void SetUp() override {
     StmtTest::SetUp();
-    g_unicodeBuild = wide() ? 1 : 0;
+    SetUnicodeBuild(wide());
     user_ = NewDesc();
   }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/build_flavor.h"
 #include "odbc/exec/execute.h"
 #include "unit/odbc/stmt_fixture.h"
 
@@ -18,11 +19,11 @@ class ExecTest : public StmtTest, public ::testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
     StmtTest::SetUp();
-    g_unicodeBuild = GetParam();
+    SetUnicodeBuild(GetParam() != 0);
   }
   void TearDown() override {
     StmtTest::TearDown();
-    g_unicodeBuild = 1;
+    SetUnicodeBuild(true);
   }
 
   bool Unicode() const { return GetParam() != 0; }

@@ -90,6 +90,33 @@ TEST_F(FetchForwardTest, RetrieveDataOffPositionsWithoutFillingBuffers) {
   EXPECT_EQ(got, 1);
 }
 
+// An indicator is the fetch's output: whatever the application left in it
+// (SQL_COLUMN_IGNORE, -6, means something only to SQLSetPos and
+// SQLBulkOperations), the fetch writes the value and the indicator, on the
+// single-row road and on the ODBC 2 road alike.
+TEST_F(FetchForwardTest, LeftoverIndicatorNeverSkipsAColumn) {
+  for (int version : {3, 2}) {
+    SCOPED_TRACE(version);
+    SetOdbcVersion(version);
+    OpenNumbered(2, 60);
+    SQLINTEGER id = -5;
+    SQLCHAR name[16] = "zzz";
+    SQLLEN idInd = SQL_COLUMN_IGNORE, nameInd = SQL_COLUMN_IGNORE;
+    ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_SLONG, &id, 0, &idInd), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt_, 2, SQL_C_CHAR, name, sizeof name, &nameInd), SQL_SUCCESS);
+    for (int row = 1; row <= 2; ++row) {
+      idInd = nameInd = SQL_COLUMN_IGNORE;
+      ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
+      EXPECT_EQ(id, row);
+      EXPECT_EQ(idInd, 4);
+      EXPECT_STREQ(reinterpret_cast<char*>(name), ("name" + std::to_string(row)).c_str());
+      EXPECT_EQ(nameInd, 5);
+    }
+    ASSERT_EQ(SQLFreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+    ASSERT_EQ(SQLFreeStmt(stmt_, SQL_UNBIND), SQL_SUCCESS);
+  }
+}
+
 TEST_F(FetchForwardTest, NullsGiveIndicatorOrNeedOne) {
   Open(stmt_, {{"A", SQL_INTEGER, RBT_SLONG, 4}, {"B", SQL_VARCHAR, RBT_CHAR_NTS, 10}},
        {{std::nullopt, std::nullopt}, {std::nullopt, "x"}});

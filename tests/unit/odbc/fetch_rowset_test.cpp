@@ -120,7 +120,7 @@ TEST_F(FetchRowsetTest, BindOffsetMovesTheWholeArray) {
   EXPECT_EQ(ind[2], 4);
 }
 
-TEST_F(FetchRowsetTest, ErrorAndDeletedRowsAndIgnoredLengths) {
+TEST_F(FetchRowsetTest, ErrorAndDeletedRowsAndLeftoverLengths) {
   InstallRowsetLayer(4);
   OpenRows(4);
   SetRowsetSize(4);
@@ -138,8 +138,9 @@ TEST_F(FetchRowsetTest, ErrorAndDeletedRowsAndIgnoredLengths) {
   EXPECT_EQ(ids[0], 1);
   EXPECT_EQ(ids[1], -1);
   EXPECT_EQ(ids[2], -1);
-  EXPECT_EQ(ids[3], -1);  // its length said SQL_COLUMN_IGNORE
-  EXPECT_EQ(ind[3], SQL_COLUMN_IGNORE);
+  // A length left at SQL_COLUMN_IGNORE is written over like any other.
+  EXPECT_EQ(ids[3], 4);
+  EXPECT_EQ(ind[3], 4);
 }
 
 TEST_F(FetchRowsetTest, OnlyErrorRowsMakeAnError) {

@@ -4,6 +4,7 @@
 // sources and text, wide and binary targets, in both builds.
 #include <random>
 
+#include "agent/build_flavor.h"
 #include "unit/odbc/fetch_fixture.h"
 
 namespace kx::testing {
@@ -13,7 +14,7 @@ class GetDataPiecesTest : public FetchTest, public ::testing::WithParamInterface
  protected:
   void SetUp() override {
     FetchTest::SetUp();
-    g_unicodeBuild = GetParam();
+    SetUnicodeBuild(GetParam() != 0);
   }
 
   // Opens a one-row result holding `value` in a column of this storage type

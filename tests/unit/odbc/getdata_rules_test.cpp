@@ -69,6 +69,65 @@ TEST_F(GetDataRulesTest, NumberReadTwiceIsNoData) {
   ASSERT_EQ(SQLGetData(stmt_, 1, SQL_C_SLONG, &v, 0, &ind), SQL_SUCCESS);
 }
 
+// Numbers and date/time values read as text into a short buffer: a probe
+// with no room reports the length and leaves the value unread; a buffer too
+// short for the whole digits (or for a timestamp up to its seconds) is 22003
+// and the value can still be read; a fraction that does not fit is cut with
+// 01004, after which the value has been read.
+TEST_F(GetDataRulesTest, NumbersAndTimestampsAsShortTextStayReadable) {
+  struct Case {
+    const char* what;
+    int16_t sqlType;
+    uint32_t rbType;
+    uint32_t width;
+    const char* cell;
+    const char* text;   // the whole value as text
+    SQLLEN tooShort;    // refused with 22003
+    SQLLEN cutAt;       // cut with 01004 (0: none)
+    const char* cut;
+  } cases[] = {
+      {"integer", SQL_INTEGER, RBT_SLONG, 4, "-123456", "-123456", 7, 0, nullptr},
+      {"smallint", SQL_SMALLINT, RBT_SSHORT, 2, "-5", "-5", 2, 0, nullptr},
+      {"double", SQL_DOUBLE, RBT_DOUBLE, 8, "1234.5678", "1234.5678", 4, 8, "1234.56"},
+      {"double, point not left dangling", SQL_DOUBLE, RBT_DOUBLE, 8, "1234.5678", "1234.5678", 4, 6, "1234"},
+      {"double in exponent form", SQL_DOUBLE, RBT_DOUBLE, 8, "1e+300", "1.0000000000000001e+300", 23, 0,
+       nullptr},
+      {"timestamp", SQL_TYPE_TIMESTAMP, RBT_TIMESTAMP, 16, "2024-01-02 03:04:05.250000000", "2024-01-02 03:04:05.25",
+       19, 20, "2024-01-02 03:04:05"},
+      {"date", SQL_TYPE_DATE, RBT_DATE, 6, "2024-02-29", "2024-02-29", 10, 0, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const SQLLEN whole = static_cast<SQLLEN>(std::strlen(c.text));
+    Open(stmt_, {{"V", c.sqlType, c.rbType, c.width, 2}}, {{c.cell}, {c.cell}, {c.cell}});
+    char buf[64];
+    SQLLEN ind = 0;
+    // Row 1: probe, then the value.
+    ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
+    EXPECT_EQ(SQLGetData(stmt_, 1, SQL_C_CHAR, buf, 0, &ind), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(StmtState(stmt_), "01004");
+    EXPECT_EQ(ind, whole);
+    ASSERT_EQ(SQLGetData(stmt_, 1, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_SUCCESS);
+    EXPECT_STREQ(buf, c.text);
+    EXPECT_EQ(ind, whole);
+    EXPECT_EQ(SQLGetData(stmt_, 1, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_NO_DATA);
+    // Row 2: too short, then the value.
+    ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
+    EXPECT_EQ(SQLGetData(stmt_, 1, SQL_C_CHAR, buf, c.tooShort, &ind), SQL_ERROR);
+    EXPECT_EQ(Rec(stmt_)->error, KX_ERR_NUMERIC_RANGE);
+    ASSERT_EQ(SQLGetData(stmt_, 1, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_SUCCESS);
+    EXPECT_STREQ(buf, c.text);
+    // Row 3: the fraction cut, and then the value has been read.
+    ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
+    if (c.cutAt == 0) continue;
+    EXPECT_EQ(SQLGetData(stmt_, 1, SQL_C_CHAR, buf, c.cutAt, &ind), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(StmtState(stmt_), "01004");
+    EXPECT_STREQ(buf, c.cut);
+    EXPECT_EQ(ind, whole);
+    EXPECT_EQ(SQLGetData(stmt_, 1, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_NO_DATA);
+  }
+}
+
 TEST_F(GetDataRulesTest, NullWithAndWithoutIndicator) {
   OpenTwo();
   ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/build_flavor.h"
 #include "core_fixture.h"
 #include "odbc/conn.h"
 #include "odbc/getinfo.h"
@@ -51,7 +52,7 @@ class InfoTest : public CoreTest, public ::testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
     CoreTest::SetUp();
-    g_unicodeBuild = GetParam();
+    SetUnicodeBuild(GetParam() != 0);
     InfoTextLayer::answers.clear();
     ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_SUCCESS);
     SetVersion(SQL_OV_ODBC3);

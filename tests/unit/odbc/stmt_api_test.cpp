@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "agent/build_flavor.h"
 #include "odbc/handlers.h"
 #include "unit/odbc/stmt_fixture.h"
 #include "util/text_conv.h"
@@ -30,7 +31,7 @@ class StmtApiTest : public StmtTest, public ::testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
     StmtTest::SetUp();
-    g_unicodeBuild = GetParam();
+    SetUnicodeBuild(GetParam() != 0);
   }
 
   int32_t Error(SQLHSTMT s) { return Rec(s)->error; }

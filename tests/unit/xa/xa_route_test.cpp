@@ -17,11 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "drv_jdbc/j_records.h"
-#include "drv_jdbc/j_serv.h"
-#include "odbc/agent_xa.h"
+#include "agent/agent_xa.h"
 #include "util/errcodes.h"
-#include "util/handle_table.h"
 #include "xa/xa_route.h"
 
 namespace {
@@ -45,6 +42,10 @@ struct Recorder {
   std::map<std::string, int32_t> answers;  // result per operation (0 when unset)
   int32_t keepContext = 0;
   int capabilityAsks = 0;
+  // The agent's records as far as the layer asks for them: each connection's
+  // context field, and the connection of each statement.
+  std::map<AgentHandle, XaThreadCtx*> conns;
+  std::map<AgentHandle, AgentHandle> stmts;
   // A held operation blocks inside the lower table until released.
   std::string holdOp;
   bool held = false, released = false;
@@ -56,6 +57,8 @@ struct Recorder {
     answers.clear();
     keepContext = 0;
     capabilityAsks = 0;
+    conns.clear();
+    stmts.clear();
     holdOp.clear();
     held = released = false;
   }
@@ -98,13 +101,29 @@ struct Recorder {
 Recorder rec;
 
 XaThreadCtx* CtxOf(AgentHandle conn) {
-  JConn* c = static_cast<JConn*>(HT_Lookup(&JDB_ConnTable, conn));
-  return c != nullptr ? c->xaCtx : nullptr;
+  std::lock_guard<std::mutex> hold(rec.lock);
+  auto it = rec.conns.find(conn);
+  return it != rec.conns.end() ? it->second : nullptr;
 }
 
 // The lower table: records, answers as scripted, and marks XA on and off the
 // way the agent does.
-int32_t GetProperty(AgentHandle, AgentPropertyId id, void* out, uint16_t, uint16_t* length) {
+int32_t GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t capacity,
+                    uint16_t* length) {
+  if (id == XaProp_ConnContext || id == XaProp_StmtContext) {
+    std::lock_guard<std::mutex> hold(rec.lock);
+    if (id == XaProp_StmtContext) {
+      auto s = rec.stmts.find(h);
+      if (s == rec.stmts.end()) return KX_ERR_BAD_ARGUMENT;
+      h = s->second;
+    }
+    auto c = rec.conns.find(h);
+    if (c == rec.conns.end() || capacity < sizeof(void*)) return KX_ERR_BAD_ARGUMENT;
+    XaThreadCtx** slot = &c->second;  // map nodes stay where they are
+    std::memcpy(out, &slot, sizeof slot);
+    *length = sizeof slot;
+    return 0;
+  }
   if (id != XaCap_KeepContext && id != XaCap_TerminateWorker) return KX_ERR_NOT_SUPPORTED;
   int32_t v = 0;
   {
@@ -119,8 +138,8 @@ int32_t GetProperty(AgentHandle, AgentPropertyId id, void* out, uint16_t, uint16
 int32_t Disconnect(AgentHandle h) {
   int32_t rc = rec.Record("Disconnect");
   if (rc == 0) {
-    delete static_cast<JConn*>(HT_Lookup(&JDB_ConnTable, h));
-    HT_Release(&JDB_ConnTable, h);
+    std::lock_guard<std::mutex> hold(rec.lock);
+    rec.conns.erase(h);
   }
   return rc;
 }
@@ -203,39 +222,30 @@ class XaRoute : public ::testing::Test {
  protected:
   void SetUp() override {
     rec.Reset();
-    ASSERT_EQ(0, HT_Init(&JDB_ConnTable, 0x0DBCBBBB));
-    ASSERT_EQ(0, HT_Init(&JDB_StmtTable, 0x0DBCCCCC));
-    ASSERT_EQ(0, HT_EnableLocking(&JDB_ConnTable));
-    ASSERT_EQ(0, HT_EnableLocking(&JDB_StmtTable));
     binding_ = AgentBinding{AB_REENTRANT, &kLower};
     ASSERT_EQ(0, XaThr_Bind(&binding_));
     ops_ = binding_.ops;
   }
   void TearDown() override {
-    for (AgentHandle c : conns_) {
-      if (JConn* r = static_cast<JConn*>(HT_Lookup(&JDB_ConnTable, c)); r != nullptr) {
-        ops_->DRV_Disconnect(c);
-      }
+    std::vector<AgentHandle> open;
+    {
+      std::lock_guard<std::mutex> hold(rec.lock);
+      rec.answers.erase("Disconnect");
+      for (auto& c : rec.conns) open.push_back(c.first);
     }
-    for (JStmt* s : stmts_) delete s;
+    for (AgentHandle c : open) EXPECT_EQ(0, ops_->DRV_Disconnect(c));
     EXPECT_EQ(0, XaThr_LiveWorkers());
-    HT_Destroy(&JDB_StmtTable);
-    HT_Destroy(&JDB_ConnTable);
   }
   AgentHandle NewConn() {
-    auto* c = new JConn{};
-    AgentHandle h = 0;
-    EXPECT_EQ(0, HT_Alloc(&JDB_ConnTable, &h, c));
-    c->handle = h;
-    conns_.push_back(h);
+    std::lock_guard<std::mutex> hold(rec.lock);
+    AgentHandle h = next_++;
+    rec.conns[h] = nullptr;
     return h;
   }
   AgentHandle NewStmt(AgentHandle conn) {
-    auto* s = new JStmt{};
-    s->conn = static_cast<JConn*>(HT_Lookup(&JDB_ConnTable, conn));
-    AgentHandle h = 0;
-    EXPECT_EQ(0, HT_Alloc(&JDB_StmtTable, &h, s));
-    stmts_.push_back(s);
+    std::lock_guard<std::mutex> hold(rec.lock);
+    AgentHandle h = next_++;
+    rec.stmts[h] = conn;
     return h;
   }
   int XaOpenOn(AgentHandle conn) { return ops_->DRV_XaOpen(conn, 1, "", 1, TMNOFLAGS); }
@@ -268,8 +278,7 @@ class XaRoute : public ::testing::Test {
 
   AgentBinding binding_{};
   const AgentOps* ops_ = nullptr;
-  std::vector<AgentHandle> conns_;
-  std::vector<JStmt*> stmts_;
+  AgentHandle next_ = 0x100;
 };
 
 const char* const kNonXaOps[] = {"AllocStmt",   "Prepare",    "Execute",  "FetchBlock",
@@ -286,9 +295,10 @@ TEST_F(XaRoute, ConnectionsNeverXaOpenedRunOnTheCallersThread) {
   for (const char* op : kNonXaOps) EXPECT_EQ(Me(), rec.ThreadOf(op)) << op;
   // Unknown handles, and XA operations on a connection without a context.
   XID xid{};
+  // An unknown handle goes straight down: the lower table refuses it itself.
+  rec.answers["Execute"] = KX_ERR_BAD_ARGUMENT;
   EXPECT_EQ(KX_ERR_BAD_ARGUMENT, ops_->DRV_Execute(0x0DBC7777));
-  EXPECT_EQ(KX_ERR_BAD_ARGUMENT, ops_->DRV_AllocStmt(0x0DBC7777, &s));
-  EXPECT_EQ(KX_ERR_BAD_ARGUMENT, ops_->DRV_Disconnect(0x0DBC7777));
+  EXPECT_EQ(Me(), rec.ThreadOf("Execute"));
   EXPECT_EQ(XAER_INVAL, ops_->DRV_XaStart(c, &xid, 1, TMNOFLAGS));
   EXPECT_EQ(XAER_INVAL, ops_->DRV_XaClose(c, "", 1, TMNOFLAGS));
   EXPECT_EQ(XAER_INVAL, ops_->DRV_XaStart(0x0DBC7777, &xid, 1, TMNOFLAGS));

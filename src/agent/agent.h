@@ -13,8 +13,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "agent/connect.h"     // ConnectBlock
+#include "agent/xid.h"         // XID
 #include "util/row_buffer.h"  // RowBuffer, AgentColDesc
-#include "util/str_util.h"   // ConnectBlock, StrList, XID
+#include "util/str_util.h"    // StrList
 
 namespace kx {
 
@@ -158,27 +160,6 @@ constexpr const char* PARAM_MARK_UNKNOWN = "*U";
 constexpr uint32_t COLDESC_NULLABLE_MASK = 0x0F;
 constexpr uint32_t COLDESC_UPDATABLE_SHIFT = 4;
 
-// The process-wide connect options the connect-string code fills before every
-// connection open; DRV_Connect copies the block and takes over its two texts.
-struct AgentConnOptions {
-  int32_t dynCursSensitivity;  // 0 LOW, 1 HIGH, 2 DISABLED
-  int32_t jet;
-  int32_t noac;
-  int32_t maxRows;
-  int32_t nrssl;
-  int32_t unused;
-  char* initSql;
-  int32_t jSstoff;
-  int32_t jDcat;
-  int32_t jDsch;
-  int32_t jNsqi;
-  int32_t pnsosc;
-  int32_t nssse;
-  char* sqlDbmsName;
-  int32_t negPrecFix;
-};
-static_assert(sizeof(AgentConnOptions) == 72, "AgentConnOptions is a 72-byte record");
-
 // One rowset as the cursor layer hands it to the core.
 struct RowStatusSet {
   int16_t* statuses;  // one ODBC row status per row; 3 (no row) when made
@@ -227,6 +208,10 @@ struct SCS_CURSOR {
   int32_t option1054;
   int32_t rowVersionFlag;    // the cursor layer's row-version flag
 };
+
+// Flags of the cursor record (SCS_CURSOR.flags) the core and the agent use.
+constexpr uint16_t SCS_FLAG_ROWSET_CHANGED = 0x1;
+constexpr uint16_t SCS_FLAG_BACKEND_CHANGED = 0x800;
 
 // ---- the operation table ----------------------------------------------------
 
@@ -351,6 +336,11 @@ static_assert(sizeof(AgentOps) == AGENT_OP_SLOTS * sizeof(void*), "AgentOps has 
 // Whether slot n (0..65) of a table is empty.
 bool AgentSlotEmpty(const AgentOps* ops, int slot);
 
+// One SQLGetInfo answer asked of the agent. 0, 19 (text cut), 21, 27 or the
+// agent's code. A cut text is terminated within capacity.
+int SCS_GetInfoType(AgentBinding* binding, uint32_t connHandle, uint16_t infoType, void* out,
+                    int16_t capacity, int16_t* length);
+
 // Calls one slot through a binding; an empty slot (or no table) answers 1
 // (IM001, "Driver does not support this function") without a call.
 template <class Fn, class... Args>
@@ -361,18 +351,14 @@ int32_t AgentCall(const AgentBinding& binding, Fn AgentOps::*slot, Args... args)
   return fn(args...);
 }
 
-// ---- load-time hooks of the agent -------------------------------------------
-// The core carries weak defaults (an empty table, no jar directory, nothing to
-// unload) so that it links and runs without an agent; the JDBC agent, or the
-// test agent of the test builds, defines the real ones.
+// ---- the agent's entry points ----------------------------------------------
+// The agent linked into a library (the JDBC agent, or the test agent of the
+// test builds) defines them; the driver's wiring (src/driver) calls them.
 
-// Fills the binding with the agent's flags and table and lets the cursor and
-// XA layers wrap it. 0; it does not fail.
+// Fills the binding with the agent's own flags and table. 0; it does not fail.
 int JDB_Register(AgentBinding* binding);
 // Finds the JDBC jar directory at load. 1; never refuses the load.
 int JDB_FindJarDir();
-// Unload hook: ends the distributed-transaction support. 1.
-int JDB_DriverUnload();
 // Set to 1 at load; while 0 the agent refuses statement allocation.
 extern int32_t JDB_BrokerKnown;
 

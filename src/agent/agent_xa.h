@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "odbc/agent.h"
+#include "agent/agent.h"
 #include "util/errcodes.h"
 
 namespace kx {
@@ -46,6 +46,15 @@ constexpr AgentPropertyId XaCap_KeepContext = 0x22010017;
 constexpr AgentPropertyId XaCap_TerminateWorker = 0x22010018;
 
 struct XaWorker;  // the layer's worker thread, opaque here
+struct XaThreadCtx;
+
+// Where the layer finds a connection's context: the agent answers these with
+// the address of the connection record's context field (an XaThreadCtx**,
+// sizeof(void*) bytes), asked with the connection's handle or with one of its
+// statements' handles. An agent without XA answers 1 (IM001) and the layer
+// then runs every call directly. The answer needs no database work.
+constexpr AgentPropertyId XaProp_ConnContext = 0x22010040;
+constexpr AgentPropertyId XaProp_StmtContext = 0x32010040;
 
 // The routing context of one agent connection, made by the layer's first
 // xa_open on the connection and freed by its disconnect.

@@ -1,6 +1,6 @@
 // The driver's error-code table: internal code -> ODBC 2 SQLSTATE and message.
 // Codes without a row are reported as "Undefined errorcode".
-#include "odbc/diag.h"
+#include "util/errcodes.h"
 
 namespace kx {
 

@@ -1,0 +1,19 @@
+// The X/Open XA transaction branch identifier the core, the agent and the XA
+// layer pass between them.
+#pragma once
+
+namespace kx {
+
+// LP64 layout of xa.h.
+constexpr int XID_DATA_SIZE = 128;
+struct XID {
+  long formatID;
+  long gtrid_length;
+  long bqual_length;
+  char data[XID_DATA_SIZE];
+};
+// Copies the counts and gtrid_length + bqual_length data bytes. 1; 0 with
+// nothing copied when the lengths are negative or exceed the data.
+int XidCopy(XID* dst, const XID* src);
+
+}  // namespace kx

@@ -1,0 +1,42 @@
+// The driver's one wiring place, compiled once per deliverable: it tells every
+// layer which build it is part of, puts the layers together in their order
+// (the agent, then the scrollable cursor layer, then the XA routing, each
+// wrapping the table below it) and attaches the library to the process when
+// it is loaded. The Unicode build exports the wide entries and carries wide
+// text columns and parameters; the ANSI build exports the narrow entries.
+#include "agent/agent.h"
+#include "agent/build_flavor.h"
+#include "odbc/libmain.h"
+#include "xa/xa_route.h"
+
+namespace kx {
+
+// The cursor layer; absent until it is built.
+int SCS_Install(AgentBinding* binding) __attribute__((weak));
+
+namespace {
+
+void LoadAgent() {
+  JDB_FindJarDir();
+  JDB_BrokerKnown = 1;
+}
+
+int BindLayers(AgentBinding* binding) {
+  const int rc = JDB_Register(binding);
+  if (SCS_Install != nullptr) SCS_Install(binding);
+  XaThr_Bind(binding);
+  return rc;
+}
+
+constexpr DriverLayers kLayers{LoadAgent, BindLayers, XaThr_Shutdown};
+
+__attribute__((constructor)) void KxLibraryLoad() {
+  SetUnicodeBuild(KX_UNICODE_BUILD != 0);
+  DriverInstallLayers(kLayers);
+  DriverAttach(reinterpret_cast<void*>(&KxLibraryLoad));
+}
+
+__attribute__((destructor)) void KxLibraryUnload() { DriverDetach(); }
+
+}  // namespace
+}  // namespace kx

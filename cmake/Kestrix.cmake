@@ -31,3 +31,13 @@ function(kx_test_program name dir label)
     DISCOVERY_TIMEOUT 120
     PROPERTIES LABELS ${label} TIMEOUT ${KX_TIMEOUT} ENVIRONMENT "TZ=UTC;${KX_ENV}")
 endfunction()
+
+# value with leading zeros to width digits (7 -> 0007).
+function(kx_zero_pad out value width)
+  string(LENGTH "${value}" n)
+  while(n LESS width)
+    string(PREPEND value "0")
+    math(EXPR n "${n} + 1")
+  endwhile()
+  set(${out} "${value}" PARENT_SCOPE)
+endfunction()

@@ -13,6 +13,12 @@ export TZ=UTC
 kx_log "build ($KX_BUILD)"
 kx_build "$KX_BUILD"
 
+# The README's plain commands (no generator, no build type, warnings not
+# errors) must keep working: configure that way and build the deliverables.
+kx_log "plain build of the driver libraries and the jar ($KX_BUILD-plain)"
+cmake -S "$KX_ROOT" -B "$KX_BUILD-plain" >/dev/null
+cmake --build "$KX_BUILD-plain" -j "$(nproc)" --target kestrixu kestrix standin_jar standin_test_classes
+
 kx_log "sanitizer build of the unit tests ($KX_BUILD-asan)"
 kx_build "$KX_BUILD-asan" -DKX_SANITIZE=ON -DKX_UNIT_ONLY=ON
 

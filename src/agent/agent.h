@@ -351,15 +351,4 @@ int32_t AgentCall(const AgentBinding& binding, Fn AgentOps::*slot, Args... args)
   return fn(args...);
 }
 
-// ---- the agent's entry points ----------------------------------------------
-// The agent linked into a library (the JDBC agent, or the test agent of the
-// test builds) defines them; the driver's wiring (src/driver) calls them.
-
-// Fills the binding with the agent's own flags and table. 0; it does not fail.
-int JDB_Register(AgentBinding* binding);
-// Finds the JDBC jar directory at load. 1; never refuses the load.
-int JDB_FindJarDir();
-// Set to 1 at load; while 0 the agent refuses statement allocation.
-extern int32_t JDB_BrokerKnown;
-
 }  // namespace kx

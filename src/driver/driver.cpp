@@ -1,11 +1,14 @@
 // The driver's one wiring place, compiled once per deliverable: it tells every
 // layer which build it is part of, puts the layers together in their order
-// (the agent, then the scrollable cursor layer, then the XA routing, each
+// (the JDBC agent, then the scrollable cursor layer, then the XA routing, each
 // wrapping the table below it) and attaches the library to the process when
 // it is loaded. The Unicode build exports the wide entries and carries wide
 // text columns and parameters; the ANSI build exports the narrow entries.
 #include "agent/agent.h"
 #include "agent/build_flavor.h"
+#include "drv_jdbc/j_agent.h"
+#include "drv_jdbc/j_serv.h"
+#include "drv_jdbc/text/j_initsql.h"
 #include "odbc/libmain.h"
 #include "xa/xa_route.h"
 
@@ -16,8 +19,9 @@ int SCS_Install(AgentBinding* binding) __attribute__((weak));
 
 namespace {
 
+// The agent reads its jar directory from the driver's setup values.
 void LoadAgent() {
-  JDB_FindJarDir();
+  JDB_FindJarDir(GetSetupValue, JDB_SetJarDir);
   JDB_BrokerKnown = 1;
 }
 

@@ -14,6 +14,7 @@
 #include "drv_jdbc/j_props.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_xa_ops.h"
+#include "util/errcodes.h"
 #include "util/handle_table.h"
 
 namespace kx {
@@ -167,7 +168,17 @@ JFrame::~JFrame() {
 
 int32_t DRV_GetMessages(AgentHandle h, AgentMsgBlock* out) {
   if (out == nullptr) return 21;
-  if (JStmt* s = JDB_FindStmt(h); s != nullptr) return TakeMessages(&s->msgs, out);
+  if (JStmt* s = JDB_FindStmt(h); s != nullptr) {
+    // The database's "query canceled" ends a run we stopped ourselves: by
+    // SQLCancel, else by the statement's query timeout. Applications tell
+    // the two apart by HY008 and HYT00; the database's text stays.
+    if (s->cancelAsked.exchange(false)) {
+      JDB_MsgRestateInterrupt(&s->msgs, KX_ERR_CANCELLED);
+    } else if (s->queryTimeout > 0) {
+      JDB_MsgRestateInterrupt(&s->msgs, KX_ERR_TIMEOUT);
+    }
+    return TakeMessages(&s->msgs, out);
+  }
   if (JConn* c = JDB_FindConn(h); c != nullptr) return TakeMessages(&c->msgs, out);
   if (JEnv* e = static_cast<JEnv*>(HT_Lookup(&JDB_EnvTable, h)); e != nullptr) {
     std::lock_guard<std::mutex> hold(e->lock);
@@ -207,6 +218,7 @@ int32_t DRV_Cancel(AgentHandle h) {
     if (s->stmt != nullptr) statement = env->NewLocalRef(s->stmt);
   }
   if (statement == nullptr) return 0;  // no Java statement: nothing runs in JDBC
+  s->cancelAsked.store(true);
   const int rc = JC_CallVoid(env, statement, mStmtCancel);
   const bool failed = rc != 0 || env->ExceptionCheck();
   env->ExceptionClear();

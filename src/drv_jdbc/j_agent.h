@@ -14,6 +14,10 @@ namespace kx {
 
 // The agent's own table (49 operations); JDB_Register installs it.
 const AgentOps* JDB_AgentOps();
+// Fills the binding with the agent's own flags and table. 0; it does not fail.
+int JDB_Register(AgentBinding* binding);
+// Set to 1 at load; while 0 the agent refuses statement allocation.
+extern int32_t JDB_BrokerKnown;
 
 // Slots of this file.
 int32_t DRV_GetMessages(AgentHandle h, AgentMsgBlock* out);           // 2

@@ -24,6 +24,9 @@ JMethod mPrepareCall{"java/sql/Connection", "prepareCall",
 JMethod mConnClose{"java/sql/Connection", "close", "()V"};
 JMethod mCommit{"java/sql/Connection", "commit", "()V"};
 JMethod mRollback{"java/sql/Connection", "rollback", "()V"};
+JMethod mSetSavepoint{"java/sql/Connection", "setSavepoint", "()Ljava/sql/Savepoint;"};
+JMethod mRollbackTo{"java/sql/Connection", "rollback", "(Ljava/sql/Savepoint;)V"};
+JMethod mReleaseSavepoint{"java/sql/Connection", "releaseSavepoint", "(Ljava/sql/Savepoint;)V"};
 JMethod mSetAutoCommit{"java/sql/Connection", "setAutoCommit", "(Z)V"};
 JMethod mSetReadOnly{"java/sql/Connection", "setReadOnly", "(Z)V"};
 JMethod mSetCatalog{"java/sql/Connection", "setCatalog", "(Ljava/lang/String;)V"};
@@ -140,6 +143,51 @@ int JC_Connection_prepareCall(JStmt* s, jobject conn, const char* sql) {
     return Simple(c->jni, c->unicodeClient, &c->msgs,                             \
                   [&] { return JC_CallVoid(c->jni, conn, M); });                  \
   }
+int JC_Connection_getAutoCommitForStmt(JStmt* s, jobject conn, uint8_t* out) {
+  JW_Trace("Connection.getAutoCommit");
+  jboolean v = JNI_FALSE;
+  int status = Simple(s->jni, s->unicodeClient, &s->msgs,
+                      [&] { return JC_CallBoolean(s->jni, conn, mGetAutoCommit, &v); });
+  if (status == 0 && out != nullptr) *out = v ? 1 : 0;
+  return status;
+}
+
+int JC_Connection_setAutoCommitForStmt(JStmt* s, jobject conn, int on) {
+  JW_Trace("Connection.setAutoCommit");
+  jboolean b = static_cast<jboolean>(on & 0xFF);
+  return Simple(s->jni, s->unicodeClient, &s->msgs,
+                [&] { return JC_CallVoid(s->jni, conn, mSetAutoCommit, b); });
+}
+
+int JC_Connection_commitForStmt(JStmt* s, jobject conn) {
+  JW_Trace("Connection.commit");
+  return Simple(s->jni, s->unicodeClient, &s->msgs, [&] { return JC_CallVoid(s->jni, conn, mCommit); });
+}
+
+int JC_Connection_rollbackForStmt(JStmt* s, jobject conn) {
+  JW_Trace("Connection.rollback");
+  return Simple(s->jni, s->unicodeClient, &s->msgs, [&] { return JC_CallVoid(s->jni, conn, mRollback); });
+}
+
+int JC_Connection_setSavepointForStmt(JStmt* s, jobject conn, jobject* out) {
+  JW_Trace("Connection.setSavepoint");
+  *out = nullptr;
+  return Simple(s->jni, s->unicodeClient, &s->msgs,
+                [&] { return JC_CallObject(s->jni, conn, mSetSavepoint, out); });
+}
+
+int JC_Connection_rollbackToSavepointForStmt(JStmt* s, jobject conn, jobject savepoint) {
+  JW_Trace("Connection.rollback(Savepoint)");
+  return Simple(s->jni, s->unicodeClient, &s->msgs,
+                [&] { return JC_CallVoid(s->jni, conn, mRollbackTo, savepoint); });
+}
+
+int JC_Connection_releaseSavepointForStmt(JStmt* s, jobject conn, jobject savepoint) {
+  JW_Trace("Connection.releaseSavepoint");
+  return Simple(s->jni, s->unicodeClient, &s->msgs,
+                [&] { return JC_CallVoid(s->jni, conn, mReleaseSavepoint, savepoint); });
+}
+
 KX_CONN_VOID(close, mConnClose)
 KX_CONN_VOID(commit, mCommit)
 KX_CONN_VOID(rollback, mRollback)

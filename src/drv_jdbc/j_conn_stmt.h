@@ -25,6 +25,17 @@ int JC_Connection_close(JConn* c, jobject conn);
 int JC_Connection_commit(JConn* c, jobject conn);
 int JC_Connection_rollback(JConn* c, jobject conn);
 int JC_Connection_setAutoCommit(JConn* c, jobject conn, int on);
+// The transaction calls a statement makes on its own connection (a batch of
+// parameter rows): they run on the statement's thread and post their
+// failures on the statement's list. A savepoint comes back as a local
+// reference.
+int JC_Connection_getAutoCommitForStmt(JStmt* s, jobject conn, uint8_t* out);
+int JC_Connection_setAutoCommitForStmt(JStmt* s, jobject conn, int on);
+int JC_Connection_commitForStmt(JStmt* s, jobject conn);
+int JC_Connection_rollbackForStmt(JStmt* s, jobject conn);
+int JC_Connection_setSavepointForStmt(JStmt* s, jobject conn, jobject* out);
+int JC_Connection_rollbackToSavepointForStmt(JStmt* s, jobject conn, jobject savepoint);
+int JC_Connection_releaseSavepointForStmt(JStmt* s, jobject conn, jobject savepoint);
 int JC_Connection_setReadOnly(JConn* c, jobject conn, int on);
 int JC_Connection_setCatalog(JConn* c, jobject conn, const char* catalog);
 int JC_Connection_setTransactionIsolation(JConn* c, jobject conn, int32_t level);

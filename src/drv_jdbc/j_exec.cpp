@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "drv_jdbc/j_agent.h"
+#include "drv_jdbc/j_batch.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_conn_stmt.h"
 #include "drv_jdbc/j_desc.h"
@@ -69,6 +70,7 @@ int KeepResultSet(JStmt* s, jobject rs) {
 int32_t DRV_Prepare(AgentHandle h, const char* sql) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+  s->cancelAsked.store(false);  // a new run: an earlier SQLCancel is not its
   JFrame frame(s->jni, JDB_FRAME_LARGE);
   if (!frame.ok()) return 16;
   JDB_StmtReset(s);
@@ -203,9 +205,49 @@ int JDB_ExecuteRow(JStmt* s, int32_t row) {
   return 0;
 }
 
+// Rows from..to-1 one execution each; on a failure the row count tells how
+// many rows of the whole block completed before it.
+int JDB_ExecuteRows(JStmt* s, int32_t from, int32_t to) {
+  for (int32_t i = from; i < to; ++i) {
+    int status = 0;
+    if (HasParams(s)) status = JDB_BindParamRow(s, i);
+    uint8_t hasRs = 0;
+    if (status == 0) {
+      status = IsPlainStatement(s)
+                   ? JC_Statement_execute(s, s->stmt, s->parsed.text, &hasRs)
+                   : JC_PreparedStatement_execute(s, s->stmt, &hasRs);
+    }
+    jobject rs = nullptr;
+    if (status == 0) status = JC_PreparedStatement_getResultSet(s, s->stmt, &rs);
+    if (status != 0) {
+      s->rowCount = i;
+      return status;
+    }
+    if (rs != nullptr) {
+      if (int st = KeepResultSet(s, rs); st != 0) return st;
+      if ((s->flags & JS_DESCRIBED) == 0) {
+        if (int st = JDB_DescribeResults(s, 'E'); st != 0) return st;
+      }
+      s->flags |= JS_RESULTS | JS_RSOPEN;
+    } else {
+      int32_t count = 0;
+      status = JC_Statement_getUpdateCount(s, s->stmt, &count);
+      if (status != 0) {
+        s->rowCount = i;
+        return status;
+      }
+      s->rowCount += count;
+      s->flags |= JS_RESULTS | JS_END;
+    }
+    s->executions = static_cast<uint16_t>(s->executions + 1);
+  }
+  return 0;
+}
+
 int32_t DRV_Execute(AgentHandle h) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
+  s->cancelAsked.store(false);  // a new run: an earlier SQLCancel is not its
   if ((s->flags & JS_PREPARED) == 0) {
     LogAt(LOG_WARNING, __FILE__, __LINE__, "execute without prior prepare");
     return 22;
@@ -229,39 +271,8 @@ int32_t DRV_Execute(AgentHandle h) {
   if (s->parsed.kind == PSQL_KIND_SELECT) {
     if (int status = JDB_ExecuteRow(s, 0); status != 0) return status;
   } else {
-    for (int32_t i = 0; i < n; ++i) {
-      int status = 0;
-      if (HasParams(s)) status = JDB_BindParamRow(s, i);
-      uint8_t hasRs = 0;
-      if (status == 0) {
-        status = IsPlainStatement(s)
-                     ? JC_Statement_execute(s, s->stmt, s->parsed.text, &hasRs)
-                     : JC_PreparedStatement_execute(s, s->stmt, &hasRs);
-      }
-      jobject rs = nullptr;
-      if (status == 0) status = JC_PreparedStatement_getResultSet(s, s->stmt, &rs);
-      if (status != 0) {
-        s->rowCount = i;
-        return status;
-      }
-      if (rs != nullptr) {
-        if (int st = KeepResultSet(s, rs); st != 0) return st;
-        if ((s->flags & JS_DESCRIBED) == 0) {
-          if (int st = JDB_DescribeResults(s, 'E'); st != 0) return st;
-        }
-        s->flags |= JS_RESULTS | JS_RSOPEN;
-      } else {
-        int32_t count = 0;
-        status = JC_Statement_getUpdateCount(s, s->stmt, &count);
-        if (status != 0) {
-          s->rowCount = i;
-          return status;
-        }
-        s->rowCount += count;
-        s->flags |= JS_RESULTS | JS_END;
-      }
-      s->executions = static_cast<uint16_t>(s->executions + 1);
-    }
+    const int status = JDB_BatchFits(s, n) ? JDB_ExecuteBatched(s, n) : JDB_ExecuteRows(s, 0, n);
+    if (status != 0) return status;
   }
   if ((s->flags & (JS_CALL | JS_OUT_REGISTERED)) == (JS_CALL | JS_OUT_REGISTERED) &&
       s->resultSet == nullptr) {

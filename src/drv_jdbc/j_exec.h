@@ -21,6 +21,10 @@ int32_t DRV_ExecDirect(AgentHandle stmt, const char* sql, RowBuffer* rows, uint1
 // Binds parameter row `row` (when there are parameters), executes the
 // prepared statement and keeps its result set, described.
 int JDB_ExecuteRow(JStmt* s, int32_t row);
+// Executes parameter rows from..to-1 of a statement that is not a SELECT,
+// one execution each, adding up their update counts. On a failure the row
+// count becomes the number of rows of the block completed before it.
+int JDB_ExecuteRows(JStmt* s, int32_t from, int32_t to);
 // Gives the parameter descriptions real types before execution: the describe
 // queries of the statement's markers are run on a statement of their own and
 // their result columns become the parameters' descriptions.

@@ -159,7 +159,7 @@ bool FixedAnswer(const JConn* c, uint16_t type, int32_t* number, char* text, siz
   switch (type) {
     case 2: PutText(text, capacity, " "); return true;
     case 3: case 4: case 5: case 76: *number = 0; return true;
-    case 7: PutText(text, capacity, "1.0"); return true;
+    case 7: PutText(text, capacity, KX_DRIVER_VER); return true;
     // Without the cursor layer only forward-only, read-only cursors exist.
     case 8: *number = layer ? 191 : SQL_FD_FETCH_NEXT; return true;
     case 9: *number = 1; return true;
@@ -190,8 +190,10 @@ bool FixedAnswer(const JConn* c, uint16_t type, int32_t* number, char* text, siz
     case 150: *number = layer ? 7759 : 0; return true;
     case 151: *number = layer ? 20715 : 0; return true;
     case 152: *number = 1; return true;
-    case 153: *number = 2; return true;
-    case 154: *number = 1; return true;
+    // A parameter array gives one row count, the sum over its rows (batches
+    // included), and a query run with one gives a result per parameter set.
+    case SQL_PARAM_ARRAY_ROW_COUNTS: *number = SQL_PARC_NO_BATCH; return true;
+    case SQL_PARAM_ARRAY_SELECTS: *number = SQL_PAS_BATCH; return true;
     case 163: *number = 9; return true;
     case 164: case 165: case 166: *number = 0; return true;
     case 167: *number = layer ? 1615 : 0; return true;

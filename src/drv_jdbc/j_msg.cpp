@@ -1,5 +1,6 @@
 #include "drv_jdbc/j_msg.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -93,6 +94,30 @@ void JDB_MsgAddSqlException(int* status, const char* sqlstate, char* text, int32
   ClearUnlessKept(list);
   JDB_MsgAppend(list, JDB_MsgNew(text, native, sqlstate));
   if (status != nullptr && *status == 0) *status = JDB_StatusForState(sqlstate);
+}
+
+void JDB_MsgRestateInterrupt(AgentMsgList* list, int code) {
+  if (list == nullptr || code <= 0 || code >= JDB_ERR_ROWS) return;
+  const AgentErrRow& row = JDB_ErrTable()[code];
+  for (AgentMsg* m = list->head; m != nullptr; m = m->next) {
+    if (m->sqlstate == nullptr || std::strncmp(m->sqlstate, JDB_STATE_QUERY_CANCELED, 5) != 0) {
+      continue;
+    }
+    char* state = CopyText(row.state);
+    if (state == nullptr) continue;
+    std::free(m->sqlstate);
+    m->sqlstate = state;
+    // The row's text, ": ", then as much of the database's text as fits.
+    char text[JDB_MSG_TEXT_MAX + 1];
+    size_t n = 0;
+    for (const char* part : {row.text, ": ", static_cast<const char*>(m->text)}) {
+      size_t k = std::min(std::strlen(part), static_cast<size_t>(JDB_MSG_TEXT_MAX) - n);
+      std::memcpy(text + n, part, k);
+      n += k;
+    }
+    text[n] = '\0';
+    std::memcpy(m->text, text, n + 1);
+  }
 }
 
 }  // namespace kx

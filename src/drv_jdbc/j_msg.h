@@ -45,4 +45,14 @@ void JDB_MsgAddText(AgentMsgList* list, const char* text, int code);
 void JDB_MsgAddSqlException(int* status, const char* sqlstate, char* text, int32_t native,
                             AgentMsgList* list);
 
+// The database's "query canceled" state (PostgreSQL and H2 alike): what a
+// JDBC driver reports when its statement was cancelled or timed out.
+constexpr char JDB_STATE_QUERY_CANCELED[] = "57014";
+
+// Restates every message of list whose SQLSTATE is the database's "query
+// canceled" as the row code of the agent's table (cancelled, or timeout
+// expired): its state, its text ahead of the database's own. The vendor code
+// stays. A message that cannot be restated (no memory) stays as it was.
+void JDB_MsgRestateInterrupt(AgentMsgList* list, int code);
+
 }  // namespace kx

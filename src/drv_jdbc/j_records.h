@@ -5,6 +5,7 @@
 
 #include <jni.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -111,6 +112,10 @@ struct JStmt {
   uint8_t valuePresent;
   jobject rowBlock;       // global: the statement's block reader, made at its first block
   int32_t queryTimeout;   // seconds, 0 none; given to every Java statement made for it
+  // SQLCancel reached the statement since its current run began (set on the
+  // cancelling thread): the database's "query canceled" then reports the
+  // cancel rather than a timeout.
+  std::atomic<bool> cancelAsked;
 };
 
 // JStmt flags.

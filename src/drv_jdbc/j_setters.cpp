@@ -15,6 +15,9 @@ constexpr const char* kPs = "java/sql/PreparedStatement";
 
 JMethod mClearParameters{kPs, "clearParameters", "()V"};
 JMethod mExecute{kPs, "execute", "()Z"};
+JMethod mAddBatch{kPs, "addBatch", "()V"};
+JMethod mClearBatch{"java/sql/Statement", "clearBatch", "()V"};
+JMethod mExecuteBatch{"java/sql/Statement", "executeBatch", "()[I"};
 JMethod mGetMetaData{kPs, "getMetaData", "()Ljava/sql/ResultSetMetaData;"};
 JMethod mGetResultSet{"java/sql/Statement", "getResultSet", "()Ljava/sql/ResultSet;"};
 JMethod mSetNull{kPs, "setNull", "(II)V"};
@@ -109,6 +112,35 @@ int JC_PreparedStatement_execute(JStmt* s, jobject ps, uint8_t* hasResultSet) {
   jboolean v = JNI_FALSE;
   if (JC_CallBoolean(s->jni, ps, mExecute, &v) != 0) return Check(s);
   if (hasResultSet != nullptr) *hasResultSet = v ? 1 : 0;
+  return 0;
+}
+
+int JC_PreparedStatement_addBatch(JStmt* s, jobject ps) {
+  JW_Trace("PreparedStatement.addBatch");
+  if (JC_CallVoid(s->jni, ps, mAddBatch) != 0) return Check(s);
+  return 0;
+}
+
+int JC_Statement_clearBatch(JStmt* s, jobject stmt) {
+  JW_Trace("Statement.clearBatch");
+  if (JC_CallVoid(s->jni, stmt, mClearBatch) != 0) return Check(s);
+  return 0;
+}
+
+int JC_Statement_executeBatch(JStmt* s, jobject stmt, int32_t* counts, int32_t capacity,
+                              int32_t* got) {
+  JW_Trace("Statement.executeBatch");
+  *got = 0;
+  jobject array = nullptr;
+  if (JC_CallObject(s->jni, stmt, mExecuteBatch, &array) != 0) return Check(s);
+  if (array == nullptr) return 0;
+  const jsize n = s->jni->GetArrayLength(static_cast<jintArray>(array));
+  const jsize take = n < capacity ? n : capacity;
+  static_assert(sizeof(jint) == sizeof(int32_t), "update counts copy as they are");
+  if (take > 0) s->jni->GetIntArrayRegion(static_cast<jintArray>(array), 0, take, counts);
+  JW_Delete(s->jni, array);
+  if (int status = Check(s); status != 0) return status;
+  *got = n;
   return 0;
 }
 

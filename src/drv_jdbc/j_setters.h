@@ -27,6 +27,13 @@ int JC_PreparedStatement_clearParameters(JStmt* s, jobject ps);
 int JC_PreparedStatement_execute(JStmt* s, jobject ps, uint8_t* hasResultSet);
 int JC_PreparedStatement_getMetaData(JStmt* s, jobject ps, jobject* out);
 int JC_PreparedStatement_getResultSet(JStmt* s, jobject stmt, jobject* out);
+// Batches: the parameters set now become the batch's next row; executeBatch
+// runs them all and gives each row's update count (up to capacity of them;
+// *got is how many the driver gave).
+int JC_PreparedStatement_addBatch(JStmt* s, jobject ps);
+int JC_Statement_clearBatch(JStmt* s, jobject stmt);
+int JC_Statement_executeBatch(JStmt* s, jobject stmt, int32_t* counts, int32_t capacity,
+                              int32_t* got);
 
 int JC_PreparedStatement_setNull(JStmt* s, jobject ps, int32_t index, int32_t jdbcType);
 int JC_PreparedStatement_setBigDecimal(JStmt* s, jobject ps, int32_t index, const char* text,

@@ -1,6 +1,7 @@
 // Exports: handle allocation and release, environment attributes, commit and
 // rollback. Each one enters the dispatcher and does nothing else.
 #include "odbc/dispatch.h"
+#include "odbc/handle_layer.h"
 
 using namespace kx;
 

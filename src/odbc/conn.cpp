@@ -6,14 +6,15 @@
 #include <cstring>
 #include <new>
 
+#include "odbc/call_args.h"
 #include "odbc/conn_attr.h"
 #include "odbc/cursor_state.h"
 #include "odbc/desc.h"
 #include "odbc/diag.h"
-#include "odbc/dispatch.h"
 #include "odbc/dtc_seam.h"
 #include "odbc/env.h"
 #include "odbc/exec/type_info.h"
+#include "odbc/handle_layer.h"
 #include "odbc/handlers.h"
 #include "odbc/libmain.h"
 #include "odbc/stmt.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "odbc/conn.h"
-#include "odbc/dispatch.h"
+#include "odbc/handle_layer.h"
 #include "odbc/login_dialog.h"
 #include "odbc/odbc_installer.h"
 #include "odbc/records.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "odbc/dispatch.h"
+#include "odbc/handle_layer.h"
 #include "odbc/records.h"
 #include "odbc/stmt.h"
 #include "util/errcodes.h"

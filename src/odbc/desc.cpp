@@ -8,36 +8,13 @@
 #include <cstdlib>
 
 #include "odbc/diag.h"
-#include "odbc/dispatch.h"
+#include "odbc/exec/param_bind.h"
+#include "odbc/handle_layer.h"
 #include "odbc/stmt.h"
 #include "util/errcodes.h"
 #include "util/handle_table.h"
 
 namespace kx {
-
-namespace {
-
-SQLRETURN BindParameterNotYet(StmtRecord* stmt, uint16_t, int16_t, int16_t, int16_t, uint64_t,
-                              int16_t, void*, int64_t, int64_t*, int64_t*) {
-  stmt->error = KX_ERR_NOT_SUPPORTED;
-  return SQL_ERROR;
-}
-
-SQLRETURN TypeInfoNotYet(ConnRecord*, uint16_t, int16_t, char*, int64_t, int64_t*) {
-  return SQL_NO_DATA;
-}
-
-}  // namespace
-
-StmtBindParameterFn g_stmtBindParameter = BindParameterNotYet;
-FetchTypeInfoColumnFn g_fetchTypeInfoColumn = TypeInfoNotYet;
-
-SQLRETURN StmtBindParameter(StmtRecord* stmt, uint16_t number, int16_t paramType, int16_t cType,
-                            int16_t sqlType, uint64_t columnSize, int16_t decimalDigits, void* value,
-                            int64_t bufferLength, int64_t* octetLength, int64_t* indicator) {
-  return g_stmtBindParameter(stmt, number, paramType, cType, sqlType, columnSize, decimalDigits,
-                             value, bufferLength, octetLength, indicator);
-}
 
 // ---- classification -------------------------------------------------------------------
 

@@ -52,23 +52,6 @@ int StmtApplyAPD(StmtRecord* stmt, DescRecord* desc);
 // Column size and decimal digits of a parameter, from its IPD record.
 void DescParamSize(const DescFieldRec* ipdRec, uint64_t* columnSize, int16_t* decimalDigits);
 
-// ---- seams to the execution subsystem -------------------------------------------------
-// Parameter binding lives with execution; until it installs itself the
-// default answers IM001 on the statement.
-using StmtBindParameterFn = SQLRETURN (*)(StmtRecord* stmt, uint16_t number, int16_t paramType,
-                                          int16_t cType, int16_t sqlType, uint64_t columnSize,
-                                          int16_t decimalDigits, void* value, int64_t bufferLength,
-                                          int64_t* octetLength, int64_t* indicator);
-extern StmtBindParameterFn g_stmtBindParameter;
-SQLRETURN StmtBindParameter(StmtRecord* stmt, uint16_t number, int16_t paramType, int16_t cType,
-                            int16_t sqlType, uint64_t columnSize, int16_t decimalDigits, void* value,
-                            int64_t bufferLength, int64_t* octetLength, int64_t* indicator);
-// Type names and literal prefixes and suffixes come from the type-information
-// path; until it installs itself the default answers SQL_NO_DATA (an empty text).
-using FetchTypeInfoColumnFn = SQLRETURN (*)(ConnRecord* conn, uint16_t column, int16_t sqlType,
-                                            char* buffer, int64_t bufferLength, int64_t* length);
-extern FetchTypeInfoColumnFn g_fetchTypeInfoColumn;
-
 // ---- field engine ------------------------------------------------------------------------
 SQLRETURN DescGetField(DescRecord* desc, int16_t recNumber, int16_t field, void* value,
                        int64_t bufferLength, int64_t* length, char form);

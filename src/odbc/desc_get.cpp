@@ -9,9 +9,10 @@
 #include <cstring>
 #include <string>
 
+#include "odbc/call_args.h"
 #include "odbc/copy_out.h"
 #include "odbc/desc.h"
-#include "odbc/dispatch.h"
+#include "odbc/exec/type_info.h"
 #include "odbc/handlers.h"
 #include "odbc/stmt.h"
 #include "odbc/trace.h"
@@ -205,7 +206,7 @@ bool TypeInfo(StmtRecord* st, uint16_t column, int type, std::string* out) {
   if (st == nullptr || st->conn == nullptr) return true;
   char buffer[256] = {};
   int64_t ind = 0;
-  SQLRETURN rc = g_fetchTypeInfoColumn(st->conn, column, static_cast<int16_t>(type), buffer, 255, &ind);
+  SQLRETURN rc = FetchTypeInfoColumn(st->conn, column, static_cast<int16_t>(type), buffer, 255, &ind);
   if (rc == SQL_ERROR) return false;
   if (rc == SQL_SUCCESS && ind != SQL_NULL_DATA) {
     buffer[255] = '\0';

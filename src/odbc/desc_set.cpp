@@ -15,9 +15,11 @@
 #include <cstring>
 #include <mutex>
 
+#include "odbc/call_args.h"
 #include "odbc/desc.h"
 #include "odbc/diag.h"
-#include "odbc/dispatch.h"
+#include "odbc/exec/param_bind.h"
+#include "odbc/handle_layer.h"
 #include "odbc/handlers.h"
 #include "odbc/stmt.h"
 #include "odbc/trace.h"

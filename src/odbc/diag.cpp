@@ -8,17 +8,14 @@
 #include <string>
 
 #include "odbc/connstr.h"
-#include "odbc/dispatch.h"
 #include "odbc/records.h"
+#include "odbc/stmt.h"
 #include "odbc/trace.h"
 #include "util/errcodes.h"
 #include "util/str_util.h"
 #include "util/text_conv.h"
 
 namespace kx {
-
-int (*g_diagStmtRowCount)(StmtRecord* stmt, SQLLEN* count) = nullptr;
-int (*g_diagStmtIsQuery)(StmtRecord* stmt) = nullptr;
 
 // ---- lists ----------------------------------------------------------------------
 
@@ -96,14 +93,18 @@ int DiagFailoverCode(const char* text) {
   return 0;
 }
 
+// ODBC 2's table also maps 22003, 22008 and 24000, for ODBC 2 meanings
+// (data sent in pieces, datetime format, cursor-specification) that neither
+// the driver's own errors under those states nor a database's have: they keep
+// their ODBC 3 meanings (numeric value out of range, datetime field overflow,
+// invalid cursor state) unchanged.
 void SqlStateToV3(char* state) {
   static const struct {
     const char* v2;
     const char* v3;
   } kPairs[] = {
       {"S1002", "07009"}, {"S1093", "07009"}, {"01S03", "01001"}, {"01S04", "01001"},
-      {"22003", "HY019"}, {"22008", "22007"}, {"22005", "22018"}, {"24000", "07005"},
-      {"37000", "42000"}, {"70100", "HY018"},
+      {"22005", "22018"}, {"37000", "42000"}, {"70100", "HY018"},
   };
   if (state == nullptr) return;
   for (const auto& p : kPairs) {
@@ -160,8 +161,8 @@ DiagTarget DiagTargetOf(StmtRecord* stmt) {
   t.odbcVersion = VersionOf(stmt->conn);
   t.dsn = stmt->conn != nullptr ? stmt->conn->dsn : nullptr;
   t.stmt = stmt;
-  t.rowCount = g_diagStmtRowCount;
-  t.isQuery = g_diagStmtIsQuery;
+  t.rowCount = StmtDiagRowCount;
+  t.isQuery = StmtDiagIsQuery;
   return t;
 }
 
@@ -185,13 +186,7 @@ struct Composed {
   int32_t native = 0;
 };
 
-// reported: the state came with a message from the agent, usually the
-// database's own. 22003, 22008 and 24000 then keep their ODBC 3 meaning
-// (numeric value out of range, datetime field overflow, invalid cursor
-// state); the ODBC 2 mapping of those three is for the driver's own codes
-// and turned a database's "smallint out of range" into HY019 ("Non-character
-// and non-binary data sent in pieces").
-void SetState(char* out, const char* state, int odbcVersion, bool reported) {
+void SetState(char* out, const char* state, int odbcVersion) {
   size_t n = 0;
   while (n < 5 && state[n] != '\0') ++n;
   if (n == 0) {
@@ -200,12 +195,7 @@ void SetState(char* out, const char* state, int odbcVersion, bool reported) {
   }
   memcpy(out, state, n);
   out[n] = '\0';
-  if (odbcVersion == SQL_OV_ODBC2) return;
-  if (reported && (strcmp(out, "22003") == 0 || strcmp(out, "22008") == 0 ||
-                   strcmp(out, "24000") == 0)) {
-    return;
-  }
-  SqlStateToV3(out);
+  if (odbcVersion != SQL_OV_ODBC2) SqlStateToV3(out);
 }
 
 Composed Compose(const DiagTarget& t, int mode) {
@@ -236,7 +226,7 @@ Composed Compose(const DiagTarget& t, int mode) {
     c.rc = SQL_SUCCESS;
     c.text = std::string(kDiagPrefix) + cut;
     c.native = native;
-    SetState(c.state, state.empty() ? "S1000" : state.c_str(), t.odbcVersion, true);
+    SetState(c.state, state.empty() ? "S1000" : state.c_str(), t.odbcVersion);
     // Driver messages may quote a connect string or URL: no secret reaches the trace.
     if (TraceOn()) TracePrintf("Returning %s", ConnStrMasked(cut.c_str()).c_str());
     return c;
@@ -247,7 +237,7 @@ Composed Compose(const DiagTarget& t, int mode) {
     const char* text = ErrorCodeText(code, &state, scratch, sizeof scratch);
     c.rc = SQL_SUCCESS;
     c.text = std::string(kDiagDriverPrefix) + text;
-    SetState(c.state, state, t.odbcVersion, false);
+    SetState(c.state, state, t.odbcVersion);
     TracePrintf("returning %s", c.text.c_str());
     return c;
   }

@@ -87,11 +87,6 @@ DiagTarget DiagTargetOf(ConnRecord* conn);
 DiagTarget DiagTargetOf(StmtRecord* stmt);
 DiagTarget DiagTargetOf(DescRecord* desc);
 
-// Statement hooks: the statement module installs them at start-up; while they
-// are unset the row count answers 0 and no statement counts as a query.
-extern int (*g_diagStmtRowCount)(StmtRecord* stmt, SQLLEN* count);
-extern int (*g_diagStmtIsQuery)(StmtRecord* stmt);
-
 // ---- composition ----------------------------------------------------------------
 constexpr int DIAG_TAKE = 1;  // SQLError: take the first message, clear the code
 constexpr int DIAG_READ = 2;  // SQLGetDiagRec/Field: read record *diagRecNo

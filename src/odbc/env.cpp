@@ -4,9 +4,10 @@
 
 #include <new>
 
+#include "odbc/call_args.h"
 #include "odbc/conn.h"
 #include "odbc/diag.h"
-#include "odbc/dispatch.h"
+#include "odbc/handle_layer.h"
 #include "odbc/handlers.h"
 #include "util/handle_table.h"
 

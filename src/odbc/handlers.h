@@ -2,7 +2,10 @@
 // signature and the argument slots). Grouped by the file that holds them.
 #pragma once
 
-#include "odbc/dispatch.h"
+#include <sql.h>
+
+#include "odbc/call_args.h"
+#include "odbc/records.h"
 
 namespace kx {
 

@@ -1,10 +1,13 @@
 // Handle allocation and release: the handlers of SQLAllocHandle, SQLFreeHandle
 // and their ODBC 2 forms.
+#include <sqlext.h>
+
 #include <mutex>
 
+#include "odbc/call_args.h"
 #include "odbc/conn.h"
-#include "odbc/dispatch.h"
 #include "odbc/env.h"
+#include "odbc/handle_layer.h"
 #include "odbc/handlers.h"
 #include "util/errcodes.h"
 #include "util/handle_table.h"

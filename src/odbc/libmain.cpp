@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "agent/build_flavor.h"
-#include "odbc/dispatch.h"
 #include "odbc/dtc_seam.h"
+#include "odbc/handle_layer.h"
 #include "odbc/odbc_installer.h"
 #include "odbc/trace.h"
 #include "util/log.h"
@@ -42,7 +42,7 @@ constexpr StringResource kStrings[] = {
     {200, "Unable to initialize the working parameters."},
     {201, "Unable to initialize the network layer."},
     {202, "The Quillmar ODBC driver requires Win32."},
-    {205, "1.0"},
+    {205, KX_DRIVER_VER},
     {208, "WIN32"},
 };
 

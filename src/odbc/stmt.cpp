@@ -12,7 +12,7 @@
 #include "odbc/cursor_state.h"
 #include "odbc/desc.h"
 #include "odbc/diag.h"
-#include "odbc/dispatch.h"
+#include "odbc/handle_layer.h"
 #include "odbc/trace.h"
 #include "util/errcodes.h"
 #include "util/handle_table.h"
@@ -54,24 +54,19 @@ void DropColAttrs(StmtRecord* stmt) {
   stmt->colAttrs = nullptr;
 }
 
-// Statement-table callbacks the diagnostics use for their header fields.
-int DiagRowCount(StmtRecord* stmt, SQLLEN* count) {
+
+}  // namespace
+
+int StmtDiagRowCount(StmtRecord* stmt, SQLLEN* count) {
   int64_t n = 0;
   int rc = StmtGetRowCount(stmt, &n);
   if (rc == 0 && count != nullptr) *count = static_cast<SQLLEN>(n);
   return rc;
 }
 
-int DiagIsQuery(StmtRecord* stmt) { return stmt->state == STMT_PREPARED && stmt->colCount > 0; }
-
-struct InstallDiagHooks {
-  InstallDiagHooks() {
-    g_diagStmtRowCount = DiagRowCount;
-    g_diagStmtIsQuery = DiagIsQuery;
-  }
-} g_installDiagHooks;
-
-}  // namespace
+int StmtDiagIsQuery(StmtRecord* stmt) {
+  return stmt->state == STMT_PREPARED && stmt->colCount > 0;
+}
 
 // ---- lifecycle -------------------------------------------------------------------------
 

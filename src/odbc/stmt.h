@@ -87,4 +87,10 @@ int StmtBindCol(StmtRecord* stmt, uint16_t column, int16_t cType, void* target, 
 int StmtBindColEx(StmtRecord* stmt, uint16_t column, int16_t cType, void* target,
                   int64_t bufferLength, int64_t* octetLength, int64_t* indicator);
 
+// What the diagnostics of a statement show in their header: the row count
+// (0 or the code of StmtGetRowCount) and whether the prepared statement is a
+// query (1) or not (0).
+int StmtDiagRowCount(StmtRecord* stmt, SQLLEN* count);
+int StmtDiagIsQuery(StmtRecord* stmt);
+
 }  // namespace kx

@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "odbc/dispatch.h"
+#include "odbc/handle_layer.h"
 #include "odbc/handlers.h"
 #include "odbc/stmt.h"
 #include "odbc/trace.h"

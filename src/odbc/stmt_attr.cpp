@@ -9,10 +9,11 @@
 #include <cstring>
 #include <mutex>
 
+#include "odbc/call_args.h"
 #include "odbc/ctypes.h"
 #include "odbc/cursor_state.h"
 #include "odbc/desc.h"
-#include "odbc/dispatch.h"
+#include "odbc/handle_layer.h"
 #include "odbc/handlers.h"
 #include "odbc/stmt.h"
 #include "util/errcodes.h"

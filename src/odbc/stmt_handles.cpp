@@ -2,8 +2,9 @@
 // (STMT, DESC), SQLAllocStmt, SQLFreeHandle (STMT, DESC) and SQLFreeStmt.
 #include <sqlext.h>
 
+#include "odbc/call_args.h"
 #include "odbc/desc.h"
-#include "odbc/dispatch.h"
+#include "odbc/handle_layer.h"
 #include "odbc/handlers.h"
 #include "odbc/stmt.h"
 #include "util/errcodes.h"

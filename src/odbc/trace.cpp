@@ -18,15 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "odbc/libmain.h"
 #include "util/str_util.h"
 
 namespace kx {
-
-// Reads a value of the driver's odbcinst.ini section; defined with the load
-// code. Weak so that a program without the load code still traces from the
-// environment variable.
-int GetSetupValue(const char* subkey, const char* valueName, const char* defaultValue, char* buffer,
-                  int size) __attribute__((weak));
 
 std::atomic<int> g_traceLevel{0};
 
@@ -146,7 +141,7 @@ void TraceOpen(int type) {
   std::string name;
   if (const char* env = getenv("ZNT_DEBUGFILE"); env != nullptr) {
     name = env;
-  } else if (GetSetupValue != nullptr) {
+  } else {
     char buffer[1024] = "";
     GetSetupValue("ODBC", "DebugFile", "", buffer, sizeof buffer);
     buffer[sizeof buffer - 1] = '\0';

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "odbc/handle_layer.h"
 #include "util/text_conv.h"
 
 namespace kx {

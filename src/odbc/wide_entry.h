@@ -6,10 +6,12 @@
 // answers SQL_SUCCESS_WITH_INFO with 01004 on the handle.
 #pragma once
 
+#include <sql.h>
+#include <sqlucode.h>
+
 #include <cstdint>
 #include <cstdlib>
 
-#include "odbc/dispatch.h"
 
 namespace kx {
 

@@ -698,11 +698,21 @@ int JDB_Register(AgentBinding* binding) {
   return 0;
 }
 
-int JDB_FindJarDir() {
-  std::lock_guard<std::mutex> lock(S().lock);
-  S().calls["FindJarDir"]++;
-  return 1;
+namespace {
+
+void LoadTestAgent() {
+  {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().calls["FindJarDir"]++;
+  }
+  JDB_BrokerKnown = 1;
 }
+
+constexpr DriverLayers kTestLayers{LoadTestAgent, JDB_Register, nullptr};
+
+}  // namespace
+
+const DriverLayers& TestAgentLayers() { return kTestLayers; }
 
 const RowBuffer* AgentLastParamBlock() {
   std::lock_guard<std::mutex> lock(S().lock);
@@ -735,19 +745,8 @@ std::string AgentSawSqlDbmsName() {
 
 // ---- control -------------------------------------------------------------------
 
-namespace {
-
-void LoadTestAgent() {
-  kx::JDB_FindJarDir();
-  kx::JDB_BrokerKnown = 1;
-}
-
-constexpr kx::DriverLayers kTestLayers{LoadTestAgent, kx::JDB_Register, nullptr};
-
-}  // namespace
-
 KX_TEST_AGENT_EXPORT void TestAgent_Reset(void) {
-  kx::DriverInstallLayers(kTestLayers);
+  kx::DriverInstallLayers(kx::TestAgentLayers());
   State& s = S();
   std::lock_guard<std::mutex> lock(s.lock);
   s.calls.clear();

@@ -98,7 +98,17 @@ int TestAgent_LastCatalogArg(const char* op, int n, char* out, int cap);
 #include <vector>
 
 #include "agent/agent.h"
+
 namespace kx {
+struct DriverLayers;  // odbc/libmain.h
+
+// The test agent's entry points, named as the JDBC agent's: its binding, and
+// the flag the load sets (statement allocation is refused while it is 0).
+int JDB_Register(AgentBinding* binding);
+extern int32_t JDB_BrokerKnown;
+// The layers of the test builds: the test agent alone under the core.
+const DriverLayers& TestAgentLayers();
+
 // The parameter block the agent took over last (DRV_SetParams or
 // DRV_ExecDirect); it stays the agent's. NULL when none is held.
 const RowBuffer* AgentLastParamBlock();

@@ -10,7 +10,7 @@ if(TARGET kestrixu_test)
 endif()
 
 set(_kx_support_dir ${CMAKE_CURRENT_LIST_DIR})
-set(_kx_core_libs kx_xa kx_odbc kx_agent kx_util)
+set(_kx_core_libs kx_odbc kx_agent kx_util)
 foreach(flavor IN ITEMS kestrixu kestrix)
   if(flavor STREQUAL "kestrixu")
     set(unicode 1)
@@ -28,7 +28,7 @@ foreach(flavor IN ITEMS kestrixu kestrix)
     list(APPEND objs $<TARGET_OBJECTS:${lib}>)
   endforeach()
   add_library(${flavor}_test SHARED
-    ${PROJECT_SOURCE_DIR}/src/driver/driver.cpp
+    ${_kx_support_dir}/test_driver_entry.cpp
     ${_kx_support_dir}/test_agent.cpp
     ${objs})
   target_compile_definitions(${flavor}_test PRIVATE KX_UNICODE_BUILD=${unicode})

@@ -13,13 +13,6 @@
 
 namespace kx {
 
-// The core's setup-value reader and the Java VM host's jar-directory setter.
-// Weak: this library is also linked without them (unit tests), and then the
-// lookup finds nothing and there is nobody to tell.
-int GetSetupValue(const char* subkey, const char* name, const char* defaultValue, char* buffer,
-                  int size) __attribute__((weak));
-void JDB_SetJarDir(const char* dir) __attribute__((weak));
-
 namespace {
 
 bool IsSpace(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
@@ -161,10 +154,10 @@ std::string JDB_LookupJarDir(SetupValueFn reader) {
   return dir;
 }
 
-int JDB_FindJarDir() {
+int JDB_FindJarDir(SetupValueFn reader, void (*setJarDir)(const char* dir)) {
   try {
-    std::string dir = JDB_LookupJarDir(GetSetupValue);
-    if (JDB_SetJarDir != nullptr) JDB_SetJarDir(dir.c_str());
+    std::string dir = JDB_LookupJarDir(reader);
+    if (setJarDir != nullptr) setJarDir(dir.c_str());
   } catch (const std::bad_alloc&) {
     // The jars are then looked for in the current directory.
     LogAt(LOG_ERROR, __FILE__, __LINE__, "no memory to read the JDBC jar directory");

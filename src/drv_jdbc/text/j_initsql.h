@@ -64,8 +64,9 @@ using SetupValueFn = int (*)(const char* subkey, const char* name, const char* d
 // loader then looks for the jars in the current directory) or reader is NULL.
 std::string JDB_LookupJarDir(SetupValueFn reader);
 
-// Load hook: looks the jar directory up through the core's setup values and
-// hands it to the Java VM host. Always 1: it never refuses the load.
-int JDB_FindJarDir();
+// Load hook: looks the jar directory up through reader and hands it to
+// setJarDir (the Java VM host's, when it is linked). Always 1: it never
+// refuses the load.
+int JDB_FindJarDir(SetupValueFn reader, void (*setJarDir)(const char* dir));
 
 }  // namespace kx

@@ -164,10 +164,10 @@ SQLRETURN StmtSetParam(StmtRecord* stmt, uint16_t number, int16_t cType, int16_t
   return stmt->error == 0 ? SQL_SUCCESS : SQL_ERROR;
 }
 
-SQLRETURN StmtBindParameterImpl(StmtRecord* stmt, uint16_t number, int16_t paramType,
-                                int16_t cType, int16_t sqlType, uint64_t columnSize,
-                                int16_t decimalDigits, void* value, int64_t bufferLength,
-                                int64_t* octetLength, int64_t* indicator) {
+SQLRETURN StmtBindParameter(StmtRecord* stmt, uint16_t number, int16_t paramType, int16_t cType,
+                            int16_t sqlType, uint64_t columnSize, int16_t decimalDigits,
+                            void* value, int64_t bufferLength, int64_t* octetLength,
+                            int64_t* indicator) {
   stmt->error = 0;
   const int16_t requestedCType = cType;
   if (paramType == SQL_PARAM_TYPE_UNKNOWN) paramType = SQL_PARAM_INPUT;
@@ -265,13 +265,5 @@ SQLRETURN StmtDescribeParamCall(HandleHead* rec, const OdbcArgs& a) {
                            a.Get<uint64_t*>(2), a.Get<int16_t*>(3), a.Get<int16_t*>(4));
 }
 
-namespace {
-// The descriptor engine binds parameters through this path from the moment
-// the execution subsystem is linked in.
-[[maybe_unused]] const bool g_installed = [] {
-  g_stmtBindParameter = StmtBindParameterImpl;
-  return true;
-}();
-}  // namespace
 
 }  // namespace kx

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "odbc/dispatch.h"
+#include "odbc/call_args.h"
 #include "odbc/records.h"
 
 namespace kx {
@@ -16,12 +16,12 @@ SQLRETURN StmtSetParam(StmtRecord* stmt, uint16_t number, int16_t cType, int16_t
                        uint64_t columnSize, int16_t decimalDigits, void* value,
                        int64_t* lengthOrIndicator);
 
-// The engine behind SQLBindParameter; installed as the descriptor engine's
-// StmtBindParameter.
-SQLRETURN StmtBindParameterImpl(StmtRecord* stmt, uint16_t number, int16_t paramType,
-                                int16_t cType, int16_t sqlType, uint64_t columnSize,
-                                int16_t decimalDigits, void* value, int64_t bufferLength,
-                                int64_t* octetLength, int64_t* indicator);
+// The engine behind SQLBindParameter, and behind a data-pointer write on an
+// application parameter descriptor.
+SQLRETURN StmtBindParameter(StmtRecord* stmt, uint16_t number, int16_t paramType, int16_t cType,
+                            int16_t sqlType, uint64_t columnSize, int16_t decimalDigits,
+                            void* value, int64_t bufferLength, int64_t* octetLength,
+                            int64_t* indicator);
 
 SQLRETURN StmtDescribeParam(StmtRecord* stmt, uint16_t number, int16_t* sqlType,
                             uint64_t* columnSize, int16_t* decimalDigits, int16_t* nullable);

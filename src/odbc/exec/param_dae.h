@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "odbc/dispatch.h"
+#include "odbc/call_args.h"
 #include "odbc/records.h"
 
 namespace kx {

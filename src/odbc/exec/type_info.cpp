@@ -188,13 +188,5 @@ SQLRETURN GetTypeInfoCall(HandleHead* rec, const OdbcArgs& args) {
   return GetTypeInfo(static_cast<StmtRecord*>(rec), args.Get<int16_t>(0));
 }
 
-namespace {
-// The descriptor field engine reads type names through this path from the
-// moment the execution subsystem is linked in.
-[[maybe_unused]] const bool g_installed = [] {
-  g_fetchTypeInfoColumn = FetchTypeInfoColumn;
-  return true;
-}();
-}  // namespace
 
 }  // namespace kx

@@ -4,6 +4,7 @@
 // requests settling on what the driver offers.
 #include <algorithm>
 #include <cctype>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,9 @@ TEST_P(CatalogInfo, InformationApplicationsBuildOn) {
   EXPECT_EQ(GetParam().unicode ? "libkestrixu.so" : "libkestrix.so", InfoText(SQL_DRIVER_NAME));
   EXPECT_EQ("\"", InfoText(SQL_IDENTIFIER_QUOTE_CHAR));
   EXPECT_FALSE(InfoText(SQL_DBMS_VER).empty());
+  // Clients compare driver versions in the form ##.##.####.
+  EXPECT_TRUE(std::regex_match(InfoText(SQL_DRIVER_VER), std::regex(R"(\d\d\.\d\d\.\d{4})")))
+      << InfoText(SQL_DRIVER_VER);
   EXPECT_EQ(GetParam().postgres ? SQL_IC_LOWER : SQL_IC_UPPER, InfoU16(SQL_IDENTIFIER_CASE));
   EXPECT_EQ(GetParam().postgres ? SQL_NC_HIGH : SQL_NC_LOW, InfoU16(SQL_NULL_COLLATION));
   EXPECT_NE(0u, InfoU32(SQL_NUMERIC_FUNCTIONS) & SQL_FN_NUM_ABS);

@@ -221,7 +221,7 @@ TEST(JarDir, FromTheDriverSectionOfOdbcinst) {
   setenv("ODBCINI", (dir.path() + "/odbc.ini").c_str(), 1);
   EXPECT_EQ(JDB_LookupJarDir(GetSetupValue), "/usr/share/qx/jars/");
   // The load hook never refuses the load, with or without the VM host linked.
-  EXPECT_EQ(JDB_FindJarDir(), 1);
+  EXPECT_EQ(JDB_FindJarDir(GetSetupValue, nullptr), 1);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "agent/build_flavor.h"
 #include "odbc/dispatch.h"
+#include "odbc/handle_layer.h"
 #include "odbc/libmain.h"
 #include "support/test_agent.h"
 

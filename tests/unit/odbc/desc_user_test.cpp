@@ -222,30 +222,7 @@ TEST_F(DescUserTest, DataPointerWriteOnTheImplicitArdBindsTheColumn) {
 
 // Parameter binding lives with execution; APD writes reach it through its
 // seam with the column size and digits of the IPD record.
-struct SeenBind {
-  int calls = 0;
-  uint16_t number = 0;
-  int16_t cType = 0, sqlType = 0, digits = 0;
-  uint64_t size = 0;
-  void* value = nullptr;
-} g_seen;
-
-SQLRETURN RecordBind(StmtRecord*, uint16_t number, int16_t, int16_t cType, int16_t sqlType,
-                     uint64_t size, int16_t digits, void* value, int64_t, int64_t*, int64_t*) {
-  ++g_seen.calls;
-  g_seen.number = number;
-  g_seen.cType = cType;
-  g_seen.sqlType = sqlType;
-  g_seen.size = size;
-  g_seen.digits = digits;
-  g_seen.value = value;
-  return SQL_SUCCESS;
-}
-
 TEST_F(DescUserTest, DataPointerWriteOnTheApdBindsTheParameter) {
-  StmtBindParameterFn saved = g_stmtBindParameter;
-  g_stmtBindParameter = RecordBind;
-  g_seen = SeenBind{};
   SQLHDESC apd = StmtDesc(stmt_, SQL_ATTR_APP_PARAM_DESC);
   SQLHDESC ipd = StmtDesc(stmt_, SQL_ATTR_IMP_PARAM_DESC);
   ASSERT_EQ(SetInt(ipd, 1, SQL_DESC_CONCISE_TYPE, SQL_DECIMAL), SQL_SUCCESS);
@@ -253,15 +230,16 @@ TEST_F(DescUserTest, DataPointerWriteOnTheApdBindsTheParameter) {
   ASSERT_EQ(SetInt(ipd, 1, SQL_DESC_SCALE, 3), SQL_SUCCESS);
   ASSERT_EQ(SetInt(apd, 1, SQL_DESC_CONCISE_TYPE, SQL_C_CHAR), SQL_SUCCESS);
   char text[16] = "1.5";
+  ASSERT_EQ(StmtGetParamBinding(1, Rec(stmt_)), nullptr);
   ASSERT_EQ(Set(apd, 1, SQL_DESC_DATA_PTR, text), SQL_SUCCESS);
-  g_stmtBindParameter = saved;
-  EXPECT_EQ(g_seen.calls, 1);
-  EXPECT_EQ(g_seen.number, 1);
-  EXPECT_EQ(g_seen.cType, SQL_C_CHAR);
-  EXPECT_EQ(g_seen.sqlType, SQL_DECIMAL);
-  EXPECT_EQ(g_seen.size, 12u);
-  EXPECT_EQ(g_seen.digits, 3);
-  EXPECT_EQ(g_seen.value, text);
+  const ParamBinding* bound = StmtGetParamBinding(1, Rec(stmt_));
+  ASSERT_NE(bound, nullptr);
+  EXPECT_EQ(bound->number, 1);
+  EXPECT_EQ(bound->cType, SQL_C_CHAR);
+  EXPECT_EQ(bound->sqlType, SQL_DECIMAL);
+  EXPECT_EQ(bound->columnSize, 12u);
+  EXPECT_EQ(bound->decimalDigits, 3);
+  EXPECT_EQ(bound->value, text);
 }
 
 // ---- SQLCopyDesc ---------------------------------------------------------------

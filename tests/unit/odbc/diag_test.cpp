@@ -11,7 +11,6 @@
 
 #include "core_fixture.h"
 #include "odbc/diag.h"
-#include "odbc/dispatch.h"
 #include "odbc/handlers.h"
 #include "odbc/records.h"
 #include "odbc/trace.h"
@@ -164,7 +163,12 @@ TEST_F(Diag, TableCodesInBothVersions) {
       {KX_ERR_SEQUENCE, SQL_OV_ODBC2, "S1010", "[Quillmar][ODBC][Driver]Function sequence error"},
       {KX_ERR_TABLE_NOT_FOUND, SQL_OV_ODBC2, "42S02", "[Quillmar][ODBC][Driver]Table or view not found"},
       {KX_ERR_CONNECTION_IN_USE, SQL_OV_ODBC3, "08002", "[Quillmar][ODBC][Driver]Connection in use"},
-      {KX_ERR_NUMERIC_RANGE, SQL_OV_ODBC3, "HY019", "[Quillmar][ODBC][Driver]Numeric value out of range"},
+      // The driver's own range, datetime-overflow and cursor-state errors keep
+      // their states for ODBC 3 applications.
+      {KX_ERR_NUMERIC_RANGE, SQL_OV_ODBC3, "22003", "[Quillmar][ODBC][Driver]Numeric value out of range"},
+      {KX_ERR_NUMERIC_RANGE, SQL_OV_ODBC2, "22003", "[Quillmar][ODBC][Driver]Numeric value out of range"},
+      {KX_ERR_DATE_OVERFLOW, SQL_OV_ODBC3, "22008", "[Quillmar][ODBC][Driver]Date overflow"},
+      {KX_ERR_CURSOR_STATE, SQL_OV_ODBC3, "24000", "[Quillmar][ODBC][Driver]Invalid cursor state"},
       {KX_ERR_NO_KEY_COLUMNS, SQL_OV_ODBC3, "IM909",
        "[Quillmar][ODBC][Driver]No key columns found for table referenced by scrollable cursor."},
       {78, SQL_OV_ODBC3, "HY000",
@@ -373,7 +377,7 @@ TEST(SqlState, Version3Mapping) {
     const char* v3;
   } cases[] = {
       {"S1002", "07009"}, {"S1093", "07009"}, {"01S03", "01001"}, {"01S04", "01001"},
-      {"22003", "HY019"}, {"22008", "22007"}, {"22005", "22018"}, {"24000", "07005"},
+      {"22003", "22003"}, {"22008", "22008"}, {"22005", "22018"}, {"24000", "24000"},
       {"37000", "42000"}, {"70100", "HY018"}, {"S1000", "HY000"}, {"S1C00", "HYC00"},
       {"S0002", "42S02"}, {"S0022", "42S22"}, {"08S01", "08S01"}, {"IM001", "IM001"},
       {"01004", "01004"}, {"42000", "42000"},

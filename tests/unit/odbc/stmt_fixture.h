@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "odbc/desc.h"
-#include "odbc/dispatch.h"
+#include "odbc/handle_layer.h"
 #include "odbc/stmt.h"
 #include "support/test_agent.h"
-#include "util/errcodes.h"
 #include "unit/odbc/core_fixture.h"
+#include "util/errcodes.h"
 
 namespace kx::testing {
 

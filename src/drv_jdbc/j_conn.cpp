@@ -185,7 +185,11 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
       // The data source has nothing to connect to without its property list:
       // say so, rather than report a memory failure.
       LogAt(LOG_ERROR, __FILE__, __LINE__, "No data-source properties (URL) for the connection");
-      JDB_MsgAddText(&c->msgs, "No data-source properties (URL) given for the connection", 50);
+      JDB_MsgAddText(&c->msgs,
+                     "No data-source properties (URL) given for the connection: the "
+                     "connect-string keyword URL (data-source key URLString) gives them, for "
+                     "example URL={URL=jdbc:postgresql://host/database}",
+                     50);
       status = 50;
     } else {
       // _getConnection cuts the class list in place and cuts the property list

@@ -1,10 +1,13 @@
 #include "drv_jdbc/j_connect.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_serv.h"
 #include "util/log.h"
 
 namespace kx {
@@ -21,6 +24,49 @@ void Fail(const char* text) { LogAt(LOG_ERROR, __FILE__, __LINE__, "%s", text); 
 // application gets the reason as a diagnostic, so this is no driver error and
 // stays off standard error when no log is configured.
 void Refused() { LogAt(LOG_WARNING, __FILE__, __LINE__, "Can't connect to DBMS..."); }
+
+// The JDBC library's class could not be loaded. The usual cause is a jar
+// directory that is not set or does not hold the jars, which the Java text
+// ("ClassNotFoundException: ...") does not tell: the message says which
+// directory was searched and what sets it. Other load failures (a class that
+// fails to initialise) keep the Java text.
+void ExplainMissingClass(JConn* conn, const char* classText) {
+  const AgentMsg* last = conn->msgs.head;
+  while (last != nullptr && last->next != nullptr) last = last->next;
+  if (last == nullptr || (std::strstr(last->text, "ClassNotFoundException") == nullptr &&
+                          std::strstr(last->text, "NoClassDefFoundError") == nullptr)) {
+    return;
+  }
+  char dotted[256];
+  std::snprintf(dotted, sizeof dotted, "%s", classText);
+  for (char* p = dotted; *p != '\0'; ++p) {
+    if (*p == '/') *p = '.';
+  }
+  // The first jar of the list is the one that holds the data sources.
+  const char* jars = JDB_JarList;
+  const int firstJar = static_cast<int>(std::strcspn(jars, ":"));
+  const char* dir = JDB_GetJarDir();
+  constexpr char kSetBy[] = "QXLibs (or InstallDir) in the driver's section of odbcinst.ini";
+  char path[4096];
+  std::snprintf(path, sizeof path, "%s%.*s", dir, firstJar, jars);
+  char text[JDB_MSG_TEXT_MAX + 1];
+  if (*dir == '\0') {
+    std::snprintf(text, sizeof text,
+                  "JDBC class %s not found: no jar directory is set, so %.*s was looked for in "
+                  "the current directory; %s names the directory that holds it",
+                  dotted, firstJar, jars, kSetBy);
+  } else if (access(path, R_OK) != 0) {
+    std::snprintf(text, sizeof text,
+                  "JDBC class %s not found: %.*s is not in the jar directory %s, which %s sets",
+                  dotted, firstJar, jars, dir, kSetBy);
+  } else {
+    std::snprintf(text, sizeof text,
+                  "JDBC class %s not found in the jars of the jar directory %s, which %s sets",
+                  dotted, dir, kSetBy);
+  }
+  JDB_MsgFreeList(&conn->msgs);
+  JDB_MsgAddText(&conn->msgs, text, 3);
+}
 
 char* CopyOf(const char* text, size_t n) {
   char* copy = static_cast<char*>(std::malloc(n + 1));
@@ -184,8 +230,13 @@ int JC_DataSource_setProperties(JConn* conn, jclass dsClass, jobject ds, const D
           } else {
             env->ExceptionClear();
             LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't find method[%s] in DataSource", method);
-            char text[JC_MAX_SETTER_NAME + 64];
-            std::snprintf(text, sizeof text, "Can't find method[%s] in DataSource", method);
+            // Usually a bare JDBC URL where the property list was meant.
+            char text[2 * JC_MAX_SETTER_NAME + 256];
+            std::snprintf(text, sizeof text,
+                          "Can't find method[%s] in DataSource: the data source has no property "
+                          "%.200s (the connect-string keyword URL, data-source key URLString, "
+                          "holds properties such as URL={URL=jdbc:...})",
+                          method, props[i].name);
             JDB_MsgAddText(&conn->msgs, text, 15);
             return 15;
           }
@@ -428,6 +479,7 @@ int _getConnection(JConn* conn, jobject* out, char* classText, char* url, const 
   if (status != 0 || cls == nullptr) {
     DeleteLocal(env, cls);
     LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't find DBMS Driver = [%s]", classText);
+    ExplainMissingClass(conn, classText);
     return 3;
   }
   static const char* const kIfaces[] = {"java/sql/Driver", "javax/sql/DataSource",

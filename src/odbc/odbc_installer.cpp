@@ -22,8 +22,8 @@ std::atomic<bool> g_reportedMissingEntry{false};
 
 void Report(std::atomic<bool>& once, const char* text) {
   if (once.exchange(true)) return;
+  // Into the log when one is asked for; standard error is the application's.
   LogAt(LOG_ERROR, __FILE__, __LINE__, "%s", text);
-  fprintf(stderr, "%s\n", text);
 }
 
 using GetProfileFn = int (*)(const char*, const char*, const char*, char*, int, const char*);

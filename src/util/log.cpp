@@ -116,10 +116,11 @@ int LogWriteV(int level, const char* file, int line, uint32_t categories, const 
   if (format == nullptr) return 0;
   char expanded[LOG_LINE_MAX];
   if (!g_headSet) {
-    // Standard error belongs to the application: without a sink only the
-    // lines of real failures (out of memory and worse) go there; the debug
-    // and warning chatter of every Java call and SQL text waits for a sink.
-    if (ClampLevel(level) > LOG_ERROR) return 0;
+    // Standard error belongs to the application: without a sink nothing goes
+    // there but the reason the driver ends the process (critical and worse).
+    // Errors reach the application as diagnostics; writing them here too
+    // showed every one twice.
+    if (ClampLevel(level) > LOG_CRIT) return 0;
     LogExpandFormat(format, expanded, sizeof expanded, savedErrno, file, line);
     va_list ap;
     va_copy(ap, args);
@@ -366,7 +367,7 @@ namespace {
 bool g_consoleOwned = false;
 
 [[noreturn]] void OutOfMemory(const char* file, int line, const char* message) {
-  LogAt(LOG_ERROR, file, line, "%s", message);
+  LogAt(LOG_CRIT, file, line, "%s", message);
   s_exit(1);
 }
 }  // namespace

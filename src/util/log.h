@@ -1,8 +1,9 @@
 // Levelled log with pluggable outputs ("sinks"), and the allocation wrappers
 // that end the process when memory runs out.
 //
-// Until the first sink is opened every message at LOG_ERROR or more severe goes
-// to standard error without prefix; less severe ones are dropped. Once a sink was opened, messages go only to
+// Until the first sink is opened every message at LOG_CRIT or more severe (the
+// reason the process ends) goes to standard error without prefix; less severe
+// ones are dropped: errors reach the application as diagnostics. Once a sink was opened, messages go only to
 // the open sinks whose mask accepts them; after the last sink is closed they
 // go nowhere.
 //

@@ -24,7 +24,7 @@ size_t Room(const MemPool* pool) {
 }
 
 [[noreturn]] void PoolOutOfMemory() {
-  LogAt(LOG_ERROR, __FILE__, __LINE__, "out of memory");
+  LogAt(LOG_CRIT, __FILE__, __LINE__, "out of memory");
   s_exit(1);
 }
 

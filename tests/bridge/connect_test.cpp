@@ -69,9 +69,9 @@ TEST(Connect, FailuresGiveTheirStatusAndOneMessage) {
   const FailCase cases[] = {
       {"no property list", "com.informix.jdbcx.IfxDataSource", nullptr, 50, "08001", "URL"},
       {"unknown property", "com.informix.jdbcx.IfxDataSource", "URL={jdbc:h2:mem:x};Colour=red",
-       15, "S1000", "setColour"},
-      {"no such class", "com.informix.jdbcx.Missing", "URL={jdbc:h2:mem:x}", 3, "S1000",
-       "ClassNotFoundException"},
+       15, "S1000", "the data source has no property Colour (the connect-string keyword URL"},
+      {"no such class", "com.informix.jdbcx.Missing", "URL={jdbc:h2:mem:x}", 3, "IM003",
+       "JDBC class com.informix.jdbcx.Missing not found in the jars of the jar directory "},
       {"unknown URL prefix", "com.informix.jdbcx.IfxDataSource", "URL=jdbc:nothing:here", 50,
        "08001", "jdbc:nothing:"},
   };

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <string>
 
 #include "road.h"
 
@@ -124,6 +125,73 @@ TEST_P(Clients, NoDriverLogLinesInClientOutput) {
     EXPECT_EQ(refused.find(noise), std::string::npos) << noise << " in\n" << refused;
   }
 }
+
+// The Driver= line of a section of the suite's odbcinst.ini.
+std::string DriverLibrary(const std::string& section) {
+  std::ifstream ini(KX_E2E_ODBC_DIR "/odbcinst.ini");
+  bool inSection = false;
+  for (std::string line; std::getline(ini, line);) {
+    if (!line.empty() && line[0] == '[') inSection = line == "[" + section + "]";
+    if (inSection && line.rfind("Driver=", 0) == 0) return line.substr(7);
+  }
+  return "";
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Set-up mistakes a new user makes: each is told once, as a diagnostic,
+// with what to change; nothing else reaches the client's output. isql
+// connects without a DSN through either build (pyodbc_road_test.py does the
+// same as a Unicode application).
+class SetUp : public ::testing::TestWithParam<Road> {};
+
+TEST_P(SetUp, MistakesAreExplainedOnce) {
+  const ClientCase c{KX_ISQL, GetParam()};
+  char dir[] = "/tmp/kx-e2e-setup-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string library = DriverLibrary(c.road.driver);
+  ASSERT_FALSE(library.empty());
+  const std::string odbcinst = std::string(dir) + "/odbcinst.ini";
+  {
+    // A jar directory that does not hold the jars.
+    std::ofstream ini(odbcinst);
+    ini << "[Kestrix]\nDriver=" << library << "\nQXLibs=" << dir << "\n";
+  }
+  auto connect = [&](const std::string& sysini, const std::string& connStr) {
+    return RunCommand("ODBCSYSINI='" + sysini + "' " + c.client + " -v -b -k '" + connStr +
+                      "' < /dev/null 2>&1");
+  };
+  const std::string url = c.road.postgres ? PgUrl() : "jdbc:h2:mem:setup";
+  std::string wrongJars = connect(dir, "DRIVER={Kestrix};URL={URL=" + url + "}");
+  // No URL at all, and a bare JDBC URL where the property list belongs.
+  const std::string driver = std::string("DRIVER={") + c.road.driver + "}";
+  std::string noUrl = connect(KX_E2E_ODBC_DIR, driver + ";NLB=1");
+  std::string bareUrl = connect(KX_E2E_ODBC_DIR, driver + ";URL=" + url);
+  std::remove(odbcinst.c_str());
+  rmdir(dir);
+
+  EXPECT_EQ(1u, Count(wrongJars, "[IM003]")) << wrongJars;
+  EXPECT_EQ(1u, Count(wrongJars, "ifxjdbc.jar is not in the jar directory " + std::string(dir) + "/"))
+      << wrongJars;
+  EXPECT_EQ(1u, Count(wrongJars, "QXLibs (or InstallDir) in the driver's section of odbcinst.ini"))
+      << wrongJars;
+  EXPECT_EQ(0u, Count(wrongJars, "ClassNotFoundException")) << wrongJars;
+  EXPECT_EQ(0u, Count(wrongJars, "Can't find DBMS Driver")) << wrongJars;
+
+  EXPECT_EQ(1u, Count(noUrl, "No JDBC URL is set")) << noUrl;
+  EXPECT_EQ(1u, Count(noUrl, "connect-string keyword URL (data-source key URLString)")) << noUrl;
+
+  EXPECT_EQ(1u, Count(bareUrl, "the data source has no property")) << bareUrl;
+  EXPECT_EQ(1u, Count(bareUrl, "URL={URL=jdbc:...}")) << bareUrl;
+  EXPECT_EQ(1u, Count(bareUrl, "Can't find method")) << bareUrl;  // the diagnostic, not a log line too
+}
+
+INSTANTIATE_TEST_SUITE_P(Road, SetUp, ::testing::ValuesIn(kRoads),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(Road, Clients, ::testing::ValuesIn(ClientCases()), [](const auto& info) {
   std::string client = info.param.client;

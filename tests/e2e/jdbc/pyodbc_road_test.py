@@ -228,6 +228,18 @@ def test_cancel_and_query_timeout_stop_a_running_query(road):
     assert timed.execute("SELECT 2").fetchval() == 2
 
 
+@pytest.mark.parametrize("driver", ["Kestrix Unicode", "Kestrix ANSI"])
+def test_a_missing_or_bare_url_says_how_to_give_it(driver):
+    # A Unicode application connecting without a DSN.
+    for extra, expected in [("", "No JDBC URL is set"),
+                            (";URL=jdbc:h2:mem:x", "the data source has no property jdbc:h2:mem:x")]:
+        with pytest.raises(pyodbc.Error) as err:
+            pyodbc.connect("DRIVER={%s};NLB=1%s" % (driver, extra))
+        text = str(err.value)
+        assert expected in text
+        assert "connect-string keyword URL" in text and "data-source key URLString" in text
+
+
 def test_wrong_password_is_reported():
     with pytest.raises(pyodbc.Error) as err:
         pyodbc.connect(connect_string("kx_h2_u", True).replace(os.environ.get("KX_PG_PASSWORD", "?"), "wrong"))

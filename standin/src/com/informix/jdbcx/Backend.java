@@ -152,7 +152,9 @@ final class Backend {
     /** Any other prefix: the first java.sql.Driver of this library's class loader that accepts the URL. */
     private static Connection viaDriver(Target t) throws SQLException {
         if (t.url.isEmpty()) {
-            throw new SQLException("No JDBC URL is set (property URL)", "08001");
+            throw new SQLException("No JDBC URL is set: give the data source's property URL through the"
+                + " connect-string keyword URL (data-source key URLString), for example"
+                + " URL={URL=jdbc:postgresql://host/database}", "08001");
         }
         Iterator<Driver> drivers = ServiceLoader.load(Driver.class, Backend.class.getClassLoader()).iterator();
         for (int broken = 0; broken < 100; ) {

@@ -62,10 +62,6 @@ constexpr AgentPropertyId AP_CONN_OPEN_OPTION = 0x2201000f;
 constexpr AgentPropertyId AP_CONN_CAPABILITY_MASK = 0x22010011;
 constexpr AgentPropertyId AP_CONN_UNICODE_CLIENT = 0x22010013;
 constexpr AgentPropertyId AP_CONN_MULTI_ACTIVE_STMTS = 0x22010016;
-// Two items of the agent's capability class that no layer asks; the agent
-// answers them 0 and 1.
-constexpr AgentPropertyId AP_CONN_RESERVED_ITEM_17 = 0x22010017;
-constexpr AgentPropertyId AP_CONN_RESERVED_ITEM_18 = 0x22010018;
 constexpr AgentPropertyId AP_CONN_AUTOCOMMIT = 0x22030000;
 constexpr AgentPropertyId AP_CONN_READONLY = 0x22030001;
 constexpr AgentPropertyId AP_CONN_ISOLATION = 0x2203006c;

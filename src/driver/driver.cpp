@@ -11,11 +11,9 @@
 #include "drv_jdbc/text/j_initsql.h"
 #include "odbc/libmain.h"
 #include "scs/scs_layer.h"
+#include "xa/xa_route.h"
 
 namespace kx {
-
-// The XA routing layer; absent until it is built.
-int XaThr_Bind(AgentBinding* binding) __attribute__((weak));
 
 namespace {
 
@@ -28,11 +26,11 @@ void LoadAgent() {
 int BindLayers(AgentBinding* binding) {
   const int rc = JDB_Register(binding);
   SCS_Install(binding);
-  if (XaThr_Bind != nullptr) XaThr_Bind(binding);
+  XaThr_Bind(binding);
   return rc;
 }
 
-constexpr DriverLayers kLayers{LoadAgent, BindLayers};
+constexpr DriverLayers kLayers{LoadAgent, BindLayers, XaThr_Shutdown};
 
 __attribute__((constructor)) void KxLibraryLoad() {
   SetUnicodeBuild(KX_UNICODE_BUILD != 0);

@@ -13,27 +13,11 @@
 #include "drv_jdbc/j_fetch.h"
 #include "drv_jdbc/j_props.h"
 #include "drv_jdbc/j_serv.h"
+#include "drv_jdbc/j_xa_ops.h"
 #include "util/errcodes.h"
 #include "util/handle_table.h"
 
 namespace kx {
-
-// The XA operations of the agent: weak, so that the table links while that
-// part is missing; its slots then stay empty and the core answers IM001.
-int32_t DRV_XaClose(AgentHandle conn, const char* info, int rmid, long flags)
-    __attribute__((weak));
-int32_t DRV_XaCommit(AgentHandle conn, XID* xid, int rmid, long flags) __attribute__((weak));
-int32_t DRV_XaComplete(AgentHandle conn, int* handle, int* retval, int rmid, long flags)
-    __attribute__((weak));
-int32_t DRV_XaEnd(AgentHandle conn, XID* xid, int rmid, long flags) __attribute__((weak));
-int32_t DRV_XaForget(AgentHandle conn, XID* xid, int rmid, long flags) __attribute__((weak));
-int32_t DRV_XaOpen(AgentHandle conn, int threaded, const char* info, int rmid, long flags)
-    __attribute__((weak));
-int32_t DRV_XaPrepare(AgentHandle conn, XID* xid, int rmid, long flags) __attribute__((weak));
-int32_t DRV_XaRecover(AgentHandle conn, XID* xids, int32_t count, int rmid, long flags)
-    __attribute__((weak));
-int32_t DRV_XaRollback(AgentHandle conn, XID* xid, int rmid, long flags) __attribute__((weak));
-int32_t DRV_XaStart(AgentHandle conn, XID* xid, int rmid, long flags) __attribute__((weak));
 
 int32_t JDB_BrokerKnown = 0;
 

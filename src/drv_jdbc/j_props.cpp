@@ -105,12 +105,14 @@ int ConnGet(JConn* c, AgentPropertyId id, int32_t* number, char* text) {
         case AP_CONN_AGENT_FEATURES: *number = 0x2AFFFF; return 0;
         case AP_CONN_NEEDBIND: case AP_CONN_HAS_MORE_RES: case AP_CONN_HAS_PARAM_OP:
         case AP_CONN_HAS_SCRL_CURS: case AP_CONN_ROWS_LOCKED_BY_UPDATE: case AP_CONN_HAS_EXECUTE2:
-        case AP_CONN_RESERVED_ITEM_18:
           *number = 1;
           return 0;
-        case AP_CONN_SP_OUT_DEFER_FETCH: case AP_CONN_HAS_V2DAE: case AP_CONN_RESERVED_ITEM_17:
+        case AP_CONN_SP_OUT_DEFER_FETCH: case AP_CONN_HAS_V2DAE:
           *number = 0;
           return 0;
+        // The XA routing layer makes a fresh context for every xa_open, and
+        // its workers are always stopped by asking them, never by force.
+        case XaCap_KeepContext: case XaCap_TerminateWorker: *number = 0; return 0;
         case AP_CONN_HAS_DYN_MIX_CURS:
           *number = 1;
           c->dynCursorCapable = 1;
@@ -309,8 +311,33 @@ int JDB_NegotiateCursorOpt(JStmt* s, int32_t option, int32_t* value) {
   return 0;
 }
 
+namespace {
+
+// The XA routing layer's question for a connection's context field, asked on
+// every call it wraps: a handle lookup, no Java work.
+int32_t XaContextSlot(AgentHandle h, AgentPropertyId id, void* out, uint16_t capacity,
+                      uint16_t* length) {
+  JConn* c = nullptr;
+  if (id == XaProp_ConnContext) {
+    c = JDB_FindConn(h);
+  } else if (JStmt* s = JDB_FindStmt(h); s != nullptr) {
+    c = s->conn;
+  }
+  if (c == nullptr) return 21;
+  if (out == nullptr || capacity < sizeof(XaThreadCtx**)) return 21;
+  XaThreadCtx** slot = &c->xaCtx;
+  std::memcpy(out, &slot, sizeof slot);
+  if (length != nullptr) *length = sizeof slot;
+  return 0;
+}
+
+}  // namespace
+
 int32_t DRV_GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t capacity,
                         uint16_t* length) {
+  if (id == XaProp_ConnContext || id == XaProp_StmtContext) {
+    return XaContextSlot(h, id, out, capacity, length);
+  }
   int32_t number = 0;
   char text[kTextRoom + 1] = {0};
   switch (AgentPropertyLevel(id)) {

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "agent/agent.h"
+#include "agent/agent_xa.h"
 #include "drv_jdbc/j_msg.h"
 #include "drv_jdbc/text/j_parse_sql.h"
 
@@ -52,7 +53,7 @@ struct JConn {
   // The agent's own fields.
   uint32_t envHandle;       // set by the cursor layer at connect
   HashTable* keyColCache;   // the cursor layer's key-column cache
-  void* xaCtx;              // the XA routing layer's context (owned by it)
+  XaThreadCtx* xaCtx;       // the XA routing layer's context (owned by it)
   char* xaDsClass;          // XA data-source class, slash form (heap)
   char* classList;          // data-source class list, slash form (heap)
   char* props;              // data-source property list (heap; null when none)

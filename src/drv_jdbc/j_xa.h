@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "drv_jdbc/j_records.h"
+#include "agent/agent_xa.h"
 #include "util/str_util.h"
 
 namespace kx {
@@ -20,21 +21,7 @@ constexpr int MAXBQUALSIZE = 64;
 // foundation's: formatID -1 is the null XID; each length is 1..64.
 static_assert(sizeof(XID::data) == XIDDATASIZE, "XID data size");
 
-constexpr int XA_OK = 0;
-constexpr int XA_RDONLY = 3;
-constexpr int XAER_RMERR = -3;
-constexpr int XAER_NOTA = -4;
-constexpr int XAER_INVAL = -5;
-
-constexpr long TMNOFLAGS = 0;
-constexpr long TMJOIN = 0x00200000;
-constexpr long TMENDRSCAN = 0x00800000;
-constexpr long TMSTARTRSCAN = 0x01000000;
-constexpr long TMSUSPEND = 0x02000000;
-constexpr long TMSUCCESS = 0x04000000;
-constexpr long TMRESUME = 0x08000000;
-constexpr long TMFAIL = 0x20000000;
-constexpr long TMONEPHASE = 0x40000000;
+// The X/Open codes and flags are the agent contract's (agent/agent_xa.h).
 
 // Each returns 0 (prepare: XA_OK or XA_RDONLY) or an X/Open error code: the
 // XAException's own code when the driver threw one, else XAER_RMERR; an XID

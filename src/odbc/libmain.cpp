@@ -81,7 +81,7 @@ int BindNoAgent(AgentBinding* binding) {
   return 0;
 }
 
-DriverLayers g_layers{LoadNothing, BindNoAgent};
+DriverLayers g_layers{LoadNothing, BindNoAgent, nullptr};
 
 }  // namespace
 
@@ -176,6 +176,7 @@ int DriverAttach(void* instance) {
 
 void DriverDetach() {
   HandlesTerm();
+  if (g_layers.unload != nullptr) g_layers.unload();
   if (g_traceSink != nullptr) {
     LogSinkClose(g_traceSink);
     free(g_traceSink);

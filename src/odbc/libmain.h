@@ -16,6 +16,9 @@ struct DriverLayers {
   void (*load)();
   // Fills a binding: the agent's table as the layers above it wrap it. 0.
   int (*bind)(AgentBinding* binding);
+  // At unload, once the idle environments are freed: the layers end what
+  // still runs (the XA workers of connections left open). May be null.
+  void (*unload)();
 };
 void DriverInstallLayers(const DriverLayers& layers);
 // Fills a binding through the installed layers: the process-wide one at

@@ -708,7 +708,7 @@ void LoadTestAgent() {
   JDB_BrokerKnown = 1;
 }
 
-constexpr DriverLayers kTestLayers{LoadTestAgent, JDB_Register};
+constexpr DriverLayers kTestLayers{LoadTestAgent, JDB_Register, nullptr};
 
 }  // namespace
 

@@ -94,7 +94,7 @@ int DiagFailoverCode(const char* text) {
 }
 
 // ODBC 2's table also maps 22003, 22008 and 24000, for ODBC 2 meanings
-// (data sent in pieces, datetime format, cursor-specification) that neither
+// (data sent in pieces, datetime format, a statement that is no query) that neither
 // the driver's own errors under those states nor a database's have: they keep
 // their ODBC 3 meanings (numeric value out of range, datetime field overflow,
 // invalid cursor state) unchanged.

@@ -33,7 +33,7 @@ TEST_P(States, NumericRangeAndCursorStateKeepTheirStates) {
     EXPECT_NE(std::string::npos, Diag(SQL_HANDLE_STMT, stmt).find("Numeric value out of range"));
 
     // The catalog cannot change while a statement holds results: 24000, in
-    // both versions (never "not a cursor-specification", 07005).
+    // both versions (never 07005, the state of a statement that is no query).
     std::string catalog = "kx_none";
     EXPECT_EQ(SQL_ERROR, SQLSetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, catalog.data(), SQL_NTS));
     EXPECT_EQ("24000", State(SQL_HANDLE_DBC, dbc)) << version << " " << Diag(SQL_HANDLE_DBC, dbc);

@@ -57,10 +57,6 @@ constexpr int32_t SCS_AT_BEFORE_FIRST = 0;
 constexpr int32_t SCS_AT_AFTER_LAST = -3;
 constexpr int32_t SCS_AT_ALL_ROWS = -2;
 
-// SetPos operations (ODBC values).
-constexpr int32_t SCS_SETPOS_POSITION = 0;
-constexpr int32_t SCS_SETPOS_ADD = 4;
-
 // One agent connection opened through the layer.
 struct ScsConn {
   AgentHandle env = 0;           // the agent environment it was opened on

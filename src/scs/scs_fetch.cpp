@@ -6,6 +6,8 @@
 // reaches them is answered as a function the driver does not support.
 #include <cstdlib>
 
+#include <sqlext.h>
+
 #include "scrs/sql_tree.h"
 #include "scs/scs_cursor.h"
 #include "util/errcodes.h"
@@ -78,7 +80,7 @@ int scs_p_SetPosOp(ScsCursor* c, int32_t, int32_t operation, uint16_t** statuses
   std::free(columns);
   // Positioning is all the rowset row takes: the core reads the row's values
   // from the rowset it holds.
-  if (operation == SCS_SETPOS_POSITION) return 0;
+  if (operation == SQL_POSITION) return 0;
   c->setPosRowsAffected = -1;
   return KX_ERR_NOT_SUPPORTED;
 }

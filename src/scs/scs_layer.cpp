@@ -12,6 +12,8 @@
 // failures (a full disk under the dataset cache) reach the application with
 // the agent's messages.
 #include <cstdlib>
+
+#include <sqlext.h>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -583,7 +585,7 @@ int32_t SCS_SetPos(AgentHandle h, int32_t row, int32_t operation, int32_t, uint1
     release();
     return KX_ERR_CURSOR_STATE;
   }
-  if (operation != SCS_SETPOS_ADD) {
+  if (operation != SQL_ADD) {
     if (row != SCS_AT_ALL_ROWS && (row < 1 || row > c->rowsetSize)) {
       release();
       return KX_ERR_BAD_ROW_VALUE;
@@ -594,7 +596,7 @@ int32_t SCS_SetPos(AgentHandle h, int32_t row, int32_t operation, int32_t, uint1
     release();
     return KX_ERR_NOT_CAPABLE;
   }
-  if (operation != SCS_SETPOS_POSITION) c->setPosRowsAffected = 0;
+  if (operation != SQL_POSITION) c->setPosRowsAffected = 0;
   const int rc = scs_p_SetPosOp(c, row, operation, statuses, count, data, columns, columnCount);
   return rc;
 }

@@ -221,4 +221,14 @@ jobject NewProbe(const char* name) {
   return obj;
 }
 
+kx::XID MakeXid(long format, const std::string& gtrid, const std::string& bqual) {
+  kx::XID x{};
+  x.formatID = format;
+  x.gtrid_length = static_cast<long>(gtrid.size());
+  x.bqual_length = static_cast<long>(bqual.size());
+  std::memcpy(x.data, gtrid.data(), gtrid.size());
+  std::memcpy(x.data + gtrid.size(), bqual.data(), bqual.size());
+  return x;
+}
+
 }  // namespace kxtest

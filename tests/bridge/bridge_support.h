@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "agent/xid.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_records.h"
 
@@ -71,6 +72,9 @@ jclass ProbeClass(const char* name);
 // Global reference to the loader over the test classes.
 jobject ProbeLoader();
 jobject NewProbe(const char* name);
+
+// A transaction identifier from its format and its two parts.
+kx::XID MakeXid(long format, const std::string& gtrid, const std::string& bqual);
 
 // Text of all messages on a list, "[state:native] text" each.
 std::string Describe(const kx::AgentMsgList& list);

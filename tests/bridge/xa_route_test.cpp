@@ -76,15 +76,8 @@ const AgentOps* Layered() {
   return bound ? binding.ops : nullptr;
 }
 
-XID MakeXid(const std::string& gtrid, const std::string& bqual = "b1", long format = 0x4B58) {
-  XID x{};
-  x.formatID = format;
-  x.gtrid_length = static_cast<long>(gtrid.size());
-  x.bqual_length = static_cast<long>(bqual.size());
-  std::memcpy(x.data, gtrid.data(), gtrid.size());
-  std::memcpy(x.data + gtrid.size(), bqual.data(), bqual.size());
-  return x;
-}
+// Branches of these tests: one format, one branch qualifier.
+XID BranchXid(const std::string& gtrid) { return MakeXid(0x4B58, gtrid, "b1"); }
 
 bool SameXid(const XID& a, const XID& b) {
   return a.formatID == b.formatID && a.gtrid_length == b.gtrid_length &&
@@ -180,7 +173,7 @@ class XaPg : public ::testing::Test {
 };
 
 TEST_F(XaPg, APreparedBranchIsInvisibleUntilCommitAndRecoverListsIt) {
-  XID xid = MakeXid(Unique("kx-commit"));
+  XID xid = BranchXid(Unique("kx-commit"));
   Branch(&xid, 1);
   // The statement work of the branch ran on the connection's worker.
   const int worker = ThreadOf("XaOpen");
@@ -198,7 +191,7 @@ TEST_F(XaPg, APreparedBranchIsInvisibleUntilCommitAndRecoverListsIt) {
 }
 
 TEST_F(XaPg, RollbackOfAPreparedBranchLeavesNothing) {
-  XID xid = MakeXid(Unique("kx-rollback"));
+  XID xid = BranchXid(Unique("kx-rollback"));
   Branch(&xid, 2);
   ASSERT_EQ(XA_OK, ops_->DRV_XaPrepare(xa_.conn, &xid, 1, TMNOFLAGS)) << Messages();
   EXPECT_EQ("1", Prepared(xid));
@@ -210,7 +203,7 @@ TEST_F(XaPg, RollbackOfAPreparedBranchLeavesNothing) {
 }
 
 TEST_F(XaPg, OnePhaseCommitNeedsNoPrepare) {
-  XID xid = MakeXid(Unique("kx-onephase"));
+  XID xid = BranchXid(Unique("kx-onephase"));
   Branch(&xid, 3);
   ASSERT_EQ(XA_OK, ops_->DRV_XaCommit(xa_.conn, &xid, 1, TMONEPHASE)) << Messages();
   EXPECT_EQ("1", Rows());
@@ -219,7 +212,7 @@ TEST_F(XaPg, OnePhaseCommitNeedsNoPrepare) {
 
 TEST_F(XaPg, ForgetAndRefusedRequestsAnswerXOpenCodes) {
   // PostgreSQL keeps no heuristic outcomes: forget names no branch.
-  XID xid = MakeXid(Unique("kx-forget"));
+  XID xid = BranchXid(Unique("kx-forget"));
   EXPECT_EQ(XAER_NOTA, ops_->DRV_XaForget(xa_.conn, &xid, 1, TMNOFLAGS));
   EXPECT_NE("", Messages());
   // Suspending a branch is refused by the database; the branch itself lives on.
@@ -237,7 +230,7 @@ TEST_F(XaPg, ForgetAndRefusedRequestsAnswerXOpenCodes) {
 }
 
 TEST_F(XaPg, ASecondThreadsWorkRunsOnTheSameWorker) {
-  XID xid = MakeXid(Unique("kx-thread"));
+  XID xid = BranchXid(Unique("kx-thread"));
   const int worker = ThreadOf("XaOpen");
   std::thread other([&] { Branch(&xid, 4); });
   other.join();
@@ -256,7 +249,7 @@ TEST_F(XaPg, XaCloseReturnsToAPlainConnectionOnTheCallersThread) {
   // Closing again does nothing; opening again works.
   EXPECT_EQ(XA_OK, ops_->DRV_XaClose(xa_.conn, "", 1, TMNOFLAGS));
   ASSERT_EQ(XA_OK, ops_->DRV_XaOpen(xa_.conn, 1, "", 1, TMNOFLAGS)) << Messages();
-  XID xid = MakeXid(Unique("kx-reopen"));
+  XID xid = BranchXid(Unique("kx-reopen"));
   Branch(&xid, 6);
   ASSERT_EQ(XA_OK, ops_->DRV_XaCommit(xa_.conn, &xid, 1, TMONEPHASE)) << Messages();
   EXPECT_EQ("2", Rows());
@@ -292,7 +285,7 @@ TEST(XaH2, BranchesPrepareRecoverInPagesAndCommit) {
     ASSERT_EQ(0, s.Connect(props)) << AgentMessages(ops, s.server);
     if (i == 0) s.Exec("CREATE TABLE T (ID INT)");
     ASSERT_EQ(XA_OK, ops->DRV_XaOpen(s.conn, 1, "", 1, TMNOFLAGS)) << AgentMessages(ops, s.conn);
-    XID x = MakeXid("kx-h2-" + std::to_string(i));
+    XID x = BranchXid("kx-h2-" + std::to_string(i));
     ASSERT_EQ(XA_OK, ops->DRV_XaStart(s.conn, &x, 1, TMNOFLAGS)) << AgentMessages(ops, s.conn);
     s.Exec("INSERT INTO T VALUES (" + std::to_string(i) + ")");
     ASSERT_EQ(XA_OK, ops->DRV_XaEnd(s.conn, &x, 1, TMSUCCESS)) << AgentMessages(ops, s.conn);
@@ -326,7 +319,7 @@ TEST(XaH2, BranchesPrepareRecoverInPagesAndCommit) {
 
   // H2 accepts forget, suspend and resume; it refuses a second branch on a
   // connection whose branch is prepared, with an X/Open code and a message.
-  XID y = MakeXid("kx-h2-more"), z = MakeXid("kx-h2-second");
+  XID y = BranchXid("kx-h2-more"), z = BranchXid("kx-h2-second");
   EXPECT_EQ(XA_OK, ops->DRV_XaForget(a.conn, &y, 1, TMNOFLAGS));
   ASSERT_EQ(XA_OK, ops->DRV_XaStart(a.conn, &y, 1, TMNOFLAGS)) << AgentMessages(ops, a.conn);
   EXPECT_EQ(XA_OK, ops->DRV_XaEnd(a.conn, &y, 1, TMSUSPEND));

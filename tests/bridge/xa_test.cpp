@@ -17,19 +17,10 @@ using namespace kx;
 using kxtest::Conn;
 using kxtest::Jni;
 using kxtest::LocalFrame;
+using kxtest::MakeXid;
 using kxtest::Stmt;
 
 namespace {
-
-XID MakeXid(long format, const std::string& gtrid, const std::string& bqual) {
-  XID x{};
-  x.formatID = format;
-  x.gtrid_length = static_cast<long>(gtrid.size());
-  x.bqual_length = static_cast<long>(bqual.size());
-  std::memcpy(x.data, gtrid.data(), gtrid.size());
-  std::memcpy(x.data + gtrid.size(), bqual.data(), bqual.size());
-  return x;
-}
 
 std::string Gtrid(const XID& x) { return std::string(x.data, static_cast<size_t>(x.gtrid_length)); }
 

@@ -525,6 +525,10 @@ TEST_P(Catalog, TheTypeMapNamesEachTypeByItsBestMatch) {
   } cases[] = {
       {4, "int4", "INTEGER"}, {8, "float8", "DOUBLE PRECISION"}, {-7, "bool", "BOOLEAN"},
       {5, "int2", "SMALLINT"}, {11, "timestamp", "TIMESTAMP"},
+      // Text by the general types, never PostgreSQL's identifier type name.
+      {12, "varchar", "CHARACTER VARYING"}, {-9, "varchar", "CHARACTER VARYING"},
+      {-1, "text", "CHARACTER LARGE OBJECT"}, {1, "bpchar", "CHARACTER"},
+      {-4, "bytea", "BINARY LARGE OBJECT"}, {-11, "uuid", "UUID"}, {93, "timestamp", "TIMESTAMP"},
   };
   for (const auto& k : cases) {
     EXPECT_STREQ(pg ? k.pgName : k.h2Name, JDB_TypeMapName(c, k.type)) << k.type;
@@ -564,7 +568,9 @@ TEST(CatalogTypeMap, CatalogRowsCompareByTheirOdbcCode) {
     int32_t jdbc, jet, odbc;
   } cases[] = {{16, 0, -7},     {-7, 0, -7},     {91, 0, 9},    {93, 0, 11},   {11, 0, 11},
                {70, 0, 12},     {1111, 0, 0},    {2003, 0, 0},  {2004, 0, -4}, {2005, 0, -1},
-               {-5, 0, -5},     {-5, 1, 2},      {4, 1, 4},     {-9, 0, -9}};
+               {-5, 0, -5},     {-5, 1, 2},      {4, 1, 4},     {-9, 0, 12},
+               {-15, 0, 1},     {-16, 0, -1},    {2011, 0, -1}, {2013, 0, 10},
+               {2014, 0, 11},   {-8, 0, 0}};
   for (const auto& k : cases) EXPECT_EQ(k.odbc, JDB_OdbcTypeOfJdbc(k.jdbc, k.jet)) << k.jdbc;
 }
 

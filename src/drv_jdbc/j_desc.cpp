@@ -189,7 +189,10 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
     case SQL_CHAR: case SQL_VARCHAR: case SQL_WCHAR: case SQL_WVARCHAR: {
       int64_t disp = D == 0 && c != nullptr ? c->opts.pnsosc : D;
       int64_t size = usable && P >= disp ? P : disp;
-      if (const int32_t known = JDB_KnownTextSize(typeName); known > 0) size = known;
+      if (const int32_t known = JDB_KnownTextSize(typeName);
+          known > 0 && (size <= 0 || size > JDB_LONG_LIMIT)) {
+        size = known;
+      }
       d->columnSize = size > 0 ? Saturate(size) : INT32_MAX;
       d->decimalDigits = 0;
       d->displaySize = d->columnSize;

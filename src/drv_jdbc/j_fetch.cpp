@@ -950,7 +950,8 @@ void JDB_FixCatalogType(int32_t jet, RowBuffer* out, const CatalogTypeCols& cols
   const bool haveSize = CellPresent(out, cols.size) &&
                         out->columns[cols.size - 1].indicators[r] == RB_IND_DATA &&
                         GetInt(&out->columns[cols.size - 1], r, &size);
-  if (const int32_t known = JDB_KnownTextSize(name.c_str()); known > 0 && to == SQL_VARCHAR) {
+  if (const int32_t known = JDB_KnownTextSize(name.c_str());
+      known > 0 && to == SQL_VARCHAR && (!haveSize || size <= 0 || size > static_cast<int32_t>(JDB_LONG_LIMIT))) {
     setInt(cols.size, known);
     setInt(cols.octetLength, known);
     size = known;

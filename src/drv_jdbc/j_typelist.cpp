@@ -27,7 +27,9 @@ bool NameIs(const char* name, const char* lower) {
 }
 
 // What some JDBC drivers leave out of their type lists: PostgreSQL gives
-// text, name and uuid no size and uuid no type code.
+// text, name, "char" and uuid no size and uuid no type code. Only a type
+// the driver gives no size takes its size from here; a UUID type is a GUID
+// whatever the driver says.
 struct TypeFact {
   const char* name;  // lower case
   int32_t odbcType;
@@ -37,6 +39,7 @@ constexpr TypeFact kFacts[] = {
     {"uuid", SQL_GUID, JDB_GUID_SIZE},
     {"name", SQL_VARCHAR, 63},  // an identifier, never a general text type
     {"text", SQL_LONGVARCHAR, INT32_MAX},
+    {"char", SQL_CHAR, 1},  // PostgreSQL's one-byte "char"
 };
 
 const TypeFact* FindFact(const std::string& name) {
@@ -149,6 +152,7 @@ std::vector<TypeListRow> JDB_OdbcTypeList(const std::vector<TypeListRow>& jdbcRo
     const int32_t jdbcType = j[TL_DATA_TYPE].number;
     const int32_t given = j[TL_COLUMN_SIZE].isNull ? 0 : j[TL_COLUMN_SIZE].number;
     const TypeFact* fact = FindFact(j[TL_TYPE_NAME].text);
+    if (fact != nullptr && fact->odbcType != SQL_GUID && given > 0) fact = nullptr;
     int32_t code = fact != nullptr ? fact->odbcType : JDB_OdbcTypeOfJdbc(jdbcType, o.jet ? 1 : 0);
     if (!Listed(code)) continue;
     // A variable type without a longest value (PostgreSQL's bytea) is a long type.

@@ -46,7 +46,7 @@ int16_t ConvertBINARY(const void* bytes, uint64_t length, int64_t total, int32_t
                 CTypeToName(cType));
   }
   if (consumed != nullptr) *consumed = 0;
-  if (cType == SQL_C_BINARY) {
+  if (cType == SQL_C_BINARY || cType == KX_C_GUID_AS_BINARY) {
     return CopyOutNarrow(bytes, length, static_cast<int64_t>(length), total, 0, 1, target, bufferLength,
                          outLen, err, consumed);
   }

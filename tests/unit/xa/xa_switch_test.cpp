@@ -3,7 +3,11 @@
 // what every entry point answers on a thread that holds no resource manager.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -125,6 +129,41 @@ TEST(XaSwitch, AThreadWithoutAResourceManager) {
   EXPECT_EQ(SQL_ERROR, SQLGetXaEnv(&env));
   EXPECT_EQ(nullptr, dbc);
   EXPECT_EQ(nullptr, env);
+}
+
+}  // namespace
+
+namespace {
+
+// The data source's "XaInfo" as odbc.ini holds it, read through the
+// installer library from a private configuration.
+TEST(XaSwitch, TheDataSourcesXaInfoFromOdbcIni) {
+  char dir[] = "/tmp/kx_xainfo_XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(dir));
+  const std::string ini = std::string(dir) + "/odbc.ini";
+  const std::string inst = std::string(dir) + "/odbcinst.ini";
+  const std::string longValue(300, 'x');
+  {
+    FILE* f = std::fopen(ini.c_str(), "w");
+    ASSERT_NE(nullptr, f);
+    std::fprintf(f, "[with]\nDriver=none\nXaInfo=rm=sales;timeout=30\n\n[without]\nDriver=none\n\n"
+                    "[long]\nDriver=none\nXaInfo=%s\n", longValue.c_str());
+    std::fclose(f);
+    f = std::fopen(inst.c_str(), "w");
+    ASSERT_NE(nullptr, f);
+    std::fclose(f);
+  }
+  setenv("ODBCSYSINI", dir, 1);
+  setenv("ODBCINI", ini.c_str(), 1);
+  char out[256];
+  EXPECT_TRUE(XaGetDsnXaInfo("with", out, sizeof out));
+  EXPECT_STREQ("rm=sales;timeout=30", out);
+  EXPECT_TRUE(XaGetDsnXaInfo("without", out, sizeof out));
+  EXPECT_STREQ("", out);
+  EXPECT_FALSE(XaGetDsnXaInfo("long", out, sizeof out));  // never cut
+  std::remove(ini.c_str());
+  std::remove(inst.c_str());
+  rmdir(dir);
 }
 
 }  // namespace

@@ -207,6 +207,10 @@ void CatalogCursor(AgentHandle h) {
   SS_Close(c->snapshot);
   c->rowCount = -1;
   if (IsCatalogFallback(c)) {
+    // The agent's statement says so too, so the application can see it.
+    const int32_t type = SCS_STATIC, concurrency = SCS_CONCUR_READ_ONLY;
+    AgentCall(Agent(), &AgentOps::DRV_SetProperty, h, AP_STMT_CURSOR_TYPE, static_cast<const void*>(&type));
+    AgentCall(Agent(), &AgentOps::DRV_SetProperty, h, AP_STMT_CONCURRENCY, static_cast<const void*>(&concurrency));
     c->cursorType = SCS_STATIC;
     c->concurrency = SCS_CONCUR_READ_ONLY;
   }

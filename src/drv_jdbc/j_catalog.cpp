@@ -461,6 +461,9 @@ int ReadJdbcTypeRows(JStmt* s, std::vector<TypeListRow>* rows) {
     return status;
   };
   for (;;) {
+    // A frame of its own for each row: the list may be hundreds of rows long.
+    JFrame frame(s->jni, JDB_FRAME_SMALL);
+    if (!frame.ok()) return KX_ERR_NOMEM;
     uint8_t more = 0;
     if (int status = JC_ResultSet_next(s, rs, &more); status != 0) return status;
     if (!more) return 0;

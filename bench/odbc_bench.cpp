@@ -202,7 +202,7 @@ void KeysetFetch(const char* label, SQLHSTMT st, const std::string& table) {
   std::vector<SQL_TIMESTAMP_STRUCT> stamp(kRowset);
   std::vector<SQLLEN> ind(5 * kRowset);
   SQLULEN fetched = 0;
-  auto start = std::chrono::steady_clock::now();
+  auto start = Start();
   SQLSetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_KEYSET_DRIVEN), 0);
   CHECK(SQLSetStmtAttr(st, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRowset), 0), SQL_HANDLE_STMT, st);
   CHECK(SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, st);

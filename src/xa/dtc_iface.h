@@ -23,7 +23,7 @@ namespace kx {
 using HRESULT = int32_t;
 using ULONG = uint32_t;
 using DWORD = uint32_t;
-using BOOL = int32_t;
+using ComBool = int32_t;  // the published BOOL, a name the ODBC headers take as a macro
 
 struct GUID {
   uint32_t data1;
@@ -111,10 +111,10 @@ class ITransaction : public IUnknown {
 // through it, on threads of its own.
 class ITransactionResourceAsync : public IUnknown {
  public:
-  virtual HRESULT PrepareRequest(BOOL fRetaining, DWORD grfRM, BOOL fWantMoniker,
-                                 BOOL fSinglePhase) = 0;
+  virtual HRESULT PrepareRequest(ComBool fRetaining, DWORD grfRM, ComBool fWantMoniker,
+                                 ComBool fSinglePhase) = 0;
   virtual HRESULT CommitRequest(DWORD grfRM, XACTUOW* pNewUOW) = 0;
-  virtual HRESULT AbortRequest(BOID* pboidReason, BOOL fRetaining, XACTUOW* pNewUOW) = 0;
+  virtual HRESULT AbortRequest(BOID* pboidReason, ComBool fRetaining, XACTUOW* pNewUOW) = 0;
   virtual HRESULT TMDown() = 0;
 
  protected:
@@ -143,7 +143,7 @@ class IDtcToXaHelperSinglePipe : public IUnknown {
   virtual HRESULT EnlistWithRM(DWORD dwRMCookie, ITransaction* pITransaction,
                                ITransactionResourceAsync* pITransRes,
                                ITransactionEnlistmentAsync** ppITransEnlistment) = 0;
-  virtual void ReleaseRMCookie(DWORD dwRMCookie, BOOL fNormal) = 0;
+  virtual void ReleaseRMCookie(DWORD dwRMCookie, ComBool fNormal) = 0;
 
  protected:
   ~IDtcToXaHelperSinglePipe() = default;

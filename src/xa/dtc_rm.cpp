@@ -188,9 +188,9 @@ class CImpITransactionResourceAsync final : public ITransactionResourceAsync {
   HRESULT QueryInterface(REFIID riid, void** out) override;
   ULONG AddRef() override;
   ULONG Release() override;
-  HRESULT PrepareRequest(BOOL fRetaining, DWORD grfRM, BOOL fWantMoniker, BOOL fSinglePhase) override;
+  HRESULT PrepareRequest(ComBool fRetaining, DWORD grfRM, ComBool fWantMoniker, ComBool fSinglePhase) override;
   HRESULT CommitRequest(DWORD grfRM, XACTUOW* pNewUOW) override;
-  HRESULT AbortRequest(BOID* pboidReason, BOOL fRetaining, XACTUOW* pNewUOW) override;
+  HRESULT AbortRequest(BOID* pboidReason, ComBool fRetaining, XACTUOW* pNewUOW) override;
   HRESULT TMDown() override;
   virtual ~CImpITransactionResourceAsync() = default;
 
@@ -212,7 +212,7 @@ class COdbcResourceDispenser final : public IOdbcResourceDispenser {
   HRESULT RMEnlist() override;
   HRESULT GetDispenser(IOdbcResourceDispenser** out) override;
 
-  HRESULT Prepare(BOOL fSinglePhase);
+  HRESULT Prepare(ComBool fSinglePhase);
   HRESULT Commit();
   HRESULT Abort();
   HRESULT Down();
@@ -449,7 +449,7 @@ HRESULT COdbcResourceDispenser::RMEnlist() {
   return DtcTraceHr(hr);
 }
 
-HRESULT COdbcResourceDispenser::Prepare(BOOL fSinglePhase) {
+HRESULT COdbcResourceDispenser::Prepare(ComBool fSinglePhase) {
   std::lock_guard<std::recursive_mutex> own(lock_);
   DtcTrace("CImpITransactionResourceAsync::PrepareRequest(fSinglePhase=%d)", fSinglePhase);
   HRESULT hr = E_FAIL;
@@ -569,11 +569,11 @@ HRESULT CImpITransactionResourceAsync::QueryInterface(REFIID riid, void** out) {
 }
 ULONG CImpITransactionResourceAsync::AddRef() { return outer_->AddRef(); }
 ULONG CImpITransactionResourceAsync::Release() { return outer_->Release(); }
-HRESULT CImpITransactionResourceAsync::PrepareRequest(BOOL, DWORD, BOOL, BOOL fSinglePhase) {
+HRESULT CImpITransactionResourceAsync::PrepareRequest(ComBool, DWORD, ComBool, ComBool fSinglePhase) {
   return outer_->Prepare(fSinglePhase);
 }
 HRESULT CImpITransactionResourceAsync::CommitRequest(DWORD, XACTUOW*) { return outer_->Commit(); }
-HRESULT CImpITransactionResourceAsync::AbortRequest(BOID*, BOOL, XACTUOW*) { return outer_->Abort(); }
+HRESULT CImpITransactionResourceAsync::AbortRequest(BOID*, ComBool, XACTUOW*) { return outer_->Abort(); }
 HRESULT CImpITransactionResourceAsync::TMDown() { return outer_->Down(); }
 
 // ---- handles ------------------------------------------------------------------------

@@ -152,7 +152,7 @@ void PutText(char* text, size_t capacity, const char* value) {
 }
 
 // What the cursor layer the driver's wiring lays over the agent serves:
-// forward-only, static and keyset-driven read-only cursors, rowsets,
+// forward-only, static, keyset-driven, mixed and dynamic read-only cursors, rowsets,
 // scrolling in every direction but by bookmark, and SQLSetPos's
 // SQL_POSITION. A keyset-driven cursor sees the updates and deletes of
 // others when it fetches a row again.
@@ -164,11 +164,20 @@ constexpr int32_t kStaticAttrs1 =
     SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION;
 constexpr int32_t kStaticAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
 constexpr int32_t kKeysetAttrs1 = kStaticAttrs1;
+// A dynamic cursor reads each rowset's keys afresh by seeking from the
+// current one: it has no row numbers, so no absolute positioning.
+constexpr int32_t kDynamicAttrs1 = SQL_CA1_NEXT | SQL_CA1_RELATIVE | SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION;
+constexpr int32_t kDynamicAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_SENSITIVITY_ADDITIONS |
+                                   SQL_CA2_SENSITIVITY_DELETIONS | SQL_CA2_SENSITIVITY_UPDATES;
 constexpr int32_t kKeysetAttrs2 =
     SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_SENSITIVITY_DELETIONS | SQL_CA2_SENSITIVITY_UPDATES | SQL_CA2_CRC_EXACT;
 
+// Dynamic cursors are offered unless the connection disables them
+// (DYN_CURS_SENSITIVITY=DISABLED).
+bool DynamicOffered(const JConn* c) { return c == nullptr || c->opts.dynCursSensitivity != 2; }
+
 // Answers that need no Java. True when the type is one of them.
-bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_t capacity) {
+bool FixedAnswer(const JConn* c, uint16_t type, int32_t* number, char* text, size_t capacity) {
   switch (type) {
     case 2: PutText(text, capacity, " "); return true;
     case 3: case 4: case 5: case 76: *number = 0; return true;
@@ -180,7 +189,8 @@ bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_
     case 12: *number = 1; return true;
     case SQL_SCROLL_CONCURRENCY: *number = SQL_SCCO_READ_ONLY; return true;
     case SQL_SCROLL_OPTIONS:
-      *number = SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED;
+      *number = SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED |
+                (DynamicOffered(c) ? SQL_SO_DYNAMIC : 0);
       return true;
     case 45: PutText(text, capacity, "Table"); return true;
     case 77: PutText(text, capacity, "03.50"); return true;
@@ -193,7 +203,8 @@ bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_
     case 111: PutText(text, capacity, "Y"); return true;
     case 116: *number = 1; return true;
     case 117: *number = 0; return true;
-    case SQL_DYNAMIC_CURSOR_ATTRIBUTES1: case SQL_DYNAMIC_CURSOR_ATTRIBUTES2: *number = 0; return true;
+    case SQL_DYNAMIC_CURSOR_ATTRIBUTES1: *number = DynamicOffered(c) ? kDynamicAttrs1 : 0; return true;
+    case SQL_DYNAMIC_CURSOR_ATTRIBUTES2: *number = DynamicOffered(c) ? kDynamicAttrs2 : 0; return true;
     case SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1: *number = SQL_CA1_NEXT; return true;
     case SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES2: *number = kForwardOnlyAttrs2; return true;
     case 148: case 149: *number = 0; return true;

@@ -177,9 +177,15 @@ int32_t DRV_GetMessages(AgentHandle h, AgentMsgBlock* out) {
     } else if (s->queryTimeout > 0) {
       JDB_MsgRestateInterrupt(&s->msgs, KX_ERR_TIMEOUT);
     }
+    // Every failure the core reports passes here: a lost connection is
+    // remembered on the way, whichever call on it saw the loss.
+    if (s->conn != nullptr && JDB_MsgListLosesConnection(&s->msgs)) s->conn->lost.store(true);
     return TakeMessages(&s->msgs, out);
   }
-  if (JConn* c = JDB_FindConn(h); c != nullptr) return TakeMessages(&c->msgs, out);
+  if (JConn* c = JDB_FindConn(h); c != nullptr) {
+    if (JDB_MsgListLosesConnection(&c->msgs)) c->lost.store(true);
+    return TakeMessages(&c->msgs, out);
+  }
   if (JEnv* e = static_cast<JEnv*>(HT_Lookup(&JDB_EnvTable, h)); e != nullptr) {
     std::lock_guard<std::mutex> hold(e->lock);
     return TakeMessages(&e->msgs, out);

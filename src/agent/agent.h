@@ -114,7 +114,9 @@ constexpr uint32_t CAP_FAILOVER = 0x4000;
 // message leaves a NULL entry). The caller frees them with StrListFree.
 using AgentMsgBlock = StrList;
 
-// Argument of DRV_AllocServer.
+// Argument of DRV_AllocServer. A failed allocation leaves its reason (a Java
+// VM that cannot be found or started) as the messages of handle 0, for the
+// calling thread: DRV_GetMessages(0) hands them out once.
 struct AgentServerOptions {
   char* options;
   char* serverType;

@@ -65,6 +65,8 @@ constexpr AgentPropertyId AP_CONN_MULTI_ACTIVE_STMTS = 0x22010016;
 // 1 when the connection to the database is lost: a connection-class failure
 // was seen on it, or a short check finds it closed or unusable; else 0.
 constexpr AgentPropertyId AP_CONN_DEAD = 0x22010019;
+// text: the connection's current schema (where unqualified names resolve)
+constexpr AgentPropertyId AP_CONN_SCHEMA = 0x21010017;
 constexpr AgentPropertyId AP_CONN_AUTOCOMMIT = 0x22030000;
 constexpr AgentPropertyId AP_CONN_READONLY = 0x22030001;
 constexpr AgentPropertyId AP_CONN_ISOLATION = 0x2203006c;

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -46,6 +47,11 @@ std::string FakeHome(const char* stem, Make make) {
   return home;
 }
 
+void Remove(const std::string& dir) {
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
+
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -64,6 +70,8 @@ TEST(VmStart, MissingAndUnloadableLibrariesAreToldApart) {
 
   EXPECT_FALSE(JVM_LoadLibraryFrom({corrupt}, &failure));
   EXPECT_FALSE(Has(failure, "not found")) << failure;
+  Remove(nowhere);
+  Remove(corrupt);
 }
 
 // The options the users tried, and sound ones: the launcher's child
@@ -109,6 +117,7 @@ TEST(VmStart, ALauncherThatCannotAnswerLeavesTheOptionsUnchecked) {
   EXPECT_TRUE(Has(message, "within 1 s")) << message;
   EXPECT_EQ(JVM_CheckOptions(dir + "/missing", {"-Xmx64m"}, 5, &message),
             VmOptionCheck::kUnchecked);
+  Remove(dir);
 }
 
 // The children below start from a process without a VM.
@@ -156,6 +165,7 @@ void FailedStartIsRemembered() {
   setenv("ZNT_JVM_OPTS", "-Xmx64m", 1);  // better options come too late
   EXPECT_NE(0, JVM_AllocServer(nullptr, &h));
   EXPECT_EQ(JVM_TakeAllocFailure(), first);
+  Remove(home);
   Exit(true);
 }
 

@@ -259,8 +259,8 @@ bool JC_Connection_isLost(JConn* c) {
     // nothing about the connection.
     JW_Trace("Connection.isValid");
     jboolean valid = JNI_TRUE;
-    if (JC_CallBoolean(c->jni, c->conn, mIsValid, &valid, static_cast<jint>(JDB_ALIVE_CHECK_SECONDS)) !=
-        0) {
+    const jint seconds = JDB_ALIVE_CHECK_SECONDS;
+    if (JC_CallBoolean(c->jni, c->conn, mIsValid, &valid, seconds) != 0) {
       JC_ClearException(c->jni);
       valid = JNI_TRUE;
     }

@@ -3,13 +3,13 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <clocale>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <atomic>
 #include <new>
 #include <string>
 #include <unordered_set>
@@ -377,7 +377,9 @@ bool JVM_LoadLibraryFrom(const std::vector<std::string>& homes, std::string* fai
     }
   }
   std::string text = "Can't load the Java VM (" + broken;
-  if (!missing.empty()) text += (broken.empty() ? "" : "; ") + std::string("libjvm.so not found; tried ") + missing;
+  if (!missing.empty()) {
+    text += (broken.empty() ? "" : "; ") + std::string("libjvm.so not found; tried ") + missing;
+  }
   if (broken.empty() && missing.empty()) text += "no Java home to look in";
   *failure = text + ")";
   return false;

@@ -172,7 +172,7 @@ TEST_P(Stress, ThreadsOnTheirOwnConnectionsInsertReadBackAndCommit) {
 // connection says it is dead, a new connection works and the committed rows
 // are all there.
 TEST_P(Stress, BackendTerminatedMidFetch) {
-  constexpr int kTotal = 5000;  // several of the driver's blocks of 1000 rows
+  constexpr int kTotal = 30000;  // several of the blocks the JDBC driver reads per round trip
   const std::string t = Table("killed", "N INTEGER NOT NULL PRIMARY KEY");
   Exec("INSERT INTO " + t + " SELECT g FROM generate_series(1, " + std::to_string(kTotal) + ") g");
 

@@ -4,6 +4,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -744,6 +745,22 @@ void JDB_FixCatalogType(int32_t jet, RowBuffer* out, int typeCol, int nameCol, i
 
 namespace {
 std::atomic<bool> g_rowBlockReads{true};
+
+// A result of narrow rows reads more of them per round trip: as many as
+// JDB_FETCH_BYTES of its elements hold, within JDB_FETCH_ROWS and
+// JDB_FETCH_ROWS_MAX. A long column leaves the first size alone.
+void SizeRoundTrips(JStmt* s, const RowBuffer& out) {
+  s->resultSized = 1;
+  int64_t width = 0;
+  for (uint16_t i = 0; i < out.colCount; ++i) {
+    const int16_t t = s->colJdbcTypes != nullptr && i < s->colCount ? s->colJdbcTypes[i] : 0;
+    if (t == -1 || t == -4 || t == -10 || RB_IsPtrType(out.columns[i].type)) return;
+    width += out.columns[i].width;
+  }
+  if (width <= 0) return;
+  const int64_t rows = std::min<int64_t>(JDB_FETCH_BYTES / width, JDB_FETCH_ROWS_MAX);
+  if (rows > JDB_FETCH_ROWS) JC_ResultSet_setFetchSize(s, s->resultSet, static_cast<int32_t>(rows));
+}
 }  // namespace
 
 void JDB_SetRowBlockReads(bool on) { g_rowBlockReads.store(on, std::memory_order_relaxed); }
@@ -773,6 +790,7 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
     if (t == -1 || t == -4 || t == -10) n = 1;
   }
   if (int status = RB_FromColDescs(s->cols, s->colCount, n, out); status != 0) return status;
+  if (s->resultSized == 0 && s->resultSet != nullptr) SizeRoundTrips(s, *out);
   if (s->redirectCol >= 0 && s->redirectCol >= out->colCount) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "The redirectCol is more than count of Columns");
     return KX_ERR_GENERAL;

@@ -116,6 +116,8 @@ struct JStmt {
   // ask wasNull; cleared when it returned null.
   uint8_t valuePresent;
   jobject rowBlock;       // global: the statement's block reader, made at its first block
+  // The result set's rows per round trip have been set from its row width.
+  uint8_t resultSized;
   // Set while a block of parameter rows is bound for a batch: the setters
   // pack their calls here instead of calling Java (not owned).
   JParamPack* paramPack;

@@ -49,6 +49,7 @@ void SCS_ReadConnInfo(ScsConn* info) {
   if (InfoText(h, 47, text, sizeof text)) info->userName = text;
   if (InfoText(h, 17, text, sizeof text)) info->dbmsName = text;
   if (InfoInt(h, 99, &v)) info->maxOrderByCols = static_cast<uint16_t>(v & 0xFFFF);
+  if (InfoInt(h, 80, &v)) info->selectForUpdate = (v & 4) != 0 ? 1 : 0;  // SQL_PS_SELECT_FOR_UPDATE
   info->infoRead = true;
 }
 
@@ -66,6 +67,8 @@ int SCS_CursorRecInit(ScsCursor* c, AgentHandle stmt, AgentHandle conn, ScsConn*
 }
 
 void SCS_CursorRecFree(ScsCursor* c) {
+  scs_p_DropRowset(c);
+  scs_p_DropResultCols(c);
   KS_Free(&c->keyset);
   SS_Free(&c->snapshot);
   ARR_Free(&c->tableRefs, SCR_FreeTableRef);

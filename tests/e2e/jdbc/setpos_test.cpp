@@ -387,6 +387,114 @@ TEST_P(SetPosTest, ReadOnlyCursorsRefuseChanges) {
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table), "3");
 }
 
+// Bookmarks are the rows' numbers in the key set. Fetching bookmarks 7, 3
+// and 5 after another user deleted row 5 returns the rows in that order with
+// the statuses success, success, deleted; a bookmark that names no row gives
+// its own row an error while the others succeed. Update and delete by
+// bookmark change exactly the rows named, values at execution included.
+TEST_P(SetPosTest, BulkOperationsByVariableLengthBookmarks) {
+  const std::string table = Items(12);
+  Cursor(stmt_, SQL_CONCUR_VALUES, 10);
+  Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+  // The rowset's bookmarks, bound as variable-length bookmarks.
+  std::vector<SQLBIGINT> marks(10);
+  std::vector<SQLLEN> markLen(10);
+  KX_STMT_OK(SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, marks.data(), sizeof(SQLBIGINT), markLen.data()));
+  SQLINTEGER id[10];
+  char name[10][41];
+  SQLLEN nameInd[10];
+  SQLUSMALLINT status[10];
+  SQLULEN processed = 0;
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0));
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &processed, 0));
+  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, id, 0, nullptr));
+  KX_STMT_OK(SQLBindCol(stmt_, 2, SQL_C_CHAR, name, sizeof name[0], nameInd));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  for (int r = 0; r < 10; ++r) {
+    EXPECT_EQ(marks[r], r + 1);
+    EXPECT_EQ(markLen[r], static_cast<SQLLEN>(sizeof(SQLBIGINT)));
+  }
+  SQLHDBC other = Other();
+  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "DELETE FROM " + table + " WHERE id = 5")));
+  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET name = 'new 3' WHERE id = 3")));
+
+  // Fetch by bookmark: three rows in the order asked.
+  Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 3);
+  marks[0] = 7;
+  marks[1] = 3;
+  marks[2] = 5;
+  KX_STMT_OK(SQLBulkOperations(stmt_, SQL_FETCH_BY_BOOKMARK));
+  EXPECT_EQ(processed, 3u);
+  EXPECT_EQ(status[0], SQL_ROW_SUCCESS);
+  EXPECT_EQ(status[1], SQL_ROW_SUCCESS);
+  EXPECT_EQ(status[2], SQL_ROW_DELETED);
+  EXPECT_EQ(id[0], 7);
+  EXPECT_EQ(std::string(name[0]), "name 7");
+  EXPECT_EQ(id[1], 3);
+  EXPECT_EQ(std::string(name[1]), "new 3");
+  // The bookmarks asked for stay as the application wrote them.
+  EXPECT_EQ(marks[0], 7);
+  EXPECT_EQ(marks[2], 5);
+
+  // A bookmark beyond the key set, and one that is no number of a row.
+  marks[0] = 2;
+  marks[1] = 999;
+  marks[2] = 0;
+  EXPECT_EQ(SQLBulkOperations(stmt_, SQL_FETCH_BY_BOOKMARK), SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(status[0], SQL_ROW_SUCCESS);
+  EXPECT_EQ(id[0], 2);
+  EXPECT_EQ(status[1], SQL_ROW_ERROR);
+  EXPECT_EQ(status[2], SQL_ROW_ERROR);
+
+  // Update by bookmark: rows 8 and 2 (a value at execution for row 8), and a
+  // bookmark out of range that fails alone.
+  marks[0] = 8;
+  marks[1] = 2;
+  marks[2] = 4000;
+  nameInd[0] = SQL_DATA_AT_EXEC;
+  std::strcpy(name[1], "by mark 2");
+  nameInd[1] = SQL_NTS;
+  std::strcpy(name[2], "nowhere");
+  nameInd[2] = SQL_NTS;
+  id[0] = 8;
+  id[1] = 2;
+  id[2] = 4000;
+  ASSERT_EQ(SQLBulkOperations(stmt_, SQL_UPDATE_BY_BOOKMARK), SQL_NEED_DATA) << Diag(SQL_HANDLE_STMT, stmt_);
+  SQLPOINTER token = nullptr;
+  ASSERT_EQ(SQLParamData(stmt_, &token), SQL_NEED_DATA);
+  EXPECT_EQ(token, static_cast<SQLPOINTER>(name[0]));
+  KX_STMT_OK(SQLPutData(stmt_, const_cast<char*>("by mark 8"), SQL_NTS));
+  EXPECT_EQ(SQLParamData(stmt_, &token), SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(status[0], SQL_ROW_UPDATED);
+  EXPECT_EQ(status[1], SQL_ROW_UPDATED);
+  EXPECT_EQ(status[2], SQL_ROW_ERROR);
+  EXPECT_EQ(Scalar("SELECT name FROM " + table + " WHERE id = 8", other), "by mark 8");
+  EXPECT_EQ(Scalar("SELECT name FROM " + table + " WHERE id = 2", other), "by mark 2");
+
+  // Delete by bookmark: rows 1 and 12; the deleted row 5 is reported.
+  marks[0] = 12;
+  marks[1] = 1;
+  marks[2] = 5;
+  EXPECT_EQ(SQLBulkOperations(stmt_, SQL_DELETE_BY_BOOKMARK), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(status[0], SQL_ROW_DELETED);
+  EXPECT_EQ(status[1], SQL_ROW_DELETED);
+  EXPECT_EQ(status[2], SQL_ROW_DELETED);
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table + " WHERE id IN (1, 12)", other), "0");
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table, other), "9");
+  // The bookmarks still name the same rows: fetching by bookmark 12 now
+  // reports it deleted.
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  EXPECT_EQ(status[0], SQL_ROW_DELETED);
+  EXPECT_EQ(status[1], SQL_ROW_UPDATED);
+  // SQLFetchScroll by bookmark goes to the bookmarked row.
+  SQLBIGINT where = 6;
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_FETCH_BOOKMARK_PTR, &where, 0));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_BOOKMARK, 1));
+  EXPECT_EQ(id[0], 7);
+  Drop(other);
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, SetPosTest, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -277,7 +277,7 @@ int AddKey(ScsCursor* c, int32_t kn, Change* ch) {
     ch->descs.push_back(d);
   }
   RowBuffer* keys = nullptr;
-  rc = KS_KeyRowsToParams(ks->keys, row, 1, 1, &keys);
+  rc = KS_KeyRowsToParams(ks->keys, static_cast<uint16_t>(KS_KeyCount(ks)), row, 1, 1, &keys);
   if (rc != 0) return rc;
   ch->parts.push_back(keys);
   return 0;

@@ -148,9 +148,9 @@ TEST_P(CatalogInfo, InformationApplicationsBuildOn) {
 }
 
 TEST_P(CatalogInfo, CursorRequestsSettleOnWhatTheDriverOffers) {
-  // The driver offers forward-only, static and keyset-driven cursors, read
-  // only or with lock or values concurrency, and says so.
-  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN),
+  // The driver offers forward-only, static, keyset-driven and mixed cursors,
+  // read only or with lock or values concurrency, and says so.
+  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED),
             InfoU32(SQL_SCROLL_OPTIONS));
   EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_VALUES),
             InfoU32(SQL_SCROLL_CONCURRENCY));

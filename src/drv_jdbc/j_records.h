@@ -8,10 +8,12 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "agent/agent.h"
 #include "agent/agent_xa.h"
 #include "drv_jdbc/j_msg.h"
+#include "drv_jdbc/j_typelist.h"
 #include "drv_jdbc/text/j_parse_sql.h"
 
 namespace kx {
@@ -103,6 +105,10 @@ struct JStmt {
   int32_t redirectCol;    // catalog fix-up: delivered column for result column 1; -1 none
   int32_t catalogKind;    // 0 ordinary result; 1..11 catalog result
   int32_t typeFilter;     // SQL type filter of a type-information result
+  // A type-information result: its rows, made whole when it was opened
+  // (the Java result is read and closed then), and the next to deliver.
+  std::vector<TypeListRow> typeRows;
+  size_t typeRowNext;
   int32_t columnCap;      // columns delivered by a catalog result; -1 all
   char* procName;         // procedure of the previous procedure-columns row (owned)
   int32_t ordinal;        // running ordinal of procedure-columns rows

@@ -152,20 +152,28 @@ void PutText(char* text, size_t capacity, const char* value) {
 }
 
 // What the cursor layer the driver's wiring lays over the agent serves:
-// forward-only, static and keyset-driven read-only cursors, rowsets,
-// scrolling in every direction but by bookmark, and SQLSetPos's
-// SQL_POSITION. A keyset-driven cursor sees the updates and deletes of
-// others when it fetches a row again.
+// forward-only, static and keyset-driven cursors, rowsets, scrolling in every
+// direction, bookmarks (a row's number in the result). A keyset-driven cursor
+// sees the updates and deletes of others when it fetches a row again, and
+// changes its rows through SQLSetPos and SQLBulkOperations under lock or
+// optimistic (values) concurrency; a static cursor is read-only.
 constexpr int32_t kFetchDirections = SQL_FD_FETCH_NEXT | SQL_FD_FETCH_FIRST | SQL_FD_FETCH_LAST |
-                                     SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE;
+                                     SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE |
+                                     SQL_FD_FETCH_BOOKMARK;
 constexpr int32_t kForwardOnlyAttrs2 =
     SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT | SQL_CA2_SIMULATE_NON_UNIQUE;
-constexpr int32_t kStaticAttrs1 =
-    SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION;
+constexpr int32_t kStaticAttrs1 = SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_BOOKMARK |
+                                  SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION | SQL_CA1_POS_REFRESH;
 constexpr int32_t kStaticAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
-constexpr int32_t kKeysetAttrs1 = kStaticAttrs1;
-constexpr int32_t kKeysetAttrs2 =
-    SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_SENSITIVITY_DELETIONS | SQL_CA2_SENSITIVITY_UPDATES | SQL_CA2_CRC_EXACT;
+constexpr int32_t kKeysetAttrs1 = kStaticAttrs1 | SQL_CA1_POS_UPDATE | SQL_CA1_POS_DELETE | SQL_CA1_BULK_ADD |
+                                  SQL_CA1_BULK_UPDATE_BY_BOOKMARK | SQL_CA1_BULK_DELETE_BY_BOOKMARK |
+                                  SQL_CA1_BULK_FETCH_BY_BOOKMARK;
+constexpr int32_t kKeysetAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
+                                  SQL_CA2_OPT_VALUES_CONCURRENCY | SQL_CA2_SENSITIVITY_DELETIONS |
+                                  SQL_CA2_SENSITIVITY_UPDATES | SQL_CA2_CRC_EXACT;
+constexpr int32_t kPosOperations = SQL_POS_POSITION | SQL_POS_REFRESH | SQL_POS_UPDATE | SQL_POS_DELETE | SQL_POS_ADD;
+// Bookmarks stay valid across scrolling and the cursor's own changes.
+constexpr int32_t kBookmarkPersistence = SQL_BP_SCROLL | SQL_BP_UPDATE | SQL_BP_DELETE;
 
 // Answers that need no Java. True when the type is one of them.
 bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_t capacity) {
@@ -178,16 +186,16 @@ bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_
     case 10: PutText(text, capacity, "03.50.0000"); return true;
     case 11: PutText(text, capacity, "N"); return true;
     case 12: *number = 1; return true;
-    case SQL_SCROLL_CONCURRENCY: *number = SQL_SCCO_READ_ONLY; return true;
+    case SQL_SCROLL_CONCURRENCY: *number = SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_VALUES; return true;
     case SQL_SCROLL_OPTIONS:
       *number = SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED;
       return true;
     case 45: PutText(text, capacity, "Table"); return true;
     case 77: PutText(text, capacity, "03.50"); return true;
     case 78: *number = 1; return true;
-    case SQL_POS_OPERATIONS: *number = SQL_POS_POSITION; return true;
+    case SQL_POS_OPERATIONS: *number = kPosOperations; return true;
     case 81: *number = 7; return true;
-    case SQL_BOOKMARK_PERSISTENCE: *number = 0; return true;  // no bookmarks yet
+    case SQL_BOOKMARK_PERSISTENCE: *number = kBookmarkPersistence; return true;
     case 83: *number = 0; return true;
     case 109: case 110: *number = 0; return true;
     case 111: PutText(text, capacity, "Y"); return true;

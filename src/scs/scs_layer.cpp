@@ -357,6 +357,8 @@ int32_t SCS_Prepare(AgentHandle h, const char* sql) {
   ScsCursor* c = SCS_FindCursor(h);
   if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
   c->setPosRowsAffected = -1;
+  scs_p_DropRowset(c);
+  scs_p_DropResultCols(c);
   // A new statement: the last one's cached rows and files go now.
   SS_Close(c->snapshot);
   c->flags = static_cast<uint16_t>(c->flags & ~(SCSF_CACHED | SCSF_CLOSED));
@@ -415,6 +417,7 @@ int32_t SCS_Execute(AgentHandle h) {
     }
   }
   // Each execution has a result of its own.
+  scs_p_DropRowset(c);
   SS_Close(c->snapshot);
   c->flags = static_cast<uint16_t>(c->flags & ~(SCSF_CACHED | SCSF_KEYED_QUERY));
   c->rowCount = -1;
@@ -459,6 +462,7 @@ int32_t SCS_CloseCursor(AgentHandle h) {
   if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
   c->flags |= SCSF_CLOSED;
   c->flags = static_cast<uint16_t>(c->flags & ~(SCSF_PREPARED | SCSF_CACHED));
+  scs_p_DropRowset(c);
   // The cached rows and keys and their files go with the cursor.
   SS_Close(c->snapshot);
   KS_Close(c->keyset);
@@ -626,6 +630,22 @@ int32_t SCS_SetPos(AgentHandle h, int32_t row, int32_t operation, int32_t, uint1
   return rc;
 }
 
+int32_t SCS_BulkOperations(AgentHandle h, uint16_t operation, uint32_t* bookmarks, uint16_t count, RowBuffer* data,
+                           uint16_t* columns, uint16_t columnCount, uint16_t** statuses, uint16_t* statusCount,
+                           RowStatusSet** fetched) {
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c == nullptr || statuses == nullptr) {
+    // The block and the column list are the layer's from here on.
+    if (data != nullptr) {
+      RB_Free(data);
+      std::free(data);
+    }
+    std::free(columns);
+    return KX_ERR_BAD_ARGUMENT;
+  }
+  return scs_p_BulkOps(c, operation, bookmarks, count, data, columns, columnCount, statuses, statusCount, fetched);
+}
+
 int32_t SCS_ExecDirect(AgentHandle h, const char* sql, RowBuffer* rows, uint16_t count,
                        const SCS_PARAMDESC* descs) {
   int32_t rc = 0;
@@ -688,6 +708,7 @@ int SCS_Install(AgentBinding* binding) {
     t.DRV_DDTypeInfo = SCS_DDTypeInfo;
     t.DRV_ExtendedFetch = SCS_ExtendedFetch;
     t.DRV_SetPos = SCS_SetPos;
+    t.DRV_BulkOperations = SCS_BulkOperations;
     t.DRV_FetchScroll = SCS_FetchScroll;
     t.DRV_ExecDirect = SCS_ExecDirect;
   });

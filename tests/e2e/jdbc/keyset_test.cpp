@@ -401,6 +401,31 @@ TEST_P(Keysets, ParametersAreKeptAcrossCloseAndReexecute) {
   }
 }
 
+// A marker in the select list comes before the keyed queries' own markers:
+// such a statement is read once as a static cursor, with its values right.
+TEST_P(Keysets, MarkersInTheSelectListSettleOnStatic) {
+  const std::string table = Numbers(30);
+  Keyset(stmt_);
+  const SQLRETURN prepared = Prepare(stmt_, "SELECT id, id + ? FROM " + table + " WHERE id > ? ORDER BY id");
+  EXPECT_EQ(prepared, SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "01S02");
+  EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_STATIC));
+  SQLINTEGER tag = 7, above = 20;
+  KX_STMT_OK(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &tag, 0, nullptr));
+  KX_STMT_OK(SQLBindParameter(stmt_, 2, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &above, 0, nullptr));
+  KX_STMT_OK(SQLExecute(stmt_));
+  SQLINTEGER id[kRowset], seven[kRowset];
+  SQLULEN fetched = 0;
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0));
+  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, id, 0, nullptr));
+  KX_STMT_OK(SQLBindCol(stmt_, 2, SQL_C_SLONG, seven, 0, nullptr));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
+  ASSERT_EQ(fetched, kRowset);
+  EXPECT_EQ(id[0], 21);
+  EXPECT_EQ(id[9], 30);
+  EXPECT_EQ(seven[9], 37);
+}
+
 // What a keyset cannot serve: some requests settle on a static read-only
 // cursor, others are refused with the reason.
 TEST_P(Keysets, FallbacksAndRefusals) {

@@ -155,8 +155,10 @@ void PutText(char* text, size_t capacity, const char* value) {
 // forward-only, static, keyset-driven and dynamic cursors, rowsets, scrolling
 // in every direction, bookmarks (a row's number in the result). A keyset-driven cursor
 // sees the updates and deletes of others when it fetches a row again, and
-// changes its rows through SQLSetPos and SQLBulkOperations under lock or
-// optimistic (values) concurrency; a static cursor is read-only.
+// changes its rows through SQLSetPos, SQLBulkOperations and positioned
+// statements under lock or optimistic (values) concurrency when it holds the
+// keys of the whole result (a mixed cursor's window is read-only); a static
+// cursor is read-only.
 constexpr int32_t kFetchDirections = SQL_FD_FETCH_NEXT | SQL_FD_FETCH_FIRST | SQL_FD_FETCH_LAST |
                                      SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE |
                                      SQL_FD_FETCH_BOOKMARK;
@@ -166,6 +168,7 @@ constexpr int32_t kStaticAttrs1 = SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELA
                                   SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION | SQL_CA1_POS_REFRESH;
 constexpr int32_t kStaticAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
 constexpr int32_t kKeysetAttrs1 = kStaticAttrs1 | SQL_CA1_POS_UPDATE | SQL_CA1_POS_DELETE | SQL_CA1_BULK_ADD |
+                                  SQL_CA1_POSITIONED_UPDATE | SQL_CA1_POSITIONED_DELETE |
                                   SQL_CA1_BULK_UPDATE_BY_BOOKMARK | SQL_CA1_BULK_DELETE_BY_BOOKMARK |
                                   SQL_CA1_BULK_FETCH_BY_BOOKMARK;
 constexpr int32_t kKeysetAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
@@ -408,8 +411,11 @@ int JDB_GetInfoAnswer(JConn* c, uint16_t type, int32_t* number, char* text, size
     case 74: n = m.B("supportsTableCorrelationNames") ? 2 : 0; break;
     case 75: n = m.B("supportsNonNullableColumns") ? 1 : 0; break;
     case 80:
-      n = (m.B("supportsPositionedDelete") ? 1 : 0) | (m.B("supportsPositionedUpdate") ? 2 : 0) |
-          (m.B("supportsSelectForUpdate") ? 4 : 0);
+      // The cursor layer carries positioned UPDATE and DELETE out itself,
+      // keyed on the named cursor's row; SELECT ... FOR UPDATE is the
+      // database's.
+      n = SQL_PS_POSITIONED_DELETE | SQL_PS_POSITIONED_UPDATE |
+          (m.B("supportsSelectForUpdate") ? SQL_PS_SELECT_FOR_UPDATE : 0);
       break;
     case 84: n = m.B("usesLocalFiles") ? 2 : m.B("usesLocalFilePerTable") ? 1 : 0; break;
     case 85:

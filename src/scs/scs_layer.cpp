@@ -196,9 +196,10 @@ bool IsKeysetQuery(const ScsCursor* c) {
          KS_KeyCount(c->keyset) > 0;
 }
 
+// A mixed or dynamic cursor: key windows read as the fetches need them.
 bool IsMixedQuery(const ScsCursor* c) {
-  return c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize > 0 && c->main.kind == SQLN_SELECT &&
-         KS_KeyCount(c->keyset) > 0;
+  const bool windowed = (c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize > 0) || c->cursorType == SCS_DYNAMIC;
+  return windowed && c->main.kind == SQLN_SELECT && KS_KeyCount(c->keyset) > 0;
 }
 
 bool IsCatalogFallback(const ScsCursor* c) {

@@ -185,6 +185,12 @@ struct ScsCursor {
   AgentColDesc* resultCols = nullptr;
   uint16_t resultColCount = 0;
   std::string preparedChange;
+  // The name the application gave the cursor (SQLSetCursorName), and a
+  // positioned UPDATE or DELETE prepared on this statement: its kind (0
+  // none), table, SET list and the cursor it names.
+  std::string cursorName;
+  int32_t posKind = 0;
+  std::string posTable, posSet, posCursor;
 };
 
 // ---- the layer's process-wide state ----------------------------------------------
@@ -343,5 +349,13 @@ int scs_p_BulkOps(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, u
                   RowStatusSet** fetched);
 // Whether the cursor's rows can be found again by key for a change.
 bool scs_p_Changeable(const ScsCursor* c);
+// The open cursor named `name` on the agent connection (other than `self`).
+ScsCursor* SCS_FindCursorByName(AgentHandle conn, const std::string& name, const ScsCursor* self);
+// A positioned UPDATE or DELETE (... WHERE CURRENT OF name): 1 with the
+// statement taken apart into c (and the text the agent prepares meanwhile in
+// *standIn), 0 for any other statement.
+int scs_p_ParsePositioned(ScsCursor* c, const char* sql, std::string* standIn);
+// Runs the positioned statement on the row the named cursor stands on.
+int scs_p_ExecPositioned(ScsCursor* c);
 
 }  // namespace kx

@@ -522,9 +522,16 @@ void FreeBlock(RowBuffer* block) {
   }
 }
 
+// Keys a window holds: the keyset size of a mixed cursor; a dynamic cursor
+// reads one rowset's keys afresh on every fetch.
+int32_t WindowKeys(const ScsCursor* c) {
+  if (c->cursorType == SCS_DYNAMIC) return c->rowsetSize > 0 ? c->rowsetSize : 1;
+  return c->keysetSize;
+}
+
 // FIRST or LAST window: a = the rowset's window position.
 int EdgeWindow(ScsCursor* c, uint16_t direction, int32_t* a) {
-  const int32_t k = c->keysetSize;
+  const int32_t k = WindowKeys(c);
   const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
   RowBuffer* block = nullptr;
   int rc = KeyBlock(c, direction, false, nullptr, 0, k, &block);
@@ -542,20 +549,42 @@ int EdgeWindow(ScsCursor* c, uint16_t direction, int32_t* a) {
   return 0;
 }
 
+// Reads the window again from window row s on (that row's ordering values
+// included, whether or not the row itself is still there).
+int RereadWindow(ScsCursor* c, int32_t s, int32_t* a) {
+  KS_REC* ks = c->keyset;
+  const int32_t k = WindowKeys(c);
+  RowBuffer* block = nullptr;
+  int rc = KeyBlock(c, KS_NEXT, true, ks->keys, s, k, &block);
+  if (rc != 0) return rc;
+  if (block->rowCount == 0) {
+    // Every row from there on is gone: the rows before it are the last.
+    FreeBlock(block);
+    return EdgeWindow(c, KS_LAST, a);
+  }
+  rc = TakeWindow(c, block, c->windowFirst && s == 0, block->rowCount < k);
+  *a = 0;
+  return rc;
+}
+
 // Moves the rowset by v rows: within the window when it holds the new
 // rowset, else through a window that seeks from the current rowset.
 int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
   KS_REC* ks = c->keyset;
-  const int32_t k = c->keysetSize;
+  const int32_t k = WindowKeys(c);
   const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
   const int32_t n = ks->keys->rowCount;
   const int32_t s = c->rowsetStart - 1;  // window position of the current rowset
   const int32_t target = s + v;
-  if (v == 0 || (target >= 0 && target < n && (target + r <= n || c->windowLast))) {
+  // A dynamic cursor never trusts the keys it holds: rows may have come and
+  // gone anywhere since, so every move seeks.
+  const bool dynamic = c->cursorType == SCS_DYNAMIC;
+  if (dynamic && v == 0) return RereadWindow(c, s, a);
+  if (!dynamic && (v == 0 || (target >= 0 && target < n && (target + r <= n || c->windowLast)))) {
     *a = v == 0 ? s : target;
     return 0;
   }
-  if (v > 0 && c->windowLast) {
+  if (!dynamic && v > 0 && c->windowLast) {
     c->mixedWindow = kWindowAfterEnd;
     return KX_ERR_FETCH_BEYOND_END;
   }
@@ -568,7 +597,7 @@ int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
     }
     return EdgeWindow(c, KS_FIRST, a);
   };
-  if (v < 0 && c->windowFirst && target < 0) return passStart(s);
+  if (!dynamic && v < 0 && c->windowFirst && target < 0) return passStart(s);
   RowBuffer* block = nullptr;
   int rc;
   if (v > 0) {
@@ -616,9 +645,11 @@ int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
 
 }  // namespace
 
-int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusSet* set) {
+namespace {
+
+// Places the key window for a scroll and gives the rowset's window position.
+int PositionWindow(ScsCursor* c, int32_t row, uint16_t orientation, int32_t* pos) {
   KS_REC* ks = c->keyset;
-  if (ks == nullptr || KS_KeyCount(ks) == 0 || c->ordering.empty()) return KX_ERR_CURSOR_STATE;
   if (c->flags & SCSF_WINDOW_STALE) {
     c->mixedWindow = kWindowNone;
     c->flags = static_cast<uint16_t>(c->flags & ~SCSF_WINDOW_STALE);
@@ -653,13 +684,60 @@ int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusS
     c->setPosRow = rc == KX_ERR_FETCH_BEYOND_END ? SCS_AT_AFTER_LAST : SCS_AT_BEFORE_FIRST;
     c->mixedWindow = rc == KX_ERR_FETCH_BEYOND_END ? kWindowAfterEnd : kWindowBeforeStart;
   }
-  if (rc != 0) return rc;
+  *pos = a;
+  return rc;
+}
+
+// Reads the rowset at window position a by key.
+int ReadWindowRows(ScsCursor* c, int32_t a, RowStatusSet* set) {
+  KS_REC* ks = c->keyset;
+  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
   const int32_t held = ks->keys->rowCount;
   const int32_t n = std::min(r, held - a);
   c->rowsetStart = a + 1;
   // The size of the result is known once one window holds all of it.
   c->rowCount = c->windowFirst && c->windowLast ? held : -1;
   return RowsetByKey(c, set, a, n);
+}
+
+// Attempts at reading a dynamic rowset whose rows others keep deleting
+// between the key read and the row read.
+constexpr int kDynamicAttempts = 3;
+
+}  // namespace
+
+int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusSet* set) {
+  KS_REC* ks = c->keyset;
+  if (ks == nullptr || KS_KeyCount(ks) == 0 || c->ordering.empty()) return KX_ERR_CURSOR_STATE;
+  int32_t a = 0;
+  const int rc = PositionWindow(c, row, orientation, &a);
+  if (rc != 0) return rc;
+  return ReadWindowRows(c, a, set);
+}
+
+int scs_p_FetchDynamicOrient(ScsCursor* c, int32_t offset, uint16_t orientation, RowStatusSet* set) {
+  KS_REC* ks = c->keyset;
+  if (ks == nullptr || KS_KeyCount(ks) == 0 || c->ordering.empty()) return KX_ERR_CURSOR_STATE;
+  int32_t a = 0;
+  int rc = PositionWindow(c, offset, orientation, &a);
+  for (int attempt = 1; rc == 0; ++attempt) {
+    rc = ReadWindowRows(c, a, set);
+    if (rc != 0) break;
+    // A row gone between reading its key and reading it: the window no
+    // longer shows the result as it stands; read the keys again from here.
+    bool gone = false;
+    for (int32_t j = 0; set->rows != nullptr && j < set->rows->rowCount && j < set->count; ++j) {
+      if (set->statuses[j] == SCS_ROW_DELETED) gone = true;
+    }
+    if (!gone) break;
+    if (attempt == kDynamicAttempts) return KX_ERR_KEYSET_UPDATES;
+    rc = RereadWindow(c, a, &a);
+  }
+  if (rc == KX_ERR_FETCH_BEYOND_END || rc == KX_ERR_FETCH_BEFORE_START) {
+    c->setPosRow = rc == KX_ERR_FETCH_BEYOND_END ? SCS_AT_AFTER_LAST : SCS_AT_BEFORE_FIRST;
+    c->mixedWindow = rc == KX_ERR_FETCH_BEYOND_END ? kWindowAfterEnd : kWindowBeforeStart;
+  }
+  return rc;
 }
 
 int scs_p_ReadKeyRows(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_t n, RowBuffer** placed,
@@ -738,7 +816,5 @@ void scs_p_DropResultCols(ScsCursor* c) {
   c->resultColCount = 0;
   c->preparedChange.clear();
 }
-
-int scs_p_FetchDynamicOrient(ScsCursor*, int32_t, uint16_t, RowStatusSet*) { return KX_ERR_NOT_SUPPORTED; }
 
 }  // namespace kx

@@ -697,4 +697,119 @@ int scs_p_BulkOps(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, u
   }
 }
 
+// ---- positioned UPDATE and DELETE statements ---------------------------------------------
+
+int scs_p_ParsePositioned(ScsCursor* c, const char* sql, std::string* standIn) {
+  c->posKind = 0;
+  SCR_ANALYSIS a;
+  SCR_InitAnalysis(&a);
+  const std::string copy = sql != nullptr ? sql : "";
+  SCR_AnalyseSQL(&a, copy.c_str(), 0, 0);
+  int found = 0;
+  if ((a.kind == SQLN_UPDATEPOS || a.kind == SQLN_DELETEPOS) && a.root != nullptr) {
+    const SQL_NODE* table = a.root->child;
+    const SQL_NODE* set = a.kind == SQLN_UPDATEPOS && table != nullptr ? table->next : nullptr;
+    const SQL_NODE* cursor = a.kind == SQLN_UPDATEPOS ? (set != nullptr ? set->next : nullptr)
+                                                      : (table != nullptr ? table->next : nullptr);
+    if (table != nullptr && table->text != nullptr && cursor != nullptr && cursor->text != nullptr &&
+        (a.kind == SQLN_DELETEPOS || (set != nullptr && set->text != nullptr))) {
+      c->posKind = a.kind;
+      c->posTable = table->text;
+      c->posSet = set != nullptr ? set->text : "";
+      c->posCursor = cursor->text;
+      // Until it runs, the statement is prepared without a row, so that its
+      // parameters are described as the application wrote them.
+      *standIn = a.kind == SQLN_UPDATEPOS ? "UPDATE " + c->posTable + " SET " + c->posSet + " WHERE 1 = 0"
+                                          : "DELETE FROM " + c->posTable + " WHERE 1 = 0";
+      found = 1;
+    }
+  }
+  SCR_FreeAnalysis(&a);
+  return found;
+}
+
+int scs_p_ExecPositioned(ScsCursor* c) {
+  c->messages.clear();
+  ScsCursor* cur = SCS_FindCursorByName(c->conn, c->posCursor, c);
+  if (cur == nullptr) {
+    SCS_PostMsg(c, ("No cursor named " + c->posCursor + " is open on this connection").c_str(), "34000");
+    return KX_ERR_BAD_CURSOR_NAME;
+  }
+  if (!scs_p_Changeable(cur) || cur->concurrency == SCS_CONCUR_READ_ONLY || SCS_CheckUpdatable(cur) != 0) {
+    SCS_PostMsg(c, ("Cursor " + c->posCursor + " is read-only: its rows cannot be changed through it").c_str(),
+                "24000");
+    return KX_ERR_CURSOR_STATE;
+  }
+  const int32_t row = cur->setPosRow;
+  const int32_t kn = row >= 1 && static_cast<size_t>(row) <= cur->rowsetKeys.size()
+                         ? cur->rowsetKeys[static_cast<size_t>(row - 1)]
+                         : -1;
+  int16_t* status = KeyStatus(cur, kn);
+  if (status == nullptr || *status == SCS_ROW_DELETED) {
+    SCS_PostMsg(c, ("Cursor " + c->posCursor + " stands on no row").c_str(), "24000");
+    return KX_ERR_CURSOR_STATE;
+  }
+  KS_REC* ks = cur->keyset;
+  int32_t kr = 0;
+  int rc = scs_p_KeyRowAt(cur, kn, &kr);
+  if (rc != 0) return rc;
+  std::string text = c->posKind == SQLN_UPDATEPOS ? "UPDATE " + c->posTable + " SET " + c->posSet
+                                                  : "DELETE FROM " + c->posTable;
+  text += " WHERE ";
+  std::vector<SCS_PARAMDESC> descs;
+  for (int32_t i = 0; i < KS_KeyCount(ks); ++i) {
+    if (i > 0) text += " AND ";
+    text += std::string(KS_KeyCol(ks, i)->name) + " = ?";
+  }
+  LogDebug("positioned statement: %s", text.c_str());
+  rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, c->stmt, text.c_str());
+  if (rc != 0) return rc;
+  RowBuffer* keys = nullptr;
+  rc = KS_KeyRowsToParams(ks->keys, static_cast<uint16_t>(KS_KeyCount(ks)), kr, 1, 1, &keys);
+  if (rc != 0) return rc;
+  std::vector<RowBuffer*> parts;
+  RowBuffer* app = nullptr;
+  rc = scs_p_KeptParamRow(c, &app);
+  if (rc != 0) {
+    RB_Free(keys);
+    std::free(keys);
+    return rc;
+  }
+  const uint16_t appCols = app != nullptr ? app->colCount : 0;
+  parts.push_back(app);
+  parts.push_back(keys);
+  RowBuffer* params = nullptr;
+  rc = JoinParts(parts, &params);
+  if (rc != 0) return rc;
+  rc = AgentCall(Agent(), &AgentOps::DRV_SetParams, c->stmt, params);
+  if (rc != 0) {
+    RB_Free(params);
+    std::free(params);
+    return rc;
+  }
+  // The application's descriptions, when it gave one per marker, and the
+  // key columns' after them.
+  if (c->appParamCount == appCols) {
+    for (uint16_t i = 0; i < c->appParamCount; ++i) descs.push_back(c->appParamDescs[i]);
+    for (int32_t i = 0; i < KS_KeyCount(ks); ++i) {
+      SCS_PARAMDESC d{};
+      scs_p_ColDescToParamDesc(KS_KeyCol(ks, i), &d);
+      descs.push_back(d);
+    }
+    rc = AgentCall(Agent(), &AgentOps::DRV_SetParamInfo, c->stmt, static_cast<uint16_t>(descs.size()),
+                   static_cast<const SCS_PARAMDESC*>(descs.data()));
+    if (rc != 0) return rc;
+  }
+  rc = AgentCall(Agent(), &AgentOps::DRV_Execute, c->stmt);
+  if (rc != 0) return rc;
+  int32_t count = 0;
+  uint16_t length = 0;
+  if (AgentCall(Agent(), &AgentOps::DRV_GetProperty, c->stmt, AP_STMT_ROW_COUNT, static_cast<void*>(&count),
+                static_cast<uint16_t>(4), &length) == 0 &&
+      count > 0) {
+    *status = c->posKind == SQLN_UPDATEPOS ? SCS_ROW_UPDATED : SCS_ROW_DELETED;
+  }
+  return 0;
+}
+
 }  // namespace kx

@@ -495,6 +495,58 @@ TEST_P(SetPosTest, BulkOperationsByVariableLengthBookmarks) {
   Drop(other);
 }
 
+// UPDATE ... WHERE CURRENT OF and DELETE ... WHERE CURRENT OF through a
+// second statement change the row the named cursor stands on.
+TEST_P(SetPosTest, PositionedStatementsThroughASecondStatement) {
+  const std::string table = Items(8);
+  Cursor(stmt_, SQL_CONCUR_VALUES);
+  KX_STMT_OK(SQLSetCursorNameA(stmt_, reinterpret_cast<SQLCHAR*>(const_cast<char*>("walker")), SQL_NTS));
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+  Rowset rs;
+  rs.Bind(stmt_);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));  // ids 1..5, positioned on row 1
+  SQLHSTMT second = SQL_NULL_HSTMT;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &second), SQL_SUCCESS);
+  char value[41] = "positioned";
+  SQLLEN valueLen = SQL_NTS;
+  KX_OK(SQLBindParameter(second, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 40, 0, value, sizeof value, &valueLen),
+        SQL_HANDLE_STMT, second);
+  KX_OK(ExecDirect(second, "UPDATE " + table + " SET name = ? WHERE CURRENT OF walker"), SQL_HANDLE_STMT, second);
+  SQLLEN count = 0;
+  KX_OK(SQLRowCount(second, &count), SQL_HANDLE_STMT, second);
+  EXPECT_EQ(count, 1);
+  KX_STMT_OK(SQLSetPos(stmt_, 3, SQL_POSITION, SQL_LOCK_NO_CHANGE));
+  std::strcpy(value, "third");
+  KX_OK(ExecDirect(second, "UPDATE " + table + " SET name = ?, qty = qty + 1 WHERE CURRENT OF WALKER"),
+        SQL_HANDLE_STMT, second);
+  KX_STMT_OK(SQLSetPos(stmt_, 4, SQL_POSITION, SQL_LOCK_NO_CHANGE));
+  KX_OK(ExecDirect(second, "DELETE FROM " + table + " WHERE CURRENT OF walker"), SQL_HANDLE_STMT, second);
+  SQLHDBC other = Other();
+  EXPECT_EQ(Rows(other, table),
+            "1:positioned:10 2:name 2:20 3:third:31 5:name 5:50 6:name 6:60 7:name 7:70 8:name 8:80");
+  // The cursor sees its own changes when it fetches the rows again.
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
+  EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
+  // A name no cursor has.
+  EXPECT_EQ(ExecDirect(second, "DELETE FROM " + table + " WHERE CURRENT OF nobody"), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, second), "34000") << Diag(SQL_HANDLE_STMT, second);
+  char name[32] = {0};
+  SQLSMALLINT nameLen = 0;
+  KX_STMT_OK(SQLGetCursorNameA(stmt_, reinterpret_cast<SQLCHAR*>(name), sizeof name, &nameLen));
+  EXPECT_EQ(std::string(name), "walker");
+  SQLUINTEGER positioned = 0;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_POSITIONED_STATEMENTS, &positioned, sizeof positioned, nullptr)));
+  EXPECT_EQ(positioned & (SQL_PS_POSITIONED_UPDATE | SQL_PS_POSITIONED_DELETE),
+            static_cast<SQLUINTEGER>(SQL_PS_POSITIONED_UPDATE | SQL_PS_POSITIONED_DELETE));
+  SQLUINTEGER a1 = 0;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_KEYSET_CURSOR_ATTRIBUTES1, &a1, sizeof a1, nullptr)));
+  EXPECT_EQ(a1 & (SQL_CA1_POSITIONED_UPDATE | SQL_CA1_POSITIONED_DELETE),
+            static_cast<SQLUINTEGER>(SQL_CA1_POSITIONED_UPDATE | SQL_CA1_POSITIONED_DELETE));
+  SQLFreeHandle(SQL_HANDLE_STMT, second);
+  Drop(other);
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, SetPosTest, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

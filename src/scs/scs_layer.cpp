@@ -489,7 +489,7 @@ int32_t SCS_Execute(AgentHandle h) {
   if (rc != 0) return rc;
   const bool staticQuery = c->cursorType == SCS_STATIC && SCS_IsQuery(c) &&
                            (c->concurrency == SCS_CONCUR_READ_ONLY || c->forceStatic);
-  if (staticQuery) return scs_p_CacheResult(c);
+  if (staticQuery || scs_p_StaticChangeable(c)) return scs_p_CacheResult(c);
   return 0;
 }
 
@@ -504,6 +504,7 @@ int32_t SCS_FetchBlock(AgentHandle h, uint16_t rows, RowBuffer* out) {
     }
     rc = SS_GetRows(c->snapshot, SS_SEQUENTIAL, rows, &out);
     if (rc != 0) SCS_PostCacheFailure(c, &c->snapshot->cache);
+    if (rc == 0) rc = scs_p_StripKeys(c, out);
   } else {
     rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, h, rows, out);
   }

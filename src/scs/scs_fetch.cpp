@@ -338,19 +338,27 @@ int ReadRowsByKey(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_t n,
     }
     if (rc == 0) rc = AgentCall(Agent(), &AgentOps::DRV_Execute, c->valuesStmt);
     if (rc != 0) return rc;
-    RowBuffer block{};
-    rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, c->valuesStmt, static_cast<uint16_t>(groups), &block);
-    AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->valuesStmt);
-    if (rc == 0) {
-      if (rows->colCount == 0) {
-        RB_Free(rows);
-        *rows = block;
-        block = RowBuffer{};
-      } else if (block.rowCount > 0) {
-        rc = RB_Append(rows, &block);
+    // A block may hold fewer rows than asked (rows with long values come a
+    // few at a time): read until every key of the batch has its row or the
+    // result ends.
+    for (int32_t got = 0; rc == 0 && got < batch;) {
+      RowBuffer block{};
+      rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, c->valuesStmt, static_cast<uint16_t>(batch - got), &block);
+      const int32_t more = rc == 0 ? block.rowCount : 0;
+      if (rc == 0) {
+        if (rows->colCount == 0) {
+          RB_Free(rows);
+          *rows = block;
+          block = RowBuffer{};
+        } else if (more > 0) {
+          rc = RB_Append(rows, &block);
+        }
       }
+      RB_Free(&block);
+      if (more == 0) break;
+      got += more;
     }
-    RB_Free(&block);
+    AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->valuesStmt);
     if (rc != 0) return rc;
   }
   return 0;
@@ -564,7 +572,7 @@ int KeyBlock(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* 
     }
     RB_Free(&more);
     left -= got;
-    if (got < ask) break;
+    if (got == 0) break;  // a short block is not yet the end: rows may come a few at a time
   }
   AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->keysetStmt);
   if (rc == 0 && (direction == KS_PRIOR || direction == KS_LAST) && block->rowCount > 1) rc = RB_Reverse(&block);

@@ -250,6 +250,14 @@ int PrepareKeyset(ScsCursor* c) {
   OrderByMarkKeys(c);
   // The seek ordering of a mixed cursor (the keyset size may come later).
   rc = scs_p_OrderKeyColsGet(c);
+  if (rc == 0 && c->cursorType == SCS_DYNAMIC && c->concurrency != SCS_CONCUR_READ_ONLY) {
+    // A dynamic cursor's rows are read-only: the concurrency settles (01S02).
+    if (SetAgentOption(c, AP_STMT_CONCURRENCY, SCS_CONCUR_READ_ONLY) != 0) return KX_ERR_NOT_CAPABLE;
+    c->requestedCursorType = c->cursorType;
+    c->requestedConcurrency = c->concurrency;
+    c->concurrency = SCS_CONCUR_READ_ONLY;
+    c->flags |= SCSF_RESTORE;
+  }
   if (rc == 0 && c->cursorType == SCS_DYNAMIC && c->connInfo != nullptr && c->connInfo->rowVersionTable != 0) {
     rc = RVC_Open(c);
   }

@@ -192,6 +192,29 @@ TEST_P(Dynamic, SeesOtherConnectionsInsertsAndDeletes) {
   }
 }
 
+// A dynamic cursor's rows are read-only: a changing concurrency settles on
+// read-only and says so; the cursor stays dynamic.
+TEST_P(Dynamic, ChangingConcurrencySettlesOnReadOnly) {
+  const std::string table = Groups();
+  for (SQLULEN asked : {SQL_CONCUR_VALUES, SQL_CONCUR_LOCK}) {
+    SCOPED_TRACE(asked);
+    SQLHSTMT st = SQL_NULL_HSTMT;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st), SQL_SUCCESS);
+    Attr(st, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_DYNAMIC);
+    Attr(st, SQL_ATTR_CONCURRENCY, asked);
+    EXPECT_EQ(ExecDirect(st, "SELECT id, name FROM " + table + " ORDER BY id"), SQL_SUCCESS_WITH_INFO)
+        << Diag(SQL_HANDLE_STMT, st);
+    EXPECT_EQ(State(SQL_HANDLE_STMT, st), "01S02");
+    SQLULEN v = 99;
+    KX_OK(SQLGetStmtAttr(st, SQL_ATTR_CONCURRENCY, &v, 0, nullptr), SQL_HANDLE_STMT, st);
+    EXPECT_EQ(v, static_cast<SQLULEN>(SQL_CONCUR_READ_ONLY));
+    KX_OK(SQLGetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, &v, 0, nullptr), SQL_HANDLE_STMT, st);
+    EXPECT_EQ(v, static_cast<SQLULEN>(SQL_CURSOR_DYNAMIC));
+    KX_OK(SQLFetchScroll(st, SQL_FETCH_NEXT, 0), SQL_HANDLE_STMT, st);
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, Dynamic, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -175,8 +175,10 @@ void PutText(char* text, size_t capacity, const char* value) {
 }
 
 // What the cursor layer the driver's wiring lays over the agent serves:
-// forward-only and static read-only cursors, rowsets, scrolling in every
-// direction but by bookmark, and SQLSetPos's SQL_POSITION.
+// forward-only, static and keyset-driven read-only cursors, rowsets,
+// scrolling in every direction but by bookmark, and SQLSetPos's
+// SQL_POSITION. A keyset-driven cursor sees the updates and deletes of
+// others when it fetches a row again.
 constexpr int32_t kFetchDirections = SQL_FD_FETCH_NEXT | SQL_FD_FETCH_FIRST | SQL_FD_FETCH_LAST |
                                      SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE;
 constexpr int32_t kForwardOnlyAttrs2 =
@@ -184,6 +186,9 @@ constexpr int32_t kForwardOnlyAttrs2 =
 constexpr int32_t kStaticAttrs1 =
     SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION;
 constexpr int32_t kStaticAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
+constexpr int32_t kKeysetAttrs1 = kStaticAttrs1;
+constexpr int32_t kKeysetAttrs2 =
+    SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_SENSITIVITY_DELETIONS | SQL_CA2_SENSITIVITY_UPDATES | SQL_CA2_CRC_EXACT;
 
 // Answers that need no Java, one row a type.
 struct FixedRow {
@@ -210,7 +215,7 @@ const FixedRow kFixedAnswers[] = {
     {SQL_ROW_UPDATES, 0, "N"},
     {SQL_ODBC_SAG_CLI_CONFORMANCE, SQL_OSCC_COMPLIANT, nullptr},
     {SQL_SCROLL_CONCURRENCY, SQL_SCCO_READ_ONLY, nullptr},
-    {SQL_SCROLL_OPTIONS, SQL_SO_FORWARD_ONLY | SQL_SO_STATIC, nullptr},
+    {SQL_SCROLL_OPTIONS, SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN, nullptr},
     {SQL_TABLE_TERM, 0, "Table"},
     {SQL_DRIVER_ODBC_VER, 0, kDriverOdbcVersion},
     {SQL_LOCK_TYPES, SQL_LCK_NO_CHANGE, nullptr},
@@ -229,8 +234,8 @@ const FixedRow kFixedAnswers[] = {
     {SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES2, kForwardOnlyAttrs2, nullptr},
     {SQL_INDEX_KEYWORDS, 0, nullptr},
     {SQL_INFO_SCHEMA_VIEWS, 0, nullptr},
-    {SQL_KEYSET_CURSOR_ATTRIBUTES1, 0, nullptr},
-    {SQL_KEYSET_CURSOR_ATTRIBUTES2, 0, nullptr},
+    {SQL_KEYSET_CURSOR_ATTRIBUTES1, kKeysetAttrs1, nullptr},
+    {SQL_KEYSET_CURSOR_ATTRIBUTES2, kKeysetAttrs2, nullptr},
     {SQL_ODBC_INTERFACE_CONFORMANCE, static_cast<int32_t>(SQL_OIC_CORE), nullptr},
     // A parameter array gives one row count, the sum over its rows (batches
     // included), and a query run with one gives a result per parameter set.

@@ -16,6 +16,8 @@
 
 namespace kx {
 
+struct JParamPack;
+
 struct XID;
 struct HashTable;
 
@@ -111,6 +113,11 @@ struct JStmt {
   // ask wasNull; cleared when it returned null.
   uint8_t valuePresent;
   jobject rowBlock;       // global: the statement's block reader, made at its first block
+  // The result set's rows per round trip have been set from its row width.
+  uint8_t resultSized;
+  // Set while a block of parameter rows is bound for a batch: the setters
+  // pack their calls here instead of calling Java (not owned).
+  JParamPack* paramPack;
   jweak legacyTemporalOf;       // weak: the result set legacyTemporalCols is about
   uint64_t legacyTemporalCols;  // bit c - 1: column c is not read as java.time
   int32_t queryTimeout;   // seconds, 0 none; given to every Java statement made for it

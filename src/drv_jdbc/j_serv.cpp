@@ -353,6 +353,10 @@ jclass JC_DefineRowBlockClass(JNIEnv* env) {
   return FindOrDefine(env, "quillmar/support/RowBlock", kRowBlockClassFile, kRowBlockClassFileSize);
 }
 
+jclass JC_DefineParamBatchClass(JNIEnv* env) {
+  return FindOrDefine(env, "quillmar/support/ParamBatch", kParamBatchClassFile, kParamBatchClassFileSize);
+}
+
 jobject JC_CreateClassLoader(JNIEnv* env, const char* paths) {
   jclass loaderClass =
       FindOrDefine(env, "quillmar/support/ZNTClassLoader", kLoaderClassFile, kLoaderClassFileSize);

@@ -171,7 +171,10 @@ SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t
     return rc;
   }
   if (rc != SQL_SUCCESS && record.clearDiag != 0) rc = ConnNotifyFailover(conn, kind, rc);
-  std::lock_guard<std::recursive_mutex> lock(HandleLock());
+  // Only this call clears the marker it set, and nothing here touches the
+  // handle afterwards: the store needs no lock. A thread that reads the
+  // marker under the handle lock sees the call running or finished, as it
+  // would have a moment earlier or later.
   conn->busy.store(nullptr);
   return rc;
 }

@@ -154,6 +154,9 @@ SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t
 
   if (record.clearDiag != 0) ClearDiagnostics(head);
   SQLRETURN rc;
+  // A distributed transaction prepared on the connection holds the gate until
+  // its outcome arrives: the call waits for it here.
+  conn->callGate.Pass();
   {
     std::lock_guard<std::recursive_mutex> call(conn->callLock);
     if (reentrant == 0) {
@@ -163,6 +166,7 @@ SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t
       rc = RunHandler(record, head, args);
     }
   }
+  conn->callGate.Done();
 
   if (kind == HK_DBC && conn->magic == MAGIC_FREED) {
     // The handler freed the connection; its handle is already released, so no

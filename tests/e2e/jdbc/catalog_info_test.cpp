@@ -150,7 +150,7 @@ TEST_P(CatalogInfo, InformationApplicationsBuildOn) {
 TEST_P(CatalogInfo, CursorRequestsSettleOnWhatTheDriverOffers) {
   // The driver offers forward-only, static and keyset-driven read-only
   // cursors and says so.
-  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN),
+  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED),
             InfoU32(SQL_SCROLL_OPTIONS));
   EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY), InfoU32(SQL_SCROLL_CONCURRENCY));
   SQLHSTMT fresh = SQL_NULL_HSTMT;  // cursor options are set before a statement runs

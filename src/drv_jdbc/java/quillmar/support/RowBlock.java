@@ -71,7 +71,7 @@ public final class RowBlock {
 
     public RowBlock() {
         asciiPlain = asciiIsPlatform();
-        setBuffer(new byte[64 * 1024]);
+        setBuffer(new byte[8 * 1024]);
     }
 
     private void setBuffer(byte[] b) {

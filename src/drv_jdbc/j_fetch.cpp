@@ -24,7 +24,9 @@
 #include "drv_jdbc/j_params.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
+#include "drv_jdbc/j_typelist.h"
 #include "drv_jdbc/j_typemap.h"
+#include "util/text_conv.h"
 #include "drv_jdbc/j_wrap_util.h"
 #include "drv_jdbc/text/j_row_block.h"
 #include "util/errcodes.h"
@@ -615,13 +617,8 @@ void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
   const AgentConnOptions& o = s->conn->opts;
   const int32_t kind = s->catalogKind;
   switch (kind) {
-    case JDB_CAT_TYPEINFO:
-      JDB_FixCatalogType(o.jet, out, 2, 1, 3, r, s->unicodeClient);
-      FixDatetimeSize(out, 2, 3, 0, 15, r);
-      FillVerboseType(out, 2, 16, 17, r);
-      break;
     case JDB_CAT_PROCCOLUMNS:
-      JDB_FixCatalogType(o.jet, out, 6, 7, 8, r, s->unicodeClient);
+      JDB_FixCatalogType(o.jet, out, CatalogTypeCols{6, 7, 8, 9, 10, 11, 0}, r);
       FixDatetimeSize(out, 6, 8, 10, 0, r);
       FillProcColumnsOdbc3(s, out, r);
       break;
@@ -639,12 +636,12 @@ void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
       break;
     }
     case JDB_CAT_COLUMNS:
-      JDB_FixCatalogType(o.jet, out, 5, 6, 7, r, s->unicodeClient);
+      JDB_FixCatalogType(o.jet, out, CatalogTypeCols{5, 6, 7, 8, 9, 10, 16}, r);
       FixDatetimeSize(out, 5, 7, 9, 0, r);
       FillVerboseType(out, 5, 14, 15, r);
       break;
     case JDB_CAT_SPECIALCOLUMNS:
-      JDB_FixCatalogType(o.jet, out, 3, 4, 5, r, s->unicodeClient);
+      JDB_FixCatalogType(o.jet, out, CatalogTypeCols{3, 4, 5, 6, 7, 0, 0}, r);
       FixDatetimeSize(out, 3, 5, 7, 0, r);
       break;
     default:
@@ -662,14 +659,61 @@ void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
   }
 }
 
-// The ODBC 2 code of an ODBC 3 date, time or timestamp type.
-int32_t MapDateTypes(int32_t t) {
-  switch (t) {
-    case SQL_TYPE_DATE: return SQL_DATE;
-    case SQL_TYPE_TIME: return SQL_TIME;
-    case SQL_TYPE_TIMESTAMP: return SQL_TIMESTAMP;
-    default: return t;
+
+// One cell of a type-list row into row r of col: text into the text
+// columns (cut to their width), numbers into the others.
+void PutTypeListCell(RowBufferColumn* col, int32_t r, const TypeListCell& cell) {
+  if (cell.isNull) {
+    col->indicators[r] = RB_IND_NULL;
+    return;
   }
+  unsigned char* e = RB_Element(col, static_cast<size_t>(r));
+  switch (col->type) {
+    case RBT_CHAR_NTS: {
+      if (col->width == 0) return;
+      size_t n = cell.text.size() < col->width - 1 ? cell.text.size() : col->width - 1;
+      // Cut on a character boundary.
+      while (n > 0 && n < cell.text.size() &&
+             (static_cast<unsigned char>(cell.text[n]) & 0xC0) == 0x80) {
+        --n;
+      }
+      std::memcpy(e, cell.text.data(), n);
+      e[n] = '\0';
+      break;
+    }
+    case RBT_WCHAR_NTS: {
+      const size_t room = col->width / 2;
+      if (room == 0) return;
+      std::u16string units(room, u'\0');
+      Utf8ToUcs2CopyN(units.data(), cell.text.c_str(), room);
+      std::memcpy(e, units.data(), room * 2);
+      break;
+    }
+    default:
+      SetInt(col, r, cell.number);
+      return;
+  }
+  col->indicators[r] = RB_IND_DATA;
+}
+
+// Up to n rows of the type list made when the result was opened.
+int32_t FetchTypeList(JStmt* s, RowBuffer* out, int32_t n) {
+  int32_t delivered = 0;
+  while (delivered < n && s->typeRowNext < s->typeRows.size()) {
+    const TypeListRow& row = s->typeRows[s->typeRowNext++];
+    for (int c = 0; c < out->colCount && c < TL_COLUMNS; ++c) {
+      PutTypeListCell(&out->columns[c], delivered, row[c]);
+    }
+    FixDatetimeSize(out, 2, 3, 0, 15, delivered);
+    FillVerboseType(out, 2, 16, 17, delivered);
+    DateTypesForVersion(s, out, 2, delivered);
+    ++delivered;
+  }
+  if (s->typeRowNext >= s->typeRows.size()) s->flags |= JS_END;
+  out->rowCount = delivered;
+  s->rowCount = delivered;
+  s->rowsFetched += delivered;
+  return 0;
 }
 
 }  // namespace
@@ -710,35 +754,77 @@ int32_t JDB_CharOctetLength(int32_t t, int32_t b) {
   }
 }
 
-void JDB_FixCatalogType(int32_t jet, RowBuffer* out, int typeCol, int nameCol, int sizeCol,
-                        int32_t r, int32_t unicode) {
-  (void)unicode;
-  if (typeCol < 1 || typeCol > out->colCount) return;
-  RowBufferColumn* col = &out->columns[typeCol - 1];
+namespace {
+
+// The ASCII text of a narrow or wide text cell (anything else as '?'), for
+// comparing type names.
+std::string CellAscii(const RowBuffer* out, int c, int32_t r) {
+  if (c < 1 || c > out->colCount) return {};
+  const RowBufferColumn* col = &out->columns[c - 1];
+  std::string raw = CellText(col, r);
+  if (col->type != RBT_WCHAR_NTS && col->type != RBT_WCHAR_PTR) return raw;
+  std::string ascii;
+  for (size_t i = 0; i + 1 < raw.size(); i += 2) {
+    char16_t u;
+    std::memcpy(&u, raw.data() + i, 2);
+    ascii += u < 0x80 ? static_cast<char>(u) : '?';
+  }
+  return ascii;
+}
+
+bool CellPresent(const RowBuffer* out, int c) { return c >= 1 && c <= out->colCount; }
+
+}  // namespace
+
+void JDB_FixCatalogType(int32_t jet, RowBuffer* out, const CatalogTypeCols& cols, int32_t r) {
+  if (!CellPresent(out, cols.type)) return;
+  RowBufferColumn* col = &out->columns[cols.type - 1];
   int32_t t = 0;
   if (col->indicators[r] != RB_IND_DATA || !GetInt(col, r, &t)) return;
-  int32_t to = t;
-  switch (t) {
-    case JT_BOOLEAN: to = SQL_BIT; break;
-    case JT_DATALINK: to = SQL_VARCHAR; break;
-    case JT_DATE: case JT_TIME: case JT_TIMESTAMP: to = MapDateTypes(t); break;
-    // The zoned times as their result columns are described.
-    case JT_TIME_WITH_TIMEZONE: to = SQL_TIME; break;
-    case JT_TIMESTAMP_WITH_TIMEZONE: to = SQL_TIMESTAMP; break;
-    case JT_OTHER: case JT_JAVA_OBJECT: case JT_DISTINCT: case JT_STRUCT: case JT_ARRAY:
-    case JT_REF:
-      to = SQL_UNKNOWN_TYPE;
-      break;
-    case JT_BLOB: to = SQL_LONGVARBINARY; break;
-    case JT_CLOB: to = SQL_LONGVARCHAR; break;
-    case JT_BIGINT:
-      if (jet != 0) {
-        to = SQL_NUMERIC;
-        if (nameCol >= 1 && nameCol <= out->colCount) SetText(&out->columns[nameCol - 1], r, "NUMERIC");
-        if (sizeCol >= 1 && sizeCol <= out->colCount) SetInt(&out->columns[sizeCol - 1], r, 20);
-      }
-      break;
-    default: break;
+  auto setInt = [out, r](int c, int32_t v) {
+    if (CellPresent(out, c)) SetInt(&out->columns[c - 1], r, v);
+  };
+  auto setNull = [out, r](int c) {
+    if (CellPresent(out, c)) out->columns[c - 1].indicators[r] = RB_IND_NULL;
+  };
+  const std::string name = CellAscii(out, cols.name, r);
+  if (JDB_IsUuidTypeName(name.c_str())) {
+    // A UUID, as its result columns are described: a GUID of 36 characters,
+    // kept in a 16-byte structure.
+    SetInt(col, r, SQL_GUID);
+    setInt(cols.size, JDB_GUID_SIZE);
+    setInt(cols.bufferLength, static_cast<int32_t>(sizeof(SQLGUID)));
+    setNull(cols.digits);
+    setNull(cols.radix);
+    setNull(cols.octetLength);
+    return;
+  }
+  int32_t to = JDB_OdbcTypeOfJdbc(t, jet);
+  if (t == JT_BIGINT && to == SQL_NUMERIC) {
+    if (CellPresent(out, cols.name)) SetText(&out->columns[cols.name - 1], r, "NUMERIC");
+    setInt(cols.size, 20);
+  }
+  int32_t size = 0;
+  const bool haveSize = CellPresent(out, cols.size) &&
+                        out->columns[cols.size - 1].indicators[r] == RB_IND_DATA &&
+                        GetInt(&out->columns[cols.size - 1], r, &size);
+  if (const int32_t known = JDB_KnownTextSize(name.c_str());
+      known > 0 && to == SQL_VARCHAR && (!haveSize || size <= 0 || size > static_cast<int32_t>(JDB_LONG_LIMIT))) {
+    setInt(cols.size, known);
+    setInt(cols.octetLength, known);
+    size = known;
+  }
+  // Wider than a fixed element takes: long, as such a result column is described.
+  if (haveSize && size > static_cast<int32_t>(JDB_LONG_LIMIT)) {
+    if (to == SQL_CHAR || to == SQL_VARCHAR) to = SQL_LONGVARCHAR;
+    else if (to == SQL_BINARY || to == SQL_VARBINARY) to = SQL_LONGVARBINARY;
+  }
+  if (const int32_t fixed = JDB_FixedColumnSize(to); fixed > 0) {
+    setInt(cols.size, fixed);
+    setInt(cols.radix, 10);
+    setNull(cols.octetLength);
+    if (JDB_IsApproximateType(to)) setNull(cols.digits);
+    else setInt(cols.digits, 0);
   }
   if (to != t) SetInt(col, r, to);
 }
@@ -795,6 +881,7 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "The redirectCol is more than count of Columns");
     return KX_ERR_GENERAL;
   }
+  if (s->catalogKind == JDB_CAT_TYPEINFO) return FetchTypeList(s, out, n);
   if (g_rowBlockReads.load(std::memory_order_relaxed) && s->catalogKind == 0 && s->redirectCol < 0 && s->columnCap < 0 &&
       s->resultSet != nullptr) {
     int32_t got = 0;
@@ -821,14 +908,6 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
     if (!more) {
       s->flags |= JS_END;
       break;
-    }
-    if (s->catalogKind == JDB_CAT_TYPEINFO && s->typeFilter != 0) {
-      int16_t t = 0;
-      status = JC_ResultSet_getShort(s, s->resultSet, 2, &t);
-      if (status != 0) break;
-      // The filter names an ODBC type: compare the code the row is delivered
-      // as (a BOOLEAN row answers to SQL_BIT).
-      if (JDB_OdbcTypeOfJdbc(t, s->conn->opts.jet) != MapDateTypes(s->typeFilter)) continue;
     }
     if (s->columnCap >= 0) toRead = s->columnCap < out->colCount ? s->columnCap : out->colCount;
     for (int c = 1; c <= toRead && status == 0; ++c) {

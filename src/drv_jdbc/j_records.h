@@ -8,10 +8,12 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "agent/agent.h"
 #include "agent/agent_xa.h"
 #include "drv_jdbc/j_msg.h"
+#include "drv_jdbc/j_typelist.h"
 #include "drv_jdbc/text/j_parse_sql.h"
 
 namespace kx {
@@ -70,6 +72,9 @@ struct JConn {
   int32_t odbcVersion;
   AgentConnOptions opts;    // connect options copied at connect (texts owned)
   int32_t multipleActive;
+  // A connection-class failure (08xxx, server shutdown) reached the core from
+  // this connection or one of its statements: the connection is lost for good.
+  std::atomic<bool> lost;
 };
 
 // An agent statement, as far as the bridge reads and writes it.
@@ -103,6 +108,10 @@ struct JStmt {
   int32_t redirectCol;    // catalog fix-up: delivered column for result column 1; -1 none
   int32_t catalogKind;    // 0 ordinary result; 1..11 catalog result
   int32_t typeFilter;     // SQL type filter of a type-information result
+  // A type-information result: its rows, made whole when it was opened
+  // (the Java result is read and closed then), and the next to deliver.
+  std::vector<TypeListRow> typeRows;
+  size_t typeRowNext;
   int32_t columnCap;      // columns delivered by a catalog result; -1 all
   char* procName;         // procedure of the previous procedure-columns row (owned)
   int32_t ordinal;        // running ordinal of procedure-columns rows

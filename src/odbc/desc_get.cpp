@@ -153,6 +153,7 @@ int64_t Oct(int t, int64_t n) {
     case SQL_FLOAT: case SQL_DOUBLE: return 8;
     case SQL_DATE: case SQL_TIME: case SQL_TYPE_DATE: case SQL_TYPE_TIME: return 6;
     case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return 16;
+    case SQL_GUID: return 16;  // SQL_C_GUID has the same code: the structure either way
     default: return IsInterval(t) ? 34 : 0;
   }
 }

@@ -60,19 +60,23 @@ TEST(AgentPg, LongTextBinaryAndUnlistedTypesAreDeliveredWhole) {
   AgentColDesc* cols = nullptr;
   ASSERT_EQ(0, a.ops->DRV_DescribeCols(q, &n, &cols));
   ASSERT_EQ(6, n);
-  // text and bytea report 2^31-1: carried as long values, sizes saturated.
+  // text and bytea report 2^31-1: long types carried as long values, sizes saturated.
+  EXPECT_EQ(-10, cols[0].sqlType);
   EXPECT_EQ(RBT_WCHAR_PTR, cols[0].storageType);
   EXPECT_EQ(0, cols[0].elementLength);
   EXPECT_GT(cols[0].columnSize, 60000);
+  EXPECT_EQ(-4, cols[1].sqlType);
   EXPECT_EQ(RBT_BINARY_PTR, cols[1].storageType);
   EXPECT_GT(cols[1].columnSize, 0);
   EXPECT_EQ(-7, cols[2].sqlType);
   EXPECT_EQ(11, cols[3].sqlType);
-  for (int i = 4; i < 6; ++i) {
-    // json and uuid: text with a real width, never an empty zero-width column.
-    EXPECT_EQ(-9, cols[i].sqlType) << i;
-    EXPECT_TRUE(cols[i].storageType == RBT_WCHAR_PTR || cols[i].elementLength > 0) << i;
-  }
+  // json: text without a width, never an empty zero-width column.
+  EXPECT_EQ(-10, cols[4].sqlType);
+  EXPECT_EQ(RBT_WCHAR_PTR, cols[4].storageType);
+  // uuid: a GUID carried as its 36 characters.
+  EXPECT_EQ(-11, cols[5].sqlType);
+  EXPECT_EQ(36, cols[5].columnSize);
+  EXPECT_EQ(RBT_CHAR_NTS, cols[5].storageType);
   RB_FreeColDescs(cols, n);
   Block b;
   ASSERT_EQ(0, a.ops->DRV_FetchBlock(q, 10, &b.rb)) << AgentMessages(a.ops, q);

@@ -342,6 +342,42 @@ TEST_P(Keysets, CompoundAndTextKeys) {
   }
 }
 
+// A join of keyed tables: each row is found again by the keys of both.
+TEST_P(Keysets, JoinOfKeyedTables) {
+  const std::string left = Numbers(25);
+  const std::string right = Numbers(25);
+  Exec("UPDATE " + right + " SET name = 'other ' || id");
+  ResetStmt();
+  Keyset(stmt_);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT l.id, r.name FROM " + left + " l, " + right +
+                                   " r WHERE l.id = r.id ORDER BY l.id DESC"));
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "") << Diag(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
+  SQLLEN count = 0;
+  KX_STMT_OK(SQLRowCount(stmt_, &count));
+  EXPECT_EQ(count, 25);
+  Rowset rs;
+  rs.Bind(stmt_);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
+  ASSERT_EQ(rs.fetched, kRowset);
+  EXPECT_EQ(rs.id[9], 1);
+  SQLHDBC other = Other();
+  ExecOn(other, "UPDATE " + right + " SET name = 'moved' WHERE id = 3");
+  ExecOn(other, "DELETE FROM " + left + " WHERE id = 4");
+  Drop(other);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_RELATIVE, 0));
+  for (SQLULEN r = 0; r < kRowset; ++r) {
+    const int id = 10 - static_cast<int>(r);
+    if (id == 4) {
+      EXPECT_EQ(rs.status[r], SQL_ROW_DELETED);
+      continue;
+    }
+    EXPECT_EQ(rs.status[r], SQL_ROW_SUCCESS);
+    EXPECT_EQ(rs.id[r], id);
+    EXPECT_EQ(std::string(rs.name[r]), id == 3 ? "moved" : "other " + std::to_string(id));
+  }
+}
+
 TEST_P(Keysets, ParametersAreKeptAcrossCloseAndReexecute) {
   const std::string table = Numbers(30);
   Keyset(stmt_);
@@ -384,6 +420,8 @@ TEST_P(Keysets, FallbacksAndRefusals) {
   const Case cases[] = {
       {"SELECT id, name FROM " + keyless + " ORDER BY id", "01S02", 12},
       {"SELECT id, name FROM " + nullable + " ORDER BY id", "01S02", 12},
+      // One table of a join without a key: no row of the join can be found again.
+      {"SELECT t.id, k.name FROM " + table + " t, " + keyless + " k WHERE t.id = k.id", "01S02", 12},
       {"SELECT DISTINCT name FROM " + table, "01S02", 12},
       {"SELECT COUNT(*) FROM " + table, "01S02", 1},
       {"SELECT name, COUNT(*) FROM " + table + " GROUP BY name", "IM913", 0},

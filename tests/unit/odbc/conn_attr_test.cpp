@@ -310,6 +310,27 @@ TEST_P(ConnAttrTest, ConnectionTimeoutBecomesZeroWithAWarning) {
   EXPECT_EQ(0u, v);
 }
 
+// A pool asks whether a connection is still good: the agent's answer, alive
+// when the agent cannot tell, and a connection that is not open is not lost.
+TEST_P(ConnAttrTest, ConnectionDeadIsTheAgentsAnswerForAnOpenConnection) {
+  auto dead = [&] {
+    SQLUINTEGER v = 77;
+    EXPECT_EQ(SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &v, 0, nullptr), SQL_SUCCESS);
+    return v;
+  };
+  TestAgent_SetProperty(AP_CONN_DEAD, 1);
+  const int asked = TestAgent_Calls("GetProperty");
+  EXPECT_EQ(dead(), static_cast<SQLUINTEGER>(SQL_CD_FALSE));
+  EXPECT_EQ(TestAgent_Calls("GetProperty"), asked);
+  Open();
+  EXPECT_EQ(dead(), static_cast<SQLUINTEGER>(SQL_CD_TRUE));
+  TestAgent_SetProperty(AP_CONN_DEAD, 0);
+  EXPECT_EQ(dead(), static_cast<SQLUINTEGER>(SQL_CD_FALSE));
+  TestAgent_UnsetProperty(AP_CONN_DEAD);
+  EXPECT_EQ(dead(), static_cast<SQLUINTEGER>(SQL_CD_FALSE));
+  EXPECT_EQ(DbcState(), "");
+}
+
 TEST_P(ConnAttrTest, AccessModeOutsideTheTwoModesChangesNothingAnywhere) {
   Open();
   ASSERT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_ACCESS_MODE, Ptr(SQL_MODE_READ_ONLY), 0), SQL_SUCCESS);

@@ -175,20 +175,31 @@ void PutText(char* text, size_t capacity, const char* value) {
 }
 
 // What the cursor layer the driver's wiring lays over the agent serves:
-// forward-only, static and keyset-driven read-only cursors, rowsets,
-// scrolling in every direction but by bookmark, and SQLSetPos's
-// SQL_POSITION. A keyset-driven cursor sees the updates and deletes of
-// others when it fetches a row again.
+// forward-only, static and keyset-driven cursors, rowsets, scrolling in every
+// direction, bookmarks (a row's number in the result). A keyset-driven cursor
+// sees the updates and deletes of others when it fetches a row again, and
+// changes its rows through SQLSetPos, SQLBulkOperations and positioned
+// statements under lock or optimistic (values) concurrency when it holds the
+// keys of the whole result (a mixed cursor's window is read-only); a static
+// cursor is read-only.
 constexpr int32_t kFetchDirections = SQL_FD_FETCH_NEXT | SQL_FD_FETCH_FIRST | SQL_FD_FETCH_LAST |
-                                     SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE;
+                                     SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE |
+                                     SQL_FD_FETCH_BOOKMARK;
 constexpr int32_t kForwardOnlyAttrs2 =
     SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT | SQL_CA2_SIMULATE_NON_UNIQUE;
-constexpr int32_t kStaticAttrs1 =
-    SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION;
+constexpr int32_t kStaticAttrs1 = SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_BOOKMARK |
+                                  SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION | SQL_CA1_POS_REFRESH;
 constexpr int32_t kStaticAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
-constexpr int32_t kKeysetAttrs1 = kStaticAttrs1;
-constexpr int32_t kKeysetAttrs2 =
-    SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_SENSITIVITY_DELETIONS | SQL_CA2_SENSITIVITY_UPDATES | SQL_CA2_CRC_EXACT;
+constexpr int32_t kKeysetAttrs1 = kStaticAttrs1 | SQL_CA1_POS_UPDATE | SQL_CA1_POS_DELETE | SQL_CA1_BULK_ADD |
+                                  SQL_CA1_POSITIONED_UPDATE | SQL_CA1_POSITIONED_DELETE |
+                                  SQL_CA1_BULK_UPDATE_BY_BOOKMARK | SQL_CA1_BULK_DELETE_BY_BOOKMARK |
+                                  SQL_CA1_BULK_FETCH_BY_BOOKMARK;
+constexpr int32_t kKeysetAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
+                                  SQL_CA2_OPT_VALUES_CONCURRENCY | SQL_CA2_SENSITIVITY_DELETIONS |
+                                  SQL_CA2_SENSITIVITY_UPDATES | SQL_CA2_CRC_EXACT;
+constexpr int32_t kPosOperations = SQL_POS_POSITION | SQL_POS_REFRESH | SQL_POS_UPDATE | SQL_POS_DELETE | SQL_POS_ADD;
+// Bookmarks stay valid across scrolling and the cursor's own changes.
+constexpr int32_t kBookmarkPersistence = SQL_BP_SCROLL | SQL_BP_UPDATE | SQL_BP_DELETE;
 
 // Answers that need no Java, one row a type.
 struct FixedRow {
@@ -214,14 +225,14 @@ const FixedRow kFixedAnswers[] = {
     {SQL_ODBC_VER, 0, kOdbcVersion},
     {SQL_ROW_UPDATES, 0, "N"},
     {SQL_ODBC_SAG_CLI_CONFORMANCE, SQL_OSCC_COMPLIANT, nullptr},
-    {SQL_SCROLL_CONCURRENCY, SQL_SCCO_READ_ONLY, nullptr},
+    {SQL_SCROLL_CONCURRENCY, SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_VALUES, nullptr},
     {SQL_SCROLL_OPTIONS, SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED, nullptr},
     {SQL_TABLE_TERM, 0, "Table"},
     {SQL_DRIVER_ODBC_VER, 0, kDriverOdbcVersion},
     {SQL_LOCK_TYPES, SQL_LCK_NO_CHANGE, nullptr},
-    {SQL_POS_OPERATIONS, SQL_POS_POSITION, nullptr},
+    {SQL_POS_OPERATIONS, kPosOperations, nullptr},
     {SQL_GETDATA_EXTENSIONS, SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BLOCK, nullptr},
-    {SQL_BOOKMARK_PERSISTENCE, 0, nullptr},  // no bookmarks yet
+    {SQL_BOOKMARK_PERSISTENCE, kBookmarkPersistence, nullptr},
     {SQL_STATIC_SENSITIVITY, 0, nullptr},
     {SQL_TIMEDATE_ADD_INTERVALS, 0, nullptr},
     {SQL_TIMEDATE_DIFF_INTERVALS, 0, nullptr},
@@ -346,7 +357,7 @@ enum class Ask : uint8_t {
   Text,     // a String getter
   YesNo,    // a boolean getter as "Y" or "N"
   NoYes,    // a boolean getter as "N" or "Y"
-  Flags,    // the bits whose boolean getter holds, asked in order
+  Flags,    // `otherwise` and the bits whose boolean getter holds, asked in order
   FirstOf,  // the value of the first boolean getter that holds, else `otherwise`
 };
 
@@ -363,7 +374,7 @@ struct MetaAnswer {
   Ask ask;
   const char* method;  // Int, Text, YesNo, NoYes
   MetaBit bits[kMaxMetaBits];  // Flags, FirstOf; ends at the first without a method
-  int32_t otherwise;  // FirstOf
+  int32_t otherwise;  // FirstOf: when none holds; Flags: the bits always claimed
 };
 
 // The ODBC 2 number of SQL_OJ_CAPABILITIES.
@@ -430,11 +441,11 @@ const MetaAnswer kMetaAnswers[] = {
      SQL_CN_NONE},
     {SQL_NON_NULLABLE_COLUMNS, Ask::FirstOf, nullptr, {{"supportsNonNullableColumns", SQL_NNC_NON_NULL}},
      SQL_NNC_NULL},
-    {SQL_POSITIONED_STATEMENTS, Ask::Flags, nullptr,
-     {{"supportsPositionedDelete", SQL_PS_POSITIONED_DELETE},
-      {"supportsPositionedUpdate", SQL_PS_POSITIONED_UPDATE},
-      {"supportsSelectForUpdate", SQL_PS_SELECT_FOR_UPDATE}},
-     0},
+    // The cursor layer carries positioned UPDATE and DELETE out itself,
+    // keyed on the named cursor's row; SELECT ... FOR UPDATE is the
+    // database's.
+    {SQL_POSITIONED_STATEMENTS, Ask::Flags, nullptr, {{"supportsSelectForUpdate", SQL_PS_SELECT_FOR_UPDATE}},
+     SQL_PS_POSITIONED_DELETE | SQL_PS_POSITIONED_UPDATE},
     {SQL_FILE_USAGE, Ask::FirstOf, nullptr,
      {{"usesLocalFiles", SQL_FILE_CATALOG}, {"usesLocalFilePerTable", SQL_FILE_TABLE}},
      SQL_FILE_NOT_SUPPORTED},
@@ -526,7 +537,7 @@ void AskMeta(Meta& m, const MetaAnswer& a, int32_t* number, char* text, size_t c
     case Ask::YesNo: PutText(text, capacity, m.B(a.method) ? "Y" : "N"); break;
     case Ask::NoYes: PutText(text, capacity, m.B(a.method) ? "N" : "Y"); break;
     case Ask::Flags:
-      *number = 0;
+      *number = a.otherwise;
       for (const MetaBit& b : a.bits) {
         if (b.method == nullptr) break;
         if (m.B(b.method)) *number |= b.value;

@@ -218,8 +218,10 @@ int PrepareKeyset(ScsCursor* c) {
   // several results open reads each whole.
   // DISTINCT lists each value once, not each row: no key names its rows. A
   // scalar aggregate has a single row made of many.
+  // The keyed queries put their own markers where the WHERE clause begins;
+  // the application's markers before it would take the keys' values.
   if (c->cursorType == SCS_DYNAMIC || c->forceStatic ||
-      (c->features & SCRF_AGGREGATE) != 0 || SCR_IsDistinct(&c->main)) {
+      (c->features & SCRF_AGGREGATE) != 0 || SCR_IsDistinct(&c->main) || SCR_ParamsBeforeWhere(&c->main)) {
     return scs_p_ChangeCursorType(c);
   }
   c->tableRefs = ARR_New(sizeof(SCR_TABLEREF));

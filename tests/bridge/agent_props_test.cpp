@@ -198,17 +198,17 @@ TEST_P(Props, CursorOptionsSettleOnWhatTheAgentOffers) {
     int32_t asked, rc, kept;
   };
   // What the cursor layer over the agent serves: forward-only, static and
-  // keyset-driven read-only cursors. Dynamic requests settle on keyset-driven;
-  // a concurrency with no fallback left is refused and nothing is kept.
+  // keyset-driven cursors, read-only or under lock or values concurrency.
+  // Dynamic requests settle on keyset-driven, row versions on values.
   const Case cases[] = {
       {AP_STMT_CURSOR_TYPE, 0, 0, 0},
       {AP_STMT_CURSOR_TYPE, 3, 0, 3},
       {AP_STMT_CURSOR_TYPE, 2, 75, 1},
       {AP_STMT_CURSOR_TYPE, 1, 0, 1},
       {AP_STMT_CONCURRENCY, 1, 0, 1},
-      {AP_STMT_CONCURRENCY, 2, 43, 1},
-      {AP_STMT_CONCURRENCY, 3, 43, 1},
-      {AP_STMT_CONCURRENCY, 4, 43, 1},
+      {AP_STMT_CONCURRENCY, 2, 0, 2},
+      {AP_STMT_CONCURRENCY, 3, 75, 4},
+      {AP_STMT_CONCURRENCY, 4, 0, 4},
   };
   for (const Case& k : cases) {
     EXPECT_EQ(k.rc, Set(a, s, k.id, k.asked)) << std::hex << k.id << " " << k.asked;
@@ -216,7 +216,8 @@ TEST_P(Props, CursorOptionsSettleOnWhatTheAgentOffers) {
   }
   EXPECT_EQ(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED,
             GetInt(a, a.conn, AP_CONN_GETINFO_INT + SQL_SCROLL_OPTIONS));
-  EXPECT_EQ(SQL_SCCO_READ_ONLY, GetInt(a, a.conn, AP_CONN_GETINFO_INT + SQL_SCROLL_CONCURRENCY));
+  EXPECT_EQ(SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_VALUES,
+            GetInt(a, a.conn, AP_CONN_GETINFO_INT + SQL_SCROLL_CONCURRENCY));
   a.ops->DRV_FreeStmt(s);
 }
 

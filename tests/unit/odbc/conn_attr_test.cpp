@@ -2,6 +2,7 @@
 // the connection, what goes to the agent and when, statement defaults, text
 // answers and their cuts, the 64-bit widths, the catalog named before
 // connecting, and the enlistment in a distributed transaction.
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -782,6 +783,15 @@ TEST_P(DtcTest, EnlistsThroughTheSupportInOrderAndEndsTheEnlistment) {
   EXPECT_EQ(conn->dtcDispenser, nullptr);
   EXPECT_EQ(Enlist(0), SQL_ERROR);
   EXPECT_EQ(DbcState(), "25000");
+}
+
+TEST_P(DtcTest, TheConnectTextBraceQuotesValuesThatWouldBreakIt) {
+  Open();
+  g_dtc.armed = true;
+  free(Conn()->password);
+  Conn()->password = strdup("p;w{x}");
+  ASSERT_EQ(Enlist(0xD7C), SQL_SUCCESS);
+  EXPECT_EQ(g_dtc.connectText, "DSN=Default;UID=u;PWD={p;w{x}};");
 }
 
 TEST_P(DtcTest, AnotherTransactionEnlistsAnewOnceTheFirstIsFinished) {

@@ -175,29 +175,38 @@ void PutText(char* text, size_t capacity, const char* value) {
 }
 
 // What the cursor layer the driver's wiring lays over the agent serves:
-// forward-only, static and keyset-driven cursors, rowsets, scrolling in every
-// direction, bookmarks (a row's number in the result). A keyset-driven cursor
+// forward-only, static, keyset-driven and dynamic cursors, rowsets, scrolling
+// in every direction, bookmarks (a row's number in the result). A keyset-driven cursor
 // sees the updates and deletes of others when it fetches a row again, and
 // changes its rows through SQLSetPos, SQLBulkOperations and positioned
 // statements under lock or optimistic (values) concurrency when it holds the
-// keys of the whole result (a mixed cursor's window is read-only); a static
-// cursor is read-only.
+// keys of the whole result (a mixed cursor's window is read-only). A static
+// cursor under lock or values concurrency caches its rows with their keys and
+// changes them the same way.
 constexpr int32_t kFetchDirections = SQL_FD_FETCH_NEXT | SQL_FD_FETCH_FIRST | SQL_FD_FETCH_LAST |
                                      SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE |
                                      SQL_FD_FETCH_BOOKMARK;
 constexpr int32_t kForwardOnlyAttrs2 =
     SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT | SQL_CA2_SIMULATE_NON_UNIQUE;
 constexpr int32_t kStaticAttrs1 = SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_BOOKMARK |
-                                  SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION | SQL_CA1_POS_REFRESH;
-constexpr int32_t kStaticAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
-constexpr int32_t kKeysetAttrs1 = kStaticAttrs1 | SQL_CA1_POS_UPDATE | SQL_CA1_POS_DELETE | SQL_CA1_BULK_ADD |
+                                  SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION | SQL_CA1_POS_REFRESH |
+                                  SQL_CA1_POS_UPDATE | SQL_CA1_POS_DELETE | SQL_CA1_BULK_ADD |
                                   SQL_CA1_POSITIONED_UPDATE | SQL_CA1_POSITIONED_DELETE |
                                   SQL_CA1_BULK_UPDATE_BY_BOOKMARK | SQL_CA1_BULK_DELETE_BY_BOOKMARK |
                                   SQL_CA1_BULK_FETCH_BY_BOOKMARK;
+constexpr int32_t kStaticAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
+                                  SQL_CA2_OPT_VALUES_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
+constexpr int32_t kKeysetAttrs1 = kStaticAttrs1;
 constexpr int32_t kKeysetAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
                                   SQL_CA2_OPT_VALUES_CONCURRENCY | SQL_CA2_SENSITIVITY_DELETIONS |
                                   SQL_CA2_SENSITIVITY_UPDATES | SQL_CA2_CRC_EXACT;
 constexpr int32_t kPosOperations = SQL_POS_POSITION | SQL_POS_REFRESH | SQL_POS_UPDATE | SQL_POS_DELETE | SQL_POS_ADD;
+// A dynamic cursor reads each rowset's keys afresh by seeking from the
+// current one: it has no row numbers, so no absolute positioning and no
+// bookmarks.
+constexpr int32_t kDynamicAttrs1 = SQL_CA1_NEXT | SQL_CA1_RELATIVE | SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION;
+constexpr int32_t kDynamicAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_SENSITIVITY_ADDITIONS |
+                                   SQL_CA2_SENSITIVITY_DELETIONS | SQL_CA2_SENSITIVITY_UPDATES;
 // Bookmarks stay valid across scrolling and the cursor's own changes.
 constexpr int32_t kBookmarkPersistence = SQL_BP_SCROLL | SQL_BP_UPDATE | SQL_BP_DELETE;
 
@@ -226,7 +235,6 @@ const FixedRow kFixedAnswers[] = {
     {SQL_ROW_UPDATES, 0, "N"},
     {SQL_ODBC_SAG_CLI_CONFORMANCE, SQL_OSCC_COMPLIANT, nullptr},
     {SQL_SCROLL_CONCURRENCY, SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_VALUES, nullptr},
-    {SQL_SCROLL_OPTIONS, SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED, nullptr},
     {SQL_TABLE_TERM, 0, "Table"},
     {SQL_DRIVER_ODBC_VER, 0, kDriverOdbcVersion},
     {SQL_LOCK_TYPES, SQL_LCK_NO_CHANGE, nullptr},
@@ -239,8 +247,6 @@ const FixedRow kFixedAnswers[] = {
     {SQL_NEED_LONG_DATA_LEN, 0, "Y"},
     {SQL_ACTIVE_ENVIRONMENTS, 1, nullptr},
     {SQL_ALTER_DOMAIN, 0, nullptr},
-    {SQL_DYNAMIC_CURSOR_ATTRIBUTES1, 0, nullptr},
-    {SQL_DYNAMIC_CURSOR_ATTRIBUTES2, 0, nullptr},
     {SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1, SQL_CA1_NEXT, nullptr},
     {SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES2, kForwardOnlyAttrs2, nullptr},
     {SQL_INDEX_KEYWORDS, 0, nullptr},
@@ -279,8 +285,28 @@ bool NoCapabilityClaimed(uint16_t type) {
          (type >= SQL_SQL92_DATETIME_FUNCTIONS && type <= SQL_SQL92_REVOKE);
 }
 
+// Dynamic cursors are offered unless the connection disables them
+// (DYN_CURS_SENSITIVITY=DISABLED).
+bool DynamicOffered(const JConn* c) { return c == nullptr || c->opts.dynCursSensitivity != 2; }
+
+// The cursor answers that depend on whether dynamic cursors are offered.
+// True when the type is one of them.
+bool CursorAnswer(const JConn* c, uint16_t type, int32_t* number) {
+  const bool dynamic = DynamicOffered(c);
+  switch (type) {
+    case SQL_SCROLL_OPTIONS:
+      *number = SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED |
+                (dynamic ? SQL_SO_DYNAMIC : 0);
+      return true;
+    case SQL_DYNAMIC_CURSOR_ATTRIBUTES1: *number = dynamic ? kDynamicAttrs1 : 0; return true;
+    case SQL_DYNAMIC_CURSOR_ATTRIBUTES2: *number = dynamic ? kDynamicAttrs2 : 0; return true;
+    default: return false;
+  }
+}
+
 // Answers that need no Java. True when the type is one of them.
-bool FixedAnswer(uint16_t type, int32_t* number, char* text, size_t capacity) {
+bool FixedAnswer(const JConn* c, uint16_t type, int32_t* number, char* text, size_t capacity) {
+  if (CursorAnswer(c, type, number)) return true;
   for (const FixedRow& row : kFixedAnswers) {
     if (row.type != type) continue;
     if (row.text != nullptr) PutText(text, capacity, row.text);
@@ -631,7 +657,7 @@ bool SpecialAnswer(JConn* c, Meta& m, uint16_t type, int32_t* number, char* text
 int JDB_GetInfoAnswer(JConn* c, uint16_t type, int32_t* number, char* text, size_t capacity) {
   *number = 0;
   if (capacity > 0) text[0] = '\0';
-  if (FixedAnswer(type, number, text, capacity)) return 0;
+  if (FixedAnswer(c, type, number, text, capacity)) return 0;
   if (type >= SQL_CONVERT_BIGINT && type <= SQL_CONVERT_LONGVARBINARY) {
     int status = 0;
     *number = static_cast<int32_t>(JDB_ConvertMask(c, &status, kConvertSources[type - SQL_CONVERT_BIGINT]));

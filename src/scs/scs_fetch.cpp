@@ -23,7 +23,80 @@
 
 namespace kx {
 
+bool scs_p_StaticChangeable(const ScsCursor* c) {
+  return c->cursorType == SCS_STATIC && c->concurrency != SCS_CONCUR_READ_ONLY && !c->forceStatic &&
+         c->main.kind == SQLN_SELECT && KS_KeyCount(c->keyset) > 0;
+}
+
+int scs_p_StripKeys(const ScsCursor* c, RowBuffer* rows) {
+  if (!scs_p_StaticChangeable(c) || rows == nullptr) return 0;
+  for (int32_t k = KS_KeyCount(c->keyset); k > 0 && rows->colCount > 0; --k) {
+    const int rc = RB_DeleteCol(rows, static_cast<uint16_t>(rows->colCount - 1));
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
+namespace {
+
+// The result of an updatable static cursor: the statement's rows with their
+// keys after them, read whole by one query, so that every cached row carries
+// the key that finds it again.
+int CacheWithKeys(ScsCursor* c) {
+  KS_REC* ks = c->keyset;
+  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  int rc = scs_p_Analyse(&c->keysetAn, c->text);
+  if (rc == 0) rc = KS_AppendKeysToSelList(&c->keysetAn, ks, quote);
+  if (rc != 0) return rc;
+  std::string text = c->keysetAn.sql;
+  // Under lock concurrency the rows are locked as they are read.
+  if (c->concurrency == SCS_CONCUR_LOCK && c->connInfo != nullptr && c->connInfo->selectForUpdate) {
+    text += " FOR UPDATE";
+  }
+  if (c->keysetStmt == 0 && AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_AllocStmt, c->conn, &c->keysetStmt) != 0) {
+    c->keysetStmt = 0;
+    return KX_ERR_GENERAL;
+  }
+  c->preparedChange.clear();
+  LogDebug("static rows with keys: %s", text.c_str());
+  rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_Prepare, c->keysetStmt, text.c_str());
+  if (rc != 0) return rc;
+  RowBuffer* params = nullptr;
+  rc = scs_p_KeptParamRow(c, &params);
+  if (rc != 0) return rc;
+  if (params != nullptr) {
+    rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_SetParams, c->keysetStmt, params);
+    if (rc == 0 && c->appParamCount > 0) {
+      rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_SetParamInfo, c->keysetStmt, c->appParamCount,
+                     static_cast<const SCS_PARAMDESC*>(c->appParamDescs));
+    }
+    if (rc != 0) return rc;
+  }
+  rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_Execute, c->keysetStmt);
+  if (rc != 0) return rc;
+  int32_t total = 0;
+  rc = SS_GetRsltSet(c->snapshot, SCS_AgentBinding(), c->keysetStmt, &total);
+  AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_CloseCursor, c->keysetStmt);
+  if (rc != 0) {
+    SCS_PostCacheFailure(c, &c->snapshot->cache);
+    SS_Close(c->snapshot);
+    return rc;
+  }
+  AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_CloseCursor, c->stmt);
+  KS_Close(ks);
+  ks->windowStart = -1;
+  ks->status = static_cast<int16_t*>(std::calloc(static_cast<size_t>(total > 0 ? total : 1), sizeof(int16_t)));
+  if (ks->status == nullptr) return KX_ERR_NOMEM;
+  ks->statusCount = total;
+  c->rowCount = total;
+  c->flags |= SCSF_CACHED;
+  return 0;
+}
+
+}  // namespace
+
 int scs_p_CacheResult(ScsCursor* c) {
+  if (scs_p_StaticChangeable(c)) return CacheWithKeys(c);
   int32_t total = 0;
   const int rc = SS_GetRsltSet(c->snapshot, SCS_AgentBinding(), c->stmt, &total);
   if (rc != 0) {
@@ -69,7 +142,31 @@ int scs_p_FetchStatic(ScsCursor* c, RowStatusSet* set, int32_t row) {
     return rc;
   }
   for (int32_t i = 0; i < set->count && a + i <= n - 1; ++i) set->statuses[i] = SCS_ROW_SUCCESS;
-  return 0;
+  if (!scs_p_StaticChangeable(c) || c->keyset->status == nullptr) return 0;
+  // An updatable static cursor: its own changes show (a row it updated is
+  // read again by key), and the rowset is kept for the next change.
+  int rc2 = scs_p_StripKeys(c, set->rows);
+  const int32_t got = set->rows->rowCount;
+  for (int32_t i = 0; rc2 == 0 && i < got && i < set->count; ++i) {
+    int16_t& st = c->keyset->status[a + i];
+    if (st == SCS_ROW_ERROR) st = SCS_ROW_SUCCESS;
+    set->statuses[i] = st;
+    if (st != SCS_ROW_UPDATED) continue;
+    int32_t kr = 0;
+    RowBuffer* placed = nullptr;
+    int16_t missing = 0;
+    rc2 = scs_p_KeyRowAt(c, static_cast<int32_t>(a + i), &kr);
+    if (rc2 == 0) rc2 = scs_p_ReadKeyRows(c, c->keyset->keys, kr, 1, &placed, &missing);
+    if (rc2 == 0 && missing == 0 && placed->colCount == set->rows->colCount) {
+      rc2 = RB_CopyRow(set->rows, placed, i, 0, false);
+    }
+    if (placed != nullptr) {
+      RB_Free(placed);
+      std::free(placed);
+    }
+  }
+  if (rc2 != 0) return rc2;
+  return scs_p_KeepRowset(c, set->rows, static_cast<int32_t>(a), got);
 }
 
 namespace {
@@ -514,9 +611,16 @@ void FreeBlock(RowBuffer* block) {
   }
 }
 
+// Keys a window holds: the keyset size of a mixed cursor; a dynamic cursor
+// reads one rowset's keys afresh on every fetch.
+int32_t WindowKeys(const ScsCursor* c) {
+  if (c->cursorType == SCS_DYNAMIC) return c->rowsetSize > 0 ? c->rowsetSize : 1;
+  return c->keysetSize;
+}
+
 // FIRST or LAST window: a = the rowset's window position.
 int EdgeWindow(ScsCursor* c, uint16_t direction, int32_t* a) {
-  const int32_t k = c->keysetSize;
+  const int32_t k = WindowKeys(c);
   const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
   RowBuffer* block = nullptr;
   int rc = KeyBlock(c, direction, false, nullptr, 0, k, &block);
@@ -534,20 +638,42 @@ int EdgeWindow(ScsCursor* c, uint16_t direction, int32_t* a) {
   return 0;
 }
 
+// Reads the window again from window row s on (that row's ordering values
+// included, whether or not the row itself is still there).
+int RereadWindow(ScsCursor* c, int32_t s, int32_t* a) {
+  KS_REC* ks = c->keyset;
+  const int32_t k = WindowKeys(c);
+  RowBuffer* block = nullptr;
+  int rc = KeyBlock(c, KS_NEXT, true, ks->keys, s, k, &block);
+  if (rc != 0) return rc;
+  if (block->rowCount == 0) {
+    // Every row from there on is gone: the rows before it are the last.
+    FreeBlock(block);
+    return EdgeWindow(c, KS_LAST, a);
+  }
+  rc = TakeWindow(c, block, c->windowFirst && s == 0, block->rowCount < k);
+  *a = 0;
+  return rc;
+}
+
 // Moves the rowset by v rows: within the window when it holds the new
 // rowset, else through a window that seeks from the current rowset.
 int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
   KS_REC* ks = c->keyset;
-  const int32_t k = c->keysetSize;
+  const int32_t k = WindowKeys(c);
   const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
   const int32_t n = ks->keys->rowCount;
   const int32_t s = c->rowsetStart - 1;  // window position of the current rowset
   const int32_t target = s + v;
-  if (v == 0 || (target >= 0 && target < n && (target + r <= n || c->windowLast))) {
+  // A dynamic cursor never trusts the keys it holds: rows may have come and
+  // gone anywhere since, so every move seeks.
+  const bool dynamic = c->cursorType == SCS_DYNAMIC;
+  if (dynamic && v == 0) return RereadWindow(c, s, a);
+  if (!dynamic && (v == 0 || (target >= 0 && target < n && (target + r <= n || c->windowLast)))) {
     *a = v == 0 ? s : target;
     return 0;
   }
-  if (v > 0 && c->windowLast) {
+  if (!dynamic && v > 0 && c->windowLast) {
     c->mixedWindow = kWindowAfterEnd;
     return KX_ERR_FETCH_BEYOND_END;
   }
@@ -560,7 +686,7 @@ int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
     }
     return EdgeWindow(c, KS_FIRST, a);
   };
-  if (v < 0 && c->windowFirst && target < 0) return passStart(s);
+  if (!dynamic && v < 0 && c->windowFirst && target < 0) return passStart(s);
   RowBuffer* block = nullptr;
   int rc;
   if (v > 0) {
@@ -608,9 +734,11 @@ int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
 
 }  // namespace
 
-int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusSet* set) {
+namespace {
+
+// Places the key window for a scroll and gives the rowset's window position.
+int PositionWindow(ScsCursor* c, int32_t row, uint16_t orientation, int32_t* pos) {
   KS_REC* ks = c->keyset;
-  if (ks == nullptr || KS_KeyCount(ks) == 0 || c->ordering.empty()) return KX_ERR_CURSOR_STATE;
   if (c->flags & SCSF_WINDOW_STALE) {
     c->mixedWindow = kWindowNone;
     c->flags = static_cast<uint16_t>(c->flags & ~SCSF_WINDOW_STALE);
@@ -645,13 +773,60 @@ int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusS
     c->setPosRow = rc == KX_ERR_FETCH_BEYOND_END ? SCS_AT_AFTER_LAST : SCS_AT_BEFORE_FIRST;
     c->mixedWindow = rc == KX_ERR_FETCH_BEYOND_END ? kWindowAfterEnd : kWindowBeforeStart;
   }
-  if (rc != 0) return rc;
+  *pos = a;
+  return rc;
+}
+
+// Reads the rowset at window position a by key.
+int ReadWindowRows(ScsCursor* c, int32_t a, RowStatusSet* set) {
+  KS_REC* ks = c->keyset;
+  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
   const int32_t held = ks->keys->rowCount;
   const int32_t n = std::min(r, held - a);
   c->rowsetStart = a + 1;
   // The size of the result is known once one window holds all of it.
   c->rowCount = c->windowFirst && c->windowLast ? held : -1;
   return RowsetByKey(c, set, a, n);
+}
+
+// Attempts at reading a dynamic rowset whose rows others keep deleting
+// between the key read and the row read.
+constexpr int kDynamicAttempts = 3;
+
+}  // namespace
+
+int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusSet* set) {
+  KS_REC* ks = c->keyset;
+  if (ks == nullptr || KS_KeyCount(ks) == 0 || c->ordering.empty()) return KX_ERR_CURSOR_STATE;
+  int32_t a = 0;
+  const int rc = PositionWindow(c, row, orientation, &a);
+  if (rc != 0) return rc;
+  return ReadWindowRows(c, a, set);
+}
+
+int scs_p_FetchDynamicOrient(ScsCursor* c, int32_t offset, uint16_t orientation, RowStatusSet* set) {
+  KS_REC* ks = c->keyset;
+  if (ks == nullptr || KS_KeyCount(ks) == 0 || c->ordering.empty()) return KX_ERR_CURSOR_STATE;
+  int32_t a = 0;
+  int rc = PositionWindow(c, offset, orientation, &a);
+  for (int attempt = 1; rc == 0; ++attempt) {
+    rc = ReadWindowRows(c, a, set);
+    if (rc != 0) break;
+    // A row gone between reading its key and reading it: the window no
+    // longer shows the result as it stands; read the keys again from here.
+    bool gone = false;
+    for (int32_t j = 0; set->rows != nullptr && j < set->rows->rowCount && j < set->count; ++j) {
+      if (set->statuses[j] == SCS_ROW_DELETED) gone = true;
+    }
+    if (!gone) break;
+    if (attempt == kDynamicAttempts) return KX_ERR_KEYSET_UPDATES;
+    rc = RereadWindow(c, a, &a);
+  }
+  if (rc == KX_ERR_FETCH_BEYOND_END || rc == KX_ERR_FETCH_BEFORE_START) {
+    c->setPosRow = rc == KX_ERR_FETCH_BEYOND_END ? SCS_AT_AFTER_LAST : SCS_AT_BEFORE_FIRST;
+    c->mixedWindow = rc == KX_ERR_FETCH_BEYOND_END ? kWindowAfterEnd : kWindowBeforeStart;
+  }
+  return rc;
 }
 
 int scs_p_ReadKeyRows(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_t n, RowBuffer** placed,
@@ -688,6 +863,29 @@ int scs_p_ReadKeyRows(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_
 int scs_p_KeyRowAt(ScsCursor* c, int32_t kn, int32_t* row) {
   KS_REC* ks = c->keyset;
   if (ks == nullptr || kn < 0 || kn >= ks->statusCount) return KX_ERR_GENERAL;
+  if (scs_p_StaticChangeable(c)) {
+    // The key is the tail of the cached row.
+    if (ks->windowStart != kn || ks->keys->rowCount != 1) {
+      RowBuffer* one = nullptr;
+      int rc = SS_GetRows(c->snapshot, kn, 1, &one);
+      while (rc == 0 && one->colCount > KS_KeyCount(ks)) rc = RB_DeleteCol(one, 0);
+      if (rc == 0 && one->rowCount != 1) rc = KX_ERR_GENERAL;
+      if (rc != 0) {
+        if (one != nullptr) {
+          RB_Free(one);
+          std::free(one);
+        }
+        SCS_PostCacheFailure(c, &c->snapshot->cache);
+        return rc;
+      }
+      RB_Free(ks->keys);
+      *ks->keys = *one;
+      std::free(one);
+      ks->windowStart = kn;
+    }
+    *row = 0;
+    return 0;
+  }
   if (ks->cache.state == DSC_SPILLED &&
       (ks->windowStart < 0 || kn < ks->windowStart || kn >= ks->windowStart + ks->keys->rowCount)) {
     const int rc = DSC_LoadWindow(&ks->cache, kn, 1, &ks->windowStart, ks->keys);
@@ -730,7 +928,5 @@ void scs_p_DropResultCols(ScsCursor* c) {
   c->resultColCount = 0;
   c->preparedChange.clear();
 }
-
-int scs_p_FetchDynamicOrient(ScsCursor*, int32_t, uint16_t, RowStatusSet*) { return KX_ERR_NOT_SUPPORTED; }
 
 }  // namespace kx

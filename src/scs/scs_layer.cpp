@@ -196,9 +196,10 @@ bool IsKeysetQuery(const ScsCursor* c) {
          KS_KeyCount(c->keyset) > 0;
 }
 
+// A mixed or dynamic cursor: key windows read as the fetches need them.
 bool IsMixedQuery(const ScsCursor* c) {
-  return c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize > 0 && c->main.kind == SQLN_SELECT &&
-         KS_KeyCount(c->keyset) > 0;
+  const bool windowed = (c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize > 0) || c->cursorType == SCS_DYNAMIC;
+  return windowed && c->main.kind == SQLN_SELECT && KS_KeyCount(c->keyset) > 0;
 }
 
 bool IsCatalogFallback(const ScsCursor* c) {
@@ -486,7 +487,7 @@ int32_t SCS_Execute(AgentHandle h) {
   if (rc != 0) return rc;
   const bool staticQuery = c->cursorType == SCS_STATIC && SCS_IsQuery(c) &&
                            (c->concurrency == SCS_CONCUR_READ_ONLY || c->forceStatic);
-  if (staticQuery) return scs_p_CacheResult(c);
+  if (staticQuery || scs_p_StaticChangeable(c)) return scs_p_CacheResult(c);
   return 0;
 }
 
@@ -501,6 +502,7 @@ int32_t SCS_FetchBlock(AgentHandle h, uint16_t rows, RowBuffer* out) {
     }
     rc = SS_GetRows(c->snapshot, SS_SEQUENTIAL, rows, &out);
     if (rc != 0) SCS_PostCacheFailure(c, &c->snapshot->cache);
+    if (rc == 0) rc = scs_p_StripKeys(c, out);
   } else {
     rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, h, rows, out);
   }

@@ -214,14 +214,13 @@ int PrepareKeyset(ScsCursor* c) {
   if (c->features & SCRF_OUTERJOIN) return KX_ERR_OUTER_JOIN_STATIC;
   int rc = scs_p_CheckKeyset(c);
   if (rc != 0) return rc;
-  // A dynamic cursor is not served yet; a connection that cannot keep
-  // several results open reads each whole.
+  // A connection that cannot keep several results open reads each whole.
   // DISTINCT lists each value once, not each row: no key names its rows. A
   // scalar aggregate has a single row made of many.
   // The keyed queries put their own markers where the WHERE clause begins;
   // the application's markers before it would take the keys' values.
-  if (c->cursorType == SCS_DYNAMIC || c->forceStatic ||
-      (c->features & SCRF_AGGREGATE) != 0 || SCR_IsDistinct(&c->main) || SCR_ParamsBeforeWhere(&c->main)) {
+  if (c->forceStatic || (c->features & SCRF_AGGREGATE) != 0 || SCR_IsDistinct(&c->main) ||
+      SCR_ParamsBeforeWhere(&c->main)) {
     return scs_p_ChangeCursorType(c);
   }
   c->tableRefs = ARR_New(sizeof(SCR_TABLEREF));
@@ -308,7 +307,10 @@ int scs_p_PrepareCursor(ScsCursor* c, const char* text) {
   } else if (kind != SQLN_OTHER && kind != SQLN_CALLESC && !c->describedQuery) {
     return 0;  // INSERT, searched UPDATE and DELETE: no cursor to emulate
   }
-  if (kind == SQLN_SELECT && c->cursorType != SCS_STATIC) return PrepareKeyset(c);
+  // A static cursor that changes its rows needs their keys as a keyset does.
+  if (kind == SQLN_SELECT && (c->cursorType != SCS_STATIC || c->concurrency != SCS_CONCUR_READ_ONLY)) {
+    return PrepareKeyset(c);
+  }
   // Static cursors are served read-only; so is every query the model cannot
   // take apart.
   if (c->cursorType != SCS_STATIC || c->concurrency != SCS_CONCUR_READ_ONLY) return scs_p_ChangeCursorType(c);

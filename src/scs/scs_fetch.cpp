@@ -176,6 +176,12 @@ const AgentBinding& Agent() { return *SCS_AgentBinding(); }
 // The bytes of one value as stored, without length prefix or terminator;
 // false for NULL. Every length is bounded by the element.
 bool ValueBytes(const RowBufferColumn* col, int32_t row, const unsigned char** p, size_t* n) {
+  return scs_p_ValueBytes(col, row, p, n);
+}
+
+}  // namespace
+
+bool scs_p_ValueBytes(const RowBufferColumn* col, int32_t row, const unsigned char** p, size_t* n) {
   if (col->indicators != nullptr && col->indicators[row] == RB_IND_NULL) return false;
   const unsigned char* e = RB_Element(col, static_cast<size_t>(row));
   switch (col->type) {
@@ -214,6 +220,8 @@ bool ValueBytes(const RowBufferColumn* col, int32_t row, const unsigned char** p
   *n = col->width;
   return true;
 }
+
+namespace {
 
 bool SameValue(const RowBufferColumn* a, int32_t i, const RowBufferColumn* b, int32_t j) {
   const unsigned char *pa = nullptr, *pb = nullptr;
@@ -330,19 +338,27 @@ int ReadRowsByKey(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_t n,
     }
     if (rc == 0) rc = AgentCall(Agent(), &AgentOps::DRV_Execute, c->valuesStmt);
     if (rc != 0) return rc;
-    RowBuffer block{};
-    rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, c->valuesStmt, static_cast<uint16_t>(groups), &block);
-    AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->valuesStmt);
-    if (rc == 0) {
-      if (rows->colCount == 0) {
-        RB_Free(rows);
-        *rows = block;
-        block = RowBuffer{};
-      } else if (block.rowCount > 0) {
-        rc = RB_Append(rows, &block);
+    // A block may hold fewer rows than asked (rows with long values come a
+    // few at a time): read until every key of the batch has its row or the
+    // result ends.
+    for (int32_t got = 0; rc == 0 && got < batch;) {
+      RowBuffer block{};
+      rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, c->valuesStmt, static_cast<uint16_t>(batch - got), &block);
+      const int32_t more = rc == 0 ? block.rowCount : 0;
+      if (rc == 0) {
+        if (rows->colCount == 0) {
+          RB_Free(rows);
+          *rows = block;
+          block = RowBuffer{};
+        } else if (more > 0) {
+          rc = RB_Append(rows, &block);
+        }
       }
+      RB_Free(&block);
+      if (more == 0) break;
+      got += more;
     }
-    RB_Free(&block);
+    AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->valuesStmt);
     if (rc != 0) return rc;
   }
   return 0;
@@ -556,7 +572,7 @@ int KeyBlock(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* 
     }
     RB_Free(&more);
     left -= got;
-    if (got < ask) break;
+    if (got == 0) break;  // a short block is not yet the end: rows may come a few at a time
   }
   AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->keysetStmt);
   if (rc == 0 && (direction == KS_PRIOR || direction == KS_LAST) && block->rowCount > 1) rc = RB_Reverse(&block);
@@ -818,7 +834,12 @@ int scs_p_FetchDynamicOrient(ScsCursor* c, int32_t offset, uint16_t orientation,
     for (int32_t j = 0; set->rows != nullptr && j < set->rows->rowCount && j < set->count; ++j) {
       if (set->statuses[j] == SCS_ROW_DELETED) gone = true;
     }
-    if (!gone) break;
+    if (!gone) {
+      // With row versions, rows others changed since this cursor last saw
+      // them say so.
+      if (c->versionStmt != 0) rc = RVC_CheckRows(c, ks->keys, a, static_cast<uint16_t>(KS_KeyCount(ks)), set);
+      break;
+    }
     if (attempt == kDynamicAttempts) return KX_ERR_KEYSET_UPDATES;
     rc = RereadWindow(c, a, &a);
   }

@@ -140,6 +140,8 @@ int AppendLayerMsgs(ScsCursor* c, AgentMsgBlock* out) {
     }
     StrListFree(&more);
   }
+  for (const std::string& m : c->agentMessages) texts.push_back(m);
+  c->agentMessages.clear();
   for (const std::string& m : c->messages) texts.push_back("[Skerrin Edition]" + m);
   c->messages.clear();
   if (texts.empty()) return 0;
@@ -162,6 +164,8 @@ int AppendLayerMsgs(ScsCursor* c, AgentMsgBlock* out) {
 }
 
 // The rowset of a forward-only cursor: the next rows of the agent's result.
+// A block may hold fewer rows than asked before the end (rows with long
+// values come a few at a time): only an empty block ends the result.
 int FetchForward(ScsCursor* c, RowStatusSet* set) {
   int32_t want = c->rowsetSize;
   int rc = 0;
@@ -173,7 +177,7 @@ int FetchForward(ScsCursor* c, RowStatusSet* set) {
       if (rc != 0) break;
       const int32_t got = set->rows->rowCount;
       want -= got;
-      if (got < n) break;
+      if (got == 0) break;
     } else {
       RowBuffer more{};
       rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, c->stmt, n, &more);
@@ -182,7 +186,7 @@ int FetchForward(ScsCursor* c, RowStatusSet* set) {
       RB_Free(&more);
       if (rc != 0) break;
       want -= got;
-      if (got < n) break;
+      if (got == 0) break;
     }
   }
   if (rc != 0) return rc;

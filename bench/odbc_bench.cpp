@@ -16,6 +16,12 @@
 //     the same SELECT through a static cursor with rowsets of 100: execute,
 //     SQL_FETCH_LAST, SQL_FETCH_FIRST, then SQL_FETCH_NEXT to the end (the
 //     rows counted are the first rowset and the scroll after it).
+//   odbc_bench LABEL CONNECT-STRING keyset TABLE
+//     the same SELECT (TABLE has a primary key) through a keyset-driven
+//     cursor with rowsets of 100: execute, SQL_FETCH_LAST, SQL_FETCH_ABSOLUTE
+//     to the middle, then 1000 rowsets with SQL_FETCH_NEXT (the rows counted
+//     are those of the NEXT rowsets). Reports the cursor type the driver
+//     gave on stderr when it is not keyset-driven.
 //   odbc_bench LABEL CONNECT-STRING insert|insertrw TABLE ROWS
 //     creates TABLE and inserts ROWS rows with parameter arrays of 1000 in
 //     one transaction (insertrw: the same under its own name, for a connect
@@ -168,6 +174,50 @@ void RowsetFetch(const char* label, SQLHSTMT st, const std::string& table, bool 
   Report(label, scroll ? "static" : "rowset", rows, secs);
 }
 
+void KeysetFetch(const char* label, SQLHSTMT st, const std::string& table) {
+  constexpr SQLULEN kRowset = 100;
+  std::vector<SQLINTEGER> id(kRowset);
+  std::vector<char> name(kRowset * 41), amount(kRowset * 21);
+  std::vector<SQLDOUBLE> ratio(kRowset);
+  std::vector<SQL_TIMESTAMP_STRUCT> stamp(kRowset);
+  std::vector<SQLLEN> ind(5 * kRowset);
+  SQLULEN fetched = 0;
+  auto start = std::chrono::steady_clock::now();
+  SQLSetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_KEYSET_DRIVEN), 0);
+  CHECK(SQLSetStmtAttr(st, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRowset), 0), SQL_HANDLE_STMT, st);
+  CHECK(SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, st);
+  CHECK(Exec(st, "SELECT id, name, amount, ratio, stamp FROM " + table + " ORDER BY id"), SQL_HANDLE_STMT, st);
+  SQLULEN type = 0;
+  SQLGetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr);
+  if (type != SQL_CURSOR_KEYSET_DRIVEN) {
+    std::fprintf(stderr, "odbc_bench: %s gave cursor type %lu, not keyset-driven\n", label,
+                 static_cast<unsigned long>(type));
+  }
+  CHECK(SQLBindCol(st, 1, SQL_C_SLONG, id.data(), 0, &ind[0]), SQL_HANDLE_STMT, st);
+  CHECK(SQLBindCol(st, 2, SQL_C_CHAR, name.data(), 41, &ind[kRowset]), SQL_HANDLE_STMT, st);
+  CHECK(SQLBindCol(st, 3, SQL_C_CHAR, amount.data(), 21, &ind[2 * kRowset]), SQL_HANDLE_STMT, st);
+  CHECK(SQLBindCol(st, 4, SQL_C_DOUBLE, ratio.data(), 0, &ind[3 * kRowset]), SQL_HANDLE_STMT, st);
+  CHECK(SQLBindCol(st, 5, SQL_C_TYPE_TIMESTAMP, stamp.data(), 0, &ind[4 * kRowset]), SQL_HANDLE_STMT, st);
+  SQLLEN count = 0;
+  SQLRowCount(st, &count);
+  CHECK(SQLFetchScroll(st, SQL_FETCH_LAST, 0), SQL_HANDLE_STMT, st);
+  const long last = id[fetched - 1];
+  CHECK(SQLFetchScroll(st, SQL_FETCH_ABSOLUTE, last / 2), SQL_HANDLE_STMT, st);
+  long rows = 0;
+  long long check = 0;
+  for (int i = 0; i < 1000; ++i) {
+    const SQLRETURN rc = SQLFetchScroll(st, SQL_FETCH_NEXT, 0);
+    if (rc == SQL_NO_DATA) break;
+    if (!SQL_SUCCEEDED(rc)) Die("SQLFetchScroll", SQL_HANDLE_STMT, st);
+    rows += static_cast<long>(fetched);
+    check += id[0] + stamp[fetched - 1].second;
+  }
+  SQLFreeStmt(st, SQL_CLOSE);
+  double secs = Seconds(start);
+  if (check == 0 && rows > 0) std::fprintf(stderr, "odbc_bench: no data in the bound columns\n");
+  Report(label, "keyset", rows, secs);
+}
+
 void Insert(const char* label, const char* work, SQLHDBC dbc, SQLHSTMT st, const std::string& table, long rows) {
   Exec(st, "DROP TABLE " + table);
   SQLFreeStmt(st, SQL_CLOSE);
@@ -250,7 +300,7 @@ void Connects(const char* label, SQLHENV env, const char* connect, long count) {
 
 int main(int argc, char** argv) {
   if (argc < 5 || (std::strncmp(argv[3], "insert", 6) == 0 && argc < 6)) {
-    std::fprintf(stderr, "usage: odbc_bench LABEL CONNECT-STRING fetch|getdata|rowset|static TABLE\n"
+    std::fprintf(stderr, "usage: odbc_bench LABEL CONNECT-STRING fetch|getdata|rowset|static|keyset TABLE\n"
                          "       odbc_bench LABEL CONNECT-STRING insert|insertrw TABLE ROWS\n"
                          "       odbc_bench LABEL CONNECT-STRING connect COUNT\n");
     return 2;
@@ -273,12 +323,14 @@ int main(int argc, char** argv) {
   const bool fetch = std::strcmp(argv[3], "fetch") == 0;
   const bool rowset = std::strcmp(argv[3], "rowset") == 0;
   const bool scroll = std::strcmp(argv[3], "static") == 0;
-  if (fetch || rowset || scroll || std::strcmp(argv[3], "getdata") == 0) {
+  const bool keyset = std::strcmp(argv[3], "keyset") == 0;
+  if (fetch || rowset || scroll || keyset || std::strcmp(argv[3], "getdata") == 0) {
     // In a transaction, where a driver may stream the result.
     CHECK(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
           SQL_HANDLE_DBC, dbc);
     if (fetch) Fetch(argv[1], st, argv[4]);
     else if (rowset || scroll) RowsetFetch(argv[1], st, argv[4], scroll);
+    else if (keyset) KeysetFetch(argv[1], st, argv[4]);
     else GetDataFetch(argv[1], st, argv[4]);
     SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT);
   } else {

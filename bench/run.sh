@@ -63,6 +63,8 @@ kestrix_rw="DRIVER={Kestrix ANSI};URL={URL=$pg_url_rw};UID=$KX_PG_USER;PWD=$KX_P
 native="DRIVER={PostgreSQL Unicode};Servername=127.0.0.1;Port=$KX_PG_PORT;Database=postgres;Username=$KX_PG_USER;Password=$KX_PG_PASSWORD"
 # The native driver reading through a server-side cursor, 100 rows a call.
 native_df="$native;UseDeclareFetch=1;Fetch=100"
+# Its keyset-driven cursors (they need its updatable-cursor emulation).
+native_ks="$native;UpdatableCursors=1;UseDeclareFetch=1;Fetch=100"
 
 kx_log "fetch table: $rows rows"
 bin=$(kx_pg_bin)
@@ -74,6 +76,9 @@ INSERT INTO bench_fetch
          TIMESTAMP '2024-01-01' + g * INTERVAL '1 second'
   FROM generate_series(1, $rows) AS g;
 ANALYZE bench_fetch;
+CREATE TABLE bench_keyset AS SELECT * FROM bench_fetch;
+ALTER TABLE bench_keyset ADD PRIMARY KEY (id);
+ANALYZE bench_keyset;
 EOF
 
 results=$work/results.txt
@@ -91,10 +96,12 @@ for run in $(seq 1 "$repeat"); do
       odbc "$who" "${!who}" getdata bench_fetch
       odbc "$who" "${!who}" rowset bench_fetch
       odbc "$who" "${!who}" static bench_fetch
+      odbc "$who" "${!who}" keyset bench_keyset
       odbc "$who" "${!who}" insert "bench_insert_$who" "$inserts"
     done
     odbc native_df "$native_df" rowset bench_fetch
     odbc native_df "$native_df" static bench_fetch
+    odbc native_ks "$native_ks" keyset bench_keyset
     for who in kestrixu kestrix; do
       rw=${who}_rw
       odbc "$who" "${!rw}" insertrw "bench_insert_$who" "$inserts"
@@ -133,25 +140,26 @@ awk '
     print line
   }
   END {
-    split("kestrixu kestrix native native_df jdbc", who, " ")
-    split("fetch getdata rowset static insert insertrw", works, " ")
-    split("fetch, bound columns, rowset 1|fetch, SQLGetData|fetch, forward-only, rowset 100|static cursor, rowset 100: execute, LAST, FIRST, NEXT to the end|insert, arrays of 1000|insert, arrays of 1000, reWriteBatchedInserts=true", titles, "|")
-    for (w = 1; w <= 6; ++w) {
+    split("kestrixu kestrix native native_df native_ks jdbc", who, " ")
+    split("fetch getdata rowset static keyset insert insertrw", works, " ")
+    split("fetch, bound columns, rowset 1|fetch, SQLGetData|fetch, forward-only, rowset 100|static cursor, rowset 100: execute, LAST, FIRST, NEXT to the end|keyset-driven cursor, rowset 100: execute, LAST, ABSOLUTE middle, 1000 NEXT|insert, arrays of 1000|insert, arrays of 1000, reWriteBatchedInserts=true", titles, "|")
+    for (w = 1; w <= 7; ++w) {
       work = works[w]
       if (!(work in n)) continue
       printf "%s (%d rows): rows/s\n", titles[w], n[work]
-      for (i = 1; i <= 5; ++i) row(who[i], work, "rate")
+      for (i = 1; i <= 6; ++i) row(who[i], work, "rate")
       # The native driver has no rewriting: its plain insert is the yardstick.
       base = work == "insertrw" ? "native insert" : "native"
       for (i = 1; i <= 2; ++i) { ratio(who[i], work, base, 1); ratio(who[i], work, "jdbc", 1) }
       if (work ~ /rowset|static/) for (i = 1; i <= 2; ++i) ratio(who[i], work, "native_df", 1)
-      if (work ~ /fetch|getdata|rowset|static/) {
+      if (work == "keyset") for (i = 1; i <= 2; ++i) ratio(who[i], work, "native_ks", 1)
+      if (work ~ /fetch|getdata|rowset|static|keyset/) {
         printf "%s: peak RSS, MiB\n", titles[w]
-        for (i = 1; i <= 5; ++i) row(who[i], work, "rss")
+        for (i = 1; i <= 6; ++i) row(who[i], work, "rss")
       }
     }
     print "first connect (Java VM start included): ms"
-    for (i = 1; i <= 5; ++i) row(who[i], "connect1", "ms")
+    for (i = 1; i <= 6; ++i) row(who[i], "connect1", "ms")
     print "later connects (mean): ms"
-    for (i = 1; i <= 5; ++i) row(who[i], "connectN", "ms")
+    for (i = 1; i <= 6; ++i) row(who[i], "connectN", "ms")
   }' "$results"

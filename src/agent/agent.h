@@ -62,6 +62,8 @@ constexpr AgentPropertyId AP_CONN_OPEN_OPTION = 0x2201000f;
 constexpr AgentPropertyId AP_CONN_CAPABILITY_MASK = 0x22010011;
 constexpr AgentPropertyId AP_CONN_UNICODE_CLIENT = 0x22010013;
 constexpr AgentPropertyId AP_CONN_MULTI_ACTIVE_STMTS = 0x22010016;
+// text: the connection's current schema (where unqualified names resolve)
+constexpr AgentPropertyId AP_CONN_SCHEMA = 0x21010017;
 constexpr AgentPropertyId AP_CONN_AUTOCOMMIT = 0x22030000;
 constexpr AgentPropertyId AP_CONN_READONLY = 0x22030001;
 constexpr AgentPropertyId AP_CONN_ISOLATION = 0x2203006c;

@@ -12,6 +12,7 @@ struct XID {
   long bqual_length;
   char data[XID_DATA_SIZE];
 };
+static_assert(sizeof(long) == 8 && sizeof(XID) == 152, "XID in the LP64 layout of xa.h");
 // Copies the counts and gtrid_length + bqual_length data bytes. 1; 0 with
 // nothing copied when the lengths are negative or exceed the data.
 int XidCopy(XID* dst, const XID* src);

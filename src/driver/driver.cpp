@@ -12,14 +12,17 @@
 #include "odbc/libmain.h"
 #include "scs/scs_layer.h"
 #include "xa/xa_route.h"
+#include "xa/xa_switch.h"
 
 namespace kx {
 
 namespace {
 
-// The agent reads its jar directory from the driver's setup values.
+// The agent reads its jar directory from the driver's setup values, and
+// tells the XA layer when its last environment closes.
 void LoadAgent() {
   JDB_FindJarDir(GetSetupValue, JDB_SetJarDir);
+  JDB_SetUpperHooks(JDB_UpperHooks{XaTeardownHook});
   JDB_BrokerKnown = 1;
 }
 
@@ -30,7 +33,14 @@ int BindLayers(AgentBinding* binding) {
   return rc;
 }
 
-constexpr DriverLayers kLayers{LoadAgent, BindLayers, XaThr_Shutdown};
+// Unload: the XA workers of connections left open stop, then the switch
+// closes its trace.
+void UnloadLayers() {
+  XaThr_Shutdown();
+  XaSwitchTerm();
+}
+
+constexpr DriverLayers kLayers{LoadAgent, BindLayers, UnloadLayers};
 
 __attribute__((constructor)) void KxLibraryLoad() {
   SetUnicodeBuild(KX_UNICODE_BUILD != 0);

@@ -17,6 +17,7 @@ JMethod mGetMetaData{"java/sql/Connection", "getMetaData", "()Ljava/sql/Database
 JMethod mGetAutoCommit{"java/sql/Connection", "getAutoCommit", "()Z"};
 JMethod mGetIsolation{"java/sql/Connection", "getTransactionIsolation", "()I"};
 JMethod mGetCatalog{"java/sql/Connection", "getCatalog", "()Ljava/lang/String;"};
+JMethod mGetSchema{"java/sql/Connection", "getSchema", "()Ljava/lang/String;"};
 JMethod mCreateStatement{"java/sql/Connection", "createStatement", "()Ljava/sql/Statement;"};
 JMethod mPrepareStatement{"java/sql/Connection", "prepareStatement",
                           "(Ljava/lang/String;)Ljava/sql/PreparedStatement;"};
@@ -102,6 +103,18 @@ int JC_Connection_getCatalog(JConn* c, jobject conn, char* buffer, size_t capaci
   JW_Trace("Connection.getCatalog");
   jobject str = nullptr;
   if (JC_CallObject(c->jni, conn, mGetCatalog, &str) != 0) {
+    return CheckException(c->jni, c->unicodeClient, &c->msgs);
+  }
+  int status = JW_CopyFixed(c->jni, static_cast<jstring>(str), c->unicodeClient, buffer, capacity,
+                            nullptr, nullptr);
+  JW_Delete(c->jni, str);
+  return status;
+}
+
+int JC_Connection_getSchema(JConn* c, jobject conn, char* buffer, size_t capacity) {
+  JW_Trace("Connection.getSchema");
+  jobject str = nullptr;
+  if (JC_CallObject(c->jni, conn, mGetSchema, &str) != 0) {
     return CheckException(c->jni, c->unicodeClient, &c->msgs);
   }
   int status = JW_CopyFixed(c->jni, static_cast<jstring>(str), c->unicodeClient, buffer, capacity,

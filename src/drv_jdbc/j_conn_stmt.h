@@ -17,6 +17,7 @@ int JC_Connection_getMetaData(JConn* c, jobject conn, jobject* out);
 int JC_Connection_getAutoCommit(JConn* c, jobject conn, uint8_t* out);
 int JC_Connection_getTransactionIsolation(JConn* c, jobject conn, int32_t* out);
 int JC_Connection_getCatalog(JConn* c, jobject conn, char* buffer, size_t capacity);
+int JC_Connection_getSchema(JConn* c, jobject conn, char* buffer, size_t capacity);
 int JC_Connection_createStatement(JConn* c, jobject conn, jobject* out);
 int JC_Connection_createStatementForStmt(JStmt* s, jobject conn);
 int JC_Connection_prepareStatement(JStmt* s, jobject conn, const char* sql);

@@ -152,8 +152,10 @@ void PutText(char* text, size_t capacity, const char* value) {
 }
 
 // What the cursor layer the driver's wiring lays over the agent serves:
-// forward-only and static read-only cursors, rowsets, scrolling in every
-// direction but by bookmark, and SQLSetPos's SQL_POSITION.
+// forward-only, static and keyset-driven read-only cursors, rowsets,
+// scrolling in every direction but by bookmark, and SQLSetPos's
+// SQL_POSITION. A keyset-driven cursor sees the updates and deletes of
+// others when it fetches a row again.
 constexpr int32_t kFetchDirections = SQL_FD_FETCH_NEXT | SQL_FD_FETCH_FIRST | SQL_FD_FETCH_LAST |
                                      SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE;
 constexpr int32_t kForwardOnlyAttrs2 =
@@ -161,6 +163,9 @@ constexpr int32_t kForwardOnlyAttrs2 =
 constexpr int32_t kStaticAttrs1 =
     SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION;
 constexpr int32_t kStaticAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
+constexpr int32_t kKeysetAttrs1 = kStaticAttrs1;
+constexpr int32_t kKeysetAttrs2 =
+    SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_SENSITIVITY_DELETIONS | SQL_CA2_SENSITIVITY_UPDATES | SQL_CA2_CRC_EXACT;
 
 // Answers that need no Java. True when the type is one of them.
 bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_t capacity) {
@@ -174,7 +179,7 @@ bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_
     case 11: PutText(text, capacity, "N"); return true;
     case 12: *number = 1; return true;
     case SQL_SCROLL_CONCURRENCY: *number = SQL_SCCO_READ_ONLY; return true;
-    case SQL_SCROLL_OPTIONS: *number = SQL_SO_FORWARD_ONLY | SQL_SO_STATIC; return true;
+    case SQL_SCROLL_OPTIONS: *number = SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN; return true;
     case 45: PutText(text, capacity, "Table"); return true;
     case 77: PutText(text, capacity, "03.50"); return true;
     case 78: *number = 1; return true;
@@ -190,7 +195,8 @@ bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_
     case SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1: *number = SQL_CA1_NEXT; return true;
     case SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES2: *number = kForwardOnlyAttrs2; return true;
     case 148: case 149: *number = 0; return true;
-    case SQL_KEYSET_CURSOR_ATTRIBUTES1: case SQL_KEYSET_CURSOR_ATTRIBUTES2: *number = 0; return true;
+    case SQL_KEYSET_CURSOR_ATTRIBUTES1: *number = kKeysetAttrs1; return true;
+    case SQL_KEYSET_CURSOR_ATTRIBUTES2: *number = kKeysetAttrs2; return true;
     case 152: *number = 1; return true;
     // A parameter array gives one row count, the sum over its rows (batches
     // included), and a query run with one gives a result per parameter set.

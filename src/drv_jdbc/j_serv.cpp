@@ -31,9 +31,6 @@ HandleTable JDB_StmtTable;
 
 const char* const JDB_JarList = "ifxjdbc.jar:ifxjdbcx.jar:ifxlang.jar:ifxlsupp.jar";
 
-// Hook of the distributed-transaction subsystem, run by the last server close.
-void XaTeardownHook();
-
 namespace {
 
 constexpr jint kJniVersion = 0x00010004;
@@ -232,8 +229,13 @@ void FreeEnvRecord(JEnv* je) {
 
 }  // namespace
 
-// The distributed-transaction layer has nothing to tear down in this process.
-__attribute__((weak)) void XaTeardownHook() {}
+namespace {
+// What the layers above the agent asked to hear of; empty until the driver's
+// wiring fills it at load.
+JDB_UpperHooks gUpperHooks{};
+}  // namespace
+
+void JDB_SetUpperHooks(const JDB_UpperHooks& hooks) { gUpperHooks = hooks; }
 
 void JDB_SetJarDir(const char* dir) {
   std::lock_guard<std::recursive_mutex> guard(gHostLock);
@@ -536,7 +538,7 @@ int JVM_FreeServer(uint32_t envHandle) {
   if (gState.openCount <= 0 || envHandle != gState.envHandle) return KX_ERR_BAD_ARGUMENT;
   if (--gState.openCount > 0) return 0;
 
-  XaTeardownHook();
+  if (gUpperHooks.lastServerClose != nullptr) gUpperHooks.lastServerClose();
   HT_Release(&JDB_EnvTable, envHandle);
   HT_Destroy(&JDB_StmtTable);
   HT_Destroy(&JDB_ConnTable);

@@ -28,6 +28,13 @@ const char* JDB_GetJarDir();
 // Serialises server close, disconnect sweeps and failed connects.
 std::mutex& JDB_AgentMutex();
 
+// What the agent tells the layers above it, which it cannot name itself: the
+// driver's wiring fills the table at load, before the first server opens.
+struct JDB_UpperHooks {
+  void (*lastServerClose)();  // the last agent environment is being freed
+};
+void JDB_SetUpperHooks(const JDB_UpperHooks& hooks);
+
 // Agent slots 3 and 4. options is not read.
 int JVM_AllocServer(void* options, uint32_t* envHandle);
 int JVM_FreeServer(uint32_t envHandle);

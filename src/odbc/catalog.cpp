@@ -99,6 +99,24 @@ SQLRETURN CatEnd(StmtRecord* stmt, int32_t code) {
   // The agent statement now holds the catalog result, not the statement an
   // earlier SQLPrepare made: executing it again would run something else.
   stmt->flags = static_cast<uint16_t>((stmt->flags | SF_EXECUTED) & ~SF_PREPARED);
+  // A catalog result has no keys: a keyset-driven or dynamic request was
+  // served by a static cursor, and the application is told so.
+  SCS_CURSOR& c = stmt->cursor;
+  if (c.cursorType == SQL_CURSOR_KEYSET_DRIVEN || c.cursorType == SQL_CURSOR_DYNAMIC) {
+    int32_t type = 0;
+    uint16_t length = 0;
+    if (AgentCall(BindingOf(stmt), &AgentOps::DRV_GetProperty, stmt->agentStmt, AP_STMT_CURSOR_TYPE,
+                  static_cast<void*>(&type), static_cast<uint16_t>(4), &length) == 0 &&
+        type != c.cursorType) {
+      c.requestedCursorType = c.cursorType;
+      c.requestedConcurrency = c.concurrency;
+      c.cursorType = type;
+      c.concurrency = SQL_CONCUR_READ_ONLY;
+      c.flags |= SCS_FLAG_BACKEND_CHANGED;
+      stmt->error = KX_ERR_OPTION_CHANGED;
+      return SQL_SUCCESS_WITH_INFO;
+    }
+  }
   return SQL_SUCCESS;
 }
 

@@ -6,9 +6,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "odbc/conn_attr.h"
+#include "odbc/connstr.h"
 #include "odbc/dtc_seam.h"
 #include "util/errcodes.h"
 
@@ -26,31 +28,38 @@ void Forget(ConnRecord* conn) {
   conn->enlisted = 0;
 }
 
-// "DSN=...;UID=...;PWD=...;" for the resource manager's own connection. It
-// carries the password: the buffer is wiped before it is released.
-char* ComposeConnectText(const ConnRecord* conn) {
-  const char* parts[] = {"DSN=", conn->dsn,      ";UID=", conn->user,
-                         ";PWD=", conn->password, ";"};
-  size_t size = 1;
-  for (const char* p : parts) size += p != nullptr ? strlen(p) : 0;
-  char* text = static_cast<char*>(malloc(size));
-  if (text == nullptr) return nullptr;
-  char* at = text;
-  for (const char* p : parts) {
-    if (p == nullptr) continue;
-    const size_t n = strlen(p);
-    memcpy(at, p, n);
-    at += n;
-  }
-  *at = '\0';
-  return text;
+void Wipe(char* text) {
+  volatile char* p = text;
+  while (*p != '\0') *p++ = '\0';
 }
 
 void WipeAndFree(char* text) {
   if (text == nullptr) return;
-  volatile char* p = text;
-  while (*p != '\0') *p++ = '\0';
+  Wipe(text);
   free(text);
+}
+
+// "DSN=...;UID=...;PWD=...;" for the resource manager's own connection, each
+// value brace-quoted when it holds ';' or braces (a password with ';' stays
+// one value). It carries the password: every copy is wiped before release.
+char* ComposeConnectText(const ConnRecord* conn) {
+  std::string text;
+  try {
+    // Room for every value braced at once: no reallocation leaves an unwiped copy.
+    size_t size = 32;
+    for (const char* v : {conn->dsn, conn->user, conn->password}) size += v != nullptr ? strlen(v) : 0;
+    text.reserve(size);
+    ConnStrAppend(text, "DSN", conn->dsn);
+    ConnStrAppend(text, "UID", conn->user);
+    ConnStrAppend(text, "PWD", conn->password);
+    text += ';';
+  } catch (const std::bad_alloc&) {
+    Wipe(text.data());
+    return nullptr;
+  }
+  char* out = strdup(text.c_str());
+  Wipe(text.data());
+  return out;
 }
 
 }  // namespace

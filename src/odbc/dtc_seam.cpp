@@ -16,6 +16,5 @@ __attribute__((weak)) int16_t DtcRMConnect(void*) { return -1; }
 __attribute__((weak)) int16_t DtcRMEnlist(void*) { return -1; }
 __attribute__((weak)) int DtcRelease(void*) { return -1; }
 __attribute__((weak)) void DtcTerm() {}
-__attribute__((weak)) void XaSwitchTerm() {}
 
 }  // namespace kx

@@ -1,6 +1,6 @@
 // What the connection code needs of the distributed-transaction support: the
-// enlistment calls of SQL_ATTR_ENLIST_IN_DTC and connection close, and the two
-// teardown calls of the unload hook. The defaults here answer "not available"
+// enlistment calls of SQL_ATTR_ENLIST_IN_DTC and connection close, and the
+// teardown call of the unload hook. The defaults here answer "not available"
 // (a failed init, no dispenser, nothing to tear down); the distributed-
 // transaction support, when linked, provides the real ones.
 #pragma once
@@ -26,7 +26,5 @@ int16_t DtcRMEnlist(void* dispenser);
 int DtcRelease(void* dispenser);
 // Unload: tear the resource manager down when DtcInit ran.
 void DtcTerm();
-// Unload: close the XA trace stream when the XA switch was initialised.
-void XaSwitchTerm();
 
 }  // namespace kx

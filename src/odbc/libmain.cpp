@@ -176,6 +176,7 @@ int DriverAttach(void* instance) {
 
 void DriverDetach() {
   HandlesTerm();
+  DtcTerm();
   if (g_layers.unload != nullptr) g_layers.unload();
   if (g_traceSink != nullptr) {
     LogSinkClose(g_traceSink);
@@ -183,8 +184,6 @@ void DriverDetach() {
     g_traceSink = nullptr;
   }
   TraceClose(TRACE_ODBC);
-  DtcTerm();
-  XaSwitchTerm();
 }
 
 int LibMain(void* instance) { return DriverAttach(instance); }

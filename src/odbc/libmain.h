@@ -17,7 +17,8 @@ struct DriverLayers {
   // Fills a binding: the agent's table as the layers above it wrap it. 0.
   int (*bind)(AgentBinding* binding);
   // At unload, once the idle environments are freed: the layers end what
-  // still runs (the XA workers of connections left open). May be null.
+  // still runs (the XA workers of connections left open) and close what they
+  // opened (the XA trace). May be null.
   void (*unload)();
 };
 void DriverInstallLayers(const DriverLayers& layers);

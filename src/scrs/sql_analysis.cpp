@@ -344,6 +344,17 @@ int SCR_TableRefSplit(SQL_NODE* ref, ARR* out, int keepCatalog) {
 
 // ---- rewrites --------------------------------------------------------------------------------
 
+const char* SCR_SelListText(SCR_ANALYSIS* a) {
+  SQL_NODE* list = scr_ChildOfKind(outerQuerySpec(a), 1, SQLN_SELLIST);
+  return list ? list->text : nullptr;
+}
+
+bool SCR_IsDistinct(SCR_ANALYSIS* a) {
+  SQL_NODE* head = scr_ChildOfKind(outerQuerySpec(a), 0, SQLN_TOP);
+  SQL_NODE* quant = head ? scr_DirectChild(head, SQLN_SETQUANT) : nullptr;
+  return quant && quant->text && strcmp(quant->text, "DISTINCT") == 0;
+}
+
 int SCR_SetSelListPlaceholder(SCR_ANALYSIS* a) {
   SQL_NODE* list = scr_ChildOfKind(outerQuerySpec(a), 1, SQLN_SELLIST);
   if (!list) return KX_ERR_GENERAL;

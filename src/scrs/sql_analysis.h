@@ -53,6 +53,10 @@ int SCR_TablesGet(SCR_ANALYSIS* a, ARR* out, int keepCatalog);
 int SCR_TableRefSplit(SQL_NODE* ref, ARR* out, int keepCatalog);
 void SCR_FreeTableRef(void* element);
 
+// The outer query's select list as it stands (NULL without a SELECT).
+const char* SCR_SelListText(SCR_ANALYSIS* a);
+// Whether the outer query is SELECT DISTINCT.
+bool SCR_IsDistinct(SCR_ANALYSIS* a);
 int SCR_SetSelListPlaceholder(SCR_ANALYSIS* a);
 int SCR_SetWherePlaceholder(SCR_ANALYSIS* a);
 int SCR_SetOrderByPlaceholder(SCR_ANALYSIS* a);

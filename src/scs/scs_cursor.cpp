@@ -57,12 +57,25 @@ int SCS_CursorRecInit(ScsCursor* c, AgentHandle stmt, AgentHandle conn, ScsConn*
   c->conn = conn;
   c->connInfo = connInfo;
   SCR_InitAnalysis(&c->main);
+  SCR_InitAnalysis(&c->keysetAn);
+  SCR_InitAnalysis(&c->valuesAn);
   c->forceStatic = connInfo != nullptr && connInfo->multipleActive != 0 ? 1 : 0;
+  const int rc = KS_New(&c->keyset);
+  if (rc != 0) return rc;
   return SS_New(&c->snapshot);
 }
 
 void SCS_CursorRecFree(ScsCursor* c) {
+  KS_Free(&c->keyset);
   SS_Free(&c->snapshot);
+  ARR_Free(&c->tableRefs, SCR_FreeTableRef);
+  ARR_Free(&c->orderBy, nullptr);
+  ARR_Free(&c->selectCols, nullptr);
+  SCR_FreeAnalysis(&c->keysetAn);
+  SCR_FreeAnalysis(&c->valuesAn);
+  std::free(c->genParamDescs);
+  c->genParamDescs = nullptr;
+  c->genParamCount = 0;
   if (c->keptParams != nullptr) {
     RB_Free(c->keptParams);
     std::free(c->keptParams);

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,10 +53,36 @@ constexpr uint16_t SCSQ_VALUES = 0x20;
 // DELETE that is not a SELECT.
 constexpr uint16_t SCS_FEATURES_NOT_SELECT = 0x200;
 
+// Row statuses of the key set beyond those the agent contract names.
+constexpr int16_t SCS_ROW_DELETED = 1;
+
 // Position codes shared with the core's copy of the cursor record.
 constexpr int32_t SCS_AT_BEFORE_FIRST = 0;
 constexpr int32_t SCS_AT_AFTER_LAST = -3;
 constexpr int32_t SCS_AT_ALL_ROWS = -2;
+
+// The key set of a cursor: the key columns of the query's tables, the keys of
+// its rows (all of them for a keyset-driven cursor) and a status per key.
+struct KS_REC {
+  int16_t* status;      // one ODBC row status per key, NULL when none
+  int32_t statusCount;
+  RowBuffer* keys;      // resident key rows (header owned)
+  int32_t windowStart;  // key number held in row 0 of keys; -1 spilled, nothing resident
+  uint8_t tableCount;   // tables of the query: with one, key columns stand unqualified
+  ARR* keyCols;         // SCS_COLDESC per key column, NULL when none
+  DSC cache;            // the keys beyond the memory window
+};
+
+int KS_New(KS_REC** out);
+void KS_Close(KS_REC* ks);
+void KS_Reset(KS_REC* ks);
+void KS_Free(KS_REC** ks);
+inline int32_t KS_KeyCount(const KS_REC* ks) {
+  return ks != nullptr && ks->keyCols != nullptr ? static_cast<int32_t>(ks->keyCols->count) : 0;
+}
+inline SCS_COLDESC* KS_KeyCol(const KS_REC* ks, int32_t i) {
+  return static_cast<SCS_COLDESC*>(ARR_At(ks->keyCols, static_cast<uint32_t>(i)));
+}
 
 // One agent connection opened through the layer.
 struct ScsConn {
@@ -81,6 +108,9 @@ struct ScsConn {
   std::string userName;
   std::string dbmsName;
 };
+
+// Flag words of the layer's own statement analyses.
+constexpr uint16_t SCS_BYKEY_READY = 0x1;  // the values statement holds the by-key query
 
 // The emulation state of one agent statement.
 struct ScsCursor {
@@ -114,6 +144,15 @@ struct ScsCursor {
   AgentHandle keysetStmt = 0;       // the layer's own statements (0 none)
   AgentHandle valuesStmt = 0;
   SS_REC* snapshot = nullptr;
+  KS_REC* keyset = nullptr;
+  ARR* tableRefs = nullptr;         // SCR_TABLEREF of the analysed SELECT
+  ARR* orderBy = nullptr;           // SCS_ORDERBYITEM
+  ARR* selectCols = nullptr;        // SCS_COLDESC, wildcards expanded
+  SCR_ANALYSIS keysetAn{};          // the keyset query
+  SCR_ANALYSIS valuesAn{};          // the by-key query
+  int32_t byKeyGroups = 0;          // keys the prepared by-key query takes
+  SCS_PARAMDESC* genParamDescs = nullptr;  // descriptors of the layer's own queries
+  uint16_t genParamCount = 0;
   RowBuffer* keptParams = nullptr;  // copy of the application's parameter rows
   SCS_PARAMDESC* appParamDescs = nullptr;
   uint16_t appParamCount = 0;
@@ -145,12 +184,78 @@ void SCS_PostCacheFailure(ScsCursor* c, const DSC* cache);
 int scs_p_KeyBatchSizes(const ScsCursor* c, int32_t keyColumns, int32_t* batches, int32_t* lastRows,
                         int32_t* rowsPerBatch);
 
+// ---- table and column metadata ---------------------------------------------------------
+
+// Identifier rules of a connection: quote character (0 none), case of
+// unquoted and of quoted names (1 upper, 2 lower, 3 sensitive, 4 mixed), and
+// whether texts are UTF-8 (Unicode client).
+struct ScsIdentRules {
+  char quote = 0;
+  int32_t identCase = 1;
+  int32_t quotedCase = 4;
+  int32_t unicode = 0;
+};
+ScsIdentRules SCS_IdentRules(const ScsCursor* c);
+// Normalises an identifier held in a buffer of SCS_NAME_LEN bytes in place.
+// 0, or 15 when the re-quoted name would not fit (the name is left as it was:
+// a name is never cut).
+int scs_p_NormaliseIdent(char* name, const ScsIdentRules& rules, bool requote);
+// 1 when the two identifiers name the same thing under the rules, else 0.
+int scs_p_IdentEqual(const char* a, const char* b, const ScsIdentRules& rules);
+// The text of a catalog column's element as UTF-8 (16-bit text converted),
+// at most 508 bytes; *isNull for a NULL value. 0 or 15 (a storage type that
+// holds no text).
+int scs_p_CatalogStrGet(const RowBuffer* rb, int32_t row, uint16_t col, std::string* out, bool* isNull);
+// An integer of a catalog column (integer storage or digits); false when NULL.
+bool scs_p_CatalogIntGet(const RowBuffer* rb, int32_t row, uint16_t col, int64_t* out);
+// Resolves every table reference in the catalog (the catalog's spelling).
+int scs_p_GetTblDescs(ScsCursor* c, ARR* refs);
+// Appends the columns of every referenced table to out (SCS_COLDESC).
+int scs_p_GetTblColDescs(ScsCursor* c, ARR* refs, bool skipLong, ARR* out);
+// The select list with wildcards expanded, into *out (a new list).
+int scs_p_SelectColsGet(ScsCursor* c, ARR** out);
+// The column as generated SQL names it: bare with one table, else prefixed
+// by the alias or the (quoted) owner and table.
+std::string SCS_QualifiedColName(uint8_t tableCount, const SCS_COLDESC* col, char quote);
+void scs_p_ColDescToParamDesc(const SCS_COLDESC* col, SCS_PARAMDESC* out);
+// Makes the quote character's quoted form of a catalog name.
+std::string SCS_QuoteName(const std::string& name, char quote);
+// Runs a catalog function on the cursor's keyset statement and reads its
+// whole result in blocks of 10 rows into out.
+int scs_p_CatalogRows(ScsCursor* c, const char* what, RowBuffer* out,
+                      const std::function<int32_t(AgentHandle)>& call);
+
+// ---- key columns and keyset queries -------------------------------------------------------
+
+// Fills the cursor key set's key-column list for the table references: 0,
+// 84 when some table has no key, or the failing call's code.
+int KS_GetKeyColDescs(ScsCursor* c, ARR* refs);
+// The key-column cache key of a list of table references (16 bytes).
+void KS_CacheKey(ARR* refs, uint8_t digest[16]);
+// Query builders: each rewrites the analysis's statement into a->sql.
+int KS_SetSelListKeys(SCR_ANALYSIS* a, const KS_REC* ks, char quote);
+int KS_AppendKeysToSelList(SCR_ANALYSIS* a, const KS_REC* ks, char quote);
+int KS_AddKeyOrderBy(SCR_ANALYSIS* a, const KS_REC* ks, char quote, uint16_t existingItems, uint16_t maxItems);
+int KS_MakeKeyWhere(SCR_ANALYSIS* a, const KS_REC* ks, char quote, int32_t groups);
+// One parameter row of `groups` keys taken from key rows [first, first + n)
+// (the last key repeated when n < groups). Values are copied element by
+// element: every length is bounded by the element's width.
+int KS_KeyRowsToParams(const RowBuffer* keys, int32_t first, int32_t groups, int32_t n, RowBuffer** out);
+// Builds the keyset of a keyset-driven cursor: every key of the result.
+int KS_GetKeySet_KSD(ScsCursor* c);
+// One row of the application's kept parameters (NULL when none are kept).
+int scs_p_KeptParamRow(ScsCursor* c, RowBuffer** out);
+// Analyses text into a; logs the parser's complaint on failure.
+int scs_p_Analyse(SCR_ANALYSIS* a, const char* text);
+
 // ---- prepare analysis ------------------------------------------------------------------
 
 int scs_p_PrepareCursor(ScsCursor* c, const char* text);
 // Falls back to a static, read-only cursor. 0 or 43.
 int scs_p_ChangeCursorType(ScsCursor* c);
 void scs_p_ResetAnalysis(ScsCursor* c);
+int SCS_CheckUpdatable(const ScsCursor* c);
+int scs_p_CheckKeyset(const ScsCursor* c);
 // Whether the analysed statement gives a result the layer caches as a query.
 bool SCS_IsQuery(const ScsCursor* c);
 
@@ -161,6 +266,12 @@ int scs_p_FetchStatic(ScsCursor* c, RowStatusSet* set, int32_t row);
 int scs_p_CacheResult(ScsCursor* c);
 // The engines the next cursor kinds bring; until then they are not there.
 int scs_p_FetchKeyset(ScsCursor* c, RowStatusSet* set, int32_t row);
+// Places the rows read by key (their trailing `keyCols` columns hold each
+// row's key) in key order: rowset row j belongs to key first + j; a key
+// without a row gets a NULL row and the status of a deleted row. The hidden
+// key columns are dropped.
+int SCS_MarkMissingRows(RowBuffer* rows, const RowBuffer* keys, int32_t first, int32_t windowStart,
+                        int32_t count, uint16_t keyCols, int16_t* keyStatus, RowBuffer** placed);
 int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusSet* set);
 int scs_p_FetchDynamicOrient(ScsCursor* c, int32_t offset, uint16_t orientation, RowStatusSet* set);
 int scs_p_SetPosOp(ScsCursor* c, int32_t row, int32_t operation, uint16_t** statuses, int32_t* count,

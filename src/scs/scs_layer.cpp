@@ -188,6 +188,12 @@ int FetchForward(ScsCursor* c, RowStatusSet* set) {
   return 0;
 }
 
+// A keyset-driven cursor over a SELECT whose key columns are known.
+bool IsKeysetQuery(const ScsCursor* c) {
+  return c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize == 0 && c->main.kind == SQLN_SELECT &&
+         KS_KeyCount(c->keyset) > 0;
+}
+
 bool IsCatalogFallback(const ScsCursor* c) {
   return c->cursorType == SCS_KEYSET_DRIVEN || c->cursorType == SCS_DYNAMIC;
 }
@@ -201,6 +207,10 @@ void CatalogCursor(AgentHandle h) {
   SS_Close(c->snapshot);
   c->rowCount = -1;
   if (IsCatalogFallback(c)) {
+    // The agent's statement says so too, so the application can see it.
+    const int32_t type = SCS_STATIC, concurrency = SCS_CONCUR_READ_ONLY;
+    AgentCall(Agent(), &AgentOps::DRV_SetProperty, h, AP_STMT_CURSOR_TYPE, static_cast<const void*>(&type));
+    AgentCall(Agent(), &AgentOps::DRV_SetProperty, h, AP_STMT_CONCURRENCY, static_cast<const void*>(&concurrency));
     c->cursorType = SCS_STATIC;
     c->concurrency = SCS_CONCUR_READ_ONLY;
   }
@@ -401,9 +411,14 @@ int32_t SCS_Execute(AgentHandle h) {
   }
   // Each execution has a result of its own.
   SS_Close(c->snapshot);
-  c->flags = static_cast<uint16_t>(c->flags & ~SCSF_CACHED);
+  c->flags = static_cast<uint16_t>(c->flags & ~(SCSF_CACHED | SCSF_KEYED_QUERY));
   c->rowCount = -1;
   c->setPosRow = SCS_AT_BEFORE_FIRST;
+  if (IsKeysetQuery(c)) {
+    // The keys of every row are read now; the rows come by key when fetched.
+    const int built = KS_GetKeySet_KSD(c);
+    if (built != 0) return built;
+  }
   const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_Execute, h);
   if (rc != 0) return rc;
   const bool staticQuery = c->cursorType == SCS_STATIC && SCS_IsQuery(c) &&
@@ -435,8 +450,9 @@ int32_t SCS_CloseCursor(AgentHandle h) {
   if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
   c->flags |= SCSF_CLOSED;
   c->flags = static_cast<uint16_t>(c->flags & ~(SCSF_PREPARED | SCSF_CACHED));
-  // The cached rows and their files go with the cursor.
+  // The cached rows and keys and their files go with the cursor.
   SS_Close(c->snapshot);
+  KS_Close(c->keyset);
   c->rowCount = -1;
   return AgentCall(Agent(), &AgentOps::DRV_CloseCursor, h);
 }

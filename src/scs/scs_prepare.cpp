@@ -1,11 +1,14 @@
 // Prepare analysis: what cursor the layer can give a statement. The agent has
 // prepared the statement already; the layer reads it with the SQL parser and
 // settles the cursor. Static read-only cursors are served over the dataset
-// cache; a request the model cannot serve (keyset-driven and dynamic cursors,
-// updatable static ones, statements the parser does not read) settles on a
-// static, read-only cursor, which the core reports as 01S02.
+// cache; keyset-driven cursors over a SELECT whose tables all have a key are
+// served by key. A request the model cannot serve (dynamic and mixed cursors,
+// updatable static ones, tables without a key, statements the parser does
+// not read) settles on a static, read-only cursor, which the core reports as
+// 01S02; combinations no cursor can give are refused.
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "scrs/sql_tree.h"
 #include "scs/scs_cursor.h"
@@ -44,9 +47,33 @@ bool AgentDescribesColumns(ScsCursor* c) {
 
 bool SCS_IsQuery(const ScsCursor* c) { return c->main.kind == SQLN_SELECT || c->describedQuery != 0; }
 
+int SCS_CheckUpdatable(const ScsCursor* c) {
+  if (c->features & SCRF_JOIN) return KX_ERR_JOIN_RESULT;
+  if (c->features & SCRF_GROUPBY) return KX_ERR_GROUP_BY;
+  if (c->features & SCRF_UNION) return KX_ERR_UNION;
+  if (c->features & SCRF_AGGREGATE) return KX_ERR_SCALAR_AGGREGATE;
+  return 0;
+}
+
+int scs_p_CheckKeyset(const ScsCursor* c) {
+  if (c->features == SCS_FEATURES_NOT_SELECT) return KX_ERR_NOT_SELECT;
+  if (c->features & SCRF_GROUPBY) return KX_ERR_GROUP_BY;
+  if (c->features & SCRF_UNION) return KX_ERR_UNION;
+  return 0;
+}
+
 void scs_p_ResetAnalysis(ScsCursor* c) {
   SCR_FreeAnalysis(&c->main);
   SCR_InitAnalysis(&c->main);
+  SCR_FreeAnalysis(&c->keysetAn);
+  SCR_FreeAnalysis(&c->valuesAn);
+  ARR_Free(&c->tableRefs, SCR_FreeTableRef);
+  ARR_Free(&c->orderBy, nullptr);
+  ARR_Free(&c->selectCols, nullptr);
+  std::free(c->genParamDescs);
+  c->genParamDescs = nullptr;
+  c->genParamCount = 0;
+  c->byKeyGroups = 0;
   c->describedQuery = 0;
   c->flags = 0;
   c->flags2 = 0;
@@ -76,6 +103,152 @@ int scs_p_ChangeCursorType(ScsCursor* c) {
   return 0;
 }
 
+namespace {
+
+void CopyField(char* dst, const char* src) {
+  const char* text = src != nullptr ? src : "";
+  const size_t n = std::strlen(text);
+  StrCopyBytes(dst, text, n < SCS_NAME_LEN ? n : SCS_NAME_LEN - 1);
+}
+
+// ORDER BY positions name select items: each becomes that item's column, and
+// the statement is rewritten with the columns in their place.
+int OrderByResolvePos(ScsCursor* c) {
+  ARR_Free(&c->selectCols, nullptr);
+  int rc = scs_p_SelectColsGet(c, &c->selectCols);
+  if (rc != 0) return rc;
+  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const uint8_t tables = static_cast<uint8_t>(c->tableRefs != nullptr ? c->tableRefs->count : 0);
+  for (uint32_t i = 0; i < c->orderBy->count; ++i) {
+    auto* item = static_cast<SCS_ORDERBYITEM*>(ARR_At(c->orderBy, i));
+    if (item->position == 0) continue;
+    if (item->position < 1 || static_cast<uint32_t>(item->position) > c->selectCols->count) return KX_ERR_SYNTAX;
+    const auto* col = static_cast<const SCS_COLDESC*>(ARR_At(c->selectCols, static_cast<uint32_t>(item->position - 1)));
+    if (col->kind == SCS_COL_EXPR) return KX_ERR_ORDER_BY_EXPRESSION;
+    CopyField(item->column, col->name);
+    CopyField(item->table, col->table);
+    CopyField(item->alias, col->alias);
+    CopyField(item->owner, col->owner);
+    CopyField(item->qualifier, col->qualifier);
+    item->sqlType = col->sqlType;
+    item->size = col->columnSize;
+    item->digits = col->digits;
+    const std::string text = SCS_QualifiedColName(tables, col, quote);
+    if (text.size() >= sizeof item->text) return KX_ERR_GENERAL;
+    StrCopyBytes(item->text, text.data(), text.size());
+  }
+  return 0;
+}
+
+int OrderByNormalise(ScsCursor* c) {
+  const ScsIdentRules r = SCS_IdentRules(c);
+  for (uint32_t i = 0; i < c->orderBy->count; ++i) {
+    auto* item = static_cast<SCS_ORDERBYITEM*>(ARR_At(c->orderBy, i));
+    int rc = scs_p_NormaliseIdent(item->column, r, true);
+    if (rc != 0) {
+      SCS_PostMsg(c, "An ORDER BY column name is too long to quote", "S1000");
+      return rc;
+    }
+    if (item->table[0] == '\0') continue;
+    const SCR_TABLEREF* byAlias = nullptr;
+    for (uint32_t k = 0; c->tableRefs != nullptr && k < c->tableRefs->count && byAlias == nullptr; ++k) {
+      const auto* ref = static_cast<const SCR_TABLEREF*>(ARR_At(c->tableRefs, k));
+      if (ref->alias[0] != '\0' && scs_p_IdentEqual(ref->alias, item->table, r)) byAlias = ref;
+    }
+    if (byAlias != nullptr) {
+      CopyField(item->alias, item->table);
+      CopyField(item->table, byAlias->table);
+      CopyField(item->owner, byAlias->owner);
+    }
+  }
+  return 0;
+}
+
+int OrderByGet(ScsCursor* c) {
+  ARR_Free(&c->orderBy, nullptr);
+  c->orderBy = ARR_New(sizeof(SCS_ORDERBYITEM));
+  if (c->orderBy == nullptr) return KX_ERR_NOMEM;
+  int rc = SCR_OrderByGet(&c->main, c->orderBy);
+  if (rc != 0) return rc;
+  c->features |= c->main.flags;
+  if (c->main.flags & SCRF_ORDERBYPOS) {
+    rc = OrderByResolvePos(c);
+    if (rc == 0) rc = SCR_OrderByResolvePositions(&c->main, c->orderBy);
+    if (rc != 0) return rc;
+    // The keyed queries start from the statement with the columns in place.
+    char* resolved = strdup(c->main.root != nullptr && c->main.root->text != nullptr ? c->main.root->text : "");
+    if (resolved == nullptr) return KX_ERR_NOMEM;
+    std::free(c->text);
+    c->text = resolved;
+  }
+  return OrderByNormalise(c);
+}
+
+// Marks each key column an ORDER BY item names with the item's 1-based
+// number: the keyset's ORDER BY does not repeat it.
+void OrderByMarkKeys(ScsCursor* c) {
+  KS_REC* ks = c->keyset;
+  if (c->orderBy == nullptr || KS_KeyCount(ks) == 0) return;
+  const ScsIdentRules r = SCS_IdentRules(c);
+  for (uint32_t i = 0; i < c->orderBy->count; ++i) {
+    const auto* item = static_cast<const SCS_ORDERBYITEM*>(ARR_At(c->orderBy, i));
+    for (int32_t k = 0; k < KS_KeyCount(ks); ++k) {
+      SCS_COLDESC* key = KS_KeyCol(ks, k);
+      if (!scs_p_IdentEqual(item->column, key->name, r)) continue;
+      if (item->table[0] != '\0' && !scs_p_IdentEqual(item->table, key->table, r) &&
+          !(key->alias[0] != '\0' && scs_p_IdentEqual(item->alias, key->alias, r))) {
+        continue;
+      }
+      if (item->owner[0] != '\0' && !scs_p_IdentEqual(item->owner, key->owner, r)) continue;
+      key->orderMark = static_cast<uint8_t>(i + 1);
+      break;
+    }
+  }
+}
+
+// The keyset-driven model of a SELECT: its tables, ORDER BY and key columns.
+int PrepareKeyset(ScsCursor* c) {
+  if (c->features & SCRF_OUTERJOIN) return KX_ERR_OUTER_JOIN_STATIC;
+  int rc = scs_p_CheckKeyset(c);
+  if (rc != 0) return rc;
+  // A mixed cursor's key windows and a dynamic cursor are not served yet; a
+  // connection that cannot keep several results open reads each whole.
+  // DISTINCT lists each value once, not each row: no key names its rows. A
+  // scalar aggregate has a single row made of many.
+  if (c->cursorType == SCS_DYNAMIC || c->keysetSize > 0 || c->forceStatic ||
+      (c->features & SCRF_AGGREGATE) != 0 || SCR_IsDistinct(&c->main)) {
+    return scs_p_ChangeCursorType(c);
+  }
+  c->tableRefs = ARR_New(sizeof(SCR_TABLEREF));
+  if (c->tableRefs == nullptr) return KX_ERR_NOMEM;
+  rc = SCR_TablesGet(&c->main, c->tableRefs, c->connInfo != nullptr ? c->connInfo->noCatalogNames : 0);
+  if (rc != 0) {
+    LogDebug("SCR_TablesGet failed");
+    return rc;
+  }
+  if (c->tableRefs->count == 0) return KX_ERR_PREPARE_CURSOR_TYPE;
+  rc = scs_p_GetTblDescs(c, c->tableRefs);
+  if (rc != 0) return rc;
+  if (c->main.flags & SCRF_ORDERBY) {
+    rc = OrderByGet(c);
+    if (rc != 0) return rc;
+  }
+  rc = KS_GetKeyColDescs(c, c->tableRefs);
+  if (rc == KX_ERR_NO_KEY_COLUMNS) {
+    // Without a key no row can be found again: the rows are read once.
+    KS_Reset(c->keyset);
+    return scs_p_ChangeCursorType(c);
+  }
+  if (rc != 0) {
+    LogDebug("KS_GetKeyColDescs failed");
+    return rc;
+  }
+  OrderByMarkKeys(c);
+  return 0;
+}
+
+}  // namespace
+
 int scs_p_PrepareCursor(ScsCursor* c, const char* text) {
   if (c->flags & SCSF_ANALYSED) {
     scs_p_ResetAnalysis(c);  // also clears SCSF_ANALYSED
@@ -100,6 +273,7 @@ int scs_p_PrepareCursor(ScsCursor* c, const char* text) {
     return 0;
   }
   c->flags |= SCSF_ANALYSED;
+  SCS_ReadConnInfo(c->connInfo);
   const int parsed = SCR_AnalyseSQL(&c->main, c->text, 0, c->connInfo != nullptr ? c->connInfo->noCatalogNames : 0);
   if (parsed == KX_ERR_NOMEM) return parsed;
   if (c->main.kind <= 0) {
@@ -113,6 +287,7 @@ int scs_p_PrepareCursor(ScsCursor* c, const char* text) {
   if (kind != SQLN_DELETEPOS && kind != SQLN_UPDATEPOS) {
     c->features = SCS_FEATURES_NOT_SELECT;
     c->mixedWindow = -6;
+    KS_Reset(c->keyset);
     SS_Close(c->snapshot);
     c->rowCount = -1;
     c->setPosRow = SCS_AT_BEFORE_FIRST;
@@ -127,8 +302,9 @@ int scs_p_PrepareCursor(ScsCursor* c, const char* text) {
   } else if (kind != SQLN_OTHER && kind != SQLN_CALLESC && !c->describedQuery) {
     return 0;  // INSERT, searched UPDATE and DELETE: no cursor to emulate
   }
-  // What the model serves today: static, read-only cursors. Every other
-  // request settles there.
+  if (kind == SQLN_SELECT && c->cursorType != SCS_STATIC) return PrepareKeyset(c);
+  // Static cursors are served read-only; so is every query the model cannot
+  // take apart.
   if (c->cursorType != SCS_STATIC || c->concurrency != SCS_CONCUR_READ_ONLY) return scs_p_ChangeCursorType(c);
   return 0;
 }

@@ -197,14 +197,14 @@ TEST_P(Props, CursorOptionsSettleOnWhatTheAgentOffers) {
     AgentPropertyId id;
     int32_t asked, rc, kept;
   };
-  // What the cursor layer over the agent serves: forward-only and static
-  // read-only cursors. Keyset-driven and dynamic requests settle on static;
+  // What the cursor layer over the agent serves: forward-only, static and
+  // keyset-driven read-only cursors. Dynamic requests settle on keyset-driven;
   // a concurrency with no fallback left is refused and nothing is kept.
   const Case cases[] = {
       {AP_STMT_CURSOR_TYPE, 0, 0, 0},
       {AP_STMT_CURSOR_TYPE, 3, 0, 3},
-      {AP_STMT_CURSOR_TYPE, 2, 75, 3},
-      {AP_STMT_CURSOR_TYPE, 1, 75, 3},
+      {AP_STMT_CURSOR_TYPE, 2, 75, 1},
+      {AP_STMT_CURSOR_TYPE, 1, 0, 1},
       {AP_STMT_CONCURRENCY, 1, 0, 1},
       {AP_STMT_CONCURRENCY, 2, 43, 1},
       {AP_STMT_CONCURRENCY, 3, 43, 1},
@@ -214,7 +214,8 @@ TEST_P(Props, CursorOptionsSettleOnWhatTheAgentOffers) {
     EXPECT_EQ(k.rc, Set(a, s, k.id, k.asked)) << std::hex << k.id << " " << k.asked;
     EXPECT_EQ(k.kept, GetInt(a, s, k.id)) << std::hex << k.id << " " << k.asked;
   }
-  EXPECT_EQ(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC, GetInt(a, a.conn, AP_CONN_GETINFO_INT + SQL_SCROLL_OPTIONS));
+  EXPECT_EQ(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN,
+            GetInt(a, a.conn, AP_CONN_GETINFO_INT + SQL_SCROLL_OPTIONS));
   EXPECT_EQ(SQL_SCCO_READ_ONLY, GetInt(a, a.conn, AP_CONN_GETINFO_INT + SQL_SCROLL_CONCURRENCY));
   a.ops->DRV_FreeStmt(s);
 }
@@ -287,7 +288,7 @@ TEST_P(Props, EveryInformationTypeHasASaneAnswer) {
   EXPECT_EQ(" ", text(SQL_IDENTIFIER_QUOTE_CHAR));
   EXPECT_EQ("", text(SQL_SEARCH_PATTERN_ESCAPE));
   c->opts.dynCursSensitivity = 2;
-  EXPECT_EQ(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC, num(SQL_SCROLL_OPTIONS));
+  EXPECT_EQ(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN, num(SQL_SCROLL_OPTIONS));
 }
 
 TEST(PropsH2, AFailingMetadataCallGivesItsCodeAndNoAnswer) {

@@ -53,6 +53,18 @@ if(TARGET kestrixu AND TARGET kestrix)
     "[kx_h2_a]\n"
     "Driver=Kestrix ANSI\n"
     "URLString={URL={jdbc:h2:mem:kxe2e;DB_CLOSE_DELAY=-1}}\n"
-    "NoLoginBox=1\n")
+    "NoLoginBox=1\n\n"
+    # The XA test monitor's data sources: "XaInfo" is what the resource
+    # manager hands the agent's xa_open.
+    "[kx_xa_u]\n"
+    "Driver=Kestrix Unicode\n"
+    "URLString={URL={jdbc:h2:mem:kxxa;DB_CLOSE_DELAY=-1}}\n"
+    "NoLoginBox=1\n"
+    "XaInfo=kestrix-xa-monitor\n\n"
+    "[kx_xa_a]\n"
+    "Driver=Kestrix ANSI\n"
+    "URLString={URL={jdbc:h2:mem:kxxa;DB_CLOSE_DELAY=-1}}\n"
+    "NoLoginBox=1\n"
+    "XaInfo=kestrix-xa-monitor\n")
 endif()
 file(GENERATE OUTPUT ${KX_E2E_ODBC_DIR}/odbc.ini CONTENT "${_kx_ini}")

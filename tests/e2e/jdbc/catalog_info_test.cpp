@@ -147,19 +147,20 @@ TEST_P(CatalogInfo, InformationApplicationsBuildOn) {
   EXPECT_NE(0u, InfoU32(SQL_TXN_ISOLATION_OPTION) & SQL_TXN_READ_COMMITTED);
 }
 
-TEST_P(CatalogInfo, CursorRequestsSettleOnStaticReadOnly) {
-  // The driver offers forward-only and static read-only cursors and says so.
-  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC), InfoU32(SQL_SCROLL_OPTIONS));
+TEST_P(CatalogInfo, CursorRequestsSettleOnWhatTheDriverOffers) {
+  // The driver offers forward-only, static and keyset-driven read-only
+  // cursors and says so.
+  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN),
+            InfoU32(SQL_SCROLL_OPTIONS));
   EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY), InfoU32(SQL_SCROLL_CONCURRENCY));
   SQLHSTMT fresh = SQL_NULL_HSTMT;  // cursor options are set before a statement runs
   ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &fresh));
-  SQLRETURN rc = SQLSetStmtAttr(fresh, SQL_ATTR_CURSOR_TYPE,
-                                reinterpret_cast<SQLPOINTER>(SQL_CURSOR_KEYSET_DRIVEN), 0);
+  SQLRETURN rc = SQLSetStmtAttr(fresh, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_DYNAMIC), 0);
   EXPECT_EQ(SQL_SUCCESS_WITH_INFO, rc) << Diag(SQL_HANDLE_STMT, fresh);
   EXPECT_EQ("01S02", State(SQL_HANDLE_STMT, fresh));
   SQLULEN type = 99;
   EXPECT_EQ(SQL_SUCCESS, SQLGetStmtAttr(fresh, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr));
-  EXPECT_EQ(static_cast<SQLULEN>(SQL_CURSOR_STATIC), type);
+  EXPECT_EQ(static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN), type);
   rc = SQLSetStmtAttr(fresh, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK), 0);
   EXPECT_EQ(SQL_ERROR, rc);
   EXPECT_EQ("HYC00", State(SQL_HANDLE_STMT, fresh));

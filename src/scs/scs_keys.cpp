@@ -1,0 +1,575 @@
+// Key columns and keyset queries. A keyset-driven cursor identifies each row
+// of its result by the values of key columns of the query's tables: this file
+// finds those columns through the agent's catalog functions (remembered per
+// connection), builds the statements the engines send (the keyset query, the
+// by-key query and their key predicates) from the analysed statement, turns
+// key rows into parameter rows, and fills the key set.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <sqlext.h>
+
+#include "scs/scs_cursor.h"
+#include "util/errcodes.h"
+#include "util/hash_table.h"
+#include "util/log.h"
+#include "util/md5.h"
+#include "util/str_util.h"
+
+namespace kx {
+
+namespace {
+
+const AgentBinding& Agent() { return *SCS_AgentBinding(); }
+
+std::string Unquoted(const char* name, char quote) {
+  std::string s = name != nullptr ? name : "";
+  if (quote != 0 && s.size() >= 2 && s.front() == quote && s.back() == quote) return s.substr(1, s.size() - 2);
+  return s;
+}
+
+// Replaces the analysis's statement by its regenerated text with the
+// placeholder expanded into insert.
+int Expand(SCR_ANALYSIS* a, const std::string& insert) {
+  if (a->root == nullptr || a->root->text == nullptr) return KX_ERR_GENERAL;
+  char* out = nullptr;
+  const int rc = SCR_ExpandPlaceholder(a->root->text, insert.c_str(), &out);
+  if (rc != 0) return rc;
+  std::free(a->sql);
+  a->sql = out;
+  return 0;
+}
+
+std::string KeyList(const KS_REC* ks, char quote) {
+  std::string list;
+  for (int32_t i = 0; i < KS_KeyCount(ks); ++i) {
+    if (i > 0) list += ", ";
+    list += SCS_QualifiedColName(ks->tableCount, KS_KeyCol(ks, i), quote);
+  }
+  return list;
+}
+
+// ---- key-column discovery ------------------------------------------------------------
+
+// What the catalog says about one column of a table.
+struct ColumnFacts {
+  std::string name;  // catalog spelling, unquoted
+  int16_t sqlType = 0;
+  int32_t size = 0;
+  int16_t digits = 0;
+  bool notNull = false;
+};
+
+struct TableArgs {
+  std::string qualifier, owner, table;
+};
+
+TableArgs ArgsOf(const SCR_TABLEREF* ref, char quote) {
+  TableArgs t{Unquoted(ref->qualifier, quote), Unquoted(ref->owner, quote), Unquoted(ref->table, quote)};
+  return t;
+}
+
+const char* OrNull(const std::string& s) { return s.empty() ? nullptr : s.c_str(); }
+
+int ReadColumns(ScsCursor* c, const TableArgs& t, std::vector<ColumnFacts>* out) {
+  RowBuffer rows{};
+  const std::string owner = t.owner.empty() ? "%" : t.owner;
+  int rc = scs_p_CatalogRows(c, "KS_GetKeyColDescs: DRV_DDColumns", &rows, [&](AgentHandle h) {
+    return AgentCall(Agent(), &AgentOps::DRV_DDColumns, h, OrNull(t.qualifier), owner.c_str(), t.table.c_str(),
+                     "%");
+  });
+  if (rc != 0) return rc;
+  for (int32_t r = 0; r < rows.rowCount && rc == 0; ++r) {
+    ColumnFacts f;
+    bool isNull = true;
+    rc = scs_p_CatalogStrGet(&rows, r, 3, &f.name, &isNull);
+    int64_t v = 0;
+    if (scs_p_CatalogIntGet(&rows, r, 4, &v)) f.sqlType = static_cast<int16_t>(v);
+    if (scs_p_CatalogIntGet(&rows, r, 6, &v)) f.size = static_cast<int32_t>(v);
+    if (scs_p_CatalogIntGet(&rows, r, 8, &v) && (f.sqlType == SQL_NUMERIC || f.sqlType == SQL_DECIMAL)) {
+      f.digits = static_cast<int16_t>(v);
+    }
+    f.notNull = scs_p_CatalogIntGet(&rows, r, 10, &v) && v == SQL_NO_NULLS;
+    if (rc == 0) out->push_back(f);
+  }
+  RB_Free(&rows);
+  return rc;
+}
+
+const ColumnFacts* FindColumn(const std::vector<ColumnFacts>& cols, const std::string& name) {
+  for (const ColumnFacts& f : cols) {
+    if (f.name == name) return &f;
+  }
+  return nullptr;
+}
+
+// The working key record of a table: names come later.
+SCS_COLDESC KeyTemplate(const SCR_TABLEREF* ref) {
+  SCS_COLDESC d{};
+  auto put = [](char* dst, const char* src) {
+    const char* text = src != nullptr ? src : "";
+    const size_t n = std::strlen(text);
+    StrCopyBytes(dst, text, n < SCS_NAME_LEN ? n : SCS_NAME_LEN - 1);
+  };
+  put(d.table, ref->table);
+  put(d.alias, ref->alias);
+  put(d.owner, ref->owner);
+  put(d.qualifier, ref->qualifier);
+  d.kind = SCS_COL_COLUMN;
+  return d;
+}
+
+int SpelledName(ScsCursor* c, const std::string& name, bool pseudo, SCS_COLDESC* d) {
+  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const std::string spelled = pseudo ? name : SCS_QuoteName(name, quote);
+  if (spelled.size() >= SCS_NAME_LEN) {
+    SCS_PostMsg(c, ("Key column name too long to quote: " + name).c_str(), "S1000");
+    return KX_ERR_GENERAL;
+  }
+  StrCopyBytes(d->name, spelled.data(), spelled.size());
+  return 0;
+}
+
+// Best row identifier: the columns with their types. An empty answer is no key.
+int FromSpecialColumns(ScsCursor* c, const SCR_TABLEREF* ref, std::vector<SCS_COLDESC>* keys) {
+  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const TableArgs t = ArgsOf(ref, quote);
+  RowBuffer rows{};
+  int rc = scs_p_CatalogRows(c, "KS_GetKeyColDescs_SpCols: DRV_DDSpecialColumns", &rows, [&](AgentHandle h) {
+    return AgentCall(Agent(), &AgentOps::DRV_DDSpecialColumns, h, OrNull(t.qualifier), OrNull(t.owner),
+                     t.table.c_str(), static_cast<uint16_t>(SQL_BEST_ROWID), static_cast<uint16_t>(SQL_SCOPE_CURROW),
+                     static_cast<uint16_t>(SQL_NO_NULLS));
+  });
+  if (rc != 0) return rc;
+  for (int32_t r = 0; r < rows.rowCount && rc == 0; ++r) {
+    std::string name;
+    bool isNull = true;
+    rc = scs_p_CatalogStrGet(&rows, r, 1, &name, &isNull);
+    if (rc != 0 || isNull || name.empty()) continue;
+    SCS_COLDESC d = KeyTemplate(ref);
+    int64_t v = 0;
+    const bool pseudo = scs_p_CatalogIntGet(&rows, r, 7, &v) && v == SQL_PC_PSEUDO;
+    rc = SpelledName(c, name, pseudo, &d);
+    if (scs_p_CatalogIntGet(&rows, r, 2, &v)) d.sqlType = static_cast<int16_t>(v);
+    if (scs_p_CatalogIntGet(&rows, r, 4, &v)) d.columnSize = static_cast<int32_t>(v);
+    if (scs_p_CatalogIntGet(&rows, r, 6, &v) && (d.sqlType == SQL_NUMERIC || d.sqlType == SQL_DECIMAL)) {
+      d.digits = static_cast<int16_t>(v);
+    }
+    if (rc == 0) keys->push_back(d);
+  }
+  RB_Free(&rows);
+  if (rc != 0) keys->clear();
+  return rc;
+}
+
+// Completes a key made of named columns from the table's column facts; a
+// column that may hold NULL makes no key (k = ? never finds a NULL).
+bool CompleteKey(ScsCursor* c, const SCR_TABLEREF* ref, const std::vector<std::string>& names,
+                 const std::vector<ColumnFacts>& cols, std::vector<SCS_COLDESC>* keys, int* rc) {
+  std::vector<SCS_COLDESC> out;
+  for (const std::string& n : names) {
+    const ColumnFacts* f = FindColumn(cols, n);
+    if (f == nullptr || !f->notNull) return false;
+    SCS_COLDESC d = KeyTemplate(ref);
+    *rc = SpelledName(c, n, false, &d);
+    if (*rc != 0) return false;
+    d.sqlType = f->sqlType;
+    d.columnSize = f->size;
+    d.digits = f->digits;
+    out.push_back(d);
+  }
+  if (out.empty()) return false;
+  *keys = out;
+  return true;
+}
+
+// The first unique index whose columns are all NOT NULL.
+int FromStatistics(ScsCursor* c, const SCR_TABLEREF* ref, const std::vector<ColumnFacts>& cols,
+                   std::vector<SCS_COLDESC>* keys) {
+  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const TableArgs t = ArgsOf(ref, quote);
+  RowBuffer rows{};
+  int rc = scs_p_CatalogRows(c, "KS_GetKeyColDescs_Stats: DRV_DDStatistics", &rows, [&](AgentHandle h) {
+    return AgentCall(Agent(), &AgentOps::DRV_DDStatistics, h, OrNull(t.qualifier), OrNull(t.owner), t.table.c_str(),
+                     static_cast<uint16_t>(SQL_INDEX_UNIQUE), static_cast<uint16_t>(SQL_ENSURE));
+  });
+  if (rc != 0) return rc;
+  std::vector<std::string> index;
+  std::string indexName;
+  bool done = false;
+  for (int32_t r = 0; r <= rows.rowCount && rc == 0 && !done; ++r) {
+    std::string name, iname;
+    bool nameNull = true, inameNull = true;
+    int64_t ordinal = 0;
+    bool starts = r == rows.rowCount;  // the end closes the last index
+    if (r < rows.rowCount) {
+      rc = scs_p_CatalogStrGet(&rows, r, 8, &name, &nameNull);
+      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, r, 5, &iname, &inameNull);
+      if (rc != 0 || nameNull) continue;  // the table's own statistics row
+      const bool hasOrdinal = scs_p_CatalogIntGet(&rows, r, 7, &ordinal);
+      starts = (hasOrdinal && ordinal == 1) || iname != indexName;
+    }
+    if (starts && !index.empty()) {
+      done = CompleteKey(c, ref, index, cols, keys, &rc);
+      index.clear();
+    }
+    if (r < rows.rowCount && !done) {
+      indexName = iname;
+      index.push_back(name);
+    }
+  }
+  RB_Free(&rows);
+  return rc;
+}
+
+int FromPrimaryKeys(ScsCursor* c, const SCR_TABLEREF* ref, const std::vector<ColumnFacts>& cols,
+                    std::vector<SCS_COLDESC>* keys) {
+  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const TableArgs t = ArgsOf(ref, quote);
+  RowBuffer rows{};
+  int rc = scs_p_CatalogRows(c, "KS_GetKeyColDescs_PKeys: DRV_DDPrimaryKeys", &rows, [&](AgentHandle h) {
+    return AgentCall(Agent(), &AgentOps::DRV_DDPrimaryKeys, h, OrNull(t.qualifier), OrNull(t.owner), t.table.c_str());
+  });
+  if (rc != 0) return rc;
+  std::vector<std::string> names;
+  for (int32_t r = 0; r < rows.rowCount && rc == 0; ++r) {
+    std::string name;
+    bool isNull = true;
+    rc = scs_p_CatalogStrGet(&rows, r, 3, &name, &isNull);
+    if (rc == 0 && !isNull && !name.empty()) names.push_back(name);
+  }
+  RB_Free(&rows);
+  if (rc == 0 && !names.empty()) CompleteKey(c, ref, names, cols, keys, &rc);
+  return rc;
+}
+
+// The key of one table: best row identifier, else the first unique index
+// of NOT NULL columns, else the primary key. A source the agent lacks (43)
+// counts as one that found nothing.
+int TableKey(ScsCursor* c, const SCR_TABLEREF* ref, std::vector<SCS_COLDESC>* keys) {
+  keys->clear();
+  int rc = FromSpecialColumns(c, ref, keys);
+  if (rc != 0 && rc != KX_ERR_NOT_CAPABLE) return rc;
+  if (!keys->empty()) return 0;
+  std::vector<ColumnFacts> cols;
+  rc = ReadColumns(c, ArgsOf(ref, c->connInfo != nullptr ? c->connInfo->identQuote : 0), &cols);
+  if (rc != 0) return rc;
+  rc = FromStatistics(c, ref, cols, keys);
+  if (rc != 0 && rc != KX_ERR_NOT_CAPABLE) return rc;
+  if (!keys->empty()) return 0;
+  rc = FromPrimaryKeys(c, ref, cols, keys);
+  if (rc != 0 && rc != KX_ERR_NOT_CAPABLE) return rc;
+  return 0;
+}
+
+ARR* CopyList(const ARR* src) {
+  ARR* out = ARR_New(sizeof(SCS_COLDESC));
+  if (out == nullptr) return nullptr;
+  if (src != nullptr && ARR_AppendAll(out, src) == 0) {
+    ARR_Free(&out, nullptr);
+    return nullptr;
+  }
+  return out;
+}
+
+}  // namespace
+
+// ---- the key set -------------------------------------------------------------------------
+
+int KS_New(KS_REC** out) {
+  if (out == nullptr) return KX_ERR_GENERAL;
+  auto* ks = static_cast<KS_REC*>(std::calloc(1, sizeof(KS_REC)));
+  auto* keys = static_cast<RowBuffer*>(std::calloc(1, sizeof(RowBuffer)));
+  if (ks == nullptr || keys == nullptr) {
+    std::free(ks);
+    std::free(keys);
+    return KX_ERR_NOMEM;
+  }
+  ks->keys = keys;
+  DSC_Init(&ks->cache);
+  *out = ks;
+  return 0;
+}
+
+void KS_Close(KS_REC* ks) {
+  if (ks == nullptr) return;
+  RB_Free(ks->keys);
+  std::free(ks->status);
+  ks->status = nullptr;
+  ks->statusCount = 0;
+  DSC_Close(&ks->cache);
+}
+
+void KS_Reset(KS_REC* ks) {
+  if (ks == nullptr) return;
+  KS_Close(ks);
+  ARR_Free(&ks->keyCols, nullptr);
+  ks->tableCount = 0;
+}
+
+void KS_Free(KS_REC** ks) {
+  if (ks == nullptr || *ks == nullptr) return;
+  KS_Reset(*ks);
+  std::free((*ks)->keys);
+  std::free(*ks);
+  *ks = nullptr;
+}
+
+void KS_CacheKey(ARR* refs, uint8_t digest[16]) {
+  // Each part carries its length: "ab"."c" and "a"."bc" are other tables.
+  MD5Context ctx;
+  MD5Init(&ctx);
+  for (uint32_t i = 0; refs != nullptr && i < refs->count; ++i) {
+    const auto* ref = static_cast<const SCR_TABLEREF*>(ARR_At(refs, i));
+    for (const char* part : {ref->qualifier, ref->owner, ref->table}) {
+      const uint32_t n = static_cast<uint32_t>(part != nullptr ? std::strlen(part) : 0);
+      const uint8_t prefix[4] = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
+                                 static_cast<uint8_t>(n >> 24)};
+      MD5Update(&ctx, prefix, 4);
+      if (n > 0) MD5Update(&ctx, part, n);
+    }
+  }
+  MD5Final(digest, &ctx);
+}
+
+int KS_GetKeyColDescs(ScsCursor* c, ARR* refs) {
+  if (c == nullptr || c->keyset == nullptr || refs == nullptr) return KX_ERR_GENERAL;
+  KS_REC* ks = c->keyset;
+  ks->tableCount = static_cast<uint8_t>(refs->count & 0xFF);
+  ARR_Free(&ks->keyCols, nullptr);
+  HashTable* cache = c->connInfo != nullptr ? c->connInfo->keyColCache : nullptr;
+  uint8_t key[16];
+  KS_CacheKey(refs, key);
+  if (cache != nullptr) {
+    if (HashNode* hit = HashFindNode(cache, key); hit != nullptr) {
+      ks->keyCols = CopyList(reinterpret_cast<const ARR*>(static_cast<uintptr_t>(hit->value)));
+      return ks->keyCols != nullptr ? 0 : KX_ERR_NOMEM;
+    }
+  }
+  ks->keyCols = ARR_New(sizeof(SCS_COLDESC));
+  if (ks->keyCols == nullptr) return KX_ERR_NOMEM;
+  for (uint32_t i = 0; i < refs->count; ++i) {
+    const auto* ref = static_cast<const SCR_TABLEREF*>(ARR_At(refs, i));
+    std::vector<SCS_COLDESC> keys;
+    const int rc = TableKey(c, ref, &keys);
+    if (rc != 0) return rc;
+    // Every table of the statement needs a key, or a row cannot be found again.
+    if (keys.empty()) {
+      LogDebug("KS_GetKeyColDescs: no key for table %s", ref->table);
+      return KX_ERR_NO_KEY_COLUMNS;
+    }
+    for (SCS_COLDESC& d : keys) {
+      d.orderMark = 0;
+      if (!ARR_Append(ks->keyCols, &d)) return KX_ERR_NOMEM;
+    }
+  }
+  if (cache != nullptr) {
+    ARR* copy = CopyList(ks->keyCols);
+    if (copy == nullptr) return KX_ERR_NOMEM;
+    if (HashSet(cache, key, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(copy))) == nullptr) {
+      ARR_Free(&copy, nullptr);
+      return KX_ERR_NOMEM;
+    }
+  }
+  return 0;
+}
+
+// ---- query builders ------------------------------------------------------------------------
+
+int KS_SetSelListKeys(SCR_ANALYSIS* a, const KS_REC* ks, char quote) {
+  if (a == nullptr || KS_KeyCount(ks) == 0) return KX_ERR_GENERAL;
+  const int rc = SCR_SetSelListPlaceholder(a);
+  if (rc != 0) return rc;
+  return Expand(a, KeyList(ks, quote));
+}
+
+int KS_AppendKeysToSelList(SCR_ANALYSIS* a, const KS_REC* ks, char quote) {
+  if (a == nullptr || KS_KeyCount(ks) == 0) return KX_ERR_GENERAL;
+  const char* list = SCR_SelListText(a);
+  if (list == nullptr) return KX_ERR_GENERAL;
+  const std::string insert = std::string(list) + ", " + KeyList(ks, quote);
+  const int rc = SCR_SetSelListPlaceholder(a);
+  if (rc != 0) return rc;
+  return Expand(a, insert);
+}
+
+int KS_AddKeyOrderBy(SCR_ANALYSIS* a, const KS_REC* ks, char quote, uint16_t existingItems, uint16_t maxItems) {
+  if (a == nullptr || KS_KeyCount(ks) == 0) return KX_ERR_GENERAL;
+  const int rc = SCR_SetOrderByPlaceholder(a);
+  if (rc != 0) return rc;
+  const bool hasOrderBy = (a->flags & SCRF_ORDERBY) != 0;
+  std::string text = hasOrderBy ? "" : " ORDER BY ";
+  int added = 0;
+  for (int32_t i = 0; i < KS_KeyCount(ks); ++i) {
+    const SCS_COLDESC* k = KS_KeyCol(ks, i);
+    if (k->orderMark != 0) continue;  // the statement orders by it already
+    if (maxItems != 0 && existingItems + added >= maxItems) break;
+    if ((hasOrderBy && existingItems > 0) || added > 0) text += ", ";
+    text += SCS_QualifiedColName(ks->tableCount, k, quote);
+    ++added;
+  }
+  return Expand(a, text);
+}
+
+int KS_MakeKeyWhere(SCR_ANALYSIS* a, const KS_REC* ks, char quote, int32_t groups) {
+  if (a == nullptr || KS_KeyCount(ks) == 0 || groups <= 0) return KX_ERR_GENERAL;
+  const int rc = SCR_SetWherePlaceholder(a);
+  if (rc != 0) return rc;
+  std::string one;
+  for (int32_t i = 0; i < KS_KeyCount(ks); ++i) {
+    if (i > 0) one += " AND ";
+    one += SCS_QualifiedColName(ks->tableCount, KS_KeyCol(ks, i), quote) + " = ?";
+  }
+  std::string text = (a->flags & SCRF_WHERE) != 0 ? "" : " WHERE ";
+  text += "( ";
+  for (int32_t g = 0; g < groups; ++g) {
+    if (g > 0) text += " OR ";
+    text += one;
+  }
+  text += " )";
+  return Expand(a, text);
+}
+
+int KS_KeyRowsToParams(const RowBuffer* keys, int32_t first, int32_t groups, int32_t n, RowBuffer** out) {
+  if (out == nullptr) return KX_ERR_GENERAL;
+  *out = nullptr;
+  if (keys == nullptr || keys->colCount == 0 || groups <= 0 || n <= 0 || n > groups || first < 0 ||
+      first + n > keys->rowCount) {
+    return KX_ERR_GENERAL;
+  }
+  const int64_t columns = int64_t{groups} * keys->colCount;
+  if (columns > 0xFFFF) return KX_ERR_GENERAL;
+  auto* rb = static_cast<RowBuffer*>(std::calloc(1, sizeof(RowBuffer)));
+  if (rb == nullptr) return KX_ERR_NOMEM;
+  int rc = RB_InitColumns(rb, static_cast<uint16_t>(columns));
+  if (rc == 0) {
+    for (int32_t g = 0; g < groups; ++g) {
+      for (uint16_t k = 0; k < keys->colCount; ++k) {
+        RowBufferColumn& dst = rb->columns[g * keys->colCount + k];
+        dst.type = keys->columns[k].type;
+        dst.width = keys->columns[k].width;
+      }
+    }
+    rb->colCount = static_cast<uint16_t>(columns);
+    rc = RB_AllocRows(rb, 1);
+  }
+  for (int32_t g = 0; rc == 0 && g < groups; ++g) {
+    // The last key fills the groups the batch has no keys for.
+    const int32_t row = first + (g < n ? g : n - 1);
+    for (uint16_t k = 0; rc == 0 && k < keys->colCount; ++k) {
+      const RowBufferColumn& src = keys->columns[k];
+      RowBufferColumn& dst = rb->columns[g * keys->colCount + k];
+      dst.indicators[0] = src.indicators[row];
+      const unsigned char* from = RB_Element(&src, static_cast<size_t>(row));
+      if (RB_IsPtrType(src.type)) {
+        RBPtrValue v = RB_GetPtrValue(from);
+        if (v.block != nullptr) {
+          const size_t bytes = RB_PtrBytes(src.type, v.length);
+          void* copy = std::malloc(bytes > 0 ? bytes : 1);
+          if (copy == nullptr) {
+            rc = KX_ERR_NOMEM;
+            break;
+          }
+          std::memcpy(copy, v.block, bytes);
+          v.block = copy;
+        }
+        RB_SetPtrValue(dst.data, v);
+      } else {
+        std::memcpy(dst.data, from, src.width);
+      }
+    }
+  }
+  if (rc != 0) {
+    RB_Free(rb);
+    std::free(rb);
+    return rc;
+  }
+  rb->rowCount = 1;
+  *out = rb;
+  return 0;
+}
+
+int scs_p_Analyse(SCR_ANALYSIS* a, const char* text) {
+  // The parser keeps its own copy: the text may be the analysis's own.
+  std::string copy = text != nullptr ? text : "";
+  const int rc = SCR_AnalyseSQL(a, copy.c_str(), 0, 0);
+  if (rc != 0 || a->kind <= 0) {
+    LogDebug("SCR_AnalyseSQL failed: %s", copy.c_str());
+    if (a->errMsg != nullptr) LogDebug("%s", a->errMsg);
+    if (a->sql != nullptr) LogDebug("%s", a->sql);
+    return rc != 0 ? rc : KX_ERR_SYNTAX;
+  }
+  return 0;
+}
+
+// One row of the application's kept parameters (a parameter array's first).
+int scs_p_KeptParamRow(ScsCursor* c, RowBuffer** out) {
+  *out = nullptr;
+  if ((c->flags & SCSF_PARAMS_KEPT) == 0 || c->keptParams == nullptr || c->keptParams->rowCount == 0) return 0;
+  int rc = RB_CloneEmpty(out, c->keptParams, 1);
+  if (rc == 0) rc = RB_CopyRow(*out, c->keptParams, 0, 0, false);
+  if (rc != 0 && *out != nullptr) {
+    RB_Free(*out);
+    std::free(*out);
+    *out = nullptr;
+  }
+  return rc;
+}
+
+int KS_GetKeySet_KSD(ScsCursor* c) {
+  KS_REC* ks = c->keyset;
+  if (ks == nullptr || KS_KeyCount(ks) == 0) return KX_ERR_GENERAL;
+  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const uint16_t maxOrder = c->connInfo != nullptr ? c->connInfo->maxOrderByCols : 0;
+  const uint16_t existing = static_cast<uint16_t>(c->orderBy != nullptr ? c->orderBy->count : 0);
+  int rc = scs_p_Analyse(&c->keysetAn, c->text);
+  if (rc == 0) rc = KS_AddKeyOrderBy(&c->keysetAn, ks, quote, existing, maxOrder);
+  if (rc == 0) rc = scs_p_Analyse(&c->keysetAn, c->keysetAn.sql);
+  if (rc == 0) rc = KS_SetSelListKeys(&c->keysetAn, ks, quote);
+  if (rc != 0) return rc;
+  if (c->keysetStmt == 0) {
+    if (AgentCall(Agent(), &AgentOps::DRV_AllocStmt, c->conn, &c->keysetStmt) != 0) {
+      c->keysetStmt = 0;
+      return KX_ERR_GENERAL;
+    }
+  }
+  LogDebug("KS_GetKeySet_KSD: %s", c->keysetAn.sql);
+  rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, c->keysetStmt, c->keysetAn.sql);
+  if (rc != 0) return rc;
+  RowBuffer* params = nullptr;
+  rc = scs_p_KeptParamRow(c, &params);
+  if (rc != 0) return rc;
+  if (params != nullptr) {
+    rc = AgentCall(Agent(), &AgentOps::DRV_SetParams, c->keysetStmt, params);
+    if (rc == 0 && c->appParamCount > 0) {
+      rc = AgentCall(Agent(), &AgentOps::DRV_SetParamInfo, c->keysetStmt, c->appParamCount,
+                     static_cast<const SCS_PARAMDESC*>(c->appParamDescs));
+    }
+    if (rc != 0) return rc;
+  }
+  rc = AgentCall(Agent(), &AgentOps::DRV_Execute, c->keysetStmt);
+  if (rc != 0) return rc;
+  KS_Close(ks);
+  int32_t total = 0;
+  rc = DSC_Fill(&ks->cache, SCS_AgentBinding(), c->keysetStmt, ks->keys, &total);
+  AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->keysetStmt);
+  if (rc != 0) {
+    LogError("KS_GetKeySet_KSD: Could not fill dataset cache");
+    SCS_PostCacheFailure(c, &ks->cache);
+    KS_Close(ks);
+    return rc;
+  }
+  c->rowCount = total;
+  ks->windowStart = ks->cache.state == DSC_SPILLED ? -1 : 0;
+  ks->status = static_cast<int16_t*>(std::calloc(static_cast<size_t>(total > 0 ? total : 1), sizeof(int16_t)));
+  if (ks->status == nullptr) {
+    KS_Close(ks);
+    return KX_ERR_NOMEM;
+  }
+  ks->statusCount = total;
+  return 0;
+}
+
+}  // namespace kx

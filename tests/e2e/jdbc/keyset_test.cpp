@@ -1,0 +1,402 @@
+// Keyset-driven cursors through unixODBC: the keys are read at execution and
+// each rowset is read by key, so a cursor sees what other connections update
+// and delete; the requests a keyset cannot serve fall back to a static
+// read-only cursor (01S02) or are refused; a connection that cannot keep
+// several results open reads each result whole; an unqualified table that
+// exists in several schemas is the one of the current schema.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "road.h"
+
+namespace kx::e2e {
+namespace {
+
+constexpr SQLULEN kRowset = 10;
+
+class Keysets : public RoadTest {
+ protected:
+  void Attr(SQLHSTMT st, SQLINTEGER attr, SQLULEN value) {
+    KX_OK(SQLSetStmtAttr(st, attr, reinterpret_cast<SQLPOINTER>(value), 0), SQL_HANDLE_STMT, st);
+  }
+  // id 1..n, name "name <id>".
+  std::string Numbers(int n, const std::string& key = "PRIMARY KEY") {
+    const bool pg = GetParam().postgres;
+    std::string table = Table("keyset", "id INTEGER NOT NULL " + key + ", name VARCHAR(40)");
+    const std::string series = pg ? "generate_series(1, " + std::to_string(n) + ") AS g(x)"
+                                  : "SYSTEM_RANGE(1, " + std::to_string(n) + ")";
+    Exec("INSERT INTO " + table + " SELECT x, 'name ' || x FROM " + series);
+    ResetStmt();
+    return table;
+  }
+  void Keyset(SQLHSTMT st) {
+    Attr(st, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN);
+    Attr(st, SQL_ATTR_ROW_ARRAY_SIZE, kRowset);
+  }
+  SQLULEN CursorType(SQLHSTMT st) {
+    SQLULEN type = 99;
+    EXPECT_TRUE(SQL_SUCCEEDED(SQLGetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr)));
+    return type;
+  }
+  // A second connection, as another user.
+  SQLHDBC Other() {
+    SQLHDBC other = SQL_NULL_HDBC;
+    EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &other), SQL_SUCCESS);
+    EXPECT_TRUE(SQL_SUCCEEDED(Connect(other))) << Diag(SQL_HANDLE_DBC, other);
+    return other;
+  }
+  void ExecOn(SQLHDBC dbc, const std::string& sql) {
+    SQLHSTMT st = SQL_NULL_HSTMT;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_SUCCESS);
+    const SQLRETURN rc = ExecDirect(st, sql);
+    EXPECT_TRUE(SQL_SUCCEEDED(rc)) << sql << "\n" << Diag(SQL_HANDLE_STMT, st);
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+  }
+  static void Drop(SQLHDBC dbc) {
+    SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  }
+};
+
+struct Rowset {
+  SQLINTEGER id[kRowset];
+  SQLLEN idInd[kRowset];
+  char name[kRowset][41];
+  SQLLEN nameInd[kRowset];
+  SQLUSMALLINT status[kRowset];
+  SQLULEN fetched = 0;
+
+  void Bind(SQLHSTMT st) {
+    ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROW_STATUS_PTR, status, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(st, 1, SQL_C_SLONG, id, 0, idInd), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name[0], nameInd), SQL_SUCCESS);
+  }
+};
+
+TEST_P(Keysets, KeysetCursorScrollsAndSeesOtherUsersChanges) {
+  const std::string table = Numbers(45);
+  Keyset(stmt_);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name FROM " + table + " ORDER BY id"));
+  EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
+  SQLLEN count = 0;
+  KX_STMT_OK(SQLRowCount(stmt_, &count));
+  EXPECT_EQ(count, 45);
+  Rowset rs;
+  rs.Bind(stmt_);
+  struct Step {
+    SQLSMALLINT orientation;
+    SQLLEN offset;
+    SQLRETURN rc;
+    int first;
+    SQLULEN rows;
+  };
+  const Step steps[] = {
+      {SQL_FETCH_FIRST, 0, SQL_SUCCESS, 1, 10},     {SQL_FETCH_NEXT, 0, SQL_SUCCESS, 11, 10},
+      {SQL_FETCH_LAST, 0, SQL_SUCCESS, 36, 10},     {SQL_FETCH_NEXT, 0, SQL_NO_DATA, 0, 0},
+      {SQL_FETCH_PRIOR, 0, SQL_SUCCESS, 36, 10},    {SQL_FETCH_ABSOLUTE, 20, SQL_SUCCESS, 20, 10},
+      {SQL_FETCH_PRIOR, 0, SQL_SUCCESS, 10, 10},    {SQL_FETCH_RELATIVE, -3, SQL_SUCCESS, 7, 10},
+      {SQL_FETCH_ABSOLUTE, -5, SQL_SUCCESS, 41, 5}, {SQL_FETCH_RELATIVE, 100, SQL_NO_DATA, 0, 0},
+      {SQL_FETCH_ABSOLUTE, 41, SQL_SUCCESS, 41, 5}, {SQL_FETCH_PRIOR, 0, SQL_SUCCESS, 31, 10},
+      {SQL_FETCH_FIRST, 0, SQL_SUCCESS, 1, 10},     {SQL_FETCH_PRIOR, 0, SQL_NO_DATA, 0, 0},
+  };
+  int n = 0;
+  for (const Step& s : steps) {
+    SCOPED_TRACE(::testing::Message() << "step " << n++);
+    const SQLRETURN rc = SQLFetchScroll(stmt_, s.orientation, s.offset);
+    ASSERT_EQ(rc, s.rc) << Diag(SQL_HANDLE_STMT, stmt_);
+    if (rc == SQL_NO_DATA) continue;
+    ASSERT_EQ(rs.fetched, s.rows);
+    for (SQLULEN r = 0; r < kRowset; ++r) {
+      if (r >= s.rows) {
+        EXPECT_EQ(rs.status[r], SQL_ROW_NOROW);
+        continue;
+      }
+      const int id = s.first + static_cast<int>(r);
+      EXPECT_EQ(rs.status[r], SQL_ROW_SUCCESS);
+      EXPECT_EQ(rs.id[r], id);
+      EXPECT_EQ(std::string(rs.name[r]), "name " + std::to_string(id));
+    }
+  }
+
+  // Another user deletes row 3 and renames rows 5 and 9; row 9 now sorts
+  // elsewhere, but the cursor keeps its keys and their order.
+  SQLHDBC other = Other();
+  ExecOn(other, "DELETE FROM " + table + " WHERE id = 3");
+  ExecOn(other, "UPDATE " + table + " SET name = 'changed' WHERE id = 5");
+  ExecOn(other, "UPDATE " + table + " SET name = 'again', id = 1009 WHERE id = 9");
+  Drop(other);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  ASSERT_EQ(rs.fetched, kRowset);
+  for (SQLULEN r = 0; r < kRowset; ++r) {
+    const int id = static_cast<int>(r) + 1;
+    SCOPED_TRACE(id);
+    if (id == 3 || id == 9) {
+      // Gone (a changed key is a row gone: the cursor never sees new rows).
+      EXPECT_EQ(rs.status[r], SQL_ROW_DELETED);
+      continue;
+    }
+    EXPECT_EQ(rs.status[r], SQL_ROW_SUCCESS);
+    EXPECT_EQ(rs.id[r], id);
+    EXPECT_EQ(std::string(rs.name[r]), id == 5 ? "changed" : "name " + std::to_string(id));
+  }
+  KX_STMT_OK(SQLRowCount(stmt_, &count));
+  EXPECT_EQ(count, 45);
+  KX_STMT_OK(SQLCloseCursor(stmt_));
+}
+
+// A rowset larger than one by-key batch (the parameter limit) still places
+// each row under its own key.
+TEST_P(Keysets, RowsetsBeyondOneBatchOfKeys) {
+  const std::string table = Numbers(700);
+  SQLHDBC other = Other();
+  ExecOn(other, "DELETE FROM " + table + " WHERE id IN (2, 300, 599)");
+  Drop(other);
+  // The rows were deleted before execution: a new keyset does not hold them.
+  Attr(stmt_, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN);
+  Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 100);
+  std::vector<SQLINTEGER> id(100);
+  std::vector<SQLUSMALLINT> status(100);
+  SQLULEN fetched = 0;
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0));
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0));
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id FROM " + table + " ORDER BY id DESC"));
+  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, id.data(), 0, nullptr));
+  other = Other();
+  ExecOn(other, "DELETE FROM " + table + " WHERE id IN (400, 351, 302)");
+  Drop(other);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 300));  // ids 400 down to 301
+  ASSERT_EQ(fetched, 100u);
+  for (int r = 0; r < 100; ++r) {
+    const int expect = 400 - r;
+    if (expect == 400 || expect == 351 || expect == 302) {
+      EXPECT_EQ(status[r], SQL_ROW_DELETED) << expect;
+    } else {
+      EXPECT_EQ(status[r], SQL_ROW_SUCCESS) << expect;
+      EXPECT_EQ(id[r], expect);
+    }
+  }
+}
+
+TEST_P(Keysets, CompoundAndTextKeys) {
+  const bool unicode = GetParam().unicode;
+  // Non-ASCII key values where the build carries them.
+  const std::vector<std::string> letters =
+      unicode ? std::vector<std::string>{"\xC3\x84pfel", "Birne", "\xC3\x9F" "ahne", "Zw\xC3\xB6lf"}
+              : std::vector<std::string>{"Apfel", "Birne", "Sahne", "Zwoelf"};
+  const std::string table = Table("keyset2", "a VARCHAR(20) NOT NULL, b INTEGER NOT NULL, v VARCHAR(20), PRIMARY KEY (a, b)");
+  for (const std::string& l : letters) {
+    for (int b = 1; b <= 3; ++b) Exec("INSERT INTO " + table + " VALUES ('" + l + "', " + std::to_string(b) + ", '" + l + std::to_string(b) + "')");
+  }
+  ResetStmt();
+  Keyset(stmt_);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT v, b FROM " + table + " ORDER BY v"));
+  SQLLEN count = 0;
+  KX_STMT_OK(SQLRowCount(stmt_, &count));
+  EXPECT_EQ(count, 12);
+  char v[kRowset][41];
+  SQLLEN vInd[kRowset];
+  SQLUSMALLINT status[kRowset];
+  SQLULEN fetched = 0;
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0));
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0));
+  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_CHAR, v, sizeof v[0], vInd));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
+  ASSERT_EQ(fetched, kRowset);
+  SQLHDBC other = Other();
+  ExecOn(other, "UPDATE " + table + " SET v = 'neu' WHERE a = '" + letters[3] + "' AND b = 2");
+  ExecOn(other, "DELETE FROM " + table + " WHERE a = '" + letters[2] + "' AND b = 1");
+  Drop(other);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  // The key order is the statement's ORDER BY v: ä1 ä2 ä3 (or A...), B.., ß.., Z..
+  std::vector<std::string> order;
+  for (const std::string& l : letters) {
+    for (int b = 1; b <= 3; ++b) order.push_back(l + std::to_string(b));
+  }
+  std::sort(order.begin(), order.end());
+  for (SQLULEN r = 0; r < fetched; ++r) {
+    SCOPED_TRACE(order[r]);
+    if (order[r] == letters[2] + "1") {
+      EXPECT_EQ(status[r], SQL_ROW_DELETED);
+    } else if (order[r] == letters[3] + "2") {
+      EXPECT_EQ(status[r], SQL_ROW_SUCCESS);
+      EXPECT_EQ(std::string(v[r]), "neu");
+    } else {
+      EXPECT_EQ(status[r], SQL_ROW_SUCCESS);
+      EXPECT_EQ(std::string(v[r]), order[r]);
+    }
+  }
+}
+
+TEST_P(Keysets, ParametersAreKeptAcrossCloseAndReexecute) {
+  const std::string table = Numbers(30);
+  Keyset(stmt_);
+  KX_STMT_OK(Prepare(stmt_, "SELECT id, name FROM " + table + " WHERE id > ? ORDER BY id"));
+  SQLINTEGER bound = 20;
+  KX_STMT_OK(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &bound, 0, nullptr));
+  Rowset rs;
+  rs.Bind(stmt_);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    KX_STMT_OK(SQLExecute(stmt_));
+    SQLLEN count = 0;
+    KX_STMT_OK(SQLRowCount(stmt_, &count));
+    EXPECT_EQ(count, 30 - bound);
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
+    EXPECT_EQ(rs.id[rs.fetched - 1], 30);
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+    EXPECT_EQ(rs.id[0], bound + 1);
+    KX_STMT_OK(SQLCloseCursor(stmt_));
+    bound = 5;
+  }
+}
+
+// What a keyset cannot serve: some requests settle on a static read-only
+// cursor, others are refused with the reason.
+TEST_P(Keysets, FallbacksAndRefusals) {
+  const std::string table = Numbers(12);
+  const std::string keyless = Table("nokey", "id INTEGER, name VARCHAR(40)");
+  // A unique index on a column that may hold NULL names no row for sure.
+  const std::string nullable = Table("nullkey", "id INTEGER, name VARCHAR(40)");
+  Exec("CREATE UNIQUE INDEX " + nullable + "_ix ON " + nullable + " (id)");
+  Exec("INSERT INTO " + keyless + " SELECT id, name FROM " + table);
+  Exec("INSERT INTO " + nullable + " SELECT id, name FROM " + table);
+  ResetStmt();
+  struct Case {
+    std::string sql;
+    const char* state;   // "" success, "01S02" fallback, else the error
+    SQLLEN rowCount;     // after a fallback
+  };
+  const Case cases[] = {
+      {"SELECT id, name FROM " + keyless + " ORDER BY id", "01S02", 12},
+      {"SELECT id, name FROM " + nullable + " ORDER BY id", "01S02", 12},
+      {"SELECT DISTINCT name FROM " + table, "01S02", 12},
+      {"SELECT COUNT(*) FROM " + table, "01S02", 1},
+      {"SELECT name, COUNT(*) FROM " + table + " GROUP BY name", "IM913", 0},
+      {"SELECT id FROM " + table + " UNION SELECT id FROM " + keyless, "IM914", 0},
+      {"SELECT t.id FROM " + table + " t LEFT JOIN " + keyless + " k ON t.id = k.id", "IM928", 0},
+      {"SELECT 1", "IM934", 0},
+      {"SELECT id, id * 2 FROM " + table + " ORDER BY 2", "IM919", 0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.sql.substr(0, 120));
+    ResetStmt();
+    Attr(stmt_, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN);
+    const SQLRETURN rc = ExecDirect(stmt_, k.sql);
+    const std::string state = State(SQL_HANDLE_STMT, stmt_);
+    if (std::string(k.state) == "01S02") {
+      EXPECT_EQ(rc, SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, stmt_);
+      EXPECT_EQ(state, "01S02");
+      EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_STATIC));
+      SQLLEN count = 0;
+      KX_STMT_OK(SQLRowCount(stmt_, &count));
+      EXPECT_EQ(count, k.rowCount);
+      KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
+      KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+    } else {
+      EXPECT_EQ(rc, SQL_ERROR);
+      EXPECT_EQ(state, k.state) << Diag(SQL_HANDLE_STMT, stmt_);
+    }
+  }
+  // The next statement on the handle asks for a keyset again.
+  ResetStmt();
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name FROM " + table));
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "");
+  EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
+}
+
+TEST_P(Keysets, InformationSaysKeysetCursorsWork) {
+  SQLUINTEGER v = 0;
+  auto info = [&](SQLUSMALLINT type) {
+    v = 0;
+    EXPECT_TRUE(SQL_SUCCEEDED(SQLGetInfo(dbc_, type, &v, sizeof v, nullptr))) << type;
+    return v;
+  };
+  EXPECT_EQ(info(SQL_SCROLL_OPTIONS),
+            static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN));
+  const SQLUINTEGER a1 = info(SQL_KEYSET_CURSOR_ATTRIBUTES1);
+  EXPECT_EQ(a1 & (SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_POS_POSITION),
+            static_cast<SQLUINTEGER>(SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_POS_POSITION));
+  // No positioned changes and no bulk operations yet.
+  EXPECT_EQ(a1 & (SQL_CA1_POS_UPDATE | SQL_CA1_POS_DELETE | SQL_CA1_POS_REFRESH | SQL_CA1_BULK_ADD |
+                  SQL_CA1_POSITIONED_UPDATE | SQL_CA1_BOOKMARK),
+            0u);
+  const SQLUINTEGER a2 = info(SQL_KEYSET_CURSOR_ATTRIBUTES2);
+  EXPECT_NE(a2 & SQL_CA2_SENSITIVITY_DELETIONS, 0u);
+  EXPECT_NE(a2 & SQL_CA2_SENSITIVITY_UPDATES, 0u);
+  EXPECT_EQ(a2 & (SQL_CA2_LOCK_CONCURRENCY | SQL_CA2_OPT_VALUES_CONCURRENCY | SQL_CA2_OPT_ROWVER_CONCURRENCY), 0u);
+  EXPECT_EQ(info(SQL_SCROLL_CONCURRENCY), static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY));
+  EXPECT_EQ(info(SQL_POS_OPERATIONS), static_cast<SQLUINTEGER>(SQL_POS_POSITION));
+  EXPECT_EQ(info(SQL_DYNAMIC_CURSOR_ATTRIBUTES1), 0u);
+}
+
+// An unqualified table that exists in two schemas is the one the current
+// schema names, as the database itself resolves it.
+TEST_P(Keysets, DuplicateTableNamesResolveThroughTheCurrentSchema) {
+  const bool pg = GetParam().postgres;
+  const std::string schema = UniqueName("schema");
+  const std::string name = UniqueName("twin");
+  Exec("CREATE SCHEMA " + schema);
+  Exec("CREATE TABLE " + schema + "." + name + " (id INTEGER PRIMARY KEY, name VARCHAR(40))");
+  Exec("CREATE TABLE " + name + " (id INTEGER PRIMARY KEY, name VARCHAR(40))");
+  tables_.push_back(name);
+  tables_.push_back(schema + "." + name);
+  Exec("INSERT INTO " + name + " VALUES (1, 'here'), (2, 'here')");
+  Exec("INSERT INTO " + schema + "." + name + " VALUES (1, 'there')");
+  ResetStmt();
+  Keyset(stmt_);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name FROM " + name + " ORDER BY id"));
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "") << Diag(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
+  SQLLEN count = 0;
+  KX_STMT_OK(SQLRowCount(stmt_, &count));
+  EXPECT_EQ(count, 2);
+  Rowset rs;
+  rs.Bind(stmt_);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  EXPECT_EQ(rs.fetched, 2u);
+  EXPECT_EQ(std::string(rs.name[0]), "here");
+  ResetStmt();
+  Exec("DROP TABLE " + schema + "." + name);
+  tables_.pop_back();
+  Exec(std::string("DROP SCHEMA ") + schema + (pg ? " CASCADE" : ""));
+}
+
+// A connection that emulates several active statements reads each result
+// whole at execution, so two results can be read side by side.
+TEST_P(Keysets, ForcedStaticCursorsReadEachResultWhole) {
+  const std::string table = Numbers(25);
+  SQLHDBC mase = SQL_NULL_HDBC;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &mase), SQL_SUCCESS);
+  KX_OK(Connect(mase, "MASE=1"), SQL_HANDLE_DBC, mase);
+  SQLHSTMT a = SQL_NULL_HSTMT, b = SQL_NULL_HSTMT;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, mase, &a), SQL_SUCCESS);
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, mase, &b), SQL_SUCCESS);
+  KX_OK(ExecDirect(a, "SELECT id FROM " + table + " ORDER BY id"), SQL_HANDLE_STMT, a);
+  KX_OK(ExecDirect(b, "SELECT id FROM " + table + " ORDER BY id DESC"), SQL_HANDLE_STMT, b);
+  SQLLEN count = 0;
+  KX_OK(SQLRowCount(a, &count), SQL_HANDLE_STMT, a);
+  EXPECT_EQ(count, 25);
+  SQLINTEGER ia = 0, ib = 0;
+  KX_OK(SQLBindCol(a, 1, SQL_C_SLONG, &ia, 0, nullptr), SQL_HANDLE_STMT, a);
+  KX_OK(SQLBindCol(b, 1, SQL_C_SLONG, &ib, 0, nullptr), SQL_HANDLE_STMT, b);
+  for (int i = 1; i <= 25; ++i) {
+    KX_OK(SQLFetch(a), SQL_HANDLE_STMT, a);
+    KX_OK(SQLFetch(b), SQL_HANDLE_STMT, b);
+    ASSERT_EQ(ia, i);
+    ASSERT_EQ(ib, 26 - i);
+  }
+  EXPECT_EQ(SQLFetch(a), SQL_NO_DATA);
+  EXPECT_EQ(SQLFetch(b), SQL_NO_DATA);
+  SQLFreeHandle(SQL_HANDLE_STMT, a);
+  SQLFreeHandle(SQL_HANDLE_STMT, b);
+  Drop(mase);
+}
+
+INSTANTIATE_TEST_SUITE_P(Road, Keysets, ::testing::ValuesIn(kRoads),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kx::e2e

@@ -166,15 +166,22 @@ int32_t GetLongData(AgentHandle, uint16_t column, uint16_t row, uint32_t pieceSi
                     uint32_t* octets, uint32_t* storage, int32_t* total) {
   Value& v = TheValue();
   if (column != 1 || row != 1) return 15;
-  *total = static_cast<int32_t>(v.bytes.size());
-  *storage = kx::RBT_CHAR_NTS;
+  // Pieces come in the column's own kind of storage: text, wide text (the
+  // piece size counts 16-bit units) or bytes.
+  const bool wide = v.storage >= kx::RBT_WCHAR && v.storage <= kx::RBT_WCHAR_LEN4;
+  const bool binary = v.storage == kx::RBT_BINARY || v.storage == kx::RBT_BINARY_PTR ||
+                      (v.storage >= kx::RBT_BINARY_LEN1 && v.storage <= kx::RBT_BINARY_LEN4);
+  const std::string value = wide ? v.bytes.substr(0, v.bytes.size() & ~size_t{1}) : v.bytes;
+  *total = static_cast<int32_t>(value.size());  // the whole value, with every piece
+  *storage = wide ? kx::RBT_WCHAR : binary ? kx::RBT_BINARY : kx::RBT_CHAR_NTS;
   *piece = nullptr;
   *octets = 0;
-  if (v.longPos >= v.bytes.size()) return 82;
-  const size_t n = std::min<size_t>(pieceSize == 0 ? v.bytes.size() : pieceSize, v.bytes.size() - v.longPos);
+  if (v.longPos >= value.size()) return 82;
+  const size_t asked = wide ? size_t{pieceSize} * 2 : pieceSize;
+  const size_t n = std::min<size_t>(asked == 0 ? value.size() : asked, value.size() - v.longPos);
   *piece = malloc(n + 1);
   if (*piece == nullptr) return 16;
-  memcpy(*piece, v.bytes.data() + v.longPos, n);
+  memcpy(*piece, value.data() + v.longPos, n);
   *octets = static_cast<uint32_t>(n);
   v.longPos += n;
   return 0;

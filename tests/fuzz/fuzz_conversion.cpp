@@ -250,25 +250,28 @@ Read GetData(SQLHSTMT stmt, int16_t cType, SQLLEN bufferLength, bool withIndicat
   // The type SQL_C_DEFAULT or SQL_ARD_TYPE stands for is the driver's
   // choice: room for the largest of them.
   if (cType == SQL_C_DEFAULT || cType == SQL_ARD_TYPE) room = std::max<size_t>(room, 64);
-  std::vector<unsigned char> heap(room);
+  // Filled with a pattern, so that a terminator is one the driver wrote.
+  std::vector<unsigned char> heap(room, 0x5A);
   unsigned char* target = room > 0 ? heap.data() : nullptr;
   unsigned char dummy[1];
   if (target == nullptr) target = dummy;  // a zero-length buffer still has an address
   Read r{};
   r.ind = -99;
   r.rc = SQLGetData(stmt, 1, cType, target, bufferLength, withIndicator ? &r.ind : nullptr);
-  if ((r.rc == SQL_SUCCESS || r.rc == SQL_SUCCESS_WITH_INFO) && IsText(cType) && bufferLength > 0 &&
-      r.ind != SQL_NULL_DATA) {
-    const size_t unit = cType == SQL_C_WCHAR ? 2 : 1;
+  // A text buffer with room for a terminator holds one.
+  const size_t textUnit = cType == SQL_C_WCHAR ? 2 : 1;
+  if ((r.rc == SQL_SUCCESS || r.rc == SQL_SUCCESS_WITH_INFO) && IsText(cType) &&
+      bufferLength >= static_cast<SQLLEN>(textUnit) && r.ind != SQL_NULL_DATA) {
+    const size_t unit = textUnit;
     auto nulAt = [&](size_t at) { return target[at] == 0 && (unit == 1 || target[at + 1] == 0); };
+    // A text piece ends at its terminator (a piece may stop short of the
+    // buffer's end, before a character it cannot take whole).
     size_t n = 0;
-    if (withIndicator && r.ind >= 0 && static_cast<size_t>(r.ind) + unit <= room) {
-      // All of it fitted: exactly its length, then the terminator.
-      n = static_cast<size_t>(r.ind);
-      if (!nulAt(n)) __builtin_trap();
-    } else {
-      while (n + unit <= room && !nulAt(n)) n += unit;
-      if (n + unit > room) __builtin_trap();  // no terminator inside the buffer
+    while (n + unit <= room && !nulAt(n)) n += unit;
+    if (n + unit > room) __builtin_trap();  // no terminator inside the buffer
+    if (r.rc == SQL_SUCCESS && withIndicator && r.ind >= 0 && static_cast<size_t>(r.ind) + unit <= room &&
+        n > static_cast<size_t>(r.ind)) {
+      __builtin_trap();  // more text than the length says
     }
     r.got.assign(reinterpret_cast<char*>(target), n);
   } else if ((r.rc == SQL_SUCCESS || r.rc == SQL_SUCCESS_WITH_INFO) && cType == SQL_C_BINARY &&
@@ -375,10 +378,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const Read r = GetData(s.stmt, cType, piece, true);
         rc = r.rc;
         if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) joined += r.got;
-      }
-      if (getenv("KX_FUZZ_DEBUG")) {
-        auto hex = [](const std::string& x) { std::string h; char b[4]; for (unsigned char ch : x) { snprintf(b, sizeof b, "%02x", ch); h += b; } return h; };
-        fprintf(stderr, "storage=%u sql=%d len=%u ind=%d ctype=%d piece=%ld rc=%d\nvalue=%s\nwhole=%s\njoined=%s\n", v.storage, v.sqlType, v.length, v.indicator, cType, (long)piece, rc, hex(v.bytes).c_str(), hex(whole.got).c_str(), hex(joined).c_str());
       }
       if (rc != SQL_SUCCESS || joined != whole.got) __builtin_trap();
       if (GetData(s.stmt, cType, piece, true).rc != SQL_NO_DATA) __builtin_trap();

@@ -1,6 +1,6 @@
 // The same fetch, insert and connect work as odbc_bench, in plain JDBC with
 // the PostgreSQL driver: the baseline the ODBC drivers are compared against.
-// The fetch reads in a transaction with a fetch size of 1000, as the ODBC
+// The fetch reads in a transaction with a fetch size of 10000, as the ODBC
 // driver does. Peak RSS is the process's (VmHWM).
 //   java -cp postgresql.jar:. JdbcBench URL USER PASSWORD fetch TABLE
 //   java -cp postgresql.jar:. JdbcBench URL USER PASSWORD insert|insertrw TABLE ROWS
@@ -65,7 +65,7 @@ public final class JdbcBench {
         long rows = 0;
         long check = 0;
         try (Statement st = c.createStatement()) {
-          st.setFetchSize(1000);
+          st.setFetchSize(10000);
           ResultSet rs = st.executeQuery("SELECT id, name, amount, ratio, stamp FROM " + table);
           while (rs.next()) {
             int id = rs.getInt(1);

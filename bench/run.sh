@@ -83,9 +83,9 @@ EOF
 
 results=$work/results.txt
 : > "$results"
-# The young-generation bound the driver gives its own VM, so that plain JDBC
+# The young-generation bound and the collector the driver gives its own VM, so that plain JDBC
 # and the driver differ only in the road between JDBC and the application.
-jdbc() { "$JAVA_HOME/bin/java" -XX:MaxNewSize=64m -cp "/usr/share/java/postgresql.jar:$work/classes" JdbcBench "$@"; }
+jdbc() { "$JAVA_HOME/bin/java" -XX:MaxNewSize=64m -XX:+UseSerialGC -cp "/usr/share/java/postgresql.jar:$work/classes" JdbcBench "$@"; }
 odbc() { "$KX_BUILD/bench/odbc_bench" "$@" | grep '^RESULT'; }
 for run in $(seq 1 "$repeat"); do
   kx_log "run $run of $repeat (load average $(cut -d' ' -f1-3 /proc/loadavg))"
@@ -115,16 +115,19 @@ done
 
 kx_log "results (kestrixu = Unicode build, kestrix = ANSI build; one column per run)"
 awk '
-  # run RESULT who work rows seconds rate rss
+  # run RESULT who work rows seconds rate rss [cpu] (cpu: the calling thread of odbc_bench)
   { key = $3 " " $4; secs[key, $1] = $6; rate[key, $1] = $7; rss[key, $1] = $8; n[$4] = $5
+    if (NF >= 9) cpu[key, $1] = $9
     if ($1 > runs) runs = $1 }
   function row(who, work, what,    r, k, line) {
     k = who " " work
     if (!((k, 1) in rate)) return
+    if (what == "cpu" && !((k, 1) in cpu)) return
     line = sprintf("  %-9s", who)
     for (r = 1; r <= runs; ++r) {
       if (what == "rate") line = line sprintf(" %9.0f", rate[k, r])
       else if (what == "ms") line = line sprintf(" %9.1f", secs[k, r] * 1000)
+      else if (what == "cpu") line = line sprintf(" %9.1f", cpu[k, r] * 1000)
       else line = line sprintf(" %9.0f", rss[k, r] / 1024)
     }
     print line
@@ -156,10 +159,17 @@ awk '
       if (work ~ /fetch|getdata|rowset|static|keyset/) {
         printf "%s: peak RSS, MiB\n", titles[w]
         for (i = 1; i <= 6; ++i) row(who[i], work, "rss")
+        # Less sensitive to a busy machine than the elapsed time.
+        printf "%s: CPU time of the calling thread, ms\n", titles[w]
+        for (i = 1; i <= 6; ++i) row(who[i], work, "cpu")
       }
     }
     print "first connect (Java VM start included): ms"
     for (i = 1; i <= 6; ++i) row(who[i], "connect1", "ms")
     print "later connects (mean): ms"
     for (i = 1; i <= 6; ++i) row(who[i], "connectN", "ms")
+    print "first connect: CPU time of the calling thread, ms"
+    for (i = 1; i <= 6; ++i) row(who[i], "connect1", "cpu")
+    print "later connects (mean): CPU time of the calling thread, ms"
+    for (i = 1; i <= 6; ++i) row(who[i], "connectN", "cpu")
   }' "$results"

@@ -11,6 +11,7 @@
 #include "drv_jdbc/text/j_initsql.h"
 #include "odbc/libmain.h"
 #include "scs/scs_layer.h"
+#include "xa/dtc_rm.h"
 #include "xa/xa_route.h"
 #include "xa/xa_switch.h"
 
@@ -33,8 +34,8 @@ int BindLayers(AgentBinding* binding) {
   return rc;
 }
 
-// Unload: the XA workers of connections left open stop, then the switch
-// closes its trace.
+// Unload (after the core has ended the DTC enlistments): the XA workers of
+// connections left open stop, then the switch closes its trace.
 void UnloadLayers() {
   XaThr_Shutdown();
   XaSwitchTerm();
@@ -45,6 +46,8 @@ constexpr DriverLayers kLayers{LoadAgent, BindLayers, UnloadLayers};
 __attribute__((constructor)) void KxLibraryLoad() {
   SetUnicodeBuild(KX_UNICODE_BUILD != 0);
   DriverInstallLayers(kLayers);
+  // SQL_ATTR_ENLIST_IN_DTC and connection close reach the DTC resource manager.
+  DtcInstall(DtcOpsTable());
   DriverAttach(reinterpret_cast<void*>(&KxLibraryLoad));
 }
 

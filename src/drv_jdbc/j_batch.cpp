@@ -60,15 +60,37 @@ class HeldMessages {
   bool restored_ = false;
 };
 
+// Binds rows from..to-1 into the batch: every setter call of the block
+// packed into one call into Java, or, when a value's setter cannot be packed
+// (or the VM lacks the class), one call per setter as before.
+int AddRows(JStmt* s, int32_t from, int32_t to) {
+  JParamPack pack;
+  s->paramPack = &pack;
+  int status = 0;
+  for (int32_t i = from; i < to && status == 0; ++i) {
+    status = JDB_BindParamRow(s, i);
+    if (status == 0) status = JC_PreparedStatement_addBatch(s, s->stmt);
+  }
+  s->paramPack = nullptr;
+  if (!pack.refused) {
+    if (status != 0) return status;
+    int32_t rows = 0;
+    status = JC_PreparedStatement_addPackedRows(s, s->stmt, pack, &rows);
+    if (status != JC_NOT_PACKED) return status != 0 ? status : rows == to - from ? 0 : KX_ERR_GENERAL;
+  }
+  for (int32_t i = from; i < to; ++i) {
+    if (int st = JDB_BindParamRow(s, i); st != 0) return st;
+    if (int st = JC_PreparedStatement_addBatch(s, s->stmt); st != 0) return st;
+  }
+  return 0;
+}
+
 // Binds rows from..to-1 into the batch and runs it; *total gets the sum of
 // the update counts. Any failure (binding, execution, a count the driver
 // marks as failed) is returned.
 int RunBatch(JStmt* s, int32_t from, int32_t to, int32_t* total) {
   *total = 0;
-  for (int32_t i = from; i < to; ++i) {
-    if (int status = JDB_BindParamRow(s, i); status != 0) return status;
-    if (int status = JC_PreparedStatement_addBatch(s, s->stmt); status != 0) return status;
-  }
+  if (int status = AddRows(s, from, to); status != 0) return status;
   int32_t counts[kBatchRows];
   int32_t got = 0;
   if (int status = JC_Statement_executeBatch(s, s->stmt, counts, kBatchRows, &got); status != 0) {

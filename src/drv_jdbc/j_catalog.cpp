@@ -1,9 +1,14 @@
 #include "drv_jdbc/j_catalog.h"
 
+#include <sql.h>
+#include <sqlext.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "agent/build_flavor.h"
 #include "drv_jdbc/j_agent.h"
@@ -13,6 +18,7 @@
 #include "drv_jdbc/j_getters.h"
 #include "drv_jdbc/j_meta.h"
 #include "drv_jdbc/j_serv.h"
+#include "drv_jdbc/j_typelist.h"
 #include "util/errcodes.h"
 
 namespace kx {
@@ -437,16 +443,105 @@ int32_t DRV_DDTables(AgentHandle h, const char* catalog, const char* schema, con
   return 0;
 }
 
+namespace {
+
+// Reads every row of the JDBC type list (its 18 columns) into cells: text
+// columns as text, the flags as booleans, the rest as numbers.
+int ReadJdbcTypeRows(JStmt* s, std::vector<TypeListRow>* rows) {
+  jobject rs = s->resultSet;
+  if (rs == nullptr) return 0;
+  auto nullness = [s, rs](TypeListCell* cell) {
+    if (s->valuePresent != 0) {
+      cell->isNull = false;
+      return 0;
+    }
+    uint8_t isNull = 0;
+    const int status = JC_ResultSet_wasNull(s, rs, &isNull);
+    cell->isNull = isNull != 0;
+    return status;
+  };
+  for (;;) {
+    // A frame of its own for each row: the list may be hundreds of rows long.
+    JFrame frame(s->jni, JDB_FRAME_SMALL);
+    if (!frame.ok()) return KX_ERR_NOMEM;
+    uint8_t more = 0;
+    if (int status = JC_ResultSet_next(s, rs, &more); status != 0) return status;
+    if (!more) return 0;
+    TypeListRow row;
+    for (int c = 0; c < TL_SQL_DATA_TYPE; ++c) {
+      TypeListCell& cell = row[c];
+      const int32_t pos = c + 1;
+      s->valuePresent = 0;
+      int status = 0;
+      switch (kTypeInfo[c].cls) {
+        case kText128: case kText254: case kChar1: {
+          JGrowBuf buf{0, nullptr};
+          status = JC_ResultSet_getStringLong(s, rs, pos, &buf);
+          if (status == 0 && buf.data != nullptr) cell.text.assign(static_cast<const char*>(buf.data), buf.size);
+          std::free(buf.data);
+          break;
+        }
+        case kFlag: {
+          uint8_t v = 0;
+          status = JC_ResultSet_getBoolean(s, rs, pos, &v);
+          cell.number = v != 0 ? 1 : 0;
+          break;
+        }
+        case kInteger: case kSmallint:
+          status = JC_ResultSet_getInt(s, rs, pos, &cell.number);
+          break;
+      }
+      if (status == 0) status = nullness(&cell);
+      if (status != 0) return status;
+    }
+    int32_t radix = 0;
+    s->valuePresent = 0;
+    if (int status = JC_ResultSet_getInt(s, rs, 18, &radix); status != 0) return status;
+    row[TL_NUM_PREC_RADIX].number = radix;
+    if (int status = nullness(&row[TL_NUM_PREC_RADIX]); status != 0) return status;
+    rows->push_back(std::move(row));
+  }
+}
+
+}  // namespace
+
 int32_t DRV_DDTypeInfo(AgentHandle h, int16_t sqlType) {
   int32_t status = CatalogCall(h, JDB_CAT_TYPEINFO, [&](JStmt* s, jobject md, jobject* rs) {
     return JC_DatabaseMetaData_getTypeInfo(s, md, rs);
   });
   if (status != 0) return status;
   JStmt* s = JDB_FindStmt(h);
-  s->typeFilter = sqlType >= 91 && sqlType <= 93 ? sqlType - 82 : sqlType;
-  // INTERVAL_PRECISION has no JDBC counterpart and stays NULL.
-  s->columnCap = 18;
-  return 0;
+  s->typeFilter = sqlType >= SQL_TYPE_DATE && sqlType <= SQL_TYPE_TIMESTAMP
+                      ? sqlType - (SQL_TYPE_DATE - SQL_DATE)
+                      : sqlType;
+  // The whole list is read now: it is filtered, sorted and completed before
+  // the first row goes out, and the Java result is done with.
+  JFrame frame(s->jni, JDB_FRAME_SMALL);
+  if (!frame.ok()) status = KX_ERR_NOMEM;
+  try {
+    std::vector<TypeListRow> jdbcRows;
+    if (status == 0) status = ReadJdbcTypeRows(s, &jdbcRows);
+    if (status == 0) {
+      TypeListOptions o;
+      o.jet = s->conn->opts.jet != 0;
+      o.wide = UnicodeBuild() && s->unicodeClient != 0;
+      o.odbc3 = s->conn->odbcVersion >= 3;
+      o.filter = s->typeFilter;
+      s->typeRows = JDB_OdbcTypeList(jdbcRows, o);
+      s->typeRowNext = 0;
+    }
+  } catch (const std::bad_alloc&) {
+    status = KX_ERR_NOMEM;
+  }
+  if (status == 0 && s->resultSet != nullptr) {
+    JC_ResultSet_close(s, s->resultSet);
+    JC_ClearException(s->jni);
+    JDB_MsgFreeList(&s->msgs);
+    s->jni->DeleteGlobalRef(s->resultSet);
+    s->resultSet = nullptr;
+  }
+  if (status != 0) JDB_StmtCloseResults(s);
+  return status;
 }
 
 }  // namespace kx

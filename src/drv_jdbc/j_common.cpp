@@ -181,6 +181,10 @@ size_t Utf8ToUnits(const char* text, size_t length, char16_t* units) {
 
 }  // namespace
 
+size_t JC_Utf8ToUnits(const char* text, size_t length, char16_t* units) {
+  return Utf8ToUnits(text, length, units);
+}
+
 jclass JC_ClassOf(JNIEnv* env, JMethod& m) {
   if (env == nullptr) return nullptr;
   return CachedClass(env, m.cls);

@@ -26,6 +26,10 @@ namespace kx {
 constexpr int32_t JC_MODE_PLATFORM = 0;
 constexpr int32_t JC_MODE_UTF8 = 1;
 
+// The UTF-16 units of counted UTF-8 text as the UTF-8 mode gives them to
+// Java (a malformed sequence becomes U+FFFD): at most length units written.
+size_t JC_Utf8ToUnits(const char* text, size_t length, char16_t* units);
+
 // A temporary C view of a Java String.
 struct JStringHolder {
   jobject ref;     // the String (UTF-8 mode) or the byte array (platform mode); null for null

@@ -314,7 +314,7 @@ HashTable* JDB_LoadTypeMap(AgentHandle connHandle, JConn* c) {
         CopyCell(block, 0, r, e->typeName, 61);
         CopyCell(block, 3, r, e->prefix, 7);
         CopyCell(block, 4, r, e->suffix, 7);
-        if (JDB_TypeMapOffer(map, static_cast<int16_t>(type), e) != 0) full = true;
+        if (JDB_TypeMapOffer(map, JDB_TypeMapKey(type), e) != 0) full = true;
       }
       RB_Free(&block);
     }

@@ -19,6 +19,8 @@
 #include "drv_jdbc/j_meta.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
+#include "drv_jdbc/j_typelist.h"
+#include "drv_jdbc/j_typemap.h"
 #include "util/errcodes.h"
 #include "util/handle_table.h"
 #include "util/hash_table.h"
@@ -51,6 +53,16 @@ void TextStorage(int64_t size, bool wide, AgentColDesc* d) {
   }
   d->storageType = wide ? RBT_WCHAR_NTS : RBT_CHAR_NTS;
   d->elementLength = static_cast<int32_t>(wide ? size * 2 : size * 4);
+}
+
+// Text without a width, or wider than a fixed element takes, is long
+// text: applications then read it in pieces instead of binding a buffer
+// of its whole size. The JDBC type kept for the column stays as it was, so
+// the column is still read a block of rows at a time.
+void LongWhenUnbounded(int64_t size, AgentColDesc* d) {
+  if (size > 0 && size <= JDB_LONG_LIMIT) return;
+  if (d->sqlType == SQL_VARCHAR || d->sqlType == SQL_CHAR) d->sqlType = SQL_LONGVARCHAR;
+  else if (d->sqlType == SQL_WVARCHAR || d->sqlType == SQL_WCHAR) d->sqlType = SQL_WLONGVARCHAR;
 }
 
 void ClearMessages(JStmt* s) { JDB_MsgFreeList(&s->msgs); }
@@ -128,8 +140,19 @@ int PreparedDescribeUnsupported(JStmt* s) {
 }  // namespace
 
 int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, int32_t S,
-                         int32_t P, AgentColDesc* d) {
+                         int32_t P, const char* typeName, AgentColDesc* d) {
   const bool wide = WideClient(unicode);
+  if (JDB_IsUuidTypeName(typeName)) {
+    // A UUID, whatever code JDBC gives it (PostgreSQL OTHER, H2 BINARY):
+    // a GUID, carried as its 36 characters of text, from which every form
+    // the application asks for is made.
+    d->sqlType = SQL_GUID;
+    d->columnSize = d->displaySize = JDB_GUID_SIZE;
+    d->decimalDigits = 0;
+    d->storageType = RBT_CHAR_NTS;
+    d->elementLength = JDB_GUID_SIZE;
+    return static_cast<int16_t>(T);
+  }
   const bool negPrecFix = c != nullptr && c->opts.negPrecFix != 0;
   const bool jet = c != nullptr && c->opts.jet != 0;
   const bool usable = negPrecFix ? P > 0 : P != 0;
@@ -166,10 +189,15 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
     case SQL_CHAR: case SQL_VARCHAR: case SQL_WCHAR: case SQL_WVARCHAR: {
       int64_t disp = D == 0 && c != nullptr ? c->opts.pnsosc : D;
       int64_t size = usable && P >= disp ? P : disp;
+      if (const int32_t known = JDB_KnownTextSize(typeName);
+          known > 0 && (size <= 0 || size > JDB_LONG_LIMIT)) {
+        size = known;
+      }
       d->columnSize = size > 0 ? Saturate(size) : INT32_MAX;
       d->decimalDigits = 0;
       d->displaySize = d->columnSize;
       TextStorage(size, t == SQL_WCHAR || t == SQL_WVARCHAR, d);
+      LongWhenUnbounded(size, d);
       break;
     }
     case SQL_NUMERIC: case SQL_DECIMAL: case SQL_BIGINT: {
@@ -195,6 +223,12 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
       } else {
         d->storageType = RBT_CHAR_NTS;
         d->elementLength = static_cast<int32_t>(elem);
+      }
+      if (t == SQL_BIGINT) {
+        // Nineteen digits and a sign, whatever the driver counts (H2: 64 bits).
+        d->columnSize = JDB_FixedColumnSize(SQL_BIGINT);
+        d->displaySize = d->columnSize + 1;
+        d->decimalDigits = 0;
       }
       if (t == SQL_BIGINT && jet) d->sqlType = SQL_NUMERIC;
       break;
@@ -241,6 +275,7 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
         d->storageType = RBT_BINARY_LEN4;
         d->elementLength = static_cast<int32_t>(b);
       }
+      if (b <= 0 || b > JDB_LONG_LIMIT) d->sqlType = SQL_LONGVARBINARY;
       break;
     }
     case SQL_DATE: case SQL_TYPE_DATE:
@@ -275,8 +310,15 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
       d->decimalDigits = 0;
       d->displaySize = d->columnSize;
       TextStorage(size, wide, d);
+      LongWhenUnbounded(size, d);
       break;
     }
+  }
+  // The fixed-size numbers by ODBC's sizes, in decimal digits, and without
+  // decimal digits of their own (PostgreSQL gives a double 17).
+  if (const int32_t fixed = JDB_FixedColumnSize(d->sqlType); fixed > 0) {
+    d->columnSize = fixed;
+    d->decimalDigits = 0;
   }
   return jdbcType;
 }
@@ -303,6 +345,8 @@ void JDB_StmtCloseResults(JStmt* s) {
   s->redirectCol = -1;
   s->catalogKind = 0;
   s->columnCap = -1;
+  std::vector<TypeListRow>().swap(s->typeRows);
+  s->typeRowNext = 0;
   std::free(s->procName);
   s->procName = nullptr;
   if (s->resultSet != nullptr) {
@@ -597,6 +641,18 @@ int JDB_DescribeResults(JStmt* s, char mode) {
       std::free(types);
       return status;
     }
+    // The type's name tells what its code does not: a UUID (PostgreSQL
+    // OTHER, H2 BINARY), or an unbounded text that is an identifier.
+    char* typeName = nullptr;
+    if (T == JT_OTHER || T == JT_BINARY ||
+        (T == JT_VARCHAR && (P <= 0 || P > static_cast<int32_t>(JDB_LONG_LIMIT)))) {
+      if (JC_ResultSetMetaData_getColumnTypeName(s, s->resultMeta, col, &typeName) != 0) {
+        JC_ClearException(s->jni);
+        ClearMessages(s);
+        std::free(typeName);
+        typeName = nullptr;
+      }
+    }
     AgentColDesc& d = cols[i];
     size_t len = std::strlen(label);
     size_t cut = len > 40 ? 40 : len;
@@ -604,7 +660,8 @@ int JDB_DescribeResults(JStmt* s, char mode) {
     while (cut > 0 && cut < len && (static_cast<unsigned char>(label[cut]) & 0xC0) == 0x80) --cut;
     StrCopyBytes(d.name, label, cut);
     d.label = label;
-    types[i] = JDB_DescribeType(c, s->unicodeClient, T, D, S, P, &d);
+    types[i] = JDB_DescribeType(c, s->unicodeClient, T, D, S, P, typeName, &d);
+    std::free(typeName);
     uint32_t upd = ro ? 0 : (wr ? 1 : 2);
     d.flags = (static_cast<uint32_t>(nullable) & 0xF) | ((upd + 1) << 4);
   }
@@ -625,7 +682,7 @@ const TypeInfoEntry* TypeEntry(JConn* c, int32_t sqlType) {
   if (c == nullptr) return nullptr;
   if (c->typeMap == nullptr) c->typeMap = JDB_LoadTypeMap(c->handle, c);
   if (c->typeMap == nullptr) return nullptr;
-  int16_t key = static_cast<int16_t>(sqlType);
+  int16_t key = JDB_TypeMapKey(sqlType);
   return reinterpret_cast<const TypeInfoEntry*>(HashGet(c->typeMap, &key));
 }
 

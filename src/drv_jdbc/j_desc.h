@@ -46,10 +46,13 @@ int JDB_DescribeResults(JStmt* s, char mode);
 int JDB_InitParamDescs(JStmt* s);
 
 // Description of one column from what JDBC reports (exposed for tests):
-// type T, display size D, scale S, precision P. Returns the JDBC type kept
-// for the column (BLOB and CLOB as their long types, national text as text).
+// type T, display size D, scale S, precision P and the type's name (null
+// when not asked). Returns the JDBC type kept for the column (BLOB and CLOB
+// as their long types, national text as text): text described as long
+// because it has no width keeps its own.
 int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t type, int32_t display,
-                         int32_t scale, int32_t precision, AgentColDesc* out);
+                         int32_t scale, int32_t precision, const char* typeName,
+                         AgentColDesc* out);
 
 // Largest fixed element a column gets; wider values are carried as long values.
 constexpr uint32_t JDB_LONG_LIMIT = 60000;

@@ -20,8 +20,6 @@ namespace kx {
 
 namespace {
 
-// Rows per round trip of a result the JDBC driver streams.
-constexpr int32_t kJavaFetchRows = 1000;
 
 bool HasParams(const JStmt* s) { return s->paramCount > 0; }
 
@@ -61,6 +59,7 @@ int KeepResultSet(JStmt* s, jobject rs) {
     s->resultSet = nullptr;
   }
   s->resultSet = s->jni->NewGlobalRef(rs);
+  s->resultSized = 0;
   s->jni->DeleteLocalRef(rs);
   if (s->resultSet == nullptr) {
     JC_ClearException(s->jni);
@@ -113,7 +112,7 @@ int32_t DRV_Prepare(AgentHandle h, const char* sql) {
   // can stream a result (PostgreSQL's outside autocommit) then holds one
   // such block of a large result rather than all of it. A driver that
   // refuses the hint reads as it would anyway.
-  JC_Statement_setFetchSize(s, s->stmt, kJavaFetchRows);
+  JC_Statement_setFetchSize(s, s->stmt, JDB_FETCH_ROWS);
   if (s->queryTimeout > 0) {
     // So does the time limit, before a SELECT runs at prepare.
     status = JC_Statement_setQueryTimeout(s, s->stmt, s->queryTimeout);

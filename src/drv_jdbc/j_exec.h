@@ -10,6 +10,16 @@
 
 namespace kx {
 
+// Rows the JDBC driver reads from the database per round trip. A result
+// starts with JDB_FETCH_ROWS; once its row width is known, a result whose
+// rows are narrow reads up to JDB_FETCH_ROWS_MAX rows a trip, as many as
+// JDB_FETCH_BYTES of its elements hold. The server produces nothing while a
+// block is being read, so every round trip is a wait; a bounded block keeps
+// a streamed result's memory bounded.
+constexpr int32_t JDB_FETCH_ROWS = 1000;
+constexpr int32_t JDB_FETCH_ROWS_MAX = 10000;
+constexpr int64_t JDB_FETCH_BYTES = int64_t{8} << 20;
+
 int32_t DRV_Prepare(AgentHandle stmt, const char* sql);                                 // 11
 int32_t DRV_SetParams(AgentHandle stmt, RowBuffer* rows);                               // 12
 int32_t DRV_Execute(AgentHandle stmt);                                                  // 13

@@ -4,6 +4,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -23,8 +24,11 @@
 #include "drv_jdbc/j_params.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
+#include "drv_jdbc/j_typelist.h"
 #include "drv_jdbc/j_typemap.h"
+#include "util/text_conv.h"
 #include "drv_jdbc/j_wrap_util.h"
+#include "drv_jdbc/text/j_row_block.h"
 #include "util/errcodes.h"
 #include "util/log.h"
 
@@ -261,17 +265,13 @@ int ReadValue(JStmt* s, const Source& src, jobject obj, int32_t index, RowBuffer
 //
 // An ordinary result is read a block at a time by the support class
 // quillmar/support/RowBlock: one call into Java reads every row and value of
-// the block into flat arrays, which come back with a few array copies. The
-// values are the ones ReadValue gets from the single getters (the class
-// follows the same rules); results with catalog fix-ups, long values or an
-// element type the class does not know take the value-by-value road.
+// the block and packs them into one byte array, which is decoded here in
+// place (see drv_jdbc/text/j_row_block.h). The values are the ones ReadValue
+// gets from the single getters (the class follows the same rules); results
+// with catalog fix-ups, long values or an element type the class does not
+// know take the value-by-value road.
 
 int Check(JStmt* s) { return CheckException(s->jni, s->unicodeClient, &s->msgs); }
-
-// Column kinds of the class (its constants).
-constexpr jint kBlockBoolean = 1, kBlockByte = 2, kBlockShort = 3, kBlockInt = 4,
-               kBlockFloat = 5, kBlockDouble = 6, kBlockDate = 7, kBlockTime = 8,
-               kBlockTimestamp = 9, kBlockText = 10, kBlockWide = 11, kBlockBytes = 12;
 
 // Status of a block the class did not take: the caller reads value by value.
 constexpr int kBlockNotTaken = -1;
@@ -279,8 +279,7 @@ constexpr int kBlockNotTaken = -1;
 struct RowBlockApi {
   jclass cls = nullptr;  // global
   jmethodID ctor = nullptr, fill = nullptr;
-  jfieldID words = nullptr, nulls = nullptr, bytes = nullptr, bytesUsed = nullptr,
-           chars = nullptr, charsUsed = nullptr, end = nullptr, failure = nullptr;
+  jfieldID buf = nullptr, used = nullptr, end = nullptr, failure = nullptr;
 };
 
 std::mutex gBlockLock;
@@ -301,12 +300,8 @@ const RowBlockApi* BlockApi(JNIEnv* env) {
   RowBlockApi a;
   a.ctor = env->GetMethodID(local, "<init>", "()V");
   a.fill = env->GetMethodID(local, "fill", "(Ljava/sql/ResultSet;[II)I");
-  a.words = env->GetFieldID(local, "words", "[J");
-  a.nulls = env->GetFieldID(local, "nulls", "[B");
-  a.bytes = env->GetFieldID(local, "bytes", "[B");
-  a.bytesUsed = env->GetFieldID(local, "bytesUsed", "I");
-  a.chars = env->GetFieldID(local, "chars", "[C");
-  a.charsUsed = env->GetFieldID(local, "charsUsed", "I");
+  a.buf = env->GetFieldID(local, "buf", "[B");
+  a.used = env->GetFieldID(local, "used", "I");
   a.end = env->GetFieldID(local, "end", "Z");
   a.failure = env->GetFieldID(local, "failure", "Ljava/lang/Throwable;");
   if (env->ExceptionCheck()) {
@@ -323,144 +318,29 @@ const RowBlockApi* BlockApi(JNIEnv* env) {
   return &gBlockApi;
 }
 
-// The class's kind and room for a column; false: the class does not take it.
-bool BlockKind(const RowBufferColumn& col, jint* kind, jint* room) {
-  const int64_t w = col.width;
-  const int64_t head = RB_LengthPrefixBytes(col.type);
-  *room = 0;
-  switch (col.type) {
-    case RBT_BIT: *kind = kBlockBoolean; return true;
-    case RBT_STINYINT: *kind = kBlockByte; return true;
-    case RBT_SSHORT: case RBT_UTINYINT: *kind = kBlockShort; return true;
-    case RBT_SLONG: case RBT_USHORT: *kind = kBlockInt; return true;
-    case RBT_FLOAT: *kind = kBlockFloat; return true;
-    case RBT_DOUBLE: *kind = kBlockDouble; return true;
-    case RBT_DATE: *kind = kBlockDate; return true;
-    case RBT_TIME: *kind = kBlockTime; return true;
-    case RBT_TIMESTAMP: *kind = kBlockTimestamp; return true;
-    case RBT_CHAR: case RBT_CHAR_NTS:
-    case RBT_CHAR_LEN1: case RBT_CHAR_LEN2: case RBT_CHAR_LEN4:
-      // Room for the text and its terminator.
-      if (w - head < 1 || w > INT32_MAX) return false;
-      *kind = kBlockText;
-      *room = static_cast<jint>(w - head - 1);
-      return true;
-    case RBT_BINARY:
-    case RBT_BINARY_LEN1: case RBT_BINARY_LEN2: case RBT_BINARY_LEN4:
-      if (w - head < 0 || w > INT32_MAX) return false;
-      *kind = kBlockBytes;
-      *room = static_cast<jint>(w - head);
-      return true;
-    case RBT_WCHAR: case RBT_WCHAR_NTS: case RBT_WCHAR_LEN4:
-      if (!UnicodeBuild() || (w - head) / 2 < 1 || w > INT32_MAX) return false;
-      *kind = kBlockWide;
-      *room = static_cast<jint>((w - head) / 2 - 1);
-      return true;
-    default:
-      return false;
+// Decodes the packed rows the class left in its array. False with the
+// exception pending (none when the array is shorter than its use says, or the
+// bytes do not decode).
+bool DecodeBlock(JNIEnv* env, jobject block, const RowBlockApi* api, const std::vector<int32_t>& kinds,
+                 int32_t rows, RowBuffer* out, int32_t* decoded) {
+  *decoded = 0;
+  const jint used = env->GetIntField(block, api->used);
+  jobject array = env->GetObjectField(block, api->buf);
+  if (array == nullptr || used < 0) {
+    if (array != nullptr) env->DeleteLocalRef(array);
+    return false;
   }
-}
-
-// One value of the block into row r of col, as ReadValue would have written it.
-// False: the place of a text or binary value lies outside its pool.
-bool StoreBlockValue(RowBufferColumn* col, int32_t r, jint kind, bool isNull, const jlong* w,
-                     const std::vector<jbyte>& bytes, const std::vector<jchar>& chars) {
-  unsigned char* e = RB_Element(col, static_cast<size_t>(r));
-  const uint64_t word = static_cast<uint64_t>(w[0]);
-  const int32_t hi = static_cast<int32_t>(word >> 32);
-  const uint16_t mid = static_cast<uint16_t>(word >> 16);
-  const uint16_t lo = static_cast<uint16_t>(word);
-  const uint32_t head = RB_LengthPrefixBytes(col->type);
-  // Text and binary: offset << 32 | length in the pool.
-  const uint64_t at = word >> 32;
-  const uint64_t n = isNull ? 0 : (word & 0xFFFFFFFFu);
-  switch (kind) {
-    case kBlockBoolean: Put(e, static_cast<uint8_t>(word != 0 ? 1 : 0)); break;
-    case kBlockByte: Put(e, static_cast<int8_t>(word)); break;
-    case kBlockShort:
-      if (col->type == RBT_SSHORT) Put(e, static_cast<int16_t>(word));
-      else Put(e, static_cast<uint8_t>(word & 0xFF));
-      break;
-    case kBlockInt:
-      if (col->type == RBT_SLONG) Put(e, static_cast<int32_t>(word));
-      else Put(e, static_cast<uint16_t>(word & 0xFFFF));
-      break;
-    case kBlockFloat: Put(e, static_cast<uint32_t>(word)); break;
-    case kBlockDouble: Put(e, word); break;
-    case kBlockDate:
-      // getYear counts from 1900, getMonth from 0.
-      Put(e, static_cast<int16_t>(isNull ? 0 : (hi & 0xFFFF) + 1900));
-      Put(e + 2, static_cast<uint16_t>(isNull ? 0 : mid + 1));
-      Put(e + 4, static_cast<uint16_t>(isNull ? 0 : lo));
-      break;
-    case kBlockTime:
-      Put(e, static_cast<uint16_t>(isNull ? 0 : hi & 0xFFFF));
-      Put(e + 2, static_cast<uint16_t>(isNull ? 0 : mid));
-      Put(e + 4, static_cast<uint16_t>(isNull ? 0 : lo));
-      break;
-    case kBlockTimestamp: {
-      JDateTime t{};
-      if (!isNull) {
-        const uint64_t clock = static_cast<uint64_t>(w[1]);
-        t.year = static_cast<int16_t>((hi & 0xFFFF) + 1900);
-        t.month = static_cast<uint16_t>(mid + 1);
-        t.day = lo;
-        t.hour = static_cast<uint16_t>((clock >> 32) & 0xFFFF);
-        t.minute = static_cast<uint16_t>(clock >> 16);
-        t.second = static_cast<uint16_t>(clock);
-        t.fraction = static_cast<uint32_t>(w[2]);
-      }
-      std::memcpy(e, &t, sizeof t);
-      break;
-    }
-    case kBlockText: {
-      if (!isNull && (at > bytes.size() || n > bytes.size() - at || head + n + 1 > col->width)) {
-        return false;
-      }
-      if (n > 0) std::memcpy(e + head, bytes.data() + at, n);
-      e[head + n] = '\0';
-      PutLength(e, head, static_cast<uint32_t>(n));
-      break;
-    }
-    case kBlockBytes: {
-      if (!isNull && (at > bytes.size() || n > bytes.size() - at || head + n > col->width)) {
-        return false;
-      }
-      if (n > 0) std::memcpy(e + head, bytes.data() + at, n);
-      std::memset(e + head + n, 0, col->width - head - n);
-      PutLength(e, head, static_cast<uint32_t>(n));
-      break;
-    }
-    case kBlockWide: {
-      if (!isNull && (at > chars.size() || n > chars.size() - at || head + 2 * (n + 1) > col->width)) {
-        return false;
-      }
-      if (n > 0) std::memcpy(e + head, chars.data() + at, 2 * n);
-      Put(e + head + 2 * n, char16_t{0});
-      PutLength(e, head, static_cast<uint32_t>(n));
-      break;
-    }
-    default:
-      return false;
-  }
-  col->indicators[r] = isNull ? RB_IND_NULL : RB_IND_DATA;
-  return true;
-}
-
-// Copies length elements of a Java array field into out; false with the
-// exception pending or when the array is shorter.
-template <typename T, typename A>
-bool CopyField(JNIEnv* env, jobject block, jfieldID field, jsize length, std::vector<T>* out,
-               void (JNIEnv::*region)(A, jsize, jsize, T*)) {
-  out->clear();
-  if (length <= 0) return true;
-  jobject array = env->GetObjectField(block, field);
-  if (array == nullptr) return false;
-  bool ok = env->GetArrayLength(static_cast<jarray>(array)) >= length;
+  bool ok = env->GetArrayLength(static_cast<jarray>(array)) >= used;
   if (ok) {
-    out->resize(static_cast<size_t>(length));
-    (env->*region)(static_cast<A>(array), 0, length, out->data());
-    ok = !env->ExceptionCheck();
+    // Nothing calls into Java between here and the release: the decoding
+    // reads the array where it lies.
+    void* bytes = env->GetPrimitiveArrayCritical(static_cast<jarray>(array), nullptr);
+    ok = bytes != nullptr;
+    if (ok) {
+      ok = JDB_DecodeRowBlock(static_cast<const unsigned char*>(bytes), static_cast<size_t>(used),
+                              kinds.data(), rows, out, decoded);
+      env->ReleasePrimitiveArrayCritical(static_cast<jarray>(array), bytes, JNI_ABORT);
+    }
   }
   env->DeleteLocalRef(array);
   return ok;
@@ -475,16 +355,13 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
   const int cols = out->colCount;
   if (cols <= 0 || s->resultSet == nullptr) return kBlockNotTaken;
   std::vector<jint> layout(static_cast<size_t>(2 * cols));
-  std::vector<int> offset(static_cast<size_t>(cols));
-  int stride = 0;
+  std::vector<int32_t> kinds(static_cast<size_t>(cols));
   for (int c = 0; c < cols; ++c) {
-    if (!BlockKind(out->columns[c], &layout[2 * c], &layout[2 * c + 1])) return kBlockNotTaken;
-    offset[c] = stride;
-    stride += layout[2 * c] == kBlockTimestamp ? 3 : 1;
+    if (!JDB_RowBlockKind(out->columns[c], UnicodeBuild(), &kinds[c], &layout[2 * c + 1])) {
+      return kBlockNotTaken;
+    }
+    layout[2 * c] = kinds[c];
   }
-  // The flat arrays hold rows x stride values: beyond what a Java array
-  // index reaches, value by value.
-  if (int64_t{n} * stride > INT32_MAX / 2 || int64_t{n} * cols > INT32_MAX / 2) return kBlockNotTaken;
   const RowBlockApi* api = BlockApi(env);
   if (api == nullptr) return kBlockNotTaken;
   if (s->rowBlock == nullptr) {
@@ -504,29 +381,12 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "A row block answered %d rows for %d", rows, n);
     return KX_ERR_GENERAL;
   }
-  std::vector<jlong> words;
-  std::vector<jbyte> nulls, bytes;
-  std::vector<jchar> chars;
-  const jint bytesUsed = env->GetIntField(s->rowBlock, api->bytesUsed);
-  const jint charsUsed = env->GetIntField(s->rowBlock, api->charsUsed);
-  if (!CopyField(env, s->rowBlock, api->words, rows * stride, &words, &JNIEnv::GetLongArrayRegion) ||
-      !CopyField(env, s->rowBlock, api->nulls, rows * cols, &nulls, &JNIEnv::GetByteArrayRegion) ||
-      !CopyField(env, s->rowBlock, api->bytes, bytesUsed, &bytes, &JNIEnv::GetByteArrayRegion) ||
-      !CopyField(env, s->rowBlock, api->chars, charsUsed, &chars, &JNIEnv::GetCharArrayRegion)) {
+  int32_t decoded = 0;
+  if (!DecodeBlock(env, s->rowBlock, api, kinds, rows, out, &decoded)) {
+    *got = decoded;
     if (env->ExceptionCheck()) return Check(s);
-    LogAt(LOG_ERROR, __FILE__, __LINE__, "A row block's arrays are shorter than its rows");
+    LogAt(LOG_ERROR, __FILE__, __LINE__, "A row block's bytes do not decode as its %d rows", rows);
     return KX_ERR_GENERAL;
-  }
-  for (int32_t r = 0; r < rows; ++r) {
-    const jlong* row = words.data() + static_cast<size_t>(r) * static_cast<size_t>(stride);
-    for (int c = 0; c < cols; ++c) {
-      const bool isNull = nulls[static_cast<size_t>(r) * static_cast<size_t>(cols) + static_cast<size_t>(c)] != 0;
-      if (!StoreBlockValue(&out->columns[c], r, layout[2 * c], isNull, row + offset[c], bytes, chars)) {
-        LogAt(LOG_ERROR, __FILE__, __LINE__, "A row block value lies outside its pool");
-        *got = r;
-        return KX_ERR_GENERAL;
-      }
-    }
   }
   *got = rows;
   if (env->GetBooleanField(s->rowBlock, api->end)) s->flags |= JS_END;
@@ -757,13 +617,8 @@ void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
   const AgentConnOptions& o = s->conn->opts;
   const int32_t kind = s->catalogKind;
   switch (kind) {
-    case JDB_CAT_TYPEINFO:
-      JDB_FixCatalogType(o.jet, out, 2, 1, 3, r, s->unicodeClient);
-      FixDatetimeSize(out, 2, 3, 0, 15, r);
-      FillVerboseType(out, 2, 16, 17, r);
-      break;
     case JDB_CAT_PROCCOLUMNS:
-      JDB_FixCatalogType(o.jet, out, 6, 7, 8, r, s->unicodeClient);
+      JDB_FixCatalogType(o.jet, out, CatalogTypeCols{6, 7, 8, 9, 10, 11, 0}, r);
       FixDatetimeSize(out, 6, 8, 10, 0, r);
       FillProcColumnsOdbc3(s, out, r);
       break;
@@ -781,12 +636,12 @@ void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
       break;
     }
     case JDB_CAT_COLUMNS:
-      JDB_FixCatalogType(o.jet, out, 5, 6, 7, r, s->unicodeClient);
+      JDB_FixCatalogType(o.jet, out, CatalogTypeCols{5, 6, 7, 8, 9, 10, 16}, r);
       FixDatetimeSize(out, 5, 7, 9, 0, r);
       FillVerboseType(out, 5, 14, 15, r);
       break;
     case JDB_CAT_SPECIALCOLUMNS:
-      JDB_FixCatalogType(o.jet, out, 3, 4, 5, r, s->unicodeClient);
+      JDB_FixCatalogType(o.jet, out, CatalogTypeCols{3, 4, 5, 6, 7, 0, 0}, r);
       FixDatetimeSize(out, 3, 5, 7, 0, r);
       break;
     default:
@@ -804,14 +659,61 @@ void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
   }
 }
 
-// The ODBC 2 code of an ODBC 3 date, time or timestamp type.
-int32_t MapDateTypes(int32_t t) {
-  switch (t) {
-    case SQL_TYPE_DATE: return SQL_DATE;
-    case SQL_TYPE_TIME: return SQL_TIME;
-    case SQL_TYPE_TIMESTAMP: return SQL_TIMESTAMP;
-    default: return t;
+
+// One cell of a type-list row into row r of col: text into the text
+// columns (cut to their width), numbers into the others.
+void PutTypeListCell(RowBufferColumn* col, int32_t r, const TypeListCell& cell) {
+  if (cell.isNull) {
+    col->indicators[r] = RB_IND_NULL;
+    return;
   }
+  unsigned char* e = RB_Element(col, static_cast<size_t>(r));
+  switch (col->type) {
+    case RBT_CHAR_NTS: {
+      if (col->width == 0) return;
+      size_t n = cell.text.size() < col->width - 1 ? cell.text.size() : col->width - 1;
+      // Cut on a character boundary.
+      while (n > 0 && n < cell.text.size() &&
+             (static_cast<unsigned char>(cell.text[n]) & 0xC0) == 0x80) {
+        --n;
+      }
+      std::memcpy(e, cell.text.data(), n);
+      e[n] = '\0';
+      break;
+    }
+    case RBT_WCHAR_NTS: {
+      const size_t room = col->width / 2;
+      if (room == 0) return;
+      std::u16string units(room, u'\0');
+      Utf8ToUcs2CopyN(units.data(), cell.text.c_str(), room);
+      std::memcpy(e, units.data(), room * 2);
+      break;
+    }
+    default:
+      SetInt(col, r, cell.number);
+      return;
+  }
+  col->indicators[r] = RB_IND_DATA;
+}
+
+// Up to n rows of the type list made when the result was opened.
+int32_t FetchTypeList(JStmt* s, RowBuffer* out, int32_t n) {
+  int32_t delivered = 0;
+  while (delivered < n && s->typeRowNext < s->typeRows.size()) {
+    const TypeListRow& row = s->typeRows[s->typeRowNext++];
+    for (int c = 0; c < out->colCount && c < TL_COLUMNS; ++c) {
+      PutTypeListCell(&out->columns[c], delivered, row[c]);
+    }
+    FixDatetimeSize(out, 2, 3, 0, 15, delivered);
+    FillVerboseType(out, 2, 16, 17, delivered);
+    DateTypesForVersion(s, out, 2, delivered);
+    ++delivered;
+  }
+  if (s->typeRowNext >= s->typeRows.size()) s->flags |= JS_END;
+  out->rowCount = delivered;
+  s->rowCount = delivered;
+  s->rowsFetched += delivered;
+  return 0;
 }
 
 }  // namespace
@@ -852,41 +754,99 @@ int32_t JDB_CharOctetLength(int32_t t, int32_t b) {
   }
 }
 
-void JDB_FixCatalogType(int32_t jet, RowBuffer* out, int typeCol, int nameCol, int sizeCol,
-                        int32_t r, int32_t unicode) {
-  (void)unicode;
-  if (typeCol < 1 || typeCol > out->colCount) return;
-  RowBufferColumn* col = &out->columns[typeCol - 1];
+namespace {
+
+// The ASCII text of a narrow or wide text cell (anything else as '?'), for
+// comparing type names.
+std::string CellAscii(const RowBuffer* out, int c, int32_t r) {
+  if (c < 1 || c > out->colCount) return {};
+  const RowBufferColumn* col = &out->columns[c - 1];
+  std::string raw = CellText(col, r);
+  if (col->type != RBT_WCHAR_NTS && col->type != RBT_WCHAR_PTR) return raw;
+  std::string ascii;
+  for (size_t i = 0; i + 1 < raw.size(); i += 2) {
+    char16_t u;
+    std::memcpy(&u, raw.data() + i, 2);
+    ascii += u < 0x80 ? static_cast<char>(u) : '?';
+  }
+  return ascii;
+}
+
+bool CellPresent(const RowBuffer* out, int c) { return c >= 1 && c <= out->colCount; }
+
+}  // namespace
+
+void JDB_FixCatalogType(int32_t jet, RowBuffer* out, const CatalogTypeCols& cols, int32_t r) {
+  if (!CellPresent(out, cols.type)) return;
+  RowBufferColumn* col = &out->columns[cols.type - 1];
   int32_t t = 0;
   if (col->indicators[r] != RB_IND_DATA || !GetInt(col, r, &t)) return;
-  int32_t to = t;
-  switch (t) {
-    case JT_BOOLEAN: to = SQL_BIT; break;
-    case JT_DATALINK: to = SQL_VARCHAR; break;
-    case JT_DATE: case JT_TIME: case JT_TIMESTAMP: to = MapDateTypes(t); break;
-    // The zoned times as their result columns are described.
-    case JT_TIME_WITH_TIMEZONE: to = SQL_TIME; break;
-    case JT_TIMESTAMP_WITH_TIMEZONE: to = SQL_TIMESTAMP; break;
-    case JT_OTHER: case JT_JAVA_OBJECT: case JT_DISTINCT: case JT_STRUCT: case JT_ARRAY:
-    case JT_REF:
-      to = SQL_UNKNOWN_TYPE;
-      break;
-    case JT_BLOB: to = SQL_LONGVARBINARY; break;
-    case JT_CLOB: to = SQL_LONGVARCHAR; break;
-    case JT_BIGINT:
-      if (jet != 0) {
-        to = SQL_NUMERIC;
-        if (nameCol >= 1 && nameCol <= out->colCount) SetText(&out->columns[nameCol - 1], r, "NUMERIC");
-        if (sizeCol >= 1 && sizeCol <= out->colCount) SetInt(&out->columns[sizeCol - 1], r, 20);
-      }
-      break;
-    default: break;
+  auto setInt = [out, r](int c, int32_t v) {
+    if (CellPresent(out, c)) SetInt(&out->columns[c - 1], r, v);
+  };
+  auto setNull = [out, r](int c) {
+    if (CellPresent(out, c)) out->columns[c - 1].indicators[r] = RB_IND_NULL;
+  };
+  const std::string name = CellAscii(out, cols.name, r);
+  if (JDB_IsUuidTypeName(name.c_str())) {
+    // A UUID, as its result columns are described: a GUID of 36 characters,
+    // kept in a 16-byte structure.
+    SetInt(col, r, SQL_GUID);
+    setInt(cols.size, JDB_GUID_SIZE);
+    setInt(cols.bufferLength, static_cast<int32_t>(sizeof(SQLGUID)));
+    setNull(cols.digits);
+    setNull(cols.radix);
+    setNull(cols.octetLength);
+    return;
+  }
+  int32_t to = JDB_OdbcTypeOfJdbc(t, jet);
+  if (t == JT_BIGINT && to == SQL_NUMERIC) {
+    if (CellPresent(out, cols.name)) SetText(&out->columns[cols.name - 1], r, "NUMERIC");
+    setInt(cols.size, 20);
+  }
+  int32_t size = 0;
+  const bool haveSize = CellPresent(out, cols.size) &&
+                        out->columns[cols.size - 1].indicators[r] == RB_IND_DATA &&
+                        GetInt(&out->columns[cols.size - 1], r, &size);
+  if (const int32_t known = JDB_KnownTextSize(name.c_str());
+      known > 0 && to == SQL_VARCHAR && (!haveSize || size <= 0 || size > static_cast<int32_t>(JDB_LONG_LIMIT))) {
+    setInt(cols.size, known);
+    setInt(cols.octetLength, known);
+    size = known;
+  }
+  // Wider than a fixed element takes: long, as such a result column is described.
+  if (haveSize && size > static_cast<int32_t>(JDB_LONG_LIMIT)) {
+    if (to == SQL_CHAR || to == SQL_VARCHAR) to = SQL_LONGVARCHAR;
+    else if (to == SQL_BINARY || to == SQL_VARBINARY) to = SQL_LONGVARBINARY;
+  }
+  if (const int32_t fixed = JDB_FixedColumnSize(to); fixed > 0) {
+    setInt(cols.size, fixed);
+    setInt(cols.radix, 10);
+    setNull(cols.octetLength);
+    if (JDB_IsApproximateType(to)) setNull(cols.digits);
+    else setInt(cols.digits, 0);
   }
   if (to != t) SetInt(col, r, to);
 }
 
 namespace {
 std::atomic<bool> g_rowBlockReads{true};
+
+// A result of narrow rows reads more of them per round trip: as many as
+// JDB_FETCH_BYTES of its elements hold, within JDB_FETCH_ROWS and
+// JDB_FETCH_ROWS_MAX. A long column leaves the first size alone.
+void SizeRoundTrips(JStmt* s, const RowBuffer& out) {
+  s->resultSized = 1;
+  int64_t width = 0;
+  for (uint16_t i = 0; i < out.colCount; ++i) {
+    const int16_t t = s->colJdbcTypes != nullptr && i < s->colCount ? s->colJdbcTypes[i] : 0;
+    if (t == -1 || t == -4 || t == -10 || RB_IsPtrType(out.columns[i].type)) return;
+    width += out.columns[i].width;
+  }
+  if (width <= 0) return;
+  const int64_t rows = std::min<int64_t>(JDB_FETCH_BYTES / width, JDB_FETCH_ROWS_MAX);
+  if (rows > JDB_FETCH_ROWS) JC_ResultSet_setFetchSize(s, s->resultSet, static_cast<int32_t>(rows));
+}
 }  // namespace
 
 void JDB_SetRowBlockReads(bool on) { g_rowBlockReads.store(on, std::memory_order_relaxed); }
@@ -916,10 +876,12 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
     if (t == -1 || t == -4 || t == -10) n = 1;
   }
   if (int status = RB_FromColDescs(s->cols, s->colCount, n, out); status != 0) return status;
+  if (s->resultSized == 0 && s->resultSet != nullptr) SizeRoundTrips(s, *out);
   if (s->redirectCol >= 0 && s->redirectCol >= out->colCount) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "The redirectCol is more than count of Columns");
     return KX_ERR_GENERAL;
   }
+  if (s->catalogKind == JDB_CAT_TYPEINFO) return FetchTypeList(s, out, n);
   if (g_rowBlockReads.load(std::memory_order_relaxed) && s->catalogKind == 0 && s->redirectCol < 0 && s->columnCap < 0 &&
       s->resultSet != nullptr) {
     int32_t got = 0;
@@ -946,14 +908,6 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
     if (!more) {
       s->flags |= JS_END;
       break;
-    }
-    if (s->catalogKind == JDB_CAT_TYPEINFO && s->typeFilter != 0) {
-      int16_t t = 0;
-      status = JC_ResultSet_getShort(s, s->resultSet, 2, &t);
-      if (status != 0) break;
-      // The filter names an ODBC type: compare the code the row is delivered
-      // as (a BOOLEAN row answers to SQL_BIT).
-      if (JDB_OdbcTypeOfJdbc(t, s->conn->opts.jet) != MapDateTypes(s->typeFilter)) continue;
     }
     if (s->columnCap >= 0) toRead = s->columnCap < out->colCount ? s->columnCap : out->colCount;
     for (int c = 1; c <= toRead && status == 0; ++c) {

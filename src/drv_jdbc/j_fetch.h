@@ -26,10 +26,22 @@ constexpr int32_t JDB_CAT_PROCEDURES = 5;
 constexpr int32_t JDB_CAT_COLUMNS = 6;
 constexpr int32_t JDB_CAT_SPECIALCOLUMNS = 7;
 
-// DATA_TYPE, TYPE_NAME and COLUMN_SIZE of one catalog row (1-based columns)
-// turned from JDBC codes into ODBC ones.
-void JDB_FixCatalogType(int32_t jet, RowBuffer* out, int typeCol, int nameCol, int sizeCol,
-                        int32_t row, int32_t unicode);
+// The columns of a catalog row that describe a type (1-based; 0 when the
+// layout has none).
+struct CatalogTypeCols {
+  int type;          // DATA_TYPE
+  int name;          // TYPE_NAME
+  int size;          // COLUMN_SIZE
+  int bufferLength;  // BUFFER_LENGTH
+  int digits;        // DECIMAL_DIGITS
+  int radix;         // NUM_PREC_RADIX
+  int octetLength;   // CHAR_OCTET_LENGTH
+};
+// One catalog row's type turned from JDBC's description into ODBC's, as
+// its result columns are described: the ODBC code, UUIDs as GUIDs, text
+// and binary wider than a fixed element as long types, and the fixed-size
+// numbers by ODBC's sizes in decimal digits.
+void JDB_FixCatalogType(int32_t jet, RowBuffer* out, const CatalogTypeCols& cols, int32_t row);
 // SQL_DATA_TYPE and SQL_DATETIME_SUB of an ODBC type code: SQL_DATETIME (9)
 // with sub-code 1 to 3 for dates, times and timestamps, SQL_INTERVAL (10)
 // with the interval's sub-code for intervals, else the type itself. -1

@@ -43,6 +43,7 @@ JMethod mRegisterOut{"java/sql/CallableStatement", "registerOutParameter", "(II)
 JMethod mCursorName{"java/sql/ResultSet", "getCursorName", "()Ljava/lang/String;"};
 JMethod mRsMetaData{"java/sql/ResultSet", "getMetaData", "()Ljava/sql/ResultSetMetaData;"};
 JMethod mRsClose{"java/sql/ResultSet", "close", "()V"};
+JMethod mRsSetFetchSize{"java/sql/ResultSet", "setFetchSize", "(I)V"};
 JMethod mRsNext{"java/sql/ResultSet", "next", "()Z"};
 
 // The deprecated field accessors of java.util.Date give the fields in the
@@ -706,6 +707,11 @@ int JC_ResultSet_close(JStmt* s, jobject rs) {
   JW_Trace("ResultSet.close");
   if (JC_CallVoid(s->jni, rs, mRsClose) != 0) return Check(s);
   return 0;
+}
+
+void JC_ResultSet_setFetchSize(JStmt* s, jobject rs, int32_t rows) {
+  JW_Trace("ResultSet.setFetchSize(%d)", rows);
+  if (JC_CallVoid(s->jni, rs, mRsSetFetchSize, static_cast<jint>(rows)) != 0) JC_ClearException(s->jni);
 }
 
 int JC_ResultSet_next(JStmt* s, jobject rs, uint8_t* out) {

@@ -76,5 +76,7 @@ int JC_ResultSet_wasNull(JStmt* s, jobject rs, uint8_t* out);
 int JC_ResultSet_getMetaData(JStmt* s, jobject rs, jobject* out);
 int JC_ResultSet_close(JStmt* s, jobject rs);
 int JC_ResultSet_next(JStmt* s, jobject rs, uint8_t* out);
+// A hint: a driver that refuses it reads as it would anyway (nothing pending).
+void JC_ResultSet_setFetchSize(JStmt* s, jobject rs, int32_t rows);
 
 }  // namespace kx

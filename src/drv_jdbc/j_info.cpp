@@ -179,7 +179,9 @@ bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_
     case 11: PutText(text, capacity, "N"); return true;
     case 12: *number = 1; return true;
     case SQL_SCROLL_CONCURRENCY: *number = SQL_SCCO_READ_ONLY; return true;
-    case SQL_SCROLL_OPTIONS: *number = SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN; return true;
+    case SQL_SCROLL_OPTIONS:
+      *number = SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED;
+      return true;
     case 45: PutText(text, capacity, "Table"); return true;
     case 77: PutText(text, capacity, "03.50"); return true;
     case 78: *number = 1; return true;

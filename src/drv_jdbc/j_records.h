@@ -8,13 +8,17 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "agent/agent.h"
 #include "agent/agent_xa.h"
 #include "drv_jdbc/j_msg.h"
+#include "drv_jdbc/j_typelist.h"
 #include "drv_jdbc/text/j_parse_sql.h"
 
 namespace kx {
+
+struct JParamPack;
 
 struct XID;
 struct HashTable;
@@ -101,6 +105,10 @@ struct JStmt {
   int32_t redirectCol;    // catalog fix-up: delivered column for result column 1; -1 none
   int32_t catalogKind;    // 0 ordinary result; 1..11 catalog result
   int32_t typeFilter;     // SQL type filter of a type-information result
+  // A type-information result: its rows, made whole when it was opened
+  // (the Java result is read and closed then), and the next to deliver.
+  std::vector<TypeListRow> typeRows;
+  size_t typeRowNext;
   int32_t columnCap;      // columns delivered by a catalog result; -1 all
   char* procName;         // procedure of the previous procedure-columns row (owned)
   int32_t ordinal;        // running ordinal of procedure-columns rows
@@ -111,6 +119,11 @@ struct JStmt {
   // ask wasNull; cleared when it returned null.
   uint8_t valuePresent;
   jobject rowBlock;       // global: the statement's block reader, made at its first block
+  // The result set's rows per round trip have been set from its row width.
+  uint8_t resultSized;
+  // Set while a block of parameter rows is bound for a batch: the setters
+  // pack their calls here instead of calling Java (not owned).
+  JParamPack* paramPack;
   jweak legacyTemporalOf;       // weak: the result set legacyTemporalCols is about
   uint64_t legacyTemporalCols;  // bit c - 1: column c is not read as java.time
   int32_t queryTimeout;   // seconds, 0 none; given to every Java statement made for it

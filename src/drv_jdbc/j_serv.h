@@ -52,6 +52,8 @@ int JC_DefineXidClass(JNIEnv* env, jclass* out);
 // class loader when the VM does not know it yet: a local reference, or null
 // with nothing pending.
 jclass JC_DefineRowBlockClass(JNIEnv* env);
+// The same for the batch filler (quillmar/support/ParamBatch).
+jclass JC_DefineParamBatchClass(JNIEnv* env);
 // A new ZNTClassLoader over the ';'-separated paths; local reference or null.
 jobject JC_CreateClassLoader(JNIEnv* env, const char* paths);
 

@@ -2,8 +2,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 #include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_wrap_util.h"
 #include "util/errcodes.h"
 #include "util/log.h"
@@ -104,10 +107,166 @@ jobject MakeValue(JStmt* s, JMethod& ctor, const char* classMissing, int* status
   return obj;
 }
 
+// ---- packed calls ------------------------------------------------------------------
+
+// Operations of quillmar/support/ParamBatch (its constants).
+enum PackOp : uint8_t {
+  kPackClear = 1,
+  kPackAddBatch = 2,
+  kPackNull = 3,
+  kPackString = 4,
+  kPackBigDecimal = 5,
+  kPackBoolean = 6,
+  kPackByte = 7,
+  kPackShort = 8,
+  kPackInt = 9,
+  kPackLong = 10,
+  kPackFloat = 11,
+  kPackDouble = 12,
+  kPackDate = 13,
+  kPackTime = 14,
+  kPackTimestamp = 15,
+  kPackBytes = 16,
+};
+// How packed text comes: platform-charset bytes, or UTF-16 units.
+constexpr uint8_t kPackTextPlatform = 0, kPackTextUnits = 1;
+
+template <typename T>
+void PutRaw(std::vector<unsigned char>* out, T v) {
+  unsigned char b[sizeof(T)];
+  std::memcpy(b, &v, sizeof v);
+  out->insert(out->end(), b, b + sizeof b);
+}
+
+int Refuse(JParamPack* p) {
+  p->refused = true;
+  return JC_NOT_PACKED;
+}
+
+// Appends one call: the operation, then the values as Java reads them.
+template <typename... T>
+int Pack(JParamPack* p, PackOp op, T... values) {
+  try {
+    p->bytes.push_back(op);
+    (PutRaw(&p->bytes, values), ...);
+  } catch (const std::bad_alloc&) {
+    return Refuse(p);
+  }
+  return 0;
+}
+
+// A text setter's call: the text up to its first NUL, as MakeText cuts it,
+// in the form the text mode gives Java (platform bytes, or the UTF-16 units
+// the UTF-8 mode converts it to).
+int PackText(JParamPack* p, PackOp op, int32_t index, const char* text, int32_t length, int32_t mode) {
+  size_t n = length > 0 && text != nullptr ? static_cast<size_t>(length) : 0;
+  if (n > 0) {
+    const void* nul = std::memchr(text, '\0', n);
+    if (nul != nullptr) n = static_cast<size_t>(static_cast<const char*>(nul) - text);
+  }
+  try {
+    if (mode == JC_MODE_PLATFORM) {
+      if (int st = Pack(p, op, static_cast<jint>(index), kPackTextPlatform, static_cast<jint>(n)); st != 0) {
+        return st;
+      }
+      p->bytes.insert(p->bytes.end(), text, text + n);
+    } else {
+      std::vector<char16_t> units(n > 0 ? n : 1);
+      const size_t count = n > 0 ? JC_Utf8ToUnits(text, n, units.data()) : 0;
+      if (int st = Pack(p, op, static_cast<jint>(index), kPackTextUnits, static_cast<jint>(count)); st != 0) {
+        return st;
+      }
+      for (size_t i = 0; i < count; ++i) PutRaw(&p->bytes, units[i]);
+    }
+  } catch (const std::bad_alloc&) {
+    return Refuse(p);
+  }
+  return 0;
+}
+
+// A byte array setter's call: the bytes, or as many zeros when there are none.
+int PackBytes(JParamPack* p, int32_t index, const void* data, int32_t length) {
+  const jint n = length > 0 ? length : 0;
+  if (int st = Pack(p, kPackBytes, static_cast<jint>(index), n); st != 0) return st;
+  try {
+    if (n > 0 && data != nullptr) {
+      const auto* b = static_cast<const unsigned char*>(data);
+      p->bytes.insert(p->bytes.end(), b, b + n);
+    } else {
+      p->bytes.insert(p->bytes.end(), static_cast<size_t>(n), 0);
+    }
+  } catch (const std::bad_alloc&) {
+    return Refuse(p);
+  }
+  return 0;
+}
+
+// quillmar/support/ParamBatch.addRows, looked up once; null when the VM
+// cannot have the class (then every batch is bound call by call).
+struct PackApi {
+  jclass cls = nullptr;  // global
+  jmethodID addRows = nullptr;
+};
+std::mutex gPackLock;
+PackApi gPackApi;
+int gPackState = 0;  // 0 not tried yet, 1 ready, 2 unavailable in this VM
+
+const PackApi* PackCalls(JNIEnv* env) {
+  std::lock_guard<std::mutex> guard(gPackLock);
+  if (gPackState != 0) return gPackState == 1 ? &gPackApi : nullptr;
+  gPackState = 2;
+  jclass local = JC_DefineParamBatchClass(env);
+  if (local == nullptr) {
+    LogAt(LOG_WARNING, __FILE__, __LINE__, "Can't define the parameter batch class; batches are bound call by call");
+    return nullptr;
+  }
+  PackApi a;
+  a.addRows = env->GetStaticMethodID(local, "addRows", "(Ljava/sql/PreparedStatement;[BI)I");
+  if (env->ExceptionCheck() || a.addRows == nullptr) {
+    env->ExceptionClear();
+    env->DeleteLocalRef(local);
+    LogAt(LOG_WARNING, __FILE__, __LINE__, "The parameter batch class lacks its method; batches are bound call by call");
+    return nullptr;
+  }
+  a.cls = static_cast<jclass>(env->NewGlobalRef(local));
+  env->DeleteLocalRef(local);
+  if (a.cls == nullptr) return nullptr;
+  gPackApi = a;
+  gPackState = 1;
+  return &gPackApi;
+}
+
 }  // namespace
 
+int JC_PreparedStatement_addPackedRows(JStmt* s, jobject ps, const JParamPack& pack, int32_t* rows) {
+  *rows = 0;
+  JNIEnv* env = s->jni;
+  if (pack.bytes.size() > static_cast<size_t>(INT32_MAX - 8)) return JC_NOT_PACKED;
+  const PackApi* api = PackCalls(env);
+  if (api == nullptr) return JC_NOT_PACKED;
+  const auto n = static_cast<jsize>(pack.bytes.size());
+  JW_Trace("ParamBatch.addRows(%d bytes)", static_cast<int>(n));
+  jbyteArray array = env->NewByteArray(n);
+  if (array == nullptr || env->ExceptionCheck()) {
+    JW_Delete(env, array);
+    return Check(s) != 0 ? KX_ERR_GENERAL : KX_ERR_NOMEM;
+  }
+  if (n > 0) env->SetByteArrayRegion(array, 0, n, reinterpret_cast<const jbyte*>(pack.bytes.data()));
+  jint added = 0;
+  if (!env->ExceptionCheck()) added = env->CallStaticIntMethod(api->cls, api->addRows, ps, array, n);
+  env->DeleteLocalRef(array);
+  if (int status = Check(s); status != 0) return status;
+  *rows = added;
+  return 0;
+}
+
 int JC_PreparedStatement_clearParameters(JStmt* s, jobject ps) {
+  if (s->paramPack != nullptr) {
+    Pack(s->paramPack, kPackClear);  // a refusal shows in the pack
+    return 0;
+  }
   JW_Trace("PreparedStatement.clearParameters");
+
   if (JC_CallVoid(s->jni, ps, mClearParameters) != 0) JC_ClearException(s->jni);
   return 0;
 }
@@ -121,6 +280,7 @@ int JC_PreparedStatement_execute(JStmt* s, jobject ps, uint8_t* hasResultSet) {
 }
 
 int JC_PreparedStatement_addBatch(JStmt* s, jobject ps) {
+  if (s->paramPack != nullptr) return Pack(s->paramPack, kPackAddBatch);
   JW_Trace("PreparedStatement.addBatch");
   if (JC_CallVoid(s->jni, ps, mAddBatch) != 0) return Check(s);
   return 0;
@@ -166,6 +326,9 @@ int JC_PreparedStatement_getResultSet(JStmt* s, jobject stmt, jobject* out) {
 }
 
 int JC_PreparedStatement_setNull(JStmt* s, jobject ps, int32_t index, int32_t jdbcType) {
+  if (s->paramPack != nullptr) {
+    return Pack(s->paramPack, kPackNull, static_cast<jint>(index), static_cast<jint>(jdbcType));
+  }
   JW_Trace("PreparedStatement.setNull(%d,)", index);
   if (JC_CallVoid(s->jni, ps, mSetNull, static_cast<jint>(index), static_cast<jint>(jdbcType)) != 0)
     return Check(s);
@@ -174,6 +337,7 @@ int JC_PreparedStatement_setNull(JStmt* s, jobject ps, int32_t index, int32_t jd
 
 int JC_PreparedStatement_setString(JStmt* s, jobject ps, int32_t index, const char* text,
                                    int32_t length, int32_t mode) {
+  if (s->paramPack != nullptr) return PackText(s->paramPack, kPackString, index, text, length, mode);
   JW_Trace("PreparedStatement.setString(%d,)", index);
   jstring str = nullptr;
   if (MakeText(s, text, length, mode, &str) != 0) return KX_ERR_GENERAL;
@@ -185,6 +349,7 @@ int JC_PreparedStatement_setString(JStmt* s, jobject ps, int32_t index, const ch
 
 int JC_PreparedStatement_setBigDecimal(JStmt* s, jobject ps, int32_t index, const char* text,
                                        int32_t length, int32_t mode) {
+  if (s->paramPack != nullptr) return PackText(s->paramPack, kPackBigDecimal, index, text, length, mode);
   JW_Trace("PreparedStatement.setBigDecimal(%d,)", index);
   jstring str = nullptr;
   if (MakeText(s, text, length, mode, &str) != 0) return KX_ERR_GENERAL;
@@ -199,6 +364,7 @@ int JC_PreparedStatement_setBigDecimal(JStmt* s, jobject ps, int32_t index, cons
 
 int JC_PreparedStatement_setCharacterStream(JStmt* s, jobject ps, int32_t index,
                                             const char* text, int32_t length, int32_t mode) {
+  if (s->paramPack != nullptr) return Refuse(s->paramPack);
   JW_Trace("PreparedStatement.setCharacterStream(%d,)", index);
   jstring str = nullptr;
   if (MakeText(s, text, length, mode, &str) != 0) return KX_ERR_GENERAL;
@@ -263,6 +429,7 @@ int MakeBytes(JStmt* s, const void* data, int32_t length, jbyteArray* out) {
 
 int JC_PreparedStatement_setBytes(JStmt* s, jobject ps, int32_t index, const void* data,
                                   int32_t length) {
+  if (s->paramPack != nullptr) return PackBytes(s->paramPack, index, data, length);
   JW_Trace("PreparedStatement.setBytes(%d,)", index);
   jbyteArray array = nullptr;
   if (int status = MakeBytes(s, data, length, &array); status != 0) return status;
@@ -274,6 +441,7 @@ int JC_PreparedStatement_setBytes(JStmt* s, jobject ps, int32_t index, const voi
 
 int JC_PreparedStatement_setBinaryStream(JStmt* s, jobject ps, int32_t index, const void* data,
                                          int32_t length) {
+  if (s->paramPack != nullptr) return Refuse(s->paramPack);
   JW_Trace("PreparedStatement.setBinaryStream(%d,)", index);
   jbyteArray array = nullptr;
   if (int status = MakeBytes(s, data, length, &array); status != 0) return status;
@@ -304,20 +472,21 @@ int JC_PreparedStatement_setBinaryStream(JStmt* s, jobject ps, int32_t index, co
   return status;
 }
 
-#define KX_SCALAR_SETTER(Name, M, CType, JType, Convert)                              \
+#define KX_SCALAR_SETTER(Name, M, CType, JType, Convert, Op)                          \
   int JC_PreparedStatement_##Name(JStmt* s, jobject ps, int32_t index, CType value) { \
-    JW_Trace("PreparedStatement." #Name "(%d,)", index);                             \
     JType v = Convert;                                                                \
+    if (s->paramPack != nullptr) return Pack(s->paramPack, Op, static_cast<jint>(index), v); \
+    JW_Trace("PreparedStatement." #Name "(%d,)", index);                             \
     if (JC_CallVoid(s->jni, ps, M, static_cast<jint>(index), v) != 0) return Check(s); \
     return 0;                                                                         \
   }
-KX_SCALAR_SETTER(setBoolean, mSetBoolean, int, jboolean, static_cast<jboolean>(value & 0xFF))
-KX_SCALAR_SETTER(setByte, mSetByte, int, jbyte, static_cast<jbyte>(value & 0xFF))
-KX_SCALAR_SETTER(setShort, mSetShort, int, jshort, static_cast<jshort>(value & 0xFFFF))
-KX_SCALAR_SETTER(setInt, mSetInt, int32_t, jint, static_cast<jint>(value))
-KX_SCALAR_SETTER(setLong, mSetLong, int64_t, jlong, static_cast<jlong>(value))
-KX_SCALAR_SETTER(setFloat, mSetFloat, float, jfloat, static_cast<jfloat>(value))
-KX_SCALAR_SETTER(setDouble, mSetDouble, double, jdouble, static_cast<jdouble>(value))
+KX_SCALAR_SETTER(setBoolean, mSetBoolean, int, jboolean, static_cast<jboolean>(value & 0xFF), kPackBoolean)
+KX_SCALAR_SETTER(setByte, mSetByte, int, jbyte, static_cast<jbyte>(value & 0xFF), kPackByte)
+KX_SCALAR_SETTER(setShort, mSetShort, int, jshort, static_cast<jshort>(value & 0xFFFF), kPackShort)
+KX_SCALAR_SETTER(setInt, mSetInt, int32_t, jint, static_cast<jint>(value), kPackInt)
+KX_SCALAR_SETTER(setLong, mSetLong, int64_t, jlong, static_cast<jlong>(value), kPackLong)
+KX_SCALAR_SETTER(setFloat, mSetFloat, float, jfloat, static_cast<jfloat>(value), kPackFloat)
+KX_SCALAR_SETTER(setDouble, mSetDouble, double, jdouble, static_cast<jdouble>(value), kPackDouble)
 #undef KX_SCALAR_SETTER
 
 namespace {
@@ -372,8 +541,12 @@ bool SetLocal(JStmt* s, jobject ps, int32_t index, const JDateTime& v, bool stam
 // The java.sql value objects are made from fields in the VM's default time
 // zone, as java.sql.Date, Time and Timestamp define them.
 int JC_PreparedStatement_setDate(JStmt* s, jobject ps, int32_t index, const JDateTime* value) {
-  JW_Trace("PreparedStatement.setDate(%d,)", index);
   const JDateTime& v = value != nullptr ? *value : kZero;
+  if (s->paramPack != nullptr) {
+    return Pack(s->paramPack, kPackDate, static_cast<jint>(index), static_cast<jint>(v.year),
+                static_cast<jint>(v.month), static_cast<jint>(v.day));
+  }
+  JW_Trace("PreparedStatement.setDate(%d,)", index);
   if (SetLocal(s, ps, index, v, false)) return 0;
   int status = 0;
   jobject d = MakeValue(s, mNewDate, "Can't find Date class", &status,
@@ -383,8 +556,12 @@ int JC_PreparedStatement_setDate(JStmt* s, jobject ps, int32_t index, const JDat
 }
 
 int JC_PreparedStatement_setTime(JStmt* s, jobject ps, int32_t index, const JDateTime* value) {
-  JW_Trace("PreparedStatement.setTime(%d,)", index);
   const JDateTime& v = value != nullptr ? *value : kZero;
+  if (s->paramPack != nullptr) {
+    return Pack(s->paramPack, kPackTime, static_cast<jint>(index), static_cast<jint>(v.hour),
+                static_cast<jint>(v.minute), static_cast<jint>(v.second));
+  }
+  JW_Trace("PreparedStatement.setTime(%d,)", index);
   int status = 0;
   jobject t = MakeValue(s, mNewTime, "Can't find Time class", &status, static_cast<jint>(v.hour),
                         static_cast<jint>(v.minute), static_cast<jint>(v.second));
@@ -393,8 +570,13 @@ int JC_PreparedStatement_setTime(JStmt* s, jobject ps, int32_t index, const JDat
 
 int JC_PreparedStatement_setTimestamp(JStmt* s, jobject ps, int32_t index,
                                       const JDateTime* value) {
-  JW_Trace("PreparedStatement.setTimestamp(%d,)", index);
   const JDateTime& v = value != nullptr ? *value : kZero;
+  if (s->paramPack != nullptr) {
+    return Pack(s->paramPack, kPackTimestamp, static_cast<jint>(index), static_cast<jint>(v.year),
+                static_cast<jint>(v.month), static_cast<jint>(v.day), static_cast<jint>(v.hour),
+                static_cast<jint>(v.minute), static_cast<jint>(v.second), static_cast<jint>(v.fraction));
+  }
+  JW_Trace("PreparedStatement.setTimestamp(%d,)", index);
   if (SetLocal(s, ps, index, v, true)) return 0;
   int status = 0;
   jobject ts = MakeValue(s, mNewTimestamp, "Can't find Timestamp class", &status,

@@ -7,10 +7,29 @@
 #include <jni.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "drv_jdbc/j_records.h"
 
 namespace kx {
+
+// Setter calls packed for one call into Java instead of made one by one: the
+// parameter rows of a batch block. While a statement's paramPack is set,
+// clearParameters, addBatch and the setters append their call here (in the
+// layout of quillmar/support/ParamBatch) and answer 0; the stream setters,
+// which depend on what the driver accepted before, and a pack that runs out
+// of memory answer JC_NOT_PACKED with refused set, and the caller binds the
+// block call by call instead.
+struct JParamPack {
+  std::vector<unsigned char> bytes;
+  bool refused = false;
+};
+constexpr int JC_NOT_PACKED = -2;
+
+// Makes the packed calls on ps in one call into Java; *rows: the rows added
+// to its batch. JC_NOT_PACKED when the VM cannot take packed calls (nothing
+// made); a Java failure is posted and returned as a setter's would be.
+int JC_PreparedStatement_addPackedRows(JStmt* s, jobject ps, const JParamPack& pack, int32_t* rows);
 
 // The layout of ODBC's timestamp structure (SQL_TIMESTAMP_STRUCT).
 struct JDateTime {

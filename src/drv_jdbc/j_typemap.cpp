@@ -2,6 +2,7 @@
 
 #include <sql.h>
 #include <sqlext.h>
+#include <sqlucode.h>
 
 #include <cstdlib>
 
@@ -33,15 +34,32 @@ int32_t JDB_OdbcTypeOfJdbc(int32_t t, int32_t jet) {
     case JT_BOOLEAN: return SQL_BIT;
     case JT_DATALINK: return SQL_VARCHAR;
     case JT_DATE: return SQL_DATE;
-    case JT_TIME: return SQL_TIME;
-    case JT_TIMESTAMP: return SQL_TIMESTAMP;
+    case JT_TIME: case JT_TIME_WITH_TIMEZONE: return SQL_TIME;
+    case JT_TIMESTAMP: case JT_TIMESTAMP_WITH_TIMEZONE: return SQL_TIMESTAMP;
     case JT_OTHER: case JT_JAVA_OBJECT: case JT_DISTINCT: case JT_STRUCT: case JT_ARRAY:
     case JT_REF:
+    case JT_ROWID:  // not ODBC's wide CHAR, which has the same code
       return SQL_UNKNOWN_TYPE;
+    // The national types as their columns are described.
+    case JT_NCHAR: return SQL_CHAR;
+    case JT_NVARCHAR: return SQL_VARCHAR;
+    case JT_LONGNVARCHAR: case JT_NCLOB: return SQL_LONGVARCHAR;
     case JT_BLOB: return SQL_LONGVARBINARY;
     case JT_CLOB: return SQL_LONGVARCHAR;
     case JT_BIGINT: return jet != 0 ? SQL_NUMERIC : SQL_BIGINT;
     default: return t;
+  }
+}
+
+int16_t JDB_TypeMapKey(int32_t t) {
+  switch (t) {
+    case SQL_TYPE_DATE: return SQL_DATE;
+    case SQL_TYPE_TIME: return SQL_TIME;
+    case SQL_TYPE_TIMESTAMP: return SQL_TIMESTAMP;
+    case SQL_WCHAR: return SQL_CHAR;
+    case SQL_WVARCHAR: return SQL_VARCHAR;
+    case SQL_WLONGVARCHAR: return SQL_LONGVARCHAR;
+    default: return static_cast<int16_t>(t);
   }
 }
 

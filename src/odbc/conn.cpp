@@ -316,13 +316,18 @@ void ConnOpen(ConnRecord* conn, char form, AgentConnOptions* options) {
 
 int ConnClose(ConnRecord* conn) {
   if (conn->state == CONN_CONNECTED) {
-    StmtFreeAllOfConn(conn);
+    // A distributed transaction still in progress keeps the connection: its
+    // work would be lost, and the manager could still call on the connection.
+    // The enlistment stays as it was; the close can be retried once the
+    // transaction is finished.
     if (conn->dtcDispenser != nullptr) {
-      const int remaining = DtcRelease(conn->dtcDispenser);
+      if (Dtc().inProgress(conn->dtcDispenser) != 0) return KX_ERR_TXN_STATE;
+      Dtc().release(conn->dtcDispenser);
       conn->dtcDispenser = nullptr;
+      conn->dtcTransaction = nullptr;
       conn->enlisted = 0;
-      if (remaining > 0) return KX_ERR_TXN_STATE;
     }
+    StmtFreeAllOfConn(conn);
     const int32_t rc = AgentCall(conn->binding, &AgentOps::DRV_Disconnect, conn->agentConn);
     if (rc != 0) {
       ConnPullMsgs(conn, nullptr);

@@ -4,12 +4,14 @@
 // handles, binding and locks for its own work on the connection.
 #include <sqlext.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
 
 #include "odbc/conn_attr.h"
+#include "odbc/conn.h"
 #include "odbc/connstr.h"
 #include "odbc/dtc_seam.h"
 #include "util/errcodes.h"
@@ -18,14 +20,37 @@ namespace kx {
 
 namespace {
 
-// The dispenser is the enlistment: a flag without one (a close forgets the
-// dispenser) is no enlistment.
+// The dispenser is the enlistment: a flag without one is no enlistment.
 bool Enlisted(const ConnRecord* conn) { return conn->enlisted != 0 && conn->dtcDispenser != nullptr; }
 
-void Forget(ConnRecord* conn) {
-  DtcRelease(conn->dtcDispenser);
+// Gives up the connection's reference to its dispenser.
+void GiveUp(ConnRecord* conn) {
+  Dtc().release(conn->dtcDispenser);
   conn->dtcDispenser = nullptr;
+  conn->dtcTransaction = nullptr;
   conn->enlisted = 0;
+}
+
+// IM932 with the reason the support gives (for a dispenser, or for the
+// support itself when dispenser is NULL).
+SQLRETURN EnlistFailed(ConnRecord* conn, void* dispenser, const char* why = nullptr) {
+  char reason[512] = "";
+  if (why != nullptr) {
+    snprintf(reason, sizeof reason, "%s", why);
+  } else {
+    Dtc().reason(dispenser, reason, sizeof reason);
+  }
+  if (reason[0] != '\0') {
+    std::string text = "Enlistment in DTC transaction failed: ";
+    try {
+      text += reason;
+      text += "[SQLSTATE:IM932]";
+      ConnPostMsg(conn, text.c_str(), 0);
+    } catch (const std::bad_alloc&) {
+      // the error code below still reports the failure
+    }
+  }
+  return Fail(conn, KX_ERR_DTC_ENLIST);
 }
 
 void Wipe(char* text) {
@@ -71,26 +96,42 @@ SQLRETURN ConnEnlistInDtc(ConnRecord* conn, void* transaction) {
 
   if (transaction == nullptr) {
     if (!Enlisted(conn)) return Fail(conn, KX_ERR_TXN_STATE);
-    Forget(conn);
+    // A transaction still in progress keeps its dispenser (and the
+    // connection's branch) until it is finished; the connection lets go of it
+    // at the next enlistment or at close.
+    conn->enlisted = 0;
+    if (Dtc().inProgress(conn->dtcDispenser) == 0) GiveUp(conn);
     return SQL_SUCCESS;
   }
-  if (Enlisted(conn)) return SQL_SUCCESS;
+  if (Enlisted(conn) && conn->dtcTransaction == transaction) return SQL_SUCCESS;
 
-  if (DtcInit() != 0) return Fail(conn, KX_ERR_DTC_ENLIST);
-  if (conn->dtcDispenser != nullptr) Forget(conn);
+  // The connection belongs to another transaction: it can move to this one
+  // only once that one is finished.
+  if (conn->dtcDispenser != nullptr) {
+    if (Dtc().inProgress(conn->dtcDispenser) != 0) {
+      return EnlistFailed(conn, nullptr,
+                          "the connection's earlier distributed transaction is still in progress");
+    }
+    GiveUp(conn);
+  }
+
+  if (Dtc().init() != 0) return EnlistFailed(conn, nullptr);
 
   char* text = ComposeConnectText(conn);
   if (text == nullptr) return Fail(conn, KX_ERR_NOMEM);
-  void* dispenser = DtcNewDispenser(transaction, conn->agentServer, conn->agentConn, &conn->binding,
-                                    &conn->dtcLock, &conn->callLock, text);
+  void* dispenser = Dtc().newDispenser(transaction, conn->agentServer, conn->agentConn,
+                                       &conn->binding, &conn->dtcLock, &conn->callGate, text);
   WipeAndFree(text);
-  if (dispenser == nullptr) return Fail(conn, KX_ERR_DTC_ENLIST);
+  if (dispenser == nullptr) return EnlistFailed(conn, nullptr);
   conn->dtcDispenser = dispenser;
 
-  if (DtcRMConnect(dispenser) != 0 || DtcRMEnlist(dispenser) != 0) {
-    Forget(conn);
-    return Fail(conn, KX_ERR_DTC_ENLIST);
+  if (Dtc().rmConnect(dispenser) != 0 || Dtc().rmEnlist(dispenser) != 0) {
+    char reason[512] = "";
+    Dtc().reason(dispenser, reason, sizeof reason);
+    GiveUp(conn);
+    return EnlistFailed(conn, nullptr, reason[0] != '\0' ? reason : nullptr);
   }
+  conn->dtcTransaction = transaction;
   conn->enlisted = 1;
   return SQL_SUCCESS;
 }

@@ -95,6 +95,7 @@ const char* KnownCTypeName(int32_t cType) {
     case SQL_C_WCHAR: return "SQL_C_WCHAR";
     case SQL_C_BINARY: return "SQL_C_BINARY";
     case KX_C_SBIGINT_AS_BINARY: return "SQL_C_BINARY";
+    case KX_C_GUID_AS_BINARY: return "SQL_C_BINARY";
     case SQL_C_BIT: return "SQL_C_BIT";
     case SQL_C_TINYINT: return "SQL_C_TINYINT";
     case SQL_C_STINYINT: return "SQL_C_STINYINT";
@@ -126,7 +127,8 @@ const char* KnownCTypeName(int32_t cType) {
 bool IsApplicationCType(int32_t cType) {
   if (cType == SQL_C_DEFAULT) return true;
   if (cType >= SQL_C_INTERVAL_YEAR && cType <= SQL_C_INTERVAL_MINUTE_TO_SECOND) return true;
-  return cType != KX_C_SBIGINT_AS_BINARY && KnownCTypeName(cType) != nullptr;
+  return cType != KX_C_SBIGINT_AS_BINARY && cType != KX_C_GUID_AS_BINARY &&
+         KnownCTypeName(cType) != nullptr;
 }
 
 const char* CTypeToName(int32_t cType) {

@@ -14,6 +14,11 @@ namespace kx {
 // Every converter accepts it wherever it accepts SQL_C_SBIGINT.
 constexpr int32_t KX_C_SBIGINT_AS_BINARY = -1025;
 
+// Internal C type used by the column reader for SQL_C_BINARY asked of an
+// SQL_GUID column: the UUID's 16 bytes, most significant first, as the
+// database keeps them, whatever form the value arrived in (its text).
+constexpr int32_t KX_C_GUID_AS_BINARY = -1026;
+
 // Default C type of an SQL type for an environment of the given ODBC version
 // (3 selects the ODBC 3 codes, any other value the ODBC 2 codes). Unknown SQL
 // types come back unchanged.

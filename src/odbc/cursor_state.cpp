@@ -331,6 +331,13 @@ int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_
   if (rc != 0) return rc;
   SCS_SetPosRow(c, 1);
   c->rowsetStart = dynMixed ? SCS_START_UNKNOWN : target;
+  if (!dynMixed && target <= 0 && c->rowCount >= 0) {
+    // The target was counted from an end not known before this fetch (LAST,
+    // or ABSOLUTE from the end): the fetch has told the size, so the
+    // rowset's first row is known now.
+    const int32_t from = orientation == SQL_FETCH_LAST ? c->rowCount - c->rowsetSize + 1 : c->rowCount + target + 1;
+    c->rowsetStart = from > 1 ? from : 1;
+  }
   return 0;
 }
 

@@ -129,6 +129,7 @@ int64_t Oct(int t, int64_t n) {
     case 6: case 8: return 8;
     case 9: case 10: case 91: case 92: return 6;
     case 11: case 93: return 16;
+    case SQL_GUID: return 16;  // SQL_C_GUID has the same code: the structure either way
     default: return In(t, 101, 113) ? 34 : 0;
   }
 }

@@ -154,6 +154,9 @@ SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t
 
   if (record.clearDiag != 0) ClearDiagnostics(head);
   SQLRETURN rc;
+  // A distributed transaction prepared on the connection holds the gate until
+  // its outcome arrives: the call waits for it here.
+  conn->callGate.Pass();
   {
     std::lock_guard<std::recursive_mutex> call(conn->callLock);
     if (reentrant == 0) {
@@ -163,6 +166,7 @@ SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t
       rc = RunHandler(record, head, args);
     }
   }
+  conn->callGate.Done();
 
   if (kind == HK_DBC && conn->magic == MAGIC_FREED) {
     // The handler freed the connection; its handle is already released, so no
@@ -171,7 +175,10 @@ SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t
     return rc;
   }
   if (rc != SQL_SUCCESS && record.clearDiag != 0) rc = ConnNotifyFailover(conn, kind, rc);
-  std::lock_guard<std::recursive_mutex> lock(HandleLock());
+  // Only this call clears the marker it set, and nothing here touches the
+  // handle afterwards: the store needs no lock. A thread that reads the
+  // marker under the handle lock sees the call running or finished, as it
+  // would have a moment earlier or later.
   conn->busy.store(nullptr);
   return rc;
 }

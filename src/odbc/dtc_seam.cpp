@@ -1,20 +1,41 @@
-// Defaults of the distributed-transaction seam: weak, so that the real
-// support replaces them when it is linked into the same library.
+// The installed distributed-transaction table, and the one in force until
+// the driver's entry point installs the real support.
 #include "odbc/dtc_seam.h"
+
+#include <atomic>
+#include <cstdio>
 
 namespace kx {
 
-__attribute__((weak)) int16_t DtcInit() { return -1; }
+namespace {
 
-__attribute__((weak)) void* DtcNewDispenser(void*, AgentHandle, AgentHandle, AgentBinding*,
-                                            std::recursive_mutex*, std::recursive_mutex*,
-                                            const char*) {
+int16_t NoInit() { return -1; }
+void NoTerm() {}
+void* NoDispenser(void*, AgentHandle, AgentHandle, AgentBinding*, std::recursive_mutex*, CallGate*,
+                  const char*) {
   return nullptr;
 }
+int16_t NoStep(void*) { return -1; }
+int NoRelease(void*) { return -1; }
+int NoProgress(void*) { return 0; }
+void NoReason(void*, char* out, size_t size) {
+  if (out != nullptr && size > 0) {
+    std::snprintf(out, size, "%s", "distributed transactions are not part of this library");
+  }
+}
 
-__attribute__((weak)) int16_t DtcRMConnect(void*) { return -1; }
-__attribute__((weak)) int16_t DtcRMEnlist(void*) { return -1; }
-__attribute__((weak)) int DtcRelease(void*) { return -1; }
-__attribute__((weak)) void DtcTerm() {}
+constexpr DtcOps kNone{NoInit, NoTerm, NoDispenser, NoStep, NoStep, NoRelease, NoProgress, NoReason};
+
+DtcOps g_ops = kNone;
+std::atomic<bool> g_installed{false};
+
+}  // namespace
+
+void DtcInstall(const DtcOps& ops) {
+  g_ops = ops;
+  g_installed.store(true, std::memory_order_release);
+}
+
+const DtcOps& Dtc() { return g_installed.load(std::memory_order_acquire) ? g_ops : kNone; }
 
 }  // namespace kx

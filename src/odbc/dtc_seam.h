@@ -1,10 +1,17 @@
 // What the connection code needs of the distributed-transaction support: the
 // enlistment calls of SQL_ATTR_ENLIST_IN_DTC and connection close, and the
-// teardown call of the unload hook. The defaults here answer "not available"
-// (a failed init, no dispenser, nothing to tear down); the distributed-
-// transaction support, when linked, provides the real ones.
+// teardown call of the unload hook, as one operation table that the driver's
+// entry point installs at load. Without an installed table every enlistment
+// fails with the reason that the support is missing.
+//
+// The call gate is the connection's side of a prepared distributed
+// transaction: between a successful prepare and the outcome (which the
+// transaction manager delivers on threads of its own) the connection's ODBC
+// calls wait at the gate.
 #pragma once
 
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
@@ -12,19 +19,76 @@
 
 namespace kx {
 
-// 0 when the process's resource-manager support is ready, -1 on failure.
-int16_t DtcInit();
-// A dispenser for the application's transaction object on an open agent
-// connection, or nullptr. connectText is "DSN=...;UID=...;PWD=...;".
-void* DtcNewDispenser(void* transaction, AgentHandle server, AgentHandle conn,
-                      AgentBinding* binding, std::recursive_mutex* dtcLock,
-                      std::recursive_mutex* callLock, const char* connectText);
-// 0 on success, -1 otherwise (also for no dispenser).
-int16_t DtcRMConnect(void* dispenser);
-int16_t DtcRMEnlist(void* dispenser);
-// References left after one release; -1 for a NULL or unusable dispenser.
-int DtcRelease(void* dispenser);
-// Unload: tear the resource manager down when DtcInit ran.
-void DtcTerm();
+// A gate every ODBC call on a connection passes. Hold closes it and waits
+// until the calls already past it have ended; Open opens it again. Hold and
+// Open may run on different threads (prepare and commit do).
+struct CallGate {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool held = false;  // closed by a prepared transaction
+  int calls = 0;      // calls past the gate and not yet ended
+
+  // A call starts: waits while the gate is held, then counts the call.
+  void Pass() {
+    std::unique_lock<std::mutex> hold(lock);
+    changed.wait(hold, [this] { return !held; });
+    ++calls;
+  }
+  // A call has ended.
+  void Done() {
+    std::lock_guard<std::mutex> hold(lock);
+    --calls;
+    changed.notify_all();
+  }
+  // Closes the gate and waits for the calls under way.
+  void Hold() {
+    std::unique_lock<std::mutex> hold(lock);
+    held = true;
+    changed.wait(hold, [this] { return calls == 0; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> hold(lock);
+    held = false;
+    changed.notify_all();
+  }
+  bool IsHeld() {
+    std::lock_guard<std::mutex> hold(lock);
+    return held;
+  }
+};
+
+// The distributed-transaction support's operations. A dispenser is the
+// support's handle of one enlistment of one connection.
+struct DtcOps {
+  // 0 when the process's resource-manager support is ready, -1 on failure.
+  int16_t (*init)();
+  // Unload: ends every enlistment still alive (rolled back) before the
+  // connections go.
+  void (*term)();
+  // A dispenser for the application's transaction object on an open agent
+  // connection, holding one reference for the caller, or nullptr. connectText
+  // is "DSN=...;UID=...;PWD=...;" with brace-quoted values; the dispenser
+  // keeps its own copy.
+  void* (*newDispenser)(void* transaction, AgentHandle server, AgentHandle conn,
+                        AgentBinding* binding, std::recursive_mutex* dtcLock, CallGate* gate,
+                        const char* connectText);
+  // 0 on success, -1 otherwise (also for no dispenser).
+  int16_t (*rmConnect)(void* dispenser);
+  int16_t (*rmEnlist)(void* dispenser);
+  // Gives up the caller's reference: the references left, -1 for a NULL or
+  // unusable dispenser.
+  int (*release)(void* dispenser);
+  // 1 while the transaction manager still holds the dispenser (its
+  // transaction is not finished), else 0.
+  int (*inProgress)(void* dispenser);
+  // Why the dispenser's last step failed (for NULL: why the support is not
+  // ready), cut to size - 1 bytes and terminated; "" when nothing failed.
+  void (*reason)(void* dispenser, char* out, size_t size);
+};
+
+// Installs the support's table (the driver's entry point does, at load).
+void DtcInstall(const DtcOps& ops);
+// The installed table, or the one that answers "not available".
+const DtcOps& Dtc();
 
 }  // namespace kx

@@ -24,7 +24,8 @@ HandleTable* ConnTable();
 HandleTable* StmtTable();
 HandleTable* DescTable();
 
-// The process-wide locks. The handle lock guards lookups and busy markers and
+// The process-wide locks. The handle lock guards lookups and the setting of
+// busy markers (a call clears its own marker without it) and
 // is held across kind 1 and 2 handlers; the connect lock serialises connecting;
 // the agent lock serialises agent work when the agent is not re-entrant.
 std::recursive_mutex& HandleLock();

@@ -175,8 +175,9 @@ int DriverAttach(void* instance) {
 }
 
 void DriverDetach() {
+  // Enlistments end first: their rollback still needs the connections.
+  Dtc().term();
   HandlesTerm();
-  DtcTerm();
   if (g_layers.unload != nullptr) g_layers.unload();
   if (g_traceSink != nullptr) {
     LogSinkClose(g_traceSink);

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "agent/agent.h"
+#include "odbc/dtc_seam.h"
 #include "odbc/stmt_types.h"
 
 namespace kx {
@@ -169,10 +170,17 @@ struct ConnRecord : HandleHead {
   int32_t cn_failoverAllowed;// mask bit 0x4000
   int32_t cn_dtcAllowed;     // mask bit 0x2000
 
-  void* dtcDispenser;        // NULL when not enlisted
+  // The distributed-transaction dispenser the connection holds a reference
+  // to: the enlistment while enlisted is set, else one whose transaction was
+  // still in progress when the application ended the enlistment (given up
+  // once that transaction is finished). The transaction object is only
+  // compared, never used.
+  void* dtcDispenser;
+  void* dtcTransaction;
   uint32_t enlisted;
   std::recursive_mutex dtcLock;   // handed to the distributed-transaction code
   std::recursive_mutex callLock;  // held across every call of the connection
+  CallGate callGate;              // every call passes it; held by a prepared transaction
 
   // SQLGetInfo caches.
   int32_t infoCache32[CONN_CACHE_INT32];  // -1 = nothing cached

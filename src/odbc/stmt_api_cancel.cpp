@@ -1,6 +1,7 @@
 // SQLCancel: the one statement call outside the dispatcher. It is meant to be
 // called from another thread while a call on the statement runs, so it takes
-// only the handle lock, which guards every lookup and every busy marker.
+// only the handle lock, which guards every lookup and the setting of every
+// busy marker.
 #include <sqlext.h>
 
 #include <mutex>

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sqlext.h>
+
 #include "util/errcodes.h"
 #include "util/hash_table.h"
 
@@ -44,11 +46,20 @@ void SCS_ReadConnInfo(ScsConn* info) {
   char text[509];
   if (InfoText(h, 29, text, 2)) info->identQuote = text[0] == ' ' ? 0 : text[0];
   int32_t v = 0;
-  if (InfoInt(h, 28, &v)) info->identCase = v;
-  if (InfoInt(h, 93, &v)) info->quotedIdentCase = v;
+  if (InfoInt(h, 28, &v)) info->identCase = v & 0xFFFF;
+  v = 0;
+  if (InfoInt(h, 93, &v)) info->quotedIdentCase = v & 0xFFFF;
   if (InfoText(h, 47, text, sizeof text)) info->userName = text;
   if (InfoText(h, 17, text, sizeof text)) info->dbmsName = text;
+  v = 0;
   if (InfoInt(h, 99, &v)) info->maxOrderByCols = static_cast<uint16_t>(v & 0xFFFF);
+  // Where NULLs sort: the seek predicates of mixed cursors follow it.
+  v = 0;
+  uint16_t length = 0;
+  if (AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_GetProperty, h, AP_CONN_GETINFO_INT + SQL_NULL_COLLATION,
+                static_cast<void*>(&v), static_cast<uint16_t>(4), &length) == 0) {
+    info->nullCollation = static_cast<uint16_t>(v & 0xFFFF);
+  }
   info->infoRead = true;
 }
 

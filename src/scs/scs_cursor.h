@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,16 @@ inline SCS_COLDESC* KS_KeyCol(const KS_REC* ks, int32_t i) {
   return static_cast<SCS_COLDESC*>(ARR_At(ks->keyCols, static_cast<uint32_t>(i)));
 }
 
+// The seek ordering of a mixed cursor: the statement's ORDER BY items up to
+// the one that completes the key, then the keys no item names. Each
+// position reads its boundary value from a column of the window's rows
+// (keys first, then the values of the items that are not keys).
+struct SeekPos {
+  std::string text;  // the column as the statement writes it
+  bool isKey = false;
+  bool desc = false;
+  uint16_t column = 0;  // column of the window's rows
+};
 // One agent connection opened through the layer.
 struct ScsConn {
   AgentHandle env = 0;           // the agent environment it was opened on
@@ -151,6 +162,10 @@ struct ScsCursor {
   SCR_ANALYSIS keysetAn{};          // the keyset query
   SCR_ANALYSIS valuesAn{};          // the by-key query
   int32_t byKeyGroups = 0;          // keys the prepared by-key query takes
+  std::vector<SeekPos> ordering;    // seek ordering of a mixed cursor
+  bool windowFirst = false;         // the key window starts at the first row
+  bool windowLast = false;          // the key window ends at the last row
+  std::vector<SCS_PARAMDESC> blockTypes;  // types of the key block's columns
   SCS_PARAMDESC* genParamDescs = nullptr;  // descriptors of the layer's own queries
   uint16_t genParamCount = 0;
   RowBuffer* keptParams = nullptr;  // copy of the application's parameter rows
@@ -240,9 +255,27 @@ int KS_MakeKeyWhere(SCR_ANALYSIS* a, const KS_REC* ks, char quote, int32_t group
 // One parameter row of `groups` keys taken from key rows [first, first + n)
 // (the last key repeated when n < groups). Values are copied element by
 // element: every length is bounded by the element's width.
-int KS_KeyRowsToParams(const RowBuffer* keys, int32_t first, int32_t groups, int32_t n, RowBuffer** out);
+int KS_KeyRowsToParams(const RowBuffer* keys, uint16_t keyCols, int32_t first, int32_t groups, int32_t n,
+                       RowBuffer** out);
+// One parameter row of copies of the given (row, column) elements.
+int scs_p_ElementsToParams(const RowBuffer* src, const std::vector<std::pair<int32_t, uint16_t>>& cells,
+                           RowBuffer** out);
 // Builds the keyset of a keyset-driven cursor: every key of the result.
 int KS_GetKeySet_KSD(ScsCursor* c);
+// Builds c->ordering from the ORDER BY items and the key columns.
+int scs_p_OrderKeyColsGet(ScsCursor* c);
+// The key block query (into c->keysetAn.sql): keys and ordering values, the
+// seek predicate from boundary row `boundary` of rows (none for FIRST and
+// LAST), ordered the statement's way then by the keys (reversed for PRIOR
+// and LAST). *cells gets the (row, column) cells of the predicate's markers.
+constexpr uint16_t KS_NEXT = 1, KS_FIRST = 2, KS_LAST = 3, KS_PRIOR = 4;
+int KS_BuildKeyBlockQuery(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* rows,
+                          int32_t boundary, std::vector<std::pair<int32_t, uint16_t>>* cells);
+// The seek predicate alone (into a's WHERE slot) and the (row, column)
+// cells of its markers, in text order.
+int KS_MakeSeekWhere(SCR_ANALYSIS* a, const std::vector<SeekPos>& ordering, uint16_t nullCollation,
+                     uint16_t direction, bool inclusive, const RowBuffer* rows, int32_t boundary,
+                     std::vector<std::pair<int32_t, uint16_t>>* cells);
 // One row of the application's kept parameters (NULL when none are kept).
 int scs_p_KeptParamRow(ScsCursor* c, RowBuffer** out);
 // Analyses text into a; logs the parser's complaint on failure.

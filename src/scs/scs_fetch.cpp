@@ -195,7 +195,7 @@ int ReadRowsByKey(ScsCursor* c, int32_t first, int32_t n, int32_t groups, RowBuf
   for (int32_t done = 0; done < n; done += groups) {
     const int32_t batch = n - done < groups ? n - done : groups;
     RowBuffer* params = nullptr;
-    int rc = KS_KeyRowsToParams(ks->keys, first + done, groups, batch, &params);
+    int rc = KS_KeyRowsToParams(ks->keys, static_cast<uint16_t>(KS_KeyCount(ks)), first + done, groups, batch, &params);
     if (rc != 0) return rc;
     RowBuffer* app = nullptr;
     rc = scs_p_KeptParamRow(c, &app);
@@ -241,7 +241,7 @@ int ReadRowsByKey(ScsCursor* c, int32_t first, int32_t n, int32_t groups, RowBuf
 int SCS_MarkMissingRows(RowBuffer* rows, const RowBuffer* keys, int32_t first, int32_t windowStart, int32_t count,
                         uint16_t keyCols, int16_t* keyStatus, RowBuffer** placed) {
   if (rows == nullptr || keys == nullptr || placed == nullptr || count < 0 || keyCols == 0 ||
-      keys->colCount != keyCols || rows->colCount < keyCols || first - windowStart < 0 ||
+      keys->colCount < keyCols || rows->colCount < keyCols || first - windowStart < 0 ||
       first - windowStart + count > keys->rowCount) {
     return KX_ERR_GENERAL;
   }
@@ -291,25 +291,14 @@ int SCS_MarkMissingRows(RowBuffer* rows, const RowBuffer* keys, int32_t first, i
   return 0;
 }
 
-int scs_p_FetchKeyset(ScsCursor* c, RowStatusSet* set, int32_t row) {
+namespace {
+
+// Reads the rows of window keys [first, first + n) by key into the rowset:
+// each row under its key, keys without a row as deleted rows.
+int RowsetByKey(ScsCursor* c, RowStatusSet* set, int32_t first, int32_t n) {
   KS_REC* ks = c->keyset;
-  if (ks == nullptr || KS_KeyCount(ks) == 0 || ks->status == nullptr) return KX_ERR_CURSOR_STATE;
-  int64_t a = 0;
-  int rc = AbsoluteRow(c, row, &a);
-  if (rc != 0) return rc;
-  const int32_t first = static_cast<int32_t>(a);
-  c->rowsetStart = first + 1;
-  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
-  const int32_t n = static_cast<int32_t>(std::min<int64_t>(r, int64_t{c->rowCount} - a));
-  if (ks->cache.state == DSC_SPILLED) {
-    rc = DSC_LoadWindow(&ks->cache, first, n, &ks->windowStart, ks->keys);
-    if (rc != 0) {
-      SCS_PostCacheFailure(c, &ks->cache);
-      return rc;
-    }
-  }
   int32_t batches = 0, lastRows = 0, perBatch = 0;
-  rc = scs_p_KeyBatchSizes(c, KS_KeyCount(ks), &batches, &lastRows, &perBatch);
+  int rc = scs_p_KeyBatchSizes(c, KS_KeyCount(ks), &batches, &lastRows, &perBatch);
   if (rc != 0) return rc;
   rc = PrepareByKey(c, perBatch);
   if (rc != 0) return rc;
@@ -318,8 +307,9 @@ int scs_p_FetchKeyset(ScsCursor* c, RowStatusSet* set, int32_t row) {
     AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->stmt);
     c->flags |= SCSF_KEYED_QUERY;
   }
+  const int32_t resident = first - ks->windowStart;
   RowBuffer fetched{};
-  rc = ReadRowsByKey(c, first - ks->windowStart, n, perBatch, &fetched);
+  rc = ReadRowsByKey(c, resident, n, perBatch, &fetched);
   RowBuffer* placed = nullptr;
   if (rc == 0) {
     rc = SCS_MarkMissingRows(&fetched, ks->keys, first, ks->windowStart, n, static_cast<uint16_t>(KS_KeyCount(ks)),
@@ -338,7 +328,323 @@ int scs_p_FetchKeyset(ScsCursor* c, RowStatusSet* set, int32_t row) {
   return 0;
 }
 
-int scs_p_FetchMixed(ScsCursor*, int32_t, uint16_t, RowStatusSet*) { return KX_ERR_NOT_SUPPORTED; }
+}  // namespace
+
+int scs_p_FetchKeyset(ScsCursor* c, RowStatusSet* set, int32_t row) {
+  KS_REC* ks = c->keyset;
+  if (ks == nullptr || KS_KeyCount(ks) == 0 || ks->status == nullptr) return KX_ERR_CURSOR_STATE;
+  int64_t a = 0;
+  int rc = AbsoluteRow(c, row, &a);
+  if (rc != 0) return rc;
+  const int32_t first = static_cast<int32_t>(a);
+  c->rowsetStart = first + 1;
+  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
+  const int32_t n = static_cast<int32_t>(std::min<int64_t>(r, int64_t{c->rowCount} - a));
+  if (ks->cache.state == DSC_SPILLED) {
+    rc = DSC_LoadWindow(&ks->cache, first, n, &ks->windowStart, ks->keys);
+    if (rc != 0) {
+      SCS_PostCacheFailure(c, &ks->cache);
+      return rc;
+    }
+  }
+  return RowsetByKey(c, set, first, n);
+}
+
+namespace {
+
+// Window states of a mixed cursor.
+constexpr int32_t kWindowNone = -6;      // no window: build one
+constexpr int32_t kWindowAfterEnd = -5;  // the position is after the last row
+constexpr int32_t kWindowBeforeStart = -7;
+constexpr int32_t kWindowInside = -1;
+
+// Reads one block of keys (and ordering values) in the direction, seeking
+// from boundary row `boundary` of `from` when the direction is NEXT or PRIOR.
+// The block comes back in the statement's order.
+int KeyBlock(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* from, int32_t boundary,
+             int32_t count, RowBuffer** out) {
+  *out = nullptr;
+  std::vector<std::pair<int32_t, uint16_t>> cells;
+  int rc = KS_BuildKeyBlockQuery(c, direction, inclusive, from, boundary, &cells);
+  if (rc != 0) return rc;
+  if (c->keysetStmt == 0) {
+    if (AgentCall(Agent(), &AgentOps::DRV_AllocStmt, c->conn, &c->keysetStmt) != 0) {
+      c->keysetStmt = 0;
+      return KX_ERR_GENERAL;
+    }
+  }
+  LogDebug("key block: %s", c->keysetAn.sql);
+  rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, c->keysetStmt, c->keysetAn.sql);
+  if (rc != 0) return rc;
+  RowBuffer* params = nullptr;
+  std::vector<SCS_PARAMDESC> descs;
+  if (!cells.empty()) {
+    rc = scs_p_ElementsToParams(from, cells, &params);
+    if (rc != 0) return rc;
+    for (const auto& cell : cells) {
+      descs.push_back(cell.second < c->blockTypes.size() ? c->blockTypes[cell.second] : SCS_PARAMDESC{1, 1, 0, 0, 1});
+    }
+  }
+  RowBuffer* app = nullptr;
+  rc = scs_p_KeptParamRow(c, &app);
+  if (rc == 0 && app != nullptr) {
+    // The seek predicate stands before the statement's own condition.
+    if (params != nullptr) {
+      rc = RB_JoinCols(app, params);
+      RB_Free(params);
+      std::free(params);
+    }
+    params = app;
+    for (uint16_t i = 0; i < c->appParamCount; ++i) descs.push_back(c->appParamDescs[i]);
+  }
+  if (rc != 0) {
+    if (params != nullptr) {
+      RB_Free(params);
+      std::free(params);
+    }
+    return rc;
+  }
+  if (params != nullptr) {
+    rc = AgentCall(Agent(), &AgentOps::DRV_SetParams, c->keysetStmt, params);
+    if (rc == 0 && !descs.empty()) {
+      rc = AgentCall(Agent(), &AgentOps::DRV_SetParamInfo, c->keysetStmt, static_cast<uint16_t>(descs.size()),
+                     static_cast<const SCS_PARAMDESC*>(descs.data()));
+    }
+    if (rc != 0) return rc;
+  }
+  rc = AgentCall(Agent(), &AgentOps::DRV_Execute, c->keysetStmt);
+  if (rc != 0) return rc;
+  if (c->blockTypes.empty()) {
+    // The types of the block's columns: the markers of later seeks take them.
+    uint16_t n = 0;
+    AgentColDesc* cols = nullptr;
+    if (AgentCall(Agent(), &AgentOps::DRV_DescribeCols, c->keysetStmt, &n, &cols) == 0) {
+      for (uint16_t i = 0; i < n; ++i) {
+        SCS_COLDESC d{};
+        d.sqlType = static_cast<int16_t>(cols[i].sqlType & 0xFFFF);
+        d.columnSize = cols[i].columnSize;
+        d.digits = cols[i].decimalDigits;
+        SCS_PARAMDESC p{};
+        scs_p_ColDescToParamDesc(&d, &p);
+        c->blockTypes.push_back(p);
+      }
+    }
+    if (cols != nullptr) RB_FreeColDescs(cols, n);
+  }
+  auto* block = static_cast<RowBuffer*>(std::calloc(1, sizeof(RowBuffer)));
+  if (block == nullptr) {
+    AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->keysetStmt);
+    return KX_ERR_NOMEM;
+  }
+  // A long move reads more keys than one block holds: read on until the
+  // count is reached or the keys run out.
+  for (int32_t left = count; rc == 0 && left > 0;) {
+    const uint16_t ask = static_cast<uint16_t>(left > 0xFFFF ? 0xFFFF : left);
+    RowBuffer more{};
+    rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, c->keysetStmt, ask, &more);
+    const int32_t got = rc == 0 ? more.rowCount : 0;
+    if (rc == 0 && block->colCount == 0) {
+      *block = more;
+      more = RowBuffer{};
+    } else if (rc == 0 && got > 0) {
+      rc = RB_Append(block, &more);
+    }
+    RB_Free(&more);
+    left -= got;
+    if (got < ask) break;
+  }
+  AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->keysetStmt);
+  if (rc == 0 && (direction == KS_PRIOR || direction == KS_LAST) && block->rowCount > 1) rc = RB_Reverse(&block);
+  if (rc != 0) {
+    RB_Free(block);
+    std::free(block);
+    return rc;
+  }
+  *out = block;
+  return 0;
+}
+
+// Rows [from, from + count) of a block as a new buffer.
+int Slice(RowBuffer* block, int32_t from, int32_t count, RowBuffer** out) {
+  *out = nullptr;
+  int rc = RB_CloneEmpty(out, block, count > 0 ? count : 1);
+  for (int32_t i = 0; rc == 0 && i < count; ++i) rc = RB_CopyRow(*out, block, i, from + i, true);
+  if (rc != 0 && *out != nullptr) {
+    RB_Free(*out);
+    std::free(*out);
+    *out = nullptr;
+  }
+  return rc;
+}
+
+// Makes the block the cursor's key window.
+int TakeWindow(ScsCursor* c, RowBuffer* block, bool first, bool last) {
+  KS_REC* ks = c->keyset;
+  auto* status = static_cast<int16_t*>(std::calloc(static_cast<size_t>(block->rowCount > 0 ? block->rowCount : 1),
+                                                   sizeof(int16_t)));
+  if (status == nullptr) {
+    RB_Free(block);
+    std::free(block);
+    return KX_ERR_NOMEM;
+  }
+  KS_Close(ks);
+  *ks->keys = *block;
+  std::free(block);
+  ks->status = status;
+  ks->statusCount = ks->keys->rowCount;
+  ks->windowStart = 0;
+  c->windowFirst = first;
+  c->windowLast = last;
+  c->mixedWindow = kWindowInside;
+  return 0;
+}
+
+void FreeBlock(RowBuffer* block) {
+  if (block != nullptr) {
+    RB_Free(block);
+    std::free(block);
+  }
+}
+
+// FIRST or LAST window: a = the rowset's window position.
+int EdgeWindow(ScsCursor* c, uint16_t direction, int32_t* a) {
+  const int32_t k = c->keysetSize;
+  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
+  RowBuffer* block = nullptr;
+  int rc = KeyBlock(c, direction, false, nullptr, 0, k, &block);
+  if (rc != 0) return rc;
+  const int32_t n = block->rowCount;
+  if (n == 0) {
+    FreeBlock(block);
+    c->mixedWindow = kWindowAfterEnd;
+    return KX_ERR_FETCH_BEYOND_END;
+  }
+  const bool whole = n < k;
+  rc = TakeWindow(c, block, direction == KS_FIRST || whole, direction == KS_LAST || whole);
+  if (rc != 0) return rc;
+  *a = direction == KS_FIRST ? 0 : std::max(0, n - r);
+  return 0;
+}
+
+// Moves the rowset by v rows: within the window when it holds the new
+// rowset, else through a window that seeks from the current rowset.
+int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
+  KS_REC* ks = c->keyset;
+  const int32_t k = c->keysetSize;
+  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
+  const int32_t n = ks->keys->rowCount;
+  const int32_t s = c->rowsetStart - 1;  // window position of the current rowset
+  const int32_t target = s + v;
+  if (v == 0 || (target >= 0 && target < n && (target + r <= n || c->windowLast))) {
+    *a = v == 0 ? s : target;
+    return 0;
+  }
+  if (v > 0 && c->windowLast) {
+    c->mixedWindow = kWindowAfterEnd;
+    return KX_ERR_FETCH_BEYOND_END;
+  }
+  // Before the first row: ODBC's rules for a move that passes the start.
+  auto passStart = [&](int32_t rowsBefore) {
+    const bool beforeStart = prior ? rowsBefore == 0 : -v > r;
+    if (beforeStart) {
+      c->mixedWindow = kWindowBeforeStart;
+      return KX_ERR_FETCH_BEFORE_START;
+    }
+    return EdgeWindow(c, KS_FIRST, a);
+  };
+  if (v < 0 && c->windowFirst && target < 0) return passStart(s);
+  RowBuffer* block = nullptr;
+  int rc;
+  if (v > 0) {
+    // The keys after the current rowset's first: the new rowset starts at the v-th.
+    rc = KeyBlock(c, KS_NEXT, false, ks->keys, s, v - 1 + k, &block);
+    if (rc != 0) return rc;
+    const int32_t got = block->rowCount;
+    if (got < v) {
+      FreeBlock(block);
+      c->mixedWindow = kWindowAfterEnd;
+      return KX_ERR_FETCH_BEYOND_END;
+    }
+    RowBuffer* window = nullptr;
+    rc = Slice(block, v - 1, got - (v - 1), &window);
+    FreeBlock(block);
+    if (rc != 0) return rc;
+    rc = TakeWindow(c, window, false, got < v - 1 + k);
+    *a = 0;
+    return rc;
+  }
+  // Backwards: the |v| keys before the current rowset name the new start;
+  // the window then reads forward from it.
+  const int32_t back = -v;
+  rc = KeyBlock(c, KS_PRIOR, false, ks->keys, s, back + 1, &block);
+  if (rc != 0) return rc;
+  const int32_t got = block->rowCount;
+  if (got < back) {
+    FreeBlock(block);
+    return passStart(got);
+  }
+  const int32_t start = got - back;  // the block is in the statement's order
+  RowBuffer* window = nullptr;
+  rc = KeyBlock(c, KS_NEXT, true, block, start, k, &window);
+  FreeBlock(block);
+  if (rc != 0) return rc;
+  if (window->rowCount == 0) {
+    FreeBlock(window);
+    return EdgeWindow(c, KS_FIRST, a);
+  }
+  const bool last = window->rowCount < k;
+  rc = TakeWindow(c, window, got == back, last);
+  *a = 0;
+  return rc;
+}
+
+}  // namespace
+
+int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusSet* set) {
+  KS_REC* ks = c->keyset;
+  if (ks == nullptr || KS_KeyCount(ks) == 0 || c->ordering.empty()) return KX_ERR_CURSOR_STATE;
+  if (c->flags & SCSF_WINDOW_STALE) {
+    c->mixedWindow = kWindowNone;
+    c->flags = static_cast<uint16_t>(c->flags & ~SCSF_WINDOW_STALE);
+  }
+  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
+  const int32_t w = c->mixedWindow;
+  const bool noWindow = w == kWindowNone || ks->keys->rowCount == 0;
+  int32_t a = 0;
+  int rc;
+  switch (orientation) {
+    case SQL_FETCH_FIRST: rc = EdgeWindow(c, KS_FIRST, &a); break;
+    case SQL_FETCH_LAST: rc = EdgeWindow(c, KS_LAST, &a); break;
+    case SQL_FETCH_NEXT: case SQL_FETCH_PRIOR: case SQL_FETCH_RELATIVE: {
+      const int32_t v = orientation == SQL_FETCH_NEXT ? r : orientation == SQL_FETCH_PRIOR ? -r : row;
+      if (w == kWindowAfterEnd && v >= 0) {
+        rc = KX_ERR_FETCH_BEYOND_END;
+      } else if (w == kWindowAfterEnd) {
+        rc = EdgeWindow(c, KS_LAST, &a);
+      } else if (w == kWindowBeforeStart && v <= 0) {
+        rc = KX_ERR_FETCH_BEFORE_START;
+      } else if (noWindow || w == kWindowBeforeStart) {
+        rc = EdgeWindow(c, KS_FIRST, &a);
+      } else {
+        rc = MoveWindow(c, v, orientation == SQL_FETCH_PRIOR, &a);
+      }
+      break;
+    }
+    default:
+      return KX_ERR_BAD_FETCH_TYPE;
+  }
+  if (rc == KX_ERR_FETCH_BEYOND_END || rc == KX_ERR_FETCH_BEFORE_START) {
+    c->setPosRow = rc == KX_ERR_FETCH_BEYOND_END ? SCS_AT_AFTER_LAST : SCS_AT_BEFORE_FIRST;
+    c->mixedWindow = rc == KX_ERR_FETCH_BEYOND_END ? kWindowAfterEnd : kWindowBeforeStart;
+  }
+  if (rc != 0) return rc;
+  const int32_t held = ks->keys->rowCount;
+  const int32_t n = std::min(r, held - a);
+  c->rowsetStart = a + 1;
+  // The size of the result is known once one window holds all of it.
+  c->rowCount = c->windowFirst && c->windowLast ? held : -1;
+  return RowsetByKey(c, set, a, n);
+}
 
 int scs_p_FetchDynamicOrient(ScsCursor*, int32_t, uint16_t, RowStatusSet*) { return KX_ERR_NOT_SUPPORTED; }
 

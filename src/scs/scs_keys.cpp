@@ -432,53 +432,48 @@ int KS_MakeKeyWhere(SCR_ANALYSIS* a, const KS_REC* ks, char quote, int32_t group
   return Expand(a, text);
 }
 
-int KS_KeyRowsToParams(const RowBuffer* keys, int32_t first, int32_t groups, int32_t n, RowBuffer** out) {
+int scs_p_ElementsToParams(const RowBuffer* src, const std::vector<std::pair<int32_t, uint16_t>>& cells,
+                           RowBuffer** out) {
   if (out == nullptr) return KX_ERR_GENERAL;
   *out = nullptr;
-  if (keys == nullptr || keys->colCount == 0 || groups <= 0 || n <= 0 || n > groups || first < 0 ||
-      first + n > keys->rowCount) {
-    return KX_ERR_GENERAL;
+  if (src == nullptr || cells.empty() || cells.size() > 0xFFFF) return KX_ERR_GENERAL;
+  for (const auto& cell : cells) {
+    if (cell.first < 0 || cell.first >= src->rowCount || cell.second >= src->colCount) return KX_ERR_GENERAL;
   }
-  const int64_t columns = int64_t{groups} * keys->colCount;
-  if (columns > 0xFFFF) return KX_ERR_GENERAL;
   auto* rb = static_cast<RowBuffer*>(std::calloc(1, sizeof(RowBuffer)));
   if (rb == nullptr) return KX_ERR_NOMEM;
-  int rc = RB_InitColumns(rb, static_cast<uint16_t>(columns));
+  const uint16_t columns = static_cast<uint16_t>(cells.size());
+  int rc = RB_InitColumns(rb, columns);
   if (rc == 0) {
-    for (int32_t g = 0; g < groups; ++g) {
-      for (uint16_t k = 0; k < keys->colCount; ++k) {
-        RowBufferColumn& dst = rb->columns[g * keys->colCount + k];
-        dst.type = keys->columns[k].type;
-        dst.width = keys->columns[k].width;
-      }
+    for (uint16_t i = 0; i < columns; ++i) {
+      rb->columns[i].type = src->columns[cells[i].second].type;
+      rb->columns[i].width = src->columns[cells[i].second].width;
     }
-    rb->colCount = static_cast<uint16_t>(columns);
+    rb->colCount = columns;
     rc = RB_AllocRows(rb, 1);
   }
-  for (int32_t g = 0; rc == 0 && g < groups; ++g) {
-    // The last key fills the groups the batch has no keys for.
-    const int32_t row = first + (g < n ? g : n - 1);
-    for (uint16_t k = 0; rc == 0 && k < keys->colCount; ++k) {
-      const RowBufferColumn& src = keys->columns[k];
-      RowBufferColumn& dst = rb->columns[g * keys->colCount + k];
-      dst.indicators[0] = src.indicators[row];
-      const unsigned char* from = RB_Element(&src, static_cast<size_t>(row));
-      if (RB_IsPtrType(src.type)) {
-        RBPtrValue v = RB_GetPtrValue(from);
-        if (v.block != nullptr) {
-          const size_t bytes = RB_PtrBytes(src.type, v.length);
-          void* copy = std::malloc(bytes > 0 ? bytes : 1);
-          if (copy == nullptr) {
-            rc = KX_ERR_NOMEM;
-            break;
-          }
-          std::memcpy(copy, v.block, bytes);
-          v.block = copy;
+  // Each value is copied element by element: no length is measured beyond
+  // the element, and a value without a terminator stays as it is.
+  for (uint16_t i = 0; rc == 0 && i < columns; ++i) {
+    const RowBufferColumn& from = src->columns[cells[i].second];
+    RowBufferColumn& to = rb->columns[i];
+    to.indicators[0] = from.indicators[cells[i].first];
+    const unsigned char* e = RB_Element(&from, static_cast<size_t>(cells[i].first));
+    if (RB_IsPtrType(from.type)) {
+      RBPtrValue v = RB_GetPtrValue(e);
+      if (v.block != nullptr) {
+        const size_t bytes = RB_PtrBytes(from.type, v.length);
+        void* copy = std::malloc(bytes > 0 ? bytes : 1);
+        if (copy == nullptr) {
+          rc = KX_ERR_NOMEM;
+          break;
         }
-        RB_SetPtrValue(dst.data, v);
-      } else {
-        std::memcpy(dst.data, from, src.width);
+        std::memcpy(copy, v.block, bytes);
+        v.block = copy;
       }
+      RB_SetPtrValue(to.data, v);
+    } else {
+      std::memcpy(to.data, e, from.width);
     }
   }
   if (rc != 0) {
@@ -488,6 +483,178 @@ int KS_KeyRowsToParams(const RowBuffer* keys, int32_t first, int32_t groups, int
   }
   rb->rowCount = 1;
   *out = rb;
+  return 0;
+}
+
+int KS_KeyRowsToParams(const RowBuffer* keys, uint16_t keyCols, int32_t first, int32_t groups, int32_t n,
+                       RowBuffer** out) {
+  if (out == nullptr) return KX_ERR_GENERAL;
+  *out = nullptr;
+  if (keys == nullptr || keyCols == 0 || keyCols > keys->colCount || groups <= 0 || n <= 0 || n > groups ||
+      first < 0 || first + n > keys->rowCount || int64_t{groups} * keyCols > 0xFFFF) {
+    return KX_ERR_GENERAL;
+  }
+  std::vector<std::pair<int32_t, uint16_t>> cells;
+  for (int32_t g = 0; g < groups; ++g) {
+    // The last key fills the groups the batch has no keys for.
+    const int32_t row = first + (g < n ? g : n - 1);
+    for (uint16_t k = 0; k < keyCols; ++k) cells.emplace_back(row, k);
+  }
+  return scs_p_ElementsToParams(keys, cells, out);
+}
+
+// ---- key blocks of a mixed cursor --------------------------------------------------------
+
+int scs_p_OrderKeyColsGet(ScsCursor* c) {
+  KS_REC* ks = c->keyset;
+  const int32_t k = KS_KeyCount(ks);
+  if (k == 0) return KX_ERR_GENERAL;
+  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  c->ordering.clear();
+  std::vector<bool> matched(static_cast<size_t>(k), false);
+  int32_t keysMatched = 0;
+  uint16_t valueColumn = static_cast<uint16_t>(k);
+  for (uint32_t i = 0; c->orderBy != nullptr && i < c->orderBy->count && keysMatched < k; ++i) {
+    const auto* item = static_cast<const SCS_ORDERBYITEM*>(ARR_At(c->orderBy, i));
+    SeekPos pos;
+    pos.text = item->text;
+    pos.desc = item->desc != 0;
+    for (int32_t key = 0; key < k; ++key) {
+      if (KS_KeyCol(ks, key)->orderMark == i + 1 && !matched[static_cast<size_t>(key)]) {
+        pos.isKey = true;
+        pos.column = static_cast<uint16_t>(key);
+        matched[static_cast<size_t>(key)] = true;
+        ++keysMatched;
+        break;
+      }
+    }
+    if (!pos.isKey) pos.column = valueColumn++;
+    c->ordering.push_back(pos);
+  }
+  for (int32_t key = 0; key < k; ++key) {
+    if (matched[static_cast<size_t>(key)]) continue;
+    SeekPos pos;
+    pos.text = SCS_QualifiedColName(ks->tableCount, KS_KeyCol(ks, key), quote);
+    pos.isKey = true;
+    pos.column = static_cast<uint16_t>(key);
+    c->ordering.push_back(pos);
+  }
+  return 0;
+}
+
+namespace {
+
+// Whether NULLs come after every other value in the scan's direction.
+bool NullsFollow(uint16_t direction, bool desc, uint16_t collation) {
+  bool follow;
+  switch (collation) {
+    case SQL_NC_HIGH: follow = !desc; break;
+    case SQL_NC_LOW: follow = desc; break;
+    case SQL_NC_START: follow = false; break;
+    default: follow = true; break;
+  }
+  return direction == KS_PRIOR ? !follow : follow;
+}
+
+bool IsNullCell(const RowBuffer* rows, int32_t row, uint16_t col) {
+  return rows->columns[col].indicators != nullptr && rows->columns[col].indicators[row] == RB_IND_NULL;
+}
+
+}  // namespace
+
+int KS_MakeSeekWhere(SCR_ANALYSIS* a, const std::vector<SeekPos>& ordering, uint16_t nullCollation,
+                     uint16_t direction, bool inclusive, const RowBuffer* rows, int32_t boundary,
+                     std::vector<std::pair<int32_t, uint16_t>>* cells) {
+  if (a == nullptr || rows == nullptr || cells == nullptr || ordering.empty() ||
+      (direction != KS_NEXT && direction != KS_PRIOR) || boundary < 0 || boundary >= rows->rowCount) {
+    return KX_ERR_GENERAL;
+  }
+  for (const SeekPos& p : ordering) {
+    if (p.column >= rows->colCount) return KX_ERR_GENERAL;
+  }
+  const int rc = SCR_SetWherePlaceholder(a);
+  if (rc != 0) return rc;
+  cells->clear();
+  // The row comparison (c1, .., cN) beyond (v1, .., vN), one OR term per
+  // length g: the first g - 1 columns equal to their values, column g beyond.
+  std::vector<std::string> terms;
+  const size_t n = ordering.size();
+  for (size_t g = 1; g <= n; ++g) {
+    std::string text;
+    std::vector<std::pair<int32_t, uint16_t>> used;
+    for (size_t p = 0; p + 1 < g; ++p) {
+      const SeekPos& pos = ordering[p];
+      if (!pos.isKey && IsNullCell(rows, boundary, pos.column)) {
+        text += pos.text + " IS NULL AND ";
+      } else {
+        text += pos.text + " = ? AND ";
+        used.emplace_back(boundary, pos.column);
+      }
+    }
+    const SeekPos& last = ordering[g - 1];
+    const bool forward = direction == KS_NEXT;
+    std::string op = forward != last.desc ? ">" : "<";
+    if (inclusive && g == n) op += "=";
+    const bool isNull = !last.isKey && IsNullCell(rows, boundary, last.column);
+    const bool follow = !last.isKey && NullsFollow(direction, last.desc, nullCollation);
+    if (!isNull && follow) {
+      text += "(" + last.text + " " + op + " ? OR " + last.text + " IS NULL)";
+      used.emplace_back(boundary, last.column);
+    } else if (!isNull) {
+      text += last.text + " " + op + " ?";
+      used.emplace_back(boundary, last.column);
+    } else if (!follow) {
+      text += last.text + " IS NOT NULL";
+    } else {
+      continue;  // no later row can be told apart by a NULL that sorts last
+    }
+    terms.push_back(text);
+    cells->insert(cells->end(), used.begin(), used.end());
+  }
+  std::string insert = (a->flags & SCRF_WHERE) != 0 ? "( " : " WHERE ( ";
+  for (size_t t = 0; t < terms.size(); ++t) {
+    if (t > 0) insert += " OR ";
+    insert += terms[t];
+  }
+  insert += " )";
+  return Expand(a, insert);
+}
+
+int KS_BuildKeyBlockQuery(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* rows,
+                          int32_t boundary, std::vector<std::pair<int32_t, uint16_t>>* cells) {
+  KS_REC* ks = c->keyset;
+  if (KS_KeyCount(ks) == 0 || cells == nullptr) return KX_ERR_GENERAL;
+  cells->clear();
+  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const uint16_t maxOrder = c->connInfo != nullptr ? c->connInfo->maxOrderByCols : 0;
+  const uint16_t nulls = c->connInfo != nullptr ? c->connInfo->nullCollation : 0;
+  const uint16_t existing = static_cast<uint16_t>(c->orderBy != nullptr ? c->orderBy->count : 0);
+  SCR_ANALYSIS* a = &c->keysetAn;
+  int rc = scs_p_Analyse(a, c->text);
+  if (rc == 0) rc = KS_AddKeyOrderBy(a, ks, quote, existing, maxOrder);
+  if (rc == 0) rc = scs_p_Analyse(a, a->sql);
+  if (rc == 0 && (direction == KS_NEXT || direction == KS_PRIOR)) {
+    rc = KS_MakeSeekWhere(a, c->ordering, nulls, direction, inclusive, rows, boundary, cells);
+    if (rc == 0) rc = scs_p_Analyse(a, a->sql);
+  }
+  if (rc != 0) return rc;
+  // The keys, then the values of the ordering's other columns: the window's
+  // rows are the boundaries of the next seek.
+  std::string list = KeyList(ks, quote);
+  for (const SeekPos& p : c->ordering) {
+    if (!p.isKey) list += ", " + p.text;
+  }
+  rc = SCR_SetSelListPlaceholder(a);
+  if (rc == 0) rc = Expand(a, list);
+  if (rc != 0 || (direction != KS_PRIOR && direction != KS_LAST)) return rc;
+  // Backwards: the keys arrive from the far end.
+  rc = scs_p_Analyse(a, a->sql);
+  if (rc == 0) rc = SCR_OrderByReverse(a);
+  if (rc != 0) return rc;
+  char* text = strdup(a->root->text);
+  if (text == nullptr) return KX_ERR_NOMEM;
+  std::free(a->sql);
+  a->sql = text;
   return 0;
 }
 

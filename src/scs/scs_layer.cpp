@@ -194,6 +194,11 @@ bool IsKeysetQuery(const ScsCursor* c) {
          KS_KeyCount(c->keyset) > 0;
 }
 
+bool IsMixedQuery(const ScsCursor* c) {
+  return c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize > 0 && c->main.kind == SQLN_SELECT &&
+         KS_KeyCount(c->keyset) > 0;
+}
+
 bool IsCatalogFallback(const ScsCursor* c) {
   return c->cursorType == SCS_KEYSET_DRIVEN || c->cursorType == SCS_DYNAMIC;
 }
@@ -418,6 +423,10 @@ int32_t SCS_Execute(AgentHandle h) {
     // The keys of every row are read now; the rows come by key when fetched.
     const int built = KS_GetKeySet_KSD(c);
     if (built != 0) return built;
+  } else if (IsMixedQuery(c)) {
+    // A mixed cursor reads its first window of keys at its first fetch.
+    KS_Close(c->keyset);
+    c->mixedWindow = -6;
   }
   const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_Execute, h);
   if (rc != 0) return rc;

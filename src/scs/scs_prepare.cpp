@@ -74,6 +74,9 @@ void scs_p_ResetAnalysis(ScsCursor* c) {
   c->genParamDescs = nullptr;
   c->genParamCount = 0;
   c->byKeyGroups = 0;
+  c->ordering.clear();
+  c->blockTypes.clear();
+  c->windowFirst = c->windowLast = false;
   c->describedQuery = 0;
   c->flags = 0;
   c->flags2 = 0;
@@ -211,11 +214,11 @@ int PrepareKeyset(ScsCursor* c) {
   if (c->features & SCRF_OUTERJOIN) return KX_ERR_OUTER_JOIN_STATIC;
   int rc = scs_p_CheckKeyset(c);
   if (rc != 0) return rc;
-  // A mixed cursor's key windows and a dynamic cursor are not served yet; a
-  // connection that cannot keep several results open reads each whole.
+  // A dynamic cursor is not served yet; a connection that cannot keep
+  // several results open reads each whole.
   // DISTINCT lists each value once, not each row: no key names its rows. A
   // scalar aggregate has a single row made of many.
-  if (c->cursorType == SCS_DYNAMIC || c->keysetSize > 0 || c->forceStatic ||
+  if (c->cursorType == SCS_DYNAMIC || c->forceStatic ||
       (c->features & SCRF_AGGREGATE) != 0 || SCR_IsDistinct(&c->main)) {
     return scs_p_ChangeCursorType(c);
   }
@@ -244,7 +247,8 @@ int PrepareKeyset(ScsCursor* c) {
     return rc;
   }
   OrderByMarkKeys(c);
-  return 0;
+  // The seek ordering of a mixed cursor (the keyset size may come later).
+  return scs_p_OrderKeyColsGet(c);
 }
 
 }  // namespace

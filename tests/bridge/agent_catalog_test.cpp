@@ -17,6 +17,7 @@
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_fetch.h"
 #include "drv_jdbc/j_records.h"
+#include "drv_jdbc/j_typelist.h"
 #include "drv_jdbc/j_typemap.h"
 #include "util/hash_table.h"
 
@@ -525,6 +526,10 @@ TEST_P(Catalog, TheTypeMapNamesEachTypeByItsBestMatch) {
   } cases[] = {
       {4, "int4", "INTEGER"}, {8, "float8", "DOUBLE PRECISION"}, {-7, "bool", "BOOLEAN"},
       {5, "int2", "SMALLINT"}, {11, "timestamp", "TIMESTAMP"},
+      // Text by the general types, never PostgreSQL's identifier type name.
+      {12, "varchar", "CHARACTER VARYING"}, {-9, "varchar", "CHARACTER VARYING"},
+      {-1, "text", "CHARACTER LARGE OBJECT"}, {1, "bpchar", "CHARACTER"},
+      {-4, "bytea", "BINARY LARGE OBJECT"}, {-11, "uuid", "UUID"}, {93, "timestamp", "TIMESTAMP"},
   };
   for (const auto& k : cases) {
     EXPECT_STREQ(pg ? k.pgName : k.h2Name, JDB_TypeMapName(c, k.type)) << k.type;
@@ -559,12 +564,69 @@ TEST(CatalogTypeMap, KeepsTheFirstRowOfATypeAndNeverTypeZero) {
   JDB_TypeMapFree(map);
 }
 
+// The type list from JDBC rows given as cells: codes ODBC has none for are
+// left out, the general type of a code comes first (not an identity type,
+// the longest text), a size the driver gives is its own, a UUID is a GUID
+// and a Unicode client gets the character types under the wide codes too.
+TEST(CatalogTypeList, OneRowPerTypeBestMatchFirst) {
+  auto row = [](const char* name, int32_t type, int32_t size, bool autoInc = false) {
+    TypeListRow r;
+    r[TL_TYPE_NAME] = TypeListCell{false, 0, name};
+    r[TL_DATA_TYPE] = TypeListCell{false, type, ""};
+    r[TL_COLUMN_SIZE] = TypeListCell{false, size, ""};
+    r[TL_AUTO_UNIQUE_VALUE] = TypeListCell{false, autoInc ? 1 : 0, ""};
+    return r;
+  };
+  const std::vector<TypeListRow> jdbc = {
+      row("serial", 4, 10, true), row("int4", 4, 0),     row("name", 12, 0),
+      row("text", 12, 0),         row("varchar", 12, 10485760), row("json", 1111, 0),
+      row("uuid", 1111, 0),       row("bytea", -2, 0),   row("char", 1, 0),
+      row("bpchar", 1, 10485760), row("timestamp", 93, 26), row("double", 8, 53),
+      row("TEXT", 12, 100),  // a driver's own size stands: a bounded type of that name
+  };
+  auto names = [](const std::vector<TypeListRow>& rows) {
+    std::vector<std::string> out;
+    for (const TypeListRow& r : rows) {
+      out.push_back(r[TL_TYPE_NAME].text + ":" + std::to_string(r[TL_DATA_TYPE].number) + ":" +
+                    std::to_string(r[TL_COLUMN_SIZE].number));
+    }
+    return out;
+  };
+  TypeListOptions narrow;
+  EXPECT_EQ((std::vector<std::string>{"uuid:-11:36", "bytea:-4:2147483647", "text:-1:2147483647",
+                                      "bpchar:1:10485760", "char:1:1", "int4:4:10", "serial:4:10",
+                                      "double:8:15", "varchar:12:10485760", "TEXT:12:100", "name:12:63",
+                                      "timestamp:11:26"}),
+            names(JDB_OdbcTypeList(jdbc, narrow)));
+  std::vector<TypeListRow> list = JDB_OdbcTypeList(jdbc, narrow);
+  EXPECT_EQ("max length", list[8][TL_CREATE_PARAMS].text);
+  EXPECT_EQ("length", list[3][TL_CREATE_PARAMS].text);
+  EXPECT_TRUE(list[10][TL_CREATE_PARAMS].isNull);  // name takes no length
+  EXPECT_EQ(10, list[7][TL_NUM_PREC_RADIX].number);
+
+  TypeListOptions wide;
+  wide.wide = true;
+  wide.odbc3 = false;
+  const std::vector<std::string> w = names(JDB_OdbcTypeList(jdbc, wide));
+  ASSERT_EQ(18u, w.size());
+  EXPECT_EQ("uuid:-11:36", w[0]);
+  EXPECT_EQ("text:-10:2147483647", w[1]);
+  EXPECT_EQ("varchar:-9:10485760", w[2]);
+  EXPECT_EQ("bpchar:-8:10485760", w[5]);
+  EXPECT_EQ("timestamp:11:26", w[w.size() - 4]);  // ODBC 2 codes sort before VARCHAR
+  wide.filter = -9;
+  EXPECT_EQ((std::vector<std::string>{"varchar:-9:10485760", "TEXT:-9:100", "name:-9:63"}),
+            names(JDB_OdbcTypeList(jdbc, wide)));
+}
+
 TEST(CatalogTypeMap, CatalogRowsCompareByTheirOdbcCode) {
   const struct {
     int32_t jdbc, jet, odbc;
   } cases[] = {{16, 0, -7},     {-7, 0, -7},     {91, 0, 9},    {93, 0, 11},   {11, 0, 11},
                {70, 0, 12},     {1111, 0, 0},    {2003, 0, 0},  {2004, 0, -4}, {2005, 0, -1},
-               {-5, 0, -5},     {-5, 1, 2},      {4, 1, 4},     {-9, 0, -9}};
+               {-5, 0, -5},     {-5, 1, 2},      {4, 1, 4},     {-9, 0, 12},
+               {-15, 0, 1},     {-16, 0, -1},    {2011, 0, -1}, {2013, 0, 10},
+               {2014, 0, 11},   {-8, 0, 0}};
   for (const auto& k : cases) EXPECT_EQ(k.odbc, JDB_OdbcTypeOfJdbc(k.jdbc, k.jet)) << k.jdbc;
 }
 

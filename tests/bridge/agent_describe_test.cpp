@@ -19,6 +19,7 @@ struct TypeCase {
   const char* what;
   bool wide;
   int32_t T, D, S, P;
+  const char* name;  // the type's name, where the describe asks for it
   int32_t sqlType, columnSize, displaySize;
   uint32_t storage;
   int32_t elementLength;
@@ -26,48 +27,60 @@ struct TypeCase {
 
 TEST(AgentDescribe, TypesMapToStorageWithRealWidths) {
   const TypeCase cases[] = {
-      {"varchar(255)", false, 12, 255, 0, 255, 12, 255, 255, RBT_CHAR_NTS, 1020},
-      {"varchar, wide client", true, 12, 10, 0, 10, -9, 10, 10, RBT_WCHAR_NTS, 20},
-      {"char without sizes", false, 1, 0, 0, 0, 1, INT_MAX, INT_MAX, RBT_CHAR_PTR, 0},
-      {"text of 2^31-1", false, 12, INT_MAX, 0, INT_MAX, 12, INT_MAX, INT_MAX, RBT_CHAR_PTR, 0},
-      {"char(60000)", false, 1, 60000, 0, 60000, 1, 60000, 60000, RBT_CHAR_NTS, 240000},
-      {"char(60001)", false, 1, 60001, 0, 60001, 1, 60001, 60001, RBT_CHAR_PTR, 0},
-      {"numeric(10,2)", false, 2, 12, 2, 10, 2, 10, 12, RBT_CHAR_NTS, 24},
-      {"decimal(1), text like 1E+309", false, 3, 3, 0, 1, 3, 1, 3, RBT_CHAR_NTS, 15},
-      {"numeric without precision", false, 2, 131089, 0, 0, 2, 131087, 131089, RBT_CHAR_PTR, 0},
-      {"bigint", false, -5, 20, 0, 19, -5, 19, 21, RBT_CHAR_NTS, 21},
-      {"binary(16)", false, -2, 32, 0, 16, -2, 16, 32, RBT_BINARY_LEN4, 16},
-      {"uuid shown as 36 characters", false, -2, 36, 0, 16, -2, 16, 32, RBT_BINARY_LEN4, 16},
-      {"binary without precision", false, -2, 32, 0, 0, -2, 16, 32, RBT_BINARY_LEN4, 16},
-      {"bytea", false, -2, INT_MAX, 0, INT_MAX, -2, INT_MAX, INT_MAX, RBT_BINARY_PTR, 0},
-      {"varbinary(8)", false, -3, 16, 0, 8, -3, 8, 16, RBT_BINARY_LEN4, 8},
-      {"boolean", false, 16, 1, 0, 1, -7, 1, 3, RBT_BIT, 1},
-      {"bit (one bit)", false, -7, 1, 0, 1, -7, 1, 3, RBT_BIT, 1},
-      {"bit(5), a string of bits", false, -7, 5, 0, 5, 12, 5, 5, RBT_CHAR_NTS, 20},
-      {"time with time zone", false, 2013, 21, 6, 21, 10, 15, 15, RBT_TIME, 6},
-      {"timestamp with time zone", false, 2014, 35, 6, 35, 11, 26, 26, RBT_TIMESTAMP, 16},
-      {"timestamp(3)", false, 93, 23, 3, 23, 11, 23, 23, RBT_TIMESTAMP, 16},
-      {"date", false, 91, 10, 0, 10, 9, 10, 10, RBT_DATE, 6},
-      {"uuid (other)", false, 1111, 36, 0, 0, 12, 36, 36, RBT_CHAR_NTS, 144},
-      {"json (other), no width", false, 1111, INT_MAX, 0, INT_MAX, 12, INT_MAX, INT_MAX, RBT_CHAR_PTR, 0},
-      {"integer array (the precision of one element)", false, 2003, 11, 0, 10, 12, INT_MAX, INT_MAX,
+      {"varchar(255)", false, 12, 255, 0, 255, nullptr, 12, 255, 255, RBT_CHAR_NTS, 1020},
+      {"varchar, wide client", true, 12, 10, 0, 10, nullptr, -9, 10, 10, RBT_WCHAR_NTS, 20},
+      // Text without a width, or wider than a fixed element, is long text.
+      {"char without sizes", false, 1, 0, 0, 0, nullptr, -1, INT_MAX, INT_MAX, RBT_CHAR_PTR, 0},
+      {"text of 2^31-1", false, 12, INT_MAX, 0, INT_MAX, "text", -1, INT_MAX, INT_MAX, RBT_CHAR_PTR, 0},
+      {"text, wide client", true, 12, INT_MAX, 0, INT_MAX, "text", -10, INT_MAX, INT_MAX, RBT_WCHAR_PTR, 0},
+      {"char(60000)", false, 1, 60000, 0, 60000, nullptr, 1, 60000, 60000, RBT_CHAR_NTS, 240000},
+      {"char(60001)", false, 1, 60001, 0, 60001, nullptr, -1, 60001, 60001, RBT_CHAR_PTR, 0},
+      {"PostgreSQL name, no width given", false, 12, INT_MAX, 0, INT_MAX, "name", 12, 63, 63, RBT_CHAR_NTS, 252},
+      {"numeric(10,2)", false, 2, 12, 2, 10, nullptr, 2, 10, 12, RBT_CHAR_NTS, 24},
+      {"decimal(1), text like 1E+309", false, 3, 3, 0, 1, nullptr, 3, 1, 3, RBT_CHAR_NTS, 15},
+      {"numeric without precision", false, 2, 131089, 0, 0, nullptr, 2, 131087, 131089, RBT_CHAR_PTR, 0},
+      {"bigint", false, -5, 20, 0, 19, nullptr, -5, 19, 20, RBT_CHAR_NTS, 21},
+      {"bigint of 64 bits (H2)", false, -5, 20, 0, 64, nullptr, -5, 19, 20, RBT_CHAR_NTS, 66},
+      {"integer of 32 bits (H2)", false, 4, 11, 0, 32, nullptr, 4, 10, 11, RBT_SLONG, 4},
+      {"double of 17 digits (PostgreSQL)", false, 8, 25, 17, 17, nullptr, 8, 15, 22, RBT_DOUBLE, 8},
+      {"binary(16)", false, -2, 32, 0, 16, nullptr, -2, 16, 32, RBT_BINARY_LEN4, 16},
+      {"binary(16) shown as 36 characters", false, -2, 36, 0, 16, nullptr, -2, 16, 32, RBT_BINARY_LEN4, 16},
+      {"binary without precision", false, -2, 32, 0, 0, nullptr, -2, 16, 32, RBT_BINARY_LEN4, 16},
+      {"bytea", false, -2, INT_MAX, 0, INT_MAX, "bytea", -4, INT_MAX, INT_MAX, RBT_BINARY_PTR, 0},
+      {"varbinary(8)", false, -3, 16, 0, 8, nullptr, -3, 8, 16, RBT_BINARY_LEN4, 8},
+      {"boolean", false, 16, 1, 0, 1, nullptr, -7, 1, 3, RBT_BIT, 1},
+      {"bit (one bit)", false, -7, 1, 0, 1, nullptr, -7, 1, 3, RBT_BIT, 1},
+      {"bit(5), a string of bits", false, -7, 5, 0, 5, nullptr, 12, 5, 5, RBT_CHAR_NTS, 20},
+      {"time with time zone", false, 2013, 21, 6, 21, nullptr, 10, 15, 15, RBT_TIME, 6},
+      {"timestamp with time zone", false, 2014, 35, 6, 35, nullptr, 11, 26, 26, RBT_TIMESTAMP, 16},
+      {"timestamp(3)", false, 93, 23, 3, 23, nullptr, 11, 23, 23, RBT_TIMESTAMP, 16},
+      {"date", false, 91, 10, 0, 10, nullptr, 9, 10, 10, RBT_DATE, 6},
+      // UUIDs are GUIDs carried as their text, whatever JDBC calls them.
+      {"uuid (PostgreSQL: other)", false, 1111, INT_MAX, 0, INT_MAX, "uuid", -11, 36, 36, RBT_CHAR_NTS, 36},
+      {"UUID (H2: binary)", true, -2, 36, 0, 16, "UUID", -11, 36, 36, RBT_CHAR_NTS, 36},
+      {"other of 36 characters", false, 1111, 36, 0, 0, nullptr, 12, 36, 36, RBT_CHAR_NTS, 144},
+      {"json (other), no width", false, 1111, INT_MAX, 0, INT_MAX, "json", -1, INT_MAX, INT_MAX, RBT_CHAR_PTR, 0},
+      {"integer array (the precision of one element)", false, 2003, 11, 0, 10, nullptr, -1, INT_MAX, INT_MAX,
        RBT_CHAR_PTR, 0},
-      {"structure, wide client", true, 2002, 20, 0, 20, -9, INT_MAX, INT_MAX, RBT_WCHAR_PTR, 0},
-      {"rowid", true, -8, 18, 0, 0, -9, 18, 18, RBT_WCHAR_NTS, 36},
-      {"clob, wide client", true, 2005, INT_MAX, 0, INT_MAX, -10, 1073741821, 1073741821, RBT_WCHAR_PTR, 0},
-      {"blob", false, 2004, INT_MAX, 0, INT_MAX, -4, 2147483643, 2147483643, RBT_BINARY_PTR, 0},
-      {"smallint", false, 5, 6, 0, 5, 5, 5, 6, RBT_SSHORT, 2},
-      {"real", false, 7, 13, 0, 7, 7, 7, 13, RBT_FLOAT, 4},
+      {"structure, wide client", true, 2002, 20, 0, 20, nullptr, -10, INT_MAX, INT_MAX, RBT_WCHAR_PTR, 0},
+      {"rowid", true, -8, 18, 0, 0, nullptr, -9, 18, 18, RBT_WCHAR_NTS, 36},
+      {"clob, wide client", true, 2005, INT_MAX, 0, INT_MAX, nullptr, -10, 1073741821, 1073741821, RBT_WCHAR_PTR, 0},
+      {"blob", false, 2004, INT_MAX, 0, INT_MAX, nullptr, -4, 2147483643, 2147483643, RBT_BINARY_PTR, 0},
+      {"smallint", false, 5, 6, 0, 5, nullptr, 5, 5, 6, RBT_SSHORT, 2},
+      {"real", false, 7, 13, 0, 7, nullptr, 7, 7, 13, RBT_FLOAT, 4},
   };
   JConn conn{};
   for (const TypeCase& c : cases) {
     AgentColDesc d{};
-    JDB_DescribeType(&conn, c.wide ? 1 : 0, c.T, c.D, c.S, c.P, &d);
+    JDB_DescribeType(&conn, c.wide ? 1 : 0, c.T, c.D, c.S, c.P, c.name, &d);
     EXPECT_EQ(c.sqlType, d.sqlType) << c.what;
     EXPECT_EQ(c.columnSize, d.columnSize) << c.what;
     EXPECT_EQ(c.displaySize, d.displaySize) << c.what;
     EXPECT_EQ(static_cast<int32_t>(c.storage), d.storageType) << c.what;
     EXPECT_EQ(c.elementLength, d.elementLength) << c.what;
+    if (c.sqlType == 7 || c.sqlType == 8 || c.sqlType == 4 || c.sqlType == -5) {
+      EXPECT_EQ(0, d.decimalDigits) << c.what;
+    }
     // No column arrives as a zero-width element.
     EXPECT_TRUE(RB_IsPtrType(static_cast<uint32_t>(d.storageType)) ||
                 RB_ElementSize(static_cast<uint32_t>(d.storageType),
@@ -76,18 +89,30 @@ TEST(AgentDescribe, TypesMapToStorageWithRealWidths) {
   }
 }
 
+TEST(AgentDescribe, LongTextKeepsItsJdbcTypeForBlockReads) {
+  // Described as long, read as what JDBC says it is: a block of rows at a
+  // time, where a real LONGVARCHAR is read one row a block.
+  JConn conn{};
+  AgentColDesc d{};
+  EXPECT_EQ(12, JDB_DescribeType(&conn, 0, 12, INT_MAX, 0, INT_MAX, "text", &d));
+  EXPECT_EQ(-1, d.sqlType);
+  EXPECT_EQ(-2, JDB_DescribeType(&conn, 0, -2, INT_MAX, 0, INT_MAX, "bytea", &d));
+  EXPECT_EQ(-4, d.sqlType);
+  EXPECT_EQ(-1, JDB_DescribeType(&conn, 0, 2005, INT_MAX, 0, INT_MAX, nullptr, &d));
+}
+
 TEST(AgentDescribe, ConnectionOptionsChangeTheDescription) {
   JConn conn{};
   AgentColDesc d{};
   conn.opts.pnsosc = 80;  // a text column without any size gets this width
-  JDB_DescribeType(&conn, 0, 12, 0, 0, 0, &d);
+  JDB_DescribeType(&conn, 0, 12, 0, 0, 0, nullptr, &d);
   EXPECT_EQ(80, d.columnSize);
   EXPECT_EQ(RBT_CHAR_NTS, static_cast<uint32_t>(d.storageType));
   conn.opts.jet = 1;
-  EXPECT_EQ(-5, JDB_DescribeType(&conn, 0, -5, 20, 0, 19, &d));
+  EXPECT_EQ(-5, JDB_DescribeType(&conn, 0, -5, 20, 0, 19, nullptr, &d));
   EXPECT_EQ(2, d.sqlType);  // BIGINT reported as NUMERIC, its JDBC type kept
   conn.opts.negPrecFix = 1;
-  JDB_DescribeType(&conn, 0, 3, 20, 2, -1, &d);
+  JDB_DescribeType(&conn, 0, 3, 20, 2, -1, nullptr, &d);
   EXPECT_EQ(18, d.columnSize);
   EXPECT_EQ(20, d.displaySize);
 }
@@ -176,7 +201,7 @@ TEST(AgentFetch, CatalogRowsGetOdbcTypeCodes) {
   for (int r = 0; r < 7; ++r) {
     std::memcpy(RB_Element(&rb.columns[0], r), &types[r], 2);
     rb.columns[0].indicators[r] = 0;
-    JDB_FixCatalogType(jet[r], &rb, 1, 2, 3, r, 1);
+    JDB_FixCatalogType(jet[r], &rb, CatalogTypeCols{1, 2, 3, 0, 0, 0, 0}, r);
     int16_t got;
     std::memcpy(&got, RB_Element(&rb.columns[0], r), 2);
     EXPECT_EQ(want[r], got) << r;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "agent_fixture.h"
+#include "drv_jdbc/j_exec.h"
 #include "drv_jdbc/j_records.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
@@ -59,19 +60,23 @@ TEST(AgentPg, LongTextBinaryAndUnlistedTypesAreDeliveredWhole) {
   AgentColDesc* cols = nullptr;
   ASSERT_EQ(0, a.ops->DRV_DescribeCols(q, &n, &cols));
   ASSERT_EQ(6, n);
-  // text and bytea report 2^31-1: carried as long values, sizes saturated.
+  // text and bytea report 2^31-1: long types carried as long values, sizes saturated.
+  EXPECT_EQ(-10, cols[0].sqlType);
   EXPECT_EQ(RBT_WCHAR_PTR, cols[0].storageType);
   EXPECT_EQ(0, cols[0].elementLength);
   EXPECT_GT(cols[0].columnSize, 60000);
+  EXPECT_EQ(-4, cols[1].sqlType);
   EXPECT_EQ(RBT_BINARY_PTR, cols[1].storageType);
   EXPECT_GT(cols[1].columnSize, 0);
   EXPECT_EQ(-7, cols[2].sqlType);
   EXPECT_EQ(11, cols[3].sqlType);
-  for (int i = 4; i < 6; ++i) {
-    // json and uuid: text with a real width, never an empty zero-width column.
-    EXPECT_EQ(-9, cols[i].sqlType) << i;
-    EXPECT_TRUE(cols[i].storageType == RBT_WCHAR_PTR || cols[i].elementLength > 0) << i;
-  }
+  // json: text without a width, never an empty zero-width column.
+  EXPECT_EQ(-10, cols[4].sqlType);
+  EXPECT_EQ(RBT_WCHAR_PTR, cols[4].storageType);
+  // uuid: a GUID carried as its 36 characters.
+  EXPECT_EQ(-11, cols[5].sqlType);
+  EXPECT_EQ(36, cols[5].columnSize);
+  EXPECT_EQ(RBT_CHAR_NTS, cols[5].storageType);
   RB_FreeColDescs(cols, n);
   Block b;
   ASSERT_EQ(0, a.ops->DRV_FetchBlock(q, 10, &b.rb)) << AgentMessages(a.ops, q);
@@ -229,6 +234,65 @@ TEST(AgentPg, CancelFromAnotherThreadStopsARunningStatement) {
   // The statement is usable again.
   ASSERT_EQ(0, a.ops->DRV_Prepare(s, "SELECT 7")) << AgentMessages(a.ops, s);
   a.ops->DRV_FreeStmt(s);
+}
+
+}  // namespace
+}  // namespace kxtest
+
+namespace kxtest {
+namespace {
+
+using namespace kx;
+
+// What the JDBC result set reads per round trip.
+int32_t FetchSizeOf(AgentHandle q) {
+  JStmt* s = static_cast<JStmt*>(HT_Lookup(&JDB_StmtTable, q));
+  if (s == nullptr || s->resultSet == nullptr) return -1;
+  JNIEnv* env = s->jni;
+  jclass rs = env->FindClass("java/sql/ResultSet");
+  jmethodID get = rs != nullptr ? env->GetMethodID(rs, "getFetchSize", "()I") : nullptr;
+  const jint n = get != nullptr ? env->CallIntMethod(s->resultSet, get) : -1;
+  if (env->ExceptionCheck()) env->ExceptionClear();
+  if (rs != nullptr) env->DeleteLocalRef(rs);
+  return n;
+}
+
+// A streamed result of narrow rows reads many of them per round trip once
+// its first block shows their width; a result with a long column keeps the
+// first, smaller size, so its memory stays bounded. The rows are all there.
+TEST(AgentPg, NarrowRowsAreReadManyPerRoundTripLongOnesFew) {
+  AgentSession a;
+  a.connOptions.noac = 1;  // PostgreSQL streams only inside a transaction
+  ASSERT_TRUE(a.ConnectPg());
+  struct Case {
+    const char* sql;
+    int32_t perTrip;
+  };
+  const Case cases[] = {
+      {"SELECT g, CAST('row ' || g AS VARCHAR(20)) FROM generate_series(1, 30000) AS g", JDB_FETCH_ROWS_MAX},
+      {"SELECT g, repeat('x', 10) AS body FROM generate_series(1, 30000) AS g", JDB_FETCH_ROWS},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    AgentHandle q = a.Stmt();
+    ASSERT_EQ(0, a.ops->DRV_Prepare(q, c.sql)) << AgentMessages(a.ops, q);
+    ASSERT_EQ(0, a.ops->DRV_Execute(q)) << AgentMessages(a.ops, q);
+    EXPECT_EQ(JDB_FETCH_ROWS, FetchSizeOf(q));
+    int32_t rows = 0;
+    for (int guard = 0; guard < 40000; ++guard) {
+      Block b;
+      ASSERT_EQ(0, a.ops->DRV_FetchBlock(q, 100, &b.rb)) << AgentMessages(a.ops, q);
+      if (b.rb.rowCount == 0) break;
+      if (rows == 0) {
+        EXPECT_EQ(c.perTrip, FetchSizeOf(q));
+      }
+      ASSERT_EQ(rows + 1, b.Get<int32_t>(0, 0));
+      rows += b.rb.rowCount;
+    }
+    EXPECT_EQ(30000, rows);
+    a.ops->DRV_FreeStmt(q);
+  }
+  EXPECT_EQ(0, a.ops->DRV_Commit(a.conn));
 }
 
 }  // namespace

@@ -214,7 +214,7 @@ TEST_P(Props, CursorOptionsSettleOnWhatTheAgentOffers) {
     EXPECT_EQ(k.rc, Set(a, s, k.id, k.asked)) << std::hex << k.id << " " << k.asked;
     EXPECT_EQ(k.kept, GetInt(a, s, k.id)) << std::hex << k.id << " " << k.asked;
   }
-  EXPECT_EQ(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN,
+  EXPECT_EQ(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED,
             GetInt(a, a.conn, AP_CONN_GETINFO_INT + SQL_SCROLL_OPTIONS));
   EXPECT_EQ(SQL_SCCO_READ_ONLY, GetInt(a, a.conn, AP_CONN_GETINFO_INT + SQL_SCROLL_CONCURRENCY));
   a.ops->DRV_FreeStmt(s);
@@ -288,7 +288,7 @@ TEST_P(Props, EveryInformationTypeHasASaneAnswer) {
   EXPECT_EQ(" ", text(SQL_IDENTIFIER_QUOTE_CHAR));
   EXPECT_EQ("", text(SQL_SEARCH_PATTERN_ESCAPE));
   c->opts.dynCursSensitivity = 2;
-  EXPECT_EQ(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN, num(SQL_SCROLL_OPTIONS));
+  EXPECT_EQ(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED, num(SQL_SCROLL_OPTIONS));
 }
 
 TEST(PropsH2, AFailingMetadataCallGivesItsCodeAndNoAnswer) {

@@ -97,6 +97,32 @@ TEST_P(RowBlockH2, EveryElementTypeMatchesTheValueByValueRoad) {
   }
 }
 
+// Values longer than the packed buffer starts with: the buffer grows in the
+// middle of a block, and every value still matches the other road.
+TEST_P(RowBlockH2, LongValuesGrowTheBlockAndMatchTheValueByValueRoad) {
+  BlockReads restore;
+  const bool wide = GetParam();
+  AgentSession a;
+  ASSERT_EQ(0, a.ConnectH2(wide ? "rowblock_lw" : "rowblock_ln", wide)) << AgentMessages(a.ops, a.server);
+  const std::string t = Unique("t_block_long");
+  a.Exec("CREATE TABLE " + t + " (id INT, v VARCHAR(40000), b VARBINARY(30000))");
+  a.Exec("INSERT INTO " + t + " SELECT X, CASE MOD(X, 4) WHEN 1 THEN NULL WHEN 2 THEN '' ELSE"
+         " REPEAT('\u00e9' || X, 9000) END, CASE WHEN MOD(X, 4) = 1 THEN NULL ELSE"
+         " CAST(REPEAT('ab', 14000) AS VARBINARY(30000)) END FROM SYSTEM_RANGE(1, 7)");
+  const std::string sql = "SELECT * FROM " + t + " ORDER BY id";
+  std::vector<int> blockSizes, plainSizes;
+  std::vector<uint32_t> blockTypes, plainTypes;
+  auto byBlock = ReadAll(a, sql, 4, true, &blockSizes, &blockTypes);
+  auto byValue = ReadAll(a, sql, 4, false, &plainSizes, &plainTypes);
+  EXPECT_EQ((std::vector<int>{4, 3, 0}), blockSizes);
+  EXPECT_EQ(plainTypes, blockTypes);
+  ASSERT_EQ(byValue.size(), byBlock.size());
+  ASSERT_EQ(3u * 7u, byBlock.size());
+  for (size_t i = 0; i < byBlock.size(); ++i) {
+    EXPECT_EQ(byValue[i], byBlock[i]) << "cell " << i << " (block-major, column by column)";
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(WideAndNarrow, RowBlockH2, ::testing::Values(true, false));
 
 TEST(RowBlock, FailureInTheMiddleOfABlockKeepsTheRowsBeforeIt) {

@@ -192,8 +192,9 @@ std::string VmInputArguments(JNIEnv* env) {
 
 // The child of the death tests below: starts the VM in a fresh process with
 // the given user options and exits with 0 when the host's settings survived
-// it and the young generation is bounded exactly when the user left it alone.
-[[noreturn]] void StartVmInFreshProcess(const char* userOptions, bool expectBound) {
+// it, the young generation is bounded exactly when the user left it alone and
+// the serial collector chosen exactly when the user chose none.
+[[noreturn]] void StartVmInFreshProcess(const char* userOptions, bool expectBound, bool expectSerial) {
   const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1};
   for (int s : signals) std::signal(s, Marker);
   setenv("LC_ALL", "C.UTF-8", 1);
@@ -232,18 +233,25 @@ std::string VmInputArguments(JNIEnv* env) {
   const std::string args = VmInputArguments(env);
   if (args.empty()) std::_Exit(14);
   if ((args.find("-XX:MaxNewSize=64m") != std::string::npos) != expectBound) std::_Exit(15);
+  if ((args.find("-XX:+UseSerialGC") != std::string::npos) != expectSerial) std::_Exit(16);
   std::_Exit(0);
 }
 
 TEST(VmHostDeathTest, HostSignalHandlersLocaleAndOptionsSurviveTheVmStart) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(StartVmInFreshProcess("  -Xcheck:jni -Dkx.spaced=a b  -Dkx.other=2", true),
+  EXPECT_EXIT(StartVmInFreshProcess("  -Xcheck:jni -Dkx.spaced=a b  -Dkx.other=2", true, true),
               ::testing::ExitedWithCode(0), "");
 }
 
 TEST(VmHostDeathTest, UserSizedYoungGenerationIsLeftAlone) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(StartVmInFreshProcess("-Xcheck:jni -Dkx.spaced=a b -Dkx.other=2 -Xmn32m", false),
+  EXPECT_EXIT(StartVmInFreshProcess("-Xcheck:jni -Dkx.spaced=a b -Dkx.other=2 -Xmn32m", false, true),
+              ::testing::ExitedWithCode(0), "");
+}
+
+TEST(VmHostDeathTest, UserChosenCollectorIsLeftAlone) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(StartVmInFreshProcess("-Dkx.spaced=a b -Dkx.other=2 -XX:+UseParallelGC", true, false),
               ::testing::ExitedWithCode(0), "");
 }
 

@@ -464,6 +464,9 @@ SQLRETURN FirstCall(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
   } else if (cType == SQL_C_BINARY && desc != nullptr &&
              static_cast<int16_t>(desc->sqlType & 0xFFFF) == SQL_BIGINT) {
     cType = KX_C_SBIGINT_AS_BINARY;
+  } else if (cType == SQL_C_BINARY && desc != nullptr &&
+             static_cast<int16_t>(desc->sqlType & 0xFFFF) == SQL_GUID) {
+    cType = KX_C_GUID_AS_BINARY;
   }
 
   GetDataReset(stmt);

@@ -6,11 +6,38 @@
 #include <cstring>
 
 #include "odbc/copy_out.h"
+#include "odbc/exec/convert_common.h"
 #include "odbc/ctypes.h"
 #include "odbc/trace.h"
 #include "util/errcodes.h"
 
 namespace kx {
+
+namespace {
+
+// A UUID kept as its 16 bytes, most significant first as its text reads
+// (PostgreSQL's uuid_send, Java's UUID halves): Data1 from the first four
+// bytes, Data2 and Data3 from the next two each, Data4 the last eight as
+// they stand, so that the bytes and the text of one UUID give the same
+// GUID. A value of any other length is no GUID (07006).
+int16_t BinaryToGuid(const void* bytes, uint64_t length, int64_t total, void* target, int64_t* outLen,
+                     int32_t* err) {
+  const int64_t whole = total > 0 ? total : static_cast<int64_t>(length);
+  if (length != sizeof(SQLGUID) || whole != static_cast<int64_t>(sizeof(SQLGUID))) {
+    *err = KX_ERR_RESTRICTED_TYPE;
+    return SQL_ERROR;
+  }
+  const auto* b = static_cast<const uint8_t*>(bytes);
+  SQLGUID g{};
+  g.Data1 = static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
+            static_cast<uint32_t>(b[2]) << 8 | b[3];
+  g.Data2 = static_cast<uint16_t>(b[4] << 8 | b[5]);
+  g.Data3 = static_cast<uint16_t>(b[6] << 8 | b[7]);
+  std::memcpy(g.Data4, b + 8, sizeof g.Data4);
+  return StoreFixed(&g, sizeof g, target, outLen, err);
+}
+
+}  // namespace
 
 int16_t ConvertBINARY(const void* bytes, uint64_t length, int64_t total, int32_t cType, void* target,
                       int64_t bufferLength, int64_t* outLen, int32_t* err, uint64_t* consumed) {
@@ -19,10 +46,11 @@ int16_t ConvertBINARY(const void* bytes, uint64_t length, int64_t total, int32_t
                 CTypeToName(cType));
   }
   if (consumed != nullptr) *consumed = 0;
-  if (cType == SQL_C_BINARY) {
+  if (cType == SQL_C_BINARY || cType == KX_C_GUID_AS_BINARY) {
     return CopyOutNarrow(bytes, length, static_cast<int64_t>(length), total, 0, 1, target, bufferLength,
                          outLen, err, consumed);
   }
+  if (cType == SQL_C_GUID) return BinaryToGuid(bytes, length, total, target, outLen, err);
   if (cType != SQL_C_CHAR && cType != SQL_C_WCHAR) {
     *err = KX_ERR_RESTRICTED_TYPE;
     return SQL_ERROR;

@@ -246,6 +246,19 @@ int16_t CharToNumeric(const char* text, uint64_t length, SQL_NUMERIC_STRUCT* num
   return BuildNumeric(d, scale, precision, NumericRules{true}, numeric, err);
 }
 
+void GuidToBytes(const SQLGUID& g, unsigned char* bytes) {
+  const uint32_t d1 = g.Data1;
+  bytes[0] = static_cast<unsigned char>(d1 >> 24);
+  bytes[1] = static_cast<unsigned char>(d1 >> 16);
+  bytes[2] = static_cast<unsigned char>(d1 >> 8);
+  bytes[3] = static_cast<unsigned char>(d1);
+  bytes[4] = static_cast<unsigned char>(g.Data2 >> 8);
+  bytes[5] = static_cast<unsigned char>(g.Data2);
+  bytes[6] = static_cast<unsigned char>(g.Data3 >> 8);
+  bytes[7] = static_cast<unsigned char>(g.Data3);
+  std::memcpy(bytes + 8, g.Data4, 8);
+}
+
 int16_t CharToGuid(const char* text, uint64_t length, SQLGUID* guid, int32_t* err) {
   std::memset(guid, 0, sizeof *guid);
   size_t n = TextLengthToNul(text, static_cast<size_t>(length));
@@ -332,6 +345,18 @@ int16_t ConvertCHAR(const char* text, uint64_t length, int64_t total, int32_t cT
       if (rc == SQL_ERROR) return rc;
       return StoreFixed(&g, sizeof g, target, outLen, err);
     }
+    case KX_C_GUID_AS_BINARY: {
+      SQLGUID g;
+      const int16_t rc = CharToGuid(text, length, &g, err);
+      if (rc == SQL_ERROR) return rc;
+      unsigned char bytes[16];
+      GuidToBytes(g, bytes);
+      // Delivered whole or cut, never continued: the text is used up.
+      const int16_t out = CopyOutNarrow(bytes, sizeof bytes, sizeof bytes, sizeof bytes, 0, 1, target,
+                                        bufferLength, outLen, err, nullptr);
+      if (consumed != nullptr) *consumed = length;
+      return out;
+    }
     default:
       if (IsDateTimeCType(cType)) return Fail(err, KX_ERR_NOT_CAPABLE);
       return NumberToTarget(text, length, cType, target, bufferLength, outLen, err, scale, precision);
@@ -367,6 +392,14 @@ int16_t ConvertWCHAR(const char16_t* text, uint64_t length, int64_t total, int32
       return CopyOutNarrow(text, length, piece, total, 0, 1, target, bufferLength, outLen, err, consumed);
     case SQL_C_GUID:
       return Fail(err, KX_ERR_RESTRICTED_TYPE);
+    case KX_C_GUID_AS_BINARY: {
+      std::string s;
+      if (!NarrowAscii(text, units, &s)) return Fail(err, KX_ERR_NOMEM);
+      const int16_t rc = ConvertCHAR(s.data(), s.size(), static_cast<int64_t>(s.size()), cType, target,
+                                     bufferLength, outLen, err, scale, precision, nullptr);
+      if (consumed != nullptr) *consumed = length;
+      return rc;
+    }
     default: {
       if (IsDateTimeCType(cType)) return Fail(err, KX_ERR_NOT_CAPABLE);
       int64_t lo;

@@ -44,6 +44,9 @@ int16_t CharToNumeric(const char* text, uint64_t length, SQL_NUMERIC_STRUCT* num
                       int32_t scale, uint32_t precision, int32_t* err);
 // 36 characters "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx".
 int16_t CharToGuid(const char* text, uint64_t length, SQLGUID* guid, int32_t* err);
+// The 16 bytes of a GUID as a UUID keeps them: Data1, Data2 and Data3 most
+// significant byte first, then Data4 as it stands.
+void GuidToBytes(const SQLGUID& guid, unsigned char* bytes);
 
 // The same over UTF-16 text; length in UTF-16 units.
 int16_t WCharToNumber(const char16_t* text, uint64_t length, int32_t minimum, int32_t maximum,

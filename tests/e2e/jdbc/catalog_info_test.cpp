@@ -6,6 +6,7 @@
 #include <cctype>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "road.h"
@@ -61,6 +62,10 @@ class CatalogInfo : public RoadTest {
     EXPECT_EQ(SQL_NO_DATA, rc) << Diag(SQL_HANDLE_STMT, stmt_);
     SQLFreeStmt(stmt_, SQL_CLOSE);
     return rows;
+  }
+  static std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
   }
   std::string InfoText(SQLUSMALLINT type) {
     char value[512] = {0};
@@ -133,6 +138,115 @@ TEST_P(CatalogInfo, TypeInformationAllAndOne) {
   for (const Row& r : ints) EXPECT_EQ("4", r[1]);
 }
 
+// The type list: one row for each type under each ODBC code, sorted by the
+// code and best match first, so that an application taking the first row of
+// a code gets the general type (varchar, never PostgreSQL's 63-byte name),
+// with ODBC's sizes and what a column definition takes. The Unicode build
+// lists the character types under their wide codes too, as it describes
+// character columns by them.
+TEST_P(CatalogInfo, TypeListHasOneRowPerTypeBestMatchFirst) {
+  const bool pg = GetParam().postgres, wide = GetParam().unicode;
+  KX_STMT_OK(SQLGetTypeInfo(stmt_, SQL_ALL_TYPES));
+  const std::vector<Row> all = Rows();
+  ASSERT_GT(all.size(), 15u);
+  std::vector<std::pair<int, std::string>> seen;
+  int previous = -1000;
+  for (const Row& r : all) {
+    const int type = std::stoi(r[1]);
+    EXPECT_NE(0, type) << r[0];
+    EXPECT_LE(previous, type) << r[0];
+    previous = type;
+    EXPECT_EQ(seen.end(), std::find(seen.begin(), seen.end(), std::make_pair(type, r[0]))) << r[0];
+    seen.emplace_back(type, r[0]);
+    EXPECT_NE("0", r[2]) << r[0];
+  }
+  auto first = [&](int type) {
+    for (const Row& r : all) {
+      if (std::stoi(r[1]) == type) return r;
+    }
+    return Row(19, "(none)");
+  };
+  auto has = [&](int type) { return first(type)[0] != "(none)"; };
+  const int varchar = wide ? SQL_WVARCHAR : SQL_VARCHAR;
+  const int longvarchar = wide ? SQL_WLONGVARCHAR : SQL_LONGVARCHAR;
+  EXPECT_EQ(pg ? "varchar" : "CHARACTER VARYING", first(varchar)[0]);
+  EXPECT_EQ(pg ? "varchar" : "CHARACTER VARYING", first(SQL_VARCHAR)[0]);
+  EXPECT_NE("~", first(varchar)[5]);  // CREATE_PARAMS: a length
+  EXPECT_EQ(pg ? "text" : "CHARACTER LARGE OBJECT", first(longvarchar)[0]);
+  EXPECT_EQ("2147483647", first(longvarchar)[2]);
+  EXPECT_EQ(pg ? "bytea" : "BINARY LARGE OBJECT", first(SQL_LONGVARBINARY)[0]);
+  EXPECT_EQ(pg ? "uuid" : "UUID", first(SQL_GUID)[0]);
+  EXPECT_EQ("36", first(SQL_GUID)[2]);
+  EXPECT_EQ(pg ? "numeric" : "NUMERIC", first(SQL_NUMERIC)[0]);
+  EXPECT_EQ("precision,scale", Lower(first(SQL_NUMERIC)[5]));
+  // Decimal digits, as ODBC counts the fixed-size numbers.
+  EXPECT_EQ(pg ? "int4" : "INTEGER", first(SQL_INTEGER)[0]);  // not serial
+  EXPECT_EQ("10", first(SQL_INTEGER)[2]);
+  EXPECT_EQ("15", first(SQL_DOUBLE)[2]);
+  EXPECT_EQ("~", first(SQL_DOUBLE)[14]);  // no MAXIMUM_SCALE
+  EXPECT_EQ("10", first(SQL_DOUBLE)[17]);
+  EXPECT_EQ(wide, has(SQL_WCHAR));
+  EXPECT_EQ(wide, has(SQL_WVARCHAR));
+  EXPECT_EQ(wide, has(SQL_WLONGVARCHAR));
+  EXPECT_TRUE(has(SQL_LONGVARCHAR));
+  EXPECT_TRUE(has(SQL_CHAR));
+  // Dates by their ODBC 3 codes, after the character types.
+  EXPECT_TRUE(has(SQL_TYPE_TIMESTAMP));
+  EXPECT_FALSE(has(SQL_TIMESTAMP));
+  EXPECT_EQ(SQL_TYPE_TIMESTAMP, std::stoi(all.back()[1]));
+
+  // One type asked for: its rows alone, in the same order.
+  KX_STMT_OK(SQLGetTypeInfo(stmt_, static_cast<SQLSMALLINT>(varchar)));
+  const std::vector<Row> text = Rows();
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(first(varchar)[0], text[0][0]);
+  for (const Row& r : text) EXPECT_EQ(std::to_string(varchar), r[1]);
+}
+
+// A column of each kind is described by a code under which the type list
+// lists the column's own type, and a result column's type name (from the
+// connection's type map for catalog results) is never PostgreSQL's name.
+TEST_P(CatalogInfo, TypeListAgreesWithColumnDescriptions) {
+  const bool pg = GetParam().postgres;
+  const std::string table =
+      Id(Table("agree", pg ? "v VARCHAR(20), t TEXT, u UUID, d DOUBLE PRECISION, i INTEGER, b BYTEA"
+                           : "v VARCHAR(20), t CLOB, u UUID, d DOUBLE PRECISION, i INTEGER, b BLOB"));
+  ResetStmt();
+  KX_STMT_OK(SQLColumns(stmt_, nullptr, 0, nullptr, 0, Text(table), SQL_NTS, nullptr, 0));
+  const std::vector<Row> columns = Rows();
+  ASSERT_EQ(6u, columns.size());
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT v, t, u, d, i, b FROM " + table));
+  std::vector<SQLSMALLINT> described;
+  for (SQLUSMALLINT c = 1; c <= 6; ++c) {
+    SQLSMALLINT type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    KX_STMT_OK(SQLDescribeCol(stmt_, c, nullptr, 0, nullptr, &type, &size, &digits, &nullable));
+    SQLLEN concise = 0;
+    KX_STMT_OK(SQLColAttribute(stmt_, c, SQL_DESC_CONCISE_TYPE, nullptr, 0, nullptr, &concise));
+    EXPECT_EQ(type, concise) << c;
+    described.push_back(type);
+  }
+  ResetStmt();
+  for (size_t k = 0; k < columns.size(); ++k) {
+    SCOPED_TRACE(columns[k][3] + " " + columns[k][5]);
+    KX_STMT_OK(SQLGetTypeInfo(stmt_, described[k]));
+    bool listed = false;
+    for (const Row& r : Rows()) listed = listed || r[0] == columns[k][5];
+    EXPECT_TRUE(listed);
+  }
+  const int w = GetParam().unicode ? 1 : 0;
+  EXPECT_EQ((std::vector<SQLSMALLINT>{static_cast<SQLSMALLINT>(w ? SQL_WVARCHAR : SQL_VARCHAR),
+                                      static_cast<SQLSMALLINT>(w ? SQL_WLONGVARCHAR : SQL_LONGVARCHAR),
+                                      SQL_GUID, SQL_DOUBLE, SQL_INTEGER, SQL_LONGVARBINARY}),
+            described);
+
+  KX_STMT_OK(SQLTables(stmt_, nullptr, 0, nullptr, 0, Text(table), SQL_NTS, nullptr, 0));
+  char name[64] = {0};
+  KX_STMT_OK(SQLColAttribute(stmt_, 3, SQL_DESC_TYPE_NAME, name, sizeof name, nullptr, nullptr));
+  EXPECT_STREQ(pg ? "varchar" : "CHARACTER VARYING", name);
+  SQLFreeStmt(stmt_, SQL_CLOSE);
+}
+
 TEST_P(CatalogInfo, InformationApplicationsBuildOn) {
   EXPECT_EQ(GetParam().postgres ? "PostgreSQL" : "H2", InfoText(SQL_DBMS_NAME));
   EXPECT_EQ(GetParam().unicode ? "libkestrixu.so" : "libkestrix.so", InfoText(SQL_DRIVER_NAME));
@@ -150,7 +264,7 @@ TEST_P(CatalogInfo, InformationApplicationsBuildOn) {
 TEST_P(CatalogInfo, CursorRequestsSettleOnWhatTheDriverOffers) {
   // The driver offers forward-only, static and keyset-driven read-only
   // cursors and says so.
-  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN),
+  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED),
             InfoU32(SQL_SCROLL_OPTIONS));
   EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY), InfoU32(SQL_SCROLL_CONCURRENCY));
   SQLHSTMT fresh = SQL_NULL_HSTMT;  // cursor options are set before a statement runs

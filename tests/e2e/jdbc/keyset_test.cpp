@@ -147,6 +147,118 @@ TEST_P(Keysets, KeysetCursorScrollsAndSeesOtherUsersChanges) {
   KX_STMT_OK(SQLCloseCursor(stmt_));
 }
 
+// A mixed cursor holds a window of 30 keys and reads the next window by
+// seeking from the current rowset: forward and back across several windows
+// every row comes exactly once, in the statement's order, NULLs included.
+TEST_P(Keysets, MixedCursorScrollsAcrossKeyWindows) {
+  constexpr int kRows = 95;
+  const bool pg = GetParam().postgres;
+  const std::string table = Table("mixed", "id INTEGER NOT NULL PRIMARY KEY, grp INTEGER, name VARCHAR(40)");
+  const std::string series = pg ? "generate_series(1, 95) AS g(x)" : "SYSTEM_RANGE(1, 95)";
+  Exec("INSERT INTO " + table + " SELECT x, CASE WHEN MOD(x, 5) = 0 THEN NULL ELSE MOD(x, 7) END, 'name ' || x FROM " +
+       series);
+  ResetStmt();
+  // The cursor's ORDER BY, and the same made unique for the expectation
+  // (the cursor orders ties by the key).
+  const std::pair<std::string, std::string> orders[] = {
+      {"id DESC", "id DESC"}, {"grp, id", "grp, id"}, {"grp DESC", "grp DESC, id"}, {"name", "name"}};
+  for (const auto& [order, unique] : orders) {
+    SCOPED_TRACE(order);
+    const std::string sql = "SELECT id, name FROM " + table + " ORDER BY " + order;
+    // The order the database gives, read forward.
+    std::vector<int> expect;
+    ResetStmt();
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name FROM " + table + " ORDER BY " + unique));
+    SQLINTEGER one = 0;
+    KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, &one, 0, nullptr));
+    while (SQL_SUCCEEDED(SQLFetch(stmt_))) expect.push_back(one);
+    ASSERT_EQ(expect.size(), static_cast<size_t>(kRows));
+    ResetStmt();
+
+    SQLHSTMT st = SQL_NULL_HSTMT;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st), SQL_SUCCESS);
+    Attr(st, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN);
+    Attr(st, SQL_ATTR_KEYSET_SIZE, 30);
+    Attr(st, SQL_ATTR_ROW_ARRAY_SIZE, kRowset);
+    Rowset rs;
+    rs.Bind(st);
+    KX_OK(ExecDirect(st, sql), SQL_HANDLE_STMT, st);
+    EXPECT_EQ(State(SQL_HANDLE_STMT, st), "");
+    auto rowset = [&]() {
+      std::vector<int> ids;
+      for (SQLULEN r = 0; r < rs.fetched; ++r) {
+        EXPECT_EQ(rs.status[r], SQL_ROW_SUCCESS);
+        EXPECT_EQ(std::string(rs.name[r]), "name " + std::to_string(rs.id[r]));
+        ids.push_back(rs.id[r]);
+      }
+      return ids;
+    };
+    auto slice = [&](int from, int n) {
+      return std::vector<int>(expect.begin() + from, expect.begin() + std::min(kRows, from + n));
+    };
+    // Forward to the end: ten rowsets, each row once.
+    std::vector<int> seen;
+    SQLRETURN rc;
+    while ((rc = SQLFetchScroll(st, SQL_FETCH_NEXT, 0)) != SQL_NO_DATA) {
+      ASSERT_TRUE(SQL_SUCCEEDED(rc)) << Diag(SQL_HANDLE_STMT, st);
+      const std::vector<int> ids = rowset();
+      seen.insert(seen.end(), ids.begin(), ids.end());
+    }
+    EXPECT_EQ(seen, expect);
+    // Back from the end: PRIOR after the end gives the last rowset.
+    std::vector<int> back;
+    while ((rc = SQLFetchScroll(st, SQL_FETCH_PRIOR, 0)) != SQL_NO_DATA) {
+      ASSERT_TRUE(SQL_SUCCEEDED(rc)) << Diag(SQL_HANDLE_STMT, st);
+      const std::vector<int> ids = rowset();
+      back.insert(back.begin(), ids.begin(), ids.end());
+    }
+    // The last rowset holds the last ten rows; each PRIOR goes back ten, and
+    // the one that would pass the start gives the first rowset.
+    std::vector<int> expectBack = slice(kRows - 10, 10);
+    for (int start = kRows - 20; start > -10; start -= 10) {
+      const std::vector<int> part = slice(std::max(0, start), 10);
+      expectBack.insert(expectBack.begin(), part.begin(), part.end());
+    }
+    EXPECT_EQ(back, expectBack);
+    struct Step {
+      SQLSMALLINT orientation;
+      SQLLEN offset;
+      int first;  // index of the rowset's first row; -1 no data
+    };
+    const Step steps[] = {
+        {SQL_FETCH_FIRST, 0, 0},      {SQL_FETCH_RELATIVE, 37, 37}, {SQL_FETCH_RELATIVE, -25, 12},
+        {SQL_FETCH_RELATIVE, 0, 12},  {SQL_FETCH_RELATIVE, 70, 82}, {SQL_FETCH_NEXT, 0, 92},
+        {SQL_FETCH_NEXT, 0, -1},      {SQL_FETCH_LAST, 0, 85},      {SQL_FETCH_RELATIVE, -80, 5},
+        {SQL_FETCH_PRIOR, 0, 0},      {SQL_FETCH_RELATIVE, -20, -1}, {SQL_FETCH_NEXT, 0, 0},
+        {SQL_FETCH_RELATIVE, 200, -1},
+    };
+    int n = 0;
+    for (const Step& step : steps) {
+      SCOPED_TRACE(::testing::Message() << "step " << n++);
+      rc = SQLFetchScroll(st, step.orientation, step.offset);
+      if (step.first < 0) {
+        EXPECT_EQ(rc, SQL_NO_DATA) << Diag(SQL_HANDLE_STMT, st);
+        continue;
+      }
+      ASSERT_TRUE(SQL_SUCCEEDED(rc)) << Diag(SQL_HANDLE_STMT, st);
+      EXPECT_EQ(rowset(), slice(step.first, 10));
+    }
+    // A row another user deletes inside the window shows deleted.
+    KX_OK(SQLFetchScroll(st, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, st);
+    SQLHDBC other = Other();
+    ExecOn(other, "DELETE FROM " + table + " WHERE id = " + std::to_string(expect[13]));
+    Drop(other);
+    KX_OK(SQLFetchScroll(st, SQL_FETCH_NEXT, 0), SQL_HANDLE_STMT, st);
+    EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
+    EXPECT_EQ(rs.id[4], expect[14]);
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    Exec("INSERT INTO " + table + " VALUES (" + std::to_string(expect[13]) + ", " +
+         (expect[13] % 5 == 0 ? std::string("NULL") : std::to_string(expect[13] % 7)) + ", 'name " +
+         std::to_string(expect[13]) + "')");
+    ResetStmt();
+  }
+}
+
 // A rowset larger than one by-key batch (the parameter limit) still places
 // each row under its own key.
 TEST_P(Keysets, RowsetsBeyondOneBatchOfKeys) {
@@ -230,6 +342,42 @@ TEST_P(Keysets, CompoundAndTextKeys) {
   }
 }
 
+// A join of keyed tables: each row is found again by the keys of both.
+TEST_P(Keysets, JoinOfKeyedTables) {
+  const std::string left = Numbers(25);
+  const std::string right = Numbers(25);
+  Exec("UPDATE " + right + " SET name = 'other ' || id");
+  ResetStmt();
+  Keyset(stmt_);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT l.id, r.name FROM " + left + " l, " + right +
+                                   " r WHERE l.id = r.id ORDER BY l.id DESC"));
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "") << Diag(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
+  SQLLEN count = 0;
+  KX_STMT_OK(SQLRowCount(stmt_, &count));
+  EXPECT_EQ(count, 25);
+  Rowset rs;
+  rs.Bind(stmt_);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
+  ASSERT_EQ(rs.fetched, kRowset);
+  EXPECT_EQ(rs.id[9], 1);
+  SQLHDBC other = Other();
+  ExecOn(other, "UPDATE " + right + " SET name = 'moved' WHERE id = 3");
+  ExecOn(other, "DELETE FROM " + left + " WHERE id = 4");
+  Drop(other);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_RELATIVE, 0));
+  for (SQLULEN r = 0; r < kRowset; ++r) {
+    const int id = 10 - static_cast<int>(r);
+    if (id == 4) {
+      EXPECT_EQ(rs.status[r], SQL_ROW_DELETED);
+      continue;
+    }
+    EXPECT_EQ(rs.status[r], SQL_ROW_SUCCESS);
+    EXPECT_EQ(rs.id[r], id);
+    EXPECT_EQ(std::string(rs.name[r]), id == 3 ? "moved" : "other " + std::to_string(id));
+  }
+}
+
 TEST_P(Keysets, ParametersAreKeptAcrossCloseAndReexecute) {
   const std::string table = Numbers(30);
   Keyset(stmt_);
@@ -272,6 +420,8 @@ TEST_P(Keysets, FallbacksAndRefusals) {
   const Case cases[] = {
       {"SELECT id, name FROM " + keyless + " ORDER BY id", "01S02", 12},
       {"SELECT id, name FROM " + nullable + " ORDER BY id", "01S02", 12},
+      // One table of a join without a key: no row of the join can be found again.
+      {"SELECT t.id, k.name FROM " + table + " t, " + keyless + " k WHERE t.id = k.id", "01S02", 12},
       {"SELECT DISTINCT name FROM " + table, "01S02", 12},
       {"SELECT COUNT(*) FROM " + table, "01S02", 1},
       {"SELECT name, COUNT(*) FROM " + table + " GROUP BY name", "IM913", 0},
@@ -315,7 +465,7 @@ TEST_P(Keysets, InformationSaysKeysetCursorsWork) {
     return v;
   };
   EXPECT_EQ(info(SQL_SCROLL_OPTIONS),
-            static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN));
+            static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED));
   const SQLUINTEGER a1 = info(SQL_KEYSET_CURSOR_ATTRIBUTES1);
   EXPECT_EQ(a1 & (SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_POS_POSITION),
             static_cast<SQLUINTEGER>(SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_POS_POSITION));

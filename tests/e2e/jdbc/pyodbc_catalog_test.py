@@ -98,3 +98,46 @@ def test_type_info(schema):
     ints = cur.getTypeInfo(pyodbc.SQL_INTEGER).fetchall()
     assert ints and all(t.data_type == pyodbc.SQL_INTEGER for t in ints)
     assert all(isinstance(t.num_prec_radix, (int, type(None))) for t in every)
+
+
+def test_type_info_names_the_general_types(schema):
+    # The first row of a type is the one a client writes its DDL with.
+    conn, cur, base, ident, postgres = schema
+    wide = conn.getinfo(pyodbc.SQL_DRIVER_NAME) == "libkestrixu.so"
+    varchar = cur.getTypeInfo(pyodbc.SQL_WVARCHAR if wide else pyodbc.SQL_VARCHAR).fetchone()
+    assert varchar.type_name == ("varchar" if postgres else "CHARACTER VARYING")
+    assert varchar.create_params
+    text = cur.getTypeInfo(pyodbc.SQL_WLONGVARCHAR if wide else pyodbc.SQL_LONGVARCHAR).fetchone()
+    assert text.type_name == ("text" if postgres else "CHARACTER LARGE OBJECT")
+    assert text.column_size > 0
+    guids = cur.getTypeInfo(pyodbc.SQL_GUID).fetchall()
+    assert [(g.type_name, g.column_size) for g in guids] == [("uuid" if postgres else "UUID", 36)]
+    codes = [t.data_type for t in cur.getTypeInfo().fetchall()]
+    assert 0 not in codes
+    assert codes == sorted(codes)
+
+
+def test_text_and_uuid_columns(schema):
+    conn, cur, base, ident, postgres = schema
+    table = base + ident("_tu")
+    cur.execute("CREATE TABLE %s (id INTEGER, t %s, u UUID)" % (table, "TEXT" if postgres else "CLOB"))
+    try:
+        value = uuid.UUID("01234567-89ab-cdef-0123-456789abcdef")
+        big = "x\u00e4" * 40000
+        cur.execute("INSERT INTO %s VALUES (1, ?, ?)" % table, big, str(value))
+        cur.execute("INSERT INTO %s VALUES (2, ?, ?)" % table, "short", value)
+        cols = cur.columns(table=table).fetchall()
+        assert [(c.column_name, c.data_type) for c in cols] == [
+            (ident("id"), pyodbc.SQL_INTEGER), (ident("t"), pyodbc.SQL_LONGVARCHAR),
+            (ident("u"), pyodbc.SQL_GUID)]
+        assert cols[2].column_size == 36
+        rows = cur.execute("SELECT t, u FROM %s ORDER BY id" % table).fetchall()
+        assert [r[0] for r in rows] == [big, "short"]
+        assert [r[1].lower() for r in rows] == [str(value)] * 2
+        pyodbc.native_uuid = True
+        try:
+            assert cur.execute("SELECT u FROM %s WHERE id = 2" % table).fetchval() == value
+        finally:
+            pyodbc.native_uuid = False
+    finally:
+        cur.execute("DROP TABLE %s" % table)

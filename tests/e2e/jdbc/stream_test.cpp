@@ -11,7 +11,7 @@ namespace {
 using PgStream = RoadTest;
 
 TEST_P(PgStream, ResultInATransactionIsReadInBlocks) {
-  constexpr int kRows = 2500;
+  constexpr int kRows = 25000;  // more than one block of the rows read at a time
   KX_OK(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
         SQL_HANDLE_DBC, dbc_);
   ResetStmt();

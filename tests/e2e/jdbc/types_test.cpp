@@ -8,6 +8,8 @@
 //   BC date, which the ODBC structures cannot hold, refuses its row alone
 //   with 22008. The block reader and the value-by-value getters (a result
 //   with a long column) agree.
+// - UUIDs are GUIDs; text and binary without a bound are long types.
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -127,6 +129,128 @@ TEST_P(Types, OldDatesAreProlepticGregorianAndBcRefusesItsRowAlone) {
     EXPECT_EQ(seen, (std::vector<int>{1, 2, 4})) << extra;
     EXPECT_EQ(refused, 1) << extra;
   }
+}
+
+// A UUID column (PostgreSQL uuid, H2 UUID) is an SQL_GUID column of 36
+// characters, delivered as SQL_C_GUID, as its text in either width and
+// through bound columns; a UUID kept as 16 bytes of binary also gives the
+// GUID; and the column lists say what the result columns say.
+TEST_P(Types, UuidIsAGuidInEveryForm) {
+  const bool pg = GetParam().postgres;
+  const char* text = "01234567-89ab-cdef-0123-456789abcdef";
+  std::string table = Table("uuids", pg ? "id INT, u UUID, b BYTEA" : "id INT, u UUID, b BINARY(16)");
+  Exec("INSERT INTO " + table + " VALUES (1, '" + text + "', " +
+       (pg ? "decode('0123456789abcdef0123456789abcdef', 'hex'))" : "X'0123456789abcdef0123456789abcdef')"));
+  Exec("INSERT INTO " + table + " VALUES (2, NULL, NULL)");
+  const SQLGUID want{0x01234567, 0x89AB, 0xCDEF, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}};
+  auto same = [](const SQLGUID& a, const SQLGUID& b) {
+    return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 &&
+           std::memcmp(a.Data4, b.Data4, 8) == 0;
+  };
+
+  ResetStmt();
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT u, u, b, u FROM " + table + " ORDER BY id"));
+  SQLSMALLINT type = 0, digits = 0, nullable = 0;
+  SQLULEN size = 0;
+  KX_STMT_OK(SQLDescribeCol(stmt_, 1, nullptr, 0, nullptr, &type, &size, &digits, &nullable));
+  EXPECT_EQ(SQL_GUID, type);
+  EXPECT_EQ(36u, size);
+  SQLLEN octets = 0, display = 0;
+  KX_STMT_OK(SQLColAttribute(stmt_, 1, SQL_DESC_OCTET_LENGTH, nullptr, 0, nullptr, &octets));
+  KX_STMT_OK(SQLColAttribute(stmt_, 1, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &display));
+  EXPECT_EQ(16, octets);
+  EXPECT_EQ(36, display);
+  SQLGUID bound{};
+  char narrow[40] = {0};
+  SQLLEN ind[2] = {0, 0};
+  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_GUID, &bound, sizeof bound, &ind[0]));
+  KX_STMT_OK(SQLBindCol(stmt_, 2, SQL_C_CHAR, narrow, sizeof narrow, &ind[1]));
+  KX_STMT_OK(SQLFetch(stmt_));
+  EXPECT_TRUE(same(want, bound));
+  EXPECT_EQ(16, ind[0]);
+  EXPECT_STREQ(text, narrow);
+  EXPECT_EQ(36, ind[1]);
+  SQLGUID fromBytes{};
+  SQLLEN got = 0;
+  KX_STMT_OK(SQLGetData(stmt_, 3, SQL_C_GUID, &fromBytes, sizeof fromBytes, &got));
+  EXPECT_TRUE(same(want, fromBytes));
+  EXPECT_EQ(16, got);
+  SQLWCHAR wide[40] = {0};
+  KX_STMT_OK(SQLGetData(stmt_, 4, SQL_C_WCHAR, wide, sizeof wide, &got));
+  EXPECT_EQ(72, got);
+  EXPECT_EQ(U16(text), std::u16string(reinterpret_cast<const char16_t*>(wide)));
+  KX_STMT_OK(SQLFetch(stmt_));
+  EXPECT_EQ(SQL_NULL_DATA, ind[0]);
+  EXPECT_EQ(SQL_NULL_DATA, ind[1]);
+  EXPECT_EQ(SQL_NO_DATA, SQLFetch(stmt_));
+
+  ResetStmt();
+  std::string name = table;
+  for (char& c : name) c = static_cast<char>(pg ? std::tolower(c) : std::toupper(c));
+  KX_STMT_OK(SQLColumns(stmt_, nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(name.data()), SQL_NTS,
+                        reinterpret_cast<SQLCHAR*>(const_cast<char*>(pg ? "u" : "U")), SQL_NTS));
+  KX_STMT_OK(SQLFetch(stmt_));
+  SQLSMALLINT dataType = 0;
+  SQLINTEGER columnSize = 0, bufferLength = 0;
+  KX_STMT_OK(SQLGetData(stmt_, 5, SQL_C_SSHORT, &dataType, 0, nullptr));
+  KX_STMT_OK(SQLGetData(stmt_, 7, SQL_C_SLONG, &columnSize, 0, nullptr));
+  KX_STMT_OK(SQLGetData(stmt_, 8, SQL_C_SLONG, &bufferLength, 0, nullptr));
+  EXPECT_EQ(SQL_GUID, dataType);
+  EXPECT_EQ(36, columnSize);
+  EXPECT_EQ(16, bufferLength);
+}
+
+// Text and binary without a width, or wider than the driver keeps in a
+// fixed element (60000), are described as long types everywhere, so that
+// applications read them in pieces instead of binding a buffer of their
+// whole size; bounded columns keep their types. A long value still arrives
+// whole through SQLGetData in pieces.
+TEST_P(Types, UnboundedTextAndBinaryAreLong) {
+  const bool pg = GetParam().postgres, wide = GetParam().unicode;
+  std::string table = Table("longs", pg ? "t TEXT, v VARCHAR, w VARCHAR(100000), s VARCHAR(10), b BYTEA, c CHAR(5)"
+                                        : "t VARCHAR, v CLOB, w VARCHAR(100000), s VARCHAR(10), b VARBINARY, c CHAR(5)");
+  const std::string big(70000, 'x');
+  Exec("INSERT INTO " + table + " (t, s) VALUES ('" + big + "', 'short')");
+  const SQLSMALLINT longText = wide ? SQL_WLONGVARCHAR : SQL_LONGVARCHAR;
+  const SQLSMALLINT want[] = {longText, longText, longText, static_cast<SQLSMALLINT>(wide ? SQL_WVARCHAR : SQL_VARCHAR),
+                              SQL_LONGVARBINARY, static_cast<SQLSMALLINT>(wide ? SQL_WCHAR : SQL_CHAR)};
+  ResetStmt();
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT t, v, w, s, b, c FROM " + table));
+  for (SQLUSMALLINT c = 1; c <= 6; ++c) {
+    SQLSMALLINT type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    KX_STMT_OK(SQLDescribeCol(stmt_, c, nullptr, 0, nullptr, &type, &size, &digits, &nullable));
+    EXPECT_EQ(want[c - 1], type) << c;
+    SQLLEN concise = 0;
+    KX_STMT_OK(SQLColAttribute(stmt_, c, SQL_DESC_CONCISE_TYPE, nullptr, 0, nullptr, &concise));
+    EXPECT_EQ(want[c - 1], concise) << c;
+  }
+  KX_STMT_OK(SQLFetch(stmt_));
+  std::string whole;
+  char piece[4096];
+  SQLLEN got = 0;
+  SQLRETURN rc;
+  while ((rc = SQLGetData(stmt_, 1, SQL_C_CHAR, piece, sizeof piece, &got)) != SQL_NO_DATA) {
+    ASSERT_TRUE(SQL_SUCCEEDED(rc)) << Diag(SQL_HANDLE_STMT, stmt_);
+    whole += piece;
+  }
+  EXPECT_EQ(big, whole);
+
+  // The column list says the same, by the narrow codes it always uses.
+  ResetStmt();
+  std::string name = table;
+  for (char& c : name) c = static_cast<char>(pg ? std::tolower(c) : std::toupper(c));
+  KX_STMT_OK(SQLColumns(stmt_, nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(name.data()), SQL_NTS,
+                        nullptr, 0));
+  std::vector<int> types;
+  while (SQL_SUCCEEDED(SQLFetch(stmt_))) {
+    SQLSMALLINT dataType = 0;
+    KX_STMT_OK(SQLGetData(stmt_, 5, SQL_C_SSHORT, &dataType, 0, nullptr));
+    types.push_back(dataType);
+  }
+  EXPECT_EQ((std::vector<int>{SQL_LONGVARCHAR, SQL_LONGVARCHAR, SQL_LONGVARCHAR, SQL_VARCHAR,
+                              SQL_LONGVARBINARY, SQL_CHAR}),
+            types);
 }
 
 INSTANTIATE_TEST_SUITE_P(Road, Types, ::testing::ValuesIn(kRoads),

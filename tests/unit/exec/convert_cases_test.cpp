@@ -54,6 +54,7 @@ SQLGUID Guid(uint32_t d1, uint16_t d2, uint16_t d3, std::vector<uint8_t> d4) {
 
 Element N(const std::string& s) { return NarrowElement(RBT_CHAR_LEN4, s); }
 Element W(const std::u16string& s) { return WideElement(RBT_WCHAR_LEN4, s); }
+Element B(const std::vector<unsigned char>& b) { return BinaryElement(RBT_BINARY_LEN4, b); }
 Element Int(uint32_t type, int64_t v) { return IntegerElement(type, v); }
 
 // Request helpers: fixed-size targets get their size as capacity and a
@@ -186,6 +187,15 @@ std::vector<Row> Rows() {
       {"guid with a non-hex digit", N("0123456Z-89AB-CDEF-0123-456789ABCDEF"), Fix(SQL_C_GUID), ERR,
        KX_ERR_BAD_CAST_VALUE, {}, UNTOUCHED},
       {"wide guid", W(u"01234567-89AB-CDEF-0123-456789ABCDEF"), Fix(SQL_C_GUID), ERR, KX_ERR_RESTRICTED_TYPE,
+       {}, UNTOUCHED},
+      // A UUID's 16 bytes read as its text does: the same GUID.
+      {"guid from 16 bytes", B({0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB,
+                                0xCD, 0xEF}),
+       Fix(SQL_C_GUID), OK, 0, Raw(Guid(0x01234567, 0x89AB, 0xCDEF, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF})),
+       16},
+      {"guid from 15 bytes", B(std::vector<unsigned char>(15, 0x11)), Fix(SQL_C_GUID), ERR, KX_ERR_RESTRICTED_TYPE,
+       {}, UNTOUCHED},
+      {"guid from 17 bytes", B(std::vector<unsigned char>(17, 0x11)), Fix(SQL_C_GUID), ERR, KX_ERR_RESTRICTED_TYPE,
        {}, UNTOUCHED},
       {"text to date", N("2024-01-01"), Fix(SQL_C_TYPE_DATE), ERR, KX_ERR_NOT_CAPABLE, {}, UNTOUCHED},
 

@@ -17,8 +17,8 @@
 #include "util/errcodes.h"
 
 // ---- a recording distributed-transaction support ------------------------------
-// Replaces the "not available" defaults for this test program. Unarmed it
-// answers like them, so that other tests see no difference.
+// Installed as the core's table for this test program. Unarmed it answers like
+// the table in force without the support, so that other tests see no difference.
 namespace {
 
 struct DtcFake {
@@ -28,31 +28,31 @@ struct DtcFake {
   int16_t connectResult = 0;
   int16_t enlistResult = 0;
   int releaseResult = 0;
+  int inProgress = 0;
+  std::string reason;
   std::vector<std::string> calls;
   std::string connectText;
   void* transaction = nullptr;
   kx::AgentHandle server = 0, conn = 0;
   kx::AgentBinding* binding = nullptr;
   std::recursive_mutex* dtcLock = nullptr;
-  std::recursive_mutex* callLock = nullptr;
+  kx::CallGate* gate = nullptr;
   int dispenserTag = 0;
 };
 
 DtcFake g_dtc;
 
-}  // namespace
-
-namespace kx {
-
-int16_t DtcInit() {
+int16_t FakeInit() {
   if (!g_dtc.armed) return -1;
   g_dtc.calls.push_back("Init");
   return g_dtc.initResult;
 }
 
-void* DtcNewDispenser(void* transaction, AgentHandle server, AgentHandle conn, AgentBinding* binding,
-                      std::recursive_mutex* dtcLock, std::recursive_mutex* callLock,
-                      const char* connectText) {
+void FakeTerm() {}
+
+void* FakeNewDispenser(void* transaction, kx::AgentHandle server, kx::AgentHandle conn,
+                       kx::AgentBinding* binding, std::recursive_mutex* dtcLock, kx::CallGate* gate,
+                       const char* connectText) {
   if (!g_dtc.armed) return nullptr;
   g_dtc.calls.push_back("NewDispenser");
   g_dtc.transaction = transaction;
@@ -60,30 +60,39 @@ void* DtcNewDispenser(void* transaction, AgentHandle server, AgentHandle conn, A
   g_dtc.conn = conn;
   g_dtc.binding = binding;
   g_dtc.dtcLock = dtcLock;
-  g_dtc.callLock = callLock;
+  g_dtc.gate = gate;
   g_dtc.connectText = connectText != nullptr ? connectText : "(null)";
   return g_dtc.dispenserFails ? nullptr : &g_dtc.dispenserTag;
 }
 
-int16_t DtcRMConnect(void* dispenser) {
+int16_t FakeRMConnect(void* dispenser) {
   if (!g_dtc.armed || dispenser == nullptr) return -1;
   g_dtc.calls.push_back("RMConnect");
   return g_dtc.connectResult;
 }
 
-int16_t DtcRMEnlist(void* dispenser) {
+int16_t FakeRMEnlist(void* dispenser) {
   if (!g_dtc.armed || dispenser == nullptr) return -1;
   g_dtc.calls.push_back("RMEnlist");
   return g_dtc.enlistResult;
 }
 
-int DtcRelease(void* dispenser) {
+int FakeRelease(void* dispenser) {
   if (!g_dtc.armed || dispenser == nullptr) return -1;
   g_dtc.calls.push_back("Release");
   return g_dtc.releaseResult;
 }
 
-}  // namespace kx
+int FakeInProgress(void* dispenser) { return g_dtc.armed && dispenser != nullptr ? g_dtc.inProgress : 0; }
+
+void FakeReason(void*, char* out, size_t size) {
+  snprintf(out, size, "%s", g_dtc.armed ? g_dtc.reason.c_str() : "support missing");
+}
+
+constexpr kx::DtcOps kFakeDtc{FakeInit,    FakeTerm,    FakeNewDispenser, FakeRMConnect,
+                              FakeRMEnlist, FakeRelease, FakeInProgress,   FakeReason};
+
+}  // namespace
 
 namespace kx::testing {
 namespace {
@@ -140,6 +149,7 @@ class ConnAttrTest : public CoreTest, public ::testing::WithParamInterface<int> 
     SetUnicodeBuild(GetParam() != 0);
     TextLayer::Reset();
     g_dtc = DtcFake{};
+    DtcInstall(kFakeDtc);
     ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_SUCCESS);
     SetVersion(SQL_OV_ODBC3);
     ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_SUCCESS);
@@ -734,14 +744,14 @@ TEST_P(DtcTest, EnlistsThroughTheSupportInOrderAndEndsTheEnlistment) {
   EXPECT_EQ(g_dtc.conn, conn->agentConn);
   EXPECT_EQ(g_dtc.binding, &conn->binding);
   EXPECT_EQ(g_dtc.dtcLock, &conn->dtcLock);
-  EXPECT_EQ(g_dtc.callLock, &conn->callLock);
+  EXPECT_EQ(g_dtc.gate, &conn->callGate);
   EXPECT_EQ(g_dtc.connectText, "DSN=Default;UID=u;PWD=p;");
   EXPECT_EQ(conn->enlisted, 1u);
   EXPECT_EQ(conn->dtcDispenser, &g_dtc.dispenserTag);
 
-  // Enlisted already: nothing more happens.
+  // Enlisted in the same transaction already: nothing more happens.
   g_dtc.calls.clear();
-  EXPECT_EQ(Enlist(0xD7D), SQL_SUCCESS);
+  EXPECT_EQ(Enlist(0xD7C), SQL_SUCCESS);
   EXPECT_TRUE(g_dtc.calls.empty());
 
   // NULL ends it.
@@ -751,6 +761,51 @@ TEST_P(DtcTest, EnlistsThroughTheSupportInOrderAndEndsTheEnlistment) {
   EXPECT_EQ(conn->dtcDispenser, nullptr);
   EXPECT_EQ(Enlist(0), SQL_ERROR);
   EXPECT_EQ(DbcState(), "25000");
+}
+
+TEST_P(DtcTest, AnotherTransactionEnlistsAnewOnceTheFirstIsFinished) {
+  Open();
+  g_dtc.armed = true;
+  ASSERT_EQ(Enlist(0xD7C), SQL_SUCCESS);
+  // Still in progress: the connection cannot move, and says why.
+  g_dtc.calls.clear();
+  g_dtc.inProgress = 1;
+  std::string text;
+  EXPECT_EQ(Enlist(0xD7D), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_DBC, dbc_, &text), "IM932");
+  EXPECT_NE(text.find("still in progress"), std::string::npos) << text;
+  EXPECT_TRUE(g_dtc.calls.empty());
+  EXPECT_EQ(Conn()->enlisted, 1u);
+  // Finished: the old dispenser goes, the new transaction gets its own.
+  g_dtc.inProgress = 0;
+  EXPECT_EQ(Enlist(0xD7D), SQL_SUCCESS);
+  EXPECT_EQ(g_dtc.calls,
+            (std::vector<std::string>{"Release", "Init", "NewDispenser", "RMConnect", "RMEnlist"}));
+  EXPECT_EQ(g_dtc.transaction, Ptr(0xD7D));
+  EXPECT_EQ(Conn()->enlisted, 1u);
+}
+
+TEST_P(DtcTest, EndingAnEnlistmentInProgressKeepsTheDispenserUntilTheTransactionIsFinished) {
+  Open();
+  g_dtc.armed = true;
+  ASSERT_EQ(Enlist(0xD7C), SQL_SUCCESS);
+  g_dtc.calls.clear();
+  g_dtc.inProgress = 1;
+  EXPECT_EQ(Enlist(0), SQL_SUCCESS);
+  EXPECT_TRUE(g_dtc.calls.empty());
+  EXPECT_EQ(Conn()->enlisted, 0u);
+  EXPECT_EQ(Conn()->dtcDispenser, &g_dtc.dispenserTag);
+  // Not enlisted any more, but the connection's work is still in the
+  // transaction: closing is refused, and nothing is freed.
+  EXPECT_EQ(Enlist(0), SQL_ERROR);
+  EXPECT_EQ(DbcState(), "25000");
+  EXPECT_EQ(SQLDisconnect(dbc_), SQL_ERROR);
+  EXPECT_EQ(DbcState(), "25000");
+  EXPECT_EQ(Conn()->state, CONN_CONNECTED);
+  // Finished: the close lets go of it.
+  g_dtc.inProgress = 0;
+  EXPECT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  EXPECT_EQ(g_dtc.calls, std::vector<std::string>{"Release"});
 }
 
 TEST_P(DtcTest, EachFailingStepIsAFailedEnlistmentWithNothingLeftBehind) {
@@ -771,9 +826,13 @@ TEST_P(DtcTest, EachFailingStepIsAFailedEnlistmentWithNothingLeftBehind) {
     SCOPED_TRACE(c.what);
     g_dtc = DtcFake{};
     g_dtc.armed = true;
+    g_dtc.reason = std::string("because of ") + c.what;
     c.arm();
     EXPECT_EQ(Enlist(0xD7C), SQL_ERROR);
-    EXPECT_EQ(DbcState(), "IM932");
+    std::string text;
+    EXPECT_EQ(State(SQL_HANDLE_DBC, dbc_, &text), "IM932");
+    EXPECT_NE(text.find("Enlistment in DTC transaction failed: because of "), std::string::npos)
+        << text;
     EXPECT_EQ(g_dtc.calls, c.calls);
     EXPECT_EQ(Conn()->dtcDispenser, nullptr);
     EXPECT_EQ(Conn()->enlisted, 0u);
@@ -781,10 +840,12 @@ TEST_P(DtcTest, EachFailingStepIsAFailedEnlistmentWithNothingLeftBehind) {
 }
 
 TEST_P(DtcTest, RefusedWithoutTheSupportAConnectionOrODBC3) {
-  // The support as shipped: not available.
+  // The support missing: not available, and the message says why.
   Open();
   EXPECT_EQ(Enlist(0xD7C), SQL_ERROR);
-  EXPECT_EQ(DbcState(), "IM932");
+  std::string text;
+  EXPECT_EQ(State(SQL_HANDLE_DBC, dbc_, &text), "IM932");
+  EXPECT_NE(text.find("support missing"), std::string::npos) << text;
   SQLDisconnect(dbc_);
   g_dtc.armed = true;
   EXPECT_EQ(Enlist(0xD7C), SQL_ERROR);

@@ -44,6 +44,9 @@ int32_t FakeGetProperty(AgentHandle, AgentPropertyId id, void* out, uint16_t cap
 int32_t FakeExtendedFetch(AgentHandle, RowStatusSet** set, int32_t row, uint32_t* rows, int32_t* total) {
   g_script.targets.push_back(row);
   *total = g_script.rows;
+  // Counted from the end, as the cursor layer counts: 0 the last rowset.
+  if (row == 0) row = std::max(1, g_script.rows - g_script.rowsetSize + 1);
+  else if (row < 0) row = g_script.rows + row + 1;
   const int32_t first = std::max(row, 1);
   const int32_t last = std::min(row + g_script.rowsetSize - 1, g_script.rows);
   if (first > g_script.rows) return KX_ERR_FETCH_BEYOND_END;
@@ -139,6 +142,23 @@ TEST_F(CursorStateTest, AbsoluteAndRelative) {
                {SQL_FETCH_RELATIVE, -4, 0, 22, 1, 22},  // from after the end: ABSOLUTE -4
                {SQL_FETCH_BOOKMARK, 0, KX_ERR_NO_DATA_FOUND, 0, 1, 22},
                {SQL_FETCH_BOOKMARK, 7, 0, 7, 1, 7},
+  });
+}
+
+// The first fetch counts from an end the statement does not know yet: the
+// layer finds the rows, and the position follows from the size it tells.
+TEST_F(CursorStateTest, FromTheEndBeforeTheSizeIsKnown) {
+  RunSteps({
+               {SQL_FETCH_LAST, 0, 0, 0, 1, 16},
+               {SQL_FETCH_RELATIVE, 0, 0, 16, 1, 16},
+               {SQL_FETCH_PRIOR, 0, 0, 6, 1, 6},
+  });
+  c_.rowCount = -1;
+  c_.rowsetStart = 0;
+  c_.setPosRow = SCS_POS_BEFORE_FIRST;
+  RunSteps({
+               {SQL_FETCH_ABSOLUTE, -3, 0, -3, 1, 23},
+               {SQL_FETCH_RELATIVE, -2, 0, 21, 1, 21},
   });
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <sqlext.h>
+
 #include "scs/scs_cursor.h"
 #include "util/errcodes.h"
 
@@ -155,7 +157,7 @@ struct Keys {
 TEST(KeysetParams, KeyRowsBecomeOneParameterRowAndTheLastKeyFillsTheBatch) {
   Keys keys(5);
   RowBuffer* out = nullptr;
-  ASSERT_EQ(KS_KeyRowsToParams(&keys.rb, 2, 4, 2, &out), 0);
+  ASSERT_EQ(KS_KeyRowsToParams(&keys.rb, 2, 2, 4, 2, &out), 0);
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(out->rowCount, 1);
   ASSERT_EQ(out->colCount, 8);
@@ -171,8 +173,8 @@ TEST(KeysetParams, KeyRowsBecomeOneParameterRowAndTheLastKeyFillsTheBatch) {
   RB_Free(out);
   std::free(out);
   // More keys than groups, or keys beyond the rows, are refused.
-  EXPECT_EQ(KS_KeyRowsToParams(&keys.rb, 0, 2, 3, &out), KX_ERR_GENERAL);
-  EXPECT_EQ(KS_KeyRowsToParams(&keys.rb, 4, 2, 2, &out), KX_ERR_GENERAL);
+  EXPECT_EQ(KS_KeyRowsToParams(&keys.rb, 2, 0, 2, 3, &out), KX_ERR_GENERAL);
+  EXPECT_EQ(KS_KeyRowsToParams(&keys.rb, 2, 4, 2, 2, &out), KX_ERR_GENERAL);
   EXPECT_EQ(out, nullptr);
 }
 
@@ -221,6 +223,58 @@ TEST(KeysetRows, RowsArePlacedByTheirKeysAndMissingKeysShowDeleted) {
   }
   RB_Free(placed);
   std::free(placed);
+  RB_Free(&rows);
+}
+
+// Seek predicates: the row comparison (a, k) beyond the boundary (a, k),
+// with NULLs of the non-key column where the database sorts them.
+TEST(KeysetQueries, SeekPredicatesFollowTheOrderAndTheNulls) {
+  RowBuffer rows{};
+  RB_InitColumns(&rows, 2);
+  rows.columns[0].type = RBT_SLONG;  // k, the key
+  rows.columns[0].width = 4;
+  rows.columns[1].type = RBT_SLONG;  // a, ordered by, may be NULL
+  rows.columns[1].width = 4;
+  rows.colCount = 2;
+  ASSERT_EQ(RB_AllocRows(&rows, 2), 0);
+  for (int r = 0; r < 2; ++r) rows.columns[0].indicators[r] = RB_IND_DATA;
+  rows.columns[1].indicators[0] = RB_IND_DATA;  // row 0: a = value; row 1: a NULL
+  rows.rowCount = 2;
+  struct Case {
+    bool desc;
+    uint16_t collation;
+    uint16_t direction;
+    bool inclusive;
+    int32_t boundary;
+    std::string where;
+    size_t markers;
+  };
+  const Case cases[] = {
+      {false, SQL_NC_HIGH, KS_NEXT, false, 0, "WHERE ( (a > ? OR a IS NULL) OR a = ? AND k > ? )", 3},
+      {false, SQL_NC_LOW, KS_NEXT, false, 0, "WHERE ( a > ? OR a = ? AND k > ? )", 3},
+      {true, SQL_NC_HIGH, KS_NEXT, false, 0, "WHERE ( a < ? OR a = ? AND k > ? )", 3},
+      {false, SQL_NC_HIGH, KS_PRIOR, true, 0, "WHERE ( a < ? OR a = ? AND k <= ? )", 3},
+      // A NULL boundary: nothing is beyond it in a's own order when NULLs
+      // sort last; every value is when they sort first.
+      {false, SQL_NC_HIGH, KS_NEXT, false, 1, "WHERE ( a IS NULL AND k > ? )", 1},
+      {false, SQL_NC_LOW, KS_NEXT, false, 1, "WHERE ( a IS NOT NULL OR a IS NULL AND k > ? )", 1},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.where);
+    std::vector<SeekPos> ordering(2);
+    ordering[0].text = "a";
+    ordering[0].desc = k.desc;
+    ordering[0].column = 1;
+    ordering[1].text = "k";
+    ordering[1].isKey = true;
+    ordering[1].column = 0;
+    Analysis an("SELECT a FROM t");
+    std::vector<std::pair<int32_t, uint16_t>> cells;
+    ASSERT_EQ(KS_MakeSeekWhere(&an.a, ordering, k.collation, k.direction, k.inclusive, &rows, k.boundary, &cells), 0);
+    EXPECT_EQ(Squeeze(an.a.sql), "SELECT a FROM t " + k.where);
+    EXPECT_EQ(cells.size(), k.markers);
+    for (const auto& cell : cells) EXPECT_EQ(cell.first, k.boundary);
+  }
   RB_Free(&rows);
 }
 

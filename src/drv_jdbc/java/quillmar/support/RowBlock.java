@@ -1,5 +1,7 @@
 package quillmar.support;
 
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
 import java.nio.charset.Charset;
 import java.sql.Date;
 import java.sql.ResultSet;
@@ -10,10 +12,9 @@ import java.time.LocalDate;
 import java.time.LocalDateTime;
 
 /**
- * Reads a block of rows of a ResultSet in one call from native code. Each
- * value lands in flat arrays that the caller copies out with a handful of
- * array reads per block, instead of one call into Java per value and per
- * wasNull.
+ * Reads a block of rows of a ResultSet in one call from native code and packs
+ * them into one byte array, which native code takes whole and decodes without
+ * calling back into Java per value.
  *
  * The values are the ones the single getters give: the same ResultSet
  * getter per column, wasNull after the primitive ones, a null object for the
@@ -27,6 +28,16 @@ import java.time.LocalDateTime;
  * date cannot hold (a BC date, or PostgreSQL's 'infinity', which arrives as
  * year +999999999) stops the block at its row with 22008, as the single
  * getters' road does.
+ *
+ * Layout of buf, in the platform's byte order, row after row and column
+ * after column: one flag byte (1: SQL NULL), then the value. Booleans and
+ * bytes take one byte, shorts two, ints and the raw bits of floats four, the
+ * raw bits of doubles eight: these are written for NULL too (the getter's
+ * answer). A date is three shorts (year, month from 1, day), a time three
+ * shorts (hour, minute, second), a timestamp six shorts and an int of
+ * nanoseconds; text and bytes an int length and the bytes; wide text an int
+ * count of UTF-16 units and the units. A NULL date, time, timestamp, text or
+ * binary value has nothing after its flag.
  */
 public final class RowBlock {
     public static final int BOOLEAN = 1;
@@ -42,28 +53,15 @@ public final class RowBlock {
     public static final int WIDE_TEXT = 11;
     public static final int BYTES = 12;
 
-    /**
-     * Row after row, column after column: the value (booleans, integers and
-     * the raw bits of floats and doubles as longs); for text and bytes its
-     * place in the pool as offset << 32 | length; for dates getYear << 32 |
-     * getMonth << 16 | getDate, for times getHours << 32 | getMinutes << 16 |
-     * getSeconds; a timestamp takes three words: the date word, the time
-     * word and getNanos. Fields are cut to 16 bits, the year to 32.
-     */
-    public long[] words = new long[0];
-    /** One per row and column: 1 for SQL NULL. */
-    public byte[] nulls = new byte[0];
-    /** Narrow text and binary values of the block. */
-    public byte[] bytes = new byte[1024];
-    public int bytesUsed;
-    /** Wide text values of the block. */
-    public char[] chars = new char[1024];
-    public int charsUsed;
+    /** The packed rows of the last block; bytes 0 to used - 1 hold them. */
+    public byte[] buf;
+    public int used;
     /** The result set has no more rows. */
     public boolean end;
     /** What a getter or next threw; the rows before it are complete. */
     public Throwable failure;
 
+    private ByteBuffer view;
     private final boolean asciiPlain;
 
     /** The result set legacyColumns is about. */
@@ -73,6 +71,12 @@ public final class RowBlock {
 
     public RowBlock() {
         asciiPlain = asciiIsPlatform();
+        setBuffer(new byte[8 * 1024]);
+    }
+
+    private void setBuffer(byte[] b) {
+        buf = b;
+        view = ByteBuffer.wrap(b).order(ByteOrder.nativeOrder());
     }
 
     /** Whether the platform charset gives each ASCII character as its own byte. */
@@ -93,74 +97,122 @@ public final class RowBlock {
         return true;
     }
 
-    public static int wordsOf(int kind) {
-        return kind == TIMESTAMP ? 3 : 1;
-    }
-
     /**
      * Reads up to rows rows. layout holds two ints per column: its kind and
      * its room (text: the most bytes or characters kept; binary: the most
-     * bytes kept). Answers the rows read completely.
+     * bytes kept). Answers the rows read completely; used ends after the last
+     * of them.
      */
     public int fill(ResultSet rs, int[] layout, int rows) {
         final int cols = layout.length / 2;
-        int stride = 0;
-        for (int c = 0; c < cols; c++) {
-            stride += wordsOf(layout[2 * c]);
-        }
-        if (words.length < rows * stride) {
-            words = new long[rows * stride];
-        }
-        if (nulls.length < rows * cols) {
-            nulls = new byte[rows * cols];
-        }
-        bytesUsed = 0;
-        charsUsed = 0;
+        used = 0;
         end = false;
         failure = null;
         int r = 0;
+        int done = 0;
         try {
             for (; r < rows; r++) {
                 if (!rs.next()) {
                     end = true;
                     break;
                 }
-                int w = r * stride;
-                int n = r * cols;
                 for (int c = 0; c < cols; c++) {
-                    int kind = layout[2 * c];
-                    int room = layout[2 * c + 1];
-                    boolean isNull = readValue(rs, c + 1, kind, room, w);
-                    nulls[n + c] = (byte) (isNull ? 1 : 0);
-                    w += wordsOf(kind);
+                    readValue(rs, c + 1, layout[2 * c], layout[2 * c + 1]);
                 }
+                done = used;
             }
         } catch (Throwable t) {
             failure = t;
         }
+        // A row cut short by a failure is not part of the block.
+        used = done;
         return r;
     }
 
-    private boolean readValue(ResultSet rs, int i, int kind, int room, int w) throws Exception {
+    /** Room for n more bytes at used; answers used. */
+    private int reserve(long n) {
+        int at = used;
+        if (buf.length - at < n) {
+            long want = Math.max((long) buf.length * 2, (long) at + n);
+            if (want > Integer.MAX_VALUE - 8) {
+                throw new OutOfMemoryError("row block too large");
+            }
+            setBuffer(java.util.Arrays.copyOf(buf, (int) want));
+        }
+        used = at + (int) n;
+        return at;
+    }
+
+    /** A NULL that has no value after its flag. */
+    private void nullValue() {
+        int at = reserve(1);
+        buf[at] = 1;
+    }
+
+    private void putDate(int year, int month, int day) {
+        int at = reserve(7);
+        buf[at] = 0;
+        view.putShort(at + 1, (short) year);
+        view.putShort(at + 3, (short) month);
+        view.putShort(at + 5, (short) day);
+    }
+
+    private void putTimestamp(int year, int month, int day, int hour, int minute, int second, int nanos) {
+        int at = reserve(17);
+        buf[at] = 0;
+        view.putShort(at + 1, (short) year);
+        view.putShort(at + 3, (short) month);
+        view.putShort(at + 5, (short) day);
+        view.putShort(at + 7, (short) hour);
+        view.putShort(at + 9, (short) minute);
+        view.putShort(at + 11, (short) second);
+        view.putInt(at + 13, nanos);
+    }
+
+    private void readValue(ResultSet rs, int i, int kind, int room) throws Exception {
         switch (kind) {
-            case BOOLEAN:
-                words[w] = rs.getBoolean(i) ? 1 : 0;
-                return rs.wasNull();
-            case BYTE:
-                words[w] = rs.getByte(i);
-                return rs.wasNull();
-            case SHORT:
-                words[w] = rs.getShort(i);
-                return rs.wasNull();
-            case INT:
-                words[w] = rs.getInt(i);
-                return rs.wasNull();
-            case FLOAT:
-                words[w] = Float.floatToRawIntBits(rs.getFloat(i));
-                return rs.wasNull();
-            case DOUBLE:
-                words[w] = Double.doubleToRawLongBits(rs.getDouble(i));
-                return rs.wasNull();
+            case BOOLEAN: {
+                boolean v = rs.getBoolean(i);
+                int at = reserve(2);
+                buf[at] = (byte) (rs.wasNull() ? 1 : 0);
+                buf[at + 1] = (byte) (v ? 1 : 0);
+                return;
+            }
+            case BYTE: {
+                byte v = rs.getByte(i);
+                int at = reserve(2);
+                buf[at] = (byte) (rs.wasNull() ? 1 : 0);
+                buf[at + 1] = v;
+                return;
+            }
+            case SHORT: {
+                short v = rs.getShort(i);
+                int at = reserve(3);
+                buf[at] = (byte) (rs.wasNull() ? 1 : 0);
+                view.putShort(at + 1, v);
+                return;
+            }
+            case INT: {
+                int v = rs.getInt(i);
+                int at = reserve(5);
+                buf[at] = (byte) (rs.wasNull() ? 1 : 0);
+                view.putInt(at + 1, v);
+                return;
+            }
+            case FLOAT: {
+                float v = rs.getFloat(i);
+                int at = reserve(5);
+                buf[at] = (byte) (rs.wasNull() ? 1 : 0);
+                view.putInt(at + 1, Float.floatToRawIntBits(v));
+                return;
+            }
+            case DOUBLE: {
+                double v = rs.getDouble(i);
+                int at = reserve(9);
+                buf[at] = (byte) (rs.wasNull() ? 1 : 0);
+                view.putLong(at + 1, Double.doubleToRawLongBits(v));
+                return;
+            }
             case DATE: {
                 if (!legacy(rs, i)) {
                     LocalDate d = null;
@@ -173,30 +225,30 @@ public final class RowBlock {
                     }
                     if (!refused) {
                         if (d == null) {
-                            words[w] = 0;
-                            return true;
+                            nullValue();
+                        } else {
+                            putDate(checkedYear(d.getYear() - 1900) + 1900, d.getMonthValue(),
+                                    d.getDayOfMonth());
                         }
-                        words[w] = dateWord(checkedYear(d.getYear() - 1900), d.getMonthValue() - 1,
-                                d.getDayOfMonth());
-                        return false;
+                        return;
                     }
                 }
                 Date d = rs.getDate(i);
                 if (d == null) {
-                    words[w] = 0;
-                    return true;
+                    nullValue();
+                } else {
+                    putDate(checkedYear(d.getYear()) + 1900, d.getMonth() + 1, d.getDate());
                 }
-                words[w] = dateWord(checkedYear(d.getYear()), d.getMonth(), d.getDate());
-                return false;
+                return;
             }
             case TIME: {
                 Time t = rs.getTime(i);
                 if (t == null) {
-                    words[w] = 0;
-                    return true;
+                    nullValue();
+                } else {
+                    putDate(t.getHours(), t.getMinutes(), t.getSeconds());
                 }
-                words[w] = dateWord(t.getHours(), t.getMinutes(), t.getSeconds());
-                return false;
+                return;
             }
             case TIMESTAMP: {
                 if (!legacy(rs, i)) {
@@ -210,59 +262,54 @@ public final class RowBlock {
                     }
                     if (!refused) {
                         if (t == null) {
-                            words[w] = 0;
-                            words[w + 1] = 0;
-                            words[w + 2] = 0;
-                            return true;
+                            nullValue();
+                        } else {
+                            putTimestamp(checkedYear(t.getYear() - 1900) + 1900, t.getMonthValue(),
+                                    t.getDayOfMonth(), t.getHour(), t.getMinute(), t.getSecond(),
+                                    t.getNano());
                         }
-                        words[w] = dateWord(checkedYear(t.getYear() - 1900), t.getMonthValue() - 1,
-                                t.getDayOfMonth());
-                        words[w + 1] = dateWord(t.getHour(), t.getMinute(), t.getSecond());
-                        words[w + 2] = t.getNano() & 0xFFFFFFFFL;
-                        return false;
+                        return;
                     }
                 }
                 Timestamp t = rs.getTimestamp(i);
                 if (t == null) {
-                    words[w] = 0;
-                    words[w + 1] = 0;
-                    words[w + 2] = 0;
-                    return true;
+                    nullValue();
+                } else {
+                    putTimestamp(checkedYear(t.getYear()) + 1900, t.getMonth() + 1, t.getDate(),
+                            t.getHours(), t.getMinutes(), t.getSeconds(), t.getNanos());
                 }
-                words[w] = dateWord(checkedYear(t.getYear()), t.getMonth(), t.getDate());
-                words[w + 1] = dateWord(t.getHours(), t.getMinutes(), t.getSeconds());
-                words[w + 2] = t.getNanos() & 0xFFFFFFFFL;
-                return false;
+                return;
             }
             case TEXT: {
                 String s = rs.getString(i);
                 if (s == null) {
-                    words[w] = 0;
-                    return true;
+                    nullValue();
+                } else {
+                    putText(s, room);
                 }
-                words[w] = putText(s, room);
-                return false;
+                return;
             }
             case WIDE_TEXT: {
                 String s = rs.getString(i);
                 if (s == null) {
-                    words[w] = 0;
-                    return true;
+                    nullValue();
+                } else {
+                    putWide(s, room);
                 }
-                words[w] = putWide(s, room);
-                return false;
+                return;
             }
             case BYTES: {
                 byte[] b = rs.getBytes(i);
                 if (b == null) {
-                    words[w] = 0;
-                    return true;
+                    nullValue();
+                } else {
+                    int n = Math.min(b.length, Math.max(room, 0));
+                    int at = reserve(5L + n);
+                    buf[at] = 0;
+                    view.putInt(at + 1, n);
+                    System.arraycopy(b, 0, buf, at + 5, n);
                 }
-                int n = Math.min(b.length, Math.max(room, 0));
-                int at = reserveBytes(n);
-                System.arraycopy(b, 0, bytes, at, n);
-                words[w] = place(at, n);
-                return false;
+                return;
             }
             default:
                 throw new IllegalArgumentException("column kind " + kind);
@@ -302,42 +349,8 @@ public final class RowBlock {
         return since1900;
     }
 
-    private static long place(int at, int n) {
-        return ((long) at << 32) | (n & 0xFFFFFFFFL);
-    }
-
-    private static long dateWord(int a, int b, int c) {
-        return ((long) a << 32) | ((long) (b & 0xFFFF) << 16) | (c & 0xFFFF);
-    }
-
-    private int reserveBytes(int n) {
-        int at = bytesUsed;
-        if (bytes.length - at < n) {
-            long want = Math.max((long) bytes.length * 2, (long) at + n);
-            if (want > Integer.MAX_VALUE - 8) {
-                throw new OutOfMemoryError("row block too large");
-            }
-            bytes = java.util.Arrays.copyOf(bytes, (int) want);
-        }
-        bytesUsed = at + n;
-        return at;
-    }
-
-    private int reserveChars(int n) {
-        int at = charsUsed;
-        if (chars.length - at < n) {
-            long want = Math.max((long) chars.length * 2, (long) at + n);
-            if (want > Integer.MAX_VALUE - 8) {
-                throw new OutOfMemoryError("row block too large");
-            }
-            chars = java.util.Arrays.copyOf(chars, (int) want);
-        }
-        charsUsed = at + n;
-        return at;
-    }
-
     /** Narrow text: at most room bytes, ending at a NUL. */
-    private long putText(String s, int room) {
+    private void putText(String s, int room) {
         int len = s.length();
         int keep = Math.min(len, Math.max(room, 0));
         if (asciiPlain) {
@@ -349,17 +362,20 @@ public final class RowBlock {
                 }
             }
             if (ascii) {
-                int at = reserveBytes(keep);
+                int at = reserve(5L + keep);
+                int base = at + 5;
                 int n = 0;
                 for (; n < keep; n++) {
                     char ch = s.charAt(n);
                     if (ch == 0) {
                         break;
                     }
-                    bytes[at + n] = (byte) ch;
+                    buf[base + n] = (byte) ch;
                 }
-                bytesUsed = at + n;
-                return place(at, n);
+                buf[at] = 0;
+                view.putInt(at + 1, n);
+                used = base + n;
+                return;
             }
         }
         byte[] b = s.getBytes();
@@ -370,20 +386,25 @@ public final class RowBlock {
                 break;
             }
         }
-        int at = reserveBytes(n);
-        System.arraycopy(b, 0, bytes, at, n);
-        return place(at, n);
+        int at = reserve(5L + n);
+        buf[at] = 0;
+        view.putInt(at + 1, n);
+        System.arraycopy(b, 0, buf, at + 5, n);
     }
 
     /** Wide text: at most room units, never ending in half a surrogate pair. */
-    private long putWide(String s, int room) {
+    private void putWide(String s, int room) {
         int len = s.length();
         int n = Math.min(len, Math.max(room, 0));
         if (n > 0 && n < len && Character.isHighSurrogate(s.charAt(n - 1))) {
             n--;
         }
-        int at = reserveChars(n);
-        s.getChars(0, n, chars, at);
-        return place(at, n);
+        int at = reserve(5L + 2L * n);
+        buf[at] = 0;
+        view.putInt(at + 1, n);
+        int p = at + 5;
+        for (int k = 0; k < n; k++, p += 2) {
+            view.putChar(p, s.charAt(k));
+        }
     }
 }

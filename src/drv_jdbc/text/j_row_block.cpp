@@ -1,0 +1,216 @@
+#include "drv_jdbc/text/j_row_block.h"
+
+#include <cstring>
+
+namespace kx {
+
+namespace {
+
+template <typename T>
+void Put(unsigned char* element, T value) {
+  std::memcpy(element, &value, sizeof value);
+}
+
+void PutLength(unsigned char* e, uint32_t head, uint32_t n) {
+  if (head == 1) Put(e, static_cast<uint8_t>(n));
+  else if (head == 2) Put(e, static_cast<uint16_t>(n));
+  else if (head == 4) Put(e, n);
+}
+
+// A forward reader over the packed bytes that never reads past the end.
+class Reader {
+ public:
+  Reader(const unsigned char* data, size_t size) : p_(data), left_(size) {}
+  bool Take(size_t n, const unsigned char** at) {
+    if (n > left_) return false;
+    *at = p_;
+    p_ += n;
+    left_ -= n;
+    return true;
+  }
+  template <typename T>
+  bool Read(T* v) {
+    const unsigned char* at = nullptr;
+    if (!Take(sizeof(T), &at)) return false;
+    std::memcpy(v, at, sizeof(T));
+    return true;
+  }
+  size_t left() const { return left_; }
+
+ private:
+  const unsigned char* p_;
+  size_t left_;
+};
+
+// Three 16-bit fields of a date or a time into the element's first six bytes.
+bool DateLike(Reader* in, bool isNull, unsigned char* e) {
+  uint16_t f[3] = {0, 0, 0};
+  if (!isNull && !(in->Read(&f[0]) && in->Read(&f[1]) && in->Read(&f[2]))) return false;
+  std::memcpy(e, f, sizeof f);
+  return true;
+}
+
+bool Timestamp(Reader* in, bool isNull, unsigned char* e) {
+  uint16_t f[6] = {0, 0, 0, 0, 0, 0};
+  uint32_t nanos = 0;
+  if (!isNull) {
+    for (uint16_t& v : f) {
+      if (!in->Read(&v)) return false;
+    }
+    if (!in->Read(&nanos)) return false;
+  }
+  // SQL_TIMESTAMP_STRUCT: six 16-bit fields, then the fraction.
+  std::memcpy(e, f, sizeof f);
+  Put(e + sizeof f, nanos);
+  return true;
+}
+
+// Text, bytes or wide text: a count, then count units of unit bytes, placed
+// after the element's length prefix; terminated (terminator units of zero)
+// or, for binary, padded with zeros to the element's end.
+bool Counted(Reader* in, bool isNull, const RowBufferColumn* col, unsigned char* e, size_t unit,
+             size_t terminator) {
+  const uint32_t head = RB_LengthPrefixBytes(col->type);
+  uint32_t n = 0;
+  const unsigned char* bytes = nullptr;
+  if (!isNull) {
+    if (!in->Read(&n)) return false;
+    const uint64_t need = uint64_t{head} + uint64_t{n} * unit + terminator;
+    if (need > col->width) return false;
+    if (!in->Take(size_t{n} * unit, &bytes)) return false;
+  }
+  if (uint64_t{head} + terminator > col->width) return false;
+  const size_t size = size_t{n} * unit;
+  if (size > 0) std::memcpy(e + head, bytes, size);
+  if (terminator > 0) std::memset(e + head + size, 0, terminator);
+  else std::memset(e + head + size, 0, col->width - head - size);
+  PutLength(e, head, n);
+  return true;
+}
+
+bool DecodeValue(Reader* in, int32_t kind, RowBufferColumn* col, int32_t r) {
+  uint8_t flag = 0;
+  if (!in->Read(&flag) || flag > 1) return false;
+  const bool isNull = flag == 1;
+  unsigned char* e = RB_Element(col, static_cast<size_t>(r));
+  bool ok = true;
+  switch (kind) {
+    case kRowBlockBoolean: {
+      uint8_t v = 0;
+      ok = in->Read(&v);
+      if (ok) Put(e, static_cast<uint8_t>(v != 0 ? 1 : 0));
+      break;
+    }
+    case kRowBlockByte: {
+      int8_t v = 0;
+      ok = in->Read(&v);
+      if (ok) Put(e, v);
+      break;
+    }
+    case kRowBlockShort: {
+      int16_t v = 0;
+      ok = in->Read(&v);
+      // An unsigned tinyint arrives as a short: its low byte.
+      if (ok && col->type == RBT_SSHORT) Put(e, v);
+      else if (ok) Put(e, static_cast<uint8_t>(v & 0xFF));
+      break;
+    }
+    case kRowBlockInt: {
+      int32_t v = 0;
+      ok = in->Read(&v);
+      // An unsigned short arrives as an int: its low 16 bits.
+      if (ok && col->type == RBT_SLONG) Put(e, v);
+      else if (ok) Put(e, static_cast<uint16_t>(v & 0xFFFF));
+      break;
+    }
+    case kRowBlockFloat: {
+      uint32_t v = 0;
+      ok = in->Read(&v);
+      if (ok) Put(e, v);
+      break;
+    }
+    case kRowBlockDouble: {
+      uint64_t v = 0;
+      ok = in->Read(&v);
+      if (ok) Put(e, v);
+      break;
+    }
+    case kRowBlockDate:
+    case kRowBlockTime:
+      ok = DateLike(in, isNull, e);
+      break;
+    case kRowBlockTimestamp:
+      ok = Timestamp(in, isNull, e);
+      break;
+    case kRowBlockText:
+      ok = Counted(in, isNull, col, e, 1, 1);
+      break;
+    case kRowBlockBytes:
+      ok = Counted(in, isNull, col, e, 1, 0);
+      break;
+    case kRowBlockWide:
+      ok = Counted(in, isNull, col, e, 2, 2);
+      break;
+    default:
+      return false;
+  }
+  if (!ok) return false;
+  col->indicators[r] = isNull ? RB_IND_NULL : RB_IND_DATA;
+  return true;
+}
+
+}  // namespace
+
+bool JDB_RowBlockKind(const RowBufferColumn& col, bool wideText, int32_t* kind, int32_t* room) {
+  const int64_t w = col.width;
+  const int64_t head = RB_LengthPrefixBytes(col.type);
+  *room = 0;
+  switch (col.type) {
+    case RBT_BIT: *kind = kRowBlockBoolean; return true;
+    case RBT_STINYINT: *kind = kRowBlockByte; return true;
+    case RBT_SSHORT: case RBT_UTINYINT: *kind = kRowBlockShort; return true;
+    case RBT_SLONG: case RBT_USHORT: *kind = kRowBlockInt; return true;
+    case RBT_FLOAT: *kind = kRowBlockFloat; return true;
+    case RBT_DOUBLE: *kind = kRowBlockDouble; return true;
+    case RBT_DATE: *kind = kRowBlockDate; return true;
+    case RBT_TIME: *kind = kRowBlockTime; return true;
+    case RBT_TIMESTAMP: *kind = kRowBlockTimestamp; return true;
+    case RBT_CHAR: case RBT_CHAR_NTS:
+    case RBT_CHAR_LEN1: case RBT_CHAR_LEN2: case RBT_CHAR_LEN4:
+      // Room for the text and its terminator.
+      if (w - head < 1 || w > INT32_MAX) return false;
+      *kind = kRowBlockText;
+      *room = static_cast<int32_t>(w - head - 1);
+      return true;
+    case RBT_BINARY:
+    case RBT_BINARY_LEN1: case RBT_BINARY_LEN2: case RBT_BINARY_LEN4:
+      if (w - head < 0 || w > INT32_MAX) return false;
+      *kind = kRowBlockBytes;
+      *room = static_cast<int32_t>(w - head);
+      return true;
+    case RBT_WCHAR: case RBT_WCHAR_NTS: case RBT_WCHAR_LEN4:
+      if (!wideText || (w - head) / 2 < 1 || w > INT32_MAX) return false;
+      *kind = kRowBlockWide;
+      *room = static_cast<int32_t>((w - head) / 2 - 1);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool JDB_DecodeRowBlock(const unsigned char* data, size_t size, const int32_t* kinds, int32_t rows,
+                        RowBuffer* out, int32_t* decoded) {
+  *decoded = 0;
+  if (rows < 0 || rows > out->rowCapacity || (data == nullptr && size > 0)) return false;
+  Reader in(data, size);
+  const int cols = out->colCount;
+  for (int32_t r = 0; r < rows; ++r) {
+    for (int c = 0; c < cols; ++c) {
+      if (!DecodeValue(&in, kinds[c], &out->columns[c], r)) return false;
+    }
+    *decoded = r + 1;
+  }
+  return in.left() == 0;
+}
+
+}  // namespace kx

@@ -62,6 +62,9 @@ constexpr AgentPropertyId AP_CONN_OPEN_OPTION = 0x2201000f;
 constexpr AgentPropertyId AP_CONN_CAPABILITY_MASK = 0x22010011;
 constexpr AgentPropertyId AP_CONN_UNICODE_CLIENT = 0x22010013;
 constexpr AgentPropertyId AP_CONN_MULTI_ACTIVE_STMTS = 0x22010016;
+// 1 when the connection to the database is lost: a connection-class failure
+// was seen on it, or a short check finds it closed or unusable; else 0.
+constexpr AgentPropertyId AP_CONN_DEAD = 0x22010019;
 // text: the connection's current schema (where unqualified names resolve)
 constexpr AgentPropertyId AP_CONN_SCHEMA = 0x21010017;
 constexpr AgentPropertyId AP_CONN_AUTOCOMMIT = 0x22030000;
@@ -113,7 +116,9 @@ constexpr uint32_t CAP_FAILOVER = 0x4000;
 // message leaves a NULL entry). The caller frees them with StrListFree.
 using AgentMsgBlock = StrList;
 
-// Argument of DRV_AllocServer.
+// Argument of DRV_AllocServer. A failed allocation leaves its reason (a Java
+// VM that cannot be found or started) as the messages of handle 0, for the
+// calling thread: DRV_GetMessages(0) hands them out once.
 struct AgentServerOptions {
   char* options;
   char* serverType;

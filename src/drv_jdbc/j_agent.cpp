@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "drv_jdbc/j_catalog.h"
 #include "drv_jdbc/j_common.h"
@@ -105,6 +106,9 @@ const OpTableRow kTypeTable[9] = {
     {9, 0, 0x282200},     {11, 0, 0x282800}, {-2, 65533, 0x2a3000},
 };
 
+// A VM that cannot be found or started: the client cannot make a connection.
+constexpr char kVmStartState[] = "08001";
+
 constexpr char kMsgFormat[] = "[Skerrin Edition]%s[SQLSTATE:%s]";
 
 // Hands out and empties one message list. The caller holds the list's lock.
@@ -168,6 +172,16 @@ JFrame::~JFrame() {
 
 int32_t DRV_GetMessages(AgentHandle h, AgentMsgBlock* out) {
   if (out == nullptr) return KX_ERR_BAD_ARGUMENT;
+  if (h == 0) {
+    // No server: why the calling thread's server allocation failed.
+    AgentMsgList list{};
+    if (std::string reason = JVM_TakeAllocFailure(); !reason.empty()) {
+      JDB_MsgAppend(&list, JDB_MsgNew(reason.c_str(), 0, kVmStartState));
+    }
+    const int32_t rc = TakeMessages(&list, out);
+    JDB_MsgFreeList(&list);
+    return rc;
+  }
   if (JStmt* s = JDB_FindStmt(h); s != nullptr) {
     // The database's "query canceled" ends a run we stopped ourselves: by
     // SQLCancel, else by the statement's query timeout. Applications tell
@@ -177,9 +191,15 @@ int32_t DRV_GetMessages(AgentHandle h, AgentMsgBlock* out) {
     } else if (s->queryTimeout > 0) {
       JDB_MsgRestateInterrupt(&s->msgs, KX_ERR_TIMEOUT);
     }
+    // Every failure the core reports passes here: a lost connection is
+    // remembered on the way, whichever call on it saw the loss.
+    if (s->conn != nullptr && JDB_MsgListLosesConnection(&s->msgs)) s->conn->lost.store(true);
     return TakeMessages(&s->msgs, out);
   }
-  if (JConn* c = JDB_FindConn(h); c != nullptr) return TakeMessages(&c->msgs, out);
+  if (JConn* c = JDB_FindConn(h); c != nullptr) {
+    if (JDB_MsgListLosesConnection(&c->msgs)) c->lost.store(true);
+    return TakeMessages(&c->msgs, out);
+  }
   if (JEnv* e = static_cast<JEnv*>(HT_Lookup(&JDB_EnvTable, h)); e != nullptr) {
     std::lock_guard<std::mutex> hold(e->lock);
     return TakeMessages(&e->msgs, out);

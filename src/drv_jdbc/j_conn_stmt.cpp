@@ -33,6 +33,8 @@ JMethod mSetAutoCommit{"java/sql/Connection", "setAutoCommit", "(Z)V"};
 JMethod mSetReadOnly{"java/sql/Connection", "setReadOnly", "(Z)V"};
 JMethod mSetCatalog{"java/sql/Connection", "setCatalog", "(Ljava/lang/String;)V"};
 JMethod mSetIsolation{"java/sql/Connection", "setTransactionIsolation", "(I)V"};
+JMethod mIsClosed{"java/sql/Connection", "isClosed", "()Z"};
+JMethod mIsValid{"java/sql/Connection", "isValid", "(I)Z"};
 JMethod mNativeSql{"java/sql/Connection", "nativeSQL", "(Ljava/lang/String;)Ljava/lang/String;"};
 
 JMethod mExecute{"java/sql/Statement", "execute", "(Ljava/lang/String;)Z"};
@@ -239,6 +241,33 @@ int JC_Connection_setTransactionIsolation(JConn* c, jobject conn, int32_t level)
   return Simple(c->jni, c->unicodeClient, &c->msgs, [&] {
     return JC_CallVoid(c->jni, conn, mSetIsolation, static_cast<jint>(level));
   });
+}
+
+bool JC_Connection_isLost(JConn* c) {
+  if (c->lost.load()) return true;
+  if (c->conn == nullptr) return true;
+  JW_Trace("Connection.isClosed");
+  jboolean closed = JNI_FALSE;
+  if (JC_CallBoolean(c->jni, c->conn, mIsClosed, &closed) != 0) {
+    JC_ClearException(c->jni);
+    closed = JNI_FALSE;
+  }
+  bool lost = closed != JNI_FALSE;
+  if (!lost) {
+    // isValid talks to the server (a round trip at most this long); a driver
+    // without it (AbstractMethodError, SQLFeatureNotSupportedException) says
+    // nothing about the connection.
+    JW_Trace("Connection.isValid");
+    jboolean valid = JNI_TRUE;
+    const jint seconds = JDB_ALIVE_CHECK_SECONDS;
+    if (JC_CallBoolean(c->jni, c->conn, mIsValid, &valid, seconds) != 0) {
+      JC_ClearException(c->jni);
+      valid = JNI_TRUE;
+    }
+    lost = valid == JNI_FALSE;
+  }
+  if (lost) c->lost.store(true);
+  return lost;
 }
 
 int JC_Connection_nativeSQL(JConn* c, jobject conn, const char* sql, char** out) {

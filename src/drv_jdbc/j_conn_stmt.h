@@ -42,6 +42,12 @@ int JC_Connection_setCatalog(JConn* c, jobject conn, const char* catalog);
 int JC_Connection_setTransactionIsolation(JConn* c, jobject conn, int32_t level);
 // *out: heap text the caller frees (empty for a Java null); NULL on failure.
 int JC_Connection_nativeSQL(JConn* c, jobject conn, const char* sql, char** out);
+// Whether the connection is lost: remembered from an earlier failure, else
+// asked of the JDBC driver (isClosed, then isValid with a limit of
+// JDB_ALIVE_CHECK_SECONDS). A driver that cannot tell counts as alive. Posts
+// nothing; a loss found here is remembered.
+constexpr int JDB_ALIVE_CHECK_SECONDS = 2;
+bool JC_Connection_isLost(JConn* c);
 
 int JC_Statement_execute(JStmt* s, jobject stmt, const char* sql, uint8_t* hasResultSet);
 int JC_Statement_executeConn(JConn* c, jobject stmt, const char* sql);

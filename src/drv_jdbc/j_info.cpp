@@ -152,23 +152,44 @@ void PutText(char* text, size_t capacity, const char* value) {
 }
 
 // What the cursor layer the driver's wiring lays over the agent serves:
-// forward-only, static and keyset-driven read-only cursors, rowsets,
-// scrolling in every direction but by bookmark, and SQLSetPos's
-// SQL_POSITION. A keyset-driven cursor sees the updates and deletes of
-// others when it fetches a row again.
+// forward-only, static, keyset-driven and dynamic cursors, rowsets, scrolling
+// in every direction, bookmarks (a row's number in the result). A keyset-driven cursor
+// sees the updates and deletes of others when it fetches a row again, and
+// changes its rows through SQLSetPos, SQLBulkOperations and positioned
+// statements under lock or optimistic (values) concurrency when it holds the
+// keys of the whole result (a mixed cursor's window is read-only); a static
+// cursor is read-only.
 constexpr int32_t kFetchDirections = SQL_FD_FETCH_NEXT | SQL_FD_FETCH_FIRST | SQL_FD_FETCH_LAST |
-                                     SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE;
+                                     SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE |
+                                     SQL_FD_FETCH_BOOKMARK;
 constexpr int32_t kForwardOnlyAttrs2 =
     SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT | SQL_CA2_SIMULATE_NON_UNIQUE;
-constexpr int32_t kStaticAttrs1 =
-    SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION;
+constexpr int32_t kStaticAttrs1 = SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_BOOKMARK |
+                                  SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION | SQL_CA1_POS_REFRESH;
 constexpr int32_t kStaticAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
-constexpr int32_t kKeysetAttrs1 = kStaticAttrs1;
-constexpr int32_t kKeysetAttrs2 =
-    SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_SENSITIVITY_DELETIONS | SQL_CA2_SENSITIVITY_UPDATES | SQL_CA2_CRC_EXACT;
+constexpr int32_t kKeysetAttrs1 = kStaticAttrs1 | SQL_CA1_POS_UPDATE | SQL_CA1_POS_DELETE | SQL_CA1_BULK_ADD |
+                                  SQL_CA1_POSITIONED_UPDATE | SQL_CA1_POSITIONED_DELETE |
+                                  SQL_CA1_BULK_UPDATE_BY_BOOKMARK | SQL_CA1_BULK_DELETE_BY_BOOKMARK |
+                                  SQL_CA1_BULK_FETCH_BY_BOOKMARK;
+constexpr int32_t kKeysetAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
+                                  SQL_CA2_OPT_VALUES_CONCURRENCY | SQL_CA2_SENSITIVITY_DELETIONS |
+                                  SQL_CA2_SENSITIVITY_UPDATES | SQL_CA2_CRC_EXACT;
+constexpr int32_t kPosOperations = SQL_POS_POSITION | SQL_POS_REFRESH | SQL_POS_UPDATE | SQL_POS_DELETE | SQL_POS_ADD;
+// A dynamic cursor reads each rowset's keys afresh by seeking from the
+// current one: it has no row numbers, so no absolute positioning and no
+// bookmarks.
+constexpr int32_t kDynamicAttrs1 = SQL_CA1_NEXT | SQL_CA1_RELATIVE | SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION;
+constexpr int32_t kDynamicAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_SENSITIVITY_ADDITIONS |
+                                   SQL_CA2_SENSITIVITY_DELETIONS | SQL_CA2_SENSITIVITY_UPDATES;
+// Bookmarks stay valid across scrolling and the cursor's own changes.
+constexpr int32_t kBookmarkPersistence = SQL_BP_SCROLL | SQL_BP_UPDATE | SQL_BP_DELETE;
+
+// Dynamic cursors are offered unless the connection disables them
+// (DYN_CURS_SENSITIVITY=DISABLED).
+bool DynamicOffered(const JConn* c) { return c == nullptr || c->opts.dynCursSensitivity != 2; }
 
 // Answers that need no Java. True when the type is one of them.
-bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_t capacity) {
+bool FixedAnswer(const JConn* c, uint16_t type, int32_t* number, char* text, size_t capacity) {
   switch (type) {
     case 2: PutText(text, capacity, " "); return true;
     case 3: case 4: case 5: case 76: *number = 0; return true;
@@ -178,22 +199,24 @@ bool FixedAnswer(const JConn*, uint16_t type, int32_t* number, char* text, size_
     case 10: PutText(text, capacity, "03.50.0000"); return true;
     case 11: PutText(text, capacity, "N"); return true;
     case 12: *number = 1; return true;
-    case SQL_SCROLL_CONCURRENCY: *number = SQL_SCCO_READ_ONLY; return true;
+    case SQL_SCROLL_CONCURRENCY: *number = SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_VALUES; return true;
     case SQL_SCROLL_OPTIONS:
-      *number = SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED;
+      *number = SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED |
+                (DynamicOffered(c) ? SQL_SO_DYNAMIC : 0);
       return true;
     case 45: PutText(text, capacity, "Table"); return true;
     case 77: PutText(text, capacity, "03.50"); return true;
     case 78: *number = 1; return true;
-    case SQL_POS_OPERATIONS: *number = SQL_POS_POSITION; return true;
+    case SQL_POS_OPERATIONS: *number = kPosOperations; return true;
     case 81: *number = 7; return true;
-    case SQL_BOOKMARK_PERSISTENCE: *number = 0; return true;  // no bookmarks yet
+    case SQL_BOOKMARK_PERSISTENCE: *number = kBookmarkPersistence; return true;
     case 83: *number = 0; return true;
     case 109: case 110: *number = 0; return true;
     case 111: PutText(text, capacity, "Y"); return true;
     case 116: *number = 1; return true;
     case 117: *number = 0; return true;
-    case SQL_DYNAMIC_CURSOR_ATTRIBUTES1: case SQL_DYNAMIC_CURSOR_ATTRIBUTES2: *number = 0; return true;
+    case SQL_DYNAMIC_CURSOR_ATTRIBUTES1: *number = DynamicOffered(c) ? kDynamicAttrs1 : 0; return true;
+    case SQL_DYNAMIC_CURSOR_ATTRIBUTES2: *number = DynamicOffered(c) ? kDynamicAttrs2 : 0; return true;
     case SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1: *number = SQL_CA1_NEXT; return true;
     case SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES2: *number = kForwardOnlyAttrs2; return true;
     case 148: case 149: *number = 0; return true;
@@ -388,8 +411,11 @@ int JDB_GetInfoAnswer(JConn* c, uint16_t type, int32_t* number, char* text, size
     case 74: n = m.B("supportsTableCorrelationNames") ? 2 : 0; break;
     case 75: n = m.B("supportsNonNullableColumns") ? 1 : 0; break;
     case 80:
-      n = (m.B("supportsPositionedDelete") ? 1 : 0) | (m.B("supportsPositionedUpdate") ? 2 : 0) |
-          (m.B("supportsSelectForUpdate") ? 4 : 0);
+      // The cursor layer carries positioned UPDATE and DELETE out itself,
+      // keyed on the named cursor's row; SELECT ... FOR UPDATE is the
+      // database's.
+      n = SQL_PS_POSITIONED_DELETE | SQL_PS_POSITIONED_UPDATE |
+          (m.B("supportsSelectForUpdate") ? SQL_PS_SELECT_FOR_UPDATE : 0);
       break;
     case 84: n = m.B("usesLocalFiles") ? 2 : m.B("usesLocalFilePerTable") ? 1 : 0; break;
     case 85:

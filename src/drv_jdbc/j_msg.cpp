@@ -121,4 +121,22 @@ void JDB_MsgRestateInterrupt(AgentMsgList* list, int code) {
   }
 }
 
+bool JDB_StateLosesConnection(const char* sqlstate) {
+  if (sqlstate == nullptr) return false;
+  if (std::strncmp(sqlstate, "08", 2) == 0) return true;
+  // PostgreSQL's admin shutdown, crash shutdown and "cannot connect now".
+  for (const char* shutdown : {"57P01", "57P02", "57P03"}) {
+    if (std::strncmp(sqlstate, shutdown, 5) == 0) return true;
+  }
+  return false;
+}
+
+bool JDB_MsgListLosesConnection(const AgentMsgList* list) {
+  if (list == nullptr) return false;
+  for (const AgentMsg* m = list->head; m != nullptr; m = m->next) {
+    if (JDB_StateLosesConnection(m->sqlstate)) return true;
+  }
+  return false;
+}
+
 }  // namespace kx

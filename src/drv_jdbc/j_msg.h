@@ -45,6 +45,12 @@ void JDB_MsgAddText(AgentMsgList* list, const char* text, int code);
 void JDB_MsgAddSqlException(int* status, const char* sqlstate, char* text, int32_t native,
                             AgentMsgList* list);
 
+// Whether a SQLSTATE says the connection itself is gone: class 08
+// (connection exception) or the server's shutdown states 57P01 to 57P03.
+bool JDB_StateLosesConnection(const char* sqlstate);
+// Whether any message of list has such a state.
+bool JDB_MsgListLosesConnection(const AgentMsgList* list);
+
 // The database's "query canceled" state (PostgreSQL and H2 alike): what a
 // JDBC driver reports when its statement was cancelled or timed out.
 constexpr char JDB_STATE_QUERY_CANCELED[] = "57014";

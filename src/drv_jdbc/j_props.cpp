@@ -125,6 +125,7 @@ int ConnGet(JConn* c, AgentPropertyId id, int32_t* number, char* text) {
           *number = c->unicodeClient != 0 ? 1 : 0;
           return 0;
         case AP_CONN_CATALOG: return JC_Connection_getCatalog(c, c->conn, text, kTextRoom);
+        case AP_CONN_DEAD: *number = JC_Connection_isLost(c) ? 1 : 0; return 0;
         case AP_CONN_SCHEMA: return JC_Connection_getSchema(c, c->conn, text, kTextRoom);
         default: return KX_ERR_NOT_SUPPORTED;
       }

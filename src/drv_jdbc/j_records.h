@@ -72,6 +72,9 @@ struct JConn {
   int32_t odbcVersion;
   AgentConnOptions opts;    // connect options copied at connect (texts owned)
   int32_t multipleActive;
+  // A connection-class failure (08xxx, server shutdown) reached the core from
+  // this connection or one of its statements: the connection is lost for good.
+  std::atomic<bool> lost;
 };
 
 // An agent statement, as far as the bridge reads and writes it.

@@ -3,8 +3,10 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <clocale>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +17,7 @@
 
 #include "drv_jdbc/j_classes.h"
 #include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_vmcheck.h"
 #include "util/errcodes.h"
 #include "util/log.h"
 #include "util/str_util.h"
@@ -52,14 +55,87 @@ struct JvmState {
 std::recursive_mutex gHostLock;
 JvmState gState;
 std::string gJarDir;
-char gLastFailure[512];
+char gLastFailure[JDB_MSG_TEXT_MAX + 1];
+// Why the calling thread's last server allocation failed, until it is taken.
+thread_local std::string tAllocFailure;
 
 CreateVmFn gCreateVm = nullptr;
 GetVmsFn gGetVms = nullptr;
+std::string gJvmPath;  // the libjvm.so the functions above come from
 
-void SetFailure(const char* text) {
-  std::snprintf(gLastFailure, sizeof gLastFailure, "%s", text);
-  LogAt(LOG_ERROR, __FILE__, __LINE__, "%s", text);
+// A process gets one attempt at creating its VM: after a failed one the VM
+// cannot be created again (a second JNI_CreateJavaVM aborts the process), so
+// the failure is kept and every later allocation answers with it.
+bool gCreateFailed = false;
+std::string gCreateFailure;
+// The last option list the check refused, and why: the same list is refused
+// again without another child.
+std::vector<std::string> gRefusedOptions;
+std::string gRefusal;
+
+void SetFailure(const std::string& text) {
+  std::snprintf(gLastFailure, sizeof gLastFailure, "%s", text.c_str());
+  try {
+    tAllocFailure = text;
+  } catch (const std::bad_alloc&) {
+    tAllocFailure.clear();
+  }
+  LogAt(LOG_ERROR, __FILE__, __LINE__, "%s", gLastFailure);
+}
+
+// ---- what the VM writes and how it ends the process -----------------------------
+// The VM writes its messages through the "vfprintf" hook and calls "exit" or
+// "abort" just before it ends the process itself. While it starts, its words
+// are kept for the connect error; whenever it ends the process, the log says
+// that the VM did it and why, so the end of the application is never silent.
+
+std::mutex gVmOutputLock;
+std::atomic<bool> gVmStarting{false};
+std::string gVmOutput;
+constexpr size_t kVmOutputMax = 8192;
+
+extern "C" jint JNICALL VmWriteHook(FILE* stream, const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const jint written = std::vfprintf(stream, format, args);
+  std::fflush(stream);
+  {
+    std::lock_guard<std::mutex> hold(gVmOutputLock);
+    if (gVmStarting && gVmOutput.size() < kVmOutputMax) {
+      char text[1024];
+      std::vsnprintf(text, sizeof text, format, copy);
+      try {
+        gVmOutput += text;
+      } catch (const std::bad_alloc&) {
+      }
+    }
+  }
+  va_end(copy);
+  return written;
+}
+
+extern "C" void JNICALL VmExitHook(jint code) {
+  LogAt(LOG_CRIT, __FILE__, __LINE__,
+        "The Java VM ends the process with exit status %d (System.exit or Runtime.halt in Java code)",
+        static_cast<int>(code));
+}
+
+extern "C" void JNICALL VmAbortHook() {
+  // Outside the start this runs in a VM that is crashing: a fixed text and a
+  // plain write, nothing that could need a lock.
+  static const char kCrash[] = "The Java VM aborts the process\n";
+  if (!gVmStarting) {
+    ssize_t ignored = write(2, kCrash, sizeof kCrash - 1);
+    (void)ignored;
+    return;
+  }
+  std::string reason;
+  {
+    std::lock_guard<std::mutex> hold(gVmOutputLock);
+    reason = JVM_ReasonText(gVmOutput);
+  }
+  LogAt(LOG_CRIT, __FILE__, __LINE__, "The Java VM failed to start and ends the process: %s",
+        reason.empty() ? "no reason given" : reason.c_str());
 }
 
 // Detaches, when its thread ends, a thread the driver attached.
@@ -71,15 +147,27 @@ struct AttachGuard {
 };
 thread_local AttachGuard tAttach;
 
-bool TryLibrary(const char* path, int flags) {
+// Loads a VM library and takes its two entry points; *why says what went
+// wrong otherwise.
+bool TryLibrary(const char* path, int flags, std::string* why) {
+  dlerror();
   void* lib = dlopen(path, flags);
-  if (lib == nullptr) return false;
+  if (lib == nullptr) {
+    const char* error = dlerror();
+    if (why != nullptr) *why = error != nullptr ? error : "dlopen failed";
+    return false;
+  }
   auto create = reinterpret_cast<CreateVmFn>(dlsym(lib, "JNI_CreateJavaVM"));
   auto get = reinterpret_cast<GetVmsFn>(dlsym(lib, "JNI_GetCreatedJavaVMs"));
   if (create == nullptr || get == nullptr) {
     dlclose(lib);
+    if (why != nullptr) *why = "it is no Java VM library (no JNI_CreateJavaVM)";
     return false;
   }
+  Dl_info info{};
+  gJvmPath = dladdr(reinterpret_cast<void*>(create), &info) != 0 && info.dli_fname != nullptr
+                 ? info.dli_fname
+                 : path;
   gCreateVm = create;
   gGetVms = get;
   return true;  // kept loaded for the life of the process
@@ -112,23 +200,22 @@ std::string JdkOfJavac() {
 // Finds libjvm: a VM already in the process first, then the usual places.
 bool LoadJvmLibrary() {
   if (gCreateVm != nullptr) return true;
-  if (TryLibrary("libjvm.so", RTLD_NOW | RTLD_NOLOAD)) return true;
-  std::vector<std::string> homes;
-  if (const char* jh = std::getenv("JAVA_HOME"); jh != nullptr && *jh != '\0') homes.emplace_back(jh);
-  homes.emplace_back("/usr/lib/jvm/default-java");
-  std::string javac = JdkOfJavac();
-  if (!javac.empty()) homes.push_back(javac);
-  if (KX_BUILD_JDK_HOME[0] != '\0') homes.emplace_back(KX_BUILD_JDK_HOME);
-  std::string tried;
-  for (const std::string& home : homes) {
-    std::string lib = home + "/lib/server/libjvm.so";
-    if (TryLibrary(lib.c_str(), RTLD_NOW | RTLD_GLOBAL)) return true;
-    tried += tried.empty() ? lib : ", " + lib;
+  try {
+    if (TryLibrary("libjvm.so", RTLD_NOW | RTLD_NOLOAD, nullptr)) return true;
+    std::vector<std::string> homes;
+    if (const char* jh = std::getenv("JAVA_HOME"); jh != nullptr && *jh != '\0') {
+      homes.emplace_back(jh);
+    }
+    homes.emplace_back("/usr/lib/jvm/default-java");
+    std::string javac = JdkOfJavac();
+    if (!javac.empty()) homes.push_back(javac);
+    if (KX_BUILD_JDK_HOME[0] != '\0') homes.emplace_back(KX_BUILD_JDK_HOME);
+    std::string failure;
+    if (JVM_LoadLibraryFrom(homes, &failure)) return true;
+    SetFailure(failure);
+  } catch (const std::bad_alloc&) {
+    SetFailure("Can't load the Java VM (out of memory)");
   }
-  char text[480];
-  std::snprintf(text, sizeof text, "Can't load the Java VM (libjvm.so not found; tried %.400s)",
-                tried.c_str());
-  SetFailure(text);
   return false;
 }
 
@@ -275,6 +362,45 @@ bool SizesYoungGeneration(const std::vector<std::string>& user) {
   return false;
 }
 
+bool JVM_LoadLibraryFrom(const std::vector<std::string>& homes, std::string* failure) {
+  std::string missing, broken;
+  for (const std::string& home : homes) {
+    std::string lib = home + "/lib/server/libjvm.so";
+    std::string why;
+    if (TryLibrary(lib.c_str(), RTLD_NOW | RTLD_GLOBAL, &why)) return true;
+    if (access(lib.c_str(), F_OK) != 0) {
+      missing += missing.empty() ? lib : ", " + lib;
+    } else {
+      // There, but unusable: damaged, built for another machine, missing a
+      // library of its own.
+      broken += (broken.empty() ? "" : "; ") + lib + " cannot be loaded: " + why;
+    }
+  }
+  std::string text = "Can't load the Java VM (" + broken;
+  if (!missing.empty()) {
+    text += (broken.empty() ? "" : "; ") + std::string("libjvm.so not found; tried ") + missing;
+  }
+  if (broken.empty() && missing.empty()) text += "no Java home to look in";
+  *failure = text + ")";
+  return false;
+}
+
+std::string JVM_TakeAllocFailure() {
+  std::string text;
+  text.swap(tAllocFailure);
+  return text;
+}
+
+bool JVM_OptionsNeedCheck(const std::vector<std::string>& userOptions) {
+  if (!userOptions.empty()) return true;
+  // Options the VM itself reads from the environment, in the host as in the child.
+  for (const char* name : {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *StrSkipSpace(value) != '\0') return true;
+  }
+  return false;
+}
+
 // Whether the user's options choose a garbage collector (-XX:+UseG1GC, say).
 bool ChoosesCollector(const std::vector<std::string>& user) {
   for (const std::string& o : user) {
@@ -283,13 +409,14 @@ bool ChoosesCollector(const std::vector<std::string>& user) {
   return false;
 }
 
-int JVM_Create() {
+int JVM_VmOptions(std::vector<std::string>* out, std::vector<std::string>* userOut) {
   std::vector<std::string> options{"-Djava.class.path=.", "-Xrs", "-Dfile.encoding=UTF-8"};
   try {
     std::vector<std::string> user;
     if (const char* value = std::getenv("ZNT_JVM_OPTS"); value != nullptr) {
       user = SplitUserOptions(value);
     }
+    if (userOut != nullptr) *userOut = user;
     // A fetch turns over a few hundred bytes of short-lived Java objects
     // per row. Left to itself the collector grows the young generation with
     // the heap, to gigabytes, so those objects land on pages the process has
@@ -306,14 +433,34 @@ int JVM_Create() {
     // collector (-XX:+UseG1GC and the like) decides.
     if (!ChoosesCollector(user)) options.emplace_back("-XX:+UseSerialGC");
     for (std::string& o : user) options.push_back(std::move(o));
+    *out = std::move(options);
   } catch (const std::bad_alloc&) {
     return -4;
   }
-  std::vector<JavaVMOption> vmOptions(options.size());
-  for (size_t i = 0; i < options.size(); ++i) {
-    vmOptions[i].optionString = options[i].data();
+  return 0;
+}
+
+int JVM_Create(const std::vector<std::string>& options, std::string* vmOutput) {
+  vmOutput->clear();
+  std::vector<std::string> strings;
+  std::vector<JavaVMOption> vmOptions;
+  try {
+    strings = options;
+    strings.emplace_back("vfprintf");
+    strings.emplace_back("exit");
+    strings.emplace_back("abort");
+    vmOptions.resize(strings.size());
+  } catch (const std::bad_alloc&) {
+    return -4;
+  }
+  const size_t hooks = options.size();
+  for (size_t i = 0; i < strings.size(); ++i) {
+    vmOptions[i].optionString = strings[i].data();
     vmOptions[i].extraInfo = nullptr;
   }
+  vmOptions[hooks].extraInfo = reinterpret_cast<void*>(&VmWriteHook);
+  vmOptions[hooks + 1].extraInfo = reinterpret_cast<void*>(&VmExitHook);
+  vmOptions[hooks + 2].extraInfo = reinterpret_cast<void*>(&VmAbortHook);
   JavaVMInitArgs args;
   args.version = kJniVersion;
   args.nOptions = static_cast<jint>(vmOptions.size());
@@ -326,7 +473,18 @@ int JVM_Create() {
   std::string savedLocale = current != nullptr ? current : "C";
   JavaVM* vm = nullptr;
   JNIEnv* env = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(gVmOutputLock);
+    gVmOutput.clear();
+    gVmStarting = true;
+  }
   jint rc = gCreateVm(&vm, reinterpret_cast<void**>(&env), &args);
+  if (rc != JNI_OK) gCreateFailed = true;  // whatever it was, it cannot be tried again
+  {
+    std::lock_guard<std::mutex> hold(gVmOutputLock);
+    gVmStarting = false;
+    vmOutput->swap(gVmOutput);
+  }
   std::setlocale(LC_ALL, savedLocale.c_str());
   if (rc == JNI_OK) {
     gState.vm = vm;
@@ -439,6 +597,53 @@ jobject JC_CreateClassLoader(JNIEnv* env, const char* paths) {
 
 namespace {
 
+// Creates the process's VM, once. Options a user added (ZNT_JVM_OPTS, or the
+// VM's own environment variables) are first tried in a child process, so that
+// options the VM answers by ending its process end only the child. Caller
+// holds gHostLock.
+int StartVm() {
+  if (gCreateFailed) {
+    SetFailure(gCreateFailure.empty() ? "Can't create Java VM" : gCreateFailure);
+    return KX_ERR_GENERAL;
+  }
+  try {
+    std::vector<std::string> options, user;
+    if (JVM_VmOptions(&options, &user) != 0) return KX_ERR_NOMEM;
+    if (!gRefusal.empty() && options == gRefusedOptions) {
+      SetFailure(gRefusal);
+      return KX_ERR_GENERAL;
+    }
+    if (JVM_OptionsNeedCheck(user)) {
+      std::string why;
+      switch (JVM_CheckOptions(JVM_LauncherNear(gJvmPath), options, JVM_OPTION_CHECK_SECONDS, &why)) {
+        case VmOptionCheck::kRejected:
+          gRefusal = "Can't create Java VM: the Java VM refuses its options (ZNT_JVM_OPTS): " + why;
+          gRefusedOptions = options;
+          SetFailure(gRefusal);
+          return KX_ERR_GENERAL;
+        case VmOptionCheck::kUnchecked:
+          LogAt(LOG_WARNING, __FILE__, __LINE__, "Java VM options not tried before the start: %s",
+                why.c_str());
+          break;
+        case VmOptionCheck::kAccepted:
+          break;
+      }
+    }
+    std::string output;
+    const int rc = JVM_Create(options, &output);
+    if (rc == JNI_OK) return 0;
+    if (!gCreateFailed) return KX_ERR_NOMEM;  // the options could not be copied
+    char head[96];
+    std::snprintf(head, sizeof head, "Can't create Java VM [%d|%s]", rc, JniErrorText(rc));
+    std::string reason = JVM_ReasonText(output);
+    gCreateFailure = reason.empty() ? head : std::string(head) + ": " + reason;
+    SetFailure(gCreateFailure);
+  } catch (const std::bad_alloc&) {
+    return KX_ERR_NOMEM;
+  }
+  return KX_ERR_GENERAL;
+}
+
 // First allocation: tables, environment record, VM, classes, loader.
 int OpenEnvironment(uint32_t* envHandle) {
   if (HT_Init(&JDB_EnvTable, 0x0DBCAAAA) != 0 || HT_Init(&JDB_ConnTable, 0x0DBCBBBB) != 0 ||
@@ -457,15 +662,9 @@ int OpenEnvironment(uint32_t* envHandle) {
     jsize count = 0;
     if (gGetVms(vms, 2, &count) == JNI_OK && count > 0) {
       gState.vm = vms[0];
-    } else {
-      int rc = JVM_Create();
-      if (rc < 0) {
-        char text[160];
-        std::snprintf(text, sizeof text, "Can't create Java VM [%d|%s]", rc, JniErrorText(rc));
-        SetFailure(text);
-        FreeEnvRecord(je);
-        return KX_ERR_GENERAL;
-      }
+    } else if (int status = StartVm(); status != 0) {
+      FreeEnvRecord(je);
+      return status;
     }
   }
   // The thread that opens the environment; for a VM found running it is
@@ -530,6 +729,7 @@ int OpenEnvironment(uint32_t* envHandle) {
   gState.envHandle = handle;
   gState.openCount = 1;
   gLastFailure[0] = '\0';
+  tAllocFailure.clear();
   *envHandle = handle;
   return 0;
 }
@@ -540,9 +740,13 @@ int JVM_AllocServer(void* /*options*/, uint32_t* envHandle) {
   std::lock_guard<std::recursive_mutex> guard(gHostLock);
   if (envHandle != nullptr) *envHandle = 0;
   if (gState.openCount != 0) {
+    if (AttachLocked() == nullptr) {
+      SetFailure("Can't attach JVM to current thread");
+      return KX_ERR_GENERAL;
+    }
     ++gState.openCount;
     if (envHandle != nullptr) *envHandle = gState.envHandle;
-    return AttachLocked() != nullptr ? 0 : KX_ERR_GENERAL;
+    return 0;
   }
   uint32_t handle = 0;
   int status = OpenEnvironment(&handle);

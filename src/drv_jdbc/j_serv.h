@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "drv_jdbc/j_records.h"
 #include "util/handle_table.h"
@@ -39,8 +41,23 @@ void JDB_SetUpperHooks(const JDB_UpperHooks& hooks);
 int JVM_AllocServer(void* options, uint32_t* envHandle);
 int JVM_FreeServer(uint32_t envHandle);
 
-// Creates the VM: 0 or a negative JNI code; -4 when the options cannot be copied.
-int JVM_Create();
+// The options the VM is created with: the driver's own, then the user's
+// (ZNT_JVM_OPTS, also given apart in *user when asked). 0, or -4 without memory.
+int JVM_VmOptions(std::vector<std::string>* options, std::vector<std::string>* user);
+// Whether the options must be tried in a child before the VM starts in the
+// process: the user added some, here or through the VM's environment variables.
+bool JVM_OptionsNeedCheck(const std::vector<std::string>& user);
+// Creates the VM with the options and the driver's output, exit and abort
+// hooks: 0 or a negative JNI code (-4 when the options cannot be copied).
+// *vmOutput is what the VM wrote while it started.
+int JVM_Create(const std::vector<std::string>& options, std::string* vmOutput);
+// Loads lib/server/libjvm.so of the first of the Java homes that has a usable
+// one. Otherwise false, and *failure names each library that is there but
+// cannot be loaded (with the loader's reason) and the places where none is.
+bool JVM_LoadLibraryFrom(const std::vector<std::string>& homes, std::string* failure);
+// Why the calling thread's last server allocation failed ("" when it did not
+// or the text was taken already); taking it empties it.
+std::string JVM_TakeAllocFailure();
 // The calling thread's JNIEnv, attaching it when needed; null on failure.
 JNIEnv* JVM_AttachThread();
 // Detaches the calling thread when the driver attached it (never the VM's creator).
@@ -57,8 +74,7 @@ jclass JC_DefineParamBatchClass(JNIEnv* env);
 // A new ZNTClassLoader over the ';'-separated paths; local reference or null.
 jobject JC_CreateClassLoader(JNIEnv* env, const char* paths);
 
-// Text of the last failure to find or start the VM ("" when none), for the
-// connect error the agent reports.
+// Text of the last failure to find or start the VM ("" when none).
 const char* JVM_LastFailure();
 // The VM, or null before the first allocation.
 JavaVM* JVM_Current();

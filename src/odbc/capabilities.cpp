@@ -15,14 +15,13 @@ bool CapRowsets(const ConnRecord* conn, const AgentOps* ops) {
   return conn->cn_hasDynMixCurs ? ops->DRV_FetchScroll != nullptr : ops->DRV_ExtendedFetch != nullptr;
 }
 
-// SQLSetPos reaches the layer for SQL_POSITION (the other operations answer
-// IM001 until their road is built; SQL_POS_OPERATIONS says which work). The
-// core has no road to the layer's bulk operations yet.
 bool CapSetPos(const ConnRecord* conn, const AgentOps* ops) {
   return CapRowsets(conn, ops) && ops->DRV_SetPos != nullptr;
 }
 
-bool CapBulkOperations(const ConnRecord*, const AgentOps*) { return false; }
+bool CapBulkOperations(const ConnRecord* conn, const AgentOps* ops) {
+  return CapSetPos(conn, ops) && ops->DRV_BulkOperations != nullptr;
+}
 
 uint32_t CapCutInfo(const ConnRecord* conn, uint16_t type, uint32_t answer) {
   const AgentOps* ops = OpsOf(conn);

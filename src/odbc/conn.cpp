@@ -211,7 +211,9 @@ void ConnOpen(ConnRecord* conn, char form, AgentConnOptions* options) {
   if (AgentCall(conn->binding, &AgentOps::DRV_AllocServer,
                 static_cast<const AgentServerOptions*>(&serverOptions), &conn->agentServer) != 0) {
     conn->agentServer = 0;
-    ConnPostMsg(conn, kMsgAllocServer, 0);
+    // The agent's reason (no Java VM, options it refuses) is what the
+    // application can act on; the core's own text only stands in for it.
+    if (PullFrom(conn, 0, &conn->messages) == 0) ConnPostMsg(conn, kMsgAllocServer, 0);
     TracePrintf("ConnOpen: %s", kMsgAllocServer);
     return;
   }

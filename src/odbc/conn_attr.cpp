@@ -62,6 +62,16 @@ int32_t AskInt(ConnRecord* conn, AgentPropertyId id, int32_t* value) {
                    static_cast<void*>(value), static_cast<uint16_t>(sizeof *value), &length);
 }
 
+// Whether an open connection has lost its database: the agent remembers a
+// connection-class failure and otherwise checks briefly. A connection that is
+// not open has nothing to lose, and an agent that cannot tell keeps it alive:
+// a pool then finds out from the next real call.
+bool ConnLost(ConnRecord* conn) {
+  if (!Connected(conn)) return false;
+  int32_t dead = 0;
+  return AskInt(conn, AP_CONN_DEAD, &dead) == 0 && dead != 0;
+}
+
 int32_t AskText(ConnRecord* conn, AgentPropertyId id, std::string* out) {
   char buffer[kAgentTextCapacity + 1] = {0};
   uint16_t length = 0;
@@ -622,9 +632,14 @@ SQLRETURN ConnGetAttr(ConnRecord* conn, int32_t attribute, void* value, int32_t 
       }
       return rc;
     }
-    case SQL_ATTR_CONNECTION_DEAD: case SQL_ATTR_AUTO_IPD: case SQL_ATTR_CONNECTION_TIMEOUT:
+    case SQL_ATTR_CONNECTION_DEAD:
       a.kind = OptionAnswer::kU32;
-      a.number = attribute == SQL_ATTR_CONNECTION_DEAD ? SQL_CD_FALSE : 0;
+      a.number = ConnLost(conn) ? SQL_CD_TRUE : SQL_CD_FALSE;
+      PutNumber(a, value);
+      return SQL_SUCCESS;
+    case SQL_ATTR_AUTO_IPD: case SQL_ATTR_CONNECTION_TIMEOUT:
+      a.kind = OptionAnswer::kU32;
+      a.number = 0;
       PutNumber(a, value);
       return SQL_SUCCESS;
     case SQL_ATTR_METADATA_ID:

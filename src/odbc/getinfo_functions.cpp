@@ -16,8 +16,7 @@ namespace {
 // Every function the driver answers (those of a layer only while the
 // connection has it: see TablesFor). Numbers below 100 are in both forms;
 // SQLBrowseConnect, SQLDataSources, SQLSetScrollOptions, SQLDrivers,
-// SQLAllocHandleStd and SQLBindParam are not among them, nor SQLBulkOperations,
-// which the cursor layer does not carry out yet.
+// SQLAllocHandleStd and SQLBindParam are not among them.
 constexpr uint16_t kSupported[] = {
     SQL_API_SQLALLOCCONNECT, SQL_API_SQLALLOCENV, SQL_API_SQLALLOCSTMT, SQL_API_SQLBINDCOL,
     SQL_API_SQLCANCEL, SQL_API_SQLCOLATTRIBUTE, SQL_API_SQLCONNECT, SQL_API_SQLDESCRIBECOL,
@@ -40,7 +39,7 @@ constexpr uint16_t kSupported[] = {
     SQL_API_SQLGETDESCREC, SQL_API_SQLGETDIAGFIELD, SQL_API_SQLGETDIAGREC,
     SQL_API_SQLGETENVATTR, SQL_API_SQLGETSTMTATTR, SQL_API_SQLSETCONNECTATTR,
     SQL_API_SQLSETDESCFIELD, SQL_API_SQLSETDESCREC, SQL_API_SQLSETENVATTR,
-    SQL_API_SQLSETSTMTATTR, SQL_API_SQLFETCHSCROLL,
+    SQL_API_SQLSETSTMTATTR, SQL_API_SQLFETCHSCROLL, SQL_API_SQLBULKOPERATIONS,
 };
 
 struct FunctionTables {

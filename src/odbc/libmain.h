@@ -28,9 +28,10 @@ int DriverBind(AgentBinding* binding);
 
 // Attach: prepares the agent side, the handle layer, the process-wide binding
 // and the ODBC trace. 1, or 0 when the library cannot work (every call then
-// answers SQL_ERROR). Detach: frees the idle environments, closes the trace
-// and ends the distributed-transaction support. The shared library's constructor and
-// destructor call them; tests may call them directly.
+// answers SQL_ERROR). Detach: ends the distributed-transaction enlistments
+// still alive (while their connections exist), frees the idle environments,
+// lets the layers end what they run and closes the trace. The shared
+// library's constructor and destructor call them; tests may call them directly.
 int DriverAttach(void* instance);
 void DriverDetach();
 // Legacy entry points of the same meaning.

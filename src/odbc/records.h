@@ -242,6 +242,11 @@ struct StmtRecord : HandleHead {
   uint16_t bulkOperation;
   int16_t bulkColCount;
   uint32_t* bulkBookmarks;
+  // The rows a positioned operation's values at execution are asked for
+  // ([first, end) of the bound arrays): the operation's own count, so that
+  // the statement's parameter set size stays the application's.
+  uint32_t daePosFirst;
+  uint32_t daePosEnd;
 
   uint64_t paramsetSize;     // 1 at allocation
   uint64_t* rowsProcessedPtr;

@@ -349,6 +349,15 @@ const char* SCR_SelListText(SCR_ANALYSIS* a) {
   return list ? list->text : nullptr;
 }
 
+bool SCR_ParamsBeforeWhere(SCR_ANALYSIS* a) {
+  SQL_NODE* q = outerQuerySpec(a);
+  SQL_NODE* list = scr_ChildOfKind(q, 1, SQLN_SELLIST);
+  SQL_NODE* head = scr_ChildOfKind(q, 0, SQLN_TOP);
+  SQL_NODE* tables = scr_DirectChild(outerFromPart(a), SQLN_TABLIST);
+  return (list && TREE_FirstWithin(list, SQLN_PARAM)) || (head && TREE_FirstWithin(head, SQLN_PARAM)) ||
+         (tables && TREE_FirstWithin(tables, SQLN_PARAM));
+}
+
 bool SCR_IsDistinct(SCR_ANALYSIS* a) {
   SQL_NODE* head = scr_ChildOfKind(outerQuerySpec(a), 0, SQLN_TOP);
   SQL_NODE* quant = head ? scr_DirectChild(head, SQLN_SETQUANT) : nullptr;

@@ -55,6 +55,9 @@ void SCR_FreeTableRef(void* element);
 
 // The outer query's select list as it stands (NULL without a SELECT).
 const char* SCR_SelListText(SCR_ANALYSIS* a);
+// Whether a parameter marker stands before the outer query's WHERE slot (in
+// its select list or its FROM clause).
+bool SCR_ParamsBeforeWhere(SCR_ANALYSIS* a);
 // Whether the outer query is SELECT DISTINCT.
 bool SCR_IsDistinct(SCR_ANALYSIS* a);
 int SCR_SetSelListPlaceholder(SCR_ANALYSIS* a);

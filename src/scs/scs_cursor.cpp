@@ -53,6 +53,8 @@ void SCS_ReadConnInfo(ScsConn* info) {
   if (InfoText(h, 17, text, sizeof text)) info->dbmsName = text;
   v = 0;
   if (InfoInt(h, 99, &v)) info->maxOrderByCols = static_cast<uint16_t>(v & 0xFFFF);
+  v = 0;
+  if (InfoInt(h, 80, &v)) info->selectForUpdate = (v & 4) != 0 ? 1 : 0;  // SQL_PS_SELECT_FOR_UPDATE
   // Where NULLs sort: the seek predicates of mixed cursors follow it.
   v = 0;
   uint16_t length = 0;
@@ -77,6 +79,8 @@ int SCS_CursorRecInit(ScsCursor* c, AgentHandle stmt, AgentHandle conn, ScsConn*
 }
 
 void SCS_CursorRecFree(ScsCursor* c) {
+  scs_p_DropRowset(c);
+  scs_p_DropResultCols(c);
   KS_Free(&c->keyset);
   SS_Free(&c->snapshot);
   ARR_Free(&c->tableRefs, SCR_FreeTableRef);

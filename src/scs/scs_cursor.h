@@ -49,6 +49,7 @@ constexpr uint16_t SCSF_PREPARED = 0x8000;
 // are cleared when the rowset size changes.
 constexpr uint16_t SCSQ_ROWSBYKEYS = 0x10;
 constexpr uint16_t SCSQ_VALUES = 0x20;
+constexpr uint16_t SCSQ_LOCKING = 0x40;  // the by-key query locks the rows it reads
 
 // Statement features after a prepare of anything but a positioned UPDATE or
 // DELETE that is not a SELECT.
@@ -56,6 +57,7 @@ constexpr uint16_t SCS_FEATURES_NOT_SELECT = 0x200;
 
 // Row statuses of the key set beyond those the agent contract names.
 constexpr int16_t SCS_ROW_DELETED = 1;
+constexpr int16_t SCS_ROW_UPDATED = 2;
 
 // Position codes shared with the core's copy of the cursor record.
 constexpr int32_t SCS_AT_BEFORE_FIRST = 0;
@@ -116,6 +118,7 @@ struct ScsConn {
   uint16_t nullCollation = 0;
   int32_t noCatalogNames = 0;
   uint16_t maxOrderByCols = 0;
+  int32_t selectForUpdate = 0;  // SELECT ... FOR UPDATE locks the rows it reads
   std::string userName;
   std::string dbmsName;
 };
@@ -172,6 +175,22 @@ struct ScsCursor {
   SCS_PARAMDESC* appParamDescs = nullptr;
   uint16_t appParamCount = 0;
   std::vector<std::string> messages;  // the layer's own, for DRV_GetMessages
+  // The rowset the application holds: the key number (0-based) of each of
+  // its rows (-1 for none), and its values as they were read, which an
+  // optimistic change compares with the data source's.
+  std::vector<int32_t> rowsetKeys;
+  RowBuffer* rowsetValues = nullptr;
+  // The result columns (described once per prepare) and the statement text
+  // last prepared on the keyset statement for a positioned change.
+  AgentColDesc* resultCols = nullptr;
+  uint16_t resultColCount = 0;
+  std::string preparedChange;
+  // The name the application gave the cursor (SQLSetCursorName), and a
+  // positioned UPDATE or DELETE prepared on this statement: its kind (0
+  // none), table, SET list and the cursor it names.
+  std::string cursorName;
+  int32_t posKind = 0;
+  std::string posTable, posSet, posCursor;
 };
 
 // ---- the layer's process-wide state ----------------------------------------------
@@ -307,7 +326,36 @@ int SCS_MarkMissingRows(RowBuffer* rows, const RowBuffer* keys, int32_t first, i
                         int32_t count, uint16_t keyCols, int16_t* keyStatus, RowBuffer** placed);
 int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusSet* set);
 int scs_p_FetchDynamicOrient(ScsCursor* c, int32_t offset, uint16_t orientation, RowStatusSet* set);
+// Reads the rows of n keys of `keys` (from row `first`) by key and places
+// them in the order of those keys: *placed (a new buffer) has n rows, a NULL
+// row for a key without a row, whose entry of missing (when given) becomes 1.
+int scs_p_ReadKeyRows(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_t n, RowBuffer** placed,
+                      int16_t* missing);
+// Makes key number kn (0-based) resident; *row is its row in the key rows.
+int scs_p_KeyRowAt(ScsCursor* c, int32_t kn, int32_t* row);
+// Forgets the rowset the application holds (keys and values).
+void scs_p_DropRowset(ScsCursor* c);
+// Keeps the rowset just fetched: rows of keys [first, first + n).
+int scs_p_KeepRowset(ScsCursor* c, const RowBuffer* rows, int32_t first, int32_t n);
+// Frees the result-column descriptions (a new prepare describes again).
+void scs_p_DropResultCols(ScsCursor* c);
+
+// ---- positioned operations and bulk operations by bookmark ---------------------------
+
 int scs_p_SetPosOp(ScsCursor* c, int32_t row, int32_t operation, uint16_t** statuses, int32_t* count,
                    RowBuffer* data, uint16_t* columns, uint16_t columnCount);
+int scs_p_BulkOps(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, uint16_t n, RowBuffer* data,
+                  uint16_t* columns, uint16_t columnCount, uint16_t** statuses, uint16_t* count,
+                  RowStatusSet** fetched);
+// Whether the cursor's rows can be found again by key for a change.
+bool scs_p_Changeable(const ScsCursor* c);
+// The open cursor named `name` on the agent connection (other than `self`).
+ScsCursor* SCS_FindCursorByName(AgentHandle conn, const std::string& name, const ScsCursor* self);
+// A positioned UPDATE or DELETE (... WHERE CURRENT OF name): 1 with the
+// statement taken apart into c (and the text the agent prepares meanwhile in
+// *standIn), 0 for any other statement.
+int scs_p_ParsePositioned(ScsCursor* c, const char* sql, std::string* standIn);
+// Runs the positioned statement on the row the named cursor stands on.
+int scs_p_ExecPositioned(ScsCursor* c);
 
 }  // namespace kx

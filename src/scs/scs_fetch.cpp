@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
 #include <vector>
 
 #include <sqlext.h>
@@ -149,13 +151,25 @@ int AbsoluteRow(ScsCursor* c, int32_t row, int64_t* out) {
 // statement: the application's select list with the key columns after it,
 // its FROM, and the key predicate before its own condition.
 int PrepareByKey(ScsCursor* c, int32_t groups) {
-  if (c->byKeyGroups == groups && (c->flags2 & SCSQ_ROWSBYKEYS) != 0) return 0;
+  // Under lock concurrency the rows are locked as they are read, where the
+  // data source can: SELECT ... FOR UPDATE needs no UPDATE privilege and
+  // fires no trigger.
+  const bool locking = c->concurrency == SCS_CONCUR_LOCK && c->connInfo != nullptr && c->connInfo->selectForUpdate;
+  const bool preparedLocking = (c->flags2 & SCSQ_LOCKING) != 0;
+  if (c->byKeyGroups == groups && (c->flags2 & SCSQ_ROWSBYKEYS) != 0 && locking == preparedLocking) return 0;
   KS_REC* ks = c->keyset;
   const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
   int rc = scs_p_Analyse(&c->valuesAn, c->text);
   if (rc == 0) rc = KS_MakeKeyWhere(&c->valuesAn, ks, quote, groups);
   if (rc == 0) rc = scs_p_Analyse(&c->valuesAn, c->valuesAn.sql);
   if (rc == 0) rc = KS_AppendKeysToSelList(&c->valuesAn, ks, quote);
+  if (rc == 0 && locking) {
+    const std::string text = std::string(c->valuesAn.sql) + " FOR UPDATE";
+    char* copy = strdup(text.c_str());
+    if (copy == nullptr) return KX_ERR_NOMEM;
+    std::free(c->valuesAn.sql);
+    c->valuesAn.sql = copy;
+  }
   if (rc != 0) return rc;
   if (c->valuesStmt == 0) {
     if (AgentCall(Agent(), &AgentOps::DRV_AllocStmt, c->conn, &c->valuesStmt) != 0) {
@@ -163,7 +177,7 @@ int PrepareByKey(ScsCursor* c, int32_t groups) {
       return KX_ERR_GENERAL;
     }
   }
-  c->flags2 = static_cast<uint16_t>(c->flags2 & ~(SCSQ_ROWSBYKEYS | SCSQ_VALUES));
+  c->flags2 = static_cast<uint16_t>(c->flags2 & ~(SCSQ_ROWSBYKEYS | SCSQ_VALUES | SCSQ_LOCKING));
   LogDebug("by-key query: %s", c->valuesAn.sql);
   rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, c->valuesStmt, c->valuesAn.sql);
   if (rc != 0) return rc;
@@ -185,17 +199,18 @@ int PrepareByKey(ScsCursor* c, int32_t groups) {
   c->genParamCount = static_cast<uint16_t>(count);
   c->byKeyGroups = groups;
   c->flags2 |= SCSQ_ROWSBYKEYS;
+  if (locking) c->flags2 |= SCSQ_LOCKING;
   return 0;
 }
 
-// Reads the rows of keys [first, first + n) of the resident key rows in
-// batches of `groups` keys, appending them to rows.
-int ReadRowsByKey(ScsCursor* c, int32_t first, int32_t n, int32_t groups, RowBuffer* rows) {
+// Reads the rows of key rows [first, first + n) of keys in batches of
+// `groups` keys, appending them to rows.
+int ReadRowsByKey(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_t n, int32_t groups, RowBuffer* rows) {
   KS_REC* ks = c->keyset;
   for (int32_t done = 0; done < n; done += groups) {
     const int32_t batch = n - done < groups ? n - done : groups;
     RowBuffer* params = nullptr;
-    int rc = KS_KeyRowsToParams(ks->keys, static_cast<uint16_t>(KS_KeyCount(ks)), first + done, groups, batch, &params);
+    int rc = KS_KeyRowsToParams(keys, static_cast<uint16_t>(KS_KeyCount(ks)), first + done, groups, batch, &params);
     if (rc != 0) return rc;
     RowBuffer* app = nullptr;
     rc = scs_p_KeptParamRow(c, &app);
@@ -297,31 +312,22 @@ namespace {
 // each row under its key, keys without a row as deleted rows.
 int RowsetByKey(ScsCursor* c, RowStatusSet* set, int32_t first, int32_t n) {
   KS_REC* ks = c->keyset;
-  int32_t batches = 0, lastRows = 0, perBatch = 0;
-  int rc = scs_p_KeyBatchSizes(c, KS_KeyCount(ks), &batches, &lastRows, &perBatch);
-  if (rc != 0) return rc;
-  rc = PrepareByKey(c, perBatch);
-  if (rc != 0) return rc;
   if ((c->flags & SCSF_KEYED_QUERY) == 0) {
     // The application's own result is never read: the rows come by key.
     AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->stmt);
     c->flags |= SCSF_KEYED_QUERY;
   }
-  const int32_t resident = first - ks->windowStart;
-  RowBuffer fetched{};
-  rc = ReadRowsByKey(c, resident, n, perBatch, &fetched);
+  std::vector<int16_t> missing(static_cast<size_t>(n > 0 ? n : 1), 0);
   RowBuffer* placed = nullptr;
-  if (rc == 0) {
-    rc = SCS_MarkMissingRows(&fetched, ks->keys, first, ks->windowStart, n, static_cast<uint16_t>(KS_KeyCount(ks)),
-                             ks->status, &placed);
-  }
-  RB_Free(&fetched);
+  int rc = scs_p_ReadKeyRows(c, ks->keys, first - ks->windowStart, n, &placed, missing.data());
   if (rc != 0) return rc;
   RB_Free(set->rows);
   *set->rows = *placed;
   std::free(placed);
   for (int32_t j = 0; j < n && j < set->count; ++j) {
     int16_t& s = ks->status[first + j];
+    if (missing[static_cast<size_t>(j)] != 0) s = SCS_ROW_DELETED;
+    // A failed change is the change's: read again, the row is what it is.
     if (s == SCS_ROW_ERROR) s = SCS_ROW_SUCCESS;
     set->statuses[j] = s;
   }
@@ -347,7 +353,9 @@ int scs_p_FetchKeyset(ScsCursor* c, RowStatusSet* set, int32_t row) {
       return rc;
     }
   }
-  return RowsetByKey(c, set, first, n);
+  rc = RowsetByKey(c, set, first, n);
+  if (rc != 0) return rc;
+  return scs_p_KeepRowset(c, set->rows, first, n);
 }
 
 namespace {
@@ -506,9 +514,16 @@ void FreeBlock(RowBuffer* block) {
   }
 }
 
+// Keys a window holds: the keyset size of a mixed cursor; a dynamic cursor
+// reads one rowset's keys afresh on every fetch.
+int32_t WindowKeys(const ScsCursor* c) {
+  if (c->cursorType == SCS_DYNAMIC) return c->rowsetSize > 0 ? c->rowsetSize : 1;
+  return c->keysetSize;
+}
+
 // FIRST or LAST window: a = the rowset's window position.
 int EdgeWindow(ScsCursor* c, uint16_t direction, int32_t* a) {
-  const int32_t k = c->keysetSize;
+  const int32_t k = WindowKeys(c);
   const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
   RowBuffer* block = nullptr;
   int rc = KeyBlock(c, direction, false, nullptr, 0, k, &block);
@@ -526,20 +541,42 @@ int EdgeWindow(ScsCursor* c, uint16_t direction, int32_t* a) {
   return 0;
 }
 
+// Reads the window again from window row s on (that row's ordering values
+// included, whether or not the row itself is still there).
+int RereadWindow(ScsCursor* c, int32_t s, int32_t* a) {
+  KS_REC* ks = c->keyset;
+  const int32_t k = WindowKeys(c);
+  RowBuffer* block = nullptr;
+  int rc = KeyBlock(c, KS_NEXT, true, ks->keys, s, k, &block);
+  if (rc != 0) return rc;
+  if (block->rowCount == 0) {
+    // Every row from there on is gone: the rows before it are the last.
+    FreeBlock(block);
+    return EdgeWindow(c, KS_LAST, a);
+  }
+  rc = TakeWindow(c, block, c->windowFirst && s == 0, block->rowCount < k);
+  *a = 0;
+  return rc;
+}
+
 // Moves the rowset by v rows: within the window when it holds the new
 // rowset, else through a window that seeks from the current rowset.
 int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
   KS_REC* ks = c->keyset;
-  const int32_t k = c->keysetSize;
+  const int32_t k = WindowKeys(c);
   const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
   const int32_t n = ks->keys->rowCount;
   const int32_t s = c->rowsetStart - 1;  // window position of the current rowset
   const int32_t target = s + v;
-  if (v == 0 || (target >= 0 && target < n && (target + r <= n || c->windowLast))) {
+  // A dynamic cursor never trusts the keys it holds: rows may have come and
+  // gone anywhere since, so every move seeks.
+  const bool dynamic = c->cursorType == SCS_DYNAMIC;
+  if (dynamic && v == 0) return RereadWindow(c, s, a);
+  if (!dynamic && (v == 0 || (target >= 0 && target < n && (target + r <= n || c->windowLast)))) {
     *a = v == 0 ? s : target;
     return 0;
   }
-  if (v > 0 && c->windowLast) {
+  if (!dynamic && v > 0 && c->windowLast) {
     c->mixedWindow = kWindowAfterEnd;
     return KX_ERR_FETCH_BEYOND_END;
   }
@@ -552,7 +589,7 @@ int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
     }
     return EdgeWindow(c, KS_FIRST, a);
   };
-  if (v < 0 && c->windowFirst && target < 0) return passStart(s);
+  if (!dynamic && v < 0 && c->windowFirst && target < 0) return passStart(s);
   RowBuffer* block = nullptr;
   int rc;
   if (v > 0) {
@@ -600,9 +637,11 @@ int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
 
 }  // namespace
 
-int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusSet* set) {
+namespace {
+
+// Places the key window for a scroll and gives the rowset's window position.
+int PositionWindow(ScsCursor* c, int32_t row, uint16_t orientation, int32_t* pos) {
   KS_REC* ks = c->keyset;
-  if (ks == nullptr || KS_KeyCount(ks) == 0 || c->ordering.empty()) return KX_ERR_CURSOR_STATE;
   if (c->flags & SCSF_WINDOW_STALE) {
     c->mixedWindow = kWindowNone;
     c->flags = static_cast<uint16_t>(c->flags & ~SCSF_WINDOW_STALE);
@@ -637,7 +676,14 @@ int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusS
     c->setPosRow = rc == KX_ERR_FETCH_BEYOND_END ? SCS_AT_AFTER_LAST : SCS_AT_BEFORE_FIRST;
     c->mixedWindow = rc == KX_ERR_FETCH_BEYOND_END ? kWindowAfterEnd : kWindowBeforeStart;
   }
-  if (rc != 0) return rc;
+  *pos = a;
+  return rc;
+}
+
+// Reads the rowset at window position a by key.
+int ReadWindowRows(ScsCursor* c, int32_t a, RowStatusSet* set) {
+  KS_REC* ks = c->keyset;
+  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
   const int32_t held = ks->keys->rowCount;
   const int32_t n = std::min(r, held - a);
   c->rowsetStart = a + 1;
@@ -646,22 +692,121 @@ int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusS
   return RowsetByKey(c, set, a, n);
 }
 
-int scs_p_FetchDynamicOrient(ScsCursor*, int32_t, uint16_t, RowStatusSet*) { return KX_ERR_NOT_SUPPORTED; }
+// Attempts at reading a dynamic rowset whose rows others keep deleting
+// between the key read and the row read.
+constexpr int kDynamicAttempts = 3;
 
-int scs_p_SetPosOp(ScsCursor* c, int32_t, int32_t operation, uint16_t** statuses, int32_t* count,
-                   RowBuffer* data, uint16_t* columns, uint16_t) {
-  if (statuses != nullptr) *statuses = nullptr;
-  if (count != nullptr) *count = 0;
-  if (data != nullptr) {
-    RB_Free(data);
-    std::free(data);
+}  // namespace
+
+int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusSet* set) {
+  KS_REC* ks = c->keyset;
+  if (ks == nullptr || KS_KeyCount(ks) == 0 || c->ordering.empty()) return KX_ERR_CURSOR_STATE;
+  int32_t a = 0;
+  const int rc = PositionWindow(c, row, orientation, &a);
+  if (rc != 0) return rc;
+  return ReadWindowRows(c, a, set);
+}
+
+int scs_p_FetchDynamicOrient(ScsCursor* c, int32_t offset, uint16_t orientation, RowStatusSet* set) {
+  KS_REC* ks = c->keyset;
+  if (ks == nullptr || KS_KeyCount(ks) == 0 || c->ordering.empty()) return KX_ERR_CURSOR_STATE;
+  int32_t a = 0;
+  int rc = PositionWindow(c, offset, orientation, &a);
+  for (int attempt = 1; rc == 0; ++attempt) {
+    rc = ReadWindowRows(c, a, set);
+    if (rc != 0) break;
+    // A row gone between reading its key and reading it: the window no
+    // longer shows the result as it stands; read the keys again from here.
+    bool gone = false;
+    for (int32_t j = 0; set->rows != nullptr && j < set->rows->rowCount && j < set->count; ++j) {
+      if (set->statuses[j] == SCS_ROW_DELETED) gone = true;
+    }
+    if (!gone) break;
+    if (attempt == kDynamicAttempts) return KX_ERR_KEYSET_UPDATES;
+    rc = RereadWindow(c, a, &a);
   }
-  std::free(columns);
-  // Positioning is all the rowset row takes: the core reads the row's values
-  // from the rowset it holds.
-  if (operation == SQL_POSITION) return 0;
-  c->setPosRowsAffected = -1;
-  return KX_ERR_NOT_SUPPORTED;
+  if (rc == KX_ERR_FETCH_BEYOND_END || rc == KX_ERR_FETCH_BEFORE_START) {
+    c->setPosRow = rc == KX_ERR_FETCH_BEYOND_END ? SCS_AT_AFTER_LAST : SCS_AT_BEFORE_FIRST;
+    c->mixedWindow = rc == KX_ERR_FETCH_BEYOND_END ? kWindowAfterEnd : kWindowBeforeStart;
+  }
+  return rc;
+}
+
+int scs_p_ReadKeyRows(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_t n, RowBuffer** placed,
+                      int16_t* missing) {
+  *placed = nullptr;
+  KS_REC* ks = c->keyset;
+  const int32_t k = KS_KeyCount(ks);
+  int32_t batches = 0, lastRows = 0, perBatch = 0;
+  int rc = scs_p_KeyBatchSizes(c, k, &batches, &lastRows, &perBatch);
+  if (rc != 0) return rc;
+  rc = PrepareByKey(c, perBatch);
+  if (rc != 0) return rc;
+  RowBuffer fetched{};
+  rc = ReadRowsByKey(c, keys, first, n, perBatch, &fetched);
+  if (rc == 0 && fetched.colCount == 0) {
+    // No batch ran (n = 0): nothing to place.
+    RB_Free(&fetched);
+    return KX_ERR_GENERAL;
+  }
+  std::vector<int16_t> gone;
+  try {
+    gone.assign(static_cast<size_t>(first + n), 0);
+  } catch (const std::bad_alloc&) {
+    rc = KX_ERR_NOMEM;
+  }
+  if (rc == 0) rc = SCS_MarkMissingRows(&fetched, keys, first, 0, n, static_cast<uint16_t>(k), gone.data(), placed);
+  if (rc == 0 && missing != nullptr) {
+    for (int32_t j = 0; j < n; ++j) missing[j] = gone[static_cast<size_t>(first + j)] == SCS_ROW_DELETED ? 1 : 0;
+  }
+  RB_Free(&fetched);
+  return rc;
+}
+
+int scs_p_KeyRowAt(ScsCursor* c, int32_t kn, int32_t* row) {
+  KS_REC* ks = c->keyset;
+  if (ks == nullptr || kn < 0 || kn >= ks->statusCount) return KX_ERR_GENERAL;
+  if (ks->cache.state == DSC_SPILLED &&
+      (ks->windowStart < 0 || kn < ks->windowStart || kn >= ks->windowStart + ks->keys->rowCount)) {
+    const int rc = DSC_LoadWindow(&ks->cache, kn, 1, &ks->windowStart, ks->keys);
+    if (rc != 0) {
+      SCS_PostCacheFailure(c, &ks->cache);
+      return rc;
+    }
+  }
+  const int32_t r = kn - (ks->cache.state == DSC_SPILLED ? ks->windowStart : 0);
+  if (r < 0 || r >= ks->keys->rowCount) return KX_ERR_GENERAL;
+  *row = r;
+  return 0;
+}
+
+void scs_p_DropRowset(ScsCursor* c) {
+  c->rowsetKeys.clear();
+  if (c->rowsetValues != nullptr) {
+    RB_Free(c->rowsetValues);
+    std::free(c->rowsetValues);
+    c->rowsetValues = nullptr;
+  }
+}
+
+int scs_p_KeepRowset(ScsCursor* c, const RowBuffer* rows, int32_t first, int32_t n) {
+  scs_p_DropRowset(c);
+  if (c->concurrency == SCS_CONCUR_READ_ONLY) return 0;
+  try {
+    c->rowsetKeys.assign(static_cast<size_t>(c->rowsetSize > 0 ? c->rowsetSize : 1), -1);
+    for (int32_t j = 0; j < n && j < c->rowsetSize; ++j) c->rowsetKeys[static_cast<size_t>(j)] = first + j;
+  } catch (const std::bad_alloc&) {
+    return KX_ERR_NOMEM;
+  }
+  if (rows != nullptr && rows->colCount > 0) return RB_Clone(&c->rowsetValues, rows);
+  return 0;
+}
+
+void scs_p_DropResultCols(ScsCursor* c) {
+  if (c->resultCols != nullptr) RB_FreeColDescs(c->resultCols, c->resultColCount);
+  c->resultCols = nullptr;
+  c->resultColCount = 0;
+  c->preparedChange.clear();
 }
 
 }  // namespace kx

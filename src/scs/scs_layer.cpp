@@ -15,6 +15,8 @@
 
 #include <sqlext.h>
 #include <cstring>
+#include <string>
+#include <strings.h>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -194,9 +196,10 @@ bool IsKeysetQuery(const ScsCursor* c) {
          KS_KeyCount(c->keyset) > 0;
 }
 
+// A mixed or dynamic cursor: key windows read as the fetches need them.
 bool IsMixedQuery(const ScsCursor* c) {
-  return c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize > 0 && c->main.kind == SQLN_SELECT &&
-         KS_KeyCount(c->keyset) > 0;
+  const bool windowed = (c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize > 0) || c->cursorType == SCS_DYNAMIC;
+  return windowed && c->main.kind == SQLN_SELECT && KS_KeyCount(c->keyset) > 0;
 }
 
 bool IsCatalogFallback(const ScsCursor* c) {
@@ -353,10 +356,54 @@ int32_t SCS_FreeStmt(AgentHandle h) {
   return AgentCall(Agent(), &AgentOps::DRV_FreeStmt, h);
 }
 
+int32_t SCS_SetCursorName(AgentHandle h, const char* name) {
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c != nullptr) {
+    try {
+      c->cursorName = name != nullptr ? name : "";
+    } catch (const std::bad_alloc&) {
+      return KX_ERR_NOMEM;
+    }
+  }
+  return AgentCall(Agent(), &AgentOps::DRV_SetCursorName, h, name);
+}
+
+int32_t SCS_GetCursorName(AgentHandle h, char* buffer, int32_t size, uint16_t* length) {
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c == nullptr || c->cursorName.empty()) {
+    return AgentCall(Agent(), &AgentOps::DRV_GetCursorName, h, buffer, size, length);
+  }
+  const size_t n = c->cursorName.size();
+  if (length != nullptr) *length = static_cast<uint16_t>(n > 0xFFFF ? 0xFFFF : n);
+  if (buffer == nullptr || size <= 0) return KX_ERR_DATA_TRUNCATED;
+  const size_t room = static_cast<size_t>(size) - 1;
+  const size_t copied = n < room ? n : room;
+  std::memcpy(buffer, c->cursorName.data(), copied);
+  buffer[copied] = '\0';
+  return copied < n ? KX_ERR_DATA_TRUNCATED : 0;
+}
+
 int32_t SCS_Prepare(AgentHandle h, const char* sql) {
   ScsCursor* c = SCS_FindCursor(h);
   if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
   c->setPosRowsAffected = -1;
+  std::string standIn;
+  try {
+    if (scs_p_ParsePositioned(c, sql, &standIn) != 0) {
+      // Parameters come with this statement, never from an earlier one.
+      c->flags = static_cast<uint16_t>(c->flags & ~SCSF_PARAMS_KEPT);
+      // The data source has no such cursor: the statement runs keyed on the
+      // named cursor's row when it is executed.
+      const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, h, standIn.c_str());
+      if (rc != 0) c->posKind = 0;
+      if (rc == 0) c->flags |= SCSF_PREPARED;
+      return rc;
+    }
+  } catch (const std::bad_alloc&) {
+    return KX_ERR_NOMEM;
+  }
+  scs_p_DropRowset(c);
+  scs_p_DropResultCols(c);
   // A new statement: the last one's cached rows and files go now.
   SS_Close(c->snapshot);
   c->flags = static_cast<uint16_t>(c->flags & ~(SCSF_CACHED | SCSF_CLOSED));
@@ -371,7 +418,7 @@ int32_t SCS_Prepare(AgentHandle h, const char* sql) {
 int32_t SCS_SetParams(AgentHandle h, RowBuffer* rows) {
   ScsCursor* c = SCS_FindCursor(h);
   if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
-  if (c->cursorType != SCS_FORWARD_ONLY && rows != nullptr) {
+  if ((c->cursorType != SCS_FORWARD_ONLY || c->posKind != 0) && rows != nullptr) {
     // Kept for the layer's own statements, which run with the same values.
     RowBuffer* copy = nullptr;
     const int rc = RB_Clone(&copy, rows);
@@ -404,6 +451,13 @@ int32_t SCS_SetParamInfo(AgentHandle h, uint16_t count, const SCS_PARAMDESC* des
 int32_t SCS_Execute(AgentHandle h) {
   ScsCursor* c = SCS_FindCursor(h);
   if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
+  if (c->posKind != 0) {
+    try {
+      return scs_p_ExecPositioned(c);
+    } catch (const std::bad_alloc&) {
+      return KX_ERR_NOMEM;
+    }
+  }
   c->setPosRowsAffected = -1;
   c->flags |= SCSF_PREPARED;
   if (c->cursorType != SCS_FORWARD_ONLY) {
@@ -415,6 +469,7 @@ int32_t SCS_Execute(AgentHandle h) {
     }
   }
   // Each execution has a result of its own.
+  scs_p_DropRowset(c);
   SS_Close(c->snapshot);
   c->flags = static_cast<uint16_t>(c->flags & ~(SCSF_CACHED | SCSF_KEYED_QUERY));
   c->rowCount = -1;
@@ -459,6 +514,7 @@ int32_t SCS_CloseCursor(AgentHandle h) {
   if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
   c->flags |= SCSF_CLOSED;
   c->flags = static_cast<uint16_t>(c->flags & ~(SCSF_PREPARED | SCSF_CACHED));
+  scs_p_DropRowset(c);
   // The cached rows and keys and their files go with the cursor.
   SS_Close(c->snapshot);
   KS_Close(c->keyset);
@@ -626,6 +682,22 @@ int32_t SCS_SetPos(AgentHandle h, int32_t row, int32_t operation, int32_t, uint1
   return rc;
 }
 
+int32_t SCS_BulkOperations(AgentHandle h, uint16_t operation, uint32_t* bookmarks, uint16_t count, RowBuffer* data,
+                           uint16_t* columns, uint16_t columnCount, uint16_t** statuses, uint16_t* statusCount,
+                           RowStatusSet** fetched) {
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c == nullptr || statuses == nullptr) {
+    // The block and the column list are the layer's from here on.
+    if (data != nullptr) {
+      RB_Free(data);
+      std::free(data);
+    }
+    std::free(columns);
+    return KX_ERR_BAD_ARGUMENT;
+  }
+  return scs_p_BulkOps(c, operation, bookmarks, count, data, columns, columnCount, statuses, statusCount, fetched);
+}
+
 int32_t SCS_ExecDirect(AgentHandle h, const char* sql, RowBuffer* rows, uint16_t count,
                        const SCS_PARAMDESC* descs) {
   int32_t rc = 0;
@@ -646,6 +718,17 @@ ScsCursor* SCS_FindCursor(AgentHandle stmt) {
   std::lock_guard<std::mutex> hold(TheLayer().lock);
   auto it = TheLayer().cursors.find(stmt);
   return it != TheLayer().cursors.end() ? it->second.get() : nullptr;
+}
+
+ScsCursor* SCS_FindCursorByName(AgentHandle conn, const std::string& name, const ScsCursor* self) {
+  std::lock_guard<std::mutex> hold(TheLayer().lock);
+  for (auto& entry : TheLayer().cursors) {
+    ScsCursor* c = entry.second.get();
+    if (c == self || c->conn != conn || c->cursorName.size() != name.size()) continue;
+    // Cursor names compare without regard to case.
+    if (strncasecmp(c->cursorName.c_str(), name.c_str(), name.size()) == 0) return c;
+  }
+  return nullptr;
 }
 
 ScsConn* SCS_FindConn(AgentHandle conn) {
@@ -669,6 +752,8 @@ int SCS_Install(AgentBinding* binding) {
     t.DRV_AllocStmt = SCS_AllocStmt;
     t.DRV_FreeStmt = SCS_FreeStmt;
     t.DRV_Prepare = SCS_Prepare;
+    t.DRV_SetCursorName = SCS_SetCursorName;
+    t.DRV_GetCursorName = SCS_GetCursorName;
     t.DRV_SetParams = SCS_SetParams;
     t.DRV_Execute = SCS_Execute;
     t.DRV_SetParamInfo = SCS_SetParamInfo;
@@ -688,6 +773,7 @@ int SCS_Install(AgentBinding* binding) {
     t.DRV_DDTypeInfo = SCS_DDTypeInfo;
     t.DRV_ExtendedFetch = SCS_ExtendedFetch;
     t.DRV_SetPos = SCS_SetPos;
+    t.DRV_BulkOperations = SCS_BulkOperations;
     t.DRV_FetchScroll = SCS_FetchScroll;
     t.DRV_ExecDirect = SCS_ExecDirect;
   });

@@ -214,12 +214,13 @@ int PrepareKeyset(ScsCursor* c) {
   if (c->features & SCRF_OUTERJOIN) return KX_ERR_OUTER_JOIN_STATIC;
   int rc = scs_p_CheckKeyset(c);
   if (rc != 0) return rc;
-  // A dynamic cursor is not served yet; a connection that cannot keep
-  // several results open reads each whole.
+  // A connection that cannot keep several results open reads each whole.
   // DISTINCT lists each value once, not each row: no key names its rows. A
   // scalar aggregate has a single row made of many.
-  if (c->cursorType == SCS_DYNAMIC || c->forceStatic ||
-      (c->features & SCRF_AGGREGATE) != 0 || SCR_IsDistinct(&c->main)) {
+  // The keyed queries put their own markers where the WHERE clause begins;
+  // the application's markers before it would take the keys' values.
+  if (c->forceStatic || (c->features & SCRF_AGGREGATE) != 0 || SCR_IsDistinct(&c->main) ||
+      SCR_ParamsBeforeWhere(&c->main)) {
     return scs_p_ChangeCursorType(c);
   }
   c->tableRefs = ARR_New(sizeof(SCR_TABLEREF));

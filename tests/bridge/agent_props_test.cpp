@@ -197,26 +197,27 @@ TEST_P(Props, CursorOptionsSettleOnWhatTheAgentOffers) {
     AgentPropertyId id;
     int32_t asked, rc, kept;
   };
-  // What the cursor layer over the agent serves: forward-only, static and
-  // keyset-driven read-only cursors. Dynamic requests settle on keyset-driven;
-  // a concurrency with no fallback left is refused and nothing is kept.
+  // What the cursor layer over the agent serves: forward-only, static,
+  // keyset-driven and dynamic cursors, read-only, lock or values
+  // concurrency; row versions settle on values.
   const Case cases[] = {
       {AP_STMT_CURSOR_TYPE, 0, 0, 0},
       {AP_STMT_CURSOR_TYPE, 3, 0, 3},
-      {AP_STMT_CURSOR_TYPE, 2, 75, 1},
+      {AP_STMT_CURSOR_TYPE, 2, 0, 2},
       {AP_STMT_CURSOR_TYPE, 1, 0, 1},
       {AP_STMT_CONCURRENCY, 1, 0, 1},
-      {AP_STMT_CONCURRENCY, 2, 43, 1},
-      {AP_STMT_CONCURRENCY, 3, 43, 1},
-      {AP_STMT_CONCURRENCY, 4, 43, 1},
+      {AP_STMT_CONCURRENCY, 2, 0, 2},
+      {AP_STMT_CONCURRENCY, 3, 75, 4},
+      {AP_STMT_CONCURRENCY, 4, 0, 4},
   };
   for (const Case& k : cases) {
     EXPECT_EQ(k.rc, Set(a, s, k.id, k.asked)) << std::hex << k.id << " " << k.asked;
     EXPECT_EQ(k.kept, GetInt(a, s, k.id)) << std::hex << k.id << " " << k.asked;
   }
-  EXPECT_EQ(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED,
+  EXPECT_EQ(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED | SQL_SO_DYNAMIC,
             GetInt(a, a.conn, AP_CONN_GETINFO_INT + SQL_SCROLL_OPTIONS));
-  EXPECT_EQ(SQL_SCCO_READ_ONLY, GetInt(a, a.conn, AP_CONN_GETINFO_INT + SQL_SCROLL_CONCURRENCY));
+  EXPECT_EQ(SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_VALUES,
+            GetInt(a, a.conn, AP_CONN_GETINFO_INT + SQL_SCROLL_CONCURRENCY));
   a.ops->DRV_FreeStmt(s);
 }
 
@@ -287,8 +288,11 @@ TEST_P(Props, EveryInformationTypeHasASaneAnswer) {
   EXPECT_EQ(pg ? "PostgreSQL" : "H2", text(SQL_SERVER_NAME));
   EXPECT_EQ(" ", text(SQL_IDENTIFIER_QUOTE_CHAR));
   EXPECT_EQ("", text(SQL_SEARCH_PATTERN_ESCAPE));
+  // DYN_CURS_SENSITIVITY=DISABLED withdraws the dynamic cursor.
   c->opts.dynCursSensitivity = 2;
   EXPECT_EQ(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED, num(SQL_SCROLL_OPTIONS));
+  EXPECT_EQ(0, num(SQL_DYNAMIC_CURSOR_ATTRIBUTES1));
+  c->opts.dynCursSensitivity = 0;
 }
 
 TEST(PropsH2, AFailingMetadataCallGivesItsCodeAndNoAnswer) {

@@ -225,7 +225,7 @@ int32_t GetMessages(AgentHandle h, kx::AgentMsgBlock* out) {
 
 int32_t AllocServer(const kx::AgentServerOptions*, AgentHandle* server) {
   Failure f;
-  if (Enter("AllocServer", &f)) return f.code;
+  if (Enter("AllocServer", &f)) return Fail(0, f);  // the reason on handle 0
   *server = NewHandle(S().servers, kServerTag);
   return 0;
 }

@@ -22,7 +22,8 @@ void TestAgent_Reset(void);
 
 // The next call of op answers code (a row of the error-code table) and posts
 // one message with the given SQLSTATE and text on the handle the operation
-// reports on (Connect: the new connection handle and the server handle).
+// reports on (Connect: the new connection handle and the server handle;
+// AllocServer: handle 0).
 // A NULL text posts nothing. Scripts queue: each call takes the oldest.
 void TestAgent_FailNext(const char* op, int code, const char* sqlstate, const char* text);
 

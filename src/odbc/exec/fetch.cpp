@@ -34,23 +34,6 @@ bool IsBookmarkBinding(const ColBinding& b) {
 // Whether the rowset road has a cursor layer to serve it on this connection.
 bool HasRowsetLayer(const StmtRecord* stmt) { return CapRowsets(stmt->conn, BindingOf(stmt).ops); }
 
-// Step of one binding's data between rows of a column-wise array: a
-// fixed-size C type steps by its own size (the buffer length means nothing
-// for it), text and binary by the buffer length.
-int64_t ColumnWiseDataStride(StmtRecord* stmt, const ColBinding& b) {
-  int32_t cType = b.cType;
-  if (b.column == 0) return 8;
-  if (cType == SQL_C_DEFAULT) {
-    const AgentColDesc* d = stmt->colDescs != nullptr && b.column <= stmt->colCount
-                                ? &stmt->colDescs[b.column - 1]
-                                : nullptr;
-    if (d != nullptr) cType = DefaultCType(static_cast<int16_t>(d->sqlType & 0xFFFF), OdbcVersion(stmt));
-  }
-  const int16_t fixed = CTypeSize(static_cast<int16_t>(cType));
-  if (fixed > 0) return fixed;
-  return b.bufferLength > 0 ? b.bufferLength : 0;
-}
-
 // Delivers the current forward-road row to every bound column; `single`
 // selects the rowset-size-1 rules (retrieve-data and bookmark columns passed
 // over). A length or indicator is only ever written here: what the
@@ -123,6 +106,20 @@ SQLRETURN FetchRowsetImpl(StmtRecord* stmt, uint16_t orientation, int64_t offset
 }
 
 }  // namespace
+
+int64_t ColumnWiseDataStride(StmtRecord* stmt, const ColBinding& b) {
+  int32_t cType = b.cType;
+  if (b.column == 0) return 8;
+  if (cType == SQL_C_DEFAULT) {
+    const AgentColDesc* d = stmt->colDescs != nullptr && b.column <= stmt->colCount
+                                ? &stmt->colDescs[b.column - 1]
+                                : nullptr;
+    if (d != nullptr) cType = DefaultCType(static_cast<int16_t>(d->sqlType & 0xFFFF), OdbcVersion(stmt));
+  }
+  const int16_t fixed = CTypeSize(static_cast<int16_t>(cType));
+  if (fixed > 0) return fixed;
+  return b.bufferLength > 0 ? b.bufferLength : 0;
+}
 
 void ApplyArdBindOffset(StmtRecord* stmt) {
   DescRecord* ard = stmt->currentArd;
@@ -243,7 +240,7 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
   uint32_t present = 0;
   uint32_t errorRows = 0;
   for (uint32_t k = first; k < last; ++k) {
-    if (mode != -1 && operations != nullptr && operations[k] == SQL_ROW_IGNORE) continue;
+    if (mode == SQL_REFRESH && operations != nullptr && operations[k] == SQL_ROW_IGNORE) continue;
     GetDataReset(stmt);
     const uint16_t st = k < setRows ? SCS_GetRowStatus(set, static_cast<int32_t>(k + 1)) : SQL_ROW_NOROW;
     if (statuses != nullptr) statuses[k] = st;
@@ -257,8 +254,9 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
     } else {
       for (ColBindingNode* n = stmt->colBindings; n != nullptr; n = n->next) {
         const ColBinding& node = n->binding;
-        const bool deliver = (st != SQL_ROW_DELETED && c.retrieveData) || IsBookmarkBinding(node);
-        if (!deliver) continue;
+        const bool bookmark = IsBookmarkBinding(node);
+        const bool deliver = (st != SQL_ROW_DELETED && c.retrieveData) || bookmark;
+        if (!deliver || (bookmark && mode == SQL_FETCH_BY_BOOKMARK)) continue;
         ColBinding copy = node;
         const int64_t dataStride = rowWise ? stmt->bindType : ColumnWiseDataStride(stmt, node);
         if (copy.target != nullptr) copy.target = static_cast<char*>(copy.target) + k * dataStride;
@@ -323,49 +321,6 @@ SQLRETURN ExtendedFetchCall(HandleHead* rec, const OdbcArgs& args) {
 SQLRETURN StmtGetDataCall(HandleHead* rec, const OdbcArgs& args) {
   return StmtGetData(static_cast<StmtRecord*>(rec), args.Get<uint16_t>(0), args.Get<int16_t>(1),
                      args.Get<void*>(2), args.Get<int64_t>(3), args.Get<int64_t*>(4));
-}
-
-// SQLSetPos. The cursor layer carries out the operation; SQL_POSITION moves
-// the SetPos row within the rowset the core holds, so that SQLGetData reads
-// from it. The other operations are not there yet (IM001), nor is
-// SQLBulkOperations: CapBulkOperations (odbc/capabilities.h) says so.
-SQLRETURN SetPos(StmtRecord* stmt, int64_t row, uint16_t operation, uint16_t lock) {
-  SCS_CURSOR& c = stmt->cursor;
-  if (lock != SQL_LOCK_NO_CHANGE) return Fail(stmt, KX_ERR_NOT_CAPABLE);
-  if (operation != SQL_POSITION) return Fail(stmt, KX_ERR_NOT_SUPPORTED);
-  if (!CapSetPos(stmt->conn, BindingOf(stmt).ops)) return Fail(stmt, KX_ERR_NOT_SUPPORTED);
-  if (c.cursorType == SQL_CURSOR_FORWARD_ONLY) return Fail(stmt, KX_ERR_BAD_CURSOR_POSITION);
-  if (stmt->state != STMT_PREPARED) return Fail(stmt, KX_ERR_CURSOR_STATE);
-  if (c.setPosRow == SCS_POS_BEFORE_FIRST || c.setPosRow == SCS_POS_AFTER_LAST || c.rowStatus == nullptr) {
-    return Fail(stmt, KX_ERR_CURSOR_STATE);
-  }
-  if (row < 0 || row > c.rowsetSize) return Fail(stmt, KX_ERR_BAD_ROW_VALUE);
-  // Row 0 is every row of the rowset; positioning on it tests the last.
-  const int32_t target = row == 0 ? SCS_POS_ALL_ROWS : static_cast<int32_t>(row);
-  const int32_t probe = row == 0 ? c.rowsetSize : static_cast<int32_t>(row);
-  if (SCS_GetRowStatus(c.rowStatus, probe) == SQL_ROW_NOROW) return Fail(stmt, KX_ERR_BAD_CURSOR_POSITION);
-  if (int code = SCS_SetPosRow(&c, target); code != 0) return Fail(stmt, code);
-  c.setPosArgRow = static_cast<uint32_t>(row);
-  c.setPosOp = operation;
-  const int32_t rc = AgentCall(BindingOf(stmt), &AgentOps::DRV_SetPos, stmt->agentStmt, target,
-                               static_cast<int32_t>(SQL_POSITION), 0, static_cast<uint16_t**>(nullptr),
-                               static_cast<int32_t*>(nullptr), static_cast<RowBuffer*>(nullptr),
-                               static_cast<uint16_t*>(nullptr), static_cast<uint16_t>(0));
-  if (rc != 0) {
-    if (StmtPullMsgs(stmt) == 0) stmt->error = rc;
-    return SQL_ERROR;
-  }
-  GetDataReset(stmt);
-  return SQL_SUCCESS;
-}
-
-SQLRETURN SetPosCall(HandleHead* rec, const OdbcArgs& args) {
-  return SetPos(static_cast<StmtRecord*>(rec), static_cast<int64_t>(args.Get<uint64_t>(0)),
-                args.Get<uint16_t>(1), args.Get<uint16_t>(2));
-}
-
-SQLRETURN BulkOperationsCall(HandleHead* rec, const OdbcArgs&) {
-  return Fail(static_cast<StmtRecord*>(rec), KX_ERR_NOT_SUPPORTED);
 }
 
 }  // namespace kx

@@ -20,6 +20,12 @@ namespace kx {
 // offset is never applied twice.
 void ApplyArdBindOffset(StmtRecord* stmt);
 
+// Step of one binding's data between rows of a column-wise array: a
+// fixed-size C type steps by its own size (the buffer length means nothing
+// for it; SQL_C_DEFAULT takes the column's default C type), text and binary
+// by the buffer length, the bookmark column by 8.
+int64_t ColumnWiseDataStride(StmtRecord* stmt, const ColBinding& b);
+
 // Next block from the agent into stmt->rows. 0, or -1 with the code in
 // stmt->error.
 int StmtFetchBlock(StmtRecord* stmt);
@@ -35,9 +41,11 @@ SQLRETURN FetchSingleRow(StmtRecord* stmt);
 SQLRETURN FetchRowset(StmtRecord* stmt, uint16_t orientation, int64_t offset, uint64_t* rowsFetched,
                       uint16_t* statuses);
 // Copies rows of the cursor's current rowset to the bindings: row 0 the whole
-// rowset, row n > 0 rowset row n only. mode -1 for fetches, 1 for a SetPos
-// refresh (row-operation array consulted, updated/added statuses reported as
-// success).
+// rowset, row n > 0 rowset row n only. mode -1 for fetches, SQL_REFRESH for
+// a SetPos refresh (row-operation array consulted, updated/added statuses
+// reported as success), SQL_FETCH_BY_BOOKMARK for the rows a bulk fetch by
+// bookmark read (the bookmark column, which holds the bookmarks asked for,
+// is left as the application wrote it).
 SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t row, int32_t mode);
 // SQLGetData on the row the last fetch positioned on.
 SQLRETURN StmtGetData(StmtRecord* stmt, uint16_t column, int16_t cType, void* target,

@@ -11,13 +11,12 @@
 #include "odbc/desc.h"
 #include "odbc/exec/app_values.h"
 #include "odbc/exec/execute.h"
+#include "odbc/exec/setpos.h"
 #include "odbc/stmt.h"
 #include "util/errcodes.h"
 #include "util/text_conv.h"
 
 namespace kx {
-
-DaePositionedHooks g_daePositioned = {nullptr, nullptr, nullptr};
 
 namespace {
 
@@ -135,10 +134,8 @@ SQLRETURN ParamDataCollected(StmtRecord* stmt, void** token) {
     case DAE_BULK_LAST: {
       stmt->daeRow = stmt->daeNextRow;
       if (stmt->daeState == DAE_SETPOS_LAST || stmt->daeState == DAE_BULK_LAST) {
-        auto resume = stmt->daeState == DAE_SETPOS_LAST ? g_daePositioned.resumeSetPos
-                                                         : g_daePositioned.resumeBulk;
-        if (resume == nullptr) return Abandon(stmt, KX_ERR_NOT_SUPPORTED);
-        return resume(stmt);
+        if (stmt->daeState == DAE_SETPOS_LAST) return SetPosResume(stmt);
+        return BulkOperations(stmt, stmt->bulkOperation);
       }
       const uint16_t index = stmt->daeNextIndex;
       ColBindingNode* node = ColumnAt(stmt, index);
@@ -150,12 +147,8 @@ SQLRETURN ParamDataCollected(StmtRecord* stmt, void** token) {
         node->daeValues[stmt->daeRow] = nullptr;
         node->daeLengths[stmt->daeRow] = 0;
       }
-      if (token != nullptr) {
-        const int64_t step = stmt->bindType != 0 ? stmt->bindType : node->binding.bufferLength;
-        *token = static_cast<unsigned char*>(node->binding.target) +
-                 static_cast<int64_t>(stmt->daeRow) * step;
-      }
-      const int more = g_daePositioned.nextValue != nullptr ? g_daePositioned.nextValue(stmt) : 0;
+      if (token != nullptr) *token = SetPosValueAddress(stmt, node, stmt->daeRow);
+      const int more = SetPosNextValue(stmt);
       if (more == 0) stmt->daeState = stmt->daeState == DAE_SETPOS ? DAE_SETPOS_LAST : DAE_BULK_LAST;
       return SQL_NEED_DATA;
     }
@@ -238,9 +231,10 @@ SQLRETURN ParamDataV2(StmtRecord* stmt, void** token) {
     stmt->daeState = DAE_NONE;
     return ExecComplete(stmt, 0);
   }
-  if (stmt->daeState == DAE_SETPOS && g_daePositioned.resumeSetPos != nullptr) {
+  if (stmt->daeState == DAE_SETPOS) {
+    // This agent never drives positioned values itself.
     stmt->daeState = DAE_NONE;
-    return g_daePositioned.resumeSetPos(stmt);
+    return Fail(stmt, KX_ERR_NOT_SUPPORTED);
   }
   stmt->daeState = DAE_NONE;
   if (stmt->error == 0) stmt->error = KX_ERR_SEQUENCE;

@@ -45,18 +45,6 @@ int ColumnAppendDAE(ColBindingNode* node, const void* data, const int64_t* lengt
 // replaced by a new buffer. 0 or 16.
 int PutDataToNarrow(void** buffer, uint32_t* size, uint32_t* storageType);
 
-// The positioned operations (SetPos, BulkOperations) share the statement's
-// data-at-execution state; their steps live with them and are reached here.
-// Until they are installed, a positioned sequence is ended with IM001.
-struct DaePositionedHooks {
-  // SetPosNextDAE over the bound columns: 1 when a value is still wanted.
-  int (*nextValue)(StmtRecord* stmt);
-  // Re-enters SetPos (state 8) or BulkOperations (state 9) once every value is in.
-  SQLRETURN (*resumeSetPos)(StmtRecord* stmt);
-  SQLRETURN (*resumeBulk)(StmtRecord* stmt);
-};
-extern DaePositionedHooks g_daePositioned;
-
 // Handlers.
 SQLRETURN StmtParamDataCall(HandleHead* rec, const OdbcArgs& args);  // token**
 SQLRETURN StmtPutDataCall(HandleHead* rec, const OdbcArgs& args);    // data, length

@@ -262,25 +262,29 @@ TEST_P(CatalogInfo, InformationApplicationsBuildOn) {
 }
 
 TEST_P(CatalogInfo, CursorRequestsSettleOnWhatTheDriverOffers) {
-  // The driver offers forward-only, static and keyset-driven read-only
-  // cursors and says so.
-  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED),
+  // The driver offers forward-only, static, keyset-driven, mixed and dynamic
+  // cursors, read only or with lock or values concurrency, and says so.
+  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED |
+                                     SQL_SO_DYNAMIC),
             InfoU32(SQL_SCROLL_OPTIONS));
-  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY), InfoU32(SQL_SCROLL_CONCURRENCY));
+  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_VALUES),
+            InfoU32(SQL_SCROLL_CONCURRENCY));
   SQLHSTMT fresh = SQL_NULL_HSTMT;  // cursor options are set before a statement runs
   ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &fresh));
   SQLRETURN rc = SQLSetStmtAttr(fresh, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_DYNAMIC), 0);
-  EXPECT_EQ(SQL_SUCCESS_WITH_INFO, rc) << Diag(SQL_HANDLE_STMT, fresh);
-  EXPECT_EQ("01S02", State(SQL_HANDLE_STMT, fresh));
+  EXPECT_EQ(SQL_SUCCESS, rc) << Diag(SQL_HANDLE_STMT, fresh);
   SQLULEN type = 99;
   EXPECT_EQ(SQL_SUCCESS, SQLGetStmtAttr(fresh, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr));
-  EXPECT_EQ(static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN), type);
-  rc = SQLSetStmtAttr(fresh, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK), 0);
-  EXPECT_EQ(SQL_ERROR, rc);
-  EXPECT_EQ("HYC00", State(SQL_HANDLE_STMT, fresh));
+  EXPECT_EQ(static_cast<SQLULEN>(SQL_CURSOR_DYNAMIC), type);
+  // Row versions are not offered: the request settles on values.
+  rc = SQLSetStmtAttr(fresh, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_ROWVER), 0);
+  EXPECT_EQ(SQL_SUCCESS_WITH_INFO, rc);
+  EXPECT_EQ("01S02", State(SQL_HANDLE_STMT, fresh));
   SQLULEN concurrency = 99;
   EXPECT_EQ(SQL_SUCCESS, SQLGetStmtAttr(fresh, SQL_ATTR_CONCURRENCY, &concurrency, 0, nullptr));
-  EXPECT_EQ(static_cast<SQLULEN>(SQL_CONCUR_READ_ONLY), concurrency);
+  EXPECT_EQ(static_cast<SQLULEN>(SQL_CONCUR_VALUES), concurrency);
+  EXPECT_EQ(SQL_SUCCESS,
+            SQLSetStmtAttr(fresh, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_READ_ONLY), 0));
   // A query the driver's own SQL reader does not take apart still runs as a
   // static cursor: the database describes its columns.
   EXPECT_TRUE(SQL_SUCCEEDED(ExecDirect(fresh, "SELECT x FROM (VALUES (1), (2), (3)) AS t(x) ORDER BY x")))

@@ -83,6 +83,10 @@ TEST_P(DtcEnlistPg, CommitShowsTheEnlistedInsertAndTheEnlistmentEnds) {
   EXPECT_EQ(std::string(text).rfind("DSN=" + std::string(GetParam().dsn) + ";UID=", 0), 0u) << text;
   EXPECT_STREQ(dll, GetParam().unicode ? "libkestrixu.so" : "libkestrix.so");
   EXPECT_EQ(TestTm_LiveCookies(), cookies + 1);
+  // A manager recovering finds the driver by that name and takes its XA switch.
+  char rm[40] = "";
+  EXPECT_EQ(TestTm_XaSwitchName(rm, sizeof rm), S_OK);
+  EXPECT_STREQ(rm, "QUILLMAR");
 
   EXPECT_EQ(TestTm_Commit(tx_, nullptr, nullptr), S_OK);
   EXPECT_EQ(CountFrom(other_), "1");

@@ -334,12 +334,10 @@ TEST_P(Rowsets, KeysetAndDynamicRequestsWithoutKeysSettleOnStaticReadOnly) {
   for (SQLULEN asked : {SQL_CURSOR_KEYSET_DRIVEN, SQL_CURSOR_DYNAMIC}) {
     SCOPED_TRACE(asked);
     ResetStmt();
-    // Dynamic cursors are not offered: a keyset-driven one is the next best.
-    EXPECT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(asked), 0),
-              asked == SQL_CURSOR_DYNAMIC ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS);
+    EXPECT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(asked), 0), SQL_SUCCESS);
     SQLULEN type = 0;
     KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr));
-    EXPECT_EQ(type, static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
+    EXPECT_EQ(type, asked);
     // A catalog function has no keys: it scrolls as a static cursor, and says so.
     EXPECT_EQ(SQLTables(stmt_, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "01S02");
@@ -361,11 +359,11 @@ TEST_P(Rowsets, KeysetAndDynamicRequestsWithoutKeysSettleOnStaticReadOnly) {
     KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 10));
     EXPECT_EQ(id, 9);
   }
-  // A concurrency the driver cannot give has nothing to settle on.
+  // Row versions are not offered: the request settles on values.
   ResetStmt();
-  EXPECT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK), 0),
-            SQL_ERROR);
-  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HYC00");
+  EXPECT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_ROWVER), 0),
+            SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "01S02");
 }
 
 TEST_P(Rowsets, InformationMatchesWhatTheCursorsDo) {
@@ -376,25 +374,34 @@ TEST_P(Rowsets, InformationMatchesWhatTheCursorsDo) {
     return v;
   };
   EXPECT_EQ(info(SQL_SCROLL_OPTIONS),
-            static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED));
-  EXPECT_EQ(info(SQL_SCROLL_CONCURRENCY), static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY));
-  EXPECT_EQ(info(SQL_KEYSET_CURSOR_ATTRIBUTES1), info(SQL_STATIC_CURSOR_ATTRIBUTES1));
-  EXPECT_EQ(info(SQL_DYNAMIC_CURSOR_ATTRIBUTES1), 0u);
-  EXPECT_EQ(info(SQL_STATIC_CURSOR_ATTRIBUTES1) & (SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_POS_POSITION),
-            static_cast<SQLUINTEGER>(SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_POS_POSITION));
-  EXPECT_EQ(info(SQL_STATIC_CURSOR_ATTRIBUTES1) & (SQL_CA1_BOOKMARK | SQL_CA1_POS_UPDATE | SQL_CA1_BULK_ADD), 0u);
-  EXPECT_EQ(info(SQL_POS_OPERATIONS), static_cast<SQLUINTEGER>(SQL_POS_POSITION));
+            static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED |
+                                     SQL_SO_DYNAMIC));
+  EXPECT_EQ(info(SQL_SCROLL_CONCURRENCY),
+            static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_VALUES));
+  EXPECT_EQ(info(SQL_DYNAMIC_CURSOR_ATTRIBUTES1) & (SQL_CA1_NEXT | SQL_CA1_RELATIVE | SQL_CA1_ABSOLUTE),
+            static_cast<SQLUINTEGER>(SQL_CA1_NEXT | SQL_CA1_RELATIVE));
+  // Static cursors scroll, keep bookmarks and are read-only; keyset-driven
+  // ones also change their rows.
+  const SQLUINTEGER scroll = SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_BOOKMARK | SQL_CA1_POS_POSITION |
+                             SQL_CA1_POS_REFRESH;
+  EXPECT_EQ(info(SQL_STATIC_CURSOR_ATTRIBUTES1) & scroll, scroll);
+  EXPECT_EQ(info(SQL_STATIC_CURSOR_ATTRIBUTES1) & (SQL_CA1_POS_UPDATE | SQL_CA1_BULK_ADD), 0u);
+  const SQLUINTEGER changes = SQL_CA1_POS_UPDATE | SQL_CA1_POS_DELETE | SQL_CA1_BULK_ADD |
+                              SQL_CA1_BULK_UPDATE_BY_BOOKMARK | SQL_CA1_BULK_DELETE_BY_BOOKMARK |
+                              SQL_CA1_BULK_FETCH_BY_BOOKMARK;
+  EXPECT_EQ(info(SQL_KEYSET_CURSOR_ATTRIBUTES1) & (scroll | changes), scroll | changes);
+  EXPECT_EQ(info(SQL_POS_OPERATIONS), static_cast<SQLUINTEGER>(SQL_POS_POSITION | SQL_POS_REFRESH | SQL_POS_UPDATE |
+                                                               SQL_POS_DELETE | SQL_POS_ADD));
   EXPECT_NE(info(SQL_GETDATA_EXTENSIONS) & SQL_GD_BLOCK, 0u);
-  EXPECT_EQ(info(SQL_FETCH_DIRECTION) & SQL_FD_FETCH_BOOKMARK, 0u);
-  EXPECT_EQ(info(SQL_BOOKMARK_PERSISTENCE), 0u);
+  EXPECT_NE(info(SQL_FETCH_DIRECTION) & SQL_FD_FETCH_BOOKMARK, 0u);
+  EXPECT_EQ(info(SQL_BOOKMARK_PERSISTENCE), static_cast<SQLUINTEGER>(SQL_BP_SCROLL | SQL_BP_UPDATE | SQL_BP_DELETE));
   EXPECT_EQ(info(SQL_LOCK_TYPES), static_cast<SQLUINTEGER>(SQL_LCK_NO_CHANGE));
   SQLUSMALLINT exists = 0;
-  for (SQLUSMALLINT fn : {SQL_API_SQLEXTENDEDFETCH, SQL_API_SQLFETCHSCROLL, SQL_API_SQLSETPOS}) {
+  for (SQLUSMALLINT fn :
+       {SQL_API_SQLEXTENDEDFETCH, SQL_API_SQLFETCHSCROLL, SQL_API_SQLSETPOS, SQL_API_SQLBULKOPERATIONS}) {
     KX_OK(SQLGetFunctions(dbc_, fn, &exists), SQL_HANDLE_DBC, dbc_);
     EXPECT_EQ(exists, SQL_TRUE) << fn;
   }
-  KX_OK(SQLGetFunctions(dbc_, SQL_API_SQLBULKOPERATIONS, &exists), SQL_HANDLE_DBC, dbc_);
-  EXPECT_EQ(exists, SQL_FALSE);
 }
 
 // A full disk under the cache: a tiny file system as the temporary directory.

@@ -8,7 +8,7 @@ if(NOT TARGET kx_test_tm)
   add_library(kx_test_tm SHARED ${CMAKE_CURRENT_LIST_DIR}/test_tm.cpp)
   set_target_properties(kx_test_tm PROPERTIES OUTPUT_NAME kx_test_tm)
   target_include_directories(kx_test_tm PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(kx_test_tm PRIVATE Threads::Threads)
+  target_link_libraries(kx_test_tm PRIVATE Threads::Threads ${CMAKE_DL_LIBS})
 endif()
 
 function(kx_use_test_tm target)

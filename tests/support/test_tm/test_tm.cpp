@@ -1,5 +1,7 @@
 #include "test_tm.h"
 
+#include <dlfcn.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -316,6 +318,26 @@ void TestTm_LastRm(char* connectText, size_t textSize, char* driverName, size_t 
   TheManager().LastRm(&text, &dll);
   Cut(text, connectText, textSize);
   Cut(dll, driverName, nameSize);
+}
+
+HRESULT TestTm_XaSwitchName(char* name, size_t size) {
+  std::string text, dll;
+  TheManager().LastRm(&text, &dll);
+  void* library = dlopen(dll.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (library == nullptr) return E_FAIL;
+  using GetXaSwitchFn = HRESULT (*)(uint32_t flags, void** out);
+  auto get = reinterpret_cast<GetXaSwitchFn>(dlsym(library, "GetXaSwitch"));
+  HRESULT hr = E_FAIL;
+  void* sw = nullptr;
+  if (get != nullptr) hr = get(0, &sw);
+  if (SUCCEEDED(hr) && sw != nullptr) {
+    // The switch starts with the resource manager's name (32 bytes).
+    char rmName[33] = {0};
+    std::memcpy(rmName, sw, 32);
+    Cut(rmName, name, size);
+  }
+  dlclose(library);
+  return hr;
 }
 
 int TestTm_LiveCookies() { return TheManager().LiveCookies(); }

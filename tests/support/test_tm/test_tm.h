@@ -39,6 +39,11 @@ kx::HRESULT TestTm_Down(kx::ITransaction* tx);
 int TestTm_Enlisted(kx::ITransaction* tx);
 // The text and driver file name of the last XARMCreate (cut, terminated).
 void TestTm_LastRm(char* connectText, size_t textSize, char* driverName, size_t nameSize);
+// Recovery's first step: finds the driver the last XARMCreate named among the
+// loaded libraries and asks its GetXaSwitch for the XA switch; copies the
+// switch's resource-manager name (cut, terminated). The HRESULT, or
+// E_FAIL when the library or its export cannot be found.
+kx::HRESULT TestTm_XaSwitchName(char* name, size_t size);
 // Resource-manager cookies handed out and not yet released.
 int TestTm_LiveCookies();
 // The branch identifier the manager gives for tx and a cookie.

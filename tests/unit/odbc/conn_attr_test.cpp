@@ -2,6 +2,7 @@
 // the connection, what goes to the agent and when, statement defaults, text
 // answers and their cuts, the 64-bit widths, the catalog named before
 // connecting, and the enlistment in a distributed transaction.
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -308,6 +309,27 @@ TEST_P(ConnAttrTest, ConnectionTimeoutBecomesZeroWithAWarning) {
   SQLUINTEGER v = 77;
   EXPECT_EQ(SQL_SUCCESS, SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_TIMEOUT, &v, 0, nullptr));
   EXPECT_EQ(0u, v);
+}
+
+// A pool asks whether a connection is still good: the agent's answer, alive
+// when the agent cannot tell, and a connection that is not open is not lost.
+TEST_P(ConnAttrTest, ConnectionDeadIsTheAgentsAnswerForAnOpenConnection) {
+  auto dead = [&] {
+    SQLUINTEGER v = 77;
+    EXPECT_EQ(SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &v, 0, nullptr), SQL_SUCCESS);
+    return v;
+  };
+  TestAgent_SetProperty(AP_CONN_DEAD, 1);
+  const int asked = TestAgent_Calls("GetProperty");
+  EXPECT_EQ(dead(), static_cast<SQLUINTEGER>(SQL_CD_FALSE));
+  EXPECT_EQ(TestAgent_Calls("GetProperty"), asked);
+  Open();
+  EXPECT_EQ(dead(), static_cast<SQLUINTEGER>(SQL_CD_TRUE));
+  TestAgent_SetProperty(AP_CONN_DEAD, 0);
+  EXPECT_EQ(dead(), static_cast<SQLUINTEGER>(SQL_CD_FALSE));
+  TestAgent_UnsetProperty(AP_CONN_DEAD);
+  EXPECT_EQ(dead(), static_cast<SQLUINTEGER>(SQL_CD_FALSE));
+  EXPECT_EQ(DbcState(), "");
 }
 
 TEST_P(ConnAttrTest, AccessModeOutsideTheTwoModesChangesNothingAnywhere) {
@@ -761,6 +783,15 @@ TEST_P(DtcTest, EnlistsThroughTheSupportInOrderAndEndsTheEnlistment) {
   EXPECT_EQ(conn->dtcDispenser, nullptr);
   EXPECT_EQ(Enlist(0), SQL_ERROR);
   EXPECT_EQ(DbcState(), "25000");
+}
+
+TEST_P(DtcTest, TheConnectTextBraceQuotesValuesThatWouldBreakIt) {
+  Open();
+  g_dtc.armed = true;
+  free(Conn()->password);
+  Conn()->password = strdup("p;w{x}");
+  ASSERT_EQ(Enlist(0xD7C), SQL_SUCCESS);
+  EXPECT_EQ(g_dtc.connectText, "DSN=Default;UID=u;PWD={p;w{x}};");
 }
 
 TEST_P(DtcTest, AnotherTransactionEnlistsAnewOnceTheFirstIsFinished) {

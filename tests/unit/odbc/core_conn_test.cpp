@@ -179,6 +179,30 @@ TEST_F(ConnTest, EmptyServerSlotIsAnsweredByTheCore) {
   EXPECT_EQ(TestAgent_Calls("Connect"), 0);
 }
 
+// A server the agent cannot allocate (no Java VM): the agent's reason is the
+// record, in place of the core's general text.
+TEST_F(ConnTest, FailedServerAllocationBringsTheAgentsReason) {
+  TestAgent_FailNext("AllocServer", KX_ERR_GENERAL, "08001",
+                     "Can't load the Java VM (libjvm.so not found; tried /nowhere/lib/server/libjvm.so)");
+  EXPECT_EQ(Connect(dbc_), SQL_ERROR);
+  SQLCHAR state[6], text[512];
+  SQLINTEGER native;
+  SQLSMALLINT length;
+  ASSERT_EQ(SQLGetDiagRec(SQL_HANDLE_DBC, dbc_, 1, state, &native, text, sizeof text, &length),
+            SQL_SUCCESS);
+  EXPECT_STREQ(reinterpret_cast<char*>(state), "08001");
+  EXPECT_NE(strstr(reinterpret_cast<char*>(text), "tried /nowhere/lib/server/libjvm.so"), nullptr)
+      << text;
+  EXPECT_EQ(SQLGetDiagRec(SQL_HANDLE_DBC, dbc_, 2, state, &native, text, sizeof text, &length),
+            SQL_NO_DATA);
+  EXPECT_EQ(conn_->state, CONN_ALLOCATED);
+  EXPECT_EQ(TestAgent_Calls("Connect"), 0);
+  // The next connect has no stale reason.
+  EXPECT_TRUE(SQL_SUCCEEDED(Connect(dbc_)));
+  EXPECT_EQ(SQLGetDiagRec(SQL_HANDLE_DBC, dbc_, 1, state, &native, text, sizeof text, &length),
+            SQL_NO_DATA);
+}
+
 TEST_F(ConnTest, FailedConnectThenAGoodOne) {
   TestAgent_FailNext("Connect", KX_ERR_UNABLE_TO_CONNECT, "08001", "host unreachable");
   EXPECT_EQ(Connect(dbc_), SQL_ERROR);

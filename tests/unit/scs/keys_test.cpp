@@ -129,6 +129,23 @@ TEST(KeysetQueries, DistinctIsToldApart) {
   EXPECT_FALSE(SCR_IsDistinct(&plain.a));
 }
 
+TEST(KeysetQueries, MarkersBeforeTheWhereClauseAreToldApart) {
+  struct Case {
+    const char* sql;
+    bool before;
+  };
+  const Case cases[] = {
+      {"SELECT a, ? FROM t WHERE b = ?", true},
+      {"SELECT a FROM t x INNER JOIN u y ON x.id = y.id AND y.c = ? WHERE b = 1", true},
+      {"SELECT a FROM t WHERE b = ? ORDER BY a", false},
+      {"SELECT a FROM t", false},
+  };
+  for (const Case& k : cases) {
+    Analysis an(k.sql);
+    EXPECT_EQ(SCR_ParamsBeforeWhere(&an.a), k.before) << k.sql;
+  }
+}
+
 // A key rows buffer: one int column and one fixed-width text column without
 // terminators.
 struct Keys {

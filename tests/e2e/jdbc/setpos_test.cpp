@@ -1,0 +1,554 @@
+// Positioned changes through unixODBC: SQLSetPos UPDATE, DELETE, REFRESH and
+// POSITION and SQLBulkOperations ADD on keyset-driven cursors change exactly
+// the rows meant (another connection sees them), name the base columns
+// whatever the select list calls them, leave alone a row another user changed
+// meanwhile (01001), honour the row-operation and row-status arrays, take
+// values at execution, and lock the rows they read under lock concurrency.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "road.h"
+
+namespace kx::e2e {
+namespace {
+
+constexpr SQLULEN kRows = 5;
+
+class SetPosTest : public RoadTest {
+ protected:
+  void Attr(SQLHSTMT st, SQLINTEGER attr, SQLULEN value) {
+    KX_OK(SQLSetStmtAttr(st, attr, reinterpret_cast<SQLPOINTER>(value), 0), SQL_HANDLE_STMT, st);
+  }
+  // id 1..n, name "name <id>", qty id * 10.
+  std::string Items(int n) {
+    std::string table = Table("setpos", "id INTEGER NOT NULL PRIMARY KEY, name VARCHAR(40), qty INTEGER");
+    for (int i = 1; i <= n; ++i) {
+      Exec("INSERT INTO " + table + " VALUES (" + std::to_string(i) + ", 'name " + std::to_string(i) + "', " +
+           std::to_string(i * 10) + ")");
+    }
+    ResetStmt();
+    return table;
+  }
+  void Cursor(SQLHSTMT st, SQLULEN concurrency, SQLULEN rows = kRows, SQLULEN type = SQL_CURSOR_KEYSET_DRIVEN) {
+    Attr(st, SQL_ATTR_CURSOR_TYPE, type);
+    Attr(st, SQL_ATTR_CONCURRENCY, concurrency);
+    Attr(st, SQL_ATTR_ROW_ARRAY_SIZE, rows);
+  }
+  SQLHDBC Other(const std::string& extra = "") {
+    SQLHDBC other = SQL_NULL_HDBC;
+    EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &other), SQL_SUCCESS);
+    EXPECT_TRUE(SQL_SUCCEEDED(Connect(other, extra))) << Diag(SQL_HANDLE_DBC, other);
+    return other;
+  }
+  SQLRETURN ExecOn(SQLHDBC dbc, const std::string& sql, std::string* diag = nullptr) {
+    SQLHSTMT st = SQL_NULL_HSTMT;
+    EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_SUCCESS);
+    const SQLRETURN rc = ExecDirect(st, sql);
+    if (diag != nullptr) *diag = Diag(SQL_HANDLE_STMT, st);
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    return rc;
+  }
+  static void Drop(SQLHDBC dbc) {
+    SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  }
+  // Every SQLSTATE the statement's diagnostics hold.
+  static std::vector<std::string> States(SQLHSTMT st) {
+    std::vector<std::string> out;
+    for (SQLSMALLINT i = 1;; ++i) {
+      SQLCHAR state[6] = {0};
+      SQLINTEGER native = 0;
+      SQLCHAR text[512];
+      SQLSMALLINT len = 0;
+      if (!SQL_SUCCEEDED(SQLGetDiagRecA(SQL_HANDLE_STMT, st, i, state, &native, text, sizeof text, &len))) break;
+      out.emplace_back(reinterpret_cast<char*>(state));
+    }
+    return out;
+  }
+  static bool Has(const std::vector<std::string>& states, const char* s) {
+    for (const std::string& x : states) {
+      if (x == s) return true;
+    }
+    return false;
+  }
+  // The rows of the table as "id:name:qty" in id order, read on dbc.
+  std::string Rows(SQLHDBC dbc, const std::string& table) {
+    SQLHSTMT st = SQL_NULL_HSTMT;
+    EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_SUCCESS);
+    EXPECT_TRUE(SQL_SUCCEEDED(ExecDirect(st, "SELECT id, name, qty FROM " + table + " ORDER BY id")));
+    std::string out;
+    SQLINTEGER id = 0, qty = 0;
+    char name[41];
+    SQLLEN nameInd = 0, qtyInd = 0;
+    SQLBindCol(st, 1, SQL_C_SLONG, &id, 0, nullptr);
+    SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name, &nameInd);
+    SQLBindCol(st, 3, SQL_C_SLONG, &qty, 0, &qtyInd);
+    while (SQL_SUCCEEDED(SQLFetch(st))) {
+      if (!out.empty()) out += " ";
+      out += std::to_string(id) + ":" + (nameInd == SQL_NULL_DATA ? "NULL" : std::string(name)) + ":" +
+             (qtyInd == SQL_NULL_DATA ? "NULL" : std::to_string(qty));
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    return out;
+  }
+};
+
+struct Rowset {
+  SQLINTEGER id[kRows];
+  SQLLEN idInd[kRows];
+  char name[kRows][41];
+  SQLLEN nameInd[kRows];
+  SQLINTEGER qty[kRows];
+  SQLLEN qtyInd[kRows];
+  SQLUSMALLINT status[kRows];
+  SQLUSMALLINT ops[kRows];
+  SQLULEN fetched = 0;
+
+  // Columns 1, 2, 3 of the select list as id, name, qty.
+  void Bind(SQLHSTMT st) {
+    ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROW_STATUS_PTR, status, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(st, 1, SQL_C_SLONG, id, 0, idInd), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name[0], nameInd), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(st, 3, SQL_C_SLONG, qty, 0, qtyInd), SQL_SUCCESS);
+  }
+  void Name(int r, const std::string& v) {
+    std::strcpy(name[r], v.c_str());
+    nameInd[r] = SQL_NTS;
+  }
+};
+
+TEST_P(SetPosTest, UpdateDeleteRefreshAndPositionUnderValuesConcurrency) {
+  const std::string table = Items(12);
+  Cursor(stmt_, SQL_CONCUR_VALUES);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+  SQLULEN concurrency = 0;
+  KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY, &concurrency, 0, nullptr));
+  EXPECT_EQ(concurrency, static_cast<SQLULEN>(SQL_CONCUR_VALUES));
+  Rowset rs;
+  rs.Bind(stmt_);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 6));  // ids 6..10
+
+  // One row: only the columns the application wrote change.
+  rs.Name(1, "seven");
+  rs.qtyInd[1] = SQL_COLUMN_IGNORE;
+  KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+  EXPECT_EQ(rs.status[1], SQL_ROW_UPDATED);
+  SQLLEN count = 0;
+  KX_STMT_OK(SQLRowCount(stmt_, &count));
+  EXPECT_EQ(count, 1);
+  SQLHDBC other = Other();
+  EXPECT_EQ(Scalar("SELECT name || ':' || qty FROM " + table + " WHERE id = 7", other), "seven:70");
+
+  // Delete one row; the status says so and the row is gone for everyone.
+  KX_STMT_OK(SQLSetPos(stmt_, 4, SQL_DELETE, SQL_LOCK_NO_CHANGE));
+  EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table + " WHERE id = 9", other), "0");
+
+  // Row 0 with the row-operation array: row 5 is left alone, the deleted row
+  // is passed over, every other row takes its new values.
+  for (SQLULEN r = 0; r < kRows; ++r) {
+    rs.ops[r] = r == 4 ? SQL_ROW_IGNORE : SQL_ROW_PROCEED;
+    rs.Name(static_cast<int>(r), "all " + std::to_string(rs.id[r]));
+    rs.qty[r] = 1000 + rs.id[r];
+    rs.qtyInd[r] = 0;
+  }
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_OPERATION_PTR, rs.ops, 0));
+  rs.status[4] = 77;  // an ignored row's entry is not written
+  KX_STMT_OK(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+  EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
+  EXPECT_EQ(rs.status[2], SQL_ROW_UPDATED);
+  EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
+  EXPECT_EQ(rs.status[4], 77);
+  KX_STMT_OK(SQLRowCount(stmt_, &count));
+  EXPECT_EQ(count, 3);
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_OPERATION_PTR, nullptr, 0));
+  EXPECT_EQ(Rows(other, table),
+            "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:all 6:1006 7:all 7:1007 "
+            "8:all 8:1008 10:name 10:100 11:name 11:110 12:name 12:120");
+
+  // Another user changes row 8 meanwhile: this cursor's change of it is
+  // refused (01001) and the other user's value stays.
+  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET qty = 5 WHERE id = 8")));
+  rs.Name(2, "lost");
+  EXPECT_EQ(SQLSetPos(stmt_, 3, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+  EXPECT_TRUE(Has(States(stmt_), "01001")) << Diag(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
+  EXPECT_EQ(Scalar("SELECT name || ':' || qty FROM " + table + " WHERE id = 8", other), "all 8:5");
+
+  // The same in a row-0 change: the other rows go through (a warning); the
+  // row in error is passed over.
+  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET name = 'theirs' WHERE id = 6")));
+  rs.Name(0, "lost 6");
+  rs.Name(1, "again 7");
+  rs.Name(4, "again 10");
+  EXPECT_EQ(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS_WITH_INFO);
+  EXPECT_TRUE(Has(States(stmt_), "01001"));
+  EXPECT_EQ(rs.status[0], SQL_ROW_ERROR);
+  EXPECT_EQ(rs.status[1], SQL_ROW_UPDATED);
+  EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
+  EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
+  EXPECT_EQ(rs.status[4], SQL_ROW_UPDATED);
+  EXPECT_EQ(Rows(other, table),
+            "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:theirs:1006 7:again 7:1007 "
+            "8:all 8:5 10:again 10:1010 11:name 11:110 12:name 12:120");
+
+  // Refresh reads the rows again: row 3 shows the other user's value.
+  KX_STMT_OK(SQLSetPos(stmt_, 3, SQL_REFRESH, SQL_LOCK_NO_CHANGE));
+  EXPECT_EQ(std::string(rs.name[2]), "all 8");
+  EXPECT_EQ(rs.qty[2], 5);
+  EXPECT_EQ(rs.status[2], SQL_ROW_SUCCESS);
+  // ... after which a change of it goes through.
+  rs.Name(2, "third time");
+  KX_STMT_OK(SQLSetPos(stmt_, 3, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+  EXPECT_EQ(Scalar("SELECT name FROM " + table + " WHERE id = 8", other), "third time");
+
+  // SQL_POSITION: SQLGetData reads the row positioned on.
+  KX_STMT_OK(SQLSetPos(stmt_, 5, SQL_POSITION, SQL_LOCK_NO_CHANGE));
+  char name[41];
+  SQLLEN ind = 0;
+  KX_STMT_OK(SQLGetData(stmt_, 2, SQL_C_CHAR, name, sizeof name, &ind));
+  EXPECT_EQ(std::string(name), "again 10");
+  // A deleted row cannot be changed; a row beyond the rowset is no row.
+  EXPECT_EQ(SQLSetPos(stmt_, 4, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY109");
+  EXPECT_EQ(SQLSetPos(stmt_, 6, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY107");
+  EXPECT_EQ(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_EXCLUSIVE), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HYC00");
+  Drop(other);
+}
+
+// The select list renames and swaps columns: the change writes the base
+// columns, never the labels; an expression cannot be written.
+TEST_P(SetPosTest, AliasedSelectListWritesTheBaseColumns) {
+  const std::string table = Items(3);
+  Cursor(stmt_, SQL_CONCUR_VALUES);
+  // Result column 1 is labelled qty but is the name; column 3 labelled name
+  // is qty.
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT name AS qty, id, qty AS name, qty * 2 AS twice FROM " + table +
+                                   " ORDER BY id"));
+  char name[kRows][41];
+  SQLLEN nameInd[kRows];
+  SQLINTEGER qty[kRows];
+  SQLLEN qtyInd[kRows];
+  SQLUSMALLINT status[kRows];
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0));
+  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_CHAR, name, sizeof name[0], nameInd));
+  KX_STMT_OK(SQLBindCol(stmt_, 3, SQL_C_SLONG, qty, 0, qtyInd));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  std::strcpy(name[1], "renamed");
+  nameInd[1] = SQL_NTS;
+  qty[1] = 99;
+  KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+  SQLHDBC other = Other();
+  EXPECT_EQ(Rows(other, table), "1:name 1:10 2:renamed:99 3:name 3:30");
+  // Writing the expression column is refused, and nothing changes.
+  SQLINTEGER twice[kRows];
+  KX_STMT_OK(SQLBindCol(stmt_, 4, SQL_C_SLONG, twice, 0, nullptr));
+  twice[0] = 1;
+  EXPECT_EQ(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+  EXPECT_NE(Diag(SQL_HANDLE_STMT, stmt_).find("expression"), std::string::npos) << Diag(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(Rows(other, table), "1:name 1:10 2:renamed:99 3:name 3:30");
+  Drop(other);
+}
+
+TEST_P(SetPosTest, BulkAddAndSetPosAddInsertTheBoundRows) {
+  const std::string table = Items(2);
+  Cursor(stmt_, SQL_CONCUR_VALUES, 3);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+  SQLINTEGER id[3] = {21, 22, 23};
+  char name[3][41] = {"twenty-one", "twenty-two", "twenty-three"};
+  SQLLEN nameInd[3] = {SQL_NTS, SQL_NULL_DATA, SQL_NTS};
+  SQLINTEGER qty[3] = {1, 2, 3};
+  SQLLEN qtyInd[3] = {0, 0, SQL_COLUMN_IGNORE};
+  SQLUSMALLINT status[3] = {9, 9, 9};
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0));
+  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, id, 0, nullptr));
+  KX_STMT_OK(SQLBindCol(stmt_, 2, SQL_C_CHAR, name, sizeof name[0], nameInd));
+  KX_STMT_OK(SQLBindCol(stmt_, 3, SQL_C_SLONG, qty, 0, qtyInd));
+  KX_STMT_OK(SQLBulkOperations(stmt_, SQL_ADD));
+  for (int r = 0; r < 3; ++r) EXPECT_EQ(status[r], SQL_ROW_ADDED) << r;
+  SQLHDBC other = Other();
+  EXPECT_EQ(Rows(other, table), "1:name 1:10 2:name 2:20 21:twenty-one:1 22:NULL:2 23:twenty-three:NULL");
+  // A row that breaks the key fails alone.
+  id[0] = 1;
+  id[1] = 31;
+  id[2] = 32;
+  qtyInd[2] = 0;
+  nameInd[1] = SQL_NTS;
+  const SQLRETURN rc = SQLBulkOperations(stmt_, SQL_ADD);
+  EXPECT_EQ(rc, SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(status[0], SQL_ROW_ERROR);
+  EXPECT_EQ(status[1], SQL_ROW_ADDED);
+  EXPECT_EQ(status[2], SQL_ROW_ADDED);
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table, other), "7");
+  Drop(other);
+}
+
+TEST_P(SetPosTest, ValuesAtExecutionThroughSetPos) {
+  const std::string table = Items(4);
+  Cursor(stmt_, SQL_CONCUR_VALUES, 2);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+  SQLINTEGER id[2];
+  char name[2][41];
+  SQLLEN nameInd[2];
+  SQLINTEGER qty[2];
+  SQLLEN qtyInd[2];
+  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, id, 0, nullptr));
+  KX_STMT_OK(SQLBindCol(stmt_, 2, SQL_C_CHAR, name, sizeof name[0], nameInd));
+  KX_STMT_OK(SQLBindCol(stmt_, 3, SQL_C_SLONG, qty, 0, qtyInd));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  nameInd[0] = SQL_LEN_DATA_AT_EXEC(0);
+  nameInd[1] = SQL_LEN_DATA_AT_EXEC(0);
+  qtyInd[0] = SQL_DATA_AT_EXEC;
+  qtyInd[1] = 0;
+  qty[1] = 222;
+  ASSERT_EQ(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_NEED_DATA) << Diag(SQL_HANDLE_STMT, stmt_);
+  // The tokens are the bound buffers of each row, in row then column order.
+  std::vector<SQLPOINTER> tokens;
+  SQLPOINTER token = nullptr;
+  SQLRETURN rc;
+  while ((rc = SQLParamData(stmt_, &token)) == SQL_NEED_DATA) {
+    tokens.push_back(token);
+    if (token == &qty[0]) {
+      SQLINTEGER v = 111;
+      KX_STMT_OK(SQLPutData(stmt_, &v, 0));
+    } else {
+      const std::string piece = token == name[0] ? "first" : "second";
+      KX_STMT_OK(SQLPutData(stmt_, const_cast<char*>(piece.c_str()), SQL_NTS));
+      KX_STMT_OK(SQLPutData(stmt_, const_cast<char*>(" piece"), SQL_NTS));
+    }
+  }
+  KX_STMT_OK(rc);
+  ASSERT_EQ(tokens.size(), 3u);
+  EXPECT_EQ(tokens[0], static_cast<SQLPOINTER>(name[0]));
+  EXPECT_EQ(tokens[1], static_cast<SQLPOINTER>(&qty[0]));
+  EXPECT_EQ(tokens[2], static_cast<SQLPOINTER>(name[1]));
+  SQLHDBC other = Other();
+  EXPECT_EQ(Rows(other, table), "1:first piece:111 2:second piece:222 3:name 3:30 4:name 4:40");
+  // The parameter set size of the statement is the application's still.
+  SQLULEN paramset = 0;
+  KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_PARAMSET_SIZE, &paramset, 0, nullptr));
+  EXPECT_EQ(paramset, 1u);
+  Drop(other);
+}
+
+// Lock concurrency in manual-commit mode: the rows of the rowset are locked
+// as they are read, so another connection's update of one waits for this
+// transaction (its lock wait runs out); after the commit it goes through.
+TEST_P(SetPosTest, LockConcurrencyHoldsTheFetchedRowsUntilCommit) {
+  const bool pg = GetParam().postgres;
+  const std::string table = Items(8);
+  SQLHDBC mine = Other();
+  KX_OK(SQLSetConnectAttr(mine, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+        SQL_HANDLE_DBC, mine);
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, mine, &st), SQL_SUCCESS);
+  Cursor(st, SQL_CONCUR_LOCK);
+  KX_OK(ExecDirect(st, "SELECT id, name, qty FROM " + table + " ORDER BY id"), SQL_HANDLE_STMT, st);
+  SQLULEN concurrency = 0;
+  KX_OK(SQLGetStmtAttr(st, SQL_ATTR_CONCURRENCY, &concurrency, 0, nullptr), SQL_HANDLE_STMT, st);
+  EXPECT_EQ(concurrency, static_cast<SQLULEN>(SQL_CONCUR_LOCK));
+  Rowset rs;
+  rs.Bind(st);
+  KX_OK(SQLFetchScroll(st, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, st);  // ids 1..5 locked
+
+  SQLHDBC other = Other();
+  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, pg ? "SET lock_timeout = '500ms'" : "SET LOCK_TIMEOUT 500")));
+  std::string diag;
+  EXPECT_EQ(ExecOn(other, "UPDATE " + table + " SET qty = 0 WHERE id = 2", &diag), SQL_ERROR);
+  EXPECT_FALSE(diag.empty());
+  // A row outside the rowset is not locked.
+  EXPECT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET qty = 0 WHERE id = 7", &diag))) << diag;
+
+  // This connection changes a locked row and commits.
+  rs.qty[1] = 2222;
+  KX_OK(SQLSetPos(st, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_HANDLE_STMT, st);
+  KX_OK(SQLEndTran(SQL_HANDLE_DBC, mine, SQL_COMMIT), SQL_HANDLE_DBC, mine);
+  EXPECT_EQ(Scalar("SELECT qty FROM " + table + " WHERE id = 2", other), "2222");
+  EXPECT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET qty = 1 WHERE id = 2", &diag))) << diag;
+  EXPECT_EQ(Scalar("SELECT qty FROM " + table + " WHERE id = 2", other), "1");
+  SQLFreeHandle(SQL_HANDLE_STMT, st);
+  Drop(other);
+  Drop(mine);
+}
+
+TEST_P(SetPosTest, ReadOnlyCursorsRefuseChanges) {
+  const std::string table = Items(3);
+  Cursor(stmt_, SQL_CONCUR_READ_ONLY);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+  Rowset rs;
+  rs.Bind(stmt_);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  EXPECT_EQ(SQLSetPos(stmt_, 1, SQL_DELETE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY009");
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table), "3");
+}
+
+// Bookmarks are the rows' numbers in the key set. Fetching bookmarks 7, 3
+// and 5 after another user deleted row 5 returns the rows in that order with
+// the statuses success, success, deleted; a bookmark that names no row gives
+// its own row an error while the others succeed. Update and delete by
+// bookmark change exactly the rows named, values at execution included.
+TEST_P(SetPosTest, BulkOperationsByVariableLengthBookmarks) {
+  const std::string table = Items(12);
+  Cursor(stmt_, SQL_CONCUR_VALUES, 10);
+  Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+  // The rowset's bookmarks, bound as variable-length bookmarks.
+  std::vector<SQLBIGINT> marks(10);
+  std::vector<SQLLEN> markLen(10);
+  KX_STMT_OK(SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, marks.data(), sizeof(SQLBIGINT), markLen.data()));
+  SQLINTEGER id[10];
+  char name[10][41];
+  SQLLEN nameInd[10];
+  SQLUSMALLINT status[10];
+  SQLULEN processed = 0;
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0));
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &processed, 0));
+  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, id, 0, nullptr));
+  KX_STMT_OK(SQLBindCol(stmt_, 2, SQL_C_CHAR, name, sizeof name[0], nameInd));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  for (int r = 0; r < 10; ++r) {
+    EXPECT_EQ(marks[r], r + 1);
+    EXPECT_EQ(markLen[r], static_cast<SQLLEN>(sizeof(SQLBIGINT)));
+  }
+  SQLHDBC other = Other();
+  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "DELETE FROM " + table + " WHERE id = 5")));
+  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET name = 'new 3' WHERE id = 3")));
+
+  // Fetch by bookmark: three rows in the order asked.
+  Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 3);
+  marks[0] = 7;
+  marks[1] = 3;
+  marks[2] = 5;
+  KX_STMT_OK(SQLBulkOperations(stmt_, SQL_FETCH_BY_BOOKMARK));
+  EXPECT_EQ(processed, 3u);
+  EXPECT_EQ(status[0], SQL_ROW_SUCCESS);
+  EXPECT_EQ(status[1], SQL_ROW_SUCCESS);
+  EXPECT_EQ(status[2], SQL_ROW_DELETED);
+  EXPECT_EQ(id[0], 7);
+  EXPECT_EQ(std::string(name[0]), "name 7");
+  EXPECT_EQ(id[1], 3);
+  EXPECT_EQ(std::string(name[1]), "new 3");
+  // The bookmarks asked for stay as the application wrote them.
+  EXPECT_EQ(marks[0], 7);
+  EXPECT_EQ(marks[2], 5);
+
+  // A bookmark beyond the key set, and one that is no number of a row.
+  marks[0] = 2;
+  marks[1] = 999;
+  marks[2] = 0;
+  EXPECT_EQ(SQLBulkOperations(stmt_, SQL_FETCH_BY_BOOKMARK), SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(status[0], SQL_ROW_SUCCESS);
+  EXPECT_EQ(id[0], 2);
+  EXPECT_EQ(status[1], SQL_ROW_ERROR);
+  EXPECT_EQ(status[2], SQL_ROW_ERROR);
+
+  // Update by bookmark: rows 8 and 2 (a value at execution for row 8), and a
+  // bookmark out of range that fails alone.
+  marks[0] = 8;
+  marks[1] = 2;
+  marks[2] = 4000;
+  nameInd[0] = SQL_DATA_AT_EXEC;
+  std::strcpy(name[1], "by mark 2");
+  nameInd[1] = SQL_NTS;
+  std::strcpy(name[2], "nowhere");
+  nameInd[2] = SQL_NTS;
+  id[0] = 8;
+  id[1] = 2;
+  id[2] = 4000;
+  ASSERT_EQ(SQLBulkOperations(stmt_, SQL_UPDATE_BY_BOOKMARK), SQL_NEED_DATA) << Diag(SQL_HANDLE_STMT, stmt_);
+  SQLPOINTER token = nullptr;
+  ASSERT_EQ(SQLParamData(stmt_, &token), SQL_NEED_DATA);
+  EXPECT_EQ(token, static_cast<SQLPOINTER>(name[0]));
+  KX_STMT_OK(SQLPutData(stmt_, const_cast<char*>("by mark 8"), SQL_NTS));
+  EXPECT_EQ(SQLParamData(stmt_, &token), SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(status[0], SQL_ROW_UPDATED);
+  EXPECT_EQ(status[1], SQL_ROW_UPDATED);
+  EXPECT_EQ(status[2], SQL_ROW_ERROR);
+  EXPECT_EQ(Scalar("SELECT name FROM " + table + " WHERE id = 8", other), "by mark 8");
+  EXPECT_EQ(Scalar("SELECT name FROM " + table + " WHERE id = 2", other), "by mark 2");
+
+  // Delete by bookmark: rows 1 and 12; the deleted row 5 is reported.
+  marks[0] = 12;
+  marks[1] = 1;
+  marks[2] = 5;
+  EXPECT_EQ(SQLBulkOperations(stmt_, SQL_DELETE_BY_BOOKMARK), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(status[0], SQL_ROW_DELETED);
+  EXPECT_EQ(status[1], SQL_ROW_DELETED);
+  EXPECT_EQ(status[2], SQL_ROW_DELETED);
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table + " WHERE id IN (1, 12)", other), "0");
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table, other), "9");
+  // The bookmarks still name the same rows: fetching by bookmark 12 now
+  // reports it deleted.
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  EXPECT_EQ(status[0], SQL_ROW_DELETED);
+  EXPECT_EQ(status[1], SQL_ROW_UPDATED);
+  // SQLFetchScroll by bookmark goes to the bookmarked row.
+  SQLBIGINT where = 6;
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_FETCH_BOOKMARK_PTR, &where, 0));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_BOOKMARK, 1));
+  EXPECT_EQ(id[0], 7);
+  Drop(other);
+}
+
+// UPDATE ... WHERE CURRENT OF and DELETE ... WHERE CURRENT OF through a
+// second statement change the row the named cursor stands on.
+TEST_P(SetPosTest, PositionedStatementsThroughASecondStatement) {
+  const std::string table = Items(8);
+  Cursor(stmt_, SQL_CONCUR_VALUES);
+  KX_STMT_OK(SQLSetCursorNameA(stmt_, reinterpret_cast<SQLCHAR*>(const_cast<char*>("walker")), SQL_NTS));
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+  Rowset rs;
+  rs.Bind(stmt_);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));  // ids 1..5, positioned on row 1
+  SQLHSTMT second = SQL_NULL_HSTMT;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &second), SQL_SUCCESS);
+  char value[41] = "positioned";
+  SQLLEN valueLen = SQL_NTS;
+  KX_OK(SQLBindParameter(second, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 40, 0, value, sizeof value, &valueLen),
+        SQL_HANDLE_STMT, second);
+  KX_OK(ExecDirect(second, "UPDATE " + table + " SET name = ? WHERE CURRENT OF walker"), SQL_HANDLE_STMT, second);
+  SQLLEN count = 0;
+  KX_OK(SQLRowCount(second, &count), SQL_HANDLE_STMT, second);
+  EXPECT_EQ(count, 1);
+  KX_STMT_OK(SQLSetPos(stmt_, 3, SQL_POSITION, SQL_LOCK_NO_CHANGE));
+  std::strcpy(value, "third");
+  KX_OK(ExecDirect(second, "UPDATE " + table + " SET name = ?, qty = qty + 1 WHERE CURRENT OF WALKER"),
+        SQL_HANDLE_STMT, second);
+  KX_STMT_OK(SQLSetPos(stmt_, 4, SQL_POSITION, SQL_LOCK_NO_CHANGE));
+  KX_OK(ExecDirect(second, "DELETE FROM " + table + " WHERE CURRENT OF walker"), SQL_HANDLE_STMT, second);
+  SQLHDBC other = Other();
+  EXPECT_EQ(Rows(other, table),
+            "1:positioned:10 2:name 2:20 3:third:31 5:name 5:50 6:name 6:60 7:name 7:70 8:name 8:80");
+  // The cursor sees its own changes when it fetches the rows again.
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
+  EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
+  // A name no cursor has.
+  EXPECT_EQ(ExecDirect(second, "DELETE FROM " + table + " WHERE CURRENT OF nobody"), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, second), "34000") << Diag(SQL_HANDLE_STMT, second);
+  char name[32] = {0};
+  SQLSMALLINT nameLen = 0;
+  KX_STMT_OK(SQLGetCursorNameA(stmt_, reinterpret_cast<SQLCHAR*>(name), sizeof name, &nameLen));
+  EXPECT_EQ(std::string(name), "walker");
+  SQLUINTEGER positioned = 0;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_POSITIONED_STATEMENTS, &positioned, sizeof positioned, nullptr)));
+  EXPECT_EQ(positioned & (SQL_PS_POSITIONED_UPDATE | SQL_PS_POSITIONED_DELETE),
+            static_cast<SQLUINTEGER>(SQL_PS_POSITIONED_UPDATE | SQL_PS_POSITIONED_DELETE));
+  SQLUINTEGER a1 = 0;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_KEYSET_CURSOR_ATTRIBUTES1, &a1, sizeof a1, nullptr)));
+  EXPECT_EQ(a1 & (SQL_CA1_POSITIONED_UPDATE | SQL_CA1_POSITIONED_DELETE),
+            static_cast<SQLUINTEGER>(SQL_CA1_POSITIONED_UPDATE | SQL_CA1_POSITIONED_DELETE));
+  SQLFreeHandle(SQL_HANDLE_STMT, second);
+  Drop(other);
+}
+
+INSTANTIATE_TEST_SUITE_P(Road, SetPosTest, ::testing::ValuesIn(kRoads),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kx::e2e

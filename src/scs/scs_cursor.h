@@ -316,6 +316,11 @@ bool SCS_IsQuery(const ScsCursor* c);
 int scs_p_FetchStatic(ScsCursor* c, RowStatusSet* set, int32_t row);
 // Caches the whole result of a static cursor after execution (once).
 int scs_p_CacheResult(ScsCursor* c);
+// A static cursor under lock or values concurrency over a SELECT with keys:
+// its cached rows carry their keys after the statement's columns.
+bool scs_p_StaticChangeable(const ScsCursor* c);
+// Drops those key columns from rows read from such a cache.
+int scs_p_StripKeys(const ScsCursor* c, RowBuffer* rows);
 // The engines the next cursor kinds bring; until then they are not there.
 int scs_p_FetchKeyset(ScsCursor* c, RowStatusSet* set, int32_t row);
 // Places the rows read by key (their trailing `keyCols` columns hold each

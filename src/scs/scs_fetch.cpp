@@ -23,7 +23,80 @@
 
 namespace kx {
 
+bool scs_p_StaticChangeable(const ScsCursor* c) {
+  return c->cursorType == SCS_STATIC && c->concurrency != SCS_CONCUR_READ_ONLY && !c->forceStatic &&
+         c->main.kind == SQLN_SELECT && KS_KeyCount(c->keyset) > 0;
+}
+
+int scs_p_StripKeys(const ScsCursor* c, RowBuffer* rows) {
+  if (!scs_p_StaticChangeable(c) || rows == nullptr) return 0;
+  for (int32_t k = KS_KeyCount(c->keyset); k > 0 && rows->colCount > 0; --k) {
+    const int rc = RB_DeleteCol(rows, static_cast<uint16_t>(rows->colCount - 1));
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
+namespace {
+
+// The result of an updatable static cursor: the statement's rows with their
+// keys after them, read whole by one query, so that every cached row carries
+// the key that finds it again.
+int CacheWithKeys(ScsCursor* c) {
+  KS_REC* ks = c->keyset;
+  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  int rc = scs_p_Analyse(&c->keysetAn, c->text);
+  if (rc == 0) rc = KS_AppendKeysToSelList(&c->keysetAn, ks, quote);
+  if (rc != 0) return rc;
+  std::string text = c->keysetAn.sql;
+  // Under lock concurrency the rows are locked as they are read.
+  if (c->concurrency == SCS_CONCUR_LOCK && c->connInfo != nullptr && c->connInfo->selectForUpdate) {
+    text += " FOR UPDATE";
+  }
+  if (c->keysetStmt == 0 && AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_AllocStmt, c->conn, &c->keysetStmt) != 0) {
+    c->keysetStmt = 0;
+    return KX_ERR_GENERAL;
+  }
+  c->preparedChange.clear();
+  LogDebug("static rows with keys: %s", text.c_str());
+  rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_Prepare, c->keysetStmt, text.c_str());
+  if (rc != 0) return rc;
+  RowBuffer* params = nullptr;
+  rc = scs_p_KeptParamRow(c, &params);
+  if (rc != 0) return rc;
+  if (params != nullptr) {
+    rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_SetParams, c->keysetStmt, params);
+    if (rc == 0 && c->appParamCount > 0) {
+      rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_SetParamInfo, c->keysetStmt, c->appParamCount,
+                     static_cast<const SCS_PARAMDESC*>(c->appParamDescs));
+    }
+    if (rc != 0) return rc;
+  }
+  rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_Execute, c->keysetStmt);
+  if (rc != 0) return rc;
+  int32_t total = 0;
+  rc = SS_GetRsltSet(c->snapshot, SCS_AgentBinding(), c->keysetStmt, &total);
+  AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_CloseCursor, c->keysetStmt);
+  if (rc != 0) {
+    SCS_PostCacheFailure(c, &c->snapshot->cache);
+    SS_Close(c->snapshot);
+    return rc;
+  }
+  AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_CloseCursor, c->stmt);
+  KS_Close(ks);
+  ks->windowStart = -1;
+  ks->status = static_cast<int16_t*>(std::calloc(static_cast<size_t>(total > 0 ? total : 1), sizeof(int16_t)));
+  if (ks->status == nullptr) return KX_ERR_NOMEM;
+  ks->statusCount = total;
+  c->rowCount = total;
+  c->flags |= SCSF_CACHED;
+  return 0;
+}
+
+}  // namespace
+
 int scs_p_CacheResult(ScsCursor* c) {
+  if (scs_p_StaticChangeable(c)) return CacheWithKeys(c);
   int32_t total = 0;
   const int rc = SS_GetRsltSet(c->snapshot, SCS_AgentBinding(), c->stmt, &total);
   if (rc != 0) {
@@ -69,7 +142,31 @@ int scs_p_FetchStatic(ScsCursor* c, RowStatusSet* set, int32_t row) {
     return rc;
   }
   for (int32_t i = 0; i < set->count && a + i <= n - 1; ++i) set->statuses[i] = SCS_ROW_SUCCESS;
-  return 0;
+  if (!scs_p_StaticChangeable(c) || c->keyset->status == nullptr) return 0;
+  // An updatable static cursor: its own changes show (a row it updated is
+  // read again by key), and the rowset is kept for the next change.
+  int rc2 = scs_p_StripKeys(c, set->rows);
+  const int32_t got = set->rows->rowCount;
+  for (int32_t i = 0; rc2 == 0 && i < got && i < set->count; ++i) {
+    int16_t& st = c->keyset->status[a + i];
+    if (st == SCS_ROW_ERROR) st = SCS_ROW_SUCCESS;
+    set->statuses[i] = st;
+    if (st != SCS_ROW_UPDATED) continue;
+    int32_t kr = 0;
+    RowBuffer* placed = nullptr;
+    int16_t missing = 0;
+    rc2 = scs_p_KeyRowAt(c, static_cast<int32_t>(a + i), &kr);
+    if (rc2 == 0) rc2 = scs_p_ReadKeyRows(c, c->keyset->keys, kr, 1, &placed, &missing);
+    if (rc2 == 0 && missing == 0 && placed->colCount == set->rows->colCount) {
+      rc2 = RB_CopyRow(set->rows, placed, i, 0, false);
+    }
+    if (placed != nullptr) {
+      RB_Free(placed);
+      std::free(placed);
+    }
+  }
+  if (rc2 != 0) return rc2;
+  return scs_p_KeepRowset(c, set->rows, static_cast<int32_t>(a), got);
 }
 
 namespace {
@@ -233,19 +330,27 @@ int ReadRowsByKey(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_t n,
     }
     if (rc == 0) rc = AgentCall(Agent(), &AgentOps::DRV_Execute, c->valuesStmt);
     if (rc != 0) return rc;
-    RowBuffer block{};
-    rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, c->valuesStmt, static_cast<uint16_t>(groups), &block);
-    AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->valuesStmt);
-    if (rc == 0) {
-      if (rows->colCount == 0) {
-        RB_Free(rows);
-        *rows = block;
-        block = RowBuffer{};
-      } else if (block.rowCount > 0) {
-        rc = RB_Append(rows, &block);
+    // A block may hold fewer rows than asked (rows with long values come a
+    // few at a time): read until every key of the batch has its row or the
+    // result ends.
+    for (int32_t got = 0; rc == 0 && got < batch;) {
+      RowBuffer block{};
+      rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, c->valuesStmt, static_cast<uint16_t>(batch - got), &block);
+      const int32_t more = rc == 0 ? block.rowCount : 0;
+      if (rc == 0) {
+        if (rows->colCount == 0) {
+          RB_Free(rows);
+          *rows = block;
+          block = RowBuffer{};
+        } else if (more > 0) {
+          rc = RB_Append(rows, &block);
+        }
       }
+      RB_Free(&block);
+      if (more == 0) break;
+      got += more;
     }
-    RB_Free(&block);
+    AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->valuesStmt);
     if (rc != 0) return rc;
   }
   return 0;
@@ -459,7 +564,7 @@ int KeyBlock(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* 
     }
     RB_Free(&more);
     left -= got;
-    if (got < ask) break;
+    if (got == 0) break;  // a short block is not yet the end: rows may come a few at a time
   }
   AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->keysetStmt);
   if (rc == 0 && (direction == KS_PRIOR || direction == KS_LAST) && block->rowCount > 1) rc = RB_Reverse(&block);
@@ -766,6 +871,29 @@ int scs_p_ReadKeyRows(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_
 int scs_p_KeyRowAt(ScsCursor* c, int32_t kn, int32_t* row) {
   KS_REC* ks = c->keyset;
   if (ks == nullptr || kn < 0 || kn >= ks->statusCount) return KX_ERR_GENERAL;
+  if (scs_p_StaticChangeable(c)) {
+    // The key is the tail of the cached row.
+    if (ks->windowStart != kn || ks->keys->rowCount != 1) {
+      RowBuffer* one = nullptr;
+      int rc = SS_GetRows(c->snapshot, kn, 1, &one);
+      while (rc == 0 && one->colCount > KS_KeyCount(ks)) rc = RB_DeleteCol(one, 0);
+      if (rc == 0 && one->rowCount != 1) rc = KX_ERR_GENERAL;
+      if (rc != 0) {
+        if (one != nullptr) {
+          RB_Free(one);
+          std::free(one);
+        }
+        SCS_PostCacheFailure(c, &c->snapshot->cache);
+        return rc;
+      }
+      RB_Free(ks->keys);
+      *ks->keys = *one;
+      std::free(one);
+      ks->windowStart = kn;
+    }
+    *row = 0;
+    return 0;
+  }
   if (ks->cache.state == DSC_SPILLED &&
       (ks->windowStart < 0 || kn < ks->windowStart || kn >= ks->windowStart + ks->keys->rowCount)) {
     const int rc = DSC_LoadWindow(&ks->cache, kn, 1, &ks->windowStart, ks->keys);

@@ -162,6 +162,8 @@ int AppendLayerMsgs(ScsCursor* c, AgentMsgBlock* out) {
 }
 
 // The rowset of a forward-only cursor: the next rows of the agent's result.
+// A block may hold fewer rows than asked before the end (rows with long
+// values come a few at a time): only an empty block ends the result.
 int FetchForward(ScsCursor* c, RowStatusSet* set) {
   int32_t want = c->rowsetSize;
   int rc = 0;
@@ -173,7 +175,7 @@ int FetchForward(ScsCursor* c, RowStatusSet* set) {
       if (rc != 0) break;
       const int32_t got = set->rows->rowCount;
       want -= got;
-      if (got < n) break;
+      if (got == 0) break;
     } else {
       RowBuffer more{};
       rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, c->stmt, n, &more);
@@ -182,7 +184,7 @@ int FetchForward(ScsCursor* c, RowStatusSet* set) {
       RB_Free(&more);
       if (rc != 0) break;
       want -= got;
-      if (got < n) break;
+      if (got == 0) break;
     }
   }
   if (rc != 0) return rc;
@@ -487,7 +489,7 @@ int32_t SCS_Execute(AgentHandle h) {
   if (rc != 0) return rc;
   const bool staticQuery = c->cursorType == SCS_STATIC && SCS_IsQuery(c) &&
                            (c->concurrency == SCS_CONCUR_READ_ONLY || c->forceStatic);
-  if (staticQuery) return scs_p_CacheResult(c);
+  if (staticQuery || scs_p_StaticChangeable(c)) return scs_p_CacheResult(c);
   return 0;
 }
 
@@ -502,6 +504,7 @@ int32_t SCS_FetchBlock(AgentHandle h, uint16_t rows, RowBuffer* out) {
     }
     rc = SS_GetRows(c->snapshot, SS_SEQUENTIAL, rows, &out);
     if (rc != 0) SCS_PostCacheFailure(c, &c->snapshot->cache);
+    if (rc == 0) rc = scs_p_StripKeys(c, out);
   } else {
     rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, h, rows, out);
   }

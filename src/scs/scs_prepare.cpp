@@ -307,7 +307,10 @@ int scs_p_PrepareCursor(ScsCursor* c, const char* text) {
   } else if (kind != SQLN_OTHER && kind != SQLN_CALLESC && !c->describedQuery) {
     return 0;  // INSERT, searched UPDATE and DELETE: no cursor to emulate
   }
-  if (kind == SQLN_SELECT && c->cursorType != SCS_STATIC) return PrepareKeyset(c);
+  // A static cursor that changes its rows needs their keys as a keyset does.
+  if (kind == SQLN_SELECT && (c->cursorType != SCS_STATIC || c->concurrency != SCS_CONCUR_READ_ONLY)) {
+    return PrepareKeyset(c);
+  }
   // Static cursors are served read-only; so is every query the model cannot
   // take apart.
   if (c->cursorType != SCS_STATIC || c->concurrency != SCS_CONCUR_READ_ONLY) return scs_p_ChangeCursorType(c);

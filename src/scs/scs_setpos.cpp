@@ -550,7 +550,9 @@ int BulkFetch(ScsCursor* c, const uint32_t* bookmarks, uint16_t n, uint16_t* sta
     // Their key rows side by side, whatever windows they lie in.
     Owned wanted;
     RowBuffer* w = nullptr;
-    rc = RB_CloneEmpty(&w, ks->keys, static_cast<int32_t>(keys.size()));
+    int32_t first = 0;
+    rc = scs_p_KeyRowAt(c, keys[0], &first);  // the key rows' layout is there now
+    if (rc == 0) rc = RB_CloneEmpty(&w, ks->keys, static_cast<int32_t>(keys.size()));
     wanted.reset(w);
     for (size_t u = 0; rc == 0 && u < keys.size(); ++u) {
       int32_t kr = 0;

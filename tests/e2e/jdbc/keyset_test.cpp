@@ -426,6 +426,36 @@ TEST_P(Keysets, MarkersInTheSelectListSettleOnStatic) {
   EXPECT_EQ(seven[9], 37);
 }
 
+// Long values of a keyset rowset are read with SQLGetData from the row the
+// application positioned on.
+TEST_P(Keysets, LongValuesOfARowsetRow) {
+  const bool pg = GetParam().postgres;
+  const std::string table = Table("longs", std::string("id INTEGER NOT NULL PRIMARY KEY, big ") + (pg ? "TEXT" : "CLOB"));
+  for (int i = 1; i <= 15; ++i) {
+    Exec("INSERT INTO " + table + " VALUES (" + std::to_string(i) + ", REPEAT('x', 3000) || '" + std::to_string(i) + "')");
+  }
+  ResetStmt();
+  Keyset(stmt_);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, big FROM " + table + " ORDER BY id"));
+  SQLINTEGER id[kRowset];
+  SQLUSMALLINT status[kRowset];
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0));
+  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, id, 0, nullptr));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
+  for (SQLULEN r = 0; r < kRowset; ++r) EXPECT_EQ(status[r], SQL_ROW_SUCCESS) << r;
+  KX_STMT_OK(SQLSetPos(stmt_, 4, SQL_POSITION, SQL_LOCK_NO_CHANGE));
+  std::string big;
+  char piece[700];
+  SQLLEN len = 0;
+  SQLRETURN rc;
+  while ((rc = SQLGetData(stmt_, 2, SQL_C_CHAR, piece, sizeof piece, &len)) != SQL_NO_DATA) {
+    ASSERT_TRUE(SQL_SUCCEEDED(rc)) << Diag(SQL_HANDLE_STMT, stmt_);
+    big += piece;
+  }
+  EXPECT_EQ(id[3], 9);
+  EXPECT_EQ(big, std::string(3000, 'x') + "9");
+}
+
 // What a keyset cannot serve: some requests settle on a static read-only
 // cursor, others are refused with the reason.
 TEST_P(Keysets, FallbacksAndRefusals) {

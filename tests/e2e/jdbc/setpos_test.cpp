@@ -547,6 +547,58 @@ TEST_P(SetPosTest, PositionedStatementsThroughASecondStatement) {
   Drop(other);
 }
 
+// A static cursor under values concurrency changes its rows the same way:
+// the rows it read stay as read, its own changes show, another user's change
+// of a row meanwhile is refused (01001); bookmarks name its rows.
+TEST_P(SetPosTest, StaticCursorChangesItsRows) {
+  const std::string table = Items(9);
+  Cursor(stmt_, SQL_CONCUR_VALUES, kRows, SQL_CURSOR_STATIC);
+  Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id DESC"));
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "") << Diag(SQL_HANDLE_STMT, stmt_);
+  SQLULEN type = 0, concurrency = 0;
+  KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr));
+  KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY, &concurrency, 0, nullptr));
+  EXPECT_EQ(type, static_cast<SQLULEN>(SQL_CURSOR_STATIC));
+  EXPECT_EQ(concurrency, static_cast<SQLULEN>(SQL_CONCUR_VALUES));
+  Rowset rs;
+  rs.Bind(stmt_);
+  SQLBIGINT marks[kRows];
+  KX_STMT_OK(SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, marks, sizeof marks[0], nullptr));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));  // ids 9..5
+  EXPECT_EQ(rs.id[0], 9);
+  SQLHDBC other = Other();
+  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET qty = 0 WHERE id = 7")));
+  rs.Name(0, "nine");
+  rs.Name(2, "seven");
+  EXPECT_EQ(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
+  EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
+  KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_DELETE, SQL_LOCK_NO_CHANGE));
+  EXPECT_EQ(Rows(other, table),
+            "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:0 9:nine:90");
+  // Fetched again: the cursor's own changes show, the other user's does not.
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
+  EXPECT_EQ(std::string(rs.name[0]), "nine");
+  EXPECT_EQ(rs.status[1], SQL_ROW_DELETED);
+  EXPECT_EQ(rs.qty[2], 70);
+  // ... and a second change of the updated row compares with its new values.
+  rs.Name(0, "nine again");
+  KX_STMT_OK(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+  // Delete by bookmark: the last rows of the result.
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));  // ids 5..1
+  EXPECT_EQ(marks[4], 9);
+  Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 2);
+  marks[0] = 9;
+  marks[1] = 8;
+  KX_STMT_OK(SQLBulkOperations(stmt_, SQL_DELETE_BY_BOOKMARK));
+  EXPECT_EQ(rs.status[0], SQL_ROW_DELETED);
+  EXPECT_EQ(rs.status[1], SQL_ROW_DELETED);
+  EXPECT_EQ(Rows(other, table), "3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:0 9:nine again:90");
+  Drop(other);
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, SetPosTest, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -176,6 +176,13 @@ constexpr const char* PARAM_MARK_UNKNOWN = "*U";
 constexpr uint32_t COLDESC_NULLABLE_MASK = 0x0F;
 constexpr uint32_t COLDESC_UPDATABLE_SHIFT = 4;
 
+// The column attributes the extended describe delivers beside the ODBC ones
+// (SQL_DESC_*): whether a column is one of the key set's columns, and whether
+// it is derived (an expression, so it has no base column). Both are left
+// pending (the id made negative) for the cursor layer to resolve.
+constexpr int16_t COLATTR_KEY_COLUMN = 1053;
+constexpr int16_t COLATTR_DERIVED_COLUMN = 1055;
+
 // One rowset as the cursor layer hands it to the core.
 struct RowStatusSet {
   int16_t* statuses;  // one ODBC row status per row; 3 (no row) when made

@@ -7,7 +7,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
+#include "agent/agent.h"
 #include "agent/build_flavor.h"
 #include "drv_jdbc/j_agent.h"
 #include "drv_jdbc/j_common.h"
@@ -662,8 +664,8 @@ int JDB_DescribeResults(JStmt* s, char mode) {
     d.label = label;
     types[i] = JDB_DescribeType(c, s->unicodeClient, T, D, S, P, typeName, &d);
     std::free(typeName);
-    uint32_t upd = ro ? 0 : (wr ? 1 : 2);
-    d.flags = (static_cast<uint32_t>(nullable) & 0xF) | ((upd + 1) << 4);
+    const uint32_t upd = ro ? SQL_ATTR_READONLY : (wr ? SQL_ATTR_WRITE : SQL_ATTR_READWRITE_UNKNOWN);
+    d.flags = (static_cast<uint32_t>(nullable) & COLDESC_NULLABLE_MASK) | ((upd + 1) << COLDESC_UPDATABLE_SHIFT);
   }
   s->cols = cols;
   s->colJdbcTypes = types;
@@ -686,14 +688,35 @@ const TypeInfoEntry* TypeEntry(JConn* c, int32_t sqlType) {
   return reinterpret_cast<const TypeInfoEntry*>(HashGet(c->typeMap, &key));
 }
 
-// The template of the attributes delivered for every column.
-const ValueRec kColAttrTemplate[10] = {
-    {0, 11, VAL_INT, {.i32 = 0}},   {0, 12, VAL_INT, {.i32 = 0}},
-    {0, -13, VAL_INT, {.i32 = 0}},  {0, 10, VAL_INT, {.i32 = 2}},
-    {0, 14, VAL_TEXT, {.text = nullptr}}, {0, 27, VAL_TEXT, {.text = nullptr}},
-    {0, 28, VAL_TEXT, {.text = nullptr}}, {0, 1053, VAL_INT, {.i32 = 0}},
-    {0, 35, VAL_INT, {.i32 = 0}},   {0, 1055, VAL_INT, {.i32 = 0}},
+// The template of the attributes delivered for every column. Searchability
+// is worked out but not delivered (its id negative); the key-column and
+// derived-column attributes are left for the cursor layer.
+const ValueRec kColAttrTemplate[] = {
+    {0, SQL_DESC_AUTO_UNIQUE_VALUE, VAL_INT, {.i32 = 0}},
+    {0, SQL_DESC_CASE_SENSITIVE, VAL_INT, {.i32 = 0}},
+    {0, -SQL_DESC_SEARCHABLE, VAL_INT, {.i32 = 0}},
+    {0, SQL_DESC_UPDATABLE, VAL_INT, {.i32 = SQL_ATTR_READWRITE_UNKNOWN}},
+    {0, SQL_DESC_TYPE_NAME, VAL_TEXT, {.text = nullptr}},
+    {0, SQL_DESC_LITERAL_PREFIX, VAL_TEXT, {.text = nullptr}},
+    {0, SQL_DESC_LITERAL_SUFFIX, VAL_TEXT, {.text = nullptr}},
+    {0, COLATTR_KEY_COLUMN, VAL_INT, {.i32 = 0}},
+    {0, SQL_DESC_ROWVER, VAL_INT, {.i32 = 0}},
+    {0, COLATTR_DERIVED_COLUMN, VAL_INT, {.i32 = 0}},
 };
+constexpr uint32_t kColAttrCount = std::size(kColAttrTemplate);
+
+bool IsCharacterType(int16_t t) {
+  return t == SQL_WLONGVARCHAR || t == SQL_WVARCHAR || t == SQL_WCHAR || t == SQL_LONGVARCHAR ||
+         t == SQL_CHAR || t == SQL_VARCHAR;
+}
+
+bool IsBinaryType(int16_t t) { return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY; }
+
+// What a searchable column allows: long types only LIKE, the rest every predicate.
+int32_t SearchableAs(int16_t t) {
+  return (t == SQL_LONGVARCHAR || t == SQL_WLONGVARCHAR || t == SQL_LONGVARBINARY) ? SQL_PRED_CHAR
+                                                                                   : SQL_PRED_SEARCHABLE;
+}
 
 int SetText(ValueRec* rec, const char* text) {
   rec->value.text = strdup(text != nullptr ? text : "");
@@ -721,55 +744,55 @@ int JDB_ColAttribute(JStmt* s, ValueRec* rec, int32_t sqlType) {
   uint8_t b = 0;
   int status = 0;
   switch (rec->attrId) {
-    case 11:
+    case SQL_DESC_AUTO_UNIQUE_VALUE:
       rec->value.i32 = 0;
       if (haveMeta && !catalog) {
         status = JC_ResultSetMetaData_isAutoIncrement(s, s->resultMeta, col, &b);
         rec->value.i32 = b ? 1 : 0;
       }
       break;
-    case 12:
+    case SQL_DESC_CASE_SENSITIVE:
       rec->value.i32 = 0;
       if (catalog) {
-        rec->value.i32 = (t == -10 || t == -9 || t == -8 || t == -1 || t == 1 || t == 12) ? 1 : 0;
+        rec->value.i32 = IsCharacterType(t) ? SQL_TRUE : SQL_FALSE;
       } else if (haveMeta) {
         status = JC_ResultSetMetaData_isCaseSensitive(s, s->resultMeta, col, &b);
-        rec->value.i32 = b ? 1 : 0;
+        rec->value.i32 = b ? SQL_TRUE : SQL_FALSE;
       }
       break;
-    case -13: {
+    case -SQL_DESC_SEARCHABLE: {
       bool searchable = false;
       if (catalog) {
-        searchable = t != -2 && t != -3 && t != -4;
+        searchable = !IsBinaryType(t);
       } else if (haveMeta) {
         status = JC_ResultSetMetaData_isSearchable(s, s->resultMeta, col, &b);
         searchable = b != 0;
       }
-      rec->value.i32 = !searchable ? 0 : (t == -1 || t == -10 || t == -4) ? 1 : 3;
+      rec->value.i32 = searchable ? SearchableAs(t) : SQL_PRED_NONE;
       break;
     }
-    case 10:
+    case SQL_DESC_UPDATABLE:
       if (!haveMeta) {
-        rec->value.i32 = 2;
+        rec->value.i32 = SQL_ATTR_READWRITE_UNKNOWN;
       } else if (catalog) {
-        rec->value.i32 = 0;
+        rec->value.i32 = SQL_ATTR_READONLY;
       } else {
         status = JC_ResultSetMetaData_isWritable(s, s->resultMeta, col, &b);
         if (status == 0 && b) {
-          rec->value.i32 = 1;
+          rec->value.i32 = SQL_ATTR_WRITE;
         } else if (status == 0) {
           status = JC_ResultSetMetaData_isReadOnly(s, s->resultMeta, col, &b);
-          rec->value.i32 = b ? 0 : 2;
+          rec->value.i32 = b ? SQL_ATTR_READONLY : SQL_ATTR_READWRITE_UNKNOWN;
         }
       }
       break;
-    case 14: {
+    case SQL_DESC_TYPE_NAME: {
       // The database's own name of the column's type ("varchar", "serial"):
       // the type map's name for the ODBC type is only the first type the
       // database lists for it (PostgreSQL's first VARCHAR type is "name").
       // Catalog results, and BIGINT shown as NUMERIC, keep the map's name.
       char* own = nullptr;
-      const bool mapped = s->conn->opts.jet != 0 && t == 2;
+      const bool mapped = s->conn->opts.jet != 0 && t == SQL_NUMERIC;
       const int rc = haveMeta && !catalog && !mapped
                          ? JC_ResultSetMetaData_getColumnTypeName(s, s->resultMeta, col, &own)
                          : -1;
@@ -786,10 +809,10 @@ int JDB_ColAttribute(JStmt* s, ValueRec* rec, int32_t sqlType) {
       status = SetText(rec, JDB_TypeMapName(s->conn, sqlType));
       break;
     }
-    case 27: status = SetText(rec, JDB_TypeMapLiteral(s->conn, sqlType, 0)); break;
-    case 28: status = SetText(rec, JDB_TypeMapLiteral(s->conn, sqlType, 1)); break;
-    case 35: rec->value.i32 = 0; break;
-    case 1053: case 1055: rec->attrId = static_cast<int16_t>(-rec->attrId); break;
+    case SQL_DESC_LITERAL_PREFIX: status = SetText(rec, JDB_TypeMapLiteral(s->conn, sqlType, 0)); break;
+    case SQL_DESC_LITERAL_SUFFIX: status = SetText(rec, JDB_TypeMapLiteral(s->conn, sqlType, 1)); break;
+    case SQL_DESC_ROWVER: rec->value.i32 = 0; break;
+    case COLATTR_KEY_COLUMN: case COLATTR_DERIVED_COLUMN: rec->attrId = static_cast<int16_t>(-rec->attrId); break;
     default: break;
   }
   return status;
@@ -808,7 +831,7 @@ int32_t DRV_DescribeColsEx(AgentHandle h, uint16_t* count, int16_t* attrCount,
   *attrs = nullptr;
   if (int status = DRV_DescribeCols(h, count, cols); status != 0) return status;
   const uint32_t n = *count;
-  const uint32_t total = 10 * (n + 1);
+  const uint32_t total = kColAttrCount * (n + 1);
   ValueRec* recs = total <= 0xFFFF
                        ? static_cast<ValueRec*>(std::calloc(total, sizeof(ValueRec)))
                        : nullptr;
@@ -821,7 +844,7 @@ int32_t DRV_DescribeColsEx(AgentHandle h, uint16_t* count, int16_t* attrCount,
   JFrame frame(s->jni, JDB_FRAME_SMALL);
   int status = frame.ok() ? 0 : KX_ERR_NOMEM;
   uint32_t k = 0;
-  for (int row = 0; row < 10 && status == 0; ++row) {
+  for (uint32_t row = 0; row < kColAttrCount && status == 0; ++row) {
     recs[k++] = kColAttrTemplate[row];
     for (uint32_t c = 1; c <= n && status == 0; ++c) {
       ValueRec& r = recs[k++];

@@ -541,9 +541,9 @@ void FillProcColumnsOdbc3(JStmt* s, RowBuffer* out, int32_t r) {
   int32_t t = 0, b = 0, kind = 0;
   GetInt(&out->columns[5], r, &t);
   bool haveB = out->columns[8].indicators[r] == RB_IND_DATA && GetInt(&out->columns[8], r, &b);
-  // COLUMN_TYPE 5: the procedure's return value.
+  // COLUMN_TYPE SQL_RETURN_VALUE: the procedure's return value.
   const bool isReturn = out->columns[4].indicators[r] == RB_IND_DATA &&
-                        GetInt(&out->columns[4], r, &kind) && kind == 5;
+                        GetInt(&out->columns[4], r, &kind) && kind == SQL_RETURN_VALUE;
   const int n = out->colCount < s->colCount ? out->colCount : s->colCount;
   FillVerboseType(out, 6, n >= 15 ? KX_ERR_GENERAL : 0, n >= 16 ? KX_ERR_NOMEM : 0, r);
   for (int c = 14; c <= 19 && c <= n; ++c) {

@@ -16,11 +16,18 @@ namespace kx {
 // connection). The caller has attached the thread and opened a local frame.
 int JDB_GetInfoAnswer(JConn* c, uint16_t type, int32_t* number, char* text, size_t capacity);
 
+// The categories of scalar functions, in the order of SQL_NUMERIC_FUNCTIONS,
+// SQL_STRING_FUNCTIONS, SQL_SYSTEM_FUNCTIONS and SQL_TIMEDATE_FUNCTIONS.
+constexpr uint32_t JFN_NUMERIC = 1;
+constexpr uint32_t JFN_STRING = 2;
+constexpr uint32_t JFN_SYSTEM = 3;
+constexpr uint32_t JFN_TIMEDATE = 4;
+
 // One row of the JDBC function-name table.
 struct JdbcFunctionName {
   const char* name;   // upper case, as JDBC lists it
   uint32_t bit;       // the SQL_FN_* bit of the same name
-  uint32_t category;  // 1 numeric, 2 string, 3 system, 4 time and date
+  uint32_t category;  // JFN_*
 };
 extern const JdbcFunctionName JDB_FunctionNames[];
 extern const int JDB_FunctionNameCount;

@@ -237,6 +237,257 @@ int ToInteger(const Value& v, const char* text, size_t n, int64_t* out) {
   }
 }
 
+// ---- binding one value by the parameter's SQL type ------------------------------------------
+
+// What a binder gets: the statement, the parameter, its SQL type and the
+// value, with text already in the form it crosses in.
+struct BindArgs {
+  JStmt* s;
+  int32_t idx;
+  int32_t sqlType;
+  const Value& v;
+  const char* text;  // text forms: the text
+  size_t n;          // its length in bytes
+  int32_t mode;      // JC_MODE_UTF8 for wide text, else JC_MODE_PLATFORM
+  bool textForm;
+};
+
+// Each binder answers 0, the setter's status, or KX_ERR_NOT_CAPABLE for a
+// value form the type does not take.
+using Binder = int (*)(const BindArgs&);
+
+// Character types (and BIGINT, which crosses as text): numbers and
+// date-times as their text, bytes as bytes; the long types as streams.
+int BindAsText(const BindArgs& a) {
+  JStmt* s = a.s;
+  const Value& v = a.v;
+  const bool stream = a.sqlType == SQL_LONGVARCHAR || a.sqlType == SQL_WLONGVARCHAR;
+  char num[64];
+  if (a.textForm) return SetText(s, a.idx, a.text, a.n, a.mode, stream);
+  switch (v.form) {
+    case Form::Signed:
+      std::snprintf(num, sizeof num, "%" PRId64, v.i);
+      break;
+    case Form::Unsigned:
+      std::snprintf(num, sizeof num, "%" PRIu64, static_cast<uint64_t>(v.i));
+      break;
+    case Form::Double:
+      std::snprintf(num, sizeof num, "%.16g", v.d);
+      break;
+    case Form::Binary:
+      return stream ? JC_PreparedStatement_setBinaryStream(s, s->stmt, a.idx, v.bytes, static_cast<int32_t>(v.length))
+                    : JC_PreparedStatement_setBytes(s, s->stmt, a.idx, v.bytes, static_cast<int32_t>(v.length));
+    case Form::DateTime: {
+      // A date-time value for a text parameter goes as its ODBC literal text.
+      const JDateTime& t = v.dt;
+      if (v.dtParts == JDB_DT_DATE) {
+        std::snprintf(num, sizeof num, "%04d-%02u-%02u", t.year, t.month, t.day);
+      } else if (v.dtParts == JDB_DT_TIME) {
+        std::snprintf(num, sizeof num, "%02u:%02u:%02u", t.hour, t.minute, t.second);
+      } else {
+        std::snprintf(num, sizeof num, "%04d-%02u-%02u %02u:%02u:%02u.%09u", t.year, t.month, t.day, t.hour,
+                      t.minute, t.second, t.fraction);
+      }
+      break;
+    }
+    default:
+      return KX_ERR_NOT_CAPABLE;
+  }
+  return SetText(s, a.idx, num, std::strlen(num), JC_MODE_PLATFORM, stream);
+}
+
+// A GUID travels as its 36-character text (the core turns SQL_C_GUID values
+// into that form); numbers and raw bytes are not GUIDs.
+int BindGuid(const BindArgs& a) {
+  return a.textForm ? SetText(a.s, a.idx, a.text, a.n, a.mode, false) : KX_ERR_NOT_CAPABLE;
+}
+
+int BindDecimal(const BindArgs& a) {
+  JStmt* s = a.s;
+  const Value& v = a.v;
+  if (a.textForm) {
+    return JC_PreparedStatement_setBigDecimal(s, s->stmt, a.idx, a.text, static_cast<int32_t>(a.n), a.mode);
+  }
+  switch (v.form) {
+    case Form::Signed: return JC_PreparedStatement_setInt(s, s->stmt, a.idx, static_cast<int32_t>(v.i));
+    case Form::Unsigned: return JC_PreparedStatement_setLong(s, s->stmt, a.idx, v.i);
+    case Form::Double: return JC_PreparedStatement_setDouble(s, s->stmt, a.idx, v.d);
+    case Form::Binary:
+      return JC_PreparedStatement_setBytes(s, s->stmt, a.idx, v.bytes, static_cast<int32_t>(v.length));
+    default: return KX_ERR_NOT_CAPABLE;
+  }
+}
+
+int SetByteValue(JStmt* s, int32_t idx, int64_t x) {
+  return JC_PreparedStatement_setByte(s, s->stmt, idx, static_cast<int>(x));
+}
+int SetShortValue(JStmt* s, int32_t idx, int64_t x) {
+  return JC_PreparedStatement_setShort(s, s->stmt, idx, static_cast<int>(x));
+}
+int SetIntValue(JStmt* s, int32_t idx, int64_t x) {
+  return JC_PreparedStatement_setInt(s, s->stmt, idx, static_cast<int32_t>(x));
+}
+int SetLongValue(JStmt* s, int32_t idx, int64_t x) { return JC_PreparedStatement_setLong(s, s->stmt, idx, x); }
+
+// The integer types: their size as raw bytes, the range of a signed value
+// (and the message logged past it), the largest unsigned value (-1: any), and
+// the Java setter for each. An unsigned value goes through the next wider
+// setter, so that its top bit is not a sign.
+struct IntegerType {
+  int32_t sqlType;
+  size_t size;
+  int64_t min;
+  int64_t max;
+  int64_t unsignedMax;
+  const char* rangeMessage;
+  int (*setSigned)(JStmt*, int32_t, int64_t);
+  int (*setUnsigned)(JStmt*, int32_t, int64_t);
+};
+
+const IntegerType kIntegerTypes[] = {
+    {SQL_INTEGER, 4, INT32_MIN, INT32_MAX, -1, "Integer value out of range [%.0f]", SetIntValue, SetLongValue},
+    {SQL_SMALLINT, 2, INT16_MIN, INT16_MAX, UINT16_MAX, "Short value out of range [%.0f]", SetShortValue,
+     SetIntValue},
+    {SQL_TINYINT, 1, INT8_MIN, INT8_MAX, UINT8_MAX, "Byte value out of range [%.0f]", SetByteValue,
+     SetShortValue},
+};
+
+int BindInteger(const BindArgs& a) {
+  const Value& v = a.v;
+  const IntegerType* type = nullptr;
+  for (const IntegerType& t : kIntegerTypes) {
+    if (t.sqlType == a.sqlType) type = &t;
+  }
+  if (type == nullptr) return KX_ERR_NOT_CAPABLE;
+  int64_t x = 0;
+  if (v.form == Form::Binary) {
+    // Raw bytes are the integer in memory, cut to the type's size.
+    unsigned char raw[4] = {0, 0, 0, 0};
+    std::memcpy(raw, v.bytes, v.length < type->size ? v.length : type->size);
+    x = type->size == 4 ? Load<int32_t>(raw) : type->size == 2 ? Load<int16_t>(raw) : static_cast<int8_t>(raw[0]);
+  } else if (v.form == Form::DateTime) {
+    return KX_ERR_NOT_CAPABLE;
+  } else if (int st = ToInteger(v, a.text, a.n, &x); st != 0) {
+    return st;
+  }
+  if (v.form == Form::Unsigned) {
+    if (type->unsignedMax >= 0 && x > type->unsignedMax) return KX_ERR_NUMERIC_RANGE;
+    return type->setUnsigned(a.s, a.idx, x);
+  }
+  if (x < type->min || x > type->max) return RangeError(type->rangeMessage, static_cast<double>(x));
+  return type->setSigned(a.s, a.idx, x);
+}
+
+// Text is true when it starts with T, t or 1; numbers when not zero; bytes
+// when the first is not zero.
+int BindBit(const BindArgs& a) {
+  const Value& v = a.v;
+  const char* text = a.text;
+  const size_t n = a.n;
+  bool b = false;
+  if (v.form == Form::Text) b = n > 0 && (text[0] == 'T' || text[0] == 't' || text[0] == '1');
+  else if (v.form == Form::Wide) b = n > 0 && (text[0] == 'T' || text[0] == 't' || text[0] == '1');
+  else if (v.form == Form::Signed || v.form == Form::Unsigned) b = v.i != 0;
+  else if (v.form == Form::Double) b = v.d != 0 || std::isnan(v.d);
+  else if (v.form == Form::Binary) b = v.length > 0 && v.bytes[0] != 0;
+  else return KX_ERR_NOT_CAPABLE;
+  return JC_PreparedStatement_setBoolean(a.s, a.s->stmt, a.idx, b ? 1 : 0);
+}
+
+// The largest finite float.
+constexpr double kFloatMax = 3.4028234663852886e38;
+
+int BindFloating(const BindArgs& a) {
+  const Value& v = a.v;
+  const bool isDouble = a.sqlType == SQL_DOUBLE;
+  double x = 0;
+  if (a.textForm) {
+    if (int st = JDB_TextToDouble(a.text, a.n, &x); st != 0) return st;
+  } else if (v.form == Form::Signed || v.form == Form::Unsigned) {
+    x = static_cast<double>(v.i);
+  } else if (v.form == Form::Double) {
+    x = v.d;
+  } else if (v.form == Form::Binary) {
+    // Raw bytes are the number in memory: a double for DOUBLE, else a float.
+    if (isDouble) {
+      unsigned char raw[8] = {};
+      std::memcpy(raw, v.bytes, v.length < 8 ? v.length : 8);
+      x = Load<double>(raw);
+    } else {
+      unsigned char raw[4] = {};
+      std::memcpy(raw, v.bytes, v.length < 4 ? v.length : 4);
+      x = Load<float>(raw);
+    }
+  } else {
+    return KX_ERR_NOT_CAPABLE;
+  }
+  if (isDouble) return JC_PreparedStatement_setDouble(a.s, a.s->stmt, a.idx, x);
+  if (x < -kFloatMax || x > kFloatMax) return RangeError("Float value out of range [%f]", x);
+  return JC_PreparedStatement_setFloat(a.s, a.s->stmt, a.idx, static_cast<float>(x));
+}
+
+// Binary types: text as text, bytes as bytes, and a number's bytes in
+// memory (an integer as 4 bytes, a double as 8); LONGVARBINARY as a stream.
+int BindBinary(const BindArgs& a) {
+  JStmt* s = a.s;
+  const Value& v = a.v;
+  const bool stream = a.sqlType == SQL_LONGVARBINARY;
+  auto put = [&](const void* bytes, int32_t length) {
+    return stream ? JC_PreparedStatement_setBinaryStream(s, s->stmt, a.idx, bytes, length)
+                  : JC_PreparedStatement_setBytes(s, s->stmt, a.idx, bytes, length);
+  };
+  if (a.textForm) return SetText(s, a.idx, a.text, a.n, a.mode, stream);
+  if (v.form == Form::Binary) return put(v.bytes, static_cast<int32_t>(v.length));
+  if (v.form == Form::Signed || v.form == Form::Unsigned) {
+    int32_t x = static_cast<int32_t>(v.i);
+    return put(&x, 4);
+  }
+  if (v.form == Form::Double) return put(&v.d, 8);
+  return KX_ERR_NOT_CAPABLE;
+}
+
+// Dates, times and timestamps from a date-time value or its text; the
+// parts the type needs must be there.
+int BindDateTime(const BindArgs& a) {
+  JStmt* s = a.s;
+  const Value& v = a.v;
+  const int32_t sqlType = a.sqlType;
+  JDateTime dt{};
+  int parts = 0;
+  if (v.form == Form::DateTime) {
+    dt = v.dt;
+    parts = v.dtParts;
+  } else if (a.textForm) {
+    if (!JDB_ParseDateTimeText(a.text, a.n, &dt, &parts)) return KX_ERR_BAD_DATETIME;
+  } else {
+    return KX_ERR_NOT_CAPABLE;
+  }
+  const bool needDate = IsDateType(sqlType) || IsStampType(sqlType);
+  if ((needDate && (parts & JDB_DT_DATE) == 0) || (IsTimeType(sqlType) && (parts & JDB_DT_TIME) == 0)) {
+    return KX_ERR_BAD_DATETIME;
+  }
+  if (IsDateType(sqlType)) return JC_PreparedStatement_setDate(s, s->stmt, a.idx, &dt);
+  if (IsTimeType(sqlType)) return JC_PreparedStatement_setTime(s, s->stmt, a.idx, &dt);
+  return JC_PreparedStatement_setTimestamp(s, s->stmt, a.idx, &dt);
+}
+
+struct TypeBinder {
+  int32_t sqlType;
+  Binder bind;
+};
+
+const TypeBinder kBinders[] = {
+    {SQL_CHAR, BindAsText},          {SQL_VARCHAR, BindAsText},     {SQL_WCHAR, BindAsText},
+    {SQL_WVARCHAR, BindAsText},      {SQL_BIGINT, BindAsText},      {SQL_LONGVARCHAR, BindAsText},
+    {SQL_WLONGVARCHAR, BindAsText},  {SQL_GUID, BindGuid},          {SQL_NUMERIC, BindDecimal},
+    {SQL_DECIMAL, BindDecimal},      {SQL_INTEGER, BindInteger},    {SQL_SMALLINT, BindInteger},
+    {SQL_TINYINT, BindInteger},      {SQL_BIT, BindBit},            {SQL_FLOAT, BindFloating},
+    {SQL_REAL, BindFloating},        {SQL_DOUBLE, BindFloating},    {SQL_LONGVARBINARY, BindBinary},
+    {SQL_BINARY, BindBinary},        {SQL_VARBINARY, BindBinary},   {SQL_DATE, BindDateTime},
+    {SQL_TYPE_DATE, BindDateTime},   {SQL_TIME, BindDateTime},      {SQL_TYPE_TIME, BindDateTime},
+    {SQL_TIMESTAMP, BindDateTime},   {SQL_TYPE_TIMESTAMP, BindDateTime},
+};
+
 int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
   // Wide text crosses as UTF-8; narrow text in the platform character set.
   char* utf8 = nullptr;
@@ -250,204 +501,13 @@ int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
     n = std::strlen(utf8);
     mode = JC_MODE_UTF8;
   }
-  const bool textForm = v.form == Form::Text || v.form == Form::Wide;
-  char num[64];
+  const BindArgs args{s, idx, sqlType, v, text, n, mode, v.form == Form::Text || v.form == Form::Wide};
   int status = KX_ERR_NOT_CAPABLE;
-  switch (sqlType) {
-    case SQL_CHAR: case SQL_VARCHAR: case SQL_WCHAR: case SQL_WVARCHAR: case SQL_BIGINT:
-    case SQL_LONGVARCHAR: case SQL_WLONGVARCHAR: {
-      const bool stream = sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR;
-      if (textForm) {
-        status = SetText(s, idx, text, n, mode, stream);
-      } else if (v.form == Form::Signed) {
-        std::snprintf(num, sizeof num, "%" PRId64, v.i);
-        status = SetText(s, idx, num, std::strlen(num), JC_MODE_PLATFORM, stream);
-      } else if (v.form == Form::Unsigned) {
-        std::snprintf(num, sizeof num, "%" PRIu64, static_cast<uint64_t>(v.i));
-        status = SetText(s, idx, num, std::strlen(num), JC_MODE_PLATFORM, stream);
-      } else if (v.form == Form::Double) {
-        std::snprintf(num, sizeof num, "%.16g", v.d);
-        status = SetText(s, idx, num, std::strlen(num), JC_MODE_PLATFORM, stream);
-      } else if (v.form == Form::Binary) {
-        status = stream ? JC_PreparedStatement_setBinaryStream(s, s->stmt, idx, v.bytes,
-                                                               static_cast<int32_t>(v.length))
-                        : JC_PreparedStatement_setBytes(s, s->stmt, idx, v.bytes,
-                                                        static_cast<int32_t>(v.length));
-      } else if (v.form == Form::DateTime) {
-        // A date-time value for a text parameter goes as its ODBC literal text.
-        const JDateTime& t = v.dt;
-        if (v.dtParts == JDB_DT_DATE) {
-          std::snprintf(num, sizeof num, "%04d-%02u-%02u", t.year, t.month, t.day);
-        } else if (v.dtParts == JDB_DT_TIME) {
-          std::snprintf(num, sizeof num, "%02u:%02u:%02u", t.hour, t.minute, t.second);
-        } else {
-          std::snprintf(num, sizeof num, "%04d-%02u-%02u %02u:%02u:%02u.%09u", t.year, t.month,
-                        t.day, t.hour, t.minute, t.second, t.fraction);
-        }
-        status = SetText(s, idx, num, std::strlen(num), JC_MODE_PLATFORM, stream);
-      }
+  for (const TypeBinder& b : kBinders) {
+    if (b.sqlType == sqlType) {
+      status = b.bind(args);
       break;
     }
-    case SQL_GUID:
-      // A GUID travels as its 36-character text (the core turns SQL_C_GUID
-      // values into that form); numbers and raw bytes are not GUIDs.
-      if (textForm) status = SetText(s, idx, text, n, mode, false);
-      break;
-    case SQL_NUMERIC: case SQL_DECIMAL:
-      if (textForm) {
-        status = JC_PreparedStatement_setBigDecimal(s, s->stmt, idx, text,
-                                                    static_cast<int32_t>(n), mode);
-      } else if (v.form == Form::Signed) {
-        status = JC_PreparedStatement_setInt(s, s->stmt, idx, static_cast<int32_t>(v.i));
-      } else if (v.form == Form::Unsigned) {
-        status = JC_PreparedStatement_setLong(s, s->stmt, idx, v.i);
-      } else if (v.form == Form::Double) {
-        status = JC_PreparedStatement_setDouble(s, s->stmt, idx, v.d);
-      } else if (v.form == Form::Binary) {
-        status = JC_PreparedStatement_setBytes(s, s->stmt, idx, v.bytes,
-                                               static_cast<int32_t>(v.length));
-      }
-      break;
-    case SQL_INTEGER: case SQL_SMALLINT: case SQL_TINYINT: {
-      int64_t x = 0;
-      if (v.form == Form::Binary) {
-        size_t size = sqlType == SQL_INTEGER ? 4 : sqlType == SQL_SMALLINT ? 2 : 1;
-        unsigned char raw[4] = {0, 0, 0, 0};
-        std::memcpy(raw, v.bytes, v.length < size ? v.length : size);
-        x = size == 4 ? Load<int32_t>(raw) : size == 2 ? Load<int16_t>(raw) : static_cast<int8_t>(raw[0]);
-      } else if (v.form == Form::DateTime) {
-        break;
-      } else if (int st = ToInteger(v, text, n, &x); st != 0) {
-        status = st;
-        break;
-      }
-      if (sqlType == SQL_INTEGER) {
-        if (v.form == Form::Unsigned) {
-          status = JC_PreparedStatement_setLong(s, s->stmt, idx, x);
-        } else if (x < INT32_MIN || x > INT32_MAX) {
-          status = RangeError("Integer value out of range [%.0f]", static_cast<double>(x));
-        } else {
-          status = JC_PreparedStatement_setInt(s, s->stmt, idx, static_cast<int32_t>(x));
-        }
-      } else if (sqlType == SQL_SMALLINT) {
-        if (v.form == Form::Unsigned) {
-          status = x > 65535 ? KX_ERR_NUMERIC_RANGE
-                             : JC_PreparedStatement_setInt(s, s->stmt, idx, static_cast<int32_t>(x));
-        } else if (x < -32768 || x > 32767) {
-          status = RangeError("Short value out of range [%.0f]", static_cast<double>(x));
-        } else {
-          status = JC_PreparedStatement_setShort(s, s->stmt, idx, static_cast<int>(x));
-        }
-      } else {
-        if (v.form == Form::Unsigned) {
-          status = x > 255 ? KX_ERR_NUMERIC_RANGE
-                           : JC_PreparedStatement_setShort(s, s->stmt, idx, static_cast<int>(x));
-        } else if (x < -128 || x > 127) {
-          status = RangeError("Byte value out of range [%.0f]", static_cast<double>(x));
-        } else {
-          status = JC_PreparedStatement_setByte(s, s->stmt, idx, static_cast<int>(x));
-        }
-      }
-      break;
-    }
-    case SQL_BIT: {
-      bool b = false;
-      if (v.form == Form::Text) b = n > 0 && (text[0] == 'T' || text[0] == 't' || text[0] == '1');
-      else if (v.form == Form::Wide) b = n > 0 && (text[0] == 'T' || text[0] == 't' || text[0] == '1');
-      else if (v.form == Form::Signed || v.form == Form::Unsigned) b = v.i != 0;
-      else if (v.form == Form::Double) b = v.d != 0 || std::isnan(v.d);
-      else if (v.form == Form::Binary) b = v.length > 0 && v.bytes[0] != 0;
-      else break;
-      status = JC_PreparedStatement_setBoolean(s, s->stmt, idx, b ? 1 : 0);
-      break;
-    }
-    case SQL_FLOAT: case SQL_REAL: case SQL_DOUBLE: {
-      double x = 0;
-      if (textForm) {
-        if (int st = JDB_TextToDouble(text, n, &x); st != 0) {
-          status = st;
-          break;
-        }
-      } else if (v.form == Form::Signed || v.form == Form::Unsigned) {
-        x = static_cast<double>(v.i);
-      } else if (v.form == Form::Double) {
-        x = v.d;
-      } else if (v.form == Form::Binary) {
-        if (sqlType == SQL_DOUBLE) {
-          unsigned char raw[8] = {};
-          std::memcpy(raw, v.bytes, v.length < 8 ? v.length : 8);
-          x = Load<double>(raw);
-        } else {
-          unsigned char raw[4] = {};
-          std::memcpy(raw, v.bytes, v.length < 4 ? v.length : 4);
-          x = Load<float>(raw);
-        }
-      } else {
-        break;
-      }
-      if (sqlType == SQL_DOUBLE) {
-        status = JC_PreparedStatement_setDouble(s, s->stmt, idx, x);
-      } else if (x < -3.4028234663852886e38 || x > 3.4028234663852886e38) {
-        status = RangeError("Float value out of range [%f]", x);
-      } else {
-        status = JC_PreparedStatement_setFloat(s, s->stmt, idx, static_cast<float>(x));
-      }
-      break;
-    }
-    case SQL_LONGVARBINARY:
-      if (textForm) {
-        status = SetText(s, idx, text, n, mode, true);
-      } else if (v.form == Form::Binary) {
-        status = JC_PreparedStatement_setBinaryStream(s, s->stmt, idx, v.bytes,
-                                                      static_cast<int32_t>(v.length));
-      } else if (v.form == Form::Signed || v.form == Form::Unsigned) {
-        int32_t x = static_cast<int32_t>(v.i);
-        status = JC_PreparedStatement_setBinaryStream(s, s->stmt, idx, &x, 4);
-      } else if (v.form == Form::Double) {
-        status = JC_PreparedStatement_setBinaryStream(s, s->stmt, idx, &v.d, 8);
-      }
-      break;
-    case SQL_BINARY: case SQL_VARBINARY:
-      if (textForm) {
-        status = SetText(s, idx, text, n, mode, false);
-      } else if (v.form == Form::Binary) {
-        status = JC_PreparedStatement_setBytes(s, s->stmt, idx, v.bytes,
-                                               static_cast<int32_t>(v.length));
-      } else if (v.form == Form::Signed || v.form == Form::Unsigned) {
-        int32_t x = static_cast<int32_t>(v.i);
-        status = JC_PreparedStatement_setBytes(s, s->stmt, idx, &x, 4);
-      } else if (v.form == Form::Double) {
-        status = JC_PreparedStatement_setBytes(s, s->stmt, idx, &v.d, 8);
-      }
-      break;
-    case SQL_DATE: case SQL_TYPE_DATE: case SQL_TIME: case SQL_TYPE_TIME:
-    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: {
-      JDateTime dt{};
-      int parts = 0;
-      if (v.form == Form::DateTime) {
-        dt = v.dt;
-        parts = v.dtParts;
-      } else if (textForm) {
-        if (!JDB_ParseDateTimeText(text, n, &dt, &parts)) {
-          status = KX_ERR_BAD_DATETIME;
-          break;
-        }
-      } else {
-        break;
-      }
-      const bool needDate = IsDateType(sqlType) || IsStampType(sqlType);
-      if ((needDate && (parts & JDB_DT_DATE) == 0) ||
-          (IsTimeType(sqlType) && (parts & JDB_DT_TIME) == 0)) {
-        status = KX_ERR_BAD_DATETIME;
-        break;
-      }
-      if (IsDateType(sqlType)) status = JC_PreparedStatement_setDate(s, s->stmt, idx, &dt);
-      else if (IsTimeType(sqlType)) status = JC_PreparedStatement_setTime(s, s->stmt, idx, &dt);
-      else status = JC_PreparedStatement_setTimestamp(s, s->stmt, idx, &dt);
-      break;
-    }
-    default:
-      break;
   }
   std::free(utf8);
   return status;

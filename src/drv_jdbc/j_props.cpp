@@ -325,8 +325,8 @@ int32_t XaContextSlot(AgentHandle h, AgentPropertyId id, void* out, uint16_t cap
   } else if (JStmt* s = JDB_FindStmt(h); s != nullptr) {
     c = s->conn;
   }
-  if (c == nullptr) return 21;
-  if (out == nullptr || capacity < sizeof(XaThreadCtx**)) return 21;
+  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
+  if (out == nullptr || capacity < sizeof(XaThreadCtx**)) return KX_ERR_BAD_ARGUMENT;
   XaThreadCtx** slot = &c->xaCtx;
   std::memcpy(out, &slot, sizeof slot);
   if (length != nullptr) *length = sizeof slot;

@@ -221,11 +221,11 @@ bool LoadJvmLibrary() {
 
 const char* JniErrorText(int code) {
   switch (code) {
-    case -6: return "invalid arguments";
-    case -5: return "VM already created";
-    case -4: return "not enough memory";
-    case -3: return "JNI version error";
-    case -2: return "thread detached from the VM";
+    case JNI_EINVAL: return "invalid arguments";
+    case JNI_EEXIST: return "VM already created";
+    case JNI_ENOMEM: return "not enough memory";
+    case JNI_EVERSION: return "JNI version error";
+    case JNI_EDETACHED: return "thread detached from the VM";
     default: return "unknown error";
   }
 }
@@ -435,7 +435,7 @@ int JVM_VmOptions(std::vector<std::string>* out, std::vector<std::string>* userO
     for (std::string& o : user) options.push_back(std::move(o));
     *out = std::move(options);
   } catch (const std::bad_alloc&) {
-    return -4;
+    return JNI_ENOMEM;
   }
   return 0;
 }

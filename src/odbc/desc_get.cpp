@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "agent/agent.h"
 #include "odbc/call_args.h"
 #include "odbc/copy_out.h"
 #include "odbc/desc.h"
@@ -91,64 +92,90 @@ SQLRETURN PutText(DescRecord* d, void* value, int64_t bufferLength, int64_t* len
 }
 
 // ---- derivations ------------------------------------------------------------------------
+//
+// The rules below take an SQL type or a C type: a record's type is one or the
+// other by the kind of descriptor, and the two share their codes where they
+// share a name.
 
 bool In(int t, int lo, int hi) { return t >= lo && t <= hi; }
 
+bool IsInterval(int t) { return In(t, SQL_INTERVAL_YEAR, SQL_INTERVAL_MINUTE_TO_SECOND); }
+bool IsDatetime(int t) {
+  return t == SQL_DATE || t == SQL_TIME || t == SQL_TIMESTAMP || In(t, SQL_TYPE_DATE, SQL_TYPE_TIMESTAMP);
+}
+// The signed and unsigned C integer types: tiny and big, long and short.
+bool IsSizedCInteger(int t) { return In(t, SQL_C_UTINYINT, SQL_C_SBIGINT) || In(t, SQL_C_ULONG, SQL_C_SSHORT); }
+bool IsText(int t) { return t == SQL_WVARCHAR || t == SQL_WCHAR || t == SQL_CHAR || t == SQL_VARCHAR; }
+bool IsWide(int t) { return t == SQL_WCHAR || t == SQL_WVARCHAR || t == SQL_WLONGVARCHAR; }
+
 int16_t TypeMap(int t) {
-  if (t == 9 || t == 10 || t == 11 || In(t, 91, 93)) return SQL_DATETIME;
-  if (In(t, 101, 113)) return SQL_INTERVAL;
+  if (IsDatetime(t)) return SQL_DATETIME;
+  if (IsInterval(t)) return SQL_INTERVAL;
   return static_cast<int16_t>(t);
 }
 
 int16_t DicMap(int t) {
-  if (t == 9 || t == 91) return 1;
-  if (t == 10 || t == 92) return 2;
-  if (t == 11 || t == 93) return 3;
-  if (In(t, 101, 113)) return static_cast<int16_t>(t - 100);
+  if (t == SQL_DATE || t == SQL_TYPE_DATE) return SQL_CODE_DATE;
+  if (t == SQL_TIME || t == SQL_TYPE_TIME) return SQL_CODE_TIME;
+  if (t == SQL_TIMESTAMP || t == SQL_TYPE_TIMESTAMP) return SQL_CODE_TIMESTAMP;
+  // SQL_INTERVAL_YEAR is SQL_CODE_YEAR above 100, and so on in order.
+  if (IsInterval(t)) return static_cast<int16_t>(t - (SQL_INTERVAL_YEAR - SQL_CODE_YEAR));
   return 0;
 }
 
-// 'A' for fixed-size types, 'B' for text, 0 for the rest.
-char LenClass(int t) {
-  if (In(t, -28, -25) || In(t, -18, -15) || t == -7 || t == -6 || t == -5 || t == -3 || t == -2 ||
-      In(t, 2, 11) || In(t, 91, 93) || In(t, 101, 113)) {
-    return 'A';
+// How a type's length reads: fixed-size types, text, or no length.
+enum class LenKind { None, Fixed, Text };
+
+LenKind LenClass(int t) {
+  // SQL_NUMERIC to SQL_TIMESTAMP: the exact and approximate numbers and the
+  // ODBC 2 date and time types.
+  if (IsSizedCInteger(t) || t == SQL_BIT || t == SQL_TINYINT || t == SQL_BIGINT || t == SQL_VARBINARY ||
+      t == SQL_BINARY || In(t, SQL_NUMERIC, SQL_TIMESTAMP) || In(t, SQL_TYPE_DATE, SQL_TYPE_TIMESTAMP) ||
+      IsInterval(t)) {
+    return LenKind::Fixed;
   }
-  if (t == -9 || t == -8 || t == 1 || t == 12) return 'B';
-  return 0;
+  if (IsText(t)) return LenKind::Text;
+  return LenKind::None;
 }
 
 int64_t Oct(int t, int64_t n) {
   switch (t) {
-    case -28: case -26: case -6: return 1;
-    case -27: case -25: case -5: return 20;
-    case -18: case -16: case 4: case 7: return 4;
-    case -17: case -15: case 5: return 2;
-    case -10: case -9: case -8: case -4: case -3: case -2: case -1: case 1: case 12: return n;
-    case 2: case 3: return n + 2;
-    case 6: case 8: return 8;
-    case 9: case 10: case 91: case 92: return 6;
-    case 11: case 93: return 16;
+    case SQL_C_UTINYINT: case SQL_C_STINYINT: case SQL_TINYINT: return 1;
+    // BIGINT as text: 19 digits and a sign.
+    case SQL_C_UBIGINT: case SQL_C_SBIGINT: case SQL_BIGINT: return 20;
+    case SQL_C_ULONG: case SQL_C_SLONG: case SQL_INTEGER: case SQL_REAL: return 4;
+    case SQL_C_USHORT: case SQL_C_SSHORT: case SQL_SMALLINT: return 2;
+    case SQL_WLONGVARCHAR: case SQL_WVARCHAR: case SQL_WCHAR: case SQL_LONGVARBINARY: case SQL_VARBINARY:
+    case SQL_BINARY: case SQL_LONGVARCHAR: case SQL_CHAR: case SQL_VARCHAR:
+      return n;
+    // Digits, sign and decimal point.
+    case SQL_NUMERIC: case SQL_DECIMAL: return n + 2;
+    case SQL_FLOAT: case SQL_DOUBLE: return 8;
+    case SQL_DATE: case SQL_TIME: case SQL_TYPE_DATE: case SQL_TYPE_TIME: return 6;
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return 16;
     case SQL_GUID: return 16;  // SQL_C_GUID has the same code: the structure either way
-    default: return In(t, 101, 113) ? 34 : 0;
+    default: return IsInterval(t) ? 34 : 0;
   }
 }
 
-int64_t Wide(int t, int32_t size) {
-  return (t == -8 || t == -9 || t == -10) ? 2 * static_cast<int64_t>(size) : size;
+int64_t Wide(int t, int32_t size) { return IsWide(t) ? 2 * static_cast<int64_t>(size) : size; }
+
+bool IsExactOrSizedInteger(int t) {
+  return IsSizedCInteger(t) || t == SQL_TINYINT || t == SQL_BIGINT;
 }
 
 int16_t Prec(int t, int32_t size, int16_t digits) {
-  if (In(t, -28, -25) || In(t, -18, -15) || t == -6 || t == -5 || In(t, 2, 8)) {
-    return static_cast<int16_t>(size & 0xFFFF);
+  if (IsExactOrSizedInteger(t) || In(t, SQL_NUMERIC, SQL_DOUBLE)) return static_cast<int16_t>(size & 0xFFFF);
+  if (t == SQL_TIME || t == SQL_TIMESTAMP || t == SQL_TYPE_TIME || t == SQL_TYPE_TIMESTAMP ||
+      t == SQL_INTERVAL_SECOND) {
+    return digits;
   }
-  if (t == 10 || t == 11 || t == 92 || t == 93 || t == 106) return digits;
   return 0;
 }
 
 int32_t Radix(int t) {
-  if (In(t, -28, -25) || In(t, -18, -15) || t == -6 || t == -5 || In(t, 2, 5)) return 10;
-  if (In(t, 6, 8)) return 2;
+  if (IsExactOrSizedInteger(t) || In(t, SQL_NUMERIC, SQL_SMALLINT)) return 10;
+  if (In(t, SQL_FLOAT, SQL_DOUBLE)) return 2;
   return 0;
 }
 
@@ -156,7 +183,7 @@ int32_t Radix(int t) {
 // (and the signed C integer types) are not unsigned.
 int16_t Uns(int t) {
   switch (t) {
-    case -26: case -25: case -16: case -15:
+    case SQL_C_STINYINT: case SQL_C_SBIGINT: case SQL_C_SLONG: case SQL_C_SSHORT:
     case SQL_TINYINT: case SQL_BIGINT: case SQL_NUMERIC: case SQL_DECIMAL: case SQL_INTEGER:
     case SQL_SMALLINT: case SQL_FLOAT: case SQL_REAL: case SQL_DOUBLE:
       return SQL_FALSE;
@@ -166,18 +193,19 @@ int16_t Uns(int t) {
 }
 
 int16_t Fixed(int t, int16_t digits) {
-  const bool numeric = t == 2 || t == 3 || t == 4 || t == 5 || t == -6 || t == -5;
-  return numeric && digits != 0 ? 1 : 0;
+  const bool numeric = t == SQL_NUMERIC || t == SQL_DECIMAL || t == SQL_INTEGER || t == SQL_SMALLINT ||
+                       t == SQL_TINYINT || t == SQL_BIGINT;
+  return numeric && digits != 0 ? SQL_TRUE : SQL_FALSE;
 }
 
 int16_t Search(int t) {
-  if (t == -9 || t == -8 || t == 1 || t == 12) return SQL_PRED_SEARCHABLE;
-  if (t == -4 || t == -3 || t == -2) return SQL_PRED_NONE;
+  if (IsText(t)) return SQL_PRED_SEARCHABLE;
+  if (t == SQL_LONGVARBINARY || t == SQL_VARBINARY || t == SQL_BINARY) return SQL_PRED_NONE;
   return SQL_PRED_BASIC;
 }
 
 int32_t CaseSensitive(int t) {
-  return (t == -10 || t == -9 || t == -8 || t == -1 || t == 1 || t == 12) ? 1 : 0;
+  return (IsText(t) || t == SQL_WLONGVARCHAR || t == SQL_LONGVARCHAR) ? SQL_TRUE : SQL_FALSE;
 }
 
 int TypeOf(const AgentColDesc* cd) { return static_cast<int16_t>(cd->sqlType & 0xFFFF); }
@@ -194,11 +222,16 @@ bool Vr(StmtRecord* st, uint16_t id, int16_t rec, int32_t* i, const char** text)
   return true;
 }
 
+// Columns of the type-information result read for descriptor fields.
+constexpr uint16_t kTypeInfoTypeName = 1;
+constexpr uint16_t kTypeInfoLiteralPrefix = 4;
+constexpr uint16_t kTypeInfoLiteralSuffix = 5;
+
 // A column of the type-information result for an SQL type; false when the
-// read failed.
+// read failed. Intervals are looked up as the type the database lists for them.
 bool TypeInfo(StmtRecord* st, uint16_t column, int type, std::string* out) {
   out->clear();
-  if (In(type, 101, 113)) type = 10;
+  if (IsInterval(type)) type = SQL_INTERVAL;
   if (st == nullptr || st->conn == nullptr) return true;
   char buffer[256] = {};
   int64_t ind = 0;
@@ -213,55 +246,378 @@ bool TypeInfo(StmtRecord* st, uint16_t column, int type, std::string* out) {
 
 const char* Or(const char* s) { return s != nullptr ? s : ""; }
 
-}  // namespace
+// ---- the field table ---------------------------------------------------------------------
 
-SQLRETURN DescGetField(DescRecord* d, int16_t recNumber, int16_t field, void* value,
-                       int64_t bufferLength, int64_t* length, char form) {
-  const Col col = ColumnOf(d);
-  if (TraceOn()) TracePrintf("Descriptor Type: %s", DescKindName(d));
-  StmtRecord* st = d->stmt;
-  const bool current = st != nullptr && (d == st->currentArd || d == st->currentApd ||
-                                         d == st->ird || d == st->ipd);
+// Which kinds of descriptor a field is read from.
+constexpr uint8_t kUser = 1, kArd = 2, kApd = 4, kIrd = 8, kIpd = 16;
+constexpr uint8_t kApp = kUser | kArd | kApd;
+constexpr uint8_t kImp = kIrd | kIpd;
+constexpr uint8_t kAll = kApp | kImp;
 
-  // Header fields, whatever the record number.
-  switch (field) {
-    case SQL_DESC_ARRAY_SIZE:
-      switch (col) {
-        case Col::User: return PutI64(value, length, static_cast<int64_t>(d->arraySize));
-        case Col::Ard:
-          return PutI64(value, length, st != nullptr ? st->cursor.rowsetSize : d->arraySize);
-        case Col::Apd:
-          return PutI64(value, length, static_cast<int64_t>(st != nullptr ? st->paramsetSize : d->arraySize));
-        default: return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
-      }
-    case SQL_DESC_ARRAY_STATUS_PTR:
-      return PutPtr(d, value, bufferLength, length, d->arrayStatusPtr);
-    case SQL_DESC_BIND_OFFSET_PTR:
-      if (col == Col::Ird || col == Col::Ipd) return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
-      return PutPtr(d, value, bufferLength, length, d->bindOffsetPtr);
-    case SQL_DESC_BIND_TYPE:
-      if (col == Col::Ird || col == Col::Ipd) return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
-      return PutI32(value, length, col == Col::Ard && st != nullptr ? st->bindType : d->bindType);
-    case SQL_DESC_ROWS_PROCESSED_PTR:
-      if (col == Col::Ird) return PutPtr(d, value, bufferLength, length, st != nullptr ? st->rowsFetchedPtr : nullptr);
-      if (col == Col::Ipd) return PutPtr(d, value, bufferLength, length, st != nullptr ? st->rowsProcessedPtr : nullptr);
-      return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
-    case SQL_DESC_COUNT:
-      if (col == Col::Ird) {
-        if (st == nullptr) return PutI16(value, length, 0);
-        int16_t n = 0;
-        int rc = StmtNumResultCols(st, &n);
-        if (rc != 0) return Fail(d, rc);
-        return PutI16(value, length, n);
-      }
-      return PutI16(value, length, DescRecCount(d));
-    case SQL_DESC_ALLOC_TYPE:
-      return PutI16(value, length, d->allocType);
-    default:
-      break;
+uint8_t KindBit(Col c) {
+  switch (c) {
+    case Col::User: return kUser;
+    case Col::Ard: return kArd;
+    case Col::Apd: return kApd;
+    case Col::Ird: return kIrd;
+    case Col::Ipd: return kIpd;
   }
+  return 0;
+}
 
-  // Record number.
+// How a field is written out.
+enum class Out : uint8_t { I16, I32, I64, Ptr, Text };
+
+// What an IRD read needs before its rule runs: nothing; the column's
+// description; for record 0 the bookmark column's fixed answer and otherwise
+// the description; or the description past record 0 (the rule answers for
+// the bookmark column).
+enum class IrdNeeds : uint8_t { Nothing, Desc, BookmarkOrDesc, DescPastBookmark };
+
+// Everything a rule reads: the descriptor, its statement, the record and
+// what is bound and described for it.
+struct Ctx {
+  DescRecord* d;
+  StmtRecord* st;
+  Col col;
+  bool current;  // the descriptor is one its statement uses now
+  int16_t rec;
+  DescFieldRec* r;
+  ColBinding* cb;           // the column's binding (current ARD)
+  ParamBinding* pb;         // the parameter's binding (current APD, IPD)
+  const AgentColDesc* cd;   // the column's description (IRD)
+  const AgentColDesc* pd;   // the parameter's description (IPD)
+  bool ird0;                // IRD record 0: the bookmark column
+  std::string text;         // room for a text answer
+};
+
+// A rule's answer: a number, a pointer, a text, or a return code already
+// settled (an error posted on the descriptor).
+struct Value {
+  bool settled;
+  SQLRETURN rc;
+  int64_t number;
+  const void* pointer;
+  const char* text;
+};
+
+Value Num(int64_t v) { return {false, SQL_SUCCESS, v, nullptr, nullptr}; }
+Value Ptr(const void* p) { return {false, SQL_SUCCESS, 0, p, nullptr}; }
+Value Text(const char* t) { return {false, SQL_SUCCESS, 0, nullptr, t}; }
+Value Settled(SQLRETURN rc) { return {true, rc, 0, nullptr, nullptr}; }
+
+using Rule = Value (*)(Ctx&);
+
+struct FieldRow {
+  int16_t field;
+  bool header;  // read whatever the record number
+  uint8_t kinds;
+  Out out;
+  IrdNeeds ird;
+  int64_t bookmarkNumber;    // IrdNeeds::BookmarkOrDesc, number fields
+  const char* bookmarkText;  // IrdNeeds::BookmarkOrDesc, text fields
+  Rule rule;
+};
+
+// ---- header rules ----
+
+Value ArraySize(Ctx& x) {
+  switch (x.col) {
+    case Col::Ard: return Num(x.st != nullptr ? x.st->cursor.rowsetSize : x.d->arraySize);
+    case Col::Apd: return Num(static_cast<int64_t>(x.st != nullptr ? x.st->paramsetSize : x.d->arraySize));
+    default: return Num(static_cast<int64_t>(x.d->arraySize));
+  }
+}
+Value ArrayStatusPtr(Ctx& x) { return Ptr(x.d->arrayStatusPtr); }
+Value BindOffsetPtr(Ctx& x) { return Ptr(x.d->bindOffsetPtr); }
+Value BindType(Ctx& x) { return Num(x.col == Col::Ard && x.st != nullptr ? x.st->bindType : x.d->bindType); }
+Value RowsProcessedPtr(Ctx& x) {
+  if (x.st == nullptr) return Ptr(nullptr);
+  return Ptr(x.col == Col::Ird ? static_cast<const void*>(x.st->rowsFetchedPtr)
+                               : static_cast<const void*>(x.st->rowsProcessedPtr));
+}
+Value Count(Ctx& x) {
+  if (x.col != Col::Ird) return Num(DescRecCount(x.d));
+  if (x.st == nullptr) return Num(0);
+  int16_t n = 0;
+  int rc = StmtNumResultCols(x.st, &n);
+  if (rc != 0) return Settled(Fail(x.d, rc));
+  return Num(n);
+}
+Value AllocType(Ctx& x) { return Num(x.d->allocType); }
+
+// ---- record rules ----
+
+// A field that follows the record's type: for a current ARD or APD the
+// binding's C type decides, for the IRD and IPD the description's SQL type;
+// without either the record's own value answers.
+template <int64_t (*FromType)(int), auto Member>
+Value ByType(Ctx& x) {
+  switch (x.col) {
+    case Col::Ard: if (x.cb != nullptr) return Num(FromType(x.cb->cType)); break;
+    case Col::Apd: if (x.pb != nullptr) return Num(FromType(x.pb->cType)); break;
+    case Col::Ird: return Num(FromType(TypeOf(x.cd)));
+    case Col::Ipd: if (x.pd != nullptr) return Num(FromType(TypeOf(x.pd))); break;
+    case Col::User: break;
+  }
+  return Num(x.r->*Member);
+}
+
+// A field the IRD and IPD take from the description; the IPD without one,
+// and the application descriptors, read the record's own value.
+template <int64_t (*FromDesc)(const AgentColDesc*), auto Member>
+Value ByDesc(Ctx& x) {
+  if (x.col == Col::Ird) return Num(FromDesc(x.cd));
+  if (x.col == Col::Ipd && x.pd != nullptr) return Num(FromDesc(x.pd));
+  return Num(x.r->*Member);
+}
+
+int64_t SameType(int t) { return t; }
+int64_t TypeOfType(int t) { return TypeMap(t); }
+int64_t IntervalCode(int t) { return DicMap(t); }
+int64_t RadixOf(int t) { return Radix(t); }
+int64_t PrecisionOf(const AgentColDesc* c) { return Prec(TypeOf(c), c->columnSize, c->decimalDigits); }
+int64_t ScaleOf(const AgentColDesc* c) {
+  const int t = TypeOf(c);
+  return (t == SQL_NUMERIC || t == SQL_DECIMAL) ? c->decimalDigits : 0;
+}
+int64_t UnsignedOf(const AgentColDesc* c) { return Uns(TypeOf(c)); }
+int64_t FixedOf(const AgentColDesc* c) { return Fixed(TypeOf(c), c->decimalDigits); }
+
+Value IntervalPrecision(Ctx& x) { return Num(x.r->datetimeIntervalPrecision); }
+
+// A bound buffer's length: fixed-size types one less than the buffer, text
+// one character less.
+int64_t BufferLength(int16_t cType, int64_t bufferLength, int64_t fixedLength) {
+  const LenKind k = LenClass(cType);
+  const int64_t chars = (cType == SQL_WCHAR || cType == SQL_WVARCHAR) ? bufferLength / 2 : bufferLength;
+  return k == LenKind::Fixed ? fixedLength : k == LenKind::Text ? chars - 1 : 0;
+}
+
+Value Length(Ctx& x) {
+  if (x.col == Col::Ard && x.cb != nullptr) {
+    return Num(BufferLength(x.cb->cType, x.cb->bufferLength, x.cb->bufferLength - 1));
+  }
+  if (x.col == Col::Apd && x.pb != nullptr) {
+    return Num(BufferLength(x.pb->cType, x.pb->bufferLength, x.pb->elementSize));
+  }
+  const AgentColDesc* c = x.col == Col::Ird ? x.cd : x.col == Col::Ipd ? x.pd : nullptr;
+  if (c != nullptr) return Num(LenClass(TypeOf(c)) != LenKind::None ? c->columnSize : 0);
+  return Num(static_cast<uint32_t>(x.r->length));
+}
+
+Value OctetLength(Ctx& x) {
+  if (x.col == Col::Ard && x.cb != nullptr) return Num(Oct(x.cb->cType, x.cb->bufferLength));
+  if (x.col == Col::Apd && x.pb != nullptr) return Num(Oct(x.pb->cType, x.pb->bufferLength));
+  const AgentColDesc* c = x.col == Col::Ird ? x.cd : x.col == Col::Ipd ? x.pd : nullptr;
+  if (c != nullptr) return Num(Oct(TypeOf(c), Wide(TypeOf(c), c->columnSize)));
+  return Num(x.r->octetLength);
+}
+
+Value DataPtr(Ctx& x) {
+  if (x.col == Col::Ard && x.current) return Ptr(x.cb != nullptr ? x.cb->target : nullptr);
+  if (x.col == Col::Apd && x.current) return Ptr(x.pb != nullptr ? x.pb->value : nullptr);
+  return Ptr(x.r->dataPtr);
+}
+
+Value IndicatorPtr(Ctx& x) {
+  if (x.col == Col::Ard && x.cb != nullptr) return Ptr(x.cb->indicator);
+  if (x.col == Col::Apd && x.pb != nullptr) return Ptr(x.pb->indicator);
+  return Ptr(x.r->indicatorPtr);
+}
+
+Value OctetLengthPtr(Ctx& x) {
+  if (x.col == Col::Ard && x.cb != nullptr) return Ptr(x.cb->octetLength);
+  if (x.col == Col::Apd && x.pb != nullptr) return Ptr(x.pb->octetLength);
+  return Ptr(x.r->octetLengthPtr);
+}
+
+Value Name(Ctx& x) { return Text(x.col == Col::Ird ? x.cd->name : x.r->name); }
+
+Value Unnamed(Ctx& x) {
+  if (x.col == Col::Ipd) return Num(x.r->unnamed);
+  return Num(x.cd->name[0] == '\0' ? SQL_UNNAMED : SQL_NAMED);
+}
+
+Value Nullable(Ctx& x) {
+  if (x.col == Col::Ipd) return Num(SQL_NULLABLE);
+  return Num(x.cd->flags & COLDESC_NULLABLE_MASK);
+}
+
+// The binding's direction; the record's own value when nothing is bound.
+Value ParameterType(Ctx& x) { return Num(x.pb != nullptr ? x.pb->direction : x.r->parameterType); }
+
+Value DisplaySize(Ctx& x) { return Num(x.cd->displaySize); }
+
+Value Updatable(Ctx& x) {
+  int32_t v = 0;
+  if (Vr(x.st, SQL_DESC_UPDATABLE, x.rec, &v, nullptr)) return Num(v);
+  const uint32_t code = (x.cd->flags >> COLDESC_UPDATABLE_SHIFT) & 0xF;
+  return Num(code != 0 ? static_cast<int>(code) - 1 : SQL_ATTR_READWRITE_UNKNOWN);
+}
+
+// An attribute delivered with the extended describe, 0 when none was.
+Value Delivered(Ctx& x, int16_t field) {
+  int32_t v = 0;
+  if (!Vr(x.st, static_cast<uint16_t>(field), x.rec, &v, nullptr)) v = 0;
+  return Num(v);
+}
+Value AutoUniqueValue(Ctx& x) { return Delivered(x, SQL_DESC_AUTO_UNIQUE_VALUE); }
+Value RowVer(Ctx& x) { return Delivered(x, SQL_DESC_ROWVER); }
+Value KeyColumn(Ctx& x) { return Delivered(x, COLATTR_KEY_COLUMN); }
+
+Value CaseSensitiveField(Ctx& x) {
+  if (x.col == Col::Ipd) return Num(SQL_TRUE);
+  int32_t v = 0;
+  if (!Vr(x.st, SQL_DESC_CASE_SENSITIVE, x.rec, &v, nullptr)) v = CaseSensitive(TypeOf(x.cd));
+  return Num(v);
+}
+
+Value Searchable(Ctx& x) {
+  int32_t v = 0;
+  if (!Vr(x.st, SQL_DESC_SEARCHABLE, x.rec, &v, nullptr)) v = Search(TypeOf(x.cd));
+  return Num(v);
+}
+
+Value TypeName(Ctx& x) {
+  if (x.col == Col::Ipd) {
+    if (!TypeInfo(x.st, kTypeInfoTypeName, x.pd != nullptr ? TypeOf(x.pd) : x.r->conciseType, &x.text)) {
+      return Settled(SQL_ERROR);
+    }
+    return Text(x.text.c_str());
+  }
+  if (x.ird0) {
+    if (!TypeInfo(x.st, kTypeInfoTypeName, SQL_CHAR, &x.text)) return Settled(SQL_ERROR);
+    return Text(x.text.c_str());
+  }
+  const char* vr = nullptr;
+  if (Vr(x.st, SQL_DESC_TYPE_NAME, x.rec, nullptr, &vr)) {
+    x.text = Or(vr);
+  } else if (!TypeInfo(x.st, kTypeInfoTypeName, TypeOf(x.cd), &x.text)) {
+    return Settled(SQL_ERROR);
+  }
+  return Text(x.text.c_str());
+}
+
+Value TableName(Ctx& x) { return Text(x.cd->table); }
+Value SchemaName(Ctx& x) { return Text(x.cd->schema); }
+Value CatalogName(Ctx& x) { return Text(x.cd->catalog); }
+
+Value Label(Ctx& x) {
+  const char* label = (x.cd->label != nullptr && x.cd->label[0] != '\0') ? x.cd->label : x.cd->name;
+  return Text(label);
+}
+
+// A derived column (an expression) has no base column.
+Value BaseColumnName(Ctx& x) {
+  int32_t derived = 0;
+  if (Vr(x.st, COLATTR_DERIVED_COLUMN, x.rec, &derived, nullptr) && derived == 1) return Text("");
+  return Label(x);
+}
+
+Value Literal(Ctx& x, int16_t field, uint16_t column) {
+  const char* vr = nullptr;
+  if (Vr(x.st, static_cast<uint16_t>(field), x.rec, nullptr, &vr)) {
+    x.text = Or(vr);
+  } else if (!TypeInfo(x.st, column, TypeOf(x.cd), &x.text)) {
+    return Settled(SQL_ERROR);
+  }
+  return Text(x.text.c_str());
+}
+Value LiteralPrefix(Ctx& x) { return Literal(x, SQL_DESC_LITERAL_PREFIX, kTypeInfoLiteralPrefix); }
+Value LiteralSuffix(Ctx& x) { return Literal(x, SQL_DESC_LITERAL_SUFFIX, kTypeInfoLiteralSuffix); }
+
+Value Empty(Ctx&) { return Text(""); }
+
+constexpr IrdNeeds kNothing = IrdNeeds::Nothing;
+constexpr IrdNeeds kDesc = IrdNeeds::Desc;
+constexpr IrdNeeds kBookmark = IrdNeeds::BookmarkOrDesc;
+constexpr IrdNeeds kDescPastBookmark = IrdNeeds::DescPastBookmark;
+
+// The bookmark column (IRD record 0) describes itself as an 8-byte CHAR
+// named "BOOKMARK".
+constexpr int64_t kBookmarkLength = 8;
+constexpr const char* kBookmarkName = "BOOKMARK";
+
+const FieldRow kFields[] = {
+    // field, header, kinds, out, IRD needs, bookmark number, bookmark text, rule
+    {SQL_DESC_ARRAY_SIZE, true, kApp, Out::I64, kNothing, 0, nullptr, ArraySize},
+    {SQL_DESC_ARRAY_STATUS_PTR, true, kAll, Out::Ptr, kNothing, 0, nullptr, ArrayStatusPtr},
+    {SQL_DESC_BIND_OFFSET_PTR, true, kApp, Out::Ptr, kNothing, 0, nullptr, BindOffsetPtr},
+    {SQL_DESC_BIND_TYPE, true, kApp, Out::I32, kNothing, 0, nullptr, BindType},
+    {SQL_DESC_ROWS_PROCESSED_PTR, true, kImp, Out::Ptr, kNothing, 0, nullptr, RowsProcessedPtr},
+    {SQL_DESC_COUNT, true, kAll, Out::I16, kNothing, 0, nullptr, Count},
+    {SQL_DESC_ALLOC_TYPE, true, kAll, Out::I16, kNothing, 0, nullptr, AllocType},
+
+    {SQL_DESC_CONCISE_TYPE, false, kAll, Out::I16, kBookmark, SQL_CHAR, nullptr,
+     ByType<SameType, &DescFieldRec::conciseType>},
+    {SQL_DESC_TYPE, false, kAll, Out::I16, kBookmark, SQL_CHAR, nullptr,
+     ByType<TypeOfType, &DescFieldRec::type>},
+    {SQL_DESC_DATETIME_INTERVAL_CODE, false, kAll, Out::I16, kBookmark, 0, nullptr,
+     ByType<IntervalCode, &DescFieldRec::datetimeIntervalCode>},
+    {SQL_DESC_NUM_PREC_RADIX, false, kAll, Out::I32, kBookmark, 0, nullptr,
+     ByType<RadixOf, &DescFieldRec::numPrecRadix>},
+    {SQL_DESC_DATETIME_INTERVAL_PRECISION, false, kAll, Out::I32, kNothing, 0, nullptr, IntervalPrecision},
+    {SQL_DESC_LENGTH, false, kAll, Out::I64, kBookmark, kBookmarkLength, nullptr, Length},
+    {SQL_DESC_OCTET_LENGTH, false, kAll, Out::I64, kBookmark, kBookmarkLength, nullptr, OctetLength},
+    {SQL_DESC_PRECISION, false, kAll, Out::I16, kBookmark, 0, nullptr,
+     ByDesc<PrecisionOf, &DescFieldRec::precision>},
+    {SQL_DESC_SCALE, false, kAll, Out::I16, kBookmark, 0, nullptr, ByDesc<ScaleOf, &DescFieldRec::scale>},
+    {SQL_DESC_UNSIGNED, false, kImp, Out::I16, kBookmark, SQL_TRUE, nullptr,
+     ByDesc<UnsignedOf, &DescFieldRec::isUnsigned>},
+    {SQL_DESC_FIXED_PREC_SCALE, false, kImp, Out::I16, kBookmark, 0, nullptr,
+     ByDesc<FixedOf, &DescFieldRec::fixedPrecScale>},
+    {SQL_DESC_DATA_PTR, false, kApp, Out::Ptr, kNothing, 0, nullptr, DataPtr},
+    {SQL_DESC_INDICATOR_PTR, false, kApp, Out::Ptr, kNothing, 0, nullptr, IndicatorPtr},
+    {SQL_DESC_OCTET_LENGTH_PTR, false, kApp, Out::Ptr, kNothing, 0, nullptr, OctetLengthPtr},
+    {SQL_DESC_NAME, false, kImp, Out::Text, kBookmark, 0, kBookmarkName, Name},
+    {SQL_DESC_UNNAMED, false, kImp, Out::I16, kBookmark, 0, nullptr, Unnamed},
+    {SQL_DESC_NULLABLE, false, kImp, Out::I16, kBookmark, 0, nullptr, Nullable},
+    {SQL_DESC_PARAMETER_TYPE, false, kIpd, Out::I16, kNothing, 0, nullptr, ParameterType},
+    {SQL_DESC_DISPLAY_SIZE, false, kIrd, Out::I64, kBookmark, kBookmarkLength, nullptr, DisplaySize},
+    {SQL_DESC_UPDATABLE, false, kIrd, Out::I16, kBookmark, 0, nullptr, Updatable},
+    {SQL_DESC_AUTO_UNIQUE_VALUE, false, kIrd, Out::I32, kBookmark, 0, nullptr, AutoUniqueValue},
+    {SQL_DESC_CASE_SENSITIVE, false, kImp, Out::I32, kBookmark, SQL_TRUE, nullptr, CaseSensitiveField},
+    {SQL_DESC_SEARCHABLE, false, kIrd, Out::I16, kBookmark, 0, nullptr, Searchable},
+    // The bookmark column's type name is read like any other.
+    {SQL_DESC_TYPE_NAME, false, kImp, Out::Text, kDescPastBookmark, 0, nullptr, TypeName},
+    {SQL_DESC_TABLE_NAME, false, kIrd, Out::Text, kDesc, 0, nullptr, TableName},
+    {SQL_DESC_BASE_TABLE_NAME, false, kIrd, Out::Text, kDesc, 0, nullptr, TableName},
+    {SQL_DESC_SCHEMA_NAME, false, kIrd, Out::Text, kDesc, 0, nullptr, SchemaName},
+    {SQL_DESC_CATALOG_NAME, false, kIrd, Out::Text, kDesc, 0, nullptr, CatalogName},
+    {SQL_DESC_LABEL, false, kIrd, Out::Text, kBookmark, 0, kBookmarkName, Label},
+    {SQL_DESC_BASE_COLUMN_NAME, false, kIrd, Out::Text, kBookmark, 0, kBookmarkName, BaseColumnName},
+    {SQL_DESC_LITERAL_PREFIX, false, kIrd, Out::Text, kBookmark, 0, "", LiteralPrefix},
+    {SQL_DESC_LITERAL_SUFFIX, false, kIrd, Out::Text, kBookmark, 0, "", LiteralSuffix},
+    {SQL_DESC_LOCAL_TYPE_NAME, false, kImp, Out::Text, kNothing, 0, nullptr, Empty},
+    {SQL_DESC_ROWVER, false, kIrd, Out::I16, kBookmark, 0, nullptr, RowVer},
+    {COLATTR_KEY_COLUMN, false, kIrd, Out::I16, kBookmark, 0, nullptr, KeyColumn},
+};
+
+const FieldRow* FindField(int16_t field) {
+  for (const FieldRow& row : kFields) {
+    if (row.field == field) return &row;
+  }
+  return nullptr;
+}
+
+SQLRETURN Write(const FieldRow& row, const Value& v, DescRecord* d, void* value, int64_t bufferLength,
+                int64_t* length, char form) {
+  if (v.settled) return v.rc;
+  switch (row.out) {
+    case Out::I16: return PutI16(value, length, v.number);
+    case Out::I32: return PutI32(value, length, v.number);
+    case Out::I64: return PutI64(value, length, v.number);
+    case Out::Ptr: return PutPtr(d, value, bufferLength, length, v.pointer);
+    case Out::Text: return PutText(d, value, bufferLength, length, v.text, form);
+  }
+  return Fail(d, KX_ERR_NOT_SUPPORTED);
+}
+
+// The record-number rules: record 0 of the IPD and APD is refused, and a
+// record past the last answers no data (the IRD counts the result's columns).
+// SQL_SUCCESS when the record may be read.
+SQLRETURN CheckRecord(DescRecord* d, Col col, StmtRecord* st, int16_t recNumber) {
   if (recNumber < 0 || (recNumber == 0 && (col == Col::Ipd || col == Col::Apd))) {
     return Fail(d, KX_ERR_BAD_DESCRIPTOR_INDEX);
   }
@@ -275,322 +631,65 @@ SQLRETURN DescGetField(DescRecord* d, int16_t recNumber, int16_t field, void* va
   } else if (recNumber > DescRecCount(d)) {
     return SQL_NO_DATA;
   }
+  return SQL_SUCCESS;
+}
 
-  DescFieldRec* r = DescGetRec(d, recNumber);
+// What is bound and described for the record; a missing description leaves
+// no trace on the statement.
+void Gather(Ctx& x, DescFieldRec* none) {
+  x.r = DescGetRec(x.d, x.rec);
+  if (x.r == nullptr) x.r = none;
+  const bool bound = x.current && x.st != nullptr;
+  x.cb = (x.col == Col::Ard && bound) ? StmtGetColBinding(x.rec, x.st) : nullptr;
+  x.pb = ((x.col == Col::Apd || x.col == Col::Ipd) && bound) ? StmtGetParamBinding(x.rec, x.st) : nullptr;
+  x.ird0 = x.col == Col::Ird && x.rec == 0;
+  if (x.col == Col::Ird && x.st != nullptr) {
+    const int32_t saved = x.st->error;
+    x.cd = StmtGetColDesc(x.st, static_cast<uint16_t>(x.rec));
+    x.st->error = saved;
+  } else if (x.col == Col::Ipd && x.st != nullptr) {
+    const int32_t saved = x.st->error;
+    x.pd = StmtGetParamDesc(x.st, static_cast<uint16_t>(x.rec));
+    x.st->error = saved;
+  }
+}
+
+}  // namespace
+
+SQLRETURN DescGetField(DescRecord* d, int16_t recNumber, int16_t field, void* value,
+                       int64_t bufferLength, int64_t* length, char form) {
+  if (TraceOn()) TracePrintf("Descriptor Type: %s", DescKindName(d));
+  Ctx x{};
+  x.d = d;
+  x.st = d->stmt;
+  x.col = ColumnOf(d);
+  x.current = x.st != nullptr && (d == x.st->currentArd || d == x.st->currentApd || d == x.st->ird ||
+                                  d == x.st->ipd);
+  x.rec = recNumber;
+  const FieldRow* row = FindField(field);
+  const uint8_t kind = KindBit(x.col);
+
+  if (row != nullptr && row->header) {
+    if ((row->kinds & kind) == 0) return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
+    return Write(*row, row->rule(x), d, value, bufferLength, length, form);
+  }
+
+  const SQLRETURN recordRc = CheckRecord(d, x.col, x.st, recNumber);
+  if (recordRc != SQL_SUCCESS) return recordRc;
   DescFieldRec none{};
-  if (r == nullptr) r = &none;
-  const bool bound = current && st != nullptr;
-  ColBinding* cb = (col == Col::Ard && bound) ? StmtGetColBinding(recNumber, st) : nullptr;
-  ParamBinding* pb = ((col == Col::Apd || col == Col::Ipd) && bound) ? StmtGetParamBinding(recNumber, st)
-                                                                     : nullptr;
-  // Descriptions; a missing one leaves no trace on the statement.
-  const AgentColDesc* cd = nullptr;
-  const AgentColDesc* pd = nullptr;
-  const bool ird0 = col == Col::Ird && recNumber == 0;
-  if (col == Col::Ird && st != nullptr) {
-    const int32_t saved = st->error;
-    cd = StmtGetColDesc(st, static_cast<uint16_t>(recNumber));
-    st->error = saved;
-  } else if (col == Col::Ipd && st != nullptr) {
-    const int32_t saved = st->error;
-    pd = StmtGetParamDesc(st, static_cast<uint16_t>(recNumber));
-    st->error = saved;
+  Gather(x, &none);
+  if (row == nullptr) return Fail(d, KX_ERR_NOT_SUPPORTED);
+  if ((row->kinds & kind) == 0) return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
+  if (x.col == Col::Ird && row->ird != IrdNeeds::Nothing) {
+    if (x.ird0 && row->ird == IrdNeeds::BookmarkOrDesc) {
+      const Value fixed = row->out == Out::Text ? Text(row->bookmarkText) : Num(row->bookmarkNumber);
+      return Write(*row, fixed, d, value, bufferLength, length, form);
+    }
+    if (x.cd == nullptr && !(x.ird0 && row->ird == IrdNeeds::DescPastBookmark)) {
+      return Fail(d, KX_ERR_BAD_DESCRIPTOR_INDEX);
+    }
   }
-  auto needCd = [&]() -> bool { return cd != nullptr; };
-  auto range = [&]() { return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE); };
-  auto noDesc = [&]() { return Fail(d, KX_ERR_BAD_DESCRIPTOR_INDEX); };
-  std::string text;
-
-  switch (field) {
-    case SQL_DESC_CONCISE_TYPE:
-      switch (col) {
-        case Col::User: return PutI16(value, length, r->conciseType);
-        case Col::Ard: return PutI16(value, length, cb != nullptr ? cb->cType : r->conciseType);
-        case Col::Apd: return PutI16(value, length, pb != nullptr ? pb->cType : r->conciseType);
-        case Col::Ird:
-          if (ird0) return PutI16(value, length, SQL_CHAR);
-          if (!needCd()) return noDesc();
-          return PutI16(value, length, TypeOf(cd));
-        case Col::Ipd: return PutI16(value, length, pd != nullptr ? TypeOf(pd) : r->conciseType);
-      }
-      break;
-    case SQL_DESC_TYPE:
-      switch (col) {
-        case Col::User: return PutI16(value, length, r->type);
-        case Col::Ard: return PutI16(value, length, cb != nullptr ? TypeMap(cb->cType) : r->type);
-        case Col::Apd: return PutI16(value, length, pb != nullptr ? TypeMap(pb->cType) : r->type);
-        case Col::Ird:
-          if (ird0) return PutI16(value, length, SQL_CHAR);
-          if (!needCd()) return noDesc();
-          return PutI16(value, length, TypeMap(TypeOf(cd)));
-        case Col::Ipd: return PutI16(value, length, pd != nullptr ? TypeMap(TypeOf(pd)) : r->type);
-      }
-      break;
-    case SQL_DESC_DATETIME_INTERVAL_CODE:
-      switch (col) {
-        case Col::User: return PutI16(value, length, r->datetimeIntervalCode);
-        case Col::Ard:
-          return PutI16(value, length, cb != nullptr ? DicMap(cb->cType) : r->datetimeIntervalCode);
-        case Col::Apd:
-          return PutI16(value, length, pb != nullptr ? DicMap(pb->cType) : r->datetimeIntervalCode);
-        case Col::Ird:
-          if (ird0) return PutI16(value, length, 0);
-          if (!needCd()) return noDesc();
-          return PutI16(value, length, DicMap(TypeOf(cd)));
-        case Col::Ipd:
-          return PutI16(value, length, pd != nullptr ? DicMap(TypeOf(pd)) : r->datetimeIntervalCode);
-      }
-      break;
-    case SQL_DESC_DATETIME_INTERVAL_PRECISION:
-      return PutI32(value, length, r->datetimeIntervalPrecision);
-    case SQL_DESC_LENGTH: {
-      int64_t v = static_cast<uint32_t>(r->length);
-      if (col == Col::Ard && cb != nullptr) {
-        const char k = LenClass(cb->cType);
-        const int64_t half = (cb->cType == -8 || cb->cType == -9) ? cb->bufferLength / 2 : cb->bufferLength;
-        v = k == 'A' ? cb->bufferLength - 1 : k == 'B' ? half - 1 : 0;
-      } else if (col == Col::Apd && pb != nullptr) {
-        const char k = LenClass(pb->cType);
-        const int64_t half = (pb->cType == -8 || pb->cType == -9) ? pb->bufferLength / 2 : pb->bufferLength;
-        v = k == 'A' ? pb->elementSize : k == 'B' ? half - 1 : 0;
-      } else if (col == Col::Ird) {
-        if (ird0) return PutI64(value, length, 8);
-        if (!needCd()) return noDesc();
-        v = LenClass(TypeOf(cd)) != 0 ? cd->columnSize : 0;
-      } else if (col == Col::Ipd && pd != nullptr) {
-        v = LenClass(TypeOf(pd)) != 0 ? pd->columnSize : 0;
-      }
-      return PutI64(value, length, v);
-    }
-    case SQL_DESC_OCTET_LENGTH: {
-      int64_t v = r->octetLength;
-      if (col == Col::Ard && cb != nullptr) {
-        v = Oct(cb->cType, cb->bufferLength);
-      } else if (col == Col::Apd && pb != nullptr) {
-        v = Oct(pb->cType, pb->bufferLength);
-      } else if (col == Col::Ird) {
-        if (ird0) return PutI64(value, length, 8);
-        if (!needCd()) return noDesc();
-        v = Oct(TypeOf(cd), Wide(TypeOf(cd), cd->columnSize));
-      } else if (col == Col::Ipd && pd != nullptr) {
-        v = Oct(TypeOf(pd), Wide(TypeOf(pd), pd->columnSize));
-      }
-      return PutI64(value, length, v);
-    }
-    case SQL_DESC_PRECISION:
-      if (col == Col::Ird) {
-        if (ird0) return PutI16(value, length, 0);
-        if (!needCd()) return noDesc();
-        return PutI16(value, length, Prec(TypeOf(cd), cd->columnSize, cd->decimalDigits));
-      }
-      if (col == Col::Ipd && pd != nullptr) {
-        return PutI16(value, length, Prec(TypeOf(pd), pd->columnSize, pd->decimalDigits));
-      }
-      return PutI16(value, length, r->precision);
-    case SQL_DESC_SCALE: {
-      auto scaleOf = [](const AgentColDesc* c) -> int16_t {
-        const int t = TypeOf(c);
-        return (t == SQL_NUMERIC || t == SQL_DECIMAL) ? c->decimalDigits : 0;
-      };
-      if (col == Col::Ird) {
-        if (ird0) return PutI16(value, length, 0);
-        if (!needCd()) return noDesc();
-        return PutI16(value, length, scaleOf(cd));
-      }
-      if (col == Col::Ipd && pd != nullptr) return PutI16(value, length, scaleOf(pd));
-      return PutI16(value, length, r->scale);
-    }
-    case SQL_DESC_NUM_PREC_RADIX:
-      switch (col) {
-        case Col::User: return PutI32(value, length, r->numPrecRadix);
-        case Col::Ard: return PutI32(value, length, cb != nullptr ? Radix(cb->cType) : r->numPrecRadix);
-        case Col::Apd: return PutI32(value, length, pb != nullptr ? Radix(pb->cType) : r->numPrecRadix);
-        case Col::Ird:
-          if (ird0) return PutI32(value, length, 0);
-          if (!needCd()) return noDesc();
-          return PutI32(value, length, Radix(TypeOf(cd)));
-        case Col::Ipd: return PutI32(value, length, pd != nullptr ? Radix(TypeOf(pd)) : r->numPrecRadix);
-      }
-      break;
-    case SQL_DESC_DATA_PTR:
-      switch (col) {
-        case Col::User: return PutPtr(d, value, bufferLength, length, r->dataPtr);
-        case Col::Ard:
-          return PutPtr(d, value, bufferLength, length, current ? (cb != nullptr ? cb->target : nullptr) : r->dataPtr);
-        case Col::Apd:
-          return PutPtr(d, value, bufferLength, length, current ? (pb != nullptr ? pb->value : nullptr) : r->dataPtr);
-        default: return range();
-      }
-    case SQL_DESC_INDICATOR_PTR:
-      switch (col) {
-        case Col::User: return PutPtr(d, value, bufferLength, length, r->indicatorPtr);
-        case Col::Ard: return PutPtr(d, value, bufferLength, length, cb != nullptr ? cb->indicator : r->indicatorPtr);
-        case Col::Apd: return PutPtr(d, value, bufferLength, length, pb != nullptr ? pb->indicator : r->indicatorPtr);
-        default: return range();
-      }
-    case SQL_DESC_OCTET_LENGTH_PTR:
-      switch (col) {
-        case Col::User: return PutPtr(d, value, bufferLength, length, r->octetLengthPtr);
-        case Col::Ard:
-          return PutPtr(d, value, bufferLength, length, cb != nullptr ? cb->octetLength : r->octetLengthPtr);
-        case Col::Apd:
-          return PutPtr(d, value, bufferLength, length, pb != nullptr ? pb->octetLength : r->octetLengthPtr);
-        default: return range();
-      }
-    case SQL_DESC_NAME:
-      if (col == Col::Ird) {
-        if (ird0) return PutText(d, value, bufferLength, length, "BOOKMARK", form);
-        if (!needCd()) return noDesc();
-        return PutText(d, value, bufferLength, length, cd->name, form);
-      }
-      if (col == Col::Ipd) return PutText(d, value, bufferLength, length, r->name, form);
-      return range();
-    case SQL_DESC_UNNAMED:
-      if (col == Col::Ird) {
-        if (ird0) return PutI16(value, length, 0);
-        if (!needCd()) return noDesc();
-        return PutI16(value, length, cd->name[0] == '\0' ? SQL_UNNAMED : SQL_NAMED);
-      }
-      if (col == Col::Ipd) return PutI16(value, length, r->unnamed);
-      return range();
-    case SQL_DESC_NULLABLE:
-      if (col == Col::Ird) {
-        if (ird0) return PutI16(value, length, 0);
-        if (!needCd()) return noDesc();
-        return PutI16(value, length, cd->flags & COLDESC_NULLABLE_MASK);
-      }
-      if (col == Col::Ipd) return PutI16(value, length, SQL_NULLABLE);
-      return range();
-    case SQL_DESC_PARAMETER_TYPE:
-      // The binding's direction; the record's own value when nothing is bound.
-      if (col == Col::Ipd) return PutI16(value, length, pb != nullptr ? pb->direction : r->parameterType);
-      return range();
-    case SQL_DESC_DISPLAY_SIZE:
-      if (col != Col::Ird) return range();
-      if (ird0) return PutI64(value, length, 8);
-      if (!needCd()) return noDesc();
-      return PutI64(value, length, cd->displaySize);
-    case SQL_DESC_UNSIGNED:
-      if (col == Col::Ird) {
-        if (ird0) return PutI16(value, length, SQL_TRUE);
-        if (!needCd()) return noDesc();
-        return PutI16(value, length, Uns(TypeOf(cd)));
-      }
-      if (col == Col::Ipd) return PutI16(value, length, pd != nullptr ? Uns(TypeOf(pd)) : r->isUnsigned);
-      return range();
-    case SQL_DESC_FIXED_PREC_SCALE:
-      if (col == Col::Ird) {
-        if (ird0) return PutI16(value, length, 0);
-        if (!needCd()) return noDesc();
-        return PutI16(value, length, Fixed(TypeOf(cd), cd->decimalDigits));
-      }
-      if (col == Col::Ipd) {
-        return PutI16(value, length, pd != nullptr ? Fixed(TypeOf(pd), pd->decimalDigits) : r->fixedPrecScale);
-      }
-      return range();
-    case SQL_DESC_UPDATABLE: {
-      if (col != Col::Ird) return range();
-      if (ird0) return PutI16(value, length, 0);
-      if (!needCd()) return noDesc();
-      int32_t v = 0;
-      if (Vr(st, SQL_DESC_UPDATABLE, recNumber, &v, nullptr)) return PutI16(value, length, v);
-      const uint32_t code = (cd->flags >> COLDESC_UPDATABLE_SHIFT) & 0xF;
-      return PutI16(value, length, code != 0 ? static_cast<int>(code) - 1 : SQL_ATTR_READWRITE_UNKNOWN);
-    }
-    case SQL_DESC_AUTO_UNIQUE_VALUE: {
-      if (col != Col::Ird) return range();
-      if (ird0) return PutI32(value, length, 0);
-      if (!needCd()) return noDesc();
-      int32_t v = 0;
-      if (!Vr(st, SQL_DESC_AUTO_UNIQUE_VALUE, recNumber, &v, nullptr)) v = 0;
-      return PutI32(value, length, v);
-    }
-    case SQL_DESC_CASE_SENSITIVE: {
-      if (col == Col::Ipd) return PutI32(value, length, 1);
-      if (col != Col::Ird) return range();
-      if (ird0) return PutI32(value, length, 1);
-      if (!needCd()) return noDesc();
-      int32_t v = 0;
-      if (!Vr(st, SQL_DESC_CASE_SENSITIVE, recNumber, &v, nullptr)) v = CaseSensitive(TypeOf(cd));
-      return PutI32(value, length, v);
-    }
-    case SQL_DESC_SEARCHABLE: {
-      if (col != Col::Ird) return range();
-      if (ird0) return PutI16(value, length, 0);
-      if (!needCd()) return noDesc();
-      int32_t v = 0;
-      if (!Vr(st, SQL_DESC_SEARCHABLE, recNumber, &v, nullptr)) v = Search(TypeOf(cd));
-      return PutI16(value, length, v);
-    }
-    case SQL_DESC_TYPE_NAME: {
-      if (col == Col::Ird) {
-        const char* vr = nullptr;
-        if (ird0) {
-          if (!TypeInfo(st, 1, SQL_CHAR, &text)) return SQL_ERROR;
-        } else {
-          if (!needCd()) return noDesc();
-          if (Vr(st, SQL_DESC_TYPE_NAME, recNumber, nullptr, &vr)) {
-            text = Or(vr);
-          } else if (!TypeInfo(st, 1, TypeOf(cd), &text)) {
-            return SQL_ERROR;
-          }
-        }
-        return PutText(d, value, bufferLength, length, text.c_str(), form);
-      }
-      if (col == Col::Ipd) {
-        if (!TypeInfo(st, 1, pd != nullptr ? TypeOf(pd) : r->conciseType, &text)) return SQL_ERROR;
-        return PutText(d, value, bufferLength, length, text.c_str(), form);
-      }
-      return range();
-    }
-    case SQL_DESC_TABLE_NAME: case SQL_DESC_BASE_TABLE_NAME: case SQL_DESC_SCHEMA_NAME:
-    case SQL_DESC_CATALOG_NAME:
-      if (col != Col::Ird) return range();
-      if (!needCd()) return noDesc();
-      return PutText(d, value, bufferLength, length,
-                     field == SQL_DESC_SCHEMA_NAME    ? cd->schema
-                     : field == SQL_DESC_CATALOG_NAME ? cd->catalog
-                                                      : cd->table,
-                     form);
-    case SQL_DESC_LABEL: case SQL_DESC_BASE_COLUMN_NAME: {
-      if (col != Col::Ird) return range();
-      if (ird0) return PutText(d, value, bufferLength, length, "BOOKMARK", form);
-      if (!needCd()) return noDesc();
-      int32_t computed = 0;
-      if (field == SQL_DESC_BASE_COLUMN_NAME && Vr(st, 1055, recNumber, &computed, nullptr) &&
-          computed == 1) {
-        return PutText(d, value, bufferLength, length, "", form);
-      }
-      const char* label = (cd->label != nullptr && cd->label[0] != '\0') ? cd->label : cd->name;
-      return PutText(d, value, bufferLength, length, label, form);
-    }
-    case SQL_DESC_LITERAL_PREFIX: case SQL_DESC_LITERAL_SUFFIX: {
-      if (col != Col::Ird) return range();
-      if (ird0) return PutText(d, value, bufferLength, length, "", form);
-      if (!needCd()) return noDesc();
-      const char* vr = nullptr;
-      if (Vr(st, static_cast<uint16_t>(field), recNumber, nullptr, &vr)) {
-        text = Or(vr);
-      } else if (!TypeInfo(st, field == SQL_DESC_LITERAL_PREFIX ? 4 : 5, TypeOf(cd), &text)) {
-        return SQL_ERROR;
-      }
-      return PutText(d, value, bufferLength, length, text.c_str(), form);
-    }
-    case SQL_DESC_LOCAL_TYPE_NAME:
-      if (col == Col::Ird || col == Col::Ipd) return PutText(d, value, bufferLength, length, "", form);
-      return range();
-    case SQL_DESC_ROWVER: case 1053: {
-      if (col != Col::Ird) return range();
-      if (ird0) return PutI16(value, length, 0);
-      if (!needCd()) return noDesc();
-      int32_t v = 0;
-      if (!Vr(st, static_cast<uint16_t>(field), recNumber, &v, nullptr)) v = 0;
-      return PutI16(value, length, v);
-    }
-    default:
-      break;
-  }
-  return Fail(d, KX_ERR_NOT_SUPPORTED);
+  return Write(*row, row->rule(x), d, value, bufferLength, length, form);
 }
 
 // ---- handler ------------------------------------------------------------------------------

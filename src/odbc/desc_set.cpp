@@ -11,6 +11,7 @@
 // taken back.
 #include <sqlext.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -37,23 +38,16 @@ T* AsPtr(uint64_t v) {
   return reinterpret_cast<T*>(static_cast<uintptr_t>(v));
 }
 
+// The fields only the driver sets: what describes a result column, and the
+// allocation type.
 bool IsReadOnlyField(int16_t field) {
   switch (field) {
-    case 6: case 8: case 9: case 10: case 11: case 12: case 13: case 14: case 15: case 16: case 17:
-    case 18: case 22: case 23: case 27: case 28: case 29: case SQL_DESC_NULLABLE:
-    case SQL_DESC_ALLOC_TYPE:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool IsUnbindingField(int16_t field) {
-  switch (field) {
-    case SQL_DESC_TYPE: case SQL_DESC_CONCISE_TYPE: case SQL_DESC_DATETIME_INTERVAL_CODE:
-    case SQL_DESC_DATETIME_INTERVAL_PRECISION: case SQL_DESC_LENGTH: case SQL_DESC_NAME:
-    case SQL_DESC_NUM_PREC_RADIX: case SQL_DESC_OCTET_LENGTH: case SQL_DESC_PARAMETER_TYPE:
-    case SQL_DESC_PRECISION: case SQL_DESC_SCALE: case SQL_DESC_UNNAMED:
+    case SQL_DESC_DISPLAY_SIZE: case SQL_DESC_UNSIGNED: case SQL_DESC_FIXED_PREC_SCALE:
+    case SQL_DESC_UPDATABLE: case SQL_DESC_AUTO_UNIQUE_VALUE: case SQL_DESC_CASE_SENSITIVE:
+    case SQL_DESC_SEARCHABLE: case SQL_DESC_TYPE_NAME: case SQL_DESC_TABLE_NAME: case SQL_DESC_SCHEMA_NAME:
+    case SQL_DESC_CATALOG_NAME: case SQL_DESC_LABEL: case SQL_DESC_BASE_COLUMN_NAME:
+    case SQL_DESC_BASE_TABLE_NAME: case SQL_DESC_LITERAL_PREFIX: case SQL_DESC_LITERAL_SUFFIX:
+    case SQL_DESC_LOCAL_TYPE_NAME: case SQL_DESC_NULLABLE: case SQL_DESC_ALLOC_TYPE:
       return true;
     default:
       return false;
@@ -62,38 +56,62 @@ bool IsUnbindingField(int16_t field) {
 
 bool In(int t, int lo, int hi) { return t >= lo && t <= hi; }
 
-bool IsTextType(int t) { return t == -10 || t == -9 || t == -8 || t == -1 || t == 1 || t == 12; }
+bool IsTextType(int t) {
+  return t == SQL_WLONGVARCHAR || t == SQL_WVARCHAR || t == SQL_WCHAR || t == SQL_LONGVARCHAR || t == SQL_CHAR ||
+         t == SQL_VARCHAR;
+}
 
+// Types that imply no other field: the sized C integers, BIT to BINARY,
+// INTEGER, SMALLINT and DOUBLE.
 bool IsPlainType(int t) {
-  return In(t, -28, -25) || In(t, -18, -15) || In(t, -7, -2) || t == 4 || t == 5 || t == 8;
+  return In(t, SQL_C_UTINYINT, SQL_C_SBIGINT) || In(t, SQL_C_ULONG, SQL_C_SSHORT) || In(t, SQL_BIT, SQL_BINARY) ||
+         t == SQL_INTEGER || t == SQL_SMALLINT || t == SQL_DOUBLE;
+}
+
+// The defaults a type implies: the largest decimal precision, the binary
+// precisions of FLOAT and REAL, and the fractional seconds of a timestamp
+// and of intervals with seconds.
+constexpr int16_t kDecimalPrecision = 38;
+constexpr int16_t kFloatPrecision = 53;
+constexpr int16_t kRealPrecision = 24;
+constexpr int16_t kSecondsPrecision = 6;
+constexpr int32_t kIntervalLeadingPrecision = 2;
+
+// The concise types of datetime and interval codes are the codes moved up.
+constexpr int kDatetimeConciseBase = SQL_TYPE_DATE - SQL_CODE_DATE;
+constexpr int kIntervalConciseBase = SQL_INTERVAL_YEAR - SQL_CODE_YEAR;
+
+bool IntervalHasSeconds(int code) {
+  return code == SQL_CODE_SECOND || code == SQL_CODE_DAY_TO_SECOND || code == SQL_CODE_HOUR_TO_SECOND ||
+         code == SQL_CODE_MINUTE_TO_SECOND;
 }
 
 // TYPE := v and the fields it implies. 0 or 27.
 int ApplyType(DescFieldRec* r, int16_t v) {
   r->type = v;
-  if (v == 2 || v == 3) {
+  if (v == SQL_NUMERIC || v == SQL_DECIMAL) {
     r->conciseType = v;
     r->scale = 0;
-    r->precision = 38;
-  } else if (v == 6) {
-    r->conciseType = 6;
-    r->precision = 53;
-  } else if (v == 7) {
-    r->conciseType = 7;
-    r->precision = 24;
+    r->precision = kDecimalPrecision;
+  } else if (v == SQL_FLOAT) {
+    r->conciseType = SQL_FLOAT;
+    r->precision = kFloatPrecision;
+  } else if (v == SQL_REAL) {
+    r->conciseType = SQL_REAL;
+    r->precision = kRealPrecision;
   } else if (v == SQL_DATETIME) {
     switch (r->datetimeIntervalCode) {
-      case 1: r->conciseType = 91; r->precision = 0; break;
-      case 2: r->conciseType = 92; r->precision = 0; break;
-      case 3: r->conciseType = 93; r->precision = 6; break;
+      case SQL_CODE_DATE: r->conciseType = SQL_TYPE_DATE; r->precision = 0; break;
+      case SQL_CODE_TIME: r->conciseType = SQL_TYPE_TIME; r->precision = 0; break;
+      case SQL_CODE_TIMESTAMP: r->conciseType = SQL_TYPE_TIMESTAMP; r->precision = kSecondsPrecision; break;
       default: break;
     }
   } else if (v == SQL_INTERVAL) {
     const int c = r->datetimeIntervalCode;
-    if (In(c, 1, 13)) {
-      r->conciseType = static_cast<int16_t>(c + 100);
-      r->datetimeIntervalPrecision = 2;
-      if (c == 6 || c == 10 || c == 12 || c == 13) r->precision = 6;
+    if (In(c, SQL_CODE_YEAR, SQL_CODE_MINUTE_TO_SECOND)) {
+      r->conciseType = static_cast<int16_t>(c + kIntervalConciseBase);
+      r->datetimeIntervalPrecision = kIntervalLeadingPrecision;
+      if (IntervalHasSeconds(c)) r->precision = kSecondsPrecision;
     }
   } else if (IsPlainType(v) || v == SQL_C_DEFAULT) {
     r->conciseType = v;
@@ -114,31 +132,31 @@ int ApplyConciseType(DescFieldRec* r) {
     r->type = static_cast<int16_t>(type);
     r->datetimeIntervalCode = static_cast<int16_t>(dic);
   };
-  if (c == 2 || c == 3) {
+  if (c == SQL_NUMERIC || c == SQL_DECIMAL) {
     set(c, 0);
     r->scale = 0;
-    r->precision = 38;
-  } else if (c == 6) {
-    set(6, 0);
-    r->precision = 53;
-  } else if (c == 7) {
-    set(7, 0);
-    r->precision = 24;
-  } else if (c == 9 || c == 91) {
-    set(9, 1);
+    r->precision = kDecimalPrecision;
+  } else if (c == SQL_FLOAT) {
+    set(SQL_FLOAT, 0);
+    r->precision = kFloatPrecision;
+  } else if (c == SQL_REAL) {
+    set(SQL_REAL, 0);
+    r->precision = kRealPrecision;
+  } else if (c == SQL_DATE || c == SQL_TYPE_DATE) {
+    set(SQL_DATETIME, SQL_CODE_DATE);
     r->precision = 0;
-  } else if (c == 10 || c == 92) {
-    set(9, 2);
+  } else if (c == SQL_TIME || c == SQL_TYPE_TIME) {
+    set(SQL_DATETIME, SQL_CODE_TIME);
     r->precision = 0;
-  } else if (c == 11 || c == 93) {
-    set(9, 3);
-    r->precision = 6;
+  } else if (c == SQL_TIMESTAMP || c == SQL_TYPE_TIMESTAMP) {
+    set(SQL_DATETIME, SQL_CODE_TIMESTAMP);
+    r->precision = kSecondsPrecision;
   } else if (c == SQL_C_DEFAULT) {
     r->type = SQL_C_DEFAULT;
-  } else if (In(c, 101, 113)) {
-    set(10, c - 100);
-    r->datetimeIntervalPrecision = 2;
-    if (c == 106 || c == 110 || c == 112 || c == 113) r->precision = 6;
+  } else if (In(c, SQL_INTERVAL_YEAR, SQL_INTERVAL_MINUTE_TO_SECOND)) {
+    set(SQL_INTERVAL, c - kIntervalConciseBase);
+    r->datetimeIntervalPrecision = kIntervalLeadingPrecision;
+    if (IntervalHasSeconds(c - kIntervalConciseBase)) r->precision = kSecondsPrecision;
   } else if (IsPlainType(c)) {
     set(c, 0);
   } else if (IsTextType(c)) {
@@ -202,216 +220,356 @@ void UnbindRecord(StmtRecord* s, bool row, int16_t n) {
   }
 }
 
+// ---- the field table ----------------------------------------------------------------------
+
+// One write: the descriptor, the statement it is applied to (if any), what
+// kind of descriptor it is, and the value.
+struct SetCtx {
+  StmtRecord* s;
+  DescRecord* d;
+  bool application;
+  bool row;
+  bool isIrd;
+  bool isIpd;
+  bool applied;
+  bool appliedArd;
+  bool appliedApd;
+  bool appliedIpd;
+  int16_t rec;
+  int16_t field;
+  uint64_t value;
+  int64_t length;
+  char form;
+  DescFieldRec* r;   // record fields
+  ParamBinding* pb;  // record fields of an applied IPD
+  int16_t v16;
+  int32_t v32;
+};
+
+using SetRule = SQLRETURN (*)(SetCtx&);
+
+// Who may set a field; the others get HY091 (or, for DATA_PTR on an
+// implementation descriptor, nothing happens).
+enum class Who : uint8_t { Anyone, Application, Implementation, NotIrd, Ipd, ApplicationElseIgnored };
+
+struct SetRow {
+  int16_t field;
+  bool header;   // set whatever the record number
+  Who who;
+  bool unbinds;  // a change unbinds the record of an applied ARD or APD
+  SetRule rule;
+};
+
+// ---- header rules ----
+
+SQLRETURN SetArraySize(SetCtx& x) {
+  if (x.value != 0) x.d->arraySize = x.value;
+  if (x.appliedArd) {
+    const uint64_t size = x.d->arraySize > INT32_MAX ? INT32_MAX : x.d->arraySize;
+    return StmtSetOption(x.s, SQL_ROWSET_SIZE, size);
+  }
+  if (x.appliedApd) {
+    int rc = StmtParamOptions(x.s, x.d->arraySize, x.s->ipd != nullptr ? x.s->ipd->rowsProcessedPtr : nullptr);
+    if (rc != 0) return Fail(x.s, rc);
+  }
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetArrayStatusPtr(SetCtx& x) {
+  x.d->arrayStatusPtr = AsPtr<uint16_t>(x.value);
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetBindOffsetPtr(SetCtx& x) {
+  x.d->bindOffsetPtr = AsPtr<int64_t>(x.value);
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetBindType(SetCtx& x) {
+  x.d->bindType = static_cast<int32_t>(x.value);
+  if (x.appliedArd) x.s->bindType = x.d->bindType;
+  return SQL_SUCCESS;
+}
+
+// NULL included: the application stops the counter this way.
+SQLRETURN SetRowsProcessedPtr(SetCtx& x) {
+  x.d->rowsProcessedPtr = AsPtr<uint64_t>(x.value);
+  if (x.applied && x.isIrd) x.s->rowsFetchedPtr = x.d->rowsProcessedPtr;
+  if (x.appliedIpd) {
+    const uint64_t rows = x.s->currentApd != nullptr ? x.s->currentApd->arraySize : 1;
+    int rc = StmtParamOptions(x.s, rows, x.d->rowsProcessedPtr);
+    if (rc != 0) return Fail(x.s, rc);
+    x.s->rowsProcessedPtr = x.d->rowsProcessedPtr;
+  }
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetCount(SetCtx& x) {
+  DescRecord* d = x.d;
+  const int16_t n = static_cast<int16_t>(x.value);
+  if (n < 0) return Fail(d, KX_ERR_BAD_DESCRIPTOR_INDEX);
+  if (n < d->count) {
+    DescTrimRecs(d, n);
+    d->count = n;
+    if (x.appliedArd || x.appliedApd) UnbindBeyond(x.s, x.row, n);
+  } else if (n > d->count) {
+    int rc = DescGrowRecs(d, n);
+    if (rc != 0) return Fail(d, rc);
+    if (x.appliedApd && x.s->ipd != nullptr && x.s->ipd->count < n) {
+      rc = DescGrowRecs(x.s->ipd, n);
+      if (rc != 0) return Fail(d, rc);
+    }
+  }
+  return SQL_SUCCESS;
+}
+
+// ---- record rules ----
+
+SQLRETURN SetType(SetCtx& x) {
+  if (x.v16 == 0) return SQL_SUCCESS;
+  int rc = ApplyType(x.r, x.v16);
+  if (rc != 0) return Fail(x.d, rc);
+  if (x.pb != nullptr) x.pb->sqlType = x.r->conciseType;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetConciseType(SetCtx& x) {
+  if (x.v16 == 0) return SQL_SUCCESS;
+  x.r->conciseType = x.v16;
+  int rc = ApplyConciseType(x.r);
+  if (rc != 0) return Fail(x.d, rc);
+  if (x.isIpd && x.r->parameterType == 0) x.r->parameterType = SQL_PARAM_INPUT;
+  if (x.pb != nullptr) x.pb->sqlType = x.r->conciseType;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetIntervalCode(SetCtx& x) {
+  if (x.v16 == 0) return SQL_SUCCESS;
+  x.r->datetimeIntervalCode = x.v16;
+  if (x.r->type == SQL_DATETIME) x.r->conciseType = static_cast<int16_t>(x.v16 + kDatetimeConciseBase);
+  if (x.r->type == SQL_INTERVAL) x.r->conciseType = static_cast<int16_t>(x.v16 + kIntervalConciseBase);
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetIntervalPrecision(SetCtx& x) {
+  if (x.v32 != 0) x.r->datetimeIntervalPrecision = x.v32;
+  return SQL_SUCCESS;
+}
+
+// The types whose parameter size is a length: text, binary, and the verbose
+// datetime and interval types.
+bool SizedByLength(int t) {
+  return IsTextType(t) || t == SQL_LONGVARBINARY || t == SQL_VARBINARY || t == SQL_BINARY || t == SQL_DATETIME ||
+         t == SQL_INTERVAL;
+}
+
+SQLRETURN SetLength(SetCtx& x) {
+  const uint32_t len = static_cast<uint32_t>(x.value);
+  if (len == 0) return SQL_SUCCESS;
+  x.r->length = len;
+  if (x.pb != nullptr && SizedByLength(x.pb->sqlType)) x.pb->columnSize = len;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetOctetLength(SetCtx& x) {
+  x.r->octetLength = x.v32;
+  if (x.pb != nullptr) x.pb->sqlType = x.r->conciseType;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetPrecision(SetCtx& x) {
+  if (x.v16 == 0) return SQL_SUCCESS;
+  x.r->precision = x.v16;
+  if (x.pb != nullptr) {
+    if (x.pb->sqlType == SQL_NUMERIC || x.pb->sqlType == SQL_DECIMAL) {
+      x.pb->columnSize = static_cast<uint16_t>(x.v16);
+    }
+    if (x.pb->sqlType == SQL_DATETIME || x.pb->sqlType == SQL_INTERVAL) x.pb->decimalDigits = x.v16;
+  }
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetScale(SetCtx& x) {
+  x.r->scale = x.v16;
+  if (x.pb != nullptr) x.pb->decimalDigits = x.v16;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetRadix(SetCtx& x) {
+  if (x.v32 != 0) x.r->numPrecRadix = x.v32;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetParameterType(SetCtx& x) {
+  if (x.v16 == 0) return SQL_SUCCESS;
+  x.r->parameterType = x.v16;
+  if (x.pb != nullptr) x.pb->direction = x.v16;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetName(SetCtx& x) {
+  if (x.value == 0) return SQL_SUCCESS;
+  int code = 0;
+  char* copy = CopyName(x.value, x.length, x.form, &code);
+  if (copy == nullptr) return Fail(x.d, code);
+  std::free(x.r->name);
+  x.r->name = copy;
+  if (copy[0] != '\0') x.r->unnamed = SQL_NAMED;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SetUnnamed(SetCtx& x) {
+  if (x.v16 == 0) return SQL_SUCCESS;
+  if (x.v16 != SQL_UNNAMED) return Fail(x.d, KX_ERR_BAD_DESCRIPTOR_TYPE);
+  x.r->unnamed = SQL_UNNAMED;
+  return SQL_SUCCESS;
+}
+
+// INDICATOR_PTR and OCTET_LENGTH_PTR, carried into the binding of an applied
+// ARD or APD.
+SQLRETURN SetLengthPointer(SetCtx& x) {
+  auto* p = AsPtr<int64_t>(x.value);
+  const bool indicator = x.field == SQL_DESC_INDICATOR_PTR;
+  (indicator ? x.r->indicatorPtr : x.r->octetLengthPtr) = p;
+  if (x.appliedArd) {
+    ColBinding* cb = StmtGetColBinding(x.rec, x.s);
+    if (cb != nullptr) (indicator ? cb->indicator : cb->octetLength) = p;
+  } else if (x.appliedApd) {
+    ParamBinding* b = StmtGetParamBinding(x.rec, x.s);
+    if (b != nullptr) (indicator ? b->indicator : b->octetLength) = p;
+  }
+  return SQL_SUCCESS;
+}
+
+// DATA_PTR binds the record on an applied ARD or APD; NULL unbinds it.
+SQLRETURN SetDataPtr(SetCtx& x) {
+  DescFieldRec* r = x.r;
+  StmtRecord* s = x.s;
+  r->dataPtr = AsPtr<void>(x.value);
+  if (r->dataPtr == nullptr) {
+    if (x.appliedArd || x.appliedApd) UnbindRecord(s, x.row, x.rec);
+    return SQL_SUCCESS;
+  }
+  if (x.appliedArd) {
+    int rc = StmtBindColEx(s, static_cast<uint16_t>(x.rec), r->conciseType, r->dataPtr, r->octetLength,
+                           r->octetLengthPtr, r->indicatorPtr);
+    if (rc != 0) return Fail(s, rc);
+  } else if (x.appliedApd) {
+    const DescFieldRec* ir = s->ipd != nullptr ? DescGetRec(s->ipd, x.rec) : nullptr;
+    uint64_t size = 0;
+    int16_t digits = 0;
+    DescParamSize(ir, &size, &digits);
+    return StmtBindParameter(s, static_cast<uint16_t>(x.rec), ir != nullptr ? ir->parameterType : SQL_PARAM_INPUT,
+                             r->conciseType, ir != nullptr ? ir->conciseType : 0, size, digits, r->dataPtr,
+                             r->octetLength, r->octetLengthPtr, r->indicatorPtr);
+  }
+  return SQL_SUCCESS;
+}
+
+const SetRow kSetFields[] = {
+    // field, header, who may set it, unbinds, rule
+    {SQL_DESC_ARRAY_SIZE, true, Who::Application, false, SetArraySize},
+    {SQL_DESC_ARRAY_STATUS_PTR, true, Who::Anyone, false, SetArrayStatusPtr},
+    {SQL_DESC_BIND_OFFSET_PTR, true, Who::Application, false, SetBindOffsetPtr},
+    {SQL_DESC_BIND_TYPE, true, Who::Application, false, SetBindType},
+    {SQL_DESC_ROWS_PROCESSED_PTR, true, Who::Implementation, false, SetRowsProcessedPtr},
+    {SQL_DESC_COUNT, true, Who::NotIrd, false, SetCount},
+
+    {SQL_DESC_TYPE, false, Who::Anyone, true, SetType},
+    {SQL_DESC_CONCISE_TYPE, false, Who::Anyone, true, SetConciseType},
+    {SQL_DESC_DATETIME_INTERVAL_CODE, false, Who::Anyone, true, SetIntervalCode},
+    {SQL_DESC_DATETIME_INTERVAL_PRECISION, false, Who::Anyone, true, SetIntervalPrecision},
+    {SQL_DESC_LENGTH, false, Who::Anyone, true, SetLength},
+    {SQL_DESC_OCTET_LENGTH, false, Who::Anyone, true, SetOctetLength},
+    {SQL_DESC_PRECISION, false, Who::Anyone, true, SetPrecision},
+    {SQL_DESC_SCALE, false, Who::Anyone, true, SetScale},
+    {SQL_DESC_NUM_PREC_RADIX, false, Who::Anyone, true, SetRadix},
+    {SQL_DESC_PARAMETER_TYPE, false, Who::Ipd, true, SetParameterType},
+    {SQL_DESC_NAME, false, Who::Ipd, true, SetName},
+    {SQL_DESC_UNNAMED, false, Who::Ipd, true, SetUnnamed},
+    {SQL_DESC_INDICATOR_PTR, false, Who::Application, false, SetLengthPointer},
+    {SQL_DESC_OCTET_LENGTH_PTR, false, Who::Application, false, SetLengthPointer},
+    {SQL_DESC_DATA_PTR, false, Who::ApplicationElseIgnored, false, SetDataPtr},
+};
+
+const SetRow* FindSetField(int16_t field) {
+  for (const SetRow& row : kSetFields) {
+    if (row.field == field) return &row;
+  }
+  return nullptr;
+}
+
+// Whether this descriptor may set the field; SQL_SUCCESS when it may, else
+// what the write answers.
+SQLRETURN CheckWho(const SetCtx& x, Who who, bool* ignored) {
+  *ignored = false;
+  bool allowed = true;
+  switch (who) {
+    case Who::Anyone: break;
+    case Who::Application: allowed = x.application; break;
+    case Who::Implementation: allowed = !x.application && (x.isIrd || x.isIpd); break;
+    case Who::NotIrd: allowed = !x.isIrd; break;
+    case Who::Ipd: allowed = x.isIpd; break;
+    case Who::ApplicationElseIgnored:
+      *ignored = !x.application;
+      break;
+  }
+  return allowed ? SQL_SUCCESS : Fail(x.d, KX_ERR_BAD_DESCRIPTOR_TYPE);
+}
+
 }  // namespace
 
 SQLRETURN DescSetFieldEngine(StmtRecord* s, bool application, bool row, bool applied, DescRecord* d,
                              int16_t recNumber, int16_t field, uint64_t value, int64_t length,
                              char form) {
-  const bool isIrd = d->allocType != SQL_DESC_ALLOC_USER && d->kind == DK_IRD;
-  const bool isIpd = d->allocType != SQL_DESC_ALLOC_USER && d->kind == DK_IPD;
-  if (s == nullptr) applied = false;
-  const bool appliedArd = applied && application && row;
-  const bool appliedApd = applied && application && !row;
-  const bool appliedIpd = applied && isIpd;
+  SetCtx x{};
+  x.s = s;
+  x.d = d;
+  x.application = application;
+  x.row = row;
+  x.isIrd = d->allocType != SQL_DESC_ALLOC_USER && d->kind == DK_IRD;
+  x.isIpd = d->allocType != SQL_DESC_ALLOC_USER && d->kind == DK_IPD;
+  x.applied = s != nullptr && applied;
+  x.appliedArd = x.applied && application && row;
+  x.appliedApd = x.applied && application && !row;
+  x.appliedIpd = x.applied && x.isIpd;
+  x.rec = recNumber;
+  x.field = field;
+  x.value = value;
+  x.length = length;
+  x.form = form;
+  x.v16 = static_cast<int16_t>(value);
+  x.v32 = static_cast<int32_t>(value);
+  const SetRow* setRow = FindSetField(field);
+  bool ignored = false;
 
-  // ---- header fields ----
-  switch (field) {
-    case SQL_DESC_ARRAY_SIZE:
-      if (!application) return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
-      if (value != 0) d->arraySize = value;
-      if (appliedArd) {
-        const uint64_t size = d->arraySize > 0x7FFFFFFF ? 0x7FFFFFFF : d->arraySize;
-        return StmtSetOption(s, SQL_ROWSET_SIZE, size);
-      }
-      if (appliedApd) {
-        int rc = StmtParamOptions(s, d->arraySize, s->ipd != nullptr ? s->ipd->rowsProcessedPtr : nullptr);
-        if (rc != 0) return Fail(s, rc);
-      }
-      return SQL_SUCCESS;
-    case SQL_DESC_ARRAY_STATUS_PTR:
-      d->arrayStatusPtr = AsPtr<uint16_t>(value);
-      return SQL_SUCCESS;
-    case SQL_DESC_BIND_OFFSET_PTR:
-      if (!application) return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
-      d->bindOffsetPtr = AsPtr<int64_t>(value);
-      return SQL_SUCCESS;
-    case SQL_DESC_BIND_TYPE:
-      if (!application) return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
-      d->bindType = static_cast<int32_t>(value);
-      if (appliedArd) s->bindType = d->bindType;
-      return SQL_SUCCESS;
-    case SQL_DESC_ROWS_PROCESSED_PTR:
-      if (application || !(isIrd || isIpd)) return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
-      // NULL included: the application stops the counter this way.
-      d->rowsProcessedPtr = AsPtr<uint64_t>(value);
-      if (applied && isIrd) s->rowsFetchedPtr = d->rowsProcessedPtr;
-      if (appliedIpd) {
-        const uint64_t rows = s->currentApd != nullptr ? s->currentApd->arraySize : 1;
-        int rc = StmtParamOptions(s, rows, d->rowsProcessedPtr);
-        if (rc != 0) return Fail(s, rc);
-        s->rowsProcessedPtr = d->rowsProcessedPtr;
-      }
-      return SQL_SUCCESS;
-    case SQL_DESC_COUNT: {
-      if (isIrd) return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
-      const int16_t n = static_cast<int16_t>(value);
-      if (n < 0) return Fail(d, KX_ERR_BAD_DESCRIPTOR_INDEX);
-      if (n < d->count) {
-        DescTrimRecs(d, n);
-        d->count = n;
-        if (appliedArd || appliedApd) UnbindBeyond(s, row, n);
-      } else if (n > d->count) {
-        int rc = DescGrowRecs(d, n);
-        if (rc != 0) return Fail(d, rc);
-        if (appliedApd && s->ipd != nullptr && s->ipd->count < n) {
-          rc = DescGrowRecs(s->ipd, n);
-          if (rc != 0) return Fail(d, rc);
-        }
-      }
-      return SQL_SUCCESS;
-    }
-    default:
-      break;
+  if (setRow != nullptr && setRow->header) {
+    const SQLRETURN rc = CheckWho(x, setRow->who, &ignored);
+    return rc != SQL_SUCCESS ? rc : setRow->rule(x);
   }
 
-  // ---- record fields ----
-  if (isIrd) return Fail(d, KX_ERR_MODIFY_IRD);
+  // Record fields: the record is made if it is not there yet (and the IPD
+  // grows with an applied APD) before the field itself is checked.
+  if (x.isIrd) return Fail(d, KX_ERR_MODIFY_IRD);
   if (recNumber < 0 || (recNumber == 0 && !row)) return Fail(d, KX_ERR_BAD_DESCRIPTOR_INDEX);
   if (recNumber > d->count) {
     int rc = DescGrowRecs(d, recNumber);
     if (rc != 0) return Fail(d, rc);
   }
-  if (appliedApd && s->ipd != nullptr && s->ipd->count < recNumber) {
+  if (x.appliedApd && s->ipd != nullptr && s->ipd->count < recNumber) {
     int rc = DescGrowRecs(s->ipd, recNumber);
     if (rc != 0) return Fail(d, rc);
   }
-  if ((appliedArd || appliedApd) && IsUnbindingField(field)) UnbindRecord(s, row, recNumber);
+  if ((x.appliedArd || x.appliedApd) && setRow != nullptr && setRow->unbinds) UnbindRecord(s, row, recNumber);
 
-  DescFieldRec* r = DescGetRec(d, recNumber);
-  if (r == nullptr) return Fail(d, KX_ERR_BAD_DESCRIPTOR_INDEX);
-  ParamBinding* pb = appliedIpd ? StmtGetParamBinding(recNumber, s) : nullptr;
-  const int16_t v16 = static_cast<int16_t>(value);
-  const int32_t v32 = static_cast<int32_t>(value);
-
-  switch (field) {
-    case SQL_DESC_TYPE: {
-      if (v16 == 0) return SQL_SUCCESS;
-      int rc = ApplyType(r, v16);
-      if (rc != 0) return Fail(d, rc);
-      if (pb != nullptr) pb->sqlType = r->conciseType;
-      return SQL_SUCCESS;
-    }
-    case SQL_DESC_CONCISE_TYPE: {
-      if (v16 == 0) return SQL_SUCCESS;
-      r->conciseType = v16;
-      int rc = ApplyConciseType(r);
-      if (rc != 0) return Fail(d, rc);
-      if (isIpd && r->parameterType == 0) r->parameterType = SQL_PARAM_INPUT;
-      if (pb != nullptr) pb->sqlType = r->conciseType;
-      return SQL_SUCCESS;
-    }
-    case SQL_DESC_DATETIME_INTERVAL_CODE:
-      if (v16 == 0) return SQL_SUCCESS;
-      r->datetimeIntervalCode = v16;
-      if (r->type == SQL_DATETIME) r->conciseType = static_cast<int16_t>(v16 + 90);
-      if (r->type == SQL_INTERVAL) r->conciseType = static_cast<int16_t>(v16 + 100);
-      return SQL_SUCCESS;
-    case SQL_DESC_DATETIME_INTERVAL_PRECISION:
-      if (v32 != 0) r->datetimeIntervalPrecision = v32;
-      return SQL_SUCCESS;
-    case SQL_DESC_LENGTH: {
-      const uint32_t len = static_cast<uint32_t>(value);
-      if (len == 0) return SQL_SUCCESS;
-      r->length = len;
-      if (pb != nullptr) {
-        const int t = pb->sqlType;
-        if (IsTextType(t) || t == -4 || t == -3 || t == -2 || t == 9 || t == 10) pb->columnSize = len;
-      }
-      return SQL_SUCCESS;
-    }
-    case SQL_DESC_OCTET_LENGTH:
-      r->octetLength = v32;
-      if (pb != nullptr) pb->sqlType = r->conciseType;
-      return SQL_SUCCESS;
-    case SQL_DESC_PRECISION:
-      if (v16 == 0) return SQL_SUCCESS;
-      r->precision = v16;
-      if (pb != nullptr) {
-        if (pb->sqlType == 2 || pb->sqlType == 3) pb->columnSize = static_cast<uint16_t>(v16);
-        if (pb->sqlType == 9 || pb->sqlType == 10) pb->decimalDigits = v16;
-      }
-      return SQL_SUCCESS;
-    case SQL_DESC_SCALE:
-      r->scale = v16;
-      if (pb != nullptr) pb->decimalDigits = v16;
-      return SQL_SUCCESS;
-    case SQL_DESC_NUM_PREC_RADIX:
-      if (v32 != 0) r->numPrecRadix = v32;
-      return SQL_SUCCESS;
-    case SQL_DESC_PARAMETER_TYPE:
-      if (!isIpd) return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
-      if (v16 == 0) return SQL_SUCCESS;
-      r->parameterType = v16;
-      if (pb != nullptr) pb->direction = v16;
-      return SQL_SUCCESS;
-    case SQL_DESC_NAME: {
-      if (!isIpd) return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
-      if (value == 0) return SQL_SUCCESS;
-      int code = 0;
-      char* copy = CopyName(value, length, form, &code);
-      if (copy == nullptr) return Fail(d, code);
-      std::free(r->name);
-      r->name = copy;
-      if (copy[0] != '\0') r->unnamed = SQL_NAMED;
-      return SQL_SUCCESS;
-    }
-    case SQL_DESC_UNNAMED:
-      if (!isIpd) return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
-      if (v16 == 0) return SQL_SUCCESS;
-      if (v16 != SQL_UNNAMED) return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
-      r->unnamed = SQL_UNNAMED;
-      return SQL_SUCCESS;
-    case SQL_DESC_INDICATOR_PTR:
-    case SQL_DESC_OCTET_LENGTH_PTR: {
-      if (!application) return Fail(d, KX_ERR_BAD_DESCRIPTOR_TYPE);
-      auto* p = AsPtr<int64_t>(value);
-      const bool indicator = field == SQL_DESC_INDICATOR_PTR;
-      (indicator ? r->indicatorPtr : r->octetLengthPtr) = p;
-      if (appliedArd) {
-        ColBinding* cb = StmtGetColBinding(recNumber, s);
-        if (cb != nullptr) (indicator ? cb->indicator : cb->octetLength) = p;
-      } else if (appliedApd) {
-        ParamBinding* b = StmtGetParamBinding(recNumber, s);
-        if (b != nullptr) (indicator ? b->indicator : b->octetLength) = p;
-      }
-      return SQL_SUCCESS;
-    }
-    case SQL_DESC_DATA_PTR: {
-      if (!application) return SQL_SUCCESS;
-      r->dataPtr = AsPtr<void>(value);
-      if (r->dataPtr == nullptr) {
-        if (appliedArd || appliedApd) UnbindRecord(s, row, recNumber);
-        return SQL_SUCCESS;
-      }
-      if (appliedArd) {
-        int rc = StmtBindColEx(s, static_cast<uint16_t>(recNumber), r->conciseType, r->dataPtr,
-                               r->octetLength, r->octetLengthPtr, r->indicatorPtr);
-        if (rc != 0) return Fail(s, rc);
-      } else if (appliedApd) {
-        const DescFieldRec* ir = s->ipd != nullptr ? DescGetRec(s->ipd, recNumber) : nullptr;
-        uint64_t size = 0;
-        int16_t digits = 0;
-        DescParamSize(ir, &size, &digits);
-        return StmtBindParameter(s, static_cast<uint16_t>(recNumber),
-                                 ir != nullptr ? ir->parameterType : SQL_PARAM_INPUT, r->conciseType,
-                                 ir != nullptr ? ir->conciseType : 0, size, digits, r->dataPtr,
-                                 r->octetLength, r->octetLengthPtr, r->indicatorPtr);
-      }
-      return SQL_SUCCESS;
-    }
-    default:
-      return Fail(d, KX_ERR_NOT_SUPPORTED);
-  }
+  x.r = DescGetRec(d, recNumber);
+  if (x.r == nullptr) return Fail(d, KX_ERR_BAD_DESCRIPTOR_INDEX);
+  x.pb = x.appliedIpd ? StmtGetParamBinding(recNumber, s) : nullptr;
+  if (setRow == nullptr) return Fail(d, KX_ERR_NOT_SUPPORTED);
+  const SQLRETURN rc = CheckWho(x, setRow->who, &ignored);
+  if (rc != SQL_SUCCESS) return rc;
+  if (ignored) return SQL_SUCCESS;
+  return setRow->rule(x);
 }
 
 SQLRETURN DescSetField(DescRecord* d, int16_t recNumber, int16_t field, uint64_t value, int64_t length,

@@ -79,6 +79,7 @@ int SCS_CursorRecInit(ScsCursor* c, AgentHandle stmt, AgentHandle conn, ScsConn*
 }
 
 void SCS_CursorRecFree(ScsCursor* c) {
+  RVC_Release(c);
   scs_p_DropRowset(c);
   scs_p_DropResultCols(c);
   KS_Free(&c->keyset);

@@ -174,7 +174,13 @@ struct ScsCursor {
   RowBuffer* keptParams = nullptr;  // copy of the application's parameter rows
   SCS_PARAMDESC* appParamDescs = nullptr;
   uint16_t appParamCount = 0;
+  std::vector<std::string> agentMessages;  // taken from the layer's own agent handles, as they stand
   std::vector<std::string> messages;  // the layer's own, for DRV_GetMessages
+  // Row versions of a dynamic cursor (DYN_CURS_SENSITIVITY=HIGH).
+  AgentHandle versionConn = 0;
+  AgentHandle versionStmt = 0;
+  std::string versionConnKey;  // HCONN: process part and connection handle
+  std::string versionCursKey;  // HCURS: statement handle
   // The rowset the application holds: the key number (0-based) of each of
   // its rows (-1 for none), and its values as they were read, which an
   // optimistic change compares with the data source's.
@@ -310,6 +316,25 @@ int SCS_CheckUpdatable(const ScsCursor* c);
 int scs_p_CheckKeyset(const ScsCursor* c);
 // Whether the analysed statement gives a result the layer caches as a query.
 bool SCS_IsQuery(const ScsCursor* c);
+
+// ---- row versions ---------------------------------------------------------------------
+
+// The value bytes of one element (false for NULL), long values included.
+bool scs_p_ValueBytes(const RowBufferColumn* col, int32_t row, const unsigned char** p, size_t* n);
+// MD5 over the first `columns` values of a row, each marked NULL or
+// length-prefixed.
+int RVC_RowDigest(const RowBuffer* rb, int32_t row, uint16_t columns, uint8_t digest[16]);
+// Two uppercase hex digits per byte and a NUL, cut to what capacity holds.
+void RVC_DigestToHex(const uint8_t* bytes, size_t n, char* out, size_t capacity, size_t* length);
+// Opens the cursor's version connection (once) and removes versions stored
+// under its key. On failure the server's messages and IM926 go to the
+// cursor's statement and nothing stays open.
+int RVC_Open(ScsCursor* c);
+// Compares each fetched row with its stored version: a changed row gets
+// SQL_ROW_UPDATED and its version is brought up to date; a new one is stored.
+int RVC_CheckRows(ScsCursor* c, const RowBuffer* keys, int32_t firstKey, uint16_t keyCols, RowStatusSet* set);
+// Removes the cursor's versions and closes its version connection.
+void RVC_Release(ScsCursor* c);
 
 // ---- fetch engines -----------------------------------------------------------------------
 

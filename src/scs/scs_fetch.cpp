@@ -176,6 +176,12 @@ const AgentBinding& Agent() { return *SCS_AgentBinding(); }
 // The bytes of one value as stored, without length prefix or terminator;
 // false for NULL. Every length is bounded by the element.
 bool ValueBytes(const RowBufferColumn* col, int32_t row, const unsigned char** p, size_t* n) {
+  return scs_p_ValueBytes(col, row, p, n);
+}
+
+}  // namespace
+
+bool scs_p_ValueBytes(const RowBufferColumn* col, int32_t row, const unsigned char** p, size_t* n) {
   if (col->indicators != nullptr && col->indicators[row] == RB_IND_NULL) return false;
   const unsigned char* e = RB_Element(col, static_cast<size_t>(row));
   switch (col->type) {
@@ -214,6 +220,8 @@ bool ValueBytes(const RowBufferColumn* col, int32_t row, const unsigned char** p
   *n = col->width;
   return true;
 }
+
+namespace {
 
 bool SameValue(const RowBufferColumn* a, int32_t i, const RowBufferColumn* b, int32_t j) {
   const unsigned char *pa = nullptr, *pb = nullptr;
@@ -826,7 +834,12 @@ int scs_p_FetchDynamicOrient(ScsCursor* c, int32_t offset, uint16_t orientation,
     for (int32_t j = 0; set->rows != nullptr && j < set->rows->rowCount && j < set->count; ++j) {
       if (set->statuses[j] == SCS_ROW_DELETED) gone = true;
     }
-    if (!gone) break;
+    if (!gone) {
+      // With row versions, rows others changed since this cursor last saw
+      // them say so.
+      if (c->versionStmt != 0) rc = RVC_CheckRows(c, ks->keys, a, static_cast<uint16_t>(KS_KeyCount(ks)), set);
+      break;
+    }
     if (attempt == kDynamicAttempts) return KX_ERR_KEYSET_UPDATES;
     rc = RereadWindow(c, a, &a);
   }

@@ -140,6 +140,8 @@ int AppendLayerMsgs(ScsCursor* c, AgentMsgBlock* out) {
     }
     StrListFree(&more);
   }
+  for (const std::string& m : c->agentMessages) texts.push_back(m);
+  c->agentMessages.clear();
   for (const std::string& m : c->messages) texts.push_back("[Skerrin Edition]" + m);
   c->messages.clear();
   if (texts.empty()) return 0;

@@ -249,7 +249,11 @@ int PrepareKeyset(ScsCursor* c) {
   }
   OrderByMarkKeys(c);
   // The seek ordering of a mixed cursor (the keyset size may come later).
-  return scs_p_OrderKeyColsGet(c);
+  rc = scs_p_OrderKeyColsGet(c);
+  if (rc == 0 && c->cursorType == SCS_DYNAMIC && c->connInfo != nullptr && c->connInfo->rowVersionTable != 0) {
+    rc = RVC_Open(c);
+  }
+  return rc;
 }
 
 }  // namespace

@@ -329,5 +329,59 @@ TEST(Identifiers, NormalisedNamesAreNeverCut) {
   EXPECT_EQ(scs_p_IdentEqual("id", "\"id\"", upper), 0);
 }
 
+// Row digests tell apart rows whose values run together the same way, and a
+// NULL from an empty value; the hex form fits what the caller gives it.
+TEST(RowDigest, ValuesAreMarkedAndLengthPrefixed) {
+  struct Row {
+    const char* a;  // nullptr: NULL
+    const char* b;
+  };
+  const Row rows[] = {{"ab", "c"}, {"a", "bc"}, {"", "abc"}, {nullptr, "abc"}, {"abc", ""}, {"abc", nullptr},
+                      {"ab", "c"}};
+  RowBuffer rb{};
+  ASSERT_EQ(RB_InitColumns(&rb, 2), 0);
+  for (int i = 0; i < 2; ++i) {
+    rb.columns[i].type = RBT_CHAR_NTS;
+    rb.columns[i].width = 8;
+  }
+  rb.colCount = 2;
+  const int n = static_cast<int>(sizeof rows / sizeof rows[0]);
+  ASSERT_EQ(RB_AllocRows(&rb, n), 0);
+  for (int r = 0; r < n; ++r) {
+    const char* v[2] = {rows[r].a, rows[r].b};
+    for (int c = 0; c < 2; ++c) {
+      if (v[c] == nullptr) continue;  // fresh storage is NULL
+      std::strcpy(reinterpret_cast<char*>(RB_Element(&rb.columns[c], r)), v[c]);
+      rb.columns[c].indicators[r] = RB_IND_DATA;
+    }
+  }
+  rb.rowCount = n;
+  std::vector<std::string> seen;
+  for (int r = 0; r < n; ++r) {
+    uint8_t d[16];
+    ASSERT_EQ(RVC_RowDigest(&rb, r, 2, d), 0);
+    char hex[33];
+    size_t length = 0;
+    RVC_DigestToHex(d, 16, hex, sizeof hex, &length);
+    EXPECT_EQ(length, 32u);
+    EXPECT_EQ(std::strlen(hex), 32u);
+    seen.emplace_back(hex);
+  }
+  for (int i = 0; i + 1 < n; ++i) {
+    for (int j = i + 1; j + 1 < n; ++j) EXPECT_NE(seen[i], seen[j]) << i << " " << j;
+  }
+  EXPECT_EQ(seen.front(), seen.back());  // the same values, the same digest
+  // A short buffer takes whole bytes only.
+  const uint8_t bytes[3] = {0xAB, 0x01, 0xFF};
+  char small[6];
+  size_t length = 0;
+  RVC_DigestToHex(bytes, 3, small, sizeof small, &length);
+  EXPECT_EQ(std::string(small), "AB01");
+  EXPECT_EQ(length, 4u);
+  uint8_t d[16];
+  EXPECT_NE(RVC_RowDigest(&rb, n, 2, d), 0);  // no such row
+  RB_Free(&rb);
+}
+
 }  // namespace
 }  // namespace kx

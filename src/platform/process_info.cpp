@@ -10,20 +10,18 @@
 #include <cstring>
 #include <vector>
 
-#include "util/errcodes.h"
-
 namespace kx {
 namespace {
 
 int CopyOut(const char* text, char* out, size_t capacity) {
-  if (out == nullptr || capacity == 0) return KX_ERR_GENERAL;
+  if (out == nullptr || capacity == 0) return PLATFORM_FAILED;
   size_t len = text ? strlen(text) : 0;
   if (text == nullptr || len == 0 || len >= capacity) {
     out[0] = '\0';
-    return KX_ERR_GENERAL;
+    return PLATFORM_FAILED;
   }
   memcpy(out, text, len + 1);
-  return KX_OK;
+  return PLATFORM_OK;
 }
 
 }  // namespace

@@ -6,6 +6,12 @@
 
 namespace kx {
 
+// What the calls below answer. The platform layer sits below the error table
+// and includes nothing above it; the failure is the error table's general
+// error (KX_ERR_GENERAL), which the foundation library checks.
+constexpr int PLATFORM_OK = 0;
+constexpr int PLATFORM_FAILED = 15;
+
 // The name the program was started with (argv[0]), NUL-terminated in out.
 // 0; 15 when it cannot be read or does not fit (out then holds "").
 int PlatformCommandName(char* out, size_t capacity);

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <new>
 #include <string>
 #include <vector>
@@ -703,6 +704,9 @@ int scs_p_BulkOps(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, u
 
 int scs_p_ParsePositioned(ScsCursor* c, const char* sql, std::string* standIn) {
   c->posKind = 0;
+  // Only a text that says CURRENT can be one: every other statement is spared
+  // the parser (which parses one statement at a time in the process).
+  if (sql == nullptr || strcasestr(sql, "current") == nullptr) return 0;
   SCR_ANALYSIS a;
   SCR_InitAnalysis(&a);
   const std::string copy = sql != nullptr ? sql : "";

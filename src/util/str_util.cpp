@@ -8,6 +8,9 @@
 #include "platform/process_info.h"
 #include "util/errcodes.h"
 
+static_assert(kx::PLATFORM_OK == kx::KX_OK && kx::PLATFORM_FAILED == kx::KX_ERR_GENERAL,
+              "the platform layer answers with the error table's codes");
+
 namespace kx {
 namespace {
 

@@ -3,6 +3,7 @@
 // batch can be formed is refused instead of dividing by zero.
 #include <gtest/gtest.h>
 
+#include "scrs/sql_tree.h"
 #include "scs/scs_cursor.h"
 #include "util/errcodes.h"
 
@@ -49,6 +50,46 @@ TEST(KeyBatchSizes, NoBatchWithoutKeysOrRoomForOneKey) {
   EXPECT_EQ(scs_p_KeyBatchSizes(&c, 3, &batches, &lastRows, &perBatch), KX_ERR_GENERAL);
   c.appParamCount = 12;  // more markers than the limit
   EXPECT_EQ(scs_p_KeyBatchSizes(&c, 1, &batches, &lastRows, &perBatch), KX_ERR_GENERAL);
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// Positioned statements are taken apart into the table, the SET list and the
+// cursor they name; meanwhile the data source prepares them without a row.
+// Every other statement is left alone.
+TEST(PositionedStatements, TakenApartIntoTableSetListAndCursor) {
+  struct Case {
+    const char* sql;
+    int32_t kind;
+    const char* table;
+    const char* set;
+    const char* cursor;
+    const char* standIn;
+  };
+  const Case cases[] = {
+      {"UPDATE t SET a = ?, b = 2 WHERE CURRENT OF c1", SQLN_UPDATEPOS, "t", "a = ?, b = 2", "c1",
+       "UPDATE t SET a = ?, b = 2 WHERE 1 = 0"},
+      {"DELETE FROM o.t WHERE CURRENT OF walker", SQLN_DELETEPOS, "o.t", "", "walker",
+       "DELETE FROM o.t WHERE 1 = 0"},
+      {"UPDATE t SET current_flag = 1 WHERE id = 3", 0, "", "", "", ""},
+      {"SELECT a FROM t", 0, "", "", "", ""},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.sql);
+    ScsCursor c;
+    std::string standIn;
+    EXPECT_EQ(scs_p_ParsePositioned(&c, k.sql, &standIn), k.kind != 0 ? 1 : 0);
+    EXPECT_EQ(c.posKind, k.kind);
+    if (k.kind == 0) continue;
+    EXPECT_EQ(c.posTable, k.table);
+    EXPECT_EQ(c.posSet, k.set);
+    EXPECT_EQ(c.posCursor, k.cursor);
+    EXPECT_EQ(standIn, k.standIn);
+  }
 }
 
 }  // namespace

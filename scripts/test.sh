@@ -22,10 +22,11 @@ cmake --build "$KX_BUILD-plain" -j "$(nproc)" --target kestrixu kestrix standin_
 kx_log "sanitizer build of the unit tests ($KX_BUILD-asan)"
 kx_build "$KX_BUILD-asan" -DKX_SANITIZE=ON -DKX_UNIT_ONLY=ON
 
-kx_log "clang build of the parser fuzzers ($KX_BUILD-fuzz)"
+kx_log "clang build of the fuzzers ($KX_BUILD-fuzz)"
 CC=clang CXX=clang++ cmake -S "$KX_ROOT" -B "$KX_BUILD-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKX_WERROR=ON -DKX_UNIT_ONLY=ON >/dev/null
-cmake --build "$KX_BUILD-fuzz" --target fuzz_sql_scanner fuzz_sql_analysis fuzz_sql_template
+cmake --build "$KX_BUILD-fuzz" --target fuzz_sql_scanner fuzz_sql_analysis fuzz_sql_template \
+  fuzz_connect_string fuzz_conversion
 
 kx_pg_start
 trap kx_pg_stop EXIT
@@ -35,7 +36,7 @@ kx_log "unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$KX_BUILD-asan" -L unit --output-on-failure -j "$(nproc)" || status=1
 
-kx_log "parser fuzzers, each for a bounded time"
+kx_log "fuzzers (SQL parser, connect strings, conversions), each for a bounded time"
 ctest --test-dir "$KX_BUILD-fuzz" -L fuzz --output-on-failure -j 3 || status=1
 
 kx_log "all tests"

@@ -66,7 +66,6 @@ constexpr OdbcHandler kEnvrGetDiagField = DiagFieldSlots<EnvrRecord, EnvrGetDiag
 constexpr OdbcHandler kConnGetDiagField = DiagFieldSlots<ConnRecord, ConnGetDiagField>;
 constexpr OdbcHandler kStmtGetDiagField = DiagFieldSlots<StmtRecord, StmtGetDiagField>;
 constexpr OdbcHandler kDescGetDiagField = DiagFieldSlots<DescRecord, DescGetDiagField>;
-constexpr OdbcHandler kNotYet = HandlerNotYet;
 
 SQLRETURN kTransactRefused(HandleHead* head, const OdbcArgs&) {
   head->error = KX_ERR_BAD_OPTION;

@@ -352,18 +352,27 @@ void FillAgentOptions(AgentConnOptions& o) {
 
 const char* TF(bool b) { return b ? "TRUE" : "FALSE"; }
 
+// Appends key=value when the value can be written so that it reads back as
+// itself; a value with unbalanced braces cannot, and is left out rather than
+// handed back changed (an application that connects again with the output
+// would otherwise send a different password or URL).
+void AppendExact(std::string& out, const char* key, const char* value) {
+  const size_t mark = out.size();
+  if (!ConnStrAppend(out, key, value)) out.resize(mark);
+}
+
 std::string ComposeOutput(ConnRecord* conn, const std::string& dsnName, bool fileDsnOnly,
                           const AgentConnOptions& o) {
   std::string out;
   const bool hasDriver = g_connKeywords[CK_DRIVER].supplied != 0;
   if (!hasDriver) {
     if (fileDsnOnly) {
-      ConnStrAppend(out, "FILEDSN", ConnKwValue(CK_FILEDSN));
+      AppendExact(out, "FILEDSN", ConnKwValue(CK_FILEDSN));
     } else {
-      ConnStrAppend(out, "DSN", dsnName.c_str());
+      AppendExact(out, "DSN", dsnName.c_str());
     }
-    ConnStrAppend(out, "UID", conn->user);
-    ConnStrAppend(out, "PWD", conn->password);
+    AppendExact(out, "UID", conn->user);
+    AppendExact(out, "PWD", conn->password);
     out += ";FBS=" + std::to_string(conn->cn_fetchSize);
     return out;
   }
@@ -371,13 +380,13 @@ std::string ComposeOutput(ConnRecord* conn, const std::string& dsnName, bool fil
   out = "DRIVER={";
   out += ConnKwValue(CK_DRIVER);
   out += '}';
-  ConnStrAppend(out, "UID", conn->user);
-  ConnStrAppend(out, "PWD", conn->password);
-  ConnStrAppend(out, "JDBC", conn->cn_dbpath);
-  ConnStrAppend(out, "URL", conn->cn_dbopts);
+  AppendExact(out, "UID", conn->user);
+  AppendExact(out, "PWD", conn->password);
+  AppendExact(out, "JDBC", conn->cn_dbpath);
+  AppendExact(out, "URL", conn->cn_dbopts);
   out += ";FBS=" + std::to_string(conn->cn_fetchSize);
-  ConnStrAppend(out, "READONLY", ConnKwValue(CK_READONLY));
-  ConnStrAppend(out, "NLB", ConnKwValue(CK_NLB));
+  AppendExact(out, "READONLY", ConnKwValue(CK_READONLY));
+  AppendExact(out, "NLB", ConnKwValue(CK_NLB));
   out += ";MAXROWS=" + std::to_string(o.maxRows);
   out += std::string(";NOAC=") + TF(o.noac);
   out += std::string(";DYN_CURS_SENSITIVITY=") + JDB_DynCursSensitivityName(o.dynCursSensitivity);
@@ -389,10 +398,10 @@ std::string ComposeOutput(ConnRecord* conn, const std::string& dsnName, bool fil
   out += std::string(";J_NSQI=") + TF(o.jNsqi);
   out += ";PNSOSC=" + std::to_string(static_cast<uint32_t>(o.pnsosc));
   out += std::string(";NSSSE=") + TF(o.nssse);
-  ConnStrAppend(out, "SQLDBMSNAME", ConnKwValue(CK_SQLDBMSNAME));
-  ConnStrAppend(out, "MASE", ConnKwValue(CK_MASE));
-  ConnStrAppend(out, "IV", ConnKwValue(CK_IV));
-  ConnStrAppend(out, "IA", ConnKwValue(CK_IA));
+  AppendExact(out, "SQLDBMSNAME", ConnKwValue(CK_SQLDBMSNAME));
+  AppendExact(out, "MASE", ConnKwValue(CK_MASE));
+  AppendExact(out, "IV", ConnKwValue(CK_IV));
+  AppendExact(out, "IA", ConnKwValue(CK_IA));
   out += std::string(";NEGPRECFIX=") + TF(o.negPrecFix);
   out += ";Server=Quillmar";
   return out;

@@ -105,6 +105,7 @@ void DescFree(DescRecord* desc) {
     node = next;
   }
   desc->records = nullptr;
+  desc->lastNode = nullptr;
   MsgListFree(&desc->messages);
   desc->magic = MAGIC_FREED;
   HT_Release(DescTable(), desc->handle);
@@ -137,20 +138,25 @@ char* DescPopMsg(DescRecord* desc, int32_t* native) { return MsgListPop(&desc->m
 
 // ---- record list ---------------------------------------------------------------------------
 
-int32_t DescRecCount(const DescRecord* desc) {
-  int32_t n = 0;
-  for (const DescRecNode* node = desc->records; node != nullptr && node->next != nullptr;
-       node = node->next) {
-    ++n;
-  }
-  return n;
-}
+// The list holds the bookmark record and one node per counted record: the
+// count only changes as DescGrowRecs adds nodes or as the list is trimmed to
+// it, so it answers without a walk (a column read asks once per value, and a
+// descriptor may hold thousands of parameter records).
+int32_t DescRecCount(const DescRecord* desc) { return desc->records != nullptr ? desc->count : 0; }
 
 DescFieldRec* DescGetRec(DescRecord* desc, int32_t n) {
   if (n < 0) return nullptr;
   DescRecNode* node = desc->records;
-  for (int32_t i = 0; node != nullptr && i < n; ++i) node = node->next;
-  return node != nullptr ? &node->rec : nullptr;
+  int32_t i = 0;
+  if (desc->lastNode != nullptr && desc->lastIndex <= n) {
+    node = desc->lastNode;
+    i = desc->lastIndex;
+  }
+  for (; node != nullptr && i < n; ++i) node = node->next;
+  if (node == nullptr) return nullptr;
+  desc->lastNode = node;
+  desc->lastIndex = n;
+  return &node->rec;
 }
 
 void DescRecInit(const DescRecord* desc, DescFieldRec* rec) {
@@ -176,20 +182,30 @@ void DescRecClear(DescFieldRec* rec) {
 
 int DescGrowRecs(DescRecord* desc, int16_t n) {
   DescRecNode* tail = desc->records;
-  while (tail->next != nullptr) tail = tail->next;
+  int32_t index = 0;
+  if (desc->lastNode != nullptr) {
+    tail = desc->lastNode;
+    index = desc->lastIndex;
+  }
+  for (; tail->next != nullptr; ++index) tail = tail->next;
   while (desc->count < n) {
     auto* node = static_cast<DescRecNode*>(std::calloc(1, sizeof(DescRecNode)));
     if (node == nullptr) return KX_ERR_NOMEM;
     DescRecInit(desc, &node->rec);
     tail->next = node;
     tail = node;
+    ++index;
     ++desc->count;
   }
+  desc->lastNode = tail;
+  desc->lastIndex = index;
   return 0;
 }
 
 void DescTrimRecs(DescRecord* desc, int32_t n) {
   if (n < 0) n = 0;
+  desc->lastNode = nullptr;
+  desc->lastIndex = 0;
   DescRecNode* keep = desc->records;
   for (int32_t i = 0; keep != nullptr && i < n; ++i) keep = keep->next;
   if (keep == nullptr) return;

@@ -715,7 +715,7 @@ SQLRETURN DescCopy(DescRecord* src, uint32_t targetHandle) {
   const int16_t count = static_cast<int16_t>(countValue);
   const bool bookmarks = srcRow && dstRow && src->stmt != nullptr && dst->stmt != nullptr &&
                          src->stmt->cursor.useBookmarks && dst->stmt->cursor.useBookmarks;
-  for (int16_t rec = bookmarks ? 0 : 1; rec <= count; ++rec) {
+  for (int32_t rec = bookmarks ? 0 : 1; rec <= count; ++rec) {
     struct FieldCopy {
       int16_t field;
       bool when;

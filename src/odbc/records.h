@@ -291,6 +291,11 @@ struct DescRecord : HandleHead {
   int16_t count;       // records after the bookmark record
   uint64_t* rowsProcessedPtr;
   DescRecNode* records;  // node 0 is the bookmark record and always exists
+  // The node last reached by its number (null: none), so that records taken
+  // in order (a statement's thousands of parameters) cost a step each, not a
+  // walk from the start. Forgotten whenever records are removed.
+  DescRecNode* lastNode;
+  int32_t lastIndex;
 };
 
 // The connection a statement or descriptor call runs on.

@@ -321,13 +321,17 @@ bool SameSummary(const ParamSummary& a, const ParamSummary& b) {
 }  // namespace
 
 int StmtSetParamBinding(StmtRecord* stmt, const ParamBinding* b) {
-  if (b->number == 0 || b->number > 1024) {
+  if (b->number == 0 || b->number > KX_MAX_PARAMS) {
     stmt->error = KX_ERR_BAD_PARAM_NUMBER;
     return -1;
   }
   const uint16_t index = static_cast<uint16_t>(b->number - 1);
   if (index >= stmt->paramBindingCap) {
-    const uint16_t cap = static_cast<uint16_t>(std::min(b->number + 9, 1024));
+    // Room for the number and nine more, or twice the old room when that is
+    // more: binding thousands of markers in order copies the arrays a few
+    // times, not once every ten parameters.
+    const int want = std::max(b->number + 9, 2 * static_cast<int>(stmt->paramBindingCap));
+    const uint16_t cap = static_cast<uint16_t>(std::min(want, KX_MAX_PARAMS));
     auto* bindings = static_cast<ParamBinding*>(std::calloc(cap, sizeof(ParamBinding)));
     auto* summaries = static_cast<ParamSummary*>(std::calloc(cap, sizeof(ParamSummary)));
     if (bindings == nullptr || summaries == nullptr) {
@@ -547,10 +551,13 @@ AgentColDesc* StmtGetParamDesc(StmtRecord* stmt, uint16_t param) {
                   static_cast<const void*>(&on)) == 0) {
       uint16_t count = 0;
       AgentColDesc* params = nullptr;
-      if (AgentCall(binding, &AgentOps::DRV_DescribeParams, stmt->agentStmt, &count, &params) == 0) {
+      if (AgentCall(binding, &AgentOps::DRV_DescribeParams, stmt->agentStmt, &count, &params) == 0 &&
+          count <= KX_MAX_PARAMS) {
         StmtDropParamDescs(stmt);
         stmt->paramCount = count;
         stmt->paramDescs = params;
+      } else {
+        std::free(params);  // the descriptions from prepare stay
       }
     }
     stmt->paramsDescribed = 1;

@@ -29,7 +29,7 @@ struct ColBindingNode {
 
 // One bound parameter.
 struct ParamBinding {
-  uint16_t number;       // 1..1024
+  uint16_t number;       // 1..KX_MAX_PARAMS
   int16_t cType;         // after SQL_C_DEFAULT is resolved
   int64_t elementSize;   // fixed size of the C type, or SQL_NTS for text and binary
   int16_t sqlType;

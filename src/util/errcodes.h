@@ -157,6 +157,7 @@ constexpr int KX_ERR_BOOKMARK_OUTSIDE_ROWSET = 150;// IM925: Bookmark refers to 
 constexpr int KX_ERR_CHECK_ZNTRVC = 151;        // IM926: Check that the table ZNTRVC exists
 constexpr int KX_ERR_NEWER_BROKER = 152;        // IM927: Agent needs a newer broker
 constexpr int KX_ERR_OUTER_JOIN_STATIC = 153;   // IM928: Outer joins on a scrollable cursor require a static cursor
+constexpr int KX_ERR_TOO_MANY_PARAMS = 154;     // 54000: Too many parameter markers (the limit is KX_MAX_PARAMS)
 constexpr int KX_ERR_MORE_RESULTS_CURSOR_TYPE = 160;// IM929: SQLMoreResults on a scrollable cursor requires a static or forward-only cursor
 constexpr int KX_ERR_MORE_RESULTS_CONCURRENCY = 161;// IM930: SQLMoreResults on a scrollable cursor requires read-only concurrency
 constexpr int KX_ERR_DDL_DML_ONLY = 162;        // S1000: Only DDL and DML command can be executed
@@ -170,6 +171,15 @@ constexpr int KX_ERR_THREAD_POOL = 171;         // IM933: Thread pool: Worker th
 constexpr int KX_ERR_PREPARE_CURSOR_TYPE = 172; // IM934: SQL statement can only be prepared on a static or forward-only cursor
 constexpr int KX_ERR_FAILOVER_COMPLETED = 183;  // IM500: Failover completed.
 constexpr int KX_ERR_FAILOVER_ABORTED = 184;    // IM501: Failover aborted.
+
+// The most parameter markers one statement may hold. A statement with more is
+// refused at prepare (KX_ERR_TOO_MANY_PARAMS, whose message names the limit);
+// every marker up to it can be bound and run, and SQLNumParams, a SQLSMALLINT,
+// reports any such count. Both JDBC drivers behind the agent take that many
+// (PostgreSQL's wire protocol counts up to 65535). The literal macro exists
+// only so that the error message is spelled from the same number.
+#define KX_MAX_PARAMS_LITERAL 32767
+constexpr int KX_MAX_PARAMS = KX_MAX_PARAMS_LITERAL;
 
 // The table itself: row n is the SQLSTATE and message of code n. The core
 // composes its diagnostics from it and the agent its messages, so the two

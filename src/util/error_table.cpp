@@ -2,6 +2,9 @@
 // Codes without a row are reported as "Undefined errorcode".
 #include "util/errcodes.h"
 
+#define KX_TEXT_OF(x) KX_TEXT_OF_(x)
+#define KX_TEXT_OF_(x) #x
+
 namespace kx {
 
 const ErrorCodeRow ErrorCodeTable[kErrorCodeRows] = {
@@ -159,7 +162,7 @@ const ErrorCodeRow ErrorCodeTable[kErrorCodeRows] = {
     /* 151 */ {"IM926", "Check that the table ZNTRVC exists"},
     /* 152 */ {"IM927", "Agent needs a newer broker"},
     /* 153 */ {"IM928", "Outer joins on a scrollable cursor require a static cursor"},
-    /* 154 */ {"", ""},
+    /* 154 */ {"54000", "Too many parameter markers (the limit is " KX_TEXT_OF(KX_MAX_PARAMS_LITERAL) ")"},
     /* 155 */ {"", ""},
     /* 156 */ {"", ""},
     /* 157 */ {"", ""},

@@ -21,9 +21,6 @@ constexpr uint8_t BRACKET_NONE = 0;
 constexpr uint8_t BRACKET_BRACE = 1;    // { ... }
 constexpr uint8_t BRACKET_COMMENT = 2;  // --*( ... --*)
 
-// A statement cannot use more markers than a parameter number addresses.
-constexpr unsigned MAX_MARKERS = 65535;
-
 bool IsSpace(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
 char Upper(char c) { return static_cast<char>(toupper(static_cast<unsigned char>(c))); }
 bool StartsWith(const char* s, const char* prefix) {
@@ -213,8 +210,8 @@ int JDB_TranslateSql(std::string& out, const char* text, ParsedSql* parsed, Tran
       continue;
     }
     if (c == '?') {
-      if (state.counter == MAX_MARKERS) {
-        rc = KX_ERR_SYNTAX;
+      if (state.counter == KX_MAX_PARAMS) {
+        rc = KX_ERR_TOO_MANY_PARAMS;
         break;
       }
       ++state.counter;

@@ -44,10 +44,11 @@ struct ParsedSql {
 
 // Fills the record from sql (NULL reads as empty text), releasing texts it
 // held before. 0; 68 (syntax error) when an escape or comment bracket is still
-// open at the end, nests deeper than PSQL_MAX_NESTING, or the statement holds
-// more markers than a parameter number can address: both texts are stored
-// anyway and the kind stays 0; 16 when memory runs out (the record is left
-// empty). Posts no message: the caller reports the code.
+// open at the end or nests deeper than PSQL_MAX_NESTING; 154 (too many
+// parameter markers) when the statement holds more than KX_MAX_PARAMS. On
+// either error both texts are stored anyway and the kind stays 0; 16 when
+// memory runs out (the record is left empty). Posts no message: the caller
+// reports the code.
 int JDB_ParseSql(ParsedSql* parsed, const char* sql);
 
 // Frees both texts and clears the record.

@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "odbc/ctypes.h"
 #include "odbc/cursor_state.h"
@@ -224,7 +226,9 @@ uint32_t PieceSize(int32_t cType, int64_t bufferLength, uint32_t storageType) {
   } else if (cType == SQL_C_WCHAR) {
     n = (n - 1) / 2;
   } else if (cType == SQL_C_BINARY && PathOf(storageType) == Path::Wide) {
-    n /= 2;
+    // Whole 16-bit units, enough of them to fill an odd buffer too: the
+    // byte that does not fit stays in hand for the next call.
+    n = (n + 1) / 2;
   }
   return n > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(n);
 }
@@ -241,14 +245,19 @@ void LongPieceSource(const GetDataState& g, const void** src, uint64_t* octets) 
   *octets = g.remaining;
 }
 
-// Replaces the few octets in hand (the start of a character) by those octets
-// followed by the agent's next piece, in a block of our own. 0 or a code; the
-// agent having nothing more leaves the octets in hand as they are.
+// Replaces the octets in hand (the start of a character, or fewer bytes than
+// a binary buffer takes) by those octets followed by the agent's next piece,
+// in a block of our own. 0 or a code; the agent having nothing more leaves
+// the octets in hand as they are.
 int JoinNextPiece(StmtRecord* stmt, int32_t cType, int64_t bufferLength, uint32_t columnType) {
   GetDataState& g = stmt->getData;
-  unsigned char carry[4];
-  const uint32_t kept = g.remaining < sizeof carry ? g.remaining : static_cast<uint32_t>(sizeof carry);
-  std::memcpy(carry, g.rest, kept);
+  const void* inHand = nullptr;
+  uint64_t inHandLength = 0;
+  LongPieceSource(g, &inHand, &inHandLength);
+  const auto kept = static_cast<uint32_t>(inHandLength > UINT32_MAX / 2 ? UINT32_MAX / 2 : inHandLength);
+  std::unique_ptr<unsigned char[]> carry(new (std::nothrow) unsigned char[kept > 0 ? kept : 1]);
+  if (carry == nullptr) return KX_ERR_NOMEM;
+  if (kept > 0) std::memcpy(carry.get(), inHand, kept);
   const Path path = PathOf(g.storageType);
   const int32_t left = g.total;
   const int code = StmtGetLongData(stmt, PieceSize(cType, bufferLength, columnType));
@@ -256,7 +265,7 @@ int JoinNextPiece(StmtRecord* stmt, int32_t cType, int64_t bufferLength, uint32_
     // Nothing follows: what is in hand is all there is (now in our block).
     auto* block = static_cast<unsigned char*>(std::malloc(kept));
     if (block == nullptr) return KX_ERR_NOMEM;
-    std::memcpy(block, carry, kept);
+    std::memcpy(block, carry.get(), kept);
     g.piece = g.rest = block;
     g.remaining = kept;
     g.owned = 1;
@@ -271,7 +280,7 @@ int JoinNextPiece(StmtRecord* stmt, int32_t cType, int64_t bufferLength, uint32_
   if (length > UINT32_MAX - kept) length = UINT32_MAX - kept;
   auto* block = static_cast<unsigned char*>(std::malloc(kept + length));
   if (block == nullptr) return KX_ERR_NOMEM;
-  std::memcpy(block, carry, kept);
+  std::memcpy(block, carry.get(), kept);
   if (length > 0) std::memcpy(block + kept, src, length);
   StmtFreeLongData(&g);
   // A plain block now: text or wide text without a pointer element.
@@ -281,6 +290,24 @@ int JoinNextPiece(StmtRecord* stmt, int32_t cType, int64_t bufferLength, uint32_
   g.owned = 1;
   g.total = left;
   return 0;
+}
+
+// A binary target has no terminator: the application takes a piece cut with
+// 01004 to fill its buffer. While fewer bytes than that are in hand and the
+// agent holds more, its next pieces are joined to them.
+int FillBinaryPiece(StmtRecord* stmt, int32_t cType, int64_t bufferLength, uint32_t columnType) {
+  GetDataState& g = stmt->getData;
+  if (cType != SQL_C_BINARY || bufferLength <= 0) return 0;
+  for (;;) {
+    const void* src = nullptr;
+    uint64_t before = 0;
+    LongPieceSource(g, &src, &before);
+    if (static_cast<int64_t>(before) >= bufferLength || g.total <= static_cast<int64_t>(before)) return 0;
+    if (const int code = JoinNextPiece(stmt, cType, bufferLength, columnType); code != 0) return code;
+    uint64_t after = 0;
+    LongPieceSource(g, &src, &after);
+    if (after <= before) return 0;  // the agent had nothing more
+  }
 }
 
 SQLRETURN BookmarkColumn(StmtRecord* stmt, uint32_t row, ColBinding* b) {
@@ -370,6 +397,10 @@ SQLRETURN GetColumn(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
       if (code == KX_ERR_NO_DATA_FOUND) return SQL_NO_DATA;
       if (code != 0) return Fail(stmt, code);
       g.total = left;
+    }
+    if (ind == RB_IND_LONG) {
+      const int code = FillBinaryPiece(stmt, cType, b->bufferLength, col.type);
+      if (code != 0) return Fail(stmt, code);
     }
     if (b->target == nullptr) return Fail(stmt, KX_ERR_BAD_ARGUMENT);
     const void* src = g.rest;
@@ -475,6 +506,9 @@ SQLRETURN FirstCall(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
       return SQL_SUCCESS;
     }
     if (code != 0) return Fail(stmt, code);
+    if (const int fill = FillBinaryPiece(stmt, cType, b->bufferLength, col.type); fill != 0) {
+      return Fail(stmt, fill);
+    }
     if (b->target == nullptr) return Fail(stmt, KX_ERR_BAD_ARGUMENT);
     const void* src = nullptr;
     uint64_t length = 0;

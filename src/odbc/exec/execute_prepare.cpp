@@ -71,11 +71,14 @@ int StmtPrepareText(StmtRecord* stmt, const char* text) {
   }
   uint16_t count = 0;
   AgentColDesc* descs = nullptr;
+  // An agent that counts more markers than the driver can number gets the
+  // same answer as the agent's own check gives.
   const int32_t described =
       AgentCall(*stmt->binding, &AgentOps::DRV_DescribeParams, stmt->agentStmt, &count, &descs);
-  if (described != 0) {
+  const int32_t refused = described != 0 ? described : count > KX_MAX_PARAMS ? KX_ERR_TOO_MANY_PARAMS : 0;
+  if (refused != 0) {
     std::free(descs);
-    stmt->error = described;
+    stmt->error = refused;
     AgentCall(*stmt->binding, &AgentOps::DRV_CloseCursor, stmt->agentStmt);
     return -1;
   }

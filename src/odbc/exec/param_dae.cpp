@@ -387,7 +387,7 @@ SQLRETURN ExecCheckDAE(StmtRecord* stmt) {
   // itself is added by every reader).
   DescRecord* apd = stmt->currentApd;
   if (apd != nullptr && apd->bindOffsetPtr != nullptr) {
-    for (int16_t r = 1; r <= apd->count && r <= stmt->paramBindingCap; ++r) {
+    for (int32_t r = 1; r <= apd->count && r <= stmt->paramBindingCap; ++r) {
       ParamBinding& b = stmt->paramBindings[r - 1];
       const DescFieldRec* rec = DescGetRec(apd, r);
       if (b.number != r || rec == nullptr) continue;

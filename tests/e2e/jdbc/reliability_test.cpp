@@ -106,6 +106,56 @@ TEST_P(Reliability, FetchWritesColumnsWhoseIndicatorHeldColumnIgnore) {
   EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
 }
 
+// The most parameter markers a statement may hold: such a statement prepares,
+// reports its count, binds every marker and runs, and the first and last
+// values arrive. One marker more is refused at prepare, and by SQLExecDirect,
+// with an error that names the limit.
+TEST_P(Reliability, StatementWithTheMostMarkersRunsAndOneMoreIsRefused) {
+  constexpr int kLimit = 32767;
+  const std::string t = Table("markers", "ID INTEGER");
+  for (int id : {0, 1, kLimit, kLimit + 1}) {
+    Exec("INSERT INTO " + t + " VALUES (" + std::to_string(id) + ")");
+  }
+  const auto statement = [&](int markers) {
+    std::string sql = "SELECT COUNT(*) FROM " + t + " WHERE ID IN (?";
+    sql.reserve(sql.size() + 2 * static_cast<size_t>(markers));
+    for (int i = 1; i < markers; ++i) sql += ",?";
+    return sql + ")";
+  };
+  ResetStmt();
+  KX_STMT_OK(Prepare(stmt_, statement(kLimit)));
+  SQLSMALLINT count = 0;
+  KX_STMT_OK(SQLNumParams(stmt_, &count));
+  EXPECT_EQ(count, kLimit);
+  std::vector<SQLINTEGER> values(kLimit);
+  std::vector<SQLLEN> inds(kLimit, 0);
+  for (int i = 0; i < kLimit; ++i) {
+    values[i] = i + 1;
+    KX_STMT_OK(SQLBindParameter(stmt_, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_SLONG,
+                                SQL_INTEGER, 0, 0, &values[i], 0, &inds[i]));
+  }
+  KX_STMT_OK(SQLExecute(stmt_));
+  KX_STMT_OK(SQLFetch(stmt_));
+  SQLINTEGER found = -1;
+  KX_STMT_OK(SQLGetData(stmt_, 1, SQL_C_SLONG, &found, 0, nullptr));
+  EXPECT_EQ(found, 2);  // rows 1 and kLimit
+
+  const std::string refused = "54000";
+  const std::string limit = "the limit is " + std::to_string(kLimit);
+  ResetStmt();
+  EXPECT_EQ(Prepare(stmt_, statement(kLimit + 1)), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), refused);
+  EXPECT_NE(Diag(SQL_HANDLE_STMT, stmt_).find(limit), std::string::npos) << Diag(SQL_HANDLE_STMT, stmt_);
+  ResetStmt();
+  EXPECT_EQ(ExecDirect(stmt_, statement(kLimit + 1)), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), refused);
+  EXPECT_NE(Diag(SQL_HANDLE_STMT, stmt_).find(limit), std::string::npos) << Diag(SQL_HANDLE_STMT, stmt_);
+  // Far beyond it the answer is the same.
+  ResetStmt();
+  EXPECT_EQ(Prepare(stmt_, statement(70000)), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), refused);
+}
+
 INSTANTIATE_TEST_SUITE_P(Roads, Reliability, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

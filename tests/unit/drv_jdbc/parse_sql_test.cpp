@@ -207,18 +207,23 @@ TEST(ParseSql, NestingUpToTheLimit) {
   EXPECT_EQ(std::string(q.rec.text).find("--*"), std::string::npos);
 }
 
-// More markers than a parameter number can address cannot be bound.
+// The most markers a statement may hold are numbered; one more, and any
+// number far beyond, is refused as too many, never as a syntax error.
 TEST(ParseSql, TooManyMarkers) {
   std::string sql = "SELECT ?";
-  for (int i = 1; i < 65535; ++i) sql += ",?";
+  for (int i = 1; i < KX_MAX_PARAMS; ++i) sql += ",?";
   {
     Parsed p(sql.c_str());
     EXPECT_EQ(p.rc, KX_OK);
-    EXPECT_EQ(p.rec.paramCount, 65535);
+    EXPECT_EQ(p.rec.paramCount, KX_MAX_PARAMS);
+    EXPECT_NE(std::string(p.rec.translated).find(":" + std::to_string(KX_MAX_PARAMS)), std::string::npos);
   }
-  sql += ",?";
-  Parsed p(sql.c_str());
-  EXPECT_EQ(p.rc, KX_ERR_SYNTAX);
+  for (int more : {1, 65536 - KX_MAX_PARAMS, 2 * 65536}) {
+    std::string longer = sql;
+    for (int i = 0; i < more; ++i) longer += ",?";
+    Parsed p(longer.c_str());
+    EXPECT_EQ(p.rc, KX_ERR_TOO_MANY_PARAMS) << more;
+  }
 }
 
 TEST(ParseSql, NullTextAndReuse) {

@@ -281,6 +281,22 @@ TEST_F(Connect, LongOutputStringWithDriver) {
   EXPECT_EQ(g_dlfFlag, 1);
 }
 
+// A value that cannot be written so that it reads back as itself (its braces
+// do not balance) connects as given and is left out of the output, never
+// handed back changed.
+TEST_F(Connect, OutputLeavesOutValuesItCannotWriteBack) {
+  std::string out;
+  EXPECT_EQ(Run("DSN=b;UID=u;PWD={p}}w}", &out), SQL_SUCCESS);
+  EXPECT_STREQ(conn_->password, "{p}}w}");
+  EXPECT_EQ(out, "DSN=b;UID=u;FBS=60");
+  Disconnected();
+  EXPECT_EQ(Run("DRIVER={X};UID=u}v;PWD=p;URL=a}b", &out), SQL_SUCCESS);
+  EXPECT_STREQ(conn_->user, "u}v");
+  EXPECT_STREQ(conn_->cn_dbopts, "a}b");
+  EXPECT_EQ(out.rfind("DRIVER={X};PWD=p;JDBC=;FBS=", 0), 0u) << out;
+  EXPECT_EQ(out.find("URL="), std::string::npos) << out;
+}
+
 TEST_F(Connect, FileDataSourceAloneNamesNoDataSource) {
   std::string out;
   EXPECT_EQ(Run("FILEDSN=" + dir_ + "/f.dsn;UID=u", &out), SQL_SUCCESS);

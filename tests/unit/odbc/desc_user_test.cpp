@@ -299,6 +299,35 @@ TEST_F(DescUserTest, CopyTakesTheSourceCount) {
   ASSERT_EQ(SetInt(src, 0, SQL_DESC_COUNT, 4), SQL_SUCCESS);
   ASSERT_EQ(SQLCopyDesc(src, dst), SQL_SUCCESS);
   EXPECT_EQ(DescRec(dst)->count, 4);
+  // The largest count a SQLSMALLINT holds: every record is copied and the
+  // copy ends.
+  ASSERT_EQ(SetInt(src, 0, SQL_DESC_COUNT, INT16_MAX), SQL_SUCCESS);
+  ASSERT_EQ(SetInt(src, INT16_MAX, SQL_DESC_CONCISE_TYPE, SQL_C_DOUBLE), SQL_SUCCESS);
+  ASSERT_EQ(SQLCopyDesc(src, dst), SQL_SUCCESS);
+  EXPECT_EQ(DescRec(dst)->count, INT16_MAX);
+  ASSERT_NE(DescGetRec(DescRec(dst), INT16_MAX), nullptr);
+  EXPECT_EQ(DescGetRec(DescRec(dst), INT16_MAX)->conciseType, SQL_C_DOUBLE);
+}
+
+// Records reached by number stay right while the count shrinks and grows:
+// a removed record is never handed out again, a new one starts fresh.
+TEST_F(DescUserTest, RecordsByNumberFollowTheCount) {
+  SQLHDESC h = NewDesc();
+  ASSERT_EQ(SetInt(h, 0, SQL_DESC_COUNT, 5), SQL_SUCCESS);
+  ASSERT_EQ(SetInt(h, 5, SQL_DESC_CONCISE_TYPE, SQL_C_DOUBLE), SQL_SUCCESS);
+  ASSERT_EQ(SetInt(h, 2, SQL_DESC_CONCISE_TYPE, SQL_C_LONG), SQL_SUCCESS);
+  DescRecord* d = DescRec(h);
+  ASSERT_NE(DescGetRec(d, 5), nullptr);
+  ASSERT_EQ(SetInt(h, 0, SQL_DESC_COUNT, 3), SQL_SUCCESS);
+  EXPECT_EQ(DescGetRec(d, 4), nullptr);
+  EXPECT_EQ(DescGetRec(d, 5), nullptr);
+  ASSERT_EQ(SetInt(h, 0, SQL_DESC_COUNT, 6), SQL_SUCCESS);
+  ASSERT_NE(DescGetRec(d, 5), nullptr);
+  EXPECT_NE(DescGetRec(d, 5)->conciseType, SQL_C_DOUBLE);
+  ASSERT_NE(DescGetRec(d, 2), nullptr);
+  EXPECT_EQ(DescGetRec(d, 2)->conciseType, SQL_C_LONG);
+  EXPECT_NE(DescGetRec(d, 6), nullptr);
+  EXPECT_EQ(DescGetRec(d, 7), nullptr);
 }
 
 // A name too long for the copy is cut with 01004; the records after it are

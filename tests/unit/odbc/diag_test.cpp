@@ -398,7 +398,9 @@ TEST(ErrorTable, RowsAndFailoverTexts) {
     EXPECT_EQ(strlen(r.sqlstate), 5u) << r.message;
     EXPECT_NE(r.message[0], '\0');
   }
-  EXPECT_EQ(rows, 165);
+  EXPECT_EQ(rows, 166);
+  EXPECT_STREQ(ErrorCodeTable[KX_ERR_TOO_MANY_PARAMS].message,
+               ("Too many parameter markers (the limit is " + std::to_string(KX_MAX_PARAMS) + ")").c_str());
   EXPECT_STREQ(ErrorCodeTable[KX_ERR_DATA_TRUNCATED].sqlstate, "01004");
   EXPECT_STREQ(ErrorCodeTable[KX_ERR_DATA_TRUNCATED].message, "Data was truncated");
   EXPECT_STREQ(ErrorCodeTable[KX_ERR_DTC_ENLIST].message, "Enlistment in DTC transaction failed ");

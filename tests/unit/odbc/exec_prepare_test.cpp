@@ -44,6 +44,46 @@ TEST_P(ExecPrepareTest, ExecuteNeedsAPreparedStatementAndEveryParameter) {
   EXPECT_EQ(Rec(stmt_)->isSelect, 1);
 }
 
+// The most parameters a statement may hold are counted, bound and sent. An
+// agent that describes more is refused at prepare with the error that names
+// the limit, never with a count that SQLNumParams would wrap.
+TEST_P(ExecPrepareTest, ParametersUpToTheLimitRunAndMoreAreRefused) {
+  std::string descs = "*I:4";
+  for (int i = 1; i < KX_MAX_PARAMS; ++i) descs += ",*I:4";
+  Prepare("SELECT 1 FROM t WHERE a IN (?, ...)", descs.c_str());
+  SQLSMALLINT count = 0;
+  ASSERT_EQ(SQLNumParams(stmt_, &count), SQL_SUCCESS);
+  EXPECT_EQ(count, KX_MAX_PARAMS);
+  std::vector<int32_t> values(KX_MAX_PARAMS);
+  for (int i = 0; i < KX_MAX_PARAMS; ++i) {
+    values[i] = i + 1;
+    ASSERT_EQ(SQLBindParameter(stmt_, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_LONG,
+                               SQL_INTEGER, 0, 0, &values[i], 0, nullptr),
+              SQL_SUCCESS)
+        << i + 1 << " " << StmtState(stmt_);
+  }
+  int32_t beyond = 0;
+  EXPECT_EQ(SQLBindParameter(stmt_, KX_MAX_PARAMS + 1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0,
+                             &beyond, 0, nullptr),
+            SQL_ERROR);
+  EXPECT_EQ(StmtState(stmt_), "07009");
+  ASSERT_EQ(SQLExecute(stmt_), SQL_SUCCESS) << StmtState(stmt_);
+  ASSERT_EQ(Block()->colCount, KX_MAX_PARAMS);
+  EXPECT_EQ(Value<int32_t>(Block(), 0, 0), 1);
+  EXPECT_EQ(Value<int32_t>(Block(), KX_MAX_PARAMS - 1, 0), KX_MAX_PARAMS);
+
+  TestAgent_SetParamDescs((descs + ",*I:4").c_str());
+  SQLCHAR sql[] = "SELECT 1 FROM t WHERE a IN (?, ..., ?)";
+  EXPECT_EQ(SQLPrepare(stmt_, sql, SQL_NTS), SQL_ERROR);
+  std::string text;
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_, &text), "54000");
+  EXPECT_NE(text.find("Too many parameter markers (the limit is " + std::to_string(KX_MAX_PARAMS) + ")"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(SQLNumParams(stmt_, &count), SQL_ERROR);
+  EXPECT_EQ(StmtState(stmt_), "HY010");
+}
+
 TEST_P(ExecPrepareTest, CursorTypeChangedByTheAgentIsAWarning) {
   StmtRecord* st = Rec(stmt_);
   st->cursor.cursorType = SQL_CURSOR_STATIC;

@@ -148,6 +148,40 @@ TEST_P(GetDataPiecesTest, LongValuesConcatenateLikeValuesInTheBlock) {
   }
 }
 
+// An agent may hand out less of a long value than was asked for. A binary
+// target has no terminator, so every piece but the last still fills the
+// buffer: what is in hand is joined with the agent's next piece first.
+int32_t ThreeBytesAtATime(AgentHandle stmt, uint16_t column, uint16_t row, uint32_t pieceSize, void** piece,
+                          uint32_t* octets, uint32_t* storage, int32_t* total) {
+  return ScriptGetLongData(stmt, column, row, pieceSize == 0 ? 0 : std::min<uint32_t>(pieceSize, 3), piece,
+                           octets, storage, total);
+}
+
+TEST_P(GetDataPiecesTest, BinaryPiecesFillTheBufferWhenTheAgentHandsOutLess) {
+  table_.DRV_GetLongData = ThreeBytesAtATime;
+  const std::string bytes = "0123456789abcdefghij";
+  OpenValue(SQL_LONGVARBINARY, RBT_BINARY, std::string(kLongMark) + bytes);
+  std::string got;
+  SQLRETURN rc;
+  int calls = 0;
+  do {
+    unsigned char buf[8];
+    SQLLEN ind = 0;
+    rc = SQLGetData(stmt_, 1, SQL_C_BINARY, buf, sizeof buf, &ind);
+    ASSERT_TRUE(SQL_SUCCEEDED(rc)) << StmtState(stmt_);
+    ASSERT_EQ(ind, static_cast<SQLLEN>(bytes.size() - got.size()));
+    const size_t n = std::min<size_t>(sizeof buf, static_cast<size_t>(ind));
+    got.append(reinterpret_cast<char*>(buf), n);
+    ++calls;
+  } while (rc == SQL_SUCCESS_WITH_INFO && calls < 10);
+  EXPECT_EQ(rc, SQL_SUCCESS);
+  EXPECT_EQ(got, bytes);
+  EXPECT_EQ(calls, 3);
+  unsigned char buf[8];
+  SQLLEN ind = 0;
+  EXPECT_EQ(SQLGetData(stmt_, 1, SQL_C_BINARY, buf, sizeof buf, &ind), SQL_NO_DATA);
+}
+
 TEST_P(GetDataPiecesTest, TenCharactersThroughAFourByteBuffer) {
   OpenValue(SQL_VARCHAR, RBT_CHAR_NTS, "0123456789");
   const char* expected[] = {"012", "345", "678", "9"};

@@ -130,6 +130,8 @@ TEST_F(StmtStateTest, RowsPerBlock) {
   EXPECT_EQ(StmtRowsPerBlock(cols, 0, 60), 0);
 }
 
+// The array grows to the number and nine more, or to twice its room when
+// that is more, never beyond the most parameters a statement may hold.
 TEST_F(StmtStateTest, ParameterBindingArrayGrowsInSteps) {
   StmtRecord* st = Rec(stmt_);
   ParamBinding b{};
@@ -138,15 +140,21 @@ TEST_F(StmtStateTest, ParameterBindingArrayGrowsInSteps) {
   b.cType = SQL_C_LONG;
   ASSERT_EQ(StmtSetParamBinding(st, &b), 0);
   EXPECT_EQ(st->paramBindingCap, 10);
+  b.number = 11;
+  ASSERT_EQ(StmtSetParamBinding(st, &b), 0);
+  EXPECT_EQ(st->paramBindingCap, 20);
   b.number = 1016;
   ASSERT_EQ(StmtSetParamBinding(st, &b), 0);
-  EXPECT_EQ(st->paramBindingCap, 1024);
-  b.number = 1024;
+  EXPECT_EQ(st->paramBindingCap, 1025);
+  b.number = KX_MAX_PARAMS - 5;
   ASSERT_EQ(StmtSetParamBinding(st, &b), 0);
-  EXPECT_NE(StmtGetParamBinding(1024, st), nullptr);
-  EXPECT_EQ(StmtGetParamBinding(1025, st), nullptr);
+  EXPECT_EQ(st->paramBindingCap, KX_MAX_PARAMS);
+  b.number = KX_MAX_PARAMS;
+  ASSERT_EQ(StmtSetParamBinding(st, &b), 0);
+  EXPECT_NE(StmtGetParamBinding(1016, st), nullptr);
+  EXPECT_NE(StmtGetParamBinding(KX_MAX_PARAMS, st), nullptr);
   EXPECT_EQ(StmtGetParamBinding(2, st), nullptr) << "an entry nobody bound";
-  for (uint16_t bad : {uint16_t{0}, uint16_t{1025}}) {
+  for (uint16_t bad : {uint16_t{0}, uint16_t{KX_MAX_PARAMS + 1}, uint16_t{65535}}) {
     b.number = bad;
     EXPECT_EQ(StmtSetParamBinding(st, &b), -1);
     EXPECT_EQ(st->error, KX_ERR_BAD_PARAM_NUMBER);

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "agent/agent.h"
 #include "odbc/copy_out.h"
 #include "odbc/desc.h"
 #include "odbc/handlers.h"
@@ -97,8 +98,9 @@ const char* OrEmpty(const char* s) { return s != nullptr ? s : ""; }
 // The identifiers SQLColAttribute answers, and which of them are text.
 bool IsTextField(uint16_t field) {
   switch (field) {
-    case 1: case 14: case 15: case 16: case 17: case 18: case 22: case 23: case 27: case 28:
-    case 29: case SQL_DESC_NAME:
+    case SQL_COLUMN_NAME: case SQL_DESC_TYPE_NAME: case SQL_DESC_TABLE_NAME: case SQL_DESC_SCHEMA_NAME:
+    case SQL_DESC_CATALOG_NAME: case SQL_DESC_LABEL: case SQL_DESC_BASE_COLUMN_NAME: case SQL_DESC_BASE_TABLE_NAME:
+    case SQL_DESC_LITERAL_PREFIX: case SQL_DESC_LITERAL_SUFFIX: case SQL_DESC_LOCAL_TYPE_NAME: case SQL_DESC_NAME:
       return true;
     default:
       return false;
@@ -106,12 +108,14 @@ bool IsTextField(uint16_t field) {
 }
 
 bool IsKnownField(uint16_t field) {
-  if (field <= 18) return true;
+  // The ODBC 2 column attributes, SQL_COLUMN_COUNT to SQL_COLUMN_LABEL.
+  if (field <= SQL_COLUMN_LABEL) return true;
   switch (field) {
-    case 22: case 23: case 27: case 28: case 29: case 32: case 35:
+    case SQL_DESC_BASE_COLUMN_NAME: case SQL_DESC_BASE_TABLE_NAME: case SQL_DESC_LITERAL_PREFIX:
+    case SQL_DESC_LITERAL_SUFFIX: case SQL_DESC_LOCAL_TYPE_NAME: case SQL_DESC_NUM_PREC_RADIX: case SQL_DESC_ROWVER:
     case SQL_DESC_COUNT: case SQL_DESC_TYPE: case SQL_DESC_LENGTH: case SQL_DESC_PRECISION:
     case SQL_DESC_SCALE: case SQL_DESC_NULLABLE: case SQL_DESC_NAME: case SQL_DESC_UNNAMED:
-    case SQL_DESC_OCTET_LENGTH: case 1053:
+    case SQL_DESC_OCTET_LENGTH: case COLATTR_KEY_COLUMN:
       return true;
     default:
       return false;
@@ -180,8 +184,10 @@ SQLRETURN BookmarkAttribute(StmtRecord* stmt, uint16_t field, void* charAttr, in
                             int16_t* stringLength, int64_t* numericAttr, char form) {
   switch (field) {
     case SQL_DESC_COUNT:
-    case 2: case 6: case 8: case 9: case 10: case 11: case 12: case 13: case 35: case 1053:
-    case 32: case SQL_DESC_LENGTH: case SQL_DESC_PRECISION: case SQL_DESC_SCALE:
+    case SQL_DESC_CONCISE_TYPE: case SQL_DESC_DISPLAY_SIZE: case SQL_DESC_UNSIGNED: case SQL_DESC_FIXED_PREC_SCALE:
+    case SQL_DESC_UPDATABLE: case SQL_DESC_AUTO_UNIQUE_VALUE: case SQL_DESC_CASE_SENSITIVE: case SQL_DESC_SEARCHABLE:
+    case SQL_DESC_ROWVER: case COLATTR_KEY_COLUMN:
+    case SQL_DESC_NUM_PREC_RADIX: case SQL_DESC_LENGTH: case SQL_DESC_PRECISION: case SQL_DESC_SCALE:
     case SQL_DESC_UNNAMED: case SQL_DESC_NULLABLE:
       return PutNumber(numericAttr, 0);
     case SQL_DESC_OCTET_LENGTH:
@@ -189,7 +195,9 @@ SQLRETURN BookmarkAttribute(StmtRecord* stmt, uint16_t field, void* charAttr, in
     case SQL_DESC_TYPE:
       return PutNumber(numericAttr, SQL_CHAR);
     case SQL_DESC_NAME:
-    case 14: case 15: case 16: case 17: case 18: case 22: case 23: case 27: case 28: case 29:
+    case SQL_DESC_TYPE_NAME: case SQL_DESC_TABLE_NAME: case SQL_DESC_SCHEMA_NAME:
+    case SQL_DESC_CATALOG_NAME: case SQL_DESC_LABEL: case SQL_DESC_BASE_COLUMN_NAME: case SQL_DESC_BASE_TABLE_NAME:
+    case SQL_DESC_LITERAL_PREFIX: case SQL_DESC_LITERAL_SUFFIX: case SQL_DESC_LOCAL_TYPE_NAME:
       if (bufferLength < 0) {
         stmt->error = KX_ERR_BAD_LENGTH;
         return SQL_ERROR;
@@ -252,7 +260,7 @@ SQLRETURN StmtColAttributes(StmtRecord* stmt, uint16_t column, uint16_t field, v
     case SQL_COLUMN_AUTO_INCREMENT:
     case SQL_COLUMN_CASE_SENSITIVE:
     case SQL_DESC_ROWVER:
-    case 1053:
+    case COLATTR_KEY_COLUMN:
       if (numericAttr == nullptr) return SQL_SUCCESS;
       return PutNumber(numericAttr, Extended(stmt, field, column, &ext) ? ext : 0);
     case SQL_COLUMN_SEARCHABLE:

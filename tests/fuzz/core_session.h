@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include <unistd.h>
+
 #include "agent/build_flavor.h"
 #include "odbc/handle_layer.h"
 #include "odbc/libmain.h"
@@ -36,6 +38,17 @@ inline CoreSession& Core() {
       snprintf(path, sizeof path, "%s/%s", dir, name);
       if (FILE* f = fopen(path, "w"); f != nullptr) fclose(f);
     }
+    // The configuration goes when the fuzzer ends.
+    static char dirPath[64];
+    snprintf(dirPath, sizeof dirPath, "%s", dir);
+    atexit([] {
+      for (const char* name : {"odbc.ini", "odbcinst.ini"}) {
+        char path[128];
+        snprintf(path, sizeof path, "%s/%s", dirPath, name);
+        unlink(path);
+      }
+      rmdir(dirPath);
+    });
     setenv("ODBCSYSINI", sysIni, 1);
     setenv("ODBCINI", userIni, 1);
     SetUnicodeBuild(true);

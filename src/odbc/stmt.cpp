@@ -17,6 +17,7 @@
 #include "odbc/trace.h"
 #include "util/errcodes.h"
 #include "util/handle_table.h"
+#include "util/row_buffer.h"
 #include "util/hash_table.h"
 #include "util/str_util.h"
 #include "util/value_rec.h"
@@ -432,17 +433,19 @@ uint16_t StmtRowsPerBlock(const AgentColDesc* cols, uint16_t count, uint32_t fet
     const uint64_t len = cols[i].elementLength > 0 ? static_cast<uint64_t>(cols[i].elementLength) : 0;
     uint64_t w;
     switch (t) {
-      case 0: case 2: case 3: case 6: w = 1; break;
-      case 4: case 7: w = 2; break;
-      case 5: case 8: case 9: w = 4; break;
-      case 10: w = 8; break;
-      case 11: case 12: w = 6; break;
-      case 13: case 15: case 16: case 17: case 18: case 19: case 20: case 21: case 22: case 23:
-      case 25: case 26: case 27:
+      case RBT_NONE: case RBT_BIT: case RBT_STINYINT: case RBT_UTINYINT: w = 1; break;
+      case RBT_SSHORT: case RBT_USHORT: w = 2; break;
+      case RBT_SLONG: case RBT_ULONG: case RBT_FLOAT: w = 4; break;
+      case RBT_DOUBLE: w = 8; break;
+      case RBT_DATE: case RBT_TIME: w = 6; break;
+      case RBT_TIMESTAMP: case RBT_CHAR_PTR: case RBT_BINARY_PTR: case RBT_CHAR_NTS:
+      case RBT_CHAR_LEN1: case RBT_CHAR_LEN2: case RBT_CHAR_LEN4: case RBT_BINARY_LEN1:
+      case RBT_BINARY_LEN2: case RBT_BINARY_LEN4: case RBT_WCHAR_NTS: case RBT_WCHAR_PTR:
+      case RBT_WCHAR_LEN4:
         w = 16;
         break;
-      case 24: w = 2 * len; break;
-      default: w = len; break;  // 1, 14 and unknown codes
+      case RBT_WCHAR: w = 2 * len; break;
+      default: w = len; break;  // RBT_CHAR, RBT_BINARY and unknown codes
     }
     width += 2 + w;
   }

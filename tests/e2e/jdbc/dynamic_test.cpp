@@ -17,9 +17,6 @@ constexpr int kRows = 100;
 
 class Dynamic : public RoadTest {
  protected:
-  void Attr(SQLHSTMT st, SQLINTEGER attr, SQLULEN value) {
-    KX_OK(SQLSetStmtAttr(st, attr, reinterpret_cast<SQLPOINTER>(value), 0), SQL_HANDLE_STMT, st);
-  }
   // ids 10, 20, .. (room for rows in between); grp repeats and is NULL on
   // every fifth row.
   std::string Groups() {
@@ -42,17 +39,6 @@ class Dynamic : public RoadTest {
     while (SQL_SUCCEEDED(SQLFetch(stmt_))) ids.push_back(one);
     ResetStmt();
     return ids;
-  }
-  void ExecOther(const std::string& sql) {
-    SQLHDBC other = SQL_NULL_HDBC;
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &other), SQL_SUCCESS);
-    ASSERT_TRUE(SQL_SUCCEEDED(Connect(other))) << Diag(SQL_HANDLE_DBC, other);
-    SQLHSTMT st = SQL_NULL_HSTMT;
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, other, &st), SQL_SUCCESS);
-    EXPECT_TRUE(SQL_SUCCEEDED(ExecDirect(st, sql))) << sql << "\n" << Diag(SQL_HANDLE_STMT, st);
-    SQLFreeHandle(SQL_HANDLE_STMT, st);
-    SQLDisconnect(other);
-    SQLFreeHandle(SQL_HANDLE_DBC, other);
   }
 };
 

@@ -18,9 +18,6 @@ constexpr SQLULEN kRowset = 10;
 
 class Keysets : public RoadTest {
  protected:
-  void Attr(SQLHSTMT st, SQLINTEGER attr, SQLULEN value) {
-    KX_OK(SQLSetStmtAttr(st, attr, reinterpret_cast<SQLPOINTER>(value), 0), SQL_HANDLE_STMT, st);
-  }
   // id 1..n, name "name <id>".
   std::string Numbers(int n, const std::string& key = "PRIMARY KEY") {
     const bool pg = GetParam().postgres;
@@ -40,23 +37,12 @@ class Keysets : public RoadTest {
     EXPECT_TRUE(SQL_SUCCEEDED(SQLGetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr)));
     return type;
   }
-  // A second connection, as another user.
-  SQLHDBC Other() {
-    SQLHDBC other = SQL_NULL_HDBC;
-    EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &other), SQL_SUCCESS);
-    EXPECT_TRUE(SQL_SUCCEEDED(Connect(other))) << Diag(SQL_HANDLE_DBC, other);
-    return other;
-  }
   void ExecOn(SQLHDBC dbc, const std::string& sql) {
     SQLHSTMT st = SQL_NULL_HSTMT;
     ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_SUCCESS);
     const SQLRETURN rc = ExecDirect(st, sql);
     EXPECT_TRUE(SQL_SUCCEEDED(rc)) << sql << "\n" << Diag(SQL_HANDLE_STMT, st);
     SQLFreeHandle(SQL_HANDLE_STMT, st);
-  }
-  static void Drop(SQLHDBC dbc) {
-    SQLDisconnect(dbc);
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
   }
 };
 

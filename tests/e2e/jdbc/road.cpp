@@ -163,6 +163,31 @@ void RoadTest::Exec(const std::string& sql) {
   ASSERT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) << sql << "\n" << Diag(SQL_HANDLE_STMT, stmt_);
 }
 
+void RoadTest::Attr(SQLHSTMT st, SQLINTEGER attr, SQLULEN value) {
+  KX_OK(SQLSetStmtAttr(st, attr, reinterpret_cast<SQLPOINTER>(value), 0), SQL_HANDLE_STMT, st);
+}
+
+SQLHDBC RoadTest::Other(const std::string& extra) {
+  SQLHDBC other = SQL_NULL_HDBC;
+  EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &other), SQL_SUCCESS);
+  EXPECT_TRUE(SQL_SUCCEEDED(Connect(other, extra))) << Diag(SQL_HANDLE_DBC, other);
+  return other;
+}
+
+void RoadTest::Drop(SQLHDBC dbc) {
+  SQLDisconnect(dbc);
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+}
+
+void RoadTest::ExecOther(const std::string& sql) {
+  SQLHDBC other = Other();
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, other, &st), SQL_SUCCESS);
+  EXPECT_TRUE(SQL_SUCCEEDED(ExecDirect(st, sql))) << sql << "\n" << Diag(SQL_HANDLE_STMT, st);
+  SQLFreeHandle(SQL_HANDLE_STMT, st);
+  Drop(other);
+}
+
 std::string RoadTest::Table(const char* stem, const std::string& columns) {
   std::string name = UniqueName(stem);
   Exec("CREATE TABLE " + name + " (" + columns + ")");

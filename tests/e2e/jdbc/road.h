@@ -61,6 +61,13 @@ class RoadTest : public ::testing::TestWithParam<Road> {
   // The first column of the first row of a query, as text ("NULL" for NULL).
   std::string Scalar(const std::string& sql, SQLHDBC dbc = SQL_NULL_HDBC);
   void ResetStmt();
+  // SQLSetStmtAttr of an integer attribute; a failure fails the test.
+  void Attr(SQLHSTMT st, SQLINTEGER attr, SQLULEN value);
+  // A second connection, as another user; close it with Drop.
+  SQLHDBC Other(const std::string& extra = "");
+  static void Drop(SQLHDBC dbc);
+  // Runs sql on a connection of its own, as another user would.
+  void ExecOther(const std::string& sql);
 
   SQLHENV env_ = SQL_NULL_HENV;
   SQLHDBC dbc_ = SQL_NULL_HDBC;

@@ -27,9 +27,6 @@ const char* const kVersionTable =
 
 class RowVersions : public RoadTest {
  protected:
-  void Attr(SQLHSTMT st, SQLINTEGER attr, SQLULEN value) {
-    KX_OK(SQLSetStmtAttr(st, attr, reinterpret_cast<SQLPOINTER>(value), 0), SQL_HANDLE_STMT, st);
-  }
   SQLHDBC Versioned() {
     SQLHDBC dbc = SQL_NULL_HDBC;
     EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc), SQL_SUCCESS);
@@ -58,17 +55,6 @@ class RowVersions : public RoadTest {
       out.emplace_back(reinterpret_cast<char*>(state), reinterpret_cast<char*>(text));
     }
     return out;
-  }
-  void ExecOther(const std::string& sql) {
-    SQLHDBC other = SQL_NULL_HDBC;
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &other), SQL_SUCCESS);
-    ASSERT_TRUE(SQL_SUCCEEDED(Connect(other))) << Diag(SQL_HANDLE_DBC, other);
-    SQLHSTMT st = SQL_NULL_HSTMT;
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, other, &st), SQL_SUCCESS);
-    EXPECT_TRUE(SQL_SUCCEEDED(ExecDirect(st, sql))) << sql << "\n" << Diag(SQL_HANDLE_STMT, st);
-    SQLFreeHandle(SQL_HANDLE_STMT, st);
-    SQLDisconnect(other);
-    SQLFreeHandle(SQL_HANDLE_DBC, other);
   }
   // Runs this test program again as another client process: the child test
   // below, on the same road and table. Its exit status is its verdict.

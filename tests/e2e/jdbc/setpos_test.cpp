@@ -17,9 +17,6 @@ constexpr SQLULEN kRows = 5;
 
 class SetPosTest : public RoadTest {
  protected:
-  void Attr(SQLHSTMT st, SQLINTEGER attr, SQLULEN value) {
-    KX_OK(SQLSetStmtAttr(st, attr, reinterpret_cast<SQLPOINTER>(value), 0), SQL_HANDLE_STMT, st);
-  }
   // id 1..n, name "name <id>", qty id * 10.
   std::string Items(int n) {
     std::string table = Table("setpos", "id INTEGER NOT NULL PRIMARY KEY, name VARCHAR(40), qty INTEGER");
@@ -35,12 +32,6 @@ class SetPosTest : public RoadTest {
     Attr(st, SQL_ATTR_CONCURRENCY, concurrency);
     Attr(st, SQL_ATTR_ROW_ARRAY_SIZE, rows);
   }
-  SQLHDBC Other(const std::string& extra = "") {
-    SQLHDBC other = SQL_NULL_HDBC;
-    EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &other), SQL_SUCCESS);
-    EXPECT_TRUE(SQL_SUCCEEDED(Connect(other, extra))) << Diag(SQL_HANDLE_DBC, other);
-    return other;
-  }
   SQLRETURN ExecOn(SQLHDBC dbc, const std::string& sql, std::string* diag = nullptr) {
     SQLHSTMT st = SQL_NULL_HSTMT;
     EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_SUCCESS);
@@ -48,10 +39,6 @@ class SetPosTest : public RoadTest {
     if (diag != nullptr) *diag = Diag(SQL_HANDLE_STMT, st);
     SQLFreeHandle(SQL_HANDLE_STMT, st);
     return rc;
-  }
-  static void Drop(SQLHDBC dbc) {
-    SQLDisconnect(dbc);
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
   }
   // Every SQLSTATE the statement's diagnostics hold.
   static std::vector<std::string> States(SQLHSTMT st) {

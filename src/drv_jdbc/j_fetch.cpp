@@ -269,7 +269,10 @@ int ReadValue(JStmt* s, const Source& src, jobject obj, int32_t index, RowBuffer
 // place (see drv_jdbc/text/j_row_block.h). The values are the ones ReadValue
 // gets from the single getters (the class follows the same rules); results
 // with catalog fix-ups, long values or an element type the class does not
-// know take the value-by-value road.
+// know take the value-by-value road. The class reads the following rows
+// ahead on a thread of its own while the caller works through a block (see
+// JDB_SetReadAhead); a statement whose rows are read ahead is listed on its
+// connection, and every other call on the connection pauses it first.
 
 int Check(JStmt* s) { return CheckException(s->jni, s->unicodeClient, &s->msgs); }
 

@@ -44,6 +44,16 @@ import java.util.concurrent.atomic.AtomicInteger;
  * nanoseconds; text and bytes an int length and the bytes; wide text an int
  * count of UTF-16 units and the units. A NULL date, time, timestamp, text or
  * binary value has nothing after its flag.
+ *
+ * Read-ahead: once a block comes back full, a daemon thread of a shared pool
+ * goes on reading the result set into segments packed the same way, up to
+ * AHEAD_BYTES, while native code decodes and delivers the block; the next
+ * blocks are then taken from the segments. The segments form one stream of
+ * rows with the end or the failure at its place, so every block, end and
+ * failure is the one a direct read would give. Only the read-ahead thread
+ * touches the result set while it runs; pause() stops it after the row it
+ * reads (native code pauses it before any other call on the connection) and
+ * discard() also forgets its rows (the result set closes).
  */
 public final class RowBlock implements Runnable, ThreadFactory {
     public static final int BOOLEAN = 1;

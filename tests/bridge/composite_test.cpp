@@ -337,7 +337,8 @@ TEST_P(Composite, BatchesRunDataStatementsAndStopAtAQuery) {
   a.ops->DRV_FreeStmt(h);
   // What the table holds: 2, 3, 4 and 9, the even ones renamed.
   AgentHandle q = a.Stmt();
-  ASSERT_EQ(0, a.ops->DRV_Prepare(q, "SELECT CAST(COUNT(*) AS INTEGER) FROM items WHERE name = 'even' OR id IN (3, 9)"));
+  ASSERT_EQ(0, a.ops->DRV_Prepare(
+                   q, "SELECT CAST(COUNT(*) AS INTEGER) FROM items WHERE name = 'even' OR id IN (3, 9)"));
   ASSERT_EQ(0, a.ops->DRV_Execute(q));
   Block rows;
   ASSERT_EQ(0, a.ops->DRV_FetchBlock(q, 1, &rows.rb));

@@ -126,6 +126,8 @@ void MirrorOption(ScsCursor* c, AgentPropertyId id) {
   }
 }
 
+int AppendTexts(const std::vector<std::string>& texts, AgentMsgBlock* out);
+
 // The handles of the layer's messages: its own failures and those of its
 // auxiliary statements. Appended after the agent's own messages.
 int AppendLayerMsgs(ScsCursor* c, AgentMsgBlock* out) {
@@ -144,6 +146,11 @@ int AppendLayerMsgs(ScsCursor* c, AgentMsgBlock* out) {
   c->agentMessages.clear();
   for (const std::string& m : c->messages) texts.push_back("[Skerrin Edition]" + m);
   c->messages.clear();
+  return AppendTexts(texts, out);
+}
+
+// Appends texts (already in the agent's form) to a message block.
+int AppendTexts(const std::vector<std::string>& texts, AgentMsgBlock* out) {
   if (texts.empty()) return 0;
   const uint32_t total = out->count + static_cast<uint32_t>(texts.size());
   char** all = static_cast<char**>(std::calloc(total, sizeof(char*)));
@@ -263,8 +270,13 @@ int32_t SCS_SetProperty(AgentHandle h, AgentPropertyId id, const void* value) {
 int32_t SCS_GetMessages(AgentHandle h, AgentMsgBlock* out) {
   const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_GetMessages, h, out);
   if (rc != 0) return rc;
-  ScsCursor* c = SCS_FindCursor(h);
-  return c != nullptr ? AppendLayerMsgs(c, out) : 0;
+  if (ScsCursor* c = SCS_FindCursor(h); c != nullptr) return AppendLayerMsgs(c, out);
+  if (ScsConn* n = SCS_FindConn(h); n != nullptr && !n->orphanMessages.empty()) {
+    std::vector<std::string> texts;
+    texts.swap(n->orphanMessages);
+    return AppendTexts(texts, out);
+  }
+  return 0;
 }
 
 int32_t SCS_Connect(AgentHandle env, ConnectBlock* block, AgentHandle* out) {
@@ -374,15 +386,21 @@ int32_t SCS_SetCursorName(AgentHandle h, const char* name) {
 
 int32_t SCS_GetCursorName(AgentHandle h, char* buffer, int32_t size, uint16_t* length) {
   ScsCursor* c = SCS_FindCursor(h);
-  if (c == nullptr || c->cursorName.empty()) {
-    return AgentCall(Agent(), &AgentOps::DRV_GetCursorName, h, buffer, size, length);
+  if (c == nullptr) return AgentCall(Agent(), &AgentOps::DRV_GetCursorName, h, buffer, size, length);
+  // The layer answers for every statement it knows, so that the name the
+  // application is told is the one its positioned statements find.
+  std::string name;
+  try {
+    name = SCS_CursorName(c);
+  } catch (const std::bad_alloc&) {
+    return KX_ERR_NOMEM;
   }
-  const size_t n = c->cursorName.size();
+  const size_t n = name.size();
   if (length != nullptr) *length = static_cast<uint16_t>(n > 0xFFFF ? 0xFFFF : n);
   if (buffer == nullptr || size <= 0) return KX_ERR_DATA_TRUNCATED;
   const size_t room = static_cast<size_t>(size) - 1;
   const size_t copied = n < room ? n : room;
-  std::memcpy(buffer, c->cursorName.data(), copied);
+  std::memcpy(buffer, name.data(), copied);
   buffer[copied] = '\0';
   return copied < n ? KX_ERR_DATA_TRUNCATED : 0;
 }
@@ -419,14 +437,27 @@ int32_t SCS_Prepare(AgentHandle h, const char* sql) {
   return 0;
 }
 
+// The parameter rows are taken over on every path, as the agent takes them.
+void DropParamRows(RowBuffer* rows) {
+  if (rows == nullptr) return;
+  RB_Free(rows);
+  std::free(rows);
+}
+
 int32_t SCS_SetParams(AgentHandle h, RowBuffer* rows) {
   ScsCursor* c = SCS_FindCursor(h);
-  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
+  if (c == nullptr) {
+    DropParamRows(rows);
+    return KX_ERR_BAD_ARGUMENT;
+  }
   if ((c->cursorType != SCS_FORWARD_ONLY || c->posKind != 0) && rows != nullptr) {
     // Kept for the layer's own statements, which run with the same values.
     RowBuffer* copy = nullptr;
     const int rc = RB_Clone(&copy, rows);
-    if (rc != 0) return rc;
+    if (rc != 0) {
+      DropParamRows(rows);
+      return rc;
+    }
     if (c->keptParams != nullptr) {
       RB_Free(c->keptParams);
       std::free(c->keptParams);
@@ -707,6 +738,7 @@ int32_t SCS_ExecDirect(AgentHandle h, const char* sql, RowBuffer* rows, uint16_t
                        const SCS_PARAMDESC* descs) {
   int32_t rc = 0;
   if (sql != nullptr) rc = SCS_Prepare(h, sql);
+  if (rc != 0) DropParamRows(rows);
   if (rc == 0 && rows != nullptr) rc = SCS_SetParams(h, rows);
   if (rc == 0 && count != 0) rc = SCS_SetParamInfo(h, count, descs);
   if (rc == 0) rc = SCS_Execute(h);
@@ -719,21 +751,34 @@ int32_t SCS_ExecDirect(AgentHandle h, const char* sql, RowBuffer* rows, uint16_t
 
 const AgentBinding* SCS_AgentBinding() { return &TheLayer().saved; }
 
+const AgentOps* SCS_LayerOps() { return &TheLayer().table; }
+
 ScsCursor* SCS_FindCursor(AgentHandle stmt) {
   std::lock_guard<std::mutex> hold(TheLayer().lock);
   auto it = TheLayer().cursors.find(stmt);
   return it != TheLayer().cursors.end() ? it->second.get() : nullptr;
 }
 
+std::string SCS_CursorName(const ScsCursor* c) {
+  if (!c->cursorName.empty()) return c->cursorName;
+  // Unique among the open statements and the same for the statement's life.
+  return "SQL_CUR" + std::to_string(c->stmt);
+}
+
 ScsCursor* SCS_FindCursorByName(AgentHandle conn, const std::string& name, const ScsCursor* self) {
   std::lock_guard<std::mutex> hold(TheLayer().lock);
+  // Cursor names compare without regard to case; a name the application
+  // gave wins over a made-up one that happens to read the same.
+  ScsCursor* byDefault = nullptr;
   for (auto& entry : TheLayer().cursors) {
     ScsCursor* c = entry.second.get();
-    if (c == self || c->conn != conn || c->cursorName.size() != name.size()) continue;
-    // Cursor names compare without regard to case.
-    if (strncasecmp(c->cursorName.c_str(), name.c_str(), name.size()) == 0) return c;
+    if (c == self || c->conn != conn) continue;
+    const std::string own = SCS_CursorName(c);
+    if (own.size() != name.size() || strncasecmp(own.c_str(), name.c_str(), name.size()) != 0) continue;
+    if (!c->cursorName.empty()) return c;
+    byDefault = c;
   }
-  return nullptr;
+  return byDefault;
 }
 
 ScsConn* SCS_FindConn(AgentHandle conn) {
@@ -781,6 +826,13 @@ int SCS_Install(AgentBinding* binding) {
     t.DRV_BulkOperations = SCS_BulkOperations;
     t.DRV_FetchScroll = SCS_FetchScroll;
     t.DRV_ExecDirect = SCS_ExecDirect;
+    t.DRV_ExecuteDescribe = SCS_ExecuteDescribe;
+    t.DRV_ExecuteDescribeEx = SCS_ExecuteDescribeEx;
+    t.DRV_AllocPrepare = SCS_AllocPrepare;
+    t.DRV_DescribeColTypes = SCS_DescribeColTypes;
+    t.DRV_FetchKeepLongData = SCS_FetchKeepLongData;
+    t.DRV_GetLongDataPiece = SCS_GetLongDataPiece;
+    t.DRV_ExecuteBatch = SCS_ExecuteBatch;
   });
   binding->ops = &layer.table;
   return 0;

@@ -131,6 +131,7 @@ void SCS_CursorRecFree(ScsCursor* c) {
   c->appParamDescs = nullptr;
   c->appParamCount = 0;
   c->messages.clear();
+  scs_p_DropKeptLongData(c);
 }
 
 void SCS_PostMsg(ScsCursor* c, const char* text, const char* sqlstate) {

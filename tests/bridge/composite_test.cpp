@@ -324,10 +324,21 @@ TEST_P(Composite, BatchesRunDataStatementsAndStopAtAQuery) {
   EXPECT_NE(0, a.ops->DRV_ExecuteBatch(h, 2, failing, &done, counts));
   EXPECT_EQ(done, 1);
   EXPECT_NE(AgentMessages(a.ops, h).find("NOWHERE"), std::string::npos);
+  // An entry without text runs the statement prepared last.
+  AgentBatchEntry prepared[1] = {{nullptr, 0, nullptr, nullptr}};
+  ASSERT_EQ(0, a.ops->DRV_Prepare(h, "UPDATE items SET name = 'again' WHERE id = 9"));
+  done = -1;
+  ASSERT_EQ(0, a.ops->DRV_ExecuteBatch(h, 1, prepared, &done, counts)) << AgentMessages(a.ops, h);
+  EXPECT_EQ(done, 1);
+  EXPECT_EQ(counts[0], 1);
+  ASSERT_EQ(0, a.ops->DRV_Prepare(h, "SELECT id FROM items"));
+  EXPECT_EQ(KX_ERR_DDL_DML_ONLY, a.ops->DRV_ExecuteBatch(h, 1, prepared, &done, counts));
+  EXPECT_EQ(done, 0);
   a.ops->DRV_FreeStmt(h);
   // What the table holds: 2, 3, 4 and 9, the even ones renamed.
   AgentHandle q = a.Stmt();
-  ASSERT_EQ(0, a.ops->DRV_Prepare(q, "SELECT CAST(COUNT(*) AS INTEGER) FROM items WHERE name = 'even' OR id IN (3, 9)"));
+  ASSERT_EQ(0, a.ops->DRV_Prepare(
+                   q, "SELECT CAST(COUNT(*) AS INTEGER) FROM items WHERE name = 'even' OR id IN (3, 9)"));
   ASSERT_EQ(0, a.ops->DRV_Execute(q));
   Block rows;
   ASSERT_EQ(0, a.ops->DRV_FetchBlock(q, 1, &rows.rb));

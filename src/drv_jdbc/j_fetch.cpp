@@ -545,7 +545,11 @@ void FillProcColumnsOdbc3(JStmt* s, RowBuffer* out, int32_t r) {
   const bool isReturn = out->columns[4].indicators[r] == RB_IND_DATA &&
                         GetInt(&out->columns[4], r, &kind) && kind == SQL_RETURN_VALUE;
   const int n = out->colCount < s->colCount ? out->colCount : s->colCount;
-  FillVerboseType(out, 6, n >= 15 ? KX_ERR_GENERAL : 0, n >= 16 ? KX_ERR_NOMEM : 0, r);
+  // SQL_DATA_TYPE and SQL_DATETIME_SUB: columns 15 and 16 of the result,
+  // where the result reaches them.
+  constexpr int kSqlDataTypeCol = 15, kDatetimeSubCol = 16;
+  FillVerboseType(out, 6, n >= kSqlDataTypeCol ? kSqlDataTypeCol : 0,
+                  n >= kDatetimeSubCol ? kDatetimeSubCol : 0, r);
   for (int c = 14; c <= 19 && c <= n; ++c) {
     RowBufferColumn* col = &out->columns[c - 1];
     switch (c) {

@@ -287,7 +287,7 @@ bool NoCapabilityClaimed(uint16_t type) {
 
 // Dynamic cursors are offered unless the connection disables them
 // (DYN_CURS_SENSITIVITY=DISABLED).
-bool DynamicOffered(const JConn* c) { return c == nullptr || c->opts.dynCursSensitivity != 2; }
+bool DynamicOffered(const JConn* c) { return c == nullptr || c->opts.dynCursSensitivity != DCS_DISABLED; }
 
 // The cursor answers that depend on whether dynamic cursors are offered.
 // True when the type is one of them.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 
 #include "odbc/call_args.h"
@@ -30,15 +31,28 @@ constexpr uint16_t SO_OPTIMISTIC_MODE = 1050;        // optimistic-concurrency c
 constexpr uint16_t SO_DESCRIBE_BASE_COLUMNS = 1052;  // column information of base columns
 constexpr uint16_t SO_ADD_KEY_COLUMNS = 1054;        // ... with the missing key columns
 
+// The driver's own statement options the agent gives a meaning to: numbers
+// from the block ODBC leaves to drivers, sent on as they come and kept
+// nowhere. SO_DRIVER_TEXT carries a text, the others an integer.
+constexpr uint16_t SO_DRIVER_TEXT = 1226;
+constexpr uint16_t kPassThroughOptions[] = {1225, SO_DRIVER_TEXT, 1227, 1228, 1229, 1250, 1251,
+                                            1260, 1261, 1264, 1265, 1268, 1276, 1277, 1278};
+
 bool IsPassThroughOption(uint16_t option) {
-  switch (option) {
-    case 1225: case 1226: case 1227: case 1228: case 1229: case 1250: case 1251: case 1260:
-    case 1261: case 1264: case 1265: case 1268: case 1276: case 1277: case 1278:
-      return true;
-    default:
-      return false;
-  }
+  return std::find(std::begin(kPassThroughOptions), std::end(kPassThroughOptions), option) !=
+         std::end(kPassThroughOptions);
 }
+
+// Agent properties of the statement options: the option number under the
+// integer or text kind of the option class.
+constexpr AgentPropertyId StmtOptionInt(uint16_t option) {
+  return AgentProperty(AP_LEVEL_STMT, AP_KIND_INT, AP_CLASS_OPTION, option);
+}
+constexpr AgentPropertyId StmtOptionText(uint16_t option) {
+  return AgentProperty(AP_LEVEL_STMT, AP_KIND_TEXT, AP_CLASS_OPTION, option);
+}
+static_assert(StmtOptionInt(SQL_QUERY_TIMEOUT) == AP_STMT_QUERY_TIMEOUT);
+static_assert(StmtOptionInt(SO_SERIAL) == AP_STMT_SERIAL);
 
 // The statement property that carries an option; 0 for options kept locally.
 AgentPropertyId OptionProperty(uint16_t option) {
@@ -47,11 +61,11 @@ AgentPropertyId OptionProperty(uint16_t option) {
     case SQL_CURSOR_TYPE: case SQL_CONCURRENCY: case SQL_KEYSET_SIZE: case SQL_ROWSET_SIZE:
     case SQL_SIMULATE_CURSOR: case SQL_RETRIEVE_DATA: case SO_READONLY: case SO_SERIAL:
     case SO_OPTIMISTIC_MODE: case SO_DESCRIBE_BASE_COLUMNS: case SO_ADD_KEY_COLUMNS:
-      return 0x32030000u + option;
+      return StmtOptionInt(option);
+    case SO_DRIVER_TEXT:
+      return StmtOptionText(option);
     default:
-      if (option == 1226) return 0x31030000u + option;
-      if (IsPassThroughOption(option)) return 0x32030000u + option;
-      return 0;
+      return IsPassThroughOption(option) ? StmtOptionInt(option) : 0;
   }
 }
 

@@ -268,7 +268,8 @@ const FixedRow kFixedAnswers[] = {
     {SQL_DDL_INDEX, 0, nullptr},
     {SQL_INSERT_STATEMENT, SQL_IS_INSERT_LITERALS | SQL_IS_INSERT_SEARCHED | SQL_IS_SELECT_INTO, nullptr},
     {SQL_XOPEN_CLI_YEAR, 0, ""},
-    {SQL_CURSOR_SENSITIVITY, SQL_UNSPECIFIED, nullptr},
+    // Keyset-driven and dynamic cursors show the changes others make.
+    {SQL_CURSOR_SENSITIVITY, SQL_SENSITIVE, nullptr},
     {SQL_DESCRIBE_PARAMETER, 0, "Y"},
     {SQL_CATALOG_NAME, 0, "Y"},
     {SQL_COLLATION_SEQ, 0, ""},

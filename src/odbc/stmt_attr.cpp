@@ -420,6 +420,23 @@ SQLRETURN InstallAppDesc(StmtRecord* stmt, uint64_t value, bool rowDesc) {
   return SQL_SUCCESS;
 }
 
+// What the cursor sees of changes others make to its rows. Keyset-driven,
+// mixed and dynamic cursors read each row afresh when they fetch it. A static
+// cursor keeps the rows it read: insensitive while read-only; one that can
+// change rows shows its own changes, so it is neither. A forward-only cursor
+// reads the database's result as it streams, and that depends on the
+// database.
+uint32_t CursorSensitivity(const SCS_CURSOR& c) {
+  switch (c.cursorType) {
+    case SQL_CURSOR_KEYSET_DRIVEN: case SQL_CURSOR_DYNAMIC:
+      return SQL_SENSITIVE;
+    case SQL_CURSOR_STATIC:
+      return c.concurrency == SQL_CONCUR_READ_ONLY ? SQL_INSENSITIVE : SQL_UNSPECIFIED;
+    default:
+      return SQL_UNSPECIFIED;
+  }
+}
+
 // Cursor sensitivity and scrollability are asked for through the cursor type
 // and concurrency options.
 SQLRETURN SetSensitivity(StmtRecord* stmt, uint64_t value) {
@@ -438,7 +455,9 @@ SQLRETURN SetSensitivity(StmtRecord* stmt, uint64_t value) {
         SQLRETURN rc = StmtSetOption(stmt, SQL_CONCURRENCY, SQL_CONCUR_VALUES);
         if (rc != SQL_SUCCESS_WITH_INFO && rc != SQL_SUCCESS) return rc;
       }
-      if (c.concurrency == SQL_CONCUR_READ_ONLY) {
+      // A cursor that stayed read-only, or whose type sees no changes, is
+      // not sensitive: the value reads back as what the cursor is.
+      if (c.concurrency == SQL_CONCUR_READ_ONLY || CursorSensitivity(c) != SQL_SENSITIVE) {
         stmt->error = KX_ERR_OPTION_CHANGED;
         return SQL_SUCCESS_WITH_INFO;
       }
@@ -588,8 +607,7 @@ SQLRETURN StmtGetAttr(StmtRecord* stmt, int32_t attribute, void* value, int32_t 
     case SQL_ATTR_ROWS_FETCHED_PTR: PutPtr(value, stmt->rowsFetchedPtr); return SQL_SUCCESS;
     case SQL_ATTR_ROW_ARRAY_SIZE: PutInt(value, stmt->cursor.rowsetSize, true); return SQL_SUCCESS;
     case SQL_ATTR_CURSOR_SENSITIVITY:
-      PutInt(value, stmt->cursor.concurrency == SQL_CONCUR_READ_ONLY ? SQL_INSENSITIVE : SQL_SENSITIVE,
-             false);
+      PutInt(value, CursorSensitivity(stmt->cursor), false);
       return SQL_SUCCESS;
     case SQL_ATTR_CURSOR_SCROLLABLE: {
       const int32_t t = stmt->cursor.cursorType;

@@ -91,6 +91,10 @@ constexpr AgentPropertyId AP_STMT_ROW_NUMBER = 0x3203000E;
 constexpr AgentPropertyId AP_STMT_ENABLE_AUTO_IPD = 0x3203000F;
 constexpr AgentPropertyId AP_STMT_SERIAL = 0x32030419;
 constexpr AgentPropertyId AP_STMT_OPTIMISTIC_MODE = 0x3203041A;
+// 1: inside an open transaction each execution of the statement fails alone
+// (a failed one is undone and the transaction goes on, also on a data source
+// that otherwise refuses every statement after an error until the rollback).
+constexpr AgentPropertyId AP_STMT_FAIL_ALONE = 0x3203041B;
 
 // Bits of the connection capability mask (AP_CONN_CAPABILITY_MASK).
 constexpr uint32_t CAP_NEEDBIND = 0x1;

@@ -167,6 +167,27 @@ int RunBlock(JStmt* s, int32_t from, int32_t to, bool* ran) {
 
 }  // namespace
 
+jobject JDB_FailAloneBegin(JStmt* s) {
+  if (s->conn == nullptr || s->conn->conn == nullptr || s->conn->xaRes != nullptr) return nullptr;
+  HeldMessages held(s);
+  uint8_t autocommit = 1;
+  jobject savepoint = nullptr;
+  if (JC_Connection_getAutoCommitForStmt(s, s->conn->conn, &autocommit) == 0 && autocommit == 0) {
+    if (JC_Connection_setSavepointForStmt(s, s->conn->conn, &savepoint) != 0) savepoint = nullptr;
+  }
+  held.Drop();
+  return savepoint;
+}
+
+void JDB_FailAloneEnd(JStmt* s, jobject savepoint, bool failed) {
+  if (savepoint == nullptr) return;
+  HeldMessages held(s);
+  if (failed) JC_Connection_rollbackToSavepointForStmt(s, s->conn->conn, savepoint);
+  JC_Connection_releaseSavepointForStmt(s, s->conn->conn, savepoint);
+  JW_Delete(s->jni, savepoint);
+  held.Drop();
+}
+
 bool JDB_BatchFits(const JStmt* s, int32_t n) {
   return n > 1 && s->stmt != nullptr && s->paramCount > 0 && s->paramRows != nullptr &&
          s->parsed.kind == PSQL_KIND_DML && (s->flags & JS_CALL) == 0 && s->conn != nullptr &&

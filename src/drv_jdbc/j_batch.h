@@ -22,4 +22,14 @@ bool JDB_BatchFits(const JStmt* s, int32_t n);
 // refuses the transaction calls gets the rows one by one.
 int JDB_ExecuteBatched(JStmt* s, int32_t n);
 
+// A savepoint before one execution that must fail alone inside an open
+// transaction: NULL (nothing to undo by) under autocommit, in an XA branch,
+// or when the connection will not set one; those attempts leave no message.
+// A local reference of the caller's frame.
+jobject JDB_FailAloneBegin(JStmt* s);
+// Ends what JDB_FailAloneBegin began: a failed execution is undone back to
+// the savepoint, and the savepoint is released. The execution's messages
+// stay; those of the savepoint calls are dropped.
+void JDB_FailAloneEnd(JStmt* s, jobject savepoint, bool failed);
+
 }  // namespace kx

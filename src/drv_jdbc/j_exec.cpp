@@ -279,7 +279,9 @@ int32_t DRV_Execute(AgentHandle h) {
   if (s->parsed.kind == PSQL_KIND_SELECT) {
     if (int status = JDB_ExecuteRow(s, 0); status != 0) return status;
   } else {
+    jobject savepoint = s->failAlone != 0 ? JDB_FailAloneBegin(s) : nullptr;
     const int status = JDB_BatchFits(s, n) ? JDB_ExecuteBatched(s, n) : JDB_ExecuteRows(s, 0, n);
+    JDB_FailAloneEnd(s, savepoint, status != 0);
     if (status != 0) return status;
   }
   if ((s->flags & (JS_CALL | JS_OUT_REGISTERED)) == (JS_CALL | JS_OUT_REGISTERED) &&

@@ -175,6 +175,7 @@ int StmtGet(JStmt* s, AgentPropertyId id, int32_t* number) {
       }
       return 0;
     case AP_STMT_OPTIMISTIC_MODE: *number = s->cursor.optimisticMode; return 0;
+    case AP_STMT_FAIL_ALONE: *number = s->failAlone; return 0;
     case AP_STMT_ROW_COUNT:
       *number = s->parsed.kind == PSQL_KIND_DML ? s->rowCount : -1;
       return 0;
@@ -213,7 +214,7 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
     case AP_STMT_MAX_LENGTH: case AP_STMT_CURSOR_TYPE: case AP_STMT_CONCURRENCY:
     case AP_STMT_KEYSET_SIZE: case AP_STMT_ROWSET_SIZE: case AP_STMT_SIMULATE_CURSOR:
     case AP_STMT_RETRIEVE_DATA: case AP_STMT_USE_BOOKMARKS: case AP_STMT_ENABLE_AUTO_IPD:
-    case AP_STMT_OPTIMISTIC_MODE:
+    case AP_STMT_OPTIMISTIC_MODE: case AP_STMT_FAIL_ALONE:
       break;
     default:
       return KX_ERR_NOT_CAPABLE;  // the value is not read
@@ -276,6 +277,7 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
     case AP_STMT_USE_BOOKMARKS: s->cursor.useBookmarks = v; return 0;
     case AP_STMT_ENABLE_AUTO_IPD:
       return v != 0 && s->probed == 0 ? JDB_DescribeParamsByProbe(s) : 0;
+    case AP_STMT_FAIL_ALONE: s->failAlone = v != 0 ? 1 : 0; return 0;
     case AP_STMT_OPTIMISTIC_MODE:
       if (v != 1 && v != 2) return KX_ERR_BAD_ARGUMENT;
       s->cursor.optimisticMode = v;

@@ -103,6 +103,7 @@ struct JStmt {
   int32_t rowsFetched;    // rows delivered from the current result set
   int32_t maxRows;        // 0 = no limit
   int32_t noscan;
+  int32_t failAlone;      // AP_STMT_FAIL_ALONE: each execution under a savepoint
   SCS_PARAMDESC* paramInfos;  // copy of the core's parameter descriptors (owned)
   uint16_t paramInfoCount;
   int32_t redirectCol;    // catalog fix-up: delivered column for result column 1; -1 none

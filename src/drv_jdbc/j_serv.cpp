@@ -432,6 +432,12 @@ int JVM_VmOptions(std::vector<std::string>* out, std::vector<std::string>* userO
     // and the process stays a fraction of the size. A user who chooses a
     // collector (-XX:+UseG1GC and the like) decides.
     if (!ChoosesCollector(user)) options.emplace_back("-XX:+UseSerialGC");
+    // The JDK's own logging configuration sends every warning a JDBC driver
+    // logs (pgjdbc reports a malformed URL that way) to the standard error of
+    // the application that loaded us. An empty configuration gives the root
+    // logger no handler; a user who wants those messages names a file of
+    // their own in ZNT_JVM_OPTS, which comes later and wins.
+    options.emplace_back("-Djava.util.logging.config.file=/dev/null");
     for (std::string& o : user) options.push_back(std::move(o));
     *out = std::move(options);
   } catch (const std::bad_alloc&) {

@@ -379,6 +379,9 @@ int scs_p_BulkOps(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, u
                   RowStatusSet** fetched);
 // Whether the cursor's rows can be found again by key for a change.
 bool scs_p_Changeable(const ScsCursor* c);
+// The cursor's name: the one the application gave it, else one made up
+// from its statement ("SQL_CUR" and the agent handle).
+std::string SCS_CursorName(const ScsCursor* c);
 // The open cursor named `name` on the agent connection (other than `self`).
 ScsCursor* SCS_FindCursorByName(AgentHandle conn, const std::string& name, const ScsCursor* self);
 // A positioned UPDATE or DELETE (... WHERE CURRENT OF name): 1 with the

@@ -374,15 +374,21 @@ int32_t SCS_SetCursorName(AgentHandle h, const char* name) {
 
 int32_t SCS_GetCursorName(AgentHandle h, char* buffer, int32_t size, uint16_t* length) {
   ScsCursor* c = SCS_FindCursor(h);
-  if (c == nullptr || c->cursorName.empty()) {
-    return AgentCall(Agent(), &AgentOps::DRV_GetCursorName, h, buffer, size, length);
+  if (c == nullptr) return AgentCall(Agent(), &AgentOps::DRV_GetCursorName, h, buffer, size, length);
+  // The layer answers for every statement it knows, so that the name the
+  // application is told is the one its positioned statements find.
+  std::string name;
+  try {
+    name = SCS_CursorName(c);
+  } catch (const std::bad_alloc&) {
+    return KX_ERR_NOMEM;
   }
-  const size_t n = c->cursorName.size();
+  const size_t n = name.size();
   if (length != nullptr) *length = static_cast<uint16_t>(n > 0xFFFF ? 0xFFFF : n);
   if (buffer == nullptr || size <= 0) return KX_ERR_DATA_TRUNCATED;
   const size_t room = static_cast<size_t>(size) - 1;
   const size_t copied = n < room ? n : room;
-  std::memcpy(buffer, c->cursorName.data(), copied);
+  std::memcpy(buffer, name.data(), copied);
   buffer[copied] = '\0';
   return copied < n ? KX_ERR_DATA_TRUNCATED : 0;
 }
@@ -725,15 +731,26 @@ ScsCursor* SCS_FindCursor(AgentHandle stmt) {
   return it != TheLayer().cursors.end() ? it->second.get() : nullptr;
 }
 
+std::string SCS_CursorName(const ScsCursor* c) {
+  if (!c->cursorName.empty()) return c->cursorName;
+  // Unique among the open statements and the same for the statement's life.
+  return "SQL_CUR" + std::to_string(c->stmt);
+}
+
 ScsCursor* SCS_FindCursorByName(AgentHandle conn, const std::string& name, const ScsCursor* self) {
   std::lock_guard<std::mutex> hold(TheLayer().lock);
+  // Cursor names compare without regard to case; a name the application
+  // gave wins over a made-up one that happens to read the same.
+  ScsCursor* byDefault = nullptr;
   for (auto& entry : TheLayer().cursors) {
     ScsCursor* c = entry.second.get();
-    if (c == self || c->conn != conn || c->cursorName.size() != name.size()) continue;
-    // Cursor names compare without regard to case.
-    if (strncasecmp(c->cursorName.c_str(), name.c_str(), name.size()) == 0) return c;
+    if (c == self || c->conn != conn) continue;
+    const std::string own = SCS_CursorName(c);
+    if (own.size() != name.size() || strncasecmp(own.c_str(), name.c_str(), name.size()) != 0) continue;
+    if (!c->cursorName.empty()) return c;
+    byDefault = c;
   }
-  return nullptr;
+  return byDefault;
 }
 
 ScsConn* SCS_FindConn(AgentHandle conn) {

@@ -252,7 +252,14 @@ int RunChange(ScsCursor* c, Change& ch, int32_t* rows) {
   }
   rc = AgentCall(Agent(), &AgentOps::DRV_SetParamInfo, c->keysetStmt, static_cast<uint16_t>(ch.descs.size()),
                  ch.descs.empty() ? static_cast<const SCS_PARAMDESC*>(nullptr) : ch.descs.data());
-  if (rc == 0) rc = AgentCall(Agent(), &AgentOps::DRV_Execute, c->keysetStmt);
+  // One row's failure must not take the other rows' changes of the open
+  // transaction with it. An agent that cannot do so runs the row as it is.
+  const int32_t alone = 1;
+  if (rc == 0) {
+    AgentCall(Agent(), &AgentOps::DRV_SetProperty, c->keysetStmt, AP_STMT_FAIL_ALONE,
+              static_cast<const void*>(&alone));
+    rc = AgentCall(Agent(), &AgentOps::DRV_Execute, c->keysetStmt);
+  }
   if (rc != 0) return rc;
   int32_t count = 0;
   uint16_t length = 0;

@@ -4,6 +4,7 @@
 // whatever the select list calls them, leave alone a row another user changed
 // meanwhile (01001), honour the row-operation and row-status arrays, take
 // values at execution, and lock the rows they read under lock concurrency.
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -362,6 +363,65 @@ TEST_P(SetPosTest, LockConcurrencyHoldsTheFetchedRowsUntilCommit) {
   Drop(mine);
 }
 
+// In manual-commit mode a row of a rowset that fails (here: it would
+// duplicate a key) fails alone: the other rows' changes stand and are
+// committed, also on a data source that refuses everything after an error
+// until the transaction is rolled back.
+TEST_P(SetPosTest, ManualCommitRowFailsAlone) {
+  enum Op { kSetPosUpdate, kBulkAdd, kUpdateByBookmark };
+  struct Case {
+    Op op;
+    const char* name;
+    SQLUSMALLINT good;  // the status of a row that succeeds
+    const char* after;  // the table once committed, as another connection sees it
+  };
+  const Case cases[] = {
+      {kSetPosUpdate, "SetPos UPDATE", SQL_ROW_UPDATED, "1:first:10 2:name 2:20 3:third:30 4:name 4:40"},
+      {kBulkAdd, "BulkOperations ADD", SQL_ROW_ADDED,
+       "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 21:first:10 23:third:30"},
+      {kUpdateByBookmark, "UPDATE_BY_BOOKMARK", SQL_ROW_UPDATED, "1:first:10 2:name 2:20 3:third:30 4:name 4:40"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const std::string table = Items(4);
+    SQLHDBC mine = Other();
+    KX_OK(SQLSetConnectAttr(mine, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+          SQL_HANDLE_DBC, mine);
+    SQLHSTMT st = SQL_NULL_HSTMT;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, mine, &st), SQL_SUCCESS);
+    Cursor(st, SQL_CONCUR_VALUES, 3);
+    Attr(st, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+    KX_OK(ExecDirect(st, "SELECT id, name, qty FROM " + table + " ORDER BY id"), SQL_HANDLE_STMT, st);
+    Rowset rs;
+    rs.Bind(st);
+    SQLBIGINT marks[kRows] = {0};
+    KX_OK(SQLBindCol(st, 0, SQL_C_VARBOOKMARK, marks, sizeof marks[0], nullptr), SQL_HANDLE_STMT, st);
+    KX_OK(SQLFetchScroll(st, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, st);  // ids 1..3
+    // Row 2 takes the key of row 1.
+    const SQLINTEGER ids[3] = {k.op == kBulkAdd ? 21 : 1, 1, k.op == kBulkAdd ? 23 : 3};
+    for (int r = 0; r < 3; ++r) rs.id[r] = ids[r];
+    rs.Name(0, "first");
+    rs.Name(1, "second");
+    rs.Name(2, "third");
+    SQLRETURN rc = SQL_ERROR;
+    switch (k.op) {
+      case kSetPosUpdate: rc = SQLSetPos(st, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE); break;
+      case kBulkAdd: rc = SQLBulkOperations(st, SQL_ADD); break;
+      case kUpdateByBookmark: rc = SQLBulkOperations(st, SQL_UPDATE_BY_BOOKMARK); break;
+    }
+    EXPECT_EQ(rc, SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, st);
+    EXPECT_EQ(rs.status[0], k.good);
+    EXPECT_EQ(rs.status[1], SQL_ROW_ERROR);
+    EXPECT_EQ(rs.status[2], k.good);
+    KX_OK(SQLEndTran(SQL_HANDLE_DBC, mine, SQL_COMMIT), SQL_HANDLE_DBC, mine);
+    SQLHDBC other = Other();
+    EXPECT_EQ(Rows(other, table), k.after);
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    Drop(other);
+    Drop(mine);
+  }
+}
+
 TEST_P(SetPosTest, ReadOnlyCursorsRefuseChanges) {
   const std::string table = Items(3);
   Cursor(stmt_, SQL_CONCUR_READ_ONLY);
@@ -483,45 +543,84 @@ TEST_P(SetPosTest, BulkOperationsByVariableLengthBookmarks) {
 }
 
 // UPDATE ... WHERE CURRENT OF and DELETE ... WHERE CURRENT OF through a
-// second statement change the row the named cursor stands on.
+// second statement change the row the named cursor stands on: a name the
+// application gave the cursor, or the one SQLGetCursorName made up for it.
 TEST_P(SetPosTest, PositionedStatementsThroughASecondStatement) {
-  const std::string table = Items(8);
-  Cursor(stmt_, SQL_CONCUR_VALUES);
-  KX_STMT_OK(SQLSetCursorNameA(stmt_, reinterpret_cast<SQLCHAR*>(const_cast<char*>("walker")), SQL_NTS));
-  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
-  Rowset rs;
-  rs.Bind(stmt_);
-  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));  // ids 1..5, positioned on row 1
-  SQLHSTMT second = SQL_NULL_HSTMT;
-  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &second), SQL_SUCCESS);
-  char value[41] = "positioned";
-  SQLLEN valueLen = SQL_NTS;
-  KX_OK(SQLBindParameter(second, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 40, 0, value, sizeof value, &valueLen),
-        SQL_HANDLE_STMT, second);
-  KX_OK(ExecDirect(second, "UPDATE " + table + " SET name = ? WHERE CURRENT OF walker"), SQL_HANDLE_STMT, second);
-  SQLLEN count = 0;
-  KX_OK(SQLRowCount(second, &count), SQL_HANDLE_STMT, second);
-  EXPECT_EQ(count, 1);
-  KX_STMT_OK(SQLSetPos(stmt_, 3, SQL_POSITION, SQL_LOCK_NO_CHANGE));
-  std::strcpy(value, "third");
-  KX_OK(ExecDirect(second, "UPDATE " + table + " SET name = ?, qty = qty + 1 WHERE CURRENT OF WALKER"),
-        SQL_HANDLE_STMT, second);
-  KX_STMT_OK(SQLSetPos(stmt_, 4, SQL_POSITION, SQL_LOCK_NO_CHANGE));
-  KX_OK(ExecDirect(second, "DELETE FROM " + table + " WHERE CURRENT OF walker"), SQL_HANDLE_STMT, second);
-  SQLHDBC other = Other();
-  EXPECT_EQ(Rows(other, table),
-            "1:positioned:10 2:name 2:20 3:third:31 5:name 5:50 6:name 6:60 7:name 7:70 8:name 8:80");
-  // The cursor sees its own changes when it fetches the rows again.
-  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
-  EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
-  EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
-  // A name no cursor has.
-  EXPECT_EQ(ExecDirect(second, "DELETE FROM " + table + " WHERE CURRENT OF nobody"), SQL_ERROR);
-  EXPECT_EQ(State(SQL_HANDLE_STMT, second), "34000") << Diag(SQL_HANDLE_STMT, second);
-  char name[32] = {0};
-  SQLSMALLINT nameLen = 0;
-  KX_STMT_OK(SQLGetCursorNameA(stmt_, reinterpret_cast<SQLCHAR*>(name), sizeof name, &nameLen));
-  EXPECT_EQ(std::string(name), "walker");
+  struct Case {
+    const char* given;  // SQLSetCursorName's name; NULL leaves the cursor unnamed
+    bool askBeforeExecute;
+  };
+  const Case cases[] = {{"walker", false}, {nullptr, true}, {nullptr, false}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.given != nullptr ? k.given : k.askBeforeExecute ? "default, asked first" : "default");
+    const std::string table = Items(8);
+    // A statement of its own: a name once given stays with its statement.
+    SQLHSTMT cur = SQL_NULL_HSTMT;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &cur), SQL_SUCCESS);
+    Cursor(cur, SQL_CONCUR_VALUES);
+    auto nameOf = [&]() {
+      char name[32] = {0};
+      SQLSMALLINT nameLen = 0;
+      EXPECT_EQ(SQLGetCursorNameA(cur, reinterpret_cast<SQLCHAR*>(name), sizeof name, &nameLen), SQL_SUCCESS)
+          << Diag(SQL_HANDLE_STMT, cur);
+      return std::string(name);
+    };
+    std::string cursor;
+    if (k.given != nullptr) {
+      KX_OK(SQLSetCursorNameA(cur, reinterpret_cast<SQLCHAR*>(const_cast<char*>(k.given)), SQL_NTS),
+            SQL_HANDLE_STMT, cur);
+    } else if (k.askBeforeExecute) {
+      cursor = nameOf();
+    }
+    KX_OK(ExecDirect(cur, "SELECT id, name, qty FROM " + table + " ORDER BY id"), SQL_HANDLE_STMT, cur);
+    if (k.given != nullptr) {
+      cursor = k.given;
+    } else if (!k.askBeforeExecute) {
+      cursor = nameOf();
+    }
+    // The name stays the same for the statement's life.
+    EXPECT_EQ(nameOf(), cursor);
+    if (k.given == nullptr) {
+      EXPECT_EQ(cursor.rfind("SQL_CUR", 0), 0u) << cursor;
+    }
+    Rowset rs;
+    rs.Bind(cur);
+    KX_OK(SQLFetchScroll(cur, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, cur);  // ids 1..5, positioned on row 1
+    SQLHSTMT second = SQL_NULL_HSTMT;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &second), SQL_SUCCESS);
+    char value[41] = "positioned";
+    SQLLEN valueLen = SQL_NTS;
+    KX_OK(SQLBindParameter(second, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 40, 0, value, sizeof value,
+                           &valueLen),
+          SQL_HANDLE_STMT, second);
+    KX_OK(ExecDirect(second, "UPDATE " + table + " SET name = ? WHERE CURRENT OF " + cursor), SQL_HANDLE_STMT,
+          second);
+    SQLLEN count = 0;
+    KX_OK(SQLRowCount(second, &count), SQL_HANDLE_STMT, second);
+    EXPECT_EQ(count, 1);
+    KX_OK(SQLSetPos(cur, 3, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_HANDLE_STMT, cur);
+    std::strcpy(value, "third");
+    // Cursor names compare without regard to case.
+    std::string upper = cursor;
+    for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    KX_OK(ExecDirect(second, "UPDATE " + table + " SET name = ?, qty = qty + 1 WHERE CURRENT OF " + upper),
+          SQL_HANDLE_STMT, second);
+    KX_OK(SQLSetPos(cur, 4, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_HANDLE_STMT, cur);
+    KX_OK(ExecDirect(second, "DELETE FROM " + table + " WHERE CURRENT OF " + cursor), SQL_HANDLE_STMT, second);
+    SQLHDBC other = Other();
+    EXPECT_EQ(Rows(other, table),
+              "1:positioned:10 2:name 2:20 3:third:31 5:name 5:50 6:name 6:60 7:name 7:70 8:name 8:80");
+    // The cursor sees its own changes when it fetches the rows again.
+    KX_OK(SQLFetchScroll(cur, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, cur);
+    EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
+    EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
+    // A name no cursor has.
+    EXPECT_EQ(ExecDirect(second, "DELETE FROM " + table + " WHERE CURRENT OF nobody"), SQL_ERROR);
+    EXPECT_EQ(State(SQL_HANDLE_STMT, second), "34000") << Diag(SQL_HANDLE_STMT, second);
+    SQLFreeHandle(SQL_HANDLE_STMT, second);
+    Drop(other);
+    SQLFreeHandle(SQL_HANDLE_STMT, cur);
+  }
   SQLUINTEGER positioned = 0;
   ASSERT_TRUE(SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_POSITIONED_STATEMENTS, &positioned, sizeof positioned, nullptr)));
   EXPECT_EQ(positioned & (SQL_PS_POSITIONED_UPDATE | SQL_PS_POSITIONED_DELETE),
@@ -530,8 +629,6 @@ TEST_P(SetPosTest, PositionedStatementsThroughASecondStatement) {
   ASSERT_TRUE(SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_KEYSET_CURSOR_ATTRIBUTES1, &a1, sizeof a1, nullptr)));
   EXPECT_EQ(a1 & (SQL_CA1_POSITIONED_UPDATE | SQL_CA1_POSITIONED_DELETE),
             static_cast<SQLUINTEGER>(SQL_CA1_POSITIONED_UPDATE | SQL_CA1_POSITIONED_DELETE));
-  SQLFreeHandle(SQL_HANDLE_STMT, second);
-  Drop(other);
 }
 
 // A static cursor under values concurrency changes its rows the same way:

@@ -112,10 +112,9 @@ StmtRecord* StmtAlloc(ConnRecord* conn) {
       }
       uint32_t handle = 0;
       code = HT_Alloc(DescTable(), &handle, d);
-      if (code != 0) {
-        DescFree(d);
-        break;
-      }
+      // Without a handle it is still the statement's: the release below
+      // frees it with the others.
+      if (code != 0) break;
       // Registered at once so that a failure further on releases it again.
       d->handle = handle;
     }
@@ -125,6 +124,7 @@ StmtRecord* StmtAlloc(ConnRecord* conn) {
     for (DescRecord* d : made) {
       if (d != nullptr && d->magic == DESC_MAGIC) DescFree(d);
     }
+    SCS_CursorFreeRowStatus(&stmt->cursor);
     Unlink(stmt);
     AgentCall(conn->binding, &AgentOps::DRV_FreeStmt, agentStmt);
     delete stmt;

@@ -179,10 +179,11 @@ void PutText(char* text, size_t capacity, const char* value) {
 // in every direction, bookmarks (a row's number in the result). A keyset-driven cursor
 // sees the updates and deletes of others when it fetches a row again, and
 // changes its rows through SQLSetPos, SQLBulkOperations and positioned
-// statements under lock or optimistic (values) concurrency when it holds the
-// keys of the whole result (a mixed cursor's window is read-only). A static
-// cursor under lock or values concurrency caches its rows with their keys and
-// changes them the same way.
+// statements under lock or optimistic concurrency (comparing values, or
+// comparing row versions: a digest of the whole row as the application last
+// saw it) when it holds the keys of the whole result (a mixed cursor's window
+// is read-only). A static cursor under lock or optimistic concurrency caches
+// its rows with their keys and changes them the same way.
 constexpr int32_t kFetchDirections = SQL_FD_FETCH_NEXT | SQL_FD_FETCH_FIRST | SQL_FD_FETCH_LAST |
                                      SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE |
                                      SQL_FD_FETCH_BOOKMARK;
@@ -195,10 +196,12 @@ constexpr int32_t kStaticAttrs1 = SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELA
                                   SQL_CA1_BULK_UPDATE_BY_BOOKMARK | SQL_CA1_BULK_DELETE_BY_BOOKMARK |
                                   SQL_CA1_BULK_FETCH_BY_BOOKMARK;
 constexpr int32_t kStaticAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
-                                  SQL_CA2_OPT_VALUES_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
+                                  SQL_CA2_OPT_ROWVER_CONCURRENCY | SQL_CA2_OPT_VALUES_CONCURRENCY |
+                                  SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
 constexpr int32_t kKeysetAttrs1 = kStaticAttrs1;
 constexpr int32_t kKeysetAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
-                                  SQL_CA2_OPT_VALUES_CONCURRENCY | SQL_CA2_SENSITIVITY_DELETIONS |
+                                  SQL_CA2_OPT_ROWVER_CONCURRENCY | SQL_CA2_OPT_VALUES_CONCURRENCY |
+                                  SQL_CA2_SENSITIVITY_DELETIONS |
                                   SQL_CA2_SENSITIVITY_UPDATES | SQL_CA2_CRC_EXACT;
 constexpr int32_t kPosOperations = SQL_POS_POSITION | SQL_POS_REFRESH | SQL_POS_UPDATE | SQL_POS_DELETE | SQL_POS_ADD;
 // A dynamic cursor reads each rowset's keys afresh by seeking from the
@@ -234,7 +237,7 @@ const FixedRow kFixedAnswers[] = {
     {SQL_ODBC_VER, 0, kOdbcVersion},
     {SQL_ROW_UPDATES, 0, "N"},
     {SQL_ODBC_SAG_CLI_CONFORMANCE, SQL_OSCC_COMPLIANT, nullptr},
-    {SQL_SCROLL_CONCURRENCY, SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_VALUES, nullptr},
+    {SQL_SCROLL_CONCURRENCY, SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_ROWVER | SQL_SCCO_OPT_VALUES, nullptr},
     {SQL_TABLE_TERM, 0, "Table"},
     {SQL_DRIVER_ODBC_VER, 0, kDriverOdbcVersion},
     {SQL_LOCK_TYPES, SQL_LCK_NO_CHANGE, nullptr},

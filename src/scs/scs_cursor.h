@@ -30,6 +30,7 @@ constexpr int32_t SCS_DYNAMIC = 2;
 constexpr int32_t SCS_STATIC = 3;
 constexpr int32_t SCS_CONCUR_READ_ONLY = 1;
 constexpr int32_t SCS_CONCUR_LOCK = 2;
+constexpr int32_t SCS_CONCUR_ROWVER = 3;
 constexpr int32_t SCS_CONCUR_VALUES = 4;
 
 // Flags word of the emulation state.
@@ -102,6 +103,7 @@ struct ScsConn {
   AgentHandle env = 0;           // the agent environment it was opened on
   AgentHandle handle = 0;        // the agent connection
   ConnectBlock block{};          // copy of what it was opened with (own texts)
+  AgentConnOptions connOptions{};  // the options block.connOptions points to (own texts)
   HashTable* keyColCache = nullptr;  // key columns by table (keyset-driven cursors)
   // What the connection answers once; asked at the first need.
   bool infoRead = false;
@@ -121,6 +123,9 @@ struct ScsConn {
   int32_t selectForUpdate = 0;  // SELECT ... FOR UPDATE locks the rows it reads
   std::string userName;
   std::string dbmsName;
+  // Messages of a statement that a failed allocate-and-prepare freed: the
+  // connection hands them out with its own.
+  std::vector<std::string> orphanMessages;
 };
 
 // Flag words of the layer's own statement analyses.
@@ -186,6 +191,10 @@ struct ScsCursor {
   // optimistic change compares with the data source's.
   std::vector<int32_t> rowsetKeys;
   RowBuffer* rowsetValues = nullptr;
+  // A row-version check is reading a row: the by-key read locks what it
+  // reads where the data source can, so that the row stays as compared until
+  // the change (in manual-commit mode, until the transaction ends).
+  bool versionCheck = false;
   // The result columns (described once per prepare) and the statement text
   // last prepared on the keyset statement for a positioned change.
   AgentColDesc* resultCols = nullptr;
@@ -197,6 +206,15 @@ struct ScsCursor {
   std::string cursorName;
   int32_t posKind = 0;
   std::string posTable, posSet, posCursor;
+  // Long values moved out of the last rowset a fetch that keeps long data
+  // read (one column per rowset column; only text and binary pointer columns
+  // hold values), and the value being read from it in pieces: its column and
+  // row (1-based, 0 none), position and bytes left.
+  RowBuffer keeper{};
+  uint16_t pieceCol = 0;
+  uint16_t pieceRow = 0;
+  uint32_t piecePos = 0;
+  uint32_t pieceLeft = 0;
 };
 
 // ---- the layer's process-wide state ----------------------------------------------
@@ -204,6 +222,8 @@ struct ScsCursor {
 // The binding to the agent's own table, saved at installation: every call the
 // layer makes for its own work goes straight to the agent through it.
 const AgentBinding* SCS_AgentBinding();
+// The layer's own table: the operations as the layer carries them out.
+const AgentOps* SCS_LayerOps();
 ScsCursor* SCS_FindCursor(AgentHandle stmt);
 ScsConn* SCS_FindConn(AgentHandle conn);
 
@@ -213,6 +233,11 @@ ScsConn* SCS_FindConn(AgentHandle conn);
 int SCS_CursorRecInit(ScsCursor* c, AgentHandle stmt, AgentHandle conn, ScsConn* connInfo);
 // Releases everything the record owns (its own agent statements too).
 void SCS_CursorRecFree(ScsCursor* c);
+// Copies connection options, each text its own copy: false (nothing held)
+// when memory runs out.
+bool SCS_CopyConnOptions(AgentConnOptions* dst, const AgentConnOptions* src);
+// Frees the option texts and zeroes the options.
+void SCS_FreeConnOptions(AgentConnOptions* o);
 // Asks the connection's capabilities and SQLGetInfo answers once.
 void SCS_ReadConnInfo(ScsConn* info);
 // Adds one message of the layer's own to the statement: text, SQLSTATE.
@@ -390,5 +415,31 @@ ScsCursor* SCS_FindCursorByName(AgentHandle conn, const std::string& name, const
 int scs_p_ParsePositioned(ScsCursor* c, const char* sql, std::string* standIn);
 // Runs the positioned statement on the row the named cursor stands on.
 int scs_p_ExecPositioned(ScsCursor* c);
+
+// ---- composite operations ----------------------------------------------------------------
+// Operations that combine several of the layer's own into one call, and the
+// reading of long values in pieces. Installed with the layer.
+
+int32_t SCS_ExecuteDescribe(AgentHandle stmt, const char* sql, RowBuffer* rows, uint16_t descCount,
+                            const SCS_PARAMDESC* descs, int32_t* rowsetSize, uint16_t* colCount,
+                            AgentColDesc** cols, uint16_t* paramCount, AgentColDesc** params, int32_t* rowCount);
+int32_t SCS_ExecuteDescribeEx(AgentHandle stmt, const char* sql, RowBuffer* rows, uint16_t descCount,
+                              const SCS_PARAMDESC* descs, int32_t* rowsetSize, uint16_t* colCount,
+                              AgentColDesc** cols, uint16_t* paramCount, AgentColDesc** params,
+                              int16_t* attrCount, ValueRec** attrs, int32_t* rowCount);
+int32_t SCS_AllocPrepare(AgentHandle conn, const char* sql, int32_t concurrency, int32_t cursorType,
+                         AgentHandle* stmt);
+int32_t SCS_DescribeColTypes(AgentHandle stmt, uint16_t* count, AgentColDesc** cols, RowBuffer* work);
+int32_t SCS_FetchKeepLongData(AgentHandle stmt, RowStatusSet** rowset, int32_t row, uint32_t* rows,
+                              int32_t* total, uint16_t orientation);
+int32_t SCS_GetLongDataPiece(AgentHandle stmt, int32_t column, int32_t row, uint32_t limit, void** piece,
+                             int32_t* length, int32_t* storageType, int32_t* left);
+int32_t SCS_ExecuteBatch(AgentHandle stmt, uint16_t count, AgentBatchEntry* entries, int16_t* done,
+                         int32_t* rowCounts);
+// Forgets the kept long values and the piece being read.
+void scs_p_DropKeptLongData(ScsCursor* c);
+// Moves the long values (above 60000 bytes, or characters of 16-bit text)
+// of a rowset into the cursor's keeper; each leaves RB_IND_LONG behind.
+int scs_p_KeepLongData(ScsCursor* c, RowBuffer* rowset);
 
 }  // namespace kx

@@ -55,15 +55,17 @@ const AgentBinding& Agent() { return TheLayer().saved; }
 
 char* DupText(const char* s) { return s != nullptr ? strdup(s) : nullptr; }
 
-// The connect block without the connect options: the layer's own
-// connections (row versions) open with these texts.
-bool CopyConnectBlock(ConnectBlock* dst, const ConnectBlock* src) {
+// The connect block with copies of its texts and of the connection's options
+// (held by the node): the layer's own connections (row versions) open as the
+// application's did, its initial SQL and schema options included.
+bool CopyConnectBlock(ScsConn* node, const ConnectBlock* src) {
+  ConnectBlock* dst = &node->block;
   *dst = ConnectBlock{};
   if (src == nullptr) return true;
   const char* from[] = {src->host, src->options, src->serverType, src->dbPath, src->dataSource,
-                        src->dbOptions, src->user, src->password, src->afterTimeout};
+                        src->dbOptions, src->user, src->password, src->afterTimeout, src->appName};
   char** to[] = {&dst->host, &dst->options, &dst->serverType, &dst->dbPath, &dst->dataSource,
-                 &dst->dbOptions, &dst->user, &dst->password, &dst->afterTimeout};
+                 &dst->dbOptions, &dst->user, &dst->password, &dst->afterTimeout, &dst->appName};
   for (size_t i = 0; i < sizeof from / sizeof from[0]; ++i) {
     if (from[i] == nullptr) continue;
     *to[i] = DupText(from[i]);
@@ -74,6 +76,13 @@ bool CopyConnectBlock(ConnectBlock* dst, const ConnectBlock* src) {
   }
   dst->readOnly = src->readOnly;
   dst->loginTimeout = src->loginTimeout;
+  if (src->connOptions != nullptr) {
+    if (!SCS_CopyConnOptions(&node->connOptions, src->connOptions)) {
+      ConnectBlockFree(dst);
+      return false;
+    }
+    dst->connOptions = &node->connOptions;
+  }
   return true;
 }
 
@@ -85,6 +94,8 @@ int FreeKeyCacheEntry(uint64_t value, const void*, void*) {
 
 void FreeConnNode(ScsConn* node) {
   ConnectBlockFree(&node->block);
+  node->block.connOptions = nullptr;
+  SCS_FreeConnOptions(&node->connOptions);
   if (node->keyColCache != nullptr) {
     HashWalk(node->keyColCache, FreeKeyCacheEntry, nullptr);
     HashDestroy(node->keyColCache);
@@ -126,6 +137,8 @@ void MirrorOption(ScsCursor* c, AgentPropertyId id) {
   }
 }
 
+int AppendTexts(const std::vector<std::string>& texts, AgentMsgBlock* out);
+
 // The handles of the layer's messages: its own failures and those of its
 // auxiliary statements. Appended after the agent's own messages.
 int AppendLayerMsgs(ScsCursor* c, AgentMsgBlock* out) {
@@ -144,6 +157,11 @@ int AppendLayerMsgs(ScsCursor* c, AgentMsgBlock* out) {
   c->agentMessages.clear();
   for (const std::string& m : c->messages) texts.push_back("[Skerrin Edition]" + m);
   c->messages.clear();
+  return AppendTexts(texts, out);
+}
+
+// Appends texts (already in the agent's form) to a message block.
+int AppendTexts(const std::vector<std::string>& texts, AgentMsgBlock* out) {
   if (texts.empty()) return 0;
   const uint32_t total = out->count + static_cast<uint32_t>(texts.size());
   char** all = static_cast<char**>(std::calloc(total, sizeof(char*)));
@@ -263,21 +281,31 @@ int32_t SCS_SetProperty(AgentHandle h, AgentPropertyId id, const void* value) {
 int32_t SCS_GetMessages(AgentHandle h, AgentMsgBlock* out) {
   const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_GetMessages, h, out);
   if (rc != 0) return rc;
-  ScsCursor* c = SCS_FindCursor(h);
-  return c != nullptr ? AppendLayerMsgs(c, out) : 0;
+  if (ScsCursor* c = SCS_FindCursor(h); c != nullptr) return AppendLayerMsgs(c, out);
+  if (ScsConn* n = SCS_FindConn(h); n != nullptr && !n->orphanMessages.empty()) {
+    std::vector<std::string> texts;
+    texts.swap(n->orphanMessages);
+    return AppendTexts(texts, out);
+  }
+  return 0;
 }
 
 int32_t SCS_Connect(AgentHandle env, ConnectBlock* block, AgentHandle* out) {
-  const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_Connect, env, block, out);
-  if (rc != 0) return rc;
+  // The copy first: the agent takes the option texts over as it connects.
   auto node = std::unique_ptr<ScsConn>(new (std::nothrow) ScsConn);
-  bool ok = node != nullptr && CopyConnectBlock(&node->block, block);
-  if (ok) {
-    node->env = env;
-    node->handle = *out;
-    node->keyColCache = HashCreate(101, 16);
-    ok = node->keyColCache != nullptr;
+  if (node == nullptr || !CopyConnectBlock(node.get(), block)) {
+    if (out != nullptr) *out = 0;
+    return KX_ERR_NOMEM;
   }
+  const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_Connect, env, block, out);
+  if (rc != 0) {
+    FreeConnNode(node.get());
+    return rc;
+  }
+  node->env = env;
+  node->handle = *out;
+  node->keyColCache = HashCreate(101, 16);
+  bool ok = node->keyColCache != nullptr;
   if (ok) {
     try {
       std::lock_guard<std::mutex> hold(TheLayer().lock);
@@ -425,14 +453,27 @@ int32_t SCS_Prepare(AgentHandle h, const char* sql) {
   return 0;
 }
 
+// The parameter rows are taken over on every path, as the agent takes them.
+void DropParamRows(RowBuffer* rows) {
+  if (rows == nullptr) return;
+  RB_Free(rows);
+  std::free(rows);
+}
+
 int32_t SCS_SetParams(AgentHandle h, RowBuffer* rows) {
   ScsCursor* c = SCS_FindCursor(h);
-  if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
+  if (c == nullptr) {
+    DropParamRows(rows);
+    return KX_ERR_BAD_ARGUMENT;
+  }
   if ((c->cursorType != SCS_FORWARD_ONLY || c->posKind != 0) && rows != nullptr) {
     // Kept for the layer's own statements, which run with the same values.
     RowBuffer* copy = nullptr;
     const int rc = RB_Clone(&copy, rows);
-    if (rc != 0) return rc;
+    if (rc != 0) {
+      DropParamRows(rows);
+      return rc;
+    }
     if (c->keptParams != nullptr) {
       RB_Free(c->keptParams);
       std::free(c->keptParams);
@@ -713,6 +754,7 @@ int32_t SCS_ExecDirect(AgentHandle h, const char* sql, RowBuffer* rows, uint16_t
                        const SCS_PARAMDESC* descs) {
   int32_t rc = 0;
   if (sql != nullptr) rc = SCS_Prepare(h, sql);
+  if (rc != 0) DropParamRows(rows);
   if (rc == 0 && rows != nullptr) rc = SCS_SetParams(h, rows);
   if (rc == 0 && count != 0) rc = SCS_SetParamInfo(h, count, descs);
   if (rc == 0) rc = SCS_Execute(h);
@@ -724,6 +766,8 @@ int32_t SCS_ExecDirect(AgentHandle h, const char* sql, RowBuffer* rows, uint16_t
 // ---- process-wide state ------------------------------------------------------------------
 
 const AgentBinding* SCS_AgentBinding() { return &TheLayer().saved; }
+
+const AgentOps* SCS_LayerOps() { return &TheLayer().table; }
 
 ScsCursor* SCS_FindCursor(AgentHandle stmt) {
   std::lock_guard<std::mutex> hold(TheLayer().lock);
@@ -798,6 +842,13 @@ int SCS_Install(AgentBinding* binding) {
     t.DRV_BulkOperations = SCS_BulkOperations;
     t.DRV_FetchScroll = SCS_FetchScroll;
     t.DRV_ExecDirect = SCS_ExecDirect;
+    t.DRV_ExecuteDescribe = SCS_ExecuteDescribe;
+    t.DRV_ExecuteDescribeEx = SCS_ExecuteDescribeEx;
+    t.DRV_AllocPrepare = SCS_AllocPrepare;
+    t.DRV_DescribeColTypes = SCS_DescribeColTypes;
+    t.DRV_FetchKeepLongData = SCS_FetchKeepLongData;
+    t.DRV_GetLongDataPiece = SCS_GetLongDataPiece;
+    t.DRV_ExecuteBatch = SCS_ExecuteBatch;
   });
   binding->ops = &layer.table;
   return 0;

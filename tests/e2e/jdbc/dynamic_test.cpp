@@ -182,7 +182,7 @@ TEST_P(Dynamic, SeesOtherConnectionsInsertsAndDeletes) {
 // read-only and says so; the cursor stays dynamic.
 TEST_P(Dynamic, ChangingConcurrencySettlesOnReadOnly) {
   const std::string table = Groups();
-  for (SQLULEN asked : {SQL_CONCUR_VALUES, SQL_CONCUR_LOCK}) {
+  for (SQLULEN asked : {SQL_CONCUR_VALUES, SQL_CONCUR_ROWVER, SQL_CONCUR_LOCK}) {
     SCOPED_TRACE(asked);
     SQLHSTMT st = SQL_NULL_HSTMT;
     ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st), SQL_SUCCESS);

@@ -398,44 +398,46 @@ TEST_P(SetPosTest, ManualCommitRowFailsAlone) {
        "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 21:first:10 23:third:30"},
       {kUpdateByBookmark, "UPDATE_BY_BOOKMARK", SQL_ROW_UPDATED, "1:first:10 2:name 2:20 3:third:30 4:name 4:40"},
   };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.name);
-    const std::string table = Items(4);
-    SQLHDBC mine = Other();
-    KX_OK(SQLSetConnectAttr(mine, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-          SQL_HANDLE_DBC, mine);
-    SQLHSTMT st = SQL_NULL_HSTMT;
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, mine, &st), SQL_SUCCESS);
-    Cursor(st, SQL_CONCUR_VALUES, 3);
-    Attr(st, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
-    KX_OK(ExecDirect(st, "SELECT id, name, qty FROM " + table + " ORDER BY id"), SQL_HANDLE_STMT, st);
-    Rowset rs;
-    rs.Bind(st);
-    SQLBIGINT marks[kRows] = {0};
-    KX_OK(SQLBindCol(st, 0, SQL_C_VARBOOKMARK, marks, sizeof marks[0], nullptr), SQL_HANDLE_STMT, st);
-    KX_OK(SQLFetchScroll(st, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, st);  // ids 1..3
-    // Row 2 takes the key of row 1.
-    const SQLINTEGER ids[3] = {k.op == kBulkAdd ? 21 : 1, 1, k.op == kBulkAdd ? 23 : 3};
-    for (int r = 0; r < 3; ++r) rs.id[r] = ids[r];
-    rs.Name(0, "first");
-    rs.Name(1, "second");
-    rs.Name(2, "third");
-    SQLRETURN rc = SQL_ERROR;
-    switch (k.op) {
-      case kSetPosUpdate: rc = SQLSetPos(st, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE); break;
-      case kBulkAdd: rc = SQLBulkOperations(st, SQL_ADD); break;
-      case kUpdateByBookmark: rc = SQLBulkOperations(st, SQL_UPDATE_BY_BOOKMARK); break;
+  for (SQLULEN concurrency : kOptimistic) {
+    for (const Case& k : cases) {
+      SCOPED_TRACE(std::string(k.name) + ", " + ConcurrencyName(concurrency));
+      const std::string table = Items(4);
+      SQLHDBC mine = Other();
+      KX_OK(SQLSetConnectAttr(mine, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+            SQL_HANDLE_DBC, mine);
+      SQLHSTMT st = SQL_NULL_HSTMT;
+      ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, mine, &st), SQL_SUCCESS);
+      Cursor(st, concurrency, 3);
+      Attr(st, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+      KX_OK(ExecDirect(st, "SELECT id, name, qty FROM " + table + " ORDER BY id"), SQL_HANDLE_STMT, st);
+      Rowset rs;
+      rs.Bind(st);
+      SQLBIGINT marks[kRows] = {0};
+      KX_OK(SQLBindCol(st, 0, SQL_C_VARBOOKMARK, marks, sizeof marks[0], nullptr), SQL_HANDLE_STMT, st);
+      KX_OK(SQLFetchScroll(st, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, st);  // ids 1..3
+      // Row 2 takes the key of row 1.
+      const SQLINTEGER ids[3] = {k.op == kBulkAdd ? 21 : 1, 1, k.op == kBulkAdd ? 23 : 3};
+      for (int r = 0; r < 3; ++r) rs.id[r] = ids[r];
+      rs.Name(0, "first");
+      rs.Name(1, "second");
+      rs.Name(2, "third");
+      SQLRETURN rc = SQL_ERROR;
+      switch (k.op) {
+        case kSetPosUpdate: rc = SQLSetPos(st, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE); break;
+        case kBulkAdd: rc = SQLBulkOperations(st, SQL_ADD); break;
+        case kUpdateByBookmark: rc = SQLBulkOperations(st, SQL_UPDATE_BY_BOOKMARK); break;
+      }
+      EXPECT_EQ(rc, SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, st);
+      EXPECT_EQ(rs.status[0], k.good);
+      EXPECT_EQ(rs.status[1], SQL_ROW_ERROR);
+      EXPECT_EQ(rs.status[2], k.good);
+      KX_OK(SQLEndTran(SQL_HANDLE_DBC, mine, SQL_COMMIT), SQL_HANDLE_DBC, mine);
+      SQLHDBC other = Other();
+      EXPECT_EQ(Rows(other, table), k.after);
+      SQLFreeHandle(SQL_HANDLE_STMT, st);
+      Drop(other);
+      Drop(mine);
     }
-    EXPECT_EQ(rc, SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, st);
-    EXPECT_EQ(rs.status[0], k.good);
-    EXPECT_EQ(rs.status[1], SQL_ROW_ERROR);
-    EXPECT_EQ(rs.status[2], k.good);
-    KX_OK(SQLEndTran(SQL_HANDLE_DBC, mine, SQL_COMMIT), SQL_HANDLE_DBC, mine);
-    SQLHDBC other = Other();
-    EXPECT_EQ(Rows(other, table), k.after);
-    SQLFreeHandle(SQL_HANDLE_STMT, st);
-    Drop(other);
-    Drop(mine);
   }
 }
 

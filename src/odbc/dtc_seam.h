@@ -10,6 +10,7 @@
 // calls wait at the gate.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -22,39 +23,46 @@ namespace kx {
 // A gate every ODBC call on a connection passes. Hold closes it and waits
 // until the calls already past it have ended; Open opens it again. Hold and
 // Open may run on different threads (prepare and commit do).
+//
+// An open gate costs a call two atomic steps and no lock: the call counts
+// itself and then looks at the gate, Hold closes the gate and then looks at
+// the count (both sequentially consistent), so a call either sees the gate
+// closed and steps back, or is seen by Hold and waited for. The lock and the
+// condition only serve the waiting.
 struct CallGate {
   std::mutex lock;
   std::condition_variable changed;
-  bool held = false;  // closed by a prepared transaction
-  int calls = 0;      // calls past the gate and not yet ended
+  std::atomic<bool> held{false};  // closed by a prepared transaction
+  std::atomic<int> calls{0};      // calls past the gate and not yet ended
 
   // A call starts: waits while the gate is held, then counts the call.
   void Pass() {
+    calls.fetch_add(1);
+    if (!held.load()) return;
+    Done();  // closed: step back and wait for it to open
     std::unique_lock<std::mutex> hold(lock);
-    changed.wait(hold, [this] { return !held; });
-    ++calls;
+    changed.wait(hold, [this] { return !held.load(); });
+    calls.fetch_add(1);  // under the lock: Hold cannot close it in between
   }
-  // A call has ended.
+  // A call has ended: the last one tells a waiting Hold.
   void Done() {
-    std::lock_guard<std::mutex> hold(lock);
-    --calls;
-    changed.notify_all();
+    if (calls.fetch_sub(1) == 1 && held.load()) {
+      std::lock_guard<std::mutex> hold(lock);
+      changed.notify_all();
+    }
   }
   // Closes the gate and waits for the calls under way.
   void Hold() {
     std::unique_lock<std::mutex> hold(lock);
-    held = true;
-    changed.wait(hold, [this] { return calls == 0; });
+    held.store(true);
+    changed.wait(hold, [this] { return calls.load() == 0; });
   }
   void Open() {
     std::lock_guard<std::mutex> hold(lock);
-    held = false;
+    held.store(false);
     changed.notify_all();
   }
-  bool IsHeld() {
-    std::lock_guard<std::mutex> hold(lock);
-    return held;
-  }
+  bool IsHeld() { return held.load(); }
 };
 
 // The distributed-transaction support's operations. A dispenser is the

@@ -11,8 +11,10 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "core_fixture.h"
+#include "odbc/dtc_seam.h"
 #include "odbc/diag.h"
 #include "util/errcodes.h"
 #include "util/handle_table.h"
@@ -308,6 +310,57 @@ TEST_F(DispatchTest, NonReentrantAgentSerialisesCalls) {
   EXPECT_EQ(g_agentLockFree.load(), 1);
   g_agentReentrant = latched;
   SQLFreeHandle(SQL_HANDLE_ENV, env);
+}
+
+// The gate of a prepared distributed transaction: Hold waits for the call
+// under way, keeps new calls out until Open, and an open gate lets calls
+// through; many calls racing many closings never find a call inside a
+// closed gate.
+TEST(CallGateTest, HoldWaitsForCallsUnderWayAndKeepsNewOnesOut) {
+  CallGate gate;
+  gate.Pass();
+  std::atomic<bool> holdDone{false}, entered{false};
+  std::thread holder([&] {
+    gate.Hold();
+    holdDone = true;
+  });
+  while (!gate.IsHeld()) std::this_thread::yield();
+  EXPECT_FALSE(holdDone.load());  // the call under way has not ended
+  std::thread caller([&] {
+    gate.Pass();
+    entered = true;
+    gate.Done();
+  });
+  gate.Done();
+  holder.join();
+  EXPECT_TRUE(holdDone.load());
+  EXPECT_FALSE(entered.load());  // closed: the new call waits
+  gate.Open();
+  caller.join();
+  EXPECT_TRUE(entered.load());
+  EXPECT_FALSE(gate.IsHeld());
+
+  std::atomic<int> inside{0}, seenInsideClosed{0};
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 4; ++t) {
+    callers.emplace_back([&] {
+      while (!stop.load()) {
+        gate.Pass();
+        ++inside;
+        --inside;
+        gate.Done();
+      }
+    });
+  }
+  for (int round = 0; round < 2000; ++round) {
+    gate.Hold();
+    if (inside.load() != 0) ++seenInsideClosed;
+    gate.Open();
+  }
+  stop = true;
+  for (std::thread& t : callers) t.join();
+  EXPECT_EQ(0, seenInsideClosed.load());
 }
 
 }  // namespace

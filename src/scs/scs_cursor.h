@@ -393,6 +393,9 @@ int scs_p_BulkOps(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, u
                   RowStatusSet** fetched);
 // Whether the cursor's rows can be found again by key for a change.
 bool scs_p_Changeable(const ScsCursor* c);
+// Whether its rows also have bookmarks (numbers in the result): a cursor
+// that holds the keys of the whole result.
+bool scs_p_HasBookmarks(const ScsCursor* c);
 // The cursor's name: the one the application gave it, else one made up
 // from its statement ("SQL_CUR" and the agent handle).
 std::string SCS_CursorName(const ScsCursor* c);

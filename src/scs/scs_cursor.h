@@ -237,6 +237,10 @@ void SCS_PostCacheFailure(ScsCursor* c, const DSC* cache);
 // columns, or fewer parameter slots left than one key takes).
 int scs_p_KeyBatchSizes(const ScsCursor* c, int32_t keyColumns, int32_t* batches, int32_t* lastRows,
                         int32_t* rowsPerBatch);
+// The keyset statement (allocated at the first need) for a statement of the
+// layer's own other than a positioned change: the change prepared on it last
+// has to be prepared again. 0 or 15.
+int scs_p_UseKeysetStmt(ScsCursor* c);
 
 // ---- table and column metadata ---------------------------------------------------------
 

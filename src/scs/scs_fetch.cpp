@@ -53,11 +53,7 @@ int CacheWithKeys(ScsCursor* c) {
   if (c->concurrency == SCS_CONCUR_LOCK && c->connInfo != nullptr && c->connInfo->selectForUpdate) {
     text += " FOR UPDATE";
   }
-  if (c->keysetStmt == 0 && AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_AllocStmt, c->conn, &c->keysetStmt) != 0) {
-    c->keysetStmt = 0;
-    return KX_ERR_GENERAL;
-  }
-  c->preparedChange.clear();
+  if (scs_p_UseKeysetStmt(c) != 0) return KX_ERR_GENERAL;
   LogDebug("static rows with keys: %s", text.c_str());
   rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_Prepare, c->keysetStmt, text.c_str());
   if (rc != 0) return rc;
@@ -488,12 +484,8 @@ int KeyBlock(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* 
   std::vector<std::pair<int32_t, uint16_t>> cells;
   int rc = KS_BuildKeyBlockQuery(c, direction, inclusive, from, boundary, &cells);
   if (rc != 0) return rc;
-  if (c->keysetStmt == 0) {
-    if (AgentCall(Agent(), &AgentOps::DRV_AllocStmt, c->conn, &c->keysetStmt) != 0) {
-      c->keysetStmt = 0;
-      return KX_ERR_GENERAL;
-    }
-  }
+  // The keyset statement: a positioned change prepared there goes.
+  if (scs_p_UseKeysetStmt(c) != 0) return KX_ERR_GENERAL;
   LogDebug("key block: %s", c->keysetAn.sql);
   rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, c->keysetStmt, c->keysetAn.sql);
   if (rc != 0) return rc;

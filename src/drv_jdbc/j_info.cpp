@@ -179,10 +179,12 @@ void PutText(char* text, size_t capacity, const char* value) {
 // in every direction, bookmarks (a row's number in the result). A keyset-driven cursor
 // sees the updates and deletes of others when it fetches a row again, and
 // changes its rows through SQLSetPos, SQLBulkOperations and positioned
-// statements under lock or optimistic (values) concurrency. A static cursor
-// under lock or values concurrency caches its rows with their keys and
-// changes them the same way. Mixed and dynamic cursors change the rows of
-// their rowset the same way too (SQLSetPos and positioned statements).
+// statements under lock or optimistic concurrency (comparing values, or
+// comparing row versions: a digest of the whole row as the application last
+// saw it). A static cursor under lock or optimistic concurrency caches its
+// rows with their keys and changes them the same way. Mixed and dynamic
+// cursors change the rows of their rowset the same way too (SQLSetPos and
+// positioned statements).
 constexpr int32_t kFetchDirections = SQL_FD_FETCH_NEXT | SQL_FD_FETCH_FIRST | SQL_FD_FETCH_LAST |
                                      SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE |
                                      SQL_FD_FETCH_BOOKMARK;
@@ -195,10 +197,12 @@ constexpr int32_t kStaticAttrs1 = SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELA
                                   SQL_CA1_BULK_UPDATE_BY_BOOKMARK | SQL_CA1_BULK_DELETE_BY_BOOKMARK |
                                   SQL_CA1_BULK_FETCH_BY_BOOKMARK;
 constexpr int32_t kStaticAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
-                                  SQL_CA2_OPT_VALUES_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
+                                  SQL_CA2_OPT_ROWVER_CONCURRENCY | SQL_CA2_OPT_VALUES_CONCURRENCY |
+                                  SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
 constexpr int32_t kKeysetAttrs1 = kStaticAttrs1;
 constexpr int32_t kKeysetAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
-                                  SQL_CA2_OPT_VALUES_CONCURRENCY | SQL_CA2_SENSITIVITY_DELETIONS |
+                                  SQL_CA2_OPT_ROWVER_CONCURRENCY | SQL_CA2_OPT_VALUES_CONCURRENCY |
+                                  SQL_CA2_SENSITIVITY_DELETIONS |
                                   SQL_CA2_SENSITIVITY_UPDATES | SQL_CA2_CRC_EXACT;
 constexpr int32_t kPosOperations = SQL_POS_POSITION | SQL_POS_REFRESH | SQL_POS_UPDATE | SQL_POS_DELETE | SQL_POS_ADD;
 // A dynamic cursor reads each rowset's keys afresh by seeking from the
@@ -211,7 +215,8 @@ constexpr int32_t kDynamicAttrs1 = SQL_CA1_NEXT | SQL_CA1_RELATIVE | SQL_CA1_LOC
                                    SQL_CA1_POS_UPDATE | SQL_CA1_POS_DELETE | SQL_CA1_POS_REFRESH |
                                    SQL_CA1_POSITIONED_UPDATE | SQL_CA1_POSITIONED_DELETE;
 constexpr int32_t kDynamicAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
-                                   SQL_CA2_OPT_VALUES_CONCURRENCY | SQL_CA2_SENSITIVITY_ADDITIONS |
+                                   SQL_CA2_OPT_ROWVER_CONCURRENCY | SQL_CA2_OPT_VALUES_CONCURRENCY |
+                                   SQL_CA2_SENSITIVITY_ADDITIONS |
                                    SQL_CA2_SENSITIVITY_DELETIONS | SQL_CA2_SENSITIVITY_UPDATES;
 // Bookmarks stay valid across scrolling and the cursor's own changes.
 constexpr int32_t kBookmarkPersistence = SQL_BP_SCROLL | SQL_BP_UPDATE | SQL_BP_DELETE;
@@ -240,7 +245,7 @@ const FixedRow kFixedAnswers[] = {
     {SQL_ODBC_VER, 0, kOdbcVersion},
     {SQL_ROW_UPDATES, 0, "N"},
     {SQL_ODBC_SAG_CLI_CONFORMANCE, SQL_OSCC_COMPLIANT, nullptr},
-    {SQL_SCROLL_CONCURRENCY, SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_VALUES, nullptr},
+    {SQL_SCROLL_CONCURRENCY, SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_ROWVER | SQL_SCCO_OPT_VALUES, nullptr},
     {SQL_TABLE_TERM, 0, "Table"},
     {SQL_DRIVER_ODBC_VER, 0, kDriverOdbcVersion},
     {SQL_LOCK_TYPES, SQL_LCK_NO_CHANGE, nullptr},
@@ -274,7 +279,8 @@ const FixedRow kFixedAnswers[] = {
     {SQL_DDL_INDEX, 0, nullptr},
     {SQL_INSERT_STATEMENT, SQL_IS_INSERT_LITERALS | SQL_IS_INSERT_SEARCHED | SQL_IS_SELECT_INTO, nullptr},
     {SQL_XOPEN_CLI_YEAR, 0, ""},
-    {SQL_CURSOR_SENSITIVITY, SQL_UNSPECIFIED, nullptr},
+    // Keyset-driven and dynamic cursors show the changes others make.
+    {SQL_CURSOR_SENSITIVITY, SQL_SENSITIVE, nullptr},
     {SQL_DESCRIBE_PARAMETER, 0, "Y"},
     {SQL_CATALOG_NAME, 0, "Y"},
     {SQL_COLLATION_SEQ, 0, ""},
@@ -293,7 +299,7 @@ bool NoCapabilityClaimed(uint16_t type) {
 
 // Dynamic cursors are offered unless the connection disables them
 // (DYN_CURS_SENSITIVITY=DISABLED).
-bool DynamicOffered(const JConn* c) { return c == nullptr || c->opts.dynCursSensitivity != 2; }
+bool DynamicOffered(const JConn* c) { return c == nullptr || c->opts.dynCursSensitivity != DCS_DISABLED; }
 
 // The cursor answers that depend on whether dynamic cursors are offered.
 // True when the type is one of them.

@@ -34,6 +34,29 @@ bool InfoText(AgentHandle conn, uint16_t type, char* text, int16_t capacity) {
 
 }  // namespace
 
+bool SCS_CopyConnOptions(AgentConnOptions* dst, const AgentConnOptions* src) {
+  *dst = *src;
+  dst->initSql = nullptr;
+  dst->sqlDbmsName = nullptr;
+  const char* texts[] = {src->initSql, src->sqlDbmsName};
+  char** copies[] = {&dst->initSql, &dst->sqlDbmsName};
+  for (size_t i = 0; i < 2; ++i) {
+    if (texts[i] == nullptr) continue;
+    *copies[i] = strdup(texts[i]);
+    if (*copies[i] == nullptr) {
+      SCS_FreeConnOptions(dst);
+      return false;
+    }
+  }
+  return true;
+}
+
+void SCS_FreeConnOptions(AgentConnOptions* o) {
+  std::free(o->initSql);
+  std::free(o->sqlDbmsName);
+  *o = AgentConnOptions{};
+}
+
 void SCS_ReadConnInfo(ScsConn* info) {
   if (info == nullptr || info->infoRead) return;
   const AgentHandle h = info->handle;

@@ -30,6 +30,7 @@ constexpr int32_t SCS_DYNAMIC = 2;
 constexpr int32_t SCS_STATIC = 3;
 constexpr int32_t SCS_CONCUR_READ_ONLY = 1;
 constexpr int32_t SCS_CONCUR_LOCK = 2;
+constexpr int32_t SCS_CONCUR_ROWVER = 3;
 constexpr int32_t SCS_CONCUR_VALUES = 4;
 
 // Flags word of the emulation state.
@@ -102,6 +103,7 @@ struct ScsConn {
   AgentHandle env = 0;           // the agent environment it was opened on
   AgentHandle handle = 0;        // the agent connection
   ConnectBlock block{};          // copy of what it was opened with (own texts)
+  AgentConnOptions connOptions{};  // the options block.connOptions points to (own texts)
   HashTable* keyColCache = nullptr;  // key columns by table (keyset-driven cursors)
   // What the connection answers once; asked at the first need.
   bool infoRead = false;
@@ -189,6 +191,10 @@ struct ScsCursor {
   // optimistic change compares with the data source's.
   std::vector<int32_t> rowsetKeys;
   RowBuffer* rowsetValues = nullptr;
+  // A row-version check is reading a row: the by-key read locks what it
+  // reads where the data source can, so that the row stays as compared until
+  // the change (in manual-commit mode, until the transaction ends).
+  bool versionCheck = false;
   // The result columns (described once per prepare) and the statement text
   // last prepared on the keyset statement for a positioned change.
   AgentColDesc* resultCols = nullptr;
@@ -227,6 +233,11 @@ ScsConn* SCS_FindConn(AgentHandle conn);
 int SCS_CursorRecInit(ScsCursor* c, AgentHandle stmt, AgentHandle conn, ScsConn* connInfo);
 // Releases everything the record owns (its own agent statements too).
 void SCS_CursorRecFree(ScsCursor* c);
+// Copies connection options, each text its own copy: false (nothing held)
+// when memory runs out.
+bool SCS_CopyConnOptions(AgentConnOptions* dst, const AgentConnOptions* src);
+// Frees the option texts and zeroes the options.
+void SCS_FreeConnOptions(AgentConnOptions* o);
 // Asks the connection's capabilities and SQLGetInfo answers once.
 void SCS_ReadConnInfo(ScsConn* info);
 // Adds one message of the layer's own to the statement: text, SQLSTATE.

@@ -254,8 +254,9 @@ int AbsoluteRow(ScsCursor* c, int32_t row, int64_t* out) {
 int PrepareByKey(ScsCursor* c, int32_t groups) {
   // Under lock concurrency the rows are locked as they are read, where the
   // data source can: SELECT ... FOR UPDATE needs no UPDATE privilege and
-  // fires no trigger.
-  const bool locking = c->concurrency == SCS_CONCUR_LOCK && c->connInfo != nullptr && c->connInfo->selectForUpdate;
+  // fires no trigger. So is the row a row-version check reads.
+  const bool locking = (c->concurrency == SCS_CONCUR_LOCK || c->versionCheck) && c->connInfo != nullptr &&
+                       c->connInfo->selectForUpdate;
   const bool preparedLocking = (c->flags2 & SCSQ_LOCKING) != 0;
   if (c->byKeyGroups == groups && (c->flags2 & SCSQ_ROWSBYKEYS) != 0 && locking == preparedLocking) return 0;
   KS_REC* ks = c->keyset;

@@ -55,15 +55,17 @@ const AgentBinding& Agent() { return TheLayer().saved; }
 
 char* DupText(const char* s) { return s != nullptr ? strdup(s) : nullptr; }
 
-// The connect block without the connect options: the layer's own
-// connections (row versions) open with these texts.
-bool CopyConnectBlock(ConnectBlock* dst, const ConnectBlock* src) {
+// The connect block with copies of its texts and of the connection's options
+// (held by the node): the layer's own connections (row versions) open as the
+// application's did, its initial SQL and schema options included.
+bool CopyConnectBlock(ScsConn* node, const ConnectBlock* src) {
+  ConnectBlock* dst = &node->block;
   *dst = ConnectBlock{};
   if (src == nullptr) return true;
   const char* from[] = {src->host, src->options, src->serverType, src->dbPath, src->dataSource,
-                        src->dbOptions, src->user, src->password, src->afterTimeout};
+                        src->dbOptions, src->user, src->password, src->afterTimeout, src->appName};
   char** to[] = {&dst->host, &dst->options, &dst->serverType, &dst->dbPath, &dst->dataSource,
-                 &dst->dbOptions, &dst->user, &dst->password, &dst->afterTimeout};
+                 &dst->dbOptions, &dst->user, &dst->password, &dst->afterTimeout, &dst->appName};
   for (size_t i = 0; i < sizeof from / sizeof from[0]; ++i) {
     if (from[i] == nullptr) continue;
     *to[i] = DupText(from[i]);
@@ -74,6 +76,13 @@ bool CopyConnectBlock(ConnectBlock* dst, const ConnectBlock* src) {
   }
   dst->readOnly = src->readOnly;
   dst->loginTimeout = src->loginTimeout;
+  if (src->connOptions != nullptr) {
+    if (!SCS_CopyConnOptions(&node->connOptions, src->connOptions)) {
+      ConnectBlockFree(dst);
+      return false;
+    }
+    dst->connOptions = &node->connOptions;
+  }
   return true;
 }
 
@@ -85,6 +94,8 @@ int FreeKeyCacheEntry(uint64_t value, const void*, void*) {
 
 void FreeConnNode(ScsConn* node) {
   ConnectBlockFree(&node->block);
+  node->block.connOptions = nullptr;
+  SCS_FreeConnOptions(&node->connOptions);
   if (node->keyColCache != nullptr) {
     HashWalk(node->keyColCache, FreeKeyCacheEntry, nullptr);
     HashDestroy(node->keyColCache);
@@ -280,16 +291,21 @@ int32_t SCS_GetMessages(AgentHandle h, AgentMsgBlock* out) {
 }
 
 int32_t SCS_Connect(AgentHandle env, ConnectBlock* block, AgentHandle* out) {
-  const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_Connect, env, block, out);
-  if (rc != 0) return rc;
+  // The copy first: the agent takes the option texts over as it connects.
   auto node = std::unique_ptr<ScsConn>(new (std::nothrow) ScsConn);
-  bool ok = node != nullptr && CopyConnectBlock(&node->block, block);
-  if (ok) {
-    node->env = env;
-    node->handle = *out;
-    node->keyColCache = HashCreate(101, 16);
-    ok = node->keyColCache != nullptr;
+  if (node == nullptr || !CopyConnectBlock(node.get(), block)) {
+    if (out != nullptr) *out = 0;
+    return KX_ERR_NOMEM;
   }
+  const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_Connect, env, block, out);
+  if (rc != 0) {
+    FreeConnNode(node.get());
+    return rc;
+  }
+  node->env = env;
+  node->handle = *out;
+  node->keyColCache = HashCreate(101, 16);
+  bool ok = node->keyColCache != nullptr;
   if (ok) {
     try {
       std::lock_guard<std::mutex> hold(TheLayer().lock);

@@ -106,6 +106,20 @@ int ReadVersion(ScsCursor* c, const std::string& key, bool* found, std::string* 
   return rc;
 }
 
+// Opens an agent connection as the cursor's connection was opened, its
+// options included. The agent takes the option texts over: it gets copies.
+int ConnectLike(const ScsConn* info, AgentHandle* conn) {
+  ConnectBlock block = info->block;
+  AgentConnOptions options{};
+  if (info->block.connOptions != nullptr) {
+    if (!SCS_CopyConnOptions(&options, info->block.connOptions)) return KX_ERR_NOMEM;
+    block.connOptions = &options;
+  }
+  const int rc = AgentCall(Agent(), &AgentOps::DRV_Connect, info->env, &block, conn);
+  SCS_FreeConnOptions(&options);  // whatever the agent did not take
+  return rc;
+}
+
 }  // namespace
 
 void RVC_DigestToHex(const uint8_t* bytes, size_t n, char* out, size_t capacity, size_t* length) {
@@ -161,7 +175,7 @@ int RVC_Open(ScsCursor* c) {
     // The network connect runs under no lock of the layer's: other cursors
     // of the process go on meanwhile.
     AgentHandle conn = 0;
-    int rc = AgentCall(Agent(), &AgentOps::DRV_Connect, info->env, &info->block, &conn);
+    int rc = ConnectLike(info, &conn);
     if (rc != 0) return rc;
     AgentHandle stmt = 0;
     rc = AgentCall(Agent(), &AgentOps::DRV_AllocStmt, conn, &stmt);

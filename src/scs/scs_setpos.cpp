@@ -5,6 +5,13 @@
 // concurrency the old values of the row's plain columns join the WHERE
 // clause, so a row another user changed since it was read is left alone and
 // reported (01001); under lock concurrency the rows were locked when read.
+// Under row-version concurrency the row's version is a digest of the whole
+// row as the application holds it (every column, long and inexact values and
+// expressions too): the row is read again by key before it is changed, and a
+// row whose digest differs, or that is gone, is left alone (01001). The old
+// values join the WHERE clause as well, so that a change made between that
+// read and the change is not overwritten either. The rowset's values are read
+// again after an update: they are the version the next change compares with.
 //
 // Columns are named by the base column the select list names, never by the
 // result's label (SELECT a AS b, b AS a writes the right columns); a result
@@ -291,11 +298,16 @@ int AddKey(ScsCursor* c, int32_t kn, Change* ch) {
   return 0;
 }
 
-// Under values concurrency: the old values of rowset row j (of the rowset's
-// values) that the row must still hold.
+// Optimistic concurrency: a change compares the row with the one the
+// application holds.
+bool Optimistic(const ScsCursor* c) {
+  return c->concurrency == SCS_CONCUR_VALUES || c->concurrency == SCS_CONCUR_ROWVER;
+}
+
+// Under optimistic concurrency: the old values of rowset row j (of the
+// rowset's values) that the row must still hold.
 int AddOldValues(ScsCursor* c, int32_t j, Change* ch) {
-  if (c->concurrency != SCS_CONCUR_VALUES || c->rowsetValues == nullptr || j < 0 ||
-      j >= c->rowsetValues->rowCount) {
+  if (!Optimistic(c) || c->rowsetValues == nullptr || j < 0 || j >= c->rowsetValues->rowCount) {
     return 0;
   }
   std::vector<uint16_t> compared;
@@ -342,6 +354,37 @@ int32_t RowsetRowOf(const ScsCursor* c, int32_t kn) {
   return -1;
 }
 
+// Under row-version concurrency: whether key kn's row in the data source is
+// still the one rowset row j holds (j -1: the application holds no version of
+// it, nothing to compare). 0 with *same, or the failing read's code.
+int SameVersion(ScsCursor* c, int32_t kn, int32_t j, bool* same) {
+  *same = true;
+  if (c->concurrency != SCS_CONCUR_ROWVER || c->rowsetValues == nullptr || j < 0 ||
+      j >= c->rowsetValues->rowCount) {
+    return 0;
+  }
+  int32_t kr = 0;
+  int rc = scs_p_KeyRowAt(c, kn, &kr);
+  if (rc != 0) return rc;
+  RowBuffer* placed = nullptr;
+  int16_t missing = 0;
+  c->versionCheck = true;
+  rc = scs_p_ReadKeyRows(c, c->keyset->keys, kr, 1, &placed, &missing);
+  c->versionCheck = false;
+  Owned now(placed);
+  if (rc != 0) return rc;
+  if (missing != 0 || placed->colCount != c->rowsetValues->colCount) {
+    *same = false;
+    return 0;
+  }
+  uint8_t held[16], current[16];
+  rc = RVC_RowDigest(c->rowsetValues, j, c->rowsetValues->colCount, held);
+  if (rc == 0) rc = RVC_RowDigest(placed, 0, placed->colCount, current);
+  if (rc != 0) return rc;
+  *same = std::memcmp(held, current, sizeof held) == 0;
+  return 0;
+}
+
 // One UPDATE or DELETE of key kn. oldRow: the rowset row with its old values
 // (-1 none); dataRow: the row of the data block (update). Returns the row's
 // new status.
@@ -376,6 +419,12 @@ uint16_t ChangeRow(ScsCursor* c, int32_t operation, int32_t kn, int32_t oldRow, 
     *failure = rc;
     return SCS_ROW_ERROR;
   }
+  bool same = true;
+  if (SameVersion(c, kn, oldRow, &same) != 0) return SCS_ROW_ERROR;
+  if (!same) {
+    SCS_PostMsg(c, kConflict, "01001");
+    return SCS_ROW_ERROR;
+  }
   int32_t changed = 0;
   if (RunChange(c, ch, &changed) != 0) return SCS_ROW_ERROR;
   if (changed <= 0) {
@@ -388,7 +437,7 @@ uint16_t ChangeRow(ScsCursor* c, int32_t operation, int32_t kn, int32_t oldRow, 
 // After an update the rowset's old values of the rows changed are what the
 // data source holds now, so that the next change of them compares with those.
 void RefreshRowsetValues(ScsCursor* c, const std::vector<int32_t>& rows) {
-  if (c->rowsetValues == nullptr || c->concurrency != SCS_CONCUR_VALUES) return;
+  if (c->rowsetValues == nullptr || !Optimistic(c)) return;
   for (int32_t j : rows) {
     int32_t kr = 0;
     if (scs_p_KeyRowAt(c, c->rowsetKeys[static_cast<size_t>(j)], &kr) != 0) continue;
@@ -641,6 +690,7 @@ int BulkChange(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, uint
                const uint16_t* columns, uint16_t* statuses) {
   int32_t asked = 0, done = 0;
   int failure = 0;
+  std::vector<int32_t> updated;
   const int32_t op = operation == SQL_UPDATE_BY_BOOKMARK ? SQL_UPDATE : SQL_DELETE;
   for (uint16_t i = 0; i < n && failure == 0; ++i) {
     statuses[i] = SCS_ROW_ERROR;
@@ -657,14 +707,19 @@ int BulkChange(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, uint
       SCS_PostMsg(c, kConflict, "01001");
       continue;
     }
-    const uint16_t st = ChangeRow(c, op, kn, RowsetRowOf(c, kn), data, columns, i, &failure);
+    const int32_t j = RowsetRowOf(c, kn);
+    const uint16_t st = ChangeRow(c, op, kn, j, data, columns, i, &failure);
     statuses[i] = st;
     if (st != SCS_ROW_ERROR) {
       ++done;
       if (ks != nullptr) *ks = static_cast<int16_t>(st);
+      if (op == SQL_UPDATE && j >= 0) updated.push_back(j);
     }
   }
   if (failure != 0) return failure;
+  // A row of the rowset changed by bookmark is compared with its new values
+  // when it is changed again.
+  RefreshRowsetValues(c, updated);
   return Finish(c, asked, done);
 }
 

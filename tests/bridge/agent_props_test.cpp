@@ -198,8 +198,8 @@ TEST_P(Props, CursorOptionsSettleOnWhatTheAgentOffers) {
     int32_t asked, rc, kept;
   };
   // What the cursor layer over the agent serves: forward-only, static,
-  // keyset-driven and dynamic cursors, read-only, lock or values
-  // concurrency; row versions settle on values.
+  // keyset-driven and dynamic cursors, read-only, lock, row-version or
+  // values concurrency.
   const Case cases[] = {
       {AP_STMT_CURSOR_TYPE, 0, 0, 0},
       {AP_STMT_CURSOR_TYPE, 3, 0, 3},
@@ -207,7 +207,7 @@ TEST_P(Props, CursorOptionsSettleOnWhatTheAgentOffers) {
       {AP_STMT_CURSOR_TYPE, 1, 0, 1},
       {AP_STMT_CONCURRENCY, 1, 0, 1},
       {AP_STMT_CONCURRENCY, 2, 0, 2},
-      {AP_STMT_CONCURRENCY, 3, 75, 4},
+      {AP_STMT_CONCURRENCY, 3, 0, 3},
       {AP_STMT_CONCURRENCY, 4, 0, 4},
   };
   for (const Case& k : cases) {
@@ -216,7 +216,7 @@ TEST_P(Props, CursorOptionsSettleOnWhatTheAgentOffers) {
   }
   EXPECT_EQ(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED | SQL_SO_DYNAMIC,
             GetInt(a, a.conn, AP_CONN_GETINFO_INT + SQL_SCROLL_OPTIONS));
-  EXPECT_EQ(SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_VALUES,
+  EXPECT_EQ(SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_ROWVER | SQL_SCCO_OPT_VALUES,
             GetInt(a, a.conn, AP_CONN_GETINFO_INT + SQL_SCROLL_CONCURRENCY));
   a.ops->DRV_FreeStmt(s);
 }

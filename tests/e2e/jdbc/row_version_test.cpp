@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -152,6 +153,46 @@ TEST_P(RowVersions, ChangedRowsShowUpdatedOnceAndTheTableIsNeeded) {
   Exec("DROP TABLE ZNTRVC");
   ResetStmt();
   if (pg) Scalar("SELECT pg_advisory_unlock(73190)");
+}
+
+// The version connection opens as the cursor's connection did, its initial
+// SQL included: with the version table in a schema of its own that only the
+// initial SQL makes current, the cursor finds it and stores its versions
+// there.
+TEST_P(RowVersions, VersionConnectionRunsTheInitialSql) {
+  const bool pg = GetParam().postgres;
+  const std::string schema = UniqueName("rvschema");
+  Exec("CREATE SCHEMA " + schema);
+  Exec(std::string(kVersionTable).replace(std::string("CREATE TABLE ").size(), 6, schema + ".ZNTRVC"));
+  Exec("CREATE TABLE " + schema + ".items (id INTEGER NOT NULL PRIMARY KEY, name VARCHAR(40))");
+  Exec("INSERT INTO " + schema + ".items VALUES (1, 'one'), (2, 'two'), (3, 'three')");
+  ResetStmt();
+  char path[] = "/tmp/kx-rowver-init-XXXXXX.sql";
+  const int fd = mkstemps(path, 4);
+  ASSERT_GE(fd, 0);
+  const std::string init = (pg ? "SET search_path TO " : "SET SCHEMA ") + schema + ";\n";
+  ASSERT_EQ(write(fd, init.data(), init.size()), static_cast<ssize_t>(init.size()));
+  close(fd);
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc), SQL_SUCCESS);
+  // The file stays while the connection opens connections of its own.
+  const SQLRETURN connected = Connect(dbc, std::string("DYN_CURS_SENSITIVITY=HIGH;INITSQL=") + path);
+  KX_OK(connected, SQL_HANDLE_DBC, dbc);
+  SQLUSMALLINT status[kRowset];
+  SQLINTEGER id[kRowset];
+  char name[kRowset][41];
+  SQLHSTMT st = DynamicStmt(dbc, status, id, name);
+  KX_OK(ExecDirect(st, "SELECT id, name FROM items ORDER BY id"), SQL_HANDLE_STMT, st);
+  KX_OK(SQLFetchScroll(st, SQL_FETCH_NEXT, 0), SQL_HANDLE_STMT, st);
+  EXPECT_EQ(id[2], 3);
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + schema + ".ZNTRVC"), "3");
+  SQLFreeHandle(SQL_HANDLE_STMT, st);
+  SQLDisconnect(dbc);
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  std::remove(path);
+  Exec("DROP TABLE " + schema + ".items");
+  Exec("DROP TABLE " + schema + ".ZNTRVC");
+  Exec("DROP SCHEMA " + schema);
 }
 
 // The other client process of the test above (runs only when it starts it).

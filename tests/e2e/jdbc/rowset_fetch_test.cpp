@@ -364,11 +364,17 @@ TEST_P(Rowsets, KeysetAndDynamicRequestsWithoutKeysSettleOnStaticReadOnly) {
     KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 10));
     EXPECT_EQ(id, 9);
   }
-  // Row versions are not offered: the request settles on values.
+  // Without a key no row can be found again: a request for row versions
+  // settles on a static read-only cursor as well.
   ResetStmt();
   EXPECT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_ROWVER), 0),
-            SQL_SUCCESS_WITH_INFO);
+            SQL_SUCCESS);
+  Attr(SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN);
+  EXPECT_EQ(ExecDirect(stmt_, "SELECT id FROM " + table + " ORDER BY id"), SQL_SUCCESS_WITH_INFO);
   EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "01S02");
+  SQLULEN concurrency = 0;
+  KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY, &concurrency, 0, nullptr));
+  EXPECT_EQ(concurrency, static_cast<SQLULEN>(SQL_CONCUR_READ_ONLY));
 }
 
 TEST_P(Rowsets, InformationMatchesWhatTheCursorsDo) {
@@ -381,8 +387,8 @@ TEST_P(Rowsets, InformationMatchesWhatTheCursorsDo) {
   EXPECT_EQ(info(SQL_SCROLL_OPTIONS),
             static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED |
                                      SQL_SO_DYNAMIC));
-  EXPECT_EQ(info(SQL_SCROLL_CONCURRENCY),
-            static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK | SQL_SCCO_OPT_VALUES));
+  EXPECT_EQ(info(SQL_SCROLL_CONCURRENCY), static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK |
+                                                                   SQL_SCCO_OPT_ROWVER | SQL_SCCO_OPT_VALUES));
   EXPECT_EQ(info(SQL_DYNAMIC_CURSOR_ATTRIBUTES1) & (SQL_CA1_NEXT | SQL_CA1_RELATIVE | SQL_CA1_ABSOLUTE),
             static_cast<SQLUINTEGER>(SQL_CA1_NEXT | SQL_CA1_RELATIVE));
   // Static and keyset-driven cursors scroll, keep bookmarks and change their
@@ -394,10 +400,12 @@ TEST_P(Rowsets, InformationMatchesWhatTheCursorsDo) {
                               SQL_CA1_BULK_FETCH_BY_BOOKMARK;
   EXPECT_EQ(info(SQL_KEYSET_CURSOR_ATTRIBUTES1) & (scroll | changes), scroll | changes);
   EXPECT_EQ(info(SQL_STATIC_CURSOR_ATTRIBUTES1) & (scroll | changes), scroll | changes);
+  // All three change their rows under every concurrency.
   const SQLUINTEGER concurrencies = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
-                                    SQL_CA2_OPT_VALUES_CONCURRENCY;
+                                    SQL_CA2_OPT_ROWVER_CONCURRENCY | SQL_CA2_OPT_VALUES_CONCURRENCY;
   EXPECT_EQ(info(SQL_STATIC_CURSOR_ATTRIBUTES2) & concurrencies, concurrencies);
   EXPECT_EQ(info(SQL_KEYSET_CURSOR_ATTRIBUTES2) & concurrencies, concurrencies);
+  EXPECT_EQ(info(SQL_DYNAMIC_CURSOR_ATTRIBUTES2) & concurrencies, concurrencies);
   EXPECT_EQ(info(SQL_POS_OPERATIONS), static_cast<SQLUINTEGER>(SQL_POS_POSITION | SQL_POS_REFRESH | SQL_POS_UPDATE |
                                                                SQL_POS_DELETE | SQL_POS_ADD));
   EXPECT_NE(info(SQL_GETDATA_EXTENSIONS) & SQL_GD_BLOCK, 0u);

@@ -16,6 +16,11 @@ namespace {
 
 constexpr SQLULEN kRows = 5;
 
+// The optimistic concurrencies: a change compares the row's values, or its
+// version, with those the application holds.
+constexpr SQLULEN kOptimistic[] = {SQL_CONCUR_VALUES, SQL_CONCUR_ROWVER};
+const char* ConcurrencyName(SQLULEN c) { return c == SQL_CONCUR_ROWVER ? "row versions" : "values"; }
+
 class SetPosTest : public RoadTest {
  protected:
   // id 1..n, name "name <id>", qty id * 10.
@@ -32,33 +37,6 @@ class SetPosTest : public RoadTest {
     Attr(st, SQL_ATTR_CURSOR_TYPE, type);
     Attr(st, SQL_ATTR_CONCURRENCY, concurrency);
     Attr(st, SQL_ATTR_ROW_ARRAY_SIZE, rows);
-  }
-  SQLRETURN ExecOn(SQLHDBC dbc, const std::string& sql, std::string* diag = nullptr) {
-    SQLHSTMT st = SQL_NULL_HSTMT;
-    EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_SUCCESS);
-    const SQLRETURN rc = ExecDirect(st, sql);
-    if (diag != nullptr) *diag = Diag(SQL_HANDLE_STMT, st);
-    SQLFreeHandle(SQL_HANDLE_STMT, st);
-    return rc;
-  }
-  // Every SQLSTATE the statement's diagnostics hold.
-  static std::vector<std::string> States(SQLHSTMT st) {
-    std::vector<std::string> out;
-    for (SQLSMALLINT i = 1;; ++i) {
-      SQLCHAR state[6] = {0};
-      SQLINTEGER native = 0;
-      SQLCHAR text[512];
-      SQLSMALLINT len = 0;
-      if (!SQL_SUCCEEDED(SQLGetDiagRecA(SQL_HANDLE_STMT, st, i, state, &native, text, sizeof text, &len))) break;
-      out.emplace_back(reinterpret_cast<char*>(state));
-    }
-    return out;
-  }
-  static bool Has(const std::vector<std::string>& states, const char* s) {
-    for (const std::string& x : states) {
-      if (x == s) return true;
-    }
-    return false;
   }
   // The rows of the table as "id:name:qty" in id order, read on dbc.
   std::string Rows(SQLHDBC dbc, const std::string& table) {
@@ -107,139 +85,147 @@ struct Rowset {
   }
 };
 
-TEST_P(SetPosTest, UpdateDeleteRefreshAndPositionUnderValuesConcurrency) {
-  const std::string table = Items(12);
-  Cursor(stmt_, SQL_CONCUR_VALUES);
-  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
-  SQLULEN concurrency = 0;
-  KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY, &concurrency, 0, nullptr));
-  EXPECT_EQ(concurrency, static_cast<SQLULEN>(SQL_CONCUR_VALUES));
-  Rowset rs;
-  rs.Bind(stmt_);
-  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 6));  // ids 6..10
+TEST_P(SetPosTest, UpdateDeleteRefreshAndPositionUnderOptimisticConcurrency) {
+  for (SQLULEN concurrency : kOptimistic) {
+    SCOPED_TRACE(ConcurrencyName(concurrency));
+    ResetStmt();
+    const std::string table = Items(12);
+    Cursor(stmt_, concurrency);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+    SQLULEN kept = 0;
+    KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY, &kept, 0, nullptr));
+    EXPECT_EQ(kept, concurrency);
+    Rowset rs;
+    rs.Bind(stmt_);
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 6));  // ids 6..10
 
-  // One row: only the columns the application wrote change.
-  rs.Name(1, "seven");
-  rs.qtyInd[1] = SQL_COLUMN_IGNORE;
-  KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
-  EXPECT_EQ(rs.status[1], SQL_ROW_UPDATED);
-  SQLLEN count = 0;
-  KX_STMT_OK(SQLRowCount(stmt_, &count));
-  EXPECT_EQ(count, 1);
-  SQLHDBC other = Other();
-  EXPECT_EQ(Scalar("SELECT name || ':' || qty FROM " + table + " WHERE id = 7", other), "seven:70");
+    // One row: only the columns the application wrote change.
+    rs.Name(1, "seven");
+    rs.qtyInd[1] = SQL_COLUMN_IGNORE;
+    KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+    EXPECT_EQ(rs.status[1], SQL_ROW_UPDATED);
+    SQLLEN count = 0;
+    KX_STMT_OK(SQLRowCount(stmt_, &count));
+    EXPECT_EQ(count, 1);
+    SQLHDBC other = Other();
+    EXPECT_EQ(Scalar("SELECT name || ':' || qty FROM " + table + " WHERE id = 7", other), "seven:70");
 
-  // Delete one row; the status says so and the row is gone for everyone.
-  KX_STMT_OK(SQLSetPos(stmt_, 4, SQL_DELETE, SQL_LOCK_NO_CHANGE));
-  EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
-  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table + " WHERE id = 9", other), "0");
+    // Delete one row; the status says so and the row is gone for everyone.
+    KX_STMT_OK(SQLSetPos(stmt_, 4, SQL_DELETE, SQL_LOCK_NO_CHANGE));
+    EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
+    EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table + " WHERE id = 9", other), "0");
 
-  // Row 0 with the row-operation array: row 5 is left alone, the deleted row
-  // is passed over, every other row takes its new values.
-  for (SQLULEN r = 0; r < kRows; ++r) {
-    rs.ops[r] = r == 4 ? SQL_ROW_IGNORE : SQL_ROW_PROCEED;
-    rs.Name(static_cast<int>(r), "all " + std::to_string(rs.id[r]));
-    rs.qty[r] = 1000 + rs.id[r];
-    rs.qtyInd[r] = 0;
+    // Row 0 with the row-operation array: row 5 is left alone, the deleted row
+    // is passed over, every other row takes its new values.
+    for (SQLULEN r = 0; r < kRows; ++r) {
+      rs.ops[r] = r == 4 ? SQL_ROW_IGNORE : SQL_ROW_PROCEED;
+      rs.Name(static_cast<int>(r), "all " + std::to_string(rs.id[r]));
+      rs.qty[r] = 1000 + rs.id[r];
+      rs.qtyInd[r] = 0;
+    }
+    KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_OPERATION_PTR, rs.ops, 0));
+    rs.status[4] = 77;  // an ignored row's entry is not written
+    KX_STMT_OK(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+    EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
+    EXPECT_EQ(rs.status[2], SQL_ROW_UPDATED);
+    EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
+    EXPECT_EQ(rs.status[4], 77);
+    KX_STMT_OK(SQLRowCount(stmt_, &count));
+    EXPECT_EQ(count, 3);
+    KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_OPERATION_PTR, nullptr, 0));
+    EXPECT_EQ(Rows(other, table),
+              "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:all 6:1006 7:all 7:1007 "
+              "8:all 8:1008 10:name 10:100 11:name 11:110 12:name 12:120");
+
+    // Another user changes row 8 meanwhile: this cursor's change of it is
+    // refused (01001) and the other user's value stays.
+    ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET qty = 5 WHERE id = 8")));
+    rs.Name(2, "lost");
+    EXPECT_EQ(SQLSetPos(stmt_, 3, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+    EXPECT_TRUE(HasState(stmt_, "01001")) << Diag(SQL_HANDLE_STMT, stmt_);
+    EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
+    EXPECT_EQ(Scalar("SELECT name || ':' || qty FROM " + table + " WHERE id = 8", other), "all 8:5");
+
+    // The same in a row-0 change: the other rows go through (a warning); the
+    // row in error is passed over.
+    ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET name = 'theirs' WHERE id = 6")));
+    rs.Name(0, "lost 6");
+    rs.Name(1, "again 7");
+    rs.Name(4, "again 10");
+    EXPECT_EQ(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS_WITH_INFO);
+    EXPECT_TRUE(HasState(stmt_, "01001"));
+    EXPECT_EQ(rs.status[0], SQL_ROW_ERROR);
+    EXPECT_EQ(rs.status[1], SQL_ROW_UPDATED);
+    EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
+    EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
+    EXPECT_EQ(rs.status[4], SQL_ROW_UPDATED);
+    EXPECT_EQ(Rows(other, table),
+              "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:theirs:1006 7:again 7:1007 "
+              "8:all 8:5 10:again 10:1010 11:name 11:110 12:name 12:120");
+
+    // Refresh reads the rows again: row 3 shows the other user's value.
+    KX_STMT_OK(SQLSetPos(stmt_, 3, SQL_REFRESH, SQL_LOCK_NO_CHANGE));
+    EXPECT_EQ(std::string(rs.name[2]), "all 8");
+    EXPECT_EQ(rs.qty[2], 5);
+    EXPECT_EQ(rs.status[2], SQL_ROW_SUCCESS);
+    // ... after which a change of it goes through.
+    rs.Name(2, "third time");
+    KX_STMT_OK(SQLSetPos(stmt_, 3, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+    EXPECT_EQ(Scalar("SELECT name FROM " + table + " WHERE id = 8", other), "third time");
+
+    // SQL_POSITION: SQLGetData reads the row positioned on.
+    KX_STMT_OK(SQLSetPos(stmt_, 5, SQL_POSITION, SQL_LOCK_NO_CHANGE));
+    char name[41];
+    SQLLEN ind = 0;
+    KX_STMT_OK(SQLGetData(stmt_, 2, SQL_C_CHAR, name, sizeof name, &ind));
+    EXPECT_EQ(std::string(name), "again 10");
+    // A deleted row cannot be changed; a row beyond the rowset is no row.
+    EXPECT_EQ(SQLSetPos(stmt_, 4, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+    EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY109");
+    EXPECT_EQ(SQLSetPos(stmt_, 6, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+    EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY107");
+    EXPECT_EQ(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_EXCLUSIVE), SQL_ERROR);
+    EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HYC00");
+    Drop(other);
   }
-  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_OPERATION_PTR, rs.ops, 0));
-  rs.status[4] = 77;  // an ignored row's entry is not written
-  KX_STMT_OK(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
-  EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
-  EXPECT_EQ(rs.status[2], SQL_ROW_UPDATED);
-  EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
-  EXPECT_EQ(rs.status[4], 77);
-  KX_STMT_OK(SQLRowCount(stmt_, &count));
-  EXPECT_EQ(count, 3);
-  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_OPERATION_PTR, nullptr, 0));
-  EXPECT_EQ(Rows(other, table),
-            "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:all 6:1006 7:all 7:1007 "
-            "8:all 8:1008 10:name 10:100 11:name 11:110 12:name 12:120");
-
-  // Another user changes row 8 meanwhile: this cursor's change of it is
-  // refused (01001) and the other user's value stays.
-  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET qty = 5 WHERE id = 8")));
-  rs.Name(2, "lost");
-  EXPECT_EQ(SQLSetPos(stmt_, 3, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
-  EXPECT_TRUE(Has(States(stmt_), "01001")) << Diag(SQL_HANDLE_STMT, stmt_);
-  EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
-  EXPECT_EQ(Scalar("SELECT name || ':' || qty FROM " + table + " WHERE id = 8", other), "all 8:5");
-
-  // The same in a row-0 change: the other rows go through (a warning); the
-  // row in error is passed over.
-  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET name = 'theirs' WHERE id = 6")));
-  rs.Name(0, "lost 6");
-  rs.Name(1, "again 7");
-  rs.Name(4, "again 10");
-  EXPECT_EQ(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS_WITH_INFO);
-  EXPECT_TRUE(Has(States(stmt_), "01001"));
-  EXPECT_EQ(rs.status[0], SQL_ROW_ERROR);
-  EXPECT_EQ(rs.status[1], SQL_ROW_UPDATED);
-  EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
-  EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
-  EXPECT_EQ(rs.status[4], SQL_ROW_UPDATED);
-  EXPECT_EQ(Rows(other, table),
-            "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:theirs:1006 7:again 7:1007 "
-            "8:all 8:5 10:again 10:1010 11:name 11:110 12:name 12:120");
-
-  // Refresh reads the rows again: row 3 shows the other user's value.
-  KX_STMT_OK(SQLSetPos(stmt_, 3, SQL_REFRESH, SQL_LOCK_NO_CHANGE));
-  EXPECT_EQ(std::string(rs.name[2]), "all 8");
-  EXPECT_EQ(rs.qty[2], 5);
-  EXPECT_EQ(rs.status[2], SQL_ROW_SUCCESS);
-  // ... after which a change of it goes through.
-  rs.Name(2, "third time");
-  KX_STMT_OK(SQLSetPos(stmt_, 3, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
-  EXPECT_EQ(Scalar("SELECT name FROM " + table + " WHERE id = 8", other), "third time");
-
-  // SQL_POSITION: SQLGetData reads the row positioned on.
-  KX_STMT_OK(SQLSetPos(stmt_, 5, SQL_POSITION, SQL_LOCK_NO_CHANGE));
-  char name[41];
-  SQLLEN ind = 0;
-  KX_STMT_OK(SQLGetData(stmt_, 2, SQL_C_CHAR, name, sizeof name, &ind));
-  EXPECT_EQ(std::string(name), "again 10");
-  // A deleted row cannot be changed; a row beyond the rowset is no row.
-  EXPECT_EQ(SQLSetPos(stmt_, 4, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
-  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY109");
-  EXPECT_EQ(SQLSetPos(stmt_, 6, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_ERROR);
-  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY107");
-  EXPECT_EQ(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_EXCLUSIVE), SQL_ERROR);
-  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HYC00");
-  Drop(other);
 }
 
 // The select list renames and swaps columns: the change writes the base
 // columns, never the labels; an expression cannot be written.
 TEST_P(SetPosTest, AliasedSelectListWritesTheBaseColumns) {
-  const std::string table = Items(3);
-  Cursor(stmt_, SQL_CONCUR_VALUES);
-  // Result column 1 is labelled qty but is the name; column 3 labelled name
-  // is qty.
-  KX_STMT_OK(ExecDirect(stmt_, "SELECT name AS qty, id, qty AS name, qty * 2 AS twice FROM " + table +
-                                   " ORDER BY id"));
-  char name[kRows][41];
-  SQLLEN nameInd[kRows];
-  SQLINTEGER qty[kRows];
-  SQLLEN qtyInd[kRows];
-  SQLUSMALLINT status[kRows];
-  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0));
-  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_CHAR, name, sizeof name[0], nameInd));
-  KX_STMT_OK(SQLBindCol(stmt_, 3, SQL_C_SLONG, qty, 0, qtyInd));
-  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
-  std::strcpy(name[1], "renamed");
-  nameInd[1] = SQL_NTS;
-  qty[1] = 99;
-  KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
-  SQLHDBC other = Other();
-  EXPECT_EQ(Rows(other, table), "1:name 1:10 2:renamed:99 3:name 3:30");
-  // Writing the expression column is refused, and nothing changes.
-  SQLINTEGER twice[kRows];
-  KX_STMT_OK(SQLBindCol(stmt_, 4, SQL_C_SLONG, twice, 0, nullptr));
-  twice[0] = 1;
-  EXPECT_EQ(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
-  EXPECT_NE(Diag(SQL_HANDLE_STMT, stmt_).find("expression"), std::string::npos) << Diag(SQL_HANDLE_STMT, stmt_);
-  EXPECT_EQ(Rows(other, table), "1:name 1:10 2:renamed:99 3:name 3:30");
-  Drop(other);
+  for (SQLULEN concurrency : kOptimistic) {
+    SCOPED_TRACE(ConcurrencyName(concurrency));
+    ResetStmt();
+    const std::string table = Items(3);
+    Cursor(stmt_, concurrency);
+    // Result column 1 is labelled qty but is the name; column 3 labelled name
+    // is qty.
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT name AS qty, id, qty AS name, qty * 2 AS twice FROM " + table +
+                                     " ORDER BY id"));
+    char name[kRows][41];
+    SQLLEN nameInd[kRows];
+    SQLINTEGER qty[kRows];
+    SQLLEN qtyInd[kRows];
+    SQLUSMALLINT status[kRows];
+    KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0));
+    KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_CHAR, name, sizeof name[0], nameInd));
+    KX_STMT_OK(SQLBindCol(stmt_, 3, SQL_C_SLONG, qty, 0, qtyInd));
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+    std::strcpy(name[1], "renamed");
+    nameInd[1] = SQL_NTS;
+    qty[1] = 99;
+    KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+    SQLHDBC other = Other();
+    EXPECT_EQ(Rows(other, table), "1:name 1:10 2:renamed:99 3:name 3:30");
+    // Writing the expression column is refused, and nothing changes.
+    SQLINTEGER twice[kRows];
+    KX_STMT_OK(SQLBindCol(stmt_, 4, SQL_C_SLONG, twice, 0, nullptr));
+    twice[0] = 1;
+    EXPECT_EQ(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+    EXPECT_NE(Diag(SQL_HANDLE_STMT, stmt_).find("expression"), std::string::npos) << Diag(SQL_HANDLE_STMT, stmt_);
+    EXPECT_EQ(Rows(other, table), "1:name 1:10 2:renamed:99 3:name 3:30");
+    Drop(other);
+  }
 }
 
 TEST_P(SetPosTest, BulkAddAndSetPosAddInsertTheBoundRows) {
@@ -276,51 +262,55 @@ TEST_P(SetPosTest, BulkAddAndSetPosAddInsertTheBoundRows) {
 }
 
 TEST_P(SetPosTest, ValuesAtExecutionThroughSetPos) {
-  const std::string table = Items(4);
-  Cursor(stmt_, SQL_CONCUR_VALUES, 2);
-  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
-  SQLINTEGER id[2];
-  char name[2][41];
-  SQLLEN nameInd[2];
-  SQLINTEGER qty[2];
-  SQLLEN qtyInd[2];
-  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, id, 0, nullptr));
-  KX_STMT_OK(SQLBindCol(stmt_, 2, SQL_C_CHAR, name, sizeof name[0], nameInd));
-  KX_STMT_OK(SQLBindCol(stmt_, 3, SQL_C_SLONG, qty, 0, qtyInd));
-  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
-  nameInd[0] = SQL_LEN_DATA_AT_EXEC(0);
-  nameInd[1] = SQL_LEN_DATA_AT_EXEC(0);
-  qtyInd[0] = SQL_DATA_AT_EXEC;
-  qtyInd[1] = 0;
-  qty[1] = 222;
-  ASSERT_EQ(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_NEED_DATA) << Diag(SQL_HANDLE_STMT, stmt_);
-  // The tokens are the bound buffers of each row, in row then column order.
-  std::vector<SQLPOINTER> tokens;
-  SQLPOINTER token = nullptr;
-  SQLRETURN rc;
-  while ((rc = SQLParamData(stmt_, &token)) == SQL_NEED_DATA) {
-    tokens.push_back(token);
-    if (token == &qty[0]) {
-      SQLINTEGER v = 111;
-      KX_STMT_OK(SQLPutData(stmt_, &v, 0));
-    } else {
-      const std::string piece = token == name[0] ? "first" : "second";
-      KX_STMT_OK(SQLPutData(stmt_, const_cast<char*>(piece.c_str()), SQL_NTS));
-      KX_STMT_OK(SQLPutData(stmt_, const_cast<char*>(" piece"), SQL_NTS));
+  for (SQLULEN concurrency : kOptimistic) {
+    SCOPED_TRACE(ConcurrencyName(concurrency));
+    ResetStmt();
+    const std::string table = Items(4);
+    Cursor(stmt_, concurrency, 2);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+    SQLINTEGER id[2];
+    char name[2][41];
+    SQLLEN nameInd[2];
+    SQLINTEGER qty[2];
+    SQLLEN qtyInd[2];
+    KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, id, 0, nullptr));
+    KX_STMT_OK(SQLBindCol(stmt_, 2, SQL_C_CHAR, name, sizeof name[0], nameInd));
+    KX_STMT_OK(SQLBindCol(stmt_, 3, SQL_C_SLONG, qty, 0, qtyInd));
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+    nameInd[0] = SQL_LEN_DATA_AT_EXEC(0);
+    nameInd[1] = SQL_LEN_DATA_AT_EXEC(0);
+    qtyInd[0] = SQL_DATA_AT_EXEC;
+    qtyInd[1] = 0;
+    qty[1] = 222;
+    ASSERT_EQ(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_NEED_DATA) << Diag(SQL_HANDLE_STMT, stmt_);
+    // The tokens are the bound buffers of each row, in row then column order.
+    std::vector<SQLPOINTER> tokens;
+    SQLPOINTER token = nullptr;
+    SQLRETURN rc;
+    while ((rc = SQLParamData(stmt_, &token)) == SQL_NEED_DATA) {
+      tokens.push_back(token);
+      if (token == &qty[0]) {
+        SQLINTEGER v = 111;
+        KX_STMT_OK(SQLPutData(stmt_, &v, 0));
+      } else {
+        const std::string piece = token == name[0] ? "first" : "second";
+        KX_STMT_OK(SQLPutData(stmt_, const_cast<char*>(piece.c_str()), SQL_NTS));
+        KX_STMT_OK(SQLPutData(stmt_, const_cast<char*>(" piece"), SQL_NTS));
+      }
     }
+    KX_STMT_OK(rc);
+    ASSERT_EQ(tokens.size(), 3u);
+    EXPECT_EQ(tokens[0], static_cast<SQLPOINTER>(name[0]));
+    EXPECT_EQ(tokens[1], static_cast<SQLPOINTER>(&qty[0]));
+    EXPECT_EQ(tokens[2], static_cast<SQLPOINTER>(name[1]));
+    SQLHDBC other = Other();
+    EXPECT_EQ(Rows(other, table), "1:first piece:111 2:second piece:222 3:name 3:30 4:name 4:40");
+    // The parameter set size of the statement is the application's still.
+    SQLULEN paramset = 0;
+    KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_PARAMSET_SIZE, &paramset, 0, nullptr));
+    EXPECT_EQ(paramset, 1u);
+    Drop(other);
   }
-  KX_STMT_OK(rc);
-  ASSERT_EQ(tokens.size(), 3u);
-  EXPECT_EQ(tokens[0], static_cast<SQLPOINTER>(name[0]));
-  EXPECT_EQ(tokens[1], static_cast<SQLPOINTER>(&qty[0]));
-  EXPECT_EQ(tokens[2], static_cast<SQLPOINTER>(name[1]));
-  SQLHDBC other = Other();
-  EXPECT_EQ(Rows(other, table), "1:first piece:111 2:second piece:222 3:name 3:30 4:name 4:40");
-  // The parameter set size of the statement is the application's still.
-  SQLULEN paramset = 0;
-  KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_PARAMSET_SIZE, &paramset, 0, nullptr));
-  EXPECT_EQ(paramset, 1u);
-  Drop(other);
 }
 
 // Lock concurrency in manual-commit mode: the rows of the rowset are locked
@@ -381,44 +371,46 @@ TEST_P(SetPosTest, ManualCommitRowFailsAlone) {
        "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 21:first:10 23:third:30"},
       {kUpdateByBookmark, "UPDATE_BY_BOOKMARK", SQL_ROW_UPDATED, "1:first:10 2:name 2:20 3:third:30 4:name 4:40"},
   };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.name);
-    const std::string table = Items(4);
-    SQLHDBC mine = Other();
-    KX_OK(SQLSetConnectAttr(mine, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-          SQL_HANDLE_DBC, mine);
-    SQLHSTMT st = SQL_NULL_HSTMT;
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, mine, &st), SQL_SUCCESS);
-    Cursor(st, SQL_CONCUR_VALUES, 3);
-    Attr(st, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
-    KX_OK(ExecDirect(st, "SELECT id, name, qty FROM " + table + " ORDER BY id"), SQL_HANDLE_STMT, st);
-    Rowset rs;
-    rs.Bind(st);
-    SQLBIGINT marks[kRows] = {0};
-    KX_OK(SQLBindCol(st, 0, SQL_C_VARBOOKMARK, marks, sizeof marks[0], nullptr), SQL_HANDLE_STMT, st);
-    KX_OK(SQLFetchScroll(st, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, st);  // ids 1..3
-    // Row 2 takes the key of row 1.
-    const SQLINTEGER ids[3] = {k.op == kBulkAdd ? 21 : 1, 1, k.op == kBulkAdd ? 23 : 3};
-    for (int r = 0; r < 3; ++r) rs.id[r] = ids[r];
-    rs.Name(0, "first");
-    rs.Name(1, "second");
-    rs.Name(2, "third");
-    SQLRETURN rc = SQL_ERROR;
-    switch (k.op) {
-      case kSetPosUpdate: rc = SQLSetPos(st, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE); break;
-      case kBulkAdd: rc = SQLBulkOperations(st, SQL_ADD); break;
-      case kUpdateByBookmark: rc = SQLBulkOperations(st, SQL_UPDATE_BY_BOOKMARK); break;
+  for (SQLULEN concurrency : kOptimistic) {
+    for (const Case& k : cases) {
+      SCOPED_TRACE(std::string(k.name) + ", " + ConcurrencyName(concurrency));
+      const std::string table = Items(4);
+      SQLHDBC mine = Other();
+      KX_OK(SQLSetConnectAttr(mine, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+            SQL_HANDLE_DBC, mine);
+      SQLHSTMT st = SQL_NULL_HSTMT;
+      ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, mine, &st), SQL_SUCCESS);
+      Cursor(st, concurrency, 3);
+      Attr(st, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+      KX_OK(ExecDirect(st, "SELECT id, name, qty FROM " + table + " ORDER BY id"), SQL_HANDLE_STMT, st);
+      Rowset rs;
+      rs.Bind(st);
+      SQLBIGINT marks[kRows] = {0};
+      KX_OK(SQLBindCol(st, 0, SQL_C_VARBOOKMARK, marks, sizeof marks[0], nullptr), SQL_HANDLE_STMT, st);
+      KX_OK(SQLFetchScroll(st, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, st);  // ids 1..3
+      // Row 2 takes the key of row 1.
+      const SQLINTEGER ids[3] = {k.op == kBulkAdd ? 21 : 1, 1, k.op == kBulkAdd ? 23 : 3};
+      for (int r = 0; r < 3; ++r) rs.id[r] = ids[r];
+      rs.Name(0, "first");
+      rs.Name(1, "second");
+      rs.Name(2, "third");
+      SQLRETURN rc = SQL_ERROR;
+      switch (k.op) {
+        case kSetPosUpdate: rc = SQLSetPos(st, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE); break;
+        case kBulkAdd: rc = SQLBulkOperations(st, SQL_ADD); break;
+        case kUpdateByBookmark: rc = SQLBulkOperations(st, SQL_UPDATE_BY_BOOKMARK); break;
+      }
+      EXPECT_EQ(rc, SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, st);
+      EXPECT_EQ(rs.status[0], k.good);
+      EXPECT_EQ(rs.status[1], SQL_ROW_ERROR);
+      EXPECT_EQ(rs.status[2], k.good);
+      KX_OK(SQLEndTran(SQL_HANDLE_DBC, mine, SQL_COMMIT), SQL_HANDLE_DBC, mine);
+      SQLHDBC other = Other();
+      EXPECT_EQ(Rows(other, table), k.after);
+      SQLFreeHandle(SQL_HANDLE_STMT, st);
+      Drop(other);
+      Drop(mine);
     }
-    EXPECT_EQ(rc, SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, st);
-    EXPECT_EQ(rs.status[0], k.good);
-    EXPECT_EQ(rs.status[1], SQL_ROW_ERROR);
-    EXPECT_EQ(rs.status[2], k.good);
-    KX_OK(SQLEndTran(SQL_HANDLE_DBC, mine, SQL_COMMIT), SQL_HANDLE_DBC, mine);
-    SQLHDBC other = Other();
-    EXPECT_EQ(Rows(other, table), k.after);
-    SQLFreeHandle(SQL_HANDLE_STMT, st);
-    Drop(other);
-    Drop(mine);
   }
 }
 
@@ -440,106 +432,118 @@ TEST_P(SetPosTest, ReadOnlyCursorsRefuseChanges) {
 // its own row an error while the others succeed. Update and delete by
 // bookmark change exactly the rows named, values at execution included.
 TEST_P(SetPosTest, BulkOperationsByVariableLengthBookmarks) {
-  const std::string table = Items(12);
-  Cursor(stmt_, SQL_CONCUR_VALUES, 10);
-  Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
-  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
-  // The rowset's bookmarks, bound as variable-length bookmarks.
-  std::vector<SQLBIGINT> marks(10);
-  std::vector<SQLLEN> markLen(10);
-  KX_STMT_OK(SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, marks.data(), sizeof(SQLBIGINT), markLen.data()));
-  SQLINTEGER id[10];
-  char name[10][41];
-  SQLLEN nameInd[10];
-  SQLUSMALLINT status[10];
-  SQLULEN processed = 0;
-  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0));
-  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &processed, 0));
-  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, id, 0, nullptr));
-  KX_STMT_OK(SQLBindCol(stmt_, 2, SQL_C_CHAR, name, sizeof name[0], nameInd));
-  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
-  for (int r = 0; r < 10; ++r) {
-    EXPECT_EQ(marks[r], r + 1);
-    EXPECT_EQ(markLen[r], static_cast<SQLLEN>(sizeof(SQLBIGINT)));
+  for (SQLULEN concurrency : kOptimistic) {
+    SCOPED_TRACE(ConcurrencyName(concurrency));
+    ResetStmt();
+    const std::string table = Items(12);
+    Cursor(stmt_, concurrency, 10);
+    Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+    // The rowset's bookmarks, bound as variable-length bookmarks.
+    std::vector<SQLBIGINT> marks(10);
+    std::vector<SQLLEN> markLen(10);
+    KX_STMT_OK(SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, marks.data(), sizeof(SQLBIGINT), markLen.data()));
+    SQLINTEGER id[10];
+    char name[10][41];
+    SQLLEN nameInd[10];
+    SQLUSMALLINT status[10];
+    SQLULEN processed = 0;
+    KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0));
+    KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &processed, 0));
+    KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, id, 0, nullptr));
+    KX_STMT_OK(SQLBindCol(stmt_, 2, SQL_C_CHAR, name, sizeof name[0], nameInd));
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+    for (int r = 0; r < 10; ++r) {
+      EXPECT_EQ(marks[r], r + 1);
+      EXPECT_EQ(markLen[r], static_cast<SQLLEN>(sizeof(SQLBIGINT)));
+    }
+    SQLHDBC other = Other();
+    ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "DELETE FROM " + table + " WHERE id = 5")));
+    ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET name = 'new 3' WHERE id = 3")));
+
+    // Fetch by bookmark: three rows in the order asked.
+    Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 3);
+    marks[0] = 7;
+    marks[1] = 3;
+    marks[2] = 5;
+    KX_STMT_OK(SQLBulkOperations(stmt_, SQL_FETCH_BY_BOOKMARK));
+    EXPECT_EQ(processed, 3u);
+    EXPECT_EQ(status[0], SQL_ROW_SUCCESS);
+    EXPECT_EQ(status[1], SQL_ROW_SUCCESS);
+    EXPECT_EQ(status[2], SQL_ROW_DELETED);
+    EXPECT_EQ(id[0], 7);
+    EXPECT_EQ(std::string(name[0]), "name 7");
+    EXPECT_EQ(id[1], 3);
+    EXPECT_EQ(std::string(name[1]), "new 3");
+    // The bookmarks asked for stay as the application wrote them.
+    EXPECT_EQ(marks[0], 7);
+    EXPECT_EQ(marks[2], 5);
+
+    // A bookmark beyond the key set, and one that is no number of a row.
+    marks[0] = 2;
+    marks[1] = 999;
+    marks[2] = 0;
+    EXPECT_EQ(SQLBulkOperations(stmt_, SQL_FETCH_BY_BOOKMARK), SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, stmt_);
+    EXPECT_EQ(status[0], SQL_ROW_SUCCESS);
+    EXPECT_EQ(id[0], 2);
+    EXPECT_EQ(status[1], SQL_ROW_ERROR);
+    EXPECT_EQ(status[2], SQL_ROW_ERROR);
+
+    // Update by bookmark: rows 8 and 2 (a value at execution for row 8), and a
+    // bookmark out of range that fails alone.
+    marks[0] = 8;
+    marks[1] = 2;
+    marks[2] = 4000;
+    nameInd[0] = SQL_DATA_AT_EXEC;
+    std::strcpy(name[1], "by mark 2");
+    nameInd[1] = SQL_NTS;
+    std::strcpy(name[2], "nowhere");
+    nameInd[2] = SQL_NTS;
+    id[0] = 8;
+    id[1] = 2;
+    id[2] = 4000;
+    ASSERT_EQ(SQLBulkOperations(stmt_, SQL_UPDATE_BY_BOOKMARK), SQL_NEED_DATA) << Diag(SQL_HANDLE_STMT, stmt_);
+    SQLPOINTER token = nullptr;
+    ASSERT_EQ(SQLParamData(stmt_, &token), SQL_NEED_DATA);
+    EXPECT_EQ(token, static_cast<SQLPOINTER>(name[0]));
+    KX_STMT_OK(SQLPutData(stmt_, const_cast<char*>("by mark 8"), SQL_NTS));
+    EXPECT_EQ(SQLParamData(stmt_, &token), SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, stmt_);
+    EXPECT_EQ(status[0], SQL_ROW_UPDATED);
+    EXPECT_EQ(status[1], SQL_ROW_UPDATED);
+    EXPECT_EQ(status[2], SQL_ROW_ERROR);
+    EXPECT_EQ(Scalar("SELECT name FROM " + table + " WHERE id = 8", other), "by mark 8");
+    EXPECT_EQ(Scalar("SELECT name FROM " + table + " WHERE id = 2", other), "by mark 2");
+    // Row 2 is the first row of the rowset: a change through it compares
+    // with what the update by bookmark wrote.
+    id[0] = 2;
+    std::strcpy(name[0], "again 2");
+    nameInd[0] = SQL_NTS;
+    KX_STMT_OK(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+    EXPECT_EQ(status[0], SQL_ROW_UPDATED);
+    EXPECT_EQ(Scalar("SELECT name FROM " + table + " WHERE id = 2", other), "again 2");
+
+    // Delete by bookmark: rows 1 and 12; the deleted row 5 is reported.
+    marks[0] = 12;
+    marks[1] = 1;
+    marks[2] = 5;
+    EXPECT_EQ(SQLBulkOperations(stmt_, SQL_DELETE_BY_BOOKMARK), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(status[0], SQL_ROW_DELETED);
+    EXPECT_EQ(status[1], SQL_ROW_DELETED);
+    EXPECT_EQ(status[2], SQL_ROW_DELETED);
+    EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table + " WHERE id IN (1, 12)", other), "0");
+    EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table, other), "9");
+    // The bookmarks still name the same rows: fetching by bookmark 12 now
+    // reports it deleted.
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+    EXPECT_EQ(status[0], SQL_ROW_DELETED);
+    EXPECT_EQ(status[1], SQL_ROW_UPDATED);
+    // SQLFetchScroll by bookmark goes to the bookmarked row.
+    SQLBIGINT where = 6;
+    KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_FETCH_BOOKMARK_PTR, &where, 0));
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_BOOKMARK, 1));
+    EXPECT_EQ(id[0], 7);
+    Drop(other);
   }
-  SQLHDBC other = Other();
-  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "DELETE FROM " + table + " WHERE id = 5")));
-  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET name = 'new 3' WHERE id = 3")));
-
-  // Fetch by bookmark: three rows in the order asked.
-  Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 3);
-  marks[0] = 7;
-  marks[1] = 3;
-  marks[2] = 5;
-  KX_STMT_OK(SQLBulkOperations(stmt_, SQL_FETCH_BY_BOOKMARK));
-  EXPECT_EQ(processed, 3u);
-  EXPECT_EQ(status[0], SQL_ROW_SUCCESS);
-  EXPECT_EQ(status[1], SQL_ROW_SUCCESS);
-  EXPECT_EQ(status[2], SQL_ROW_DELETED);
-  EXPECT_EQ(id[0], 7);
-  EXPECT_EQ(std::string(name[0]), "name 7");
-  EXPECT_EQ(id[1], 3);
-  EXPECT_EQ(std::string(name[1]), "new 3");
-  // The bookmarks asked for stay as the application wrote them.
-  EXPECT_EQ(marks[0], 7);
-  EXPECT_EQ(marks[2], 5);
-
-  // A bookmark beyond the key set, and one that is no number of a row.
-  marks[0] = 2;
-  marks[1] = 999;
-  marks[2] = 0;
-  EXPECT_EQ(SQLBulkOperations(stmt_, SQL_FETCH_BY_BOOKMARK), SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, stmt_);
-  EXPECT_EQ(status[0], SQL_ROW_SUCCESS);
-  EXPECT_EQ(id[0], 2);
-  EXPECT_EQ(status[1], SQL_ROW_ERROR);
-  EXPECT_EQ(status[2], SQL_ROW_ERROR);
-
-  // Update by bookmark: rows 8 and 2 (a value at execution for row 8), and a
-  // bookmark out of range that fails alone.
-  marks[0] = 8;
-  marks[1] = 2;
-  marks[2] = 4000;
-  nameInd[0] = SQL_DATA_AT_EXEC;
-  std::strcpy(name[1], "by mark 2");
-  nameInd[1] = SQL_NTS;
-  std::strcpy(name[2], "nowhere");
-  nameInd[2] = SQL_NTS;
-  id[0] = 8;
-  id[1] = 2;
-  id[2] = 4000;
-  ASSERT_EQ(SQLBulkOperations(stmt_, SQL_UPDATE_BY_BOOKMARK), SQL_NEED_DATA) << Diag(SQL_HANDLE_STMT, stmt_);
-  SQLPOINTER token = nullptr;
-  ASSERT_EQ(SQLParamData(stmt_, &token), SQL_NEED_DATA);
-  EXPECT_EQ(token, static_cast<SQLPOINTER>(name[0]));
-  KX_STMT_OK(SQLPutData(stmt_, const_cast<char*>("by mark 8"), SQL_NTS));
-  EXPECT_EQ(SQLParamData(stmt_, &token), SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, stmt_);
-  EXPECT_EQ(status[0], SQL_ROW_UPDATED);
-  EXPECT_EQ(status[1], SQL_ROW_UPDATED);
-  EXPECT_EQ(status[2], SQL_ROW_ERROR);
-  EXPECT_EQ(Scalar("SELECT name FROM " + table + " WHERE id = 8", other), "by mark 8");
-  EXPECT_EQ(Scalar("SELECT name FROM " + table + " WHERE id = 2", other), "by mark 2");
-
-  // Delete by bookmark: rows 1 and 12; the deleted row 5 is reported.
-  marks[0] = 12;
-  marks[1] = 1;
-  marks[2] = 5;
-  EXPECT_EQ(SQLBulkOperations(stmt_, SQL_DELETE_BY_BOOKMARK), SQL_SUCCESS_WITH_INFO);
-  EXPECT_EQ(status[0], SQL_ROW_DELETED);
-  EXPECT_EQ(status[1], SQL_ROW_DELETED);
-  EXPECT_EQ(status[2], SQL_ROW_DELETED);
-  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table + " WHERE id IN (1, 12)", other), "0");
-  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table, other), "9");
-  // The bookmarks still name the same rows: fetching by bookmark 12 now
-  // reports it deleted.
-  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
-  EXPECT_EQ(status[0], SQL_ROW_DELETED);
-  EXPECT_EQ(status[1], SQL_ROW_UPDATED);
-  // SQLFetchScroll by bookmark goes to the bookmarked row.
-  SQLBIGINT where = 6;
-  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_FETCH_BOOKMARK_PTR, &where, 0));
-  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_BOOKMARK, 1));
-  EXPECT_EQ(id[0], 7);
-  Drop(other);
 }
 
 // UPDATE ... WHERE CURRENT OF and DELETE ... WHERE CURRENT OF through a
@@ -635,52 +639,144 @@ TEST_P(SetPosTest, PositionedStatementsThroughASecondStatement) {
 // the rows it read stay as read, its own changes show, another user's change
 // of a row meanwhile is refused (01001); bookmarks name its rows.
 TEST_P(SetPosTest, StaticCursorChangesItsRows) {
-  const std::string table = Items(9);
-  Cursor(stmt_, SQL_CONCUR_VALUES, kRows, SQL_CURSOR_STATIC);
-  Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
-  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id DESC"));
-  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "") << Diag(SQL_HANDLE_STMT, stmt_);
-  SQLULEN type = 0, concurrency = 0;
-  KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr));
-  KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY, &concurrency, 0, nullptr));
-  EXPECT_EQ(type, static_cast<SQLULEN>(SQL_CURSOR_STATIC));
-  EXPECT_EQ(concurrency, static_cast<SQLULEN>(SQL_CONCUR_VALUES));
-  Rowset rs;
-  rs.Bind(stmt_);
-  SQLBIGINT marks[kRows];
-  KX_STMT_OK(SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, marks, sizeof marks[0], nullptr));
-  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));  // ids 9..5
-  EXPECT_EQ(rs.id[0], 9);
-  SQLHDBC other = Other();
-  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET qty = 0 WHERE id = 7")));
-  rs.Name(0, "nine");
-  rs.Name(2, "seven");
-  EXPECT_EQ(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS_WITH_INFO);
-  EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
-  EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
-  KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_DELETE, SQL_LOCK_NO_CHANGE));
-  EXPECT_EQ(Rows(other, table),
-            "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:0 9:nine:90");
-  // Fetched again: the cursor's own changes show, the other user's does not.
-  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
-  EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
-  EXPECT_EQ(std::string(rs.name[0]), "nine");
-  EXPECT_EQ(rs.status[1], SQL_ROW_DELETED);
-  EXPECT_EQ(rs.qty[2], 70);
-  // ... and a second change of the updated row compares with its new values.
-  rs.Name(0, "nine again");
-  KX_STMT_OK(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
-  // Delete by bookmark: the last rows of the result.
-  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));  // ids 5..1
-  EXPECT_EQ(marks[4], 9);
-  Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 2);
-  marks[0] = 9;
-  marks[1] = 8;
-  KX_STMT_OK(SQLBulkOperations(stmt_, SQL_DELETE_BY_BOOKMARK));
-  EXPECT_EQ(rs.status[0], SQL_ROW_DELETED);
-  EXPECT_EQ(rs.status[1], SQL_ROW_DELETED);
-  EXPECT_EQ(Rows(other, table), "3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:0 9:nine again:90");
-  Drop(other);
+  for (SQLULEN concurrency : kOptimistic) {
+    SCOPED_TRACE(ConcurrencyName(concurrency));
+    ResetStmt();
+    const std::string table = Items(9);
+    Cursor(stmt_, concurrency, kRows, SQL_CURSOR_STATIC);
+    Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id DESC"));
+    EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "") << Diag(SQL_HANDLE_STMT, stmt_);
+    SQLULEN type = 0, kept = 0;
+    KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr));
+    KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY, &kept, 0, nullptr));
+    EXPECT_EQ(type, static_cast<SQLULEN>(SQL_CURSOR_STATIC));
+    EXPECT_EQ(kept, concurrency);
+    Rowset rs;
+    rs.Bind(stmt_);
+    SQLBIGINT marks[kRows];
+    KX_STMT_OK(SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, marks, sizeof marks[0], nullptr));
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));  // ids 9..5
+    EXPECT_EQ(rs.id[0], 9);
+    SQLHDBC other = Other();
+    ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET qty = 0 WHERE id = 7")));
+    rs.Name(0, "nine");
+    rs.Name(2, "seven");
+    EXPECT_EQ(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
+    EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
+    KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_DELETE, SQL_LOCK_NO_CHANGE));
+    EXPECT_EQ(Rows(other, table),
+              "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:0 9:nine:90");
+    // Fetched again: the cursor's own changes show, the other user's does not.
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+    EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
+    EXPECT_EQ(std::string(rs.name[0]), "nine");
+    EXPECT_EQ(rs.status[1], SQL_ROW_DELETED);
+    EXPECT_EQ(rs.qty[2], 70);
+    // ... and a second change of the updated row compares with its new values.
+    rs.Name(0, "nine again");
+    KX_STMT_OK(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+    // Delete by bookmark: the last rows of the result.
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));  // ids 5..1
+    EXPECT_EQ(marks[4], 9);
+    Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 2);
+    marks[0] = 9;
+    marks[1] = 8;
+    KX_STMT_OK(SQLBulkOperations(stmt_, SQL_DELETE_BY_BOOKMARK));
+    EXPECT_EQ(rs.status[0], SQL_ROW_DELETED);
+    EXPECT_EQ(rs.status[1], SQL_ROW_DELETED);
+    EXPECT_EQ(Rows(other, table), "3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:0 9:nine again:90");
+    Drop(other);
+  }
+}
+
+// A row's version covers the whole row as the application holds it, columns
+// the values comparison passes over too (an inexact number, a long text): on
+// keyset-driven and static cursors alike, a row another user changed in such
+// a column, or deleted, is left alone (01001) while the other rows change;
+// rows this cursor changed take their new version and change again.
+TEST_P(SetPosTest, RowVersionsCoverTheWholeRow) {
+  const bool pg = GetParam().postgres;
+  struct Case {
+    SQLULEN type;
+    const char* change;  // another user's change of row 2
+    const char* after;   // row 2's price and note after it
+  };
+  const Case cases[] = {
+      {SQL_CURSOR_KEYSET_DRIVEN, "price = 2.75", "2.75:note 2"},
+      {SQL_CURSOR_KEYSET_DRIVEN, "note = 'their note'", "2.5:their note"},
+      {SQL_CURSOR_STATIC, "price = 2.75", "2.75:note 2"},
+      {SQL_CURSOR_STATIC, "note = 'their note'", "2.5:their note"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.type == SQL_CURSOR_STATIC ? "static: " : "keyset-driven: ") + k.change);
+    ResetStmt();
+    const std::string table = Table("rowver", std::string("id INTEGER NOT NULL PRIMARY KEY, name VARCHAR(40), "
+                                                          "price DOUBLE PRECISION, note ") +
+                                                  (pg ? "TEXT" : "CLOB"));
+    for (int i = 1; i <= 4; ++i) {
+      const std::string n = std::to_string(i);
+      Exec("INSERT INTO " + table + " VALUES (" + n + ", 'name " + n + "', " + n + ".5, 'note " + n + "')");
+    }
+    ResetStmt();
+    Cursor(stmt_, SQL_CONCUR_ROWVER, 3, k.type);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, price, note FROM " + table + " ORDER BY id"));
+    SQLULEN type = 0, concurrency = 0;
+    KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr));
+    KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY, &concurrency, 0, nullptr));
+    EXPECT_EQ(type, k.type);
+    EXPECT_EQ(concurrency, static_cast<SQLULEN>(SQL_CONCUR_ROWVER));
+    SQLINTEGER id[3];
+    char name[3][41];
+    SQLLEN nameInd[3];
+    SQLUSMALLINT status[3];
+    KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0));
+    KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, id, 0, nullptr));
+    KX_STMT_OK(SQLBindCol(stmt_, 2, SQL_C_CHAR, name, sizeof name[0], nameInd));
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));  // ids 1..3
+    SQLHDBC other = Other();
+    ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET " + k.change + " WHERE id = 2")));
+    ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "DELETE FROM " + table + " WHERE id = 3")));
+    for (int r = 0; r < 3; ++r) {
+      std::strcpy(name[r], ("mine " + std::to_string(id[r])).c_str());
+      nameInd[r] = SQL_NTS;
+    }
+    EXPECT_EQ(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS_WITH_INFO)
+        << Diag(SQL_HANDLE_STMT, stmt_);
+    EXPECT_TRUE(HasState(stmt_, "01001")) << Diag(SQL_HANDLE_STMT, stmt_);
+    EXPECT_EQ(status[0], SQL_ROW_UPDATED);
+    EXPECT_EQ(status[1], SQL_ROW_ERROR);
+    EXPECT_EQ(status[2], SQL_ROW_ERROR);
+    SQLLEN count = 0;
+    KX_STMT_OK(SQLRowCount(stmt_, &count));
+    EXPECT_EQ(count, 1);
+    const std::string row2 = "SELECT name || ':' || price || ':' || note FROM " + table + " WHERE id = 2";
+    EXPECT_EQ(Scalar(row2, other), std::string("name 2:") + k.after);
+    EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table, other), "3");
+    // Row 1, changed by this cursor, changes again and is then deleted.
+    std::strcpy(name[0], "mine again");
+    KX_STMT_OK(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+    EXPECT_EQ(Scalar("SELECT name FROM " + table + " WHERE id = 1", other), "mine again");
+    KX_STMT_OK(SQLSetPos(stmt_, 1, SQL_DELETE, SQL_LOCK_NO_CHANGE));
+    EXPECT_EQ(status[0], SQL_ROW_DELETED);
+    EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table + " WHERE id = 1", other), "0");
+    // Fetched again, a keyset-driven cursor holds row 2 as it is now, and a
+    // change of it goes through; a static cursor still holds the row as it
+    // first read it, so the change is refused again.
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+    std::strcpy(name[1], "mine 2");
+    nameInd[1] = SQL_NTS;
+    if (k.type == SQL_CURSOR_STATIC) {
+      EXPECT_EQ(SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+      EXPECT_TRUE(HasState(stmt_, "01001")) << Diag(SQL_HANDLE_STMT, stmt_);
+      EXPECT_EQ(Scalar(row2, other), std::string("name 2:") + k.after);
+    } else {
+      KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+      EXPECT_EQ(Scalar(row2, other), std::string("mine 2:") + k.after);
+    }
+    Drop(other);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Road, SetPosTest, ::testing::ValuesIn(kRoads),

@@ -179,7 +179,6 @@ TEST_P(Dynamic, SeesOtherConnectionsInsertsAndDeletes) {
   }
 }
 
-<<<<<<< HEAD
 // The cursors that change rows by a window's keys: dynamic, and mixed (a
 // keyset of 10 keys, two rowsets of 5).
 struct WindowCursor {
@@ -231,14 +230,6 @@ class DynamicChanges : public Dynamic {
   // rowset (ids 6..10; a mixed cursor's window holds it at positions 6..10).
   SQLHSTMT Open(SQLHDBC dbc, const WindowCursor& kind, SQLULEN concurrency, const std::string& table,
                 ChangeRowset* rs) {
-=======
-// A dynamic cursor's rows are read-only: a changing concurrency settles on
-// read-only and says so; the cursor stays dynamic.
-TEST_P(Dynamic, ChangingConcurrencySettlesOnReadOnly) {
-  const std::string table = Groups();
-  for (SQLULEN asked : {SQL_CONCUR_VALUES, SQL_CONCUR_ROWVER, SQL_CONCUR_LOCK}) {
-    SCOPED_TRACE(asked);
->>>>>>> main
     SQLHSTMT st = SQL_NULL_HSTMT;
     EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_SUCCESS);
     Attr(st, SQL_ATTR_CURSOR_TYPE, kind.cursorType);
@@ -269,9 +260,9 @@ TEST_P(Dynamic, ChangingConcurrencySettlesOnReadOnly) {
 // Under optimistic concurrency (values or row versions) SQLSetPos changes the
 // rows of a dynamic or mixed cursor's rowset by key: another connection sees
 // the changes; a row another connection changed meanwhile is left alone
-// (SQL_ROW_ERROR, 01001). Refresh
-// reads the rowset's rows again; positioned statements of a second statement
-// change the row the cursor stands on; SQL_ADD inserts. What the cursors
+// (SQL_ROW_ERROR, 01001). Refresh reads the rowset's rows again; positioned
+// statements of a second statement change the row the cursor stands on;
+// SQL_ADD inserts. What the cursors
 // cannot do (absolute positions, bookmarks, bulk operations: their rows have
 // no numbers) is refused, and SQLGetInfo claims no more than they do.
 TEST_P(DynamicChanges, SetPosChangesRowsByKey) {

@@ -128,11 +128,20 @@ struct AgentServerOptions {
   char* serverType;
 };
 
-// One row of the agent's SQL-type table (GetOpTable, type 1).
+// The table GetOpTable is asked for: the types the core may bind.
+constexpr int32_t OP_TABLE_SQL_TYPES = 1;
+
+// Conversion bits of an OpTableRow's mask the core reads.
+constexpr uint32_t OPT_CONVERTS_DATE = 0x200;
+constexpr uint32_t OPT_CONVERTS_TIME = 0x400;
+constexpr uint32_t OPT_CONVERTS_TIMESTAMP = 0x800;
+constexpr uint32_t OPT_CONVERTS_ANY = 0xFFFFFFFFu;
+
+// One row of the agent's SQL-type table (GetOpTable, OP_TABLE_SQL_TYPES).
 struct OpTableRow {
-  int32_t sqlType;
+  int32_t sqlType;    // the C type of the row's SQL type, as the default C type names it
   int32_t maxLength;  // 0 = not applicable
-  uint32_t mask;      // conversions: 0x200 date, 0x400 time, 0x800 timestamp
+  uint32_t mask;      // conversions (OPT_CONVERTS_*)
 };
 
 // Request and answer of GetOpTable; the rows belong to the agent.

@@ -6,11 +6,17 @@
 
 namespace kx {
 
+// DYN_CURS_SENSITIVITY: how a dynamic cursor sees other transactions'
+// changes (HIGH: through row versions), or DISABLED: no dynamic cursors.
+constexpr int32_t DCS_LOW = 0;
+constexpr int32_t DCS_HIGH = 1;
+constexpr int32_t DCS_DISABLED = 2;
+
 // The agent's connect options, filled from the connect string for one
 // connection open; DRV_Connect copies them and takes over their two texts
 // (it leaves NULL in their place).
 struct AgentConnOptions {
-  int32_t dynCursSensitivity;  // 0 LOW, 1 HIGH, 2 DISABLED
+  int32_t dynCursSensitivity;  // DCS_*
   int32_t jet;
   int32_t noac;
   int32_t maxRows;

@@ -1,8 +1,11 @@
 #include "drv_jdbc/j_agent.h"
 
+#include <sqlext.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <string>
 
@@ -100,10 +103,11 @@ const AgentOps kAgentOps = {
 };
 
 // The SQL types the core may bind and what it may convert them to.
-const OpTableRow kTypeTable[9] = {
-    {1, 32767, 0x2a31fe}, {5, 0, 0x2821fe},  {4, 0, 0x2821fe},
-    {7, 0, 0x2821fe},     {8, 0, 0x2821fe},  {10, 0, 0x282400},
-    {9, 0, 0x282200},     {11, 0, 0x282800}, {-2, 65533, 0x2a3000},
+const OpTableRow kTypeTable[] = {
+    {SQL_C_CHAR, 32767, 0x2a31fe},   {SQL_C_SHORT, 0, 0x2821fe}, {SQL_C_LONG, 0, 0x2821fe},
+    {SQL_C_FLOAT, 0, 0x2821fe},      {SQL_C_DOUBLE, 0, 0x2821fe}, {SQL_C_TIME, 0, 0x282400},
+    {SQL_C_DATE, 0, 0x282200},       {SQL_C_TIMESTAMP, 0, 0x282800},
+    {SQL_C_BINARY, 65533, 0x2a3000},
 };
 
 // A VM that cannot be found or started: the client cannot make a connection.
@@ -209,8 +213,8 @@ int32_t DRV_GetMessages(AgentHandle h, AgentMsgBlock* out) {
 
 int32_t GetOpTable(AgentHandle conn, OpTable* table) {
   if (table == nullptr || JDB_FindConn(conn) == nullptr) return KX_ERR_BAD_ARGUMENT;
-  if (table->type != 1) return KX_ERR_NOT_CAPABLE;
-  table->count = 9;
+  if (table->type != OP_TABLE_SQL_TYPES) return KX_ERR_NOT_CAPABLE;
+  table->count = static_cast<int32_t>(std::size(kTypeTable));
   table->rows = kTypeTable;
   return 0;
 }

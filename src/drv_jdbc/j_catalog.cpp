@@ -16,6 +16,7 @@
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_fetch.h"
 #include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_meta.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_typelist.h"
@@ -173,7 +174,7 @@ bool JavaFlagIsBoolean(JStmt* s, int32_t javaCols, int32_t pos) {
     JDB_MsgFreeList(&s->msgs);
     return false;
   }
-  return type != 5;
+  return type != JT_SMALLINT;
 }
 
 void FillColumn(JStmt* s, const CatCol& def, int32_t pos, int32_t javaCols, bool wide,
@@ -390,7 +391,7 @@ int32_t DRV_DDSpecialColumns(AgentHandle h, const char* catalog, const char* sch
                              const char* table, uint16_t identifierType, uint16_t scope,
                              uint16_t nullable) {
   return CatalogCall(h, JDB_CAT_SPECIALCOLUMNS, [&](JStmt* s, jobject md, jobject* rs) {
-    if (identifierType == 2) {  // SQL_ROWVER
+    if (identifierType == SQL_ROWVER) {
       return JC_DatabaseMetaData_getVersionColumns(s, md, catalog, schema, table, rs);
     }
     return JC_DatabaseMetaData_getBestRowIdentifier(s, md, catalog, schema, table, scope,

@@ -379,7 +379,7 @@ int32_t DRV_NativeSql(AgentHandle h, const char* sql, char* out, uint16_t capaci
   if (status != 0) return status;
   int cut = StrCopyOut(text != nullptr ? text : "", out, capacity, length);
   std::free(text);
-  return cut != 0 ? 19 : 0;
+  return cut != 0 ? KX_ERR_DATA_TRUNCATED : 0;
 }
 
 int32_t DRV_Commit(AgentHandle h) { return TxnEnd(h, true); }

@@ -545,7 +545,11 @@ void FillProcColumnsOdbc3(JStmt* s, RowBuffer* out, int32_t r) {
   const bool isReturn = out->columns[4].indicators[r] == RB_IND_DATA &&
                         GetInt(&out->columns[4], r, &kind) && kind == SQL_RETURN_VALUE;
   const int n = out->colCount < s->colCount ? out->colCount : s->colCount;
-  FillVerboseType(out, 6, n >= 15 ? KX_ERR_GENERAL : 0, n >= 16 ? KX_ERR_NOMEM : 0, r);
+  // SQL_DATA_TYPE and SQL_DATETIME_SUB: columns 15 and 16 of the result,
+  // where the result reaches them.
+  constexpr int kSqlDataTypeCol = 15, kDatetimeSubCol = 16;
+  FillVerboseType(out, 6, n >= kSqlDataTypeCol ? kSqlDataTypeCol : 0,
+                  n >= kDatetimeSubCol ? kDatetimeSubCol : 0, r);
   for (int c = 14; c <= 19 && c <= n; ++c) {
     RowBufferColumn* col = &out->columns[c - 1];
     switch (c) {
@@ -583,7 +587,8 @@ void DateTypesForVersion(const JStmt* s, RowBuffer* out, int typeCol, int32_t r)
 // parameters from them cuts fractions away. digitsCol: DECIMAL_DIGITS (the
 // fraction digits) of a column row; maxScaleCol: MAXIMUM_SCALE of a type
 // row, which also receives the fraction digits when the driver left it 0.
-// Columns are 1-based, 0 for none; runs after the type fix-up (codes 9-11).
+// Columns are 1-based, 0 for none; runs after the type fix-up (the ODBC 2
+// codes SQL_DATE, SQL_TIME, SQL_TIMESTAMP).
 void FixDatetimeSize(RowBuffer* out, int typeCol, int sizeCol, int digitsCol, int maxScaleCol,
                      int32_t r) {
   auto cell = [out, r](int c, int32_t* v) {
@@ -591,10 +596,14 @@ void FixDatetimeSize(RowBuffer* out, int typeCol, int sizeCol, int digitsCol, in
            GetInt(&out->columns[c - 1], r, v);
   };
   int32_t t = 0;
-  if (!cell(typeCol, &t) || t < 9 || t > 11 || sizeCol < 1 || sizeCol > out->colCount) return;
-  const int32_t base = t == 9 ? 10 : t == 10 ? 8 : 19;
+  if (!cell(typeCol, &t) || t < SQL_DATE || t > SQL_TIMESTAMP || sizeCol < 1 ||
+      sizeCol > out->colCount) {
+    return;
+  }
+  // Characters of the value without fraction: yyyy-mm-dd, hh:mm:ss, both.
+  const int32_t base = t == SQL_DATE ? 10 : t == SQL_TIME ? 8 : 19;
   int32_t digits = 0;
-  if (t != 9) {
+  if (t != SQL_DATE) {
     int32_t v = 0;
     if (digitsCol != 0) {
       if (cell(digitsCol, &v) && v > 0) digits = v;

@@ -518,7 +518,7 @@ int SplitLocal(JStmt* s, jobject obj, Getters& g, int32_t index, Field* fields, 
     jint v = 0;
     if (JC_CallInt(env, value, *parts[i], &v) != 0) {
       status = Check(s);
-      if (status == 0) status = 15;
+      if (status == 0) status = KX_ERR_GENERAL;
       break;
     }
     if (i == 0 && YearOutOfRange(v)) {

@@ -271,7 +271,8 @@ const FixedRow kFixedAnswers[] = {
     {SQL_DDL_INDEX, 0, nullptr},
     {SQL_INSERT_STATEMENT, SQL_IS_INSERT_LITERALS | SQL_IS_INSERT_SEARCHED | SQL_IS_SELECT_INTO, nullptr},
     {SQL_XOPEN_CLI_YEAR, 0, ""},
-    {SQL_CURSOR_SENSITIVITY, SQL_UNSPECIFIED, nullptr},
+    // Keyset-driven and dynamic cursors show the changes others make.
+    {SQL_CURSOR_SENSITIVITY, SQL_SENSITIVE, nullptr},
     {SQL_DESCRIBE_PARAMETER, 0, "Y"},
     {SQL_CATALOG_NAME, 0, "Y"},
     {SQL_COLLATION_SEQ, 0, ""},
@@ -290,7 +291,7 @@ bool NoCapabilityClaimed(uint16_t type) {
 
 // Dynamic cursors are offered unless the connection disables them
 // (DYN_CURS_SENSITIVITY=DISABLED).
-bool DynamicOffered(const JConn* c) { return c == nullptr || c->opts.dynCursSensitivity != 2; }
+bool DynamicOffered(const JConn* c) { return c == nullptr || c->opts.dynCursSensitivity != DCS_DISABLED; }
 
 // The cursor answers that depend on whether dynamic cursors are offered.
 // True when the type is one of them.

@@ -1,5 +1,7 @@
 #include "drv_jdbc/j_props.h"
 
+#include <sqlext.h>
+
 #include <cstring>
 
 #include "agent/build_flavor.h"
@@ -118,7 +120,7 @@ int ConnGet(JConn* c, AgentPropertyId id, int32_t* number, char* text) {
           c->dynCursorCapable = 1;
           return 0;
         case AP_CONN_MAX_PARAMS: *number = 255; return 0;
-        case AP_CONN_ROW_VERSION_TABLE: *number = c->opts.dynCursSensitivity == 1 ? 1 : 0; return 0;
+        case AP_CONN_ROW_VERSION_TABLE: *number = c->opts.dynCursSensitivity == DCS_HIGH ? 1 : 0; return 0;
         case AP_CONN_CAPABILITY_MASK: *number = JDB_CapabilityWord(c); return 0;
         case AP_CONN_UNICODE_CLIENT:
           if (!UnicodeBuild()) return KX_ERR_NOT_SUPPORTED;
@@ -289,10 +291,17 @@ int StmtSet(JStmt* s, AgentPropertyId id, const void* value) {
 
 int32_t JDB_CapabilityWord(JConn* c) {
   c->dynCursorCapable = 1;
-  return c->opts.noac != 0 ? 0x349F : 0x359F;
+  // Everything the agent does, and autocommit unless the connection asked
+  // for none (NOAC).
+  const int32_t word = CAP_NEEDBIND | CAP_HAS_MORE_RES | CAP_HAS_PARAM_OP | CAP_HAS_SCRL_CURS |
+                       CAP_HAS_DYN_MIX_CURS | CAP_HAS_EXECUTE2 | CAP_EXT_DESCRIBE | CAP_MAX_LENGTH |
+                       CAP_DTC;
+  return c->opts.noac != 0 ? word : word | CAP_AUTOCOMMIT;
 }
 
-int32_t JDB_ScrollOptions(const JConn* c) { return c->opts.dynCursSensitivity == 2 ? 17 : 31; }
+int32_t JDB_ScrollOptions(const JConn* c) { const int32_t always = SQL_SO_FORWARD_ONLY | SQL_SO_STATIC;
+  const int32_t scrolling = SQL_SO_KEYSET_DRIVEN | SQL_SO_DYNAMIC | SQL_SO_MIXED;
+  return c->opts.dynCursSensitivity == DCS_DISABLED ? always : always | scrolling; }
 
 int JDB_NegotiateCursorOpt(JStmt* s, int32_t option, int32_t* value) {
   const int32_t requested = *value;

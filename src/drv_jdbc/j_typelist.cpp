@@ -11,6 +11,7 @@
 #include <set>
 #include <utility>
 
+#include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_typemap.h"
 
 namespace kx {
@@ -194,7 +195,7 @@ std::vector<TypeListRow> JDB_OdbcTypeList(const std::vector<TypeListRow>& jdbcRo
     } else if ((code == SQL_LONGVARCHAR || code == SQL_LONGVARBINARY) && unbounded) {
       size = INT32_MAX;
     }
-    if (code == SQL_NUMERIC && jdbcType == -5) {  // BIGINT under JET
+    if (code == SQL_NUMERIC && jdbcType == JT_BIGINT) {  // BIGINT under JET
       SetText(&r[TL_TYPE_NAME], "NUMERIC");
       size = 20;
     }

@@ -211,7 +211,7 @@ int JC_XAResource_recover(JConn* c, long flags) {
   }
   for (jsize i = 0; i < count; ++i) {
     jobject element = env->GetObjectArrayElement(static_cast<jobjectArray>(array), i);
-    int status = env->ExceptionCheck() ? 15 : JC_XidToC(env, element, &records[i]);
+    int status = env->ExceptionCheck() ? KX_ERR_GENERAL : JC_XidToC(env, element, &records[i]);
     JW_Delete(env, element);
     if (status != 0) {
       if (CheckException(env, c->unicodeClient, &c->msgs) == 0) {

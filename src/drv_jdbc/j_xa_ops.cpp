@@ -13,6 +13,7 @@
 #include "drv_jdbc/j_connect.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_xa.h"
+#include "util/errcodes.h"
 
 namespace kx {
 
@@ -59,7 +60,7 @@ bool KeepRefs(JConn* c, jobject conn, jobject meta, jobject xaConn, jobject xaRe
       for (int k = 0; k < i; ++k) {
         if (g[k] != nullptr) env->DeleteGlobalRef(g[k]);
       }
-      JDB_MsgAddText(&c->msgs, "Memory allocation failure", 16);
+      JDB_MsgAddText(&c->msgs, "Memory allocation failure", KX_ERR_NOMEM);
       return false;
     }
   }
@@ -133,17 +134,17 @@ int32_t DRV_XaClose(AgentHandle h, const char*, int, long flags) {
   char* props = Dup(c->props);
   jobject conn = nullptr, meta = nullptr;
   int status = classes == nullptr || props == nullptr
-                   ? 16
+                   ? KX_ERR_NOMEM
                    : _getConnection(c, &conn, classes, props, c->user, c->password, nullptr);
   std::free(classes);
   std::free(props);
-  if (status == 0 && conn == nullptr) status = 50;
+  if (status == 0 && conn == nullptr) status = KX_ERR_UNABLE_TO_CONNECT;
   if (status == 0) status = JC_Connection_getMetaData(c, conn, &meta);
   if (status == 0) {
     // The plain connection behaves as the one made at connect did.
     if (c->accessMode != 0) JC_Connection_setReadOnly(c, conn, 1);
     if (c->opts.noac != 0) JC_Connection_setAutoCommit(c, conn, 0);
-    if (!KeepRefs(c, conn, meta, nullptr, nullptr)) status = 16;
+    if (!KeepRefs(c, conn, meta, nullptr, nullptr)) status = KX_ERR_NOMEM;
   }
   if (status != 0) {
     if (conn != nullptr) JC_Connection_close(c, conn);

@@ -276,7 +276,7 @@ void ConnOpen(ConnRecord* conn, char form, AgentConnOptions* options) {
 
   conn->state = CONN_CONNECTED;
   conn->error = 0;
-  conn->opTable = OpTable{1, 0, nullptr};
+  conn->opTable = OpTable{OP_TABLE_SQL_TYPES, 0, nullptr};
   ConnGetOpTable(conn, &conn->opTable);
 
   ReadCapabilities(conn);

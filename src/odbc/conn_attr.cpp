@@ -87,27 +87,60 @@ int32_t AskText(ConnRecord* conn, AgentPropertyId id, std::string* out) {
   return 0;
 }
 
+// The driver's own connection options: numbers from the block ODBC leaves to
+// drivers (above SQL_CONNECT_OPT_DRVR_START), given their meaning by the
+// agent. While connected the core forwards an integer option under
+// AP_CONN_OPTION_INT + number and a text option under AP_CONN_OPTION_TEXT +
+// number. The block holds ODBC's own SQL_ATTR_ENLIST_IN_XA as one of the
+// forwarded integers; SQL_ATTR_ENLIST_IN_DTC and SQL_ATTR_CONNECTION_DEAD
+// are only read from the agent (the first span), never set through it.
+enum class DriverOptionKind { kInt, kText, kIntReadOnly };
+
+struct DriverOptionSpan {
+  uint16_t first;
+  uint16_t last;
+  DriverOptionKind kind;
+};
+
+constexpr DriverOptionSpan kDriverOptions[] = {
+    {CONN_OPT_DRIVER_FIRST, SQL_ATTR_ENLIST_IN_DTC - 1, DriverOptionKind::kInt},
+    {SQL_ATTR_ENLIST_IN_DTC, SQL_ATTR_ENLIST_IN_DTC, DriverOptionKind::kIntReadOnly},
+    {SQL_ATTR_ENLIST_IN_XA, SQL_ATTR_ENLIST_IN_XA, DriverOptionKind::kInt},
+    {SQL_ATTR_CONNECTION_DEAD, SQL_ATTR_CONNECTION_DEAD, DriverOptionKind::kIntReadOnly},
+    {SQL_ATTR_CONNECTION_DEAD + 1, CONN_OPT_DRIVER_TEXT_1 - 1, DriverOptionKind::kInt},
+    {CONN_OPT_DRIVER_TEXT_1, CONN_OPT_DRIVER_TEXT_1, DriverOptionKind::kText},
+    {CONN_OPT_DRIVER_TEXT_1 + 1, CONN_OPT_DRIVER_TEXT_1 + 1, DriverOptionKind::kInt},
+    {CONN_OPT_DRIVER_TEXT_2, CONN_OPT_DRIVER_TEXT_2, DriverOptionKind::kText},
+    {CONN_OPT_DRIVER_TEXT_2 + 1, CONN_OPT_DRIVER_LOW_LAST, DriverOptionKind::kInt},
+    {CONN_OPT_DRIVER_HIGH_FIRST, CONN_OPT_DRIVER_TEXT_3 - 1, DriverOptionKind::kInt},
+    {CONN_OPT_DRIVER_TEXT_3, CONN_OPT_DRIVER_TEXT_3, DriverOptionKind::kText},
+    {CONN_OPT_DRIVER_TEXT_3 + 1, CONN_OPT_DRIVER_HIGH_LAST, DriverOptionKind::kInt},
+    {CONN_OPT_DRIVER_LAST, CONN_OPT_DRIVER_LAST, DriverOptionKind::kInt},
+};
+
+const DriverOptionSpan* FindDriverOption(uint16_t option) {
+  for (const DriverOptionSpan& span : kDriverOptions) {
+    if (option >= span.first && option <= span.last) return &span;
+  }
+  return nullptr;
+}
+
 // Driver-specific options the agent may take while connected.
 bool IsDriverIntOption(uint16_t option) {
-  switch (option) {
-    case 1201: case 1202: case 1203: case 1204: case 1205: case 1206: case 1208:
-    case 1210: case 1211: case 1213: case 1215: case 1216: case 1217: case 1218:
-    case 1219: case 1252: case 1253: case 1255: case 1256: case 1257: case 1258:
-    case 1259: case 1262:
-      return true;
-    default:
-      return false;
-  }
+  const DriverOptionSpan* span = FindDriverOption(option);
+  return span != nullptr && span->kind == DriverOptionKind::kInt;
 }
 
 bool IsDriverTextOption(uint16_t option) {
-  return option == 1212 || option == 1214 || option == 1254;
+  const DriverOptionSpan* span = FindDriverOption(option);
+  return span != nullptr && span->kind == DriverOptionKind::kText;
 }
 
 // The options a get answers from the agent as numbers: the settable ones and
-// the read-only ones of the same range (1207 and 1209 among them).
+// the read-only ones.
 bool IsDriverIntGetOption(uint16_t option) {
-  return (option >= 1201 && option <= 1211) || IsDriverIntOption(option);
+  const DriverOptionSpan* span = FindDriverOption(option);
+  return span != nullptr && span->kind != DriverOptionKind::kText;
 }
 
 // A heap copy of an application's text value: UTF-16 from the wide entry
@@ -579,10 +612,15 @@ SQLRETURN ConnSetAttr(ConnRecord* conn, int32_t attribute, uint64_t value, int32
       // Text attributes: a counted text is read up to its length only.
       if (length < 0 && length != SQL_NTS) return Fail(conn, KX_ERR_BAD_LENGTH);
       return SetOption(conn, static_cast<uint16_t>(attribute), value, length, mode);
-    case 0: case 1: case 2: case 3: case 5: case 6: case 7: case 8: case 10: case 11: case 12:
-    case 14: case 101: case 102: case 103: case 104: case 105: case 107: case 108: case 110:
-    case 111: case 112: case SQL_ATTR_ENLIST_IN_DTC: case CONN_OPT_FAILOVER_CALLBACK:
-    case CONN_OPT_FAILOVER_ARG:
+    // The statement-option defaults (but SQL_ROWSET_SIZE) and the ODBC 2
+    // connection options take the ODBC 2 path.
+    case SQL_QUERY_TIMEOUT: case SQL_MAX_ROWS: case SQL_NOSCAN: case SQL_MAX_LENGTH:
+    case SQL_BIND_TYPE: case SQL_CURSOR_TYPE: case SQL_CONCURRENCY: case SQL_KEYSET_SIZE:
+    case SQL_SIMULATE_CURSOR: case SQL_RETRIEVE_DATA: case SQL_USE_BOOKMARKS: case SQL_ROW_NUMBER:
+    case SQL_ACCESS_MODE: case SQL_AUTOCOMMIT: case SQL_LOGIN_TIMEOUT: case SQL_OPT_TRACE:
+    case SQL_OPT_TRACEFILE: case SQL_TRANSLATE_OPTION: case SQL_TXN_ISOLATION:
+    case SQL_ODBC_CURSORS: case SQL_QUIET_MODE: case SQL_PACKET_SIZE: case SQL_ATTR_ENLIST_IN_DTC:
+    case CONN_OPT_FAILOVER_CALLBACK: case CONN_OPT_FAILOVER_ARG:
       return SetOption(conn, static_cast<uint16_t>(attribute), value, SQL_NTS, mode);
     case SQL_ATTR_CONNECTION_TIMEOUT:
       // No request but a query has a time limit here (queries have theirs,

@@ -25,6 +25,19 @@ constexpr uint16_t CONN_OPT_APP_NAME = 1051;
 constexpr uint16_t CONN_OPT_FAILOVER_CALLBACK = 1280;
 constexpr uint16_t CONN_OPT_FAILOVER_ARG = 1281;
 
+// Bounds of the driver's own connection options the agent gives a meaning to
+// (conn_attr.cpp says which carry a number and which a text): a low block
+// from CONN_OPT_DRIVER_FIRST, a high block from CONN_OPT_DRIVER_HIGH_FIRST,
+// and the three text options among them.
+constexpr uint16_t CONN_OPT_DRIVER_FIRST = 1201;
+constexpr uint16_t CONN_OPT_DRIVER_TEXT_1 = 1212;
+constexpr uint16_t CONN_OPT_DRIVER_TEXT_2 = 1214;
+constexpr uint16_t CONN_OPT_DRIVER_LOW_LAST = 1219;
+constexpr uint16_t CONN_OPT_DRIVER_HIGH_FIRST = 1252;
+constexpr uint16_t CONN_OPT_DRIVER_TEXT_3 = 1254;
+constexpr uint16_t CONN_OPT_DRIVER_HIGH_LAST = 1259;
+constexpr uint16_t CONN_OPT_DRIVER_LAST = 1262;
+
 // Agent property of the failover switch, and the bases of the driver-specific
 // options (+ the option number).
 constexpr AgentPropertyId AP_CONN_FAILOVER = 0x22030500;

@@ -81,17 +81,17 @@ int32_t ConnKwNumber(int row) {
 }
 
 int JDB_DynCursSensitivityParse(const char* text) {
-  if (text == nullptr) return 0;
-  if (*text == 'D' || *text == 'd') return 2;
-  if (*text == 'H' || *text == 'h') return 1;
-  return 0;
+  if (text == nullptr) return DCS_LOW;
+  if (*text == 'D' || *text == 'd') return DCS_DISABLED;
+  if (*text == 'H' || *text == 'h') return DCS_HIGH;
+  return DCS_LOW;
 }
 
 const char* JDB_DynCursSensitivityName(int value) {
   switch (value) {
-    case 1:
+    case DCS_HIGH:
       return "HIGH";
-    case 2:
+    case DCS_DISABLED:
       return "DISABLED";
     default:
       return "LOW";

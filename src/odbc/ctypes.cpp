@@ -4,6 +4,8 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <cstddef>
+
 namespace kx {
 
 int32_t DefaultCType(int32_t sqlType, int32_t odbcVersion) {
@@ -50,41 +52,29 @@ int32_t DefaultCType(int32_t sqlType, int32_t odbcVersion) {
   }
 }
 
+// The size of each fixed C type's ODBC structure or scalar.
 int16_t CTypeSize(int16_t cType) {
+  auto size = [](std::size_t n) { return static_cast<int16_t>(n); };
   switch (cType) {
-    case SQL_C_NUMERIC:
-      return 19;
-    case SQL_C_TIMESTAMP:
-    case SQL_C_TYPE_TIMESTAMP:
-    case SQL_C_GUID:
-      return 16;
-    case SQL_C_DOUBLE:
-    case SQL_C_SBIGINT:
-    case SQL_C_UBIGINT:
-      return 8;
-    case SQL_C_DATE:
-    case SQL_C_TIME:
-    case SQL_C_TYPE_DATE:
-    case SQL_C_TYPE_TIME:
-      return 6;
-    case SQL_C_LONG:
-    case SQL_C_SLONG:
-    case SQL_C_ULONG:
-    case SQL_C_FLOAT:
-      return 4;
-    case SQL_C_SHORT:
-    case SQL_C_SSHORT:
-    case SQL_C_USHORT:
-      return 2;
-    case SQL_C_BIT:
-    case SQL_C_TINYINT:
-    case SQL_C_STINYINT:
-    case SQL_C_UTINYINT:
-      return 1;
-    default:
-      return 0;
+    case SQL_C_NUMERIC: return size(sizeof(SQL_NUMERIC_STRUCT));
+    case SQL_C_TIMESTAMP: case SQL_C_TYPE_TIMESTAMP: return size(sizeof(SQL_TIMESTAMP_STRUCT));
+    case SQL_C_GUID: return size(sizeof(SQLGUID));
+    case SQL_C_DOUBLE: return size(sizeof(SQLDOUBLE));
+    case SQL_C_SBIGINT: case SQL_C_UBIGINT: return size(sizeof(SQLBIGINT));
+    case SQL_C_DATE: case SQL_C_TYPE_DATE: return size(sizeof(SQL_DATE_STRUCT));
+    case SQL_C_TIME: case SQL_C_TYPE_TIME: return size(sizeof(SQL_TIME_STRUCT));
+    case SQL_C_LONG: case SQL_C_SLONG: case SQL_C_ULONG: return size(sizeof(SQLINTEGER));
+    case SQL_C_FLOAT: return size(sizeof(SQLREAL));
+    case SQL_C_SHORT: case SQL_C_SSHORT: case SQL_C_USHORT: return size(sizeof(SQLSMALLINT));
+    case SQL_C_BIT: case SQL_C_TINYINT: case SQL_C_STINYINT: case SQL_C_UTINYINT:
+      return size(sizeof(SQLCHAR));
+    default: return 0;
   }
 }
+// The sizes the agent's row layouts rely on.
+static_assert(sizeof(SQL_NUMERIC_STRUCT) == 19 && sizeof(SQL_TIMESTAMP_STRUCT) == 16 &&
+              sizeof(SQLGUID) == 16 && sizeof(SQL_DATE_STRUCT) == 6 && sizeof(SQL_TIME_STRUCT) == 6 &&
+              sizeof(SQLINTEGER) == 4);
 
 namespace {
 

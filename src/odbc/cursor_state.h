@@ -4,6 +4,8 @@
 // and offset into the absolute row the cursor layer is asked for.
 #pragma once
 
+#include <sqlext.h>
+
 #include <cstdint>
 
 #include "agent/agent.h"
@@ -42,7 +44,8 @@ int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_
 // Whether the cursor keeps no absolute positions (dynamic, or keyset-driven
 // with a keyset smaller than the result).
 inline bool SCS_IsDynamicOrMixed(const SCS_CURSOR* c) {
-  return c->cursorType == 2 || (c->cursorType == 1 && c->keysetSize != 0);
+  return c->cursorType == SQL_CURSOR_DYNAMIC ||
+         (c->cursorType == SQL_CURSOR_KEYSET_DRIVEN && c->keysetSize != 0);
 }
 
 }  // namespace kx

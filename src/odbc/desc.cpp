@@ -5,8 +5,12 @@
 
 #include <sqlext.h>
 
+#include <cstddef>
 #include <cstdlib>
+#include <memory>
 #include <new>
+#include <stdexcept>
+#include <utility>
 
 #include "odbc/diag.h"
 #include "odbc/exec/param_bind.h"
@@ -41,13 +45,19 @@ const char* DescKindName(const DescRecord* desc) {
 // ---- lifetime ---------------------------------------------------------------------------
 
 DescRecord* DescAlloc(int16_t kind, int16_t allocation, StmtRecord* stmt, ConnRecord* conn) {
-  auto* desc = new (std::nothrow) DescRecord{};
-  auto* bookmark = static_cast<DescRecNode*>(std::calloc(1, sizeof(DescRecNode)));
-  if (desc == nullptr || bookmark == nullptr) {
-    // A descriptor without its bookmark record would break every record
-    // walk, so both allocations count as one.
-    delete desc;
-    std::free(bookmark);
+  // A descriptor without its bookmark record would break every record walk,
+  // so the record, its list and the bookmark count as one allocation.
+  std::unique_ptr<DescRecord> desc(new (std::nothrow) DescRecord{});
+  DescFieldRecPtr bookmark(new (std::nothrow) DescFieldRec{});
+  bool made = desc != nullptr && bookmark != nullptr;
+  if (made) {
+    try {
+      desc->records.push_back(std::move(bookmark));
+    } catch (const std::bad_alloc&) {
+      made = false;
+    }
+  }
+  if (!made) {
     if (stmt != nullptr) {
       stmt->error = KX_ERR_NOMEM;
     } else if (conn != nullptr) {
@@ -64,17 +74,16 @@ DescRecord* DescAlloc(int16_t kind, int16_t allocation, StmtRecord* stmt, ConnRe
     desc->conn = conn;
   }
   desc->arraySize = 1;
-  desc->records = bookmark;
   if (stmt != nullptr && allocation == SQL_DESC_ALLOC_AUTO) {
     switch (kind) {
-      case DK_ARD: stmt->implicitArd = stmt->currentArd = desc; break;
-      case DK_APD: stmt->implicitApd = stmt->currentApd = desc; break;
-      case DK_IRD: stmt->ird = desc; break;
-      case DK_IPD: stmt->ipd = desc; break;
+      case DK_ARD: stmt->implicitArd = stmt->currentArd = desc.get(); break;
+      case DK_APD: stmt->implicitApd = stmt->currentApd = desc.get(); break;
+      case DK_IRD: stmt->ird = desc.get(); break;
+      case DK_IPD: stmt->ipd = desc.get(); break;
       default: break;
     }
   }
-  return desc;
+  return desc.release();
 }
 
 void DescFree(DescRecord* desc) {
@@ -97,15 +106,7 @@ void DescFree(DescRecord* desc) {
       }
     }
   }
-  DescRecNode* node = desc->records;
-  while (node != nullptr) {
-    DescRecNode* next = node->next;
-    DescRecClear(&node->rec);
-    std::free(node);
-    node = next;
-  }
-  desc->records = nullptr;
-  desc->lastNode = nullptr;
+  desc->records.clear();
   MsgListFree(&desc->messages);
   desc->magic = MAGIC_FREED;
   HT_Release(DescTable(), desc->handle);
@@ -138,25 +139,14 @@ char* DescPopMsg(DescRecord* desc, int32_t* native) { return MsgListPop(&desc->m
 
 // ---- record list ---------------------------------------------------------------------------
 
-// The list holds the bookmark record and one node per counted record: the
-// count only changes as DescGrowRecs adds nodes or as the list is trimmed to
-// it, so it answers without a walk (a column read asks once per value, and a
-// descriptor may hold thousands of parameter records).
-int32_t DescRecCount(const DescRecord* desc) { return desc->records != nullptr ? desc->count : 0; }
+// The list holds the bookmark record and one entry per counted record: the
+// count only changes as DescGrowRecs adds records or as the list is trimmed
+// to it.
+int32_t DescRecCount(const DescRecord* desc) { return desc->records.empty() ? 0 : desc->count; }
 
 DescFieldRec* DescGetRec(DescRecord* desc, int32_t n) {
-  if (n < 0) return nullptr;
-  DescRecNode* node = desc->records;
-  int32_t i = 0;
-  if (desc->lastNode != nullptr && desc->lastIndex <= n) {
-    node = desc->lastNode;
-    i = desc->lastIndex;
-  }
-  for (; node != nullptr && i < n; ++i) node = node->next;
-  if (node == nullptr) return nullptr;
-  desc->lastNode = node;
-  desc->lastIndex = n;
-  return &node->rec;
+  if (n < 0 || static_cast<size_t>(n) >= desc->records.size()) return nullptr;
+  return desc->records[static_cast<size_t>(n)].get();
 }
 
 void DescRecInit(const DescRecord* desc, DescFieldRec* rec) {
@@ -180,42 +170,34 @@ void DescRecClear(DescFieldRec* rec) {
   rec->name = nullptr;
 }
 
+void DescFieldRecFree::operator()(DescFieldRec* rec) const noexcept {
+  DescRecClear(rec);
+  delete rec;
+}
+
 int DescGrowRecs(DescRecord* desc, int16_t n) {
-  DescRecNode* tail = desc->records;
-  int32_t index = 0;
-  if (desc->lastNode != nullptr) {
-    tail = desc->lastNode;
-    index = desc->lastIndex;
+  if (n <= desc->count) return 0;
+  try {
+    desc->records.reserve(static_cast<size_t>(n) + 1);
+  } catch (const std::bad_alloc&) {
+    return KX_ERR_NOMEM;
+  } catch (const std::length_error&) {
+    return KX_ERR_NOMEM;
   }
-  for (; tail->next != nullptr; ++index) tail = tail->next;
   while (desc->count < n) {
-    auto* node = static_cast<DescRecNode*>(std::calloc(1, sizeof(DescRecNode)));
-    if (node == nullptr) return KX_ERR_NOMEM;
-    DescRecInit(desc, &node->rec);
-    tail->next = node;
-    tail = node;
-    ++index;
+    DescFieldRecPtr rec(new (std::nothrow) DescFieldRec{});
+    if (rec == nullptr) return KX_ERR_NOMEM;
+    DescRecInit(desc, rec.get());
+    desc->records.push_back(std::move(rec));  // room reserved above: does not throw
     ++desc->count;
   }
-  desc->lastNode = tail;
-  desc->lastIndex = index;
   return 0;
 }
 
 void DescTrimRecs(DescRecord* desc, int32_t n) {
-  if (n < 0) n = 0;
-  desc->lastNode = nullptr;
-  desc->lastIndex = 0;
-  DescRecNode* keep = desc->records;
-  for (int32_t i = 0; keep != nullptr && i < n; ++i) keep = keep->next;
-  if (keep == nullptr) return;
-  DescRecNode* node = keep->next;
-  keep->next = nullptr;
-  while (node != nullptr) {
-    DescRecNode* next = node->next;
-    DescRecClear(&node->rec);
-    std::free(node);
-    node = next;
+  const size_t keep = static_cast<size_t>(n < 0 ? 0 : n) + 1;
+  if (desc->records.size() > keep) {
+    desc->records.erase(desc->records.begin() + static_cast<std::ptrdiff_t>(keep), desc->records.end());
   }
 }
 
@@ -278,9 +260,10 @@ int StmtApplyARD(StmtRecord* stmt, DescRecord* desc) {
   for (const auto& a : attrs) {
     if (StmtSetAttr(stmt, a.attr, a.value, 0, 'A') == SQL_ERROR) return KX_ERR_GENERAL;
   }
-  int16_t n = 0;
-  for (DescRecNode* node = desc->records; node != nullptr; node = node->next, ++n) {
-    const DescFieldRec& r = node->rec;
+  // By number, not by iterator: binding may add records to the list.
+  for (size_t i = 0; i < desc->records.size(); ++i) {
+    const DescFieldRec& r = *desc->records[i];
+    const auto n = static_cast<int16_t>(i);
     if (r.dataPtr == nullptr) continue;
     int rc = StmtBindColEx(stmt, static_cast<uint16_t>(n), r.conciseType, r.dataPtr, r.octetLength,
                            r.octetLengthPtr, r.indicatorPtr);
@@ -309,9 +292,9 @@ int StmtApplyAPD(StmtRecord* stmt, DescRecord* desc) {
       return KX_ERR_GENERAL;
     }
   }
-  int16_t n = 0;
-  for (DescRecNode* node = desc->records; node != nullptr; node = node->next, ++n) {
-    const DescFieldRec& r = node->rec;
+  for (size_t i = 0; i < desc->records.size(); ++i) {
+    const DescFieldRec& r = *desc->records[i];
+    const auto n = static_cast<int16_t>(i);
     if (r.dataPtr == nullptr) continue;
     const DescFieldRec* ir = ipd != nullptr ? DescGetRec(ipd, n) : nullptr;
     uint64_t size = 0;

@@ -173,9 +173,10 @@ int16_t Prec(int t, int32_t size, int16_t digits) {
   return 0;
 }
 
+// Every number's precision counts decimal digits, the approximate types'
+// too (their column size is 7 or 15 digits, as the catalog says): radix 10.
 int32_t Radix(int t) {
-  if (IsExactOrSizedInteger(t) || In(t, SQL_NUMERIC, SQL_SMALLINT)) return 10;
-  if (In(t, SQL_FLOAT, SQL_DOUBLE)) return 2;
+  if (IsExactOrSizedInteger(t) || In(t, SQL_NUMERIC, SQL_DOUBLE)) return 10;
   return 0;
 }
 

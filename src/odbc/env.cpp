@@ -115,7 +115,7 @@ SQLRETURN EnvrGetAttr(HandleHead* rec, const OdbcArgs& args) {
     case SQL_ATTR_CONNECTION_POOLING: *out = env->connectionPooling; break;
     case SQL_ATTR_CP_MATCH: *out = env->cpMatch; break;
     case SQL_ATTR_OUTPUT_NTS: *out = env->outputNts ? 1 : 0; break;
-    case 1056: *out = 2; break;  // the driver's own environment attribute: a constant
+    case ENVR_ATTR_DRIVER: *out = ENVR_ATTR_DRIVER_VALUE; break;
     default: break;
   }
   return SQL_SUCCESS;

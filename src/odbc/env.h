@@ -5,6 +5,11 @@
 
 namespace kx {
 
+// The driver's own environment attribute (from the block ODBC leaves to
+// drivers): read-only, it always answers ENVR_ATTR_DRIVER_VALUE.
+constexpr int32_t ENVR_ATTR_DRIVER = 1056;
+constexpr int32_t ENVR_ATTR_DRIVER_VALUE = 2;
+
 // A new zeroed environment at the head of the process list (ODBC version 2),
 // or nullptr when out of memory. No handle yet.
 EnvrRecord* EnvrAlloc();

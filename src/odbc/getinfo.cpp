@@ -62,7 +62,7 @@ constexpr uint16_t kInfoText[] = {
 };
 
 // The conversion types: answered by the agent when it says it can (capability
-// 0x200), else worked out here.
+// CAP_CONVERT_INFO), else worked out here.
 constexpr uint16_t kConversionTypes[] = {
     SQL_CONVERT_BIGINT, SQL_CONVERT_BINARY, SQL_CONVERT_BIT, SQL_CONVERT_CHAR, SQL_CONVERT_DATE,
     SQL_CONVERT_DECIMAL, SQL_CONVERT_DOUBLE, SQL_CONVERT_FLOAT, SQL_CONVERT_INTEGER,
@@ -117,21 +117,32 @@ bool IsHandleType(uint16_t type) {
          type == SQL_DRIVER_HLIB || type == SQL_DRIVER_HDESC;
 }
 
+// The character types every date, time and binary type converts to.
+constexpr uint32_t kCvtTexts = SQL_CVT_CHAR | SQL_CVT_VARCHAR | SQL_CVT_LONGVARCHAR;
+
 // The mask of a conversion type when the agent does not answer it.
 uint32_t LocalConversionMask(const ConnRecord* conn, uint16_t type, char mode) {
   uint32_t mask = 0;
   switch (type) {
     case SQL_CONVERT_DATE:
-      mask = ConnTypeConvertible(conn, SQL_DATE, 0x200) ? 0x28301 : 0;
+      mask = ConnTypeConvertible(conn, SQL_DATE, OPT_CONVERTS_DATE)
+                 ? kCvtTexts | SQL_CVT_DATE | SQL_CVT_TIMESTAMP
+                 : 0;
       break;
     case SQL_CONVERT_TIME:
-      mask = ConnTypeConvertible(conn, SQL_TIME, 0x400) ? 0x30301 : 0;
+      mask = ConnTypeConvertible(conn, SQL_TIME, OPT_CONVERTS_TIME)
+                 ? kCvtTexts | SQL_CVT_TIME | SQL_CVT_TIMESTAMP
+                 : 0;
       break;
     case SQL_CONVERT_TIMESTAMP:
-      mask = ConnTypeConvertible(conn, SQL_TIMESTAMP, 0x800) ? 0x38301 : 0;
+      mask = ConnTypeConvertible(conn, SQL_TIMESTAMP, OPT_CONVERTS_TIMESTAMP)
+                 ? kCvtTexts | SQL_CVT_DATE | SQL_CVT_TIME | SQL_CVT_TIMESTAMP
+                 : 0;
       break;
     case SQL_CONVERT_BINARY: case SQL_CONVERT_VARBINARY: case SQL_CONVERT_LONGVARBINARY:
-      mask = ConnTypeConvertible(conn, SQL_BINARY, 0xFFFFFFFFu) ? 0x40F01 : 0;
+      mask = ConnTypeConvertible(conn, SQL_BINARY, OPT_CONVERTS_ANY)
+                 ? kCvtTexts | SQL_CVT_BINARY | SQL_CVT_VARBINARY | SQL_CVT_LONGVARBINARY
+                 : 0;
       break;
     default:
       // Character and number types convert among themselves.
@@ -229,7 +240,7 @@ int InfoCacheSlot32(uint16_t type) {
 
 int ConnTypeConvertible(const ConnRecord* conn, int32_t sqlType, uint32_t mask) {
   const OpTable& table = conn->opTable;
-  if (table.type != 1 || table.rows == nullptr) return 0;
+  if (table.type != OP_TABLE_SQL_TYPES || table.rows == nullptr) return 0;
   const int32_t wanted = DefaultCType(sqlType, OdbcVersion(conn));
   for (int32_t i = 0; i < table.count; ++i) {
     if (table.rows[i].sqlType == wanted) return (table.rows[i].mask & mask) != 0 ? 1 : 0;

@@ -10,7 +10,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "agent/agent.h"
 #include "odbc/dtc_seam.h"
@@ -227,9 +229,11 @@ struct StmtRecord : HandleHead {
   uint16_t currentRow;
 
   ColBindingNode* colBindings;    // bound columns, in binding order
-  ParamBinding* paramBindings;    // indexed by parameter number - 1
+  // Indexed by parameter number - 1; both arrays hold paramBindingCap
+  // entries (none while the pointers are null).
+  std::unique_ptr<ParamBinding[]> paramBindings;
   uint16_t paramBindingCap;
-  ParamSummary* paramSummaries;   // one per entry of paramBindings
+  std::unique_ptr<ParamSummary[]> paramSummaries;
 
   uint16_t daeState;         // DataAtExecState
   RowBuffer* paramBlock;
@@ -290,12 +294,9 @@ struct DescRecord : HandleHead {
   int32_t bindType;
   int16_t count;       // records after the bookmark record
   uint64_t* rowsProcessedPtr;
-  DescRecNode* records;  // node 0 is the bookmark record and always exists
-  // The node last reached by its number (null: none), so that records taken
-  // in order (a statement's thousands of parameters) cost a step each, not a
-  // walk from the start. Forgotten whenever records are removed.
-  DescRecNode* lastNode;
-  int32_t lastIndex;
+  // Entry n is record n; entry 0, the bookmark record, exists from
+  // allocation on, and the list holds count + 1 entries.
+  std::vector<DescFieldRecPtr> records;
 };
 
 // The connection a statement or descriptor call runs on.

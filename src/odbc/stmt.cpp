@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <new>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "odbc/conn.h"
 #include "odbc/cursor_state.h"
@@ -110,10 +112,9 @@ StmtRecord* StmtAlloc(ConnRecord* conn) {
       }
       uint32_t handle = 0;
       code = HT_Alloc(DescTable(), &handle, d);
-      if (code != 0) {
-        DescFree(d);
-        break;
-      }
+      // Without a handle it is still the statement's: the release below
+      // frees it with the others.
+      if (code != 0) break;
       // Registered at once so that a failure further on releases it again.
       d->handle = handle;
     }
@@ -123,6 +124,7 @@ StmtRecord* StmtAlloc(ConnRecord* conn) {
     for (DescRecord* d : made) {
       if (d != nullptr && d->magic == DESC_MAGIC) DescFree(d);
     }
+    SCS_CursorFreeRowStatus(&stmt->cursor);
     Unlink(stmt);
     AgentCall(conn->binding, &AgentOps::DRV_FreeStmt, agentStmt);
     delete stmt;
@@ -333,22 +335,16 @@ int StmtSetParamBinding(StmtRecord* stmt, const ParamBinding* b) {
     // times, not once every ten parameters.
     const int want = std::max(b->number + 9, 2 * static_cast<int>(stmt->paramBindingCap));
     const uint16_t cap = static_cast<uint16_t>(std::min(want, KX_MAX_PARAMS));
-    auto* bindings = static_cast<ParamBinding*>(std::calloc(cap, sizeof(ParamBinding)));
-    auto* summaries = static_cast<ParamSummary*>(std::calloc(cap, sizeof(ParamSummary)));
+    std::unique_ptr<ParamBinding[]> bindings(new (std::nothrow) ParamBinding[cap]());
+    std::unique_ptr<ParamSummary[]> summaries(new (std::nothrow) ParamSummary[cap]());
     if (bindings == nullptr || summaries == nullptr) {
-      std::free(bindings);
-      std::free(summaries);
       stmt->error = KX_ERR_NOMEM;
       return -1;
     }
-    if (stmt->paramBindingCap > 0) {
-      std::memcpy(bindings, stmt->paramBindings, sizeof(ParamBinding) * stmt->paramBindingCap);
-      std::memcpy(summaries, stmt->paramSummaries, sizeof(ParamSummary) * stmt->paramBindingCap);
-    }
-    std::free(stmt->paramBindings);
-    std::free(stmt->paramSummaries);
-    stmt->paramBindings = bindings;
-    stmt->paramSummaries = summaries;
+    std::copy_n(stmt->paramBindings.get(), stmt->paramBindingCap, bindings.get());
+    std::copy_n(stmt->paramSummaries.get(), stmt->paramBindingCap, summaries.get());
+    stmt->paramBindings = std::move(bindings);
+    stmt->paramSummaries = std::move(summaries);
     stmt->paramBindingCap = cap;
   }
   ParamBinding copy = *b;
@@ -375,10 +371,8 @@ int StmtFreeParamBindings(StmtRecord* stmt) {
       DaeArraysFree(&b.daeValues, b.daeCount, &b.daeLengths);
     }
   }
-  std::free(stmt->paramBindings);
-  std::free(stmt->paramSummaries);
-  stmt->paramBindings = nullptr;
-  stmt->paramSummaries = nullptr;
+  stmt->paramBindings.reset();
+  stmt->paramSummaries.reset();
   if (stmt->paramBlock != nullptr && CoreKeepsBuffers(stmt)) {
     RB_Free(stmt->paramBlock);
     std::free(stmt->paramBlock);

@@ -100,8 +100,8 @@ SQLRETURN StmtGetCursorName(StmtRecord* stmt, char* buffer, int16_t bufferLength
     uint16_t length = 0;
     const int32_t code = AgentCall(BindingOf(stmt), &AgentOps::DRV_GetCursorName, stmt->agentStmt,
                                    room.data(), size, &length);
-    if (code == 19 && size < 65536) continue;
-    if (code != 0 && code != 19 && code != KX_ERR_SEQUENCE) {
+    if (code == KX_ERR_DATA_TRUNCATED && size < 65536) continue;
+    if (code != 0 && code != KX_ERR_DATA_TRUNCATED && code != KX_ERR_SEQUENCE) {
       // A real failure; "no results" (S1010) only means the agent has no name.
       StmtPullMsgs(stmt);
       stmt->error = code;

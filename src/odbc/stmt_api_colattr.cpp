@@ -80,7 +80,7 @@ int64_t ColumnLength(int16_t type, int32_t columnSize) {
     case SQL_BIT: case SQL_TINYINT: return 1;
     case SQL_BIGINT: return 20;
     default:
-      return (type >= 101 && type <= 113) ? 28 : SQL_NO_TOTAL;
+      return (type >= SQL_INTERVAL_YEAR && type <= SQL_INTERVAL_MINUTE_TO_SECOND) ? 28 : SQL_NO_TOTAL;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 
 #include "odbc/call_args.h"
@@ -30,15 +31,28 @@ constexpr uint16_t SO_OPTIMISTIC_MODE = 1050;        // optimistic-concurrency c
 constexpr uint16_t SO_DESCRIBE_BASE_COLUMNS = 1052;  // column information of base columns
 constexpr uint16_t SO_ADD_KEY_COLUMNS = 1054;        // ... with the missing key columns
 
+// The driver's own statement options the agent gives a meaning to: numbers
+// from the block ODBC leaves to drivers, sent on as they come and kept
+// nowhere. SO_DRIVER_TEXT carries a text, the others an integer.
+constexpr uint16_t SO_DRIVER_TEXT = 1226;
+constexpr uint16_t kPassThroughOptions[] = {1225, SO_DRIVER_TEXT, 1227, 1228, 1229, 1250, 1251,
+                                            1260, 1261, 1264, 1265, 1268, 1276, 1277, 1278};
+
 bool IsPassThroughOption(uint16_t option) {
-  switch (option) {
-    case 1225: case 1226: case 1227: case 1228: case 1229: case 1250: case 1251: case 1260:
-    case 1261: case 1264: case 1265: case 1268: case 1276: case 1277: case 1278:
-      return true;
-    default:
-      return false;
-  }
+  return std::find(std::begin(kPassThroughOptions), std::end(kPassThroughOptions), option) !=
+         std::end(kPassThroughOptions);
 }
+
+// Agent properties of the statement options: the option number under the
+// integer or text kind of the option class.
+constexpr AgentPropertyId StmtOptionInt(uint16_t option) {
+  return AgentProperty(AP_LEVEL_STMT, AP_KIND_INT, AP_CLASS_OPTION, option);
+}
+constexpr AgentPropertyId StmtOptionText(uint16_t option) {
+  return AgentProperty(AP_LEVEL_STMT, AP_KIND_TEXT, AP_CLASS_OPTION, option);
+}
+static_assert(StmtOptionInt(SQL_QUERY_TIMEOUT) == AP_STMT_QUERY_TIMEOUT);
+static_assert(StmtOptionInt(SO_SERIAL) == AP_STMT_SERIAL);
 
 // The statement property that carries an option; 0 for options kept locally.
 AgentPropertyId OptionProperty(uint16_t option) {
@@ -47,11 +61,11 @@ AgentPropertyId OptionProperty(uint16_t option) {
     case SQL_CURSOR_TYPE: case SQL_CONCURRENCY: case SQL_KEYSET_SIZE: case SQL_ROWSET_SIZE:
     case SQL_SIMULATE_CURSOR: case SQL_RETRIEVE_DATA: case SO_READONLY: case SO_SERIAL:
     case SO_OPTIMISTIC_MODE: case SO_DESCRIBE_BASE_COLUMNS: case SO_ADD_KEY_COLUMNS:
-      return 0x32030000u + option;
+      return StmtOptionInt(option);
+    case SO_DRIVER_TEXT:
+      return StmtOptionText(option);
     default:
-      if (option == 1226) return 0x31030000u + option;
-      if (IsPassThroughOption(option)) return 0x32030000u + option;
-      return 0;
+      return IsPassThroughOption(option) ? StmtOptionInt(option) : 0;
   }
 }
 
@@ -406,6 +420,23 @@ SQLRETURN InstallAppDesc(StmtRecord* stmt, uint64_t value, bool rowDesc) {
   return SQL_SUCCESS;
 }
 
+// What the cursor sees of changes others make to its rows. Keyset-driven,
+// mixed and dynamic cursors read each row afresh when they fetch it. A static
+// cursor keeps the rows it read: insensitive while read-only; one that can
+// change rows shows its own changes, so it is neither. A forward-only cursor
+// reads the database's result as it streams, and that depends on the
+// database.
+uint32_t CursorSensitivity(const SCS_CURSOR& c) {
+  switch (c.cursorType) {
+    case SQL_CURSOR_KEYSET_DRIVEN: case SQL_CURSOR_DYNAMIC:
+      return SQL_SENSITIVE;
+    case SQL_CURSOR_STATIC:
+      return c.concurrency == SQL_CONCUR_READ_ONLY ? SQL_INSENSITIVE : SQL_UNSPECIFIED;
+    default:
+      return SQL_UNSPECIFIED;
+  }
+}
+
 // Cursor sensitivity and scrollability are asked for through the cursor type
 // and concurrency options.
 SQLRETURN SetSensitivity(StmtRecord* stmt, uint64_t value) {
@@ -424,7 +455,9 @@ SQLRETURN SetSensitivity(StmtRecord* stmt, uint64_t value) {
         SQLRETURN rc = StmtSetOption(stmt, SQL_CONCURRENCY, SQL_CONCUR_VALUES);
         if (rc != SQL_SUCCESS_WITH_INFO && rc != SQL_SUCCESS) return rc;
       }
-      if (c.concurrency == SQL_CONCUR_READ_ONLY) {
+      // A cursor that stayed read-only, or whose type sees no changes, is
+      // not sensitive: the value reads back as what the cursor is.
+      if (c.concurrency == SQL_CONCUR_READ_ONLY || CursorSensitivity(c) != SQL_SENSITIVE) {
         stmt->error = KX_ERR_OPTION_CHANGED;
         return SQL_SUCCESS_WITH_INFO;
       }
@@ -574,8 +607,7 @@ SQLRETURN StmtGetAttr(StmtRecord* stmt, int32_t attribute, void* value, int32_t 
     case SQL_ATTR_ROWS_FETCHED_PTR: PutPtr(value, stmt->rowsFetchedPtr); return SQL_SUCCESS;
     case SQL_ATTR_ROW_ARRAY_SIZE: PutInt(value, stmt->cursor.rowsetSize, true); return SQL_SUCCESS;
     case SQL_ATTR_CURSOR_SENSITIVITY:
-      PutInt(value, stmt->cursor.concurrency == SQL_CONCUR_READ_ONLY ? SQL_INSENSITIVE : SQL_SENSITIVE,
-             false);
+      PutInt(value, CursorSensitivity(stmt->cursor), false);
       return SQL_SUCCESS;
     case SQL_ATTR_CURSOR_SCROLLABLE: {
       const int32_t t = stmt->cursor.cursorType;

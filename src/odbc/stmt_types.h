@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 namespace kx {
 
@@ -105,11 +106,15 @@ struct DescFieldRec {
   int16_t updatable;
 };
 
-// Records of a descriptor: node n holds record n; node 0 (the bookmark
-// record) always exists.
-struct DescRecNode {
-  DescRecNode* next;
-  DescFieldRec rec;
+// Releases one descriptor record with the name it owns.
+struct DescFieldRecFree {
+  void operator()(DescFieldRec* rec) const noexcept;
 };
+
+// One record of a descriptor's record list. The list's entry n holds record
+// n; entry 0 (the bookmark record) always exists. Each record lives on its
+// own, so a record reached by its number stays where it is while the list
+// grows.
+using DescFieldRecPtr = std::unique_ptr<DescFieldRec, DescFieldRecFree>;
 
 }  // namespace kx

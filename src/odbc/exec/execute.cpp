@@ -78,7 +78,7 @@ int32_t SendDirect(StmtRecord* stmt, RowBuffer* block, uint16_t n, bool withDesc
                        static_cast<const char*>(nullptr), block, static_cast<uint16_t>(0),
                        static_cast<const SCS_PARAMDESC_EX*>(nullptr));
     }
-    SCS_PARAMDESC_EX* descs = ExecNamedParamDescs(stmt->paramSummaries, n, stmt->ipd);
+    SCS_PARAMDESC_EX* descs = ExecNamedParamDescs(stmt->paramSummaries.get(), n, stmt->ipd);
     if (descs == nullptr) {
       *called = false;
       return KX_ERR_NOMEM;
@@ -92,7 +92,7 @@ int32_t SendDirect(StmtRecord* stmt, RowBuffer* block, uint16_t n, bool withDesc
   }
   *called = SlotFilled(stmt, 43);
   static_assert(sizeof(ParamSummary) == sizeof(SCS_PARAMDESC), "summaries travel as descriptors");
-  const auto* descs = reinterpret_cast<const SCS_PARAMDESC*>(stmt->paramSummaries);
+  const auto* descs = reinterpret_cast<const SCS_PARAMDESC*>(stmt->paramSummaries.get());
   return AgentCall(ab, &AgentOps::DRV_ExecDirect, stmt->agentStmt, static_cast<const char*>(nullptr),
                    block, withDescs ? n : static_cast<uint16_t>(0),
                    withDescs ? descs : static_cast<const SCS_PARAMDESC*>(nullptr));
@@ -104,7 +104,7 @@ int32_t SendExecution(StmtRecord* stmt, RowBuffer* block, uint16_t n, bool* call
   const bool narrow = ExecNarrowBackend(stmt);
   const bool execute2 = stmt->conn != nullptr && stmt->conn->cn_hasExecute2;
   const bool sendDescs = (stmt->flags & SF_SEND_PARAM_INFO) != 0;
-  const auto* descs = reinterpret_cast<const SCS_PARAMDESC*>(stmt->paramSummaries);
+  const auto* descs = reinterpret_cast<const SCS_PARAMDESC*>(stmt->paramSummaries.get());
   const AgentBinding& ab = *stmt->binding;
   *called = false;
   int32_t code;
@@ -116,7 +116,7 @@ int32_t SendExecution(StmtRecord* stmt, RowBuffer* block, uint16_t n, bool* call
     if (execute2) {
       SCS_ResetPosition(&stmt->cursor);
       if (sendDescs && (stmt->flags & SF_PARAM_INFO_CURRENT) == 0) {
-        if (narrow) ExecParamDescsToAnsi(stmt->paramSummaries, n);
+        if (narrow) ExecParamDescsToAnsi(stmt->paramSummaries.get(), n);
         code = SendDirect(stmt, block, n, true, called);
         if (*called) stmt->flags |= SF_PARAM_INFO_CURRENT;
       } else {
@@ -127,7 +127,7 @@ int32_t SendExecution(StmtRecord* stmt, RowBuffer* block, uint16_t n, bool* call
       code = AgentCall(ab, &AgentOps::DRV_SetParams, stmt->agentStmt, block);
       if (code == 0) {
         if (sendDescs) {
-          if (narrow) ExecParamDescsToAnsi(stmt->paramSummaries, n);
+          if (narrow) ExecParamDescsToAnsi(stmt->paramSummaries.get(), n);
           AgentCall(ab, &AgentOps::DRV_SetParamInfo, stmt->agentStmt, n, descs);
         }
         SCS_ResetPosition(&stmt->cursor);
@@ -139,7 +139,7 @@ int32_t SendExecution(StmtRecord* stmt, RowBuffer* block, uint16_t n, bool* call
   if (execute2) {
     SCS_ResetPosition(&stmt->cursor);
     if (HasOutputs(stmt) && sendDescs && (stmt->flags & SF_PARAM_INFO_CURRENT) == 0) {
-      if (narrow) ExecParamDescsToAnsi(stmt->paramSummaries, n);
+      if (narrow) ExecParamDescsToAnsi(stmt->paramSummaries.get(), n);
       code = SendDirect(stmt, nullptr, n, true, called);
       stmt->flags |= SF_PARAM_INFO_CURRENT;
       return code;
@@ -147,7 +147,7 @@ int32_t SendExecution(StmtRecord* stmt, RowBuffer* block, uint16_t n, bool* call
     return AgentCall(ab, &AgentOps::DRV_Execute, stmt->agentStmt);
   }
   if (HasOutputs(stmt) && sendDescs) {
-    if (narrow) ExecParamDescsToAnsi(stmt->paramSummaries, n);
+    if (narrow) ExecParamDescsToAnsi(stmt->paramSummaries.get(), n);
     AgentCall(ab, &AgentOps::DRV_SetParamInfo, stmt->agentStmt, n, descs);
   }
   SCS_ResetPosition(&stmt->cursor);

@@ -298,6 +298,73 @@ TEST_P(CatalogInfo, CursorRequestsSettleOnWhatTheDriverOffers) {
   SQLFreeHandle(SQL_HANDLE_STMT, fresh);
 }
 
+// The sensitivity a statement reads back is what its cursor does: a keyset
+// cursor on a keyed table shows another connection's change and says it is
+// sensitive, a read-only static one is insensitive, and a statement that
+// asked for nothing leaves it unspecified. SQLGetInfo says sensitive cursors
+// are offered.
+TEST_P(CatalogInfo, CursorSensitivityIsWhatTheCursorDoes) {
+  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SENSITIVE), InfoU32(SQL_CURSOR_SENSITIVITY));
+  const std::string table = Table("sens", "id INTEGER NOT NULL PRIMARY KEY, v INTEGER");
+  Exec("INSERT INTO " + table + " VALUES (1, 10), (2, 20)");
+  ResetStmt();
+  auto sensitivity = [](SQLHSTMT st) {
+    SQLULEN value = 99;
+    EXPECT_EQ(SQL_SUCCESS, SQLGetStmtAttr(st, SQL_ATTR_CURSOR_SENSITIVITY, &value, 0, nullptr));
+    return value;
+  };
+  EXPECT_EQ(static_cast<SQLULEN>(SQL_UNSPECIFIED), sensitivity(stmt_));
+
+  Attr(stmt_, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, v FROM " + table + " ORDER BY id"));
+  SQLULEN type = 99;
+  KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr));
+  ASSERT_EQ(static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN), type);
+  EXPECT_EQ(static_cast<SQLULEN>(SQL_SENSITIVE), sensitivity(stmt_));
+  ExecOther("UPDATE " + table + " SET v = 21 WHERE id = 2");
+  SQLINTEGER v = 0;
+  KX_STMT_OK(SQLBindCol(stmt_, 2, SQL_C_SLONG, &v, 0, nullptr));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 2));
+  EXPECT_EQ(21, v);
+  ResetStmt();
+
+  SQLHSTMT fresh = SQL_NULL_HSTMT;
+  ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &fresh));
+  EXPECT_EQ(SQL_SUCCESS, SQLSetStmtAttr(fresh, SQL_ATTR_CURSOR_SENSITIVITY,
+                                        reinterpret_cast<SQLPOINTER>(SQL_INSENSITIVE), 0))
+      << Diag(SQL_HANDLE_STMT, fresh);
+  KX_OK(SQLGetStmtAttr(fresh, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr), SQL_HANDLE_STMT, fresh);
+  EXPECT_EQ(static_cast<SQLULEN>(SQL_CURSOR_STATIC), type);
+  EXPECT_EQ(static_cast<SQLULEN>(SQL_INSENSITIVE), sensitivity(fresh));
+  SQLFreeHandle(SQL_HANDLE_STMT, fresh);
+}
+
+// REAL and DOUBLE columns count their precision in decimal digits wherever
+// they are described: the result column, the descriptor and SQLColumns agree
+// on the size and on radix 10.
+TEST_P(CatalogInfo, ApproximateNumbersCountDecimalDigitsEverywhere) {
+  const std::string table = Id(Table("approx", "r REAL, d DOUBLE PRECISION"));
+  ResetStmt();
+  KX_STMT_OK(SQLColumns(stmt_, nullptr, 0, nullptr, 0, Text(table), SQL_NTS, nullptr, 0));
+  const std::vector<Row> columns = Rows();
+  ASSERT_EQ(2u, columns.size());
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT r, d FROM " + table));
+  for (SQLUSMALLINT c = 1; c <= 2; ++c) {
+    SCOPED_TRACE(columns[c - 1][3]);
+    SQLSMALLINT type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    KX_STMT_OK(SQLDescribeCol(stmt_, c, nullptr, 0, nullptr, &type, &size, &digits, &nullable));
+    SQLLEN radix = 0, precision = 0;
+    KX_STMT_OK(SQLColAttribute(stmt_, c, SQL_DESC_NUM_PREC_RADIX, nullptr, 0, nullptr, &radix));
+    KX_STMT_OK(SQLColAttribute(stmt_, c, SQL_DESC_PRECISION, nullptr, 0, nullptr, &precision));
+    EXPECT_EQ(10, radix);
+    EXPECT_EQ(static_cast<SQLLEN>(size), precision);
+    EXPECT_EQ("10", columns[c - 1][9]);                     // NUM_PREC_RADIX
+    EXPECT_EQ(std::to_string(size), columns[c - 1][6]);     // COLUMN_SIZE
+  }
+  SQLFreeStmt(stmt_, SQL_CLOSE);
+}
+
 // What SQLGetFunctions and SQLGetInfo promise about rowsets and positioned
 // operations works, and what does not work is not promised: whatever the
 // cursor layer carries out at the time.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -426,6 +427,47 @@ TEST_P(ConnAttrTest, DriverSpecificOptions) {
   TestAgent_FailNext("SetProperty", KX_ERR_NOT_CAPABLE, "HYC00", nullptr);
   EXPECT_EQ(SQLSetConnectOption(dbc_, 1254, reinterpret_cast<SQLULEN>(text)), SQL_ERROR);
   EXPECT_EQ(DbcState(), "HY092");
+}
+
+// Every number of the driver's block reaches the agent as what it carries,
+// or is refused: the integer and text options are set under their own
+// properties, and reads ask the agent for the integers, the read-only
+// enlistment and connection-state numbers among them.
+TEST_P(ConnAttrTest, EveryDriverSpecificOptionNumberGoesWhereItsKindSays) {
+  const std::set<int> ints = {1201, 1202, 1203, 1204, 1205, 1206, 1208, 1210, 1211, 1213, 1215,
+                              1216, 1217, 1218, 1219, 1252, 1253, 1255, 1256, 1257, 1258, 1259,
+                              1262};
+  const std::set<int> texts = {1212, 1214, 1254};
+  const std::set<int> readOnly = {1207, 1209};
+  Open();
+  SQLCHAR text[] = "t";
+  for (int n = 1200; n <= 1279; ++n) {
+    SCOPED_TRACE(n);
+    const auto option = static_cast<SQLUSMALLINT>(n);
+    if (texts.count(n) != 0) {
+      EXPECT_EQ(SQLSetConnectOption(dbc_, option, reinterpret_cast<SQLULEN>(text)), SQL_SUCCESS);
+      EXPECT_EQ(SentTexts(AP_CONN_OPTION_TEXT + n), std::vector<std::string>{"t"});
+      continue;
+    }
+    if (n == SQL_ATTR_ENLIST_IN_DTC) continue;  // enlistment has rules of its own
+    const SQLRETURN set = SQLSetConnectOption(dbc_, option, static_cast<SQLULEN>(n - 1000));
+    if (ints.count(n) != 0) {
+      EXPECT_EQ(set, SQL_SUCCESS);
+      EXPECT_EQ(Sent(AP_CONN_OPTION_INT + n), n - 1000);
+    } else {
+      EXPECT_EQ(set, SQL_ERROR);
+      EXPECT_EQ(DbcState(), "HY092");
+    }
+    TestAgent_SetProperty(AP_CONN_OPTION_INT + n, n + 1);
+    SQLUINTEGER v = 0;
+    const SQLRETURN get = SQLGetConnectOption(dbc_, option, &v);
+    if (ints.count(n) != 0 || readOnly.count(n) != 0) {
+      EXPECT_EQ(get, SQL_SUCCESS);
+      EXPECT_EQ(v, static_cast<SQLUINTEGER>(n + 1));
+    } else {
+      EXPECT_EQ(get, SQL_ERROR);
+    }
+  }
 }
 
 TEST_P(ConnAttrTest, ApplicationNameOnlyBeforeConnecting) {

@@ -168,6 +168,27 @@ TEST_P(DescFieldTest, ReadsByKindAndField) {
   }
 }
 
+// Numbers count their precision in decimal digits, the approximate ones too:
+// the radix is 10 for each (as the catalog's NUM_PREC_RADIX says), and no
+// number for the types without one.
+TEST_P(DescFieldTest, NumericRadixIsTenForEveryNumber) {
+  OpenResult(stmt_, "R:7,F:6,D:8,I:4,N:2,C:12");
+  const int64_t expected[] = {10, 10, 10, 10, 10, 0};
+  SQLHDESC ird = Desc(IRD);
+  for (SQLSMALLINT rec = 1; rec <= 6; ++rec) {
+    SCOPED_TRACE(rec);
+    int64_t value = -1;
+    SQLINTEGER len = 0;
+    EXPECT_EQ(ReadInt(ird, rec, SQL_DESC_NUM_PREC_RADIX, &value, &len), SQL_SUCCESS);
+    EXPECT_EQ(value, expected[rec - 1]);
+    SQLLEN attr = -1;
+    EXPECT_EQ(SQLColAttribute(stmt_, static_cast<SQLUSMALLINT>(rec), SQL_DESC_NUM_PREC_RADIX, nullptr, 0,
+                              nullptr, &attr),
+              SQL_SUCCESS);
+    EXPECT_EQ(attr, expected[rec - 1]);
+  }
+}
+
 TEST_P(DescFieldTest, TextFieldsOfTheRowDescriptor) {
   OpenResult(stmt_, "ID:4,NAME:12");
   SQLHDESC ird = Desc(IRD);

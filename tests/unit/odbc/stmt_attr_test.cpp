@@ -142,6 +142,50 @@ TEST_F(StmtAttrTest, ScrollableCursorThatTheAgentKeepsForwardOnly) {
   EXPECT_EQ(Rec(stmt_)->cursor.cursorType, SQL_CURSOR_KEYSET_DRIVEN);
 }
 
+// The sensitivity reads back as what the cursor is: keyset-driven and dynamic
+// cursors read rows afresh, a read-only static cursor keeps what it read, and
+// the rest depend on the database.
+TEST_F(StmtAttrTest, CursorSensitivityIsWhatTheCursorIs) {
+  struct Case {
+    SQLULEN type;
+    SQLULEN concurrency;
+    SQLULEN sensitivity;
+  } cases[] = {
+      {SQL_CURSOR_FORWARD_ONLY, SQL_CONCUR_READ_ONLY, SQL_UNSPECIFIED},
+      {SQL_CURSOR_STATIC, SQL_CONCUR_READ_ONLY, SQL_INSENSITIVE},
+      {SQL_CURSOR_STATIC, SQL_CONCUR_LOCK, SQL_UNSPECIFIED},
+      {SQL_CURSOR_KEYSET_DRIVEN, SQL_CONCUR_READ_ONLY, SQL_SENSITIVE},
+      {SQL_CURSOR_KEYSET_DRIVEN, SQL_CONCUR_VALUES, SQL_SENSITIVE},
+      {SQL_CURSOR_DYNAMIC, SQL_CONCUR_READ_ONLY, SQL_SENSITIVE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "type " << c.type << " concurrency " << c.concurrency);
+    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(c.concurrency), 0),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(c.type), 0),
+              SQL_SUCCESS);
+    SQLULEN got = kCanary;
+    ASSERT_EQ(SQLGetStmtAttr(stmt_, SQL_ATTR_CURSOR_SENSITIVITY, &got, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(got & 0xFFFFFFFFu, c.sensitivity);
+  }
+
+  // Asked for, each reads back; a forward-only cursor cannot promise to be
+  // sensitive and says so with 01S02.
+  SQLULEN got = kCanary;
+  EXPECT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_SENSITIVITY, reinterpret_cast<SQLPOINTER>(SQL_INSENSITIVE), 0),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLGetStmtAttr(stmt_, SQL_ATTR_CURSOR_SENSITIVITY, &got, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(got & 0xFFFFFFFFu, static_cast<SQLULEN>(SQL_INSENSITIVE));
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_FORWARD_ONLY), 0),
+            SQL_SUCCESS);
+  EXPECT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_SENSITIVITY, reinterpret_cast<SQLPOINTER>(SQL_SENSITIVE), 0),
+            SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(StmtState(stmt_), "01S02");
+  got = kCanary;
+  ASSERT_EQ(SQLGetStmtAttr(stmt_, SQL_ATTR_CURSOR_SENSITIVITY, &got, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(got & 0xFFFFFFFFu, static_cast<SQLULEN>(SQL_UNSPECIFIED));
+}
+
 TEST_F(StmtAttrTest, StatusAndCounterPointersAcceptNull) {
   SQLUSMALLINT statuses[4];
   SQLULEN counter = 0;

@@ -565,9 +565,12 @@ SQLRETURN Refresh(StmtRecord* stmt, int64_t row) {
   SCS_CURSOR& c = stmt->cursor;
   const int32_t target = row == 0 ? SCS_POS_ALL_ROWS : static_cast<int32_t>(row);
   // A keyset-driven cursor reads its rows again by key, so the refreshed
-  // buffers show what the data source holds now; a static cursor's rows are
-  // the ones it read.
-  if (c.cursorType == SQL_CURSOR_KEYSET_DRIVEN && c.keysetSize == 0 && c.rowsetStart > 0) {
+  // buffers show what the data source holds now; a static cursor reads its
+  // own copy again, which holds the rows as it read them with its own
+  // changes (the rowset in hand may predate those).
+  const bool rereads = (c.cursorType == SQL_CURSOR_KEYSET_DRIVEN && c.keysetSize == 0) ||
+                       c.cursorType == SQL_CURSOR_STATIC;
+  if (rereads && c.rowsetStart > 0) {
     StmtFreeResults(stmt);
     uint32_t rows = 0;
     const int code = SCS_ScrollFetch(&c, SQL_FETCH_ABSOLUTE, c.rowsetStart, &rows);

@@ -33,73 +33,93 @@ int32_t AllocServer(const AgentServerOptions* options, AgentHandle* server) {
 
 int32_t FreeServer(AgentHandle server) { return JVM_FreeServer(server); }
 
+// Every operation on a connection or statement first pauses the rows being
+// read ahead on the connection (a fetch keeps its own statement's going), so
+// that only one thread at a time works inside the connection's JDBC driver.
+template <auto F, bool KeepOwn = false>
+struct Paused;
+template <typename... A, int32_t (*F)(AgentHandle, A...), bool KeepOwn>
+struct Paused<F, KeepOwn> {
+  static int32_t Call(AgentHandle h, A... args) {
+    JDB_PauseReadAheads(h, KeepOwn);
+    return F(h, args...);
+  }
+};
+
+// The routing layer asks for its context slots around every call: they are
+// the agent's own fields, nothing reaches Java, and the rows read ahead go on.
+int32_t GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t capacity, uint16_t* length) {
+  if (id != XaProp_ConnContext && id != XaProp_StmtContext) JDB_PauseReadAheads(h, false);
+  return DRV_GetProperty(h, id, out, capacity, length);
+}
+
 const AgentOps kAgentOps = {
-    DRV_GetProperty,         // 0
-    DRV_SetProperty,         // 1
-    DRV_GetMessages,         // 2
-    AllocServer,             // 3
-    FreeServer,              // 4
-    DRV_Connect,             // 5
-    DRV_Disconnect,          // 6
-    DRV_AllocStmt,           // 7
-    DRV_FreeStmt,            // 8
-    DRV_GetCursorName,       // 9
-    DRV_SetCursorName,       // 10
-    DRV_Prepare,             // 11
-    DRV_SetParams,           // 12
-    DRV_Execute,             // 13
-    JDB_NotCapable,          // 14
-    DRV_DescribeCols,        // 15
-    DRV_DescribeParams,      // 16
-    DRV_NativeSql,           // 17
-    DRV_SetParamInfo,        // 18
-    DRV_FetchBlock,          // 19
-    DRV_CloseCursor,         // 20
-    DRV_Commit,              // 21
-    DRV_Rollback,            // 22
-    GetOpTable,              // 23
-    DRV_MoreResults,         // 24
-    DRV_DDColumnPrivileges,  // 25
-    DRV_DDColumns,           // 26
-    DRV_DDForeignKeys,       // 27
-    DRV_DDPrimaryKeys,       // 28
-    DRV_DDProcedureColumns,  // 29
-    DRV_DDProcedures,        // 30
-    DRV_DDSpecialColumns,    // 31
-    DRV_DDStatistics,        // 32
-    DRV_DDTablePrivileges,   // 33
-    DRV_DDTables,            // 34
-    DRV_DDTypeInfo,          // 35
-    nullptr,                 // 36 ExtendedFetch
-    nullptr,                 // 37 SetPos
-    nullptr,                 // 38 ParamData
-    nullptr,                 // 39 PutData
-    nullptr,                 // 40 GetLongData
-    nullptr,                 // 41 FetchScroll
-    nullptr,                 // 42 BulkOperations
-    DRV_ExecDirect,          // 43
-    nullptr,                 // 44 ExecuteDescribe
-    nullptr,                 // 45 AllocPrepare
-    nullptr,                 // 46 DescribeColTypes
-    nullptr,                 // 47 FetchKeepLongData
-    nullptr,                 // 48 GetLongDataPiece
-    nullptr,                 // 49 ExecuteBatch
-    nullptr,                 // 50
-    DRV_DescribeColsEx,      // 51
-    nullptr,                 // 52 ExecuteDescribeEx
-    DRV_Cancel,              // 53
-    nullptr,                 // 54 ExecDirectEx
-    DRV_XaClose,             // 55
-    DRV_XaCommit,            // 56
-    DRV_XaComplete,          // 57
-    DRV_XaEnd,               // 58
-    DRV_XaForget,            // 59
-    DRV_XaOpen,              // 60
-    DRV_XaPrepare,           // 61
-    DRV_XaRecover,           // 62
-    DRV_XaRollback,          // 63
-    DRV_XaStart,             // 64
-    nullptr,                 // 65 SetParamInfoEx
+    GetProperty,                            // 0
+    Paused<DRV_SetProperty>::Call,          // 1
+    DRV_GetMessages,                        // 2
+    AllocServer,                            // 3
+    FreeServer,                             // 4
+    DRV_Connect,                            // 5
+    Paused<DRV_Disconnect>::Call,           // 6
+    Paused<DRV_AllocStmt>::Call,            // 7
+    Paused<DRV_FreeStmt>::Call,             // 8
+    Paused<DRV_GetCursorName>::Call,        // 9
+    Paused<DRV_SetCursorName>::Call,        // 10
+    Paused<DRV_Prepare>::Call,              // 11
+    Paused<DRV_SetParams>::Call,            // 12
+    Paused<DRV_Execute>::Call,              // 13
+    JDB_NotCapable,                         // 14
+    Paused<DRV_DescribeCols>::Call,         // 15
+    Paused<DRV_DescribeParams>::Call,       // 16
+    Paused<DRV_NativeSql>::Call,            // 17
+    Paused<DRV_SetParamInfo>::Call,         // 18
+    Paused<DRV_FetchBlock, true>::Call,          // 19
+    Paused<DRV_CloseCursor>::Call,          // 20
+    Paused<DRV_Commit>::Call,               // 21
+    Paused<DRV_Rollback>::Call,             // 22
+    GetOpTable,                             // 23
+    Paused<DRV_MoreResults>::Call,          // 24
+    Paused<DRV_DDColumnPrivileges>::Call,   // 25
+    Paused<DRV_DDColumns>::Call,            // 26
+    Paused<DRV_DDForeignKeys>::Call,        // 27
+    Paused<DRV_DDPrimaryKeys>::Call,        // 28
+    Paused<DRV_DDProcedureColumns>::Call,   // 29
+    Paused<DRV_DDProcedures>::Call,         // 30
+    Paused<DRV_DDSpecialColumns>::Call,     // 31
+    Paused<DRV_DDStatistics>::Call,         // 32
+    Paused<DRV_DDTablePrivileges>::Call,    // 33
+    Paused<DRV_DDTables>::Call,             // 34
+    Paused<DRV_DDTypeInfo>::Call,           // 35
+    nullptr,                                // 36 ExtendedFetch
+    nullptr,                                // 37 SetPos
+    nullptr,                                // 38 ParamData
+    nullptr,                                // 39 PutData
+    nullptr,                                // 40 GetLongData
+    nullptr,                                // 41 FetchScroll
+    nullptr,                                // 42 BulkOperations
+    Paused<DRV_ExecDirect>::Call,           // 43
+    nullptr,                                // 44 ExecuteDescribe
+    nullptr,                                // 45 AllocPrepare
+    nullptr,                                // 46 DescribeColTypes
+    nullptr,                                // 47 FetchKeepLongData
+    nullptr,                                // 48 GetLongDataPiece
+    nullptr,                                // 49 ExecuteBatch
+    nullptr,                                // 50
+    Paused<DRV_DescribeColsEx>::Call,       // 51
+    nullptr,                                // 52 ExecuteDescribeEx
+    DRV_Cancel,                             // 53
+    nullptr,                                // 54 ExecDirectEx
+    Paused<DRV_XaClose>::Call,              // 55
+    Paused<DRV_XaCommit>::Call,             // 56
+    Paused<DRV_XaComplete>::Call,           // 57
+    Paused<DRV_XaEnd>::Call,                // 58
+    Paused<DRV_XaForget>::Call,             // 59
+    Paused<DRV_XaOpen>::Call,               // 60
+    Paused<DRV_XaPrepare>::Call,            // 61
+    Paused<DRV_XaRecover>::Call,            // 62
+    Paused<DRV_XaRollback>::Call,           // 63
+    Paused<DRV_XaStart>::Call,              // 64
+    nullptr,                                // 65 SetParamInfoEx
 };
 
 // The SQL types the core may bind and what it may convert them to.

@@ -16,6 +16,7 @@
 #include "drv_jdbc/j_conn.h"
 #include "drv_jdbc/j_conn_stmt.h"
 #include "drv_jdbc/j_exec.h"
+#include "drv_jdbc/j_fetch.h"
 #include "drv_jdbc/j_getters.h"
 #include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_meta.h"
@@ -351,6 +352,7 @@ void JDB_StmtCloseResults(JStmt* s) {
   s->typeRowNext = 0;
   std::free(s->procName);
   s->procName = nullptr;
+  JDB_DropReadAhead(s);
   if (s->resultSet != nullptr) {
     JC_ResultSet_close(s, s->resultSet);
     JC_ClearException(s->jni);

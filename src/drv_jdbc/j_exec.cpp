@@ -8,6 +8,7 @@
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_conn_stmt.h"
 #include "drv_jdbc/j_desc.h"
+#include "drv_jdbc/j_fetch.h"
 #include "drv_jdbc/j_getters.h"
 #include "drv_jdbc/j_params.h"
 #include "drv_jdbc/j_serv.h"
@@ -52,6 +53,7 @@ bool HasReturnMarker(const JStmt* s) {
 
 // Keeps a new result set (local reference), releasing one held before.
 int KeepResultSet(JStmt* s, jobject rs) {
+  JDB_DropReadAhead(s);
   if (s->resultSet != nullptr) {
     JC_ResultSet_close(s, s->resultSet);
     JC_ClearException(s->jni);
@@ -316,6 +318,7 @@ int32_t DRV_MoreResults(AgentHandle h) {
   }
   uint8_t more = 0;
   int32_t count = -1;
+  JDB_DropReadAhead(s);  // getMoreResults closes the result set
   if (int status = JC_Statement_getMoreResults(s, s->stmt, &more); status != 0) return status;
   if (int status = JC_Statement_getUpdateCount(s, s->stmt, &count); status != 0) return status;
   if (!more && count == -1) {

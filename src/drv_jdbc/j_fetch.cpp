@@ -269,7 +269,10 @@ int ReadValue(JStmt* s, const Source& src, jobject obj, int32_t index, RowBuffer
 // place (see drv_jdbc/text/j_row_block.h). The values are the ones ReadValue
 // gets from the single getters (the class follows the same rules); results
 // with catalog fix-ups, long values or an element type the class does not
-// know take the value-by-value road.
+// know take the value-by-value road. The class reads the following rows
+// ahead on a thread of its own while the caller works through a block (see
+// JDB_SetReadAhead); a statement whose rows are read ahead is listed on its
+// connection, and every other call on the connection pauses it first.
 
 int Check(JStmt* s) { return CheckException(s->jni, s->unicodeClient, &s->msgs); }
 
@@ -278,8 +281,8 @@ constexpr int kBlockNotTaken = -1;
 
 struct RowBlockApi {
   jclass cls = nullptr;  // global
-  jmethodID ctor = nullptr, fill = nullptr;
-  jfieldID buf = nullptr, used = nullptr, end = nullptr, failure = nullptr;
+  jmethodID ctor = nullptr, fill = nullptr, pause = nullptr, discard = nullptr;
+  jfieldID buf = nullptr, used = nullptr, end = nullptr, failure = nullptr, reading = nullptr;
 };
 
 std::mutex gBlockLock;
@@ -299,7 +302,10 @@ const RowBlockApi* BlockApi(JNIEnv* env) {
   }
   RowBlockApi a;
   a.ctor = env->GetMethodID(local, "<init>", "()V");
-  a.fill = env->GetMethodID(local, "fill", "(Ljava/sql/ResultSet;[II)I");
+  a.fill = env->GetMethodID(local, "fill", "(Ljava/sql/ResultSet;[III)I");
+  a.pause = env->GetMethodID(local, "pause", "()V");
+  a.discard = env->GetMethodID(local, "discard", "()V");
+  a.reading = env->GetFieldID(local, "reading", "Z");
   a.buf = env->GetFieldID(local, "buf", "[B");
   a.used = env->GetFieldID(local, "used", "I");
   a.end = env->GetFieldID(local, "end", "Z");
@@ -346,6 +352,50 @@ bool DecodeBlock(JNIEnv* env, jobject block, const RowBlockApi* api, const std::
   return ok;
 }
 
+std::atomic<bool> gReadAhead{true};
+
+// The loaded class, or null when no block has been read in this VM (then no
+// read-ahead runs either).
+const RowBlockApi* LoadedBlockApi() {
+  std::lock_guard<std::mutex> guard(gBlockLock);
+  return gBlockState == 1 ? &gBlockApi : nullptr;
+}
+
+// Lists s among the connection's statements that read ahead.
+void ListReadAhead(JStmt* s) {
+  JConn* c = s->conn;
+  if (c == nullptr || s->readAheadListed) return;
+  std::lock_guard<std::mutex> guard(c->readAheadLock);
+  try {
+    c->readAheads.push_back(s);
+  } catch (const std::bad_alloc&) {
+    return;  // unlisted, it would not be paused: the caller stops it instead
+  }
+  s->readAheadListed = true;
+  c->readAheadCount.store(static_cast<int32_t>(c->readAheads.size()));
+}
+
+// Takes s off its connection's list. The caller holds the list's lock.
+void UnlistLocked(JStmt* s) {
+  JConn* c = s->conn;
+  auto& v = c->readAheads;
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (v[i] != s) continue;
+    v[i] = v.back();
+    v.pop_back();
+    break;
+  }
+  s->readAheadListed = false;
+  c->readAheadCount.store(static_cast<int32_t>(v.size()));
+}
+
+// Calls pause or discard on s's reader; leaves nothing pending.
+void CallReader(JNIEnv* env, JStmt* s, jmethodID m) {
+  if (s->rowBlock == nullptr) return;
+  env->CallVoidMethod(s->rowBlock, m);
+  if (env->ExceptionCheck()) env->ExceptionClear();
+}
+
 // Reads up to n rows of the open result set into out (laid out already) with
 // one call into Java; *got: the rows read. kBlockNotTaken when the result
 // must be read value by value (nothing read, nothing pending).
@@ -373,10 +423,23 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
   jintArray shape = env->NewIntArray(2 * cols);
   if (shape == nullptr) return Check(s) != 0 ? KX_ERR_GENERAL : KX_ERR_NOMEM;
   env->SetIntArrayRegion(shape, 0, 2 * cols, layout.data());
-  JW_Trace("RowBlock.fill(%d rows)", n);
-  const jint rows = env->ExceptionCheck() ? 0 : env->CallIntMethod(s->rowBlock, api->fill, s->resultSet, shape, n);
+  // The rows that may be read ahead of this block: up to the statement's
+  // row limit, or without bound.
+  jint ahead = -1;
+  if (!gReadAhead.load(std::memory_order_relaxed)) {
+    ahead = 0;
+  } else if (s->maxRows > 0) {
+    ahead = std::max<int64_t>(0, int64_t{s->maxRows} - s->rowsFetched - n);
+  }
+  JW_Trace("RowBlock.fill(%d rows, %d ahead)", n, ahead);
+  const jint rows =
+      env->ExceptionCheck() ? 0 : env->CallIntMethod(s->rowBlock, api->fill, s->resultSet, shape, n, ahead);
   env->DeleteLocalRef(shape);
   if (env->ExceptionCheck()) return Check(s);
+  if (env->GetBooleanField(s->rowBlock, api->reading)) {
+    ListReadAhead(s);
+    if (!s->readAheadListed) CallReader(env, s, api->pause);
+  }
   if (rows < 0 || rows > n) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "A row block answered %d rows for %d", rows, n);
     return KX_ERR_GENERAL;
@@ -860,6 +923,34 @@ void SizeRoundTrips(JStmt* s, const RowBuffer& out) {
 
 void JDB_SetRowBlockReads(bool on) { g_rowBlockReads.store(on, std::memory_order_relaxed); }
 
+void JDB_SetReadAhead(bool on) { gReadAhead.store(on, std::memory_order_relaxed); }
+
+void JDB_PauseReadAheads(AgentHandle h, bool keepOwn) {
+  JStmt* own = JDB_FindStmt(h);
+  JConn* c = own != nullptr ? own->conn : JDB_FindConn(h);
+  if (c == nullptr || c->readAheadCount.load() == 0) return;
+  const RowBlockApi* api = LoadedBlockApi();
+  JNIEnv* env = api != nullptr ? JVM_AttachThread() : nullptr;
+  std::lock_guard<std::mutex> guard(c->readAheadLock);
+  for (size_t i = c->readAheads.size(); i-- > 0;) {
+    JStmt* s = c->readAheads[i];
+    if (keepOwn && s == own) continue;
+    if (env != nullptr) CallReader(env, s, api->pause);
+    UnlistLocked(s);
+  }
+}
+
+void JDB_DropReadAhead(JStmt* s) {
+  if (s->rowBlock == nullptr) return;
+  const RowBlockApi* api = LoadedBlockApi();
+  JNIEnv* env = api != nullptr ? JVM_AttachThread() : nullptr;
+  if (env != nullptr) CallReader(env, s, api->discard);
+  if (s->readAheadListed) {
+    std::lock_guard<std::mutex> guard(s->conn->readAheadLock);
+    UnlistLocked(s);
+  }
+}
+
 int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
@@ -869,6 +960,7 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   JFrame frame(s->jni, JDB_FRAME_LARGE);
   if (!frame.ok()) return KX_ERR_NOMEM;
   if ((s->flags & JS_CALL) != 0 && wanted == 0) {
+    JDB_PauseReadAheads(h, false);  // the output parameters come from the statement itself
     int status = fetchCallProc(s, out);
     s->flags |= JS_END;
     return status;

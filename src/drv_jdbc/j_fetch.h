@@ -17,6 +17,23 @@ int32_t DRV_FetchBlock(AgentHandle stmt, uint16_t rows, RowBuffer* out);  // 19
 // it to compare the two.
 void JDB_SetRowBlockReads(bool on);
 
+// On (the default): once a block of an ordinary result comes back full, a
+// thread of the VM reads the following rows ahead while the caller works
+// through the block; the blocks delivered stay exactly those of reading
+// them one after the other. Off: each block is read when it is asked for.
+void JDB_SetReadAhead(bool on);
+
+// Pauses the read-ahead of every statement of the connection h belongs to
+// (h: a statement or a connection; anything else is passed over), except
+// h's own when keepOwn is set: only one thread at a time is then inside the
+// connection's JDBC driver. The rows read stay for the next block. Answers
+// nothing: a read-ahead that cannot be paused has stopped already.
+void JDB_PauseReadAheads(AgentHandle h, bool keepOwn);
+
+// Forgets the rows read ahead of s's result set (stopping the read-ahead):
+// the result set is about to close.
+void JDB_DropReadAhead(JStmt* s);
+
 // Catalog kinds of a result (JStmt::catalogKind).
 constexpr int32_t JDB_CAT_TYPEINFO = 1;
 constexpr int32_t JDB_CAT_PROCCOLUMNS = 2;

@@ -19,6 +19,7 @@
 namespace kx {
 
 struct JParamPack;
+struct JStmt;
 
 struct XID;
 struct HashTable;
@@ -75,6 +76,11 @@ struct JConn {
   // A connection-class failure (08xxx, server shutdown) reached the core from
   // this connection or one of its statements: the connection is lost for good.
   std::atomic<bool> lost;
+  // Statements whose rows are being read ahead on a thread of the VM: every
+  // other call on the connection pauses them first (see JDB_PauseReadAheads).
+  std::mutex readAheadLock;
+  std::vector<JStmt*> readAheads;          // guarded by readAheadLock
+  std::atomic<int32_t> readAheadCount{0};  // readAheads.size(), read without the lock
 };
 
 // An agent statement, as far as the bridge reads and writes it.
@@ -135,6 +141,8 @@ struct JStmt {
   // cancelling thread): the database's "query canceled" then reports the
   // cancel rather than a timeout.
   std::atomic<bool> cancelAsked;
+  // Listed in conn->readAheads (guarded by its readAheadLock).
+  bool readAheadListed;
 };
 
 // JStmt flags.

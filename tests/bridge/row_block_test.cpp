@@ -1,26 +1,86 @@
 // Block reads: a whole block of an ordinary result read in one call into
 // Java must give exactly what reading value by value gives, for every
 // element type, NULLs, text with a NUL inside and non-ASCII text; a failure
-// in the middle of a block keeps the rows before it.
+// in the middle of a block keeps the rows before it. Rows read ahead on a
+// thread of the VM give the very blocks, failures and ends of reading each
+// block when asked, and no read-ahead outlives its result.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include <thread>
+
 #include "agent_fixture.h"
 #include "drv_jdbc/j_fetch.h"
+#include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
+#include "util/errcodes.h"
 
 namespace kxtest {
 namespace {
 
 using namespace kx;
 
-// Restores block reads at the end of a test.
+// Restores block reads and read-ahead at the end of a test.
 struct BlockReads {
-  ~BlockReads() { JDB_SetRowBlockReads(true); }
+  ~BlockReads() {
+    JDB_SetRowBlockReads(true);
+    JDB_SetReadAhead(true);
+  }
 };
+
+// Read-aheads running in the VM.
+int RunningReadAheads() {
+  JNIEnv* env = JVM_AttachThread();
+  jclass cls = JC_DefineRowBlockClass(env);
+  if (cls == nullptr) return -1;
+  jmethodID running = env->GetStaticMethodID(cls, "running", "()I");
+  const jint n = running != nullptr ? env->CallStaticIntMethod(cls, running) : -1;
+  if (env->ExceptionCheck()) env->ExceptionClear();
+  env->DeleteLocalRef(cls);
+  return n;
+}
+
+// What a caller sees of one block: its status, its first column's values and
+// the SQLSTATE of its failure.
+struct Seen {
+  int rc;
+  std::vector<int32_t> ids;
+  std::string state;
+  bool operator==(const Seen& o) const { return rc == o.rc && ids == o.ids && state == o.state; }
+};
+
+std::ostream& operator<<(std::ostream& out, const Seen& b) {
+  out << "{rc " << b.rc << ", " << b.ids.size() << " rows";
+  if (!b.ids.empty()) out << " " << b.ids.front() << ".." << b.ids.back();
+  return out << (b.state.empty() ? "" : ", ") << b.state << "}";
+}
+
+std::string StateOf(const std::string& msgs) {
+  const size_t at = msgs.find("[SQLSTATE:");
+  return at == std::string::npos ? std::string() : msgs.substr(at + 10, 5);
+}
+
+// Up to `blocks` blocks of perBlock rows of an executed statement (an integer
+// first column), a failed block going on to the next as an application's
+// next fetch would; two failures in a row end it.
+std::vector<Seen> ReadBlocks(AgentSession& a, AgentHandle q, uint16_t perBlock, int blocks = 100000) {
+  std::vector<Seen> seen;
+  for (int i = 0; i < blocks; ++i) {
+    if (seen.size() >= 2 && seen[seen.size() - 1].rc != 0 && seen[seen.size() - 2].rc != 0) break;
+    Block blk;
+    Seen b;
+    b.rc = a.ops->DRV_FetchBlock(q, perBlock, &blk.rb);
+    for (int r = 0; r < blk.rb.rowCount; ++r) b.ids.push_back(blk.Get<int32_t>(0, r));
+    if (b.rc != 0) b.state = StateOf(AgentMessages(a.ops, q));
+    const bool over = b.rc == 0 && b.ids.empty();
+    seen.push_back(std::move(b));
+    if (over) break;
+  }
+  return seen;
+}
 
 // Every block of a query, read with block reads on or off.
 std::vector<std::vector<unsigned char>> ReadAll(AgentSession& a, const std::string& sql,
@@ -187,6 +247,172 @@ TEST(RowBlockPg, YearsBeyondAnOdbcDateRefuseTheirRowOnly) {
     EXPECT_EQ(2, refusals) << "blocks=" << blocks;
     a.ops->DRV_FreeStmt(q);
   }
+}
+
+// A result read ahead gives block for block what reading each block when it
+// is asked for gives: the rows, a failure at its row with the rows before it
+// delivered and the rows after it in the next blocks, the end in the block
+// after the last full one.
+TEST(RowBlockAhead, BlocksFailuresAndEndMatchReadingEachBlockWhenAsked) {
+  BlockReads restore;
+  AgentSession a;
+  // Lazy execution: H2 computes each row at next(), so the failures come
+  // while the rows are read ahead.
+  const std::string props =
+      "URL={jdbc:h2:mem:" + Unique("rowblock_ahead") + ";DB_CLOSE_DELAY=-1;LAZY_QUERY_EXECUTION=TRUE}";
+  ASSERT_EQ(0, a.Connect(props)) << AgentMessages(a.ops, a.server);
+  struct Case {
+    const char* sql;
+    uint16_t perBlock;
+  };
+  const Case cases[] = {
+      // Failures in the middle of blocks, far ahead of the first block.
+      {"SELECT CAST(X + 0 * (1 / MOD(X, 2500)) AS INT) FROM SYSTEM_RANGE(1, 9000)", 60},
+      // A failure right after a full block: the next block brings it alone.
+      {"SELECT CAST(X + 0 * (1 / MOD(X, 2461)) AS INT) FROM SYSTEM_RANGE(1, 6000)", 60},
+      // The last block full: the end comes in an empty block.
+      {"SELECT CAST(X AS INT) FROM SYSTEM_RANGE(1, 6000)", 60},
+      // The end in the middle of a block; one block of rows.
+      {"SELECT CAST(X AS INT) FROM SYSTEM_RANGE(1, 6001)", 100},
+      {"SELECT CAST(X AS INT) FROM SYSTEM_RANGE(1, 7)", 7},
+  };
+  for (const Case& c : cases) {
+    std::vector<Seen> byRoad[2];
+    for (bool ahead : {false, true}) {
+      JDB_SetReadAhead(ahead);
+      AgentHandle q = a.Stmt();
+      ASSERT_EQ(0, a.ops->DRV_Prepare(q, c.sql)) << AgentMessages(a.ops, q);
+      ASSERT_EQ(0, a.ops->DRV_Execute(q)) << AgentMessages(a.ops, q);
+      byRoad[ahead] = ReadBlocks(a, q, c.perBlock);
+      a.ops->DRV_FreeStmt(q);
+    }
+    EXPECT_EQ(byRoad[0], byRoad[1]) << c.sql;
+    EXPECT_EQ(0, RunningReadAheads());
+  }
+  // The first case has failed at rows 2500, 5000 and 7500 and delivered
+  // every other row.
+  JDB_SetReadAhead(true);
+  AgentHandle q = a.Stmt();
+  ASSERT_EQ(0, a.ops->DRV_Prepare(q, cases[0].sql)) << AgentMessages(a.ops, q);
+  ASSERT_EQ(0, a.ops->DRV_Execute(q)) << AgentMessages(a.ops, q);
+  std::vector<int32_t> ids;
+  int failures = 0;
+  for (const Seen& b : ReadBlocks(a, q, cases[0].perBlock)) {
+    ids.insert(ids.end(), b.ids.begin(), b.ids.end());
+    if (b.rc != 0) {
+      ++failures;
+      EXPECT_EQ("22012", b.state);
+      EXPECT_EQ(2500 * failures - 1, ids.back());
+    }
+  }
+  EXPECT_EQ(3, failures);
+  EXPECT_EQ(9000u - 3u, ids.size());
+  a.ops->DRV_FreeStmt(q);
+}
+
+// PostgreSQL inside a transaction: the rows stream round trip by round trip
+// while they are read ahead; a failure on the server comes at the same row as
+// without read-ahead; a row limit is never read past.
+TEST(RowBlockAheadPg, StreamedRowsFailuresAndRowLimitsMatchReadingEachBlockWhenAsked) {
+  BlockReads restore;
+  AgentSession a;
+  a.connOptions.noac = 1;
+  ASSERT_TRUE(a.ConnectPg());
+  struct Case {
+    const char* sql;
+    int32_t maxRows;
+  };
+  const Case cases[] = {
+      {"SELECT g FROM generate_series(1, 50000) AS g", 0},
+      {"SELECT CAST(g + 0 * (1 / (g - 30000)) AS INT) FROM generate_series(1, 50000) AS g", 0},
+      {"SELECT g FROM generate_series(1, 50000) AS g", 150},
+      {"SELECT g FROM generate_series(1, 50000) AS g", 20000},
+  };
+  for (const Case& c : cases) {
+    std::vector<Seen> byRoad[2];
+    for (bool ahead : {false, true}) {
+      JDB_SetReadAhead(ahead);
+      AgentHandle q = a.Stmt();
+      if (c.maxRows > 0) {
+        ASSERT_EQ(0, a.ops->DRV_SetProperty(q, AP_STMT_MAX_ROWS, &c.maxRows));
+      }
+      ASSERT_EQ(0, a.ops->DRV_Prepare(q, c.sql)) << AgentMessages(a.ops, q);
+      ASSERT_EQ(0, a.ops->DRV_Execute(q)) << AgentMessages(a.ops, q);
+      byRoad[ahead] = ReadBlocks(a, q, 60);
+      a.ops->DRV_FreeStmt(q);
+      // A failed transaction is rolled back for the next case.
+      ASSERT_EQ(0, a.ops->DRV_Rollback(a.conn)) << AgentMessages(a.ops, a.conn);
+    }
+    EXPECT_EQ(byRoad[0], byRoad[1]) << c.sql;
+    size_t rows = 0;
+    for (const Seen& b : byRoad[1]) rows += b.ids.size();
+    if (c.maxRows > 0) {
+      EXPECT_EQ(static_cast<size_t>(c.maxRows), rows) << c.sql;
+    }
+    EXPECT_EQ(0, RunningReadAheads());
+  }
+}
+
+// Calls on the connection while a result is read ahead: another statement's
+// work, a close in the middle of the result, a cancel from another thread.
+// Each result stays whole and in order, the connection stays usable and no
+// read-ahead is left running.
+TEST(RowBlockAheadPg, OtherCallsCloseAndCancelMeetARunningReadAhead) {
+  BlockReads restore;
+  AgentSession a;
+  a.connOptions.noac = 1;
+  ASSERT_TRUE(a.ConnectPg());
+  const char* sql = "SELECT g FROM generate_series(1, 200000) AS g";
+  AgentHandle first = a.Stmt();
+  ASSERT_EQ(0, a.ops->DRV_Prepare(first, sql)) << AgentMessages(a.ops, first);
+  ASSERT_EQ(0, a.ops->DRV_Execute(first)) << AgentMessages(a.ops, first);
+  std::vector<Seen> head = ReadBlocks(a, first, 60, 3);
+  // Another statement on the connection, read whole, while the first one's
+  // rows are read ahead.
+  AgentHandle second = a.Stmt();
+  ASSERT_EQ(0, a.ops->DRV_Prepare(second, "SELECT g FROM generate_series(1, 20000) AS g"))
+      << AgentMessages(a.ops, second);
+  ASSERT_EQ(0, a.ops->DRV_Execute(second)) << AgentMessages(a.ops, second);
+  int32_t expect = 1;
+  for (const Seen& b : ReadBlocks(a, second, 100)) {
+    ASSERT_EQ(0, b.rc) << b;
+    for (int32_t id : b.ids) ASSERT_EQ(expect++, id);
+  }
+  EXPECT_EQ(20001, expect);
+  // The first goes on where it was, the cancel of a fetch (which the
+  // database does not stop) beside it.
+  std::vector<Seen> rest;
+  std::thread canceller([&] { EXPECT_EQ(0, a.ops->DRV_Cancel(first)); });
+  rest = ReadBlocks(a, first, 60, 1000);
+  canceller.join();
+  expect = 1;
+  for (const auto* part : {&head, &rest}) {
+    for (const Seen& b : *part) {
+      ASSERT_EQ(0, b.rc) << b;
+      for (int32_t id : b.ids) ASSERT_EQ(expect++, id);
+    }
+  }
+  EXPECT_EQ(1 + 60 * 1003, expect);
+  // Closed in the middle: the read-ahead stops with it; the statement and the
+  // connection work on.
+  EXPECT_EQ(0, a.ops->DRV_CloseCursor(first)) << AgentMessages(a.ops, first);
+  EXPECT_EQ(0, RunningReadAheads());
+  ASSERT_EQ(0, a.ops->DRV_Prepare(first, "SELECT g FROM generate_series(7, 9) AS g")) << AgentMessages(a.ops, first);
+  ASSERT_EQ(0, a.ops->DRV_Execute(first)) << AgentMessages(a.ops, first);
+  std::vector<Seen> again = ReadBlocks(a, first, 60);
+  ASSERT_EQ(2u, again.size());
+  EXPECT_EQ((std::vector<int32_t>{7, 8, 9}), again[0].ids);
+  // Freed, and the connection ended, in the middle of results read ahead.
+  ASSERT_EQ(0, a.ops->DRV_Prepare(first, sql)) << AgentMessages(a.ops, first);
+  ASSERT_EQ(0, a.ops->DRV_Execute(first)) << AgentMessages(a.ops, first);
+  ASSERT_EQ(0, a.ops->DRV_Prepare(second, sql)) << AgentMessages(a.ops, second);
+  ASSERT_EQ(0, a.ops->DRV_Execute(second)) << AgentMessages(a.ops, second);
+  EXPECT_EQ(2u, ReadBlocks(a, first, 60, 2).size());
+  EXPECT_EQ(2u, ReadBlocks(a, second, 60, 2).size());
+  EXPECT_EQ(0, a.ops->DRV_FreeStmt(first));
+  EXPECT_EQ(0, a.ops->DRV_Disconnect(a.conn));
+  a.conn = 0;
+  EXPECT_EQ(0, RunningReadAheads());
 }
 
 }  // namespace

@@ -10,6 +10,12 @@ import java.sql.Time;
 import java.sql.Timestamp;
 import java.time.LocalDate;
 import java.time.LocalDateTime;
+import java.util.ArrayDeque;
+import java.util.concurrent.SynchronousQueue;
+import java.util.concurrent.ThreadFactory;
+import java.util.concurrent.ThreadPoolExecutor;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicInteger;
 
 /**
  * Reads a block of rows of a ResultSet in one call from native code and packs
@@ -38,8 +44,18 @@ import java.time.LocalDateTime;
  * nanoseconds; text and bytes an int length and the bytes; wide text an int
  * count of UTF-16 units and the units. A NULL date, time, timestamp, text or
  * binary value has nothing after its flag.
+ *
+ * Read-ahead: once a block comes back full, a daemon thread of a shared pool
+ * goes on reading the result set into segments packed the same way, up to
+ * AHEAD_BYTES, while native code decodes and delivers the block; the next
+ * blocks are then taken from the segments. The segments form one stream of
+ * rows with the end or the failure at its place, so every block, end and
+ * failure is the one a direct read would give. Only the read-ahead thread
+ * touches the result set while it runs; pause() stops it after the row it
+ * reads (native code pauses it before any other call on the connection) and
+ * discard() also forgets its rows (the result set closes).
  */
-public final class RowBlock {
+public final class RowBlock implements Runnable, ThreadFactory {
     public static final int BOOLEAN = 1;
     public static final int BYTE = 2;
     public static final int SHORT = 3;
@@ -61,6 +77,12 @@ public final class RowBlock {
     /** What a getter or next threw; the rows before it are complete. */
     public Throwable failure;
 
+    /**
+     * A read-ahead runs or may go on for this reader: every other call on the
+     * connection pauses it first.
+     */
+    public boolean reading;
+
     private ByteBuffer view;
     private final boolean asciiPlain;
 
@@ -69,9 +91,58 @@ public final class RowBlock {
     /** Bit c - 1: column c of legacyOf cannot be read as java.time (columns 1 to 64). */
     private long legacyColumns;
 
+    /** Bytes of packed rows read ahead before the read-ahead rests. */
+    private static final int AHEAD_BYTES = 4 << 20;
+    /** A segment of the stream ends with the row that reaches this size. */
+    private static final int SEGMENT_BYTES = 64 << 10;
+    /** A caller waiting for rows read ahead is woken once this much is queued... */
+    private static final int WAKE_BYTES = 512 << 10;
+    /** ...or, when some rows are queued, after this long. */
+    private static final long WAIT_NANOS = 5000000L;
+    /** Segments kept for reuse. */
+    private static final int SPARES = 8;
+    private static final AtomicInteger RUNNING = new AtomicInteger();
+    private static final ThreadPoolExecutor POOL;
+
+    static {
+        POOL = new ThreadPoolExecutor(0, Integer.MAX_VALUE, 5, TimeUnit.SECONDS,
+                new SynchronousQueue<Runnable>());
+        POOL.setThreadFactory(new RowBlock(null));
+    }
+
+    /** The reader a segment belongs to (itself for a reader). */
+    private final RowBlock home;
+    /** The stream read ahead: segments of packed rows, oldest first. */
+    private final ArrayDeque<RowBlock> queue;
+    private long queuedBytes;
+    private ResultSet streamOf;
+    private int[] streamLayout;
+    /** Rows the read-ahead may still read (negative: no bound). */
+    private int allowance;
+    private boolean producing;
+    private volatile boolean stop;
+    private boolean waiting;
+    private final ArrayDeque<RowBlock> spares;
+    /** A segment: its rows, the rows delivered, where each row ends. */
+    private int rows;
+    private int taken;
+    private int[] rowEnds;
+
     public RowBlock() {
+        home = this;
+        queue = new ArrayDeque<RowBlock>();
+        spares = new ArrayDeque<RowBlock>();
         asciiPlain = asciiIsPlatform();
         setBuffer(new byte[8 * 1024]);
+    }
+
+    /** A segment of owner's stream (or, for null, the thread factory). */
+    private RowBlock(RowBlock owner) {
+        home = owner;
+        queue = null;
+        spares = null;
+        asciiPlain = owner != null && owner.asciiPlain;
+        setBuffer(new byte[owner != null ? SEGMENT_BYTES + 1024 : 0]);
     }
 
     private void setBuffer(byte[] b) {
@@ -102,16 +173,251 @@ public final class RowBlock {
      * its room (text: the most bytes or characters kept; binary: the most
      * bytes kept). Answers the rows read completely; used ends after the last
      * of them.
+     *
+     * ahead: how many rows after these may be read ahead (negative: no
+     * bound, 0: none). Once a block comes back full, a background thread goes
+     * on reading the following rows into a queue, so that the database sends
+     * the next rows while the caller works through these. The rows, the
+     * block boundaries and where an end or a failure falls are exactly those
+     * of reading the blocks one after the other: the queue is a stream of
+     * rows with the end or the failure at its place, and a call takes from
+     * it what a direct read would have read.
      */
-    public int fill(ResultSet rs, int[] layout, int rows) {
-        final int cols = layout.length / 2;
+    public int fill(ResultSet rs, int[] layout, int rows, int ahead) {
         used = 0;
         end = false;
         failure = null;
+        int got = 0;
+        long waitStarted = 0;
+        synchronized (this) {
+            if (streamOf != null && (streamOf != rs || !java.util.Arrays.equals(streamLayout, layout))) {
+                // Rows read ahead of another result (or shape): not this one's.
+                stopLocked();
+                clearLocked();
+            }
+            for (;;) {
+                RowBlock head = queue.peekFirst();
+                if (head == null || (waitStarted != 0 && producing && queuedBytes < WAKE_BYTES)) {
+                    if (!producing || got >= rows) {
+                        break;
+                    }
+                    // The queue is empty: wait for a good part of a round
+                    // trip's rows rather than a block's, so that a busy machine
+                    // does not wake this thread once a block; but never long
+                    // when some rows are there.
+                    long now = System.nanoTime();
+                    if (waitStarted == 0) {
+                        waitStarted = now;
+                    } else if (head != null && now - waitStarted >= WAIT_NANOS) {
+                        waitStarted = 0;
+                        continue;
+                    }
+                    waiting = true;
+                    try {
+                        wait(Math.max(1, (WAIT_NANOS - (now - waitStarted)) / 1000000));
+                    } catch (InterruptedException e) {
+                        Thread.currentThread().interrupt();
+                        failure = e;
+                        ahead = 0;
+                        break;
+                    } finally {
+                        waiting = false;
+                    }
+                    continue;
+                }
+                waitStarted = 0;
+                int left = head.rows - head.taken;
+                if (left > 0 && got < rows) {
+                    got += take(head, Math.min(left, rows - got));
+                    continue;
+                }
+                if (left > 0) {
+                    break;
+                }
+                // Every row of the head is delivered: its end or failure
+                // counts only for a block that wants more rows.
+                if (got < rows && (head.end || head.failure != null)) {
+                    end = head.end;
+                    failure = head.failure;
+                    queue.pollFirst();
+                    break;
+                }
+                if (head.end || head.failure != null) {
+                    break;
+                }
+                queue.pollFirst();
+                recycle(head);
+            }
+        }
+        if (got < rows && !end && failure == null) {
+            // Nothing more read ahead: the rest straight from the result set.
+            got += pack(rs, layout, rows - got);
+        }
+        synchronized (this) {
+            ahead = end || failure != null || got < rows ? 0 : ahead;
+            int queued = 0;
+            boolean closed = false;
+            for (RowBlock b : queue) {
+                queued += b.rows - b.taken;
+                closed |= b.end || b.failure != null;
+            }
+            if (ahead != 0 && !closed && !producing && queuedBytes < AHEAD_BYTES / 2
+                    && (ahead < 0 || ahead > queued)) {
+                streamOf = rs;
+                streamLayout = layout;
+                allowance = ahead < 0 ? -1 : ahead - queued;
+                producing = true;
+                RUNNING.incrementAndGet();
+                try {
+                    POOL.execute(this);
+                } catch (Throwable t) {
+                    // No thread to read ahead: the rows are read as asked.
+                    producing = false;
+                    RUNNING.decrementAndGet();
+                }
+            }
+            reading = producing;
+        }
+        return got;
+    }
+
+    /** n rows of head, from its first not delivered, into buf after the ones it holds. */
+    private int take(RowBlock head, int n) {
+        int from = head.taken == 0 ? 0 : head.rowEnds[head.taken - 1];
+        int to = head.rowEnds[head.taken + n - 1];
+        int at = reserve(to - from);
+        System.arraycopy(head.buf, from, buf, at, to - from);
+        head.taken += n;
+        queuedBytes -= to - from;
+        return n;
+    }
+
+    /** A used segment of the queue, kept for the next ones to pack into. */
+    private void recycle(RowBlock segment) {
+        if (spares.size() < SPARES && segment.buf.length <= 2 * SEGMENT_BYTES) {
+            spares.addLast(segment);
+        }
+    }
+
+    /** The read-ahead stops after the row it reads. The caller holds the lock. */
+    private void stopLocked() {
+        stop = true;
+        boolean interrupted = false;
+        while (producing) {
+            try {
+                wait();
+            } catch (InterruptedException e) {
+                interrupted = true;
+            }
+        }
+        stop = false;
+        reading = false;
+        if (interrupted) {
+            Thread.currentThread().interrupt();
+        }
+    }
+
+    private void clearLocked() {
+        queue.clear();
+        queuedBytes = 0;
+        streamOf = null;
+        streamLayout = null;
+    }
+
+    /**
+     * Stops the read-ahead after the row it reads; the rows read stay queued
+     * for the next block. Called before anything else uses the connection,
+     * so that only one thread at a time is inside its JDBC driver.
+     */
+    public synchronized void pause() {
+        stopLocked();
+    }
+
+    /** Stops the read-ahead and forgets its rows: the result set closes. */
+    public synchronized void discard() {
+        stopLocked();
+        clearLocked();
+        spares.clear();
+    }
+
+    /** Read-aheads running in the VM (for tests: none is left behind). */
+    public static int running() {
+        return RUNNING.get();
+    }
+
+    /** The read-ahead thread: packs segments of the stream until told to stop. */
+    public void run() {
+        try {
+            for (;;) {
+                RowBlock seg;
+                int n;
+                ResultSet rs;
+                int[] layout;
+                synchronized (this) {
+                    if (stop || queuedBytes >= AHEAD_BYTES || allowance == 0) {
+                        return;
+                    }
+                    seg = spares.isEmpty() ? new RowBlock(this) : spares.pollFirst();
+                    n = allowance < 0 ? Integer.MAX_VALUE : allowance;
+                    rs = streamOf;
+                    layout = streamLayout;
+                }
+                seg.used = 0;
+                seg.taken = 0;
+                seg.end = false;
+                seg.failure = null;
+                if (seg.rowEnds == null) {
+                    seg.rowEnds = new int[256];
+                }
+                seg.rows = seg.pack(rs, layout, n);
+                synchronized (this) {
+                    queue.addLast(seg);
+                    queuedBytes += seg.used;
+                    if (allowance > 0) {
+                        allowance -= seg.rows;
+                    }
+                    if (waiting && queuedBytes >= WAKE_BYTES) {
+                        notifyAll();
+                    }
+                    if (seg.end || seg.failure != null) {
+                        return;
+                    }
+                }
+            }
+        } catch (Throwable t) {
+            // Packing itself failed (no memory): the rows not read stay in
+            // the result set for the next block to read.
+        } finally {
+            synchronized (this) {
+                producing = false;
+                RUNNING.decrementAndGet();
+                notifyAll();
+            }
+        }
+    }
+
+    /** Read-ahead threads: daemons, made when wanted, gone when idle. */
+    public Thread newThread(Runnable r) {
+        Thread t = new Thread(r, "row read-ahead");
+        t.setDaemon(true);
+        return t;
+    }
+
+    /**
+     * Reads up to rows rows after the ones buf holds (a segment: stops early
+     * when asked, and notes where each row ends). Answers the rows read
+     * completely; sets end or failure.
+     */
+    private int pack(ResultSet rs, int[] layout, int rows) {
+        final int cols = layout.length / 2;
+        final boolean segment = home != this;
         int r = 0;
-        int done = 0;
+        int done = used;
         try {
             for (; r < rows; r++) {
+                if (segment && home.stop) {
+                    break;
+                }
                 if (!rs.next()) {
                     end = true;
                     break;
@@ -120,6 +426,16 @@ public final class RowBlock {
                     readValue(rs, c + 1, layout[2 * c], layout[2 * c + 1]);
                 }
                 done = used;
+                if (segment) {
+                    if (r == rowEnds.length) {
+                        rowEnds = java.util.Arrays.copyOf(rowEnds, 2 * r);
+                    }
+                    rowEnds[r] = done;
+                    if (done >= SEGMENT_BYTES) {
+                        r++;
+                        break;
+                    }
+                }
             }
         } catch (Throwable t) {
             failure = t;
@@ -323,16 +639,18 @@ public final class RowBlock {
      * value.
      */
     private boolean legacy(ResultSet rs, int i) {
-        if (rs != legacyOf) {
-            legacyOf = rs;
-            legacyColumns = 0;
+        RowBlock h = home;
+        if (rs != h.legacyOf) {
+            h.legacyOf = rs;
+            h.legacyColumns = 0;
         }
-        return i <= 64 && (legacyColumns & (1L << (i - 1))) != 0;
+        return i <= 64 && (h.legacyColumns & (1L << (i - 1))) != 0;
     }
 
     private void markLegacy(ResultSet rs, int i) {
-        if (rs == legacyOf && i <= 64) {
-            legacyColumns |= 1L << (i - 1);
+        RowBlock h = home;
+        if (rs == h.legacyOf && i <= 64) {
+            h.legacyColumns |= 1L << (i - 1);
         }
     }
 

@@ -665,6 +665,14 @@ TEST_P(SetPosTest, StaticCursorChangesItsRows) {
     EXPECT_EQ(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
     EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
+    // A refresh reads the cursor's own copy again, as a new fetch would: the
+    // failed row as the cursor read it, the changed row as it changed it.
+    rs.Name(0, "scribbled");
+    KX_STMT_OK(SQLSetPos(stmt_, 0, SQL_REFRESH, SQL_LOCK_NO_CHANGE));
+    EXPECT_EQ(std::string(rs.name[0]), "nine");
+    EXPECT_EQ(std::string(rs.name[2]), "name 7");
+    EXPECT_EQ(rs.qty[2], 70);
+    EXPECT_EQ(rs.status[2], SQL_ROW_SUCCESS);
     KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_DELETE, SQL_LOCK_NO_CHANGE));
     EXPECT_EQ(Rows(other, table),
               "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:0 9:nine:90");

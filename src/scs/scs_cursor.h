@@ -248,6 +248,10 @@ void SCS_PostCacheFailure(ScsCursor* c, const DSC* cache);
 // columns, or fewer parameter slots left than one key takes).
 int scs_p_KeyBatchSizes(const ScsCursor* c, int32_t keyColumns, int32_t* batches, int32_t* lastRows,
                         int32_t* rowsPerBatch);
+// The keyset statement (allocated at the first need) for a statement of the
+// layer's own other than a positioned change: the change prepared on it last
+// has to be prepared again. 0 or 15.
+int scs_p_UseKeysetStmt(ScsCursor* c);
 
 // ---- table and column metadata ---------------------------------------------------------
 
@@ -404,6 +408,9 @@ int scs_p_BulkOps(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, u
                   RowStatusSet** fetched);
 // Whether the cursor's rows can be found again by key for a change.
 bool scs_p_Changeable(const ScsCursor* c);
+// Whether its rows also have bookmarks (numbers in the result): a cursor
+// that holds the keys of the whole result.
+bool scs_p_HasBookmarks(const ScsCursor* c);
 // The cursor's name: the one the application gave it, else one made up
 // from its statement ("SQL_CUR" and the agent handle).
 std::string SCS_CursorName(const ScsCursor* c);

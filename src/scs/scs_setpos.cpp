@@ -526,8 +526,15 @@ int PosInsert(ScsCursor* c, uint16_t* statuses, int32_t n, const RowBuffer* data
 
 bool scs_p_Changeable(const ScsCursor* c) {
   const KS_REC* ks = c->keyset;
+  // Every cursor over keys: the whole result's (keyset-driven, static) or a
+  // window's (mixed, dynamic), whose rowset rows are keys of the window.
   return KS_KeyCount(ks) > 0 && ks->status != nullptr && c->tableRefs != nullptr && c->tableRefs->count > 0 &&
-         ((c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize == 0) || c->cursorType == SCS_STATIC);
+         (c->cursorType == SCS_KEYSET_DRIVEN || c->cursorType == SCS_DYNAMIC || c->cursorType == SCS_STATIC);
+}
+
+bool scs_p_HasBookmarks(const ScsCursor* c) {
+  return scs_p_Changeable(c) && ((c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize == 0) ||
+                                 c->cursorType == SCS_STATIC);
 }
 
 int scs_p_SetPosOp(ScsCursor* c, int32_t row, int32_t operation, uint16_t** statuses, int32_t* count,
@@ -735,7 +742,8 @@ int scs_p_BulkOps(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, u
     return KX_ERR_GENERAL;
   }
   if (operation == SQL_FETCH_BY_BOOKMARK && fetched == nullptr) return KX_ERR_GENERAL;
-  if (!scs_p_Changeable(c)) return KX_ERR_NO_BULK_OPS;
+  // A bookmark is a row's number in the result: a window's keys have none.
+  if (!scs_p_HasBookmarks(c)) return KX_ERR_NO_BULK_OPS;
   if (operation != SQL_FETCH_BY_BOOKMARK) {
     int rc = SCS_CheckUpdatable(c);
     if (rc != 0) return rc;

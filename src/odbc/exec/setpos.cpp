@@ -567,12 +567,19 @@ SQLRETURN Refresh(StmtRecord* stmt, int64_t row) {
   SCS_CURSOR& c = stmt->cursor;
   const int32_t target = row == 0 ? SCS_POS_ALL_ROWS : static_cast<int32_t>(row);
   // A keyset-driven cursor reads its rows again by key, so the refreshed
-  // buffers show what the data source holds now; a static cursor's rows are
-  // the ones it read.
-  if (c.cursorType == SQL_CURSOR_KEYSET_DRIVEN && c.keysetSize == 0 && c.rowsetStart > 0) {
+  // buffers show what the data source holds now; a static cursor reads its
+  // own copy again, which holds the rows as it read them with its own
+  // changes (the rowset in hand may predate those). Mixed and dynamic
+  // cursors have no row numbers: they read the rowset again where it stands
+  // (a dynamic one from its first row, with the rows that belong there now).
+  const bool absolute = ((c.cursorType == SQL_CURSOR_KEYSET_DRIVEN && c.keysetSize == 0) ||
+                         c.cursorType == SQL_CURSOR_STATIC) &&
+                        c.rowsetStart > 0;
+  if (absolute || SCS_IsDynamicOrMixed(&c)) {
     StmtFreeResults(stmt);
     uint32_t rows = 0;
-    const int code = SCS_ScrollFetch(&c, SQL_FETCH_ABSOLUTE, c.rowsetStart, &rows);
+    const int code = absolute ? SCS_ScrollFetch(&c, SQL_FETCH_ABSOLUTE, c.rowsetStart, &rows)
+                              : SCS_ScrollFetch(&c, SQL_FETCH_RELATIVE, 0, &rows);
     if (code != 0 && code != KX_ERR_NO_DATA_FOUND) return Fail(stmt, code);
   }
   const SQLRETURN rc = FetchRowsetToBindings(stmt, AppStatuses(stmt), static_cast<uint32_t>(row), SQL_REFRESH);

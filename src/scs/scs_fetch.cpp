@@ -496,7 +496,7 @@ int KeyBlock(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* 
     rc = scs_p_ElementsToParams(from, cells, &params);
     if (rc != 0) return rc;
     for (const auto& cell : cells) {
-      descs.push_back(cell.second < c->blockTypes.size() ? c->blockTypes[cell.second] : SCS_PARAMDESC{1, 1, 0, 0, 1});
+      descs.push_back(cell.second < c->blockTypes.size() ? c->blockTypes[cell.second] : SCS_PARAMDESC{SQL_CHAR, SQL_C_CHAR, 0, 0, SQL_PARAM_INPUT});
     }
   }
   RowBuffer* app = nullptr;

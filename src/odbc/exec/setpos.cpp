@@ -29,7 +29,9 @@ namespace {
 
 // A result column the data source reports as read-only (the description's
 // updatability, stored plus one, is SQL_ATTR_READONLY).
-bool ReadOnlyColumn(const AgentColDesc* d) { return ((d->flags >> 4) & 0xF) == SQL_ATTR_READONLY + 1; }
+bool ReadOnlyColumn(const AgentColDesc* d) {
+  return ((d->flags >> COLDESC_UPDATABLE_SHIFT) & 0xF) == SQL_ATTR_READONLY + 1;
+}
 
 enum class Kind { Fixed, Text, WText, Binary, Numeric, Guid, SBig, UBig };
 

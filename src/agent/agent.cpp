@@ -1,5 +1,8 @@
 #include "agent/agent.h"
 
+#include <sql.h>
+#include <sqlext.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -16,8 +19,14 @@ bool AgentSlotEmpty(const AgentOps* ops, int slot) {
 
 int SCS_GetInfoType(AgentBinding* binding, uint32_t connHandle, uint16_t infoType, void* out,
                     int16_t capacity, int16_t* length) {
-  static const uint16_t kIntTypes[] = {8, 26, 28, 43, 44, 72, 78, 79, 80, 82, 83, 93, 99};
-  static const uint16_t kTextTypes[] = {11, 17, 29, 47};
+  static const uint16_t kIntTypes[] = {
+      SQL_FETCH_DIRECTION,    SQL_DEFAULT_TXN_ISOLATION, SQL_IDENTIFIER_CASE,
+      SQL_SCROLL_CONCURRENCY, SQL_SCROLL_OPTIONS,        SQL_TXN_ISOLATION_OPTION,
+      SQL_LOCK_TYPES,         SQL_POS_OPERATIONS,        SQL_POSITIONED_STATEMENTS,
+      SQL_BOOKMARK_PERSISTENCE, SQL_STATIC_SENSITIVITY,  SQL_QUOTED_IDENTIFIER_CASE,
+      SQL_MAX_COLUMNS_IN_ORDER_BY};
+  static const uint16_t kTextTypes[] = {SQL_ROW_UPDATES, SQL_DBMS_NAME, SQL_IDENTIFIER_QUOTE_CHAR,
+                                        SQL_USER_NAME};
   if (binding == nullptr) return KX_ERR_NOT_SUPPORTED;
   for (uint16_t t : kIntTypes) {
     if (t != infoType) continue;

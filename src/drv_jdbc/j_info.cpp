@@ -181,9 +181,10 @@ void PutText(char* text, size_t capacity, const char* value) {
 // changes its rows through SQLSetPos, SQLBulkOperations and positioned
 // statements under lock or optimistic concurrency (comparing values, or
 // comparing row versions: a digest of the whole row as the application last
-// saw it) when it holds the keys of the whole result (a mixed cursor's window
-// is read-only). A static cursor under lock or optimistic concurrency caches
-// its rows with their keys and changes them the same way.
+// saw it). A static cursor under lock or optimistic concurrency caches its
+// rows with their keys and changes them the same way. Mixed and dynamic
+// cursors change the rows of their rowset the same way too (SQLSetPos and
+// positioned statements).
 constexpr int32_t kFetchDirections = SQL_FD_FETCH_NEXT | SQL_FD_FETCH_FIRST | SQL_FD_FETCH_LAST |
                                      SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE |
                                      SQL_FD_FETCH_BOOKMARK;
@@ -205,10 +206,17 @@ constexpr int32_t kKeysetAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_C
                                   SQL_CA2_SENSITIVITY_UPDATES | SQL_CA2_CRC_EXACT;
 constexpr int32_t kPosOperations = SQL_POS_POSITION | SQL_POS_REFRESH | SQL_POS_UPDATE | SQL_POS_DELETE | SQL_POS_ADD;
 // A dynamic cursor reads each rowset's keys afresh by seeking from the
-// current one: it has no row numbers, so no absolute positioning and no
-// bookmarks.
-constexpr int32_t kDynamicAttrs1 = SQL_CA1_NEXT | SQL_CA1_RELATIVE | SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION;
-constexpr int32_t kDynamicAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_SENSITIVITY_ADDITIONS |
+// current one: it has no row numbers, so no absolute positioning, no
+// bookmarks and no bulk operations (SQL_CA1_ABSOLUTE would also promise
+// SQL_FETCH_ABSOLUTE, so FIRST and LAST, which it does, go unclaimed). The
+// rows of its rowset have keys: SQLSetPos changes them and positioned
+// statements name them.
+constexpr int32_t kDynamicAttrs1 = SQL_CA1_NEXT | SQL_CA1_RELATIVE | SQL_CA1_LOCK_NO_CHANGE | SQL_CA1_POS_POSITION |
+                                   SQL_CA1_POS_UPDATE | SQL_CA1_POS_DELETE | SQL_CA1_POS_REFRESH |
+                                   SQL_CA1_POSITIONED_UPDATE | SQL_CA1_POSITIONED_DELETE;
+constexpr int32_t kDynamicAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
+                                   SQL_CA2_OPT_ROWVER_CONCURRENCY | SQL_CA2_OPT_VALUES_CONCURRENCY |
+                                   SQL_CA2_SENSITIVITY_ADDITIONS |
                                    SQL_CA2_SENSITIVITY_DELETIONS | SQL_CA2_SENSITIVITY_UPDATES;
 // Bookmarks stay valid across scrolling and the cursor's own changes.
 constexpr int32_t kBookmarkPersistence = SQL_BP_SCROLL | SQL_BP_UPDATE | SQL_BP_DELETE;

@@ -50,6 +50,26 @@ const TypeFact* FindFact(const std::string& name) {
   return nullptr;
 }
 
+// Types that share a code with a general type but serve a narrower purpose:
+// a bit string, an object identifier, a currency and the zone-bearing times.
+// The JDBC driver's own order cannot be trusted to put them after the
+// general type: PostgreSQL's list comes from a catalog query without an
+// ORDER BY, and its order changes with the plan the server picks.
+constexpr const char* kNarrowNames[] = {"bit", "varbit", "oid", "money", "timetz", "timestamptz"};
+
+bool Narrow(const std::string& name) {
+  for (const char* n : kNarrowNames) {
+    if (NameIs(name.c_str(), n)) return true;
+  }
+  return false;
+}
+
+// Rank among the types of one code: the general type, then the narrower
+// ones, then types fit for columns of their own kind only (serial, identity).
+constexpr int kRankGeneral = 0;
+constexpr int kRankNarrow = 1;
+constexpr int kRankAutoIncrement = 2;
+
 bool Listed(int32_t t) {
   switch (t) {
     case SQL_BIT: case SQL_TINYINT: case SQL_SMALLINT: case SQL_INTEGER: case SQL_BIGINT:
@@ -113,7 +133,7 @@ void SetText(TypeListCell* c, const char* v) {
 struct Candidate {
   TypeListRow row;
   int32_t code;
-  int demote;        // a type fit for columns of its own kind only (serial, identity)
+  int demote;        // kRankGeneral, kRankNarrow or kRankAutoIncrement
   int64_t capacity;  // text and binary types: the longest value, -1 unknown
   size_t order;      // JDBC's own order: its best match first
 };
@@ -162,7 +182,7 @@ std::vector<TypeListRow> JDB_OdbcTypeList(const std::vector<TypeListRow>& jdbcRo
       if (code == SQL_VARCHAR) code = SQL_LONGVARCHAR;
       else if (code == SQL_VARBINARY || code == SQL_BINARY) code = SQL_LONGVARBINARY;
     }
-    Candidate c{j, code, 0, -1, i};
+    Candidate c{j, code, Narrow(j[TL_TYPE_NAME].text) ? kRankNarrow : kRankGeneral, -1, i};
     TypeListRow& r = c.row;
     SetNumber(&r[TL_DATA_TYPE], code);
     int32_t size = given;
@@ -208,7 +228,7 @@ std::vector<TypeListRow> JDB_OdbcTypeList(const std::vector<TypeListRow>& jdbcRo
         default: break;
       }
     }
-    if (!r[TL_AUTO_UNIQUE_VALUE].isNull && r[TL_AUTO_UNIQUE_VALUE].number != 0) c.demote = 1;
+    if (!r[TL_AUTO_UNIQUE_VALUE].isNull && r[TL_AUTO_UNIQUE_VALUE].number != 0) c.demote = kRankAutoIncrement;
     if (TextLike(code)) c.capacity = size > 0 ? size : -1;
     r[TL_SQL_DATA_TYPE] = TypeListCell{};
     r[TL_SQL_DATETIME_SUB] = TypeListCell{};

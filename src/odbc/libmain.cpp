@@ -33,11 +33,11 @@ struct StringResource {
 };
 
 constexpr StringResource kStrings[] = {
-    {1, "Quillmar ODBC"},
+    {RES_CAPTION, "Quillmar ODBC"},
     {2, "Quillmar ODBC Agent Loaded."},
     {3, "Quillmar ODBC Agent Unloaded."},
     {4, "Session debugging is enabled.\nCheck %s for details."},
-    {5, "Unable to initialize the ODBC layer."},
+    {RES_ODBC_INIT_FAILED, "Unable to initialize the ODBC layer."},
     {6, "Unable to determine the Quillmar installation directory."},
     {200, "Unable to initialize the working parameters."},
     {201, "Unable to initialize the network layer."},
@@ -92,8 +92,8 @@ int DriverBind(AgentBinding* binding) { return g_layers.bind(binding); }
 AgentBinding* ProcessBinding() { return &g_processBinding; }
 
 const char* LoadStringResource(int id) {
-  if (id == 203) return FlavorLibraryFile();
-  if (id == 204) {
+  if (id == RES_LIBRARY_FILE) return FlavorLibraryFile();
+  if (id == RES_DRIVER_DESCRIPTION) {
     return UnicodeBuild() ? "Quillmar Informix Driver (Skerrin Edition)(Unicode)"
                           : "Quillmar Informix Driver (Skerrin Edition)";
   }
@@ -122,7 +122,7 @@ void GetSetupSection(char* buffer, int size) {
       pos += static_cast<int>(strlen(section)) + 1;
     }
   }
-  CopyCut(LoadStringResource(204), buffer, size);
+  CopyCut(LoadStringResource(RES_DRIVER_DESCRIPTION), buffer, size);
 }
 
 int GetSetupValue(const char* /*subkey*/, const char* name, const char* defaultValue,
@@ -151,7 +151,7 @@ int ShowMessage(const char* text, const char* caption, int /*type*/) {
 }
 
 int ShowResourceMessage(const char* text, int type) {
-  return ShowMessage(text, LoadStringResource(1), type);
+  return ShowMessage(text, LoadStringResource(RES_CAPTION), type);
 }
 
 void OpenLogSinks() {
@@ -165,7 +165,7 @@ int DriverAttach(void* instance) {
   // There is no older system line to refuse here.
   g_layers.load();
   if (HandlesInit() != 0) {
-    ShowResourceMessage(LoadStringResource(5), 0x30);
+    ShowResourceMessage(LoadStringResource(RES_ODBC_INIT_FAILED), MSG_WARNING);
     return 0;
   }
   DriverBind(&g_processBinding);
@@ -197,13 +197,13 @@ int WEP(int) {
 }  // namespace kx
 
 extern "C" int GetSetupDatabase(char* buffer, int size) {
-  kx::CopyCut(kx::LoadStringResource(204), buffer, size);
+  kx::CopyCut(kx::LoadStringResource(kx::RES_DRIVER_DESCRIPTION), buffer, size);
   return 1;
 }
 
 extern "C" int GetSetupRegistry(char* buffer, int size) {
   char description[128];
-  kx::CopyCut(kx::LoadStringResource(204), description, sizeof description);
+  kx::CopyCut(kx::LoadStringResource(kx::RES_DRIVER_DESCRIPTION), description, sizeof description);
   char key[256];
   snprintf(key, sizeof key, "SOFTWARE\\Quillmar Software\\%s", description);
   kx::CopyCut(key, buffer, size);

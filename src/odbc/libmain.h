@@ -41,8 +41,12 @@ int WEP(int);
 // The process-wide binding registered at attach.
 AgentBinding* ProcessBinding();
 
-// The library's fixed texts by id (1 caption, 5, 202, 203 library file, 204
-// driver description, ...); "" for an unknown id.
+// The library's fixed texts by id; "" for an unknown id. The ones the
+// driver asks for by name:
+constexpr int RES_CAPTION = 1;             // the caption of its messages
+constexpr int RES_ODBC_INIT_FAILED = 5;    // the handle tables could not be made
+constexpr int RES_LIBRARY_FILE = 203;      // the library's file name
+constexpr int RES_DRIVER_DESCRIPTION = 204;  // the driver's description (the build's)
 const char* LoadStringResource(int id);
 
 // Reads a setup value from the driver's own section of odbcinst.ini (the
@@ -62,6 +66,8 @@ extern std::atomic<intptr_t> g_quietModeWindow;
 
 // A message "box": one ERROR log line and one line on standard error, never
 // blocking. 1 when shown, 0 when quiet mode hides it.
+// type: the kind of message (MSG_WARNING), kept for callers that say it.
+constexpr int MSG_WARNING = 0x30;
 int ShowMessage(const char* text, const char* caption, int type);
 int ShowResourceMessage(const char* text, int type);
 

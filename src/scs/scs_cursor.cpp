@@ -158,4 +158,15 @@ int scs_p_KeyBatchSizes(const ScsCursor* c, int32_t keyColumns, int32_t* batches
   return 0;
 }
 
+int scs_p_UseKeysetStmt(ScsCursor* c) {
+  // Whatever runs on it next replaces the positioned change prepared there.
+  c->preparedChange.clear();
+  if (c->keysetStmt != 0) return 0;
+  if (AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_AllocStmt, c->conn, &c->keysetStmt) != 0) {
+    c->keysetStmt = 0;
+    return KX_ERR_GENERAL;
+  }
+  return 0;
+}
+
 }  // namespace kx

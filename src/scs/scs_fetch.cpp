@@ -3,10 +3,10 @@
 // (or the execution) on. The keyset-driven engine reads each rowset's rows by
 // key: the keys were read once at execution, so rows another user deleted
 // show as deleted rows and rows another user changed show their new values.
-// The mixed and dynamic engines and the positioned operations beyond
-// SQL_POSITION are not there yet: the prepare analysis settles such requests
-// on a static cursor, and a call that still reaches them is answered as a
-// function the driver does not support.
+// The mixed and dynamic engines read a window of keys as the scroll needs it
+// (a dynamic cursor afresh at every fetch) and the rowset's rows by key.
+// Every engine keeps the rowset it hands out (its rows' keys, and their
+// values for an optimistic change) for the positioned operations.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -53,11 +53,7 @@ int CacheWithKeys(ScsCursor* c) {
   if (c->concurrency == SCS_CONCUR_LOCK && c->connInfo != nullptr && c->connInfo->selectForUpdate) {
     text += " FOR UPDATE";
   }
-  if (c->keysetStmt == 0 && AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_AllocStmt, c->conn, &c->keysetStmt) != 0) {
-    c->keysetStmt = 0;
-    return KX_ERR_GENERAL;
-  }
-  c->preparedChange.clear();
+  if (scs_p_UseKeysetStmt(c) != 0) return KX_ERR_GENERAL;
   LogDebug("static rows with keys: %s", text.c_str());
   rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_Prepare, c->keysetStmt, text.c_str());
   if (rc != 0) return rc;
@@ -489,12 +485,8 @@ int KeyBlock(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* 
   std::vector<std::pair<int32_t, uint16_t>> cells;
   int rc = KS_BuildKeyBlockQuery(c, direction, inclusive, from, boundary, &cells);
   if (rc != 0) return rc;
-  if (c->keysetStmt == 0) {
-    if (AgentCall(Agent(), &AgentOps::DRV_AllocStmt, c->conn, &c->keysetStmt) != 0) {
-      c->keysetStmt = 0;
-      return KX_ERR_GENERAL;
-    }
-  }
+  // The keyset statement: a positioned change prepared there goes.
+  if (scs_p_UseKeysetStmt(c) != 0) return KX_ERR_GENERAL;
   LogDebug("key block: %s", c->keysetAn.sql);
   rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, c->keysetStmt, c->keysetAn.sql);
   if (rc != 0) return rc;
@@ -504,7 +496,7 @@ int KeyBlock(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* 
     rc = scs_p_ElementsToParams(from, cells, &params);
     if (rc != 0) return rc;
     for (const auto& cell : cells) {
-      descs.push_back(cell.second < c->blockTypes.size() ? c->blockTypes[cell.second] : SCS_PARAMDESC{1, 1, 0, 0, 1});
+      descs.push_back(cell.second < c->blockTypes.size() ? c->blockTypes[cell.second] : SCS_PARAMDESC{SQL_CHAR, SQL_C_CHAR, 0, 0, SQL_PARAM_INPUT});
     }
   }
   RowBuffer* app = nullptr;
@@ -794,16 +786,19 @@ int PositionWindow(ScsCursor* c, int32_t row, uint16_t orientation, int32_t* pos
   return rc;
 }
 
+// Rows of the rowset at window position a.
+int32_t WindowRows(const ScsCursor* c, int32_t a) {
+  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
+  return std::min(r, c->keyset->keys->rowCount - a);
+}
+
 // Reads the rowset at window position a by key.
 int ReadWindowRows(ScsCursor* c, int32_t a, RowStatusSet* set) {
-  KS_REC* ks = c->keyset;
-  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
-  const int32_t held = ks->keys->rowCount;
-  const int32_t n = std::min(r, held - a);
+  const int32_t held = c->keyset->keys->rowCount;
   c->rowsetStart = a + 1;
   // The size of the result is known once one window holds all of it.
   c->rowCount = c->windowFirst && c->windowLast ? held : -1;
-  return RowsetByKey(c, set, a, n);
+  return RowsetByKey(c, set, a, WindowRows(c, a));
 }
 
 // Attempts at reading a dynamic rowset whose rows others keep deleting
@@ -815,15 +810,21 @@ constexpr int kDynamicAttempts = 3;
 int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusSet* set) {
   KS_REC* ks = c->keyset;
   if (ks == nullptr || KS_KeyCount(ks) == 0 || c->ordering.empty()) return KX_ERR_CURSOR_STATE;
+  // The window may move: the rowset held so far names keys it may no longer hold.
+  scs_p_DropRowset(c);
   int32_t a = 0;
-  const int rc = PositionWindow(c, row, orientation, &a);
-  if (rc != 0) return rc;
-  return ReadWindowRows(c, a, set);
+  int rc = PositionWindow(c, row, orientation, &a);
+  if (rc == 0) rc = ReadWindowRows(c, a, set);
+  // The rowset's rows are keys a.. of the window: a positioned change finds
+  // them there.
+  if (rc == 0) rc = scs_p_KeepRowset(c, set->rows, a, WindowRows(c, a));
+  return rc;
 }
 
 int scs_p_FetchDynamicOrient(ScsCursor* c, int32_t offset, uint16_t orientation, RowStatusSet* set) {
   KS_REC* ks = c->keyset;
   if (ks == nullptr || KS_KeyCount(ks) == 0 || c->ordering.empty()) return KX_ERR_CURSOR_STATE;
+  scs_p_DropRowset(c);
   int32_t a = 0;
   int rc = PositionWindow(c, offset, orientation, &a);
   for (int attempt = 1; rc == 0; ++attempt) {
@@ -848,6 +849,23 @@ int scs_p_FetchDynamicOrient(ScsCursor* c, int32_t offset, uint16_t orientation,
     c->setPosRow = rc == KX_ERR_FETCH_BEYOND_END ? SCS_AT_AFTER_LAST : SCS_AT_BEFORE_FIRST;
     c->mixedWindow = rc == KX_ERR_FETCH_BEYOND_END ? kWindowAfterEnd : kWindowBeforeStart;
   }
+  // The window holds the rowset's keys alone: a positioned change finds them there.
+  if (rc == 0) rc = scs_p_KeepRowset(c, set->rows, a, WindowRows(c, a));
+  return rc;
+}
+
+int scs_p_RefreshWindow(ScsCursor* c, RowStatusSet* set) {
+  KS_REC* ks = c->keyset;
+  const int32_t a = c->rowsetStart - 1;
+  if (ks == nullptr || KS_KeyCount(ks) == 0 || c->mixedWindow != kWindowInside || a < 0 ||
+      a >= ks->keys->rowCount) {
+    return KX_ERR_CURSOR_STATE;
+  }
+  scs_p_DropRowset(c);
+  const int32_t rowCount = c->rowCount;
+  int rc = ReadWindowRows(c, a, set);
+  c->rowCount = rowCount;
+  if (rc == 0) rc = scs_p_KeepRowset(c, set->rows, a, WindowRows(c, a));
   return rc;
 }
 

@@ -696,12 +696,7 @@ int KS_GetKeySet_KSD(ScsCursor* c) {
   if (rc == 0) rc = scs_p_Analyse(&c->keysetAn, c->keysetAn.sql);
   if (rc == 0) rc = KS_SetSelListKeys(&c->keysetAn, ks, quote);
   if (rc != 0) return rc;
-  if (c->keysetStmt == 0) {
-    if (AgentCall(Agent(), &AgentOps::DRV_AllocStmt, c->conn, &c->keysetStmt) != 0) {
-      c->keysetStmt = 0;
-      return KX_ERR_GENERAL;
-    }
-  }
+  if (scs_p_UseKeysetStmt(c) != 0) return KX_ERR_GENERAL;
   LogDebug("KS_GetKeySet_KSD: %s", c->keysetAn.sql);
   rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, c->keysetStmt, c->keysetAn.sql);
   if (rc != 0) return rc;

@@ -264,13 +264,7 @@ bool scs_p_CatalogIntGet(const RowBuffer* rb, int32_t row, uint16_t col, int64_t
 
 int scs_p_CatalogRows(ScsCursor* c, const char* what, RowBuffer* out,
                       const std::function<int32_t(AgentHandle)>& call) {
-  if (c->keysetStmt == 0) {
-    const int rc = AgentCall(Agent(), &AgentOps::DRV_AllocStmt, c->conn, &c->keysetStmt);
-    if (rc != 0) {
-      c->keysetStmt = 0;
-      return KX_ERR_GENERAL;
-    }
-  }
+  if (scs_p_UseKeysetStmt(c) != 0) return KX_ERR_GENERAL;
   RB_Free(out);
   int32_t rc = call(c->keysetStmt);
   if (rc != 0) {

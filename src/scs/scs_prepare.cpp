@@ -1,11 +1,12 @@
 // Prepare analysis: what cursor the layer can give a statement. The agent has
 // prepared the statement already; the layer reads it with the SQL parser and
 // settles the cursor. Static read-only cursors are served over the dataset
-// cache; keyset-driven cursors over a SELECT whose tables all have a key are
-// served by key. A request the model cannot serve (dynamic and mixed cursors,
-// updatable static ones, tables without a key, statements the parser does
-// not read) settles on a static, read-only cursor, which the core reports as
-// 01S02; combinations no cursor can give are refused.
+// cache; keyset-driven, mixed and dynamic cursors over a SELECT whose tables
+// all have a key are served by key, and so are static cursors that change
+// their rows. A request the model cannot serve (tables without a key,
+// DISTINCT, scalar aggregates, statements the parser does not read) settles
+// on a static, read-only cursor, which the core reports as 01S02;
+// combinations no cursor can give are refused.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -250,14 +251,6 @@ int PrepareKeyset(ScsCursor* c) {
   OrderByMarkKeys(c);
   // The seek ordering of a mixed cursor (the keyset size may come later).
   rc = scs_p_OrderKeyColsGet(c);
-  if (rc == 0 && c->cursorType == SCS_DYNAMIC && c->concurrency != SCS_CONCUR_READ_ONLY) {
-    // A dynamic cursor's rows are read-only: the concurrency settles (01S02).
-    if (SetAgentOption(c, AP_STMT_CONCURRENCY, SCS_CONCUR_READ_ONLY) != 0) return KX_ERR_NOT_CAPABLE;
-    c->requestedCursorType = c->cursorType;
-    c->requestedConcurrency = c->concurrency;
-    c->concurrency = SCS_CONCUR_READ_ONLY;
-    c->flags |= SCSF_RESTORE;
-  }
   if (rc == 0 && c->cursorType == SCS_DYNAMIC && c->connInfo != nullptr && c->connInfo->rowVersionTable != 0) {
     rc = RVC_Open(c);
   }

@@ -526,8 +526,19 @@ int PosInsert(ScsCursor* c, uint16_t* statuses, int32_t n, const RowBuffer* data
 
 bool scs_p_Changeable(const ScsCursor* c) {
   const KS_REC* ks = c->keyset;
+  // Every cursor over keys: the whole result's (keyset-driven, static) or a
+  // window's (mixed, dynamic), whose rowset rows are keys of the window.
   return KS_KeyCount(ks) > 0 && ks->status != nullptr && c->tableRefs != nullptr && c->tableRefs->count > 0 &&
-         ((c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize == 0) || c->cursorType == SCS_STATIC);
+         (c->cursorType == SCS_KEYSET_DRIVEN || c->cursorType == SCS_DYNAMIC || c->cursorType == SCS_STATIC);
+}
+
+bool scs_p_WindowCursor(const ScsCursor* c) {
+  return (c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize > 0) || c->cursorType == SCS_DYNAMIC;
+}
+
+bool scs_p_HasBookmarks(const ScsCursor* c) {
+  return scs_p_Changeable(c) && ((c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize == 0) ||
+                                 c->cursorType == SCS_STATIC);
 }
 
 int scs_p_SetPosOp(ScsCursor* c, int32_t row, int32_t operation, uint16_t** statuses, int32_t* count,
@@ -540,9 +551,16 @@ int scs_p_SetPosOp(ScsCursor* c, int32_t row, int32_t operation, uint16_t** stat
   if (statuses != nullptr) *statuses = nullptr;
   if (count != nullptr) *count = 0;
   // Positioning is all the rowset row takes: the core reads the row's values
-  // from the rowset it holds; a refresh is the core's too.
+  // from the rowset it holds. A refresh is the core's too: it fetches the
+  // rowset again where it stands, and that fetch keeps the row positioned
+  // on; a cursor over a window of keys then reads the rows of the keys it
+  // holds (its rowset's members stay; a row gone since shows as deleted)
+  // rather than seeking its place afresh.
   if (operation == SQL_POSITION) return 0;
-  if (operation == SQL_REFRESH) return KX_ERR_NOT_CAPABLE;
+  if (operation == SQL_REFRESH) {
+    c->refreshRowset = true;
+    return 0;
+  }
   if (operation != SQL_UPDATE && operation != SQL_DELETE && operation != SQL_ADD) return 0;
   if (statuses == nullptr || data == nullptr || (operation != SQL_DELETE && (columns == nullptr || columnCount == 0))) {
     return KX_ERR_BAD_ARGUMENT;
@@ -735,7 +753,8 @@ int scs_p_BulkOps(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, u
     return KX_ERR_GENERAL;
   }
   if (operation == SQL_FETCH_BY_BOOKMARK && fetched == nullptr) return KX_ERR_GENERAL;
-  if (!scs_p_Changeable(c)) return KX_ERR_NO_BULK_OPS;
+  // A bookmark is a row's number in the result: a window's keys have none.
+  if (!scs_p_HasBookmarks(c)) return KX_ERR_NO_BULK_OPS;
   if (operation != SQL_FETCH_BY_BOOKMARK) {
     int rc = SCS_CheckUpdatable(c);
     if (rc != 0) return rc;

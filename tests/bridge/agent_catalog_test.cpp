@@ -604,6 +604,18 @@ TEST(CatalogTypeList, OneRowPerTypeBestMatchFirst) {
   EXPECT_TRUE(list[10][TL_CREATE_PARAMS].isNull);  // name takes no length
   EXPECT_EQ(10, list[7][TL_NUM_PREC_RADIX].number);
 
+  // The general type of a code comes first whatever order the JDBC driver
+  // lists them in (PostgreSQL's order follows the server's query plan).
+  const std::vector<TypeListRow> shuffled = {
+      row("bigserial", -5, 19, true), row("oid", -5, 10), row("int8", -5, 19), row("money", 8, 0),
+      row("float8", 8, 17),           row("bit", -7, 83886080), row("bool", -7, 1),
+      row("timestamptz", 93, 35),     row("timestamp", 93, 29), row("timetz", 92, 21), row("time", 92, 15),
+  };
+  EXPECT_EQ((std::vector<std::string>{"bool:-7:1", "bit:-7:83886080", "int8:-5:19", "oid:-5:19",
+                                      "bigserial:-5:19", "float8:8:15", "money:8:15", "time:10:15",
+                                      "timetz:10:21", "timestamp:11:29", "timestamptz:11:35"}),
+            names(JDB_OdbcTypeList(shuffled, narrow)));
+
   TypeListOptions wide;
   wide.wide = true;
   wide.odbc3 = false;

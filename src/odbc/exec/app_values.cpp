@@ -251,16 +251,16 @@ uint32_t ParseDateTimeEscape(const char* text, size_t length, int16_t sqlType,
   char copy[50];
   const size_t n = length - 1 < 49 ? length - 1 : 49;
   StrCopyBytes(copy, text + 1, n);
-  int kind;  // 0 date, 1 time, 2 timestamp
+  int16_t kind;  // SQL_DATE, SQL_TIME or SQL_TIMESTAMP: what the escape holds
   const char* cursor;
   if (std::strncmp(copy, "d ", 2) == 0) {
-    kind = 0;
+    kind = SQL_DATE;
     cursor = copy + 3 <= copy + n ? copy + 3 : copy + n;
   } else if (std::strncmp(copy, "t ", 2) == 0) {
-    kind = 1;
+    kind = SQL_TIME;
     cursor = copy + 3 <= copy + n ? copy + 3 : copy + n;
   } else if (std::strncmp(copy, "ts ", 3) == 0) {
-    kind = 2;
+    kind = SQL_TIMESTAMP;
     cursor = copy + 4 <= copy + n ? copy + 4 : copy + n;
   } else {
     return 0;
@@ -268,19 +268,19 @@ uint32_t ParseDateTimeEscape(const char* text, size_t length, int16_t sqlType,
   SQL_TIMESTAMP_STRUCT v{};
   const char* s = nullptr;
   size_t len = 0;
-  if (kind != 1) {
+  if (kind != SQL_TIME) {
     if (NextToken(cursor, "-/", &s, &len)) v.year = static_cast<SQLSMALLINT>(TokenInt(s, len));
     if (NextToken(cursor, "-/", &s, &len)) v.month = static_cast<SQLUSMALLINT>(TokenInt(s, len));
     if (NextToken(cursor, "-/ ", &s, &len)) v.day = static_cast<SQLUSMALLINT>(TokenInt(s, len));
   }
-  if (kind != 0) {
+  if (kind != SQL_DATE) {
     if (NextToken(cursor, ":", &s, &len)) v.hour = static_cast<SQLUSMALLINT>(TokenInt(s, len));
     if (NextToken(cursor, ":", &s, &len)) v.minute = static_cast<SQLUSMALLINT>(TokenInt(s, len));
     if (NextToken(cursor, ":.", &s, &len)) v.second = static_cast<SQLUSMALLINT>(TokenInt(s, len));
-    if (kind == 2 && NextToken(cursor, ":.", &s, &len)) v.fraction = FractionNanos(s, len);
+    if (kind == SQL_TIMESTAMP && NextToken(cursor, ":.", &s, &len)) v.fraction = FractionNanos(s, len);
   }
   int16_t target = sqlType;
-  if (target == 0) target = kind == 0 ? SQL_DATE : kind == 1 ? SQL_TIME : SQL_TIMESTAMP;
+  if (target == 0) target = kind;
   *out = SQL_TIMESTAMP_STRUCT{};
   switch (target) {
     case SQL_DATE:

@@ -249,7 +249,7 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
     SQLRETURN rowResult = SQL_SUCCESS;
     if (st == SQL_ROW_ERROR) {
       ++errorRows;
-      stmt->error = KX_ERR_GENERAL;
+      stmt->error = KX_ERR_ROW_ERROR;
       rowResult = SQL_SUCCESS_WITH_INFO;
     } else {
       for (ColBindingNode* n = stmt->colBindings; n != nullptr; n = n->next) {
@@ -278,7 +278,13 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
     if (rowResult != SQL_SUCCESS) result = rowResult;
     if (rowResult == SQL_ERROR) break;
   }
-  if (result == SQL_SUCCESS_WITH_INFO && present > 0 && errorRows == present) result = SQL_ERROR;
+  if (result == SQL_SUCCESS_WITH_INFO && present > 0 && errorRows == present) {
+    result = SQL_ERROR;
+    // Nothing was delivered. A refresh names why: the rows it was asked for
+    // are ones that could not be fetched again (a static cursor keeps a row
+    // whose change failed in error).
+    stmt->error = mode == SQL_REFRESH ? KX_ERR_BAD_CURSOR_POSITION : KX_ERR_GENERAL;
+  }
   return result;
 }
 

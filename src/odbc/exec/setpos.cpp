@@ -29,7 +29,9 @@ namespace {
 
 // A result column the data source reports as read-only (the description's
 // updatability, stored plus one, is SQL_ATTR_READONLY).
-bool ReadOnlyColumn(const AgentColDesc* d) { return ((d->flags >> 4) & 0xF) == SQL_ATTR_READONLY + 1; }
+bool ReadOnlyColumn(const AgentColDesc* d) {
+  return ((d->flags >> COLDESC_UPDATABLE_SHIFT) & 0xF) == SQL_ATTR_READONLY + 1;
+}
 
 enum class Kind { Fixed, Text, WText, Binary, Numeric, Guid, SBig, UBig };
 
@@ -565,12 +567,28 @@ SQLRETURN Refresh(StmtRecord* stmt, int64_t row) {
   SCS_CURSOR& c = stmt->cursor;
   const int32_t target = row == 0 ? SCS_POS_ALL_ROWS : static_cast<int32_t>(row);
   // A keyset-driven cursor reads its rows again by key, so the refreshed
-  // buffers show what the data source holds now; a static cursor's rows are
-  // the ones it read.
-  if (c.cursorType == SQL_CURSOR_KEYSET_DRIVEN && c.keysetSize == 0 && c.rowsetStart > 0) {
+  // buffers show what the data source holds now; a static cursor reads its
+  // own copy again, which holds the rows as it read them with its own
+  // changes (the rowset in hand may predate those). Mixed and dynamic
+  // cursors have no row numbers: they read the rowset again where it stands
+  // (the rows of the keys they hold: a row gone since shows as deleted).
+  const bool absolute = ((c.cursorType == SQL_CURSOR_KEYSET_DRIVEN && c.keysetSize == 0) ||
+                         c.cursorType == SQL_CURSOR_STATIC) &&
+                        c.rowsetStart > 0;
+  if (absolute || SCS_IsDynamicOrMixed(&c)) {
+    // The cursor layer learns that the fetch is a refresh: the row stays
+    // positioned on, and a mixed or dynamic cursor reads the rows of the
+    // keys it holds. A layer that does not take part leaves a plain fetch.
+    uint16_t* ignored = nullptr;
+    int32_t count = 0;
+    AgentCall(BindingOf(stmt), &AgentOps::DRV_SetPos, stmt->agentStmt, target, static_cast<int32_t>(SQL_REFRESH), 0,
+              &ignored, &count, static_cast<RowBuffer*>(nullptr), static_cast<uint16_t*>(nullptr),
+              static_cast<uint16_t>(0));
+    std::free(ignored);
     StmtFreeResults(stmt);
     uint32_t rows = 0;
-    const int code = SCS_ScrollFetch(&c, SQL_FETCH_ABSOLUTE, c.rowsetStart, &rows);
+    const int code = absolute ? SCS_ScrollFetch(&c, SQL_FETCH_ABSOLUTE, c.rowsetStart, &rows)
+                              : SCS_ScrollFetch(&c, SQL_FETCH_RELATIVE, 0, &rows);
     if (code != 0 && code != KX_ERR_NO_DATA_FOUND) return Fail(stmt, code);
   }
   const SQLRETURN rc = FetchRowsetToBindings(stmt, AppStatuses(stmt), static_cast<uint32_t>(row), SQL_REFRESH);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 
 #include "../odbc_env.h"
 
@@ -186,6 +187,26 @@ void RoadTest::ExecOther(const std::string& sql) {
   EXPECT_TRUE(SQL_SUCCEEDED(ExecDirect(st, sql))) << sql << "\n" << Diag(SQL_HANDLE_STMT, st);
   SQLFreeHandle(SQL_HANDLE_STMT, st);
   Drop(other);
+}
+
+SQLRETURN RoadTest::ExecOn(SQLHDBC dbc, const std::string& sql, std::string* diag) {
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_SUCCESS);
+  const SQLRETURN rc = ExecDirect(st, sql);
+  if (diag != nullptr) *diag = Diag(SQL_HANDLE_STMT, st);
+  SQLFreeHandle(SQL_HANDLE_STMT, st);
+  return rc;
+}
+
+bool RoadTest::HasState(SQLHSTMT st, const char* state) {
+  for (SQLSMALLINT i = 1;; ++i) {
+    SQLCHAR s[6] = {0};
+    SQLINTEGER native = 0;
+    SQLCHAR text[512];
+    SQLSMALLINT len = 0;
+    if (!SQL_SUCCEEDED(SQLGetDiagRecA(SQL_HANDLE_STMT, st, i, s, &native, text, sizeof text, &len))) return false;
+    if (std::strcmp(reinterpret_cast<char*>(s), state) == 0) return true;
+  }
 }
 
 std::string RoadTest::Table(const char* stem, const std::string& columns) {

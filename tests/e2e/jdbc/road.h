@@ -68,6 +68,10 @@ class RoadTest : public ::testing::TestWithParam<Road> {
   static void Drop(SQLHDBC dbc);
   // Runs sql on a connection of its own, as another user would.
   void ExecOther(const std::string& sql);
+  // Runs sql on a statement of its own on dbc; *diag gets its diagnostics.
+  SQLRETURN ExecOn(SQLHDBC dbc, const std::string& sql, std::string* diag = nullptr);
+  // Whether one of the statement's diagnostic records has the SQLSTATE.
+  static bool HasState(SQLHSTMT st, const char* state);
 
   SQLHENV env_ = SQL_NULL_HENV;
   SQLHDBC dbc_ = SQL_NULL_HDBC;

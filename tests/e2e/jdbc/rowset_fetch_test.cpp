@@ -400,14 +400,12 @@ TEST_P(Rowsets, InformationMatchesWhatTheCursorsDo) {
                               SQL_CA1_BULK_FETCH_BY_BOOKMARK;
   EXPECT_EQ(info(SQL_KEYSET_CURSOR_ATTRIBUTES1) & (scroll | changes), scroll | changes);
   EXPECT_EQ(info(SQL_STATIC_CURSOR_ATTRIBUTES1) & (scroll | changes), scroll | changes);
-  // Both change their rows under every concurrency; a dynamic cursor's rows
-  // are read-only.
+  // All three change their rows under every concurrency.
   const SQLUINTEGER concurrencies = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
                                     SQL_CA2_OPT_ROWVER_CONCURRENCY | SQL_CA2_OPT_VALUES_CONCURRENCY;
   EXPECT_EQ(info(SQL_STATIC_CURSOR_ATTRIBUTES2) & concurrencies, concurrencies);
   EXPECT_EQ(info(SQL_KEYSET_CURSOR_ATTRIBUTES2) & concurrencies, concurrencies);
-  EXPECT_EQ(info(SQL_DYNAMIC_CURSOR_ATTRIBUTES2) & concurrencies,
-            static_cast<SQLUINTEGER>(SQL_CA2_READ_ONLY_CONCURRENCY));
+  EXPECT_EQ(info(SQL_DYNAMIC_CURSOR_ATTRIBUTES2) & concurrencies, concurrencies);
   EXPECT_EQ(info(SQL_POS_OPERATIONS), static_cast<SQLUINTEGER>(SQL_POS_POSITION | SQL_POS_REFRESH | SQL_POS_UPDATE |
                                                                SQL_POS_DELETE | SQL_POS_ADD));
   EXPECT_NE(info(SQL_GETDATA_EXTENSIONS) & SQL_GD_BLOCK, 0u);

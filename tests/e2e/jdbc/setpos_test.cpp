@@ -38,33 +38,6 @@ class SetPosTest : public RoadTest {
     Attr(st, SQL_ATTR_CONCURRENCY, concurrency);
     Attr(st, SQL_ATTR_ROW_ARRAY_SIZE, rows);
   }
-  SQLRETURN ExecOn(SQLHDBC dbc, const std::string& sql, std::string* diag = nullptr) {
-    SQLHSTMT st = SQL_NULL_HSTMT;
-    EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_SUCCESS);
-    const SQLRETURN rc = ExecDirect(st, sql);
-    if (diag != nullptr) *diag = Diag(SQL_HANDLE_STMT, st);
-    SQLFreeHandle(SQL_HANDLE_STMT, st);
-    return rc;
-  }
-  // Every SQLSTATE the statement's diagnostics hold.
-  static std::vector<std::string> States(SQLHSTMT st) {
-    std::vector<std::string> out;
-    for (SQLSMALLINT i = 1;; ++i) {
-      SQLCHAR state[6] = {0};
-      SQLINTEGER native = 0;
-      SQLCHAR text[512];
-      SQLSMALLINT len = 0;
-      if (!SQL_SUCCEEDED(SQLGetDiagRecA(SQL_HANDLE_STMT, st, i, state, &native, text, sizeof text, &len))) break;
-      out.emplace_back(reinterpret_cast<char*>(state));
-    }
-    return out;
-  }
-  static bool Has(const std::vector<std::string>& states, const char* s) {
-    for (const std::string& x : states) {
-      if (x == s) return true;
-    }
-    return false;
-  }
   // The rows of the table as "id:name:qty" in id order, read on dbc.
   std::string Rows(SQLHDBC dbc, const std::string& table) {
     SQLHSTMT st = SQL_NULL_HSTMT;
@@ -169,7 +142,7 @@ TEST_P(SetPosTest, UpdateDeleteRefreshAndPositionUnderOptimisticConcurrency) {
     ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET qty = 5 WHERE id = 8")));
     rs.Name(2, "lost");
     EXPECT_EQ(SQLSetPos(stmt_, 3, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
-    EXPECT_TRUE(Has(States(stmt_), "01001")) << Diag(SQL_HANDLE_STMT, stmt_);
+    EXPECT_TRUE(HasState(stmt_, "01001")) << Diag(SQL_HANDLE_STMT, stmt_);
     EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
     EXPECT_EQ(Scalar("SELECT name || ':' || qty FROM " + table + " WHERE id = 8", other), "all 8:5");
 
@@ -180,7 +153,7 @@ TEST_P(SetPosTest, UpdateDeleteRefreshAndPositionUnderOptimisticConcurrency) {
     rs.Name(1, "again 7");
     rs.Name(4, "again 10");
     EXPECT_EQ(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS_WITH_INFO);
-    EXPECT_TRUE(Has(States(stmt_), "01001"));
+    EXPECT_TRUE(HasState(stmt_, "01001"));
     EXPECT_EQ(rs.status[0], SQL_ROW_ERROR);
     EXPECT_EQ(rs.status[1], SQL_ROW_UPDATED);
     EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
@@ -629,6 +602,10 @@ TEST_P(SetPosTest, PositionedStatementsThroughASecondStatement) {
     SQLLEN count = 0;
     KX_OK(SQLRowCount(second, &count), SQL_HANDLE_STMT, second);
     EXPECT_EQ(count, 1);
+    // A refreshed row stays the one positioned on.
+    KX_OK(SQLSetPos(cur, 2, SQL_REFRESH, SQL_LOCK_NO_CHANGE), SQL_HANDLE_STMT, cur);
+    KX_OK(ExecDirect(second, "UPDATE " + table + " SET qty = qty + 100 WHERE CURRENT OF " + cursor), SQL_HANDLE_STMT,
+          second);
     KX_OK(SQLSetPos(cur, 3, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_HANDLE_STMT, cur);
     std::strcpy(value, "third");
     // Cursor names compare without regard to case.
@@ -640,7 +617,7 @@ TEST_P(SetPosTest, PositionedStatementsThroughASecondStatement) {
     KX_OK(ExecDirect(second, "DELETE FROM " + table + " WHERE CURRENT OF " + cursor), SQL_HANDLE_STMT, second);
     SQLHDBC other = Other();
     EXPECT_EQ(Rows(other, table),
-              "1:positioned:10 2:name 2:20 3:third:31 5:name 5:50 6:name 6:60 7:name 7:70 8:name 8:80");
+              "1:positioned:10 2:name 2:120 3:third:31 5:name 5:50 6:name 6:60 7:name 7:70 8:name 8:80");
     // The cursor sees its own changes when it fetches the rows again.
     KX_OK(SQLFetchScroll(cur, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, cur);
     EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
@@ -692,6 +669,14 @@ TEST_P(SetPosTest, StaticCursorChangesItsRows) {
     EXPECT_EQ(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);
     EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
+    // A refresh reads the cursor's own copy again, as a new fetch would: the
+    // failed row as the cursor read it, the changed row as it changed it.
+    rs.Name(0, "scribbled");
+    KX_STMT_OK(SQLSetPos(stmt_, 0, SQL_REFRESH, SQL_LOCK_NO_CHANGE));
+    EXPECT_EQ(std::string(rs.name[0]), "nine");
+    EXPECT_EQ(std::string(rs.name[2]), "name 7");
+    EXPECT_EQ(rs.qty[2], 70);
+    EXPECT_EQ(rs.status[2], SQL_ROW_SUCCESS);
     KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_DELETE, SQL_LOCK_NO_CHANGE));
     EXPECT_EQ(Rows(other, table),
               "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:0 9:nine:90");
@@ -771,7 +756,7 @@ TEST_P(SetPosTest, RowVersionsCoverTheWholeRow) {
     }
     EXPECT_EQ(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS_WITH_INFO)
         << Diag(SQL_HANDLE_STMT, stmt_);
-    EXPECT_TRUE(Has(States(stmt_), "01001")) << Diag(SQL_HANDLE_STMT, stmt_);
+    EXPECT_TRUE(HasState(stmt_, "01001")) << Diag(SQL_HANDLE_STMT, stmt_);
     EXPECT_EQ(status[0], SQL_ROW_UPDATED);
     EXPECT_EQ(status[1], SQL_ROW_ERROR);
     EXPECT_EQ(status[2], SQL_ROW_ERROR);
@@ -796,7 +781,7 @@ TEST_P(SetPosTest, RowVersionsCoverTheWholeRow) {
     nameInd[1] = SQL_NTS;
     if (k.type == SQL_CURSOR_STATIC) {
       EXPECT_EQ(SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
-      EXPECT_TRUE(Has(States(stmt_), "01001")) << Diag(SQL_HANDLE_STMT, stmt_);
+      EXPECT_TRUE(HasState(stmt_, "01001")) << Diag(SQL_HANDLE_STMT, stmt_);
       EXPECT_EQ(Scalar(row2, other), std::string("name 2:") + k.after);
     } else {
       KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE));

@@ -131,6 +131,7 @@ TEST_F(FetchRowsetTest, ErrorAndDeletedRowsAndLeftoverLengths) {
   ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0), SQL_SUCCESS);
   ASSERT_EQ(SQLBindCol(stmt_, 2, SQL_C_SLONG, ids, 0, ind), SQL_SUCCESS);
   EXPECT_EQ(SQLFetch(stmt_), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(StmtState(stmt_), "01S01");  // error in row
   EXPECT_EQ(status[0], SQL_ROW_SUCCESS);
   EXPECT_EQ(status[1], SQL_ROW_ERROR);
   EXPECT_EQ(status[2], SQL_ROW_DELETED);

@@ -191,6 +191,10 @@ struct ScsCursor {
   // optimistic change compares with the data source's.
   std::vector<int32_t> rowsetKeys;
   RowBuffer* rowsetValues = nullptr;
+  // A SetPos refresh asked for the rowset's rows again: the fetch that
+  // follows keeps the row positioned on, and a mixed or dynamic cursor's
+  // fetch of the current rowset reads the keys held (consumed by any fetch).
+  bool refreshRowset = false;
   // A row-version check is reading a row: the by-key read locks what it
   // reads where the data source can, so that the row stays as compared until
   // the change (in manual-commit mode, until the transaction ends).
@@ -385,6 +389,9 @@ int SCS_MarkMissingRows(RowBuffer* rows, const RowBuffer* keys, int32_t first, i
                         int32_t count, uint16_t keyCols, int16_t* keyStatus, RowBuffer** placed);
 int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusSet* set);
 int scs_p_FetchDynamicOrient(ScsCursor* c, int32_t offset, uint16_t orientation, RowStatusSet* set);
+// Reads the rows of the rowset a mixed or dynamic cursor holds again by its
+// keys, where it stands in the window (SetPos refresh).
+int scs_p_RefreshWindow(ScsCursor* c, RowStatusSet* set);
 // Reads the rows of n keys of `keys` (from row `first`) by key and places
 // them in the order of those keys: *placed (a new buffer) has n rows, a NULL
 // row for a key without a row, whose entry of missing (when given) becomes 1.
@@ -411,6 +418,8 @@ bool scs_p_Changeable(const ScsCursor* c);
 // Whether its rows also have bookmarks (numbers in the result): a cursor
 // that holds the keys of the whole result.
 bool scs_p_HasBookmarks(const ScsCursor* c);
+// A mixed or dynamic cursor: it holds a window of keys, not the result's.
+bool scs_p_WindowCursor(const ScsCursor* c);
 // The cursor's name: the one the application gave it, else one made up
 // from its statement ("SQL_CUR" and the agent handle).
 std::string SCS_CursorName(const ScsCursor* c);

@@ -854,6 +854,21 @@ int scs_p_FetchDynamicOrient(ScsCursor* c, int32_t offset, uint16_t orientation,
   return rc;
 }
 
+int scs_p_RefreshWindow(ScsCursor* c, RowStatusSet* set) {
+  KS_REC* ks = c->keyset;
+  const int32_t a = c->rowsetStart - 1;
+  if (ks == nullptr || KS_KeyCount(ks) == 0 || c->mixedWindow != kWindowInside || a < 0 ||
+      a >= ks->keys->rowCount) {
+    return KX_ERR_CURSOR_STATE;
+  }
+  scs_p_DropRowset(c);
+  const int32_t rowCount = c->rowCount;
+  int rc = ReadWindowRows(c, a, set);
+  c->rowCount = rowCount;
+  if (rc == 0) rc = scs_p_KeepRowset(c, set->rows, a, WindowRows(c, a));
+  return rc;
+}
+
 int scs_p_ReadKeyRows(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_t n, RowBuffer** placed,
                       int16_t* missing) {
   *placed = nullptr;

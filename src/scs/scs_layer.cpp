@@ -652,32 +652,43 @@ int32_t SCS_FetchScroll(AgentHandle h, RowStatusSet** out, int32_t row, uint32_t
   int rc = RowStatusSetNew(&set, c->rowsetSize > 0 ? c->rowsetSize : 1);
   if (rc != 0) return rc;
   const bool aggregate = (c->features & SCRF_AGGREGATE) != 0 && c->main.kind == SQLN_SELECT;
-  switch (c->cursorType) {
-    case SCS_FORWARD_ONLY:
-      rc = FetchForward(c, set);
-      break;
-    case SCS_KEYSET_DRIVEN:
-      if (aggregate) {
-        rc = orientation == 0 ? KX_ERR_NOT_CAPABLE : FetchForward(c, set);
-      } else if (c->keysetSize == 0) {
-        rc = scs_p_FetchKeyset(c, set, row);
-      } else {
-        rc = orientation == 0 ? KX_ERR_NOT_CAPABLE : scs_p_FetchMixed(c, row, orientation, set);
-      }
-      break;
-    case SCS_DYNAMIC:
-      if (aggregate) {
-        rc = orientation == 0 ? KX_ERR_NOT_CAPABLE : FetchForward(c, set);
-      } else {
-        rc = orientation == 0 ? KX_ERR_NOT_CAPABLE : scs_p_FetchDynamicOrient(c, row, orientation, set);
-      }
-      break;
-    case SCS_STATIC:
-      rc = scs_p_FetchStatic(c, set, row);
-      break;
-    default:
-      rc = KX_ERR_NOT_CAPABLE;
-      break;
+  // A SetPos refresh keeps the row positioned on (a positioned statement
+  // names it); a mixed or dynamic cursor's refresh reads the rowset held.
+  const bool refreshing = c->refreshRowset;
+  const int32_t positioned = c->setPosRow;
+  const bool refresh = refreshing && orientation == SQL_FETCH_RELATIVE && row == 0 && !aggregate &&
+                       scs_p_WindowCursor(c);
+  c->refreshRowset = false;
+  if (refresh) {
+    rc = scs_p_RefreshWindow(c, set);
+  } else {
+    switch (c->cursorType) {
+      case SCS_FORWARD_ONLY:
+        rc = FetchForward(c, set);
+        break;
+      case SCS_KEYSET_DRIVEN:
+        if (aggregate) {
+          rc = orientation == 0 ? KX_ERR_NOT_CAPABLE : FetchForward(c, set);
+        } else if (c->keysetSize == 0) {
+          rc = scs_p_FetchKeyset(c, set, row);
+        } else {
+          rc = orientation == 0 ? KX_ERR_NOT_CAPABLE : scs_p_FetchMixed(c, row, orientation, set);
+        }
+        break;
+      case SCS_DYNAMIC:
+        if (aggregate) {
+          rc = orientation == 0 ? KX_ERR_NOT_CAPABLE : FetchForward(c, set);
+        } else {
+          rc = orientation == 0 ? KX_ERR_NOT_CAPABLE : scs_p_FetchDynamicOrient(c, row, orientation, set);
+        }
+        break;
+      case SCS_STATIC:
+        rc = scs_p_FetchStatic(c, set, row);
+        break;
+      default:
+        rc = KX_ERR_NOT_CAPABLE;
+        break;
+    }
   }
   if (rc != 0) {
     RowStatusSetFree(&set);
@@ -689,7 +700,7 @@ int32_t SCS_FetchScroll(AgentHandle h, RowStatusSet** out, int32_t row, uint32_t
   if (c->retrieveData == 0 && set->rows != nullptr) RB_Free(set->rows);
   *out = set;
   if (got <= 0) return KX_ERR_NO_DATA_FOUND;
-  c->setPosRow = 1;
+  c->setPosRow = refreshing ? positioned : 1;
   return 0;
 }
 

@@ -532,6 +532,10 @@ bool scs_p_Changeable(const ScsCursor* c) {
          (c->cursorType == SCS_KEYSET_DRIVEN || c->cursorType == SCS_DYNAMIC || c->cursorType == SCS_STATIC);
 }
 
+bool scs_p_WindowCursor(const ScsCursor* c) {
+  return (c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize > 0) || c->cursorType == SCS_DYNAMIC;
+}
+
 bool scs_p_HasBookmarks(const ScsCursor* c) {
   return scs_p_Changeable(c) && ((c->cursorType == SCS_KEYSET_DRIVEN && c->keysetSize == 0) ||
                                  c->cursorType == SCS_STATIC);
@@ -547,9 +551,16 @@ int scs_p_SetPosOp(ScsCursor* c, int32_t row, int32_t operation, uint16_t** stat
   if (statuses != nullptr) *statuses = nullptr;
   if (count != nullptr) *count = 0;
   // Positioning is all the rowset row takes: the core reads the row's values
-  // from the rowset it holds; a refresh is the core's too.
+  // from the rowset it holds. A refresh is the core's too: it fetches the
+  // rowset again where it stands, and that fetch keeps the row positioned
+  // on; a cursor over a window of keys then reads the rows of the keys it
+  // holds (its rowset's members stay; a row gone since shows as deleted)
+  // rather than seeking its place afresh.
   if (operation == SQL_POSITION) return 0;
-  if (operation == SQL_REFRESH) return KX_ERR_NOT_CAPABLE;
+  if (operation == SQL_REFRESH) {
+    c->refreshRowset = true;
+    return 0;
+  }
   if (operation != SQL_UPDATE && operation != SQL_DELETE && operation != SQL_ADD) return 0;
   if (statuses == nullptr || data == nullptr || (operation != SQL_DELETE && (columns == nullptr || columnCount == 0))) {
     return KX_ERR_BAD_ARGUMENT;

@@ -572,11 +572,20 @@ SQLRETURN Refresh(StmtRecord* stmt, int64_t row) {
   // own copy again, which holds the rows as it read them with its own
   // changes (the rowset in hand may predate those). Mixed and dynamic
   // cursors have no row numbers: they read the rowset again where it stands
-  // (a dynamic one from its first row, with the rows that belong there now).
+  // (the rows of the keys they hold: a row gone since shows as deleted).
   const bool absolute = ((c.cursorType == SQL_CURSOR_KEYSET_DRIVEN && c.keysetSize == 0) ||
                          c.cursorType == SQL_CURSOR_STATIC) &&
                         c.rowsetStart > 0;
   if (absolute || SCS_IsDynamicOrMixed(&c)) {
+    // The cursor layer learns that the fetch is a refresh: the row stays
+    // positioned on, and a mixed or dynamic cursor reads the rows of the
+    // keys it holds. A layer that does not take part leaves a plain fetch.
+    uint16_t* ignored = nullptr;
+    int32_t count = 0;
+    AgentCall(BindingOf(stmt), &AgentOps::DRV_SetPos, stmt->agentStmt, target, static_cast<int32_t>(SQL_REFRESH), 0,
+              &ignored, &count, static_cast<RowBuffer*>(nullptr), static_cast<uint16_t*>(nullptr),
+              static_cast<uint16_t>(0));
+    std::free(ignored);
     StmtFreeResults(stmt);
     uint32_t rows = 0;
     const int code = absolute ? SCS_ScrollFetch(&c, SQL_FETCH_ABSOLUTE, c.rowsetStart, &rows)

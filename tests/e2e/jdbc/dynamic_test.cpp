@@ -316,25 +316,38 @@ TEST_P(DynamicChanges, SetPosChangesRowsByKey) {
       EXPECT_EQ(Row(other, table, 8), "name 8:5");
       EXPECT_EQ(Row(other, table, 10), "all 10:100");
 
-      // Refresh: the rowset's rows as they are now. A mixed cursor still holds
-      // the deleted row's key; a dynamic one reads the rows that belong there.
+      // Refresh: the rows of the rowset's keys as they are now. The rowset's
+      // members stay: the row deleted above still shows as deleted (a
+      // RELATIVE 0 fetch would read the rowset's place afresh).
+      char cursor[32] = {0};
+      SQLSMALLINT cursorLen = 0;
+      KX_OK(SQLGetCursorNameA(st, reinterpret_cast<SQLCHAR*>(cursor), sizeof cursor, &cursorLen), SQL_HANDLE_STMT, st);
+      SQLHSTMT second = SQL_NULL_HSTMT;
+      ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &second), SQL_SUCCESS);
       ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET name = 'theirs' WHERE id = 8")));
       KX_OK(SQLSetPos(st, 3, SQL_REFRESH, SQL_LOCK_NO_CHANGE), SQL_HANDLE_STMT, st);
       EXPECT_EQ(rs.id[2], 8);
       EXPECT_EQ(std::string(rs.name[2]), "theirs");
       EXPECT_EQ(rs.qty[2], 5);
       EXPECT_EQ(rs.status[2], SQL_ROW_SUCCESS);
+      // The refreshed row stays the one positioned on: a positioned statement
+      // of a second statement changes it.
+      KX_OK(ExecDirect(second, "UPDATE " + table + " SET qty = 33 WHERE CURRENT OF " + cursor), SQL_HANDLE_STMT,
+            second);
+      EXPECT_EQ(Row(other, table, 8), "theirs:33");
       KX_OK(SQLSetPos(st, 0, SQL_REFRESH, SQL_LOCK_NO_CHANGE), SQL_HANDLE_STMT, st);
-      if (dynamic) {
-        EXPECT_EQ(rs.id[3], 10);
-        EXPECT_EQ(rs.status[3], SQL_ROW_SUCCESS);
-      } else {
-        EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
-      }
+      EXPECT_EQ(rs.status[3], SQL_ROW_DELETED);
+      EXPECT_EQ(rs.qty[2], 33);
       // ... after which a change of the refreshed row goes through.
       rs.Name(2, "after refresh");
       KX_OK(SQLSetPos(st, 3, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_HANDLE_STMT, st);
-      EXPECT_EQ(Row(other, table, 8), "after refresh:5");
+      EXPECT_EQ(Row(other, table, 8), "after refresh:33");
+      // A row another connection deletes shows as deleted at a refresh.
+      ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "DELETE FROM " + table + " WHERE id = 7")));
+      KX_OK(SQLSetPos(st, 0, SQL_REFRESH, SQL_LOCK_NO_CHANGE), SQL_HANDLE_STMT, st);
+      EXPECT_EQ(rs.status[1], SQL_ROW_DELETED);
+      EXPECT_EQ(rs.status[2], SQL_ROW_SUCCESS);
+      EXPECT_EQ(std::string(rs.name[2]), "after refresh");
 
       // SQL_POSITION, and positioned statements of a second statement on the
       // row the cursor stands on.
@@ -343,11 +356,6 @@ TEST_P(DynamicChanges, SetPosChangesRowsByKey) {
       SQLLEN gotInd = 0;
       KX_OK(SQLGetData(st, 2, SQL_C_CHAR, got, sizeof got, &gotInd), SQL_HANDLE_STMT, st);
       EXPECT_EQ(std::string(got), "name 6");
-      char cursor[32] = {0};
-      SQLSMALLINT cursorLen = 0;
-      KX_OK(SQLGetCursorNameA(st, reinterpret_cast<SQLCHAR*>(cursor), sizeof cursor, &cursorLen), SQL_HANDLE_STMT, st);
-      SQLHSTMT second = SQL_NULL_HSTMT;
-      ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &second), SQL_SUCCESS);
       KX_OK(ExecDirect(second, "UPDATE " + table + " SET qty = 66 WHERE CURRENT OF " + cursor), SQL_HANDLE_STMT,
             second);
       KX_OK(SQLSetPos(st, 5, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_HANDLE_STMT, st);
@@ -356,8 +364,19 @@ TEST_P(DynamicChanges, SetPosChangesRowsByKey) {
       SQLFreeHandle(SQL_HANDLE_STMT, second);
       EXPECT_EQ(Row(other, table, 6), "name 6:66");
       EXPECT_EQ(Row(other, table, last), "NULL");
+      // A RELATIVE 0 fetch reads the rowset's place afresh: a dynamic cursor's
+      // rowset no longer holds the rows deleted; a mixed cursor's window keeps
+      // their keys.
+      KX_OK(SQLFetchScroll(st, SQL_FETCH_RELATIVE, 0), SQL_HANDLE_STMT, st);
+      if (dynamic) {
+        EXPECT_EQ(rs.id[1], 8);
+        EXPECT_EQ(rs.status[1], SQL_ROW_SUCCESS);
+      } else {
+        EXPECT_EQ(rs.status[1], SQL_ROW_DELETED);
+      }
 
       // A row added through SQLSetPos joins the table.
+      KX_OK(SQLFetchScroll(st, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, st);
       rs.id[0] = 100;
       rs.idInd[0] = 0;
       rs.Name(0, "added");

@@ -602,6 +602,10 @@ TEST_P(SetPosTest, PositionedStatementsThroughASecondStatement) {
     SQLLEN count = 0;
     KX_OK(SQLRowCount(second, &count), SQL_HANDLE_STMT, second);
     EXPECT_EQ(count, 1);
+    // A refreshed row stays the one positioned on.
+    KX_OK(SQLSetPos(cur, 2, SQL_REFRESH, SQL_LOCK_NO_CHANGE), SQL_HANDLE_STMT, cur);
+    KX_OK(ExecDirect(second, "UPDATE " + table + " SET qty = qty + 100 WHERE CURRENT OF " + cursor), SQL_HANDLE_STMT,
+          second);
     KX_OK(SQLSetPos(cur, 3, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_HANDLE_STMT, cur);
     std::strcpy(value, "third");
     // Cursor names compare without regard to case.
@@ -613,7 +617,7 @@ TEST_P(SetPosTest, PositionedStatementsThroughASecondStatement) {
     KX_OK(ExecDirect(second, "DELETE FROM " + table + " WHERE CURRENT OF " + cursor), SQL_HANDLE_STMT, second);
     SQLHDBC other = Other();
     EXPECT_EQ(Rows(other, table),
-              "1:positioned:10 2:name 2:20 3:third:31 5:name 5:50 6:name 6:60 7:name 7:70 8:name 8:80");
+              "1:positioned:10 2:name 2:120 3:third:31 5:name 5:50 6:name 6:60 7:name 7:70 8:name 8:80");
     // The cursor sees its own changes when it fetches the rows again.
     KX_OK(SQLFetchScroll(cur, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, cur);
     EXPECT_EQ(rs.status[0], SQL_ROW_UPDATED);

@@ -450,6 +450,32 @@ void RefreshRowsetValues(ScsCursor* c, const std::vector<int32_t>& rows) {
   }
 }
 
+// A dynamic cursor that keeps row versions (DYN_CURS_SENSITIVITY=HIGH) takes
+// the rows it changed at their new versions: its next fetch reports other
+// users' changes, not its own. A row whose version cannot be stored is
+// merely reported as changed once more.
+void StoreOwnVersions(ScsCursor* c, const std::vector<int32_t>& rows) {
+  if (c->versionStmt == 0) return;
+  KS_REC* ks = c->keyset;
+  for (int32_t j : rows) {
+    int32_t kr = 0;
+    if (scs_p_KeyRowAt(c, c->rowsetKeys[static_cast<size_t>(j)], &kr) != 0) continue;
+    RowBuffer* placed = nullptr;
+    int16_t missing = 0;
+    if (scs_p_ReadKeyRows(c, ks->keys, kr, 1, &placed, &missing) != 0) continue;
+    Owned now(placed);
+    RowStatusSet* one = nullptr;
+    if (missing != 0 || RowStatusSetNew(&one, 1) != 0) continue;
+    RB_Free(one->rows);
+    RowBuffer* taken = now.release();
+    *one->rows = *taken;
+    std::free(taken);
+    one->statuses[0] = SCS_ROW_SUCCESS;
+    RVC_CheckRows(c, ks->keys, kr, static_cast<uint16_t>(KS_KeyCount(ks)), one);
+    RowStatusSetFree(&one);
+  }
+}
+
 int Finish(ScsCursor* c, int32_t asked, int32_t done) {
   c->setPosRowsAffected = done;
   if (asked == 0) return 0;
@@ -485,6 +511,7 @@ int PosUpdateOrDelete(ScsCursor* c, int32_t row, int32_t operation, uint16_t* st
   }
   if (failure != 0) return failure;
   RefreshRowsetValues(c, updated);
+  StoreOwnVersions(c, updated);
   return Finish(c, asked, done);
 }
 

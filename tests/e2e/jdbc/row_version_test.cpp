@@ -2,7 +2,7 @@
 // unixODBC: with the version table ZNTRVC present a row another connection
 // changed shows SQL_ROW_UPDATED once; without it the prepare fails with the
 // server's message and IM926; two client processes sharing the table keep
-// their versions apart.
+// their versions apart; the cursor's own changes are not reported as others'.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -148,6 +148,54 @@ TEST_P(RowVersions, ChangedRowsShowUpdatedOnceAndTheTableIsNeeded) {
   // A freed cursor leaves no versions behind.
   SQLFreeHandle(SQL_HANDLE_STMT, st);
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM ZNTRVC"), "0");
+  SQLDisconnect(dbc);
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  Exec("DROP TABLE ZNTRVC");
+  ResetStmt();
+  if (pg) Scalar("SELECT pg_advisory_unlock(73190)");
+}
+
+// A dynamic cursor that keeps row versions and changes a row through
+// SQLSetPos takes the new values as the row's version: its next fetch shows
+// the row it changed as a plain success, while a change by another
+// connection still shows SQL_ROW_UPDATED once.
+TEST_P(RowVersions, OwnChangesAreNotReportedAsOthers) {
+  const bool pg = GetParam().postgres;
+  if (pg) Scalar("SELECT pg_advisory_lock(73190)");
+  Exec("DROP TABLE IF EXISTS ZNTRVC");
+  ResetStmt();
+  Exec(kVersionTable);
+  ResetStmt();
+  const std::string table = Table("rowvown", "id INTEGER NOT NULL PRIMARY KEY, name VARCHAR(40)");
+  const std::string series = pg ? "generate_series(1, 30) AS g(x)" : "SYSTEM_RANGE(1, 30)";
+  Exec("INSERT INTO " + table + " SELECT x, 'name ' || x FROM " + series);
+  ResetStmt();
+  SQLHDBC dbc = Versioned();
+  SQLUSMALLINT status[kRowset];
+  SQLINTEGER id[kRowset];
+  SQLLEN idInd[kRowset], nameInd[kRowset];
+  char name[kRowset][41];
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_SUCCESS);
+  Attr(st, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_DYNAMIC);
+  Attr(st, SQL_ATTR_CONCURRENCY, SQL_CONCUR_VALUES);
+  Attr(st, SQL_ATTR_ROW_ARRAY_SIZE, kRowset);
+  ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROW_STATUS_PTR, status, 0), SQL_SUCCESS);
+  ASSERT_EQ(SQLBindCol(st, 1, SQL_C_SLONG, id, 0, idInd), SQL_SUCCESS);
+  ASSERT_EQ(SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name[0], nameInd), SQL_SUCCESS);
+  KX_OK(ExecDirect(st, "SELECT id, name FROM " + table + " ORDER BY id"), SQL_HANDLE_STMT, st);
+  KX_OK(SQLFetchScroll(st, SQL_FETCH_NEXT, 0), SQL_HANDLE_STMT, st);
+  std::snprintf(name[1], sizeof name[1], "%s", "mine");
+  nameInd[1] = SQL_NTS;
+  KX_OK(SQLSetPos(st, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_HANDLE_STMT, st);
+  EXPECT_EQ(status[1], SQL_ROW_UPDATED);
+  ExecOther("UPDATE " + table + " SET name = 'theirs' WHERE id = 3");
+  KX_OK(SQLFetchScroll(st, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, st);
+  EXPECT_EQ(std::string(name[1]), "mine");
+  EXPECT_EQ(status[1], SQL_ROW_SUCCESS);
+  EXPECT_EQ(std::string(name[2]), "theirs");
+  EXPECT_EQ(status[2], SQL_ROW_UPDATED);
+  SQLFreeHandle(SQL_HANDLE_STMT, st);
   SQLDisconnect(dbc);
   SQLFreeHandle(SQL_HANDLE_DBC, dbc);
   Exec("DROP TABLE ZNTRVC");

@@ -245,7 +245,7 @@ struct StmtRecord : HandleHead {
   uint32_t daeRow;
   uint16_t bulkOperation;
   int16_t bulkColCount;
-  uint32_t* bulkBookmarks;
+  std::unique_ptr<uint32_t[]> bulkBookmarks;  // of the bulk operation under way
   // The rows a positioned operation's values at execution are asked for
   // ([first, end) of the bound arrays): the operation's own count, so that
   // the statement's parameter set size stays the application's.

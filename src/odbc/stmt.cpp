@@ -183,8 +183,7 @@ void StmtFree(StmtRecord* stmt) {
   }
   stmt->setPosRows = nullptr;
   stmt->updateColumns = nullptr;
-  std::free(stmt->bulkBookmarks);
-  stmt->bulkBookmarks = nullptr;
+  stmt->bulkBookmarks.reset();
   Unlink(stmt);
   MsgListFree(&stmt->messages);
   stmt->magic = MAGIC_FREED;

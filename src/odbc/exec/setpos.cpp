@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -698,8 +699,7 @@ SQLRETURN BulkFinish(StmtRecord* stmt, SQLRETURN result, uint16_t* statuses, uin
   if (stmt->ird != nullptr && stmt->ird->rowsProcessedPtr != nullptr) *stmt->ird->rowsProcessedPtr = n;
   if (stmt->rowsFetchedPtr != nullptr) *stmt->rowsFetchedPtr = n;
   std::free(statuses);
-  std::free(stmt->bulkBookmarks);
-  stmt->bulkBookmarks = nullptr;
+  stmt->bulkBookmarks.reset();
   std::free(stmt->updateColumns);
   stmt->updateColumns = nullptr;
   stmt->bulkColCount = 0;
@@ -727,7 +727,7 @@ SQLRETURN BulkUpdateSend(StmtRecord* stmt, uint16_t n) {
   uint16_t got = 0;
   const int32_t answer =
       AgentCall(BindingOf(stmt), &AgentOps::DRV_BulkOperations, stmt->agentStmt,
-                static_cast<uint16_t>(SQL_UPDATE_BY_BOOKMARK), stmt->bulkBookmarks, n, block, list, count, &statuses,
+                static_cast<uint16_t>(SQL_UPDATE_BY_BOOKMARK), stmt->bulkBookmarks.get(), n, block, list, count, &statuses,
                 &got, static_cast<RowStatusSet**>(nullptr));
   if ((BindingOf(stmt).flags & AB_CORE_KEEPS_BUFFERS) != 0) {
     FreeBlock(block);
@@ -772,8 +772,7 @@ SQLRETURN BulkOperations(StmtRecord* stmt, uint16_t operation) {
       c.concurrency == SQL_CONCUR_READ_ONLY) {
     return Fail(stmt, KX_ERR_BAD_ARGUMENT);
   }
-  std::free(stmt->bulkBookmarks);
-  stmt->bulkBookmarks = static_cast<uint32_t*>(std::calloc(n, sizeof(uint32_t)));
+  stmt->bulkBookmarks.reset(new (std::nothrow) uint32_t[n]());
   if (stmt->bulkBookmarks == nullptr) return Fail(stmt, KX_ERR_NOMEM);
   for (uint16_t i = 0; i < n; ++i) stmt->bulkBookmarks[i] = ReadBookmark(stmt, *mark, i);
   if (operation == SQL_UPDATE_BY_BOOKMARK) {
@@ -811,7 +810,7 @@ SQLRETURN BulkOperations(StmtRecord* stmt, uint16_t operation) {
   uint16_t got = 0;
   if (operation == SQL_DELETE_BY_BOOKMARK) {
     const int32_t answer = AgentCall(BindingOf(stmt), &AgentOps::DRV_BulkOperations, stmt->agentStmt, operation,
-                                     stmt->bulkBookmarks, n, static_cast<RowBuffer*>(nullptr),
+                                     stmt->bulkBookmarks.get(), n, static_cast<RowBuffer*>(nullptr),
                                      static_cast<uint16_t*>(nullptr), static_cast<uint16_t>(0), &statuses, &got,
                                      static_cast<RowStatusSet**>(nullptr));
     bool distribute = false;
@@ -821,7 +820,7 @@ SQLRETURN BulkOperations(StmtRecord* stmt, uint16_t operation) {
   // SQL_FETCH_BY_BOOKMARK: the rows replace the cursor's rowset.
   RowStatusSet* set = nullptr;
   const int32_t answer = AgentCall(BindingOf(stmt), &AgentOps::DRV_BulkOperations, stmt->agentStmt, operation,
-                                   stmt->bulkBookmarks, n, static_cast<RowBuffer*>(nullptr),
+                                   stmt->bulkBookmarks.get(), n, static_cast<RowBuffer*>(nullptr),
                                    static_cast<uint16_t*>(nullptr), static_cast<uint16_t>(0), &statuses, &got, &set);
   SQLRETURN result = SQL_SUCCESS;
   if (answer != 0 && answer != KX_ERR_MANY_ROWS_CHANGED) {

@@ -75,7 +75,7 @@ int Check(JStmt* s) { return CheckException(s->jni, s->unicodeClient, &s->msgs);
 
 void NoMemory(JStmt* s) {
   LogAt(LOG_ERROR, __FILE__, __LINE__, "Memory allocation failure");
-  JDB_MsgAddText(&s->msgs, "Memory allocation failure", KX_ERR_GENERAL);
+  JDB_MsgAddText(&s->msgs, "Memory allocation failure", KX_ERR_NOMEM);
 }
 
 // Value call of a getter returning an object; status of CheckException on failure.
@@ -186,7 +186,7 @@ int GrowText(JStmt* s, jobject obj, Getters& g, int32_t index, JGrowBuf* out, bo
     JC_ClearException(s->jni);
     JW_Delete(s->jni, str);
     NoMemory(s);
-    return KX_ERR_GENERAL;
+    return KX_ERR_NOMEM;
   }
   if (releaseFirst && out->data != nullptr) {
     std::free(out->data);
@@ -198,7 +198,7 @@ int GrowText(JStmt* s, jobject obj, Getters& g, int32_t index, JGrowBuf* out, bo
     JC_ReleaseStringChars(s->jni, &view);
     JW_Delete(s->jni, str);
     NoMemory(s);
-    return KX_ERR_GENERAL;
+    return KX_ERR_NOMEM;
   }
   if (view.length > 0) std::memcpy(block, view.chars, static_cast<size_t>(view.length));
   out->data = block;
@@ -260,7 +260,7 @@ int GrowWide(JStmt* s, jobject obj, Getters& g, int32_t index, JGrowBuf* out, bo
   if (block == nullptr) {
     env->DeleteLocalRef(str);
     NoMemory(s);
-    return KX_ERR_GENERAL;
+    return KX_ERR_NOMEM;
   }
   env->GetStringRegion(static_cast<jstring>(str), 0, units, reinterpret_cast<jchar*>(block));
   if (int status = Check(s); status != 0) {
@@ -317,7 +317,7 @@ int GrowBytes(JStmt* s, jobject obj, Getters& g, int32_t index, JGrowBuf* out, b
   if (block == nullptr) {
     env->DeleteLocalRef(array);
     NoMemory(s);
-    return KX_ERR_GENERAL;
+    return KX_ERR_NOMEM;
   }
   if (n > 0) {
     env->GetByteArrayRegion(static_cast<jbyteArray>(array), 0, n, static_cast<jbyte*>(block));

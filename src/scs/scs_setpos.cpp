@@ -577,6 +577,7 @@ int scs_p_SetPosOp(ScsCursor* c, int32_t row, int32_t operation, uint16_t** stat
   } list{columns};
   if (statuses != nullptr) *statuses = nullptr;
   if (count != nullptr) *count = 0;
+  c->refreshRowset = false;
   // Positioning is all the rowset row takes: the core reads the row's values
   // from the rowset it holds. A refresh is the core's too: it fetches the
   // rowset again where it stands, and that fetch keeps the row positioned

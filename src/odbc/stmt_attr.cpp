@@ -218,15 +218,19 @@ SQLRETURN StmtSetOption(StmtRecord* stmt, uint16_t option, uint64_t value) {
         return SQL_SUCCESS_WITH_INFO;
       }
       int32_t rc = SendOption(stmt, option, v);
+      // The size of the rowset in hand stays known until the next fetch,
+      // however often the size changes before it: a relative fetch moves
+      // from that rowset, and SQLSetPos works on it.
+      if (rc == 0 || rc == KX_ERR_OPTION_CHANGED) {
+        if ((c.flags & SCS_FLAG_ROWSET_CHANGED) == 0) c.prevRowsetSize = c.rowsetSize;
+      }
       if (rc == 0) {
-        c.prevRowsetSize = c.rowsetSize;
         c.rowsetSize = v;
         c.flags |= SCS_FLAG_ROWSET_CHANGED;
         return SQL_SUCCESS;
       }
       if (rc == KX_ERR_OPTION_CHANGED) {
         const int32_t taken = static_cast<int32_t>(StmtOptionReadBack(stmt, option));
-        c.prevRowsetSize = c.rowsetSize;
         c.rowsetSize = taken;
         c.flags |= SCS_FLAG_ROWSET_CHANGED;
         return SQL_SUCCESS_WITH_INFO;

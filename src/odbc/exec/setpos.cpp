@@ -848,13 +848,46 @@ SQLRETURN BulkOperations(StmtRecord* stmt, uint16_t operation) {
 
 // ---- handlers and the data-at-execution hooks ----------------------------------------------
 
+namespace {
+
+// SQLSetPos works on the rowset in hand: a rowset size set since the last
+// fetch takes effect at the next fetch, so for the call the cursor has the
+// size of the rowset the application's arrays hold (a refresh reads that
+// many rows again). Adding rows takes the array size as it stands, as
+// SQLBulkOperations does.
+class RowsetInHand {
+ public:
+  RowsetInHand(SCS_CURSOR& c, uint16_t operation)
+      : c_(c), active_(operation != SQL_ADD && (c.flags & SCS_FLAG_ROWSET_CHANGED) != 0), size_(c.rowsetSize) {
+    if (active_) c_.rowsetSize = c_.prevRowsetSize;
+  }
+  ~RowsetInHand() {
+    if (!active_) return;
+    c_.prevRowsetSize = c_.rowsetSize;
+    c_.rowsetSize = size_;
+    c_.flags |= SCS_FLAG_ROWSET_CHANGED;
+  }
+  RowsetInHand(const RowsetInHand&) = delete;
+  RowsetInHand& operator=(const RowsetInHand&) = delete;
+
+ private:
+  SCS_CURSOR& c_;
+  bool active_;
+  int32_t size_;
+};
+
+}  // namespace
+
 SQLRETURN SetPosResume(StmtRecord* stmt) {
+  RowsetInHand inHand(stmt->cursor, stmt->cursor.setPosOp);
   return SetPos(stmt, stmt->cursor.setPosArgRow, stmt->cursor.setPosOp, SQL_LOCK_NO_CHANGE);
 }
 
 SQLRETURN SetPosCall(HandleHead* rec, const OdbcArgs& args) {
-  return SetPos(static_cast<StmtRecord*>(rec), static_cast<int64_t>(args.Get<uint64_t>(0)), args.Get<uint16_t>(1),
-                args.Get<uint16_t>(2));
+  auto* stmt = static_cast<StmtRecord*>(rec);
+  const uint16_t operation = args.Get<uint16_t>(1);
+  RowsetInHand inHand(stmt->cursor, operation);
+  return SetPos(stmt, static_cast<int64_t>(args.Get<uint64_t>(0)), operation, args.Get<uint16_t>(2));
 }
 
 SQLRETURN BulkOperationsCall(HandleHead* rec, const OdbcArgs& args) {

@@ -791,6 +791,64 @@ TEST_P(SetPosTest, RowVersionsCoverTheWholeRow) {
   }
 }
 
+// A rowset size set after a fetch takes effect at the next fetch: until
+// then SQLSetPos works on the rowset in hand (a refresh of every row writes
+// only the rows the application's arrays held, a row past it is out of
+// range), and the next relative fetch moves on from that rowset, however
+// often the size changed in between.
+TEST_P(SetPosTest, ARowsetSizeSetAfterAFetchWaitsForTheNextFetch) {
+  struct Case {
+    const char* name;
+    SQLUSMALLINT operation;  // SQLSetPos(0, ...) after the change; 0: fetch next
+    const char* rows;        // the table afterwards
+    int firstId;             // rs.id[0] afterwards
+  };
+  const Case cases[] = {
+      {"refresh", SQL_REFRESH, "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:70", 1},
+      {"update", SQL_UPDATE, "1:new:10 2:new:20 3:new:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:70", 1},
+      {"delete", SQL_DELETE, "4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:70", 1},
+      {"fetch next", 0, "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:70", 4},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    ResetStmt();
+    const std::string table = Items(7);
+    Cursor(stmt_, SQL_CONCUR_VALUES, 3);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+    Rowset rs{};
+    rs.Bind(stmt_);
+    for (SQLULEN r = 0; r < kRows; ++r) {
+      rs.id[r] = -1;
+      rs.Name(static_cast<int>(r), "untouched");
+      rs.status[r] = 999;
+    }
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));  // ids 1..3
+    for (int r = 0; r < 3; ++r) {
+      rs.Name(r, "new");
+      rs.qtyInd[r] = SQL_COLUMN_IGNORE;
+    }
+    // The arrays hold 5 rows; the application asks for more before it
+    // binds bigger ones.
+    Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 4);
+    Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 5);
+    if (k.operation == 0) {
+      KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0));
+      EXPECT_EQ(rs.fetched, 4u);
+    } else {
+      KX_STMT_OK(SQLSetPos(stmt_, 0, k.operation, SQL_LOCK_NO_CHANGE));
+      for (SQLULEN r = 3; r < kRows; ++r) {
+        EXPECT_EQ(rs.id[r], -1) << r;
+        EXPECT_EQ(std::string(rs.name[r]), "untouched") << r;
+        EXPECT_EQ(rs.status[r], 999) << r;
+      }
+      EXPECT_EQ(SQLSetPos(stmt_, 4, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+      EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY107");
+    }
+    EXPECT_EQ(rs.id[0], k.firstId);
+    EXPECT_EQ(Rows(dbc_, table), k.rows);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, SetPosTest, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

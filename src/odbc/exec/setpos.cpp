@@ -673,21 +673,14 @@ namespace {
 // Bookmark i of the bound bookmark column, as the absolute row number it
 // names; 0 for a value that names no row (it gets an error status).
 uint32_t ReadBookmark(StmtRecord* stmt, const ColBinding& b, uint32_t i) {
-  const int64_t stride = stmt->bindType > 0 ? stmt->bindType : (b.bufferLength > 0 ? b.bufferLength : 8);
+  // The same element size a fetch writes the bookmarks with (every bound
+  // bookmark holds at least 8 bytes).
+  const int64_t stride = stmt->bindType > 0 ? stmt->bindType : ColumnWiseDataStride(stmt, b);
   const int64_t* ind = Step(b.indicator, int64_t{i} * (stmt->bindType > 0 ? stmt->bindType : 8));
   if (ind != nullptr && *ind == SQL_NULL_DATA) return 0;
-  if (b.cType == SQL_C_BINARY && b.bufferLength > 0 && b.bufferLength < 4) return 0;
   const auto* p = static_cast<const unsigned char*>(b.target) + int64_t{i} * stride;
   int64_t v = 0;
-  // A variable-length bookmark may have been bound in 4 bytes.
-  const size_t bytes = b.cType == SQL_C_BINARY && b.bufferLength > 0 && b.bufferLength < 8 ? 4 : 8;
-  if (bytes == 4) {
-    int32_t v32 = 0;
-    std::memcpy(&v32, p, 4);
-    v = v32;
-  } else {
-    std::memcpy(&v, p, 8);
-  }
+  std::memcpy(&v, p, 8);
   return v >= 1 && v <= INT32_MAX ? static_cast<uint32_t>(v) : 0;
 }
 

@@ -849,6 +849,72 @@ TEST_P(SetPosTest, ARowsetSizeSetAfterAFetchWaitsForTheNextFetch) {
   }
 }
 
+// Variable-length bookmarks bound column-wise: each element is as long as
+// the buffer length says, so a fetch puts bookmark k at k times that length
+// and a bulk operation reads it back from there; an element too short for a
+// bookmark is refused at binding rather than overrun. SQLFetchScroll by
+// bookmark without a bookmark, or with one that names no row, says HY111.
+TEST_P(SetPosTest, VariableBookmarkBuffersOfEveryLength) {
+  struct Case {
+    SQLLEN bufferLength;
+    const char* bindState;  // "" bound
+    const char* after;      // the table after deleting by the rowset's bookmarks
+  };
+  const Case cases[] = {
+      {4, "HY090", "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:70"},
+      {8, "", "1:name 1:10 2:name 2:20 6:name 6:60 7:name 7:70"},
+      {16, "", "1:name 1:10 2:name 2:20 6:name 6:60 7:name 7:70"},
+      {24, "", "1:name 1:10 2:name 2:20 6:name 6:60 7:name 7:70"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.bufferLength);
+    ResetStmt();
+    const std::string table = Items(7);
+    Cursor(stmt_, SQL_CONCUR_VALUES, 3);
+    Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+    Rowset rs{};
+    rs.Bind(stmt_);
+    std::vector<unsigned char> marks(3 * 24 + 8, 0xAB);
+    SQLLEN lengths[3] = {0, 0, 0};
+    const SQLRETURN bound = SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, marks.data(), k.bufferLength, lengths);
+    EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), k.bindState);
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 3));  // ids 3..5
+    if (SQL_SUCCEEDED(bound)) {
+      for (int r = 0; r < 3; ++r) {
+        SQLBIGINT mark = 0;
+        std::memcpy(&mark, marks.data() + r * k.bufferLength, sizeof mark);
+        EXPECT_EQ(mark, r + 3) << r;
+        EXPECT_EQ(lengths[r], 8) << r;
+      }
+      // Nothing past the last element is written.
+      EXPECT_EQ(marks[2 * k.bufferLength + 8], 0xAB);
+      KX_STMT_OK(SQLBulkOperations(stmt_, SQL_DELETE_BY_BOOKMARK));
+    } else {
+      EXPECT_EQ(marks[0], 0xAB);
+    }
+    EXPECT_EQ(Rows(dbc_, table), k.after);
+  }
+  // Fetching by bookmark needs a bookmark that can name a row.
+  ResetStmt();
+  const std::string table = Items(4);
+  Cursor(stmt_, SQL_CONCUR_READ_ONLY, 2);
+  Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+  Rowset rs{};
+  rs.Bind(stmt_);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_BOOKMARK, 0), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY111");
+  SQLBIGINT where = 0;
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_FETCH_BOOKMARK_PTR, &where, 0));
+  EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_BOOKMARK, 1), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY111");
+  where = 3;
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_BOOKMARK, 0));
+  EXPECT_EQ(rs.id[0], 3);
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, SetPosTest, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -435,10 +435,18 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
   const jint rows =
       env->ExceptionCheck() ? 0 : env->CallIntMethod(s->rowBlock, api->fill, s->resultSet, shape, n, ahead);
   env->DeleteLocalRef(shape);
-  if (env->ExceptionCheck()) return Check(s);
+  // A read-ahead the call started is listed (or stopped) whatever the call
+  // answered.
+  jthrowable thrown = env->ExceptionOccurred();
+  if (thrown != nullptr) env->ExceptionClear();
   if (env->GetBooleanField(s->rowBlock, api->reading)) {
     ListReadAhead(s);
     if (!s->readAheadListed) CallReader(env, s, api->pause);
+  }
+  if (thrown != nullptr) {
+    env->Throw(thrown);
+    env->DeleteLocalRef(thrown);
+    return Check(s);
   }
   if (rows < 0 || rows > n) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "A row block answered %d rows for %d", rows, n);

@@ -228,7 +228,15 @@ public final class RowBlock implements Runnable, ThreadFactory {
                 waitStarted = 0;
                 int left = head.rows - head.taken;
                 if (left > 0 && got < rows) {
-                    got += take(head, Math.min(left, rows - got));
+                    try {
+                        got += take(head, Math.min(left, rows - got));
+                    } catch (Throwable t) {
+                        // No room for them (no memory): they stay queued
+                        // for the next block, this one ends with the failure.
+                        failure = t;
+                        ahead = 0;
+                        break;
+                    }
                     continue;
                 }
                 if (left > 0) {
@@ -418,6 +426,9 @@ public final class RowBlock implements Runnable, ThreadFactory {
                 if (segment && home.stop) {
                     break;
                 }
+                if (segment && r == rowEnds.length) {
+                    rowEnds = java.util.Arrays.copyOf(rowEnds, 2 * r);
+                }
                 if (!rs.next()) {
                     end = true;
                     break;
@@ -427,9 +438,6 @@ public final class RowBlock implements Runnable, ThreadFactory {
                 }
                 done = used;
                 if (segment) {
-                    if (r == rowEnds.length) {
-                        rowEnds = java.util.Arrays.copyOf(rowEnds, 2 * r);
-                    }
                     rowEnds[r] = done;
                     if (done >= SEGMENT_BYTES) {
                         r++;

@@ -218,15 +218,19 @@ SQLRETURN StmtSetOption(StmtRecord* stmt, uint16_t option, uint64_t value) {
         return SQL_SUCCESS_WITH_INFO;
       }
       int32_t rc = SendOption(stmt, option, v);
+      // The size of the rowset in hand stays known until the next fetch,
+      // however often the size changes before it: a relative fetch moves
+      // from that rowset, and SQLSetPos works on it.
+      if (rc == 0 || rc == KX_ERR_OPTION_CHANGED) {
+        if ((c.flags & SCS_FLAG_ROWSET_CHANGED) == 0) c.prevRowsetSize = c.rowsetSize;
+      }
       if (rc == 0) {
-        c.prevRowsetSize = c.rowsetSize;
         c.rowsetSize = v;
         c.flags |= SCS_FLAG_ROWSET_CHANGED;
         return SQL_SUCCESS;
       }
       if (rc == KX_ERR_OPTION_CHANGED) {
         const int32_t taken = static_cast<int32_t>(StmtOptionReadBack(stmt, option));
-        c.prevRowsetSize = c.rowsetSize;
         c.rowsetSize = taken;
         c.flags |= SCS_FLAG_ROWSET_CHANGED;
         return SQL_SUCCESS_WITH_INFO;
@@ -664,8 +668,13 @@ int StmtBindColEx(StmtRecord* stmt, uint16_t column, int16_t cType, void* target
       code = KX_ERR_NOT_CAPABLE;
     } else if (cType != SQL_C_BINARY && cType != SQL_C_UBIGINT) {
       code = KX_ERR_BAD_PROGRAM_TYPE;
+    } else if (cType == SQL_C_BINARY && bufferLength > 0 && bufferLength < 8) {
+      // Every bookmark takes 8 bytes: a shorter element would be overrun.
+      code = KX_ERR_BAD_LENGTH;
     }
-    bufferLength = 8;
+    // A variable-length bookmark keeps its element size (the stride of a
+    // column-wise array); a fixed one is 8 bytes.
+    if (cType != SQL_C_BINARY || bufferLength == 0) bufferLength = 8;
   }
   if (code != 0) {
     stmt->error = code;

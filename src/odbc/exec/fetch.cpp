@@ -109,7 +109,7 @@ SQLRETURN FetchRowsetImpl(StmtRecord* stmt, uint16_t orientation, int64_t offset
 
 int64_t ColumnWiseDataStride(StmtRecord* stmt, const ColBinding& b) {
   int32_t cType = b.cType;
-  if (b.column == 0) return 8;
+  if (b.column == 0) return b.cType == SQL_C_BINARY && b.bufferLength > 8 ? b.bufferLength : 8;
   if (cType == SQL_C_DEFAULT) {
     const AgentColDesc* d = stmt->colDescs != nullptr && b.column <= stmt->colCount
                                 ? &stmt->colDescs[b.column - 1]
@@ -197,14 +197,15 @@ SQLRETURN FetchScroll(StmtRecord* stmt, int16_t orientation, int64_t offset) {
   if (statuses == nullptr) {
     const size_t n = c.rowsetSize > 0 ? static_cast<size_t>(c.rowsetSize) : 1;
     temporary.reset(new (std::nothrow) uint16_t[n]);
-    if (temporary == nullptr) return SQL_ERROR;
+    if (temporary == nullptr) return Fail(stmt, KX_ERR_NOMEM);
     statuses = temporary.get();
   }
   if (orientation == SQL_FETCH_BOOKMARK) {
-    int32_t bookmark = 0;
-    if (stmt->fetchBookmarkPtr != 0) {
-      bookmark = *reinterpret_cast<const int32_t*>(static_cast<uintptr_t>(stmt->fetchBookmarkPtr));
-    }
+    // A bookmark is a row number: no bookmark at all, or one that can name
+    // no row, is an invalid bookmark rather than the end of the result.
+    if (stmt->fetchBookmarkPtr == 0) return Fail(stmt, KX_ERR_BAD_BOOKMARK);
+    const int32_t bookmark = *reinterpret_cast<const int32_t*>(static_cast<uintptr_t>(stmt->fetchBookmarkPtr));
+    if (bookmark < 1) return Fail(stmt, KX_ERR_BAD_BOOKMARK);
     offset += bookmark;
   }
   uint32_t delivered = 0;

@@ -673,21 +673,14 @@ namespace {
 // Bookmark i of the bound bookmark column, as the absolute row number it
 // names; 0 for a value that names no row (it gets an error status).
 uint32_t ReadBookmark(StmtRecord* stmt, const ColBinding& b, uint32_t i) {
-  const int64_t stride = stmt->bindType > 0 ? stmt->bindType : (b.bufferLength > 0 ? b.bufferLength : 8);
+  // The same element size a fetch writes the bookmarks with (every bound
+  // bookmark holds at least 8 bytes).
+  const int64_t stride = stmt->bindType > 0 ? stmt->bindType : ColumnWiseDataStride(stmt, b);
   const int64_t* ind = Step(b.indicator, int64_t{i} * (stmt->bindType > 0 ? stmt->bindType : 8));
   if (ind != nullptr && *ind == SQL_NULL_DATA) return 0;
-  if (b.cType == SQL_C_BINARY && b.bufferLength > 0 && b.bufferLength < 4) return 0;
   const auto* p = static_cast<const unsigned char*>(b.target) + int64_t{i} * stride;
   int64_t v = 0;
-  // A variable-length bookmark may have been bound in 4 bytes.
-  const size_t bytes = b.cType == SQL_C_BINARY && b.bufferLength > 0 && b.bufferLength < 8 ? 4 : 8;
-  if (bytes == 4) {
-    int32_t v32 = 0;
-    std::memcpy(&v32, p, 4);
-    v = v32;
-  } else {
-    std::memcpy(&v, p, 8);
-  }
+  std::memcpy(&v, p, 8);
   return v >= 1 && v <= INT32_MAX ? static_cast<uint32_t>(v) : 0;
 }
 
@@ -848,13 +841,46 @@ SQLRETURN BulkOperations(StmtRecord* stmt, uint16_t operation) {
 
 // ---- handlers and the data-at-execution hooks ----------------------------------------------
 
+namespace {
+
+// SQLSetPos works on the rowset in hand: a rowset size set since the last
+// fetch takes effect at the next fetch, so for the call the cursor has the
+// size of the rowset the application's arrays hold (a refresh reads that
+// many rows again). Adding rows takes the array size as it stands, as
+// SQLBulkOperations does.
+class RowsetInHand {
+ public:
+  RowsetInHand(SCS_CURSOR& c, uint16_t operation)
+      : c_(c), active_(operation != SQL_ADD && (c.flags & SCS_FLAG_ROWSET_CHANGED) != 0), size_(c.rowsetSize) {
+    if (active_) c_.rowsetSize = c_.prevRowsetSize;
+  }
+  ~RowsetInHand() {
+    if (!active_) return;
+    c_.prevRowsetSize = c_.rowsetSize;
+    c_.rowsetSize = size_;
+    c_.flags |= SCS_FLAG_ROWSET_CHANGED;
+  }
+  RowsetInHand(const RowsetInHand&) = delete;
+  RowsetInHand& operator=(const RowsetInHand&) = delete;
+
+ private:
+  SCS_CURSOR& c_;
+  bool active_;
+  int32_t size_;
+};
+
+}  // namespace
+
 SQLRETURN SetPosResume(StmtRecord* stmt) {
+  RowsetInHand inHand(stmt->cursor, stmt->cursor.setPosOp);
   return SetPos(stmt, stmt->cursor.setPosArgRow, stmt->cursor.setPosOp, SQL_LOCK_NO_CHANGE);
 }
 
 SQLRETURN SetPosCall(HandleHead* rec, const OdbcArgs& args) {
-  return SetPos(static_cast<StmtRecord*>(rec), static_cast<int64_t>(args.Get<uint64_t>(0)), args.Get<uint16_t>(1),
-                args.Get<uint16_t>(2));
+  auto* stmt = static_cast<StmtRecord*>(rec);
+  const uint16_t operation = args.Get<uint16_t>(1);
+  RowsetInHand inHand(stmt->cursor, operation);
+  return SetPos(stmt, static_cast<int64_t>(args.Get<uint64_t>(0)), operation, args.Get<uint16_t>(2));
 }
 
 SQLRETURN BulkOperationsCall(HandleHead* rec, const OdbcArgs& args) {

@@ -791,6 +791,130 @@ TEST_P(SetPosTest, RowVersionsCoverTheWholeRow) {
   }
 }
 
+// A rowset size set after a fetch takes effect at the next fetch: until
+// then SQLSetPos works on the rowset in hand (a refresh of every row writes
+// only the rows the application's arrays held, a row past it is out of
+// range), and the next relative fetch moves on from that rowset, however
+// often the size changed in between.
+TEST_P(SetPosTest, ARowsetSizeSetAfterAFetchWaitsForTheNextFetch) {
+  struct Case {
+    const char* name;
+    SQLUSMALLINT operation;  // SQLSetPos(0, ...) after the change; 0: fetch next
+    const char* rows;        // the table afterwards
+    int firstId;             // rs.id[0] afterwards
+  };
+  const Case cases[] = {
+      {"refresh", SQL_REFRESH, "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:70", 1},
+      {"update", SQL_UPDATE, "1:new:10 2:new:20 3:new:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:70", 1},
+      {"delete", SQL_DELETE, "4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:70", 1},
+      {"fetch next", 0, "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:70", 4},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    ResetStmt();
+    const std::string table = Items(7);
+    Cursor(stmt_, SQL_CONCUR_VALUES, 3);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+    Rowset rs{};
+    rs.Bind(stmt_);
+    for (SQLULEN r = 0; r < kRows; ++r) {
+      rs.id[r] = -1;
+      rs.Name(static_cast<int>(r), "untouched");
+      rs.status[r] = 999;
+    }
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));  // ids 1..3
+    for (int r = 0; r < 3; ++r) {
+      rs.Name(r, "new");
+      rs.qtyInd[r] = SQL_COLUMN_IGNORE;
+    }
+    // The arrays hold 5 rows; the application asks for more before it
+    // binds bigger ones.
+    Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 4);
+    Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 5);
+    if (k.operation == 0) {
+      KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0));
+      EXPECT_EQ(rs.fetched, 4u);
+    } else {
+      KX_STMT_OK(SQLSetPos(stmt_, 0, k.operation, SQL_LOCK_NO_CHANGE));
+      for (SQLULEN r = 3; r < kRows; ++r) {
+        EXPECT_EQ(rs.id[r], -1) << r;
+        EXPECT_EQ(std::string(rs.name[r]), "untouched") << r;
+        EXPECT_EQ(rs.status[r], 999) << r;
+      }
+      EXPECT_EQ(SQLSetPos(stmt_, 4, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+      EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY107");
+    }
+    EXPECT_EQ(rs.id[0], k.firstId);
+    EXPECT_EQ(Rows(dbc_, table), k.rows);
+  }
+}
+
+// Variable-length bookmarks bound column-wise: each element is as long as
+// the buffer length says, so a fetch puts bookmark k at k times that length
+// and a bulk operation reads it back from there; an element too short for a
+// bookmark is refused at binding rather than overrun. SQLFetchScroll by
+// bookmark without a bookmark, or with one that names no row, says HY111.
+TEST_P(SetPosTest, VariableBookmarkBuffersOfEveryLength) {
+  struct Case {
+    SQLLEN bufferLength;
+    const char* bindState;  // "" bound
+    const char* after;      // the table after deleting by the rowset's bookmarks
+  };
+  const Case cases[] = {
+      {4, "HY090", "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:70"},
+      {8, "", "1:name 1:10 2:name 2:20 6:name 6:60 7:name 7:70"},
+      {16, "", "1:name 1:10 2:name 2:20 6:name 6:60 7:name 7:70"},
+      {24, "", "1:name 1:10 2:name 2:20 6:name 6:60 7:name 7:70"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.bufferLength);
+    ResetStmt();
+    const std::string table = Items(7);
+    Cursor(stmt_, SQL_CONCUR_VALUES, 3);
+    Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+    Rowset rs{};
+    rs.Bind(stmt_);
+    std::vector<unsigned char> marks(3 * 24 + 8, 0xAB);
+    SQLLEN lengths[3] = {0, 0, 0};
+    const SQLRETURN bound = SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, marks.data(), k.bufferLength, lengths);
+    EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), k.bindState);
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 3));  // ids 3..5
+    if (SQL_SUCCEEDED(bound)) {
+      for (int r = 0; r < 3; ++r) {
+        SQLBIGINT mark = 0;
+        std::memcpy(&mark, marks.data() + r * k.bufferLength, sizeof mark);
+        EXPECT_EQ(mark, r + 3) << r;
+        EXPECT_EQ(lengths[r], 8) << r;
+      }
+      // Nothing past the last element is written.
+      EXPECT_EQ(marks[2 * k.bufferLength + 8], 0xAB);
+      KX_STMT_OK(SQLBulkOperations(stmt_, SQL_DELETE_BY_BOOKMARK));
+    } else {
+      EXPECT_EQ(marks[0], 0xAB);
+    }
+    EXPECT_EQ(Rows(dbc_, table), k.after);
+  }
+  // Fetching by bookmark needs a bookmark that can name a row.
+  ResetStmt();
+  const std::string table = Items(4);
+  Cursor(stmt_, SQL_CONCUR_READ_ONLY, 2);
+  Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+  Rowset rs{};
+  rs.Bind(stmt_);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_BOOKMARK, 0), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY111");
+  SQLBIGINT where = 0;
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_FETCH_BOOKMARK_PTR, &where, 0));
+  EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_BOOKMARK, 1), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY111");
+  where = 3;
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_BOOKMARK, 0));
+  EXPECT_EQ(rs.id[0], 3);
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, SetPosTest, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -108,6 +108,8 @@ class SetPosTest : public FetchTest {
     st->cursor.concurrency = SQL_CONCUR_VALUES;
     st->cursor.rowsetStart = 1;
     st->cursor.setPosRow = 1;
+    // As a fetch leaves it: the rowset in hand has the size in force.
+    st->cursor.flags = static_cast<uint16_t>(st->cursor.flags & ~SCS_FLAG_ROWSET_CHANGED);
   }
 };
 

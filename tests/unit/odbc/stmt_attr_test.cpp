@@ -266,7 +266,17 @@ TEST_F(StmtAttrTest, BindColRefusals) {
   TestAgent_SetProperty(AP_CONN_GETINFO_INT + SQL_BOOKMARK_PERSISTENCE, SQL_BP_SCROLL);
   EXPECT_EQ(SQLBindCol(stmt_, 0, SQL_C_LONG, buffer, 8, &ind), SQL_ERROR);
   EXPECT_EQ(StmtState(stmt_), "HY003");
-  EXPECT_EQ(SQLBindCol(stmt_, 0, SQL_C_BINARY, buffer, 3, &ind), SQL_SUCCESS);
+  // Every bookmark takes 8 bytes: a shorter variable-length element would be
+  // overrun; a longer one keeps its size (the stride of a column-wise array).
+  EXPECT_EQ(SQLBindCol(stmt_, 0, SQL_C_BINARY, buffer, 3, &ind), SQL_ERROR);
+  EXPECT_EQ(StmtState(stmt_), "HY090");
+  EXPECT_EQ(StmtGetColBinding(0, Rec(stmt_)), nullptr);
+  char wide[16];
+  EXPECT_EQ(SQLBindCol(stmt_, 0, SQL_C_BINARY, wide, 16, &ind), SQL_SUCCESS);
+  EXPECT_EQ(StmtGetColBinding(0, Rec(stmt_))->bufferLength, 16);
+  EXPECT_EQ(SQLBindCol(stmt_, 0, SQL_C_BINARY, buffer, 0, &ind), SQL_SUCCESS);
+  EXPECT_EQ(StmtGetColBinding(0, Rec(stmt_))->bufferLength, 8);
+  EXPECT_EQ(SQLBindCol(stmt_, 0, SQL_C_UBIGINT, buffer, 100, &ind), SQL_SUCCESS);
   EXPECT_EQ(StmtGetColBinding(0, Rec(stmt_))->bufferLength, 8);
 }
 

@@ -6,6 +6,7 @@
 // block when asked, and no read-ahead outlives its result.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -31,16 +32,26 @@ struct BlockReads {
   }
 };
 
-// Read-aheads running in the VM.
-int RunningReadAheads() {
+// A static long-answering method of the reader class: read-aheads running
+// ("running") and bytes read ahead not yet taken ("queued") in the VM.
+int64_t ReaderCount(const char* name, const char* sig) {
   JNIEnv* env = JVM_AttachThread();
   jclass cls = JC_DefineRowBlockClass(env);
   if (cls == nullptr) return -1;
-  jmethodID running = env->GetStaticMethodID(cls, "running", "()I");
-  const jint n = running != nullptr ? env->CallStaticIntMethod(cls, running) : -1;
+  jmethodID m = env->GetStaticMethodID(cls, name, sig);
+  int64_t n = -1;
+  if (m != nullptr) {
+    n = sig[2] == 'I' ? env->CallStaticIntMethod(cls, m) : env->CallStaticLongMethod(cls, m);
+  }
   if (env->ExceptionCheck()) env->ExceptionClear();
   env->DeleteLocalRef(cls);
   return n;
+}
+
+// No read-ahead left running, and no rows left read ahead.
+void ExpectNoReadAheadLeft() {
+  EXPECT_EQ(0, ReaderCount("running", "()I"));
+  EXPECT_EQ(0, ReaderCount("queued", "()J"));
 }
 
 // What a caller sees of one block: its status, its first column's values and
@@ -287,7 +298,7 @@ TEST(RowBlockAhead, BlocksFailuresAndEndMatchReadingEachBlockWhenAsked) {
       a.ops->DRV_FreeStmt(q);
     }
     EXPECT_EQ(byRoad[0], byRoad[1]) << c.sql;
-    EXPECT_EQ(0, RunningReadAheads());
+    ExpectNoReadAheadLeft();
   }
   // The first case has failed at rows 2500, 5000 and 7500 and delivered
   // every other row.
@@ -349,7 +360,7 @@ TEST(RowBlockAheadPg, StreamedRowsFailuresAndRowLimitsMatchReadingEachBlockWhenA
     if (c.maxRows > 0) {
       EXPECT_EQ(static_cast<size_t>(c.maxRows), rows) << c.sql;
     }
-    EXPECT_EQ(0, RunningReadAheads());
+    ExpectNoReadAheadLeft();
   }
 }
 
@@ -396,7 +407,7 @@ TEST(RowBlockAheadPg, OtherCallsCloseAndCancelMeetARunningReadAhead) {
   // Closed in the middle: the read-ahead stops with it; the statement and the
   // connection work on.
   EXPECT_EQ(0, a.ops->DRV_CloseCursor(first)) << AgentMessages(a.ops, first);
-  EXPECT_EQ(0, RunningReadAheads());
+  ExpectNoReadAheadLeft();
   ASSERT_EQ(0, a.ops->DRV_Prepare(first, "SELECT g FROM generate_series(7, 9) AS g")) << AgentMessages(a.ops, first);
   ASSERT_EQ(0, a.ops->DRV_Execute(first)) << AgentMessages(a.ops, first);
   std::vector<Seen> again = ReadBlocks(a, first, 60);
@@ -412,7 +423,49 @@ TEST(RowBlockAheadPg, OtherCallsCloseAndCancelMeetARunningReadAhead) {
   EXPECT_EQ(0, a.ops->DRV_FreeStmt(first));
   EXPECT_EQ(0, a.ops->DRV_Disconnect(a.conn));
   a.conn = 0;
-  EXPECT_EQ(0, RunningReadAheads());
+  ExpectNoReadAheadLeft();
+}
+
+// Many results open at once, each left after its first block: the rows
+// read ahead of them all stay within the VM's bound (32 MB and a segment),
+// results past it are read as asked, and every result is whole and in order.
+TEST(RowBlockAheadPg, ManyOpenResultsShareOneBoundOfRowsReadAhead) {
+  BlockReads restore;
+  AgentSession a;
+  a.connOptions.noac = 1;
+  ASSERT_TRUE(a.ConnectPg());
+  constexpr int kResults = 12, kRows = 200000;
+  const std::string sql = "SELECT g, CAST(repeat('x', 30) AS VARCHAR(40)) FROM generate_series(1, " +
+                          std::to_string(kRows) + ") AS g";
+  std::vector<AgentHandle> open;
+  std::vector<std::vector<Seen>> heads;
+  for (int i = 0; i < kResults; ++i) {
+    AgentHandle q = a.Stmt();
+    ASSERT_EQ(0, a.ops->DRV_Prepare(q, sql.c_str())) << AgentMessages(a.ops, q);
+    ASSERT_EQ(0, a.ops->DRV_Execute(q)) << AgentMessages(a.ops, q);
+    heads.push_back(ReadBlocks(a, q, 60, 1));
+    open.push_back(q);
+    // Until the read-ahead rests (its own bound or the VM's).
+    for (int wait = 0; wait < 6000 && ReaderCount("running", "()I") != 0; ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(0, ReaderCount("running", "()I"));
+  }
+  const int64_t queued = ReaderCount("queued", "()J");
+  EXPECT_GE(queued, int64_t{32} << 20);
+  EXPECT_LE(queued, (int64_t{32} << 20) + (int64_t{128} << 10));
+  for (int i = 0; i < kResults; ++i) {
+    int32_t expect = 1;
+    for (const auto& part : {heads[i], ReadBlocks(a, open[i], 500)}) {
+      for (const Seen& b : part) {
+        ASSERT_EQ(0, b.rc) << b;
+        for (int32_t id : b.ids) ASSERT_EQ(expect++, id);
+      }
+    }
+    EXPECT_EQ(kRows + 1, expect) << "result " << i;
+    a.ops->DRV_FreeStmt(open[i]);
+  }
+  ExpectNoReadAheadLeft();
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ import java.util.concurrent.ThreadFactory;
 import java.util.concurrent.ThreadPoolExecutor;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.atomic.AtomicLong;
 
 /**
  * Reads a block of rows of a ResultSet in one call from native code and packs
@@ -101,6 +102,12 @@ public final class RowBlock implements Runnable, ThreadFactory {
     private static final long WAIT_NANOS = 5000000L;
     /** Segments kept for reuse. */
     private static final int SPARES = 8;
+    /**
+     * Bytes read ahead by all the readers of the VM before each rests: many
+     * statements with results open keep this much at most.
+     */
+    private static final long ALL_AHEAD_BYTES = 32L << 20;
+    private static final AtomicLong ALL_QUEUED = new AtomicLong();
     private static final AtomicInteger RUNNING = new AtomicInteger();
     private static final ThreadPoolExecutor POOL;
 
@@ -270,6 +277,7 @@ public final class RowBlock implements Runnable, ThreadFactory {
                 closed |= b.end || b.failure != null;
             }
             if (ahead != 0 && !closed && !producing && queuedBytes < AHEAD_BYTES / 2
+                    && ALL_QUEUED.get() < ALL_AHEAD_BYTES
                     && (ahead < 0 || ahead > queued)) {
                 streamOf = rs;
                 streamLayout = layout;
@@ -297,6 +305,7 @@ public final class RowBlock implements Runnable, ThreadFactory {
         System.arraycopy(head.buf, from, buf, at, to - from);
         head.taken += n;
         queuedBytes -= to - from;
+        ALL_QUEUED.addAndGet(-(to - from));
         return n;
     }
 
@@ -327,6 +336,7 @@ public final class RowBlock implements Runnable, ThreadFactory {
 
     private void clearLocked() {
         queue.clear();
+        ALL_QUEUED.addAndGet(-queuedBytes);
         queuedBytes = 0;
         streamOf = null;
         streamLayout = null;
@@ -348,6 +358,11 @@ public final class RowBlock implements Runnable, ThreadFactory {
         spares.clear();
     }
 
+    /** Bytes read ahead in the VM and not yet taken (for tests). */
+    public static long queued() {
+        return ALL_QUEUED.get();
+    }
+
     /** Read-aheads running in the VM (for tests: none is left behind). */
     public static int running() {
         return RUNNING.get();
@@ -362,7 +377,8 @@ public final class RowBlock implements Runnable, ThreadFactory {
                 ResultSet rs;
                 int[] layout;
                 synchronized (this) {
-                    if (stop || queuedBytes >= AHEAD_BYTES || allowance == 0) {
+                    if (stop || queuedBytes >= AHEAD_BYTES || allowance == 0
+                            || ALL_QUEUED.get() >= ALL_AHEAD_BYTES) {
                         return;
                     }
                     seg = spares.isEmpty() ? new RowBlock(this) : spares.pollFirst();
@@ -381,6 +397,7 @@ public final class RowBlock implements Runnable, ThreadFactory {
                 synchronized (this) {
                     queue.addLast(seg);
                     queuedBytes += seg.used;
+                    ALL_QUEUED.addAndGet(seg.used);
                     if (allowance > 0) {
                         allowance -= seg.rows;
                     }

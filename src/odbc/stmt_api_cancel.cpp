@@ -6,6 +6,7 @@
 
 #include <mutex>
 
+#include "odbc/exec/setpos.h"
 #include "odbc/handle_layer.h"
 #include "odbc/handlers.h"
 #include "odbc/stmt.h"
@@ -40,8 +41,16 @@ SQLRETURN StmtCancel(uint32_t handle) {
     if (TraceOn()) TracePrintf("SQLCancel: returning %d", static_cast<int>(result));
     return result;
   }
-  // Idle: no call can start on the connection while the handle lock is held,
-  // so the statement is closed here as SQLFreeStmt(SQL_CLOSE) would.
+  // Idle: no call can start on the connection while the handle lock is held.
+  // Values at execution of a positioned change are given up alone: the
+  // change is not made and the cursor stays open where it stands, as the
+  // driver manager takes it to be.
+  if (SetPosAbandonValues(stmt)) {
+    stmt->error = 0;
+    if (TraceOn()) TracePrintf("SQLCancel: returning SQL_SUCCESS");
+    return SQL_SUCCESS;
+  }
+  // Otherwise the statement is closed here as SQLFreeStmt(SQL_CLOSE) would.
   stmt->daeState = 0;
   StmtClose(stmt);
   stmt->error = KX_ERR_CANCEL_CLOSED;

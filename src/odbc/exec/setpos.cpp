@@ -210,7 +210,8 @@ int MakePlans(StmtRecord* stmt, const uint16_t* columns, uint16_t columnCount, s
             [](const ColBindingNode* a, const ColBindingNode* b) { return a->binding.column < b->binding.column; });
   for (ColBindingNode* n : nodes) {
     const AgentColDesc* d = StmtGetColDesc(stmt, n->binding.column);
-    if (d == nullptr) return KX_ERR_GENERAL;
+    // A column bound past the result's columns is named as such.
+    if (d == nullptr) return stmt->error != 0 ? stmt->error : KX_ERR_GENERAL;
     if (ReadOnlyColumn(d)) continue;
     Plan p{};
     p.node = n;
@@ -870,6 +871,21 @@ class RowsetInHand {
 };
 
 }  // namespace
+
+bool SetPosAbandonValues(StmtRecord* stmt) {
+  const uint16_t state = stmt->daeState;
+  if (state != DAE_SETPOS && state != DAE_SETPOS_LAST && state != DAE_BULK && state != DAE_BULK_LAST) return false;
+  stmt->daeState = DAE_NONE;
+  stmt->daeNextIndex = 0;
+  stmt->daeNextRow = 0;
+  if (state == DAE_BULK || state == DAE_BULK_LAST) {
+    stmt->bulkBookmarks.reset();
+    std::free(stmt->updateColumns);
+    stmt->updateColumns = nullptr;
+    stmt->bulkColCount = 0;
+  }
+  return true;
+}
 
 SQLRETURN SetPosResume(StmtRecord* stmt) {
   RowsetInHand inHand(stmt->cursor, stmt->cursor.setPosOp);

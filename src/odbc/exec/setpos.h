@@ -28,8 +28,9 @@ SQLRETURN BulkOperations(StmtRecord* stmt, uint16_t operation);
 // The block of an update or add of `rows` rows starting at row `first` of the
 // bound arrays. columns (may be NULL) limits it to those column numbers;
 // rowOps consults the row-operation array. On 0 *block (a new header),
-// *list (ascending column numbers) and *count are the caller's. Codes: 15 a
-// bound column without description, 16, 25 (a length that is no length),
+// *list (ascending column numbers) and *count are the caller's. Codes: 17 a
+// column bound past the result's columns (15 when no description can be
+// had at all), 16, 25 (a length that is no length),
 // 49 (a C type no column value can be taken from), 56 no column to write.
 int SetPosBuildBlock(StmtRecord* stmt, uint32_t first, uint32_t rows, const uint16_t* columns,
                      uint16_t columnCount, bool rowOps, RowBuffer** block, uint16_t** list,
@@ -42,5 +43,10 @@ int SetPosBuildBlock(StmtRecord* stmt, uint32_t first, uint32_t rows, const uint
 int SetPosNextValue(StmtRecord* stmt);
 void* SetPosValueAddress(StmtRecord* stmt, ColBindingNode* node, uint32_t row);
 SQLRETURN SetPosResume(StmtRecord* stmt);
+
+// Ends an open data-at-execution sequence of SQLSetPos or SQLBulkOperations
+// without carrying out the operation, leaving the cursor where it stands;
+// false when no such sequence is open.
+bool SetPosAbandonValues(StmtRecord* stmt);
 
 }  // namespace kx

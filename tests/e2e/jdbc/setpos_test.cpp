@@ -313,6 +313,48 @@ TEST_P(SetPosTest, ValuesAtExecutionThroughSetPos) {
   }
 }
 
+// SQLCancel while a positioned change waits for its values gives up that
+// change alone: nothing is written, the cursor stays open where it stands
+// (the driver manager takes it to be), and the next fetch, refresh and change
+// work. The same for an update by bookmark.
+TEST_P(SetPosTest, CancelDuringValuesAtExecutionKeepsTheCursor) {
+  for (const bool bulk : {false, true}) {
+    SCOPED_TRACE(bulk ? "SQLBulkOperations" : "SQLSetPos");
+    ResetStmt();
+    const std::string table = Items(6);
+    Cursor(stmt_, SQL_CONCUR_VALUES, 2);
+    Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+    Rowset rs{};
+    rs.Bind(stmt_);
+    SQLBIGINT marks[2] = {0, 0};
+    KX_STMT_OK(SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, marks, sizeof marks[0], nullptr));
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 3));  // ids 3, 4
+    rs.nameInd[0] = SQL_DATA_AT_EXEC;
+    rs.qtyInd[0] = SQL_COLUMN_IGNORE;
+    rs.idInd[0] = SQL_COLUMN_IGNORE;
+    rs.Name(1, "not written");
+    const SQLRETURN started =
+        bulk ? SQLBulkOperations(stmt_, SQL_UPDATE_BY_BOOKMARK) : SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE);
+    ASSERT_EQ(started, SQL_NEED_DATA) << Diag(SQL_HANDLE_STMT, stmt_);
+    SQLPOINTER token = nullptr;
+    ASSERT_EQ(SQLParamData(stmt_, &token), SQL_NEED_DATA);
+    KX_STMT_OK(SQLPutData(stmt_, const_cast<char*>("half"), SQL_NTS));
+    KX_STMT_OK(SQLCancel(stmt_));
+    EXPECT_EQ(Rows(dbc_, table), "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60");
+    // The rowset in hand is still there to refresh and change.
+    KX_STMT_OK(SQLSetPos(stmt_, 0, SQL_REFRESH, SQL_LOCK_NO_CHANGE));
+    EXPECT_EQ(rs.id[0], 3);
+    EXPECT_EQ(std::string(rs.name[1]), "name 4");
+    rs.Name(0, "three");
+    rs.nameInd[1] = SQL_COLUMN_IGNORE;
+    KX_STMT_OK(SQLSetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0));
+    EXPECT_EQ(rs.id[0], 5);
+    EXPECT_EQ(Rows(dbc_, table), "1:name 1:10 2:name 2:20 3:three:30 4:name 4:40 5:name 5:50 6:name 6:60");
+  }
+}
+
 // Lock concurrency in manual-commit mode: the rows of the rowset are locked
 // as they are read, so another connection's update of one waits for this
 // transaction (its lock wait runs out); after the commit it goes through.

@@ -160,6 +160,12 @@ TEST_F(SetPosTest, DefaultCTypesTakeTheColumnTypeAndUnreadableTypesAreRefused) {
   EXPECT_EQ(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
   EXPECT_EQ(StmtState(stmt_), "07006");
   EXPECT_EQ(Seen().calls, before);
+  // A column bound past the result's columns is named as such.
+  ASSERT_EQ(SQLBindCol(stmt_, 2, SQL_C_SLONG, ids, 0, nullptr), SQL_SUCCESS);
+  ASSERT_EQ(SQLBindCol(stmt_, 5, SQL_C_SLONG, ids, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+  EXPECT_EQ(StmtState(stmt_), "07009");
+  EXPECT_EQ(Seen().calls, before);
 }
 
 TEST_F(SetPosTest, LengthsBeyondTheBufferAndTheParameterSetSize) {

@@ -426,7 +426,10 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
   // The rows that may be read ahead of this block: up to the statement's
   // row limit, or without bound.
   jint ahead = -1;
-  if (!gReadAhead.load(std::memory_order_relaxed)) {
+  if (!gReadAhead.load(std::memory_order_relaxed) || (s->parsed.flags & (PSQL_LOCKS_ROWS | PSQL_CALL)) != 0) {
+    // Nor for rows that may wait for another transaction's locks (a locking
+    // read, a procedure): a read-ahead waiting there would hold up the next
+    // call on the connection, which would otherwise go through.
     ahead = 0;
   } else if (s->maxRows > 0) {
     ahead = std::max<int64_t>(0, int64_t{s->maxRows} - s->rowsFetched - n);

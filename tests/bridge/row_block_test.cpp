@@ -468,5 +468,43 @@ TEST(RowBlockAheadPg, ManyOpenResultsShareOneBoundOfRowsReadAhead) {
   ExpectNoReadAheadLeft();
 }
 
+// A locking read is not read ahead: a row another transaction holds would
+// keep a read-ahead waiting, and with it the next call on the connection,
+// which goes through as it always did. Once the lock goes, every row comes.
+TEST(RowBlockAheadPg, ALockingReadIsNotReadAhead) {
+  AgentSession a, b;
+  a.connOptions.noac = 1;
+  b.connOptions.noac = 1;
+  ASSERT_TRUE(a.ConnectPg());
+  ASSERT_TRUE(b.ConnectPg());
+  const std::string t = Unique("ahead_lock");
+  a.Exec("CREATE TABLE " + t + " (id INT)");
+  a.Exec("INSERT INTO " + t + " SELECT g FROM generate_series(1, 5000) AS g");
+  // Were the read-ahead to wait after all, it would fail here, not hang.
+  a.Exec("SET lock_timeout = '20s'");
+  ASSERT_EQ(0, a.ops->DRV_Commit(a.conn)) << AgentMessages(a.ops, a.conn);
+  b.Exec("UPDATE " + t + " SET id = id WHERE id = 3000");  // held until b ends
+  AgentHandle q = a.Stmt();
+  const std::string sql = "SELECT id FROM " + t + " ORDER BY id FOR UPDATE";
+  ASSERT_EQ(0, a.ops->DRV_Prepare(q, sql.c_str())) << AgentMessages(a.ops, q);
+  ASSERT_EQ(0, a.ops->DRV_Execute(q)) << AgentMessages(a.ops, q);
+  std::vector<Seen> head = ReadBlocks(a, q, 60, 2);
+  EXPECT_EQ(0, ReaderCount("running", "()I"));
+  a.Exec("SELECT 1");  // another call on the connection goes through
+  ASSERT_EQ(0, b.ops->DRV_Rollback(b.conn)) << AgentMessages(b.ops, b.conn);
+  int32_t expect = 1;
+  for (const auto& part : {head, ReadBlocks(a, q, 60)}) {
+    for (const Seen& blk : part) {
+      ASSERT_EQ(0, blk.rc) << blk;
+      for (int32_t id : blk.ids) ASSERT_EQ(expect++, id);
+    }
+  }
+  EXPECT_EQ(5001, expect);
+  a.ops->DRV_FreeStmt(q);
+  ASSERT_EQ(0, a.ops->DRV_Rollback(a.conn)) << AgentMessages(a.ops, a.conn);
+  a.Exec("DROP TABLE " + t);
+  ASSERT_EQ(0, a.ops->DRV_Commit(a.conn)) << AgentMessages(a.ops, a.conn);
+}
+
 }  // namespace
 }  // namespace kxtest

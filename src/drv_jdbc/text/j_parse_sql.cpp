@@ -331,6 +331,30 @@ uint16_t Classify(const char* text) {
   return PSQL_KIND_OTHER;
 }
 
+// Whether the text asks for a row lock: the word FOR followed by UPDATE,
+// SHARE, NO (KEY UPDATE) or KEY (SHARE), outside literals and comments.
+bool LocksRows(const char* s) {
+  auto wordChar = [](char c) { return isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$'; };
+  std::string last;
+  for (size_t i = 0; s[i] != '\0';) {
+    if (const size_t end = LiteralEnd(s, i); end != i) {
+      last.clear();
+      i = end;
+      continue;
+    }
+    if (!wordChar(s[i])) {
+      if (!IsSpace(s[i])) last.clear();
+      ++i;
+      continue;
+    }
+    std::string word;
+    for (; wordChar(s[i]); ++i) word += Upper(s[i]);
+    if (last == "FOR" && (word == "UPDATE" || word == "SHARE" || word == "NO" || word == "KEY")) return true;
+    last = std::move(word);
+  }
+  return false;
+}
+
 char* HeapCopy(const std::string& s) {
   char* copy = static_cast<char*>(malloc(s.size() + 1));
   if (copy != nullptr) memcpy(copy, s.c_str(), s.size() + 1);
@@ -371,6 +395,7 @@ int JDB_ParseSql(ParsedSql* parsed, const char* sql) {
       return rc;
     }
     parsed->kind = Classify(trimmed);
+    if (LocksRows(trimmed)) parsed->flags |= PSQL_LOCKS_ROWS;
     OverwriteNullEscapes(parsed->text);
     return KX_OK;
   } catch (const std::bad_alloc&) {

@@ -28,6 +28,10 @@ constexpr uint16_t PSQL_KIND_OTHER = 3;
 // Flags.
 constexpr uint16_t PSQL_MARKERS_OUTSIDE = 0x2;  // a '?' lies outside every escape
 constexpr uint16_t PSQL_CALL = 0x4;             // a procedure-call escape
+// The statement locks the rows it reads (FOR UPDATE, FOR SHARE, FOR NO KEY
+// UPDATE, FOR KEY SHARE outside literals and comments): reading its rows may
+// wait for another transaction.
+constexpr uint16_t PSQL_LOCKS_ROWS = 0x8;
 
 // Escape and comment brackets nest at most this deep; deeper is a syntax error.
 constexpr int PSQL_MAX_NESTING = 32;

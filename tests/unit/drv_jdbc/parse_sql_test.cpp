@@ -28,13 +28,14 @@ struct Case {
   std::string sql;
   std::string text;        // for Java
   uint16_t count;          // markers
-  uint16_t flags;          // PSQL_MARKERS_OUTSIDE | PSQL_CALL
+  uint16_t flags;          // PSQL_MARKERS_OUTSIDE | PSQL_CALL | PSQL_LOCKS_ROWS
   uint16_t kind;
   std::string translated;  // analysis text
 };
 
 constexpr uint16_t OUT = PSQL_MARKERS_OUTSIDE;
 constexpr uint16_t CALL = PSQL_CALL;
+constexpr uint16_t LOCK = PSQL_LOCKS_ROWS;
 constexpr uint16_t SEL = PSQL_KIND_SELECT;
 constexpr uint16_t DML = PSQL_KIND_DML;
 constexpr uint16_t OTH = PSQL_KIND_OTHER;
@@ -137,6 +138,24 @@ const Case kCases[] = {
      CALL, OTH, "p()"},
     {"comment escape inside literal", "SELECT '--*(fn x--*)'", "SELECT '--*(fn x--*)'", 0, 0, SEL,
      "SELECT '--*(fn x--*)'"},
+
+    // Row locks, in every spelling; the words inside literals and comments,
+    // or apart, are none.
+    {"for update", "SELECT a FROM t FOR UPDATE", "SELECT a FROM t FOR UPDATE", 0, LOCK, SEL,
+     "SELECT a FROM t FOR UPDATE"},
+    {"for share, lower case", "select a from t for\n share of t", "select a from t for\n share of t", 0,
+     LOCK, SEL, "select a from t for\n share of t"},
+    {"for no key update", "SELECT a FROM t FOR NO KEY UPDATE SKIP LOCKED",
+     "SELECT a FROM t FOR NO KEY UPDATE SKIP LOCKED", 0, LOCK, SEL,
+     "SELECT a FROM t FOR NO KEY UPDATE SKIP LOCKED"},
+    {"for key share", "SELECT a FROM t FOR KEY SHARE", "SELECT a FROM t FOR KEY SHARE", 0, LOCK, SEL,
+     "SELECT a FROM t FOR KEY SHARE"},
+    {"for read only", "SELECT a FROM t FOR READ ONLY", "SELECT a FROM t FOR READ ONLY", 0, 0, SEL,
+     "SELECT a FROM t FOR READ ONLY"},
+    {"lock words in a literal", "SELECT 'for update' FROM t", "SELECT 'for update' FROM t", 0, 0, SEL,
+     "SELECT 'for update' FROM t"},
+    {"lock words apart", "SELECT for_x, update FROM t", "SELECT for_x, update FROM t", 0, 0, SEL,
+     "SELECT for_x, update FROM t"},
 };
 
 class ParseSqlCase : public ::testing::TestWithParam<Case> {};

@@ -748,6 +748,10 @@ SQLRETURN BulkOperations(StmtRecord* stmt, uint16_t operation) {
   const bool keyset = c.cursorType == SQL_CURSOR_KEYSET_DRIVEN && c.keysetSize == 0;
   if (!keyset && c.cursorType != SQL_CURSOR_STATIC) return Fail(stmt, KX_ERR_NO_BULK_OPS);
   if (stmt->state != STMT_PREPARED) return Fail(stmt, KX_ERR_CURSOR_STATE);
+  // A statement that made no result (an UPDATE, say) has no cursor whose
+  // table rows could be added to or changed.
+  if (StmtDescribeCols(stmt) == nullptr) return SQL_ERROR;
+  if (stmt->colCount == 0) return Fail(stmt, KX_ERR_CURSOR_STATE);
   if (size == 0) return SQL_SUCCESS;
   if (size > UINT16_MAX) return Fail(stmt, KX_ERR_BAD_ROW_VALUE);
   const auto n = static_cast<uint16_t>(size);

@@ -468,6 +468,30 @@ TEST_P(SetPosTest, ReadOnlyCursorsRefuseChanges) {
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table), "3");
 }
 
+// A statement that made no result has no cursor: bulk operations on it
+// say 24000 and change nothing.
+TEST_P(SetPosTest, BulkOperationsWithoutAResultSay24000) {
+  const std::string table = Items(3);
+  for (const SQLSMALLINT operation : {SQL_ADD, SQL_DELETE_BY_BOOKMARK, SQL_FETCH_BY_BOOKMARK}) {
+    SCOPED_TRACE(operation);
+    ResetStmt();
+    Cursor(stmt_, SQL_CONCUR_VALUES, 1);
+    Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+    KX_STMT_OK(ExecDirect(stmt_, "UPDATE " + table + " SET qty = qty + 1 WHERE id = 3"));
+    Rowset rs{};
+    rs.Bind(stmt_);
+    SQLBIGINT mark = 1;
+    KX_STMT_OK(SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, &mark, sizeof mark, nullptr));
+    rs.id[0] = 9;
+    rs.idInd[0] = 0;
+    rs.Name(0, "nine");
+    rs.qtyInd[0] = SQL_NULL_DATA;
+    EXPECT_EQ(SQLBulkOperations(stmt_, operation), SQL_ERROR);
+    EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "24000") << Diag(SQL_HANDLE_STMT, stmt_);
+  }
+  EXPECT_EQ(Rows(dbc_, table), "1:name 1:10 2:name 2:20 3:name 3:33");
+}
+
 // Bookmarks are the rows' numbers in the key set. Fetching bookmarks 7, 3
 // and 5 after another user deleted row 5 returns the rows in that order with
 // the statuses success, success, deleted; a bookmark that names no row gives

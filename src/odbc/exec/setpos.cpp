@@ -824,6 +824,9 @@ SQLRETURN BulkOperations(StmtRecord* stmt, uint16_t operation) {
   StmtFreeResults(stmt);
   RowStatusSetFree(&c.rowStatus);
   c.rowStatus = set;
+  // The rows fetched are the rowset in hand now, of the size in force.
+  c.prevRowsetSize = c.rowsetSize;
+  c.flags = static_cast<uint16_t>(c.flags & ~SCS_FLAG_ROWSET_CHANGED);
   if (set != nullptr) {
     SCS_SetPosRow(&c, 1);
     uint16_t* ird = stmt->ird != nullptr ? stmt->ird->arrayStatusPtr : nullptr;

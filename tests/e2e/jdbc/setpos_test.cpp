@@ -889,6 +889,29 @@ TEST_P(SetPosTest, ARowsetSizeSetAfterAFetchWaitsForTheNextFetch) {
     EXPECT_EQ(rs.id[0], k.firstId);
     EXPECT_EQ(Rows(dbc_, table), k.rows);
   }
+  // A fetch by bookmarks is a fetch: its rows, as many as the size in force,
+  // are the rowset SQLSetPos works on.
+  ResetStmt();
+  const std::string table = Items(7);
+  Cursor(stmt_, SQL_CONCUR_VALUES, kRows);
+  Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+  Rowset rs{};
+  rs.Bind(stmt_);
+  SQLBIGINT marks[kRows] = {};
+  KX_STMT_OK(SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, marks, sizeof marks[0], nullptr));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));  // ids 1..5
+  Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 2);
+  marks[0] = 6;
+  marks[1] = 3;
+  KX_STMT_OK(SQLBulkOperations(stmt_, SQL_FETCH_BY_BOOKMARK));
+  EXPECT_EQ(rs.id[0], 6);
+  EXPECT_EQ(rs.id[1], 3);
+  for (SQLULEN r = 2; r < kRows; ++r) rs.status[r] = 999;
+  KX_STMT_OK(SQLSetPos(stmt_, 0, SQL_REFRESH, SQL_LOCK_NO_CHANGE));
+  for (SQLULEN r = 2; r < kRows; ++r) EXPECT_EQ(rs.status[r], 999) << r;
+  EXPECT_EQ(SQLSetPos(stmt_, 3, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY107");
 }
 
 // Variable-length bookmarks bound column-wise: each element is as long as

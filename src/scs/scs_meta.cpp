@@ -119,7 +119,13 @@ ScsIdentRules SCS_IdentRules(const ScsCursor* c) {
 
 std::string SCS_QuoteName(const std::string& name, char quote) {
   if (quote == 0) return name;
-  return std::string(1, quote) + name + quote;
+  // A quote character inside the name is written twice.
+  std::string out(1, quote);
+  for (const char ch : name) {
+    out += ch;
+    if (ch == quote) out += quote;
+  }
+  return out + quote;
 }
 
 int scs_p_NormaliseIdent(char* name, const ScsIdentRules& r, bool requote) {

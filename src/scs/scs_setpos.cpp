@@ -110,10 +110,14 @@ int ResultCols(ScsCursor* c) {
 // names it.
 std::string TargetTable(const ScsCursor* c) {
   const auto* ref = static_cast<const SCR_TABLEREF*>(ARR_At(c->tableRefs, 0));
+  // The parts are the catalog's spellings: quoted, each names exactly that
+  // table, whatever its case or the characters in it (unquoted, a name with
+  // a space or of another case would name another table, or none).
+  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
   std::string t;
-  if (ref->qualifier != nullptr && ref->qualifier[0] != '\0') t += std::string(ref->qualifier) + ".";
-  if (ref->owner != nullptr && ref->owner[0] != '\0') t += std::string(ref->owner) + ".";
-  return t + ref->table;
+  if (ref->qualifier != nullptr && ref->qualifier[0] != '\0') t += SCS_QuoteName(ref->qualifier, quote) + ".";
+  if (ref->owner != nullptr && ref->owner[0] != '\0') t += SCS_QuoteName(ref->owner, quote) + ".";
+  return t + SCS_QuoteName(ref->table != nullptr ? ref->table : "", quote);
 }
 
 // The select-list item of result column n (1-based).

@@ -980,6 +980,54 @@ TEST_P(SetPosTest, VariableBookmarkBuffersOfEveryLength) {
   EXPECT_EQ(rs.id[0], 3);
 }
 
+// Positioned changes name the table as the catalog spells it, quoted: a
+// table whose name needs quotes (another case, a space) is the one changed,
+// never the table its unquoted spelling would name, which here holds the
+// same rows.
+TEST_P(SetPosTest, PositionedChangesReachTablesWhoseNamesNeedQuotes) {
+  const std::string base = UniqueName("quoted");
+  struct Case {
+    std::string table;  // as SQL names it
+    std::string twin;   // what its unquoted spelling names ("" none)
+  };
+  const Case cases[] = {
+      {"\"" + base + "_Mixed\"", base + "_Mixed"},
+      {"\"" + base + " spaced\"", base},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.table);
+    for (const std::string& t : {k.table, k.twin}) {
+      Exec("CREATE TABLE " + t + " (id INTEGER NOT NULL PRIMARY KEY, name VARCHAR(40), qty INTEGER)");
+      tables_.push_back(t);
+      for (int i = 1; i <= 3; ++i) {
+        Exec("INSERT INTO " + t + " VALUES (" + std::to_string(i) + ", 'name " + std::to_string(i) + "', " +
+             std::to_string(i * 10) + ")");
+      }
+    }
+    ResetStmt();
+    Cursor(stmt_, SQL_CONCUR_VALUES, 3);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + k.table + " ORDER BY id"));
+    EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "") << Diag(SQL_HANDLE_STMT, stmt_);
+    Rowset rs{};
+    rs.Bind(stmt_);
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+    rs.Name(0, "changed");
+    rs.idInd[0] = SQL_COLUMN_IGNORE;
+    rs.qtyInd[0] = SQL_COLUMN_IGNORE;
+    KX_STMT_OK(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+    KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_DELETE, SQL_LOCK_NO_CHANGE));
+    Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 1);
+    rs.id[0] = 9;
+    rs.idInd[0] = 0;
+    rs.Name(0, "added");
+    rs.qty[0] = 90;
+    rs.qtyInd[0] = 0;
+    KX_STMT_OK(SQLBulkOperations(stmt_, SQL_ADD));
+    EXPECT_EQ(Rows(dbc_, k.table), "1:changed:10 3:name 3:30 9:added:90");
+    EXPECT_EQ(Rows(dbc_, k.twin), "1:name 1:10 2:name 2:20 3:name 3:30");
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, SetPosTest, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -329,6 +329,14 @@ TEST(Identifiers, NormalisedNamesAreNeverCut) {
   EXPECT_EQ(scs_p_IdentEqual("id", "\"id\"", upper), 0);
 }
 
+// A catalog name quoted for generated SQL names exactly that object: a quote
+// inside it is written twice, and without a quote character it stays bare.
+TEST(Identifiers, CatalogNamesAreQuotedWhole) {
+  EXPECT_EQ(SCS_QuoteName("Mixed Case", '"'), "\"Mixed Case\"");
+  EXPECT_EQ(SCS_QuoteName("a\"b", '"'), "\"a\"\"b\"");
+  EXPECT_EQ(SCS_QuoteName("plain", 0), "plain");
+}
+
 // Row digests tell apart rows whose values run together the same way, and a
 // NULL from an empty value; the hex form fits what the caller gives it.
 TEST(RowDigest, ValuesAreMarkedAndLengthPrefixed) {

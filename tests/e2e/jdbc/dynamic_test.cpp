@@ -43,20 +43,8 @@ class Dynamic : public RoadTest {
   }
 };
 
-struct Rowset {
-  SQLINTEGER id[kRowset];
-  SQLLEN idInd[kRowset];
-  char name[kRowset][41];
-  SQLLEN nameInd[kRowset];
-  SQLUSMALLINT status[kRowset];
-  SQLULEN fetched = 0;
-
-  void Bind(SQLHSTMT st) {
-    ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROW_STATUS_PTR, status, 0), SQL_SUCCESS);
-    ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
-    ASSERT_EQ(SQLBindCol(st, 1, SQL_C_SLONG, id, 0, idInd), SQL_SUCCESS);
-    ASSERT_EQ(SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name[0], nameInd), SQL_SUCCESS);
-  }
+// Columns id and name only, every row as the fixture wrote it.
+struct Rowset : IdNameRows<kRowset> {
   std::vector<int> Ids() const {
     std::vector<int> ids;
     for (SQLULEN r = 0; r < fetched; ++r) {
@@ -91,7 +79,7 @@ TEST_P(Dynamic, ScrollsOverNullsAndDuplicatesBothWays) {
       if (kind.keysetSize != 0) Attr(st, SQL_ATTR_KEYSET_SIZE, kind.keysetSize);
       Attr(st, SQL_ATTR_ROW_ARRAY_SIZE, kRowset);
       Rowset rs;
-      rs.Bind(st);
+      rs.Bind(st, false);
       KX_OK(ExecDirect(st, "SELECT id, name FROM " + table + " ORDER BY " + order), SQL_HANDLE_STMT, st);
       EXPECT_EQ(State(SQL_HANDLE_STMT, st), "");
       SQLULEN type = 99;
@@ -131,7 +119,7 @@ TEST_P(Dynamic, SeesOtherConnectionsInsertsAndDeletes) {
     Attr(st, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_DYNAMIC);
     Attr(st, SQL_ATTR_ROW_ARRAY_SIZE, kRowset);
     Rowset rs;
-    rs.Bind(st);
+    rs.Bind(st, false);
     KX_OK(ExecDirect(st, "SELECT id, name FROM " + table + " ORDER BY " + order), SQL_HANDLE_STMT, st);
     KX_OK(SQLFetchScroll(st, SQL_FETCH_NEXT, 0), SQL_HANDLE_STMT, st);
     EXPECT_EQ(rs.Ids(), std::vector<int>(before.begin(), before.begin() + 10));
@@ -190,26 +178,10 @@ constexpr WindowCursor kWindowCursors[] = {{"dynamic", SQL_CURSOR_DYNAMIC, 0},
                                            {"mixed", SQL_CURSOR_KEYSET_DRIVEN, 10}};
 constexpr SQLULEN kSet = 5;
 
-// A rowset of id, name, qty bound to a statement.
-struct ChangeRowset {
-  SQLINTEGER id[kSet];
-  SQLINTEGER qty[kSet];
-  SQLLEN idInd[kSet], nameInd[kSet], qtyInd[kSet];
-  char name[kSet][41];
-  SQLUSMALLINT status[kSet];
-  SQLULEN fetched = 0;
-
-  void Bind(SQLHSTMT st) {
-    ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROW_STATUS_PTR, status, 0), SQL_SUCCESS);
-    ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
-    ASSERT_EQ(SQLBindCol(st, 1, SQL_C_SLONG, id, 0, idInd), SQL_SUCCESS);
-    ASSERT_EQ(SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name[0], nameInd), SQL_SUCCESS);
-    ASSERT_EQ(SQLBindCol(st, 3, SQL_C_SLONG, qty, 0, qtyInd), SQL_SUCCESS);
-  }
-  // Writes the name of row r and leaves its qty alone.
+// A rowset of id, name, qty: a change of the name leaves the qty alone.
+struct ChangeRowset : IdNameRows<kSet> {
   void Name(int r, const std::string& v) {
-    std::snprintf(name[r], sizeof name[r], "%s", v.c_str());
-    nameInd[r] = SQL_NTS;
+    IdNameRows::Name(r, v);
     qtyInd[r] = SQL_COLUMN_IGNORE;
   }
 };

@@ -46,21 +46,8 @@ class Keysets : public RoadTest {
   }
 };
 
-struct Rowset {
-  SQLINTEGER id[kRowset];
-  SQLLEN idInd[kRowset];
-  char name[kRowset][41];
-  SQLLEN nameInd[kRowset];
-  SQLUSMALLINT status[kRowset];
-  SQLULEN fetched = 0;
-
-  void Bind(SQLHSTMT st) {
-    ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROW_STATUS_PTR, status, 0), SQL_SUCCESS);
-    ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
-    ASSERT_EQ(SQLBindCol(st, 1, SQL_C_SLONG, id, 0, idInd), SQL_SUCCESS);
-    ASSERT_EQ(SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name[0], nameInd), SQL_SUCCESS);
-  }
-};
+// Columns id and name only.
+using Rowset = IdNameRows<kRowset>;
 
 TEST_P(Keysets, KeysetCursorScrollsAndSeesOtherUsersChanges) {
   const std::string table = Numbers(45);
@@ -71,7 +58,7 @@ TEST_P(Keysets, KeysetCursorScrollsAndSeesOtherUsersChanges) {
   KX_STMT_OK(SQLRowCount(stmt_, &count));
   EXPECT_EQ(count, 45);
   Rowset rs;
-  rs.Bind(stmt_);
+  rs.Bind(stmt_, false);
   struct Step {
     SQLSMALLINT orientation;
     SQLLEN offset;
@@ -167,7 +154,7 @@ TEST_P(Keysets, MixedCursorScrollsAcrossKeyWindows) {
     Attr(st, SQL_ATTR_KEYSET_SIZE, 30);
     Attr(st, SQL_ATTR_ROW_ARRAY_SIZE, kRowset);
     Rowset rs;
-    rs.Bind(st);
+    rs.Bind(st, false);
     KX_OK(ExecDirect(st, sql), SQL_HANDLE_STMT, st);
     EXPECT_EQ(State(SQL_HANDLE_STMT, st), "");
     auto rowset = [&]() {
@@ -343,7 +330,7 @@ TEST_P(Keysets, JoinOfKeyedTables) {
   KX_STMT_OK(SQLRowCount(stmt_, &count));
   EXPECT_EQ(count, 25);
   Rowset rs;
-  rs.Bind(stmt_);
+  rs.Bind(stmt_, false);
   KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
   ASSERT_EQ(rs.fetched, kRowset);
   EXPECT_EQ(rs.id[9], 1);
@@ -371,7 +358,7 @@ TEST_P(Keysets, ParametersAreKeptAcrossCloseAndReexecute) {
   SQLINTEGER bound = 20;
   KX_STMT_OK(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &bound, 0, nullptr));
   Rowset rs;
-  rs.Bind(stmt_);
+  rs.Bind(stmt_, false);
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
     KX_STMT_OK(SQLExecute(stmt_));
@@ -552,7 +539,7 @@ TEST_P(Keysets, DuplicateTableNamesResolveThroughTheCurrentSchema) {
   KX_STMT_OK(SQLRowCount(stmt_, &count));
   EXPECT_EQ(count, 2);
   Rowset rs;
-  rs.Bind(stmt_);
+  rs.Bind(stmt_, false);
   KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
   EXPECT_EQ(rs.fetched, 2u);
   EXPECT_EQ(std::string(rs.name[0]), "here");

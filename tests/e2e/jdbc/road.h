@@ -8,6 +8,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,37 @@ struct Road {
 void PrintTo(const Road& r, std::ostream* os);
 
 extern const Road kRoads[4];
+
+// A rowset of id (column 1), name (column 2) and, where bound, qty
+// (column 3) with its status and row-operation arrays, as the cursor tests
+// bind it.
+template <SQLULEN N>
+struct IdNameRows {
+  SQLINTEGER id[N];
+  SQLLEN idInd[N];
+  char name[N][41];
+  SQLLEN nameInd[N];
+  SQLINTEGER qty[N];
+  SQLLEN qtyInd[N];
+  SQLUSMALLINT status[N];
+  SQLUSMALLINT ops[N];
+  SQLULEN fetched = 0;
+
+  void Bind(SQLHSTMT st, bool withQty = true) {
+    ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROW_STATUS_PTR, status, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(st, 1, SQL_C_SLONG, id, 0, idInd), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name[0], nameInd), SQL_SUCCESS);
+    if (withQty) {
+      ASSERT_EQ(SQLBindCol(st, 3, SQL_C_SLONG, qty, 0, qtyInd), SQL_SUCCESS);
+    }
+  }
+  // Writes the name of row r for a change.
+  void Name(int r, const std::string& v) {
+    std::snprintf(name[r], sizeof name[r], "%s", v.c_str());
+    nameInd[r] = SQL_NTS;
+  }
+};
 
 // The JDBC URL and login of the PostgreSQL server the test script started
 // (KX_PG_PORT, KX_PG_USER, KX_PG_PASSWORD); the test fails, never skips,

@@ -60,30 +60,7 @@ class SetPosTest : public RoadTest {
   }
 };
 
-struct Rowset {
-  SQLINTEGER id[kRows];
-  SQLLEN idInd[kRows];
-  char name[kRows][41];
-  SQLLEN nameInd[kRows];
-  SQLINTEGER qty[kRows];
-  SQLLEN qtyInd[kRows];
-  SQLUSMALLINT status[kRows];
-  SQLUSMALLINT ops[kRows];
-  SQLULEN fetched = 0;
-
-  // Columns 1, 2, 3 of the select list as id, name, qty.
-  void Bind(SQLHSTMT st) {
-    ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROW_STATUS_PTR, status, 0), SQL_SUCCESS);
-    ASSERT_EQ(SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
-    ASSERT_EQ(SQLBindCol(st, 1, SQL_C_SLONG, id, 0, idInd), SQL_SUCCESS);
-    ASSERT_EQ(SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name[0], nameInd), SQL_SUCCESS);
-    ASSERT_EQ(SQLBindCol(st, 3, SQL_C_SLONG, qty, 0, qtyInd), SQL_SUCCESS);
-  }
-  void Name(int r, const std::string& v) {
-    std::strcpy(name[r], v.c_str());
-    nameInd[r] = SQL_NTS;
-  }
-};
+using Rowset = IdNameRows<kRows>;
 
 TEST_P(SetPosTest, UpdateDeleteRefreshAndPositionUnderOptimisticConcurrency) {
   for (SQLULEN concurrency : kOptimistic) {

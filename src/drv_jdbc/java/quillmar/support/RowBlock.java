@@ -221,7 +221,10 @@ public final class RowBlock implements Runnable, ThreadFactory {
                     }
                     waiting = true;
                     try {
-                        wait(Math.max(1, (WAIT_NANOS - (now - waitStarted)) / 1000000));
+                        // Empty: a look every WAIT_NANOS for rows a slow
+                        // round trip brings in dribs; else until the wait ends.
+                        long rest = head == null ? WAIT_NANOS : WAIT_NANOS - (now - waitStarted);
+                        wait(Math.max(1, rest / 1000000));
                     } catch (InterruptedException e) {
                         Thread.currentThread().interrupt();
                         failure = e;

@@ -374,6 +374,10 @@ void RVC_Release(ScsCursor* c);
 int scs_p_FetchStatic(ScsCursor* c, RowStatusSet* set, int32_t row);
 // Caches the whole result of a static cursor after execution (once).
 int scs_p_CacheResult(ScsCursor* c);
+// Whether the agent may still hold results after the one a static cursor
+// cached: a call's output values, or the later results of a text the parser
+// does not take apart (a batch of several statements is such a text).
+bool scs_p_MoreResultsFollow(const ScsCursor* c);
 // A static cursor under lock or values concurrency over a SELECT with keys:
 // its cached rows carry their keys after the statement's columns.
 bool scs_p_StaticChangeable(const ScsCursor* c);

@@ -91,6 +91,10 @@ int CacheWithKeys(ScsCursor* c) {
 
 }  // namespace
 
+bool scs_p_MoreResultsFollow(const ScsCursor* c) {
+  return c->main.kind == SQLN_CALLESC || c->main.kind == SQLN_OTHER;
+}
+
 int scs_p_CacheResult(ScsCursor* c) {
   if (scs_p_StaticChangeable(c)) return CacheWithKeys(c);
   int32_t total = 0;
@@ -102,8 +106,9 @@ int scs_p_CacheResult(ScsCursor* c) {
   }
   c->rowCount = total;
   // The agent's result is read to its end: its Java result goes at once,
-  // unless a call's output values or a lock still need it.
-  if (c->main.kind != SQLN_CALLESC && c->concurrency != SCS_CONCUR_LOCK) {
+  // unless a lock, a call's output values or later results still need it
+  // (closing it would end them all).
+  if (!scs_p_MoreResultsFollow(c) && c->concurrency != SCS_CONCUR_LOCK) {
     const int closed = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_CloseCursor, c->stmt);
     if (closed != 0) return closed;
   }

@@ -580,7 +580,7 @@ int32_t SCS_MoreResults(AgentHandle h) {
   const bool cached = (c->flags & SCSF_CACHED) != 0;
   const bool allowed = c->concurrency == SCS_CONCUR_READ_ONLY &&
                        (c->cursorType == SCS_FORWARD_ONLY ||
-                        (c->cursorType == SCS_STATIC && (!cached || c->main.kind == SQLN_CALLESC)));
+                        (c->cursorType == SCS_STATIC && (!cached || scs_p_MoreResultsFollow(c))));
   c->rowCount = -1;
   c->setPosRow = SCS_AT_BEFORE_FIRST;
   SS_Close(c->snapshot);

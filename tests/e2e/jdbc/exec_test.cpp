@@ -445,6 +445,60 @@ TEST_P(Execution, LongNonAsciiTextInPieces) {
   }
 }
 
+// A batch of two queries gives the same results whatever cursor the
+// application asked for (both on PostgreSQL; H2 runs only the first
+// statement): a scrollable cursor the batch falls back from must not drop a
+// later result, and where one cannot be given SQLMoreResults says so instead
+// of answering SQL_NO_DATA.
+TEST_P(Execution, BatchKeepsLaterResultsWithScrollableCursors) {
+  struct Case {
+    SQLULEN type;
+    SQLULEN concurrency;
+  };
+  const Case cases[] = {
+      {SQL_CURSOR_FORWARD_ONLY, SQL_CONCUR_READ_ONLY}, {SQL_CURSOR_STATIC, SQL_CONCUR_READ_ONLY},
+      {SQL_CURSOR_KEYSET_DRIVEN, SQL_CONCUR_READ_ONLY}, {SQL_CURSOR_DYNAMIC, SQL_CONCUR_READ_ONLY},
+      {SQL_CURSOR_STATIC, SQL_CONCUR_LOCK},             {SQL_CURSOR_KEYSET_DRIVEN, SQL_CONCUR_VALUES},
+  };
+  std::vector<std::string> forwardOnly;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "cursor " << c.type << " concurrency " << c.concurrency);
+    ResetStmt();
+    Attr(stmt_, SQL_ATTR_CURSOR_TYPE, c.type);
+    Attr(stmt_, SQL_ATTR_CONCURRENCY, c.concurrency);
+    const SQLRETURN rc = ExecDirect(stmt_, "SELECT 1; SELECT 'two'");
+    if (c.type != SQL_CURSOR_FORWARD_ONLY && rc == SQL_ERROR) {
+      EXPECT_NE(State(SQL_HANDLE_STMT, stmt_), "") << "a refused batch needs a diagnostic";
+      continue;
+    }
+    KX_STMT_OK(rc);
+    std::vector<std::string> got;
+    SQLRETURN more = SQL_SUCCESS;
+    for (int i = 0; i < 4 && SQL_SUCCEEDED(more); ++i) {
+      char v[10] = {0};
+      KX_STMT_OK(SQLFetch(stmt_));
+      KX_STMT_OK(SQLGetData(stmt_, 1, SQL_C_CHAR, v, sizeof v, nullptr));
+      got.push_back(v);
+      EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
+      more = SQLMoreResults(stmt_);
+    }
+    if (c.type == SQL_CURSOR_FORWARD_ONLY) {
+      forwardOnly = got;
+      if (GetParam().postgres) {
+        EXPECT_EQ(got, (std::vector<std::string>{"1", "two"}));
+      }
+      EXPECT_EQ(more, SQL_NO_DATA);
+    } else if (more == SQL_ERROR) {
+      // Refused: the application is told, and only where it asked to change rows.
+      EXPECT_NE(State(SQL_HANDLE_STMT, stmt_), "");
+      EXPECT_NE(c.concurrency, static_cast<SQLULEN>(SQL_CONCUR_READ_ONLY)) << Diag(SQL_HANDLE_STMT, stmt_);
+    } else {
+      EXPECT_EQ(more, SQL_NO_DATA);
+      EXPECT_EQ(got, forwardOnly) << "a later result was dropped";
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, Execution, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

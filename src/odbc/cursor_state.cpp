@@ -235,14 +235,9 @@ int scs_p_CallFetch(SCS_CURSOR* c, uint16_t orientation, int32_t target, uint32_
   return rc;
 }
 
-int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_t* rows) {
-  uint32_t scratch = 0;
-  if (rows == nullptr) rows = &scratch;
-  RowStatusSetFree(&c->rowStatus);
-  if ((c->flags & SCS_FLAG_ROWSET_CHANGED) == 0) c->prevRowsetSize = c->rowsetSize;
-  const bool forwardOnly = c->cursorType == SQL_CURSOR_FORWARD_ONLY;
+int SCS_ScrollFetchRefusal(SCS_CURSOR* c, uint16_t orientation, int32_t offset) {
   const bool dynMixed = SCS_IsDynamicOrMixed(c);
-  if (forwardOnly && orientation != SQL_FETCH_NEXT) return KX_ERR_BAD_FETCH_TYPE;
+  if (c->cursorType == SQL_CURSOR_FORWARD_ONLY && orientation != SQL_FETCH_NEXT) return KX_ERR_BAD_FETCH_TYPE;
   if (c->fetchDirections == 0) {
     std::lock_guard<std::recursive_mutex> lock(ConnectLock());
     uint32_t directions = 0;
@@ -256,6 +251,25 @@ int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_
       orientation != SQL_FETCH_ABSOLUTE && orientation != SQL_FETCH_BOOKMARK) {
     return KX_ERR_BAD_FETCH_TYPE;
   }
+  if (!dynMixed) return 0;
+  // Without absolute positions nothing is counted from an end or a bookmark.
+  const int32_t sp = c->setPosRow;
+  const bool fromEnd = orientation == SQL_FETCH_RELATIVE && ((sp == SCS_POS_AFTER_LAST && offset < 0) ||
+                                                            (sp == SCS_POS_BEFORE_FIRST && offset > 0));
+  if (fromEnd || orientation == SQL_FETCH_BOOKMARK || orientation == SQL_FETCH_ABSOLUTE) {
+    return KX_ERR_BAD_FETCH_TYPE;
+  }
+  return 0;
+}
+
+int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_t* rows) {
+  uint32_t scratch = 0;
+  if (rows == nullptr) rows = &scratch;
+  if (const int refused = SCS_ScrollFetchRefusal(c, orientation, offset); refused != 0) return refused;
+  RowStatusSetFree(&c->rowStatus);
+  if ((c->flags & SCS_FLAG_ROWSET_CHANGED) == 0) c->prevRowsetSize = c->rowsetSize;
+  const bool forwardOnly = c->cursorType == SQL_CURSOR_FORWARD_ONLY;
+  const bool dynMixed = SCS_IsDynamicOrMixed(c);
 
   const int32_t sp = c->setPosRow;
   switch (orientation) {
@@ -267,7 +281,6 @@ int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_
       break;
     case SQL_FETCH_RELATIVE:
       if ((sp == SCS_POS_AFTER_LAST && offset < 0) || (sp == SCS_POS_BEFORE_FIRST && offset > 0)) {
-        if (dynMixed) return KX_ERR_BAD_FETCH_TYPE;
         orientation = SQL_FETCH_ABSOLUTE;
       } else if ((sp == SCS_POS_AFTER_LAST && offset > 0) ||
                  (sp == SCS_POS_BEFORE_FIRST && offset < 0)) {
@@ -276,7 +289,6 @@ int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_
       }
       break;
     case SQL_FETCH_BOOKMARK:
-      if (dynMixed) return KX_ERR_BAD_FETCH_TYPE;
       if (offset <= 0) return KX_ERR_NO_DATA_FOUND;
       orientation = SQL_FETCH_ABSOLUTE;
       break;
@@ -284,7 +296,6 @@ int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_
       break;
   }
   if (orientation == SQL_FETCH_ABSOLUTE) {
-    if (dynMixed) return KX_ERR_BAD_FETCH_TYPE;
     if (offset == 0) {
       SCS_SetPosRow(c, SCS_POS_BEFORE_FIRST);
       *rows = 0;

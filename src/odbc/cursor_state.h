@@ -39,6 +39,10 @@ int SCS_ResetPosition(SCS_CURSOR* c);
 int SCS_GetRowNumber(SCS_CURSOR* c, uint32_t n, int32_t* out);
 // The same with the checks of a bookmark request. 0, 21, 43, 41 or 64.
 int SCS_GetRowNumberChecked(SCS_CURSOR* c, uint32_t n, int32_t* out);
+// Why the cursor cannot take a fetch of this orientation and offset at all
+// (38), or 0. A refused fetch leaves the rowset and position as they were,
+// so callers ask this before they let go of anything.
+int SCS_ScrollFetchRefusal(SCS_CURSOR* c, uint16_t orientation, int32_t offset);
 // Fetches the rowset the orientation and offset name. 0, 82 (no rowset) or a code.
 int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_t* rows);
 // Whether the cursor keeps no absolute positions (dynamic, or keyset-driven

@@ -92,6 +92,10 @@ SQLRETURN FetchRowsetImpl(StmtRecord* stmt, uint16_t orientation, int64_t offset
   }
   if (stmt->state != STMT_PREPARED) return Fail(stmt, KX_ERR_CURSOR_STATE);
   if (StmtDescribeCols(stmt) == nullptr) return SQL_ERROR;
+  // A refused fetch keeps the rowset it found: a SetPos may still use it.
+  if (const int refused = SCS_ScrollFetchRefusal(&c, orientation, static_cast<int32_t>(offset)); refused != 0) {
+    return Fail(stmt, refused);
+  }
   StmtFreeResults(stmt);
   uint32_t rows = 0;
   const int code = SCS_ScrollFetch(&c, orientation, static_cast<int32_t>(offset), &rows);

@@ -238,6 +238,40 @@ TEST_P(SetPosTest, BulkAddAndSetPosAddInsertTheBoundRows) {
   Drop(other);
 }
 
+// A fetch the cursor refuses (HY106: after a bulk add a keyset cursor no
+// longer knows where its rowset starts) leaves the rowset as it was, so
+// SQLSetPos still works on the rows fetched before.
+TEST_P(SetPosTest, RefusedFetchKeepsTheRowset) {
+  const std::string table = Items(6);
+  Cursor(stmt_, SQL_CONCUR_VALUES, 3);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+  Rowset rs;
+  rs.Bind(stmt_);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  ASSERT_EQ(rs.fetched, 3u);
+  for (int r = 0; r < 3; ++r) {
+    rs.id[r] = 41 + r;
+    rs.Name(r, "added " + std::to_string(r));
+    rs.qtyInd[r] = 0;
+  }
+  KX_STMT_OK(SQLBulkOperations(stmt_, SQL_ADD));
+  ASSERT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY106");
+  // The rows fetched before are still the rowset: refresh the second one
+  // into the buffers, then change it.
+  KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_REFRESH, SQL_LOCK_NO_CHANGE));
+  EXPECT_EQ(rs.id[1], 2);
+  EXPECT_STREQ(rs.name[1], "name 2");
+  rs.Name(1, "changed");
+  KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+  SQLHDBC other = Other();
+  EXPECT_EQ(Scalar("SELECT name FROM " + table + " WHERE id = 2", other), "changed");
+  Drop(other);
+  // A fetch that names its rows still goes on from there.
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 4));
+  EXPECT_EQ(rs.id[0], 4);
+}
+
 TEST_P(SetPosTest, ValuesAtExecutionThroughSetPos) {
   for (SQLULEN concurrency : kOptimistic) {
     SCOPED_TRACE(ConcurrencyName(concurrency));

@@ -195,9 +195,19 @@ size_t matchIdent(const In& in, bool afterNameChar) {
   }
   if (c0 == '"') {
     int c1 = in.at(1);
-    // "name with blanks"
+    // "name with blanks"; a quote written twice inside is part of the name
+    auto body = [&in](size_t k) {
+      for (;;) {
+        k += runOf(in, k, [](unsigned char c) { return isNameChar(c) || c == ' '; });
+        if (in.at(k) != '"' || in.at(k + 1) != '"') return k;
+        k += 2;
+      }
+    };
     if (c1 >= 0 && (isLetter(c1) || isDigit(c1) || c1 == '_' || (c1 >= 0x80 && c1 <= 0xF4))) {
-      size_t k = 2 + runOf(in, 2, [](unsigned char c) { return isNameChar(c) || c == ' '; });
+      size_t k = body(2);
+      if (in.at(k) == '"') take(k + 1);
+    } else if (c1 == '"' && in.at(2) == '"') {
+      size_t k = body(3);
       if (in.at(k) == '"') take(k + 1);
     }
     // "name@digits"

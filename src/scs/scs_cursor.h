@@ -293,6 +293,10 @@ std::string SCS_QualifiedColName(uint8_t tableCount, const SCS_COLDESC* col, cha
 void scs_p_ColDescToParamDesc(const SCS_COLDESC* col, SCS_PARAMDESC* out);
 // Makes the quote character's quoted form of a catalog name.
 std::string SCS_QuoteName(const std::string& name, char quote);
+// The catalog name a quoted name stands for (quotes off, a doubled quote
+// read as one); a name without quotes comes back as it is.
+std::string SCS_UnquoteName(const std::string& name, char quote);
+bool SCS_IsQuotedName(const std::string& name, char quote);
 // Runs a catalog function on the cursor's keyset statement and reads its
 // whole result in blocks of 10 rows into out.
 int scs_p_CatalogRows(ScsCursor* c, const char* what, RowBuffer* out,

@@ -24,11 +24,7 @@ namespace {
 
 const AgentBinding& Agent() { return *SCS_AgentBinding(); }
 
-std::string Unquoted(const char* name, char quote) {
-  std::string s = name != nullptr ? name : "";
-  if (quote != 0 && s.size() >= 2 && s.front() == quote && s.back() == quote) return s.substr(1, s.size() - 2);
-  return s;
-}
+std::string Unquoted(const char* name, char quote) { return SCS_UnquoteName(name != nullptr ? name : "", quote); }
 
 // Replaces the analysis's statement by its regenerated text with the
 // placeholder expanded into insert.

@@ -55,21 +55,13 @@ void Fold(std::string* text, int32_t mode, bool unicode, bool mixedUpper) {
   }
 }
 
-bool IsQuoted(const std::string& s, char quote) {
-  return quote != 0 && s.size() >= 2 && s.front() == quote && s.back() == quote;
-}
-
-std::string Unquoted(const char* name, char quote) {
-  std::string s = name != nullptr ? name : "";
-  if (IsQuoted(s, quote)) return s.substr(1, s.size() - 2);
-  return s;
-}
+std::string Unquoted(const char* name, char quote) { return SCS_UnquoteName(name != nullptr ? name : "", quote); }
 
 // Owner or table of a reference as the catalog is asked for it.
 std::string CatalogArg(const char* name, const ScsIdentRules& r) {
   std::string s = name != nullptr ? name : "";
-  if (IsQuoted(s, r.quote)) {
-    s = s.substr(1, s.size() - 2);
+  if (SCS_IsQuotedName(s, r.quote)) {
+    s = SCS_UnquoteName(s, r.quote);
     Fold(&s, r.quotedCase, r.unicode != 0, false);
   } else {
     Fold(&s, r.identCase, r.unicode != 0, false);
@@ -117,6 +109,21 @@ ScsIdentRules SCS_IdentRules(const ScsCursor* c) {
   return r;
 }
 
+bool SCS_IsQuotedName(const std::string& name, char quote) {
+  return quote != 0 && name.size() >= 2 && name.front() == quote && name.back() == quote;
+}
+
+std::string SCS_UnquoteName(const std::string& name, char quote) {
+  if (!SCS_IsQuotedName(name, quote)) return name;
+  std::string out;
+  out.reserve(name.size() - 2);
+  for (size_t i = 1; i + 1 < name.size(); ++i) {
+    out += name[i];
+    if (name[i] == quote && name[i + 1] == quote && i + 2 < name.size()) ++i;
+  }
+  return out;
+}
+
 std::string SCS_QuoteName(const std::string& name, char quote) {
   if (quote == 0) return name;
   // A quote character inside the name is written twice.
@@ -131,9 +138,9 @@ std::string SCS_QuoteName(const std::string& name, char quote) {
 int scs_p_NormaliseIdent(char* name, const ScsIdentRules& r, bool requote) {
   if (name == nullptr || name[0] == '\0') return 0;
   std::string s = name;
-  const bool quoted = IsQuoted(s, r.quote);
+  const bool quoted = SCS_IsQuotedName(s, r.quote);
   if (quoted) {
-    s = s.substr(1, s.size() - 2);
+    s = SCS_UnquoteName(s, r.quote);
     Fold(&s, r.quotedCase, r.unicode != 0, false);
   } else {
     Fold(&s, r.identCase, r.unicode != 0, false);
@@ -157,8 +164,8 @@ int scs_p_IdentEqual(const char* a, const char* b, const ScsIdentRules& r) {
   if (a == nullptr || b == nullptr || a[0] == '\0' || b[0] == '\0') return 0;
   auto folded = [&](const char* t) {
     std::string s = t;
-    if (IsQuoted(s, r.quote)) {
-      s = s.substr(1, s.size() - 2);
+    if (SCS_IsQuotedName(s, r.quote)) {
+      s = SCS_UnquoteName(s, r.quote);
       Fold(&s, r.quotedCase, r.unicode != 0, true);
     } else {
       Fold(&s, r.identCase, r.unicode != 0, true);

@@ -1063,6 +1063,47 @@ TEST_P(SetPosTest, PositionedChangesReachTablesWhoseNamesNeedQuotes) {
   }
 }
 
+// A double quote inside a quoted name is written twice: every cursor reads
+// and changes a table and a column whose names hold one.
+TEST_P(SetPosTest, NamesWithDoubledQuotes) {
+  const std::string table = "\"" + UniqueName("dq") + "\"\"t\"";
+  Exec("CREATE TABLE " + table + " (id INTEGER NOT NULL PRIMARY KEY, \"na\"\"me\" VARCHAR(40), qty INTEGER)");
+  tables_.push_back(table);
+  Exec("INSERT INTO " + table + " VALUES (1, 'one', 10), (2, 'two', 20)");
+  struct Case {
+    SQLULEN type;
+    SQLULEN concurrency;
+  };
+  const Case cases[] = {
+      {SQL_CURSOR_FORWARD_ONLY, SQL_CONCUR_READ_ONLY}, {SQL_CURSOR_STATIC, SQL_CONCUR_READ_ONLY},
+      {SQL_CURSOR_STATIC, SQL_CONCUR_VALUES},          {SQL_CURSOR_KEYSET_DRIVEN, SQL_CONCUR_VALUES},
+      {SQL_CURSOR_DYNAMIC, SQL_CONCUR_VALUES},
+  };
+  int n = 0;
+  std::string current = "two";  // each changing cursor writes row 2 anew
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "cursor " << c.type << " concurrency " << c.concurrency);
+    ResetStmt();
+    Cursor(stmt_, c.concurrency, 2, c.type);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, \"na\"\"me\", qty FROM " + table + " ORDER BY id"));
+    EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "") << Diag(SQL_HANDLE_STMT, stmt_);
+    Rowset rs{};
+    rs.Bind(stmt_);
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0));
+    ASSERT_EQ(rs.fetched, 2u);
+    EXPECT_EQ(rs.id[1], 2);
+    EXPECT_EQ(rs.name[1], current);
+    if (c.concurrency == SQL_CONCUR_READ_ONLY) continue;
+    const std::string v = "changed " + std::to_string(++n);
+    current = v;
+    rs.Name(1, v);
+    KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+    KX_STMT_OK(SQLSetPos(stmt_, 2, SQL_REFRESH, SQL_LOCK_NO_CHANGE));
+    EXPECT_EQ(rs.name[1], v);
+    EXPECT_EQ(Scalar("SELECT \"na\"\"me\" FROM " + table + " WHERE id = 2"), v);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, SetPosTest, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -58,6 +58,9 @@ const TokCase kTokenCases[] = {
     // identifier forms; '@' right after a name separates a server name
     {"SELECT name@12, @@x, @v, a@b", "SELECT IDENT:name@12 , IDENT:@@x , IDENT:@v , IDENT:a @ IDENT:b"},
     {"SELECT \"a b\", `c d`, \"@x\"", "SELECT IDENT:\"a b\" , IDENT:`c d` , IDENT:\"@x\""},
+    // a quote written twice inside a quoted name belongs to the name
+    {"SELECT \"na\"\"me\", \"a\"\"\"\"b c\"\"\", \"\"\"x\" FROM \"t\"\"\"",
+     "SELECT IDENT:\"na\"\"me\" , IDENT:\"a\"\"\"\"b c\"\"\" , IDENT:\"\"\"x\" FROM IDENT:\"t\"\"\""},
     // comments inside a statement are skipped, never read as operators
     {"SELECT a -- note\n, b", "SELECT IDENT:a , IDENT:b"},
     {"SELECT a /* x */ , b", "SELECT IDENT:a , IDENT:b"},

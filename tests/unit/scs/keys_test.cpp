@@ -335,6 +335,12 @@ TEST(Identifiers, CatalogNamesAreQuotedWhole) {
   EXPECT_EQ(SCS_QuoteName("Mixed Case", '"'), "\"Mixed Case\"");
   EXPECT_EQ(SCS_QuoteName("a\"b", '"'), "\"a\"\"b\"");
   EXPECT_EQ(SCS_QuoteName("plain", 0), "plain");
+  // Taking the quotes off gives the catalog name back, doubled quotes read once.
+  for (const char* name : {"a\"b", "\"", "x\"\"y\"", "Mixed Case"}) {
+    EXPECT_EQ(SCS_UnquoteName(SCS_QuoteName(name, '"'), '"'), name);
+  }
+  EXPECT_EQ(SCS_UnquoteName("bare", '"'), "bare");
+  EXPECT_EQ(SCS_UnquoteName("\"a\"\"b\"", 0), "\"a\"\"b\"");
 }
 
 // Row digests tell apart rows whose values run together the same way, and a

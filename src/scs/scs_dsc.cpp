@@ -173,7 +173,82 @@ Prefixed PrefixOf(uint32_t type) {
   }
 }
 
-void PutValue(Stream& s, const RowBufferColumn& col, int32_t row) {
+// A block of records made in memory, so the file gets one write a block
+// rather than one per value. An allocation that fails is remembered and the
+// block is then worth nothing.
+class Bytes {
+ public:
+  Bytes() = default;
+  Bytes(const Bytes&) = delete;
+  Bytes& operator=(const Bytes&) = delete;
+  ~Bytes() { std::free(p_); }
+  bool nomem() const { return nomem_; }
+  bool corrupt() const { return corrupt_; }
+  bool ok() const { return !nomem_ && !corrupt_; }
+  const unsigned char* data() const { return p_; }
+  size_t size() const { return n_; }
+  void Put(const void* p, size_t n) {
+    if (!ok() || n == 0) return;
+    if (n > cap_ - n_ && !Grow(n)) return;
+    std::memcpy(p_ + n_, p, n);
+    n_ += n;
+  }
+  void PutU32(uint32_t v) { Put(&v, 4); }
+  void Corrupt() { corrupt_ = true; }
+
+ private:
+  bool Grow(size_t more) {
+    if (more > SIZE_MAX / 2 - n_) {
+      nomem_ = true;
+      return false;
+    }
+    size_t cap = cap_ == 0 ? 64 * 1024 : cap_;
+    while (cap - n_ < more) cap *= 2;
+    auto* p = static_cast<unsigned char*>(std::realloc(p_, cap));
+    if (p == nullptr) {
+      nomem_ = true;
+      return false;
+    }
+    p_ = p;
+    cap_ = cap;
+    return true;
+  }
+  unsigned char* p_ = nullptr;
+  size_t n_ = 0;
+  size_t cap_ = 0;
+  bool nomem_ = false;
+  bool corrupt_ = false;
+};
+
+// Records read back in one piece, taken apart in memory; running past the
+// end of the piece means the file is not what was written.
+class Reader {
+ public:
+  Reader(const unsigned char* p, size_t n) : p_(p), end_(p + n) {}
+  bool ok() const { return ok_; }
+  void Get(void* out, size_t n) {
+    if (!ok_ || n == 0) return;
+    if (n > static_cast<size_t>(end_ - p_)) {
+      ok_ = false;
+      return;
+    }
+    std::memcpy(out, p_, n);
+    p_ += n;
+  }
+  uint32_t GetU32() {
+    uint32_t v = 0;
+    Get(&v, 4);
+    return v;
+  }
+  void Corrupt() { ok_ = false; }
+
+ private:
+  const unsigned char* p_;
+  const unsigned char* end_;
+  bool ok_ = true;
+};
+
+void PutValue(Bytes& s, const RowBufferColumn& col, int32_t row) {
   const unsigned char* e = RB_Element(&col, static_cast<size_t>(row));
   const int16_t ind = col.indicators[row];
   s.PutU32(static_cast<uint32_t>(static_cast<int32_t>(ind)));
@@ -195,7 +270,8 @@ void PutValue(Stream& s, const RowBufferColumn& col, int32_t row) {
 }
 
 // Reads one indicator and value into row `row` of a freshly allocated column.
-void GetValue(Stream& s, RowBufferColumn& col, int32_t row) {
+// *nomem is set when a value's block cannot be had.
+void GetValue(Reader& s, RowBufferColumn& col, int32_t row, bool* nomem) {
   unsigned char* e = RB_Element(&col, static_cast<size_t>(row));
   const int32_t ind = static_cast<int32_t>(s.GetU32());
   if (!s.ok()) return;
@@ -211,7 +287,7 @@ void GetValue(Stream& s, RowBufferColumn& col, int32_t row) {
     if (room > 0) {
       block = std::calloc(1, room);
       if (block == nullptr) {
-        errno = ENOMEM;
+        *nomem = true;
         return s.Corrupt();
       }
       s.Get(block, bytes);
@@ -267,15 +343,21 @@ int AppendRows(DSC* c, const RowBuffer* rows) {
   }
   data.Seek(0, SEEK_END);
   index.Seek(0, SEEK_END);
-  // Positions are counted from the bytes put: one position query a block.
+  // The block's records are made in memory and go to the file in one write;
+  // their positions follow from the file's end and the bytes before them.
   const int64_t end = data.Tell();
-  const int64_t mark = data.put();
   std::vector<int64_t> offsets;
-  offsets.reserve(static_cast<size_t>(rows->rowCount));
-  for (int32_t r = 0; r < rows->rowCount && data.ok(); ++r) {
-    offsets.push_back(end + (data.put() - mark));
-    for (uint16_t k = 0; k < rows->colCount; ++k) PutValue(data, rows->columns[k], r);
+  Bytes block;
+  if (data.ok()) {
+    offsets.resize(static_cast<size_t>(rows->rowCount));
+    for (int32_t r = 0; r < rows->rowCount && block.ok(); ++r) {
+      offsets[static_cast<size_t>(r)] = end + static_cast<int64_t>(block.size());
+      for (uint16_t k = 0; k < rows->colCount; ++k) PutValue(block, rows->columns[k], r);
+    }
+    if (block.nomem()) return KX_ERR_NOMEM;
+    if (block.corrupt()) data.Corrupt();
   }
+  data.Put(block.data(), block.size());
   index.Put(offsets.data(), offsets.size() * sizeof(int64_t));
   const int64_t total = c->total + rows->rowCount;
   data.Seek(8, SEEK_SET);
@@ -321,13 +403,46 @@ int LoadRows(DSC* c, RowBuffer* rows, int32_t first, int32_t count) {
   }
   if (rc == 0 && data.ok()) {
     rows->rowCapacity = static_cast<int32_t>(n);
+    // The window's records lie together in the file, from the first row's
+    // offset to the next row's (or the file's end): one read brings them in.
     index.Seek(static_cast<int64_t>(first) * 8, SEEK_SET);
     const int64_t start = index.GetI64();
-    data.Seek(start, SEEK_SET);
-    for (int32_t r = 0; r < n && data.ok(); ++r) {
-      for (uint32_t k = 0; k < columns && data.ok(); ++k) GetValue(data, rows->columns[k], r);
-      rows->rowCount = r + 1;
+    int64_t stop = -1;
+    if (first + n < total) {
+      index.Seek((first + n) * 8, SEEK_SET);
+      stop = index.GetI64();
+    } else {
+      data.Seek(0, SEEK_END);
+      stop = data.Tell();
     }
+    if (index.ok() && data.ok() && (start < kHeaderBytes || stop < start ||
+                                    static_cast<uint64_t>(stop - start) > SIZE_MAX / 2)) {
+      data.Corrupt();
+    }
+    unsigned char* bytes = nullptr;
+    const size_t size = data.ok() && index.ok() ? static_cast<size_t>(stop - start) : 0;
+    if (size > 0) {
+      bytes = static_cast<unsigned char*>(std::malloc(size));
+      if (bytes == nullptr) rc = KX_ERR_NOMEM;
+    }
+    if (rc == 0 && size > 0) {
+      data.Seek(start, SEEK_SET);
+      data.Get(bytes, size);
+    }
+    if (rc == 0 && data.ok() && index.ok()) {
+      Reader in(bytes, size);
+      bool nomem = false;
+      for (int32_t r = 0; r < n && in.ok(); ++r) {
+        for (uint32_t k = 0; k < columns && in.ok(); ++k) GetValue(in, rows->columns[k], r, &nomem);
+        rows->rowCount = r + 1;
+      }
+      if (nomem) {
+        rc = KX_ERR_NOMEM;
+      } else if (!in.ok()) {
+        data.Corrupt();
+      }
+    }
+    std::free(bytes);
   }
   if (rc == 0 && (!data.ok() || !index.ok())) rc = KX_ERR_GENERAL;
   if (rc != 0) RB_Free(rows);
@@ -414,6 +529,10 @@ int DSC_LoadWindow(DSC* cache, int32_t first, int32_t count, int32_t* windowStar
   }
   if (window < 2 * int64_t{count}) cache->window = static_cast<uint32_t>(2 * int64_t{count});
   int64_t fresh = int64_t{first} - (int64_t{cache->window} - count) / 2;
+  // Reading on from the window's end (a cursor walked forwards): the new
+  // window starts at the request, so no row is read from the file twice.
+  const int64_t residentEnd = start + resident->rowCount;
+  if (start != -1 && first >= residentEnd && first < residentEnd + count) fresh = first;
   if (fresh < 0) fresh = 0;
   const int rc = LoadRows(cache, resident, static_cast<int32_t>(fresh), static_cast<int32_t>(cache->window));
   if (rc != 0) {

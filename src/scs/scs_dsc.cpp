@@ -529,10 +529,13 @@ int DSC_LoadWindow(DSC* cache, int32_t first, int32_t count, int32_t* windowStar
   }
   if (window < 2 * int64_t{count}) cache->window = static_cast<uint32_t>(2 * int64_t{count});
   int64_t fresh = int64_t{first} - (int64_t{cache->window} - count) / 2;
-  // Reading on from the window's end (a cursor walked forwards): the new
-  // window starts at the request, so no row is read from the file twice.
+  // A request that runs over the window's end or follows right after it (a
+  // cursor walked forwards): the new window starts at the request, so a walk
+  // reads each row from the file once.
   const int64_t residentEnd = start + resident->rowCount;
-  if (start != -1 && first >= residentEnd && first < residentEnd + count) fresh = first;
+  if (start != -1 && first >= start && first + int64_t{count} > residentEnd && first < residentEnd + count) {
+    fresh = first;
+  }
   if (fresh < 0) fresh = 0;
   const int rc = LoadRows(cache, resident, static_cast<int32_t>(fresh), static_cast<int32_t>(cache->window));
   if (rc != 0) {

@@ -219,6 +219,15 @@ TEST_F(DatasetCache, SpilledRowsOfEveryStorageTypeReadBackExactlyInAnyWindow) {
     for (int32_t r = first; r < std::min(first + count, 12000); ++r) ExpectRow(&resident, r - start, r);
   }
   EXPECT_GE(cache_.window, 8000u);  // grew to twice the largest request
+  // A walk forwards through every row, as a cursor read to its end makes it.
+  for (int32_t first = 0; first < 12000; first += 700) {
+    SCOPED_TRACE(first);
+    const int32_t count = std::min(700, 12000 - first);
+    ASSERT_EQ(DSC_LoadWindow(&cache_, first, count, &start, &resident), 0) << DSC_LastError(&cache_);
+    ASSERT_LE(start, first);
+    ASSERT_GE(start + resident.rowCount, first + count);
+    for (int32_t r = first; r < first + count; ++r) ExpectRow(&resident, r - start, r);
+  }
   RB_Free(&resident);
 }
 

@@ -125,6 +125,21 @@ class Stream {
     if (at < 0) Fail("could not find the position in");
     return at;
   }
+  // Writes in place without moving the stream (after a Flush, so that
+  // nothing buffered lands over it later).
+  void PutAt(int64_t at, const void* p, size_t n) {
+    if (!ok_) return;
+    const auto* bytes = static_cast<const unsigned char*>(p);
+    while (n > 0) {
+      errno = 0;
+      const ssize_t done = pwrite(fileno(f_), bytes, n, static_cast<off_t>(at));
+      if (done < 0 && errno == EINTR) continue;
+      if (done <= 0) return Fail("could not write");
+      bytes += done;
+      n -= static_cast<size_t>(done);
+      at += done;
+    }
+  }
   void Flush() {
     if (ok_ && std::fflush(f_) != 0) Fail("could not write");
   }
@@ -341,8 +356,13 @@ int AppendRows(DSC* c, const RowBuffer* rows) {
     c->columns = rows->colCount;
     c->total = 0;
   }
-  data.Seek(0, SEEK_END);
-  index.Seek(0, SEEK_END);
+  // Between blocks both files stay at their ends (the header's total is
+  // written in place): a seek, which makes the stream read a block back
+  // first, is needed only after a window was read from them.
+  if (c->state != DSC_SPILLED || c->moved) {
+    data.Seek(0, SEEK_END);
+    index.Seek(0, SEEK_END);
+  }
   // The block's records are made in memory and go to the file in one write;
   // their positions follow from the file's end and the bytes before them.
   const int64_t end = data.Tell();
@@ -360,12 +380,12 @@ int AppendRows(DSC* c, const RowBuffer* rows) {
   data.Put(block.data(), block.size());
   index.Put(offsets.data(), offsets.size() * sizeof(int64_t));
   const int64_t total = c->total + rows->rowCount;
-  data.Seek(8, SEEK_SET);
-  data.PutI64(total);
   // A full disk shows here, when the stream's buffer goes to the file.
   data.Flush();
+  data.PutAt(8, &total, sizeof total);
   index.Flush();
   if (!data.ok() || !index.ok()) return KX_ERR_GENERAL;
+  c->moved = false;
   c->total = total;
   c->state = DSC_SPILLED;
   return 0;
@@ -375,6 +395,7 @@ int AppendRows(DSC* c, const RowBuffer* rows) {
 // (all remaining rows when count <= 0).
 int LoadRows(DSC* c, RowBuffer* rows, int32_t first, int32_t count) {
   if (c->state != DSC_SPILLED) return KX_ERR_GENERAL;
+  c->moved = true;
   Stream data(c, c->data, "data");
   Stream index(c, c->index, "index");
   data.Seek(0, SEEK_SET);
@@ -471,6 +492,7 @@ void DSC_Close(DSC* cache) {
   cache->state = DSC_MEMORY;
   cache->total = 0;
   cache->columns = 0;
+  cache->moved = false;
 }
 
 int DSC_Fill(DSC* cache, const AgentBinding* binding, AgentHandle stmt, RowBuffer* rows, int32_t* total) {

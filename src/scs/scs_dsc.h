@@ -38,6 +38,7 @@ struct DSC {
   uint32_t window;    // rows made resident at a time once spilled
   int64_t total;      // rows written to the files
   uint16_t columns;   // columns of the rows written
+  bool moved;         // a window was read since the last append: the files are not at their ends
   int32_t lastErrno;  // errno of the last failed file operation, 0 none
   char lastError[256];  // what failed, with the system's reason
 };

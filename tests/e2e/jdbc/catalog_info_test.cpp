@@ -166,9 +166,18 @@ TEST_P(CatalogInfo, QuotedNamesHoldingAQuoteFindTheirTable) {
 
   KX_STMT_OK(SQLStatistics(stmt_, nullptr, 0, nullptr, 0, Text(qTable), SQL_NTS, SQL_INDEX_ALL,
                            SQL_QUICK));
+  // PostgreSQL's JDBC driver names an index column by the index definition's
+  // text with only its outer quotes trimmed, so a quote inside stays doubled:
+  // the driver passes on what the database's driver reports.
+  const std::string indexColumn = GetParam().postgres ? "c\"\"ol" : column;
   bool keyIndex = false;
-  for (const Row& r : Rows()) keyIndex = keyIndex || (r[2] == table && r[8] == column && r[3] == "0");
-  EXPECT_TRUE(keyIndex);
+  std::string seen;
+  for (const Row& r : Rows()) {
+    keyIndex = keyIndex || (r[2] == table && r[8] == indexColumn && r[3] == "0");
+    for (const std::string& v : r) seen += v + "|";
+    seen += "\n";
+  }
+  EXPECT_TRUE(keyIndex) << seen;
 }
 
 TEST_P(CatalogInfo, TypeInformationAllAndOne) {

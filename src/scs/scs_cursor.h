@@ -291,7 +291,8 @@ int scs_p_SelectColsGet(ScsCursor* c, ARR** out);
 // by the alias or the (quoted) owner and table.
 std::string SCS_QualifiedColName(uint8_t tableCount, const SCS_COLDESC* col, char quote);
 void scs_p_ColDescToParamDesc(const SCS_COLDESC* col, SCS_PARAMDESC* out);
-// Makes the quote character's quoted form of a catalog name.
+// String forms of the util quoting helpers (StrQuoteTo, StrUnquoteTo,
+// StrIsQuoted). Makes the quote character's quoted form of a catalog name.
 std::string SCS_QuoteName(const std::string& name, char quote);
 // The catalog name a quoted name stands for (quotes off, a doubled quote
 // read as one); a name without quotes comes back as it is.

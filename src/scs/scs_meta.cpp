@@ -110,29 +110,19 @@ ScsIdentRules SCS_IdentRules(const ScsCursor* c) {
 }
 
 bool SCS_IsQuotedName(const std::string& name, char quote) {
-  return quote != 0 && name.size() >= 2 && name.front() == quote && name.back() == quote;
+  return StrIsQuoted(name.data(), name.size(), quote);
 }
 
 std::string SCS_UnquoteName(const std::string& name, char quote) {
-  if (!SCS_IsQuotedName(name, quote)) return name;
-  std::string out;
-  out.reserve(name.size() - 2);
-  for (size_t i = 1; i + 1 < name.size(); ++i) {
-    out += name[i];
-    if (name[i] == quote && name[i + 1] == quote && i + 2 < name.size()) ++i;
-  }
+  std::string out(StrUnquoteTo(nullptr, 0, name.data(), name.size(), quote), '\0');
+  StrUnquoteTo(out.data(), out.size() + 1, name.data(), name.size(), quote);
   return out;
 }
 
 std::string SCS_QuoteName(const std::string& name, char quote) {
-  if (quote == 0) return name;
-  // A quote character inside the name is written twice.
-  std::string out(1, quote);
-  for (const char ch : name) {
-    out += ch;
-    if (ch == quote) out += quote;
-  }
-  return out + quote;
+  std::string out(StrQuoteTo(nullptr, 0, name.data(), name.size(), quote), '\0');
+  StrQuoteTo(out.data(), out.size() + 1, name.data(), name.size(), quote);
+  return out;
 }
 
 int scs_p_NormaliseIdent(char* name, const ScsIdentRules& r, bool requote) {

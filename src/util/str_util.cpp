@@ -164,35 +164,86 @@ int StrCopyN(char** out, const char* text, int64_t length) {
   return KX_OK;
 }
 
-int StrCopyUnquote(char** out, const char* text, int64_t length) {
-  int64_t n = TextLength(text, length);
-  if (n > 1 && (text[0] == '\'' || text[0] == '"') && text[n - 1] == text[0])
-    return StrCopyN(out, text + 1, n - 2);
-  return StrCopyN(out, text, length);
+bool StrIsQuoted(const char* text, size_t n, char quote) {
+  return quote != ' ' && quote != '\0' && text != nullptr && n > 1 && text[0] == quote &&
+         text[n - 1] == quote;
 }
 
-char* StrQuote(const char* text, int64_t length, char quote) {
-  int64_t n = TextLength(text, length);
+namespace {
+
+// Appends one byte to a bounded output: the byte is stored only while room
+// for the terminator is left; the count goes on regardless.
+struct BoundedOut {
+  char* out;
+  size_t capacity;
+  size_t length = 0;
+  void Put(char ch) {
+    if (length + 1 < capacity) out[length] = ch;
+    ++length;
+  }
+  size_t Finish() {
+    if (capacity != 0) out[length < capacity ? length : capacity - 1] = '\0';
+    return length;
+  }
+};
+
+// Heap copy made by a bounded writer: measured first, then written.
+template <typename Writer>
+char* WriteCopy(const char* text, int64_t length, char quote, Writer write) {
+  const int64_t n = TextLength(text, length);
   if (n < 0) return nullptr;
-  const char* src = text ? text : "";
-  if (quote == ' ' || quote == '\0') return CopyBytes(src, static_cast<size_t>(n));
-  auto* copy = static_cast<char*>(malloc(static_cast<size_t>(n) + 3));
+  const char* src = text != nullptr ? text : "";
+  const size_t size = write(nullptr, 0, src, static_cast<size_t>(n), quote);
+  auto* copy = static_cast<char*>(malloc(size + 1));
   if (copy == nullptr) return nullptr;
-  copy[0] = quote;
-  if (n) memcpy(copy + 1, src, static_cast<size_t>(n));
-  copy[n + 1] = quote;
-  copy[n + 2] = '\0';
+  write(copy, size + 1, src, static_cast<size_t>(n), quote);
   return copy;
 }
 
+}  // namespace
+
+size_t StrUnquoteTo(char* out, size_t capacity, const char* text, size_t n, char quote) {
+  BoundedOut o{out, out != nullptr ? capacity : 0};
+  if (!StrIsQuoted(text, n, quote)) {
+    for (size_t i = 0; i < n; ++i) o.Put(text[i]);
+    return o.Finish();
+  }
+  for (size_t i = 1; i + 1 < n; ++i) {
+    o.Put(text[i]);
+    // The closing quote is never half of a pair.
+    if (text[i] == quote && i + 2 < n && text[i + 1] == quote) ++i;
+  }
+  return o.Finish();
+}
+
+size_t StrQuoteTo(char* out, size_t capacity, const char* text, size_t n, char quote) {
+  BoundedOut o{out, out != nullptr ? capacity : 0};
+  const bool quoting = quote != ' ' && quote != '\0';
+  if (quoting) o.Put(quote);
+  for (size_t i = 0; i < n; ++i) {
+    o.Put(text[i]);
+    if (quoting && text[i] == quote) o.Put(quote);
+  }
+  if (quoting) o.Put(quote);
+  return o.Finish();
+}
+
+int StrCopyUnquote(char** out, const char* text, int64_t length) {
+  if (out == nullptr) return KX_ERR_GENERAL;
+  *out = nullptr;
+  const int64_t n = TextLength(text, length);
+  if (n < 0) return KX_ERR_GENERAL;
+  const char quote = n > 1 && (text[0] == '\'' || text[0] == '"') ? text[0] : '\0';
+  *out = WriteCopy(text, n, quote, StrUnquoteTo);
+  return KX_OK;
+}
+
+char* StrQuote(const char* text, int64_t length, char quote) {
+  return WriteCopy(text, length, quote, StrQuoteTo);
+}
+
 char* StrUnquote(const char* text, int64_t length, char quote) {
-  int64_t n = TextLength(text, length);
-  if (n < 0) return nullptr;
-  const char* src = text ? text : "";
-  if (quote != ' ' && quote != '\0' && n > 1 && src[0] == quote && src[n - 1] == quote)
-    return CopyBytes(src + 1, static_cast<size_t>(n - 2));
-  // A counted text need not be terminated: copy only its length.
-  return CopyBytes(src, static_cast<size_t>(n));
+  return WriteCopy(text, length, quote, StrUnquoteTo);
 }
 
 void* StrFreePair(void* record) {

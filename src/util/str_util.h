@@ -79,14 +79,31 @@ inline char* StrCopyBytes(char* out, const char* text, size_t n) {
 // with SQL_NTS); NULL text copies as empty. 0; *out NULL when memory runs out.
 // 15 with *out NULL for a negative length other than SQL_NTS.
 int StrCopyN(char** out, const char* text, int64_t length);
+// Quoted names and strings: a quote character inside is written twice, so
+// `"na""me"` stands for na"me. A blank or NUL quote character means "no
+// quoting": nothing is added or taken off.
+//
+// Whether text (n bytes) is enclosed in quote: longer than one character,
+// starting and ending with it.
+bool StrIsQuoted(const char* text, size_t n, char quote);
+// Writes into out (capacity bytes, may be 0 with out NULL) text (n bytes)
+// without its enclosing pair of quote, each doubled quote inside read as one;
+// text that is not enclosed is written as it stands. Returns the length of
+// the whole result; out receives at most capacity - 1 bytes of it, terminated.
+size_t StrUnquoteTo(char* out, size_t capacity, const char* text, size_t n, char quote);
+// Writes text (n bytes) enclosed in quote, each quote inside doubled. Same
+// contract as StrUnquoteTo.
+size_t StrQuoteTo(char* out, size_t capacity, const char* text, size_t n, char quote);
 // StrCopyN of the text without one enclosing pair of ' or " (text longer than
-// one character that starts and ends with the same quote character).
+// one character that starts and ends with the same quote character), each
+// doubled quote of that kind inside read as one.
 int StrCopyUnquote(char** out, const char* text, int64_t length);
-// Heap copy of the text enclosed in quote (inner quotes not doubled); a blank
+// Heap copy of the text enclosed in quote, each quote inside doubled; a blank
 // quote gives a plain copy. NULL text counts as empty. NULL when out of memory.
 char* StrQuote(const char* text, int64_t length, char quote);
-// Heap copy without one enclosing pair of quote, else a plain copy. NULL text
-// gives an empty copy. NULL when out of memory (or for a bad length).
+// Heap copy without one enclosing pair of quote (doubled quotes inside read as
+// one), else a plain copy. NULL text gives an empty copy. NULL when out of
+// memory (or for a bad length).
 char* StrUnquote(const char* text, int64_t length, char quote);
 
 // Frees and clears the two text pointers at the start of a record; returns it.

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "util/errcodes.h"
 
@@ -168,6 +170,11 @@ TEST(StrUtil, CopyUnquote) {
       {"'abc\"", STR_NTS, "'abc\""}, {"'", STR_NTS, "'"},
       {"''", STR_NTS, ""},           {"'abc'xyz", 5, "abc"},
       {"abc", STR_NTS, "abc"},       {nullptr, STR_NTS, ""},
+      // A doubled quote of the enclosing kind stands for one; the other kind
+      // stays as it is.
+      {"\"na\"\"me\"", STR_NTS, "na\"me"},  {"'o''k'", STR_NTS, "o'k"},
+      {"'a\"\"b'", STR_NTS, "a\"\"b"},      {"\"\"\"\"", STR_NTS, "\""},
+      {"\"a\"\"\"tail", 5, "a\""},
   };
   for (const auto& c : cases) {
     char* out = nullptr;
@@ -180,7 +187,7 @@ TEST(StrUtil, CopyUnquote) {
 TEST(StrUtil, QuoteAndUnquote) {
   EXPECT_STREQ(Owned(StrQuote("ab", STR_NTS, '"')).p, "\"ab\"");
   EXPECT_STREQ(Owned(StrQuote("ab", STR_NTS, ' ')).p, "ab");
-  EXPECT_STREQ(Owned(StrQuote("a\"b", STR_NTS, '"')).p, "\"a\"b\"") << "inner quotes not doubled";
+  EXPECT_STREQ(Owned(StrQuote("a\"b", STR_NTS, '"')).p, "\"a\"\"b\"") << "inner quote doubled";
   EXPECT_STREQ(Owned(StrQuote("abcd", 2, '\'')).p, "'ab'");
   EXPECT_STREQ(Owned(StrQuote(nullptr, STR_NTS, '"')).p, "\"\"");
 
@@ -192,6 +199,61 @@ TEST(StrUtil, QuoteAndUnquote) {
   // A counted text without quotes is copied by its length, not to a terminator.
   const char counted[4] = {'w', 'x', 'y', 'z'};
   EXPECT_STREQ(Owned(StrUnquote(counted, 2, '"')).p, "wx");
+}
+
+// Quoting and unquoting into a caller's buffer: the whole result's length is
+// returned whatever the room, the buffer never overrun and always terminated.
+TEST(StrUtil, QuoteUnquoteIntoBuffers) {
+  struct Case {
+    const char* text;
+    char quote;
+    const char* unquoted;  // StrUnquoteTo of text
+    const char* quoted;    // StrQuoteTo of text
+  } cases[] = {
+      {"", '"', "", "\"\""},                                          // empty
+      {"\"\"", '"', "", "\"\"\"\"\"\""},                              // only the enclosing pair
+      {"\"", '"', "\"", "\"\"\"\""},                                  // a lone quote
+      {"\"\"\"", '"', "\"", "\"\"\"\"\"\"\"\""},                      // three quotes
+      {"\"\"\"\"", '"', "\"", "\"\"\"\"\"\"\"\"\"\""},                // only quotes: one doubled
+      {"\"abc", '"', "\"abc", "\"\"\"abc\""},                         // unterminated
+      {"abc\"", '"', "abc\"", "\"abc\"\"\""},                         // unopened
+      {"\"na\"\"me\"", '"', "na\"me", "\"\"\"na\"\"\"\"me\"\"\""},    // doubled inside
+      {"\"a\"b\"", '"', "a\"b", "\"\"\"a\"\"b\"\"\""},                // a single inner quote kept
+      {"'x''y'", '\'', "x'y", "'''x''''y'''"},
+      {"\"ab\"", ' ', "\"ab\"", "\"ab\""},                            // blank quote: as it stands
+      {"\"ab\"", '\0', "\"ab\"", "\"ab\""},
+  };
+  using Writer = size_t (*)(char*, size_t, const char*, size_t, char);
+  for (const auto& c : cases) {
+    const size_t n = std::strlen(c.text);
+    const std::pair<Writer, const char*> writers[] = {{StrUnquoteTo, c.unquoted},
+                                                      {StrQuoteTo, c.quoted}};
+    for (const auto& [write, expect] : writers) {
+      const std::string want = expect;
+      SCOPED_TRACE(std::string("text ") + c.text + " want " + want);
+      EXPECT_EQ(write(nullptr, 0, c.text, n, c.quote), want.size()) << "measuring";
+      for (size_t capacity = 0; capacity <= want.size() + 2; ++capacity) {
+        std::string buf(want.size() + 8, '#');
+        EXPECT_EQ(write(buf.data(), capacity, c.text, n, c.quote), want.size());
+        const size_t kept = capacity == 0 ? 0 : std::min(capacity - 1, want.size());
+        if (capacity != 0) {
+          EXPECT_EQ(std::string(buf.c_str()), want.substr(0, kept)) << "capacity " << capacity;
+        }
+        EXPECT_EQ(buf.find_first_not_of('#', capacity), std::string::npos)
+            << "written past capacity " << capacity;
+      }
+    }
+  }
+  // A counted text is read by its length, never up to a terminator.
+  const char counted[6] = {'"', 'a', '"', '"', '"', 'z'};
+  char out[8];
+  EXPECT_EQ(StrUnquoteTo(out, sizeof out, counted, 5, '"'), 2u);
+  EXPECT_STREQ(out, "a\"");
+  // Quoting then unquoting gives the text back.
+  for (const char* name : {"a\"b", "\"", "x\"\"y\"", "", "Mixed Case"}) {
+    Owned q(StrQuote(name, STR_NTS, '"'));
+    EXPECT_STREQ(Owned(StrUnquote(q.p, STR_NTS, '"')).p, name);
+  }
 }
 
 TEST(StrUtil, SmallRecordsRelease) {

@@ -73,7 +73,7 @@ const AgentOps kAgentOps = {
     Paused<DRV_DescribeParams>::Call,       // 16
     Paused<DRV_NativeSql>::Call,            // 17
     Paused<DRV_SetParamInfo>::Call,         // 18
-    Paused<DRV_FetchBlock, true>::Call,          // 19
+    Paused<DRV_FetchBlock, true>::Call,     // 19
     Paused<DRV_CloseCursor>::Call,          // 20
     Paused<DRV_Commit>::Call,               // 21
     Paused<DRV_Rollback>::Call,             // 22

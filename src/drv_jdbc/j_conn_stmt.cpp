@@ -73,6 +73,18 @@ int Simple(JNIEnv* env, int32_t mode, AgentMsgList* list, Call call) {
 
 int Fixed(int status, int fixed) { return status != 0 ? fixed : 0; }
 
+// A connection's text property copied into the caller's fixed buffer.
+int ConnectionText(JConn* c, jobject conn, JMethod& method, char* buffer, size_t capacity) {
+  jobject str = nullptr;
+  if (JC_CallObject(c->jni, conn, method, &str) != 0) {
+    return CheckException(c->jni, c->unicodeClient, &c->msgs);
+  }
+  int status = JW_CopyFixed(c->jni, static_cast<jstring>(str), c->unicodeClient, buffer, capacity,
+                            nullptr, nullptr);
+  JW_Delete(c->jni, str);
+  return status;
+}
+
 }  // namespace
 
 // ---- Connection ------------------------------------------------------------------
@@ -103,26 +115,12 @@ int JC_Connection_getTransactionIsolation(JConn* c, jobject conn, int32_t* out) 
 
 int JC_Connection_getCatalog(JConn* c, jobject conn, char* buffer, size_t capacity) {
   JW_Trace("Connection.getCatalog");
-  jobject str = nullptr;
-  if (JC_CallObject(c->jni, conn, mGetCatalog, &str) != 0) {
-    return CheckException(c->jni, c->unicodeClient, &c->msgs);
-  }
-  int status = JW_CopyFixed(c->jni, static_cast<jstring>(str), c->unicodeClient, buffer, capacity,
-                            nullptr, nullptr);
-  JW_Delete(c->jni, str);
-  return status;
+  return ConnectionText(c, conn, mGetCatalog, buffer, capacity);
 }
 
 int JC_Connection_getSchema(JConn* c, jobject conn, char* buffer, size_t capacity) {
   JW_Trace("Connection.getSchema");
-  jobject str = nullptr;
-  if (JC_CallObject(c->jni, conn, mGetSchema, &str) != 0) {
-    return CheckException(c->jni, c->unicodeClient, &c->msgs);
-  }
-  int status = JW_CopyFixed(c->jni, static_cast<jstring>(str), c->unicodeClient, buffer, capacity,
-                            nullptr, nullptr);
-  JW_Delete(c->jni, str);
-  return status;
+  return ConnectionText(c, conn, mGetSchema, buffer, capacity);
 }
 
 int JC_Connection_createStatement(JConn* c, jobject conn, jobject* out) {

@@ -98,6 +98,16 @@ void Report(const char* label, const char* what, long rows, double secs, long pe
   std::fflush(stdout);
 }
 
+// Closes the cursor and reports a run that read into bound columns (check
+// sums some of them, to see that the driver filled them).
+void FinishBound(const char* label, const char* what, SQLHSTMT st, std::chrono::steady_clock::time_point start,
+                 long rows, long long check) {
+  SQLFreeStmt(st, SQL_CLOSE);
+  double secs = Seconds(start);
+  if (check == 0 && rows > 0) std::fprintf(stderr, "odbc_bench: no data in the bound columns\n");
+  Report(label, what, rows, secs);
+}
+
 void GetDataFetch(const char* label, SQLHSTMT st, const std::string& table) {
   auto start = Start();
   CHECK(Exec(st, "SELECT id, name, amount, ratio, stamp FROM " + table), SQL_HANDLE_STMT, st);
@@ -146,66 +156,66 @@ void Fetch(const char* label, SQLHSTMT st, const std::string& table) {
     ++rows;
     check += id + stamp.second;
   }
-  SQLFreeStmt(st, SQL_CLOSE);
-  double secs = Seconds(start);
-  if (check == 0 && rows > 0) std::fprintf(stderr, "odbc_bench: no data in the bound columns\n");
-  Report(label, "fetch", rows, secs);
+  FinishBound(label, "fetch", st, start, rows, check);
 }
+
+// The five columns bound as rowsets of kRowset rows, column by column.
+struct Rowset {
+  static constexpr SQLULEN kRowset = 100;
+  std::vector<SQLINTEGER> id = std::vector<SQLINTEGER>(kRowset);
+  std::vector<char> name = std::vector<char>(kRowset * 41), amount = std::vector<char>(kRowset * 21);
+  std::vector<SQLDOUBLE> ratio = std::vector<SQLDOUBLE>(kRowset);
+  std::vector<SQL_TIMESTAMP_STRUCT> stamp = std::vector<SQL_TIMESTAMP_STRUCT>(kRowset);
+  std::vector<SQLLEN> ind = std::vector<SQLLEN>(5 * kRowset);
+  SQLULEN fetched = 0;
+
+  void SetSize(SQLHSTMT st) {
+    CHECK(SQLSetStmtAttr(st, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRowset), 0), SQL_HANDLE_STMT, st);
+    CHECK(SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, st);
+  }
+
+  void Bind(SQLHSTMT st) {
+    CHECK(SQLBindCol(st, 1, SQL_C_SLONG, id.data(), 0, &ind[0]), SQL_HANDLE_STMT, st);
+    CHECK(SQLBindCol(st, 2, SQL_C_CHAR, name.data(), 41, &ind[kRowset]), SQL_HANDLE_STMT, st);
+    CHECK(SQLBindCol(st, 3, SQL_C_CHAR, amount.data(), 21, &ind[2 * kRowset]), SQL_HANDLE_STMT, st);
+    CHECK(SQLBindCol(st, 4, SQL_C_DOUBLE, ratio.data(), 0, &ind[3 * kRowset]), SQL_HANDLE_STMT, st);
+    CHECK(SQLBindCol(st, 5, SQL_C_TYPE_TIMESTAMP, stamp.data(), 0, &ind[4 * kRowset]), SQL_HANDLE_STMT, st);
+  }
+};
 
 // Rowsets of 100 rows: forward-only, or a static cursor scrolled to the last
 // rowset, back to the first and then through to the end.
 void RowsetFetch(const char* label, SQLHSTMT st, const std::string& table, bool scroll) {
-  constexpr SQLULEN kRowset = 100;
-  std::vector<SQLINTEGER> id(kRowset);
-  std::vector<char> name(kRowset * 41), amount(kRowset * 21);
-  std::vector<SQLDOUBLE> ratio(kRowset);
-  std::vector<SQL_TIMESTAMP_STRUCT> stamp(kRowset);
-  std::vector<SQLLEN> ind(5 * kRowset);
-  SQLULEN fetched = 0;
+  Rowset b;
   auto start = Start();
   if (scroll) {
     CHECK(SQLSetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0),
           SQL_HANDLE_STMT, st);
   }
-  CHECK(SQLSetStmtAttr(st, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRowset), 0), SQL_HANDLE_STMT, st);
-  CHECK(SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, st);
+  b.SetSize(st);
   CHECK(Exec(st, "SELECT id, name, amount, ratio, stamp FROM " + table), SQL_HANDLE_STMT, st);
-  CHECK(SQLBindCol(st, 1, SQL_C_SLONG, id.data(), 0, &ind[0]), SQL_HANDLE_STMT, st);
-  CHECK(SQLBindCol(st, 2, SQL_C_CHAR, name.data(), 41, &ind[kRowset]), SQL_HANDLE_STMT, st);
-  CHECK(SQLBindCol(st, 3, SQL_C_CHAR, amount.data(), 21, &ind[2 * kRowset]), SQL_HANDLE_STMT, st);
-  CHECK(SQLBindCol(st, 4, SQL_C_DOUBLE, ratio.data(), 0, &ind[3 * kRowset]), SQL_HANDLE_STMT, st);
-  CHECK(SQLBindCol(st, 5, SQL_C_TYPE_TIMESTAMP, stamp.data(), 0, &ind[4 * kRowset]), SQL_HANDLE_STMT, st);
+  b.Bind(st);
   long rows = 0;
   long long check = 0;
   if (scroll) {
     CHECK(SQLFetchScroll(st, SQL_FETCH_LAST, 0), SQL_HANDLE_STMT, st);
     CHECK(SQLFetchScroll(st, SQL_FETCH_FIRST, 0), SQL_HANDLE_STMT, st);
-    rows += static_cast<long>(fetched);
+    rows += static_cast<long>(b.fetched);
   }
   SQLRETURN rc;
   while ((rc = SQLFetchScroll(st, SQL_FETCH_NEXT, 0)) != SQL_NO_DATA) {
     if (!SQL_SUCCEEDED(rc)) Die("SQLFetchScroll", SQL_HANDLE_STMT, st);
-    rows += static_cast<long>(fetched);
-    check += id[0] + stamp[fetched - 1].second;
+    rows += static_cast<long>(b.fetched);
+    check += b.id[0] + b.stamp[b.fetched - 1].second;
   }
-  SQLFreeStmt(st, SQL_CLOSE);
-  double secs = Seconds(start);
-  if (check == 0 && rows > 0) std::fprintf(stderr, "odbc_bench: no data in the bound columns\n");
-  Report(label, scroll ? "static" : "rowset", rows, secs);
+  FinishBound(label, scroll ? "static" : "rowset", st, start, rows, check);
 }
 
 void KeysetFetch(const char* label, SQLHSTMT st, const std::string& table) {
-  constexpr SQLULEN kRowset = 100;
-  std::vector<SQLINTEGER> id(kRowset);
-  std::vector<char> name(kRowset * 41), amount(kRowset * 21);
-  std::vector<SQLDOUBLE> ratio(kRowset);
-  std::vector<SQL_TIMESTAMP_STRUCT> stamp(kRowset);
-  std::vector<SQLLEN> ind(5 * kRowset);
-  SQLULEN fetched = 0;
+  Rowset b;
   auto start = Start();
   SQLSetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_KEYSET_DRIVEN), 0);
-  CHECK(SQLSetStmtAttr(st, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRowset), 0), SQL_HANDLE_STMT, st);
-  CHECK(SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, st);
+  b.SetSize(st);
   CHECK(Exec(st, "SELECT id, name, amount, ratio, stamp FROM " + table + " ORDER BY id"), SQL_HANDLE_STMT, st);
   SQLULEN type = 0;
   SQLGetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr);
@@ -213,15 +223,11 @@ void KeysetFetch(const char* label, SQLHSTMT st, const std::string& table) {
     std::fprintf(stderr, "odbc_bench: %s gave cursor type %lu, not keyset-driven\n", label,
                  static_cast<unsigned long>(type));
   }
-  CHECK(SQLBindCol(st, 1, SQL_C_SLONG, id.data(), 0, &ind[0]), SQL_HANDLE_STMT, st);
-  CHECK(SQLBindCol(st, 2, SQL_C_CHAR, name.data(), 41, &ind[kRowset]), SQL_HANDLE_STMT, st);
-  CHECK(SQLBindCol(st, 3, SQL_C_CHAR, amount.data(), 21, &ind[2 * kRowset]), SQL_HANDLE_STMT, st);
-  CHECK(SQLBindCol(st, 4, SQL_C_DOUBLE, ratio.data(), 0, &ind[3 * kRowset]), SQL_HANDLE_STMT, st);
-  CHECK(SQLBindCol(st, 5, SQL_C_TYPE_TIMESTAMP, stamp.data(), 0, &ind[4 * kRowset]), SQL_HANDLE_STMT, st);
+  b.Bind(st);
   SQLLEN count = 0;
   SQLRowCount(st, &count);
   CHECK(SQLFetchScroll(st, SQL_FETCH_LAST, 0), SQL_HANDLE_STMT, st);
-  const long last = id[fetched - 1];
+  const long last = b.id[b.fetched - 1];
   CHECK(SQLFetchScroll(st, SQL_FETCH_ABSOLUTE, last / 2), SQL_HANDLE_STMT, st);
   long rows = 0;
   long long check = 0;
@@ -229,13 +235,10 @@ void KeysetFetch(const char* label, SQLHSTMT st, const std::string& table) {
     const SQLRETURN rc = SQLFetchScroll(st, SQL_FETCH_NEXT, 0);
     if (rc == SQL_NO_DATA) break;
     if (!SQL_SUCCEEDED(rc)) Die("SQLFetchScroll", SQL_HANDLE_STMT, st);
-    rows += static_cast<long>(fetched);
-    check += id[0] + stamp[fetched - 1].second;
+    rows += static_cast<long>(b.fetched);
+    check += b.id[0] + b.stamp[b.fetched - 1].second;
   }
-  SQLFreeStmt(st, SQL_CLOSE);
-  double secs = Seconds(start);
-  if (check == 0 && rows > 0) std::fprintf(stderr, "odbc_bench: no data in the bound columns\n");
-  Report(label, "keyset", rows, secs);
+  FinishBound(label, "keyset", st, start, rows, check);
 }
 
 void Insert(const char* label, const char* work, SQLHDBC dbc, SQLHSTMT st, const std::string& table, long rows) {

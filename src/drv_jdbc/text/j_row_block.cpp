@@ -88,6 +88,26 @@ bool Counted(Reader* in, bool isNull, const RowBufferColumn* col, unsigned char*
   return true;
 }
 
+// A fixed-size value placed as it arrives.
+template <typename T>
+bool AsArrived(Reader* in, unsigned char* e) {
+  T v = 0;
+  if (!in->Read(&v)) return false;
+  Put(e, v);
+  return true;
+}
+
+// A value that arrives wider than an unsigned element: whole when the element
+// is the signed type it arrives as, else its low bits.
+template <typename Wide, typename Low>
+bool LowBits(Reader* in, unsigned char* e, bool whole) {
+  Wide v = 0;
+  if (!in->Read(&v)) return false;
+  if (whole) Put(e, v);
+  else Put(e, static_cast<Low>(v));
+  return true;
+}
+
 bool DecodeValue(Reader* in, int32_t kind, RowBufferColumn* col, int32_t r) {
   uint8_t flag = 0;
   if (!in->Read(&flag) || flag > 1) return false;
@@ -101,40 +121,23 @@ bool DecodeValue(Reader* in, int32_t kind, RowBufferColumn* col, int32_t r) {
       if (ok) Put(e, static_cast<uint8_t>(v != 0 ? 1 : 0));
       break;
     }
-    case kRowBlockByte: {
-      int8_t v = 0;
-      ok = in->Read(&v);
-      if (ok) Put(e, v);
+    case kRowBlockByte:
+      ok = AsArrived<int8_t>(in, e);
       break;
-    }
-    case kRowBlockShort: {
-      int16_t v = 0;
-      ok = in->Read(&v);
-      // An unsigned tinyint arrives as a short: its low byte.
-      if (ok && col->type == RBT_SSHORT) Put(e, v);
-      else if (ok) Put(e, static_cast<uint8_t>(v & 0xFF));
+    case kRowBlockShort:
+      // An unsigned tinyint arrives as a short.
+      ok = LowBits<int16_t, uint8_t>(in, e, col->type == RBT_SSHORT);
       break;
-    }
-    case kRowBlockInt: {
-      int32_t v = 0;
-      ok = in->Read(&v);
-      // An unsigned short arrives as an int: its low 16 bits.
-      if (ok && col->type == RBT_SLONG) Put(e, v);
-      else if (ok) Put(e, static_cast<uint16_t>(v & 0xFFFF));
+    case kRowBlockInt:
+      // An unsigned short arrives as an int.
+      ok = LowBits<int32_t, uint16_t>(in, e, col->type == RBT_SLONG);
       break;
-    }
-    case kRowBlockFloat: {
-      uint32_t v = 0;
-      ok = in->Read(&v);
-      if (ok) Put(e, v);
+    case kRowBlockFloat:
+      ok = AsArrived<uint32_t>(in, e);
       break;
-    }
-    case kRowBlockDouble: {
-      uint64_t v = 0;
-      ok = in->Read(&v);
-      if (ok) Put(e, v);
+    case kRowBlockDouble:
+      ok = AsArrived<uint64_t>(in, e);
       break;
-    }
     case kRowBlockDate:
     case kRowBlockTime:
       ok = DateLike(in, isNull, e);

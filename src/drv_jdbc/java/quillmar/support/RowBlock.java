@@ -487,6 +487,17 @@ public final class RowBlock implements Runnable, ThreadFactory {
         return at;
     }
 
+    /**
+     * Room for a fixed-size value of n bytes after its NULL flag, the flag
+     * set from rs.wasNull() for the value just read; answers where the value
+     * goes.
+     */
+    private int fixedValue(ResultSet rs, int n) throws SQLException {
+        int at = reserve(n + 1);
+        buf[at] = (byte) (rs.wasNull() ? 1 : 0);
+        return at + 1;
+    }
+
     /** A NULL that has no value after its flag. */
     private void nullValue() {
         int at = reserve(1);
@@ -517,44 +528,38 @@ public final class RowBlock implements Runnable, ThreadFactory {
         switch (kind) {
             case BOOLEAN: {
                 boolean v = rs.getBoolean(i);
-                int at = reserve(2);
-                buf[at] = (byte) (rs.wasNull() ? 1 : 0);
-                buf[at + 1] = (byte) (v ? 1 : 0);
+                int at = fixedValue(rs, 1);
+                buf[at] = (byte) (v ? 1 : 0);
                 return;
             }
             case BYTE: {
                 byte v = rs.getByte(i);
-                int at = reserve(2);
-                buf[at] = (byte) (rs.wasNull() ? 1 : 0);
-                buf[at + 1] = v;
+                int at = fixedValue(rs, 1);
+                buf[at] = v;
                 return;
             }
             case SHORT: {
                 short v = rs.getShort(i);
-                int at = reserve(3);
-                buf[at] = (byte) (rs.wasNull() ? 1 : 0);
-                view.putShort(at + 1, v);
+                int at = fixedValue(rs, 2);
+                view.putShort(at, v);
                 return;
             }
             case INT: {
                 int v = rs.getInt(i);
-                int at = reserve(5);
-                buf[at] = (byte) (rs.wasNull() ? 1 : 0);
-                view.putInt(at + 1, v);
+                int at = fixedValue(rs, 4);
+                view.putInt(at, v);
                 return;
             }
             case FLOAT: {
                 float v = rs.getFloat(i);
-                int at = reserve(5);
-                buf[at] = (byte) (rs.wasNull() ? 1 : 0);
-                view.putInt(at + 1, Float.floatToRawIntBits(v));
+                int at = fixedValue(rs, 4);
+                view.putInt(at, Float.floatToRawIntBits(v));
                 return;
             }
             case DOUBLE: {
                 double v = rs.getDouble(i);
-                int at = reserve(9);
-                buf[at] = (byte) (rs.wasNull() ? 1 : 0);
-                view.putLong(at + 1, Double.doubleToRawLongBits(v));
+                int at = fixedValue(rs, 8);
+                view.putLong(at, Double.doubleToRawLongBits(v));
                 return;
             }
             case DATE: {

@@ -59,6 +59,8 @@ public final class ParamBatch {
         int rows = 0;
         while (in.hasRemaining()) {
             int op = in.get();
+            // A setter's arguments are read in order: the parameter index,
+            // then the value (Java evaluates arguments left to right).
             switch (op) {
                 case CLEAR:
                     try {
@@ -71,56 +73,36 @@ public final class ParamBatch {
                     ps.addBatch();
                     rows++;
                     break;
-                case NULL: {
-                    int i = in.getInt();
-                    ps.setNull(i, in.getInt());
+                case NULL:
+                    ps.setNull(in.getInt(), in.getInt());
                     break;
-                }
-                case STRING: {
-                    int i = in.getInt();
-                    ps.setString(i, text(in));
+                case STRING:
+                    ps.setString(in.getInt(), text(in));
                     break;
-                }
-                case BIG_DECIMAL: {
-                    int i = in.getInt();
-                    ps.setBigDecimal(i, new BigDecimal(text(in)));
+                case BIG_DECIMAL:
+                    ps.setBigDecimal(in.getInt(), new BigDecimal(text(in)));
                     break;
-                }
-                case BOOLEAN: {
-                    int i = in.getInt();
-                    ps.setBoolean(i, in.get() != 0);
+                case BOOLEAN:
+                    ps.setBoolean(in.getInt(), in.get() != 0);
                     break;
-                }
-                case BYTE: {
-                    int i = in.getInt();
-                    ps.setByte(i, in.get());
+                case BYTE:
+                    ps.setByte(in.getInt(), in.get());
                     break;
-                }
-                case SHORT: {
-                    int i = in.getInt();
-                    ps.setShort(i, in.getShort());
+                case SHORT:
+                    ps.setShort(in.getInt(), in.getShort());
                     break;
-                }
-                case INT: {
-                    int i = in.getInt();
-                    ps.setInt(i, in.getInt());
+                case INT:
+                    ps.setInt(in.getInt(), in.getInt());
                     break;
-                }
-                case LONG: {
-                    int i = in.getInt();
-                    ps.setLong(i, in.getLong());
+                case LONG:
+                    ps.setLong(in.getInt(), in.getLong());
                     break;
-                }
-                case FLOAT: {
-                    int i = in.getInt();
-                    ps.setFloat(i, in.getFloat());
+                case FLOAT:
+                    ps.setFloat(in.getInt(), in.getFloat());
                     break;
-                }
-                case DOUBLE: {
-                    int i = in.getInt();
-                    ps.setDouble(i, in.getDouble());
+                case DOUBLE:
+                    ps.setDouble(in.getInt(), in.getDouble());
                     break;
-                }
                 case DATE: {
                     int i = in.getInt();
                     int y = in.getInt();

@@ -885,7 +885,7 @@ void JDB_FixCatalogType(int32_t jet, RowBuffer* out, const CatalogTypeCols& cols
   int32_t to = JDB_OdbcTypeOfJdbc(t, jet);
   if (t == JT_BIGINT && to == SQL_NUMERIC) {
     if (CellPresent(out, cols.name)) SetText(&out->columns[cols.name - 1], r, "NUMERIC");
-    setInt(cols.size, 20);
+    setInt(cols.size, JDB_BIGINT_AS_NUMERIC_SIZE);
   }
   int32_t size = 0;
   const bool haveSize = CellPresent(out, cols.size) &&

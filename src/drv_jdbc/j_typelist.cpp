@@ -197,7 +197,7 @@ std::vector<TypeListRow> JDB_OdbcTypeList(const std::vector<TypeListRow>& jdbcRo
     }
     if (code == SQL_NUMERIC && jdbcType == JT_BIGINT) {  // BIGINT under JET
       SetText(&r[TL_TYPE_NAME], "NUMERIC");
-      size = 20;
+      size = JDB_BIGINT_AS_NUMERIC_SIZE;
     }
     SetNumber(&r[TL_COLUMN_SIZE], size);
     if (JDB_IsApproximateType(code) || code == SQL_GUID) {

@@ -68,6 +68,10 @@ bool JDB_IsUuidTypeName(const char* name);
 // The characters of a GUID's text, its column size.
 constexpr int32_t JDB_GUID_SIZE = 36;
 
+// The column size of a BIGINT described as NUMERIC (under JET): its nineteen
+// digits and a sign.
+constexpr int32_t JDB_BIGINT_AS_NUMERIC_SIZE = 20;
+
 // ODBC's column size of a fixed-size numeric type: its decimal digits
 // (TINYINT 3, SMALLINT 5, INTEGER 10, BIGINT 19, REAL 7, FLOAT and DOUBLE
 // 15); 0 for any other type. JDBC drivers give other numbers (H2 the bits).

@@ -140,7 +140,7 @@ int JC_Connection_prepareStatement(JStmt* s, jobject conn, const char* sql) {
   if (JW_InputString(s->jni, sql, s->unicodeClient, &s->msgs, &text) != 0) return KX_ERR_GENERAL;
   int status = StoreStatement(s, conn, mPrepareStatement, text);
   JW_Delete(s->jni, text);
-  return Fixed(status, 68);
+  return Fixed(status, KX_ERR_SYNTAX);
 }
 
 int JC_Connection_prepareCall(JStmt* s, jobject conn, const char* sql) {
@@ -149,7 +149,7 @@ int JC_Connection_prepareCall(JStmt* s, jobject conn, const char* sql) {
   if (JW_InputString(s->jni, sql, s->unicodeClient, &s->msgs, &text) != 0) return KX_ERR_GENERAL;
   int status = StoreStatement(s, conn, mPrepareCall, text);
   JW_Delete(s->jni, text);
-  return Fixed(status, 68);
+  return Fixed(status, KX_ERR_SYNTAX);
 }
 
 #define KX_CONN_VOID(Name, M)                                                     \
@@ -303,7 +303,7 @@ int JC_Statement_execute(JStmt* s, jobject stmt, const char* sql, uint8_t* hasRe
                       [&] { return JC_CallBoolean(s->jni, stmt, mExecute, &v, text); });
   JW_Delete(s->jni, text);
   if (status == 0 && hasResultSet != nullptr) *hasResultSet = v ? 1 : 0;
-  return Fixed(status, 68);
+  return Fixed(status, KX_ERR_SYNTAX);
 }
 
 int JC_Statement_executeConn(JConn* c, jobject stmt, const char* sql) {
@@ -314,7 +314,7 @@ int JC_Statement_executeConn(JConn* c, jobject stmt, const char* sql) {
   int status = Simple(c->jni, c->unicodeClient, &c->msgs,
                       [&] { return JC_CallBoolean(c->jni, stmt, mExecute, &v, text); });
   JW_Delete(c->jni, text);
-  return Fixed(status, 68);
+  return Fixed(status, KX_ERR_SYNTAX);
 }
 
 int JC_Statement_closeConn(JConn* c, jobject stmt) {
@@ -399,7 +399,7 @@ int JC_Statement_getSerial(JStmt* s, jobject stmt, int32_t* out) {
   if (stmt == nullptr || env->IsInstanceOf(stmt, cls)) {
     jint v = 0;
     if (JC_CallIntMethod(env, stmt, cls, "getSerial", "()I", &v) != 0) {
-      status = Fixed(CheckException(env, s->unicodeClient, &s->msgs), 68);
+      status = Fixed(CheckException(env, s->unicodeClient, &s->msgs), KX_ERR_SYNTAX);
     } else if (out != nullptr) {
       *out = v;
     }

@@ -89,6 +89,26 @@ int CacheWithKeys(ScsCursor* c) {
   return 0;
 }
 
+// The absolute 0-based row of an absolute fetch target: from the start for
+// a >= 1, from the end for a < 0, the last rowset for 0.
+int AbsoluteRow(ScsCursor* c, int32_t row, int64_t* out) {
+  const int64_t n = c->rowCount;
+  const int64_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
+  const int64_t a = row >= 1 ? int64_t{row} - 1 : row < 0 ? n + row : (n - r > 0 ? n - r : 0);
+  if (a < 0) {
+    c->setPosRow = SCS_AT_BEFORE_FIRST;
+    c->rowsetStart = SCS_AT_BEFORE_FIRST;
+    return KX_ERR_FETCH_BEFORE_START;
+  }
+  if (a > n - 1) {
+    c->setPosRow = SCS_AT_AFTER_LAST;
+    c->rowsetStart = SCS_AT_AFTER_LAST;
+    return KX_ERR_FETCH_BEYOND_END;
+  }
+  *out = a;
+  return 0;
+}
+
 }  // namespace
 
 bool scs_p_MoreResultsFollow(const ScsCursor* c) {
@@ -123,19 +143,9 @@ int scs_p_FetchStatic(ScsCursor* c, RowStatusSet* set, int32_t row) {
   }
   const int64_t n = c->rowCount;
   const int64_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
-  // Absolute row: from the start for a >= 1, from the end for a < 0, the
-  // last rowset for 0.
-  int64_t a = row >= 1 ? int64_t{row} - 1 : row < 0 ? n + row : (n - r > 0 ? n - r : 0);
-  if (a < 0) {
-    c->setPosRow = SCS_AT_BEFORE_FIRST;
-    c->rowsetStart = SCS_AT_BEFORE_FIRST;
-    return KX_ERR_FETCH_BEFORE_START;
-  }
-  if (a > n - 1) {
-    c->setPosRow = SCS_AT_AFTER_LAST;
-    c->rowsetStart = SCS_AT_AFTER_LAST;
-    return KX_ERR_FETCH_BEYOND_END;
-  }
+  int64_t a = 0;
+  const int pos = AbsoluteRow(c, row, &a);
+  if (pos != 0) return pos;
   c->rowsetStart = static_cast<int32_t>(a + 1);
   const int rc = SS_GetRows(c->snapshot, static_cast<int32_t>(a), static_cast<int32_t>(r), &set->rows);
   if (rc != 0) {
@@ -231,26 +241,6 @@ bool SameValue(const RowBufferColumn* a, int32_t i, const RowBufferColumn* b, in
   const bool vb = ValueBytes(b, j, &pb, &nb);
   if (!va || !vb) return va == vb;
   return na == nb && (na == 0 || std::memcmp(pa, pb, na) == 0);
-}
-
-// The absolute 0-based row of an absolute fetch target: from the start for
-// a >= 1, from the end for a < 0, the last rowset for 0.
-int AbsoluteRow(ScsCursor* c, int32_t row, int64_t* out) {
-  const int64_t n = c->rowCount;
-  const int64_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
-  const int64_t a = row >= 1 ? int64_t{row} - 1 : row < 0 ? n + row : (n - r > 0 ? n - r : 0);
-  if (a < 0) {
-    c->setPosRow = SCS_AT_BEFORE_FIRST;
-    c->rowsetStart = SCS_AT_BEFORE_FIRST;
-    return KX_ERR_FETCH_BEFORE_START;
-  }
-  if (a > n - 1) {
-    c->setPosRow = SCS_AT_AFTER_LAST;
-    c->rowsetStart = SCS_AT_AFTER_LAST;
-    return KX_ERR_FETCH_BEYOND_END;
-  }
-  *out = a;
-  return 0;
 }
 
 // Prepares the by-key query for batches of `groups` keys on the values

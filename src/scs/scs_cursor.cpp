@@ -67,17 +67,17 @@ void SCS_ReadConnInfo(ScsConn* info) {
   info->maxParams = AskConnInt(h, AP_CONN_MAX_PARAMS, 255);
   info->unicodeClient = AskConnInt(h, AP_CONN_UNICODE_CLIENT, 0);
   char text[509];
-  if (InfoText(h, 29, text, 2)) info->identQuote = text[0] == ' ' ? 0 : text[0];
+  if (InfoText(h, SQL_IDENTIFIER_QUOTE_CHAR, text, 2)) info->identQuote = text[0] == ' ' ? 0 : text[0];
   int32_t v = 0;
-  if (InfoInt(h, 28, &v)) info->identCase = v & 0xFFFF;
+  if (InfoInt(h, SQL_IDENTIFIER_CASE, &v)) info->identCase = v & 0xFFFF;
   v = 0;
-  if (InfoInt(h, 93, &v)) info->quotedIdentCase = v & 0xFFFF;
-  if (InfoText(h, 47, text, sizeof text)) info->userName = text;
-  if (InfoText(h, 17, text, sizeof text)) info->dbmsName = text;
+  if (InfoInt(h, SQL_QUOTED_IDENTIFIER_CASE, &v)) info->quotedIdentCase = v & 0xFFFF;
+  if (InfoText(h, SQL_USER_NAME, text, sizeof text)) info->userName = text;
+  if (InfoText(h, SQL_DBMS_NAME, text, sizeof text)) info->dbmsName = text;
   v = 0;
-  if (InfoInt(h, 99, &v)) info->maxOrderByCols = static_cast<uint16_t>(v & 0xFFFF);
+  if (InfoInt(h, SQL_MAX_COLUMNS_IN_ORDER_BY, &v)) info->maxOrderByCols = static_cast<uint16_t>(v & 0xFFFF);
   v = 0;
-  if (InfoInt(h, 80, &v)) info->selectForUpdate = (v & 4) != 0 ? 1 : 0;  // SQL_PS_SELECT_FOR_UPDATE
+  if (InfoInt(h, SQL_POSITIONED_STATEMENTS, &v)) info->selectForUpdate = (v & SQL_PS_SELECT_FOR_UPDATE) != 0 ? 1 : 0;
   // Where NULLs sort: the seek predicates of mixed cursors follow it.
   v = 0;
   uint16_t length = 0;

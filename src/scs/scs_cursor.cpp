@@ -115,11 +115,8 @@ void SCS_CursorRecFree(ScsCursor* c) {
   std::free(c->genParamDescs);
   c->genParamDescs = nullptr;
   c->genParamCount = 0;
-  if (c->keptParams != nullptr) {
-    RB_Free(c->keptParams);
-    std::free(c->keptParams);
-    c->keptParams = nullptr;
-  }
+  scs_p_FreeRows(c->keptParams);
+  c->keptParams = nullptr;
   std::free(c->text);
   c->text = nullptr;
   SCR_FreeAnalysis(&c->main);
@@ -157,6 +154,8 @@ int scs_p_KeyBatchSizes(const ScsCursor* c, int32_t keyColumns, int32_t* batches
   *lastRows = last != 0 ? last : *rowsPerBatch;
   return 0;
 }
+
+void scs_p_FreeRows(RowBuffer* rows) { std::free(RB_Free(rows)); }
 
 int scs_p_UseKeysetStmt(ScsCursor* c) {
   // Whatever runs on it next replaces the positioned change prepared there.

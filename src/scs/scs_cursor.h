@@ -414,6 +414,8 @@ void scs_p_DropRowset(ScsCursor* c);
 int scs_p_KeepRowset(ScsCursor* c, const RowBuffer* rows, int32_t first, int32_t n);
 // Frees the result-column descriptions (a new prepare describes again).
 void scs_p_DropResultCols(ScsCursor* c);
+// Frees a row buffer allocated on the heap, with its header (NULL passes).
+void scs_p_FreeRows(RowBuffer* rows);
 
 // ---- positioned operations and bulk operations by bookmark ---------------------------
 

@@ -171,10 +171,7 @@ int scs_p_FetchStatic(ScsCursor* c, RowStatusSet* set, int32_t row) {
     if (rc2 == 0 && missing == 0 && placed->colCount == set->rows->colCount) {
       rc2 = RB_CopyRow(set->rows, placed, i, 0, false);
     }
-    if (placed != nullptr) {
-      RB_Free(placed);
-      std::free(placed);
-    }
+    scs_p_FreeRows(placed);
   }
   if (rc2 != 0) return rc2;
   return scs_p_KeepRowset(c, set->rows, static_cast<int32_t>(a), got);
@@ -314,13 +311,11 @@ int ReadRowsByKey(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_t n,
     if (rc == 0 && app != nullptr) {
       // The key predicate stands before the statement's own condition.
       rc = RB_JoinCols(app, params);
-      RB_Free(params);
-      std::free(params);
+      scs_p_FreeRows(params);
       params = app;
     }
     if (rc != 0) {
-      RB_Free(params);
-      std::free(params);
+      scs_p_FreeRows(params);
       return rc;
     }
     rc = AgentCall(Agent(), &AgentOps::DRV_SetParams, c->valuesStmt, params);
@@ -401,10 +396,7 @@ int SCS_MarkMissingRows(RowBuffer* rows, const RowBuffer* keys, int32_t first, i
     }
   }
   if (rc != 0) {
-    if (out != nullptr) {
-      RB_Free(out);
-      std::free(out);
-    }
+    scs_p_FreeRows(out);
     return rc;
   }
   *placed = out;
@@ -500,17 +492,13 @@ int KeyBlock(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* 
     // The seek predicate stands before the statement's own condition.
     if (params != nullptr) {
       rc = RB_JoinCols(app, params);
-      RB_Free(params);
-      std::free(params);
+      scs_p_FreeRows(params);
     }
     params = app;
     for (uint16_t i = 0; i < c->appParamCount; ++i) descs.push_back(c->appParamDescs[i]);
   }
   if (rc != 0) {
-    if (params != nullptr) {
-      RB_Free(params);
-      std::free(params);
-    }
+    scs_p_FreeRows(params);
     return rc;
   }
   if (params != nullptr) {
@@ -565,8 +553,7 @@ int KeyBlock(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* 
   AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->keysetStmt);
   if (rc == 0 && (direction == KS_PRIOR || direction == KS_LAST) && block->rowCount > 1) rc = RB_Reverse(&block);
   if (rc != 0) {
-    RB_Free(block);
-    std::free(block);
+    scs_p_FreeRows(block);
     return rc;
   }
   *out = block;
@@ -579,8 +566,7 @@ int Slice(RowBuffer* block, int32_t from, int32_t count, RowBuffer** out) {
   int rc = RB_CloneEmpty(out, block, count > 0 ? count : 1);
   for (int32_t i = 0; rc == 0 && i < count; ++i) rc = RB_CopyRow(*out, block, i, from + i, true);
   if (rc != 0 && *out != nullptr) {
-    RB_Free(*out);
-    std::free(*out);
+    scs_p_FreeRows(*out);
     *out = nullptr;
   }
   return rc;
@@ -592,8 +578,7 @@ int TakeWindow(ScsCursor* c, RowBuffer* block, bool first, bool last) {
   auto* status = static_cast<int16_t*>(std::calloc(static_cast<size_t>(block->rowCount > 0 ? block->rowCount : 1),
                                                    sizeof(int16_t)));
   if (status == nullptr) {
-    RB_Free(block);
-    std::free(block);
+    scs_p_FreeRows(block);
     return KX_ERR_NOMEM;
   }
   KS_Close(ks);
@@ -606,13 +591,6 @@ int TakeWindow(ScsCursor* c, RowBuffer* block, bool first, bool last) {
   c->windowLast = last;
   c->mixedWindow = kWindowInside;
   return 0;
-}
-
-void FreeBlock(RowBuffer* block) {
-  if (block != nullptr) {
-    RB_Free(block);
-    std::free(block);
-  }
 }
 
 // Keys a window holds: the keyset size of a mixed cursor; a dynamic cursor
@@ -631,7 +609,7 @@ int EdgeWindow(ScsCursor* c, uint16_t direction, int32_t* a) {
   if (rc != 0) return rc;
   const int32_t n = block->rowCount;
   if (n == 0) {
-    FreeBlock(block);
+    scs_p_FreeRows(block);
     c->mixedWindow = kWindowAfterEnd;
     return KX_ERR_FETCH_BEYOND_END;
   }
@@ -652,7 +630,7 @@ int RereadWindow(ScsCursor* c, int32_t s, int32_t* a) {
   if (rc != 0) return rc;
   if (block->rowCount == 0) {
     // Every row from there on is gone: the rows before it are the last.
-    FreeBlock(block);
+    scs_p_FreeRows(block);
     return EdgeWindow(c, KS_LAST, a);
   }
   rc = TakeWindow(c, block, c->windowFirst && s == 0, block->rowCount < k);
@@ -699,13 +677,13 @@ int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
     if (rc != 0) return rc;
     const int32_t got = block->rowCount;
     if (got < v) {
-      FreeBlock(block);
+      scs_p_FreeRows(block);
       c->mixedWindow = kWindowAfterEnd;
       return KX_ERR_FETCH_BEYOND_END;
     }
     RowBuffer* window = nullptr;
     rc = Slice(block, v - 1, got - (v - 1), &window);
-    FreeBlock(block);
+    scs_p_FreeRows(block);
     if (rc != 0) return rc;
     rc = TakeWindow(c, window, false, got < v - 1 + k);
     *a = 0;
@@ -718,16 +696,16 @@ int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
   if (rc != 0) return rc;
   const int32_t got = block->rowCount;
   if (got < back) {
-    FreeBlock(block);
+    scs_p_FreeRows(block);
     return passStart(got);
   }
   const int32_t start = got - back;  // the block is in the statement's order
   RowBuffer* window = nullptr;
   rc = KeyBlock(c, KS_NEXT, true, block, start, k, &window);
-  FreeBlock(block);
+  scs_p_FreeRows(block);
   if (rc != 0) return rc;
   if (window->rowCount == 0) {
-    FreeBlock(window);
+    scs_p_FreeRows(window);
     return EdgeWindow(c, KS_FIRST, a);
   }
   const bool last = window->rowCount < k;
@@ -906,10 +884,7 @@ int scs_p_KeyRowAt(ScsCursor* c, int32_t kn, int32_t* row) {
       while (rc == 0 && one->colCount > KS_KeyCount(ks)) rc = RB_DeleteCol(one, 0);
       if (rc == 0 && one->rowCount != 1) rc = KX_ERR_GENERAL;
       if (rc != 0) {
-        if (one != nullptr) {
-          RB_Free(one);
-          std::free(one);
-        }
+        scs_p_FreeRows(one);
         SCS_PostCacheFailure(c, &c->snapshot->cache);
         return rc;
       }
@@ -937,11 +912,8 @@ int scs_p_KeyRowAt(ScsCursor* c, int32_t kn, int32_t* row) {
 
 void scs_p_DropRowset(ScsCursor* c) {
   c->rowsetKeys.clear();
-  if (c->rowsetValues != nullptr) {
-    RB_Free(c->rowsetValues);
-    std::free(c->rowsetValues);
-    c->rowsetValues = nullptr;
-  }
+  scs_p_FreeRows(c->rowsetValues);
+  c->rowsetValues = nullptr;
 }
 
 int scs_p_KeepRowset(ScsCursor* c, const RowBuffer* rows, int32_t first, int32_t n) {

@@ -473,8 +473,7 @@ int scs_p_ElementsToParams(const RowBuffer* src, const std::vector<std::pair<int
     }
   }
   if (rc != 0) {
-    RB_Free(rb);
-    std::free(rb);
+    scs_p_FreeRows(rb);
     return rc;
   }
   rb->rowCount = 1;
@@ -674,8 +673,7 @@ int scs_p_KeptParamRow(ScsCursor* c, RowBuffer** out) {
   int rc = RB_CloneEmpty(out, c->keptParams, 1);
   if (rc == 0) rc = RB_CopyRow(*out, c->keptParams, 0, 0, false);
   if (rc != 0 && *out != nullptr) {
-    RB_Free(*out);
-    std::free(*out);
+    scs_p_FreeRows(*out);
     *out = nullptr;
   }
   return rc;

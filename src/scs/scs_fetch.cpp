@@ -44,7 +44,7 @@ namespace {
 // the key that finds it again.
 int CacheWithKeys(ScsCursor* c) {
   KS_REC* ks = c->keyset;
-  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const char quote = SCS_IdentRules(c).quote;
   int rc = scs_p_Analyse(&c->keysetAn, c->text);
   if (rc == 0) rc = KS_AppendKeysToSelList(&c->keysetAn, ks, quote);
   if (rc != 0) return rc;
@@ -252,7 +252,7 @@ int PrepareByKey(ScsCursor* c, int32_t groups) {
   const bool preparedLocking = (c->flags2 & SCSQ_LOCKING) != 0;
   if (c->byKeyGroups == groups && (c->flags2 & SCSQ_ROWSBYKEYS) != 0 && locking == preparedLocking) return 0;
   KS_REC* ks = c->keyset;
-  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const char quote = SCS_IdentRules(c).quote;
   int rc = scs_p_Analyse(&c->valuesAn, c->text);
   if (rc == 0) rc = KS_MakeKeyWhere(&c->valuesAn, ks, quote, groups);
   if (rc == 0) rc = scs_p_Analyse(&c->valuesAn, c->valuesAn.sql);

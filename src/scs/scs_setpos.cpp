@@ -110,7 +110,7 @@ std::string TargetTable(const ScsCursor* c) {
   // The parts are the catalog's spellings: quoted, each names exactly that
   // table, whatever its case or the characters in it (unquoted, a name with
   // a space or of another case would name another table, or none).
-  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const char quote = SCS_IdentRules(c).quote;
   std::string t;
   if (ref->qualifier != nullptr && ref->qualifier[0] != '\0') t += SCS_QuoteName(ref->qualifier, quote) + ".";
   if (ref->owner != nullptr && ref->owner[0] != '\0') t += SCS_QuoteName(ref->owner, quote) + ".";

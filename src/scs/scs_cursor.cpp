@@ -8,6 +8,7 @@
 
 #include "util/errcodes.h"
 #include "util/hash_table.h"
+#include "util/log.h"
 
 namespace kx {
 
@@ -166,6 +167,12 @@ int scs_p_UseKeysetStmt(ScsCursor* c) {
     return KX_ERR_GENERAL;
   }
   return 0;
+}
+
+int scs_p_PrepareOnKeysetStmt(ScsCursor* c, const char* what, const char* sql) {
+  if (scs_p_UseKeysetStmt(c) != 0) return KX_ERR_GENERAL;
+  LogDebug("%s: %s", what, sql);
+  return AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_Prepare, c->keysetStmt, sql);
 }
 
 }  // namespace kx

@@ -256,6 +256,9 @@ int scs_p_KeyBatchSizes(const ScsCursor* c, int32_t keyColumns, int32_t* batches
 // layer's own other than a positioned change: the change prepared on it last
 // has to be prepared again. 0 or 15.
 int scs_p_UseKeysetStmt(ScsCursor* c);
+// Prepares sql on the keyset statement (see scs_p_UseKeysetStmt), logging it
+// under what.
+int scs_p_PrepareOnKeysetStmt(ScsCursor* c, const char* what, const char* sql);
 
 // ---- table and column metadata ---------------------------------------------------------
 

@@ -53,9 +53,7 @@ int CacheWithKeys(ScsCursor* c) {
   if (c->concurrency == SCS_CONCUR_LOCK && c->connInfo != nullptr && c->connInfo->selectForUpdate) {
     text += " FOR UPDATE";
   }
-  if (scs_p_UseKeysetStmt(c) != 0) return KX_ERR_GENERAL;
-  LogDebug("static rows with keys: %s", text.c_str());
-  rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_Prepare, c->keysetStmt, text.c_str());
+  rc = scs_p_PrepareOnKeysetStmt(c, "static rows with keys", text.c_str());
   if (rc != 0) return rc;
   RowBuffer* params = nullptr;
   rc = scs_p_KeptParamRow(c, &params);
@@ -473,9 +471,7 @@ int KeyBlock(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* 
   int rc = KS_BuildKeyBlockQuery(c, direction, inclusive, from, boundary, &cells);
   if (rc != 0) return rc;
   // The keyset statement: a positioned change prepared there goes.
-  if (scs_p_UseKeysetStmt(c) != 0) return KX_ERR_GENERAL;
-  LogDebug("key block: %s", c->keysetAn.sql);
-  rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, c->keysetStmt, c->keysetAn.sql);
+  rc = scs_p_PrepareOnKeysetStmt(c, "key block", c->keysetAn.sql);
   if (rc != 0) return rc;
   RowBuffer* params = nullptr;
   std::vector<SCS_PARAMDESC> descs;

@@ -688,9 +688,7 @@ int KS_GetKeySet_KSD(ScsCursor* c) {
   if (rc == 0) rc = scs_p_Analyse(&c->keysetAn, c->keysetAn.sql);
   if (rc == 0) rc = KS_SetSelListKeys(&c->keysetAn, ks, quote);
   if (rc != 0) return rc;
-  if (scs_p_UseKeysetStmt(c) != 0) return KX_ERR_GENERAL;
-  LogDebug("KS_GetKeySet_KSD: %s", c->keysetAn.sql);
-  rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, c->keysetStmt, c->keysetAn.sql);
+  rc = scs_p_PrepareOnKeysetStmt(c, "KS_GetKeySet_KSD", c->keysetAn.sql);
   if (rc != 0) return rc;
   RowBuffer* params = nullptr;
   rc = scs_p_KeptParamRow(c, &params);

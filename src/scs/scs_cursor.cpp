@@ -175,4 +175,20 @@ int scs_p_PrepareOnKeysetStmt(ScsCursor* c, const char* what, const char* sql) {
   return AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_Prepare, c->keysetStmt, sql);
 }
 
+int scs_p_ExecuteKeysetStmt(ScsCursor* c) {
+  const AgentBinding& agent = *SCS_AgentBinding();
+  RowBuffer* params = nullptr;
+  int rc = scs_p_KeptParamRow(c, &params);
+  if (rc != 0) return rc;
+  if (params != nullptr) {
+    rc = AgentCall(agent, &AgentOps::DRV_SetParams, c->keysetStmt, params);
+    if (rc == 0 && c->appParamCount > 0) {
+      rc = AgentCall(agent, &AgentOps::DRV_SetParamInfo, c->keysetStmt, c->appParamCount,
+                     static_cast<const SCS_PARAMDESC*>(c->appParamDescs));
+    }
+    if (rc != 0) return rc;
+  }
+  return AgentCall(agent, &AgentOps::DRV_Execute, c->keysetStmt);
+}
+
 }  // namespace kx

@@ -259,6 +259,8 @@ int scs_p_UseKeysetStmt(ScsCursor* c);
 // Prepares sql on the keyset statement (see scs_p_UseKeysetStmt), logging it
 // under what.
 int scs_p_PrepareOnKeysetStmt(ScsCursor* c, const char* what, const char* sql);
+// Executes the keyset statement with the application's kept parameter values.
+int scs_p_ExecuteKeysetStmt(ScsCursor* c);
 
 // ---- table and column metadata ---------------------------------------------------------
 

@@ -55,18 +55,7 @@ int CacheWithKeys(ScsCursor* c) {
   }
   rc = scs_p_PrepareOnKeysetStmt(c, "static rows with keys", text.c_str());
   if (rc != 0) return rc;
-  RowBuffer* params = nullptr;
-  rc = scs_p_KeptParamRow(c, &params);
-  if (rc != 0) return rc;
-  if (params != nullptr) {
-    rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_SetParams, c->keysetStmt, params);
-    if (rc == 0 && c->appParamCount > 0) {
-      rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_SetParamInfo, c->keysetStmt, c->appParamCount,
-                     static_cast<const SCS_PARAMDESC*>(c->appParamDescs));
-    }
-    if (rc != 0) return rc;
-  }
-  rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_Execute, c->keysetStmt);
+  rc = scs_p_ExecuteKeysetStmt(c);
   if (rc != 0) return rc;
   int32_t total = 0;
   rc = SS_GetRsltSet(c->snapshot, SCS_AgentBinding(), c->keysetStmt, &total);

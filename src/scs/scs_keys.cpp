@@ -690,18 +690,7 @@ int KS_GetKeySet_KSD(ScsCursor* c) {
   if (rc != 0) return rc;
   rc = scs_p_PrepareOnKeysetStmt(c, "KS_GetKeySet_KSD", c->keysetAn.sql);
   if (rc != 0) return rc;
-  RowBuffer* params = nullptr;
-  rc = scs_p_KeptParamRow(c, &params);
-  if (rc != 0) return rc;
-  if (params != nullptr) {
-    rc = AgentCall(Agent(), &AgentOps::DRV_SetParams, c->keysetStmt, params);
-    if (rc == 0 && c->appParamCount > 0) {
-      rc = AgentCall(Agent(), &AgentOps::DRV_SetParamInfo, c->keysetStmt, c->appParamCount,
-                     static_cast<const SCS_PARAMDESC*>(c->appParamDescs));
-    }
-    if (rc != 0) return rc;
-  }
-  rc = AgentCall(Agent(), &AgentOps::DRV_Execute, c->keysetStmt);
+  rc = scs_p_ExecuteKeysetStmt(c);
   if (rc != 0) return rc;
   KS_Close(ks);
   int32_t total = 0;

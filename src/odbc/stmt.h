@@ -48,6 +48,9 @@ void StmtDropColBindingNodes(StmtRecord* stmt);
 int StmtSetParamBinding(StmtRecord* stmt, const ParamBinding* b);
 int StmtFreeParamBindings(StmtRecord* stmt);
 void DaeArraysFree(void*** values, uint64_t count, int64_t** lengths);
+// Frees the `held` values and both arrays, then gives each `count` empty
+// entries: 0, or KX_ERR_NOMEM with both arrays null.
+int DaeArraysReset(void*** values, uint64_t held, int64_t** lengths, uint64_t count);
 int StmtAllocParamValueArrays(StmtRecord* stmt);
 int StmtAllocColValueArrays(StmtRecord* stmt);
 

@@ -428,13 +428,9 @@ int NeedData(StmtRecord* stmt, uint32_t first, uint32_t end, uint16_t state) {
   // The arrays must reach every row of the operation.
   for (ColBindingNode* n = stmt->colBindings; n != nullptr; n = n->next) {
     if (n->daeCount < end) {
-      DaeArraysFree(&n->daeValues, n->daeCount, &n->daeLengths);
-      n->daeCount = end;
-      n->daeValues = static_cast<void**>(std::calloc(end, sizeof(void*)));
-      n->daeLengths = static_cast<int64_t*>(std::calloc(end, sizeof(int64_t)));
-      if (n->daeValues == nullptr || n->daeLengths == nullptr) {
-        DaeArraysFree(&n->daeValues, n->daeCount, &n->daeLengths);
-        n->daeCount = 0;
+      const int grown = DaeArraysReset(&n->daeValues, n->daeCount, &n->daeLengths, end);
+      n->daeCount = grown == 0 ? end : 0;
+      if (grown != 0) {
         stmt->daeState = DAE_NONE;
         stmt->error = KX_ERR_NOMEM;
         return -1;

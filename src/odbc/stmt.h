@@ -47,6 +47,10 @@ int StmtFreeColBindings(StmtRecord* stmt);
 void StmtDropColBindingNodes(StmtRecord* stmt);
 int StmtSetParamBinding(StmtRecord* stmt, const ParamBinding* b);
 int StmtFreeParamBindings(StmtRecord* stmt);
+// Every bookmark is an 8-byte value; a bookmark column's element is never
+// shorter.
+constexpr int64_t KX_BOOKMARK_BYTES = 8;
+
 void DaeArraysFree(void*** values, uint64_t count, int64_t** lengths);
 // Frees the `held` values and both arrays, then gives each `count` empty
 // entries: 0, or KX_ERR_NOMEM with both arrays null.

@@ -113,7 +113,9 @@ SQLRETURN FetchRowsetImpl(StmtRecord* stmt, uint16_t orientation, int64_t offset
 
 int64_t ColumnWiseDataStride(StmtRecord* stmt, const ColBinding& b) {
   int32_t cType = b.cType;
-  if (b.column == 0) return b.cType == SQL_C_BINARY && b.bufferLength > 8 ? b.bufferLength : 8;
+  if (b.column == 0) {
+    return b.cType == SQL_C_BINARY && b.bufferLength > KX_BOOKMARK_BYTES ? b.bufferLength : KX_BOOKMARK_BYTES;
+  }
   if (cType == SQL_C_DEFAULT) {
     const AgentColDesc* d = stmt->colDescs != nullptr && b.column <= stmt->colCount
                                 ? &stmt->colDescs[b.column - 1]

@@ -106,7 +106,7 @@ SQLRETURN FetchRowsetImpl(StmtRecord* stmt, uint16_t orientation, int64_t offset
   if (code != 0) return Fail(stmt, code);
   if (rowsFetched != nullptr) *rowsFetched = rows;
   if (delivered != nullptr) *delivered = rows;
-  return FetchRowsetToBindings(stmt, statuses, 0, -1);
+  return FetchRowsetToBindings(stmt, statuses, 0, ROWSET_MODE_FETCH);
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ void WriteParamStatuses(StmtRecord* stmt, bool ok, int64_t failedBlockRow) {
 // a block the agent never saw (empty slot) is released here as well.
 void ReleaseBlockAfterCall(StmtRecord* stmt, RowBuffer* block, bool agentCalled) {
   if (block == nullptr) return;
-  if (CoreKeeps(stmt) || !agentCalled) FreeParamBlock(block);
+  if (CoreKeeps(stmt) || !agentCalled) FreeRowBlock(block);
 }
 
 bool SlotFilled(const StmtRecord* stmt, int slot) {
@@ -307,7 +307,7 @@ SQLRETURN ExecAgentDAE(StmtRecord* stmt) { return Execute(stmt, false); }
 
 SQLRETURN ExecComplete(StmtRecord* stmt, uint32_t rows) {
   if (stmt->paramBlock != nullptr) {
-    if (CoreKeeps(stmt)) FreeParamBlock(stmt->paramBlock);
+    if (CoreKeeps(stmt)) FreeRowBlock(stmt->paramBlock);
     stmt->paramBlock = nullptr;
   }
   return Finish(stmt, stmt->error, rows);

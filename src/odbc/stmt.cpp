@@ -30,10 +30,6 @@ namespace {
 
 bool HasV2Dae(const StmtRecord* stmt) { return stmt->conn != nullptr && stmt->conn->cn_hasV2DAE; }
 
-bool CoreKeepsBuffers(const StmtRecord* stmt) {
-  return (BindingOf(stmt).flags & AB_CORE_KEEPS_BUFFERS) != 0;
-}
-
 void Unlink(StmtRecord* stmt) {
   ConnRecord* conn = stmt->conn;
   if (conn == nullptr) return;
@@ -685,6 +681,10 @@ int StmtNumParams(StmtRecord* stmt, int16_t* count) {
 const AgentBinding& BindingOf(const StmtRecord* stmt) {
   static const AgentBinding kNone{0, nullptr};
   return stmt->binding != nullptr ? *stmt->binding : kNone;
+}
+
+bool CoreKeepsBuffers(const StmtRecord* stmt) {
+  return (BindingOf(stmt).flags & AB_CORE_KEEPS_BUFFERS) != 0;
 }
 
 int32_t OdbcVersion(const StmtRecord* stmt) {

@@ -103,6 +103,8 @@ int StmtDiagIsQuery(StmtRecord* stmt);
 // The statement's agent binding; an empty one (every call IM001) before the
 // statement has one.
 const AgentBinding& BindingOf(const StmtRecord* stmt);
+// Whether the core, not the agent, frees the row blocks it hands the agent.
+bool CoreKeepsBuffers(const StmtRecord* stmt);
 // The ODBC version the application declared on the statement's environment;
 // 3 when the statement has no connection or environment.
 int32_t OdbcVersion(const StmtRecord* stmt);

@@ -453,8 +453,7 @@ SQLRETURN FirstCall(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
   int32_t cType = b->cType;
   const int32_t sqlType = desc != nullptr ? static_cast<int16_t>(desc->sqlType & 0xFFFF) : SQL_CHAR;
   if (cType == SQL_C_DEFAULT) {
-    const int32_t version =
-        stmt->conn != nullptr && stmt->conn->env != nullptr ? stmt->conn->env->odbcVersion : 3;
+    const int32_t version = OdbcVersion(stmt);
     if (version == 2 && sqlType >= SQL_WLONGVARCHAR && sqlType <= SQL_WCHAR) {
       cType = SQL_C_CHAR;
     } else {

@@ -496,7 +496,7 @@ SQLRETURN SendUpdateOrAdd(StmtRecord* stmt, int64_t row, uint16_t operation) {
   int32_t n = 0;
   const int32_t answer = AgentCall(BindingOf(stmt), &AgentOps::DRV_SetPos, stmt->agentStmt, target,
                                    static_cast<int32_t>(operation), 0, &statuses, &n, block, list, count);
-  if ((BindingOf(stmt).flags & AB_CORE_KEEPS_BUFFERS) != 0) {
+  if (CoreKeepsBuffers(stmt)) {
     FreeRowBlock(block);
     std::free(list);
   }
@@ -546,7 +546,7 @@ SQLRETURN SendDelete(StmtRecord* stmt, int64_t row) {
   const int32_t answer = AgentCall(BindingOf(stmt), &AgentOps::DRV_SetPos, stmt->agentStmt, target,
                                    static_cast<int32_t>(SQL_DELETE), 0, &statuses, &n, block,
                                    static_cast<uint16_t*>(nullptr), static_cast<uint16_t>(0));
-  if ((BindingOf(stmt).flags & AB_CORE_KEEPS_BUFFERS) != 0) FreeRowBlock(block);
+  if (CoreKeepsBuffers(stmt)) FreeRowBlock(block);
   bool distribute = false;
   const SQLRETURN result = LayerAnswer(stmt, answer, statuses, n, &distribute);
   if (distribute && statuses != nullptr) DistributeRowset(stmt, row == 0 ? 1 : static_cast<int32_t>(row), statuses, n);
@@ -713,7 +713,7 @@ SQLRETURN BulkUpdateSend(StmtRecord* stmt, uint16_t n) {
       AgentCall(BindingOf(stmt), &AgentOps::DRV_BulkOperations, stmt->agentStmt,
                 static_cast<uint16_t>(SQL_UPDATE_BY_BOOKMARK), stmt->bulkBookmarks.get(), n, block, list, count, &statuses,
                 &got, static_cast<RowStatusSet**>(nullptr));
-  if ((BindingOf(stmt).flags & AB_CORE_KEEPS_BUFFERS) != 0) {
+  if (CoreKeepsBuffers(stmt)) {
     FreeRowBlock(block);
     std::free(list);
   }

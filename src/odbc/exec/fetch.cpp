@@ -232,7 +232,7 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
   RowStatusSet* set = c.rowStatus;
   RowBuffer* rows = set != nullptr ? set->rows : nullptr;
   const bool rowWise = stmt->bindType > 0;
-  const int64_t lengthStride = rowWise ? stmt->bindType : 8;
+  const int64_t lengthStride = LengthStride(stmt);
   const uint16_t* operations = stmt->currentArd != nullptr ? stmt->currentArd->arrayStatusPtr : nullptr;
   const uint32_t rowsetSize = static_cast<uint16_t>(c.rowsetSize);
   // A row number never reaches past the rows the set carries.

@@ -26,6 +26,12 @@ void ApplyArdBindOffset(StmtRecord* stmt);
 // by the buffer length, the bookmark column by 8.
 int64_t ColumnWiseDataStride(StmtRecord* stmt, const ColBinding& b);
 
+// Step of a binding's octet length and indicator between rows: the row's
+// size when binding row-wise, one length value in a column-wise array.
+inline int64_t LengthStride(const StmtRecord* stmt) {
+  return stmt->bindType > 0 ? stmt->bindType : static_cast<int64_t>(sizeof(int64_t));
+}
+
 // Next block from the agent into stmt->rows. 0, or -1 with the code in
 // stmt->error.
 int StmtFetchBlock(StmtRecord* stmt);

@@ -225,7 +225,7 @@ int MakePlans(StmtRecord* stmt, const uint16_t* columns, uint16_t columnCount, s
     ColBinding resolved = n->binding;
     resolved.cType = p.cType;
     p.dataStride = rowWise ? stmt->bindType : ColumnWiseDataStride(stmt, resolved);
-    p.lengthStride = rowWise ? stmt->bindType : 8;
+    p.lengthStride = LengthStride(stmt);
     out->push_back(p);
   }
   return 0;
@@ -667,11 +667,11 @@ uint32_t ReadBookmark(StmtRecord* stmt, const ColBinding& b, uint32_t i) {
   // The same element size a fetch writes the bookmarks with (every bound
   // bookmark holds at least 8 bytes).
   const int64_t stride = stmt->bindType > 0 ? stmt->bindType : ColumnWiseDataStride(stmt, b);
-  const int64_t* ind = Step(b.indicator, int64_t{i} * (stmt->bindType > 0 ? stmt->bindType : 8));
+  const int64_t* ind = Step(b.indicator, int64_t{i} * LengthStride(stmt));
   if (ind != nullptr && *ind == SQL_NULL_DATA) return 0;
   const auto* p = static_cast<const unsigned char*>(b.target) + int64_t{i} * stride;
   int64_t v = 0;
-  std::memcpy(&v, p, 8);
+  std::memcpy(&v, p, sizeof v);
   return v >= 1 && v <= INT32_MAX ? static_cast<uint32_t>(v) : 0;
 }
 

@@ -256,6 +256,11 @@ int scs_p_KeyBatchSizes(const ScsCursor* c, int32_t keyColumns, int32_t* batches
 // layer's own other than a positioned change: the change prepared on it last
 // has to be prepared again. 0 or 15.
 int scs_p_UseKeysetStmt(ScsCursor* c);
+// Prepares sql on the keyset statement (see scs_p_UseKeysetStmt), logging it
+// under what.
+int scs_p_PrepareOnKeysetStmt(ScsCursor* c, const char* what, const char* sql);
+// Executes the keyset statement with the application's kept parameter values.
+int scs_p_ExecuteKeysetStmt(ScsCursor* c);
 
 // ---- table and column metadata ---------------------------------------------------------
 
@@ -414,6 +419,8 @@ void scs_p_DropRowset(ScsCursor* c);
 int scs_p_KeepRowset(ScsCursor* c, const RowBuffer* rows, int32_t first, int32_t n);
 // Frees the result-column descriptions (a new prepare describes again).
 void scs_p_DropResultCols(ScsCursor* c);
+// Frees a row buffer allocated on the heap, with its header (NULL passes).
+void scs_p_FreeRows(RowBuffer* rows);
 
 // ---- positioned operations and bulk operations by bookmark ---------------------------
 

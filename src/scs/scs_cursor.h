@@ -280,6 +280,14 @@ ScsIdentRules SCS_IdentRules(const ScsCursor* c);
 int scs_p_NormaliseIdent(char* name, const ScsIdentRules& rules, bool requote);
 // 1 when the two identifiers name the same thing under the rules, else 0.
 int scs_p_IdentEqual(const char* a, const char* b, const ScsIdentRules& rules);
+// 0-based columns of the catalog results the layer reads.
+constexpr uint16_t SCS_TABLES_CAT = 0, SCS_TABLES_SCHEM = 1, SCS_TABLES_NAME = 2;
+constexpr uint16_t SCS_COLUMNS_NAME = 3, SCS_COLUMNS_TYPE = 4, SCS_COLUMNS_SIZE = 6, SCS_COLUMNS_DIGITS = 8,
+                   SCS_COLUMNS_NULLABLE = 10;
+constexpr uint16_t SCS_SPECIAL_NAME = 1, SCS_SPECIAL_TYPE = 2, SCS_SPECIAL_SIZE = 4, SCS_SPECIAL_DIGITS = 6,
+                   SCS_SPECIAL_PSEUDO = 7;
+constexpr uint16_t SCS_STATS_INDEX_NAME = 5, SCS_STATS_ORDINAL = 7, SCS_STATS_COLUMN_NAME = 8;
+constexpr uint16_t SCS_PKEYS_COLUMN_NAME = 3;
 // The text of a catalog column's element as UTF-8 (16-bit text converted),
 // at most 508 bytes; *isNull for a NULL value. 0 or 15 (a storage type that
 // holds no text).

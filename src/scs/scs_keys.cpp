@@ -81,14 +81,15 @@ int ReadColumns(ScsCursor* c, const TableArgs& t, std::vector<ColumnFacts>* out)
   for (int32_t r = 0; r < rows.rowCount && rc == 0; ++r) {
     ColumnFacts f;
     bool isNull = true;
-    rc = scs_p_CatalogStrGet(&rows, r, 3, &f.name, &isNull);
+    rc = scs_p_CatalogStrGet(&rows, r, SCS_COLUMNS_NAME, &f.name, &isNull);
     int64_t v = 0;
-    if (scs_p_CatalogIntGet(&rows, r, 4, &v)) f.sqlType = static_cast<int16_t>(v);
-    if (scs_p_CatalogIntGet(&rows, r, 6, &v)) f.size = static_cast<int32_t>(v);
-    if (scs_p_CatalogIntGet(&rows, r, 8, &v) && (f.sqlType == SQL_NUMERIC || f.sqlType == SQL_DECIMAL)) {
+    if (scs_p_CatalogIntGet(&rows, r, SCS_COLUMNS_TYPE, &v)) f.sqlType = static_cast<int16_t>(v);
+    if (scs_p_CatalogIntGet(&rows, r, SCS_COLUMNS_SIZE, &v)) f.size = static_cast<int32_t>(v);
+    if (scs_p_CatalogIntGet(&rows, r, SCS_COLUMNS_DIGITS, &v) &&
+        (f.sqlType == SQL_NUMERIC || f.sqlType == SQL_DECIMAL)) {
       f.digits = static_cast<int16_t>(v);
     }
-    f.notNull = scs_p_CatalogIntGet(&rows, r, 10, &v) && v == SQL_NO_NULLS;
+    f.notNull = scs_p_CatalogIntGet(&rows, r, SCS_COLUMNS_NULLABLE, &v) && v == SQL_NO_NULLS;
     if (rc == 0) out->push_back(f);
   }
   RB_Free(&rows);
@@ -142,15 +143,16 @@ int FromSpecialColumns(ScsCursor* c, const SCR_TABLEREF* ref, std::vector<SCS_CO
   for (int32_t r = 0; r < rows.rowCount && rc == 0; ++r) {
     std::string name;
     bool isNull = true;
-    rc = scs_p_CatalogStrGet(&rows, r, 1, &name, &isNull);
+    rc = scs_p_CatalogStrGet(&rows, r, SCS_SPECIAL_NAME, &name, &isNull);
     if (rc != 0 || isNull || name.empty()) continue;
     SCS_COLDESC d = KeyTemplate(ref);
     int64_t v = 0;
-    const bool pseudo = scs_p_CatalogIntGet(&rows, r, 7, &v) && v == SQL_PC_PSEUDO;
+    const bool pseudo = scs_p_CatalogIntGet(&rows, r, SCS_SPECIAL_PSEUDO, &v) && v == SQL_PC_PSEUDO;
     rc = SpelledName(c, name, pseudo, &d);
-    if (scs_p_CatalogIntGet(&rows, r, 2, &v)) d.sqlType = static_cast<int16_t>(v);
-    if (scs_p_CatalogIntGet(&rows, r, 4, &v)) d.columnSize = static_cast<int32_t>(v);
-    if (scs_p_CatalogIntGet(&rows, r, 6, &v) && (d.sqlType == SQL_NUMERIC || d.sqlType == SQL_DECIMAL)) {
+    if (scs_p_CatalogIntGet(&rows, r, SCS_SPECIAL_TYPE, &v)) d.sqlType = static_cast<int16_t>(v);
+    if (scs_p_CatalogIntGet(&rows, r, SCS_SPECIAL_SIZE, &v)) d.columnSize = static_cast<int32_t>(v);
+    if (scs_p_CatalogIntGet(&rows, r, SCS_SPECIAL_DIGITS, &v) &&
+        (d.sqlType == SQL_NUMERIC || d.sqlType == SQL_DECIMAL)) {
       d.digits = static_cast<int16_t>(v);
     }
     if (rc == 0) keys->push_back(d);
@@ -200,10 +202,10 @@ int FromStatistics(ScsCursor* c, const SCR_TABLEREF* ref, const std::vector<Colu
     int64_t ordinal = 0;
     bool starts = r == rows.rowCount;  // the end closes the last index
     if (r < rows.rowCount) {
-      rc = scs_p_CatalogStrGet(&rows, r, 8, &name, &nameNull);
-      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, r, 5, &iname, &inameNull);
+      rc = scs_p_CatalogStrGet(&rows, r, SCS_STATS_COLUMN_NAME, &name, &nameNull);
+      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, r, SCS_STATS_INDEX_NAME, &iname, &inameNull);
       if (rc != 0 || nameNull) continue;  // the table's own statistics row
-      const bool hasOrdinal = scs_p_CatalogIntGet(&rows, r, 7, &ordinal);
+      const bool hasOrdinal = scs_p_CatalogIntGet(&rows, r, SCS_STATS_ORDINAL, &ordinal);
       starts = (hasOrdinal && ordinal == 1) || iname != indexName;
     }
     if (starts && !index.empty()) {
@@ -231,7 +233,7 @@ int FromPrimaryKeys(ScsCursor* c, const SCR_TABLEREF* ref, const std::vector<Col
   for (int32_t r = 0; r < rows.rowCount && rc == 0; ++r) {
     std::string name;
     bool isNull = true;
-    rc = scs_p_CatalogStrGet(&rows, r, 3, &name, &isNull);
+    rc = scs_p_CatalogStrGet(&rows, r, SCS_PKEYS_COLUMN_NAME, &name, &isNull);
     if (rc == 0 && !isNull && !name.empty()) names.push_back(name);
   }
   RB_Free(&rows);

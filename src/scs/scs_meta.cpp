@@ -337,9 +337,9 @@ int scs_p_GetTblDescs(ScsCursor* c, ARR* refs) {
       }
       std::string cat, schem, name;
       bool catNull = true, schemNull = true, nameNull = true;
-      rc = scs_p_CatalogStrGet(&rows, 0, 0, &cat, &catNull);
-      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, 0, 1, &schem, &schemNull);
-      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, 0, 2, &name, &nameNull);
+      rc = scs_p_CatalogStrGet(&rows, 0, SCS_TABLES_CAT, &cat, &catNull);
+      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, 0, SCS_TABLES_SCHEM, &schem, &schemNull);
+      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, 0, SCS_TABLES_NAME, &name, &nameNull);
       RB_Free(&rows);
       if (rc != 0) return rc;
       if (!catNull && !cat.empty()) SetRefText(&ref->qualifier, cat, &rc);
@@ -375,13 +375,13 @@ int scs_p_GetTblColDescs(ScsCursor* c, ARR* refs, bool skipLong, ARR* out) {
     }
     for (int32_t row = 0; row < rows.rowCount && rc == 0; ++row) {
       int64_t type = 0, size = 0, digits = 0;
-      scs_p_CatalogIntGet(&rows, row, 4, &type);
+      scs_p_CatalogIntGet(&rows, row, SCS_COLUMNS_TYPE, &type);
       if (skipLong && (type == SQL_WLONGVARCHAR || type == SQL_LONGVARBINARY || type == SQL_LONGVARCHAR)) continue;
-      scs_p_CatalogIntGet(&rows, row, 6, &size);
-      scs_p_CatalogIntGet(&rows, row, 8, &digits);
+      scs_p_CatalogIntGet(&rows, row, SCS_COLUMNS_SIZE, &size);
+      scs_p_CatalogIntGet(&rows, row, SCS_COLUMNS_DIGITS, &digits);
       std::string name;
       bool isNull = true;
-      rc = scs_p_CatalogStrGet(&rows, row, 3, &name, &isNull);
+      rc = scs_p_CatalogStrGet(&rows, row, SCS_COLUMNS_NAME, &name, &isNull);
       if (rc != 0) break;
       SCS_COLDESC d{};
       const std::string spelled = SCS_QuoteName(name, r.quote);

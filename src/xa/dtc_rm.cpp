@@ -179,8 +179,6 @@ HRESULT GetTransactionManager(IUnknown** out, std::string* why) {
 
 // ---- the dispenser ------------------------------------------------------------------
 
-class COdbcResourceDispenser;
-
 // The dispenser's face towards the manager; shares the dispenser's count.
 class CImpITransactionResourceAsync final : public ITransactionResourceAsync {
  public:
@@ -200,9 +198,8 @@ class CImpITransactionResourceAsync final : public ITransactionResourceAsync {
 
 class COdbcResourceDispenser final : public IOdbcResourceDispenser {
  public:
-  COdbcResourceDispenser(void* transaction, AgentHandle server, AgentHandle conn,
-                         AgentBinding* binding, std::recursive_mutex* dtcLock, CallGate* gate,
-                         char* connectText);
+  COdbcResourceDispenser(void* transaction, AgentHandle conn, AgentBinding* binding,
+                         CallGate* gate, char* connectText);
   ~COdbcResourceDispenser() override;
 
   HRESULT QueryInterface(REFIID riid, void** out) override;
@@ -261,15 +258,38 @@ class COdbcResourceDispenser final : public IOdbcResourceDispenser {
     holdsGate_ = false;
     if (gate_ != nullptr) gate_->Open();
   }
+  // Ends an active branch successfully (it is then ended); XA_OK when none is
+  // active.
+  int EndActiveBranch() {
+    if (state_ != DTC_RM_ACTIVE) return XA_OK;
+    const int r = XaBranch(&AgentOps::DRV_XaEnd, TMSUCCESS);
+    if (r == XA_OK) state_ = DTC_RM_ENDED;
+    return r;
+  }
+  // Without an outcome to wait for: an active branch ends as failed and any
+  // open branch is rolled back (no branch left). XA_OK when none was open.
+  int AbandonBranch() {
+    if (state_ == DTC_RM_ACTIVE) XaBranch(&AgentOps::DRV_XaEnd, TMFAIL);
+    if (state_ != DTC_RM_ACTIVE && state_ != DTC_RM_ENDED && state_ != DTC_RM_PREPARED) return XA_OK;
+    state_ = DTC_RM_IDLE;
+    return XaBranch(&AgentOps::DRV_XaRollback, TMNOFLAGS);
+  }
+  // The state a finished commit or rollback leaves: kept as heuristic when
+  // the database decided the outcome itself, else no branch.
+  static int32_t AfterOutcome(int r) {
+    return r >= XA_HEURMIX && r <= XA_HEURHAZ ? DTC_RM_HEURISTIC : DTC_RM_IDLE;
+  }
+  void CloseXa() {
+    if (opened_ == 0) return;
+    Xa(&AgentOps::DRV_XaClose, static_cast<const char*>(xaInfo_), rmid_, TMNOFLAGS);
+    opened_ = 0;
+  }
 
-  const int32_t objectType_ = 1;  // a resource dispenser
   std::atomic<int32_t> cRef_{0};
   std::recursive_mutex lock_;  // each method that works on the connection runs under it
   CImpITransactionResourceAsync inner_;
-  std::recursive_mutex* dtcLock_;  // the connection's; not needed by the XA calls here
   CallGate* gate_;
   char* connectText_;  // owned; carries the password
-  AgentHandle hEnv_;
   AgentHandle hConnect_;
   AgentBinding* binding_;
   int32_t rmid_ = 0;
@@ -287,21 +307,15 @@ class COdbcResourceDispenser final : public IOdbcResourceDispenser {
   char reason_[512] = "";
 };
 
-COdbcResourceDispenser::COdbcResourceDispenser(void* transaction, AgentHandle server,
-                                               AgentHandle conn, AgentBinding* binding,
-                                               std::recursive_mutex* dtcLock, CallGate* gate,
+COdbcResourceDispenser::COdbcResourceDispenser(void* transaction, AgentHandle conn,
+                                               AgentBinding* binding, CallGate* gate,
                                                char* connectText)
     : inner_(this),
-      dtcLock_(dtcLock),
       gate_(gate),
       connectText_(connectText),
-      hEnv_(server),
       hConnect_(conn),
       binding_(binding),
       transaction_(static_cast<ITransaction*>(transaction)) {
-  static_cast<void>(objectType_);
-  static_cast<void>(dtcLock_);
-  static_cast<void>(hEnv_);
   DtcTrace("COdbcResourceDispenser::COdbcResourceDispenser()");
 }
 
@@ -310,12 +324,7 @@ COdbcResourceDispenser::~COdbcResourceDispenser() {
   if (!dead_.load()) {
     if (state_ == DTC_RM_ACTIVE) XaBranch(&AgentOps::DRV_XaEnd, TMFAIL);
     OpenGate();
-    if (opened_ != 0) {
-      char info[257];
-      CopyCut(xaInfo_, info, sizeof info);
-      Xa(&AgentOps::DRV_XaClose, static_cast<const char*>(info), rmid_, TMNOFLAGS);
-      opened_ = 0;
-    }
+    CloseXa();
   }
   if (cookie_ != 0 && pipe_ != nullptr) pipe_->ReleaseRMCookie(cookie_, 1);
   cookie_ = 0;
@@ -457,11 +466,7 @@ HRESULT COdbcResourceDispenser::Prepare(ComBool fSinglePhase) {
     // The gate closes before the branch ends, so that no call of the
     // application's runs between the end of the branch and its outcome.
     HoldGate();
-    int r = XA_OK;
-    if (state_ == DTC_RM_ACTIVE) {
-      r = XaBranch(&AgentOps::DRV_XaEnd, TMSUCCESS);
-      if (r == XA_OK) state_ = DTC_RM_ENDED;
-    }
+    int r = EndActiveBranch();
     if (r == XA_OK) {
       r = XaBranch(&AgentOps::DRV_XaPrepare, TMNOFLAGS);
       if (r == XA_OK) {
@@ -486,16 +491,8 @@ HRESULT COdbcResourceDispenser::Commit() {
   if (!dead_.load()) {
     const int r = XaBranch(&AgentOps::DRV_XaCommit, TMNOFLAGS);
     OpenGate();
-    if (r == XA_OK) {
-      state_ = DTC_RM_IDLE;
-      hr = S_OK;
-    } else if (r == XA_RETRY) {
-      state_ = DTC_RM_PREPARED;
-    } else if (r >= XA_HEURMIX && r <= XA_HEURHAZ) {
-      state_ = DTC_RM_HEURISTIC;
-    } else {
-      state_ = DTC_RM_IDLE;
-    }
+    state_ = r == XA_RETRY ? DTC_RM_PREPARED : AfterOutcome(r);
+    if (r == XA_OK) hr = S_OK;
   }
   if (enlistment_ != nullptr) enlistment_->CommitRequestDone(hr);
   return DtcTraceHr(hr);
@@ -507,22 +504,11 @@ HRESULT COdbcResourceDispenser::Abort() {
   // A dead dispenser rolled its branch back at unload already.
   HRESULT hr = S_OK;
   if (!dead_.load()) {
-    int r = XA_OK;
-    if (state_ == DTC_RM_ACTIVE) {
-      r = XaBranch(&AgentOps::DRV_XaEnd, TMSUCCESS);
-      if (r == XA_OK) state_ = DTC_RM_ENDED;
-    }
+    int r = EndActiveBranch();
     if (r == XA_OK) r = XaBranch(&AgentOps::DRV_XaRollback, TMNOFLAGS);
     OpenGate();
-    if (r == XA_OK) {
-      state_ = DTC_RM_IDLE;
-    } else if (r >= XA_HEURMIX && r <= XA_HEURHAZ) {
-      state_ = DTC_RM_HEURISTIC;
-      hr = E_FAIL;
-    } else {
-      state_ = DTC_RM_IDLE;
-      hr = E_FAIL;
-    }
+    state_ = AfterOutcome(r);
+    if (r != XA_OK) hr = E_FAIL;
   }
   if (enlistment_ != nullptr) enlistment_->AbortRequestDone(hr);
   return DtcTraceHr(hr);
@@ -534,12 +520,7 @@ HRESULT COdbcResourceDispenser::Down() {
   if (dead_.load()) return DtcTraceHr(S_OK);
   // Without its manager the branch has no outcome to wait for: it is rolled
   // back, and a prepared one no longer holds the application's calls.
-  int r = XA_OK;
-  if (state_ == DTC_RM_ACTIVE) XaBranch(&AgentOps::DRV_XaEnd, TMFAIL);
-  if (state_ == DTC_RM_ACTIVE || state_ == DTC_RM_ENDED || state_ == DTC_RM_PREPARED) {
-    r = XaBranch(&AgentOps::DRV_XaRollback, TMNOFLAGS);
-    state_ = DTC_RM_IDLE;
-  }
+  const int r = AbandonBranch();
   OpenGate();
   return DtcTraceHr(r == XA_OK ? S_OK : E_FAIL);
 }
@@ -547,18 +528,10 @@ HRESULT COdbcResourceDispenser::Down() {
 void COdbcResourceDispenser::Kill() {
   std::lock_guard<std::recursive_mutex> own(lock_);
   if (dead_.load()) return;
-  if (state_ == DTC_RM_ACTIVE) XaBranch(&AgentOps::DRV_XaEnd, TMFAIL);
-  if (state_ == DTC_RM_ACTIVE || state_ == DTC_RM_ENDED || state_ == DTC_RM_PREPARED) {
-    XaBranch(&AgentOps::DRV_XaRollback, TMNOFLAGS);
-  }
+  AbandonBranch();
   state_ = DTC_RM_IDLE;
   OpenGate();
-  if (opened_ != 0) {
-    char info[257];
-    CopyCut(xaInfo_, info, sizeof info);
-    Xa(&AgentOps::DRV_XaClose, static_cast<const char*>(info), rmid_, TMNOFLAGS);
-    opened_ = 0;
-  }
+  CloseXa();
   dead_.store(true);
 }
 
@@ -670,8 +643,10 @@ void* DtcNewDispenser(void* transaction, AgentHandle server, AgentHandle conn,
   if (connectText == nullptr) return nullptr;
   char* text = strdup(connectText);
   if (text == nullptr) return nullptr;
-  auto* d = new (std::nothrow)
-      COdbcResourceDispenser(transaction, server, conn, binding, dtcLock, gate, text);
+  // The connection's own lock is not needed: the XA calls run on its worker.
+  static_cast<void>(server);
+  static_cast<void>(dtcLock);
+  auto* d = new (std::nothrow) COdbcResourceDispenser(transaction, conn, binding, gate, text);
   if (d == nullptr) {
     WipeText(text);
     std::free(text);

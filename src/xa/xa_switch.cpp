@@ -147,15 +147,27 @@ int OnRm(int rmid, Fn AgentOps::*slot, Call call) {
   return Returned(call(target.ops->*slot, target.conn, assoc));
 }
 
-int SwitchOpen(char* xaInfo, int rmid, long flags) {
-  char dsn[256];
+// The start of xa_open and xa_close: the call is traced with the data source
+// of its open string (the rest carries the login), read into dsn. XA_OK to go
+// on; XAER_RMERR for an open string without one, XAER_INVAL for asynchronous
+// flags.
+constexpr size_t kDsnSize = 256;
+int EnterWithOpenString(const char* entry, const char* xaInfo, int rmid, long flags,
+                        char (&dsn)[kDsnSize]) {
   if (xaInfo == nullptr || !XaInfoGetDsn(xaInfo, dsn, sizeof dsn)) {
-    XaTracePrintf(1, "xa_switch_open(***, %d, %lX)", rmid, static_cast<unsigned long>(flags));
-    XaTracePrintf(1, "xa_switch_open: invalid xaInfo string format");
-    return Returned(XAER_RMERR);
+    XaTracePrintf(1, "%s(***, %d, %lX)", entry, rmid, static_cast<unsigned long>(flags));
+    XaTracePrintf(1, "%s: invalid xaInfo string format", entry);
+    return XAER_RMERR;
   }
-  XaTracePrintf(1, "xa_switch_open(%s, %d, %lX)", dsn, rmid, static_cast<unsigned long>(flags));
-  if (XaFlagsAsync(flags)) return Returned(XAER_INVAL);
+  XaTracePrintf(1, "%s(%s, %d, %lX)", entry, dsn, rmid, static_cast<unsigned long>(flags));
+  return XaFlagsAsync(flags) ? XAER_INVAL : XA_OK;
+}
+
+int SwitchOpen(char* xaInfo, int rmid, long flags) {
+  char dsn[kDsnSize];
+  if (const int rc = EnterWithOpenString("xa_switch_open", xaInfo, rmid, flags, dsn); rc != XA_OK) {
+    return Returned(rc);
+  }
   // Opening a resource manager the thread holds already changes nothing.
   if (AssocFind(rmid, nullptr) != nullptr) return Returned(XA_OK);
 
@@ -185,14 +197,10 @@ int SwitchOpen(char* xaInfo, int rmid, long flags) {
 }
 
 int SwitchClose(char* xaInfo, int rmid, long flags) {
-  char dsn[256];
-  if (xaInfo == nullptr || !XaInfoGetDsn(xaInfo, dsn, sizeof dsn)) {
-    XaTracePrintf(1, "xa_switch_close(***, %d, %lX)", rmid, static_cast<unsigned long>(flags));
-    XaTracePrintf(1, "xa_switch_close: invalid xaInfo string format");
-    return Returned(XAER_RMERR);
+  char dsn[kDsnSize];
+  if (const int rc = EnterWithOpenString("xa_switch_close", xaInfo, rmid, flags, dsn); rc != XA_OK) {
+    return Returned(rc);
   }
-  XaTracePrintf(1, "xa_switch_close(%s, %d, %lX)", dsn, rmid, static_cast<unsigned long>(flags));
-  if (XaFlagsAsync(flags)) return Returned(XAER_INVAL);
   XaThreadAssoc* assoc = AssocFind(rmid, xaInfo);
   if (assoc == nullptr) return Returned(XAER_RMERR);
   // Closing under an active branch would end the branch's connection and

@@ -15,6 +15,7 @@
 
 #include "agent/agent_xa.h"
 #include "odbc/trace.h"
+#include "xa/code_names.h"
 
 namespace kx {
 
@@ -563,11 +564,7 @@ COdbcResourceDispenser* Find(void* handle) {
   return nullptr;
 }
 
-struct HrName {
-  HRESULT hr;
-  const char* name;
-};
-constexpr HrName kHrNames[] = {
+constexpr CodeName<HRESULT> kHrNames[] = {
     {S_OK, "S_OK"},
     {XACT_S_ASYNC, "XACT_S_ASYNC"},
     {XACT_S_READONLY, "XACT_S_READONLY"},
@@ -601,12 +598,7 @@ constexpr HrName kHrNames[] = {
 
 }  // namespace
 
-const char* DtcHResultName(HRESULT hr) {
-  for (const HrName& n : kHrNames) {
-    if (n.hr == hr) return n.name;
-  }
-  return "Unknown!";
-}
+const char* DtcHResultName(HRESULT hr) { return CodeNameOf(kHrNames, hr, "Unknown!"); }
 
 int16_t DtcInit() {
   DtcGlobal& g = Global();

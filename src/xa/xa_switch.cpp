@@ -13,6 +13,7 @@
 #include "odbc/odbc_installer.h"
 #include "odbc/trace.h"
 #include "util/str_util.h"
+#include "xa/code_names.h"
 #include "xa/xa_rm.h"
 
 namespace kx {
@@ -302,11 +303,7 @@ int SwitchComplete(int* handle, int* retval, int rmid, long flags) {
   });
 }
 
-struct RetName {
-  int code;
-  const char* name;
-};
-constexpr RetName kRetNames[] = {
+constexpr CodeName<int> kRetNames[] = {
     {XA_OK, "XA_OK"},
     {XA_RDONLY, "XA_RDONLY"},
     {XA_RETRY, "XA_RETRY"},
@@ -352,12 +349,7 @@ SQLRETURN HandOut(const char* name, H* out, Pick pick) {
 
 }  // namespace
 
-const char* XaRetName(int code) {
-  for (const RetName& r : kRetNames) {
-    if (r.code == code) return r.name;
-  }
-  return "Unknown";
-}
+const char* XaRetName(int code) { return CodeNameOf(kRetNames, code, "Unknown"); }
 
 int16_t XaSwitchInit() {
   SwitchState& s = Switch();

@@ -15,6 +15,7 @@
 
 #include "agent/agent_xa.h"
 #include "odbc/trace.h"
+#include "util/str_util.h"
 #include "xa/code_names.h"
 
 namespace kx {
@@ -86,12 +87,6 @@ DtcGlobal& Global() {
 void CopyCut(const char* text, char* out, size_t size) {
   if (out == nullptr || size == 0) return;
   std::snprintf(out, size, "%s", text != nullptr ? text : "");
-}
-
-void WipeText(char* text) {
-  if (text == nullptr) return;
-  volatile char* p = text;
-  while (*p != '\0') *p++ = '\0';
 }
 
 // The data source of a connect string that starts with "DSN=": the value up
@@ -331,7 +326,7 @@ COdbcResourceDispenser::~COdbcResourceDispenser() {
   cookie_ = 0;
   if (pipe_ != nullptr) pipe_->Release();
   if (enlistment_ != nullptr) enlistment_->Release();
-  WipeText(connectText_);
+  StrWipeText(connectText_);
   std::free(connectText_);
 }
 
@@ -640,7 +635,7 @@ void* DtcNewDispenser(void* transaction, AgentHandle server, AgentHandle conn,
   static_cast<void>(dtcLock);
   auto* d = new (std::nothrow) COdbcResourceDispenser(transaction, conn, binding, gate, text);
   if (d == nullptr) {
-    WipeText(text);
+    StrWipeText(text);
     std::free(text);
     return nullptr;
   }

@@ -10,6 +10,7 @@
 #include "odbc/handle_layer.h"
 #include "odbc/records.h"
 #include "odbc/trace.h"
+#include "util/str_util.h"
 
 namespace kx {
 
@@ -43,11 +44,6 @@ void TraceConnectFailure(SQLHDBC dbc) {
   }
   XaTracePrintf(1, "xa_switch_open: connect failed: %s %s", reinterpret_cast<char*>(state),
                 reinterpret_cast<char*>(text));
-}
-
-void Wipe(SQLCHAR* text, size_t size) {
-  volatile SQLCHAR* p = text;
-  for (size_t i = 0; i < size; ++i) p[i] = 0;
 }
 
 }  // namespace
@@ -88,7 +84,7 @@ bool XaRmConnect(XaRmRecord* rm, const char* connectText) {
                reinterpret_cast<SQLCHAR*>(const_cast<char*>(connectText)),
                static_cast<SQLSMALLINT>(SQL_NTS), out, static_cast<SQLSMALLINT>(sizeof out),
                &outLength, static_cast<SQLUSMALLINT>(SQL_DRIVER_NOPROMPT), 'A');
-  Wipe(out, sizeof out);
+  StrWipe(out, sizeof out);
   if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
     TraceConnectFailure(dbc);
     CallODBC(kRecFreeHandleDbc, dbc);

@@ -74,10 +74,7 @@ struct XaThreadAssoc {
   XaRmRecord rm;
   bool active = false;
   uint64_t startedAt = 0;  // order of the last successful start on this thread
-  ~XaThreadAssoc() {
-    volatile char* p = openString.data();
-    for (size_t i = 0; i < openString.size(); ++i) p[i] = '\0';
-  }
+  ~XaThreadAssoc() { StrWipe(openString.data(), openString.size()); }
 };
 
 // A thread may hold several resource managers, one per id. Only the owning

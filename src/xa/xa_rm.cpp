@@ -29,7 +29,12 @@ SharedEnv& Shared() {
   return *shared;
 }
 
-uint32_t HandleValue(SQLHANDLE h) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h)); }
+// The core's record of a connection handle, NULL when there is none. The
+// caller holds the handle lock.
+ConnRecord* ConnOf(SQLHDBC dbc) {
+  return static_cast<ConnRecord*>(
+      LookupHandle(HK_DBC, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(dbc))));
+}
 
 // The first diagnostic of the connection, for the trace of a failed connect.
 void TraceConnectFailure(SQLHDBC dbc) {
@@ -94,7 +99,7 @@ bool XaRmConnect(XaRmRecord* rm, const char* connectText) {
   bool xaCapable = false;
   {
     std::lock_guard<std::recursive_mutex> lock(HandleLock());
-    auto* conn = static_cast<ConnRecord*>(LookupHandle(HK_DBC, HandleValue(dbc)));
+    const ConnRecord* conn = ConnOf(dbc);
     if (conn == nullptr) return false;
     xaCapable = conn->cn_dtcAllowed != 0;
   }
@@ -122,7 +127,7 @@ void XaRmRelease(XaRmRecord* rm) {
 bool XaRmFind(const XaRmRecord& rm, XaRmTarget* target) {
   if (rm.dbc == nullptr) return false;
   std::lock_guard<std::recursive_mutex> lock(HandleLock());
-  auto* conn = static_cast<ConnRecord*>(LookupHandle(HK_DBC, HandleValue(rm.dbc)));
+  const ConnRecord* conn = ConnOf(rm.dbc);
   if (conn == nullptr || conn->state != CONN_CONNECTED || conn->binding.ops == nullptr) return false;
   target->ops = conn->binding.ops;
   target->conn = conn->agentConn;

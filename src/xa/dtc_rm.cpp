@@ -266,7 +266,9 @@ class COdbcResourceDispenser final : public IOdbcResourceDispenser {
   // open branch is rolled back (no branch left). XA_OK when none was open.
   int AbandonBranch() {
     if (state_ == DTC_RM_ACTIVE) XaBranch(&AgentOps::DRV_XaEnd, TMFAIL);
-    if (state_ != DTC_RM_ACTIVE && state_ != DTC_RM_ENDED && state_ != DTC_RM_PREPARED) return XA_OK;
+    if (state_ != DTC_RM_ACTIVE && state_ != DTC_RM_ENDED && state_ != DTC_RM_PREPARED) {
+      return XA_OK;
+    }
     state_ = DTC_RM_IDLE;
     return XaBranch(&AgentOps::DRV_XaRollback, TMNOFLAGS);
   }
@@ -402,8 +404,8 @@ HRESULT COdbcResourceDispenser::RMConnect() {
     if (!DsnOfConnectText(connectText_, dsn, sizeof dsn) ||
         (dsn[0] != '\0' && !XaGetDsnXaInfo(dsn, xaInfo_, sizeof xaInfo_))) {
       hr = Failed(E_ZNT_XAINFO_FAILED, "the data source's XaInfo value cannot be read");
-    } else if (Xa(&AgentOps::DRV_XaOpen, 1, static_cast<const char*>(xaInfo_), rmid_, TMNOFLAGS) !=
-               XA_OK) {
+    } else if (Xa(&AgentOps::DRV_XaOpen, XA_OPEN_THREADED, static_cast<const char*>(xaInfo_),
+                  rmid_, TMNOFLAGS) != XA_OK) {
       hr = Failed(E_ZNT_XA_FAILED, "the database refused to open XA on the connection");
     } else {
       opened_ = 1;

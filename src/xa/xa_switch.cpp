@@ -163,9 +163,8 @@ int EnterWithOpenString(const char* entry, const char* xaInfo, int rmid, long fl
 
 int SwitchOpen(char* xaInfo, int rmid, long flags) {
   char dsn[kDsnSize];
-  if (const int rc = EnterWithOpenString("xa_switch_open", xaInfo, rmid, flags, dsn); rc != XA_OK) {
-    return Returned(rc);
-  }
+  const int entered = EnterWithOpenString("xa_switch_open", xaInfo, rmid, flags, dsn);
+  if (entered != XA_OK) return Returned(entered);
   // Opening a resource manager the thread holds already changes nothing.
   if (AssocFind(rmid, nullptr) != nullptr) return Returned(XA_OK);
 
@@ -183,7 +182,7 @@ int SwitchOpen(char* xaInfo, int rmid, long flags) {
   if (XaEnvAcquire() && XaRmConnect(&assoc->rm, xaInfo) &&
       XaGetDsnXaInfo(dsn, dsnXaInfo, sizeof dsnXaInfo) && XaRmFind(assoc->rm, &target)) {
     rc = target.ops->DRV_XaOpen != nullptr
-             ? target.ops->DRV_XaOpen(target.conn, 1, dsnXaInfo, rmid, flags)
+             ? target.ops->DRV_XaOpen(target.conn, XA_OPEN_THREADED, dsnXaInfo, rmid, flags)
              : XAER_RMERR;
     if (rc == XA_OK && !AssocBind(std::move(assoc))) rc = XAER_RMERR;
     if (rc == XA_OK) return Returned(XA_OK);
@@ -196,9 +195,8 @@ int SwitchOpen(char* xaInfo, int rmid, long flags) {
 
 int SwitchClose(char* xaInfo, int rmid, long flags) {
   char dsn[kDsnSize];
-  if (const int rc = EnterWithOpenString("xa_switch_close", xaInfo, rmid, flags, dsn); rc != XA_OK) {
-    return Returned(rc);
-  }
+  const int entered = EnterWithOpenString("xa_switch_close", xaInfo, rmid, flags, dsn);
+  if (entered != XA_OK) return Returned(entered);
   XaThreadAssoc* assoc = AssocFind(rmid, xaInfo);
   if (assoc == nullptr) return Returned(XAER_RMERR);
   // Closing under an active branch would end the branch's connection and

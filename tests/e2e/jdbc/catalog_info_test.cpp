@@ -74,12 +74,6 @@ class CatalogInfo : public RoadTest {
         << type << " " << Diag(SQL_HANDLE_DBC, dbc_);
     return value;
   }
-  SQLUINTEGER InfoU32(SQLUSMALLINT type) {
-    SQLUINTEGER value = 0;
-    EXPECT_EQ(SQL_SUCCESS, SQLGetInfo(dbc_, type, &value, sizeof value, nullptr))
-        << type << " " << Diag(SQL_HANDLE_DBC, dbc_);
-    return value;
-  }
   SQLUSMALLINT InfoU16(SQLUSMALLINT type) {
     SQLUSMALLINT value = 0;
     EXPECT_EQ(SQL_SUCCESS, SQLGetInfo(dbc_, type, &value, sizeof value, nullptr))

@@ -371,18 +371,13 @@ TEST_P(DynamicChanges, SetPosChangesRowsByKey) {
       Drop(other);
     }
   }
-  auto info = [&](SQLUSMALLINT type) {
-    SQLUINTEGER x = 0;
-    EXPECT_TRUE(SQL_SUCCEEDED(SQLGetInfo(dbc_, type, &x, sizeof x, nullptr))) << type;
-    return x;
-  };
-  EXPECT_EQ(info(SQL_DYNAMIC_CURSOR_ATTRIBUTES1),
+  EXPECT_EQ(InfoU32(SQL_DYNAMIC_CURSOR_ATTRIBUTES1),
             static_cast<SQLUINTEGER>(SQL_CA1_NEXT | SQL_CA1_RELATIVE | SQL_CA1_LOCK_NO_CHANGE |
                                      SQL_CA1_POS_POSITION | SQL_CA1_POS_UPDATE | SQL_CA1_POS_DELETE |
                                      SQL_CA1_POS_REFRESH | SQL_CA1_POSITIONED_UPDATE | SQL_CA1_POSITIONED_DELETE));
   const SQLUINTEGER concurrencies = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
                                     SQL_CA2_OPT_ROWVER_CONCURRENCY | SQL_CA2_OPT_VALUES_CONCURRENCY;
-  EXPECT_EQ(info(SQL_DYNAMIC_CURSOR_ATTRIBUTES2) & concurrencies, concurrencies);
+  EXPECT_EQ(InfoU32(SQL_DYNAMIC_CURSOR_ATTRIBUTES2) & concurrencies, concurrencies);
 }
 
 // Under lock concurrency in manual-commit mode the rows of the rowset a

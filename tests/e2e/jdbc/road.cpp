@@ -216,6 +216,13 @@ std::string RoadTest::Table(const char* stem, const std::string& columns) {
   return name;
 }
 
+SQLUINTEGER RoadTest::InfoU32(SQLUSMALLINT type) {
+  SQLUINTEGER value = 0;
+  EXPECT_EQ(SQL_SUCCESS, SQLGetInfo(dbc_, type, &value, sizeof value, nullptr))
+      << type << " " << Diag(SQL_HANDLE_DBC, dbc_);
+  return value;
+}
+
 std::string RoadTest::Scalar(const std::string& sql, SQLHDBC dbc) {
   SQLHSTMT st = SQL_NULL_HSTMT;
   if (SQLAllocHandle(SQL_HANDLE_STMT, dbc == SQL_NULL_HDBC ? dbc_ : dbc, &st) != SQL_SUCCESS) {

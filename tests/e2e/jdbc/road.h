@@ -104,6 +104,9 @@ class RoadTest : public ::testing::TestWithParam<Road> {
   SQLRETURN ExecOn(SQLHDBC dbc, const std::string& sql, std::string* diag = nullptr);
   // Whether one of the statement's diagnostic records has the SQLSTATE.
   static bool HasState(SQLHSTMT st, const char* state);
+  // SQLGetInfo of a 32-bit answer on the fixture's connection; anything but
+  // SQL_SUCCESS fails the test.
+  SQLUINTEGER InfoU32(SQLUSMALLINT type);
 
   SQLHENV env_ = SQL_NULL_HENV;
   SQLHDBC dbc_ = SQL_NULL_HDBC;

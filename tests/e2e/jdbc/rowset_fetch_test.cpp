@@ -378,18 +378,12 @@ TEST_P(Rowsets, KeysetAndDynamicRequestsWithoutKeysSettleOnStaticReadOnly) {
 }
 
 TEST_P(Rowsets, InformationMatchesWhatTheCursorsDo) {
-  SQLUINTEGER v = 0;
-  auto info = [&](SQLUSMALLINT type) {
-    v = 0;
-    EXPECT_TRUE(SQL_SUCCEEDED(SQLGetInfo(dbc_, type, &v, sizeof v, nullptr))) << type;
-    return v;
-  };
-  EXPECT_EQ(info(SQL_SCROLL_OPTIONS),
+  EXPECT_EQ(InfoU32(SQL_SCROLL_OPTIONS),
             static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY | SQL_SO_STATIC | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED |
                                      SQL_SO_DYNAMIC));
-  EXPECT_EQ(info(SQL_SCROLL_CONCURRENCY), static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK |
+  EXPECT_EQ(InfoU32(SQL_SCROLL_CONCURRENCY), static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK |
                                                                    SQL_SCCO_OPT_ROWVER | SQL_SCCO_OPT_VALUES));
-  EXPECT_EQ(info(SQL_DYNAMIC_CURSOR_ATTRIBUTES1) & (SQL_CA1_NEXT | SQL_CA1_RELATIVE | SQL_CA1_ABSOLUTE),
+  EXPECT_EQ(InfoU32(SQL_DYNAMIC_CURSOR_ATTRIBUTES1) & (SQL_CA1_NEXT | SQL_CA1_RELATIVE | SQL_CA1_ABSOLUTE),
             static_cast<SQLUINTEGER>(SQL_CA1_NEXT | SQL_CA1_RELATIVE));
   // Static and keyset-driven cursors scroll, keep bookmarks and change their
   // rows.
@@ -398,20 +392,20 @@ TEST_P(Rowsets, InformationMatchesWhatTheCursorsDo) {
   const SQLUINTEGER changes = SQL_CA1_POS_UPDATE | SQL_CA1_POS_DELETE | SQL_CA1_BULK_ADD |
                               SQL_CA1_BULK_UPDATE_BY_BOOKMARK | SQL_CA1_BULK_DELETE_BY_BOOKMARK |
                               SQL_CA1_BULK_FETCH_BY_BOOKMARK;
-  EXPECT_EQ(info(SQL_KEYSET_CURSOR_ATTRIBUTES1) & (scroll | changes), scroll | changes);
-  EXPECT_EQ(info(SQL_STATIC_CURSOR_ATTRIBUTES1) & (scroll | changes), scroll | changes);
+  EXPECT_EQ(InfoU32(SQL_KEYSET_CURSOR_ATTRIBUTES1) & (scroll | changes), scroll | changes);
+  EXPECT_EQ(InfoU32(SQL_STATIC_CURSOR_ATTRIBUTES1) & (scroll | changes), scroll | changes);
   // All three change their rows under every concurrency.
   const SQLUINTEGER concurrencies = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
                                     SQL_CA2_OPT_ROWVER_CONCURRENCY | SQL_CA2_OPT_VALUES_CONCURRENCY;
-  EXPECT_EQ(info(SQL_STATIC_CURSOR_ATTRIBUTES2) & concurrencies, concurrencies);
-  EXPECT_EQ(info(SQL_KEYSET_CURSOR_ATTRIBUTES2) & concurrencies, concurrencies);
-  EXPECT_EQ(info(SQL_DYNAMIC_CURSOR_ATTRIBUTES2) & concurrencies, concurrencies);
-  EXPECT_EQ(info(SQL_POS_OPERATIONS), static_cast<SQLUINTEGER>(SQL_POS_POSITION | SQL_POS_REFRESH | SQL_POS_UPDATE |
+  EXPECT_EQ(InfoU32(SQL_STATIC_CURSOR_ATTRIBUTES2) & concurrencies, concurrencies);
+  EXPECT_EQ(InfoU32(SQL_KEYSET_CURSOR_ATTRIBUTES2) & concurrencies, concurrencies);
+  EXPECT_EQ(InfoU32(SQL_DYNAMIC_CURSOR_ATTRIBUTES2) & concurrencies, concurrencies);
+  EXPECT_EQ(InfoU32(SQL_POS_OPERATIONS), static_cast<SQLUINTEGER>(SQL_POS_POSITION | SQL_POS_REFRESH | SQL_POS_UPDATE |
                                                                SQL_POS_DELETE | SQL_POS_ADD));
-  EXPECT_NE(info(SQL_GETDATA_EXTENSIONS) & SQL_GD_BLOCK, 0u);
-  EXPECT_NE(info(SQL_FETCH_DIRECTION) & SQL_FD_FETCH_BOOKMARK, 0u);
-  EXPECT_EQ(info(SQL_BOOKMARK_PERSISTENCE), static_cast<SQLUINTEGER>(SQL_BP_SCROLL | SQL_BP_UPDATE | SQL_BP_DELETE));
-  EXPECT_EQ(info(SQL_LOCK_TYPES), static_cast<SQLUINTEGER>(SQL_LCK_NO_CHANGE));
+  EXPECT_NE(InfoU32(SQL_GETDATA_EXTENSIONS) & SQL_GD_BLOCK, 0u);
+  EXPECT_NE(InfoU32(SQL_FETCH_DIRECTION) & SQL_FD_FETCH_BOOKMARK, 0u);
+  EXPECT_EQ(InfoU32(SQL_BOOKMARK_PERSISTENCE), static_cast<SQLUINTEGER>(SQL_BP_SCROLL | SQL_BP_UPDATE | SQL_BP_DELETE));
+  EXPECT_EQ(InfoU32(SQL_LOCK_TYPES), static_cast<SQLUINTEGER>(SQL_LCK_NO_CHANGE));
   SQLUSMALLINT exists = 0;
   for (SQLUSMALLINT fn :
        {SQL_API_SQLEXTENDEDFETCH, SQL_API_SQLFETCHSCROLL, SQL_API_SQLSETPOS, SQL_API_SQLBULKOPERATIONS}) {

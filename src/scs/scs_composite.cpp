@@ -40,12 +40,6 @@ constexpr int32_t kPieceBytes = RBT_BINARY;
 // Bytes left reported before a value is chosen.
 constexpr int32_t kNoPiece = -4;
 
-void FreeRows(RowBuffer* rows) {
-  if (rows == nullptr) return;
-  RB_Free(rows);
-  std::free(rows);
-}
-
 void FreeAttrs(ValueRec* attrs, int16_t n) {
   if (attrs == nullptr) return;
   for (int16_t i = 0; i < n; ++i) VAL_Clear(&attrs[i]);
@@ -71,7 +65,7 @@ int32_t ExecuteDescribe(AgentHandle h, const char* sql, RowBuffer* rows, uint16_
   const bool outputs = colCount != nullptr && cols != nullptr && paramCount != nullptr && params != nullptr &&
                        rowCount != nullptr && (descCount == 0 || descs != nullptr);
   if (c == nullptr || !outputs) {
-    FreeRows(rows);  // the parameter rows are ours from the call on
+    scs_p_FreeRows(rows);  // the parameter rows are ours from the call on
     return KX_ERR_BAD_ARGUMENT;
   }
   *colCount = 0;
@@ -99,7 +93,7 @@ int32_t ExecuteDescribe(AgentHandle h, const char* sql, RowBuffer* rows, uint16_
     if (rc == 0) {
       rc = AgentCall(Layer(), &AgentOps::DRV_SetParams, h, rows);
     } else {
-      FreeRows(rows);
+      scs_p_FreeRows(rows);
     }
   }
   if (rc == 0 && descCount != 0) rc = AgentCall(Layer(), &AgentOps::DRV_SetParamInfo, h, descCount, descs);

@@ -8,6 +8,7 @@
 
 #include "util/errcodes.h"
 #include "util/hash_table.h"
+#include "util/log.h"
 
 namespace kx {
 
@@ -67,17 +68,17 @@ void SCS_ReadConnInfo(ScsConn* info) {
   info->maxParams = AskConnInt(h, AP_CONN_MAX_PARAMS, 255);
   info->unicodeClient = AskConnInt(h, AP_CONN_UNICODE_CLIENT, 0);
   char text[509];
-  if (InfoText(h, 29, text, 2)) info->identQuote = text[0] == ' ' ? 0 : text[0];
+  if (InfoText(h, SQL_IDENTIFIER_QUOTE_CHAR, text, 2)) info->identQuote = text[0] == ' ' ? 0 : text[0];
   int32_t v = 0;
-  if (InfoInt(h, 28, &v)) info->identCase = v & 0xFFFF;
+  if (InfoInt(h, SQL_IDENTIFIER_CASE, &v)) info->identCase = v & 0xFFFF;
   v = 0;
-  if (InfoInt(h, 93, &v)) info->quotedIdentCase = v & 0xFFFF;
-  if (InfoText(h, 47, text, sizeof text)) info->userName = text;
-  if (InfoText(h, 17, text, sizeof text)) info->dbmsName = text;
+  if (InfoInt(h, SQL_QUOTED_IDENTIFIER_CASE, &v)) info->quotedIdentCase = v & 0xFFFF;
+  if (InfoText(h, SQL_USER_NAME, text, sizeof text)) info->userName = text;
+  if (InfoText(h, SQL_DBMS_NAME, text, sizeof text)) info->dbmsName = text;
   v = 0;
-  if (InfoInt(h, 99, &v)) info->maxOrderByCols = static_cast<uint16_t>(v & 0xFFFF);
+  if (InfoInt(h, SQL_MAX_COLUMNS_IN_ORDER_BY, &v)) info->maxOrderByCols = static_cast<uint16_t>(v & 0xFFFF);
   v = 0;
-  if (InfoInt(h, 80, &v)) info->selectForUpdate = (v & 4) != 0 ? 1 : 0;  // SQL_PS_SELECT_FOR_UPDATE
+  if (InfoInt(h, SQL_POSITIONED_STATEMENTS, &v)) info->selectForUpdate = (v & SQL_PS_SELECT_FOR_UPDATE) != 0 ? 1 : 0;
   // Where NULLs sort: the seek predicates of mixed cursors follow it.
   v = 0;
   uint16_t length = 0;
@@ -115,11 +116,8 @@ void SCS_CursorRecFree(ScsCursor* c) {
   std::free(c->genParamDescs);
   c->genParamDescs = nullptr;
   c->genParamCount = 0;
-  if (c->keptParams != nullptr) {
-    RB_Free(c->keptParams);
-    std::free(c->keptParams);
-    c->keptParams = nullptr;
-  }
+  scs_p_FreeRows(c->keptParams);
+  c->keptParams = nullptr;
   std::free(c->text);
   c->text = nullptr;
   SCR_FreeAnalysis(&c->main);
@@ -158,6 +156,8 @@ int scs_p_KeyBatchSizes(const ScsCursor* c, int32_t keyColumns, int32_t* batches
   return 0;
 }
 
+void scs_p_FreeRows(RowBuffer* rows) { std::free(RB_Free(rows)); }
+
 int scs_p_UseKeysetStmt(ScsCursor* c) {
   // Whatever runs on it next replaces the positioned change prepared there.
   c->preparedChange.clear();
@@ -167,6 +167,28 @@ int scs_p_UseKeysetStmt(ScsCursor* c) {
     return KX_ERR_GENERAL;
   }
   return 0;
+}
+
+int scs_p_PrepareOnKeysetStmt(ScsCursor* c, const char* what, const char* sql) {
+  if (scs_p_UseKeysetStmt(c) != 0) return KX_ERR_GENERAL;
+  LogDebug("%s: %s", what, sql);
+  return AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_Prepare, c->keysetStmt, sql);
+}
+
+int scs_p_ExecuteKeysetStmt(ScsCursor* c) {
+  const AgentBinding& agent = *SCS_AgentBinding();
+  RowBuffer* params = nullptr;
+  int rc = scs_p_KeptParamRow(c, &params);
+  if (rc != 0) return rc;
+  if (params != nullptr) {
+    rc = AgentCall(agent, &AgentOps::DRV_SetParams, c->keysetStmt, params);
+    if (rc == 0 && c->appParamCount > 0) {
+      rc = AgentCall(agent, &AgentOps::DRV_SetParamInfo, c->keysetStmt, c->appParamCount,
+                     static_cast<const SCS_PARAMDESC*>(c->appParamDescs));
+    }
+    if (rc != 0) return rc;
+  }
+  return AgentCall(agent, &AgentOps::DRV_Execute, c->keysetStmt);
 }
 
 }  // namespace kx

@@ -256,6 +256,11 @@ int scs_p_KeyBatchSizes(const ScsCursor* c, int32_t keyColumns, int32_t* batches
 // layer's own other than a positioned change: the change prepared on it last
 // has to be prepared again. 0 or 15.
 int scs_p_UseKeysetStmt(ScsCursor* c);
+// Prepares sql on the keyset statement (see scs_p_UseKeysetStmt), logging it
+// under what.
+int scs_p_PrepareOnKeysetStmt(ScsCursor* c, const char* what, const char* sql);
+// Executes the keyset statement with the application's kept parameter values.
+int scs_p_ExecuteKeysetStmt(ScsCursor* c);
 
 // ---- table and column metadata ---------------------------------------------------------
 
@@ -275,6 +280,14 @@ ScsIdentRules SCS_IdentRules(const ScsCursor* c);
 int scs_p_NormaliseIdent(char* name, const ScsIdentRules& rules, bool requote);
 // 1 when the two identifiers name the same thing under the rules, else 0.
 int scs_p_IdentEqual(const char* a, const char* b, const ScsIdentRules& rules);
+// 0-based columns of the catalog results the layer reads.
+constexpr uint16_t SCS_TABLES_CAT = 0, SCS_TABLES_SCHEM = 1, SCS_TABLES_NAME = 2;
+constexpr uint16_t SCS_COLUMNS_NAME = 3, SCS_COLUMNS_TYPE = 4, SCS_COLUMNS_SIZE = 6, SCS_COLUMNS_DIGITS = 8,
+                   SCS_COLUMNS_NULLABLE = 10;
+constexpr uint16_t SCS_SPECIAL_NAME = 1, SCS_SPECIAL_TYPE = 2, SCS_SPECIAL_SIZE = 4, SCS_SPECIAL_DIGITS = 6,
+                   SCS_SPECIAL_PSEUDO = 7;
+constexpr uint16_t SCS_STATS_INDEX_NAME = 5, SCS_STATS_ORDINAL = 7, SCS_STATS_COLUMN_NAME = 8;
+constexpr uint16_t SCS_PKEYS_COLUMN_NAME = 3;
 // The text of a catalog column's element as UTF-8 (16-bit text converted),
 // at most 508 bytes; *isNull for a NULL value. 0 or 15 (a storage type that
 // holds no text).
@@ -414,6 +427,8 @@ void scs_p_DropRowset(ScsCursor* c);
 int scs_p_KeepRowset(ScsCursor* c, const RowBuffer* rows, int32_t first, int32_t n);
 // Frees the result-column descriptions (a new prepare describes again).
 void scs_p_DropResultCols(ScsCursor* c);
+// Frees a row buffer allocated on the heap, with its header (NULL passes).
+void scs_p_FreeRows(RowBuffer* rows);
 
 // ---- positioned operations and bulk operations by bookmark ---------------------------
 

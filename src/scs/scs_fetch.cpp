@@ -44,7 +44,7 @@ namespace {
 // the key that finds it again.
 int CacheWithKeys(ScsCursor* c) {
   KS_REC* ks = c->keyset;
-  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const char quote = SCS_IdentRules(c).quote;
   int rc = scs_p_Analyse(&c->keysetAn, c->text);
   if (rc == 0) rc = KS_AppendKeysToSelList(&c->keysetAn, ks, quote);
   if (rc != 0) return rc;
@@ -53,22 +53,9 @@ int CacheWithKeys(ScsCursor* c) {
   if (c->concurrency == SCS_CONCUR_LOCK && c->connInfo != nullptr && c->connInfo->selectForUpdate) {
     text += " FOR UPDATE";
   }
-  if (scs_p_UseKeysetStmt(c) != 0) return KX_ERR_GENERAL;
-  LogDebug("static rows with keys: %s", text.c_str());
-  rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_Prepare, c->keysetStmt, text.c_str());
+  rc = scs_p_PrepareOnKeysetStmt(c, "static rows with keys", text.c_str());
   if (rc != 0) return rc;
-  RowBuffer* params = nullptr;
-  rc = scs_p_KeptParamRow(c, &params);
-  if (rc != 0) return rc;
-  if (params != nullptr) {
-    rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_SetParams, c->keysetStmt, params);
-    if (rc == 0 && c->appParamCount > 0) {
-      rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_SetParamInfo, c->keysetStmt, c->appParamCount,
-                     static_cast<const SCS_PARAMDESC*>(c->appParamDescs));
-    }
-    if (rc != 0) return rc;
-  }
-  rc = AgentCall(*SCS_AgentBinding(), &AgentOps::DRV_Execute, c->keysetStmt);
+  rc = scs_p_ExecuteKeysetStmt(c);
   if (rc != 0) return rc;
   int32_t total = 0;
   rc = SS_GetRsltSet(c->snapshot, SCS_AgentBinding(), c->keysetStmt, &total);
@@ -86,6 +73,26 @@ int CacheWithKeys(ScsCursor* c) {
   ks->statusCount = total;
   c->rowCount = total;
   c->flags |= SCSF_CACHED;
+  return 0;
+}
+
+// The absolute 0-based row of an absolute fetch target: from the start for
+// a >= 1, from the end for a < 0, the last rowset for 0.
+int AbsoluteRow(ScsCursor* c, int32_t row, int64_t* out) {
+  const int64_t n = c->rowCount;
+  const int64_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
+  const int64_t a = row >= 1 ? int64_t{row} - 1 : row < 0 ? n + row : (n - r > 0 ? n - r : 0);
+  if (a < 0) {
+    c->setPosRow = SCS_AT_BEFORE_FIRST;
+    c->rowsetStart = SCS_AT_BEFORE_FIRST;
+    return KX_ERR_FETCH_BEFORE_START;
+  }
+  if (a > n - 1) {
+    c->setPosRow = SCS_AT_AFTER_LAST;
+    c->rowsetStart = SCS_AT_AFTER_LAST;
+    return KX_ERR_FETCH_BEYOND_END;
+  }
+  *out = a;
   return 0;
 }
 
@@ -123,19 +130,9 @@ int scs_p_FetchStatic(ScsCursor* c, RowStatusSet* set, int32_t row) {
   }
   const int64_t n = c->rowCount;
   const int64_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
-  // Absolute row: from the start for a >= 1, from the end for a < 0, the
-  // last rowset for 0.
-  int64_t a = row >= 1 ? int64_t{row} - 1 : row < 0 ? n + row : (n - r > 0 ? n - r : 0);
-  if (a < 0) {
-    c->setPosRow = SCS_AT_BEFORE_FIRST;
-    c->rowsetStart = SCS_AT_BEFORE_FIRST;
-    return KX_ERR_FETCH_BEFORE_START;
-  }
-  if (a > n - 1) {
-    c->setPosRow = SCS_AT_AFTER_LAST;
-    c->rowsetStart = SCS_AT_AFTER_LAST;
-    return KX_ERR_FETCH_BEYOND_END;
-  }
+  int64_t a = 0;
+  const int pos = AbsoluteRow(c, row, &a);
+  if (pos != 0) return pos;
   c->rowsetStart = static_cast<int32_t>(a + 1);
   const int rc = SS_GetRows(c->snapshot, static_cast<int32_t>(a), static_cast<int32_t>(r), &set->rows);
   if (rc != 0) {
@@ -161,10 +158,7 @@ int scs_p_FetchStatic(ScsCursor* c, RowStatusSet* set, int32_t row) {
     if (rc2 == 0 && missing == 0 && placed->colCount == set->rows->colCount) {
       rc2 = RB_CopyRow(set->rows, placed, i, 0, false);
     }
-    if (placed != nullptr) {
-      RB_Free(placed);
-      std::free(placed);
-    }
+    scs_p_FreeRows(placed);
   }
   if (rc2 != 0) return rc2;
   return scs_p_KeepRowset(c, set->rows, static_cast<int32_t>(a), got);
@@ -233,26 +227,6 @@ bool SameValue(const RowBufferColumn* a, int32_t i, const RowBufferColumn* b, in
   return na == nb && (na == 0 || std::memcmp(pa, pb, na) == 0);
 }
 
-// The absolute 0-based row of an absolute fetch target: from the start for
-// a >= 1, from the end for a < 0, the last rowset for 0.
-int AbsoluteRow(ScsCursor* c, int32_t row, int64_t* out) {
-  const int64_t n = c->rowCount;
-  const int64_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
-  const int64_t a = row >= 1 ? int64_t{row} - 1 : row < 0 ? n + row : (n - r > 0 ? n - r : 0);
-  if (a < 0) {
-    c->setPosRow = SCS_AT_BEFORE_FIRST;
-    c->rowsetStart = SCS_AT_BEFORE_FIRST;
-    return KX_ERR_FETCH_BEFORE_START;
-  }
-  if (a > n - 1) {
-    c->setPosRow = SCS_AT_AFTER_LAST;
-    c->rowsetStart = SCS_AT_AFTER_LAST;
-    return KX_ERR_FETCH_BEYOND_END;
-  }
-  *out = a;
-  return 0;
-}
-
 // Prepares the by-key query for batches of `groups` keys on the values
 // statement: the application's select list with the key columns after it,
 // its FROM, and the key predicate before its own condition.
@@ -265,7 +239,7 @@ int PrepareByKey(ScsCursor* c, int32_t groups) {
   const bool preparedLocking = (c->flags2 & SCSQ_LOCKING) != 0;
   if (c->byKeyGroups == groups && (c->flags2 & SCSQ_ROWSBYKEYS) != 0 && locking == preparedLocking) return 0;
   KS_REC* ks = c->keyset;
-  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const char quote = SCS_IdentRules(c).quote;
   int rc = scs_p_Analyse(&c->valuesAn, c->text);
   if (rc == 0) rc = KS_MakeKeyWhere(&c->valuesAn, ks, quote, groups);
   if (rc == 0) rc = scs_p_Analyse(&c->valuesAn, c->valuesAn.sql);
@@ -324,13 +298,11 @@ int ReadRowsByKey(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_t n,
     if (rc == 0 && app != nullptr) {
       // The key predicate stands before the statement's own condition.
       rc = RB_JoinCols(app, params);
-      RB_Free(params);
-      std::free(params);
+      scs_p_FreeRows(params);
       params = app;
     }
     if (rc != 0) {
-      RB_Free(params);
-      std::free(params);
+      scs_p_FreeRows(params);
       return rc;
     }
     rc = AgentCall(Agent(), &AgentOps::DRV_SetParams, c->valuesStmt, params);
@@ -411,10 +383,7 @@ int SCS_MarkMissingRows(RowBuffer* rows, const RowBuffer* keys, int32_t first, i
     }
   }
   if (rc != 0) {
-    if (out != nullptr) {
-      RB_Free(out);
-      std::free(out);
-    }
+    scs_p_FreeRows(out);
     return rc;
   }
   *placed = out;
@@ -491,9 +460,7 @@ int KeyBlock(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* 
   int rc = KS_BuildKeyBlockQuery(c, direction, inclusive, from, boundary, &cells);
   if (rc != 0) return rc;
   // The keyset statement: a positioned change prepared there goes.
-  if (scs_p_UseKeysetStmt(c) != 0) return KX_ERR_GENERAL;
-  LogDebug("key block: %s", c->keysetAn.sql);
-  rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, c->keysetStmt, c->keysetAn.sql);
+  rc = scs_p_PrepareOnKeysetStmt(c, "key block", c->keysetAn.sql);
   if (rc != 0) return rc;
   RowBuffer* params = nullptr;
   std::vector<SCS_PARAMDESC> descs;
@@ -510,17 +477,13 @@ int KeyBlock(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* 
     // The seek predicate stands before the statement's own condition.
     if (params != nullptr) {
       rc = RB_JoinCols(app, params);
-      RB_Free(params);
-      std::free(params);
+      scs_p_FreeRows(params);
     }
     params = app;
     for (uint16_t i = 0; i < c->appParamCount; ++i) descs.push_back(c->appParamDescs[i]);
   }
   if (rc != 0) {
-    if (params != nullptr) {
-      RB_Free(params);
-      std::free(params);
-    }
+    scs_p_FreeRows(params);
     return rc;
   }
   if (params != nullptr) {
@@ -575,8 +538,7 @@ int KeyBlock(ScsCursor* c, uint16_t direction, bool inclusive, const RowBuffer* 
   AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->keysetStmt);
   if (rc == 0 && (direction == KS_PRIOR || direction == KS_LAST) && block->rowCount > 1) rc = RB_Reverse(&block);
   if (rc != 0) {
-    RB_Free(block);
-    std::free(block);
+    scs_p_FreeRows(block);
     return rc;
   }
   *out = block;
@@ -589,8 +551,7 @@ int Slice(RowBuffer* block, int32_t from, int32_t count, RowBuffer** out) {
   int rc = RB_CloneEmpty(out, block, count > 0 ? count : 1);
   for (int32_t i = 0; rc == 0 && i < count; ++i) rc = RB_CopyRow(*out, block, i, from + i, true);
   if (rc != 0 && *out != nullptr) {
-    RB_Free(*out);
-    std::free(*out);
+    scs_p_FreeRows(*out);
     *out = nullptr;
   }
   return rc;
@@ -602,8 +563,7 @@ int TakeWindow(ScsCursor* c, RowBuffer* block, bool first, bool last) {
   auto* status = static_cast<int16_t*>(std::calloc(static_cast<size_t>(block->rowCount > 0 ? block->rowCount : 1),
                                                    sizeof(int16_t)));
   if (status == nullptr) {
-    RB_Free(block);
-    std::free(block);
+    scs_p_FreeRows(block);
     return KX_ERR_NOMEM;
   }
   KS_Close(ks);
@@ -616,13 +576,6 @@ int TakeWindow(ScsCursor* c, RowBuffer* block, bool first, bool last) {
   c->windowLast = last;
   c->mixedWindow = kWindowInside;
   return 0;
-}
-
-void FreeBlock(RowBuffer* block) {
-  if (block != nullptr) {
-    RB_Free(block);
-    std::free(block);
-  }
 }
 
 // Keys a window holds: the keyset size of a mixed cursor; a dynamic cursor
@@ -641,7 +594,7 @@ int EdgeWindow(ScsCursor* c, uint16_t direction, int32_t* a) {
   if (rc != 0) return rc;
   const int32_t n = block->rowCount;
   if (n == 0) {
-    FreeBlock(block);
+    scs_p_FreeRows(block);
     c->mixedWindow = kWindowAfterEnd;
     return KX_ERR_FETCH_BEYOND_END;
   }
@@ -662,7 +615,7 @@ int RereadWindow(ScsCursor* c, int32_t s, int32_t* a) {
   if (rc != 0) return rc;
   if (block->rowCount == 0) {
     // Every row from there on is gone: the rows before it are the last.
-    FreeBlock(block);
+    scs_p_FreeRows(block);
     return EdgeWindow(c, KS_LAST, a);
   }
   rc = TakeWindow(c, block, c->windowFirst && s == 0, block->rowCount < k);
@@ -709,13 +662,13 @@ int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
     if (rc != 0) return rc;
     const int32_t got = block->rowCount;
     if (got < v) {
-      FreeBlock(block);
+      scs_p_FreeRows(block);
       c->mixedWindow = kWindowAfterEnd;
       return KX_ERR_FETCH_BEYOND_END;
     }
     RowBuffer* window = nullptr;
     rc = Slice(block, v - 1, got - (v - 1), &window);
-    FreeBlock(block);
+    scs_p_FreeRows(block);
     if (rc != 0) return rc;
     rc = TakeWindow(c, window, false, got < v - 1 + k);
     *a = 0;
@@ -728,16 +681,16 @@ int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
   if (rc != 0) return rc;
   const int32_t got = block->rowCount;
   if (got < back) {
-    FreeBlock(block);
+    scs_p_FreeRows(block);
     return passStart(got);
   }
   const int32_t start = got - back;  // the block is in the statement's order
   RowBuffer* window = nullptr;
   rc = KeyBlock(c, KS_NEXT, true, block, start, k, &window);
-  FreeBlock(block);
+  scs_p_FreeRows(block);
   if (rc != 0) return rc;
   if (window->rowCount == 0) {
-    FreeBlock(window);
+    scs_p_FreeRows(window);
     return EdgeWindow(c, KS_FIRST, a);
   }
   const bool last = window->rowCount < k;
@@ -916,10 +869,7 @@ int scs_p_KeyRowAt(ScsCursor* c, int32_t kn, int32_t* row) {
       while (rc == 0 && one->colCount > KS_KeyCount(ks)) rc = RB_DeleteCol(one, 0);
       if (rc == 0 && one->rowCount != 1) rc = KX_ERR_GENERAL;
       if (rc != 0) {
-        if (one != nullptr) {
-          RB_Free(one);
-          std::free(one);
-        }
+        scs_p_FreeRows(one);
         SCS_PostCacheFailure(c, &c->snapshot->cache);
         return rc;
       }
@@ -947,11 +897,8 @@ int scs_p_KeyRowAt(ScsCursor* c, int32_t kn, int32_t* row) {
 
 void scs_p_DropRowset(ScsCursor* c) {
   c->rowsetKeys.clear();
-  if (c->rowsetValues != nullptr) {
-    RB_Free(c->rowsetValues);
-    std::free(c->rowsetValues);
-    c->rowsetValues = nullptr;
-  }
+  scs_p_FreeRows(c->rowsetValues);
+  c->rowsetValues = nullptr;
 }
 
 int scs_p_KeepRowset(ScsCursor* c, const RowBuffer* rows, int32_t first, int32_t n) {

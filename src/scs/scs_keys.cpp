@@ -62,7 +62,8 @@ struct TableArgs {
   std::string qualifier, owner, table;
 };
 
-TableArgs ArgsOf(const SCR_TABLEREF* ref, char quote) {
+TableArgs ArgsOf(const ScsCursor* c, const SCR_TABLEREF* ref) {
+  const char quote = SCS_IdentRules(c).quote;
   TableArgs t{Unquoted(ref->qualifier, quote), Unquoted(ref->owner, quote), Unquoted(ref->table, quote)};
   return t;
 }
@@ -80,14 +81,15 @@ int ReadColumns(ScsCursor* c, const TableArgs& t, std::vector<ColumnFacts>* out)
   for (int32_t r = 0; r < rows.rowCount && rc == 0; ++r) {
     ColumnFacts f;
     bool isNull = true;
-    rc = scs_p_CatalogStrGet(&rows, r, 3, &f.name, &isNull);
+    rc = scs_p_CatalogStrGet(&rows, r, SCS_COLUMNS_NAME, &f.name, &isNull);
     int64_t v = 0;
-    if (scs_p_CatalogIntGet(&rows, r, 4, &v)) f.sqlType = static_cast<int16_t>(v);
-    if (scs_p_CatalogIntGet(&rows, r, 6, &v)) f.size = static_cast<int32_t>(v);
-    if (scs_p_CatalogIntGet(&rows, r, 8, &v) && (f.sqlType == SQL_NUMERIC || f.sqlType == SQL_DECIMAL)) {
+    if (scs_p_CatalogIntGet(&rows, r, SCS_COLUMNS_TYPE, &v)) f.sqlType = static_cast<int16_t>(v);
+    if (scs_p_CatalogIntGet(&rows, r, SCS_COLUMNS_SIZE, &v)) f.size = static_cast<int32_t>(v);
+    if (scs_p_CatalogIntGet(&rows, r, SCS_COLUMNS_DIGITS, &v) &&
+        (f.sqlType == SQL_NUMERIC || f.sqlType == SQL_DECIMAL)) {
       f.digits = static_cast<int16_t>(v);
     }
-    f.notNull = scs_p_CatalogIntGet(&rows, r, 10, &v) && v == SQL_NO_NULLS;
+    f.notNull = scs_p_CatalogIntGet(&rows, r, SCS_COLUMNS_NULLABLE, &v) && v == SQL_NO_NULLS;
     if (rc == 0) out->push_back(f);
   }
   RB_Free(&rows);
@@ -118,7 +120,7 @@ SCS_COLDESC KeyTemplate(const SCR_TABLEREF* ref) {
 }
 
 int SpelledName(ScsCursor* c, const std::string& name, bool pseudo, SCS_COLDESC* d) {
-  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const char quote = SCS_IdentRules(c).quote;
   const std::string spelled = pseudo ? name : SCS_QuoteName(name, quote);
   if (spelled.size() >= SCS_NAME_LEN) {
     SCS_PostMsg(c, ("Key column name too long to quote: " + name).c_str(), "S1000");
@@ -130,8 +132,7 @@ int SpelledName(ScsCursor* c, const std::string& name, bool pseudo, SCS_COLDESC*
 
 // Best row identifier: the columns with their types. An empty answer is no key.
 int FromSpecialColumns(ScsCursor* c, const SCR_TABLEREF* ref, std::vector<SCS_COLDESC>* keys) {
-  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
-  const TableArgs t = ArgsOf(ref, quote);
+  const TableArgs t = ArgsOf(c, ref);
   RowBuffer rows{};
   int rc = scs_p_CatalogRows(c, "KS_GetKeyColDescs_SpCols: DRV_DDSpecialColumns", &rows, [&](AgentHandle h) {
     return AgentCall(Agent(), &AgentOps::DRV_DDSpecialColumns, h, OrNull(t.qualifier), OrNull(t.owner),
@@ -142,15 +143,16 @@ int FromSpecialColumns(ScsCursor* c, const SCR_TABLEREF* ref, std::vector<SCS_CO
   for (int32_t r = 0; r < rows.rowCount && rc == 0; ++r) {
     std::string name;
     bool isNull = true;
-    rc = scs_p_CatalogStrGet(&rows, r, 1, &name, &isNull);
+    rc = scs_p_CatalogStrGet(&rows, r, SCS_SPECIAL_NAME, &name, &isNull);
     if (rc != 0 || isNull || name.empty()) continue;
     SCS_COLDESC d = KeyTemplate(ref);
     int64_t v = 0;
-    const bool pseudo = scs_p_CatalogIntGet(&rows, r, 7, &v) && v == SQL_PC_PSEUDO;
+    const bool pseudo = scs_p_CatalogIntGet(&rows, r, SCS_SPECIAL_PSEUDO, &v) && v == SQL_PC_PSEUDO;
     rc = SpelledName(c, name, pseudo, &d);
-    if (scs_p_CatalogIntGet(&rows, r, 2, &v)) d.sqlType = static_cast<int16_t>(v);
-    if (scs_p_CatalogIntGet(&rows, r, 4, &v)) d.columnSize = static_cast<int32_t>(v);
-    if (scs_p_CatalogIntGet(&rows, r, 6, &v) && (d.sqlType == SQL_NUMERIC || d.sqlType == SQL_DECIMAL)) {
+    if (scs_p_CatalogIntGet(&rows, r, SCS_SPECIAL_TYPE, &v)) d.sqlType = static_cast<int16_t>(v);
+    if (scs_p_CatalogIntGet(&rows, r, SCS_SPECIAL_SIZE, &v)) d.columnSize = static_cast<int32_t>(v);
+    if (scs_p_CatalogIntGet(&rows, r, SCS_SPECIAL_DIGITS, &v) &&
+        (d.sqlType == SQL_NUMERIC || d.sqlType == SQL_DECIMAL)) {
       d.digits = static_cast<int16_t>(v);
     }
     if (rc == 0) keys->push_back(d);
@@ -184,8 +186,7 @@ bool CompleteKey(ScsCursor* c, const SCR_TABLEREF* ref, const std::vector<std::s
 // The first unique index whose columns are all NOT NULL.
 int FromStatistics(ScsCursor* c, const SCR_TABLEREF* ref, const std::vector<ColumnFacts>& cols,
                    std::vector<SCS_COLDESC>* keys) {
-  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
-  const TableArgs t = ArgsOf(ref, quote);
+  const TableArgs t = ArgsOf(c, ref);
   RowBuffer rows{};
   int rc = scs_p_CatalogRows(c, "KS_GetKeyColDescs_Stats: DRV_DDStatistics", &rows, [&](AgentHandle h) {
     return AgentCall(Agent(), &AgentOps::DRV_DDStatistics, h, OrNull(t.qualifier), OrNull(t.owner), t.table.c_str(),
@@ -201,10 +202,10 @@ int FromStatistics(ScsCursor* c, const SCR_TABLEREF* ref, const std::vector<Colu
     int64_t ordinal = 0;
     bool starts = r == rows.rowCount;  // the end closes the last index
     if (r < rows.rowCount) {
-      rc = scs_p_CatalogStrGet(&rows, r, 8, &name, &nameNull);
-      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, r, 5, &iname, &inameNull);
+      rc = scs_p_CatalogStrGet(&rows, r, SCS_STATS_COLUMN_NAME, &name, &nameNull);
+      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, r, SCS_STATS_INDEX_NAME, &iname, &inameNull);
       if (rc != 0 || nameNull) continue;  // the table's own statistics row
-      const bool hasOrdinal = scs_p_CatalogIntGet(&rows, r, 7, &ordinal);
+      const bool hasOrdinal = scs_p_CatalogIntGet(&rows, r, SCS_STATS_ORDINAL, &ordinal);
       starts = (hasOrdinal && ordinal == 1) || iname != indexName;
     }
     if (starts && !index.empty()) {
@@ -222,8 +223,7 @@ int FromStatistics(ScsCursor* c, const SCR_TABLEREF* ref, const std::vector<Colu
 
 int FromPrimaryKeys(ScsCursor* c, const SCR_TABLEREF* ref, const std::vector<ColumnFacts>& cols,
                     std::vector<SCS_COLDESC>* keys) {
-  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
-  const TableArgs t = ArgsOf(ref, quote);
+  const TableArgs t = ArgsOf(c, ref);
   RowBuffer rows{};
   int rc = scs_p_CatalogRows(c, "KS_GetKeyColDescs_PKeys: DRV_DDPrimaryKeys", &rows, [&](AgentHandle h) {
     return AgentCall(Agent(), &AgentOps::DRV_DDPrimaryKeys, h, OrNull(t.qualifier), OrNull(t.owner), t.table.c_str());
@@ -233,7 +233,7 @@ int FromPrimaryKeys(ScsCursor* c, const SCR_TABLEREF* ref, const std::vector<Col
   for (int32_t r = 0; r < rows.rowCount && rc == 0; ++r) {
     std::string name;
     bool isNull = true;
-    rc = scs_p_CatalogStrGet(&rows, r, 3, &name, &isNull);
+    rc = scs_p_CatalogStrGet(&rows, r, SCS_PKEYS_COLUMN_NAME, &name, &isNull);
     if (rc == 0 && !isNull && !name.empty()) names.push_back(name);
   }
   RB_Free(&rows);
@@ -250,7 +250,7 @@ int TableKey(ScsCursor* c, const SCR_TABLEREF* ref, std::vector<SCS_COLDESC>* ke
   if (rc != 0 && rc != KX_ERR_NOT_CAPABLE) return rc;
   if (!keys->empty()) return 0;
   std::vector<ColumnFacts> cols;
-  rc = ReadColumns(c, ArgsOf(ref, c->connInfo != nullptr ? c->connInfo->identQuote : 0), &cols);
+  rc = ReadColumns(c, ArgsOf(c, ref), &cols);
   if (rc != 0) return rc;
   rc = FromStatistics(c, ref, cols, keys);
   if (rc != 0 && rc != KX_ERR_NOT_CAPABLE) return rc;
@@ -473,8 +473,7 @@ int scs_p_ElementsToParams(const RowBuffer* src, const std::vector<std::pair<int
     }
   }
   if (rc != 0) {
-    RB_Free(rb);
-    std::free(rb);
+    scs_p_FreeRows(rb);
     return rc;
   }
   rb->rowCount = 1;
@@ -505,7 +504,7 @@ int scs_p_OrderKeyColsGet(ScsCursor* c) {
   KS_REC* ks = c->keyset;
   const int32_t k = KS_KeyCount(ks);
   if (k == 0) return KX_ERR_GENERAL;
-  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const char quote = SCS_IdentRules(c).quote;
   c->ordering.clear();
   std::vector<bool> matched(static_cast<size_t>(k), false);
   int32_t keysMatched = 0;
@@ -621,7 +620,7 @@ int KS_BuildKeyBlockQuery(ScsCursor* c, uint16_t direction, bool inclusive, cons
   KS_REC* ks = c->keyset;
   if (KS_KeyCount(ks) == 0 || cells == nullptr) return KX_ERR_GENERAL;
   cells->clear();
-  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const char quote = SCS_IdentRules(c).quote;
   const uint16_t maxOrder = c->connInfo != nullptr ? c->connInfo->maxOrderByCols : 0;
   const uint16_t nulls = c->connInfo != nullptr ? c->connInfo->nullCollation : 0;
   const uint16_t existing = static_cast<uint16_t>(c->orderBy != nullptr ? c->orderBy->count : 0);
@@ -674,8 +673,7 @@ int scs_p_KeptParamRow(ScsCursor* c, RowBuffer** out) {
   int rc = RB_CloneEmpty(out, c->keptParams, 1);
   if (rc == 0) rc = RB_CopyRow(*out, c->keptParams, 0, 0, false);
   if (rc != 0 && *out != nullptr) {
-    RB_Free(*out);
-    std::free(*out);
+    scs_p_FreeRows(*out);
     *out = nullptr;
   }
   return rc;
@@ -684,7 +682,7 @@ int scs_p_KeptParamRow(ScsCursor* c, RowBuffer** out) {
 int KS_GetKeySet_KSD(ScsCursor* c) {
   KS_REC* ks = c->keyset;
   if (ks == nullptr || KS_KeyCount(ks) == 0) return KX_ERR_GENERAL;
-  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const char quote = SCS_IdentRules(c).quote;
   const uint16_t maxOrder = c->connInfo != nullptr ? c->connInfo->maxOrderByCols : 0;
   const uint16_t existing = static_cast<uint16_t>(c->orderBy != nullptr ? c->orderBy->count : 0);
   int rc = scs_p_Analyse(&c->keysetAn, c->text);
@@ -692,22 +690,9 @@ int KS_GetKeySet_KSD(ScsCursor* c) {
   if (rc == 0) rc = scs_p_Analyse(&c->keysetAn, c->keysetAn.sql);
   if (rc == 0) rc = KS_SetSelListKeys(&c->keysetAn, ks, quote);
   if (rc != 0) return rc;
-  if (scs_p_UseKeysetStmt(c) != 0) return KX_ERR_GENERAL;
-  LogDebug("KS_GetKeySet_KSD: %s", c->keysetAn.sql);
-  rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, c->keysetStmt, c->keysetAn.sql);
+  rc = scs_p_PrepareOnKeysetStmt(c, "KS_GetKeySet_KSD", c->keysetAn.sql);
   if (rc != 0) return rc;
-  RowBuffer* params = nullptr;
-  rc = scs_p_KeptParamRow(c, &params);
-  if (rc != 0) return rc;
-  if (params != nullptr) {
-    rc = AgentCall(Agent(), &AgentOps::DRV_SetParams, c->keysetStmt, params);
-    if (rc == 0 && c->appParamCount > 0) {
-      rc = AgentCall(Agent(), &AgentOps::DRV_SetParamInfo, c->keysetStmt, c->appParamCount,
-                     static_cast<const SCS_PARAMDESC*>(c->appParamDescs));
-    }
-    if (rc != 0) return rc;
-  }
-  rc = AgentCall(Agent(), &AgentOps::DRV_Execute, c->keysetStmt);
+  rc = scs_p_ExecuteKeysetStmt(c);
   if (rc != 0) return rc;
   KS_Close(ks);
   int32_t total = 0;

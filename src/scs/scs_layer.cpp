@@ -454,16 +454,10 @@ int32_t SCS_Prepare(AgentHandle h, const char* sql) {
 }
 
 // The parameter rows are taken over on every path, as the agent takes them.
-void DropParamRows(RowBuffer* rows) {
-  if (rows == nullptr) return;
-  RB_Free(rows);
-  std::free(rows);
-}
-
 int32_t SCS_SetParams(AgentHandle h, RowBuffer* rows) {
   ScsCursor* c = SCS_FindCursor(h);
   if (c == nullptr) {
-    DropParamRows(rows);
+    scs_p_FreeRows(rows);
     return KX_ERR_BAD_ARGUMENT;
   }
   if ((c->cursorType != SCS_FORWARD_ONLY || c->posKind != 0) && rows != nullptr) {
@@ -471,13 +465,10 @@ int32_t SCS_SetParams(AgentHandle h, RowBuffer* rows) {
     RowBuffer* copy = nullptr;
     const int rc = RB_Clone(&copy, rows);
     if (rc != 0) {
-      DropParamRows(rows);
+      scs_p_FreeRows(rows);
       return rc;
     }
-    if (c->keptParams != nullptr) {
-      RB_Free(c->keptParams);
-      std::free(c->keptParams);
-    }
+    scs_p_FreeRows(c->keptParams);
     c->keptParams = copy;
     c->flags |= SCSF_PARAMS_KEPT;
   }
@@ -713,11 +704,8 @@ int32_t SCS_SetPos(AgentHandle h, int32_t row, int32_t operation, int32_t, uint1
   ScsCursor* c = SCS_FindCursor(h);
   // The block and the column list are the layer's from here on.
   auto release = [&]() {
-    if (data != nullptr) {
-      RB_Free(data);
-      std::free(data);
-      data = nullptr;
-    }
+    scs_p_FreeRows(data);
+    data = nullptr;
     std::free(columns);
     columns = nullptr;
   };
@@ -751,10 +739,7 @@ int32_t SCS_BulkOperations(AgentHandle h, uint16_t operation, uint32_t* bookmark
   ScsCursor* c = SCS_FindCursor(h);
   if (c == nullptr || statuses == nullptr) {
     // The block and the column list are the layer's from here on.
-    if (data != nullptr) {
-      RB_Free(data);
-      std::free(data);
-    }
+    scs_p_FreeRows(data);
     std::free(columns);
     return KX_ERR_BAD_ARGUMENT;
   }
@@ -765,7 +750,7 @@ int32_t SCS_ExecDirect(AgentHandle h, const char* sql, RowBuffer* rows, uint16_t
                        const SCS_PARAMDESC* descs) {
   int32_t rc = 0;
   if (sql != nullptr) rc = SCS_Prepare(h, sql);
-  if (rc != 0) DropParamRows(rows);
+  if (rc != 0) scs_p_FreeRows(rows);
   if (rc == 0 && rows != nullptr) rc = SCS_SetParams(h, rows);
   if (rc == 0 && count != 0) rc = SCS_SetParamInfo(h, count, descs);
   if (rc == 0) rc = SCS_Execute(h);

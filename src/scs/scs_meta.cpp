@@ -33,8 +33,8 @@ void CopyName(char* dst, const std::string& src) {
 }
 
 void Fold(std::string* text, int32_t mode, bool unicode, bool mixedUpper) {
-  const bool upper = mode == 1 || (mixedUpper && mode == 4);
-  const bool lower = mode == 2;
+  const bool upper = mode == SQL_IC_UPPER || (mixedUpper && mode == SQL_IC_MIXED);
+  const bool lower = mode == SQL_IC_LOWER;
   if (!upper && !lower) return;
   if (unicode) {
     std::string buffer = *text;
@@ -55,18 +55,26 @@ void Fold(std::string* text, int32_t mode, bool unicode, bool mixedUpper) {
   }
 }
 
+// A name as the data source holds it: unquoted and folded by the rule for
+// quoted or for plain names; *quoted, when asked, says which it was.
+std::string FoldedName(const std::string& name, const ScsIdentRules& r, bool mixedUpper, bool* quoted = nullptr) {
+  std::string s = name;
+  const bool isQuoted = SCS_IsQuotedName(s, r.quote);
+  if (isQuoted) {
+    s = SCS_UnquoteName(s, r.quote);
+    Fold(&s, r.quotedCase, r.unicode != 0, mixedUpper);
+  } else {
+    Fold(&s, r.identCase, r.unicode != 0, mixedUpper);
+  }
+  if (quoted != nullptr) *quoted = isQuoted;
+  return s;
+}
+
 std::string Unquoted(const char* name, char quote) { return SCS_UnquoteName(name != nullptr ? name : "", quote); }
 
 // Owner or table of a reference as the catalog is asked for it.
 std::string CatalogArg(const char* name, const ScsIdentRules& r) {
-  std::string s = name != nullptr ? name : "";
-  if (SCS_IsQuotedName(s, r.quote)) {
-    s = SCS_UnquoteName(s, r.quote);
-    Fold(&s, r.quotedCase, r.unicode != 0, false);
-  } else {
-    Fold(&s, r.identCase, r.unicode != 0, false);
-  }
-  return s;
+  return FoldedName(name != nullptr ? name : "", r, false);
 }
 
 void SetRefText(char** field, const std::string& value, int* rc) {
@@ -127,20 +135,15 @@ std::string SCS_QuoteName(const std::string& name, char quote) {
 
 int scs_p_NormaliseIdent(char* name, const ScsIdentRules& r, bool requote) {
   if (name == nullptr || name[0] == '\0') return 0;
-  std::string s = name;
-  const bool quoted = SCS_IsQuotedName(s, r.quote);
-  if (quoted) {
-    s = SCS_UnquoteName(s, r.quote);
-    Fold(&s, r.quotedCase, r.unicode != 0, false);
-  } else {
-    Fold(&s, r.identCase, r.unicode != 0, false);
-  }
+  bool quoted = false;
+  std::string s = FoldedName(name, r, false, &quoted);
   bool addQuotes = false;
   if (r.quote != 0 && requote) {
     // Quotes on an unquoted name are left off where they would change how
     // the data source folds it.
-    const bool changesFolding = (r.identCase == 3 && r.quotedCase != 3) || (r.identCase == 2 && r.quotedCase == 1) ||
-                                (r.identCase == 1 && r.quotedCase == 2);
+    const bool changesFolding = (r.identCase == SQL_IC_SENSITIVE && r.quotedCase != SQL_IC_SENSITIVE) ||
+                                (r.identCase == SQL_IC_LOWER && r.quotedCase == SQL_IC_UPPER) ||
+                                (r.identCase == SQL_IC_UPPER && r.quotedCase == SQL_IC_LOWER);
     addQuotes = quoted || !changesFolding;
   }
   if (addQuotes) s = SCS_QuoteName(s, r.quote);
@@ -152,17 +155,7 @@ int scs_p_NormaliseIdent(char* name, const ScsIdentRules& r, bool requote) {
 
 int scs_p_IdentEqual(const char* a, const char* b, const ScsIdentRules& r) {
   if (a == nullptr || b == nullptr || a[0] == '\0' || b[0] == '\0') return 0;
-  auto folded = [&](const char* t) {
-    std::string s = t;
-    if (SCS_IsQuotedName(s, r.quote)) {
-      s = SCS_UnquoteName(s, r.quote);
-      Fold(&s, r.quotedCase, r.unicode != 0, true);
-    } else {
-      Fold(&s, r.identCase, r.unicode != 0, true);
-    }
-    return s;
-  };
-  return folded(a) == folded(b) ? 1 : 0;
+  return FoldedName(a, r, true) == FoldedName(b, r, true) ? 1 : 0;
 }
 
 int scs_p_CatalogStrGet(const RowBuffer* rb, int32_t row, uint16_t col, std::string* out, bool* isNull) {
@@ -344,9 +337,9 @@ int scs_p_GetTblDescs(ScsCursor* c, ARR* refs) {
       }
       std::string cat, schem, name;
       bool catNull = true, schemNull = true, nameNull = true;
-      rc = scs_p_CatalogStrGet(&rows, 0, 0, &cat, &catNull);
-      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, 0, 1, &schem, &schemNull);
-      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, 0, 2, &name, &nameNull);
+      rc = scs_p_CatalogStrGet(&rows, 0, SCS_TABLES_CAT, &cat, &catNull);
+      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, 0, SCS_TABLES_SCHEM, &schem, &schemNull);
+      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, 0, SCS_TABLES_NAME, &name, &nameNull);
       RB_Free(&rows);
       if (rc != 0) return rc;
       if (!catNull && !cat.empty()) SetRefText(&ref->qualifier, cat, &rc);
@@ -382,13 +375,13 @@ int scs_p_GetTblColDescs(ScsCursor* c, ARR* refs, bool skipLong, ARR* out) {
     }
     for (int32_t row = 0; row < rows.rowCount && rc == 0; ++row) {
       int64_t type = 0, size = 0, digits = 0;
-      scs_p_CatalogIntGet(&rows, row, 4, &type);
+      scs_p_CatalogIntGet(&rows, row, SCS_COLUMNS_TYPE, &type);
       if (skipLong && (type == SQL_WLONGVARCHAR || type == SQL_LONGVARBINARY || type == SQL_LONGVARCHAR)) continue;
-      scs_p_CatalogIntGet(&rows, row, 6, &size);
-      scs_p_CatalogIntGet(&rows, row, 8, &digits);
+      scs_p_CatalogIntGet(&rows, row, SCS_COLUMNS_SIZE, &size);
+      scs_p_CatalogIntGet(&rows, row, SCS_COLUMNS_DIGITS, &digits);
       std::string name;
       bool isNull = true;
-      rc = scs_p_CatalogStrGet(&rows, row, 3, &name, &isNull);
+      rc = scs_p_CatalogStrGet(&rows, row, SCS_COLUMNS_NAME, &name, &isNull);
       if (rc != 0) break;
       SCS_COLDESC d{};
       const std::string spelled = SCS_QuoteName(name, r.quote);

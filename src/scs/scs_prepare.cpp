@@ -121,7 +121,7 @@ int OrderByResolvePos(ScsCursor* c) {
   ARR_Free(&c->selectCols, nullptr);
   int rc = scs_p_SelectColsGet(c, &c->selectCols);
   if (rc != 0) return rc;
-  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const char quote = SCS_IdentRules(c).quote;
   const uint8_t tables = static_cast<uint8_t>(c->tableRefs != nullptr ? c->tableRefs->count : 0);
   for (uint32_t i = 0; i < c->orderBy->count; ++i) {
     auto* item = static_cast<SCS_ORDERBYITEM*>(ARR_At(c->orderBy, i));

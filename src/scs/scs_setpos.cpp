@@ -52,10 +52,7 @@ struct Owned {
   Owned& operator=(const Owned&) = delete;
   ~Owned() { reset(); }
   void reset(RowBuffer* r = nullptr) {
-    if (rb != nullptr) {
-      RB_Free(rb);
-      std::free(rb);
-    }
+    scs_p_FreeRows(rb);
     rb = r;
   }
   RowBuffer* release() {
@@ -113,7 +110,7 @@ std::string TargetTable(const ScsCursor* c) {
   // The parts are the catalog's spellings: quoted, each names exactly that
   // table, whatever its case or the characters in it (unquoted, a name with
   // a space or of another case would name another table, or none).
-  const char quote = c->connInfo != nullptr ? c->connInfo->identQuote : 0;
+  const char quote = SCS_IdentRules(c).quote;
   std::string t;
   if (ref->qualifier != nullptr && ref->qualifier[0] != '\0') t += SCS_QuoteName(ref->qualifier, quote) + ".";
   if (ref->owner != nullptr && ref->owner[0] != '\0') t += SCS_QuoteName(ref->owner, quote) + ".";
@@ -174,10 +171,7 @@ int RowOf(const RowBuffer* src, int32_t row, const std::vector<uint16_t>& cols, 
     }
   }
   if (rc != 0) {
-    if (one != nullptr) {
-      RB_Free(one);
-      std::free(one);
-    }
+    scs_p_FreeRows(one);
     return rc;
   }
   *out = one;
@@ -195,8 +189,7 @@ int JoinParts(std::vector<RowBuffer*>& parts, RowBuffer** out) {
     *it = nullptr;
     if (p == nullptr) continue;
     if (rc != 0 || p->colCount == 0) {
-      RB_Free(p);
-      std::free(p);
+      scs_p_FreeRows(p);
       continue;
     }
     if (acc == nullptr) {
@@ -204,14 +197,10 @@ int JoinParts(std::vector<RowBuffer*>& parts, RowBuffer** out) {
       continue;
     }
     rc = RB_JoinCols(acc, p);
-    RB_Free(p);
-    std::free(p);
+    scs_p_FreeRows(p);
   }
   if (rc != 0) {
-    if (acc != nullptr) {
-      RB_Free(acc);
-      std::free(acc);
-    }
+    scs_p_FreeRows(acc);
     return rc;
   }
   *out = acc;
@@ -229,10 +218,7 @@ struct Change {
   std::vector<SCS_PARAMDESC> descs;
   ~Change() {
     for (RowBuffer* p : parts) {
-      if (p != nullptr) {
-        RB_Free(p);
-        std::free(p);
-      }
+      scs_p_FreeRows(p);
     }
   }
 };
@@ -256,8 +242,7 @@ int RunChange(ScsCursor* c, Change& ch, int32_t* rows) {
     rc = AgentCall(Agent(), &AgentOps::DRV_SetParams, c->keysetStmt, params);
     if (rc != 0) {
       // Not taken: still ours.
-      RB_Free(params);
-      std::free(params);
+      scs_p_FreeRows(params);
       return rc;
     }
   }
@@ -449,8 +434,7 @@ void RefreshRowsetValues(ScsCursor* c, const std::vector<int32_t>& rows) {
     int16_t missing = 0;
     if (scs_p_ReadKeyRows(c, c->keyset->keys, kr, 1, &placed, &missing) != 0) continue;
     if (missing == 0 && placed->colCount == c->rowsetValues->colCount) RB_CopyRow(c->rowsetValues, placed, j, 0, false);
-    RB_Free(placed);
-    std::free(placed);
+    scs_p_FreeRows(placed);
   }
 }
 
@@ -681,10 +665,7 @@ int BulkFetch(ScsCursor* c, const uint32_t* bookmarks, uint16_t n, uint16_t* sta
     }
   }
   if (rc != 0) {
-    if (rows != nullptr) {
-      RB_Free(rows);
-      std::free(rows);
-    }
+    scs_p_FreeRows(rows);
     RowStatusSetFree(&set);
     return rc;
   }
@@ -890,8 +871,7 @@ int scs_p_ExecPositioned(ScsCursor* c) {
   RowBuffer* app = nullptr;
   rc = scs_p_KeptParamRow(c, &app);
   if (rc != 0) {
-    RB_Free(keys);
-    std::free(keys);
+    scs_p_FreeRows(keys);
     return rc;
   }
   const uint16_t appCols = app != nullptr ? app->colCount : 0;
@@ -902,8 +882,7 @@ int scs_p_ExecPositioned(ScsCursor* c) {
   if (rc != 0) return rc;
   rc = AgentCall(Agent(), &AgentOps::DRV_SetParams, c->stmt, params);
   if (rc != 0) {
-    RB_Free(params);
-    std::free(params);
+    scs_p_FreeRows(params);
     return rc;
   }
   // The application's descriptions, when it gave one per marker, and the

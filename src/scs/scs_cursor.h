@@ -429,6 +429,8 @@ int scs_p_KeepRowset(ScsCursor* c, const RowBuffer* rows, int32_t first, int32_t
 void scs_p_DropResultCols(ScsCursor* c);
 // Frees a row buffer allocated on the heap, with its header (NULL passes).
 void scs_p_FreeRows(RowBuffer* rows);
+// Rows of a rowset: the rowset size, at least 1.
+inline int32_t scs_p_RowsetRows(const ScsCursor* c) { return c->rowsetSize > 0 ? c->rowsetSize : 1; }
 
 // ---- positioned operations and bulk operations by bookmark ---------------------------
 

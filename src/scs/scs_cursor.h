@@ -311,6 +311,8 @@ std::string SCS_QuoteName(const std::string& name, char quote);
 // read as one); a name without quotes comes back as it is.
 std::string SCS_UnquoteName(const std::string& name, char quote);
 bool SCS_IsQuotedName(const std::string& name, char quote);
+// SCS_UnquoteName of one part of a table reference; "" for a part not given.
+std::string scs_p_UnquotedRef(const char* name, char quote);
 // Runs a catalog function on the cursor's keyset statement and reads its
 // whole result in blocks of 10 rows into out.
 int scs_p_CatalogRows(ScsCursor* c, const char* what, RowBuffer* out,

@@ -537,7 +537,6 @@ constexpr IrdNeeds kDescPastBookmark = IrdNeeds::DescPastBookmark;
 
 // The bookmark column (IRD record 0) describes itself as an 8-byte CHAR
 // named "BOOKMARK".
-constexpr int64_t kBookmarkLength = 8;
 constexpr const char* kBookmarkName = "BOOKMARK";
 
 const FieldRow kFields[] = {
@@ -559,8 +558,8 @@ const FieldRow kFields[] = {
     {SQL_DESC_NUM_PREC_RADIX, false, kAll, Out::I32, kBookmark, 0, nullptr,
      ByType<RadixOf, &DescFieldRec::numPrecRadix>},
     {SQL_DESC_DATETIME_INTERVAL_PRECISION, false, kAll, Out::I32, kNothing, 0, nullptr, IntervalPrecision},
-    {SQL_DESC_LENGTH, false, kAll, Out::I64, kBookmark, kBookmarkLength, nullptr, Length},
-    {SQL_DESC_OCTET_LENGTH, false, kAll, Out::I64, kBookmark, kBookmarkLength, nullptr, OctetLength},
+    {SQL_DESC_LENGTH, false, kAll, Out::I64, kBookmark, KX_BOOKMARK_BYTES, nullptr, Length},
+    {SQL_DESC_OCTET_LENGTH, false, kAll, Out::I64, kBookmark, KX_BOOKMARK_BYTES, nullptr, OctetLength},
     {SQL_DESC_PRECISION, false, kAll, Out::I16, kBookmark, 0, nullptr,
      ByDesc<PrecisionOf, &DescFieldRec::precision>},
     {SQL_DESC_SCALE, false, kAll, Out::I16, kBookmark, 0, nullptr, ByDesc<ScaleOf, &DescFieldRec::scale>},
@@ -575,7 +574,7 @@ const FieldRow kFields[] = {
     {SQL_DESC_UNNAMED, false, kImp, Out::I16, kBookmark, 0, nullptr, Unnamed},
     {SQL_DESC_NULLABLE, false, kImp, Out::I16, kBookmark, 0, nullptr, Nullable},
     {SQL_DESC_PARAMETER_TYPE, false, kIpd, Out::I16, kNothing, 0, nullptr, ParameterType},
-    {SQL_DESC_DISPLAY_SIZE, false, kIrd, Out::I64, kBookmark, kBookmarkLength, nullptr, DisplaySize},
+    {SQL_DESC_DISPLAY_SIZE, false, kIrd, Out::I64, kBookmark, KX_BOOKMARK_BYTES, nullptr, DisplaySize},
     {SQL_DESC_UPDATABLE, false, kIrd, Out::I16, kBookmark, 0, nullptr, Updatable},
     {SQL_DESC_AUTO_UNIQUE_VALUE, false, kIrd, Out::I32, kBookmark, 0, nullptr, AutoUniqueValue},
     {SQL_DESC_CASE_SENSITIVE, false, kImp, Out::I32, kBookmark, SQL_TRUE, nullptr, CaseSensitiveField},

@@ -30,10 +30,6 @@ namespace {
 
 bool HasV2Dae(const StmtRecord* stmt) { return stmt->conn != nullptr && stmt->conn->cn_hasV2DAE; }
 
-bool CoreKeepsBuffers(const StmtRecord* stmt) {
-  return (BindingOf(stmt).flags & AB_CORE_KEEPS_BUFFERS) != 0;
-}
-
 void Unlink(StmtRecord* stmt) {
   ConnRecord* conn = stmt->conn;
   if (conn == nullptr) return;
@@ -236,6 +232,17 @@ void DaeArraysFree(void*** values, uint64_t count, int64_t** lengths) {
   }
 }
 
+int DaeArraysReset(void*** values, uint64_t held, int64_t** lengths, uint64_t count) {
+  DaeArraysFree(values, held, lengths);
+  *values = static_cast<void**>(std::calloc(count, sizeof(void*)));
+  *lengths = static_cast<int64_t*>(std::calloc(count, sizeof(int64_t)));
+  if (*values == nullptr || *lengths == nullptr) {
+    DaeArraysFree(values, 0, lengths);  // fresh arrays hold no values yet
+    return KX_ERR_NOMEM;
+  }
+  return 0;
+}
+
 namespace {
 
 void FreeColNode(StmtRecord* stmt, ColBindingNode* node) {
@@ -385,15 +392,9 @@ int StmtFreeParamBindings(StmtRecord* stmt) {
 int StmtAllocParamValueArrays(StmtRecord* stmt) {
   for (uint16_t i = 0; i < stmt->paramBindingCap; ++i) {
     ParamBinding& b = stmt->paramBindings[i];
-    DaeArraysFree(&b.daeValues, b.daeCount, &b.daeLengths);
-    b.daeCount = stmt->paramsetSize;
-    b.daeValues = static_cast<void**>(std::calloc(b.daeCount, sizeof(void*)));
-    b.daeLengths = static_cast<int64_t*>(std::calloc(b.daeCount, sizeof(int64_t)));
-    if (b.daeValues == nullptr || b.daeLengths == nullptr) {
-      DaeArraysFree(&b.daeValues, b.daeCount, &b.daeLengths);
-      b.daeCount = 0;
-      return KX_ERR_NOMEM;
-    }
+    const int rc = DaeArraysReset(&b.daeValues, b.daeCount, &b.daeLengths, stmt->paramsetSize);
+    b.daeCount = rc == 0 ? stmt->paramsetSize : 0;
+    if (rc != 0) return rc;
   }
   return 0;
 }
@@ -403,15 +404,9 @@ int StmtAllocColValueArrays(StmtRecord* stmt) {
                                          static_cast<int32_t>(stmt->cursor.setPosArgRow));
   const uint32_t count = rows > 0 ? static_cast<uint32_t>(rows) : 0;
   for (ColBindingNode* node = stmt->colBindings; node != nullptr; node = node->next) {
-    DaeArraysFree(&node->daeValues, node->daeCount, &node->daeLengths);
-    node->daeCount = count;
-    node->daeValues = static_cast<void**>(std::calloc(count, sizeof(void*)));
-    node->daeLengths = static_cast<int64_t*>(std::calloc(count, sizeof(int64_t)));
-    if (node->daeValues == nullptr || node->daeLengths == nullptr) {
-      DaeArraysFree(&node->daeValues, node->daeCount, &node->daeLengths);
-      node->daeCount = 0;
-      return KX_ERR_NOMEM;
-    }
+    const int rc = DaeArraysReset(&node->daeValues, node->daeCount, &node->daeLengths, count);
+    node->daeCount = rc == 0 ? count : 0;
+    if (rc != 0) return rc;
   }
   return 0;
 }
@@ -686,6 +681,10 @@ int StmtNumParams(StmtRecord* stmt, int16_t* count) {
 const AgentBinding& BindingOf(const StmtRecord* stmt) {
   static const AgentBinding kNone{0, nullptr};
   return stmt->binding != nullptr ? *stmt->binding : kNone;
+}
+
+bool CoreKeepsBuffers(const StmtRecord* stmt) {
+  return (BindingOf(stmt).flags & AB_CORE_KEEPS_BUFFERS) != 0;
 }
 
 int32_t OdbcVersion(const StmtRecord* stmt) {

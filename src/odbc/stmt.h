@@ -47,7 +47,14 @@ int StmtFreeColBindings(StmtRecord* stmt);
 void StmtDropColBindingNodes(StmtRecord* stmt);
 int StmtSetParamBinding(StmtRecord* stmt, const ParamBinding* b);
 int StmtFreeParamBindings(StmtRecord* stmt);
+// Every bookmark is an 8-byte value; a bookmark column's element is never
+// shorter.
+constexpr int64_t KX_BOOKMARK_BYTES = 8;
+
 void DaeArraysFree(void*** values, uint64_t count, int64_t** lengths);
+// Frees the `held` values and both arrays, then gives each `count` empty
+// entries: 0, or KX_ERR_NOMEM with both arrays null.
+int DaeArraysReset(void*** values, uint64_t held, int64_t** lengths, uint64_t count);
 int StmtAllocParamValueArrays(StmtRecord* stmt);
 int StmtAllocColValueArrays(StmtRecord* stmt);
 
@@ -96,6 +103,8 @@ int StmtDiagIsQuery(StmtRecord* stmt);
 // The statement's agent binding; an empty one (every call IM001) before the
 // statement has one.
 const AgentBinding& BindingOf(const StmtRecord* stmt);
+// Whether the core, not the agent, frees the row blocks it hands the agent.
+bool CoreKeepsBuffers(const StmtRecord* stmt);
 // The ODBC version the application declared on the statement's environment;
 // 3 when the statement has no connection or environment.
 int32_t OdbcVersion(const StmtRecord* stmt);

@@ -668,13 +668,13 @@ int StmtBindColEx(StmtRecord* stmt, uint16_t column, int16_t cType, void* target
       code = KX_ERR_NOT_CAPABLE;
     } else if (cType != SQL_C_BINARY && cType != SQL_C_UBIGINT) {
       code = KX_ERR_BAD_PROGRAM_TYPE;
-    } else if (cType == SQL_C_BINARY && bufferLength > 0 && bufferLength < 8) {
+    } else if (cType == SQL_C_BINARY && bufferLength > 0 && bufferLength < KX_BOOKMARK_BYTES) {
       // Every bookmark takes 8 bytes: a shorter element would be overrun.
       code = KX_ERR_BAD_LENGTH;
     }
     // A variable-length bookmark keeps its element size (the stride of a
     // column-wise array); a fixed one is 8 bytes.
-    if (cType != SQL_C_BINARY || bufferLength == 0) bufferLength = 8;
+    if (cType != SQL_C_BINARY || bufferLength == 0) bufferLength = KX_BOOKMARK_BYTES;
   }
   if (code != 0) {
     stmt->error = code;

@@ -451,21 +451,18 @@ SQLRETURN FirstCall(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
   }
 
   int32_t cType = b->cType;
+  const int32_t sqlType = desc != nullptr ? static_cast<int16_t>(desc->sqlType & 0xFFFF) : SQL_CHAR;
   if (cType == SQL_C_DEFAULT) {
-    const int32_t version =
-        stmt->conn != nullptr && stmt->conn->env != nullptr ? stmt->conn->env->odbcVersion : 3;
-    const int32_t sqlType = desc != nullptr ? static_cast<int16_t>(desc->sqlType & 0xFFFF) : SQL_CHAR;
+    const int32_t version = OdbcVersion(stmt);
     if (version == 2 && sqlType >= SQL_WLONGVARCHAR && sqlType <= SQL_WCHAR) {
       cType = SQL_C_CHAR;
     } else {
       cType = DefaultCType(sqlType, version);
     }
     if (b->bufferLength == 0) b->bufferLength = CTypeSize(static_cast<int16_t>(cType));
-  } else if (cType == SQL_C_BINARY && desc != nullptr &&
-             static_cast<int16_t>(desc->sqlType & 0xFFFF) == SQL_BIGINT) {
+  } else if (cType == SQL_C_BINARY && sqlType == SQL_BIGINT) {
     cType = KX_C_SBIGINT_AS_BINARY;
-  } else if (cType == SQL_C_BINARY && desc != nullptr &&
-             static_cast<int16_t>(desc->sqlType & 0xFFFF) == SQL_GUID) {
+  } else if (cType == SQL_C_BINARY && sqlType == SQL_GUID) {
     cType = KX_C_GUID_AS_BINARY;
   }
 

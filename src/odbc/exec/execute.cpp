@@ -23,10 +23,6 @@ uint16_t BoundParamCount(const StmtRecord* stmt) {
   return stmt->paramCount < stmt->paramBindingCap ? stmt->paramCount : stmt->paramBindingCap;
 }
 
-bool CoreKeeps(const StmtRecord* stmt) {
-  return (stmt->binding->flags & AB_CORE_KEEPS_BUFFERS) != 0;
-}
-
 bool HasOutputs(const StmtRecord* stmt) { return stmt->outputCount + stmt->inOutCount > 0; }
 
 // The parameter status array of the IPD, row by row, as the execution ended:
@@ -61,7 +57,7 @@ void WriteParamStatuses(StmtRecord* stmt, bool ok, int64_t failedBlockRow) {
 // a block the agent never saw (empty slot) is released here as well.
 void ReleaseBlockAfterCall(StmtRecord* stmt, RowBuffer* block, bool agentCalled) {
   if (block == nullptr) return;
-  if (CoreKeeps(stmt) || !agentCalled) FreeParamBlock(block);
+  if (CoreKeepsBuffers(stmt) || !agentCalled) FreeRowBlock(block);
 }
 
 bool SlotFilled(const StmtRecord* stmt, int slot) {
@@ -307,7 +303,7 @@ SQLRETURN ExecAgentDAE(StmtRecord* stmt) { return Execute(stmt, false); }
 
 SQLRETURN ExecComplete(StmtRecord* stmt, uint32_t rows) {
   if (stmt->paramBlock != nullptr) {
-    if (CoreKeeps(stmt)) FreeParamBlock(stmt->paramBlock);
+    if (CoreKeepsBuffers(stmt)) FreeRowBlock(stmt->paramBlock);
     stmt->paramBlock = nullptr;
   }
   return Finish(stmt, stmt->error, rows);

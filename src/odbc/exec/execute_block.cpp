@@ -417,7 +417,7 @@ bool ParamRowIgnored(const StmtRecord* stmt, uint64_t row) {
          apd->arrayStatusPtr[row] == SQL_PARAM_IGNORE;
 }
 
-void FreeParamBlock(RowBuffer* block) {
+void FreeRowBlock(RowBuffer* block) {
   if (block == nullptr) return;
   RB_Free(block);
   std::free(block);
@@ -458,7 +458,7 @@ int BuildParamBlock(StmtRecord* stmt, uint16_t n, bool collected, ParamBlockResu
   block->colCount = static_cast<uint16_t>(plans.size());
   const auto rowCount = static_cast<int32_t>(rows.size());
   if (RB_AllocRows(block, rowCount) != 0) {
-    FreeParamBlock(block);
+    FreeRowBlock(block);
     return KX_ERR_NOMEM;
   }
   block->rowCount = rowCount;
@@ -473,7 +473,7 @@ int BuildParamBlock(StmtRecord* stmt, uint16_t n, bool collected, ParamBlockResu
       const RowValue v = ReadRow(stmt, p, rows[static_cast<size_t>(k)], collected);
       switch (v.kind) {
         case RowValue::Bad:
-          FreeParamBlock(block);
+          FreeRowBlock(block);
           return KX_ERR_BAD_LENGTH;
         case RowValue::Null:
           col->indicators[k] = RB_IND_NULL;

@@ -20,8 +20,9 @@ struct ParamBlockResult {
 // error-table row; nothing is left allocated on failure.
 int BuildParamBlock(StmtRecord* stmt, uint16_t n, bool collected, ParamBlockResult* out);
 
-// Releases a block and its header.
-void FreeParamBlock(RowBuffer* block);
+// Releases a block the core allocated (parameters, positioned changes) and
+// its header.
+void FreeRowBlock(RowBuffer* block);
 
 // Whether row r of the parameter set is marked SQL_PARAM_IGNORE.
 bool ParamRowIgnored(const StmtRecord* stmt, uint64_t row);

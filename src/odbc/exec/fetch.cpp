@@ -106,14 +106,16 @@ SQLRETURN FetchRowsetImpl(StmtRecord* stmt, uint16_t orientation, int64_t offset
   if (code != 0) return Fail(stmt, code);
   if (rowsFetched != nullptr) *rowsFetched = rows;
   if (delivered != nullptr) *delivered = rows;
-  return FetchRowsetToBindings(stmt, statuses, 0, -1);
+  return FetchRowsetToBindings(stmt, statuses, 0, ROWSET_MODE_FETCH);
 }
 
 }  // namespace
 
 int64_t ColumnWiseDataStride(StmtRecord* stmt, const ColBinding& b) {
   int32_t cType = b.cType;
-  if (b.column == 0) return b.cType == SQL_C_BINARY && b.bufferLength > 8 ? b.bufferLength : 8;
+  if (b.column == 0) {
+    return b.cType == SQL_C_BINARY && b.bufferLength > KX_BOOKMARK_BYTES ? b.bufferLength : KX_BOOKMARK_BYTES;
+  }
   if (cType == SQL_C_DEFAULT) {
     const AgentColDesc* d = stmt->colDescs != nullptr && b.column <= stmt->colCount
                                 ? &stmt->colDescs[b.column - 1]
@@ -230,7 +232,7 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
   RowStatusSet* set = c.rowStatus;
   RowBuffer* rows = set != nullptr ? set->rows : nullptr;
   const bool rowWise = stmt->bindType > 0;
-  const int64_t lengthStride = rowWise ? stmt->bindType : 8;
+  const int64_t lengthStride = LengthStride(stmt);
   const uint16_t* operations = stmt->currentArd != nullptr ? stmt->currentArd->arrayStatusPtr : nullptr;
   const uint32_t rowsetSize = static_cast<uint16_t>(c.rowsetSize);
   // A row number never reaches past the rows the set carries.

@@ -26,6 +26,12 @@ void ApplyArdBindOffset(StmtRecord* stmt);
 // by the buffer length, the bookmark column by 8.
 int64_t ColumnWiseDataStride(StmtRecord* stmt, const ColBinding& b);
 
+// Step of a binding's octet length and indicator between rows: the row's
+// size when binding row-wise, one length value in a column-wise array.
+inline int64_t LengthStride(const StmtRecord* stmt) {
+  return stmt->bindType > 0 ? stmt->bindType : static_cast<int64_t>(sizeof(int64_t));
+}
+
 // Next block from the agent into stmt->rows. 0, or -1 with the code in
 // stmt->error.
 int StmtFetchBlock(StmtRecord* stmt);
@@ -40,12 +46,14 @@ SQLRETURN FetchSingleRow(StmtRecord* stmt);
 // The rowset road (and the whole of SQLExtendedFetch).
 SQLRETURN FetchRowset(StmtRecord* stmt, uint16_t orientation, int64_t offset, uint64_t* rowsFetched,
                       uint16_t* statuses);
+// The mode of FetchRowsetToBindings for a plain fetch.
+constexpr int32_t ROWSET_MODE_FETCH = -1;
 // Copies rows of the cursor's current rowset to the bindings: row 0 the whole
-// rowset, row n > 0 rowset row n only. mode -1 for fetches, SQL_REFRESH for
-// a SetPos refresh (row-operation array consulted, updated/added statuses
-// reported as success), SQL_FETCH_BY_BOOKMARK for the rows a bulk fetch by
-// bookmark read (the bookmark column, which holds the bookmarks asked for,
-// is left as the application wrote it).
+// rowset, row n > 0 rowset row n only. mode ROWSET_MODE_FETCH for fetches,
+// SQL_REFRESH for a SetPos refresh (row-operation array consulted,
+// updated/added statuses reported as success), SQL_FETCH_BY_BOOKMARK for the
+// rows a bulk fetch by bookmark read (the bookmark column, which holds the
+// bookmarks asked for, is left as the application wrote it).
 SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t row, int32_t mode);
 // SQLGetData on the row the last fetch positioned on.
 SQLRETURN StmtGetData(StmtRecord* stmt, uint16_t column, int16_t cType, void* target,

@@ -40,8 +40,7 @@ SQLRETURN ExecGetOutputParams(StmtRecord* stmt) {
   // come after its results) has nothing to deliver yet.
   if (stmt->rows.colCount == 0 || stmt->rows.rowCount < 1) return SQL_SUCCESS;
   const int64_t offset = ParamBindOffset(stmt);
-  const int32_t version =
-      stmt->conn != nullptr && stmt->conn->env != nullptr ? stmt->conn->env->odbcVersion : 3;
+  const int32_t version = OdbcVersion(stmt);
   int32_t warning = 0;
   uint16_t column = 0;
   for (uint16_t i = 0; i < n; ++i) {

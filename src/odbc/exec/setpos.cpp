@@ -18,6 +18,7 @@
 #include "odbc/exec/app_values.h"
 #include "odbc/exec/column_reader.h"
 #include "odbc/exec/execute.h"
+#include "odbc/exec/execute_block.h"
 #include "odbc/exec/fetch.h"
 #include "odbc/exec/param_dae.h"
 #include "odbc/handlers.h"
@@ -224,7 +225,7 @@ int MakePlans(StmtRecord* stmt, const uint16_t* columns, uint16_t columnCount, s
     ColBinding resolved = n->binding;
     resolved.cType = p.cType;
     p.dataStride = rowWise ? stmt->bindType : ColumnWiseDataStride(stmt, resolved);
-    p.lengthStride = rowWise ? stmt->bindType : 8;
+    p.lengthStride = LengthStride(stmt);
     out->push_back(p);
   }
   return 0;
@@ -301,8 +302,7 @@ int SetPosBuildBlock(StmtRecord* stmt, uint32_t first, uint32_t rows, const uint
   }
   rb->colCount = static_cast<uint16_t>(plans.size());
   if (RB_AllocRows(rb, static_cast<int32_t>(rows)) != 0) {
-    RB_Free(rb);
-    std::free(rb);
+    FreeRowBlock(rb);
     std::free(cols);
     return KX_ERR_NOMEM;
   }
@@ -337,12 +337,6 @@ int SetPosBuildBlock(StmtRecord* stmt, uint32_t first, uint32_t rows, const uint
 
 namespace {
 
-void FreeBlock(RowBuffer* rb) {
-  if (rb == nullptr) return;
-  RB_Free(rb);
-  std::free(rb);
-}
-
 // The row-status array the application reads: the one the last fetch wrote
 // (SQLExtendedFetch's own), else SQL_ATTR_ROW_STATUS_PTR.
 uint16_t* AppStatuses(StmtRecord* stmt) {
@@ -350,12 +344,12 @@ uint16_t* AppStatuses(StmtRecord* stmt) {
   return stmt->ird != nullptr ? stmt->ird->arrayStatusPtr : nullptr;
 }
 
+}  // namespace
+
 // The value cursor of a positioned data-at-execution sequence: from
 // (daeNextIndex, daeNextRow) on, the next bound cell the operation writes
 // whose length asks for the value at execution. 1 with the cursor on it, 0
 // with the cursor reset when none is left.
-}  // namespace
-
 int SetPosNextValue(StmtRecord* stmt) {
   const bool bulk = stmt->daeState == DAE_BULK || stmt->daeState == DAE_BULK_LAST;
   const uint16_t* list = bulk ? stmt->updateColumns : nullptr;
@@ -428,13 +422,9 @@ int NeedData(StmtRecord* stmt, uint32_t first, uint32_t end, uint16_t state) {
   // The arrays must reach every row of the operation.
   for (ColBindingNode* n = stmt->colBindings; n != nullptr; n = n->next) {
     if (n->daeCount < end) {
-      DaeArraysFree(&n->daeValues, n->daeCount, &n->daeLengths);
-      n->daeCount = end;
-      n->daeValues = static_cast<void**>(std::calloc(end, sizeof(void*)));
-      n->daeLengths = static_cast<int64_t*>(std::calloc(end, sizeof(int64_t)));
-      if (n->daeValues == nullptr || n->daeLengths == nullptr) {
-        DaeArraysFree(&n->daeValues, n->daeCount, &n->daeLengths);
-        n->daeCount = 0;
+      const int grown = DaeArraysReset(&n->daeValues, n->daeCount, &n->daeLengths, end);
+      n->daeCount = grown == 0 ? end : 0;
+      if (grown != 0) {
         stmt->daeState = DAE_NONE;
         stmt->error = KX_ERR_NOMEM;
         return -1;
@@ -498,7 +488,7 @@ SQLRETURN SendUpdateOrAdd(StmtRecord* stmt, int64_t row, uint16_t operation) {
   }
   if (rc == 0 && ExecNarrowBackend(stmt)) rc = RB_ToNarrow(block);
   if (rc != 0) {
-    FreeBlock(block);
+    FreeRowBlock(block);
     std::free(list);
     return Fail(stmt, rc);
   }
@@ -506,8 +496,8 @@ SQLRETURN SendUpdateOrAdd(StmtRecord* stmt, int64_t row, uint16_t operation) {
   int32_t n = 0;
   const int32_t answer = AgentCall(BindingOf(stmt), &AgentOps::DRV_SetPos, stmt->agentStmt, target,
                                    static_cast<int32_t>(operation), 0, &statuses, &n, block, list, count);
-  if ((BindingOf(stmt).flags & AB_CORE_KEEPS_BUFFERS) != 0) {
-    FreeBlock(block);
+  if (CoreKeepsBuffers(stmt)) {
+    FreeRowBlock(block);
     std::free(list);
   }
   bool distribute = false;
@@ -542,7 +532,7 @@ SQLRETURN SendDelete(StmtRecord* stmt, int64_t row) {
   block->columns[0].width = 1;
   block->colCount = 1;
   if (RB_AllocRows(block, rows) != 0) {
-    FreeBlock(block);
+    FreeRowBlock(block);
     return Fail(stmt, KX_ERR_NOMEM);
   }
   block->rowCount = rows;
@@ -556,7 +546,7 @@ SQLRETURN SendDelete(StmtRecord* stmt, int64_t row) {
   const int32_t answer = AgentCall(BindingOf(stmt), &AgentOps::DRV_SetPos, stmt->agentStmt, target,
                                    static_cast<int32_t>(SQL_DELETE), 0, &statuses, &n, block,
                                    static_cast<uint16_t*>(nullptr), static_cast<uint16_t>(0));
-  if ((BindingOf(stmt).flags & AB_CORE_KEEPS_BUFFERS) != 0) FreeBlock(block);
+  if (CoreKeepsBuffers(stmt)) FreeRowBlock(block);
   bool distribute = false;
   const SQLRETURN result = LayerAnswer(stmt, answer, statuses, n, &distribute);
   if (distribute && statuses != nullptr) DistributeRowset(stmt, row == 0 ? 1 : static_cast<int32_t>(row), statuses, n);
@@ -677,11 +667,11 @@ uint32_t ReadBookmark(StmtRecord* stmt, const ColBinding& b, uint32_t i) {
   // The same element size a fetch writes the bookmarks with (every bound
   // bookmark holds at least 8 bytes).
   const int64_t stride = stmt->bindType > 0 ? stmt->bindType : ColumnWiseDataStride(stmt, b);
-  const int64_t* ind = Step(b.indicator, int64_t{i} * (stmt->bindType > 0 ? stmt->bindType : 8));
+  const int64_t* ind = Step(b.indicator, int64_t{i} * LengthStride(stmt));
   if (ind != nullptr && *ind == SQL_NULL_DATA) return 0;
   const auto* p = static_cast<const unsigned char*>(b.target) + int64_t{i} * stride;
   int64_t v = 0;
-  std::memcpy(&v, p, 8);
+  std::memcpy(&v, p, sizeof v);
   return v >= 1 && v <= INT32_MAX ? static_cast<uint32_t>(v) : 0;
 }
 
@@ -712,7 +702,7 @@ SQLRETURN BulkUpdateSend(StmtRecord* stmt, uint16_t n) {
                             &block, &list, &count);
   if (rc == 0 && ExecNarrowBackend(stmt)) rc = RB_ToNarrow(block);
   if (rc != 0) {
-    FreeBlock(block);
+    FreeRowBlock(block);
     std::free(list);
     Fail(stmt, rc);
     return BulkFinish(stmt, SQL_ERROR, nullptr, n, true);
@@ -723,8 +713,8 @@ SQLRETURN BulkUpdateSend(StmtRecord* stmt, uint16_t n) {
       AgentCall(BindingOf(stmt), &AgentOps::DRV_BulkOperations, stmt->agentStmt,
                 static_cast<uint16_t>(SQL_UPDATE_BY_BOOKMARK), stmt->bulkBookmarks.get(), n, block, list, count, &statuses,
                 &got, static_cast<RowStatusSet**>(nullptr));
-  if ((BindingOf(stmt).flags & AB_CORE_KEEPS_BUFFERS) != 0) {
-    FreeBlock(block);
+  if (CoreKeepsBuffers(stmt)) {
+    FreeRowBlock(block);
     std::free(list);
   }
   bool distribute = false;

@@ -34,6 +34,10 @@ constexpr long TMFAIL = 0x20000000;
 constexpr long TMONEPHASE = 0x40000000;
 constexpr long TMASYNC = 0x80000000L;
 
+// DRV_XaOpen's threaded argument: from then on the connection's calls run on
+// a worker thread of its own.
+constexpr int XA_OPEN_THREADED = 1;
+
 // Whether an operation's flags ask for asynchronous XA, which no operation
 // supports: the sign bit of the 32-bit flag word.
 constexpr bool XaFlagsAsync(long flags) { return (flags & TMASYNC) != 0 || flags < 0; }

@@ -13,14 +13,16 @@ constexpr int PLATFORM_OK = 0;
 constexpr int PLATFORM_FAILED = 15;
 
 // The name the program was started with (argv[0]), NUL-terminated in out.
-// 0; 15 when it cannot be read or does not fit (out then holds "").
+// PLATFORM_OK; PLATFORM_FAILED when it cannot be read or does not fit (out
+// then holds "").
 int PlatformCommandName(char* out, size_t capacity);
-// Login name of the effective user. 0; 15 when unknown or too long (out "").
+// Login name of the effective user. PLATFORM_OK; PLATFORM_FAILED when unknown
+// or too long (out "").
 int PlatformUserName(char* out, size_t capacity);
 // Kernel id of the calling thread.
 int64_t PlatformThreadId();
 // Full path of the shared object (or program) that holds the driver's code.
-// 0; 15 when unknown or too long (out "").
+// PLATFORM_OK; PLATFORM_FAILED when unknown or too long (out "").
 int PlatformModulePath(char* out, size_t capacity);
 
 }  // namespace kx

@@ -311,6 +311,8 @@ std::string SCS_QuoteName(const std::string& name, char quote);
 // read as one); a name without quotes comes back as it is.
 std::string SCS_UnquoteName(const std::string& name, char quote);
 bool SCS_IsQuotedName(const std::string& name, char quote);
+// SCS_UnquoteName of one part of a table reference; "" for a part not given.
+std::string scs_p_UnquotedRef(const char* name, char quote);
 // Runs a catalog function on the cursor's keyset statement and reads its
 // whole result in blocks of 10 rows into out.
 int scs_p_CatalogRows(ScsCursor* c, const char* what, RowBuffer* out,
@@ -429,6 +431,8 @@ int scs_p_KeepRowset(ScsCursor* c, const RowBuffer* rows, int32_t first, int32_t
 void scs_p_DropResultCols(ScsCursor* c);
 // Frees a row buffer allocated on the heap, with its header (NULL passes).
 void scs_p_FreeRows(RowBuffer* rows);
+// Rows of a rowset: the rowset size, at least 1.
+inline int32_t scs_p_RowsetRows(const ScsCursor* c) { return c->rowsetSize > 0 ? c->rowsetSize : 1; }
 
 // ---- positioned operations and bulk operations by bookmark ---------------------------
 

@@ -80,7 +80,7 @@ int CacheWithKeys(ScsCursor* c) {
 // a >= 1, from the end for a < 0, the last rowset for 0.
 int AbsoluteRow(ScsCursor* c, int32_t row, int64_t* out) {
   const int64_t n = c->rowCount;
-  const int64_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
+  const int64_t r = scs_p_RowsetRows(c);
   const int64_t a = row >= 1 ? int64_t{row} - 1 : row < 0 ? n + row : (n - r > 0 ? n - r : 0);
   if (a < 0) {
     c->setPosRow = SCS_AT_BEFORE_FIRST;
@@ -129,7 +129,7 @@ int scs_p_FetchStatic(ScsCursor* c, RowStatusSet* set, int32_t row) {
     if (rc != 0) return rc;
   }
   const int64_t n = c->rowCount;
-  const int64_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
+  const int64_t r = scs_p_RowsetRows(c);
   int64_t a = 0;
   const int pos = AbsoluteRow(c, row, &a);
   if (pos != 0) return pos;
@@ -428,7 +428,7 @@ int scs_p_FetchKeyset(ScsCursor* c, RowStatusSet* set, int32_t row) {
   if (rc != 0) return rc;
   const int32_t first = static_cast<int32_t>(a);
   c->rowsetStart = first + 1;
-  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
+  const int32_t r = scs_p_RowsetRows(c);
   const int32_t n = static_cast<int32_t>(std::min<int64_t>(r, int64_t{c->rowCount} - a));
   if (ks->cache.state == DSC_SPILLED) {
     rc = DSC_LoadWindow(&ks->cache, first, n, &ks->windowStart, ks->keys);
@@ -581,14 +581,14 @@ int TakeWindow(ScsCursor* c, RowBuffer* block, bool first, bool last) {
 // Keys a window holds: the keyset size of a mixed cursor; a dynamic cursor
 // reads one rowset's keys afresh on every fetch.
 int32_t WindowKeys(const ScsCursor* c) {
-  if (c->cursorType == SCS_DYNAMIC) return c->rowsetSize > 0 ? c->rowsetSize : 1;
+  if (c->cursorType == SCS_DYNAMIC) return scs_p_RowsetRows(c);
   return c->keysetSize;
 }
 
 // FIRST or LAST window: a = the rowset's window position.
 int EdgeWindow(ScsCursor* c, uint16_t direction, int32_t* a) {
   const int32_t k = WindowKeys(c);
-  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
+  const int32_t r = scs_p_RowsetRows(c);
   RowBuffer* block = nullptr;
   int rc = KeyBlock(c, direction, false, nullptr, 0, k, &block);
   if (rc != 0) return rc;
@@ -628,7 +628,7 @@ int RereadWindow(ScsCursor* c, int32_t s, int32_t* a) {
 int MoveWindow(ScsCursor* c, int32_t v, bool prior, int32_t* a) {
   KS_REC* ks = c->keyset;
   const int32_t k = WindowKeys(c);
-  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
+  const int32_t r = scs_p_RowsetRows(c);
   const int32_t n = ks->keys->rowCount;
   const int32_t s = c->rowsetStart - 1;  // window position of the current rowset
   const int32_t target = s + v;
@@ -710,7 +710,7 @@ int PositionWindow(ScsCursor* c, int32_t row, uint16_t orientation, int32_t* pos
     c->mixedWindow = kWindowNone;
     c->flags = static_cast<uint16_t>(c->flags & ~SCSF_WINDOW_STALE);
   }
-  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
+  const int32_t r = scs_p_RowsetRows(c);
   const int32_t w = c->mixedWindow;
   const bool noWindow = w == kWindowNone || ks->keys->rowCount == 0;
   int32_t a = 0;
@@ -746,7 +746,7 @@ int PositionWindow(ScsCursor* c, int32_t row, uint16_t orientation, int32_t* pos
 
 // Rows of the rowset at window position a.
 int32_t WindowRows(const ScsCursor* c, int32_t a) {
-  const int32_t r = c->rowsetSize > 0 ? c->rowsetSize : 1;
+  const int32_t r = scs_p_RowsetRows(c);
   return std::min(r, c->keyset->keys->rowCount - a);
 }
 
@@ -905,7 +905,7 @@ int scs_p_KeepRowset(ScsCursor* c, const RowBuffer* rows, int32_t first, int32_t
   scs_p_DropRowset(c);
   if (c->concurrency == SCS_CONCUR_READ_ONLY) return 0;
   try {
-    c->rowsetKeys.assign(static_cast<size_t>(c->rowsetSize > 0 ? c->rowsetSize : 1), -1);
+    c->rowsetKeys.assign(static_cast<size_t>(scs_p_RowsetRows(c)), -1);
     for (int32_t j = 0; j < n && j < c->rowsetSize; ++j) c->rowsetKeys[static_cast<size_t>(j)] = first + j;
   } catch (const std::bad_alloc&) {
     return KX_ERR_NOMEM;

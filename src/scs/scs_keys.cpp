@@ -24,8 +24,6 @@ namespace {
 
 const AgentBinding& Agent() { return *SCS_AgentBinding(); }
 
-std::string Unquoted(const char* name, char quote) { return SCS_UnquoteName(name != nullptr ? name : "", quote); }
-
 // Replaces the analysis's statement by its regenerated text with the
 // placeholder expanded into insert.
 int Expand(SCR_ANALYSIS* a, const std::string& insert) {
@@ -64,7 +62,8 @@ struct TableArgs {
 
 TableArgs ArgsOf(const ScsCursor* c, const SCR_TABLEREF* ref) {
   const char quote = SCS_IdentRules(c).quote;
-  TableArgs t{Unquoted(ref->qualifier, quote), Unquoted(ref->owner, quote), Unquoted(ref->table, quote)};
+  TableArgs t{scs_p_UnquotedRef(ref->qualifier, quote), scs_p_UnquotedRef(ref->owner, quote),
+              scs_p_UnquotedRef(ref->table, quote)};
   return t;
 }
 

@@ -640,7 +640,7 @@ int32_t SCS_FetchScroll(AgentHandle h, RowStatusSet** out, int32_t row, uint32_t
   *rows = 0;
   *total = -1;
   RowStatusSet* set = nullptr;
-  int rc = RowStatusSetNew(&set, c->rowsetSize > 0 ? c->rowsetSize : 1);
+  int rc = RowStatusSetNew(&set, scs_p_RowsetRows(c));
   if (rc != 0) return rc;
   const bool aggregate = (c->features & SCRF_AGGREGATE) != 0 && c->main.kind == SQLN_SELECT;
   // A SetPos refresh keeps the row positioned on (a positioned statement

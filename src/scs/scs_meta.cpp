@@ -70,8 +70,6 @@ std::string FoldedName(const std::string& name, const ScsIdentRules& r, bool mix
   return s;
 }
 
-std::string Unquoted(const char* name, char quote) { return SCS_UnquoteName(name != nullptr ? name : "", quote); }
-
 // Owner or table of a reference as the catalog is asked for it.
 std::string CatalogArg(const char* name, const ScsIdentRules& r) {
   return FoldedName(name != nullptr ? name : "", r, false);
@@ -125,6 +123,10 @@ std::string SCS_UnquoteName(const std::string& name, char quote) {
   std::string out(StrUnquoteTo(nullptr, 0, name.data(), name.size(), quote), '\0');
   StrUnquoteTo(out.data(), out.size() + 1, name.data(), name.size(), quote);
   return out;
+}
+
+std::string scs_p_UnquotedRef(const char* name, char quote) {
+  return SCS_UnquoteName(name != nullptr ? name : "", quote);
 }
 
 std::string SCS_QuoteName(const std::string& name, char quote) {
@@ -358,9 +360,9 @@ int scs_p_GetTblColDescs(ScsCursor* c, ARR* refs, bool skipLong, ARR* out) {
   const ScsIdentRules r = SCS_IdentRules(c);
   for (uint32_t i = 0; i < refs->count; ++i) {
     const auto* ref = static_cast<const SCR_TABLEREF*>(ARR_At(refs, i));
-    const std::string qualifier = Unquoted(ref->qualifier, r.quote);
-    std::string owner = Unquoted(ref->owner, r.quote);
-    std::string table = Unquoted(ref->table, r.quote);
+    const std::string qualifier = scs_p_UnquotedRef(ref->qualifier, r.quote);
+    std::string owner = scs_p_UnquotedRef(ref->owner, r.quote);
+    std::string table = scs_p_UnquotedRef(ref->table, r.quote);
     if (owner.empty()) owner = "%";
     if (table.empty()) table = "%";
     RowBuffer rows{};

@@ -164,6 +164,15 @@ int StrCopyN(char** out, const char* text, int64_t length) {
   return KX_OK;
 }
 
+void StrWipe(void* data, size_t n) {
+  volatile unsigned char* p = static_cast<unsigned char*>(data);
+  for (size_t i = 0; i < n; ++i) p[i] = 0;
+}
+
+void StrWipeText(char* text) {
+  if (text != nullptr) StrWipe(text, strlen(text));
+}
+
 bool StrIsQuoted(const char* text, size_t n, char quote) {
   return quote != ' ' && quote != '\0' && text != nullptr && n > 1 && text[0] == quote &&
          text[n - 1] == quote;

@@ -67,6 +67,12 @@ const char* s_progname();
 // bytes, at least 1; at most 254 characters are kept).
 void StrProgName(const char* commandLine, char* out, size_t capacity);
 
+// Overwrites n bytes with zeros in a way the compiler keeps, so that a
+// password does not outlive its use in freed memory.
+void StrWipe(void* data, size_t n);
+// StrWipe of a terminated text's characters; NULL does nothing.
+void StrWipeText(char* text);
+
 // Copies n bytes of text to out and terminates them there: out holds at least
 // n + 1 bytes. Returns out.
 inline char* StrCopyBytes(char* out, const char* text, size_t n) {

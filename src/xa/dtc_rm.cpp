@@ -15,6 +15,8 @@
 
 #include "agent/agent_xa.h"
 #include "odbc/trace.h"
+#include "util/str_util.h"
+#include "xa/code_names.h"
 
 namespace kx {
 
@@ -85,12 +87,6 @@ DtcGlobal& Global() {
 void CopyCut(const char* text, char* out, size_t size) {
   if (out == nullptr || size == 0) return;
   std::snprintf(out, size, "%s", text != nullptr ? text : "");
-}
-
-void WipeText(char* text) {
-  if (text == nullptr) return;
-  volatile char* p = text;
-  while (*p != '\0') *p++ = '\0';
 }
 
 // The data source of a connect string that starts with "DSN=": the value up
@@ -179,8 +175,6 @@ HRESULT GetTransactionManager(IUnknown** out, std::string* why) {
 
 // ---- the dispenser ------------------------------------------------------------------
 
-class COdbcResourceDispenser;
-
 // The dispenser's face towards the manager; shares the dispenser's count.
 class CImpITransactionResourceAsync final : public ITransactionResourceAsync {
  public:
@@ -200,9 +194,8 @@ class CImpITransactionResourceAsync final : public ITransactionResourceAsync {
 
 class COdbcResourceDispenser final : public IOdbcResourceDispenser {
  public:
-  COdbcResourceDispenser(void* transaction, AgentHandle server, AgentHandle conn,
-                         AgentBinding* binding, std::recursive_mutex* dtcLock, CallGate* gate,
-                         char* connectText);
+  COdbcResourceDispenser(void* transaction, AgentHandle conn, AgentBinding* binding,
+                         CallGate* gate, char* connectText);
   ~COdbcResourceDispenser() override;
 
   HRESULT QueryInterface(REFIID riid, void** out) override;
@@ -261,15 +254,40 @@ class COdbcResourceDispenser final : public IOdbcResourceDispenser {
     holdsGate_ = false;
     if (gate_ != nullptr) gate_->Open();
   }
+  // Ends an active branch successfully (it is then ended); XA_OK when none is
+  // active.
+  int EndActiveBranch() {
+    if (state_ != DTC_RM_ACTIVE) return XA_OK;
+    const int r = XaBranch(&AgentOps::DRV_XaEnd, TMSUCCESS);
+    if (r == XA_OK) state_ = DTC_RM_ENDED;
+    return r;
+  }
+  // Without an outcome to wait for: an active branch ends as failed and any
+  // open branch is rolled back (no branch left). XA_OK when none was open.
+  int AbandonBranch() {
+    if (state_ == DTC_RM_ACTIVE) XaBranch(&AgentOps::DRV_XaEnd, TMFAIL);
+    if (state_ != DTC_RM_ACTIVE && state_ != DTC_RM_ENDED && state_ != DTC_RM_PREPARED) {
+      return XA_OK;
+    }
+    state_ = DTC_RM_IDLE;
+    return XaBranch(&AgentOps::DRV_XaRollback, TMNOFLAGS);
+  }
+  // The state a finished commit or rollback leaves: kept as heuristic when
+  // the database decided the outcome itself, else no branch.
+  static int32_t AfterOutcome(int r) {
+    return r >= XA_HEURMIX && r <= XA_HEURHAZ ? DTC_RM_HEURISTIC : DTC_RM_IDLE;
+  }
+  void CloseXa() {
+    if (opened_ == 0) return;
+    Xa(&AgentOps::DRV_XaClose, static_cast<const char*>(xaInfo_), rmid_, TMNOFLAGS);
+    opened_ = 0;
+  }
 
-  const int32_t objectType_ = 1;  // a resource dispenser
   std::atomic<int32_t> cRef_{0};
   std::recursive_mutex lock_;  // each method that works on the connection runs under it
   CImpITransactionResourceAsync inner_;
-  std::recursive_mutex* dtcLock_;  // the connection's; not needed by the XA calls here
   CallGate* gate_;
   char* connectText_;  // owned; carries the password
-  AgentHandle hEnv_;
   AgentHandle hConnect_;
   AgentBinding* binding_;
   int32_t rmid_ = 0;
@@ -287,21 +305,15 @@ class COdbcResourceDispenser final : public IOdbcResourceDispenser {
   char reason_[512] = "";
 };
 
-COdbcResourceDispenser::COdbcResourceDispenser(void* transaction, AgentHandle server,
-                                               AgentHandle conn, AgentBinding* binding,
-                                               std::recursive_mutex* dtcLock, CallGate* gate,
+COdbcResourceDispenser::COdbcResourceDispenser(void* transaction, AgentHandle conn,
+                                               AgentBinding* binding, CallGate* gate,
                                                char* connectText)
     : inner_(this),
-      dtcLock_(dtcLock),
       gate_(gate),
       connectText_(connectText),
-      hEnv_(server),
       hConnect_(conn),
       binding_(binding),
       transaction_(static_cast<ITransaction*>(transaction)) {
-  static_cast<void>(objectType_);
-  static_cast<void>(dtcLock_);
-  static_cast<void>(hEnv_);
   DtcTrace("COdbcResourceDispenser::COdbcResourceDispenser()");
 }
 
@@ -310,18 +322,13 @@ COdbcResourceDispenser::~COdbcResourceDispenser() {
   if (!dead_.load()) {
     if (state_ == DTC_RM_ACTIVE) XaBranch(&AgentOps::DRV_XaEnd, TMFAIL);
     OpenGate();
-    if (opened_ != 0) {
-      char info[257];
-      CopyCut(xaInfo_, info, sizeof info);
-      Xa(&AgentOps::DRV_XaClose, static_cast<const char*>(info), rmid_, TMNOFLAGS);
-      opened_ = 0;
-    }
+    CloseXa();
   }
   if (cookie_ != 0 && pipe_ != nullptr) pipe_->ReleaseRMCookie(cookie_, 1);
   cookie_ = 0;
   if (pipe_ != nullptr) pipe_->Release();
   if (enlistment_ != nullptr) enlistment_->Release();
-  WipeText(connectText_);
+  StrWipeText(connectText_);
   std::free(connectText_);
 }
 
@@ -397,8 +404,8 @@ HRESULT COdbcResourceDispenser::RMConnect() {
     if (!DsnOfConnectText(connectText_, dsn, sizeof dsn) ||
         (dsn[0] != '\0' && !XaGetDsnXaInfo(dsn, xaInfo_, sizeof xaInfo_))) {
       hr = Failed(E_ZNT_XAINFO_FAILED, "the data source's XaInfo value cannot be read");
-    } else if (Xa(&AgentOps::DRV_XaOpen, 1, static_cast<const char*>(xaInfo_), rmid_, TMNOFLAGS) !=
-               XA_OK) {
+    } else if (Xa(&AgentOps::DRV_XaOpen, XA_OPEN_THREADED, static_cast<const char*>(xaInfo_),
+                  rmid_, TMNOFLAGS) != XA_OK) {
       hr = Failed(E_ZNT_XA_FAILED, "the database refused to open XA on the connection");
     } else {
       opened_ = 1;
@@ -457,11 +464,7 @@ HRESULT COdbcResourceDispenser::Prepare(ComBool fSinglePhase) {
     // The gate closes before the branch ends, so that no call of the
     // application's runs between the end of the branch and its outcome.
     HoldGate();
-    int r = XA_OK;
-    if (state_ == DTC_RM_ACTIVE) {
-      r = XaBranch(&AgentOps::DRV_XaEnd, TMSUCCESS);
-      if (r == XA_OK) state_ = DTC_RM_ENDED;
-    }
+    int r = EndActiveBranch();
     if (r == XA_OK) {
       r = XaBranch(&AgentOps::DRV_XaPrepare, TMNOFLAGS);
       if (r == XA_OK) {
@@ -486,16 +489,8 @@ HRESULT COdbcResourceDispenser::Commit() {
   if (!dead_.load()) {
     const int r = XaBranch(&AgentOps::DRV_XaCommit, TMNOFLAGS);
     OpenGate();
-    if (r == XA_OK) {
-      state_ = DTC_RM_IDLE;
-      hr = S_OK;
-    } else if (r == XA_RETRY) {
-      state_ = DTC_RM_PREPARED;
-    } else if (r >= XA_HEURMIX && r <= XA_HEURHAZ) {
-      state_ = DTC_RM_HEURISTIC;
-    } else {
-      state_ = DTC_RM_IDLE;
-    }
+    state_ = r == XA_RETRY ? DTC_RM_PREPARED : AfterOutcome(r);
+    if (r == XA_OK) hr = S_OK;
   }
   if (enlistment_ != nullptr) enlistment_->CommitRequestDone(hr);
   return DtcTraceHr(hr);
@@ -507,22 +502,11 @@ HRESULT COdbcResourceDispenser::Abort() {
   // A dead dispenser rolled its branch back at unload already.
   HRESULT hr = S_OK;
   if (!dead_.load()) {
-    int r = XA_OK;
-    if (state_ == DTC_RM_ACTIVE) {
-      r = XaBranch(&AgentOps::DRV_XaEnd, TMSUCCESS);
-      if (r == XA_OK) state_ = DTC_RM_ENDED;
-    }
+    int r = EndActiveBranch();
     if (r == XA_OK) r = XaBranch(&AgentOps::DRV_XaRollback, TMNOFLAGS);
     OpenGate();
-    if (r == XA_OK) {
-      state_ = DTC_RM_IDLE;
-    } else if (r >= XA_HEURMIX && r <= XA_HEURHAZ) {
-      state_ = DTC_RM_HEURISTIC;
-      hr = E_FAIL;
-    } else {
-      state_ = DTC_RM_IDLE;
-      hr = E_FAIL;
-    }
+    state_ = AfterOutcome(r);
+    if (r != XA_OK) hr = E_FAIL;
   }
   if (enlistment_ != nullptr) enlistment_->AbortRequestDone(hr);
   return DtcTraceHr(hr);
@@ -534,12 +518,7 @@ HRESULT COdbcResourceDispenser::Down() {
   if (dead_.load()) return DtcTraceHr(S_OK);
   // Without its manager the branch has no outcome to wait for: it is rolled
   // back, and a prepared one no longer holds the application's calls.
-  int r = XA_OK;
-  if (state_ == DTC_RM_ACTIVE) XaBranch(&AgentOps::DRV_XaEnd, TMFAIL);
-  if (state_ == DTC_RM_ACTIVE || state_ == DTC_RM_ENDED || state_ == DTC_RM_PREPARED) {
-    r = XaBranch(&AgentOps::DRV_XaRollback, TMNOFLAGS);
-    state_ = DTC_RM_IDLE;
-  }
+  const int r = AbandonBranch();
   OpenGate();
   return DtcTraceHr(r == XA_OK ? S_OK : E_FAIL);
 }
@@ -547,18 +526,10 @@ HRESULT COdbcResourceDispenser::Down() {
 void COdbcResourceDispenser::Kill() {
   std::lock_guard<std::recursive_mutex> own(lock_);
   if (dead_.load()) return;
-  if (state_ == DTC_RM_ACTIVE) XaBranch(&AgentOps::DRV_XaEnd, TMFAIL);
-  if (state_ == DTC_RM_ACTIVE || state_ == DTC_RM_ENDED || state_ == DTC_RM_PREPARED) {
-    XaBranch(&AgentOps::DRV_XaRollback, TMNOFLAGS);
-  }
+  AbandonBranch();
   state_ = DTC_RM_IDLE;
   OpenGate();
-  if (opened_ != 0) {
-    char info[257];
-    CopyCut(xaInfo_, info, sizeof info);
-    Xa(&AgentOps::DRV_XaClose, static_cast<const char*>(info), rmid_, TMNOFLAGS);
-    opened_ = 0;
-  }
+  CloseXa();
   dead_.store(true);
 }
 
@@ -590,11 +561,7 @@ COdbcResourceDispenser* Find(void* handle) {
   return nullptr;
 }
 
-struct HrName {
-  HRESULT hr;
-  const char* name;
-};
-constexpr HrName kHrNames[] = {
+constexpr CodeName<HRESULT> kHrNames[] = {
     {S_OK, "S_OK"},
     {XACT_S_ASYNC, "XACT_S_ASYNC"},
     {XACT_S_READONLY, "XACT_S_READONLY"},
@@ -628,12 +595,7 @@ constexpr HrName kHrNames[] = {
 
 }  // namespace
 
-const char* DtcHResultName(HRESULT hr) {
-  for (const HrName& n : kHrNames) {
-    if (n.hr == hr) return n.name;
-  }
-  return "Unknown!";
-}
+const char* DtcHResultName(HRESULT hr) { return CodeNameOf(kHrNames, hr, "Unknown!"); }
 
 int16_t DtcInit() {
   DtcGlobal& g = Global();
@@ -670,10 +632,12 @@ void* DtcNewDispenser(void* transaction, AgentHandle server, AgentHandle conn,
   if (connectText == nullptr) return nullptr;
   char* text = strdup(connectText);
   if (text == nullptr) return nullptr;
-  auto* d = new (std::nothrow)
-      COdbcResourceDispenser(transaction, server, conn, binding, dtcLock, gate, text);
+  // The connection's own lock is not needed: the XA calls run on its worker.
+  static_cast<void>(server);
+  static_cast<void>(dtcLock);
+  auto* d = new (std::nothrow) COdbcResourceDispenser(transaction, conn, binding, gate, text);
   if (d == nullptr) {
-    WipeText(text);
+    StrWipeText(text);
     std::free(text);
     return nullptr;
   }

@@ -10,6 +10,7 @@
 #include "odbc/handle_layer.h"
 #include "odbc/records.h"
 #include "odbc/trace.h"
+#include "util/str_util.h"
 
 namespace kx {
 
@@ -28,7 +29,12 @@ SharedEnv& Shared() {
   return *shared;
 }
 
-uint32_t HandleValue(SQLHANDLE h) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h)); }
+// The core's record of a connection handle, NULL when there is none. The
+// caller holds the handle lock.
+ConnRecord* ConnOf(SQLHDBC dbc) {
+  return static_cast<ConnRecord*>(
+      LookupHandle(HK_DBC, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(dbc))));
+}
 
 // The first diagnostic of the connection, for the trace of a failed connect.
 void TraceConnectFailure(SQLHDBC dbc) {
@@ -43,11 +49,6 @@ void TraceConnectFailure(SQLHDBC dbc) {
   }
   XaTracePrintf(1, "xa_switch_open: connect failed: %s %s", reinterpret_cast<char*>(state),
                 reinterpret_cast<char*>(text));
-}
-
-void Wipe(SQLCHAR* text, size_t size) {
-  volatile SQLCHAR* p = text;
-  for (size_t i = 0; i < size; ++i) p[i] = 0;
 }
 
 }  // namespace
@@ -88,7 +89,7 @@ bool XaRmConnect(XaRmRecord* rm, const char* connectText) {
                reinterpret_cast<SQLCHAR*>(const_cast<char*>(connectText)),
                static_cast<SQLSMALLINT>(SQL_NTS), out, static_cast<SQLSMALLINT>(sizeof out),
                &outLength, static_cast<SQLUSMALLINT>(SQL_DRIVER_NOPROMPT), 'A');
-  Wipe(out, sizeof out);
+  StrWipe(out, sizeof out);
   if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
     TraceConnectFailure(dbc);
     CallODBC(kRecFreeHandleDbc, dbc);
@@ -98,7 +99,7 @@ bool XaRmConnect(XaRmRecord* rm, const char* connectText) {
   bool xaCapable = false;
   {
     std::lock_guard<std::recursive_mutex> lock(HandleLock());
-    auto* conn = static_cast<ConnRecord*>(LookupHandle(HK_DBC, HandleValue(dbc)));
+    const ConnRecord* conn = ConnOf(dbc);
     if (conn == nullptr) return false;
     xaCapable = conn->cn_dtcAllowed != 0;
   }
@@ -126,7 +127,7 @@ void XaRmRelease(XaRmRecord* rm) {
 bool XaRmFind(const XaRmRecord& rm, XaRmTarget* target) {
   if (rm.dbc == nullptr) return false;
   std::lock_guard<std::recursive_mutex> lock(HandleLock());
-  auto* conn = static_cast<ConnRecord*>(LookupHandle(HK_DBC, HandleValue(rm.dbc)));
+  const ConnRecord* conn = ConnOf(rm.dbc);
   if (conn == nullptr || conn->state != CONN_CONNECTED || conn->binding.ops == nullptr) return false;
   target->ops = conn->binding.ops;
   target->conn = conn->agentConn;

@@ -13,6 +13,7 @@
 #include "odbc/odbc_installer.h"
 #include "odbc/trace.h"
 #include "util/str_util.h"
+#include "xa/code_names.h"
 #include "xa/xa_rm.h"
 
 namespace kx {
@@ -73,10 +74,7 @@ struct XaThreadAssoc {
   XaRmRecord rm;
   bool active = false;
   uint64_t startedAt = 0;  // order of the last successful start on this thread
-  ~XaThreadAssoc() {
-    volatile char* p = openString.data();
-    for (size_t i = 0; i < openString.size(); ++i) p[i] = '\0';
-  }
+  ~XaThreadAssoc() { StrWipe(openString.data(), openString.size()); }
 };
 
 // A thread may hold several resource managers, one per id. Only the owning
@@ -147,15 +145,26 @@ int OnRm(int rmid, Fn AgentOps::*slot, Call call) {
   return Returned(call(target.ops->*slot, target.conn, assoc));
 }
 
-int SwitchOpen(char* xaInfo, int rmid, long flags) {
-  char dsn[256];
+// The start of xa_open and xa_close: the call is traced with the data source
+// of its open string (the rest carries the login), read into dsn. XA_OK to go
+// on; XAER_RMERR for an open string without one, XAER_INVAL for asynchronous
+// flags.
+constexpr size_t kDsnSize = 256;
+int EnterWithOpenString(const char* entry, const char* xaInfo, int rmid, long flags,
+                        char (&dsn)[kDsnSize]) {
   if (xaInfo == nullptr || !XaInfoGetDsn(xaInfo, dsn, sizeof dsn)) {
-    XaTracePrintf(1, "xa_switch_open(***, %d, %lX)", rmid, static_cast<unsigned long>(flags));
-    XaTracePrintf(1, "xa_switch_open: invalid xaInfo string format");
-    return Returned(XAER_RMERR);
+    XaTracePrintf(1, "%s(***, %d, %lX)", entry, rmid, static_cast<unsigned long>(flags));
+    XaTracePrintf(1, "%s: invalid xaInfo string format", entry);
+    return XAER_RMERR;
   }
-  XaTracePrintf(1, "xa_switch_open(%s, %d, %lX)", dsn, rmid, static_cast<unsigned long>(flags));
-  if (XaFlagsAsync(flags)) return Returned(XAER_INVAL);
+  XaTracePrintf(1, "%s(%s, %d, %lX)", entry, dsn, rmid, static_cast<unsigned long>(flags));
+  return XaFlagsAsync(flags) ? XAER_INVAL : XA_OK;
+}
+
+int SwitchOpen(char* xaInfo, int rmid, long flags) {
+  char dsn[kDsnSize];
+  const int entered = EnterWithOpenString("xa_switch_open", xaInfo, rmid, flags, dsn);
+  if (entered != XA_OK) return Returned(entered);
   // Opening a resource manager the thread holds already changes nothing.
   if (AssocFind(rmid, nullptr) != nullptr) return Returned(XA_OK);
 
@@ -173,7 +182,7 @@ int SwitchOpen(char* xaInfo, int rmid, long flags) {
   if (XaEnvAcquire() && XaRmConnect(&assoc->rm, xaInfo) &&
       XaGetDsnXaInfo(dsn, dsnXaInfo, sizeof dsnXaInfo) && XaRmFind(assoc->rm, &target)) {
     rc = target.ops->DRV_XaOpen != nullptr
-             ? target.ops->DRV_XaOpen(target.conn, 1, dsnXaInfo, rmid, flags)
+             ? target.ops->DRV_XaOpen(target.conn, XA_OPEN_THREADED, dsnXaInfo, rmid, flags)
              : XAER_RMERR;
     if (rc == XA_OK && !AssocBind(std::move(assoc))) rc = XAER_RMERR;
     if (rc == XA_OK) return Returned(XA_OK);
@@ -185,14 +194,9 @@ int SwitchOpen(char* xaInfo, int rmid, long flags) {
 }
 
 int SwitchClose(char* xaInfo, int rmid, long flags) {
-  char dsn[256];
-  if (xaInfo == nullptr || !XaInfoGetDsn(xaInfo, dsn, sizeof dsn)) {
-    XaTracePrintf(1, "xa_switch_close(***, %d, %lX)", rmid, static_cast<unsigned long>(flags));
-    XaTracePrintf(1, "xa_switch_close: invalid xaInfo string format");
-    return Returned(XAER_RMERR);
-  }
-  XaTracePrintf(1, "xa_switch_close(%s, %d, %lX)", dsn, rmid, static_cast<unsigned long>(flags));
-  if (XaFlagsAsync(flags)) return Returned(XAER_INVAL);
+  char dsn[kDsnSize];
+  const int entered = EnterWithOpenString("xa_switch_close", xaInfo, rmid, flags, dsn);
+  if (entered != XA_OK) return Returned(entered);
   XaThreadAssoc* assoc = AssocFind(rmid, xaInfo);
   if (assoc == nullptr) return Returned(XAER_RMERR);
   // Closing under an active branch would end the branch's connection and
@@ -294,11 +298,7 @@ int SwitchComplete(int* handle, int* retval, int rmid, long flags) {
   });
 }
 
-struct RetName {
-  int code;
-  const char* name;
-};
-constexpr RetName kRetNames[] = {
+constexpr CodeName<int> kRetNames[] = {
     {XA_OK, "XA_OK"},
     {XA_RDONLY, "XA_RDONLY"},
     {XA_RETRY, "XA_RETRY"},
@@ -344,12 +344,7 @@ SQLRETURN HandOut(const char* name, H* out, Pick pick) {
 
 }  // namespace
 
-const char* XaRetName(int code) {
-  for (const RetName& r : kRetNames) {
-    if (r.code == code) return r.name;
-  }
-  return "Unknown";
-}
+const char* XaRetName(int code) { return CodeNameOf(kRetNames, code, "Unknown"); }
 
 int16_t XaSwitchInit() {
   SwitchState& s = Switch();

@@ -19,6 +19,17 @@ namespace {
 
 class Transaction;
 
+// QueryInterface of an object with one interface besides IUnknown.
+template <typename T>
+HRESULT QueryOwn(T* self, REFIID own, REFIID riid, void** out) {
+  if (out == nullptr) return E_INVALIDARG;
+  *out = nullptr;
+  if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, own)) return E_NOINTERFACE;
+  self->AddRef();
+  *out = self;
+  return S_OK;
+}
+
 // One enlisted resource of a transaction: the manager's enlistment object,
 // which the resource reports each phase's outcome to.
 class Branch final : public ITransactionEnlistmentAsync {
@@ -27,14 +38,7 @@ class Branch final : public ITransactionEnlistmentAsync {
     resource_->AddRef();
   }
   HRESULT QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_INVALIDARG;
-    *out = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ITransactionEnlistmentAsync)) {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    *out = this;
-    return S_OK;
+    return QueryOwn(this, IID_ITransactionEnlistmentAsync, riid, out);
   }
   ULONG AddRef() override { return static_cast<ULONG>(++refs_); }
   ULONG Release() override {
@@ -99,12 +103,7 @@ class Transaction final : public ITransaction {
     std::memcpy(id_ + 8, &stamp, sizeof stamp);
   }
   HRESULT QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_INVALIDARG;
-    *out = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ITransaction)) return E_NOINTERFACE;
-    AddRef();
-    *out = this;
-    return S_OK;
+    return QueryOwn(this, IID_ITransaction, riid, out);
   }
   ULONG AddRef() override { return static_cast<ULONG>(++refs_); }
   ULONG Release() override {
@@ -167,14 +166,7 @@ HRESULT Phase(const std::vector<Branch*>& branches, Branch::Outcome Branch::*whi
 class Manager final : public IDtcToXaHelperSinglePipe {
  public:
   HRESULT QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_INVALIDARG;
-    *out = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDtcToXaHelperSinglePipe)) {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    *out = this;
-    return S_OK;
+    return QueryOwn(this, IID_IDtcToXaHelperSinglePipe, riid, out);
   }
   // The manager lives as long as the process.
   ULONG AddRef() override { return 2; }

@@ -36,6 +36,12 @@ namespace kx {
 
 namespace {
 
+// A column described as a long type: its values are read whole, one row of
+// them per round trip.
+bool DescribedLong(int16_t sqlType) {
+  return sqlType == SQL_LONGVARCHAR || sqlType == SQL_LONGVARBINARY || sqlType == SQL_WLONGVARCHAR;
+}
+
 // The getters of one source of values: a ResultSet column or a
 // CallableStatement output parameter.
 struct Source {
@@ -404,8 +410,14 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
   JNIEnv* env = s->jni;
   const int cols = out->colCount;
   if (cols <= 0 || s->resultSet == nullptr) return kBlockNotTaken;
-  std::vector<jint> layout(static_cast<size_t>(2 * cols));
-  std::vector<int32_t> kinds(static_cast<size_t>(cols));
+  std::vector<jint> layout;
+  std::vector<int32_t> kinds;
+  try {
+    layout.resize(static_cast<size_t>(2 * cols));
+    kinds.resize(static_cast<size_t>(cols));
+  } catch (const std::bad_alloc&) {
+    return KX_ERR_NOMEM;
+  }
   for (int c = 0; c < cols; ++c) {
     if (!JDB_RowBlockKind(out->columns[c], UnicodeBuild(), &kinds[c], &layout[2 * c + 1])) {
       return kBlockNotTaken;
@@ -923,7 +935,7 @@ void SizeRoundTrips(JStmt* s, const RowBuffer& out) {
   int64_t width = 0;
   for (uint16_t i = 0; i < out.colCount; ++i) {
     const int16_t t = s->colJdbcTypes != nullptr && i < s->colCount ? s->colJdbcTypes[i] : 0;
-    if (t == -1 || t == -4 || t == -10 || RB_IsPtrType(out.columns[i].type)) return;
+    if (DescribedLong(t) || RB_IsPtrType(out.columns[i].type)) return;
     width += out.columns[i].width;
   }
   if (width <= 0) return;
@@ -985,7 +997,7 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   for (uint16_t i = 0; i < s->colCount; ++i) {
     int16_t t = s->colJdbcTypes != nullptr ? s->colJdbcTypes[i] : 0;
     // Long values are read whole: one row of them at a time.
-    if (t == -1 || t == -4 || t == -10) n = 1;
+    if (DescribedLong(t)) n = 1;
   }
   if (int status = RB_FromColDescs(s->cols, s->colCount, n, out); status != 0) return status;
   if (s->resultSized == 0 && s->resultSet != nullptr) SizeRoundTrips(s, *out);

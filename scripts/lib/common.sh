@@ -15,6 +15,7 @@ KX_PACKAGES=(
   "${KX_DRIVER_PACKAGES[@]}"
   libgtest-dev clang libclang-rt-14-dev
   postgresql python3-pyodbc python3-pytest libdbd-odbc-perl locales
+  libxerial-sqlite-jdbc-java libderby-java
 )
 
 kx_log() { printf '== %s\n' "$*"; }

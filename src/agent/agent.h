@@ -75,6 +75,9 @@ constexpr AgentPropertyId AP_CONN_SET_CATALOG = 0x2103006d;
 constexpr AgentPropertyId AP_CONN_GETINFO_INT = 0x22040000;   // + SQLGetInfo type
 constexpr AgentPropertyId AP_CONN_GETINFO_TEXT = 0x21040000;  // + SQLGetInfo type
 constexpr AgentPropertyId AP_STMT_ROW_COUNT = 0x32010000;
+// Parameter rows the last execution has run so far: all of them at once, or,
+// for a statement giving one result per row, one more with each result.
+constexpr AgentPropertyId AP_STMT_PARAM_ROWS_RUN = 0x32010001;
 constexpr AgentPropertyId AP_STMT_QUERY_TIMEOUT = 0x32030000;
 constexpr AgentPropertyId AP_STMT_MAX_ROWS = 0x32030001;
 constexpr AgentPropertyId AP_STMT_NOSCAN = 0x32030002;

@@ -132,6 +132,7 @@ int RunBlock(JStmt* s, int32_t from, int32_t to, bool* ran) {
       // autocommit is a failure the application must hear of.
       if (int st = JC_Connection_setAutoCommitForStmt(s, conn, 1); st != 0) {
         s->rowCount = to;
+        s->rowCountKnown = 1;
         return st;
       }
     } else {
@@ -140,7 +141,8 @@ int RunBlock(JStmt* s, int32_t from, int32_t to, bool* ran) {
       JDB_MsgFreeList(&s->msgs);  // a savepoint left behind harms nothing
     }
     s->rowCount += total;
-    s->executions = static_cast<uint16_t>(s->executions + (to - from));
+    s->rowCountKnown = 1;
+    s->executions += to - from;
     s->flags |= JS_RESULTS | JS_END;
     return 0;
   }
@@ -159,6 +161,7 @@ int RunBlock(JStmt* s, int32_t from, int32_t to, bool* ran) {
     // The block could not be undone (the connection is gone, say): none of
     // it is counted as done, and the messages say why.
     s->rowCount = from;
+    s->rowCountKnown = 1;
     return status;
   }
   held.Drop();

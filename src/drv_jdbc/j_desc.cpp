@@ -140,6 +140,18 @@ int PreparedDescribeUnsupported(JStmt* s) {
   return 0;
 }
 
+// A description the JDBC driver offered for a prepared statement but could
+// not give (SQLite's metadata of an INSERT names columns it does not have):
+// no error of the prepare. The statement has no columns until it runs, and
+// its result is described then.
+int NoPreparedDescription(JStmt* s) {
+  ClearMessages(s);
+  JC_ClearException(s->jni);
+  ReleaseMeta(s);
+  JDB_FreeColumns(s);
+  return 0;
+}
+
 }  // namespace
 
 int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, int32_t S,
@@ -369,9 +381,11 @@ std::mutex& JDB_StmtRefLock() {
 
 void JDB_StmtReset(JStmt* s) {
   JDB_StmtCloseResults(s);
-  s->flags &= static_cast<uint16_t>(~(JS_PREPARED | JS_CALL | JS_DESCRIBED | JS_EXEC_AT_PREPARE));
+  s->flags &= static_cast<uint16_t>(~(JS_PREPARED | JS_CALL | JS_DESCRIBED | JS_PREPARED_ROWS | JS_ROW_BY_ROW));
   s->flags |= JS_PARAMS_DUE;
   s->executions = 0;
+  s->returnJdbcType = 0;
+  s->returnTypeAsked = 0;
   JDB_FreeColumns(s);
   std::free(s->params);
   s->params = nullptr;
@@ -455,6 +469,7 @@ int32_t DRV_FreeStmt(AgentHandle h) {
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
   {
     JFrame frame(s->jni, JDB_FRAME_SMALL);
+    JDB_FinishPendingRows(s);  // a failure has nobody left to hear it: logged
     HT_Release(&JDB_StmtTable, h);
     JDB_StmtDestroy(s);
   }
@@ -465,8 +480,9 @@ int32_t DRV_CloseCursor(AgentHandle h) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
   JFrame frame(s->jni, JDB_FRAME_SMALL);
+  const int status = JDB_FinishPendingRows(s);
   JDB_StmtCloseResults(s);
-  return 0;
+  return status;
 }
 
 int32_t DRV_GetCursorName(AgentHandle h, char* buffer, int32_t size, uint16_t* length) {
@@ -566,12 +582,7 @@ int JDB_DescribeResults(JStmt* s, char mode) {
   JConn* c = s->conn;
   jobject meta = nullptr;
   if (mode == 'P') {
-    if (s->parsed.kind == PSQL_KIND_SELECT && (s->parsed.flags & PSQL_MARKERS_OUTSIDE) == 0) {
-      s->rowCount = 0;
-      int status = JDB_ExecuteRow(s, 0);
-      s->flags |= JS_EXEC_AT_PREPARE;
-      return status;
-    }
+    // The statement is only described here; it runs at each execution.
     if (c->preparedDescribe == 0) return 0;
     bool unsupported = false;
     int status = PreparedMetaData(s, &meta, &unsupported);
@@ -603,6 +614,7 @@ int JDB_DescribeResults(JStmt* s, char mode) {
   int32_t n = 0;
   if (int status = JC_ResultSetMetaData_getColumnCount(s, s->resultMeta, &n); status != 0) {
     if (mode == 'P' && LastIsNotSupported(s)) return PreparedDescribeUnsupported(s);
+    if (mode == 'P') return NoPreparedDescription(s);
     return status;
   }
   JDB_FreeColumns(s);
@@ -643,7 +655,7 @@ int JDB_DescribeResults(JStmt* s, char mode) {
       std::free(label);
       RB_FreeColDescs(cols, count);
       std::free(types);
-      return status;
+      return mode == 'P' && status != KX_ERR_NOMEM ? NoPreparedDescription(s) : status;
     }
     // The type's name tells what its code does not: a UUID (PostgreSQL
     // OTHER, H2 BINARY), or an unbounded text that is an identifier.

@@ -1,7 +1,14 @@
 #include "drv_jdbc/j_exec.h"
 
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+#include <strings.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string>
 
 #include "drv_jdbc/j_agent.h"
 #include "drv_jdbc/j_batch.h"
@@ -10,6 +17,7 @@
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_fetch.h"
 #include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_meta.h"
 #include "drv_jdbc/j_params.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
@@ -33,8 +41,17 @@ int32_t RowsToRun(const JStmt* s) {
 // A plain Statement was made for a text without markers that is neither a
 // query nor a data change nor a call; it gets its text at execution.
 bool IsPlainStatement(const JStmt* s) {
-  return s->parsed.kind == PSQL_KIND_OTHER && (s->parsed.flags & PSQL_MARKERS_OUTSIDE) == 0 &&
+  return s->parsed.kind == PSQL_KIND_OTHER && (s->parsed.flags & (PSQL_MARKERS_OUTSIDE | PSQL_ROWS_KEYWORD)) == 0 &&
          (s->flags & JS_CALL) == 0;
+}
+
+// Whether each execution returns rows: a query, a statement whose first word
+// says so, or one the prepare described with result columns. A call escape
+// runs its parameter rows as before (its outputs come row by row anyway).
+bool ReturnsRows(const JStmt* s) {
+  if ((s->flags & JS_CALL) != 0) return false;
+  return s->parsed.kind == PSQL_KIND_SELECT || (s->parsed.flags & PSQL_ROWS_KEYWORD) != 0 ||
+         (s->flags & JS_PREPARED_ROWS) != 0;
 }
 
 // Whether a call escape starts with a return-value marker ({? = call f(...)}),
@@ -72,6 +89,77 @@ int KeepResultSet(JStmt* s, jobject rs) {
 
 }  // namespace
 
+namespace {
+
+// Settings every Java statement of a prepare takes: the cursor name set
+// before it existed, the rows read per round trip, the time limit.
+int SetUpStatement(JStmt* s) {
+  if (s->stmt == nullptr) return KX_ERR_GENERAL;
+  if (s->cursorName != nullptr) {
+    // A name set before the statement existed applies to it now.
+    if (int status = JC_Statement_setCursorName(s, s->stmt, s->cursorName); status != 0) return status;
+  }
+  // Rows the JDBC driver reads from the database at a time: a driver that
+  // can stream a result (PostgreSQL's outside autocommit) then holds one
+  // such block of a large result rather than all of it. A driver that
+  // refuses the hint reads as it would anyway.
+  JC_Statement_setFetchSize(s, s->stmt, JDB_FETCH_ROWS);
+  if (s->queryTimeout > 0) return JC_Statement_setQueryTimeout(s, s->stmt, s->queryTimeout);
+  return 0;
+}
+
+bool LastStateIs(const JStmt* s, const char* state) {
+  const AgentMsg* last = nullptr;
+  for (const AgentMsg* m = s->msgs.head; m != nullptr; m = m->next) last = m;
+  return last != nullptr && last->sqlstate != nullptr && std::strcmp(last->sqlstate, state) == 0;
+}
+
+// "{call f(args)}" as the query "SELECT * FROM f(args)": how a routine that
+// is a function, not a procedure, is called on a database whose CALL takes
+// procedures only. Empty when the text is not one such escape alone.
+std::string FunctionCallText(const char* text) {
+  auto blank = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; };
+  const char* p = text;
+  while (blank(*p)) ++p;
+  if (*p++ != '{') return {};
+  while (blank(*p)) ++p;
+  if (strncasecmp(p, "call", 4) != 0 || !blank(p[4])) return {};
+  p += 4;
+  while (blank(*p)) ++p;
+  const char* end = std::strrchr(p, '}');
+  if (end == nullptr) return {};
+  for (const char* q = end + 1; *q != '\0'; ++q) {
+    if (!blank(*q)) return {};
+  }
+  return "SELECT * FROM " + std::string(p, static_cast<size_t>(end - p));
+}
+
+// The call escape named a function where the database calls only
+// procedures (PostgreSQL: 42809, "f(...) is not a procedure"): the
+// statement becomes the query over the function, prepared and described.
+int PrepareAsFunction(JStmt* s, const std::string& query) {
+  JDB_MsgFreeList(&s->msgs);
+  JC_Statement_close(s, s->stmt);
+  JC_ClearException(s->jni);
+  {
+    std::lock_guard<std::mutex> guard(JDB_StmtRefLock());
+    s->jni->DeleteGlobalRef(s->stmt);
+    s->stmt = nullptr;
+  }
+  s->flags &= static_cast<uint16_t>(~JS_CALL);
+  s->parsed.flags &= static_cast<uint16_t>(~PSQL_CALL);
+  s->parsed.kind = PSQL_KIND_SELECT;
+  char* copy = strdup(query.c_str());
+  if (copy == nullptr) return KX_ERR_NOMEM;
+  std::free(s->parsed.text);
+  s->parsed.text = copy;
+  if (int status = JC_Connection_prepareStatement(s, s->conn->conn, copy); status != 0) return status;
+  if (int status = SetUpStatement(s); status != 0) return status;
+  return JDB_DescribeResults(s, 'P');
+}
+
+}  // namespace
+
 int32_t DRV_Prepare(AgentHandle h, const char* sql) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
@@ -88,6 +176,7 @@ int32_t DRV_Prepare(AgentHandle h, const char* sql) {
   const char* text = s->parsed.text != nullptr ? s->parsed.text : "";
   int status = 0;
   bool describe = true;
+  bool callWithoutReturn = false;
   if ((s->parsed.flags & PSQL_CALL) != 0) {
     status = JC_Connection_prepareCall(s, c->conn, text);
     if (status == 0) s->flags |= JS_CALL;
@@ -95,34 +184,31 @@ int32_t DRV_Prepare(AgentHandle h, const char* sql) {
     // describe the call (PostgreSQL otherwise sends it as an argument, and the
     // failed describe would abort an open transaction). Outputs are registered
     // at binding, so such a call is described once it has run.
-    if (HasReturnMarker(s)) describe = false;
+    if (HasReturnMarker(s)) {
+      describe = false;
+    } else {
+      callWithoutReturn = true;
+    }
   } else if (s->parsed.kind == PSQL_KIND_SELECT || s->parsed.kind == PSQL_KIND_DML ||
-             (s->parsed.flags & PSQL_MARKERS_OUTSIDE) != 0) {
+             (s->parsed.flags & (PSQL_MARKERS_OUTSIDE | PSQL_ROWS_KEYWORD)) != 0) {
     status = JC_Connection_prepareStatement(s, c->conn, text);
   } else {
     status = JC_Connection_createStatementForStmt(s, c->conn);
     describe = false;
   }
-  if (status == 0 && s->stmt == nullptr) status = KX_ERR_GENERAL;
+  if (status == 0) status = SetUpStatement(s);
   if (status != 0) return status;
-  if (s->cursorName != nullptr) {
-    // A name set before the statement existed applies to it now.
-    status = JC_Statement_setCursorName(s, s->stmt, s->cursorName);
-    if (status != 0) return status;
-  }
-  // Rows the JDBC driver reads from the database at a time: a driver that
-  // can stream a result (PostgreSQL's outside autocommit) then holds one
-  // such block of a large result rather than all of it. A driver that
-  // refuses the hint reads as it would anyway.
-  JC_Statement_setFetchSize(s, s->stmt, JDB_FETCH_ROWS);
-  if (s->queryTimeout > 0) {
-    // So does the time limit, before a SELECT runs at prepare.
-    status = JC_Statement_setQueryTimeout(s, s->stmt, s->queryTimeout);
-    if (status != 0) return status;
-  }
   if (describe) {
+    // A call's describe may find a function where a procedure is wanted:
+    // under a savepoint, so that an open transaction survives the refusal.
+    jobject savepoint = callWithoutReturn ? JDB_FailAloneBegin(s) : nullptr;
     status = JDB_DescribeResults(s, 'P');
+    JDB_FailAloneEnd(s, savepoint, status != 0);
+    if (status != 0 && callWithoutReturn && LastStateIs(s, "42809")) {
+      if (const std::string query = FunctionCallText(text); !query.empty()) status = PrepareAsFunction(s, query);
+    }
     if (status != 0) return status;
+    if (s->colCount > 0) s->flags |= JS_PREPARED_ROWS;
   }
   if (int st = JDB_InitParamDescs(s); st != 0) return st;
   if (s->parsed.paramCount == 0) s->flags &= static_cast<uint16_t>(~JS_PARAMS_DUE);
@@ -184,34 +270,86 @@ int32_t DRV_ExecDirect(AgentHandle h, const char* sql, RowBuffer* rows, uint16_t
   return DRV_Execute(h);
 }
 
+namespace {
+
+JMethod mCallGetMetaData{"java/sql/PreparedStatement", "getMetaData", "()Ljava/sql/ResultSetMetaData;"};
+
+bool IsTextType(int32_t sqlType) {
+  return sqlType == SQL_CHAR || sqlType == SQL_VARCHAR || sqlType == SQL_LONGVARCHAR || sqlType == SQL_WCHAR ||
+         sqlType == SQL_WVARCHAR || sqlType == SQL_WLONGVARCHAR;
+}
+
+// The return value of "{? = call f(...)}" declared as text while the
+// function returns another type (an integer, say): a JDBC driver that checks
+// the registered type against the result refuses the call (PostgreSQL's
+// 42821), and reads the value only with the getter of its own type. The
+// call's description, asked once the return value is registered, tells the
+// type; the value is registered and read as that, and the core converts it
+// to the bound C type. Nothing changes when the description is not to be
+// had.
+int SettleReturnType(JStmt* s) {
+  s->returnTypeAsked = 1;
+  if (JDB_ParamDirection(s, 0) != SQL_PARAM_OUTPUT || !IsTextType(JDB_ParamSqlType(s, 0))) return 0;
+  jobject meta = nullptr;
+  int32_t n = 0, type = 0;
+  bool known = JC_CallObject(s->jni, s->stmt, mCallGetMetaData, &meta) == 0 && meta != nullptr &&
+               JC_ResultSetMetaData_getColumnCount(s, meta, &n) == 0 && n >= 1 &&
+               JC_ResultSetMetaData_getColumnType(s, meta, 1, &type) == 0;
+  if (meta != nullptr) s->jni->DeleteLocalRef(meta);
+  JC_ClearException(s->jni);
+  JDB_MsgFreeList(&s->msgs);
+  if (!known || JDB_OutputStorageOf(type) == RBT_NONE) return 0;
+  s->returnJdbcType = type;
+  return JC_CallableStatement_registerOutParameter(s, s->stmt, 1, type);
+}
+
+// A failed execution of parameter row `row`: the rows before it completed.
+int FailedAtRow(JStmt* s, int32_t row, int status) {
+  s->rowCount = row;
+  s->rowCountKnown = 1;
+  return status;
+}
+
+// Takes the result of an execution that ran: a result set becomes the
+// current result (described unless it already is and `redescribe` is false);
+// anything else is an update count, added to the statement's, and has no
+// columns, whatever the prepare described for a later result of a batch.
+int TakeExecutionResult(JStmt* s, jobject rs, bool redescribe) {
+  if (rs != nullptr) {
+    if (int st = KeepResultSet(s, rs); st != 0) return st;
+    s->changedRows = s->parsed.kind == PSQL_KIND_DML ? 1 : 0;
+    if (redescribe || (s->flags & JS_DESCRIBED) == 0) {
+      JDB_FreeColumns(s);
+      if (int st = JDB_DescribeResults(s, 'E'); st != 0) return st;
+    }
+    s->flags |= JS_RESULTS | JS_RSOPEN;
+    return 0;
+  }
+  int32_t count = -1;
+  if (int st = JC_Statement_getUpdateCount(s, s->stmt, &count); st != 0) return st;
+  if (count >= 0) {
+    s->rowCount += count;
+    s->rowCountKnown = 1;
+  }
+  JDB_FreeColumns(s);
+  s->flags |= JS_RESULTS | JS_END;
+  return 0;
+}
+
+}  // namespace
+
 int JDB_ExecuteRow(JStmt* s, int32_t row) {
   if (HasParams(s) && s->paramRows != nullptr) {
-    if (int status = JDB_BindParamRow(s, row); status != 0) {
-      s->rowCount = row;
-      return status;
-    }
+    if (int status = JDB_BindParamRow(s, row); status != 0) return FailedAtRow(s, row, status);
   }
   uint8_t hasRs = 0;
   jobject rs = nullptr;
-  int status = JC_PreparedStatement_execute(s, s->stmt, &hasRs);
+  int status = IsPlainStatement(s) ? JC_Statement_execute(s, s->stmt, s->parsed.text, &hasRs)
+                                   : JC_PreparedStatement_execute(s, s->stmt, &hasRs);
   if (status == 0) status = JC_PreparedStatement_getResultSet(s, s->stmt, &rs);
-  if (status != 0) {
-    s->rowCount = row;
-    return status;
-  }
-  if (rs != nullptr) {
-    if (int st = KeepResultSet(s, rs); st != 0) return st;
-    JDB_FreeColumns(s);
-    if (int st = JDB_DescribeResults(s, 'E'); st != 0) return st;
-    s->flags |= JS_RESULTS | JS_RSOPEN;
-  } else {
-    // A statement without a result set reports its update count.
-    int32_t count = 0;
-    if (JC_Statement_getUpdateCount(s, s->stmt, &count) == 0 && count > 0) s->rowCount += count;
-    JC_ClearException(s->jni);
-    s->flags |= JS_RESULTS | JS_END;
-  }
-  s->executions = static_cast<uint16_t>(s->executions + 1);
+  if (status != 0) return FailedAtRow(s, row, status);
+  if (int st = TakeExecutionResult(s, rs, true); st != 0) return st;
+  ++s->executions;
   return 0;
 }
 
@@ -221,6 +359,9 @@ int JDB_ExecuteRows(JStmt* s, int32_t from, int32_t to) {
   for (int32_t i = from; i < to; ++i) {
     int status = 0;
     if (HasParams(s)) status = JDB_BindParamRow(s, i);
+    if (status == 0 && (s->flags & JS_CALL) != 0 && s->returnTypeAsked == 0 && HasReturnMarker(s)) {
+      status = SettleReturnType(s);
+    }
     uint8_t hasRs = 0;
     if (status == 0) {
       status = IsPlainStatement(s)
@@ -229,27 +370,9 @@ int JDB_ExecuteRows(JStmt* s, int32_t from, int32_t to) {
     }
     jobject rs = nullptr;
     if (status == 0) status = JC_PreparedStatement_getResultSet(s, s->stmt, &rs);
-    if (status != 0) {
-      s->rowCount = i;
-      return status;
-    }
-    if (rs != nullptr) {
-      if (int st = KeepResultSet(s, rs); st != 0) return st;
-      if ((s->flags & JS_DESCRIBED) == 0) {
-        if (int st = JDB_DescribeResults(s, 'E'); st != 0) return st;
-      }
-      s->flags |= JS_RESULTS | JS_RSOPEN;
-    } else {
-      int32_t count = 0;
-      status = JC_Statement_getUpdateCount(s, s->stmt, &count);
-      if (status != 0) {
-        s->rowCount = i;
-        return status;
-      }
-      s->rowCount += count;
-      s->flags |= JS_RESULTS | JS_END;
-    }
-    s->executions = static_cast<uint16_t>(s->executions + 1);
+    if (status == 0) status = TakeExecutionResult(s, rs, false);
+    if (status != 0) return FailedAtRow(s, i, status);
+    ++s->executions;
   }
   return 0;
 }
@@ -262,11 +385,6 @@ int32_t DRV_Execute(AgentHandle h) {
     LogAt(LOG_WARNING, __FILE__, __LINE__, "execute without prior prepare");
     return KX_ERR_SEQUENCE;
   }
-  if ((s->flags & JS_EXEC_AT_PREPARE) != 0) {
-    s->flags &= static_cast<uint16_t>(~JS_EXEC_AT_PREPARE);
-    s->flags |= JS_RESULTS;
-    return 0;
-  }
   if (HasParams(s) && (s->paramRows == nullptr || s->paramRows->rowCount <= 0)) {
     LogAt(LOG_WARNING, __FILE__, __LINE__, "execute without prior parameters set");
     return KX_ERR_WRONG_PARAM_COUNT;
@@ -277,9 +395,18 @@ int32_t DRV_Execute(AgentHandle h) {
   s->flags &= static_cast<uint16_t>(~(JS_OUT_REGISTERED | JS_OUT_DELIVERED));
   s->executions = 0;
   s->rowCount = 0;
+  s->rowCountKnown = 0;
   const int32_t n = RowsToRun(s);
-  if (s->parsed.kind == PSQL_KIND_SELECT) {
-    if (int status = JDB_ExecuteRow(s, 0); status != 0) return status;
+  s->flags &= static_cast<uint16_t>(~JS_ROW_BY_ROW);
+  if (ReturnsRows(s)) {
+    // One result per parameter row: the later rows run as the application
+    // asks for their results.
+    s->flags |= JS_ROW_BY_ROW;
+    const bool changes = s->parsed.kind != PSQL_KIND_SELECT;
+    jobject savepoint = changes && s->failAlone != 0 ? JDB_FailAloneBegin(s) : nullptr;
+    const int status = JDB_ExecuteRow(s, 0);
+    JDB_FailAloneEnd(s, savepoint, status != 0);
+    if (status != 0) return status;
   } else {
     jobject savepoint = s->failAlone != 0 ? JDB_FailAloneBegin(s) : nullptr;
     const int status = JDB_BatchFits(s, n) ? JDB_ExecuteBatched(s, n) : JDB_ExecuteRows(s, 0, n);
@@ -305,10 +432,6 @@ int32_t DRV_MoreResults(AgentHandle h) {
   const int32_t n = RowsToRun(s);
   JFrame frame(s->jni, JDB_FRAME_LARGE);
   if (!frame.ok()) return KX_ERR_NOMEM;
-  if (s->parsed.kind == PSQL_KIND_SELECT && s->executions >= 1 && s->executions < n) {
-    JDB_StmtCloseResults(s);
-    return JDB_ExecuteRow(s, s->executions);
-  }
   if ((s->flags & (JS_CALL | JS_OUT_REGISTERED)) == (JS_CALL | JS_OUT_REGISTERED) &&
       s->resultSet == nullptr) {
     // The outputs of a call are the last thing it delivers.
@@ -321,6 +444,14 @@ int32_t DRV_MoreResults(AgentHandle h) {
   JDB_DropReadAhead(s);  // getMoreResults closes the result set
   if (int status = JC_Statement_getMoreResults(s, s->stmt, &more); status != 0) return status;
   if (int status = JC_Statement_getUpdateCount(s, s->stmt, &count); status != 0) return status;
+  if (!more && count == -1 && (s->flags & JS_ROW_BY_ROW) != 0 && s->executions < n) {
+    // The results of one parameter row are over: the next row runs.
+    JDB_StmtCloseResults(s);
+    JDB_FreeColumns(s);
+    s->rowCount = 0;
+    s->rowCountKnown = 0;
+    return JDB_ExecuteRow(s, s->executions);
+  }
   if (!more && count == -1) {
     if ((s->flags & (JS_CALL | JS_OUT_REGISTERED)) == (JS_CALL | JS_OUT_REGISTERED) &&
         (s->flags & JS_OUT_DELIVERED) == 0) {
@@ -345,22 +476,39 @@ int32_t DRV_MoreResults(AgentHandle h) {
   }
   s->flags &= static_cast<uint16_t>(~JS_RSOPEN);
   s->rowsFetched = 0;
+  s->changedRows = 0;
   if (more) {
     jobject rs = nullptr;
-    if (int status = JC_PreparedStatement_getResultSet(s, s->stmt, &rs); status != 0) {
-      s->rowCount = 0;
-      return status;
-    }
+    s->rowCount = 0;
+    s->rowCountKnown = 0;
+    if (int status = JC_PreparedStatement_getResultSet(s, s->stmt, &rs); status != 0) return status;
     if (rs != nullptr) {
       if (int st = KeepResultSet(s, rs); st != 0) return st;
       s->flags |= JS_RSOPEN;
     }
   } else {
     s->rowCount = count;
+    s->rowCountKnown = 1;
     s->flags |= JS_END;
   }
   int status = JDB_DescribeResults(s, 'E');
   if (status == 0 && s->colCount > 0) s->flags |= JS_DESCRIBED;
+  return status;
+}
+
+int JDB_FinishPendingRows(JStmt* s) {
+  if ((s->flags & JS_ROW_BY_ROW) == 0 || s->parsed.kind == PSQL_KIND_SELECT || s->stmt == nullptr) return 0;
+  const int32_t n = RowsToRun(s);
+  if (s->executions <= 0 || s->executions >= n) return 0;
+  // Parameter rows of a data change whose results were not all read still
+  // make their change: the application closed the results, not the rows.
+  JFrame frame(s->jni, JDB_FRAME_LARGE);
+  if (!frame.ok()) return KX_ERR_NOMEM;
+  JDB_StmtCloseResults(s);
+  const int status = JDB_ExecuteRows(s, s->executions, n);
+  JDB_StmtCloseResults(s);
+  s->flags &= static_cast<uint16_t>(~JS_ROW_BY_ROW);
+  if (status != 0) LogAt(LOG_WARNING, __FILE__, __LINE__, "parameter rows run at close failed");
   return status;
 }
 

@@ -35,6 +35,11 @@ int JDB_ExecuteRow(JStmt* s, int32_t row);
 // one execution each, adding up their update counts. On a failure the row
 // count becomes the number of rows of the block completed before it.
 int JDB_ExecuteRows(JStmt* s, int32_t from, int32_t to);
+// Runs the parameter rows not yet run of a data change that returns rows
+// (one result per row, the later rows run as their results are asked for),
+// when its results are closed before all were read; their results are
+// dropped. 0 when there is nothing to run.
+int JDB_FinishPendingRows(JStmt* s);
 // Gives the parameter descriptions real types before execution: the describe
 // queries of the statement's markers are run on a statement of their own and
 // their result columns become the parameters' descriptions.
@@ -42,6 +47,10 @@ int JDB_DescribeParamsByProbe(JStmt* s);
 // Reads the output parameters of a call into out: a copy of the parameter
 // rows whose output values are in row 0.
 int fetchCallProc(JStmt* s, RowBuffer* out);
+// Storage of an output parameter registered as a fixed-size JDBC type (it
+// is read with that type's getter); RBT_NONE for the others, whose storage
+// follows the bound C type.
+uint32_t JDB_OutputStorageOf(int32_t jdbcType);
 // Copy of the parameter rows for the output values; output text and binary
 // columns become long values so no output is cut to its input's width.
 int JDB_CopyParamRows(const JStmt* s, RowBuffer* out, const RowBuffer* src);

@@ -1055,6 +1055,20 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   return status;
 }
 
+uint32_t JDB_OutputStorageOf(int32_t jdbcType) {
+  switch (jdbcType) {
+    case JT_INTEGER: return RBT_SLONG;
+    case JT_SMALLINT: case JT_TINYINT: return RBT_SSHORT;
+    case JT_REAL: return RBT_FLOAT;
+    case JT_FLOAT: case JT_DOUBLE: return RBT_DOUBLE;
+    case JT_BIT: case JT_BOOLEAN: return RBT_BIT;
+    case JT_DATE: return RBT_DATE;
+    case JT_TIME: return RBT_TIME;
+    case JT_TIMESTAMP: return RBT_TIMESTAMP;
+    default: return RBT_NONE;
+  }
+}
+
 int JDB_CopyParamRows(const JStmt* s, RowBuffer* out, const RowBuffer* src) {
   const uint16_t n = src->colCount;
   if (int status = RB_InitColumns(out, n); status != 0) return status;
@@ -1064,6 +1078,14 @@ int JDB_CopyParamRows(const JStmt* s, RowBuffer* out, const RowBuffer* src) {
     to.type = from.type;
     to.width = from.width;
     if (JDB_ParamDirection(s, p) == 1) continue;
+    // The output is read with the getter of the type it was registered as
+    // (a JDBC driver may refuse any other: PostgreSQL's 2200G); the core
+    // converts that value to the application's C type.
+    if (const uint32_t fixed = JDB_OutputStorageOf(JDB_OutputJdbcType(s, p)); fixed != RBT_NONE) {
+      to.type = fixed;
+      to.width = RB_ElementSize(fixed, 0);
+      continue;
+    }
     // An output value may be longer than what went in: long storage.
     switch (from.type) {
       case RBT_CHAR: case RBT_CHAR_NTS: case RBT_CHAR_LEN1: case RBT_CHAR_LEN2:

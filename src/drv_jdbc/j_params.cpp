@@ -520,6 +520,11 @@ int32_t JDB_ParamSqlType(const JStmt* s, int p) {
   return s->paramInfos[p].sqlType;
 }
 
+int32_t JDB_OutputJdbcType(const JStmt* s, int p) {
+  if (p == 0 && s->returnJdbcType != 0) return s->returnJdbcType;
+  return JDB_JdbcTypeOf(JDB_ParamSqlType(s, p));
+}
+
 int16_t JDB_ParamDirection(const JStmt* s, int p) {
   if (s->paramInfos == nullptr || p >= s->paramInfoCount) return SQL_PARAM_INPUT;
   return s->paramInfos[p].direction;
@@ -670,7 +675,7 @@ int JDB_BindParamRow(JStmt* s, int32_t row) {
     }
     if (status == 0 && call &&
         (direction == SQL_PARAM_INPUT_OUTPUT || direction == SQL_PARAM_OUTPUT)) {
-      status = JC_CallableStatement_registerOutParameter(s, s->stmt, idx, JDB_JdbcTypeOf(sqlType));
+      status = JC_CallableStatement_registerOutParameter(s, s->stmt, idx, JDB_OutputJdbcType(s, p));
       if (status == 0) s->flags |= JS_OUT_REGISTERED;
     }
     if (status != 0) return status;

@@ -19,6 +19,10 @@ int16_t JDB_ParamDirection(const JStmt* s, int p);
 
 // JDBC type code of an ODBC SQL type (setNull, registerOutParameter).
 int32_t JDB_JdbcTypeOf(int32_t sqlType);
+// The JDBC type output parameter p is registered and read as: its declared
+// type's, or the routine's own for a call's return value (see
+// JStmt::returnJdbcType).
+int32_t JDB_OutputJdbcType(const JStmt* s, int p);
 
 // Date, time or timestamp text: "yyyy-mm-dd[ hh:mm:ss[.f...]]",
 // "dd.mm.yyyy[ ...]" or "hh:mm:ss[.f...]". The fields must be complete and in

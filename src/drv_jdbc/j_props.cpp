@@ -183,8 +183,15 @@ int StmtGet(JStmt* s, AgentPropertyId id, int32_t* number) {
     case AP_STMT_OPTIMISTIC_MODE: *number = s->cursor.optimisticMode; return 0;
     case AP_STMT_FAIL_ALONE: *number = s->failAlone; return 0;
     case AP_STMT_ROW_COUNT:
-      *number = s->parsed.kind == PSQL_KIND_DML ? s->rowCount : -1;
+      if (s->rowCountKnown != 0) {
+        *number = s->rowCount;
+      } else if (s->changedRows != 0 && (s->flags & (JS_RSOPEN | JS_END)) == (JS_RSOPEN | JS_END)) {
+        *number = s->rowsFetched;  // every row the change returned has been read
+      } else {
+        *number = -1;
+      }
       return 0;
+    case AP_STMT_PARAM_ROWS_RUN: *number = s->executions; return 0;
     default:
       return KX_ERR_NOT_SUPPORTED;
   }

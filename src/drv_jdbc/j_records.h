@@ -104,8 +104,20 @@ struct JStmt {
   int16_t* colJdbcTypes;  // JDBC type of each described column (owned)
   uint16_t paramCount;    // parameter descriptions (= markers)
   AgentColDesc* params;   // parameter descriptions (owned)
-  uint16_t executions;    // parameter rows of a SELECT executed so far
+  int32_t executions;     // parameter rows executed so far by the last execution
   int32_t rowCount;       // update count summed over rows / rows of the last block
+  // Whether rowCount is what the execution reports: an update count (or,
+  // after a failure, the rows that completed before it); a result of rows
+  // has no count to report.
+  uint8_t rowCountKnown;
+  // The current result is the rows a data change returned (RETURNING): once
+  // read to its end, their number is the count of rows changed.
+  uint8_t changedRows;
+  // The JDBC type the return value of a "{? = call f(...)}" is registered
+  // and read as when the routine's result has another type than the one
+  // declared (0: as declared), learnt once from the call's description.
+  int32_t returnJdbcType;
+  uint8_t returnTypeAsked;
   int32_t rowsFetched;    // rows delivered from the current result set
   int32_t maxRows;        // 0 = no limit
   int32_t noscan;
@@ -154,7 +166,12 @@ constexpr uint16_t JS_PARAMS_DUE = 0x10;
 constexpr uint16_t JS_OUT_DELIVERED = 0x20;  // output parameters of the last call read
 constexpr uint16_t JS_CALL = 0x40;
 constexpr uint16_t JS_DESCRIBED = 0x80;
-constexpr uint16_t JS_EXEC_AT_PREPARE = 0x100;
+// The prepare described result columns: the statement returns rows (a
+// data change with RETURNING, say), whatever its first word.
+constexpr uint16_t JS_PREPARED_ROWS = 0x100;
 constexpr uint16_t JS_OUT_REGISTERED = 0x200;
+// The parameter rows run one at a time, each giving its results before the
+// next row runs (through more results): the statement returns rows.
+constexpr uint16_t JS_ROW_BY_ROW = 0x400;
 
 }  // namespace kx

@@ -145,6 +145,7 @@ TEST(AgentConnect, InitialSqlFileRunsAndItsFailuresStayOnTheConnection) {
   AgentHandle q = a.Stmt();
   std::string sel = "SELECT a FROM " + t;
   ASSERT_EQ(0, a.ops->DRV_Prepare(q, sel.c_str())) << AgentMessages(a.ops, q);
+  ASSERT_EQ(0, a.ops->DRV_Execute(q)) << AgentMessages(a.ops, q);  // a prepare only describes
   Block b;
   ASSERT_EQ(0, a.ops->DRV_FetchBlock(q, 5, &b.rb));
   ASSERT_EQ(1, b.rb.rowCount);

@@ -197,7 +197,7 @@ TEST_F(AgentH2, FetchesAcrossBlocksWithNullsAndNonAsciiText) {
   }
 }
 
-TEST_F(AgentH2, SelectWithoutMarkersRunsAtPrepareAndMaxRowsCutsBlocks) {
+TEST_F(AgentH2, SelectWithoutMarkersIsOnlyDescribedAtPrepareAndMaxRowsCutsBlocks) {
   AgentHandle s = a.Stmt();
   ParamBlock pb = SixColumns(10);
   for (int r = 0; r < 10; ++r) FillRow(pb, r, r, "x", r, "2024-01-01", "1");
@@ -208,8 +208,9 @@ TEST_F(AgentH2, SelectWithoutMarkersRunsAtPrepareAndMaxRowsCutsBlocks) {
   std::string sql = "  SELECT id FROM " + table + " ORDER BY id";
   ASSERT_EQ(0, a.ops->DRV_Prepare(q, sql.c_str()));
   JStmt* rec = Rec(q);
-  EXPECT_NE(0, rec->flags & JS_EXEC_AT_PREPARE);
-  EXPECT_NE(nullptr, rec->resultSet);
+  // Described, not run: no result exists before the execution.
+  EXPECT_EQ(nullptr, rec->resultSet);
+  EXPECT_EQ(1, rec->colCount);
   rec->maxRows = 5;
   ASSERT_EQ(0, a.ops->DRV_Execute(q));
   std::vector<int> sizes;
@@ -274,6 +275,7 @@ TEST_F(AgentH2, LongColumnsAreFetchedOneRowPerBlock) {
   AgentHandle q = a.Stmt();
   std::string sql = "SELECT id, body FROM " + table + "_l ORDER BY id";
   ASSERT_EQ(0, a.ops->DRV_Prepare(q, sql.c_str())) << AgentMessages(a.ops, q);
+  ASSERT_EQ(0, a.ops->DRV_Execute(q)) << AgentMessages(a.ops, q);  // a prepare only describes
   std::vector<int> sizes;
   for (int i = 0; i < 4; ++i) {
     Block blk;

@@ -78,6 +78,7 @@ TEST(AgentPg, LongTextBinaryAndUnlistedTypesAreDeliveredWhole) {
   EXPECT_EQ(36, cols[5].columnSize);
   EXPECT_EQ(RBT_CHAR_NTS, cols[5].storageType);
   RB_FreeColDescs(cols, n);
+  ASSERT_EQ(0, a.ops->DRV_Execute(q)) << AgentMessages(a.ops, q);  // a prepare only describes
   Block b;
   ASSERT_EQ(0, a.ops->DRV_FetchBlock(q, 10, &b.rb)) << AgentMessages(a.ops, q);
   ASSERT_EQ(2, b.rb.rowCount);
@@ -151,6 +152,7 @@ TEST(AgentPg, NoAutocommitAndRollback) {
   AgentHandle q = a.Stmt();
   std::string sel = "SELECT id FROM " + t;
   ASSERT_EQ(0, a.ops->DRV_Prepare(q, sel.c_str()));
+  ASSERT_EQ(0, a.ops->DRV_Execute(q)) << AgentMessages(a.ops, q);  // a prepare only describes
   Block b;
   ASSERT_EQ(0, a.ops->DRV_FetchBlock(q, 10, &b.rb));
   ASSERT_EQ(1, b.rb.rowCount);
@@ -218,8 +220,7 @@ TEST(AgentPg, CancelFromAnotherThreadStopsARunningStatement) {
     cancelled = a.ops->DRV_Cancel(s);
   });
   const auto start = std::chrono::steady_clock::now();
-  // A SELECT without markers runs at prepare.
-  const int rc = a.ops->DRV_Prepare(s, "SELECT pg_sleep(30) AS slept");
+  const int rc = a.ops->DRV_ExecDirect(s, "SELECT pg_sleep(30) AS slept", nullptr, 0, nullptr);
   canceller.join();
   EXPECT_NE(0, rc);
   const auto waited = std::chrono::steady_clock::now() - start;

@@ -331,6 +331,28 @@ uint16_t Classify(const char* text) {
   return PSQL_KIND_OTHER;
 }
 
+// Whether the first word, past comments, white space and opening
+// parentheses, starts a statement that returns rows (a SELECT behind a
+// comment is one too).
+bool StartsWithRowsKeyword(const char* s) {
+  size_t i = 0;
+  for (;;) {
+    while (IsSpace(s[i]) || s[i] == '(') ++i;
+    const bool comment = (s[i] == '-' && s[i + 1] == '-' && s[i + 2] != '*') || (s[i] == '/' && s[i + 1] == '*');
+    if (!comment) break;
+    i = LiteralEnd(s, i);
+  }
+  for (const char* word : {"SELECT", "WITH", "VALUES", "TABLE", "SHOW", "EXPLAIN", "CALL"}) {
+    const size_t n = strlen(word);
+    const unsigned char after = static_cast<unsigned char>(s[i + n]);
+    const bool ends = after == '\0' || isspace(after) || (ispunct(after) && after != '_' && after != '$');
+    if (strncasecmp(s + i, word, n) == 0 && ends) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Whether the text asks for a row lock: the word FOR followed by UPDATE,
 // SHARE, NO (KEY UPDATE) or KEY (SHARE), outside literals and comments.
 bool LocksRows(const char* s) {
@@ -396,6 +418,7 @@ int JDB_ParseSql(ParsedSql* parsed, const char* sql) {
     }
     parsed->kind = Classify(trimmed);
     if (LocksRows(trimmed)) parsed->flags |= PSQL_LOCKS_ROWS;
+    if (parsed->kind == PSQL_KIND_OTHER && StartsWithRowsKeyword(trimmed)) parsed->flags |= PSQL_ROWS_KEYWORD;
     OverwriteNullEscapes(parsed->text);
     return KX_OK;
   } catch (const std::bad_alloc&) {

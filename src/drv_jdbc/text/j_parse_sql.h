@@ -32,6 +32,10 @@ constexpr uint16_t PSQL_CALL = 0x4;             // a procedure-call escape
 // UPDATE, FOR KEY SHARE outside literals and comments): reading its rows may
 // wait for another transaction.
 constexpr uint16_t PSQL_LOCKS_ROWS = 0x8;
+// The statement is not classified a SELECT, but its first word after comments
+// and opening parentheses is one that returns rows: SELECT, WITH, VALUES,
+// TABLE, SHOW, EXPLAIN or CALL. It is prepared and described as a query is.
+constexpr uint16_t PSQL_ROWS_KEYWORD = 0x10;
 
 // Escape and comment brackets nest at most this deep; deeper is a syntax error.
 constexpr int PSQL_MAX_NESTING = 32;

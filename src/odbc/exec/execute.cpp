@@ -3,6 +3,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -150,6 +151,17 @@ int32_t SendExecution(StmtRecord* stmt, RowBuffer* block, uint16_t n, bool* call
   return AgentCall(ab, &AgentOps::DRV_Execute, stmt->agentStmt);
 }
 
+// The parameter rows the agent has run so far, when it tells (a statement
+// that returns rows runs them one result at a time); only arrays ask.
+bool ParamRowsRun(StmtRecord* stmt, int32_t* run) {
+  if (stmt->paramsetSize <= 1) return false;
+  uint16_t length = 0;
+  const int32_t rc = AgentCall(*stmt->binding, &AgentOps::DRV_GetProperty, stmt->agentStmt,
+                               AP_STMT_PARAM_ROWS_RUN, static_cast<void*>(run), static_cast<uint16_t>(4),
+                               &length);
+  return rc == 0 && *run > 0;
+}
+
 // Completion of an execution: state, processed count, status array, output
 // values.
 SQLRETURN Finish(StmtRecord* stmt, int32_t code, uint32_t rows) {
@@ -182,7 +194,12 @@ SQLRETURN Finish(StmtRecord* stmt, int32_t code, uint32_t rows) {
     return SQL_ERROR;
   }
   if (stmt->rowsProcessedPtr != nullptr) {
-    *stmt->rowsProcessedPtr = stmt->isSelect && stmt->paramsetSize > 1 ? 1 : rows;
+    int32_t run = 0;
+    if (ParamRowsRun(stmt, &run)) {
+      *stmt->rowsProcessedPtr = std::min<uint64_t>(static_cast<uint64_t>(run), rows);
+    } else {
+      *stmt->rowsProcessedPtr = stmt->isSelect && stmt->paramsetSize > 1 ? 1 : rows;
+    }
   }
   WriteParamStatuses(stmt, true, -1);
   stmt->currentRow = 0;
@@ -361,9 +378,13 @@ SQLRETURN MoreResults(StmtRecord* stmt) {
     StmtPullMsgs(stmt);
     return SQL_ERROR;
   }
-  if (stmt->rowsProcessedPtr != nullptr && stmt->isSelect &&
-      *stmt->rowsProcessedPtr < stmt->paramsetSize) {
-    ++*stmt->rowsProcessedPtr;
+  if (stmt->rowsProcessedPtr != nullptr) {
+    int32_t run = 0;
+    if (ParamRowsRun(stmt, &run)) {
+      if (static_cast<uint64_t>(run) > *stmt->rowsProcessedPtr) *stmt->rowsProcessedPtr = static_cast<uint64_t>(run);
+    } else if (stmt->isSelect && *stmt->rowsProcessedPtr < stmt->paramsetSize) {
+      ++*stmt->rowsProcessedPtr;
+    }
   }
   stmt->error = 0;
   if (StmtDescribeCols(stmt) == nullptr && stmt->error != 0) return SQL_ERROR;

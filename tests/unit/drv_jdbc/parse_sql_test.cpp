@@ -28,7 +28,7 @@ struct Case {
   std::string sql;
   std::string text;        // for Java
   uint16_t count;          // markers
-  uint16_t flags;          // PSQL_MARKERS_OUTSIDE | PSQL_CALL | PSQL_LOCKS_ROWS
+  uint16_t flags;          // PSQL_MARKERS_OUTSIDE | PSQL_CALL | PSQL_LOCKS_ROWS | PSQL_ROWS_KEYWORD
   uint16_t kind;
   std::string translated;  // analysis text
 };
@@ -36,6 +36,7 @@ struct Case {
 constexpr uint16_t OUT = PSQL_MARKERS_OUTSIDE;
 constexpr uint16_t CALL = PSQL_CALL;
 constexpr uint16_t LOCK = PSQL_LOCKS_ROWS;
+constexpr uint16_t ROWS = PSQL_ROWS_KEYWORD;
 constexpr uint16_t SEL = PSQL_KIND_SELECT;
 constexpr uint16_t DML = PSQL_KIND_DML;
 constexpr uint16_t OTH = PSQL_KIND_OTHER;
@@ -51,13 +52,26 @@ const Case kCases[] = {
     {"parenthesised insert", "(INSERT INTO t VALUES (1))", "(INSERT INTO t VALUES (1))", 0, 0, OTH,
      "(INSERT INTO t VALUES (1))"},
     {"tab after keyword", "select\ta from t", "select\ta from t", 0, 0, SEL, "select a from t"},
-    {"keyword not whole", "SELECT*FROM t", "SELECT*FROM t", 0, 0, OTH, "SELECT*FROM t"},
+    {"keyword not whole", "SELECT*FROM t", "SELECT*FROM t", 0, ROWS, OTH, "SELECT*FROM t"},
     {"insert", "insert into t values(?)", "insert into t values(?)", 1, OUT, DML,
      "insert into t values(:1)"},
     {"delete", "DELETE FROM t", "DELETE FROM t", 0, 0, DML, "DELETE FROM t"},
     {"update", "Update t set a=?, b=?", "Update t set a=?, b=?", 2, OUT, DML,
      "Update t set a=:1, b=:2"},
     {"empty", "", "", 0, 0, OTH, ""},
+    // Statements that return rows without being classified a SELECT; words
+    // that only begin with such a keyword, or data changes, are not.
+    {"cte", "WITH x AS (SELECT 1) SELECT * FROM x", "WITH x AS (SELECT 1) SELECT * FROM x", 0, ROWS, OTH,
+     "WITH x AS (SELECT 1) SELECT * FROM x"},
+    {"values", "values(1)", "values(1)", 0, ROWS, OTH, "values(1)"},
+    {"table", "TABLE t", "TABLE t", 0, ROWS, OTH, "TABLE t"},
+    {"show", "SHOW search_path", "SHOW search_path", 0, ROWS, OTH, "SHOW search_path"},
+    {"explain", "explain SELECT 1", "explain SELECT 1", 0, ROWS, OTH, "explain SELECT 1"},
+    {"plain call", "CALL p(?)", "CALL p(?)", 1, OUT | ROWS, OTH, "CALL p(:1)"},
+    {"select behind comments", "/* a */ -- b\n ( SELECT 1)", "/* a */ -- b\n ( SELECT 1)", 0, ROWS, OTH,
+     "/* a */ -- b\n ( SELECT 1)"},
+    {"tables word", "TABLESPACE x", "TABLESPACE x", 0, 0, OTH, "TABLESPACE x"},
+    {"create table", "CREATE TABLE t (a INT)", "CREATE TABLE t (a INT)", 0, 0, OTH, "CREATE TABLE t (a INT)"},
 
     // Procedure calls.
     {"call", "{call p(?, ?)}", "{call p(?, ?)}", 2, CALL, OTH, "p(:1, :2)"},

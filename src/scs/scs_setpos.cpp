@@ -940,18 +940,18 @@ int32_t KeyOfBookmark(const ScsCursor* c, uint32_t b) {
   return static_cast<int32_t>(b) - 1;
 }
 
-// The answer of a fetch by bookmark: each bookmark that names no row says
-// so (HY111) on its row; when not one of them names a row the call fails
-// with HY111 (the rows' statuses still go out), else the rows in error make
-// it a success with information.
+// The answer of a fetch by bookmark: a bookmark that names no row gives its
+// row SQL_ROW_ERROR. When not one of them names a row the call fails with
+// HY111, one message a bookmark (the rows' statuses still go out); else the
+// rows in error make it a success with information (01S01).
 template <typename Names>
 int BookmarksAnswer(ScsCursor* c, const uint32_t* bookmarks, uint16_t n, int32_t invalid, Names names) {
-  if (invalid == 0) return 0;
+  if (invalid < n) return 0;
   for (uint16_t i = 0; i < n; ++i) {
     if (names(bookmarks[i])) continue;
     SCS_PostMsg(c, ("Bookmark " + std::to_string(bookmarks[i]) + " names no row of the cursor").c_str(), "HY111");
   }
-  return invalid == n ? KX_ERR_BAD_BOOKMARK : 0;
+  return KX_ERR_BAD_BOOKMARK;
 }
 
 int BulkFetch(ScsCursor* c, const uint32_t* bookmarks, uint16_t n, uint16_t* statuses, RowStatusSet** fetched) {

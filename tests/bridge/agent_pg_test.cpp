@@ -3,6 +3,7 @@
 // server's own diagnostics.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -215,12 +216,19 @@ TEST(AgentPg, CancelFromAnotherThreadStopsARunningStatement) {
   AgentHandle s = a.Stmt();
   EXPECT_EQ(0, a.ops->DRV_Cancel(s));  // nothing runs yet: nothing to stop
   int cancelled = -1;
+  std::atomic<bool> done{false};
+  // Until the statement returns: a cancel that comes while the statement is
+  // still being prepared, before it runs, stops nothing.
   std::thread canceller([&] {
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    cancelled = a.ops->DRV_Cancel(s);
+    while (!done.load()) {
+      cancelled = a.ops->DRV_Cancel(s);
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
   });
   const auto start = std::chrono::steady_clock::now();
   const int rc = a.ops->DRV_ExecDirect(s, "SELECT pg_sleep(30) AS slept", nullptr, 0, nullptr);
+  done.store(true);
   canceller.join();
   EXPECT_NE(0, rc);
   const auto waited = std::chrono::steady_clock::now() - start;

@@ -298,6 +298,11 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
 SQLRETURN StmtGetData(StmtRecord* stmt, uint16_t column, int16_t cType, void* target,
                       int64_t bufferLength, int64_t* lengthOrIndicator) {
   if (stmt->state != STMT_PREPARED) return Fail(stmt, KX_ERR_SEQUENCE);
+  // SQL_GETDATA_EXTENSIONS offers no SQL_GD_BOUND: a bound column's value
+  // goes to its binding, never through SQLGetData.
+  if (column <= INT16_MAX && StmtGetColBinding(static_cast<int16_t>(column), stmt) != nullptr) {
+    return Fail(stmt, KX_ERR_BAD_COLUMN_NUMBER);
+  }
   ColBinding b{};
   b.column = column;
   b.cType = cType;

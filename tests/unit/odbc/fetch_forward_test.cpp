@@ -84,10 +84,16 @@ TEST_F(FetchForwardTest, RetrieveDataOffPositionsWithoutFillingBuffers) {
   ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
   EXPECT_EQ(id, -5);
   EXPECT_EQ(status, SQL_ROW_SUCCESS);
-  // GetData still reads the row the fetch positioned on.
-  SQLINTEGER got = 0;
-  ASSERT_EQ(SQLGetData(stmt_, 1, SQL_C_SLONG, &got, 0, nullptr), SQL_SUCCESS);
-  EXPECT_EQ(got, 1);
+  // GetData still reads the row the fetch positioned on (an unbound column:
+  // the bound one is read through its binding only, SQL_GD_BOUND not being
+  // offered).
+  SQLCHAR got[16] = {0};
+  SQLLEN gotInd = 0;
+  ASSERT_EQ(SQLGetData(stmt_, 2, SQL_C_CHAR, got, sizeof got, &gotInd), SQL_SUCCESS);
+  EXPECT_STREQ(reinterpret_cast<char*>(got), "name1");
+  SQLINTEGER bound = 0;
+  EXPECT_EQ(SQLGetData(stmt_, 1, SQL_C_SLONG, &bound, 0, nullptr), SQL_ERROR);
+  EXPECT_EQ(StmtState(stmt_), "07009");
 }
 
 // An indicator is the fetch's output: whatever the application left in it

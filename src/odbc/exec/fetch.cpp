@@ -49,6 +49,7 @@ SQLRETURN DeliverForwardRow(StmtRecord* stmt, bool single) {
     }
     if (Fold(GetColumn(stmt, stmt->currentRow, &b, &stmt->rows), &result)) break;
   }
+  stmt->getData.leftByFetch = 1;
   return result;
 }
 
@@ -277,6 +278,7 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
         }
         if (Fold(GetColumn(stmt, k, &copy, rows), &rowResult)) break;
       }
+      stmt->getData.leftByFetch = 1;
     }
     if (mode == SQL_REFRESH && statuses != nullptr &&
         (statuses[k] == SQL_ROW_UPDATED || statuses[k] == SQL_ROW_ADDED)) {
@@ -298,11 +300,6 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
 SQLRETURN StmtGetData(StmtRecord* stmt, uint16_t column, int16_t cType, void* target,
                       int64_t bufferLength, int64_t* lengthOrIndicator) {
   if (stmt->state != STMT_PREPARED) return Fail(stmt, KX_ERR_SEQUENCE);
-  // SQL_GETDATA_EXTENSIONS offers no SQL_GD_BOUND: a bound column's value
-  // goes to its binding, never through SQLGetData.
-  if (column <= INT16_MAX && StmtGetColBinding(static_cast<int16_t>(column), stmt) != nullptr) {
-    return Fail(stmt, KX_ERR_BAD_COLUMN_NUMBER);
-  }
   ColBinding b{};
   b.column = column;
   b.cType = cType;

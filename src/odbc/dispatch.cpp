@@ -115,12 +115,16 @@ bool PolledAsynchronously(uint32_t kind, HandleHead* head) {
   return kind == HK_STMT && static_cast<StmtRecord*>(head)->asyncEnable != 0;
 }
 
+// The calling thread, as the call lock's owner is told.
+const void* ThisThread() {
+  static thread_local const char tag = 0;
+  return &tag;
+}
+
 // The diagnostic functions never wait for a call. They read under the handle
-// lock, which keeps a call from starting meanwhile; while no call runs the
-// call lock is held as well, so that nothing of the connection changes under
-// the read. A handle whose own call runs on another thread has nothing to
-// show yet: that call cleared the handle's diagnostics when it began, and
-// its own are not complete.
+// lock, which keeps a call from starting meanwhile. A handle whose own call
+// runs on another thread has nothing to show yet: that call cleared the
+// handle's diagnostics when it began, and its own are not complete.
 SQLRETURN ReadDiagnostics(const OdbcCallRecord& record, uint32_t kind, uint32_t handle,
                           OdbcArgs& args) {
   std::lock_guard<std::recursive_mutex> lock(HandleLock());
@@ -128,8 +132,7 @@ SQLRETURN ReadDiagnostics(const OdbcCallRecord& record, uint32_t kind, uint32_t 
   if (head == nullptr) return SQL_INVALID_HANDLE;
   ConnRecord* conn = ConnectionOf(kind, head);
   if (conn == nullptr) return SQL_INVALID_HANDLE;
-  std::unique_lock<std::recursive_mutex> idle(conn->callLock, std::try_to_lock);
-  if (!idle.owns_lock() && conn->busy.load() == head) return SQL_NO_DATA;
+  if (conn->busy.load() == head && conn->callOwner.load() != ThisThread()) return SQL_NO_DATA;
   return RunHandler(record, head, args);
 }
 
@@ -156,9 +159,11 @@ SQLRETURN WaitForCallLock(std::unique_lock<std::recursive_mutex>& handleLock, Co
   ++conn->callWaiters;
   handleLock.unlock();
   conn->callLock.lock();
+  conn->callOwner.store(ThisThread());
   handleLock.lock();
   --conn->callWaiters;
   if (conn->magic == CONN_MAGIC && LookupHandle(kind, handle) == head) return SQL_SUCCESS;
+  conn->callOwner.store(nullptr);
   const bool last = conn->magic == MAGIC_FREED && conn->destroyByWaiter && conn->callWaiters == 0;
   conn->callLock.unlock();
   handleLock.unlock();
@@ -173,8 +178,10 @@ SQLRETURN WaitForCallLock(std::unique_lock<std::recursive_mutex>& handleLock, Co
 // names the running call's handle: it answers the calls that cannot wait (a
 // handler's call back into its own connection, the polling of a statement
 // in asynchronous mode) and tells SQLCancel and the diagnostic functions what
-// runs. The uncontended call takes two locks: the handle lock for the lookup
-// (with the call lock tried under it) and the call lock.
+// runs. The uncontended call takes two locks, once each: the handle lock for
+// the lookup and the call lock (taken under it when nothing holds it but a
+// call that is just releasing it; trying the lock costs more than taking
+// it).
 SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t handle,
                            OdbcArgs& args) {
   if (record.clearDiag == 0) return ReadDiagnostics(record, kind, handle, args);
@@ -187,14 +194,12 @@ SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t
     if (head == nullptr) return SQL_INVALID_HANDLE;
     conn = ConnectionOf(kind, head);
     if (conn == nullptr) return SQL_INVALID_HANDLE;
-    if (conn->callLock.try_lock()) {
-      // A free lock has no marker set: a marker here is this thread's own
-      // call, further up the stack.
-      HandleHead* busy = conn->busy.load();
-      if (busy != nullptr) {
-        conn->callLock.unlock();
-        return RefuseReentry(kind, head, busy);
-      }
+    if (conn->callOwner.load() == ThisThread()) return RefuseReentry(kind, head, conn->busy.load());
+    if (conn->busy.load() == nullptr && conn->callWaiters == 0) {
+      // No call runs and none waits: the lock is free, or its last call is
+      // releasing it and needs no other lock for that.
+      conn->callLock.lock();
+      conn->callOwner.store(ThisThread());
     } else {
       if (conn->busy.load() == head && PolledAsynchronously(kind, head)) return SQL_STILL_EXECUTING;
       if (WaitForCallLock(lock, conn, kind, handle, head) != SQL_SUCCESS) return SQL_INVALID_HANDLE;
@@ -220,14 +225,16 @@ SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t
     // The handler freed the connection; its handle is already released, so no
     // new call can reach the record, and the calls waiting for its lock find
     // it freed.
+    conn->callOwner.store(nullptr);
     conn->callLock.unlock();
     ReleaseFreedConnection(conn);
     return rc;
   }
   if (rc != SQL_SUCCESS) rc = ConnNotifyFailover(conn, kind, rc);
-  // The marker is cleared before the lock is released: a call that gets the
-  // lock finds no marker, unless it is its own thread's.
+  // Marker and owner are cleared before the lock is released: a call that
+  // gets the lock finds neither set.
   conn->busy.store(nullptr);
+  conn->callOwner.store(nullptr);
   conn->callLock.unlock();
   return rc;
 }

@@ -159,6 +159,10 @@ struct ConnRecord : HandleHead {
   // freed while they waited, and its lock must outlive them.
   int32_t callWaiters;
   bool destroyByWaiter;
+  // The thread holding the call lock for a call (an address of that thread's
+  // own), NULL when none: a call of that same thread is a handler calling
+  // back into its own connection, which must not wait for itself.
+  std::atomic<const void*> callOwner;
 
   // Capability flags, set at open.
   int32_t cn_needbind;

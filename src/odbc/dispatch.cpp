@@ -1,6 +1,7 @@
 // The dispatcher: the one door of every ODBC call.
 #include "odbc/dispatch.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -117,9 +118,20 @@ bool PolledAsynchronously(uint32_t kind, HandleHead* head) {
 
 // The calling thread, as the call lock's owner is told.
 const void* ThisThread() {
-  static thread_local const char tag = 0;
-  return &tag;
+  return reinterpret_cast<const void*>(static_cast<uintptr_t>(pthread_self()));
 }
+
+// The marker and the owner are set under the handle lock and read under it
+// (a call's own thread also reads them without it), so their stores need no
+// fence of their own: the handle lock and the call lock order them.
+void SetCallOwner(ConnRecord* conn, const void* owner) {
+  conn->callOwner.store(owner, std::memory_order_release);
+}
+bool OwnsCall(const ConnRecord* conn) {
+  return conn->callOwner.load(std::memory_order_acquire) == ThisThread();
+}
+HandleHead* Busy(const ConnRecord* conn) { return conn->busy.load(std::memory_order_acquire); }
+void SetBusy(ConnRecord* conn, HandleHead* head) { conn->busy.store(head, std::memory_order_release); }
 
 // The diagnostic functions never wait for a call. They read under the handle
 // lock, which keeps a call from starting meanwhile. A handle whose own call
@@ -132,7 +144,7 @@ SQLRETURN ReadDiagnostics(const OdbcCallRecord& record, uint32_t kind, uint32_t 
   if (head == nullptr) return SQL_INVALID_HANDLE;
   ConnRecord* conn = ConnectionOf(kind, head);
   if (conn == nullptr) return SQL_INVALID_HANDLE;
-  if (conn->busy.load() == head && conn->callOwner.load() != ThisThread()) return SQL_NO_DATA;
+  if (Busy(conn) == head && !OwnsCall(conn)) return SQL_NO_DATA;
   return RunHandler(record, head, args);
 }
 
@@ -159,11 +171,11 @@ SQLRETURN WaitForCallLock(std::unique_lock<std::recursive_mutex>& handleLock, Co
   ++conn->callWaiters;
   handleLock.unlock();
   conn->callLock.lock();
-  conn->callOwner.store(ThisThread());
+  SetCallOwner(conn, ThisThread());
   handleLock.lock();
   --conn->callWaiters;
   if (conn->magic == CONN_MAGIC && LookupHandle(kind, handle) == head) return SQL_SUCCESS;
-  conn->callOwner.store(nullptr);
+  SetCallOwner(conn, nullptr);
   const bool last = conn->magic == MAGIC_FREED && conn->destroyByWaiter && conn->callWaiters == 0;
   conn->callLock.unlock();
   handleLock.unlock();
@@ -194,18 +206,18 @@ SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t
     if (head == nullptr) return SQL_INVALID_HANDLE;
     conn = ConnectionOf(kind, head);
     if (conn == nullptr) return SQL_INVALID_HANDLE;
-    if (conn->callOwner.load() == ThisThread()) return RefuseReentry(kind, head, conn->busy.load());
-    if (conn->busy.load() == nullptr && conn->callWaiters == 0) {
+    if (OwnsCall(conn)) return RefuseReentry(kind, head, Busy(conn));
+    if (Busy(conn) == nullptr && conn->callWaiters == 0) {
       // No call runs and none waits: the lock is free, or its last call is
       // releasing it and needs no other lock for that.
       conn->callLock.lock();
-      conn->callOwner.store(ThisThread());
+      SetCallOwner(conn, ThisThread());
     } else {
-      if (conn->busy.load() == head && PolledAsynchronously(kind, head)) return SQL_STILL_EXECUTING;
+      if (Busy(conn) == head && PolledAsynchronously(kind, head)) return SQL_STILL_EXECUTING;
       if (WaitForCallLock(lock, conn, kind, handle, head) != SQL_SUCCESS) return SQL_INVALID_HANDLE;
     }
-    conn->busy.store(head);
-    reentrant = g_agentReentrant.load();
+    SetBusy(conn, head);
+    reentrant = g_agentReentrant.load(std::memory_order_relaxed);
   }
 
   ClearDiagnostics(head);
@@ -225,7 +237,7 @@ SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t
     // The handler freed the connection; its handle is already released, so no
     // new call can reach the record, and the calls waiting for its lock find
     // it freed.
-    conn->callOwner.store(nullptr);
+    SetCallOwner(conn, nullptr);
     conn->callLock.unlock();
     ReleaseFreedConnection(conn);
     return rc;
@@ -233,8 +245,8 @@ SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t
   if (rc != SQL_SUCCESS) rc = ConnNotifyFailover(conn, kind, rc);
   // Marker and owner are cleared before the lock is released: a call that
   // gets the lock finds neither set.
-  conn->busy.store(nullptr);
-  conn->callOwner.store(nullptr);
+  SetBusy(conn, nullptr);
+  SetCallOwner(conn, nullptr);
   conn->callLock.unlock();
   return rc;
 }

@@ -48,6 +48,15 @@ void ForgetLostBranch(JConn* c) {
   c->xaLostBranch = XID{};
 }
 
+// The outcome of a branch lost with its connection: rolled back. The
+// rollback is still asked for, in case the connection only answered too
+// late and the branch lives on; its failure (posted as a message) changes
+// nothing.
+void RollBackLostBranch(JConn* c, const XID* xid) {
+  ForgetLostBranch(c);
+  JC_XAResource_rollback(c, xid);
+}
+
 void FreeRecoverCache(JConn* c) {
   std::free(c->xaRecover);
   c->xaRecover = nullptr;
@@ -214,17 +223,20 @@ int32_t DRV_XaForget(AgentHandle h, XID* xid, int, long flags) {
 int32_t DRV_XaPrepare(AgentHandle h, XID* xid, int, long flags) {
   return BranchOp(h, xid, flags, [&](JConn* c) {
     // The branch's work is gone: it can only be rolled back.
-    if (IsLostBranch(c, xid)) return static_cast<int32_t>(XA_RBCOMMFAIL);
+    if (IsLostBranch(c, xid)) {
+      RollBackLostBranch(c, xid);
+      return static_cast<int32_t>(XA_RBCOMMFAIL);
+    }
     return UnlessLost(c, JC_XAResource_prepare(c, xid));
   });
 }
 
-// Rolling back a branch lost with its connection has nothing left to do: the
-// database rolled it back when the connection went.
+// A branch lost with its connection was rolled back by the database when the
+// connection went: rolling it back succeeds.
 int32_t DRV_XaRollback(AgentHandle h, XID* xid, int, long flags) {
   return BranchOp(h, xid, flags, [&](JConn* c) {
     if (IsLostBranch(c, xid)) {
-      ForgetLostBranch(c);
+      RollBackLostBranch(c, xid);
       return static_cast<int32_t>(XA_OK);
     }
     return UnlessLost(c, JC_XAResource_rollback(c, xid));
@@ -236,7 +248,7 @@ int32_t DRV_XaRollback(AgentHandle h, XID* xid, int, long flags) {
 int32_t DRV_XaCommit(AgentHandle h, XID* xid, int, long flags) {
   return BranchOp(h, xid, flags, [&](JConn* c) {
     if (IsLostBranch(c, xid)) {
-      ForgetLostBranch(c);
+      RollBackLostBranch(c, xid);
       return static_cast<int32_t>((flags & TMONEPHASE) != 0 ? XA_RBCOMMFAIL : XAER_NOTA);
     }
     return UnlessLost(c, JC_XAResource_commit(c, xid, (flags & TMONEPHASE) != 0 ? 1 : 0));

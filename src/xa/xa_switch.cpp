@@ -86,13 +86,24 @@ std::atomic<int> g_assocCount{0};
 // When the thread ends with resource managers still open, their connections
 // go with it (an active branch on one is rolled back by the database, a
 // prepared one stays for recovery), and so do their workers.
-void AssocClose(XaThreadAssoc* assoc, int* rc);
+// Closes XA on the resource manager's connection and releases the
+// connection. The agent's answer to the close; XA_OK when the connection was
+// gone already.
+int AssocClose(XaThreadAssoc* assoc) {
+  XaRmTarget target{};
+  int rc = XA_OK;
+  if (XaRmFind(assoc->rm, &target) && target.ops->DRV_XaClose != nullptr) {
+    rc = target.ops->DRV_XaClose(target.conn, assoc->openString.c_str(), assoc->rmid, TMNOFLAGS);
+  }
+  XaRmRelease(&assoc->rm);
+  return rc;
+}
+
 struct XaAssocList {
   std::vector<std::unique_ptr<XaThreadAssoc>> items;
   ~XaAssocList() {
     for (auto& a : items) {
-      int rc = XA_OK;
-      AssocClose(a.get(), &rc);
+      AssocClose(a.get());
       g_assocCount.fetch_sub(1);
     }
   }
@@ -147,16 +158,6 @@ std::unique_ptr<XaThreadAssoc> AssocUnbind(XaThreadAssoc* assoc) {
     return out;
   }
   return nullptr;
-}
-
-// Closes XA on the resource manager's connection (*rc: the agent's answer)
-// and releases the connection.
-void AssocClose(XaThreadAssoc* assoc, int* rc) {
-  XaRmTarget target{};
-  if (XaRmFind(assoc->rm, &target) && target.ops->DRV_XaClose != nullptr) {
-    *rc = target.ops->DRV_XaClose(target.conn, assoc->openString.c_str(), assoc->rmid, TMNOFLAGS);
-  }
-  XaRmRelease(&assoc->rm);
 }
 
 // The resource manager whose handles SQLGetXaEnv and SQLGetXaConnect give:
@@ -252,10 +253,8 @@ int SwitchClose(char* xaInfo, int rmid, long flags) {
     XaTracePrintf(1, "xa_switch_close: a transaction branch is still active");
     return Returned(XAER_PROTO);
   }
-  int rc = XA_OK;
   std::unique_ptr<XaThreadAssoc> gone = AssocUnbind(assoc);
-  AssocClose(gone.get(), &rc);
-  return Returned(rc);
+  return Returned(AssocClose(gone.get()));
 }
 
 int SwitchStart(XID* xid, int rmid, long flags) {

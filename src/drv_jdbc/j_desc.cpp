@@ -566,7 +566,9 @@ int JDB_DescribeResults(JStmt* s, char mode) {
   JConn* c = s->conn;
   jobject meta = nullptr;
   if (mode == 'P') {
-    if (s->parsed.kind == PSQL_KIND_SELECT && (s->parsed.flags & PSQL_MARKERS_OUTSIDE) == 0) {
+    // A marker inside an escape ({fn ucase(?)}, {d ?}) is as much the
+    // application's parameter as one outside: such a query waits for values.
+    if (s->parsed.kind == PSQL_KIND_SELECT && s->parsed.paramCount == 0) {
       s->rowCount = 0;
       int status = JDB_ExecuteRow(s, 0);
       s->flags |= JS_EXEC_AT_PREPARE;

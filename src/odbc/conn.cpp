@@ -207,7 +207,7 @@ void ConnOpen(ConnRecord* conn, char form, AgentConnOptions* options) {
   }
   ConnLatchReentrant(conn->binding);
 
-  AgentServerOptions serverOptions{conn->agentOptions, conn->cn_svtype};
+  AgentServerOptions serverOptions{conn->agentOptions, conn->cn_svtype, conn->setupSection};
   if (AgentCall(conn->binding, &AgentOps::DRV_AllocServer,
                 static_cast<const AgentServerOptions*>(&serverOptions), &conn->agentServer) != 0) {
     conn->agentServer = 0;
@@ -350,6 +350,7 @@ int ConnClose(ConnRecord* conn) {
 
 void ConnFreeStrings(ConnRecord* conn) {
   FreeText(conn->dsn);
+  FreeText(conn->setupSection);
   FreeText(conn->user);
   FreeText(conn->password);
   FreeText(conn->cn_dbpath);

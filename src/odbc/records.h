@@ -112,6 +112,7 @@ struct ConnRecord : HandleHead {
 
   // Connect fields (filled by the connect-string code).
   char* dsn;
+  char* setupSection;       // the odbcinst.ini section the connect named; NULL: none
   char* user;
   char* password;
   char* cn_dbpath;          // the JDBC driver class

@@ -419,6 +419,17 @@ std::string ResolveFunction(const std::string& name, const std::vector<std::stri
     return "CAST(FLOOR(EXTRACT(SECOND FROM " + args[0] + ")) AS INTEGER)";
   }
   if (fn == "RIGHT" && args.size() == 2) return "right(" + args[0] + ", " + args[1] + ")";
+  if ((fn == "ROUND" || fn == "TRUNCATE") && args.size() == 2) {
+    // PostgreSQL rounds to a number of places only in numeric.
+    return std::string(fn == "ROUND" ? "round" : "trunc") + "(CAST(" + args[0] + " AS NUMERIC), " + args[1] + ")";
+  }
+  if (fn == "INSERT" && args.size() == 4) {
+    // OVERLAY names the inserted text second: the arguments go through a
+    // row of their own so that they keep their order.
+    return "(SELECT overlay(kx_i.a placing kx_i.d from kx_i.b for kx_i.c) FROM (VALUES (CAST(" + args[0] +
+           " AS TEXT), CAST(" + args[1] + " AS INTEGER), CAST(" + args[2] + " AS INTEGER), CAST(" + args[3] +
+           " AS TEXT))) AS kx_i(a, b, c, d))";
+  }
   if (fn == "LOCATE" && args.size() == 3) {
     return "(SELECT CASE WHEN kx_q.p > 0 THEN kx_q.p + kx_q.s - 1 ELSE 0 END FROM (SELECT position(CAST(" +
            args[0] + " AS TEXT) IN substr(CAST(" + args[1] +

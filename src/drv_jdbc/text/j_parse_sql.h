@@ -70,8 +70,9 @@ int JDB_ParseSql(ParsedSql* parsed, const char* sql, int dialect = PSQL_DIALECT_
 // - {fn null} and its spellings become the word null;
 // - {fn CONVERT(value, SQL_type)} becomes CAST(value AS type), and {d ?},
 //   {t ?}, {ts ?} (anything but a quoted literal) a CAST to the type;
-// - on PostgreSQL: SECOND gives whole seconds, LOCATE with a start position,
-//   RIGHT and TIMESTAMPDIFF are written without repeating an argument (and
+// - on PostgreSQL: SECOND gives whole seconds, ROUND and TRUNCATE to places
+//   take any number, LOCATE with a start position, RIGHT, INSERT and
+//   TIMESTAMPDIFF are written without repeating or reordering an argument (and
 //   TIMESTAMPDIFF counts whole intervals, months, quarters and years too);
 // - on H2: TIMESTAMPADD and TIMESTAMPDIFF name their interval without the
 //   SQL_TSI_ prefix (H2 does not know SQL_TSI_QUARTER).

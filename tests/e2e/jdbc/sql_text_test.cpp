@@ -2,6 +2,7 @@
 // comments and literals every scanner of the driver reads alike, escapes the
 // JDBC drivers get wrong (nested outer joins, CONVERT, SECOND, TIMESTAMPDIFF),
 // SQLNativeSql, and the SQLGetInfo answers that promise them.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -41,6 +42,10 @@ const TextCase kCases[] = {
     {"locate from", "SELECT {fn LOCATE(?, ?, 3)}", {{"b", SQL_VARCHAR}, {"abcb", SQL_VARCHAR}}, {"4"}, false},
     {"locate from marker", "SELECT {fn LOCATE('b', 'abcb', ?)}", {{"2", SQL_INTEGER}}, {"2"}, false},
     {"right", "SELECT {fn RIGHT(?, 2)}", {{"abcd", SQL_VARCHAR}}, {"cd"}, false},
+    {"insert", "SELECT {fn INSERT(?, ?, ?, ?)}",
+     {{"abcdef", SQL_VARCHAR}, {"2", SQL_INTEGER}, {"3", SQL_INTEGER}, {"XY", SQL_VARCHAR}}, {"aXYef"}, false},
+    {"round", "SELECT {fn ROUND(?, 1)}", {{"1.25", SQL_DOUBLE}}, {"1.3"}, true},
+    {"truncate", "SELECT {fn TRUNCATE(?, 1)}", {{"1.25", SQL_DOUBLE}}, {"1.2"}, true},
     {"timestampadd", "SELECT {fn TIMESTAMPADD(SQL_TSI_DAY, ?, {ts '2001-02-03 04:05:06'})}",
      {{"2", SQL_INTEGER}}, {"2001-02-05 04:05:06"}, false},
     {"date marker", "SELECT {fn YEAR({d ?})}", {{"2001-02-03", SQL_TYPE_DATE}}, {"2001"}, false},
@@ -257,6 +262,17 @@ TEST_P(SqlText, NativeSqlShowsTheWholeTranslation) {
         SQL_HANDLE_DBC, dbc_);
   EXPECT_EQ(out, "SELECT * FROM a LEFT OUTER JOIN b LEFT OUTER JOIN c ON b.x = c.x ON a.x = b.x");
   EXPECT_EQ(len, static_cast<SQLINTEGER>(out.size()));
+  // Each marker stays one marker ('?', or PostgreSQL's "$n"), in every
+  // function escape.
+  for (const char* sql : {"SELECT {fn LOCATE(?, ?, 2)}", "SELECT {fn RIGHT(?, 2)}", "SELECT {fn CONCAT(?, ?)}",
+                          "SELECT {fn INSERT(?, ?, ?, ?)}"}) {
+    KX_OK(NativeSql(unicode, dbc_, sql, &out, 1024, &len), SQL_HANDLE_DBC, dbc_);
+    long markers = std::count(out.begin(), out.end(), '?');
+    for (size_t i = 0; i + 1 < out.size(); ++i) {
+      if (out[i] == '$' && out[i + 1] >= '0' && out[i + 1] <= '9') ++markers;
+    }
+    EXPECT_EQ(markers, std::count(sql, sql + std::strlen(sql), '?')) << out;
+  }
 
   const std::string big = "SELECT '" + std::string(1000044 - 9, 'x') + "'";
   ASSERT_EQ(big.size(), 1000044u);

@@ -307,6 +307,11 @@ TEST(ParseSql, JavaTextForEachDatabase) {
       {PSQL_DIALECT_H2, "SELECT {fn SECOND(?)}", "SELECT {fn SECOND(?)}"},
       {PSQL_DIALECT_POSTGRES, "SELECT {fn RIGHT(?, ?)}", "SELECT right(?, ?)"},
       {PSQL_DIALECT_POSTGRES, "SELECT {fn LOCATE(?, ?)}", "SELECT {fn LOCATE(?, ?)}"},
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn ROUND(?, 1)}, {fn TRUNCATE(a, ?)}, {fn ROUND(a)}",
+       "SELECT round(CAST(? AS NUMERIC), 1), trunc(CAST(a AS NUMERIC), ?), {fn ROUND(a)}"},
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn INSERT(?, ?, ?, ?)}",
+       "SELECT (SELECT overlay(kx_i.a placing kx_i.d from kx_i.b for kx_i.c) FROM (VALUES (CAST(? AS TEXT), "
+       "CAST(? AS INTEGER), CAST(? AS INTEGER), CAST(? AS TEXT))) AS kx_i(a, b, c, d))"},
       {PSQL_DIALECT_POSTGRES, "SELECT {fn locate('b', ?, 3)}",
        "SELECT (SELECT CASE WHEN kx_q.p > 0 THEN kx_q.p + kx_q.s - 1 ELSE 0 END FROM (SELECT "
        "position(CAST('b' AS TEXT) IN substr(CAST(? AS TEXT), kx_v.s)) AS p, kx_v.s FROM (VALUES (CAST(3 AS "

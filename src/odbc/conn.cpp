@@ -304,16 +304,22 @@ void ConnOpen(ConnRecord* conn, char form, AgentConnOptions* options) {
   }
   SetInt(conn, AP_CONN_ODBC_VERSION, conn->env != nullptr ? conn->env->odbcVersion : SQL_OV_ODBC2);
 
-  // A catalog chosen before connecting is applied now; a catalog the server
-  // refuses fails the open rather than leaving the application in another one.
-  const int catalogRc = ConnApplyPendingCatalog(conn);
-  if (catalogRc != 0) {
+  // What the application set before connecting holds after it: autocommit
+  // over the data source's default, the driver's own options, and a
+  // catalog. An autocommit or catalog the server refuses fails the open
+  // rather than leaving the application in another mode or catalog; an
+  // option it does not take leaves a warning.
+  const int setRc = ConnApplySetAttrs(conn);
+  const int openRc = setRc != 0 && setRc != KX_ERR_OPTION_CHANGED ? setRc : ConnApplyPendingCatalog(conn);
+  if (openRc != 0) {
     AgentCall(conn->binding, &AgentOps::DRV_Disconnect, conn->agentConn);
     conn->agentConn = 0;
     FreeAgentServer(conn);
     conn->state = CONN_ALLOCATED;
-    conn->error = catalogRc;
+    conn->error = openRc;
+    return;
   }
+  conn->error = setRc;
 }
 
 int ConnClose(ConnRecord* conn) {

@@ -541,7 +541,9 @@ SQLRETURN DriverConnectImpl(ConnRecord* conn, SQLHWND window, const char* in,
                 StoreCopy(conn->password, password);
 
   conn->flags &= static_cast<uint16_t>(~(CF_NLB | CF_READONLY | CF_ASYNC | CF_MASE | CF_IV | CF_IA));
-  if (ConnKwBool(CK_READONLY)) conn->flags |= CF_READONLY;
+  // Read-only when the data source or the application (SQL_ATTR_ACCESS_MODE
+  // set before connecting) asks for it.
+  if (ConnKwBool(CK_READONLY) || (conn->attrsSet & CA_READ_ONLY) != 0) conn->flags |= CF_READONLY;
   if (ConnKwBool(CK_MASE)) conn->flags |= CF_MASE;
   if (ConnKwBool(CK_IV)) conn->flags |= CF_IV;
   if (ConnKwBool(CK_IA)) conn->flags |= CF_IA;
@@ -587,7 +589,9 @@ SQLRETURN DriverConnectImpl(ConnRecord* conn, SQLHWND window, const char* in,
   ConnOpen(conn, mode, &options.o);
 
   SQLRETURN rc = conn->state == CONN_CONNECTED ? SQL_SUCCESS : SQL_ERROR;
-  if (rc == SQL_SUCCESS) {
+  // Connected with a warning of the open (an option the data source did not take).
+  if (rc == SQL_SUCCESS && conn->error != 0) rc = SQL_SUCCESS_WITH_INFO;
+  if (rc != SQL_ERROR) {
     int16_t len = 0;
     int cut = StrCopyOutLen(output.c_str(), out, static_cast<uint16_t>(outCapacity), &len);
     if (outLength != nullptr) *outLength = len;

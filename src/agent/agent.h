@@ -297,8 +297,10 @@ struct AgentOps {
   int32_t (*DRV_Reserved14)(AgentHandle stmt, uint16_t a, uint16_t b, void* p);           // 14
   int32_t (*DRV_DescribeCols)(AgentHandle stmt, uint16_t* count, AgentColDesc** cols);    // 15
   int32_t (*DRV_DescribeParams)(AgentHandle stmt, uint16_t* count, AgentColDesc** params);  // 16
-  int32_t (*DRV_NativeSql)(AgentHandle conn, const char* sql, char* out, uint16_t capacity,
-                           uint16_t* length);                                             // 17
+  // The translation cut to fit capacity bytes (terminated), 19 when cut;
+  // *length receives the whole translation's length in bytes either way.
+  int32_t (*DRV_NativeSql)(AgentHandle conn, const char* sql, char* out, uint32_t capacity,
+                           uint32_t* length);                                             // 17
   int32_t (*DRV_SetParamInfo)(AgentHandle stmt, uint16_t count, const SCS_PARAMDESC* descs);  // 18
   int32_t (*DRV_FetchBlock)(AgentHandle stmt, uint16_t rows, RowBuffer* out);             // 19
   int32_t (*DRV_CloseCursor)(AgentHandle stmt);                                           // 20

@@ -1,6 +1,7 @@
 #include "drv_jdbc/j_conn.h"
 
 #include <sql.h>
+#include <strings.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_fetch.h"
 #include "drv_jdbc/j_info.h"
+#include "drv_jdbc/j_meta.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_typemap.h"
 #include "util/errcodes.h"
@@ -107,6 +109,25 @@ void JC_FreeConn(JConn* c) {
   JDB_MsgFreeList(&c->msgs);
   delete c;
 }
+
+namespace {
+
+// Which database the connection reaches, asked once on the connecting
+// thread. A driver that cannot say leaves the escapes to JDBC alone.
+void LearnDialect(JConn* c) {
+  if (c->meta == nullptr) return;
+  char name[128];
+  int dialect = PSQL_DIALECT_OTHER;
+  if (JC_DatabaseMetaData_getStringInfo(c, c->meta, "getDatabaseProductName", name, sizeof name) == 0) {
+    if (strcasecmp(name, "PostgreSQL") == 0) dialect = PSQL_DIALECT_POSTGRES;
+    if (strncasecmp(name, "H2", 2) == 0) dialect = PSQL_DIALECT_H2;
+  } else {
+    JDB_MsgFreeList(&c->msgs);
+  }
+  c->dialect = dialect + 1;
+}
+
+}  // namespace
 
 int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
   JEnv* e = static_cast<JEnv*>(HT_Lookup(&JDB_EnvTable, server));
@@ -241,6 +262,7 @@ int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* out) {
       return KX_ERR_NOMEM;
     }
   }
+  LearnDialect(c);
   c->preparedDescribe = 1;
   c->asciiStreamMode = 1;
   c->binaryStreamMode = 1;
@@ -373,8 +395,10 @@ int32_t DRV_Disconnect(AgentHandle h) {
   return 0;
 }
 
-int32_t DRV_NativeSql(AgentHandle h, const char* sql, char* out, uint16_t capacity,
-                      uint16_t* length) {
+int JDB_ConnDialect(const JConn* c) { return c->dialect > 0 ? c->dialect - 1 : PSQL_DIALECT_OTHER; }
+
+int32_t DRV_NativeSql(AgentHandle h, const char* sql, char* out, uint32_t capacity,
+                      uint32_t* length) {
   if (length != nullptr) *length = 0;
   JConn* c = JDB_FindConn(h);
   if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
@@ -382,12 +406,35 @@ int32_t DRV_NativeSql(AgentHandle h, const char* sql, char* out, uint16_t capaci
   if (c->jni == nullptr) return KX_ERR_GENERAL;
   JFrame frame(c->jni, JDB_FRAME_SMALL);
   if (!frame.ok()) return KX_ERR_NOMEM;
+  // The statement as a prepare would hand it to JDBC, then JDBC's own
+  // resolution of the escapes left to it.
+  char* javaText = JDB_JavaText(sql, JDB_ConnDialect(c));
+  if (javaText == nullptr) return KX_ERR_NOMEM;
   char* text = nullptr;
-  int status = JC_Connection_nativeSQL(c, c->conn, sql, &text);
+  int status = JC_Connection_nativeSQL(c, c->conn, javaText, &text);
+  std::free(javaText);
   if (status != 0) return status;
-  int cut = StrCopyOut(text != nullptr ? text : "", out, capacity, length);
+  const char* result = text != nullptr ? text : "";
+  const size_t n = std::strlen(result);
+  if (n > UINT32_MAX - 1) {
+    std::free(text);
+    return KX_ERR_NOMEM;
+  }
+  if (length != nullptr) *length = static_cast<uint32_t>(n);
+  int rc = 0;
+  if (out != nullptr && capacity > 0) {
+    size_t copy = n;
+    if (copy + 1 > capacity) {
+      copy = Utf8CharBoundary(result, capacity - 1u);
+      rc = KX_ERR_DATA_TRUNCATED;
+    }
+    std::memcpy(out, result, copy);
+    out[copy] = '\0';
+  } else if (n > 0) {
+    rc = KX_ERR_DATA_TRUNCATED;
+  }
   std::free(text);
-  return cut != 0 ? KX_ERR_DATA_TRUNCATED : 0;
+  return rc;
 }
 
 int32_t DRV_Commit(AgentHandle h) { return TxnEnd(h, true); }

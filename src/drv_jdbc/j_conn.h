@@ -12,10 +12,14 @@ namespace kx {
 
 int32_t DRV_Connect(AgentHandle server, ConnectBlock* block, AgentHandle* conn);  // 5
 int32_t DRV_Disconnect(AgentHandle conn);                                         // 6
-int32_t DRV_NativeSql(AgentHandle conn, const char* sql, char* out, uint16_t capacity,
-                      uint16_t* length);                                          // 17
+int32_t DRV_NativeSql(AgentHandle conn, const char* sql, char* out, uint32_t capacity,
+                      uint32_t* length);                                          // 17
 int32_t DRV_Commit(AgentHandle conn);                                             // 21
 int32_t DRV_Rollback(AgentHandle conn);                                           // 22
+
+// The database the connection's statements are written for (PSQL_DIALECT_*),
+// learnt at connect.
+int JDB_ConnDialect(const JConn* c);
 
 // Frees the record and the texts and tables it owns (not the Java objects).
 void JC_FreeConn(JConn* c);

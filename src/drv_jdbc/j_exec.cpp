@@ -13,6 +13,7 @@
 #include "drv_jdbc/j_agent.h"
 #include "drv_jdbc/j_batch.h"
 #include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_conn.h"
 #include "drv_jdbc/j_conn_stmt.h"
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_fetch.h"
@@ -38,11 +39,12 @@ int32_t RowsToRun(const JStmt* s) {
   return s->paramRows->rowCount;
 }
 
-// A plain Statement was made for a text without markers that is neither a
-// query nor a data change nor a call; it gets its text at execution.
+// A plain Statement was made for a text without markers (inside escapes or
+// out) that is neither a query nor a data change nor a call; it gets its
+// text at execution.
 bool IsPlainStatement(const JStmt* s) {
-  return s->parsed.kind == PSQL_KIND_OTHER && (s->parsed.flags & (PSQL_MARKERS_OUTSIDE | PSQL_ROWS_KEYWORD)) == 0 &&
-         (s->flags & JS_CALL) == 0;
+  return s->parsed.kind == PSQL_KIND_OTHER && s->parsed.paramCount == 0 &&
+         (s->parsed.flags & PSQL_ROWS_KEYWORD) == 0 && (s->flags & JS_CALL) == 0;
 }
 
 // Whether each execution returns rows: a query, a statement whose first word
@@ -167,7 +169,7 @@ int32_t DRV_Prepare(AgentHandle h, const char* sql) {
   JFrame frame(s->jni, JDB_FRAME_LARGE);
   if (!frame.ok()) return KX_ERR_NOMEM;
   JDB_StmtReset(s);
-  if (int status = JDB_ParseSql(&s->parsed, sql); status != 0) return status;
+  if (int status = JDB_ParseSql(&s->parsed, sql, JDB_ConnDialect(s->conn)); status != 0) return status;
   JConn* c = s->conn;
   if (s->parsed.kind != PSQL_KIND_SELECT && c->readOnly != 0) {
     LogAt(LOG_DEBUG, __FILE__, __LINE__, "Non SELECT in r/o connection");
@@ -190,7 +192,7 @@ int32_t DRV_Prepare(AgentHandle h, const char* sql) {
       callWithoutReturn = true;
     }
   } else if (s->parsed.kind == PSQL_KIND_SELECT || s->parsed.kind == PSQL_KIND_DML ||
-             (s->parsed.flags & (PSQL_MARKERS_OUTSIDE | PSQL_ROWS_KEYWORD)) != 0) {
+             s->parsed.paramCount > 0 || (s->parsed.flags & PSQL_ROWS_KEYWORD) != 0) {
     status = JC_Connection_prepareStatement(s, c->conn, text);
   } else {
     status = JC_Connection_createStatementForStmt(s, c->conn);

@@ -13,6 +13,7 @@
 #include "agent/agent.h"
 #include "agent/build_flavor.h"
 #include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_conn.h"
 #include "drv_jdbc/j_conn_stmt.h"
 #include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_meta.h"
@@ -259,8 +260,8 @@ const FixedRow kFixedAnswers[] = {
     // A static or keyset-driven cursor shows the rows it updated with their
     // new values; the rows it deleted stay as holes, added ones are not seen.
     {SQL_STATIC_SENSITIVITY, SQL_SS_UPDATES, nullptr},
-    {SQL_TIMEDATE_ADD_INTERVALS, 0, nullptr},
-    {SQL_TIMEDATE_DIFF_INTERVALS, 0, nullptr},
+    // The CONVERT escape becomes the database's CAST (see JDB_JavaText).
+    {SQL_CONVERT_FUNCTIONS, SQL_FN_CVT_CONVERT | SQL_FN_CVT_CAST, nullptr},
     {SQL_NEED_LONG_DATA_LEN, 0, "Y"},
     {SQL_ACTIVE_ENVIRONMENTS, 1, nullptr},
     {SQL_ALTER_DOMAIN, 0, nullptr},
@@ -478,7 +479,6 @@ const MetaAnswer kMetaAnswers[] = {
       {"supportsDataManipulationTransactionsOnly", SQL_TC_DML}},
      SQL_TC_NONE},
     {SQL_USER_NAME, Ask::Text, "getUserName", {}, 0},
-    {SQL_CONVERT_FUNCTIONS, Ask::Flags, nullptr, {{"supportsConvert", SQL_FN_CVT_CONVERT}}, 0},
     {SQL_INTEGRITY, Ask::YesNo, "supportsIntegrityEnhancementFacility", {}, 0},
     {SQL_CORRELATION_NAME, Ask::FirstOf, nullptr, {{"supportsTableCorrelationNames", SQL_CN_ANY}},
      SQL_CN_NONE},
@@ -652,6 +652,10 @@ std::string JDB_OdbcDbmsVersion(const char* own) {
 
 namespace {
 
+constexpr int32_t kIntervalsButFractions = SQL_FN_TSI_SECOND | SQL_FN_TSI_MINUTE | SQL_FN_TSI_HOUR |
+                                           SQL_FN_TSI_DAY | SQL_FN_TSI_WEEK | SQL_FN_TSI_MONTH |
+                                           SQL_FN_TSI_QUARTER | SQL_FN_TSI_YEAR;
+
 // Answers that depend on the connection's options or need more than a getter.
 // True when the type is one of them; *rc is then the status.
 bool SpecialAnswer(JConn* c, Meta& m, uint16_t type, int32_t* number, char* text, size_t capacity,
@@ -701,6 +705,12 @@ bool SpecialAnswer(JConn* c, Meta& m, uint16_t type, int32_t* number, char* text
       return true;
     case SQL_TXN_ISOLATION_OPTION:
       *number = IsolationOptions(m);
+      return true;
+    case SQL_TIMEDATE_ADD_INTERVALS: case SQL_TIMEDATE_DIFF_INTERVALS:
+      // Both databases add and count every interval but fractions of a
+      // second (PostgreSQL's TIMESTAMPDIFF is written here, see
+      // JDB_JavaText); of another database nothing is known.
+      *number = JDB_ConnDialect(c) == PSQL_DIALECT_OTHER ? 0 : kIntervalsButFractions;
       return true;
     default:
       return false;

@@ -97,6 +97,7 @@ struct JConn {
   int32_t odbcVersion;
   AgentConnOptions opts;    // connect options copied at connect (texts owned)
   int32_t multipleActive;
+  int32_t dialect;          // PSQL_DIALECT_* + 1 once known, 0 before
   // A connection-class failure (08xxx, server shutdown) reached the core from
   // this connection or one of its statements: the connection is lost for good.
   std::atomic<bool> lost;

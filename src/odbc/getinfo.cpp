@@ -238,12 +238,28 @@ int InfoCacheSlot32(uint16_t type) {
   return i >= 0 ? kInfo32ListedCount + kInfo32RangeCount + i : -1;
 }
 
+namespace {
+
+// The date and time C types under their ODBC 2 codes: the agent's table may
+// name them either way, and an ODBC 3 application's default C type names
+// them by the ODBC 3 codes; both mean the same row.
+int32_t DatetimeAsV2(int32_t cType) {
+  switch (cType) {
+    case SQL_C_TYPE_DATE: return SQL_C_DATE;
+    case SQL_C_TYPE_TIME: return SQL_C_TIME;
+    case SQL_C_TYPE_TIMESTAMP: return SQL_C_TIMESTAMP;
+    default: return cType;
+  }
+}
+
+}  // namespace
+
 int ConnTypeConvertible(const ConnRecord* conn, int32_t sqlType, uint32_t mask) {
   const OpTable& table = conn->opTable;
   if (table.type != OP_TABLE_SQL_TYPES || table.rows == nullptr) return 0;
-  const int32_t wanted = DefaultCType(sqlType, OdbcVersion(conn));
+  const int32_t wanted = DatetimeAsV2(DefaultCType(sqlType, OdbcVersion(conn)));
   for (int32_t i = 0; i < table.count; ++i) {
-    if (table.rows[i].sqlType == wanted) return (table.rows[i].mask & mask) != 0 ? 1 : 0;
+    if (DatetimeAsV2(table.rows[i].sqlType) == wanted) return (table.rows[i].mask & mask) != 0 ? 1 : 0;
   }
   return 0;
 }

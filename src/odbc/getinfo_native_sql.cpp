@@ -14,8 +14,6 @@ namespace kx {
 
 namespace {
 
-// The agent carries the capacity as a 16-bit count.
-constexpr size_t kAgentMaxCapacity = 65535;
 constexpr size_t kAgentFirstCapacity = 4096;
 
 }  // namespace
@@ -41,22 +39,23 @@ SQLRETURN ConnNativeSql(ConnRecord* conn, const char* text, int32_t length, char
 
   // The translation is taken whole into a buffer of our own, so that the
   // caller learns its full length even when its buffer is too small; a
-  // translation that outgrows the first buffer is asked again with the most
-  // the agent can carry.
+  // translation that outgrows the first buffer is asked again with room for
+  // all of it, which the agent said it needs.
   size_t room = input.size() * 2 + 256;
   if (room < kAgentFirstCapacity) room = kAgentFirstCapacity;
-  if (room > kAgentMaxCapacity) room = kAgentMaxCapacity;
   char* translated = nullptr;
   int32_t rc = 0;
-  for (;;) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (room > UINT32_MAX - 1) return Fail(conn, KX_ERR_NOMEM);
     translated = static_cast<char*>(calloc(room + 1, 1));
     if (translated == nullptr) return Fail(conn, KX_ERR_NOMEM);
-    uint16_t got = 0;
+    uint32_t got = 0;
     rc = AgentCall(conn->binding, &AgentOps::DRV_NativeSql, conn->agentConn, input.c_str(),
-                   translated, static_cast<uint16_t>(room), &got);
-    if (rc != KX_ERR_DATA_TRUNCATED || room == kAgentMaxCapacity) break;
+                   translated, static_cast<uint32_t>(room), &got);
+    if (rc != KX_ERR_DATA_TRUNCATED || got < room || attempt == 1) break;
     free(translated);
-    room = kAgentMaxCapacity;
+    translated = nullptr;
+    room = static_cast<size_t>(got) + 1;
   }
   if (rc != 0 && rc != KX_ERR_DATA_TRUNCATED) {
     free(translated);
@@ -68,7 +67,8 @@ SQLRETURN ConnNativeSql(ConnRecord* conn, const char* text, int32_t length, char
   int64_t full = 0;
   SQLRETURN result = ConnPutText(conn, translated, strlen(translated), out, capacity, &full, 'A');
   free(translated);
-  // Longer than the agent can carry: what came back is all there is to give.
+  // The translation changed between the two asks and outgrew the room it
+  // had been given: what came back is all there is to give.
   if (rc == KX_ERR_DATA_TRUNCATED) {
     conn->error = KX_ERR_DATA_TRUNCATED;
     result = SQL_SUCCESS_WITH_INFO;

@@ -299,10 +299,10 @@ void matchComment(const In& in, Match& best) {
     while (k < in.left() && in.p[k] != '\n') k++;
     offer(best, R_COMMENT, 2, k, 0);
   } else if (in.at(0) == '/' && in.at(1) == '*') {
-    size_t k = 2;
-    while (k + 1 < in.left() && !(in.p[k] == '*' && in.p[k + 1] == '/')) k++;
-    if (k + 1 < in.left()) {
-      offer(best, R_COMMENT, 2, k + 2, 0);
+    // Block comments nest, as the databases read them.
+    size_t k = StrBlockCommentLength(reinterpret_cast<const char*>(in.p), in.left());
+    if (k != 0) {
+      offer(best, R_COMMENT, 2, k, 0);
     } else {
       offer(best, R_COMMENT, 2, in.left(), SQLT_LEXERROR);
     }
@@ -400,6 +400,15 @@ Match longestMatch(const SqlParseCtx* ctx, const In& in) {
     if (c0 == '?') offer(best, R_PARAM, 1, 1, SQLT_PARAM);
     matchNumbers(in, best);
     matchString(in, best);
+    if ((c0 == 'E' || c0 == 'e') && c1 == '\'' && !afterName) {
+      // PostgreSQL's E'...': a backslash keeps the quote after it inside.
+      size_t d = StrEscapeStringLength(reinterpret_cast<const char*>(in.p), in.left());
+      if (d != 0) {
+        offer(best, R_STRING, d, d, SQLT_STRING);
+      } else {
+        offer(best, R_UNTERMINATED, in.left(), in.left(), SQLT_LEXERROR);
+      }
+    }
     if (c0 == '$' && !afterName) {
       // A dollar-quoted string (PostgreSQL, H2) is literal text: a '?' or
       // quote inside is no marker and opens nothing.

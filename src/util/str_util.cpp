@@ -299,4 +299,39 @@ size_t StrDollarQuoteLength(const char* text, size_t n) {
   return 0;
 }
 
+size_t StrBlockCommentLength(const char* text, size_t n) {
+  if (text == nullptr || n < 2 || text[0] != '/' || text[1] != '*') return 0;
+  size_t depth = 1;
+  size_t i = 2;
+  while (i + 1 < n && text[i] != '\0') {
+    if (text[i] == '*' && text[i + 1] == '/') {
+      i += 2;
+      if (--depth == 0) return i;
+    } else if (text[i] == '/' && text[i + 1] == '*') {
+      i += 2;
+      ++depth;
+    } else {
+      ++i;
+    }
+  }
+  return 0;
+}
+
+size_t StrEscapeStringLength(const char* text, size_t n) {
+  if (text == nullptr || n < 3 || (text[0] != 'E' && text[0] != 'e') || text[1] != '\'') return 0;
+  for (size_t i = 2; i < n && text[i] != '\0'; ++i) {
+    if (text[i] == '\\') {
+      if (i + 1 >= n || text[i + 1] == '\0') return 0;
+      ++i;
+    } else if (text[i] == '\'') {
+      if (i + 1 < n && text[i + 1] == '\'') {
+        ++i;
+      } else {
+        return i + 1;
+      }
+    }
+  }
+  return 0;
+}
+
 }  // namespace kx

@@ -57,6 +57,20 @@ constexpr size_t STR_FILEEXT_MAX = 4352;  // result buffer, terminator included
 // text[0] does not continue an identifier ("a$b$" is one name).
 size_t StrDollarQuoteLength(const char* text, size_t n);
 
+// Length of the block comment that starts at text[0] ("/*"), through the
+// "*/" that closes it, within the n bytes available (a NUL ends them too).
+// Comments nest, as PostgreSQL and H2 read them: "/* a /* b */ c */" is one
+// comment. 0 when none starts there or it is not closed.
+size_t StrBlockCommentLength(const char* text, size_t n);
+
+// Length of the escape string constant (PostgreSQL's E'...', e'...') that
+// starts at text[0], within the n bytes available (a NUL ends them too): a
+// backslash takes the byte after it into the string, so E'it\'s' is one
+// literal; a doubled quote stays inside too. 0 when none starts there or it
+// is not closed. The caller checks that text[0] does not continue a name
+// ("some'..." is a name and a string).
+size_t StrEscapeStringLength(const char* text, size_t n);
+
 const char* StrFileExt(const char* path, const char* ext, int mode);
 
 // The program's name: base name of the executable up to its last ".",

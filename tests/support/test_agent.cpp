@@ -601,8 +601,8 @@ int32_t GetOpTable(AgentHandle conn, kx::OpTable* table) {
   return 0;
 }
 
-int32_t NativeSql(AgentHandle conn, const char* sql, char* out, uint16_t capacity,
-                  uint16_t* length) {
+int32_t NativeSql(AgentHandle conn, const char* sql, char* out, uint32_t capacity,
+                  uint32_t* length) {
   Failure f;
   if (Enter("NativeSql", &f)) return Fail(conn, f);
   if (!Known(S().conns, conn)) return 21;
@@ -611,7 +611,7 @@ int32_t NativeSql(AgentHandle conn, const char* sql, char* out, uint16_t capacit
   size_t copy = n < capacity ? n : capacity - 1u;
   memcpy(out, sql, copy);
   out[copy] = '\0';
-  if (length) *length = static_cast<uint16_t>(copy);
+  if (length) *length = static_cast<uint32_t>(n);
   return copy < n ? 19 : 0;
 }
 

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "util/errcodes.h"
 #include "util/str_util.h"
@@ -47,6 +49,13 @@ size_t LiteralEnd(const char* s, size_t i) {
     }
     return i;
   }
+  if ((c == 'E' || c == 'e') && s[i + 1] == '\'') {
+    // PostgreSQL's escape string: a backslash keeps the quote after it.
+    const unsigned char before = i > 0 ? static_cast<unsigned char>(s[i - 1]) : ' ';
+    if (isalnum(before) || before == '_' || before == '$' || before >= 0x80) return i;
+    size_t n = StrEscapeStringLength(s + i, SIZE_MAX);
+    return n != 0 ? i + n : i + strlen(s + i);
+  }
   if (c == '\'' || c == '"') {
     size_t j = i + 1;
     while (s[j] != '\0') {
@@ -65,8 +74,9 @@ size_t LiteralEnd(const char* s, size_t i) {
     return j;
   }
   if (c == '/' && s[i + 1] == '*') {
-    const char* end = strstr(s + i + 2, "*/");
-    return end != nullptr ? static_cast<size_t>(end - s) + 2 : i + strlen(s + i);
+    // Block comments nest: the whole of "/* a /* b */ c */" is one comment.
+    size_t n = StrBlockCommentLength(s + i, SIZE_MAX);
+    return n != 0 ? i + n : i + strlen(s + i);
   }
   return i;
 }
@@ -232,92 +242,335 @@ int JDB_TranslateSql(std::string& out, const char* text, ParsedSql* parsed, Tran
   return rc;
 }
 
-// The text for Java with every comment escape "--*( ... --*)" written as the
-// brace escape JDBC reads (both servers would take "--" for a comment, and the
-// statement would silently do nothing). Copies from s[i] up to the closer of
-// closeKind, which it consumes. Only called on text whose brackets balance
-// within the nesting limit, so the recursion is bounded.
-void CopyForJava(const char* s, size_t& i, uint8_t closeKind, std::string& out) {
+// ---- the text for Java -----------------------------------------------------------
+
+std::string Trim(const std::string& text) {
+  size_t a = 0;
+  size_t b = text.size();
+  while (a < b && IsSpace(text[a])) ++a;
+  while (b > a && IsSpace(text[b - 1])) --b;
+  return text.substr(a, b - a);
+}
+
+std::string UpperWord(const std::string& text) {
+  std::string up;
+  for (char c : text) up += Upper(c);
+  return up;
+}
+
+// Position after the bracket that closes the one at text[open] ('(' only;
+// literals and the other brackets counted), or npos when it is not closed.
+size_t CloseParen(const std::string& text, size_t open) {
+  const char* s = text.c_str();
+  int depth = 0;
+  size_t i = open;
   while (s[i] != '\0') {
-    size_t end = LiteralEnd(s, i);
-    if (end != i) {
-      out.append(s + i, end - i);
+    if (const size_t end = LiteralEnd(s, i); end != i) {
       i = end;
       continue;
     }
-    if (StartsWith(s + i, "--*(")) {
-      i += 4;
+    if (s[i] == '(' || s[i] == '[' || s[i] == '{') ++depth;
+    if (s[i] == ')' || s[i] == ']' || s[i] == '}') {
+      if (--depth == 0) return s[i] == ')' ? i + 1 : std::string::npos;
+    }
+    ++i;
+  }
+  return std::string::npos;
+}
+
+// The arguments of a function's argument list, split at the commas outside
+// brackets and literals, each trimmed.
+std::vector<std::string> SplitArgs(const std::string& text) {
+  std::vector<std::string> args;
+  const char* s = text.c_str();
+  int depth = 0;
+  size_t start = 0;
+  size_t i = 0;
+  while (s[i] != '\0') {
+    if (const size_t end = LiteralEnd(s, i); end != i) {
+      i = end;
+      continue;
+    }
+    const char c = s[i];
+    if (c == '(' || c == '[' || c == '{') ++depth;
+    if ((c == ')' || c == ']' || c == '}') && depth > 0) --depth;
+    if (c == ',' && depth == 0) {
+      args.push_back(Trim(text.substr(start, i - start)));
+      start = i + 1;
+    }
+    ++i;
+  }
+  args.push_back(Trim(text.substr(start)));
+  return args;
+}
+
+// The SQL type of a CONVERT escape as the database names it in a CAST; NULL
+// for a type the escape does not know. Character targets are unbounded
+// VARCHAR (a bare CHAR would be one character long), exact numbers keep
+// their fraction (H2's bare DECIMAL has scale 0).
+const char* CastType(std::string odbc, int dialect) {
+  struct Row {
+    const char* odbc;
+    const char* generic;
+    const char* postgres;  // NULL: the generic name
+    const char* h2;        // NULL: the generic name
+  };
+  static const Row kRows[] = {
+      {"BIGINT", "BIGINT", nullptr, nullptr},
+      {"BINARY", "VARBINARY", "BYTEA", nullptr},
+      {"BIT", "BOOLEAN", nullptr, nullptr},
+      {"CHAR", "VARCHAR", nullptr, nullptr},
+      {"DATE", "DATE", nullptr, nullptr},
+      {"DECIMAL", "DECIMAL", "NUMERIC", "DECFLOAT"},
+      {"DOUBLE", "DOUBLE PRECISION", nullptr, nullptr},
+      {"FLOAT", "DOUBLE PRECISION", nullptr, nullptr},
+      {"GUID", "UUID", nullptr, nullptr},
+      {"INTEGER", "INTEGER", nullptr, nullptr},
+      {"LONGVARBINARY", "BLOB", "BYTEA", nullptr},
+      {"LONGVARCHAR", "CLOB", "TEXT", nullptr},
+      {"NUMERIC", "NUMERIC", nullptr, "DECFLOAT"},
+      {"REAL", "REAL", nullptr, nullptr},
+      {"SMALLINT", "SMALLINT", nullptr, nullptr},
+      {"TIME", "TIME", nullptr, nullptr},
+      {"TIMESTAMP", "TIMESTAMP", nullptr, nullptr},
+      {"TINYINT", "TINYINT", "SMALLINT", nullptr},
+      {"TYPE_DATE", "DATE", nullptr, nullptr},
+      {"TYPE_TIME", "TIME", nullptr, nullptr},
+      {"TYPE_TIMESTAMP", "TIMESTAMP", nullptr, nullptr},
+      {"VARBINARY", "VARBINARY", "BYTEA", nullptr},
+      {"VARCHAR", "VARCHAR", nullptr, nullptr},
+      {"WCHAR", "VARCHAR", nullptr, nullptr},
+      {"WLONGVARCHAR", "CLOB", "TEXT", nullptr},
+      {"WVARCHAR", "VARCHAR", nullptr, nullptr},
+  };
+  odbc = UpperWord(odbc);
+  if (odbc.compare(0, 4, "SQL_") != 0) return nullptr;
+  odbc.erase(0, 4);
+  for (const Row& r : kRows) {
+    if (odbc != r.odbc) continue;
+    if (dialect == PSQL_DIALECT_POSTGRES && r.postgres != nullptr) return r.postgres;
+    if (dialect == PSQL_DIALECT_H2 && r.h2 != nullptr) return r.h2;
+    return r.generic;
+  }
+  return nullptr;
+}
+
+// TIMESTAMPDIFF on PostgreSQL, whose JDBC driver reads only a component of
+// the difference (26 hours apart gives 2) and knows no month, quarter, week
+// or year. The count is of unit boundaries crossed from the first timestamp
+// to the second, as H2 and ODBC's reference servers count: both ends are
+// truncated to the unit first. Each argument is written once, in its place,
+// so markers keep their numbers. Empty for an interval it does not know.
+std::string PgTimestampDiff(const std::string& interval, const std::string& from, const std::string& to) {
+  struct Unit {
+    const char* name;  // after SQL_TSI_
+    const char* trunc;
+    int seconds;       // 0: counted in months
+    int months;
+  };
+  static const Unit kUnits[] = {
+      {"SECOND", "second", 1, 0},   {"MINUTE", "minute", 60, 0},   {"HOUR", "hour", 3600, 0},
+      {"DAY", "day", 86400, 0},     {"WEEK", "week", 604800, 0},   {"MONTH", "month", 0, 1},
+      {"QUARTER", "quarter", 0, 3}, {"YEAR", "year", 0, 12},
+  };
+  std::string name = UpperWord(interval);
+  if (name.compare(0, 8, "SQL_TSI_") == 0) name.erase(0, 8);
+  for (const Unit& u : kUnits) {
+    if (name != u.name) continue;
+    // Weeks begin on Sunday, as H2 counts them: a day later, PostgreSQL's
+    // Monday weeks begin where Sunday ones do.
+    const char* shift = u.seconds == 604800 ? " + INTERVAL '1 day'" : "";
+    const std::string a = std::string("date_trunc('") + u.trunc + "', CAST(" + from + " AS TIMESTAMP)" + shift + ")";
+    const std::string b = std::string("date_trunc('") + u.trunc + "', CAST(" + to + " AS TIMESTAMP)" + shift + ")";
+    if (u.seconds != 0) {
+      return "CAST(-EXTRACT(EPOCH FROM " + a + " - " + b + ") / " + std::to_string(u.seconds) +
+             " AS BIGINT)";
+    }
+    return "(SELECT CAST(-(EXTRACT(YEAR FROM kx_g.d) * 12 + EXTRACT(MONTH FROM kx_g.d)) / " +
+           std::to_string(u.months) + " AS BIGINT) FROM age(" + a + ", " + b + ") AS kx_g(d))";
+  }
+  return std::string();
+}
+
+// The text of a {fn ...} escape whose body (after "fn") is name(args) when
+// this translation resolves it; empty when JDBC is to.
+std::string ResolveFunction(const std::string& name, const std::vector<std::string>& args, int dialect) {
+  const std::string fn = UpperWord(name);
+  if (fn == "CONVERT" && args.size() == 2) {
+    const char* type = CastType(args[1], dialect);
+    if (type != nullptr && !args[0].empty()) return "CAST(" + args[0] + " AS " + type + ")";
+    return std::string();
+  }
+  if (dialect == PSQL_DIALECT_H2 && (fn == "TIMESTAMPADD" || fn == "TIMESTAMPDIFF") && args.size() == 3) {
+    // H2 reads most intervals with ODBC's SQL_TSI_ prefix but not QUARTER;
+    // it reads every one without it.
+    std::string unit = UpperWord(args[0]);
+    static const char* const kUnits[] = {"SECOND", "MINUTE", "HOUR", "DAY", "WEEK", "MONTH", "QUARTER", "YEAR"};
+    if (unit.compare(0, 8, "SQL_TSI_") != 0) return std::string();
+    unit.erase(0, 8);
+    for (const char* known : kUnits) {
+      if (unit == known) return fn + "(" + unit + ", " + args[1] + ", " + args[2] + ")";
+    }
+    return std::string();
+  }
+  if (dialect != PSQL_DIALECT_POSTGRES) return std::string();
+  if (fn == "SECOND" && args.size() == 1) {
+    // EXTRACT gives the fraction too (15.75); ODBC's SECOND is whole seconds.
+    return "CAST(FLOOR(EXTRACT(SECOND FROM " + args[0] + ")) AS INTEGER)";
+  }
+  if (fn == "RIGHT" && args.size() == 2) return "right(" + args[0] + ", " + args[1] + ")";
+  if ((fn == "ROUND" || fn == "TRUNCATE") && args.size() == 2) {
+    // PostgreSQL rounds to a number of places only in numeric.
+    return std::string(fn == "ROUND" ? "round" : "trunc") + "(CAST(" + args[0] + " AS NUMERIC), " + args[1] + ")";
+  }
+  if (fn == "INSERT" && args.size() == 4) {
+    // OVERLAY names the inserted text second: the arguments go through a
+    // row of their own so that they keep their order.
+    return "(SELECT overlay(kx_i.a placing kx_i.d from kx_i.b for kx_i.c) FROM (VALUES (CAST(" + args[0] +
+           " AS TEXT), CAST(" + args[1] + " AS INTEGER), CAST(" + args[2] + " AS INTEGER), CAST(" + args[3] +
+           " AS TEXT))) AS kx_i(a, b, c, d))";
+  }
+  if (fn == "LOCATE" && args.size() == 3) {
+    return "(SELECT CASE WHEN kx_q.p > 0 THEN kx_q.p + kx_q.s - 1 ELSE 0 END FROM (SELECT position(CAST(" +
+           args[0] + " AS TEXT) IN substr(CAST(" + args[1] +
+           " AS TEXT), kx_v.s)) AS p, kx_v.s FROM (VALUES (CAST(" + args[2] +
+           " AS INTEGER))) AS kx_v(s)) AS kx_q)";
+  }
+  if (fn == "TIMESTAMPDIFF" && args.size() == 3) return PgTimestampDiff(args[0], args[1], args[2]);
+  return std::string();
+}
+
+// Whether the rest of a {fn ...} body is one of the null forms: "(null)",
+// "()" or "null" (lower case), then only blanks and brackets.
+bool IsNullFunction(const char* p) {
+  size_t len = 0;
+  for (const char* form : {"(null)", "()", "null"}) {
+    if (StartsWith(p, form)) {
+      len = strlen(form);
+      break;
+    }
+  }
+  if (len == 0) return false;
+  for (p += len; *p != '\0'; ++p) {
+    if (!IsSpace(*p) && *p != '(' && *p != ')') return false;
+  }
+  return true;
+}
+
+// Appends what one escape becomes in the text for Java; body is what stood
+// between its brackets, its own escapes already written for Java. A null
+// escape becomes the word null followed by blanks up to the length of the
+// escape in brace form, so that the text keeps its length.
+void EmitEscape(const std::string& bodyIn, int dialect, std::string& out) {
+  const std::string body = Trim(bodyIn);
+  const char* b = body.c_str();
+  size_t word = 0;
+  while (isalpha(static_cast<unsigned char>(b[word])) != 0) ++word;
+  const std::string keyword = UpperWord(body.substr(0, word));
+  if (keyword == "OJ" && IsSpace(b[word])) {
+    // The join itself: JDBC drivers lose nested outer-join escapes.
+    out += Trim(body.substr(word));
+    return;
+  }
+  if ((keyword == "D" || keyword == "T" || keyword == "TS") && IsSpace(b[word])) {
+    // A date or time escape around a marker or an expression ({d ?}): JDBC
+    // writes the type's literal prefix before it, which only a quoted
+    // literal may follow.
+    const std::string value = Trim(body.substr(word));
+    if (!value.empty() && value[0] != '\'') {
+      out += "CAST(" + value + (keyword == "D" ? " AS DATE)" : keyword == "T" ? " AS TIME)" : " AS TIMESTAMP)");
+      return;
+    }
+  }
+  if (keyword == "FN") {
+    const char* rest = SkipSpace(b + word);
+    if (IsNullFunction(rest)) {
+      out += "null";
+      out.append(bodyIn.size() + 2 - 4, ' ');
+      return;
+    }
+    size_t nameLen = 0;
+    while (isalnum(static_cast<unsigned char>(rest[nameLen])) != 0 || rest[nameLen] == '_') ++nameLen;
+    const std::string call = rest + nameLen;
+    const size_t open = call.find_first_not_of(" \t\r\n\f\v");
+    if (nameLen > 0 && open != std::string::npos && call[open] == '(' &&
+        CloseParen(call, open) == call.size()) {
+      const std::string args = call.substr(open + 1, call.size() - open - 2);
+      std::string resolved =
+          ResolveFunction(std::string(rest, nameLen), SplitArgs(args), dialect);
+      if (!resolved.empty()) {
+        out += resolved;
+        return;
+      }
+    }
+  }
+  out += '{';
+  out += body;
+  out += '}';
+}
+
+// Appends the literal piece s[start, end). A block comment that nests others
+// goes as one flat comment: each '/' beside a '*' inside it becomes a blank,
+// so that a scanner that does not nest comments (H2's escape processing)
+// still reads the whole of it as one.
+void AppendLiteral(const char* s, size_t start, size_t end, std::string& out) {
+  const bool comment = end - start >= 4 && s[start] == '/' && s[start + 1] == '*' && s[end - 2] == '*' &&
+                       s[end - 1] == '/';
+  if (!comment || std::string_view(s + start + 2, end - start - 4).find("/*") == std::string_view::npos) {
+    out.append(s + start, end - start);
+    return;
+  }
+  out.append("/*");
+  for (size_t j = start + 2; j < end - 2; ++j) {
+    const bool nearStar = s[j - 1] == '*' || s[j + 1] == '*';
+    out += s[j] == '/' && nearStar ? ' ' : s[j];
+  }
+  out.append("*/");
+}
+
+// The text for Java from s[i] up to the closer of closeKind, which it
+// consumes; true when the closer was found (false: the text ended first and
+// what was read is appended as it stood). Each escape is written by
+// EmitEscape, inner ones first. The comment form "--*( ... --*)" of an escape
+// is read like the brace form (both servers would take "--" for a comment,
+// and the statement would silently do nothing). The recursion is bounded by
+// the nesting limit the analysis translation checks first.
+bool WriteForJava(const char* s, size_t& i, uint8_t closeKind, int dialect, std::string& out) {
+  while (s[i] != '\0') {
+    size_t end = LiteralEnd(s, i);
+    if (end != i) {
+      AppendLiteral(s, i, end, out);
+      i = end;
+      continue;
+    }
+    const bool openComment = StartsWith(s + i, "--*(");
+    if (openComment || s[i] == '{') {
+      const size_t start = i;
+      i += openComment ? 4 : 1;
       std::string inner;
-      CopyForJava(s, i, BRACKET_COMMENT, inner);
-      out += '{';
-      out += SkipVendorPrefix(inner.c_str());
-      out += '}';
+      if (WriteForJava(s, i, openComment ? BRACKET_COMMENT : BRACKET_BRACE, dialect, inner)) {
+        EmitEscape(openComment ? std::string(SkipVendorPrefix(inner.c_str())) : inner, dialect, out);
+      } else {
+        out.append(s + start, i - start);
+      }
       continue;
     }
     if (closeKind == BRACKET_COMMENT && StartsWith(s + i, "--*)")) {
       i += 4;
-      return;
+      return true;
     }
     if (StartsWith(s + i, "--*")) {
       out.append("--*");
       i += 3;
       continue;
     }
-    if (s[i] == '{') {
-      ++i;
-      std::string inner;
-      CopyForJava(s, i, BRACKET_BRACE, inner);
-      out += '{';
-      out += inner;
-      out += '}';
-      continue;
-    }
     if (closeKind == BRACKET_BRACE && s[i] == '}') {
       ++i;
-      return;
+      return true;
     }
     out += s[i++];
   }
-}
-
-// Overwrites {fn null}, {fn (null)}, {fn ()} and their spacings with "null"
-// and blanks, keeping the length. Literals are left alone.
-void OverwriteNullEscapes(char* s) {
-  size_t i = 0;
-  while (s[i] != '\0') {
-    size_t end = LiteralEnd(s, i);
-    if (end != i) {
-      i = end;
-      continue;
-    }
-    if (s[i] != '{') {
-      ++i;
-      continue;
-    }
-    const char* p = SkipSpace(s + i + 1);
-    if (Upper(p[0]) == 'F' && Upper(p[1]) == 'N') {
-      p = SkipSpace(p + 2);
-      size_t len = 0;
-      for (const char* form : {"(null)", "()", "null"}) {
-        if (StartsWith(p, form)) {
-          len = strlen(form);
-          break;
-        }
-      }
-      if (len != 0) {
-        p += len;
-        while (IsSpace(*p) || *p == '(' || *p == ')') ++p;
-        if (*p == '}') {
-          size_t last = static_cast<size_t>(p - s);
-          memset(s + i, ' ', last - i + 1);
-          memcpy(s + i, "null", 4);
-          i = last + 1;
-          continue;
-        }
-      }
-    }
-    ++i;
-  }
+  return closeKind == BRACKET_NONE;
 }
 
 uint16_t Classify(const char* text) {
@@ -392,7 +645,18 @@ void JDB_ParsedSqlFree(ParsedSql* parsed) {
   *parsed = ParsedSql{};
 }
 
-int JDB_ParseSql(ParsedSql* parsed, const char* sql) {
+char* JDB_JavaText(const char* sql, int dialect) {
+  try {
+    std::string text;
+    size_t i = 0;
+    WriteForJava(sql != nullptr ? sql : "", i, BRACKET_NONE, dialect, text);
+    return HeapCopy(text);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+int JDB_ParseSql(ParsedSql* parsed, const char* sql, int dialect) {
   if (parsed == nullptr) return KX_ERR_BAD_ARGUMENT;
   JDB_ParsedSqlFree(parsed);
   const char* trimmed = SkipSpace(sql != nullptr ? sql : "");
@@ -400,11 +664,12 @@ int JDB_ParseSql(ParsedSql* parsed, const char* sql) {
     std::string translated;
     TranslateState state{};
     int rc = JDB_TranslateSql(translated, trimmed, parsed, state);
-    std::string text = trimmed;
-    if (rc == KX_OK && strstr(trimmed, "--*(") != nullptr) {
-      text.clear();
+    std::string text;
+    if (rc == KX_OK) {
       size_t i = 0;
-      CopyForJava(trimmed, i, BRACKET_NONE, text);
+      WriteForJava(trimmed, i, BRACKET_NONE, dialect, text);
+    } else {
+      text = trimmed;
     }
     parsed->text = HeapCopy(text);
     parsed->translated = HeapCopy(translated);
@@ -419,7 +684,6 @@ int JDB_ParseSql(ParsedSql* parsed, const char* sql) {
     parsed->kind = Classify(trimmed);
     if (LocksRows(trimmed)) parsed->flags |= PSQL_LOCKS_ROWS;
     if (parsed->kind == PSQL_KIND_OTHER && StartsWithRowsKeyword(trimmed)) parsed->flags |= PSQL_ROWS_KEYWORD;
-    OverwriteNullEscapes(parsed->text);
     return KX_OK;
   } catch (const std::bad_alloc&) {
     JDB_ParsedSqlFree(parsed);

@@ -3,16 +3,17 @@
 // procedure-call escape and what kind of statement it is.
 //
 // Two texts come out. `text` goes to Java: the statement without its leading
-// white space, with the {fn null} escapes overwritten by the word null and the
-// comment form of an escape ("--*( ... --*)") turned into the brace form JDBC
-// understands. `translated` is for analysis only: every '?' becomes a
+// white space, with the escapes the JDBC drivers get wrong resolved here (see
+// JDB_JavaText) and the rest left in the brace form JDBC resolves itself.
+// `translated` is for analysis only: every '?' becomes a
 // numbered marker ":1", ":2", ..., escapes are resolved (a procedure call
 // keeps its call, everything else contributes nothing) and control characters
 // are normalised.
 //
-// Quoted strings, quoted identifiers and comments ("-- ..." to the end of the
-// line, "/* ... */") are literal everywhere: no marker, escape or bracket is
-// seen inside them.
+// Quoted strings (PostgreSQL's E'...' with its backslashes too), dollar-quoted
+// text, quoted identifiers and comments ("-- ..." to the end of the line,
+// "/* ... */", which nest) are literal everywhere: no marker, escape or
+// bracket is seen inside them.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +38,12 @@ constexpr uint16_t PSQL_LOCKS_ROWS = 0x8;
 // TABLE, SHOW, EXPLAIN or CALL. It is prepared and described as a query is.
 constexpr uint16_t PSQL_ROWS_KEYWORD = 0x10;
 
+// The database the text for Java is written for: the escapes a JDBC driver
+// resolves wrongly are resolved for it here.
+constexpr int PSQL_DIALECT_OTHER = 0;
+constexpr int PSQL_DIALECT_POSTGRES = 1;
+constexpr int PSQL_DIALECT_H2 = 2;
+
 // Escape and comment brackets nest at most this deep; deeper is a syntax error.
 constexpr int PSQL_MAX_NESTING = 32;
 
@@ -57,7 +64,25 @@ struct ParsedSql {
 // either error both texts are stored anyway and the kind stays 0; 16 when
 // memory runs out (the record is left empty). Posts no message: the caller
 // reports the code.
-int JDB_ParseSql(ParsedSql* parsed, const char* sql);
+int JDB_ParseSql(ParsedSql* parsed, const char* sql, int dialect = PSQL_DIALECT_OTHER);
+
+// The text JDBC receives for sql (leading white space kept), malloc'd; NULL
+// when memory runs out. Every escape keeps its parameter markers, once each
+// and in their order, so the markers JDBC counts are the application's:
+// - "--*( ... --*)" becomes the brace form, white space after '{' goes;
+// - {oj ...} becomes the join it holds (nested ones too);
+// - {fn null} and its spellings become the word null;
+// - {fn CONVERT(value, SQL_type)} becomes CAST(value AS type), and {d ?},
+//   {t ?}, {ts ?} (anything but a quoted literal) a CAST to the type;
+// - on PostgreSQL: SECOND gives whole seconds, ROUND and TRUNCATE to places
+//   take any number, LOCATE with a start position, RIGHT, INSERT and
+//   TIMESTAMPDIFF are written without repeating or reordering an argument (and
+//   TIMESTAMPDIFF counts whole intervals, months, quarters and years too);
+// - on H2: TIMESTAMPADD and TIMESTAMPDIFF name their interval without the
+//   SQL_TSI_ prefix (H2 does not know SQL_TSI_QUARTER).
+// Anything else (the rest of {fn ...}, {d}, {t}, {ts}, {escape}, {call}) is
+// left to JDBC. Only called on text whose brackets balance.
+char* JDB_JavaText(const char* sql, int dialect);
 
 // Frees both texts and clears the record.
 void JDB_ParsedSqlFree(ParsedSql* parsed);

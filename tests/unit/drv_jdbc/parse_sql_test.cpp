@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <string>
 
 #include "drv_jdbc/text/j_parse_sql.h"
@@ -92,6 +93,22 @@ const Case kCases[] = {
     {"escape inside call", "{call p({fn ucase(?)}, ?)}", "{call p({fn ucase(?)}, ?)}", 2, CALL,
      OTH, "p(, :2)"},
     {"stray closers", "SELECT a } --*) b", "SELECT a } --*) b", 0, 0, SEL, "SELECT a } --*) b"},
+    {"markers only inside escapes", "SELECT {fn ucase(?)} FROM t WHERE a = {fn lcase(?)}",
+     "SELECT {fn ucase(?)} FROM t WHERE a = {fn lcase(?)}", 2, 0, SEL, "SELECT  FROM t WHERE a = "},
+
+    // White space after the opening brace is ODBC's; JDBC drivers want none.
+    {"blanks after brace", "SELECT { fn ucase('a')}, {  ts '2001-02-03 04:05:06' }, a FROM t WHERE b LIKE 'x!_' { ESCAPE '!' }",
+     "SELECT {fn ucase('a')}, {ts '2001-02-03 04:05:06'}, a FROM t WHERE b LIKE 'x!_' {ESCAPE '!'}", 0, 0,
+     SEL, "SELECT , , a FROM t WHERE b LIKE 'x!_' "},
+    // Outer-join escapes become their joins, nested ones too.
+    {"nested outer joins",
+     "SELECT * FROM {oj a LEFT OUTER JOIN {oj b LEFT OUTER JOIN c ON b.x = c.x} ON a.x = b.x} WHERE a.y = ?",
+     "SELECT * FROM a LEFT OUTER JOIN b LEFT OUTER JOIN c ON b.x = c.x ON a.x = b.x WHERE a.y = ?", 1, OUT,
+     SEL, "SELECT * FROM  WHERE a.y = :1"},
+    // CONVERT becomes the database's CAST; an unknown type is left to JDBC.
+    {"convert", "SELECT {fn CONVERT(?, SQL_CHAR)}, {fn convert( {fn ucase(a)} , sql_integer )}, {fn CONVERT(a, SQL_NONE)}",
+     "SELECT CAST(? AS VARCHAR), CAST({fn ucase(a)} AS INTEGER), {fn CONVERT(a, SQL_NONE)}", 1, 0, SEL,
+     "SELECT , , "},
 
     // The null escapes: overwritten in the Java text, same length.
     {"fn null", "UPDATE t SET a = {fn null} WHERE b = ?",
@@ -122,6 +139,19 @@ const Case kCases[] = {
      "SELECT a$b$ FROM t WHERE c = $1 AND d = :1 AND e = $x$:2"},
     {"unterminated quote", "SELECT 'abc?", "SELECT 'abc?", 0, 0, SEL, "SELECT 'abc?"},
     {"unterminated block comment", "SELECT 1 /* ?", "SELECT 1 /* ?", 0, 0, SEL, "SELECT 1 /* ?"},
+    // Block comments nest: what the inner one closes is still comment.
+    // Java gets it flat, so that no scanner there ends it early.
+    {"nested block comments", "SELECT /* a /* b */ ? { */ 1, ?", "SELECT /* a  * b *  ? { */ 1, ?", 1, OUT,
+     SEL, "SELECT /* a /* b */ ? { */ 1, :1"},
+    {"flat comment stays", "SELECT /*+ x / y */ 1", "SELECT /*+ x / y */ 1", 0, 0, SEL, "SELECT /*+ x / y */ 1"},
+    {"comment nesting at its edges", "SELECT /*/* a */*/ 1", "SELECT /* * a * */ 1", 0, 0, SEL,
+     "SELECT /*/* a */*/ 1"},
+    {"unterminated nested comment", "SELECT /* a /* b */ ?", "SELECT /* a /* b */ ?", 0, 0, SEL,
+     "SELECT /* a /* b */ ?"},
+    // PostgreSQL's E'' string: a backslash keeps the quote inside.
+    {"escape string", "SELECT E'it\\'s ?', e'\\\\', ? FROM t", "SELECT E'it\\'s ?', e'\\\\', ? FROM t", 1, OUT,
+     SEL, "SELECT E'it\\'s ?', e'\\\\', :1 FROM t"},
+    {"E ending a name", "SELECT typE'a?', ?", "SELECT typE'a?', ?", 1, OUT, SEL, "SELECT typE'a?', :1"},
 
     // Statement separators and control characters.
     {"trailing semicolon", "SELECT a FROM t;  ", "SELECT a FROM t;  ", 0, 0, SEL,
@@ -277,6 +307,71 @@ TEST(ParseSql, NullTextAndReuse) {
   EXPECT_EQ(rec.translated, nullptr);
   EXPECT_EQ(rec.kind, 0);
   EXPECT_EQ(JDB_ParseSql(nullptr, "SELECT 1"), KX_ERR_BAD_ARGUMENT);
+}
+
+// The escapes resolved for the database: every argument written once and in
+// its place, so the markers JDBC numbers are the application's.
+TEST(ParseSql, JavaTextForEachDatabase) {
+  struct Row {
+    int dialect;
+    const char* sql;
+    const char* text;
+  } rows[] = {
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn SECOND(?)}", "SELECT CAST(FLOOR(EXTRACT(SECOND FROM ?)) AS INTEGER)"},
+      {PSQL_DIALECT_H2, "SELECT {fn SECOND(?)}", "SELECT {fn SECOND(?)}"},
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn RIGHT(?, ?)}", "SELECT right(?, ?)"},
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn LOCATE(?, ?)}", "SELECT {fn LOCATE(?, ?)}"},
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn ROUND(?, 1)}, {fn TRUNCATE(a, ?)}, {fn ROUND(a)}",
+       "SELECT round(CAST(? AS NUMERIC), 1), trunc(CAST(a AS NUMERIC), ?), {fn ROUND(a)}"},
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn INSERT(?, ?, ?, ?)}",
+       "SELECT (SELECT overlay(kx_i.a placing kx_i.d from kx_i.b for kx_i.c) FROM (VALUES (CAST(? AS TEXT), "
+       "CAST(? AS INTEGER), CAST(? AS INTEGER), CAST(? AS TEXT))) AS kx_i(a, b, c, d))"},
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn locate('b', ?, 3)}",
+       "SELECT (SELECT CASE WHEN kx_q.p > 0 THEN kx_q.p + kx_q.s - 1 ELSE 0 END FROM (SELECT "
+       "position(CAST('b' AS TEXT) IN substr(CAST(? AS TEXT), kx_v.s)) AS p, kx_v.s FROM (VALUES (CAST(3 AS "
+       "INTEGER))) AS kx_v(s)) AS kx_q)"},
+      {PSQL_DIALECT_H2, "SELECT {fn LOCATE(?, ?, 2)}", "SELECT {fn LOCATE(?, ?, 2)}"},
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn TIMESTAMPDIFF(SQL_TSI_HOUR, ?, b)}",
+       "SELECT CAST(-EXTRACT(EPOCH FROM date_trunc('hour', CAST(? AS TIMESTAMP)) - date_trunc('hour', CAST(b AS "
+       "TIMESTAMP))) / 3600 AS BIGINT)"},
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn TIMESTAMPDIFF(SQL_TSI_QUARTER, a, ?)}",
+       "SELECT (SELECT CAST(-(EXTRACT(YEAR FROM kx_g.d) * 12 + EXTRACT(MONTH FROM kx_g.d)) / 3 AS BIGINT) FROM "
+       "age(date_trunc('quarter', CAST(a AS TIMESTAMP)), date_trunc('quarter', CAST(? AS TIMESTAMP))) AS "
+       "kx_g(d))"},
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn TIMESTAMPDIFF(SQL_TSI_WEEK, a, b)}",
+       "SELECT CAST(-EXTRACT(EPOCH FROM date_trunc('week', CAST(a AS TIMESTAMP) + INTERVAL '1 day') - "
+       "date_trunc('week', CAST(b AS TIMESTAMP) + INTERVAL '1 day')) / 604800 AS BIGINT)"},
+      {PSQL_DIALECT_H2, "SELECT {fn TIMESTAMPDIFF(SQL_TSI_QUARTER, ?, b)}, {fn TIMESTAMPADD(sql_tsi_day, ?, b)}",
+       "SELECT TIMESTAMPDIFF(QUARTER, ?, b), TIMESTAMPADD(DAY, ?, b)"},
+      {PSQL_DIALECT_H2, "SELECT {fn TIMESTAMPADD(SQL_TSI_FRAC_SECOND, 1, b)}",
+       "SELECT {fn TIMESTAMPADD(SQL_TSI_FRAC_SECOND, 1, b)}"},
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn TIMESTAMPDIFF(SQL_TSI_FRAC_SECOND, a, b)}",
+       "SELECT {fn TIMESTAMPDIFF(SQL_TSI_FRAC_SECOND, a, b)}"},
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn CONVERT(a, SQL_LONGVARBINARY)}, {fn CONVERT(a, SQL_TINYINT)}",
+       "SELECT CAST(a AS BYTEA), CAST(a AS SMALLINT)"},
+      {PSQL_DIALECT_H2, "SELECT {fn CONVERT(a, SQL_DECIMAL)}, {fn CONVERT(a, SQL_TINYINT)}",
+       "SELECT CAST(a AS DECFLOAT), CAST(a AS TINYINT)"},
+      // Nested escapes are resolved first; unbalanced text is left as it is.
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn SECOND({fn CONVERT(?, SQL_TIMESTAMP)})}",
+       "SELECT CAST(FLOOR(EXTRACT(SECOND FROM CAST(? AS TIMESTAMP))) AS INTEGER)"},
+      {PSQL_DIALECT_POSTGRES, "SELECT {fn null}, { fn ucase('x'", "SELECT null     , { fn ucase('x'"},
+      // Date and time escapes around anything but a literal are casts.
+      {PSQL_DIALECT_H2, "SELECT {d ?}, { t ? }, {ts a}, {d '2001-02-03'}",
+       "SELECT CAST(? AS DATE), CAST(? AS TIME), CAST(a AS TIMESTAMP), {d '2001-02-03'}"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.sql);
+    char* text = JDB_JavaText(r.sql, r.dialect);
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, r.text);
+    std::free(text);
+  }
+  // The prepared text is the same.
+  ParsedSql rec{};
+  ASSERT_EQ(JDB_ParseSql(&rec, "  SELECT {fn SECOND(?)}", PSQL_DIALECT_POSTGRES), KX_OK);
+  EXPECT_STREQ(rec.text, "SELECT CAST(FLOOR(EXTRACT(SECOND FROM ?)) AS INTEGER)");
+  EXPECT_EQ(rec.paramCount, 1);
+  JDB_ParsedSqlFree(&rec);
 }
 
 }  // namespace

@@ -224,8 +224,11 @@ TEST_P(InfoTest, ConversionMasksWorkedOutWithoutTheAgent) {
       {SQL_OV_ODBC2, true, SQL_CONVERT_TIME, 0x30301},
       {SQL_OV_ODBC2, true, SQL_CONVERT_TIMESTAMP, 0x38301},
       {SQL_OV_ODBC2, true, SQL_CONVERT_LONGVARBINARY, 0x40F01},
-      // ODBC 3 looks for the ODBC 3 date code, which the agent's table lacks.
-      {SQL_OV_ODBC3, true, SQL_CONVERT_DATE, 0},
+      // The agent's table names the date and time types by their ODBC 2
+      // codes; an ODBC 3 environment gets the same masks.
+      {SQL_OV_ODBC3, true, SQL_CONVERT_DATE, 0x28301},
+      {SQL_OV_ODBC3, true, SQL_CONVERT_TIME, 0x30301},
+      {SQL_OV_ODBC3, true, SQL_CONVERT_TIMESTAMP, 0x38301},
       {SQL_OV_ODBC3, true, SQL_CONVERT_BINARY, 0x40F01},
       {SQL_OV_ODBC3, true, SQL_CONVERT_INTEGER, 0x73FF},
       // Before connecting there is no type table.

@@ -60,7 +60,13 @@ const RegenCase kRegenCases[] = {
      "SELECT  a FROM t WHERE d = {d '2000-01-01' }     "},
     {"SELECT a FROM {oj t LEFT OUTER JOIN u ON t.k = u.k}", "SELECT  a FROM {oj t LEFT OUTER JOIN u ON t.k = u.k } "
                                                             "     "},
-    // comments vanish; literals keep their exact spelling
+    {"SELECT a FROM {oj t LEFT OUTER JOIN {oj u LEFT OUTER JOIN v ON u.k = v.k} ON t.k = u.k}",
+     "SELECT  a FROM {oj t LEFT OUTER JOIN {oj u LEFT OUTER JOIN v ON u.k = v.k } ON t.k = u.k }      "},
+    {"SELECT { fn ucase(a) } FROM t WHERE x LIKE ? { escape '!' }",
+     "SELECT  {fn ucase( a ) } FROM t WHERE x LIKE ? {escape '!' }     "},
+    // comments vanish, nested ones whole; literals keep their exact spelling
+    {"SELECT a /* x /* y */ ? { */ FROM t", "SELECT  a FROM t      "},
+    {"SELECT E'it\\'s' FROM t", "SELECT  E'it\\'s' FROM t      "},
     {"SELECT a -- what\nFROM t /* where */", "SELECT  a FROM t      "},
     {"SELECT 'X', 'x' FROM t", "SELECT  'X', 'x' FROM t      "},
     // non-DML statements are recognised by their first word

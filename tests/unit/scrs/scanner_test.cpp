@@ -77,6 +77,16 @@ const TokCase kTokenCases[] = {
     {"SELECT $fn$ {x} $$ ? $fn$", "SELECT STRING:$fn$ {x} $$ ? $fn$"},
     {"SELECT a$b$ FROM t WHERE c = ?", "SELECT IDENT:a$b$ FROM IDENT:t WHERE IDENT:c COMPOP:= PARAM"},
     {"SELECT $x$ ?", "SELECT ERROR"},
+    // block comments nest: the inner "*/" does not end the comment
+    {"SELECT a /* x /* y */ ? { */ , b", "SELECT IDENT:a , IDENT:b"},
+    {"SELECT a /* x /* y */ ?", "SELECT IDENT:a ERROR"},
+    // PostgreSQL's E'' string keeps a backslashed quote inside
+    {"SELECT E'it\\'s ?', e'\\\\', ?", "SELECT STRING:E'it\\'s ?' , STRING:e'\\\\' , PARAM"},
+    {"SELECT E'open\\'", "SELECT ERROR"},
+    {"SELECT typE'x', ?", "SELECT IDENT:typE STRING:'x' , PARAM"},
+    // white space may follow the opening brace of an escape
+    {"SELECT { fn ucase(?) }, {  ts '2000-01-01 10:11:12' }",
+     "SELECT LBRACE FN IDENT:ucase ( PARAM ) RBRACE , LBRACE TSLIT:ts '2000-01-01 10:11:12' RBRACE"},
     // literals keep their exact spelling
     {"SELECT 'X', 'x', \"Col\", \"col\"", "SELECT STRING:'X' , STRING:'x' , IDENT:\"Col\" , IDENT:\"col\""},
 };

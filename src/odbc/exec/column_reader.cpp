@@ -166,11 +166,12 @@ SQLRETURN DeliverPiece(StmtRecord* stmt, Path path, const void* src, uint64_t le
       break;
     case Path::Wide:
       rc = ConvertWCHAR(static_cast<const char16_t*>(src), offered, total, cType, b->target,
-                        b->bufferLength, b->octetLength, &stmt->error, scale, precision, &consumed);
+                        b->bufferLength, b->octetLength, &stmt->error, scale, precision, &consumed,
+                        &g.split);
       break;
     default:
       rc = ConvertCHAR(static_cast<const char*>(src), offered, total, cType, b->target, b->bufferLength,
-                       b->octetLength, &stmt->error, scale, precision, &consumed);
+                       b->octetLength, &stmt->error, scale, precision, &consumed, &g.split);
       break;
   }
   if (consumed > offered) consumed = offered;
@@ -342,6 +343,7 @@ void GetDataReset(StmtRecord* stmt) {
   g.row = 0;
   g.remaining = 0;
   g.rest = nullptr;
+  g.split = 0;
 }
 
 SQLRETURN GetColumn(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb) {

@@ -146,11 +146,42 @@ int PlainDecimalElement(RowBufferColumn* col, int32_t r) {
       }
       break;
     }
+    case RBT_CHAR_PTR: case RBT_WCHAR_PTR: {
+      const RBPtrValue v = RB_GetPtrValue(e);
+      if (v.block == nullptr || v.length > 4096) return 0;  // no number's text
+      for (uint32_t k = 0; k < v.length; ++k) {
+        char16_t u;
+        if (col->type == RBT_WCHAR_PTR) {
+          std::memcpy(&u, static_cast<const unsigned char*>(v.block) + 2 * k, 2);
+        } else {
+          u = static_cast<unsigned char>(static_cast<const char*>(v.block)[k]);
+        }
+        if (u > 0x7F) return 0;
+        text += static_cast<char>(u);
+      }
+      break;
+    }
     default:
-      return 0;  // long values keep the driver's text
+      return 0;
   }
   std::string plain;
   if (!JDB_PlainDecimalText(text.data(), text.size(), &plain)) return 0;
+  if (col->type == RBT_CHAR_PTR || col->type == RBT_WCHAR_PTR) {
+    const size_t unit = col->type == RBT_WCHAR_PTR ? 2 : 1;
+    auto* block = static_cast<unsigned char*>(std::malloc((plain.size() + 1) * unit));
+    if (block == nullptr) return KX_ERR_NOMEM;
+    for (size_t k = 0; k <= plain.size(); ++k) {
+      const char16_t u = k < plain.size() ? static_cast<char16_t>(plain[k]) : 0;
+      if (unit == 2) {
+        std::memcpy(block + 2 * k, &u, 2);
+      } else {
+        block[k] = static_cast<unsigned char>(u);
+      }
+    }
+    std::free(RB_GetPtrValue(e).block);
+    RB_SetPtrValue(e, RBPtrValue{static_cast<uint32_t>(plain.size()), block});
+    return 0;
+  }
   switch (col->type) {
     case RBT_CHAR: case RBT_CHAR_NTS: {
       const size_t n = std::min<size_t>(plain.size(), w > 0 ? w - 1 : 0);

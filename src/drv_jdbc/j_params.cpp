@@ -16,6 +16,7 @@
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_getters.h"
 #include "drv_jdbc/j_jdbc_types.h"
+#include "drv_jdbc/j_meta.h"
 #include "util/errcodes.h"
 #include "util/log.h"
 #include "util/row_buffer.h"
@@ -474,10 +475,29 @@ int BindBinary(const BindArgs& a) {
   return KX_ERR_NOT_CAPABLE;
 }
 
+// Fraction digits the database's timestamps keep, learned once per
+// connection: PostgreSQL keeps microseconds, and its driver rounds a finer
+// fraction (which can carry into the next day or year) where it should cut;
+// other databases get nanoseconds.
+int32_t StampDigits(JConn* c) {
+  if (c == nullptr) return 9;
+  if (c->stampDigits == 0) {
+    char name[64] = {};
+    c->stampDigits = 9;
+    if (c->meta != nullptr &&
+        JC_DatabaseMetaData_getStringInfo(c, c->meta, "getDatabaseProductName", name, sizeof name) == 0 &&
+        std::strcmp(name, "PostgreSQL") == 0) {
+      c->stampDigits = 6;
+    }
+  }
+  return c->stampDigits;
+}
+
 // Dates, times and timestamps from a date-time value or its text; the
-// parts the type needs must be there, except that a time for a timestamp
-// takes today's date. A timestamp's fraction is cut (never rounded, which
-// could move it into the next day) to the parameter's decimal digits.
+// parts the type needs must be there, except that a time structure for a
+// timestamp takes today's date. A timestamp's fraction is cut (never
+// rounded, which could move it into the next day) to the parameter's decimal
+// digits and to what the database keeps.
 int BindDateTime(const BindArgs& a) {
   JStmt* s = a.s;
   const Value& v = a.v;
@@ -492,7 +512,7 @@ int BindDateTime(const BindArgs& a) {
   } else {
     return KX_ERR_NOT_CAPABLE;
   }
-  if (IsStampType(sqlType) && parts == JDB_DT_TIME) {
+  if (IsStampType(sqlType) && parts == JDB_DT_TIME && v.form == Form::DateTime) {
     JDB_TodayInto(&dt);
     parts |= JDB_DT_DATE;
   }
@@ -504,8 +524,15 @@ int BindDateTime(const BindArgs& a) {
   if (IsTimeType(sqlType)) return JC_PreparedStatement_setTime(s, s->stmt, a.idx, &dt);
   const int p = a.idx - 1;
   if (s->paramInfos != nullptr && p < s->paramInfoCount) {
-    dt.fraction = JDB_CutFraction(dt.fraction, s->paramInfos[p].decimalDigits);
+    // Digits the application gave: a fraction's own, or a column size of a
+    // timestamp without one (19 characters, "yyyy-mm-dd hh:mm:ss"). Neither
+    // given (0 and 0) leaves the fraction to the database.
+    const SCS_PARAMDESC& d = s->paramInfos[p];
+    if (d.decimalDigits > 0 || (d.columnSize > 0 && d.columnSize <= 19)) {
+      dt.fraction = JDB_CutFraction(dt.fraction, d.decimalDigits);
+    }
   }
+  dt.fraction = JDB_CutFraction(dt.fraction, StampDigits(s->conn));
   return JC_PreparedStatement_setTimestamp(s, s->stmt, a.idx, &dt);
 }
 

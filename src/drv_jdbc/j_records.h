@@ -69,6 +69,7 @@ struct JConn {
   HashTable* funcNames;     // upper-case JDBC function name -> row + 1
   HashTable* typeMap;       // SQL type -> type-information entry
   int32_t preparedDescribe; // 1 until the driver refuses prepared describes
+  int32_t stampDigits;      // fraction digits the database's timestamps keep; 0 not known yet
   int32_t dynCursorCapable;
   int32_t odbcVersion;
   AgentConnOptions opts;    // connect options copied at connect (texts owned)

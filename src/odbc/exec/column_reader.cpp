@@ -579,6 +579,12 @@ SQLRETURN FirstCall(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
         length = 0;
       }
       if (length > UINT32_MAX) length = UINT32_MAX;
+      // An exact number's whole digits are never cut: only its fraction.
+      if ((sqlType == SQL_NUMERIC || sqlType == SQL_DECIMAL || sqlType == SQL_BIGINT) &&
+          PathOf(col.type) != Path::Binary &&
+          !WholeDigitsFit(src, length, PathOf(col.type) == Path::Wide, cType, b->bufferLength)) {
+        return Fail(stmt, KX_ERR_NUMERIC_RANGE);
+      }
       return DeliverPiece(stmt, PathOf(col.type), src, length, static_cast<int64_t>(length), cType, b,
                           scale, precision, false);
     }

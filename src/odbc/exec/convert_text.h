@@ -34,6 +34,14 @@ int16_t ConvertWCHAR(const char16_t* text, uint64_t length, int64_t total, int32
                      int32_t scale, int32_t precision, uint64_t* consumed = nullptr,
                      uint32_t* split = nullptr);
 
+// Whether the text of an exact number (a NUMERIC, DECIMAL or BIGINT value:
+// sign, whole digits, fraction) keeps its sign and whole digits in a text
+// target of bufferLength bytes with its terminator. Only fraction digits may
+// be cut (01004); a target too short for the rest is 22003 with nothing
+// written. True for other targets and for a zero length (a length probe).
+// wide: text is UTF-16 and length counts its octets.
+bool WholeDigitsFit(const void* text, uint64_t length, bool wide, int32_t cType, int64_t bufferLength);
+
 // Integer text into [minimum, maximum]. An unsigned target passes 0 as its
 // minimum and its maximum as the same bit pattern (UINT32_MAX as -1). A
 // fraction is cut toward zero with 01S07; exponents are read ("1.5e3").

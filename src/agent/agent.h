@@ -60,6 +60,13 @@ constexpr AgentPropertyId AP_CONN_HAS_EXECUTE2 = 0x2201000e;
 // Set to 1 at open when the connection asks for it (CF_SET_OPEN_OPTION).
 constexpr AgentPropertyId AP_CONN_OPEN_OPTION = 0x2201000f;
 constexpr AgentPropertyId AP_CONN_CAPABILITY_MASK = 0x22010011;
+// text: the cursor layer's summary of the connection's capabilities
+// ("001.005:" and twelve digits), answered by the layer, asked by no caller
+// of this system.
+constexpr AgentPropertyId AP_CONN_CAPABILITY_TEXT = 0x21010010;
+// Two capabilities of the agent that the summary passes on as 0 or 1.
+constexpr AgentPropertyId AP_CONN_CAPABILITY_20 = 0x22010014;
+constexpr AgentPropertyId AP_CONN_CAPABILITY_21 = 0x22010015;
 constexpr AgentPropertyId AP_CONN_UNICODE_CLIENT = 0x22010013;
 constexpr AgentPropertyId AP_CONN_MULTI_ACTIVE_STMTS = 0x22010016;
 // 1 when the connection to the database is lost: a connection-class failure

@@ -200,9 +200,11 @@ constexpr int32_t kStaticAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_C
                                   SQL_CA2_OPT_ROWVER_CONCURRENCY | SQL_CA2_OPT_VALUES_CONCURRENCY |
                                   SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_CRC_EXACT;
 constexpr int32_t kKeysetAttrs1 = kStaticAttrs1;
+// A keyset-driven cursor keeps its keys: a row deleted (by the cursor or by
+// another user) stays a hole that shows SQL_ROW_DELETED, so deletions are
+// not claimed; updates show when a row is read again.
 constexpr int32_t kKeysetAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_LOCK_CONCURRENCY |
                                   SQL_CA2_OPT_ROWVER_CONCURRENCY | SQL_CA2_OPT_VALUES_CONCURRENCY |
-                                  SQL_CA2_SENSITIVITY_DELETIONS |
                                   SQL_CA2_SENSITIVITY_UPDATES | SQL_CA2_CRC_EXACT;
 constexpr int32_t kPosOperations = SQL_POS_POSITION | SQL_POS_REFRESH | SQL_POS_UPDATE | SQL_POS_DELETE | SQL_POS_ADD;
 // A dynamic cursor reads each rowset's keys afresh by seeking from the
@@ -252,7 +254,9 @@ const FixedRow kFixedAnswers[] = {
     {SQL_POS_OPERATIONS, kPosOperations, nullptr},
     {SQL_GETDATA_EXTENSIONS, SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BLOCK, nullptr},
     {SQL_BOOKMARK_PERSISTENCE, kBookmarkPersistence, nullptr},
-    {SQL_STATIC_SENSITIVITY, 0, nullptr},
+    // A static or keyset-driven cursor shows the rows it updated with their
+    // new values; the rows it deleted stay as holes, added ones are not seen.
+    {SQL_STATIC_SENSITIVITY, SQL_SS_UPDATES, nullptr},
     {SQL_TIMEDATE_ADD_INTERVALS, 0, nullptr},
     {SQL_TIMEDATE_DIFF_INTERVALS, 0, nullptr},
     {SQL_NEED_LONG_DATA_LEN, 0, "Y"},

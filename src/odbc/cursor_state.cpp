@@ -304,6 +304,7 @@ int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_
   }
 
   int32_t target;
+  bool reachedFirst = false;
   if (forwardOnly) {
     target = c->rowsetStart + c->prevRowsetSize;
   } else if (dynMixed) {
@@ -322,6 +323,9 @@ int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_
       return KX_ERR_NO_DATA_FOUND;
     }
     if (cls == TR_REACHES) {
+      // A PRIOR from a rowset that starts at rows 2 to the rowset size
+      // gives the first rowset, and says so (01S06).
+      reachedFirst = orientation == SQL_FETCH_PRIOR;
       orientation = SQL_FETCH_FIRST;
       target = 1;
     }
@@ -349,7 +353,7 @@ int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_
     const int32_t from = orientation == SQL_FETCH_LAST ? c->rowCount - c->rowsetSize + 1 : c->rowCount + target + 1;
     c->rowsetStart = from > 1 ? from : 1;
   }
-  return 0;
+  return reachedFirst ? KX_ERR_FETCH_BEFORE_FIRST_ROWSET : 0;
 }
 
 }  // namespace kx

@@ -43,7 +43,9 @@ int SCS_GetRowNumberChecked(SCS_CURSOR* c, uint32_t n, int32_t* out);
 // (38), or 0. A refused fetch leaves the rowset and position as they were,
 // so callers ask this before they let go of anything.
 int SCS_ScrollFetchRefusal(SCS_CURSOR* c, uint16_t orientation, int32_t offset);
-// Fetches the rowset the orientation and offset name. 0, 82 (no rowset) or a code.
+// Fetches the rowset the orientation and offset name. 0, 82 (no rowset),
+// 111 (a PRIOR reached before row 1 and fetched the first rowset: the rowset
+// is there, the call warns with 01S06) or a code.
 int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_t* rows);
 // Whether the cursor keeps no absolute positions (dynamic, or keyset-driven
 // with a keyset smaller than the result).

@@ -499,7 +499,7 @@ SQLRETURN StmtSetAttr(StmtRecord* stmt, int32_t attribute, uint64_t value, int32
     case SQL_QUERY_TIMEOUT: case SQL_MAX_ROWS: case SQL_NOSCAN: case SQL_MAX_LENGTH:
     case SQL_ASYNC_ENABLE: case SQL_CURSOR_TYPE: case SQL_CONCURRENCY: case SQL_KEYSET_SIZE:
     case SQL_ROWSET_SIZE: case SQL_SIMULATE_CURSOR: case SQL_RETRIEVE_DATA: case SQL_USE_BOOKMARKS:
-    case SQL_ROW_NUMBER: case SO_DESCRIBE_BASE_COLUMNS: case SO_ADD_KEY_COLUMNS:
+    case SQL_ROW_NUMBER: case SO_OPTIMISTIC_MODE: case SO_DESCRIBE_BASE_COLUMNS: case SO_ADD_KEY_COLUMNS:
       return StmtSetOption(stmt, static_cast<uint16_t>(attribute), value);
     case SQL_ATTR_ROW_BIND_TYPE:
       return SetHeader(stmt, stmt->currentArd, SQL_DESC_BIND_TYPE, value, form);
@@ -576,7 +576,8 @@ SQLRETURN StmtGetAttr(StmtRecord* stmt, int32_t attribute, void* value, int32_t 
     case SQL_USE_BOOKMARKS: case SQL_GET_BOOKMARK: case SQL_ROW_NUMBER:
       // The ODBC 3 attributes behind these options are SQLULEN.
       return StmtGetOption(stmt, static_cast<uint16_t>(attribute), value, true);
-    case SO_READONLY: case SO_SERIAL: case SO_DESCRIBE_BASE_COLUMNS: case SO_ADD_KEY_COLUMNS:
+    case SO_READONLY: case SO_SERIAL: case SO_OPTIMISTIC_MODE: case SO_DESCRIBE_BASE_COLUMNS:
+    case SO_ADD_KEY_COLUMNS:
       return StmtGetOption(stmt, static_cast<uint16_t>(attribute), value, false);
     case SQL_ATTR_ENABLE_AUTO_IPD: PutInt(value, 0, false); return SQL_SUCCESS;
     case SQL_ATTR_FETCH_BOOKMARK_PTR:

@@ -5,10 +5,11 @@
 // layer carries them out, so a scrollable cursor behaves here as it does for
 // the core.
 //
-// Named parameters (the extended descriptors of DRV_ExecDirectEx and
-// DRV_SetParamInfoEx) are left to an agent that takes them: the layer adds
-// nothing of its own there, and with this agent those slots stay empty
-// (IM001).
+// The extended descriptors of DRV_ExecDirectEx and DRV_SetParamInfoEx carry
+// a name per parameter: the layer keeps their plain descriptors as the
+// application's (its own statements run with them) and hands the extended
+// ones to an agent that takes them; an agent without that slot binds by
+// position, and gets the plain descriptors.
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -405,6 +406,40 @@ int32_t SCS_ExecuteBatch(AgentHandle h, uint16_t count, AgentBatchEntry* entries
     }
   }
   *done = static_cast<int16_t>(i);
+  return rc;
+}
+
+int32_t SCS_SetParamInfoEx(AgentHandle h, uint16_t count, const SCS_PARAMDESC_EX* descs) {
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c == nullptr || (count > 0 && descs == nullptr)) return KX_ERR_BAD_ARGUMENT;
+  SCS_PARAMDESC* plain = nullptr;
+  if (count > 0) {
+    plain = static_cast<SCS_PARAMDESC*>(std::malloc(sizeof(SCS_PARAMDESC) * count));
+    if (plain == nullptr) return KX_ERR_NOMEM;
+    for (uint16_t i = 0; i < count; ++i) plain[i] = descs[i].desc;
+  }
+  int32_t rc;
+  if (Agent().ops != nullptr && Agent().ops->DRV_SetParamInfoEx != nullptr) {
+    std::free(c->appParamDescs);
+    c->appParamDescs = plain;
+    c->appParamCount = count;
+    rc = AgentCall(Agent(), &AgentOps::DRV_SetParamInfoEx, h, count, descs);
+  } else {
+    // Kept and sent by the layer's own operation, by position.
+    rc = AgentCall(Layer(), &AgentOps::DRV_SetParamInfo, h, count, static_cast<const SCS_PARAMDESC*>(plain));
+    std::free(plain);
+  }
+  return rc;
+}
+
+int32_t SCS_ExecDirectEx(AgentHandle h, const char* sql, RowBuffer* rows, uint16_t count,
+                         const SCS_PARAMDESC_EX* descs) {
+  int32_t rc = 0;
+  if (sql != nullptr) rc = AgentCall(Layer(), &AgentOps::DRV_Prepare, h, sql);
+  if (rc != 0) scs_p_FreeRows(rows);  // taken over on every path
+  if (rc == 0 && rows != nullptr) rc = AgentCall(Layer(), &AgentOps::DRV_SetParams, h, rows);
+  if (rc == 0 && count != 0) rc = SCS_SetParamInfoEx(h, count, descs);
+  if (rc == 0) rc = AgentCall(Layer(), &AgentOps::DRV_Execute, h);
   return rc;
 }
 

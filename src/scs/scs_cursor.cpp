@@ -74,6 +74,7 @@ void SCS_ReadConnInfo(ScsConn* info) {
   v = 0;
   if (InfoInt(h, SQL_QUOTED_IDENTIFIER_CASE, &v)) info->quotedIdentCase = v & 0xFFFF;
   if (InfoText(h, SQL_USER_NAME, text, sizeof text)) info->userName = text;
+  if (InfoText(h, SQL_SEARCH_PATTERN_ESCAPE, text, sizeof text)) info->searchEscape = text;
   if (InfoText(h, SQL_DBMS_NAME, text, sizeof text)) info->dbmsName = text;
   v = 0;
   if (InfoInt(h, SQL_MAX_COLUMNS_IN_ORDER_BY, &v)) info->maxOrderByCols = static_cast<uint16_t>(v & 0xFFFF);
@@ -124,7 +125,8 @@ void SCS_CursorRecFree(ScsCursor* c) {
   const AgentBinding& agent = *SCS_AgentBinding();
   if (c->keysetStmt != 0) AgentCall(agent, &AgentOps::DRV_FreeStmt, c->keysetStmt);
   if (c->valuesStmt != 0) AgentCall(agent, &AgentOps::DRV_FreeStmt, c->valuesStmt);
-  c->keysetStmt = c->valuesStmt = 0;
+  if (c->tableValuesStmt != 0) AgentCall(agent, &AgentOps::DRV_FreeStmt, c->tableValuesStmt);
+  c->keysetStmt = c->valuesStmt = c->tableValuesStmt = 0;
   std::free(c->appParamDescs);
   c->appParamDescs = nullptr;
   c->appParamCount = 0;

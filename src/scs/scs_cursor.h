@@ -9,8 +9,10 @@
 // each goes through its table), its own state lives here.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <unordered_map>
 #include <utility>
 #include <string>
 #include <vector>
@@ -121,6 +123,7 @@ struct ScsConn {
   int32_t noCatalogNames = 0;
   uint16_t maxOrderByCols = 0;
   int32_t selectForUpdate = 0;  // SELECT ... FOR UPDATE locks the rows it reads
+  std::string searchEscape;     // escapes '_' and '%' in catalog search patterns ("" none)
   std::string userName;
   std::string dbmsName;
   // Messages of a statement that a failed allocate-and-prepare freed: the
@@ -191,6 +194,24 @@ struct ScsCursor {
   // optimistic change compares with the data source's.
   std::vector<int32_t> rowsetKeys;
   RowBuffer* rowsetValues = nullptr;
+  // The size of the rowset in hand (0 before the first fetch): a rowset
+  // size set since takes effect at the next fetch, so SetPos and a refresh
+  // work on this many rows.
+  int32_t heldRows = 0;
+  // Under optimistic concurrency, for a cursor with bookmarks: a digest of
+  // each row as the application last fetched it, by key number. A change by
+  // bookmark of a row outside the rowset compares the row with it.
+  std::unordered_map<int32_t, std::array<uint8_t, 16>> fetchedVersions;
+  // Values concurrency comparing the table's columns (optimistic mode 1,
+  // the default): the table's comparable columns (read once per prepare),
+  // the statement that reads them by key, and their values for the rows of
+  // the rowset in hand as fetched (row u belongs to key tableValueKeys[u]).
+  std::vector<SCS_COLDESC> tableCols;
+  bool tableColsRead = false;
+  AgentHandle tableValuesStmt = 0;
+  std::string tableValuesText;
+  RowBuffer* tableValues = nullptr;
+  std::vector<int32_t> tableValueKeys;
   // A SetPos refresh asked for the rowset's rows again: the fetch that
   // follows keeps the row positioned on, and a mixed or dynamic cursor's
   // fetch of the current rowset reads the keys held (consumed by any fetch).
@@ -282,6 +303,7 @@ int scs_p_NormaliseIdent(char* name, const ScsIdentRules& rules, bool requote);
 int scs_p_IdentEqual(const char* a, const char* b, const ScsIdentRules& rules);
 // 0-based columns of the catalog results the layer reads.
 constexpr uint16_t SCS_TABLES_CAT = 0, SCS_TABLES_SCHEM = 1, SCS_TABLES_NAME = 2;
+constexpr uint16_t SCS_COLUMNS_SCHEM = 1, SCS_COLUMNS_TABLE = 2;
 constexpr uint16_t SCS_COLUMNS_NAME = 3, SCS_COLUMNS_TYPE = 4, SCS_COLUMNS_SIZE = 6, SCS_COLUMNS_DIGITS = 8,
                    SCS_COLUMNS_NULLABLE = 10;
 constexpr uint16_t SCS_SPECIAL_NAME = 1, SCS_SPECIAL_TYPE = 2, SCS_SPECIAL_SIZE = 4, SCS_SPECIAL_DIGITS = 6,
@@ -294,6 +316,18 @@ constexpr uint16_t SCS_PKEYS_COLUMN_NAME = 3;
 int scs_p_CatalogStrGet(const RowBuffer* rb, int32_t row, uint16_t col, std::string* out, bool* isNull);
 // An integer of a catalog column (integer storage or digits); false when NULL.
 bool scs_p_CatalogIntGet(const RowBuffer* rb, int32_t row, uint16_t col, int64_t* out);
+// A catalog name as a search-pattern argument that matches that name only:
+// '_' and '%' (and the escape itself) escaped with the data source's
+// search-pattern escape. Without an escape the name goes as it is, and
+// scs_p_CatalogRowNames tells the rows of other tables apart.
+std::string SCS_PatternArg(const ScsCursor* c, const std::string& name);
+// Whether catalog row `row` is of exactly this table: its table-name column
+// holds table, and its schema column owner when owner is given.
+bool scs_p_CatalogRowNames(const RowBuffer* rows, int32_t row, uint16_t schemCol, uint16_t nameCol,
+                           const std::string& owner, const std::string& table);
+// Whether any catalog row is of exactly that table.
+bool scs_p_CatalogRowsNamed(const RowBuffer* rows, uint16_t schemCol, uint16_t nameCol, const std::string& owner,
+                            const std::string& table);
 // Resolves every table reference in the catalog (the catalog's spelling).
 int scs_p_GetTblDescs(ScsCursor* c, ARR* refs);
 // Appends the columns of every referenced table to out (SCS_COLDESC).
@@ -325,6 +359,9 @@ int scs_p_CatalogRows(ScsCursor* c, const char* what, RowBuffer* out,
 int KS_GetKeyColDescs(ScsCursor* c, ARR* refs);
 // The key-column cache key of a list of table references (16 bytes).
 void KS_CacheKey(ARR* refs, uint8_t digest[16]);
+// The key-column cache key of one table (qualifier, owner and name; never
+// the alias, which is the statement's).
+void KS_TableCacheKey(const SCR_TABLEREF* ref, uint8_t digest[16]);
 // Query builders: each rewrites the analysis's statement into a->sql.
 int KS_SetSelListKeys(SCR_ANALYSIS* a, const KS_REC* ks, char quote);
 int KS_AppendKeysToSelList(SCR_ANALYSIS* a, const KS_REC* ks, char quote);
@@ -427,12 +464,23 @@ int scs_p_KeyRowAt(ScsCursor* c, int32_t kn, int32_t* row);
 void scs_p_DropRowset(ScsCursor* c);
 // Keeps the rowset just fetched: rows of keys [first, first + n).
 int scs_p_KeepRowset(ScsCursor* c, const RowBuffer* rows, int32_t first, int32_t n);
+// Notes the version of each row of the rowset the application holds (rows
+// of c->rowsetKeys), under optimistic concurrency on a cursor with bookmarks.
+void scs_p_NoteVersions(ScsCursor* c, const RowBuffer* rows);
+// Values concurrency that compares the table's columns (mode 1) on a
+// cursor whose rows can change.
+bool scs_p_ValuesByTable(const ScsCursor* c);
+// Under it: reads the table's values of the rowset's rows (their old values
+// for the next change). 0 or the failing call's code.
+int scs_p_NoteTableValues(ScsCursor* c);
 // Frees the result-column descriptions (a new prepare describes again).
 void scs_p_DropResultCols(ScsCursor* c);
 // Frees a row buffer allocated on the heap, with its header (NULL passes).
 void scs_p_FreeRows(RowBuffer* rows);
 // Rows of a rowset: the rowset size, at least 1.
 inline int32_t scs_p_RowsetRows(const ScsCursor* c) { return c->rowsetSize > 0 ? c->rowsetSize : 1; }
+// Rows of the rowset in hand: what the last fetch read, else the rowset size.
+inline int32_t scs_p_HeldRows(const ScsCursor* c) { return c->heldRows > 0 ? c->heldRows : scs_p_RowsetRows(c); }
 
 // ---- positioned operations and bulk operations by bookmark ---------------------------
 
@@ -441,6 +489,14 @@ int scs_p_SetPosOp(ScsCursor* c, int32_t row, int32_t operation, uint16_t** stat
 int scs_p_BulkOps(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, uint16_t n, RowBuffer* data,
                   uint16_t* columns, uint16_t columnCount, uint16_t** statuses, uint16_t* count,
                   RowStatusSet** fetched);
+// Lock concurrency on a data source without SELECT ... FOR UPDATE whose
+// rows are locked by an UPDATE: the rows read are locked by updating their
+// key columns to their own values.
+bool scs_p_LocksByUpdate(const ScsCursor* c);
+// Locks the rows of the given key numbers that the cursor holds (deleted
+// ones are passed over): 0, or 81 (01S01) with *failed the keys whose row
+// could not be locked (their messages are on the keyset statement).
+int scs_p_LockRows(ScsCursor* c, const std::vector<int32_t>& keys, std::vector<int32_t>* failed);
 // Whether the cursor's rows can be found again by key for a change.
 bool scs_p_Changeable(const ScsCursor* c);
 // Whether its rows also have bookmarks (numbers in the result): a cursor
@@ -480,6 +536,10 @@ int32_t SCS_GetLongDataPiece(AgentHandle stmt, int32_t column, int32_t row, uint
                              int32_t* length, int32_t* storageType, int32_t* left);
 int32_t SCS_ExecuteBatch(AgentHandle stmt, uint16_t count, AgentBatchEntry* entries, int16_t* done,
                          int32_t* rowCounts);
+// SCS_ExecDirect and SCS_SetParamInfo with extended (named) descriptors.
+int32_t SCS_ExecDirectEx(AgentHandle stmt, const char* sql, RowBuffer* rows, uint16_t count,
+                         const SCS_PARAMDESC_EX* descs);
+int32_t SCS_SetParamInfoEx(AgentHandle stmt, uint16_t count, const SCS_PARAMDESC_EX* descs);
 // Forgets the kept long values and the piece being read.
 void scs_p_DropKeptLongData(ScsCursor* c);
 // Moves the long values (above 60000 bytes, or characters of 16-bit text)

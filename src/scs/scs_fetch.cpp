@@ -899,6 +899,9 @@ void scs_p_DropRowset(ScsCursor* c) {
   c->rowsetKeys.clear();
   scs_p_FreeRows(c->rowsetValues);
   c->rowsetValues = nullptr;
+  scs_p_FreeRows(c->tableValues);
+  c->tableValues = nullptr;
+  c->tableValueKeys.clear();
 }
 
 int scs_p_KeepRowset(ScsCursor* c, const RowBuffer* rows, int32_t first, int32_t n) {
@@ -910,8 +913,29 @@ int scs_p_KeepRowset(ScsCursor* c, const RowBuffer* rows, int32_t first, int32_t
   } catch (const std::bad_alloc&) {
     return KX_ERR_NOMEM;
   }
+  scs_p_NoteVersions(c, rows);
   if (rows != nullptr && rows->colCount > 0) return RB_Clone(&c->rowsetValues, rows);
   return 0;
+}
+
+void scs_p_NoteVersions(ScsCursor* c, const RowBuffer* rows) {
+  // Comparing the table's columns, the version is that of the table's values.
+  if ((c->concurrency != SCS_CONCUR_VALUES && c->concurrency != SCS_CONCUR_ROWVER) || !scs_p_HasBookmarks(c) ||
+      rows == nullptr || rows->colCount == 0 || scs_p_ValuesByTable(c)) {
+    return;
+  }
+  const KS_REC* ks = c->keyset;
+  for (size_t j = 0; j < c->rowsetKeys.size() && j < static_cast<size_t>(rows->rowCount); ++j) {
+    const int32_t kn = c->rowsetKeys[j];
+    if (kn < 0 || kn >= ks->statusCount || ks->status[kn] == SCS_ROW_DELETED) continue;
+    std::array<uint8_t, 16> digest{};
+    if (RVC_RowDigest(rows, static_cast<int32_t>(j), rows->colCount, digest.data()) != 0) continue;
+    try {
+      c->fetchedVersions[kn] = digest;
+    } catch (const std::bad_alloc&) {
+      return;  // an unknown version compares nothing, as for a row never fetched
+    }
+  }
 }
 
 void scs_p_DropResultCols(ScsCursor* c) {

@@ -71,13 +71,15 @@ const char* OrNull(const std::string& s) { return s.empty() ? nullptr : s.c_str(
 
 int ReadColumns(ScsCursor* c, const TableArgs& t, std::vector<ColumnFacts>* out) {
   RowBuffer rows{};
-  const std::string owner = t.owner.empty() ? "%" : t.owner;
+  const std::string owner = t.owner.empty() ? "%" : SCS_PatternArg(c, t.owner);
+  const std::string table = SCS_PatternArg(c, t.table);
   int rc = scs_p_CatalogRows(c, "KS_GetKeyColDescs: DRV_DDColumns", &rows, [&](AgentHandle h) {
-    return AgentCall(Agent(), &AgentOps::DRV_DDColumns, h, OrNull(t.qualifier), owner.c_str(), t.table.c_str(),
-                     "%");
+    return AgentCall(Agent(), &AgentOps::DRV_DDColumns, h, OrNull(t.qualifier), owner.c_str(), table.c_str(), "%");
   });
   if (rc != 0) return rc;
+  const bool exact = scs_p_CatalogRowsNamed(&rows, SCS_COLUMNS_SCHEM, SCS_COLUMNS_TABLE, t.owner, t.table);
   for (int32_t r = 0; r < rows.rowCount && rc == 0; ++r) {
+    if (exact && !scs_p_CatalogRowNames(&rows, r, SCS_COLUMNS_SCHEM, SCS_COLUMNS_TABLE, t.owner, t.table)) continue;
     ColumnFacts f;
     bool isNull = true;
     rc = scs_p_CatalogStrGet(&rows, r, SCS_COLUMNS_NAME, &f.name, &isNull);
@@ -259,16 +261,6 @@ int TableKey(ScsCursor* c, const SCR_TABLEREF* ref, std::vector<SCS_COLDESC>* ke
   return 0;
 }
 
-ARR* CopyList(const ARR* src) {
-  ARR* out = ARR_New(sizeof(SCS_COLDESC));
-  if (out == nullptr) return nullptr;
-  if (src != nullptr && ARR_AppendAll(out, src) == 0) {
-    ARR_Free(&out, nullptr);
-    return nullptr;
-  }
-  return out;
-}
-
 }  // namespace
 
 // ---- the key set -------------------------------------------------------------------------
@@ -329,43 +321,69 @@ void KS_CacheKey(ARR* refs, uint8_t digest[16]) {
   MD5Final(digest, &ctx);
 }
 
+void KS_TableCacheKey(const SCR_TABLEREF* ref, uint8_t digest[16]) {
+  MD5Context ctx;
+  MD5Init(&ctx);
+  for (const char* part : {ref->qualifier, ref->owner, ref->table}) {
+    const uint32_t n = static_cast<uint32_t>(part != nullptr ? std::strlen(part) : 0);
+    const uint8_t prefix[4] = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
+                               static_cast<uint8_t>(n >> 24)};
+    MD5Update(&ctx, prefix, 4);
+    if (n > 0) MD5Update(&ctx, part, n);
+  }
+  MD5Final(digest, &ctx);
+}
+
 int KS_GetKeyColDescs(ScsCursor* c, ARR* refs) {
   if (c == nullptr || c->keyset == nullptr || refs == nullptr) return KX_ERR_GENERAL;
   KS_REC* ks = c->keyset;
   ks->tableCount = static_cast<uint8_t>(refs->count & 0xFF);
   ARR_Free(&ks->keyCols, nullptr);
-  HashTable* cache = c->connInfo != nullptr ? c->connInfo->keyColCache : nullptr;
-  uint8_t key[16];
-  KS_CacheKey(refs, key);
-  if (cache != nullptr) {
-    if (HashNode* hit = HashFindNode(cache, key); hit != nullptr) {
-      ks->keyCols = CopyList(reinterpret_cast<const ARR*>(static_cast<uintptr_t>(hit->value)));
-      return ks->keyCols != nullptr ? 0 : KX_ERR_NOMEM;
-    }
-  }
   ks->keyCols = ARR_New(sizeof(SCS_COLDESC));
   if (ks->keyCols == nullptr) return KX_ERR_NOMEM;
+  HashTable* cache = c->connInfo != nullptr ? c->connInfo->keyColCache : nullptr;
   for (uint32_t i = 0; i < refs->count; ++i) {
     const auto* ref = static_cast<const SCR_TABLEREF*>(ARR_At(refs, i));
+    // The cache holds a table's key columns as the table has them: the
+    // alias is the statement's, so each statement names its own (the same
+    // table under other aliases, or twice in one join).
+    uint8_t key[16];
+    KS_TableCacheKey(ref, key);
     std::vector<SCS_COLDESC> keys;
-    const int rc = TableKey(c, ref, &keys);
-    if (rc != 0) return rc;
-    // Every table of the statement needs a key, or a row cannot be found again.
-    if (keys.empty()) {
-      LogDebug("KS_GetKeyColDescs: no key for table %s", ref->table);
-      return KX_ERR_NO_KEY_COLUMNS;
+    const HashNode* hit = cache != nullptr ? HashFindNode(cache, key) : nullptr;
+    if (hit != nullptr) {
+      const ARR* cached = reinterpret_cast<const ARR*>(static_cast<uintptr_t>(hit->value));
+      for (uint32_t k = 0; k < cached->count; ++k) keys.push_back(*static_cast<const SCS_COLDESC*>(ARR_At(cached, k)));
+    } else {
+      const int rc = TableKey(c, ref, &keys);
+      if (rc != 0) return rc;
+      // Every table of the statement needs a key, or a row cannot be found again.
+      if (keys.empty()) {
+        LogDebug("KS_GetKeyColDescs: no key for table %s", ref->table);
+        return KX_ERR_NO_KEY_COLUMNS;
+      }
+      if (cache != nullptr) {
+        ARR* copy = ARR_New(sizeof(SCS_COLDESC));
+        bool ok = copy != nullptr;
+        for (SCS_COLDESC d : keys) {
+          if (!ok) break;
+          d.alias[0] = '\0';
+          d.orderMark = 0;
+          ok = ARR_Append(copy, &d) != 0;
+        }
+        if (!ok || HashSet(cache, key, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(copy))) == nullptr) {
+          ARR_Free(&copy, nullptr);
+          return KX_ERR_NOMEM;
+        }
+      }
     }
     for (SCS_COLDESC& d : keys) {
+      const char* alias = ref->alias != nullptr ? ref->alias : "";
+      const size_t n = std::strlen(alias);
+      std::memset(d.alias, 0, sizeof d.alias);
+      StrCopyBytes(d.alias, alias, n < SCS_NAME_LEN ? n : SCS_NAME_LEN - 1);
       d.orderMark = 0;
       if (!ARR_Append(ks->keyCols, &d)) return KX_ERR_NOMEM;
-    }
-  }
-  if (cache != nullptr) {
-    ARR* copy = CopyList(ks->keyCols);
-    if (copy == nullptr) return KX_ERR_NOMEM;
-    if (HashSet(cache, key, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(copy))) == nullptr) {
-      ARR_Free(&copy, nullptr);
-      return KX_ERR_NOMEM;
     }
   }
   return 0;

@@ -11,6 +11,7 @@
 // agent's records, and the message hand-out, so that the reasons for its own
 // failures (a full disk under the dataset cache) reach the application with
 // the agent's messages.
+#include <cstdio>
 #include <cstdlib>
 
 #include <sqlext.h>
@@ -247,9 +248,59 @@ void CatalogCursor(AgentHandle h) {
   c->flags |= SCSF_PREPARED;
 }
 
+// An integer property of the agent connection: 0 when it is refused.
+int32_t ConnInt(AgentHandle conn, AgentPropertyId id, bool* answered = nullptr) {
+  int32_t v = 0;
+  uint16_t length = 0;
+  const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_GetProperty, conn, id, static_cast<void*>(&v),
+                               static_cast<uint16_t>(sizeof v), &length);
+  if (answered != nullptr) *answered = rc == 0;
+  return rc == 0 ? v : 0;
+}
+
+// The connection's capabilities as one text: "001.005:" and twelve digits,
+// scrollable cursors, execute-and-fetch, parameter arrays, dynamic and mixed
+// cursors, deferred output values, 1, the cursor commit behaviour, two
+// capabilities passed on as 0 or 1, extended describe, DTC and failover.
+int32_t CapabilityText(AgentHandle conn, void* out, uint16_t capacity, uint16_t* length) {
+  if (SCS_FindConn(conn) == nullptr) return KX_ERR_BAD_ARGUMENT;
+  const int32_t odbc3 = 3;
+  AgentCall(Agent(), &AgentOps::DRV_SetProperty, conn, AP_CONN_ODBC_VERSION, static_cast<const void*>(&odbc3));
+  bool masked = false;
+  const auto mask = static_cast<uint32_t>(ConnInt(conn, AP_CONN_CAPABILITY_MASK, &masked));
+  auto bit = [&](uint32_t b, AgentPropertyId single) {
+    return masked ? ((mask & b) != 0 ? 1 : 0) : (ConnInt(conn, single) != 0 ? 1 : 0);
+  };
+  const int values[12] = {bit(CAP_HAS_SCRL_CURS, AP_CONN_HAS_SCRL_CURS),
+                          bit(CAP_HAS_EXECUTE2, AP_CONN_HAS_EXECUTE2),
+                          bit(CAP_HAS_PARAM_OP, AP_CONN_HAS_PARAM_OP),
+                          bit(CAP_HAS_DYN_MIX_CURS, AP_CONN_HAS_DYN_MIX_CURS),
+                          bit(CAP_SP_OUT_DEFER_FETCH, AP_CONN_SP_OUT_DEFER_FETCH),
+                          1,
+                          static_cast<int>(ConnInt(conn, AP_CONN_GETINFO_INT + SQL_CURSOR_COMMIT_BEHAVIOR)),
+                          ConnInt(conn, AP_CONN_CAPABILITY_20) != 0 ? 1 : 0,
+                          ConnInt(conn, AP_CONN_CAPABILITY_21) != 0 ? 1 : 0,
+                          masked && (mask & CAP_EXT_DESCRIBE) != 0 ? 1 : 0,
+                          masked && (mask & CAP_DTC) != 0 ? 1 : 0,
+                          masked && (mask & CAP_FAILOVER) != 0 ? 1 : 0};
+  char text[64];
+  int n = std::snprintf(text, sizeof text, "%03d.%03d:", 1, 5);
+  for (int v : values) n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "%d", v);
+  // Cut to the caller's buffer, as every text property is.
+  const size_t total = static_cast<size_t>(n);
+  if (length != nullptr) *length = static_cast<uint16_t>(total);
+  if (out != nullptr && capacity > 0) {
+    const size_t copied = total < capacity ? total : static_cast<size_t>(capacity) - 1;
+    std::memcpy(out, text, copied);
+    static_cast<char*>(out)[copied] = '\0';
+  }
+  return 0;
+}
+
 // ---- the overrides -------------------------------------------------------------------
 
 int32_t SCS_GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t capacity, uint16_t* length) {
+  if (id == AP_CONN_CAPABILITY_TEXT) return CapabilityText(h, out, capacity, length);
   if (id == AP_STMT_ROW_COUNT) {
     ScsCursor* c = SCS_FindCursor(h);
     if (c != nullptr && c->cursorType != SCS_FORWARD_ONLY && SCS_IsQuery(c)) {
@@ -512,6 +563,8 @@ int32_t SCS_Execute(AgentHandle h) {
   }
   // Each execution has a result of its own.
   scs_p_DropRowset(c);
+  c->fetchedVersions.clear();
+  c->heldRows = 0;
   SS_Close(c->snapshot);
   c->flags = static_cast<uint16_t>(c->flags & ~(SCSF_CACHED | SCSF_KEYED_QUERY));
   c->rowCount = -1;
@@ -558,6 +611,7 @@ int32_t SCS_CloseCursor(AgentHandle h) {
   c->flags |= SCSF_CLOSED;
   c->flags = static_cast<uint16_t>(c->flags & ~(SCSF_PREPARED | SCSF_CACHED));
   scs_p_DropRowset(c);
+  c->fetchedVersions.clear();
   // The cached rows and keys and their files go with the cursor.
   SS_Close(c->snapshot);
   KS_Close(c->keyset);
@@ -640,8 +694,6 @@ int32_t SCS_FetchScroll(AgentHandle h, RowStatusSet** out, int32_t row, uint32_t
   *rows = 0;
   *total = -1;
   RowStatusSet* set = nullptr;
-  int rc = RowStatusSetNew(&set, scs_p_RowsetRows(c));
-  if (rc != 0) return rc;
   const bool aggregate = (c->features & SCRF_AGGREGATE) != 0 && c->main.kind == SQLN_SELECT;
   // A SetPos refresh keeps the row positioned on (a positioned statement
   // names it); a mixed or dynamic cursor's refresh reads the rowset held.
@@ -650,6 +702,17 @@ int32_t SCS_FetchScroll(AgentHandle h, RowStatusSet** out, int32_t row, uint32_t
   const bool refresh = refreshing && orientation == SQL_FETCH_RELATIVE && row == 0 && !aggregate &&
                        scs_p_WindowCursor(c);
   c->refreshRowset = false;
+  // A refresh reads the rowset in hand again, of the size it was fetched
+  // with; any other fetch takes the rowset size in force.
+  struct HeldSize {
+    ScsCursor* c;
+    int32_t asked;
+    ~HeldSize() { c->rowsetSize = asked; }
+  } held{c, c->rowsetSize};
+  if (refreshing && c->heldRows > 0) c->rowsetSize = c->heldRows;
+  int rc = RowStatusSetNew(&set, scs_p_RowsetRows(c));
+  if (rc != 0) return rc;
+  c->heldRows = scs_p_RowsetRows(c);
   if (refresh) {
     rc = scs_p_RefreshWindow(c, set);
   } else {
@@ -679,6 +742,31 @@ int32_t SCS_FetchScroll(AgentHandle h, RowStatusSet** out, int32_t row, uint32_t
       default:
         rc = KX_ERR_NOT_CAPABLE;
         break;
+    }
+  }
+  if (rc == 0 && scs_p_ValuesByTable(c)) {
+    // The old values the rowset's next changes compare with.
+    try {
+      rc = scs_p_NoteTableValues(c);
+    } catch (const std::bad_alloc&) {
+      rc = KX_ERR_NOMEM;
+    }
+  }
+  if (rc == 0 && scs_p_LocksByUpdate(c) && !c->rowsetKeys.empty()) {
+    // The rows read are locked now; a row that cannot be locked is in error.
+    std::vector<int32_t> failed;
+    try {
+      rc = scs_p_LockRows(c, c->rowsetKeys, &failed);
+    } catch (const std::bad_alloc&) {
+      rc = KX_ERR_NOMEM;
+    }
+    if (rc == KX_ERR_ROW_ERROR) {
+      rc = 0;
+      for (size_t j = 0; j < c->rowsetKeys.size() && j < static_cast<size_t>(set->count); ++j) {
+        for (const int32_t kn : failed) {
+          if (c->rowsetKeys[j] == kn) set->statuses[j] = SCS_ROW_ERROR;
+        }
+      }
     }
   }
   if (rc != 0) {
@@ -718,7 +806,7 @@ int32_t SCS_SetPos(AgentHandle h, int32_t row, int32_t operation, int32_t, uint1
     return KX_ERR_CURSOR_STATE;
   }
   if (operation != SQL_ADD) {
-    if (row != SCS_AT_ALL_ROWS && (row < 1 || row > c->rowsetSize)) {
+    if (row != SCS_AT_ALL_ROWS && (row < 1 || row > scs_p_HeldRows(c))) {
       release();
       return KX_ERR_BAD_ROW_VALUE;
     }
@@ -845,6 +933,8 @@ int SCS_Install(AgentBinding* binding) {
     t.DRV_FetchKeepLongData = SCS_FetchKeepLongData;
     t.DRV_GetLongDataPiece = SCS_GetLongDataPiece;
     t.DRV_ExecuteBatch = SCS_ExecuteBatch;
+    t.DRV_ExecDirectEx = SCS_ExecDirectEx;
+    t.DRV_SetParamInfoEx = SCS_SetParamInfoEx;
   });
   binding->ops = &layer.table;
   return 0;

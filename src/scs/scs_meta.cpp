@@ -292,6 +292,40 @@ int scs_p_CatalogRows(ScsCursor* c, const char* what, RowBuffer* out,
   return rc;
 }
 
+std::string SCS_PatternArg(const ScsCursor* c, const std::string& name) {
+  const std::string escape = c != nullptr && c->connInfo != nullptr ? c->connInfo->searchEscape : "";
+  if (escape.empty()) return name;
+  std::string out;
+  out.reserve(name.size() + 4);
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name.compare(i, escape.size(), escape) == 0) {
+      out += escape + escape;
+      i += escape.size() - 1;
+      continue;
+    }
+    if (name[i] == '_' || name[i] == '%') out += escape;
+    out += name[i];
+  }
+  return out;
+}
+
+bool scs_p_CatalogRowNames(const RowBuffer* rows, int32_t row, uint16_t schemCol, uint16_t nameCol,
+                           const std::string& owner, const std::string& table) {
+  std::string name, schem;
+  bool nameNull = true, schemNull = true;
+  if (scs_p_CatalogStrGet(rows, row, nameCol, &name, &nameNull) != 0 || nameNull || name != table) return false;
+  if (owner.empty()) return true;
+  return scs_p_CatalogStrGet(rows, row, schemCol, &schem, &schemNull) == 0 && !schemNull && schem == owner;
+}
+
+bool scs_p_CatalogRowsNamed(const RowBuffer* rows, uint16_t schemCol, uint16_t nameCol, const std::string& owner,
+                            const std::string& table) {
+  for (int32_t k = 0; k < rows->rowCount; ++k) {
+    if (scs_p_CatalogRowNames(rows, k, schemCol, nameCol, owner, table)) return true;
+  }
+  return false;
+}
+
 int scs_p_GetTblDescs(ScsCursor* c, ARR* refs) {
   if (c == nullptr || refs == nullptr) return KX_ERR_GENERAL;
   const ScsIdentRules r = SCS_IdentRules(c);
@@ -319,11 +353,28 @@ int scs_p_GetTblDescs(ScsCursor* c, ARR* refs) {
       RowBuffer rows{};
       const char* qualifier = ref->qualifier != nullptr && ref->qualifier[0] != '\0' ? ref->qualifier : nullptr;
       const std::string owner = owners[attempt];
+      // Names, not patterns: kx_a finds kx_a, never kxxa as well.
+      const std::string ownerArg = owner == "%" ? owner : SCS_PatternArg(c, owner);
+      const std::string tableArg = SCS_PatternArg(c, table);
       int rc = scs_p_CatalogRows(c, "scs_p_GetTblDescs: DRV_DDTables", &rows, [&](AgentHandle h) {
-        return AgentCall(Agent(), &AgentOps::DRV_DDTables, h, qualifier, owner.c_str(), table.c_str(), "");
+        return AgentCall(Agent(), &AgentOps::DRV_DDTables, h, qualifier, ownerArg.c_str(), tableArg.c_str(), "");
       });
       if (rc != 0) return rc;
-      const int32_t found = rows.rowCount;
+      // The rows of exactly that name (a data source without a pattern
+      // escape matches others too); the first of them is the one read.
+      int32_t found = 0, at = -1;
+      for (int32_t k = 0; k < rows.rowCount; ++k) {
+        if (!scs_p_CatalogRowNames(&rows, k, SCS_TABLES_SCHEM, SCS_TABLES_NAME, owner == "%" ? "" : owner, table)) {
+          continue;
+        }
+        if (at < 0) at = k;
+        ++found;
+      }
+      if (found == 0 && rows.rowCount > 0) {
+        // A catalog that spells the name otherwise than asked: its answer.
+        found = rows.rowCount;
+        at = 0;
+      }
       if (found == 0) {
         RB_Free(&rows);
         if (attempt > 0) continue;  // no such table in that schema: try the next
@@ -339,9 +390,9 @@ int scs_p_GetTblDescs(ScsCursor* c, ARR* refs) {
       }
       std::string cat, schem, name;
       bool catNull = true, schemNull = true, nameNull = true;
-      rc = scs_p_CatalogStrGet(&rows, 0, SCS_TABLES_CAT, &cat, &catNull);
-      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, 0, SCS_TABLES_SCHEM, &schem, &schemNull);
-      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, 0, SCS_TABLES_NAME, &name, &nameNull);
+      rc = scs_p_CatalogStrGet(&rows, at, SCS_TABLES_CAT, &cat, &catNull);
+      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, at, SCS_TABLES_SCHEM, &schem, &schemNull);
+      if (rc == 0) rc = scs_p_CatalogStrGet(&rows, at, SCS_TABLES_NAME, &name, &nameNull);
       RB_Free(&rows);
       if (rc != 0) return rc;
       if (!catNull && !cat.empty()) SetRefText(&ref->qualifier, cat, &rc);
@@ -363,19 +414,23 @@ int scs_p_GetTblColDescs(ScsCursor* c, ARR* refs, bool skipLong, ARR* out) {
     const std::string qualifier = scs_p_UnquotedRef(ref->qualifier, r.quote);
     std::string owner = scs_p_UnquotedRef(ref->owner, r.quote);
     std::string table = scs_p_UnquotedRef(ref->table, r.quote);
-    if (owner.empty()) owner = "%";
-    if (table.empty()) table = "%";
+    const std::string ownerArg = owner.empty() ? "%" : SCS_PatternArg(c, owner);
+    const std::string tableArg = table.empty() ? "%" : SCS_PatternArg(c, table);
     RowBuffer rows{};
     int rc = scs_p_CatalogRows(c, "scs_p_GetTblColDescs: DRV_DDColumns", &rows, [&](AgentHandle h) {
       return AgentCall(Agent(), &AgentOps::DRV_DDColumns, h, qualifier.empty() ? nullptr : qualifier.c_str(),
-                       owner.c_str(), table.c_str(), "%");
+                       ownerArg.c_str(), tableArg.c_str(), "%");
     });
     if (rc != 0) return rc;
     if (rows.rowCount == 0) {
       RB_Free(&rows);
       return KX_ERR_GENERAL;
     }
+    // Only the columns of that table, never those of a table whose name the
+    // pattern matches as well (unless the catalog spells the name otherwise).
+    const bool exact = !table.empty() && scs_p_CatalogRowsNamed(&rows, SCS_COLUMNS_SCHEM, SCS_COLUMNS_TABLE, owner, table);
     for (int32_t row = 0; row < rows.rowCount && rc == 0; ++row) {
+      if (exact && !scs_p_CatalogRowNames(&rows, row, SCS_COLUMNS_SCHEM, SCS_COLUMNS_TABLE, owner, table)) continue;
       int64_t type = 0, size = 0, digits = 0;
       scs_p_CatalogIntGet(&rows, row, SCS_COLUMNS_TYPE, &type);
       if (skipLong && (type == SQL_WLONGVARCHAR || type == SQL_LONGVARBINARY || type == SQL_LONGVARCHAR)) continue;

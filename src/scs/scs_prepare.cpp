@@ -5,8 +5,11 @@
 // all have a key are served by key, and so are static cursors that change
 // their rows. A request the model cannot serve (tables without a key,
 // DISTINCT, scalar aggregates, statements the parser does not read) settles
-// on a static, read-only cursor, which the core reports as 01S02;
-// combinations no cursor can give are refused.
+// on a static, read-only cursor, which the core reports as 01S02: tables
+// without a key, DISTINCT, aggregates and GROUP BY, UNION, outer joins,
+// statements without a table, statements the parser does not read. Such a
+// cursor's rows cannot be changed: SetPos, bulk changes and positioned
+// statements naming it are refused.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -71,6 +74,8 @@ void scs_p_ResetAnalysis(ScsCursor* c) {
   ARR_Free(&c->tableRefs, SCR_FreeTableRef);
   ARR_Free(&c->orderBy, nullptr);
   ARR_Free(&c->selectCols, nullptr);
+  c->tableCols.clear();
+  c->tableColsRead = false;
   std::free(c->genParamDescs);
   c->genParamDescs = nullptr;
   c->genParamCount = 0;
@@ -212,18 +217,20 @@ void OrderByMarkKeys(ScsCursor* c) {
 
 // The keyset-driven model of a SELECT: its tables, ORDER BY and key columns.
 int PrepareKeyset(ScsCursor* c) {
-  if (c->features & SCRF_OUTERJOIN) return KX_ERR_OUTER_JOIN_STATIC;
-  int rc = scs_p_CheckKeyset(c);
-  if (rc != 0) return rc;
   // A connection that cannot keep several results open reads each whole.
   // DISTINCT lists each value once, not each row: no key names its rows. A
-  // scalar aggregate has a single row made of many.
-  // The keyed queries put their own markers where the WHERE clause begins;
-  // the application's markers before it would take the keys' values.
-  if (c->forceStatic || (c->features & SCRF_AGGREGATE) != 0 || SCR_IsDistinct(&c->main) ||
-      SCR_ParamsBeforeWhere(&c->main)) {
+  // scalar aggregate has a single row made of many, and so has each group
+  // of a GROUP BY; a UNION's rows come from several queries, an outer join's
+  // may have no row of a table behind them. The keyed queries put their own
+  // markers where the WHERE clause begins; the application's markers before
+  // it would take the keys' values. All these are read once, by a static
+  // cursor that cannot change them (01S02).
+  if (c->forceStatic || (c->features & (SCRF_AGGREGATE | SCRF_GROUPBY | SCRF_UNION | SCRF_OUTERJOIN)) != 0 ||
+      SCR_IsDistinct(&c->main) || SCR_ParamsBeforeWhere(&c->main)) {
     return scs_p_ChangeCursorType(c);
   }
+  int rc = scs_p_CheckKeyset(c);
+  if (rc != 0) return rc;
   c->tableRefs = ARR_New(sizeof(SCR_TABLEREF));
   if (c->tableRefs == nullptr) return KX_ERR_NOMEM;
   rc = SCR_TablesGet(&c->main, c->tableRefs, c->connInfo != nullptr ? c->connInfo->noCatalogNames : 0);
@@ -231,7 +238,11 @@ int PrepareKeyset(ScsCursor* c) {
     LogDebug("SCR_TablesGet failed");
     return rc;
   }
-  if (c->tableRefs->count == 0) return KX_ERR_PREPARE_CURSOR_TYPE;
+  // Without a table (SELECT 1, SELECT now()) no row has a key either.
+  if (c->tableRefs->count == 0) {
+    ARR_Free(&c->tableRefs, SCR_FreeTableRef);
+    return scs_p_ChangeCursorType(c);
+  }
   rc = scs_p_GetTblDescs(c, c->tableRefs);
   if (rc != 0) return rc;
   if (c->main.flags & SCRF_ORDERBY) {

@@ -293,19 +293,170 @@ bool Optimistic(const ScsCursor* c) {
   return c->concurrency == SCS_CONCUR_VALUES || c->concurrency == SCS_CONCUR_ROWVER;
 }
 
+// The table's comparable columns (values concurrency, mode 1): every column
+// but long values and inexact numbers, read once per prepare.
+int TableCols(ScsCursor* c) {
+  if (c->tableColsRead) return 0;
+  ARR* cols = ARR_New(sizeof(SCS_COLDESC));
+  if (cols == nullptr) return KX_ERR_NOMEM;
+  int rc = scs_p_GetTblColDescs(c, c->tableRefs, true, cols);
+  for (uint32_t i = 0; rc == 0 && i < cols->count; ++i) {
+    const auto* d = static_cast<const SCS_COLDESC*>(ARR_At(cols, i));
+    if (!LongOrInexact(d->sqlType)) c->tableCols.push_back(*d);
+  }
+  ARR_Free(&cols, nullptr);
+  if (rc != 0) {
+    c->tableCols.clear();
+    return rc;
+  }
+  c->tableColsRead = true;
+  return 0;
+}
+
+// Reads the table's comparable columns of the rows of key numbers `keys`
+// by key: *placed holds one row per key, in their order (a NULL row for a
+// key whose row is gone, whose entry of *missing becomes 1).
+int ReadTableRows(ScsCursor* c, const std::vector<int32_t>& keys, RowBuffer** placed, std::vector<int16_t>* missing) {
+  *placed = nullptr;
+  KS_REC* ks = c->keyset;
+  const int32_t k = KS_KeyCount(ks);
+  const auto n = static_cast<int32_t>(keys.size());
+  int rc = TableCols(c);
+  if (rc != 0) return rc;
+  if (n == 0 || c->tableCols.empty()) return KX_ERR_GENERAL;
+  // Their key rows side by side, whatever windows they lie in.
+  Owned wanted;
+  int32_t kr = 0;
+  rc = scs_p_KeyRowAt(c, keys[0], &kr);  // the key rows' layout is there now
+  RowBuffer* w = nullptr;
+  if (rc == 0) rc = RB_CloneEmpty(&w, ks->keys, n);
+  wanted.reset(w);
+  for (int32_t u = 0; rc == 0 && u < n; ++u) {
+    rc = scs_p_KeyRowAt(c, keys[static_cast<size_t>(u)], &kr);
+    if (rc == 0) rc = RB_CopyRow(wanted.rb, ks->keys, u, kr, false);
+  }
+  if (rc != 0) return rc;
+  // As many keys a statement as the data source's parameter limit allows.
+  const int32_t room = c->connInfo != nullptr ? c->connInfo->maxParams : 255;
+  int32_t groups = k > 0 ? room / k : 0;
+  if (groups > n) groups = n;
+  if (groups <= 0) return KX_ERR_GENERAL;
+  std::string text = "SELECT ";
+  for (size_t i = 0; i < c->tableCols.size(); ++i) text += std::string(i > 0 ? ", " : "") + c->tableCols[i].name;
+  for (int32_t i = 0; i < k; ++i) text += std::string(", ") + KS_KeyCol(ks, i)->name;
+  text += " FROM " + TargetTable(c) + " WHERE ";
+  std::vector<SCS_PARAMDESC> descs;
+  for (int32_t g = 0; g < groups; ++g) {
+    text += g > 0 ? " OR (" : "(";
+    for (int32_t i = 0; i < k; ++i) {
+      text += std::string(i > 0 ? " AND " : "") + KS_KeyCol(ks, i)->name + " = ?";
+      SCS_PARAMDESC d{};
+      scs_p_ColDescToParamDesc(KS_KeyCol(ks, i), &d);
+      descs.push_back(d);
+    }
+    text += ")";
+  }
+  if (c->tableValuesStmt == 0 &&
+      AgentCall(Agent(), &AgentOps::DRV_AllocStmt, c->conn, &c->tableValuesStmt) != 0) {
+    c->tableValuesStmt = 0;
+    return KX_ERR_GENERAL;
+  }
+  const AgentHandle h = c->tableValuesStmt;
+  if (text != c->tableValuesText) {
+    c->tableValuesText.clear();
+    LogDebug("table values: %s", text.c_str());
+    rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, h, text.c_str());
+    if (rc != 0) return rc;
+    c->tableValuesText = text;
+  }
+  RowBuffer fetched{};
+  for (int32_t done = 0; rc == 0 && done < n; done += groups) {
+    const int32_t batch = n - done < groups ? n - done : groups;
+    RowBuffer* params = nullptr;
+    rc = KS_KeyRowsToParams(wanted.rb, static_cast<uint16_t>(k), done, groups, batch, &params);
+    if (rc == 0) {
+      rc = AgentCall(Agent(), &AgentOps::DRV_SetParams, h, params);
+      if (rc != 0) scs_p_FreeRows(params);
+    }
+    if (rc == 0) {
+      rc = AgentCall(Agent(), &AgentOps::DRV_SetParamInfo, h, static_cast<uint16_t>(descs.size()),
+                     static_cast<const SCS_PARAMDESC*>(descs.data()));
+    }
+    if (rc == 0) rc = AgentCall(Agent(), &AgentOps::DRV_Execute, h);
+    for (int32_t got = 0; rc == 0 && got < batch;) {
+      RowBuffer block{};
+      rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, h, static_cast<uint16_t>(batch - got), &block);
+      const int32_t more = rc == 0 ? block.rowCount : 0;
+      if (rc == 0 && fetched.colCount == 0) {
+        fetched = block;
+        block = RowBuffer{};
+      } else if (rc == 0 && more > 0) {
+        rc = RB_Append(&fetched, &block);
+      }
+      RB_Free(&block);
+      if (more == 0) break;
+      got += more;
+    }
+    AgentCall(Agent(), &AgentOps::DRV_CloseCursor, h);
+  }
+  if (rc == 0 && fetched.colCount == 0) rc = KX_ERR_GENERAL;
+  std::vector<int16_t> gone(static_cast<size_t>(n), 0);
+  if (rc == 0) rc = SCS_MarkMissingRows(&fetched, wanted.rb, 0, 0, n, static_cast<uint16_t>(k), gone.data(), placed);
+  RB_Free(&fetched);
+  if (rc == 0 && missing != nullptr) {
+    missing->assign(static_cast<size_t>(n), 0);
+    for (int32_t j = 0; j < n; ++j) (*missing)[static_cast<size_t>(j)] = gone[static_cast<size_t>(j)] == SCS_ROW_DELETED ? 1 : 0;
+  }
+  return rc;
+}
+
+// The row of the table values that holds key kn, -1 none.
+int32_t TableValueRow(const ScsCursor* c, int32_t kn) {
+  for (size_t u = 0; u < c->tableValueKeys.size(); ++u) {
+    if (c->tableValueKeys[u] == kn) return static_cast<int32_t>(u);
+  }
+  return -1;
+}
+
+// Values concurrency by the table's columns: the old values of row u of
+// values (table columns) that the row must still hold.
+int AddOldTableValues(ScsCursor* c, const RowBuffer* values, int32_t u, Change* ch) {
+  if (values == nullptr || u < 0 || u >= values->rowCount) return 0;
+  std::vector<uint16_t> compared;
+  const size_t n = std::min<size_t>(values->colCount, c->tableCols.size());
+  for (size_t k = 0; k < n; ++k) {
+    const SCS_COLDESC& col = c->tableCols[k];
+    if (IsNullAt(values, static_cast<uint16_t>(k), u)) {
+      ch->text += std::string(" AND ") + col.name + " IS NULL";
+      continue;
+    }
+    ch->text += std::string(" AND ") + col.name + " = ?";
+    SCS_PARAMDESC d{};
+    scs_p_ColDescToParamDesc(&col, &d);
+    ch->descs.push_back(d);
+    compared.push_back(static_cast<uint16_t>(k));
+  }
+  if (compared.empty()) return 0;
+  RowBuffer* old = nullptr;
+  const int rc = RowOf(values, u, compared, &old);
+  if (rc != 0) return rc;
+  ch->parts.push_back(old);
+  return 0;
+}
+
 // Under optimistic concurrency: the old values of rowset row j (of the
 // rowset's values) that the row must still hold.
-int AddOldValues(ScsCursor* c, int32_t j, Change* ch) {
-  if (!Optimistic(c) || c->rowsetValues == nullptr || j < 0 || j >= c->rowsetValues->rowCount) {
+int AddOldValues(ScsCursor* c, const RowBuffer* values, int32_t j, Change* ch) {
+  if (!Optimistic(c) || values == nullptr || j < 0 || j >= values->rowCount) {
     return 0;
   }
   std::vector<uint16_t> compared;
-  const uint16_t n = std::min<uint16_t>(c->rowsetValues->colCount, c->resultColCount);
+  const uint16_t n = std::min<uint16_t>(values->colCount, c->resultColCount);
   for (uint16_t k = 0; k < n; ++k) {
     const SCS_COLDESC* item = nullptr;
     if (SelectItem(c, static_cast<uint16_t>(k + 1), &item) != 0 || item->kind != SCS_COL_COLUMN) continue;
     if (LongOrInexact(static_cast<int16_t>(c->resultCols[k].sqlType & 0xFFFF))) continue;
-    if (IsNullAt(c->rowsetValues, k, j)) {
+    if (IsNullAt(values, k, j)) {
       ch->text += std::string(" AND ") + item->name + " IS NULL";
       continue;
     }
@@ -315,7 +466,7 @@ int AddOldValues(ScsCursor* c, int32_t j, Change* ch) {
   }
   if (compared.empty()) return 0;
   RowBuffer* old = nullptr;
-  const int rc = RowOf(c->rowsetValues, j, compared, &old);
+  const int rc = RowOf(values, j, compared, &old);
   if (rc != 0) return rc;
   ch->parts.push_back(old);
   return 0;
@@ -374,11 +525,55 @@ int SameVersion(ScsCursor* c, int32_t kn, int32_t j, bool* same) {
   return 0;
 }
 
+// Reads key kn's row by key now (locked as it is read under row-version
+// concurrency, where the data source can): *placed (a new one-row buffer)
+// and *missing when the row is gone.
+int ReadRowByKey(ScsCursor* c, int32_t kn, bool lock, RowBuffer** placed, int16_t* missing) {
+  *placed = nullptr;
+  *missing = 0;
+  int32_t kr = 0;
+  int rc = scs_p_KeyRowAt(c, kn, &kr);
+  if (rc != 0) return rc;
+  c->versionCheck = lock;
+  rc = scs_p_ReadKeyRows(c, c->keyset->keys, kr, 1, placed, missing);
+  c->versionCheck = false;
+  return rc;
+}
+
+// Under optimistic concurrency, a change by bookmark of a row outside the
+// rowset: the row as the data source holds it now (*now) must still be the
+// one the application last fetched (its noted version). 0 with *same, or the
+// failing read's code. A row the application never fetched compares nothing.
+int OutsideVersion(ScsCursor* c, int32_t kn, RowBuffer** now, bool* same) {
+  *same = true;
+  int16_t missing = 0;
+  int rc = 0;
+  if (scs_p_ValuesByTable(c)) {
+    std::vector<int16_t> gone;
+    rc = ReadTableRows(c, std::vector<int32_t>{kn}, now, &gone);
+    missing = rc == 0 && !gone.empty() ? gone[0] : 0;
+  } else {
+    rc = ReadRowByKey(c, kn, c->concurrency == SCS_CONCUR_ROWVER, now, &missing);
+  }
+  if (rc != 0) return rc;
+  if (missing != 0) {
+    *same = false;
+    return 0;
+  }
+  const auto it = c->fetchedVersions.find(kn);
+  if (it == c->fetchedVersions.end()) return 0;
+  std::array<uint8_t, 16> current{};
+  rc = RVC_RowDigest(*now, 0, (*now)->colCount, current.data());
+  if (rc != 0) return rc;
+  *same = current == it->second;
+  return 0;
+}
+
 // One UPDATE or DELETE of key kn. oldRow: the rowset row with its old values
 // (-1 none); dataRow: the row of the data block (update). Returns the row's
 // new status.
 uint16_t ChangeRow(ScsCursor* c, int32_t operation, int32_t kn, int32_t oldRow, const RowBuffer* data,
-                   const uint16_t* columns, int32_t dataRow, int* failure) {
+                   const uint16_t* columns, int32_t dataRow, int* failure, const RowBuffer* outside = nullptr) {
   Change ch;
   int rc = 0;
   try {
@@ -399,7 +594,14 @@ uint16_t ChangeRow(ScsCursor* c, int32_t operation, int32_t kn, int32_t oldRow, 
       if (rc == 0) ch.parts.push_back(values);
     }
     if (rc == 0) rc = AddKey(c, kn, &ch);
-    if (rc == 0) rc = AddOldValues(c, oldRow, &ch);
+    // The old values: the rowset's row, or the row outside the rowset as it
+    // was just read and compared.
+    if (rc == 0 && scs_p_ValuesByTable(c)) {
+      rc = outside != nullptr ? AddOldTableValues(c, outside, 0, &ch)
+                              : AddOldTableValues(c, c->tableValues, TableValueRow(c, kn), &ch);
+    } else if (rc == 0) {
+      rc = outside != nullptr ? AddOldValues(c, outside, 0, &ch) : AddOldValues(c, c->rowsetValues, oldRow, &ch);
+    }
   } catch (const std::bad_alloc&) {
     rc = KX_ERR_NOMEM;
   }
@@ -426,7 +628,11 @@ uint16_t ChangeRow(ScsCursor* c, int32_t operation, int32_t kn, int32_t oldRow, 
 // After an update the rowset's old values of the rows changed are what the
 // data source holds now, so that the next change of them compares with those.
 void RefreshRowsetValues(ScsCursor* c, const std::vector<int32_t>& rows) {
-  if (c->rowsetValues == nullptr || !Optimistic(c)) return;
+  if (!Optimistic(c)) return;
+  if (c->rowsetValues == nullptr) {
+    if (!rows.empty()) scs_p_NoteTableValues(c);
+    return;
+  }
   for (int32_t j : rows) {
     int32_t kr = 0;
     if (scs_p_KeyRowAt(c, c->rowsetKeys[static_cast<size_t>(j)], &kr) != 0) continue;
@@ -436,6 +642,8 @@ void RefreshRowsetValues(ScsCursor* c, const std::vector<int32_t>& rows) {
     if (missing == 0 && placed->colCount == c->rowsetValues->colCount) RB_CopyRow(c->rowsetValues, placed, j, 0, false);
     scs_p_FreeRows(placed);
   }
+  scs_p_NoteVersions(c, c->rowsetValues);
+  if (!rows.empty()) scs_p_NoteTableValues(c);
 }
 
 // A dynamic cursor that keeps row versions (DYN_CURS_SENSITIVITY=HIGH) takes
@@ -462,6 +670,33 @@ void StoreOwnVersions(ScsCursor* c, const std::vector<int32_t>& rows) {
     RVC_CheckRows(c, ks->keys, kr, static_cast<uint16_t>(KS_KeyCount(ks)), one);
     RowStatusSetFree(&one);
   }
+}
+
+// A row the cursor changed outside the rowset: its new values are the
+// version the next change compares with (a deleted row has none).
+void NoteChangedVersion(ScsCursor* c, int32_t kn, int32_t operation) {
+  c->fetchedVersions.erase(kn);
+  if (operation != SQL_UPDATE || !Optimistic(c)) return;
+  RowBuffer* placed = nullptr;
+  int16_t missing = 0;
+  int rc = 0;
+  if (scs_p_ValuesByTable(c)) {
+    std::vector<int16_t> gone;
+    rc = ReadTableRows(c, std::vector<int32_t>{kn}, &placed, &gone);
+    missing = rc == 0 && !gone.empty() ? gone[0] : 1;
+  } else {
+    rc = ReadRowByKey(c, kn, false, &placed, &missing);
+  }
+  if (rc == 0 && missing == 0) {
+    std::array<uint8_t, 16> digest{};
+    if (RVC_RowDigest(placed, 0, placed->colCount, digest.data()) == 0) {
+      try {
+        c->fetchedVersions[kn] = digest;
+      } catch (const std::bad_alloc&) {
+      }
+    }
+  }
+  scs_p_FreeRows(placed);
 }
 
 int Finish(ScsCursor* c, int32_t asked, int32_t done) {
@@ -539,6 +774,89 @@ int PosInsert(ScsCursor* c, uint16_t* statuses, int32_t n, const RowBuffer* data
 
 }  // namespace
 
+bool scs_p_ValuesByTable(const ScsCursor* c) {
+  return c->concurrency == SCS_CONCUR_VALUES && c->optimisticMode != 2 && scs_p_Changeable(c) &&
+         c->tableRefs->count == 1 && SCS_CheckUpdatable(c) == 0;
+}
+
+int scs_p_NoteTableValues(ScsCursor* c) {
+  scs_p_FreeRows(c->tableValues);
+  c->tableValues = nullptr;
+  c->tableValueKeys.clear();
+  if (!scs_p_ValuesByTable(c)) return 0;
+  const KS_REC* ks = c->keyset;
+  std::vector<int32_t> keys;
+  for (const int32_t kn : c->rowsetKeys) {
+    if (kn >= 0 && kn < ks->statusCount && ks->status[kn] != SCS_ROW_DELETED) keys.push_back(kn);
+  }
+  if (keys.empty()) return 0;
+  RowBuffer* placed = nullptr;
+  std::vector<int16_t> missing;
+  const int rc = ReadTableRows(c, keys, &placed, &missing);
+  if (rc != 0) return rc;
+  c->tableValues = placed;
+  c->tableValueKeys = keys;
+  for (size_t u = 0; u < keys.size(); ++u) {
+    // A row gone since compares with nothing: its change finds no row.
+    if (missing[u] != 0) c->tableValueKeys[u] = -1;
+  }
+  // The versions a change by bookmark outside the rowset compares with.
+  if (scs_p_HasBookmarks(c)) {
+    for (size_t u = 0; u < keys.size(); ++u) {
+      if (c->tableValueKeys[u] < 0) continue;
+      std::array<uint8_t, 16> digest{};
+      if (RVC_RowDigest(placed, static_cast<int32_t>(u), placed->colCount, digest.data()) != 0) continue;
+      c->fetchedVersions[keys[u]] = digest;
+    }
+  }
+  return 0;
+}
+
+bool scs_p_LocksByUpdate(const ScsCursor* c) {
+  return c->concurrency == SCS_CONCUR_LOCK && c->connInfo != nullptr && c->connInfo->lockByUpdate != 0 &&
+         c->connInfo->selectForUpdate == 0 && scs_p_Changeable(c) && SCS_CheckUpdatable(c) == 0;
+}
+
+int scs_p_LockRows(ScsCursor* c, const std::vector<int32_t>& keys, std::vector<int32_t>* failed) {
+  failed->clear();
+  KS_REC* ks = c->keyset;
+  int rc = EnsureKeysetStmt(c);
+  if (rc != 0) return rc;
+  int32_t wanted = 0;
+  for (const int32_t kn : keys) {
+    const int16_t* st = KeyStatus(c, kn);
+    if (st == nullptr || (*st != SCS_ROW_SUCCESS && *st != SCS_ROW_UPDATED)) continue;
+    ++wanted;
+    // The row's key columns assigned their own values: the data source
+    // locks the row as for any update, until the transaction ends, and the
+    // row stays as it is.
+    Change ch;
+    int32_t kr = 0;
+    rc = scs_p_KeyRowAt(c, kn, &kr);
+    ch.text = "UPDATE " + TargetTable(c) + " SET ";
+    for (int32_t i = 0; rc == 0 && i < KS_KeyCount(ks); ++i) {
+      if (i > 0) ch.text += ", ";
+      ch.text += std::string(KS_KeyCol(ks, i)->name) + " = ?";
+      SCS_PARAMDESC d{};
+      scs_p_ColDescToParamDesc(KS_KeyCol(ks, i), &d);
+      ch.descs.push_back(d);
+    }
+    RowBuffer* set = nullptr;
+    if (rc == 0) rc = KS_KeyRowsToParams(ks->keys, static_cast<uint16_t>(KS_KeyCount(ks)), kr, 1, 1, &set);
+    if (rc == 0) ch.parts.push_back(set);
+    if (rc == 0) rc = AddKey(c, kn, &ch);
+    int32_t locked = 0;
+    if (rc == 0) rc = RunChange(c, ch, &locked);
+    if (rc == KX_ERR_NOMEM) return rc;
+    if (rc != 0 || locked <= 0) failed->push_back(kn);
+    rc = 0;
+  }
+  if (failed->empty()) return 0;
+  LogError("scs_p_LockRows: Couldn't acquire row lock(s): %d of %d", static_cast<int>(failed->size()),
+           static_cast<int>(wanted));
+  return KX_ERR_ROW_ERROR;
+}
+
 bool scs_p_Changeable(const ScsCursor* c) {
   const KS_REC* ks = c->keyset;
   // Every cursor over keys: the whole result's (keyset-driven, static) or a
@@ -593,7 +911,7 @@ int scs_p_SetPosOp(ScsCursor* c, int32_t row, int32_t operation, uint16_t** stat
   for (uint16_t i = 0; operation != SQL_DELETE && i < columnCount; ++i) {
     if (columns[i] == 0 || columns[i] > c->resultColCount) return KX_ERR_BAD_COLUMN_NUMBER;
   }
-  const int32_t n = operation == SQL_ADD ? data->rowCount : (row == SCS_AT_ALL_ROWS ? c->rowsetSize : 1);
+  const int32_t n = operation == SQL_ADD ? data->rowCount : (row == SCS_AT_ALL_ROWS ? scs_p_HeldRows(c) : 1);
   auto* out = static_cast<uint16_t*>(std::calloc(static_cast<size_t>(n > 0 ? n : 1), sizeof(uint16_t)));
   if (out == nullptr) return KX_ERR_NOMEM;
   try {
@@ -620,6 +938,20 @@ int32_t KeyOfBookmark(const ScsCursor* c, uint32_t b) {
   const KS_REC* ks = c->keyset;
   if (b == 0 || ks == nullptr || static_cast<int64_t>(b) > ks->statusCount) return -1;
   return static_cast<int32_t>(b) - 1;
+}
+
+// The answer of a fetch by bookmark: a bookmark that names no row gives its
+// row SQL_ROW_ERROR. When not one of them names a row the call fails with
+// HY111, one message a bookmark (the rows' statuses still go out); else the
+// rows in error make it a success with information (01S01).
+template <typename Names>
+int BookmarksAnswer(ScsCursor* c, const uint32_t* bookmarks, uint16_t n, int32_t invalid, Names names) {
+  if (invalid < n) return 0;
+  for (uint16_t i = 0; i < n; ++i) {
+    if (names(bookmarks[i])) continue;
+    SCS_PostMsg(c, ("Bookmark " + std::to_string(bookmarks[i]) + " names no row of the cursor").c_str(), "HY111");
+  }
+  return KX_ERR_BAD_BOOKMARK;
 }
 
 int BulkFetch(ScsCursor* c, const uint32_t* bookmarks, uint16_t n, uint16_t* statuses, RowStatusSet** fetched) {
@@ -673,7 +1005,7 @@ int BulkFetch(ScsCursor* c, const uint32_t* bookmarks, uint16_t n, uint16_t* sta
   *set->rows = *rows;
   std::free(rows);
   std::vector<int32_t> rowsetKeys(static_cast<size_t>(n), -1);
-  int32_t found = 0;
+  int32_t found = 0, invalid = 0;
   for (uint16_t i = 0; i < n && rc == 0; ++i) {
     const int32_t kn = KeyOfBookmark(c, bookmarks[i]);
     const ptrdiff_t u = kn >= 0 ? std::lower_bound(keys.begin(), keys.end(), kn) - keys.begin() : -1;
@@ -693,6 +1025,7 @@ int BulkFetch(ScsCursor* c, const uint32_t* bookmarks, uint16_t n, uint16_t* sta
     if (set->rows->colCount > 0 && set->rows->rowCount <= i) set->rows->rowCount = i + 1;  // a NULL row holds the place
     set->statuses[i] = static_cast<int16_t>(st);
     statuses[i] = st;
+    if (kn < 0) ++invalid;
   }
   if (rc != 0) {
     RowStatusSetFree(&set);
@@ -700,14 +1033,74 @@ int BulkFetch(ScsCursor* c, const uint32_t* bookmarks, uint16_t n, uint16_t* sta
   }
   c->setPosRowsAffected = found;
   // The fetched rows are the rowset the application holds now.
+  c->heldRows = n;
   rc = scs_p_KeepRowset(c, set->rows, 0, 0);
-  if (rc == 0 && c->concurrency != SCS_CONCUR_READ_ONLY) c->rowsetKeys = rowsetKeys;
+  if (rc == 0 && c->concurrency != SCS_CONCUR_READ_ONLY) {
+    c->rowsetKeys = rowsetKeys;
+    scs_p_NoteVersions(c, set->rows);
+    rc = scs_p_NoteTableValues(c);
+  }
   if (rc != 0) {
     RowStatusSetFree(&set);
     return rc;
   }
   *fetched = set;
-  return 0;
+  return BookmarksAnswer(c, bookmarks, n, invalid, [&](uint32_t b) { return KeyOfBookmark(c, b) >= 0; });
+}
+
+// A static cursor that cannot change its rows has bookmarks all the same:
+// each is the row's number in the cached result, read from there.
+int BulkFetchStatic(ScsCursor* c, const uint32_t* bookmarks, uint16_t n, uint16_t* statuses, RowStatusSet** fetched) {
+  if ((c->flags & SCSF_CACHED) == 0) {
+    const int rc = scs_p_CacheResult(c);
+    if (rc != 0) return rc;
+  }
+  auto names = [&](uint32_t b) { return b >= 1 && static_cast<int64_t>(b) <= c->rowCount; };
+  RowStatusSet* set = nullptr;
+  int rc = RowStatusSetNew(&set, n);
+  if (rc != 0) return rc;
+  Owned rows;
+  int32_t invalid = 0, found = 0;
+  for (uint16_t i = 0; i < n && rc == 0; ++i) {
+    uint16_t st = SCS_ROW_ERROR;
+    if (names(bookmarks[i])) {
+      RowBuffer* one = nullptr;
+      rc = SS_GetRows(c->snapshot, static_cast<int32_t>(bookmarks[i] - 1), 1, &one);
+      if (rc != 0) SCS_PostCacheFailure(c, &c->snapshot->cache);
+      Owned row(one);
+      if (rc == 0 && one->rowCount != 1) rc = KX_ERR_GENERAL;
+      if (rc == 0 && rows.rb == nullptr) {
+        RowBuffer* r = nullptr;
+        rc = RB_CloneEmpty(&r, one, n);
+        rows.reset(r);
+      }
+      if (rc == 0) rc = RB_CopyRow(rows.rb, one, i, 0, false);
+      st = SCS_ROW_SUCCESS;
+      ++found;
+    } else {
+      ++invalid;
+    }
+    set->statuses[i] = static_cast<int16_t>(st);
+    statuses[i] = st;
+  }
+  if (rc == 0 && rows.rb != nullptr) rows.rb->rowCount = n;  // NULL rows hold the places of the others
+  if (rc == 0 && rows.rb == nullptr) {
+    // Not one bookmark names a row: no values, only the rows' statuses.
+    rows.reset(static_cast<RowBuffer*>(std::calloc(1, sizeof(RowBuffer))));
+    if (rows.rb == nullptr) rc = KX_ERR_NOMEM;
+  }
+  if (rc != 0) {
+    RowStatusSetFree(&set);
+    return rc;
+  }
+  RB_Free(set->rows);
+  RowBuffer* taken = rows.release();
+  *set->rows = *taken;
+  std::free(taken);
+  c->setPosRowsAffected = found;
+  c->heldRows = n;
+  *fetched = set;
+  return BookmarksAnswer(c, bookmarks, n, invalid, names);
 }
 
 int BulkChange(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, uint16_t n, const RowBuffer* data,
@@ -732,12 +1125,25 @@ int BulkChange(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, uint
       continue;
     }
     const int32_t j = RowsetRowOf(c, kn);
-    const uint16_t st = ChangeRow(c, op, kn, j, data, columns, i, &failure);
+    Owned now;
+    if (j < 0 && Optimistic(c)) {
+      bool same = true;
+      RowBuffer* read = nullptr;
+      const int rc = OutsideVersion(c, kn, &read, &same);
+      now.reset(read);
+      if (rc != 0) continue;  // the row's error; its messages are on the keyset statement
+      if (!same) {
+        SCS_PostMsg(c, kConflict, "01001");
+        continue;
+      }
+    }
+    const uint16_t st = ChangeRow(c, op, kn, j, data, columns, i, &failure, now.rb);
     statuses[i] = st;
     if (st != SCS_ROW_ERROR) {
       ++done;
       if (ks != nullptr) *ks = static_cast<int16_t>(st);
       if (op == SQL_UPDATE && j >= 0) updated.push_back(j);
+      if (j < 0) NoteChangedVersion(c, kn, op);
     }
   }
   if (failure != 0) return failure;
@@ -766,12 +1172,27 @@ int scs_p_BulkOps(ScsCursor* c, uint16_t operation, const uint32_t* bookmarks, u
     return KX_ERR_GENERAL;
   }
   if (operation == SQL_FETCH_BY_BOOKMARK && fetched == nullptr) return KX_ERR_GENERAL;
+  // Changes need a cursor whose rows can be changed.
+  if (operation != SQL_FETCH_BY_BOOKMARK && c->concurrency == SCS_CONCUR_READ_ONLY) return KX_ERR_BAD_OPTION;
+  const bool staticRows = c->cursorType == SCS_STATIC && !scs_p_Changeable(c) && SCS_IsQuery(c);
+  if (operation == SQL_FETCH_BY_BOOKMARK && staticRows) {
+    auto* out = static_cast<uint16_t*>(std::calloc(n, sizeof(uint16_t)));
+    if (out == nullptr) return KX_ERR_NOMEM;
+    for (uint16_t i = 0; i < n; ++i) out[i] = SCS_ROW_ERROR;
+    *statuses = out;
+    if (count != nullptr) *count = n;
+    c->messages.clear();
+    try {
+      return BulkFetchStatic(c, bookmarks, n, out, fetched);
+    } catch (const std::bad_alloc&) {
+      return KX_ERR_NOMEM;
+    }
+  }
   // A bookmark is a row's number in the result: a window's keys have none.
   if (!scs_p_HasBookmarks(c)) return KX_ERR_NO_BULK_OPS;
   if (operation != SQL_FETCH_BY_BOOKMARK) {
     int rc = SCS_CheckUpdatable(c);
     if (rc != 0) return rc;
-    if (c->concurrency == SCS_CONCUR_READ_ONLY) return KX_ERR_BAD_ARGUMENT;
   }
   DrainHelperMessages(c);
   int rc = EnsureKeysetStmt(c);

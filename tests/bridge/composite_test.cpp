@@ -1,8 +1,8 @@
 // The cursor layer's composite operations over the JDBC agent (H2 in
 // memory): execute-and-describe, allocate-and-prepare, the column types of a
-// result, long values kept aside from a rowset and read in pieces, and
-// batches of statements. The named-parameter slots, which this agent cannot
-// serve, stay empty and answer IM001.
+// result, long values kept aside from a rowset and read in pieces, batches
+// of statements, execute-direct with extended descriptors, and the
+// connection's capability text.
 #include <gtest/gtest.h>
 
 #include <sqlext.h>
@@ -348,19 +348,98 @@ TEST_P(Composite, BatchesRunDataStatementsAndStopAtAQuery) {
   a.ops->DRV_FreeStmt(q);
 }
 
-// Named parameters are beyond this agent: the slots stay empty, and a call
-// through them answers IM001 without reaching anything.
-TEST(CompositeSlots, NamedParameterSlotsStayEmpty) {
+// Execute-direct with extended (named) descriptors: the agent has no slot of
+// its own for them, so the layer runs the statement with their plain
+// descriptors, by position, and keeps them for its own statements (a keyset
+// cursor's by-key reads run with the application's values).
+TEST_P(Composite, ExecDirectExRunsWithExtendedDescriptors) {
   LayeredSession a;
-  AgentBinding binding{0, a.ops};
-  EXPECT_EQ(a.ops->DRV_ExecDirectEx, nullptr);
-  EXPECT_EQ(a.ops->DRV_SetParamInfoEx, nullptr);
-  EXPECT_EQ(KX_ERR_NOT_SUPPORTED, AgentCall(binding, &AgentOps::DRV_SetParamInfoEx, AgentHandle{1}, uint16_t{0},
-                                            static_cast<const SCS_PARAMDESC_EX*>(nullptr)));
-  EXPECT_EQ(KX_ERR_NOT_SUPPORTED,
-            AgentCall(binding, &AgentOps::DRV_ExecDirectEx, AgentHandle{1}, static_cast<const char*>(nullptr),
-                      static_cast<RowBuffer*>(nullptr), uint16_t{0}, static_cast<const SCS_PARAMDESC_EX*>(nullptr)));
-  // Every other composite slot is the layer's.
+  ASSERT_EQ(0, a.ConnectH2("composite_exdx", GetParam())) << AgentMessages(a.ops, a.server);
+  a.Items(6);
+  EXPECT_NE(a.ops->DRV_ExecDirectEx, nullptr);
+  EXPECT_NE(a.ops->DRV_SetParamInfoEx, nullptr);
+  AgentHandle h = a.Stmt();
+  const SCS_PARAMDESC_EX insert[1] = {{{SQL_INTEGER, SQL_C_SLONG, 10, 0, SQL_PARAM_INPUT}, "id"}};
+  ParamBlock row(1, 1);
+  row.Column(RBT_SLONG, 4);
+  row.Set<int32_t>(0, 0, 7);
+  ASSERT_EQ(0, a.ops->DRV_ExecDirectEx(h, "INSERT INTO items VALUES (?, 'seven')", row.Release(), 1, insert))
+      << AgentMessages(a.ops, h);
+  a.ops->DRV_FreeStmt(h);
+  // A keyset cursor over a statement with a marker described that way.
+  h = a.Stmt();
+  a.SetInt(h, AP_STMT_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN);
+  a.SetInt(h, AP_STMT_ROWSET_SIZE, 10);
+  const SCS_PARAMDESC_EX above{{SQL_INTEGER, SQL_C_SLONG, 10, 0, SQL_PARAM_INPUT}, "low"};
+  ParamBlock low(1, 1);
+  low.Column(RBT_SLONG, 4);
+  low.Set<int32_t>(0, 0, 4);
+  ASSERT_EQ(0, a.ops->DRV_ExecDirectEx(h, "SELECT id, name FROM items WHERE id > ? ORDER BY id", low.Release(), 1,
+                                      &above))
+      << AgentMessages(a.ops, h);
+  EXPECT_EQ(a.GetInt(h, AP_STMT_ROW_COUNT), 3);
+  RowStatusSet* set = nullptr;
+  uint32_t got = 0;
+  int32_t total = 0;
+  ASSERT_EQ(0, a.ops->DRV_FetchScroll(h, &set, 1, &got, &total, SQL_FETCH_ABSOLUTE)) << AgentMessages(a.ops, h);
+  ASSERT_NE(set, nullptr);
+  EXPECT_EQ(got, 3u);
+  int32_t ids[3] = {};
+  for (int r = 0; r < 3 && r < set->rows->rowCount; ++r) {
+    std::memcpy(&ids[r], RB_Element(&set->rows->columns[0], static_cast<size_t>(r)), 4);
+  }
+  EXPECT_EQ(ids[0], 5);
+  EXPECT_EQ(ids[2], 7);
+  RowStatusSetFree(&set);
+  // Without text it runs the statement prepared last, and an unknown
+  // statement is refused.
+  ParamBlock again(1, 1);
+  again.Column(RBT_SLONG, 4);
+  again.Set<int32_t>(0, 0, 6);
+  ASSERT_EQ(0, a.ops->DRV_ExecDirectEx(h, nullptr, again.Release(), 1, &above)) << AgentMessages(a.ops, h);
+  EXPECT_EQ(a.GetInt(h, AP_STMT_ROW_COUNT), 1);
+  a.ops->DRV_FreeStmt(h);
+  EXPECT_EQ(KX_ERR_BAD_ARGUMENT, a.ops->DRV_SetParamInfoEx(AgentHandle{0x7FFFFFF0}, 1, &above));
+}
+
+// The connection's capability text: version 001.005, then twelve digits
+// from the agent's capability mask and answers.
+TEST_P(Composite, CapabilityTextSummarisesTheConnection) {
+  LayeredSession a;
+  ASSERT_EQ(0, a.ConnectH2("composite_cap", GetParam())) << AgentMessages(a.ops, a.server);
+  char text[64] = {};
+  uint16_t length = 0;
+  ASSERT_EQ(0, a.ops->DRV_GetProperty(a.conn, AP_CONN_CAPABILITY_TEXT, text, sizeof text, &length));
+  const std::string got = text;
+  ASSERT_EQ(got.size(), 20u) << got;
+  EXPECT_EQ(length, 20);
+  EXPECT_EQ(got.substr(0, 8), "001.005:");
+  const auto mask = static_cast<uint32_t>(a.GetInt(a.conn, AP_CONN_CAPABILITY_MASK));
+  auto digit = [&](bool on) { return on ? '1' : '0'; };
+  int32_t commit = 0;
+  uint16_t n = 0;
+  ASSERT_EQ(0, a.ops->DRV_GetProperty(a.conn, AP_CONN_GETINFO_INT + SQL_CURSOR_COMMIT_BEHAVIOR, &commit, 4, &n));
+  const std::string want = std::string("001.005:") + digit(mask & CAP_HAS_SCRL_CURS) + digit(mask & CAP_HAS_EXECUTE2) +
+                           digit(mask & CAP_HAS_PARAM_OP) + digit(mask & CAP_HAS_DYN_MIX_CURS) +
+                           digit(mask & CAP_SP_OUT_DEFER_FETCH) + "1" + std::to_string(commit) + "00" +
+                           digit(mask & CAP_EXT_DESCRIBE) + digit(mask & CAP_DTC) + digit(mask & CAP_FAILOVER);
+  EXPECT_EQ(got, want);
+  EXPECT_EQ(got.substr(8, 4), "1111");  // this agent scrolls, executes, takes arrays and dynamic cursors
+  // Cut to the caller's buffer, the whole length still told.
+  char small[6] = {};
+  ASSERT_EQ(0, a.ops->DRV_GetProperty(a.conn, AP_CONN_CAPABILITY_TEXT, small, sizeof small, &length));
+  EXPECT_EQ(std::string(small), "001.0");
+  EXPECT_EQ(length, 20);
+  // The layer's answer for its own connections only.
+  EXPECT_EQ(KX_ERR_BAD_ARGUMENT,
+            a.ops->DRV_GetProperty(AgentHandle{0x7FFFFFF0}, AP_CONN_CAPABILITY_TEXT, text, sizeof text, &length));
+}
+
+// Every composite slot is the layer's.
+TEST(CompositeSlots, EveryCompositeSlotIsTheLayers) {
+  LayeredSession a;
+  EXPECT_NE(a.ops->DRV_ExecDirectEx, nullptr);
+  EXPECT_NE(a.ops->DRV_SetParamInfoEx, nullptr);
   EXPECT_NE(a.ops->DRV_ExecuteDescribe, nullptr);
   EXPECT_NE(a.ops->DRV_ExecuteDescribeEx, nullptr);
   EXPECT_NE(a.ops->DRV_AllocPrepare, nullptr);

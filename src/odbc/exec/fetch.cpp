@@ -103,10 +103,16 @@ SQLRETURN FetchRowsetImpl(StmtRecord* stmt, uint16_t orientation, int64_t offset
     if (rowsFetched != nullptr) *rowsFetched = 0;
     return SQL_NO_DATA;
   }
-  if (code != 0) return Fail(stmt, code);
+  const bool firstRowset = code == KX_ERR_FETCH_BEFORE_FIRST_ROWSET;
+  if (code != 0 && !firstRowset) return Fail(stmt, code);
   if (rowsFetched != nullptr) *rowsFetched = rows;
   if (delivered != nullptr) *delivered = rows;
-  return FetchRowsetToBindings(stmt, statuses, 0, ROWSET_MODE_FETCH);
+  const SQLRETURN result = FetchRowsetToBindings(stmt, statuses, 0, ROWSET_MODE_FETCH);
+  if (firstRowset && result == SQL_SUCCESS) {
+    stmt->error = KX_ERR_FETCH_BEFORE_FIRST_ROWSET;
+    return SQL_SUCCESS_WITH_INFO;
+  }
+  return result;
 }
 
 }  // namespace

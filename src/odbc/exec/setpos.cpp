@@ -747,8 +747,9 @@ SQLRETURN BulkOperations(StmtRecord* stmt, uint16_t operation) {
   const auto n = static_cast<uint16_t>(size);
   ApplyArdBindOffset(stmt);
   if (operation == SQL_ADD) {
-    // The rows of the bound arrays, as many as the array size says.
-    if (c.concurrency == SQL_CONCUR_READ_ONLY) return Fail(stmt, KX_ERR_BAD_ARGUMENT);
+    // The rows of the bound arrays, as many as the array size says. A
+    // read-only cursor changes nothing (HY092).
+    if (c.concurrency == SQL_CONCUR_READ_ONLY) return Fail(stmt, KX_ERR_BAD_OPTION);
     const SQLRETURN rc = SetPos(stmt, 0, SQL_ADD, SQL_LOCK_NO_CHANGE);
     if (rc == SQL_NEED_DATA) return rc;
     return BulkFinish(stmt, rc, nullptr, n, false);
@@ -758,7 +759,7 @@ SQLRETURN BulkOperations(StmtRecord* stmt, uint16_t operation) {
   if (mark == nullptr || mark->target == nullptr) return Fail(stmt, KX_ERR_BAD_OPTION);
   if ((operation == SQL_UPDATE_BY_BOOKMARK || operation == SQL_DELETE_BY_BOOKMARK) &&
       c.concurrency == SQL_CONCUR_READ_ONLY) {
-    return Fail(stmt, KX_ERR_BAD_ARGUMENT);
+    return Fail(stmt, KX_ERR_BAD_OPTION);
   }
   stmt->bulkBookmarks.reset(new (std::nothrow) uint32_t[n]());
   if (stmt->bulkBookmarks == nullptr) return Fail(stmt, KX_ERR_NOMEM);
@@ -815,6 +816,7 @@ SQLRETURN BulkOperations(StmtRecord* stmt, uint16_t operation) {
     if (StmtPullMsgs(stmt) == 0) stmt->error = answer;
     result = SQL_ERROR;
   }
+  const int32_t failure = stmt->error;
   StmtFreeResults(stmt);
   RowStatusSetFree(&c.rowStatus);
   c.rowStatus = set;
@@ -825,7 +827,12 @@ SQLRETURN BulkOperations(StmtRecord* stmt, uint16_t operation) {
     SCS_SetPosRow(&c, 1);
     uint16_t* ird = stmt->ird != nullptr ? stmt->ird->arrayStatusPtr : nullptr;
     const SQLRETURN copied = FetchRowsetToBindings(stmt, ird, 0, SQL_FETCH_BY_BOOKMARK);
-    if (result == SQL_SUCCESS) result = copied;
+    // A failed call keeps its own reason; the rows still get their statuses.
+    if (result == SQL_SUCCESS) {
+      result = copied;
+    } else {
+      stmt->error = failure;
+    }
     // Entries past the bookmarks asked for hold no row of this call.
     std::free(statuses);
     statuses = nullptr;

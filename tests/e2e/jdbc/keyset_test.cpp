@@ -452,32 +452,68 @@ TEST_P(Keysets, FallbacksAndRefusals) {
       {"SELECT t.id, k.name FROM " + table + " t, " + keyless + " k WHERE t.id = k.id", "01S02", 12},
       {"SELECT DISTINCT name FROM " + table, "01S02", 12},
       {"SELECT COUNT(*) FROM " + table, "01S02", 1},
-      {"SELECT name, COUNT(*) FROM " + table + " GROUP BY name", "IM913", 0},
-      {"SELECT id FROM " + table + " UNION SELECT id FROM " + keyless, "IM914", 0},
-      {"SELECT t.id FROM " + table + " t LEFT JOIN " + keyless + " k ON t.id = k.id", "IM928", 0},
-      {"SELECT 1", "IM934", 0},
+      // Groups, a UNION, an outer join and statements without a table have
+      // no key for their rows either.
+      {"SELECT name, COUNT(*) FROM " + table + " GROUP BY name", "01S02", 12},
+      {"SELECT id FROM " + table + " UNION SELECT id FROM " + keyless, "01S02", 12},
+      {"SELECT t.id FROM " + table + " t LEFT JOIN " + keyless + " k ON t.id = k.id", "01S02", 12},
+      {"SELECT 1", "01S02", 1},
+      {"SELECT CURRENT_TIMESTAMP", "01S02", 1},
       {"SELECT id, id * 2 FROM " + table + " ORDER BY 2", "IM919", 0},
   };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.sql.substr(0, 120));
-    ResetStmt();
-    Attr(stmt_, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN);
-    const SQLRETURN rc = ExecDirect(stmt_, k.sql);
-    const std::string state = State(SQL_HANDLE_STMT, stmt_);
-    if (std::string(k.state) == "01S02") {
-      EXPECT_EQ(rc, SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, stmt_);
-      EXPECT_EQ(state, "01S02");
-      EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_STATIC));
-      SQLLEN count = 0;
-      KX_STMT_OK(SQLRowCount(stmt_, &count));
-      EXPECT_EQ(count, k.rowCount);
-      KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
-      KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
-    } else {
-      EXPECT_EQ(rc, SQL_ERROR);
-      EXPECT_EQ(state, k.state) << Diag(SQL_HANDLE_STMT, stmt_);
+  // What SQL_ATTR_CURSOR_SCROLLABLE chooses, a dynamic cursor, and a static
+  // cursor that would change its rows: each settles on a static read-only one.
+  struct Ask {
+    const char* name;
+    SQLULEN type, concurrency;
+  };
+  const Ask asks[] = {{"keyset", SQL_CURSOR_KEYSET_DRIVEN, SQL_CONCUR_READ_ONLY},
+                      {"dynamic", SQL_CURSOR_DYNAMIC, SQL_CONCUR_READ_ONLY},
+                      {"static values", SQL_CURSOR_STATIC, SQL_CONCUR_VALUES},
+                      {"keyset lock", SQL_CURSOR_KEYSET_DRIVEN, SQL_CONCUR_LOCK}};
+  for (const Ask& ask : asks) {
+    for (const Case& k : cases) {
+      SCOPED_TRACE(std::string(ask.name) + ": " + k.sql.substr(0, 120));
+      ResetStmt();
+      Attr(stmt_, SQL_ATTR_CURSOR_TYPE, ask.type);
+      Attr(stmt_, SQL_ATTR_CONCURRENCY, ask.concurrency);
+      const SQLRETURN rc = ExecDirect(stmt_, k.sql);
+      const std::string state = State(SQL_HANDLE_STMT, stmt_);
+      if (std::string(k.state) == "01S02") {
+        EXPECT_EQ(rc, SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, stmt_);
+        EXPECT_EQ(state, "01S02");
+        EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_STATIC));
+        SQLULEN concurrency = 0;
+        KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY, &concurrency, 0, nullptr));
+        EXPECT_EQ(concurrency, static_cast<SQLULEN>(SQL_CONCUR_READ_ONLY));
+        SQLLEN count = 0;
+        KX_STMT_OK(SQLRowCount(stmt_, &count));
+        EXPECT_EQ(count, k.rowCount);
+        KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
+        KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+      } else {
+        EXPECT_EQ(rc, SQL_ERROR);
+        EXPECT_EQ(state, k.state) << Diag(SQL_HANDLE_STMT, stmt_);
+      }
     }
   }
+  // Such a cursor's rows cannot be changed: SQLSetPos and a positioned
+  // statement naming it are refused.
+  ResetStmt();
+  Attr(stmt_, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN);
+  Attr(stmt_, SQL_ATTR_CONCURRENCY, SQL_CONCUR_VALUES);
+  KX_STMT_OK(SQLSetCursorName(stmt_, (SQLCHAR*)"OUTERC", SQL_NTS));
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT t.id, t.name FROM " + table + " t LEFT JOIN " + keyless +
+                                   " k ON t.id = k.id ORDER BY t.id"));
+  Rowset rs;
+  rs.Bind(stmt_, false);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  EXPECT_EQ(SQLSetPos(stmt_, 1, SQL_DELETE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+  SQLHSTMT pos = SQL_NULL_HSTMT;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &pos), SQL_SUCCESS);
+  EXPECT_EQ(ExecDirect(pos, "DELETE FROM " + table + " WHERE CURRENT OF OUTERC"), SQL_ERROR);
+  SQLFreeHandle(SQL_HANDLE_STMT, pos);
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table), "12");
   // The next statement on the handle asks for a keyset again.
   ResetStmt();
   KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name FROM " + table));
@@ -497,7 +533,8 @@ TEST_P(Keysets, InformationSaysKeysetCursorsWork) {
                               SQL_CA1_BOOKMARK | SQL_CA1_BULK_FETCH_BY_BOOKMARK;
   EXPECT_EQ(a1 & changes, changes);
   const SQLUINTEGER a2 = InfoU32(SQL_KEYSET_CURSOR_ATTRIBUTES2);
-  EXPECT_NE(a2 & SQL_CA2_SENSITIVITY_DELETIONS, 0u);
+  // Deleted rows stay as holes (SQL_ROW_DELETED): no sensitivity to deletions.
+  EXPECT_EQ(a2 & SQL_CA2_SENSITIVITY_DELETIONS, 0u);
   EXPECT_NE(a2 & SQL_CA2_SENSITIVITY_UPDATES, 0u);
   EXPECT_EQ(a2 & (SQL_CA2_LOCK_CONCURRENCY | SQL_CA2_OPT_ROWVER_CONCURRENCY | SQL_CA2_OPT_VALUES_CONCURRENCY),
             static_cast<SQLUINTEGER>(SQL_CA2_LOCK_CONCURRENCY | SQL_CA2_OPT_ROWVER_CONCURRENCY |
@@ -572,6 +609,103 @@ TEST_P(Keysets, ForcedStaticCursorsReadEachResultWhole) {
   SQLFreeHandle(SQL_HANDLE_STMT, a);
   SQLFreeHandle(SQL_HANDLE_STMT, b);
   Drop(mase);
+}
+
+// The key columns of a table are remembered without the statement's alias:
+// later statements on the connection name the same tables under other
+// aliases, or the same aliases for the other tables, and each reads its own
+// rows by its own aliases.
+TEST_P(Keysets, KeyColumnsTakeEachStatementsAliases) {
+  const std::string parent = Table("kparent", "pid INTEGER NOT NULL PRIMARY KEY, name VARCHAR(40)");
+  const std::string child = Table("kchild", "cid INTEGER NOT NULL PRIMARY KEY, pid INTEGER, name VARCHAR(40)");
+  for (int i = 1; i <= 6; ++i) {
+    Exec("INSERT INTO " + parent + " VALUES (" + std::to_string(i) + ", 'parent " + std::to_string(i) + "')");
+    Exec("INSERT INTO " + child + " VALUES (" + std::to_string(100 + i) + ", " + std::to_string(7 - i) + ", 'child " +
+         std::to_string(100 + i) + "')");
+  }
+  ResetStmt();
+  const std::string queries[] = {
+      "SELECT x.pid, y.name FROM " + parent + " x, " + child + " y WHERE x.pid = y.pid ORDER BY x.pid",
+      "SELECT a.pid, b.name FROM " + parent + " a, " + child + " b WHERE a.pid = b.pid ORDER BY a.pid",
+      "SELECT y.pid, x.name FROM " + parent + " y, " + child + " x WHERE y.pid = x.pid ORDER BY y.pid",
+      "SELECT y.pid, x.name FROM " + child + " x, " + parent + " y WHERE y.pid = x.pid ORDER BY y.pid",
+  };
+  for (const std::string& sql : queries) {
+    SCOPED_TRACE(sql);
+    SQLHSTMT st = SQL_NULL_HSTMT;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st), SQL_SUCCESS);
+    Keyset(st);
+    const SQLRETURN rc = ExecDirect(st, sql);
+    EXPECT_EQ(rc, SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, st);
+    EXPECT_EQ(CursorType(st), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
+    Rowset rs;
+    rs.Bind(st, false);
+    EXPECT_EQ(SQLFetchScroll(st, SQL_FETCH_FIRST, 0), SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, st);
+    EXPECT_EQ(rs.fetched, 6u);
+    for (int r = 0; r < 6; ++r) {
+      EXPECT_EQ(rs.status[r], SQL_ROW_SUCCESS) << r;
+      EXPECT_EQ(rs.id[r], r + 1);
+      EXPECT_EQ(std::string(rs.name[r]), "child " + std::to_string(107 - (r + 1)));
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+  }
+}
+
+// Table names reach the catalog as names, not search patterns: with tables
+// <t>_a and <t>xa, a keyset cursor on the first sees its own columns only.
+TEST_P(Keysets, TableNamesAreNotSearchPatterns) {
+  const std::string stem = UniqueName("pat");
+  const std::string mine = stem + "_a", other = stem + "xa";
+  Exec("CREATE TABLE " + other + " (id INTEGER NOT NULL PRIMARY KEY, extra VARCHAR(10), more INTEGER)");
+  tables_.push_back(other);
+  Exec("CREATE TABLE " + mine + " (id INTEGER NOT NULL PRIMARY KEY, name VARCHAR(40))");
+  tables_.push_back(mine);
+  Exec("INSERT INTO " + mine + " VALUES (1, 'one'), (2, 'two')");
+  Exec("INSERT INTO " + other + " VALUES (1, 'x', 1)");
+  ResetStmt();
+  Keyset(stmt_);
+  Attr(stmt_, SQL_ATTR_CONCURRENCY, SQL_CONCUR_VALUES);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT * FROM " + mine + " ORDER BY id"));
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "") << Diag(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
+  SQLSMALLINT cols = 0;
+  KX_STMT_OK(SQLNumResultCols(stmt_, &cols));
+  EXPECT_EQ(cols, 2);
+  Rowset rs;
+  rs.Bind(stmt_, false);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  ASSERT_EQ(rs.fetched, 2u);
+  rs.Name(1, "changed");
+  rs.idInd[1] = SQL_COLUMN_IGNORE;
+  EXPECT_EQ(SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(Scalar("SELECT name FROM " + mine + " WHERE id = 2"), "changed");
+}
+
+// SQL_FETCH_PRIOR from a rowset that starts at rows 2 to the rowset size
+// gives the first rowset with 01S06.
+TEST_P(Keysets, PriorNearTheStartSays01S06) {
+  const std::string table = Numbers(20);
+  for (SQLULEN type : {SQL_CURSOR_KEYSET_DRIVEN, SQL_CURSOR_STATIC}) {
+    SCOPED_TRACE(type);
+    ResetStmt();
+    Attr(stmt_, SQL_ATTR_CURSOR_TYPE, type);
+    Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 5);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name FROM " + table + " ORDER BY id"));
+    Rowset rs;
+    rs.Bind(stmt_, false);
+    for (SQLLEN start : {2, 5}) {
+      KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, start));
+      EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_PRIOR, 0), SQL_SUCCESS_WITH_INFO);
+      EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "01S06");
+      EXPECT_EQ(rs.fetched, 5u);
+      EXPECT_EQ(rs.id[0], 1);
+    }
+    // From row 6 the prior rowset is whole: no warning.
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 6));
+    EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_PRIOR, 0), SQL_SUCCESS);
+    EXPECT_EQ(rs.id[0], 1);
+    EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_PRIOR, 0), SQL_NO_DATA);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Road, Keysets, ::testing::ValuesIn(kRoads),

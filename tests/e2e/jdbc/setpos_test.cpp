@@ -1104,6 +1104,314 @@ TEST_P(SetPosTest, NamesWithDoubledQuotes) {
   }
 }
 
+// A rowset size made smaller after a fetch waits for the next fetch too:
+// SQLSetPos works on the five rows fetched, not on the first two.
+TEST_P(SetPosTest, ASmallerRowsetSizeWaitsForTheNextFetch) {
+  struct Case {
+    const char* name;
+    SQLUSMALLINT operation;
+    const char* rows;  // the table afterwards
+  };
+  const Case cases[] = {
+      {"delete", SQL_DELETE, "6:name 6:60 7:name 7:70"},
+      {"update", SQL_UPDATE, "1:new:10 2:new:20 3:new:30 4:new:40 5:new:50 6:name 6:60 7:name 7:70"},
+      {"refresh", SQL_REFRESH, "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60 7:name 7:70"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    ResetStmt();
+    const std::string table = Items(7);
+    Cursor(stmt_, SQL_CONCUR_VALUES, kRows);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+    Rowset rs{};
+    rs.Bind(stmt_);
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));  // ids 1..5
+    for (int r = 0; r < static_cast<int>(kRows); ++r) {
+      rs.Name(r, "new");
+      rs.qtyInd[r] = SQL_COLUMN_IGNORE;
+      rs.status[r] = 999;
+    }
+    Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 2);
+    EXPECT_EQ(SQLSetPos(stmt_, 0, k.operation, SQL_LOCK_NO_CHANGE), SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, stmt_);
+    for (SQLULEN r = 0; r < kRows; ++r) {
+      const SQLUSMALLINT want = k.operation == SQL_DELETE   ? SQL_ROW_DELETED
+                                : k.operation == SQL_UPDATE ? SQL_ROW_UPDATED
+                                                            : SQL_ROW_SUCCESS;
+      EXPECT_EQ(rs.status[r], want) << r;
+      if (k.operation == SQL_REFRESH) {
+        EXPECT_EQ(rs.id[r], static_cast<SQLINTEGER>(r + 1)) << r;
+      }
+    }
+    // Row 4 of the rowset in hand is there to stand on.
+    EXPECT_EQ(SQLSetPos(stmt_, 4, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, stmt_);
+    EXPECT_EQ(Rows(dbc_, table), k.rows);
+    // The next fetch takes the new size.
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+    EXPECT_EQ(rs.fetched, 2u);
+  }
+}
+
+// Under optimistic concurrency a change by bookmark of a row outside the
+// rowset is compared with the row as the application fetched it: a row
+// another user changed since, or deleted, is left alone (01001), the others
+// change; a row the cursor changed is compared with its new values next.
+TEST_P(SetPosTest, BookmarkChangesOutsideTheRowsetCheckForConflicts) {
+  for (SQLULEN type : {SQL_CURSOR_KEYSET_DRIVEN, SQL_CURSOR_STATIC}) {
+    for (SQLULEN concurrency : kOptimistic) {
+      SCOPED_TRACE(std::string(ConcurrencyName(concurrency)) + (type == SQL_CURSOR_STATIC ? ", static" : ", keyset"));
+      ResetStmt();
+      const std::string table = Items(12);
+      Cursor(stmt_, concurrency, kRows, type);
+      Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+      KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+      Rowset rs{};
+      rs.Bind(stmt_);
+      SQLBIGINT marks[kRows] = {};
+      KX_STMT_OK(SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, marks, sizeof marks[0], nullptr));
+      KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));  // ids 1..5
+      KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0));   // ids 6..10: rows 1..5 are outside
+      SQLHDBC other = Other();
+      ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET qty = 0 WHERE id = 2")));
+      ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET name = 'theirs' WHERE id = 4")));
+      Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 3);
+      marks[0] = 2;
+      marks[1] = 3;
+      marks[2] = 4;
+      for (int r = 0; r < 3; ++r) {
+        rs.Name(r, "mine");
+        rs.idInd[r] = SQL_COLUMN_IGNORE;
+        rs.qtyInd[r] = SQL_COLUMN_IGNORE;
+      }
+      EXPECT_EQ(SQLBulkOperations(stmt_, SQL_UPDATE_BY_BOOKMARK), SQL_SUCCESS_WITH_INFO)
+          << Diag(SQL_HANDLE_STMT, stmt_);
+      EXPECT_TRUE(HasState(stmt_, "01001")) << Diag(SQL_HANDLE_STMT, stmt_);
+      EXPECT_EQ(rs.status[0], SQL_ROW_ERROR);
+      EXPECT_EQ(rs.status[1], SQL_ROW_UPDATED);
+      EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
+      // Row 3 changed by this cursor compares with its new values; row 1,
+      // unchanged since it was fetched, goes; row 2 stays the other user's.
+      marks[0] = 3;
+      marks[1] = 1;
+      marks[2] = 2;
+      EXPECT_EQ(SQLBulkOperations(stmt_, SQL_DELETE_BY_BOOKMARK), SQL_SUCCESS_WITH_INFO)
+          << Diag(SQL_HANDLE_STMT, stmt_);
+      EXPECT_EQ(rs.status[0], SQL_ROW_DELETED);
+      EXPECT_EQ(rs.status[1], SQL_ROW_DELETED);
+      EXPECT_EQ(rs.status[2], SQL_ROW_ERROR);
+      EXPECT_EQ(Rows(other, table),
+                "2:name 2:0 4:theirs:40 5:name 5:50 6:name 6:60 7:name 7:70 8:name 8:80 9:name 9:90 "
+                "10:name 10:100 11:name 11:110 12:name 12:120");
+      Drop(other);
+    }
+  }
+}
+
+// Deleting every row of each rowset while scrolling backwards: the rows
+// the cursor deleted stay in its key set as holes (SQL_ROW_DELETED), which
+// is what SQLGetInfo says (no SQL_CA2_SENSITIVITY_DELETIONS for keyset
+// cursors), so every rowset reached is whole and all 120 rows go. The
+// cursors show their own updates, as SQL_STATIC_SENSITIVITY says.
+TEST_P(SetPosTest, BackwardDeleteLoopDeletesEveryRow) {
+  SQLUINTEGER a2 = 0, sensitivity = 0;
+  KX_OK(SQLGetInfo(dbc_, SQL_KEYSET_CURSOR_ATTRIBUTES2, &a2, sizeof a2, nullptr), SQL_HANDLE_DBC, dbc_);
+  KX_OK(SQLGetInfo(dbc_, SQL_STATIC_SENSITIVITY, &sensitivity, sizeof sensitivity, nullptr), SQL_HANDLE_DBC, dbc_);
+  EXPECT_EQ(a2 & SQL_CA2_SENSITIVITY_DELETIONS, 0u);
+  EXPECT_NE(a2 & SQL_CA2_SENSITIVITY_UPDATES, 0u);
+  EXPECT_EQ(sensitivity, static_cast<SQLUINTEGER>(SQL_SS_UPDATES));
+  constexpr SQLULEN kTen = 10;
+  for (const bool wholeRowset : {false, true}) {
+    SCOPED_TRACE(wholeRowset ? "SQLSetPos(0)" : "row by row");
+    ResetStmt();
+    const std::string table = Items(120);
+    Cursor(stmt_, SQL_CONCUR_VALUES, kTen);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id"));
+    IdNameRows<kTen> rs{};
+    rs.Bind(stmt_);
+    int deleted = 0, rowsets = 0;
+    SQLRETURN rc = SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0);
+    while (rc == SQL_SUCCESS) {
+      SCOPED_TRACE(rowsets);
+      ++rowsets;
+      ASSERT_EQ(rs.fetched, kTen);
+      if (wholeRowset) {
+        ASSERT_EQ(SQLSetPos(stmt_, 0, SQL_DELETE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, stmt_);
+      }
+      for (SQLULEN r = 1; r <= kTen; ++r) {
+        if (!wholeRowset) {
+          ASSERT_EQ(rs.status[r - 1], SQL_ROW_SUCCESS);
+          ASSERT_EQ(SQLSetPos(stmt_, r, SQL_DELETE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, stmt_);
+        }
+        EXPECT_EQ(rs.status[r - 1], SQL_ROW_DELETED);
+        ++deleted;
+      }
+      rc = SQLFetchScroll(stmt_, SQL_FETCH_PRIOR, 0);
+    }
+    EXPECT_EQ(rc, SQL_NO_DATA) << Diag(SQL_HANDLE_STMT, stmt_);
+    EXPECT_EQ(rowsets, 12);
+    EXPECT_EQ(deleted, 120);
+    EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + table), "0");
+    // Scrolling back over them shows the holes.
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+    EXPECT_EQ(rs.status[0], SQL_ROW_DELETED);
+  }
+}
+
+// SQLBulkOperations changes nothing through a read-only cursor (HY092). A
+// static read-only cursor fetches by bookmark (its bookmarks are its row
+// numbers); a fetch in which no bookmark names a row gives every row
+// SQL_ROW_ERROR and the call HY111.
+TEST_P(SetPosTest, BulkOperationsOnReadOnlyCursors) {
+  const std::string table = Items(6);
+  for (SQLULEN type : {SQL_CURSOR_STATIC, SQL_CURSOR_KEYSET_DRIVEN}) {
+    SCOPED_TRACE(type == SQL_CURSOR_STATIC ? "static" : "keyset");
+    ResetStmt();
+    Cursor(stmt_, SQL_CONCUR_READ_ONLY, 3, type);
+    Attr(stmt_, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name, qty FROM " + table + " ORDER BY id DESC"));
+    Rowset rs{};
+    rs.Bind(stmt_);
+    SQLBIGINT marks[kRows] = {};
+    KX_STMT_OK(SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, marks, sizeof marks[0], nullptr));
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));  // ids 6..4
+    for (SQLSMALLINT operation : {SQL_ADD, SQL_UPDATE_BY_BOOKMARK, SQL_DELETE_BY_BOOKMARK}) {
+      SCOPED_TRACE(operation);
+      marks[0] = 1;
+      EXPECT_EQ(SQLBulkOperations(stmt_, operation), SQL_ERROR);
+      EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY092") << Diag(SQL_HANDLE_STMT, stmt_);
+    }
+    marks[0] = 5;  // id 2
+    marks[1] = 2;  // id 5
+    marks[2] = 6;  // id 1
+    KX_STMT_OK(SQLBulkOperations(stmt_, SQL_FETCH_BY_BOOKMARK));
+    EXPECT_EQ(rs.id[0], 2);
+    EXPECT_EQ(rs.id[1], 5);
+    EXPECT_EQ(rs.id[2], 1);
+    EXPECT_EQ(std::string(rs.name[1]), "name 5");
+    EXPECT_EQ(rs.status[0], SQL_ROW_SUCCESS);
+    EXPECT_EQ(rs.status[2], SQL_ROW_SUCCESS);
+    marks[0] = 7;
+    marks[1] = 0;
+    marks[2] = 1000;
+    EXPECT_EQ(SQLBulkOperations(stmt_, SQL_FETCH_BY_BOOKMARK), SQL_ERROR);
+    EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "HY111") << Diag(SQL_HANDLE_STMT, stmt_);
+    EXPECT_FALSE(HasState(stmt_, "HY000")) << Diag(SQL_HANDLE_STMT, stmt_);
+    for (int r = 0; r < 3; ++r) EXPECT_EQ(rs.status[r], SQL_ROW_ERROR) << r;
+  }
+  EXPECT_EQ(Rows(dbc_, table), "1:name 1:10 2:name 2:20 3:name 3:30 4:name 4:40 5:name 5:50 6:name 6:60");
+}
+
+// On a data source without SELECT ... FOR UPDATE (the stand-in's
+// NoSelectForUpdate property makes one), lock concurrency locks the rows it
+// reads by updating their keys to their own values: another user cannot
+// change them until this connection commits, and the cursor changes them.
+TEST_P(SetPosTest, LockByUpdateWhereTheDataSourceHasNoSelectForUpdate) {
+  const bool pg = GetParam().postgres;
+  std::string cs = std::string("DRIVER={") + GetParam().driver + "};URL={URL=" +
+                   (pg ? PgUrl() : std::string("{jdbc:h2:mem:kxe2e;DB_CLOSE_DELAY=-1}")) + ";NoSelectForUpdate=1}";
+  cs += pg ? ";UID=" + PgUser() + ";PWD=" + PgPassword() : std::string(";NLB=1");
+  struct Case {
+    const char* name;
+    SQLULEN type;
+  };
+  const Case cases[] = {{"keyset", SQL_CURSOR_KEYSET_DRIVEN}, {"dynamic", SQL_CURSOR_DYNAMIC}, {"static", SQL_CURSOR_STATIC}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const std::string table = Items(8);
+    SQLHDBC mine = SQL_NULL_HDBC;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &mine), SQL_SUCCESS);
+    SQLSMALLINT outLen = 0;
+    KX_OK(SQLDriverConnect(mine, nullptr, reinterpret_cast<SQLCHAR*>(cs.data()), SQL_NTS, nullptr, 0, &outLen,
+                           SQL_DRIVER_NOPROMPT),
+          SQL_HANDLE_DBC, mine);
+    std::string diag;
+    // The data source refuses FOR UPDATE itself.
+    EXPECT_EQ(ExecOn(mine, "SELECT id FROM " + table + " FOR UPDATE", &diag), SQL_ERROR);
+    KX_OK(SQLSetConnectAttr(mine, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+          SQL_HANDLE_DBC, mine);
+    SQLHSTMT st = SQL_NULL_HSTMT;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, mine, &st), SQL_SUCCESS);
+    Cursor(st, SQL_CONCUR_LOCK, kRows, k.type);
+    EXPECT_EQ(ExecDirect(st, "SELECT id, name, qty FROM " + table + " ORDER BY id"), SQL_SUCCESS)
+        << Diag(SQL_HANDLE_STMT, st);
+    SQLULEN concurrency = 0;
+    KX_OK(SQLGetStmtAttr(st, SQL_ATTR_CONCURRENCY, &concurrency, 0, nullptr), SQL_HANDLE_STMT, st);
+    EXPECT_EQ(concurrency, static_cast<SQLULEN>(SQL_CONCUR_LOCK));
+    Rowset rs;
+    rs.Bind(st);
+    EXPECT_EQ(SQLFetchScroll(st, SQL_FETCH_FIRST, 0), SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, st);  // ids 1..5 locked
+    EXPECT_EQ(rs.fetched, kRows);
+    EXPECT_EQ(rs.status[1], SQL_ROW_SUCCESS);
+
+    SQLHDBC other = Other();
+    ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(other, pg ? "SET lock_timeout = '500ms'" : "SET LOCK_TIMEOUT 500")));
+    EXPECT_EQ(ExecOn(other, "UPDATE " + table + " SET qty = 0 WHERE id = 2", &diag), SQL_ERROR);
+    EXPECT_FALSE(diag.empty());
+    // A row outside the rowset is not locked.
+    EXPECT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET qty = 0 WHERE id = 7", &diag))) << diag;
+
+    rs.qty[1] = 2222;
+    KX_OK(SQLSetPos(st, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_HANDLE_STMT, st);
+    KX_OK(SQLEndTran(SQL_HANDLE_DBC, mine, SQL_COMMIT), SQL_HANDLE_DBC, mine);
+    EXPECT_EQ(Scalar("SELECT qty FROM " + table + " WHERE id = 2", other), "2222");
+    EXPECT_TRUE(SQL_SUCCEEDED(ExecOn(other, "UPDATE " + table + " SET qty = 1 WHERE id = 2", &diag))) << diag;
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    Drop(other);
+    Drop(mine);
+  }
+}
+
+// Values concurrency compares the table's columns by default (statement
+// attribute 1050 = 1): another user's change to a column outside the select
+// list is a conflict (01001). With 1050 = 2 only the select list is compared
+// and the same change is not one.
+TEST_P(SetPosTest, ValuesConcurrencyComparesTheTablesColumns) {
+  constexpr SQLINTEGER kOptimisticMode = 1050;
+  struct Case {
+    const char* name;
+    SQLULEN mode;  // 0: the default
+    SQLULEN type;
+    bool conflict;
+  };
+  const Case cases[] = {{"default keyset", 0, SQL_CURSOR_KEYSET_DRIVEN, true},
+                        {"table columns, static", 1, SQL_CURSOR_STATIC, true},
+                        {"table columns, dynamic", 1, SQL_CURSOR_DYNAMIC, true},
+                        {"select list, keyset", 2, SQL_CURSOR_KEYSET_DRIVEN, false},
+                        {"select list, static", 2, SQL_CURSOR_STATIC, false}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    ResetStmt();
+    const std::string table = Items(6);
+    Cursor(stmt_, SQL_CONCUR_VALUES, kRows, k.type);
+    if (k.mode != 0) Attr(stmt_, kOptimisticMode, k.mode);
+    SQLINTEGER mode = 0;
+    KX_STMT_OK(SQLGetStmtAttr(stmt_, kOptimisticMode, &mode, 0, nullptr));
+    EXPECT_EQ(mode, k.mode != 0 ? static_cast<SQLINTEGER>(k.mode) : 1);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name FROM " + table + " ORDER BY id"));
+    Rowset rs{};
+    rs.Bind(stmt_, false);
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+    ExecOther("UPDATE " + table + " SET qty = 0 WHERE id = 2");
+    rs.Name(1, "mine");
+    rs.Name(2, "mine");
+    rs.idInd[1] = rs.idInd[2] = SQL_COLUMN_IGNORE;
+    const SQLRETURN rc = SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE);
+    if (k.conflict) {
+      EXPECT_EQ(rc, SQL_ERROR) << Diag(SQL_HANDLE_STMT, stmt_);
+      EXPECT_TRUE(HasState(stmt_, "01001")) << Diag(SQL_HANDLE_STMT, stmt_);
+      EXPECT_EQ(rs.status[1], SQL_ROW_ERROR);
+    } else {
+      EXPECT_EQ(rc, SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, stmt_);
+      EXPECT_EQ(rs.status[1], SQL_ROW_UPDATED);
+    }
+    // A row nobody else changed changes, and again after its own change.
+    KX_STMT_OK(SQLSetPos(stmt_, 3, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+    rs.Name(2, "mine again");
+    KX_STMT_OK(SQLSetPos(stmt_, 3, SQL_UPDATE, SQL_LOCK_NO_CHANGE));
+    EXPECT_EQ(Rows(dbc_, table), std::string("1:name 1:10 ") + (k.conflict ? "2:name 2:0" : "2:mine:0") +
+                                     " 3:mine again:30 4:name 4:40 5:name 5:50 6:name 6:60");
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, SetPosTest, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -122,7 +122,7 @@ TEST_F(CursorStateTest, NextThroughTheResultThenPriorFromTheEnd) {
 TEST_F(CursorStateTest, PriorNearTheStart) {
   RunSteps({
                {SQL_FETCH_ABSOLUTE, 5, 0, 5, 1, 5},
-               {SQL_FETCH_PRIOR, 0, 0, 1, 1, 1},  // reaches row 1: FIRST
+               {SQL_FETCH_PRIOR, 0, KX_ERR_FETCH_BEFORE_FIRST_ROWSET, 1, 1, 1},  // reaches row 1: FIRST, 01S06
                {SQL_FETCH_PRIOR, 0, KX_ERR_NO_DATA_FOUND, 0, 0, 0},
                {SQL_FETCH_NEXT, 0, 0, 1, 1, 1},
   });

@@ -28,12 +28,15 @@ final class Backend {
         final String user;
         final String password;
         final int loginTimeout;
+        /** The data source has no SELECT ... FOR UPDATE (as some databases lack it). */
+        final boolean noSelectForUpdate;
 
-        Target(String url, String user, String password, int loginTimeout) {
+        Target(String url, String user, String password, int loginTimeout, boolean noSelectForUpdate) {
             this.url = url;
             this.user = user;
             this.password = password;
             this.loginTimeout = loginTimeout;
+            this.noSelectForUpdate = noSelectForUpdate;
         }
 
         boolean postgres() { return url.startsWith(POSTGRES); }
@@ -56,7 +59,7 @@ final class Backend {
             if (real == null) {
                 throw new SQLException("The JDBC driver returned no connection", "08001");
             }
-            return ConnectionHandler.wrap(real, t.postgres());
+            return ConnectionHandler.wrap(real, t.postgres(), t.noSelectForUpdate);
         } catch (SQLException e) {
             throw connectFailure(e);
         } catch (RuntimeException | LinkageError e) {

@@ -5,6 +5,9 @@ import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
 import java.lang.reflect.Proxy;
 import java.sql.Connection;
+import java.sql.DatabaseMetaData;
+import java.sql.SQLException;
+import java.util.regex.Pattern;
 
 /**
  * The connection handed out: every call goes to the real connection, except
@@ -16,15 +19,17 @@ final class ConnectionHandler implements InvocationHandler {
 
     final Connection real;
     final boolean postgres;
+    final boolean noSelectForUpdate;
     Connection proxy;
 
-    private ConnectionHandler(Connection real, boolean postgres) {
+    private ConnectionHandler(Connection real, boolean postgres, boolean noSelectForUpdate) {
         this.real = real;
         this.postgres = postgres;
+        this.noSelectForUpdate = noSelectForUpdate;
     }
 
-    static Connection wrap(Connection real, boolean postgres) {
-        ConnectionHandler h = new ConnectionHandler(real, postgres);
+    static Connection wrap(Connection real, boolean postgres, boolean noSelectForUpdate) {
+        ConnectionHandler h = new ConnectionHandler(real, postgres, noSelectForUpdate);
         h.proxy = (Connection) Proxy.newProxyInstance(LOADER, new Class<?>[] {Connection.class}, h);
         return h.proxy;
     }
@@ -39,10 +44,43 @@ final class ConnectionHandler implements InvocationHandler {
             case "createStatement":
             case "prepareStatement":
             case "prepareCall":
+                if (args != null && args.length > 0 && args[0] instanceof String) {
+                    refuseForUpdate((String) args[0]);
+                }
                 return StatementHandler.open(this, m, args);
+            case "getMetaData":
+                return noSelectForUpdate ? metaDataWithoutForUpdate((DatabaseMetaData) forward(real, m, args))
+                                         : forward(real, m, args);
             default:
                 return forward(real, m, args);
         }
+    }
+
+    private static final Pattern FOR_UPDATE = Pattern.compile("\\bFOR\\s+UPDATE\\b", Pattern.CASE_INSENSITIVE);
+
+    /** A data source without SELECT ... FOR UPDATE refuses such a statement, as such a database would. */
+    void refuseForUpdate(String sql) throws SQLException {
+        if (noSelectForUpdate && sql != null && FOR_UPDATE.matcher(sql).find()) {
+            throw new SQLException("SELECT ... FOR UPDATE is not supported by this data source", "0A000");
+        }
+    }
+
+    /** The real metadata, but for supportsSelectForUpdate, which says no. */
+    private static DatabaseMetaData metaDataWithoutForUpdate(DatabaseMetaData md) {
+        if (md == null) {
+            return null;
+        }
+        InvocationHandler h = (self, m, args) -> {
+            Object own = ownMethod(self, md, m, args);
+            if (own != NOT_OWN) {
+                return own;
+            }
+            if (m.getName().equals("supportsSelectForUpdate")) {
+                return Boolean.FALSE;
+            }
+            return forward(md, m, args);
+        };
+        return (DatabaseMetaData) Proxy.newProxyInstance(LOADER, new Class<?>[] {DatabaseMetaData.class}, h);
     }
 
     /** Marks a call that the proxy leaves to the real object. */

@@ -15,6 +15,7 @@ abstract class DataSourceBase implements CommonDataSource {
     private String user = "";
     private String password = "";
     private int loginTimeout;
+    private boolean noSelectForUpdate;
     private PrintWriter logWriter;
 
     /** The real JDBC URL: jdbc:h2:..., jdbc:postgresql://... or any other driver's. */
@@ -26,6 +27,17 @@ abstract class DataSourceBase implements CommonDataSource {
 
     /** Write-only: a password is never read back or shown. */
     public void setPassword(String value) { password = unbrace(value); }
+
+    /**
+     * 1, yes or true: the data source behaves as a database without
+     * SELECT ... FOR UPDATE (its metadata says so and such statements fail),
+     * for clients that lock rows otherwise.
+     */
+    public void setNoSelectForUpdate(String value) {
+        String v = unbrace(value).trim();
+        noSelectForUpdate = v.equals("1") || v.equalsIgnoreCase("yes") || v.equalsIgnoreCase("true");
+    }
+    public String getNoSelectForUpdate() { return noSelectForUpdate ? "1" : "0"; }
 
     @Override public void setLoginTimeout(int seconds) { loginTimeout = seconds; }
     @Override public int getLoginTimeout() { return loginTimeout; }
@@ -39,7 +51,8 @@ abstract class DataSourceBase implements CommonDataSource {
 
     /** The connect settings: an argument that is null or empty falls back to the property. */
     Backend.Target target(String userArg, String passwordArg) {
-        return new Backend.Target(url, pick(userArg, user), pick(passwordArg, password), loginTimeout);
+        return new Backend.Target(url, pick(userArg, user), pick(passwordArg, password), loginTimeout,
+                noSelectForUpdate);
     }
 
     @Override

@@ -85,6 +85,7 @@ final class StatementHandler implements InvocationHandler {
         if (!name.startsWith("execute")) {
             return ConnectionHandler.forward(real, m, args);
         }
+        conn.refuseForUpdate(sql);
         boolean batch = name.equals("executeBatch") || name.equals("executeLargeBatch");
         boolean insert = sql != null ? isInsert(sql) : preparedInsert || (batch && batchInsert);
         pending = false;

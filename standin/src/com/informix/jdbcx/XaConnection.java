@@ -23,7 +23,7 @@ final class XaConnection implements XAConnection {
         if (c == null) {
             throw new SQLException("The XA connection returned no connection", "08003");
         }
-        return ConnectionHandler.wrap(c, postgres);
+        return ConnectionHandler.wrap(c, postgres, false);
     }
 
     @Override

@@ -314,6 +314,7 @@ TEST_P(DataValues, TimeParametersKeepTheirFractionAndHaveNoZone) {
   KX_STMT_OK(SQLGetData(stmt_, 1, SQL_C_CHAR, out, sizeof out, &len));
   EXPECT_STREQ("01:23:45", out);
   ResetStmt();
+  EXPECT_EQ("01:23:45", Scalar("SELECT CAST({t '01:23:45'} AS VARCHAR(20))"));
 }
 
 TEST_P(DataValues, ExactNumbersAsTextKeepTheirWholeDigits) {
@@ -399,6 +400,26 @@ TEST_P(DataValues, DecimalTextNeverUsesAnExponent) {
       SQLFreeStmt(stmt_, SQL_CLOSE);
     }
   }
+  ResetStmt();
+}
+
+// PostgreSQL's money: its driver reads "$1,234.50" as no number; the value
+// reads as its text, and the fetch goes on.
+TEST_P(DataValues, MoneyReadsAsText) {
+  if (!GetParam().postgres) return;  // a PostgreSQL type
+  const std::string table = Table("money", "id INT, m MONEY");
+  Exec("INSERT INTO " + table + " VALUES (1, 1234.5), (2, -7)");
+  ResetStmt();
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT m FROM " + table + " ORDER BY id"));
+  const char* expected[] = {"$1,234.50", "-$7.00"};
+  for (const char* want : expected) {
+    KX_STMT_OK(SQLFetch(stmt_));
+    char text[40] = {};
+    SQLLEN len = 0;
+    KX_STMT_OK(SQLGetData(stmt_, 1, SQL_C_CHAR, text, sizeof text, &len));
+    EXPECT_STREQ(want, text);
+  }
+  EXPECT_EQ(SQL_NO_DATA, SQLFetch(stmt_));
   ResetStmt();
 }
 

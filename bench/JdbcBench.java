@@ -59,8 +59,11 @@ public final class JdbcBench {
     }
     try (Connection c = DriverManager.getConnection(args[0], args[1], args[2])) {
       String table = args[4];
-      if (args[3].equals("fetch")) {
-        c.setAutoCommit(false);
+      if (args[3].equals("fetch") || args[3].equals("fetch_ac")) {
+        // fetch_ac: in autocommit mode, where PostgreSQL's driver reads the
+        // whole result before the first row.
+        final boolean autocommit = args[3].equals("fetch_ac");
+        c.setAutoCommit(autocommit);
         long start = System.nanoTime();
         long rows = 0;
         long check = 0;
@@ -79,8 +82,8 @@ public final class JdbcBench {
           }
           rs.close();
         }
-        c.commit();
-        report("fetch", rows, start);
+        if (!autocommit) c.commit();
+        report(args[3], rows, start);
         if (check == 0 && rows > 0) System.err.println("no data");
       } else {
         long rows = Long.parseLong(args[5]);

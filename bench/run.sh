@@ -3,6 +3,8 @@
 # PostgreSQL server: this driver (both builds) through unixODBC, the native
 # PostgreSQL ODBC driver (psqlodbcw.so) through unixODBC (native_df: the same
 # reading through a server-side cursor, UseDeclareFetch=1), and plain JDBC.
+# Each fetch shape runs in a transaction and in autocommit mode ("_ac"), where
+# PostgreSQL's JDBC driver reads the whole result before the first row.
 # Every measurement runs in a process of its own (its peak RSS is that
 # work's), and the whole set is repeated; the table gives each repetition.
 #   KX_BENCH_ROWS     rows fetched (default 1000000)
@@ -92,22 +94,28 @@ for run in $(seq 1 "$repeat"); do
   {
     for who in kestrixu kestrix native; do
       odbc "$who" "${!who}" connect "$connects"
-      odbc "$who" "${!who}" fetch bench_fetch
-      odbc "$who" "${!who}" getdata bench_fetch
-      odbc "$who" "${!who}" rowset bench_fetch
-      odbc "$who" "${!who}" static bench_fetch
-      odbc "$who" "${!who}" keyset bench_keyset
+      # Each fetch shape in a transaction and in autocommit mode (_ac).
+      for ac in "" _ac; do
+        odbc "$who" "${!who}" fetch$ac bench_fetch
+        odbc "$who" "${!who}" getdata$ac bench_fetch
+        odbc "$who" "${!who}" rowset$ac bench_fetch
+        odbc "$who" "${!who}" static$ac bench_fetch
+        odbc "$who" "${!who}" keyset$ac bench_keyset
+      done
       odbc "$who" "${!who}" insert "bench_insert_$who" "$inserts"
     done
-    odbc native_df "$native_df" rowset bench_fetch
-    odbc native_df "$native_df" static bench_fetch
-    odbc native_ks "$native_ks" keyset bench_keyset
+    for ac in "" _ac; do
+      odbc native_df "$native_df" rowset$ac bench_fetch
+      odbc native_df "$native_df" static$ac bench_fetch
+      odbc native_ks "$native_ks" keyset$ac bench_keyset
+    done
     for who in kestrixu kestrix; do
       rw=${who}_rw
       odbc "$who" "${!rw}" insertrw "bench_insert_$who" "$inserts"
     done
     jdbc "$pg_url" "$KX_PG_USER" "$KX_PG_PASSWORD" connect "$connects"
     jdbc "$pg_url" "$KX_PG_USER" "$KX_PG_PASSWORD" fetch bench_fetch
+    jdbc "$pg_url" "$KX_PG_USER" "$KX_PG_PASSWORD" fetch_ac bench_fetch
     jdbc "$pg_url" "$KX_PG_USER" "$KX_PG_PASSWORD" insert bench_insert_jdbc "$inserts"
     jdbc "$pg_url_rw" "$KX_PG_USER" "$KX_PG_PASSWORD" insertrw bench_insert_jdbc "$inserts"
   } | tee /dev/stderr | awk -v run="$run" '{ print run, $0 }' >> "$results"
@@ -144,9 +152,12 @@ awk '
   }
   END {
     split("kestrixu kestrix native native_df native_ks jdbc", who, " ")
-    split("fetch getdata rowset static keyset insert insertrw", works, " ")
-    split("fetch, bound columns, rowset 1|fetch, SQLGetData|fetch, forward-only, rowset 100|static cursor, rowset 100: execute, LAST, FIRST, NEXT to the end|keyset-driven cursor, rowset 100: execute, LAST, ABSOLUTE middle, 1000 NEXT|insert, arrays of 1000|insert, arrays of 1000, reWriteBatchedInserts=true", titles, "|")
-    for (w = 1; w <= 7; ++w) {
+    split("fetch getdata rowset static keyset fetch_ac getdata_ac rowset_ac static_ac keyset_ac insert insertrw", works, " ")
+    split("fetch, bound columns, rowset 1|fetch, SQLGetData|fetch, forward-only, rowset 100|static cursor, rowset 100: execute, LAST, FIRST, NEXT to the end|keyset-driven cursor, rowset 100: execute, LAST, ABSOLUTE middle, 1000 NEXT", shapes, "|")
+    for (w = 1; w <= 5; ++w) { titles[w] = shapes[w] ", in a transaction"; titles[w + 5] = shapes[w] ", autocommit on" }
+    titles[11] = "insert, arrays of 1000"
+    titles[12] = "insert, arrays of 1000, reWriteBatchedInserts=true"
+    for (w = 1; w <= 12; ++w) {
       work = works[w]
       if (!(work in n)) continue
       printf "%s (%d rows): rows/s\n", titles[w], n[work]
@@ -155,7 +166,7 @@ awk '
       base = work == "insertrw" ? "native insert" : "native"
       for (i = 1; i <= 2; ++i) { ratio(who[i], work, base, 1); ratio(who[i], work, "jdbc", 1) }
       if (work ~ /rowset|static/) for (i = 1; i <= 2; ++i) ratio(who[i], work, "native_df", 1)
-      if (work == "keyset") for (i = 1; i <= 2; ++i) ratio(who[i], work, "native_ks", 1)
+      if (work ~ /keyset/) for (i = 1; i <= 2; ++i) ratio(who[i], work, "native_ks", 1)
       if (work ~ /fetch|getdata|rowset|static|keyset/) {
         printf "%s: peak RSS, MiB\n", titles[w]
         for (i = 1; i <= 6; ++i) row(who[i], work, "rss")

@@ -13,11 +13,16 @@ export TZ=UTC
 kx_log "build ($KX_BUILD)"
 kx_build "$KX_BUILD" -DKX_TESTS=ON
 
-# The README's plain commands (no generator, no build type, warnings not
-# errors) must keep working: configure that way and build the deliverables.
-kx_log "plain build of the driver libraries and the jar ($KX_BUILD-plain)"
-cmake -S "$KX_ROOT" -B "$KX_BUILD-plain" >/dev/null
-cmake --build "$KX_BUILD-plain" -j "$(nproc)" --target kestrixu kestrix standin_jar standin_test_classes
+status=0
+# The README's install path, exactly as a user takes it: the plain commands
+# (CMake's default generator, no build type, warnings not errors, no tests),
+# cmake --install under a prefix, the build tree removed, the installed
+# libraries registered with odbcinst and queried through isql and iusql.
+kx_log "the README's install path ($KX_BUILD-plain)"
+rm -rf "$KX_BUILD-plain"
+cmake -S "$KX_ROOT" -B "$KX_BUILD-plain" -DKX_TESTS=OFF >/dev/null
+cmake --build "$KX_BUILD-plain" -j "$(nproc)"
+bash "$KX_ROOT/tests/e2e/install_test.sh" "$KX_BUILD-plain" --remove-build || status=1
 
 kx_log "sanitizer build of the unit tests ($KX_BUILD-asan)"
 kx_build "$KX_BUILD-asan" -DKX_SANITIZE=ON -DKX_UNIT_ONLY=ON
@@ -31,7 +36,6 @@ cmake --build "$KX_BUILD-fuzz" --target fuzz_sql_scanner fuzz_sql_analysis fuzz_
 kx_pg_start
 trap kx_pg_stop EXIT
 
-status=0
 kx_log "unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$KX_BUILD-asan" -L unit --output-on-failure -j "$(nproc)" || status=1

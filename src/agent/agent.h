@@ -133,6 +133,11 @@ using AgentMsgBlock = StrList;
 struct AgentServerOptions {
   char* options;
   char* serverType;
+  // The driver's section of odbcinst.ini that the connect named (DRIVER=, or
+  // the data source's Driver=); NULL or "" when it named none, and the
+  // section is then found by the library's path. The agent reads its own
+  // setup values (the jar directory) from it.
+  const char* setupSection;
 };
 
 // The table GetOpTable is asked for: the types the core may bind.

@@ -19,10 +19,12 @@ namespace kx {
 
 namespace {
 
-// The agent reads its jar directory from the driver's setup values, and
-// tells the XA layer when its last environment closes.
+// The agent reads its jar directory from the driver's setup values when it
+// opens its environment, and tells the XA layer when its last environment
+// closes. Nothing is read here: only a connect knows which of the driver's
+// odbcinst.ini sections the application chose.
 void LoadAgent() {
-  JDB_FindJarDir(GetSetupValue, JDB_SetJarDir);
+  JDB_SetSetupReader(GetSetupValue);
   JDB_SetUpperHooks(JDB_UpperHooks{XaTeardownHook});
   JDB_BrokerKnown = 1;
 }

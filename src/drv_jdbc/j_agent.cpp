@@ -28,7 +28,7 @@ int32_t JDB_BrokerKnown = 0;
 namespace {
 
 int32_t AllocServer(const AgentServerOptions* options, AgentHandle* server) {
-  return JVM_AllocServer(const_cast<AgentServerOptions*>(options), server);
+  return JVM_AllocServer(options, server);
 }
 
 int32_t FreeServer(AgentHandle server) { return JVM_FreeServer(server); }

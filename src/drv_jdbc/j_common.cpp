@@ -471,6 +471,65 @@ const char* CallText(JNIEnv* env, jobject obj, jclass cls, const char* name, int
   }
   return nullptr;
 }
+// A connection failure often says only that it failed ("The connection
+// attempt failed."); the reason (an unknown host, a refused connection) is the
+// innermost cause of the exception: its text goes after the message, unless
+// the message has it already. Every reference made here is released.
+void AppendRootCause(JNIEnv* env, jthrowable ex, int32_t mode, char* text, size_t capacity) {
+  jclass throwable = env->FindClass("java/lang/Throwable");
+  if (env->ExceptionCheck() || throwable == nullptr) {
+    env->ExceptionClear();
+    return;
+  }
+  jmethodID getCause = env->GetMethodID(throwable, "getCause", "()Ljava/lang/Throwable;");
+  jmethodID toString = env->GetMethodID(throwable, "toString", "()Ljava/lang/String;");
+  if (env->ExceptionCheck() || getCause == nullptr || toString == nullptr) {
+    env->ExceptionClear();
+    env->DeleteLocalRef(throwable);
+    return;
+  }
+  jobject root = nullptr;
+  jobject at = env->NewLocalRef(ex);
+  // Bounded: a chain may (wrongly) loop.
+  for (int depth = 0; depth < 16 && at != nullptr; ++depth) {
+    jobject cause = env->CallObjectMethod(at, getCause);
+    if (env->ExceptionCheck()) {
+      env->ExceptionClear();
+      cause = nullptr;
+    }
+    if (cause == nullptr || env->IsSameObject(cause, at)) {
+      if (cause != nullptr) env->DeleteLocalRef(cause);
+      break;
+    }
+    if (root != nullptr) env->DeleteLocalRef(root);
+    root = env->NewLocalRef(cause);
+    env->DeleteLocalRef(at);
+    at = cause;
+  }
+  if (at != nullptr) env->DeleteLocalRef(at);
+  if (root != nullptr) {
+    jobject s = env->CallObjectMethod(root, toString);
+    if (env->ExceptionCheck()) {
+      env->ExceptionClear();
+      s = nullptr;
+    }
+    if (s != nullptr) {
+      char* c = JC_StringToC(env, static_cast<jstring>(s), mode);
+      JC_ClearException(env);
+      env->DeleteLocalRef(s);
+      if (c != nullptr && *c != '\0' && std::strstr(text, c) == nullptr) {
+        const size_t used = std::strlen(text);
+        if (used + 4 < capacity) {
+          std::snprintf(text + used, capacity - used, "%s(%s)", used != 0 ? " " : "", c);
+        }
+      }
+      std::free(c);
+    }
+    env->DeleteLocalRef(root);
+  }
+  env->DeleteLocalRef(throwable);
+}
+
 }  // namespace
 
 int CheckException(JNIEnv* env, int32_t mode, AgentMsgList* list) {
@@ -577,6 +636,10 @@ int CheckException(JNIEnv* env, int32_t mode, AgentMsgList* list) {
       std::strncpy(text, c, JDB_MSG_TEXT_MAX);
       text[JDB_MSG_TEXT_MAX] = '\0';
       std::free(c);
+    }
+    // Connection failures (class 08) carry their reason along.
+    if (failure == nullptr && isSql && state[0] == '0' && state[1] == '8') {
+      AppendRootCause(env, ex, mode, text, sizeof text);
     }
   }
   if (failure != nullptr) {

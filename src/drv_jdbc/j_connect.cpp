@@ -1,5 +1,6 @@
 #include "drv_jdbc/j_connect.h"
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -193,6 +194,43 @@ void JC_FreeProps(DsProp* props) {
   std::free(props);
 }
 
+namespace {
+
+// Why the data source has no property of that name. After a JDBC URL the
+// usual cause is the URL's own options (H2's ";DB_CLOSE_DELAY=-1") written
+// without braces of their own: the list was cut at the URL's first ';' and
+// the options were read as properties. Otherwise it is usually a bare JDBC
+// URL where the property list was meant.
+void UnknownPropertyText(const DsProp* props, int at, const char* method, char* text,
+                         size_t size) {
+  const DsProp* url = nullptr;
+  for (int i = 0; i < at; ++i) {
+    if (strcasecmp(props[i].name, "URL") == 0 && props[i].value != nullptr &&
+        strncasecmp(props[i].value, "jdbc:", 5) == 0) {
+      url = &props[i];
+    }
+  }
+  const char* name = props[at].name;
+  if (url != nullptr) {
+    const char* value = props[at].value;
+    std::snprintf(text, size,
+                  "Can't find method[%s] in DataSource: the data source has no property "
+                  "%.200s. A value that holds ';' (such as a JDBC URL with options) needs "
+                  "braces of its own inside the property list, else it ends at its first ';': "
+                  "URL={URL={%.300s;%.200s%s%.200s}}",
+                  method, name, url->value, name, value != nullptr ? "=" : "",
+                  value != nullptr ? value : "");
+    return;
+  }
+  std::snprintf(text, size,
+                "Can't find method[%s] in DataSource: the data source has no property "
+                "%.200s (the connect-string keyword URL, data-source key URLString, "
+                "holds properties such as URL={URL=jdbc:...})",
+                method, name);
+}
+
+}  // namespace
+
 int JC_DataSource_setProperties(JConn* conn, jclass dsClass, jobject ds, const DsProp* props) {
   JNIEnv* env = conn->jni;
   for (int i = 0; i < JC_MAX_PROPS && props[i].name != nullptr; ++i) {
@@ -231,13 +269,8 @@ int JC_DataSource_setProperties(JConn* conn, jclass dsClass, jobject ds, const D
           } else {
             env->ExceptionClear();
             LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't find method[%s] in DataSource", method);
-            // Usually a bare JDBC URL where the property list was meant.
-            char text[2 * JC_MAX_SETTER_NAME + 256];
-            std::snprintf(text, sizeof text,
-                          "Can't find method[%s] in DataSource: the data source has no property "
-                          "%.200s (the connect-string keyword URL, data-source key URLString, "
-                          "holds properties such as URL={URL=jdbc:...})",
-                          method, props[i].name);
+            char text[JDB_MSG_TEXT_MAX + 1];
+            UnknownPropertyText(props, i, method, text, sizeof text);
             JDB_MsgAddText(&conn->msgs, text, KX_ERR_GENERAL);
             return KX_ERR_GENERAL;
           }

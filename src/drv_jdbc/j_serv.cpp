@@ -53,25 +53,38 @@ struct JvmState {
 // One lock over the open count, first-time set-up, teardown and the set of
 // attached threads. Recursive: the last close attaches its thread under it.
 std::recursive_mutex gHostLock;
-JvmState gState;
-std::string gJarDir;
 char gLastFailure[JDB_MSG_TEXT_MAX + 1];
 // Why the calling thread's last server allocation failed, until it is taken.
 thread_local std::string tAllocFailure;
 
 CreateVmFn gCreateVm = nullptr;
 GetVmsFn gGetVms = nullptr;
-std::string gJvmPath;  // the libjvm.so the functions above come from
 
 // A process gets one attempt at creating its VM: after a failed one the VM
 // cannot be created again (a second JNI_CreateJavaVM aborts the process), so
 // the failure is kept and every later allocation answers with it.
 bool gCreateFailed = false;
-std::string gCreateFailure;
-// The last option list the check refused, and why: the same list is refused
-// again without another child.
-std::vector<std::string> gRefusedOptions;
-std::string gRefusal;
+
+// The host's state that needs a constructor is made on first use, never by a
+// static initialiser: the library's load constructor may run before this
+// file's initialisers (the link order decides), and a later initialiser would
+// wipe what the load had set.
+struct HostState {
+  JvmState vm;
+  std::string jarDir;
+  std::string jvmPath;  // the libjvm.so gCreateVm and gGetVms come from
+  std::string createFailure;
+  // The last option list the check refused, and why: the same list is
+  // refused again without another child.
+  std::vector<std::string> refusedOptions;
+  std::string refusal;
+  std::string vmOutput;  // what the VM writes while it starts
+};
+
+HostState& Host() {
+  static HostState host;
+  return host;
+}
 
 void SetFailure(const std::string& text) {
   std::snprintf(gLastFailure, sizeof gLastFailure, "%s", text.c_str());
@@ -91,7 +104,6 @@ void SetFailure(const std::string& text) {
 
 std::mutex gVmOutputLock;
 std::atomic<bool> gVmStarting{false};
-std::string gVmOutput;
 constexpr size_t kVmOutputMax = 8192;
 
 extern "C" jint JNICALL VmWriteHook(FILE* stream, const char* format, va_list args) {
@@ -101,11 +113,11 @@ extern "C" jint JNICALL VmWriteHook(FILE* stream, const char* format, va_list ar
   std::fflush(stream);
   {
     std::lock_guard<std::mutex> hold(gVmOutputLock);
-    if (gVmStarting && gVmOutput.size() < kVmOutputMax) {
+    if (gVmStarting && Host().vmOutput.size() < kVmOutputMax) {
       char text[1024];
       std::vsnprintf(text, sizeof text, format, copy);
       try {
-        gVmOutput += text;
+        Host().vmOutput += text;
       } catch (const std::bad_alloc&) {
       }
     }
@@ -132,7 +144,7 @@ extern "C" void JNICALL VmAbortHook() {
   std::string reason;
   {
     std::lock_guard<std::mutex> hold(gVmOutputLock);
-    reason = JVM_ReasonText(gVmOutput);
+    reason = JVM_ReasonText(Host().vmOutput);
   }
   LogAt(LOG_CRIT, __FILE__, __LINE__, "The Java VM failed to start and ends the process: %s",
         reason.empty() ? "no reason given" : reason.c_str());
@@ -165,7 +177,7 @@ bool TryLibrary(const char* path, int flags, std::string* why) {
     return false;
   }
   Dl_info info{};
-  gJvmPath = dladdr(reinterpret_cast<void*>(create), &info) != 0 && info.dli_fname != nullptr
+  Host().jvmPath = dladdr(reinterpret_cast<void*>(create), &info) != 0 && info.dli_fname != nullptr
                  ? info.dli_fname
                  : path;
   gCreateVm = create;
@@ -233,16 +245,16 @@ const char* JniErrorText(int code) {
 // Attaches the calling thread and records it. Caller holds gHostLock.
 JNIEnv* AttachLocked() {
   JNIEnv* env = nullptr;
-  jint rc = gState.vm->GetEnv(reinterpret_cast<void**>(&env), kJniVersion);
+  jint rc = Host().vm.vm->GetEnv(reinterpret_cast<void**>(&env), kJniVersion);
   if (rc == JNI_OK && env != nullptr) return env;
   if (rc == JNI_EVERSION) return nullptr;
   JavaVMAttachArgs args{kJniVersion, nullptr, nullptr};
-  rc = gState.vm->AttachCurrentThread(reinterpret_cast<void**>(&env), &args);
+  rc = Host().vm.vm->AttachCurrentThread(reinterpret_cast<void**>(&env), &args);
   if (rc < 0 || env == nullptr) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't attach JVM to current thread");
     return nullptr;
   }
-  gState.attached.insert(env);
+  Host().vm.attached.insert(env);
   tAttach.attached = true;
   return env;
 }
@@ -324,13 +336,19 @@ JDB_UpperHooks gUpperHooks{};
 
 void JDB_SetUpperHooks(const JDB_UpperHooks& hooks) { gUpperHooks = hooks; }
 
+namespace {
+SetupValueFn gSetupReader = nullptr;
+}  // namespace
+
+void JDB_SetSetupReader(SetupValueFn reader) { gSetupReader = reader; }
+
 void JDB_SetJarDir(const char* dir) {
   std::lock_guard<std::recursive_mutex> guard(gHostLock);
-  gJarDir = dir != nullptr ? dir : "";
-  if (!gJarDir.empty() && gJarDir.back() != '/') gJarDir += '/';
+  Host().jarDir = dir != nullptr ? dir : "";
+  if (!Host().jarDir.empty() && Host().jarDir.back() != '/') Host().jarDir += '/';
 }
 
-const char* JDB_GetJarDir() { return gJarDir.c_str(); }
+const char* JDB_GetJarDir() { return Host().jarDir.c_str(); }
 
 std::mutex& JDB_AgentMutex() {
   static std::mutex m;
@@ -341,17 +359,17 @@ const char* JVM_LastFailure() { return gLastFailure; }
 
 JavaVM* JVM_Current() {
   std::lock_guard<std::recursive_mutex> guard(gHostLock);
-  return gState.vm;
+  return Host().vm.vm;
 }
 
 int JVM_AttachedCount() {
   std::lock_guard<std::recursive_mutex> guard(gHostLock);
-  return static_cast<int>(gState.attached.size());
+  return static_cast<int>(Host().vm.attached.size());
 }
 
 int JVM_OpenCount() {
   std::lock_guard<std::recursive_mutex> guard(gHostLock);
-  return gState.openCount;
+  return Host().vm.openCount;
 }
 
 // Whether the user's options size the young generation themselves.
@@ -481,7 +499,7 @@ int JVM_Create(const std::vector<std::string>& options, std::string* vmOutput) {
   JNIEnv* env = nullptr;
   {
     std::lock_guard<std::mutex> hold(gVmOutputLock);
-    gVmOutput.clear();
+    Host().vmOutput.clear();
     gVmStarting = true;
   }
   jint rc = gCreateVm(&vm, reinterpret_cast<void**>(&env), &args);
@@ -489,35 +507,35 @@ int JVM_Create(const std::vector<std::string>& options, std::string* vmOutput) {
   {
     std::lock_guard<std::mutex> hold(gVmOutputLock);
     gVmStarting = false;
-    vmOutput->swap(gVmOutput);
+    vmOutput->swap(Host().vmOutput);
   }
   std::setlocale(LC_ALL, savedLocale.c_str());
   if (rc == JNI_OK) {
-    gState.vm = vm;
-    gState.creator = env;
+    Host().vm.vm = vm;
+    Host().vm.creator = env;
   }
   return rc;
 }
 
 JNIEnv* JVM_AttachThread() {
   std::lock_guard<std::recursive_mutex> guard(gHostLock);
-  if (gState.vm == nullptr) return nullptr;
+  if (Host().vm.vm == nullptr) return nullptr;
   return AttachLocked();
 }
 
 void JVM_DetachThread() {
   std::lock_guard<std::recursive_mutex> guard(gHostLock);
-  if (gState.vm == nullptr) return;
+  if (Host().vm.vm == nullptr) return;
   JNIEnv* env = nullptr;
-  if (gState.vm->GetEnv(reinterpret_cast<void**>(&env), kJniVersion) != JNI_OK || env == nullptr) {
+  if (Host().vm.vm->GetEnv(reinterpret_cast<void**>(&env), kJniVersion) != JNI_OK || env == nullptr) {
     return;
   }
-  if (env == gState.creator || gState.attached.count(env) == 0) return;
-  if (gState.vm->DetachCurrentThread() < 0) {
+  if (env == Host().vm.creator || Host().vm.attached.count(env) == 0) return;
+  if (Host().vm.vm->DetachCurrentThread() < 0) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "Can't detach JVM from current thread");
     return;
   }
-  gState.attached.erase(env);
+  Host().vm.attached.erase(env);
   tAttach.attached = false;
 }
 
@@ -609,23 +627,23 @@ namespace {
 // holds gHostLock.
 int StartVm() {
   if (gCreateFailed) {
-    SetFailure(gCreateFailure.empty() ? "Can't create Java VM" : gCreateFailure);
+    SetFailure(Host().createFailure.empty() ? "Can't create Java VM" : Host().createFailure);
     return KX_ERR_GENERAL;
   }
   try {
     std::vector<std::string> options, user;
     if (JVM_VmOptions(&options, &user) != 0) return KX_ERR_NOMEM;
-    if (!gRefusal.empty() && options == gRefusedOptions) {
-      SetFailure(gRefusal);
+    if (!Host().refusal.empty() && options == Host().refusedOptions) {
+      SetFailure(Host().refusal);
       return KX_ERR_GENERAL;
     }
     if (JVM_OptionsNeedCheck(user)) {
       std::string why;
-      switch (JVM_CheckOptions(JVM_LauncherNear(gJvmPath), options, JVM_OPTION_CHECK_SECONDS, &why)) {
+      switch (JVM_CheckOptions(JVM_LauncherNear(Host().jvmPath), options, JVM_OPTION_CHECK_SECONDS, &why)) {
         case VmOptionCheck::kRejected:
-          gRefusal = "Can't create Java VM: the Java VM refuses its options (ZNT_JVM_OPTS): " + why;
-          gRefusedOptions = options;
-          SetFailure(gRefusal);
+          Host().refusal = "Can't create Java VM: the Java VM refuses its options (ZNT_JVM_OPTS): " + why;
+          Host().refusedOptions = options;
+          SetFailure(Host().refusal);
           return KX_ERR_GENERAL;
         case VmOptionCheck::kUnchecked:
           LogAt(LOG_WARNING, __FILE__, __LINE__, "Java VM options not tried before the start: %s",
@@ -642,8 +660,8 @@ int StartVm() {
     char head[96];
     std::snprintf(head, sizeof head, "Can't create Java VM [%d|%s]", rc, JniErrorText(rc));
     std::string reason = JVM_ReasonText(output);
-    gCreateFailure = reason.empty() ? head : std::string(head) + ": " + reason;
-    SetFailure(gCreateFailure);
+    Host().createFailure = reason.empty() ? head : std::string(head) + ": " + reason;
+    SetFailure(Host().createFailure);
   } catch (const std::bad_alloc&) {
     return KX_ERR_NOMEM;
   }
@@ -659,7 +677,7 @@ int OpenEnvironment(uint32_t* envHandle) {
   JEnv* je = new (std::nothrow) JEnv();
   if (je == nullptr) return KX_ERR_NOMEM;
 
-  if (gState.vm == nullptr) {
+  if (Host().vm.vm == nullptr) {
     if (!LoadJvmLibrary()) {
       FreeEnvRecord(je);
       return KX_ERR_GENERAL;
@@ -667,7 +685,7 @@ int OpenEnvironment(uint32_t* envHandle) {
     JavaVM* vms[2] = {nullptr, nullptr};
     jsize count = 0;
     if (gGetVms(vms, 2, &count) == JNI_OK && count > 0) {
-      gState.vm = vms[0];
+      Host().vm.vm = vms[0];
     } else if (int status = StartVm(); status != 0) {
       FreeEnvRecord(je);
       return status;
@@ -682,7 +700,7 @@ int OpenEnvironment(uint32_t* envHandle) {
     FreeEnvRecord(je);
     return KX_ERR_GENERAL;
   }
-  if (gState.creator == nullptr) gState.creator = env;
+  if (Host().vm.creator == nullptr) Host().vm.creator = env;
   if (env->PushLocalFrame(64) != 0) {
     env->ExceptionClear();
     FreeEnvRecord(je);
@@ -702,7 +720,7 @@ int OpenEnvironment(uint32_t* envHandle) {
       size_t end = names.find(':', start);
       if (end == std::string::npos) end = names.size();
       if (!paths.empty()) paths += ';';
-      paths += gJarDir + names.substr(start, end - start);
+      paths += Host().jarDir + names.substr(start, end - start);
       start = end + 1;
     }
     jobject loader = JC_CreateClassLoader(env, paths.c_str());
@@ -732,8 +750,8 @@ int OpenEnvironment(uint32_t* envHandle) {
     return status;
   }
   je->jni = env;
-  gState.envHandle = handle;
-  gState.openCount = 1;
+  Host().vm.envHandle = handle;
+  Host().vm.openCount = 1;
   gLastFailure[0] = '\0';
   tAllocFailure.clear();
   *envHandle = handle;
@@ -742,17 +760,23 @@ int OpenEnvironment(uint32_t* envHandle) {
 
 }  // namespace
 
-int JVM_AllocServer(void* /*options*/, uint32_t* envHandle) {
+int JVM_AllocServer(const AgentServerOptions* options, uint32_t* envHandle) {
   std::lock_guard<std::recursive_mutex> guard(gHostLock);
   if (envHandle != nullptr) *envHandle = 0;
-  if (gState.openCount != 0) {
+  if (Host().vm.openCount != 0) {
     if (AttachLocked() == nullptr) {
       SetFailure("Can't attach JVM to current thread");
       return KX_ERR_GENERAL;
     }
-    ++gState.openCount;
-    if (envHandle != nullptr) *envHandle = gState.envHandle;
+    ++Host().vm.openCount;
+    if (envHandle != nullptr) *envHandle = Host().vm.envHandle;
     return 0;
+  }
+  // The environment's class loader reads the jars of the section the first
+  // connect named; while it stays open every connection shares it.
+  if (gSetupReader != nullptr) {
+    JDB_SetJarDir(
+        JDB_LookupJarDir(gSetupReader, options != nullptr ? options->setupSection : nullptr).c_str());
   }
   uint32_t handle = 0;
   int status = OpenEnvironment(&handle);
@@ -765,8 +789,8 @@ int JVM_FreeServer(uint32_t envHandle) {
   if (je == nullptr) return KX_ERR_BAD_ARGUMENT;
   std::lock_guard<std::mutex> agent(JDB_AgentMutex());
   std::lock_guard<std::recursive_mutex> guard(gHostLock);
-  if (gState.openCount <= 0 || envHandle != gState.envHandle) return KX_ERR_BAD_ARGUMENT;
-  if (--gState.openCount > 0) return 0;
+  if (Host().vm.openCount <= 0 || envHandle != Host().vm.envHandle) return KX_ERR_BAD_ARGUMENT;
+  if (--Host().vm.openCount > 0) return 0;
 
   if (gUpperHooks.lastServerClose != nullptr) gUpperHooks.lastServerClose();
   HT_Release(&JDB_EnvTable, envHandle);
@@ -784,7 +808,7 @@ int JVM_FreeServer(uint32_t envHandle) {
     if (je->loader != nullptr) env->DeleteGlobalRef(je->loader);
   }
   delete je;
-  gState.envHandle = 0;
+  Host().vm.envHandle = 0;
   // The thread that closed the environment leaves the VM when the driver
   // attached it (a thread attached by the application stays).
   JVM_DetachThread();

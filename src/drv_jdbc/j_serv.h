@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "drv_jdbc/j_records.h"
+#include "drv_jdbc/text/j_initsql.h"
 #include "util/handle_table.h"
 
 namespace kx {
@@ -23,9 +24,15 @@ extern HandleTable JDB_StmtTable;
 
 // The jar files the class loader reads, ':'-separated, found in the jar directory.
 extern const char* const JDB_JarList;
-// Sets the jar directory (library load); a missing trailing '/' is added.
+// Sets the jar directory; a missing trailing '/' is added. The directory the
+// environment's class loader reads: set by the first server allocation from
+// the setup reader (when one is installed), or directly by a host without one.
 void JDB_SetJarDir(const char* dir);
 const char* JDB_GetJarDir();
+// The reader of the driver's odbcinst.ini sections, installed by the
+// driver's wiring at load: the first server allocation of an environment reads
+// its jar directory through it from the section the connect named.
+void JDB_SetSetupReader(SetupValueFn reader);
 
 // Serialises server close, disconnect sweeps and failed connects.
 std::mutex& JDB_AgentMutex();
@@ -37,8 +44,9 @@ struct JDB_UpperHooks {
 };
 void JDB_SetUpperHooks(const JDB_UpperHooks& hooks);
 
-// Agent slots 3 and 4. options is not read.
-int JVM_AllocServer(void* options, uint32_t* envHandle);
+// Agent slots 3 and 4. Of options (may be NULL) only the setup section is
+// read, when the allocation opens the environment.
+int JVM_AllocServer(const AgentServerOptions* options, uint32_t* envHandle);
 int JVM_FreeServer(uint32_t envHandle);
 
 // The options the VM is created with: the driver's own, then the user's

@@ -34,7 +34,8 @@ SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC dbc, SQLHWND window, SQLWCHAR* in,
                                     SQLSMALLINT* outLength, SQLUSMALLINT completion) {
   WideIn text(in, inLength);
   if (!text.ok()) return SQL_ERROR;
-  WideOut result(out, outCapacity, 32767);
+  // Connecting twice is no way to learn a length: the whole room at once.
+  WideOut result(out, outCapacity, 32767, WideOut::kWholeRoom);
   if (!result.ok()) return SQL_ERROR;
   SQLSMALLINT handlerLength = 0;
   SQLRETURN rc = CallODBC(kRecDriverConnectW, dbc, window, text.sql(), ClampSmall(text.length()),
@@ -115,8 +116,11 @@ SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC dbc, SQLWCHAR* in, SQLINTEGER inLength, 
   WideOut result(out, outCapacity, INT32_MAX - 1);
   if (!result.ok()) return SQL_ERROR;
   SQLINTEGER handlerLength = 0;
-  SQLRETURN rc = CallODBC(kRecNativeSqlW, dbc, text.sql(), ClampInt(text.length()), result.sql(),
-                          ClampInt(result.capacity()), &handlerLength);
+  SQLRETURN rc;
+  do {
+    rc = CallODBC(kRecNativeSqlW, dbc, text.sql(), ClampInt(text.length()), result.sql(),
+                  ClampInt(result.capacity()), &handlerLength);
+  } while (SQL_SUCCEEDED(rc) && result.Regrow(handlerLength));
   if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return rc;
   bool cut = false;
   const int64_t units = result.Finish(handlerLength, &cut);

@@ -52,9 +52,19 @@ void StateToWide(const SQLCHAR* state, SQLWCHAR* out) {
 }
 
 // The wide message text: converted back, cut reported as SQL_SUCCESS_WITH_INFO.
-SQLRETURN FinishMessage(SQLRETURN rc, WideOut& text, SQLSMALLINT handlerLength,
+// No record: "00000", an empty text and length 0, as the narrow entry writes.
+SQLRETURN FinishMessage(SQLRETURN rc, WideOut& text, const SQLCHAR* narrowState, SQLWCHAR* state,
+                        SQLWCHAR* caller, SQLSMALLINT capacity, SQLSMALLINT handlerLength,
                         SQLSMALLINT* length) {
+  if (rc == SQL_NO_DATA) {
+    static const SQLCHAR kNone[6] = "00000";
+    StateToWide(kNone, state);
+    if (caller != nullptr && capacity > 0) caller[0] = 0;
+    if (length != nullptr) *length = 0;
+    return rc;
+  }
   if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return rc;
+  StateToWide(narrowState, state);
   bool cut = false;
   const int64_t units = text.Finish(handlerLength, &cut);
   if (length != nullptr) *length = ClampSmall(units);
@@ -80,14 +90,14 @@ SQLRETURN SQL_API SQLErrorW(SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt, SQLWCHAR* s
   SQLHANDLE handle = SQL_NULL_HANDLE;
   const OdbcCallRecord* rec = ErrorRecord(env, dbc, stmt, true, &handle);
   if (rec == nullptr) return SQL_INVALID_HANDLE;
-  WideOut out(text, capacity, 32767);
+  // A message is read once: the whole room at once.
+  WideOut out(text, capacity, 32767, WideOut::kWholeRoom);
   if (!out.ok()) return SQL_ERROR;
   SQLCHAR narrowState[6] = {0};
   SQLSMALLINT handlerLength = 0;
   SQLRETURN rc = CallODBC(*rec, handle, state != nullptr ? narrowState : nullptr, native,
                           out.sql(), ClampSmall(out.capacity()), &handlerLength);
-  if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) StateToWide(narrowState, state);
-  return FinishMessage(rc, out, handlerLength, length);
+  return FinishMessage(rc, out, narrowState, state, text, capacity, handlerLength, length);
 }
 
 SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber,
@@ -103,14 +113,13 @@ SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT
                                  SQLSMALLINT capacity, SQLSMALLINT* length) {
   const OdbcCallRecord* rec = DiagRecRecord(type, true);
   if (rec == nullptr) return SQL_INVALID_HANDLE;
-  WideOut out(text, capacity, 32767);
+  WideOut out(text, capacity, 32767, WideOut::kWholeRoom);
   if (!out.ok()) return SQL_ERROR;
   SQLCHAR narrowState[6] = {0};
   SQLSMALLINT handlerLength = 0;
   SQLRETURN rc = CallODBC(*rec, handle, recNumber, state != nullptr ? narrowState : nullptr,
                           native, out.sql(), ClampSmall(out.capacity()), &handlerLength);
-  if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) StateToWide(narrowState, state);
-  return FinishMessage(rc, out, handlerLength, length);
+  return FinishMessage(rc, out, narrowState, state, text, capacity, handlerLength, length);
 }
 
 SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber,

@@ -133,8 +133,11 @@ SQLRETURN SQL_API SQLDescribeColW(SQLHSTMT stmt, SQLUSMALLINT column, SQLWCHAR* 
   WideOut out(name, capacity, 32767);
   if (!out.ok()) return SQL_ERROR;
   SQLSMALLINT handlerLength = 0;
-  SQLRETURN rc = CallODBC(kRecDescribeColW, stmt, column, out.sql(), ClampSmall(out.capacity()),
-                          &handlerLength, sqlType, size, digits, nullable);
+  SQLRETURN rc;
+  do {
+    rc = CallODBC(kRecDescribeColW, stmt, column, out.sql(), ClampSmall(out.capacity()), &handlerLength,
+                  sqlType, size, digits, nullable);
+  } while (SQL_SUCCEEDED(rc) && out.Regrow(handlerLength));
   return FinishText(rc, stmt, out, handlerLength, length);
 }
 
@@ -198,8 +201,10 @@ SQLRETURN SQL_API SQLGetCursorNameW(SQLHSTMT stmt, SQLWCHAR* name, SQLSMALLINT c
   WideOut out(name, capacity, 32767);
   if (!out.ok()) return SQL_ERROR;
   SQLSMALLINT handlerLength = 0;
-  SQLRETURN rc = CallODBC(kRecGetCursorNameW, stmt, out.sql(), ClampSmall(out.capacity()),
-                          &handlerLength);
+  SQLRETURN rc;
+  do {
+    rc = CallODBC(kRecGetCursorNameW, stmt, out.sql(), ClampSmall(out.capacity()), &handlerLength);
+  } while (SQL_SUCCEEDED(rc) && out.Regrow(handlerLength));
   return FinishText(rc, stmt, out, handlerLength, length);
 }
 

@@ -35,8 +35,11 @@ uint32_t CapCutInfo(const ConnRecord* conn, uint16_t type, uint32_t answer) {
       // operations the driver carries out.
       if (!CapRowsets(conn, ops)) return 0;
       return setPos ? answer : answer & ~static_cast<uint32_t>(SQL_BP_DELETE | SQL_BP_UPDATE);
-    case SQL_GETDATA_EXTENSIONS:
-      return setPos && CapRowsets(conn, ops) ? answer : answer & ~static_cast<uint32_t>(SQL_GD_BLOCK);
+    case SQL_GETDATA_EXTENSIONS: {
+      // The core reads bound columns through SQLGetData as well.
+      const uint32_t withBound = answer | SQL_GD_BOUND;
+      return setPos && CapRowsets(conn, ops) ? withBound : withBound & ~static_cast<uint32_t>(SQL_GD_BLOCK);
+    }
     default:
       return answer;
   }

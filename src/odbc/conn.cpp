@@ -207,7 +207,7 @@ void ConnOpen(ConnRecord* conn, char form, AgentConnOptions* options) {
   }
   ConnLatchReentrant(conn->binding);
 
-  AgentServerOptions serverOptions{conn->agentOptions, conn->cn_svtype};
+  AgentServerOptions serverOptions{conn->agentOptions, conn->cn_svtype, conn->setupSection};
   if (AgentCall(conn->binding, &AgentOps::DRV_AllocServer,
                 static_cast<const AgentServerOptions*>(&serverOptions), &conn->agentServer) != 0) {
     conn->agentServer = 0;
@@ -304,16 +304,22 @@ void ConnOpen(ConnRecord* conn, char form, AgentConnOptions* options) {
   }
   SetInt(conn, AP_CONN_ODBC_VERSION, conn->env != nullptr ? conn->env->odbcVersion : SQL_OV_ODBC2);
 
-  // A catalog chosen before connecting is applied now; a catalog the server
-  // refuses fails the open rather than leaving the application in another one.
-  const int catalogRc = ConnApplyPendingCatalog(conn);
-  if (catalogRc != 0) {
+  // What the application set before connecting holds after it: autocommit
+  // over the data source's default, the driver's own options, and a
+  // catalog. An autocommit or catalog the server refuses fails the open
+  // rather than leaving the application in another mode or catalog; an
+  // option it does not take leaves a warning.
+  const int setRc = ConnApplySetAttrs(conn);
+  const int openRc = setRc != 0 && setRc != KX_ERR_OPTION_CHANGED ? setRc : ConnApplyPendingCatalog(conn);
+  if (openRc != 0) {
     AgentCall(conn->binding, &AgentOps::DRV_Disconnect, conn->agentConn);
     conn->agentConn = 0;
     FreeAgentServer(conn);
     conn->state = CONN_ALLOCATED;
-    conn->error = catalogRc;
+    conn->error = openRc;
+    return;
   }
+  conn->error = setRc;
 }
 
 int ConnClose(ConnRecord* conn) {
@@ -350,6 +356,7 @@ int ConnClose(ConnRecord* conn) {
 
 void ConnFreeStrings(ConnRecord* conn) {
   FreeText(conn->dsn);
+  FreeText(conn->setupSection);
   FreeText(conn->user);
   FreeText(conn->password);
   FreeText(conn->cn_dbpath);

@@ -3,12 +3,14 @@
 
 #include <sqlext.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <unordered_map>
+#include <utility>
 
 #include "odbc/conn.h"
 #include "odbc/copy_out.h"
@@ -269,10 +271,39 @@ SQLRETURN SetFailover(ConnRecord* conn, uint16_t option, uint64_t value) {
   return SQL_SUCCESS;
 }
 
+// Keeps a driver option set while not connected for the next open; a later
+// value of the same option replaces the earlier one.
+SQLRETURN KeepDriverOption(ConnRecord* conn, uint16_t option, uint64_t value, char mode) {
+  PendingConnOption kept{option, IsDriverTextOption(option), static_cast<int32_t>(value), {}};
+  if (kept.isText) {
+    if (value == 0) return Fail(conn, KX_ERR_BAD_ARGUMENT);
+    char* text = nullptr;
+    if (!CopyTextArg(value, SQL_NTS, mode, &text)) return Fail(conn, KX_ERR_NOMEM);
+    const std::unique_ptr<char, decltype(&free)> owner(text, &free);
+    try {
+      kept.text.assign(text);
+    } catch (const std::bad_alloc&) {
+      return Fail(conn, KX_ERR_NOMEM);
+    }
+  }
+  try {
+    for (PendingConnOption& p : conn->pendingOptions) {
+      if (p.option == option) {
+        p = std::move(kept);
+        return SQL_SUCCESS;
+      }
+    }
+    conn->pendingOptions.push_back(std::move(kept));
+  } catch (const std::bad_alloc&) {
+    return Fail(conn, KX_ERR_NOMEM);
+  }
+  return SQL_SUCCESS;
+}
+
 SQLRETURN SetDriverOption(ConnRecord* conn, uint16_t option, uint64_t value, char mode) {
-  // Before connecting there is no agent connection to take them: they are
-  // accepted and not kept.
-  if (!Connected(conn)) return SQL_SUCCESS;
+  // Before connecting there is no agent connection to take them: they wait
+  // for the open.
+  if (!Connected(conn)) return KeepDriverOption(conn, option, value, mode);
   int32_t rc;
   if (IsDriverTextOption(option)) {
     if (value == 0) return Fail(conn, KX_ERR_BAD_ARGUMENT);
@@ -320,8 +351,10 @@ SQLRETURN SetOption(ConnRecord* conn, uint16_t option, uint64_t value, int64_t l
       }
       if (v == SQL_MODE_READ_ONLY) {
         conn->flags |= CF_READONLY;
+        conn->attrsSet |= CA_READ_ONLY;
       } else {
         conn->flags &= static_cast<uint16_t>(~CF_READONLY);
+        conn->attrsSet &= static_cast<uint16_t>(~CA_READ_ONLY);
       }
       return SQL_SUCCESS;
     }
@@ -330,16 +363,26 @@ SQLRETURN SetOption(ConnRecord* conn, uint16_t option, uint64_t value, int64_t l
         int32_t rc = SendInt(conn, AP_CONN_AUTOCOMMIT, v != 0 ? 1 : 0);
         if (rc != 0) return FailPulled(conn, rc);
       }
+      // Kept as the application's choice, which the next open applies over
+      // the data source's default.
+      conn->attrsSet |= CA_AUTOCOMMIT;
       if (v != 0) {
         conn->flags |= CF_AUTOCOMMIT;
+        conn->attrsSet |= CA_AUTOCOMMIT_ON;
       } else {
         conn->flags &= static_cast<uint16_t>(~CF_AUTOCOMMIT);
+        conn->attrsSet &= static_cast<uint16_t>(~CA_AUTOCOMMIT_ON);
       }
       return SQL_SUCCESS;
     case SQL_LOGIN_TIMEOUT:
       conn->loginTimeout = v;
       return SQL_SUCCESS;
-    case SQL_OPT_TRACE: case SQL_OPT_TRACEFILE: case SQL_PACKET_SIZE:
+    case SQL_PACKET_SIZE:
+      // The JDBC driver chooses its own transfer sizes; the value is kept
+      // and answered as the application set it.
+      conn->packetSize = v;
+      return SQL_SUCCESS;
+    case SQL_OPT_TRACE: case SQL_OPT_TRACEFILE:
       return SQL_SUCCESS;
     case SQL_TRANSLATE_DLL:
       return StoreTextOption(conn, conn->translateLib, value, length, mode);
@@ -437,9 +480,17 @@ SQLRETURN QueryOption(ConnRecord* conn, uint16_t option, OptionAnswer* a) {
                     window == QUIET_MODE_UNSET ? 0 : static_cast<uint64_t>(window));
     }
     case SQL_PACKET_SIZE:
-      return number(OptionAnswer::kU32, 4096);
+      return number(OptionAnswer::kU32, conn->packetSize != 0 ? conn->packetSize : 4096);
     default:
       break;
+  }
+  if (!Connected(conn) && (IsDriverIntGetOption(option) || IsDriverTextOption(option))) {
+    // Before connecting: what will be sent at the open, if anything.
+    for (const PendingConnOption& p : conn->pendingOptions) {
+      if (p.option != option) continue;
+      return p.isText ? text(p.text.c_str()) : number(OptionAnswer::kU32, static_cast<uint32_t>(p.number));
+    }
+    return SQL_SUCCESS;  // nothing to tell
   }
   if (IsDriverIntGetOption(option)) {
     if (!Connected(conn)) return SQL_SUCCESS;  // nothing to tell before connecting
@@ -494,6 +545,42 @@ void MoveNewMessages(MsgNode** from, ConnRecord* conn) {
 }
 
 }  // namespace
+
+// ---- attributes set before connecting ------------------------------------------
+
+int ConnApplySetAttrs(ConnRecord* conn) {
+  if (!Connected(conn)) return KX_ERR_NOT_CONNECTED;
+  int warning = 0;
+  if ((conn->attrsSet & CA_AUTOCOMMIT) != 0) {
+    const bool on = (conn->attrsSet & CA_AUTOCOMMIT_ON) != 0;
+    const int32_t rc = SendInt(conn, AP_CONN_AUTOCOMMIT, on ? 1 : 0);
+    if (rc != 0) {
+      ConnPullMsgs(conn, nullptr);
+      return rc;
+    }
+    if (on) {
+      conn->flags |= CF_AUTOCOMMIT;
+    } else {
+      conn->flags &= static_cast<uint16_t>(~CF_AUTOCOMMIT);
+    }
+  }
+  // The driver's own options: one the agent does not take leaves the
+  // connection up with a warning that names it, as a connection attribute
+  // the driver cannot honour would.
+  for (const PendingConnOption& p : conn->pendingOptions) {
+    const int32_t rc = p.isText ? SendText(conn, AP_CONN_OPTION_TEXT + p.option, p.text.c_str())
+                                : SendInt(conn, AP_CONN_OPTION_INT + p.option, p.number);
+    if (rc != 0) {
+      ConnPullMsgs(conn, nullptr);
+      char text[128];
+      snprintf(text, sizeof text, "Connection option %u was not taken by the data source[SQLSTATE:01S02]",
+               static_cast<unsigned>(p.option));
+      ConnPostMsg(conn, text, 0);
+      warning = KX_ERR_OPTION_CHANGED;
+    }
+  }
+  return warning;
+}
 
 // ---- pending catalog hooks ----------------------------------------------------
 

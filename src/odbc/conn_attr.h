@@ -68,6 +68,14 @@ SQLRETURN ConnSetStmtDefault(ConnRecord* conn, uint16_t option, uint64_t value);
 // ends the enlistment.
 SQLRETURN ConnEnlistInDtc(ConnRecord* conn, void* transaction);
 
+// ---- attributes set before connecting ---------------------------------------
+// ConnOpen calls this once the agent connection is up (after the agent's own
+// defaults are read): autocommit as the application set it, and the driver's
+// own options set while not connected. 0, KX_ERR_OPTION_CHANGED when an
+// option was not taken (the connection stays up; the reason is among its
+// messages), or the agent's code when autocommit could not be set.
+int ConnApplySetAttrs(ConnRecord* conn);
+
 // ---- the catalog named before connecting ------------------------------------
 // A catalog set while the connection is not open is kept here until the
 // connection opens. ConnOpen calls ConnApplyPendingCatalog once the agent

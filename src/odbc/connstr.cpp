@@ -2,6 +2,8 @@
 // data-source settings, and the connect itself (SQLDriverConnect, SQLConnect).
 #include "odbc/connstr.h"
 
+#include <limits.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +12,7 @@
 
 #include "odbc/conn.h"
 #include "odbc/handle_layer.h"
+#include "odbc/libmain.h"
 #include "odbc/login_dialog.h"
 #include "odbc/odbc_installer.h"
 #include "odbc/records.h"
@@ -219,6 +222,33 @@ char* DsnDriverName() {
     SQLGetPrivateProfileString("ODBC Data Sources", dsn, "", buf, sizeof buf, "odbc.ini");
   }
   return strdup(buf);
+}
+
+std::string NamedDriver() {
+  std::string name;
+  if (g_connKeywords[CK_DRIVER].supplied) {
+    const char* v = ConnKwValue(CK_DRIVER);
+    const char* open = strchr(v, '{');
+    const char* start = open != nullptr ? open + 1 : v;
+    const char* close = strchr(start, '}');
+    name.assign(start, close != nullptr ? static_cast<size_t>(close - start) : strlen(start));
+    return name;
+  }
+  char buf[PATH_MAX] = "";
+  const char* dsn = ConnKwValue(CK_DSN);
+  const char* fileDsn = ConnKwValue(CK_FILEDSN);
+  if (*dsn != '\0') {
+    SQLGetPrivateProfileString(dsn, "Driver", "", buf, sizeof buf, "odbc.ini");
+  } else if (*fileDsn != '\0') {
+    unsigned short len = 0;
+    if (!SQLReadFileDSN(fileDsn, "ODBC", "DRIVER", buf, sizeof buf, &len)) buf[0] = '\0';
+  }
+  if (buf[0] != '\0') return buf;
+  if (char* listed = DsnDriverName(); listed != nullptr) {
+    name = listed;
+    free(listed);
+  }
+  return name;
 }
 
 // ---- composing ------------------------------------------------------------------------
@@ -468,17 +498,7 @@ SQLRETURN DriverConnectImpl(ConnRecord* conn, SQLHWND window, const char* in,
   std::string work = input;
   ConnStrParse(work.data(), mode);
 
-  std::string driverName;
-  if (g_connKeywords[CK_DRIVER].supplied) {
-    const char* v = ConnKwValue(CK_DRIVER);
-    const char* open = strchr(v, '{');
-    const char* start = open != nullptr ? open + 1 : v;
-    const char* close = strchr(start, '}');
-    driverName.assign(start, close != nullptr ? static_cast<size_t>(close - start) : strlen(start));
-  } else if (char* name = DsnDriverName(); name != nullptr) {
-    driverName = name;
-    free(name);
-  }
+  const std::string driverName = NamedDriver();
 
   bool prompt = false;
   if (completion == SQL_DRIVER_PROMPT) {
@@ -521,13 +541,24 @@ SQLRETURN DriverConnectImpl(ConnRecord* conn, SQLHWND window, const char* in,
                 StoreCopy(conn->password, password);
 
   conn->flags &= static_cast<uint16_t>(~(CF_NLB | CF_READONLY | CF_ASYNC | CF_MASE | CF_IV | CF_IA));
-  if (ConnKwBool(CK_READONLY)) conn->flags |= CF_READONLY;
+  // Read-only when the data source or the application (SQL_ATTR_ACCESS_MODE
+  // set before connecting) asks for it.
+  if (ConnKwBool(CK_READONLY) || (conn->attrsSet & CA_READ_ONLY) != 0) conn->flags |= CF_READONLY;
   if (ConnKwBool(CK_MASE)) conn->flags |= CF_MASE;
   if (ConnKwBool(CK_IV)) conn->flags |= CF_IV;
   if (ConnKwBool(CK_IA)) conn->flags |= CF_IA;
 
   // A file data source alone names no data source: the agent then sees none.
   if (stored && !fileDsnOnly) stored = StoreCopy(conn->dsn, dsnName.c_str());
+  // The driver's own settings come from the section the application chose.
+  if (stored && !driverName.empty()) stored = StoreCopy(conn->setupSection, driverName.c_str());
+  // The trace opens at the first connect whose section names a DebugFile
+  // (ZNT_DEBUGFILE opens it at load): only a connect knows which of the
+  // driver's sections the application chose.
+  if (stored && TraceStream(TRACE_ODBC) == nullptr) {
+    TraceOpen(TRACE_ODBC, conn->setupSection);
+    if (TraceStream(TRACE_ODBC) != nullptr) OpenLogSinks();
+  }
   conn->cn_fetchSize = static_cast<uint32_t>(ConnKwNumber(CK_FBS));
   if (conn->cn_fetchSize == 0) conn->cn_fetchSize = 60;
   if (conn->appName == nullptr) conn->appName = strdup(s_progname());
@@ -558,7 +589,9 @@ SQLRETURN DriverConnectImpl(ConnRecord* conn, SQLHWND window, const char* in,
   ConnOpen(conn, mode, &options.o);
 
   SQLRETURN rc = conn->state == CONN_CONNECTED ? SQL_SUCCESS : SQL_ERROR;
-  if (rc == SQL_SUCCESS) {
+  // Connected with a warning of the open (an option the data source did not take).
+  if (rc == SQL_SUCCESS && conn->error != 0) rc = SQL_SUCCESS_WITH_INFO;
+  if (rc != SQL_ERROR) {
     int16_t len = 0;
     int cut = StrCopyOutLen(output.c_str(), out, static_cast<uint16_t>(outCapacity), &len);
     if (outLength != nullptr) *outLength = len;

@@ -61,6 +61,10 @@ int32_t ConnKwNumber(int row);
 // Driver description registered for the current DSN under "ODBC Data Sources"
 // of odbc.ini; malloc'd, empty when none, NULL when out of memory.
 char* DsnDriverName();
+// The driver the parsed connect string names: DRIVER= (braces taken off),
+// else the data source's Driver=, else the file data source's DRIVER=, else
+// the data source's entry in "ODBC Data Sources"; "" when none.
+std::string NamedDriver();
 
 int JDB_DynCursSensitivityParse(const char* text);
 const char* JDB_DynCursSensitivityName(int value);

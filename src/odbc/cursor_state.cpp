@@ -189,7 +189,8 @@ int scs_p_TargetRow(uint16_t orientation, int32_t offset, int32_t start, int32_t
       *target = 1;
       return TR_INSIDE;
     case SQL_FETCH_LAST:
-      *target = count == -1 ? 0 : count - size + 1;
+      // A result shorter than a rowset: its last rowset is its first.
+      *target = count == -1 ? 0 : (count - size + 1 > 1 ? count - size + 1 : 1);
       return TR_INSIDE;
     case SQL_FETCH_PRIOR:
       *target = start - size;
@@ -272,12 +273,16 @@ int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_
   const bool dynMixed = SCS_IsDynamicOrMixed(c);
 
   const int32_t sp = c->setPosRow;
+  bool priorFromEnd = false;
   switch (orientation) {
     case SQL_FETCH_NEXT:
       if (sp == SCS_POS_BEFORE_FIRST) orientation = SQL_FETCH_FIRST;
       break;
     case SQL_FETCH_PRIOR:
-      if (sp == SCS_POS_AFTER_LAST) orientation = SQL_FETCH_LAST;
+      if (sp == SCS_POS_AFTER_LAST) {
+        orientation = SQL_FETCH_LAST;
+        priorFromEnd = true;
+      }
       break;
     case SQL_FETCH_RELATIVE:
       if ((sp == SCS_POS_AFTER_LAST && offset < 0) || (sp == SCS_POS_BEFORE_FIRST && offset > 0)) {
@@ -353,6 +358,9 @@ int SCS_ScrollFetch(SCS_CURSOR* c, uint16_t orientation, int32_t offset, uint32_
     const int32_t from = orientation == SQL_FETCH_LAST ? c->rowCount - c->rowsetSize + 1 : c->rowCount + target + 1;
     c->rowsetStart = from > 1 ? from : 1;
   }
+  // From after the end of a result shorter than a rowset, PRIOR gives the
+  // first rowset too.
+  if (priorFromEnd && !dynMixed && c->rowCount >= 0 && c->rowCount < c->rowsetSize) reachedFirst = true;
   return reachedFirst ? KX_ERR_FETCH_BEFORE_FIRST_ROWSET : 0;
 }
 

@@ -222,13 +222,19 @@ void DescParamSize(const DescFieldRec* ipd, uint64_t* columnSize, int16_t* decim
   *columnSize = 0;
   *decimalDigits = 0;
   if (ipd == nullptr) return;
+  // The inverse of what SQLBindParameter writes into the record, so that a
+  // binding rebuilt from the record is the one the application made.
   switch (ipd->conciseType) {
     case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_BINARY: case SQL_VARBINARY:
-    case SQL_LONGVARBINARY: case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR:
-      *columnSize = static_cast<uint32_t>(ipd->length);
+    case SQL_LONGVARBINARY: case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR: case SQL_GUID:
+    case SQL_DATE: case SQL_TYPE_DATE: case SQL_INTERVAL_YEAR: case SQL_INTERVAL_MONTH: case SQL_INTERVAL_DAY:
+    case SQL_INTERVAL_HOUR: case SQL_INTERVAL_MINUTE: case SQL_INTERVAL_YEAR_TO_MONTH:
+    case SQL_INTERVAL_DAY_TO_HOUR: case SQL_INTERVAL_DAY_TO_MINUTE: case SQL_INTERVAL_HOUR_TO_MINUTE:
+      *columnSize = ipd->length;
       break;
-    case SQL_DATE: case SQL_TIME:
-      *columnSize = static_cast<uint32_t>(ipd->length);
+    case SQL_TIME: case SQL_TIMESTAMP: case SQL_TYPE_TIME: case SQL_TYPE_TIMESTAMP: case SQL_INTERVAL_SECOND:
+    case SQL_INTERVAL_DAY_TO_SECOND: case SQL_INTERVAL_HOUR_TO_SECOND: case SQL_INTERVAL_MINUTE_TO_SECOND:
+      *columnSize = ipd->length;
       *decimalDigits = ipd->precision;
       break;
     case SQL_NUMERIC: case SQL_DECIMAL:

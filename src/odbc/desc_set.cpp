@@ -62,10 +62,10 @@ bool IsTextType(int t) {
 }
 
 // Types that imply no other field: the sized C integers, BIT to BINARY,
-// INTEGER, SMALLINT and DOUBLE.
+// INTEGER, SMALLINT, DOUBLE and GUID (SQL_C_GUID has the same number).
 bool IsPlainType(int t) {
   return In(t, SQL_C_UTINYINT, SQL_C_SBIGINT) || In(t, SQL_C_ULONG, SQL_C_SSHORT) || In(t, SQL_BIT, SQL_BINARY) ||
-         t == SQL_INTEGER || t == SQL_SMALLINT || t == SQL_DOUBLE;
+         t == SQL_INTEGER || t == SQL_SMALLINT || t == SQL_DOUBLE || t == SQL_GUID;
 }
 
 // The defaults a type implies: the largest decimal precision, the binary
@@ -202,10 +202,7 @@ void UnbindBeyond(StmtRecord* s, bool row, int32_t n) {
       node = next;
     }
   } else {
-    for (int32_t i = n + 1; i <= s->paramBindingCap; ++i) {
-      ParamBinding* pb = StmtGetParamBinding(static_cast<int16_t>(i), s);
-      if (pb != nullptr) pb->value = nullptr;
-    }
+    for (int32_t i = n + 1; i <= s->paramBindingCap; ++i) StmtUnbindParam(s, static_cast<int16_t>(i));
   }
 }
 
@@ -215,9 +212,21 @@ void UnbindRecord(StmtRecord* s, bool row, int16_t n) {
     key.binding.column = static_cast<uint16_t>(n);
     ColBindingRemove(s, &key);
   } else {
-    ParamBinding* pb = StmtGetParamBinding(n, s);
-    if (pb != nullptr) pb->value = nullptr;
+    StmtUnbindParam(s, n);
   }
+}
+
+// The binding of parameter n takes what its IPD record now says, so that
+// the next execution tells the agent: every field that describes the
+// parameter counts, whichever order the application set them in.
+int ResyncParam(StmtRecord* s, int16_t n, const DescFieldRec* ir) {
+  const ParamBinding* pb = StmtGetParamBinding(n, s);
+  if (pb == nullptr) return 0;
+  ParamBinding copy = *pb;
+  copy.sqlType = ir->conciseType;
+  DescParamSize(ir, &copy.columnSize, &copy.decimalDigits);
+  if (ir->parameterType != 0) copy.direction = ir->parameterType;
+  return StmtSetParamBinding(s, &copy) != 0 ? (s->error != 0 ? s->error : KX_ERR_GENERAL) : 0;
 }
 
 // ---- the field table ----------------------------------------------------------------------
@@ -241,7 +250,6 @@ struct SetCtx {
   int64_t length;
   char form;
   DescFieldRec* r;   // record fields
-  ParamBinding* pb;  // record fields of an applied IPD
   int16_t v16;
   int32_t v32;
 };
@@ -329,7 +337,6 @@ SQLRETURN SetType(SetCtx& x) {
   if (x.v16 == 0) return SQL_SUCCESS;
   int rc = ApplyType(x.r, x.v16);
   if (rc != 0) return Fail(x.d, rc);
-  if (x.pb != nullptr) x.pb->sqlType = x.r->conciseType;
   return SQL_SUCCESS;
 }
 
@@ -339,7 +346,6 @@ SQLRETURN SetConciseType(SetCtx& x) {
   int rc = ApplyConciseType(x.r);
   if (rc != 0) return Fail(x.d, rc);
   if (x.isIpd && x.r->parameterType == 0) x.r->parameterType = SQL_PARAM_INPUT;
-  if (x.pb != nullptr) x.pb->sqlType = x.r->conciseType;
   return SQL_SUCCESS;
 }
 
@@ -356,42 +362,26 @@ SQLRETURN SetIntervalPrecision(SetCtx& x) {
   return SQL_SUCCESS;
 }
 
-// The types whose parameter size is a length: text, binary, and the verbose
-// datetime and interval types.
-bool SizedByLength(int t) {
-  return IsTextType(t) || t == SQL_LONGVARBINARY || t == SQL_VARBINARY || t == SQL_BINARY || t == SQL_DATETIME ||
-         t == SQL_INTERVAL;
-}
-
 SQLRETURN SetLength(SetCtx& x) {
   const uint32_t len = static_cast<uint32_t>(x.value);
   if (len == 0) return SQL_SUCCESS;
   x.r->length = len;
-  if (x.pb != nullptr && SizedByLength(x.pb->sqlType)) x.pb->columnSize = len;
   return SQL_SUCCESS;
 }
 
 SQLRETURN SetOctetLength(SetCtx& x) {
   x.r->octetLength = x.v32;
-  if (x.pb != nullptr) x.pb->sqlType = x.r->conciseType;
   return SQL_SUCCESS;
 }
 
 SQLRETURN SetPrecision(SetCtx& x) {
   if (x.v16 == 0) return SQL_SUCCESS;
   x.r->precision = x.v16;
-  if (x.pb != nullptr) {
-    if (x.pb->sqlType == SQL_NUMERIC || x.pb->sqlType == SQL_DECIMAL) {
-      x.pb->columnSize = static_cast<uint16_t>(x.v16);
-    }
-    if (x.pb->sqlType == SQL_DATETIME || x.pb->sqlType == SQL_INTERVAL) x.pb->decimalDigits = x.v16;
-  }
   return SQL_SUCCESS;
 }
 
 SQLRETURN SetScale(SetCtx& x) {
   x.r->scale = x.v16;
-  if (x.pb != nullptr) x.pb->decimalDigits = x.v16;
   return SQL_SUCCESS;
 }
 
@@ -403,7 +393,6 @@ SQLRETURN SetRadix(SetCtx& x) {
 SQLRETURN SetParameterType(SetCtx& x) {
   if (x.v16 == 0) return SQL_SUCCESS;
   x.r->parameterType = x.v16;
-  if (x.pb != nullptr) x.pb->direction = x.v16;
   return SQL_SUCCESS;
 }
 
@@ -560,16 +549,23 @@ SQLRETURN DescSetFieldEngine(StmtRecord* s, bool application, bool row, bool app
     int rc = DescGrowRecs(s->ipd, recNumber);
     if (rc != 0) return Fail(d, rc);
   }
-  if ((x.appliedArd || x.appliedApd) && setRow != nullptr && setRow->unbinds) UnbindRecord(s, row, recNumber);
-
   x.r = DescGetRec(d, recNumber);
   if (x.r == nullptr) return Fail(d, KX_ERR_BAD_DESCRIPTOR_INDEX);
-  x.pb = x.appliedIpd ? StmtGetParamBinding(recNumber, s) : nullptr;
   if (setRow == nullptr) return Fail(d, KX_ERR_NOT_SUPPORTED);
   const SQLRETURN rc = CheckWho(x, setRow->who, &ignored);
   if (rc != SQL_SUCCESS) return rc;
   if (ignored) return SQL_SUCCESS;
-  return setRow->rule(x);
+  if (application && setRow->unbinds) {
+    // A change to what the buffer holds unbinds the record: its data
+    // pointer is gone until the application sets it again, and the
+    // statement stops using the buffer.
+    x.r->dataPtr = nullptr;
+    if (x.appliedArd || x.appliedApd) UnbindRecord(s, row, recNumber);
+  }
+  const SQLRETURN ruled = setRow->rule(x);
+  if (ruled == SQL_ERROR || !x.appliedIpd) return ruled;
+  const int code = ResyncParam(s, recNumber, x.r);
+  return code != 0 ? Fail(s, code) : ruled;
 }
 
 SQLRETURN DescSetField(DescRecord* d, int16_t recNumber, int16_t field, uint64_t value, int64_t length,

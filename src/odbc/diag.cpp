@@ -2,6 +2,7 @@
 // SQLGetDiagField.
 #include "odbc/diag.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,7 +105,7 @@ void SqlStateToV3(char* state) {
     const char* v3;
   } kPairs[] = {
       {"S1002", "07009"}, {"S1093", "07009"}, {"01S03", "01001"}, {"01S04", "01001"},
-      {"22005", "22018"}, {"37000", "42000"}, {"70100", "HY018"},
+      {"22005", "22018"}, {"37000", "42000"}, {"70100", "HY018"}, {"07001", "07002"},
   };
   if (state == nullptr) return;
   for (const auto& p : kPairs) {
@@ -121,6 +122,191 @@ void SqlStateToV3(char* state) {
     state[1] = '2';
     state[2] = 'S';
   }
+}
+
+// ---- the statement's function ---------------------------------------------------
+
+namespace {
+
+struct FunctionName {
+  int code;
+  const char* name;
+};
+
+constexpr FunctionName kFunctionNames[] = {
+    {SQL_DIAG_ALTER_DOMAIN, "ALTER DOMAIN"},
+    {SQL_DIAG_ALTER_TABLE, "ALTER TABLE"},
+    {SQL_DIAG_CALL, "CALL"},
+    {SQL_DIAG_CREATE_ASSERTION, "CREATE ASSERTION"},
+    {SQL_DIAG_CREATE_CHARACTER_SET, "CREATE CHARACTER SET"},
+    {SQL_DIAG_CREATE_COLLATION, "CREATE COLLATION"},
+    {SQL_DIAG_CREATE_DOMAIN, "CREATE DOMAIN"},
+    {SQL_DIAG_CREATE_INDEX, "CREATE INDEX"},
+    {SQL_DIAG_CREATE_SCHEMA, "CREATE SCHEMA"},
+    {SQL_DIAG_CREATE_TABLE, "CREATE TABLE"},
+    {SQL_DIAG_CREATE_TRANSLATION, "CREATE TRANSLATION"},
+    {SQL_DIAG_CREATE_VIEW, "CREATE VIEW"},
+    {SQL_DIAG_DELETE_WHERE, "DELETE WHERE"},
+    {SQL_DIAG_DROP_ASSERTION, "DROP ASSERTION"},
+    {SQL_DIAG_DROP_CHARACTER_SET, "DROP CHARACTER SET"},
+    {SQL_DIAG_DROP_COLLATION, "DROP COLLATION"},
+    {SQL_DIAG_DROP_DOMAIN, "DROP DOMAIN"},
+    {SQL_DIAG_DROP_INDEX, "DROP INDEX"},
+    {SQL_DIAG_DROP_SCHEMA, "DROP SCHEMA"},
+    {SQL_DIAG_DROP_TABLE, "DROP TABLE"},
+    {SQL_DIAG_DROP_TRANSLATION, "DROP TRANSLATION"},
+    {SQL_DIAG_DROP_VIEW, "DROP VIEW"},
+    {SQL_DIAG_DYNAMIC_DELETE_CURSOR, "DYNAMIC DELETE CURSOR"},
+    {SQL_DIAG_DYNAMIC_UPDATE_CURSOR, "DYNAMIC UPDATE CURSOR"},
+    {SQL_DIAG_GRANT, "GRANT"},
+    {SQL_DIAG_INSERT, "INSERT"},
+    {SQL_DIAG_REVOKE, "REVOKE"},
+    {SQL_DIAG_SELECT_CURSOR, "SELECT CURSOR"},
+    {SQL_DIAG_UPDATE_WHERE, "UPDATE WHERE"},
+};
+
+// What CREATE and DROP make or remove, as the words after them.
+struct ObjectFunction {
+  const char* object;
+  int create;
+  int drop;
+};
+
+constexpr ObjectFunction kObjects[] = {
+    {"TABLE", SQL_DIAG_CREATE_TABLE, SQL_DIAG_DROP_TABLE},
+    {"VIEW", SQL_DIAG_CREATE_VIEW, SQL_DIAG_DROP_VIEW},
+    {"INDEX", SQL_DIAG_CREATE_INDEX, SQL_DIAG_DROP_INDEX},
+    {"SCHEMA", SQL_DIAG_CREATE_SCHEMA, SQL_DIAG_DROP_SCHEMA},
+    {"DOMAIN", SQL_DIAG_CREATE_DOMAIN, SQL_DIAG_DROP_DOMAIN},
+    {"ASSERTION", SQL_DIAG_CREATE_ASSERTION, SQL_DIAG_DROP_ASSERTION},
+    {"COLLATION", SQL_DIAG_CREATE_COLLATION, SQL_DIAG_DROP_COLLATION},
+    {"TRANSLATION", SQL_DIAG_CREATE_TRANSLATION, SQL_DIAG_DROP_TRANSLATION},
+    {"CHARACTER", SQL_DIAG_CREATE_CHARACTER_SET, SQL_DIAG_DROP_CHARACTER_SET},
+};
+
+// Walks the words of a statement that stand outside parentheses, quotes and
+// comments.
+class WordScanner {
+ public:
+  explicit WordScanner(const char* text) : p_(text != nullptr ? text : "") {}
+
+  // The next word (letters, digits, '_'), upper-cased into word; false at
+  // the end. Only words at nesting depth 0 are returned unless any is set.
+  bool Next(std::string* word, bool any = false) {
+    for (;;) {
+      SkipSpaceAndComments();
+      const char c = *p_;
+      if (c == '\0') return false;
+      if (IsWordChar(c)) {
+        word->clear();
+        while (IsWordChar(*p_)) word->push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(*p_++))));
+        if (depth_ == 0 || any) return true;
+        continue;
+      }
+      if (c == '\'' || c == '"' || c == '`') {
+        SkipQuoted(c);
+        continue;
+      }
+      if (c == '(') ++depth_;
+      if (c == ')' && depth_ > 0) --depth_;
+      ++p_;
+    }
+  }
+
+ private:
+  static bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
+  void SkipQuoted(char q) {
+    ++p_;
+    while (*p_ != '\0') {
+      if (*p_ == q) {
+        ++p_;
+        if (*p_ != q) return;
+      }
+      ++p_;
+    }
+  }
+  void SkipSpaceAndComments() {
+    for (;;) {
+      while (std::isspace(static_cast<unsigned char>(*p_)) != 0) ++p_;
+      if (p_[0] == '-' && p_[1] == '-') {
+        while (*p_ != '\0' && *p_ != '\n') ++p_;
+      } else if (p_[0] == '/' && p_[1] == '*') {
+        const char* end = std::strstr(p_ + 2, "*/");
+        p_ = end != nullptr ? end + 2 : p_ + std::strlen(p_);
+      } else {
+        return;
+      }
+    }
+  }
+  const char* p_;
+  int depth_ = 0;
+};
+
+int FunctionOfKeyword(WordScanner& words, const std::string& first) {
+  std::string w;
+  if (first == "SELECT" || first == "VALUES" || first == "TABLE") return SQL_DIAG_SELECT_CURSOR;
+  if (first == "INSERT") return SQL_DIAG_INSERT;
+  if (first == "CALL" || first == "EXEC" || first == "EXECUTE") return SQL_DIAG_CALL;
+  if (first == "GRANT") return SQL_DIAG_GRANT;
+  if (first == "REVOKE") return SQL_DIAG_REVOKE;
+  if (first == "UPDATE" || first == "DELETE") {
+    // A positioned change names the cursor it works through.
+    bool current = false;
+    while (words.Next(&w)) {
+      if (w == "CURRENT") {
+        current = words.Next(&w) && w == "OF";
+        break;
+      }
+    }
+    if (first == "UPDATE") return current ? SQL_DIAG_DYNAMIC_UPDATE_CURSOR : SQL_DIAG_UPDATE_WHERE;
+    return current ? SQL_DIAG_DYNAMIC_DELETE_CURSOR : SQL_DIAG_DELETE_WHERE;
+  }
+  if (first == "ALTER") {
+    if (!words.Next(&w)) return SQL_DIAG_UNKNOWN_STATEMENT;
+    if (w == "TABLE") return SQL_DIAG_ALTER_TABLE;
+    if (w == "DOMAIN") return SQL_DIAG_ALTER_DOMAIN;
+    return SQL_DIAG_UNKNOWN_STATEMENT;
+  }
+  if (first == "CREATE" || first == "DROP") {
+    const bool create = first == "CREATE";
+    // Qualifiers between the verb and the object: OR REPLACE, UNIQUE,
+    // TEMPORARY, GLOBAL, LOCAL, MATERIALIZED and the like.
+    for (int i = 0; i < 4 && words.Next(&w); ++i) {
+      for (const ObjectFunction& o : kObjects) {
+        if (w == o.object) return create ? o.create : o.drop;
+      }
+    }
+    return SQL_DIAG_UNKNOWN_STATEMENT;
+  }
+  return SQL_DIAG_UNKNOWN_STATEMENT;
+}
+
+}  // namespace
+
+int DiagFunctionOfText(const char* text) {
+  WordScanner words(text);
+  std::string w;
+  // "{call p(?)}" and "{? = call p(?)}": the escape's word stands inside
+  // braces, not parentheses, so it is the first word met.
+  if (!words.Next(&w, true)) return SQL_DIAG_UNKNOWN_STATEMENT;
+  if (w == "WITH") {
+    // The statement a WITH clause introduces is the first of these words
+    // outside the clause's parenthesised queries.
+    while (words.Next(&w)) {
+      if (w == "SELECT" || w == "INSERT" || w == "UPDATE" || w == "DELETE" || w == "VALUES") {
+        return FunctionOfKeyword(words, w);
+      }
+    }
+    return SQL_DIAG_UNKNOWN_STATEMENT;
+  }
+  return FunctionOfKeyword(words, w);
+}
+
+const char* DiagFunctionName(int code) {
+  for (const FunctionName& f : kFunctionNames) {
+    if (f.code == code) return f.name;
+  }
+  return "";
 }
 
 // ---- targets --------------------------------------------------------------------
@@ -162,7 +348,7 @@ DiagTarget DiagTargetOf(StmtRecord* stmt) {
   t.dsn = stmt->conn != nullptr ? stmt->conn->dsn : nullptr;
   t.stmt = stmt;
   t.rowCount = StmtDiagRowCount;
-  t.isQuery = StmtDiagIsQuery;
+  t.dynamicFunction = StmtDiagDynamicFunction;
   return t;
 }
 
@@ -405,13 +591,13 @@ SQLRETURN DiagGetField(const DiagTarget& t, SQLSMALLINT recNumber, SQLSMALLINT i
       }
       case SQL_DIAG_DYNAMIC_FUNCTION: {
         if (!isStmt) return SQL_ERROR;
-        bool query = t.isQuery != nullptr && t.isQuery(t.stmt) != 0;
-        return CopyField(query ? "SELECT CURSOR" : "", value, bufferLength, stringLength, form);
+        const int code = t.dynamicFunction != nullptr ? t.dynamicFunction(t.stmt) : SQL_DIAG_UNKNOWN_STATEMENT;
+        return CopyField(DiagFunctionName(code), value, bufferLength, stringLength, form);
       }
       case SQL_DIAG_DYNAMIC_FUNCTION_CODE: {
         if (!isStmt) return SQL_ERROR;
-        bool query = t.isQuery != nullptr && t.isQuery(t.stmt) != 0;
-        if (value != nullptr) *static_cast<SQLINTEGER*>(value) = query ? SQL_DIAG_SELECT_CURSOR : 0;
+        const int code = t.dynamicFunction != nullptr ? t.dynamicFunction(t.stmt) : SQL_DIAG_UNKNOWN_STATEMENT;
+        if (value != nullptr) *static_cast<SQLINTEGER*>(value) = code;
         return SQL_SUCCESS;
       }
       default:

@@ -78,9 +78,16 @@ struct DiagTarget {
   StmtRecord* stmt;     // statements only: for the header fields below
   // Statements only. Row count of the last execution: returns 0 or a code.
   int (*rowCount)(StmtRecord* stmt, SQLLEN* count);
-  // Statements only. Non-zero when the statement is a query (a cursor).
-  int (*isQuery)(StmtRecord* stmt);
+  // Statements only. The SQL_DIAG_DYNAMIC_FUNCTION_CODE of the statement.
+  int (*dynamicFunction)(StmtRecord* stmt);
 };
+
+// The SQL_DIAG_DYNAMIC_FUNCTION_CODE of an SQL text, from its leading
+// keywords (comments, parentheses and an ODBC call escape are looked
+// through; a WITH clause counts as the statement it introduces), and the
+// text ODBC names that code by ("" for SQL_DIAG_UNKNOWN_STATEMENT).
+int DiagFunctionOfText(const char* text);
+const char* DiagFunctionName(int code);
 
 DiagTarget DiagTargetOf(EnvrRecord* env);
 DiagTarget DiagTargetOf(ConnRecord* conn);

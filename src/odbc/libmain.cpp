@@ -125,11 +125,26 @@ void GetSetupSection(char* buffer, int size) {
   CopyCut(LoadStringResource(RES_DRIVER_DESCRIPTION), buffer, size);
 }
 
-int GetSetupValue(const char* /*subkey*/, const char* name, const char* defaultValue,
-                  char* buffer, int size) {
+namespace {
+
+bool IsDriverSection(const char* section) {
+  char driver[PATH_MAX];
+  return section != nullptr && *section != '\0' &&
+         SQLGetPrivateProfileString(section, "Driver", "", driver, sizeof driver,
+                                    "ODBCINST.INI") > 0;
+}
+
+}  // namespace
+
+int GetSetupValue(const char* named, const char* name, const char* defaultValue, char* buffer,
+                  int size) {
   if (buffer == nullptr || size <= 0) return 0;
   char section[256];
-  GetSetupSection(section, sizeof section);
+  if (IsDriverSection(named)) {
+    CopyCut(named, section, sizeof section);
+  } else {
+    GetSetupSection(section, sizeof section);
+  }
   if (name != nullptr) {
     int n = SQLGetPrivateProfileString(section, name, "", buffer, size, "ODBCINST.INI");
     if (n > 0) {
@@ -169,7 +184,9 @@ int DriverAttach(void* instance) {
     return 0;
   }
   DriverBind(&g_processBinding);
-  TraceOpen(TRACE_ODBC);
+  // Only the environment names a trace at load: which section of
+  // odbcinst.ini holds the DebugFile is known at the connect, which opens it.
+  if (getenv("ZNT_DEBUGFILE") != nullptr) TraceOpen(TRACE_ODBC);
   if (TraceStream(TRACE_ODBC) != nullptr) OpenLogSinks();
   return 1;
 }

@@ -49,12 +49,14 @@ constexpr int RES_LIBRARY_FILE = 203;      // the library's file name
 constexpr int RES_DRIVER_DESCRIPTION = 204;  // the driver's description (the build's)
 const char* LoadStringResource(int id);
 
-// Reads a setup value from the driver's own section of odbcinst.ini (the
-// section whose Driver is this library, else the one named by the driver
-// description). The subkey is kept for callers that name one; the file has no
-// deeper levels. Copies the value, else the default (cut to size - 1 bytes
-// and terminated), and returns the bytes copied.
-int GetSetupValue(const char* subkey, const char* name, const char* defaultValue, char* buffer,
+// Reads a setup value from the driver's section of odbcinst.ini: section,
+// when it names one (the section the connect string's DRIVER= or the data
+// source's Driver= names: a library may be registered under several, each
+// with its own values); otherwise, as for a library loaded directly, the
+// first section whose Driver is this library, else the one named by the
+// driver description. Copies the value, else the default (cut to size - 1
+// bytes and terminated), and returns the bytes copied.
+int GetSetupValue(const char* section, const char* name, const char* defaultValue, char* buffer,
                   int size);
 // The driver's section name in odbcinst.ini (cut and terminated).
 void GetSetupSection(char* buffer, int size);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "agent/agent.h"
@@ -96,6 +97,20 @@ constexpr uint16_t CF_MASE = 0x80;        // multiple-active-statement emulation
 constexpr uint16_t CF_IV = 0x100;         // include views
 constexpr uint16_t CF_IA = 0x200;         // include all
 
+// Connection attributes the application set, kept so that every open of the
+// connection applies them (ConnRecord::attrsSet).
+constexpr uint16_t CA_AUTOCOMMIT = 0x1;      // SQL_ATTR_AUTOCOMMIT was set
+constexpr uint16_t CA_AUTOCOMMIT_ON = 0x2;   // ... to SQL_AUTOCOMMIT_ON
+constexpr uint16_t CA_READ_ONLY = 0x4;       // SQL_ATTR_ACCESS_MODE is SQL_MODE_READ_ONLY
+
+// One of the driver's own connection options set while not connected.
+struct PendingConnOption {
+  uint16_t option;
+  bool isText;
+  int32_t number;
+  std::string text;
+};
+
 constexpr int CONN_CACHE_INT32 = 120;
 constexpr int CONN_CACHE_INT16 = 40;
 constexpr int CONN_CACHE_TEXT = 40;
@@ -112,6 +127,7 @@ struct ConnRecord : HandleHead {
 
   // Connect fields (filled by the connect-string code).
   char* dsn;
+  char* setupSection;       // the odbcinst.ini section the connect named; NULL: none
   char* user;
   char* password;
   char* cn_dbpath;          // the JDBC driver class
@@ -137,6 +153,9 @@ struct ConnRecord : HandleHead {
   char* translateLib;       // SQL_ATTR_TRANSLATE_LIB
   uint32_t translateOption;
   uint32_t isolation;       // SQL_ATTR_TXN_ISOLATION; 0 = the agent's default
+  uint16_t attrsSet;        // CA_*
+  uint32_t packetSize;      // SQL_ATTR_PACKET_SIZE as set; 0 = the default
+  std::vector<PendingConnOption> pendingOptions;  // sent to the agent at the next open
 
   uint32_t cn_fetchSize;    // rows per forward-only fetch block
 
@@ -218,6 +237,7 @@ struct StmtRecord : HandleHead {
 
   uint16_t flags;            // SF_*
   int32_t isSelect;          // the prepared text starts with "SELEC"
+  int32_t dynamicFunction;   // SQL_DIAG_DYNAMIC_FUNCTION_CODE of the prepared text
   int32_t paramsDescribed;   // the agent was asked for parameter descriptions
   uint16_t paramCount;
   AgentColDesc* paramDescs;  // shallow copy: only the array is ours

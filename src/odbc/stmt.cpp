@@ -59,8 +59,8 @@ int StmtDiagRowCount(StmtRecord* stmt, SQLLEN* count) {
   return rc;
 }
 
-int StmtDiagIsQuery(StmtRecord* stmt) {
-  return stmt->state == STMT_PREPARED && stmt->colCount > 0;
+int StmtDiagDynamicFunction(StmtRecord* stmt) {
+  return (stmt->flags & SF_PREPARED) != 0 ? stmt->dynamicFunction : SQL_DIAG_UNKNOWN_STATEMENT;
 }
 
 // ---- lifecycle -------------------------------------------------------------------------
@@ -386,6 +386,36 @@ int StmtFreeParamBindings(StmtRecord* stmt) {
   stmt->paramBlock = nullptr;
   stmt->paramBindingCap = 0;
   stmt->flags = static_cast<uint16_t>(stmt->flags & ~SF_PARAM_INFO_CURRENT);
+  return 0;
+}
+
+void StmtUnbindParam(StmtRecord* stmt, int16_t n) {
+  if (n < 1 || n > stmt->paramBindingCap || stmt->paramBindings == nullptr) return;
+  ParamBinding& slot = stmt->paramBindings[n - 1];
+  if (slot.number == 0) return;
+  if (!HasV2Dae(stmt)) DaeArraysFree(&slot.daeValues, slot.daeCount, &slot.daeLengths);
+  slot = ParamBinding{};
+  stmt->paramSummaries[n - 1] = ParamSummary{};
+  stmt->flags = static_cast<uint16_t>(stmt->flags & ~SF_PARAM_INFO_CURRENT);
+}
+
+int StmtResetParams(StmtRecord* stmt) {
+  StmtFreeParamBindings(stmt);
+  DescRecord* apd = stmt->currentApd;
+  if (apd != nullptr && apd->count > 0) {
+    apd->count = 0;
+    DescTrimRecs(apd, 0);
+    if (apd->allocType == SQL_DESC_ALLOC_USER && stmt->conn != nullptr) {
+      for (StmtRecord* s = stmt->conn->firstStmt; s != nullptr; s = s->next) {
+        if (s != stmt && s->currentApd == apd) StmtFreeParamBindings(s);
+      }
+    }
+  }
+  DescRecord* ipd = stmt->ipd;
+  if (ipd != nullptr && ipd->count > 0) {
+    ipd->count = 0;
+    DescTrimRecs(ipd, 0);
+  }
   return 0;
 }
 

@@ -47,6 +47,12 @@ int StmtFreeColBindings(StmtRecord* stmt);
 void StmtDropColBindingNodes(StmtRecord* stmt);
 int StmtSetParamBinding(StmtRecord* stmt, const ParamBinding* b);
 int StmtFreeParamBindings(StmtRecord* stmt);
+// Parameter n is no longer bound: an execution then finds its marker
+// without a value (07002) rather than sending whatever the slot held.
+void StmtUnbindParam(StmtRecord* stmt, int16_t n);
+// SQL_RESET_PARAMS: every parameter unbound and the current APD and the IPD
+// emptied. A user APD shared with other statements is unbound there too.
+int StmtResetParams(StmtRecord* stmt);
 // Every bookmark is an 8-byte value; a bookmark column's element is never
 // shorter.
 constexpr int64_t KX_BOOKMARK_BYTES = 8;
@@ -95,10 +101,12 @@ int StmtBindColEx(StmtRecord* stmt, uint16_t column, int16_t cType, void* target
                   int64_t bufferLength, int64_t* octetLength, int64_t* indicator);
 
 // What the diagnostics of a statement show in their header: the row count
-// (0 or the code of StmtGetRowCount) and whether the prepared statement is a
-// query (1) or not (0).
+// (0 or the code of StmtGetRowCount) and the dynamic function code of the
+// prepared (or directly executed) statement, which the statement keeps from
+// its text: the same before and after its results are described. A catalog
+// or type-information result ran no statement of the application's: 0.
 int StmtDiagRowCount(StmtRecord* stmt, SQLLEN* count);
-int StmtDiagIsQuery(StmtRecord* stmt);
+int StmtDiagDynamicFunction(StmtRecord* stmt);
 
 // The statement's agent binding; an empty one (every call IM001) before the
 // statement has one.

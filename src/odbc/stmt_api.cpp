@@ -9,11 +9,13 @@
 #include <string>
 
 #include "odbc/copy_out.h"
+#include "odbc/getinfo.h"
 #include "odbc/handlers.h"
 #include "odbc/stmt.h"
 #include "odbc/trace.h"
 #include "util/errcodes.h"
 #include "util/str_util.h"
+#include "util/text_conv.h"
 
 namespace kx {
 
@@ -114,6 +116,23 @@ SQLRETURN StmtGetCursorName(StmtRecord* stmt, char* buffer, int16_t bufferLength
   return CopyName(stmt, name.c_str(), buffer, bufferLength, nameLength);
 }
 
+namespace {
+
+// Whether a cursor name is longer than SQLGetInfo(SQL_MAX_CURSOR_NAME_LEN)
+// says names may be (0 there: no limit known).
+bool CursorNameTooLong(StmtRecord* stmt, const char* name) {
+  ConnRecord* conn = stmt->conn;
+  if (conn == nullptr) return false;
+  SQLUSMALLINT limit = 0;
+  const int32_t keptError = conn->error;
+  const SQLRETURN rc = ConnGetInfo(conn, SQL_MAX_CURSOR_NAME_LEN, &limit, sizeof limit, nullptr, 'A');
+  conn->error = keptError;
+  if (rc != SQL_SUCCESS || limit == 0) return false;
+  return Utf8CharCount(name, TEXT_NTS) > limit;
+}
+
+}  // namespace
+
 SQLRETURN StmtSetCursorName(StmtRecord* stmt, const char* name, int16_t length) {
   if (length < 0 && length != SQL_NTS) {
     stmt->error = KX_ERR_BAD_LENGTH;
@@ -126,6 +145,11 @@ SQLRETURN StmtSetCursorName(StmtRecord* stmt, const char* name, int16_t length) 
     return SQL_ERROR;
   }
   if (TraceOn()) TracePrintf("SetCursorName [%s]\n", copy);
+  if (CursorNameTooLong(stmt, copy)) {
+    std::free(copy);
+    stmt->error = KX_ERR_BAD_CURSOR_NAME;
+    return SQL_ERROR;
+  }
   const int32_t code =
       AgentCall(BindingOf(stmt), &AgentOps::DRV_SetCursorName, stmt->agentStmt, copy);
   std::free(copy);

@@ -217,7 +217,9 @@ SQLRETURN StmtColAttributes(StmtRecord* stmt, uint16_t column, uint16_t field, v
     stmt->error = KX_ERR_SEQUENCE;
     return SQL_ERROR;
   }
-  if (bufferLength < 0) {
+  // The buffer length only counts for text answers: a numeric field ignores
+  // it (applications pass SQL_IS_INTEGER and the like there).
+  if (bufferLength < 0 && IsTextField(field)) {
     stmt->error = KX_ERR_BAD_LENGTH;
     return SQL_ERROR;
   }
@@ -337,7 +339,7 @@ SQLRETURN StmtColAttribute(StmtRecord* stmt, uint16_t column, uint16_t field, vo
     stmt->error = KX_ERR_SEQUENCE;
     return SQL_ERROR;
   }
-  if (bufferLength < 0) {
+  if (bufferLength < 0 && IsTextField(field)) {
     stmt->error = KX_ERR_BAD_LENGTH;
     return SQL_ERROR;
   }

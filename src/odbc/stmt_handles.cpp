@@ -104,7 +104,7 @@ SQLRETURN StmtFreeStmtCall(HandleHead* rec, const OdbcArgs& args) {
       StmtFreeColBindings(stmt);
       break;
     case SQL_RESET_PARAMS:
-      StmtFreeParamBindings(stmt);
+      StmtResetParams(stmt);
       break;
     default:
       stmt->error = KX_ERR_BAD_OPTION;

@@ -136,14 +136,14 @@ std::string TraceExpandName(const char* name, int type) {
   return out;
 }
 
-void TraceOpen(int type) {
+void TraceOpen(int type, const char* section) {
   if (type != TRACE_ODBC && type != TRACE_XA) return;
   std::string name;
   if (const char* env = getenv("ZNT_DEBUGFILE"); env != nullptr) {
     name = env;
   } else {
     char buffer[1024] = "";
-    GetSetupValue("ODBC", "DebugFile", "", buffer, sizeof buffer);
+    GetSetupValue(section, "DebugFile", "", buffer, sizeof buffer);
     buffer[sizeof buffer - 1] = '\0';
     name = buffer;
   }

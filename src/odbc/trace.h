@@ -15,7 +15,10 @@ extern std::atomic<int> g_traceLevel;
 
 inline bool TraceOn() { return g_traceLevel.load(std::memory_order_relaxed) != 0; }
 
-void TraceOpen(int type);
+// Opens the trace of a type: the file ZNT_DEBUGFILE names, else the DebugFile
+// of the driver's odbcinst.ini section (see GetSetupValue for section).
+// Nothing when neither names one.
+void TraceOpen(int type, const char* section = nullptr);
 void TraceClose(int type);
 void TracePrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void XaTracePrintf(int threadPrefix, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -25,8 +25,8 @@ WideIn::WideIn(const SQLWCHAR* text, int64_t length) : text_(text), length_(leng
   copy_ = Ucs2ToUtf8DupN(units, length < 0 ? TEXT_NTS : length);
 }
 
-WideOut::WideOut(SQLWCHAR* buffer, int64_t capacity, int64_t limit)
-    : caller_(buffer), callerCapacity_(capacity) {
+WideOut::WideOut(SQLWCHAR* buffer, int64_t capacity, int64_t limit, Room room)
+    : caller_(buffer), callerCapacity_(capacity), limit_(limit) {
   if (capacity < 0) {
     // A negative capacity reaches the handler unchanged, which refuses it.
     tempCapacity_ = capacity;
@@ -34,7 +34,7 @@ WideOut::WideOut(SQLWCHAR* buffer, int64_t capacity, int64_t limit)
   }
   const int64_t units = (buffer == nullptr || capacity == 0) ? kProbeUnits : capacity;
   int64_t bytes = 4 * units;
-  if (bytes > limit) bytes = limit;
+  if (room == kWholeRoom || bytes > limit) bytes = limit;
   temp_ = static_cast<char*>(calloc(static_cast<size_t>(bytes) + 1, 1));
   if (temp_ == nullptr) {
     failed_ = true;
@@ -60,6 +60,20 @@ int64_t WideOut::Finish(int64_t handlerLength, bool* cut) {
     *cut = true;  // no room at all: nothing written, the cut is reported
   }
   return units;
+}
+
+bool WideOut::Regrow(int64_t handlerLength) {
+  if (temp_ == nullptr || tempCapacity_ >= limit_) return false;
+  temp_[tempCapacity_] = '\0';
+  if (handlerLength <= static_cast<int64_t>(strlen(temp_))) return false;
+  // Room for the whole text and its terminator.
+  const int64_t bytes = handlerLength < limit_ ? handlerLength + 1 : limit_;
+  char* grown = static_cast<char*>(calloc(static_cast<size_t>(bytes) + 1, 1));
+  if (grown == nullptr) return false;  // the cut copy still answers, its length an upper bound
+  free(temp_);
+  temp_ = grown;
+  tempCapacity_ = bytes;
+  return true;
 }
 
 void SetHandleError(uint32_t kind, SQLHANDLE handle, int32_t code) {

@@ -41,9 +41,15 @@ class WideIn {
 // One text output of a wide entry. capacity counts the caller's SQLWCHARs;
 // limit is the largest capacity the handler's argument can carry (the entry
 // clamps to it instead of letting 4n wrap). The temporary buffer is zeroed.
+// The length an entry reports counts the characters of the whole text,
+// whatever the caller's room: an entry whose call can be repeated calls
+// again when Regrow says the handler had to cut its copy; an entry whose
+// call must not run twice (a connect, a diagnostic that is consumed) asks
+// for whole room (up to limit) from the start.
 class WideOut {
  public:
-  WideOut(SQLWCHAR* buffer, int64_t capacity, int64_t limit);
+  enum Room { kCallerRoom, kWholeRoom };
+  WideOut(SQLWCHAR* buffer, int64_t capacity, int64_t limit, Room room = kCallerRoom);
   ~WideOut() { free(temp_); }
   WideOut(const WideOut&) = delete;
   WideOut& operator=(const WideOut&) = delete;
@@ -57,10 +63,15 @@ class WideOut {
   // the length in characters to report and sets cut when the caller's buffer
   // was too small. Only call for SQL_SUCCESS and SQL_SUCCESS_WITH_INFO.
   int64_t Finish(int64_t handlerLength, bool* cut);
+  // After a successful call: true when the handler reported more bytes than
+  // it could write and the temporary buffer has now grown to hold them all
+  // (the entry then calls again with buffer() and capacity()).
+  bool Regrow(int64_t handlerLength);
 
  private:
   SQLWCHAR* caller_;
   int64_t callerCapacity_;
+  int64_t limit_;
   char* temp_ = nullptr;
   int64_t tempCapacity_ = 0;
   bool failed_ = false;

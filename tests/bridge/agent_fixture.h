@@ -41,7 +41,7 @@ class AgentSession {
   AgentSession() {
     Env();  // the jar directory and the process's VM
     kx::JDB_BrokerKnown = 1;
-    kx::AgentServerOptions options{nullptr, nullptr};
+    kx::AgentServerOptions options{nullptr, nullptr, nullptr};
     EXPECT_EQ(0, ops->DRV_AllocServer(&options, &server));
   }
   ~AgentSession() {

@@ -74,6 +74,17 @@ TEST(Connect, FailuresGiveTheirStatusAndOneMessage) {
        "JDBC class com.informix.jdbcx.Missing not found in the jars of the jar directory "},
       {"unknown URL prefix", "com.informix.jdbcx.IfxDataSource", "URL=jdbc:nothing:here", 50,
        "08001", "jdbc:nothing:"},
+      // A URL's own options cut off by the list's ';': the message shows the
+      // braces that keep them in the URL.
+      {"URL options without braces", "com.informix.jdbcx.IfxDataSource",
+       "URL=jdbc:h2:mem:x;DB_CLOSE_DELAY=-1", 15, "S1000",
+       "needs braces of its own inside the property list, else it ends at its first ';': "
+       "URL={URL={jdbc:h2:mem:x;DB_CLOSE_DELAY=-1}}"},
+      // The JDBC driver says only that the attempt failed; the reason is its
+      // exception's cause.
+      {"unknown host", "com.informix.jdbcx.IfxDataSource",
+       "URL=jdbc:postgresql://nohost.invalid:5432/x", 50, "08001",
+       "(java.net.UnknownHostException: nohost.invalid)"},
   };
   for (const FailCase& f : cases) {
     SCOPED_TRACE(f.name);

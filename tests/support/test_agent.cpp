@@ -703,7 +703,7 @@ namespace {
 void LoadTestAgent() {
   {
     std::lock_guard<std::mutex> lock(S().lock);
-    S().calls["FindJarDir"]++;
+    S().calls["LoadAgent"]++;
   }
   JDB_BrokerKnown = 1;
 }

@@ -26,9 +26,10 @@ std::string_view Trim(std::string_view s) {
 // Room for any path; a value that fills it is refused rather than used cut.
 constexpr int SETUP_VALUE_MAX = 4096;
 
-bool ReadSetupValue(SetupValueFn reader, const char* name, std::string* value) {
+bool ReadSetupValue(SetupValueFn reader, const char* section, const char* name,
+                    std::string* value) {
   char buffer[SETUP_VALUE_MAX] = "";
-  int n = reader(nullptr, name, "", buffer, sizeof buffer);
+  int n = reader(section, name, "", buffer, sizeof buffer);
   buffer[sizeof buffer - 1] = '\0';
   size_t len = strlen(buffer);
   if (n <= 0 || len == 0) return false;
@@ -140,29 +141,24 @@ int JDB_RunInitialSqlWith(const char* name, const InitialSqlRunner& runner) {
   }
 }
 
-std::string JDB_LookupJarDir(SetupValueFn reader) {
-  std::string dir;
-  if (reader == nullptr) return dir;
-  if (!ReadSetupValue(reader, "QXLibs", &dir)) {
-    if (!ReadSetupValue(reader, "InstallDir", &dir)) return std::string();
-    // An installation directory written without its trailing '/' still
-    // holds jre/lib/ below it.
-    if (dir.back() != '/') dir += '/';
-    dir += "jre/lib/";
-  }
-  if (dir.back() != '/') dir += '/';
-  return dir;
-}
-
-int JDB_FindJarDir(SetupValueFn reader, void (*setJarDir)(const char* dir)) {
+std::string JDB_LookupJarDir(SetupValueFn reader, const char* section) {
+  if (reader == nullptr) return std::string();
   try {
-    std::string dir = JDB_LookupJarDir(reader);
-    if (setJarDir != nullptr) setJarDir(dir.c_str());
+    std::string dir;
+    if (!ReadSetupValue(reader, section, "QXLibs", &dir)) {
+      if (!ReadSetupValue(reader, section, "InstallDir", &dir)) return std::string();
+      // An installation directory written without its trailing '/' still
+      // holds jre/lib/ below it.
+      if (dir.back() != '/') dir += '/';
+      dir += "jre/lib/";
+    }
+    if (dir.back() != '/') dir += '/';
+    return dir;
   } catch (const std::bad_alloc&) {
     // The jars are then looked for in the current directory.
     LogAt(LOG_ERROR, __FILE__, __LINE__, "no memory to read the JDBC jar directory");
+    return std::string();
   }
-  return 1;
 }
 
 }  // namespace kx

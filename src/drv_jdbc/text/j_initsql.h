@@ -54,19 +54,15 @@ struct InitialSqlRunner {
 // connection goes on either way.
 int JDB_RunInitialSqlWith(const char* name, const InitialSqlRunner& runner);
 
-// Reads a value of the driver's setup section (odbcinst.ini): the signature
-// of the core's GetSetupValue.
-using SetupValueFn = int (*)(const char* subkey, const char* name, const char* defaultValue,
+// Reads a value of a driver section of odbcinst.ini (NULL: the library's
+// own, found by its path): the signature of the core's GetSetupValue.
+using SetupValueFn = int (*)(const char* section, const char* name, const char* defaultValue,
                              char* buffer, int size);
 
-// The JDBC jar directory from the setup values: "QXLibs", else "InstallDir"
-// followed by "jre/lib/". Ends in '/'; empty when neither is set (the class
-// loader then looks for the jars in the current directory) or reader is NULL.
-std::string JDB_LookupJarDir(SetupValueFn reader);
-
-// Load hook: looks the jar directory up through reader and hands it to
-// setJarDir (the Java VM host's, when it is linked). Always 1: it never
-// refuses the load.
-int JDB_FindJarDir(SetupValueFn reader, void (*setJarDir)(const char* dir));
+// The JDBC jar directory from the section's setup values: "QXLibs", else
+// "InstallDir" followed by "jre/lib/". Ends in '/'; empty when neither is set
+// (the class loader then looks for the jars in the current directory) or
+// reader is NULL. Never throws for want of memory: the answer is then empty.
+std::string JDB_LookupJarDir(SetupValueFn reader, const char* section);
 
 }  // namespace kx

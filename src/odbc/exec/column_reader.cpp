@@ -344,6 +344,7 @@ void GetDataReset(StmtRecord* stmt) {
   g.remaining = 0;
   g.rest = nullptr;
   g.split = 0;
+  g.leftByFetch = 0;
 }
 
 SQLRETURN GetColumn(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb) {
@@ -379,8 +380,14 @@ SQLRETURN GetColumn(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
   const RowBufferColumn& col = rb->columns[column - 1];
   const int16_t ind = col.indicators[row];
 
+  // A bound column the fetch delivered whole (and that is no long value,
+  // whose pieces the agent hands out once) is read again from its start;
+  // one whose delivery was cut goes on where the binding stopped.
+  const bool readAgain = g.leftByFetch != 0 && g.remaining == 0 && ind != RB_IND_LONG;
+  g.leftByFetch = 0;
+
   // Continuation of a value read in pieces.
-  if (g.column == column && g.row == row + 1 && row < UINT16_MAX) {
+  if (!readAgain && g.column == column && g.row == row + 1 && row < UINT16_MAX) {
     if (b->cType != g.cType && b->cType != SQL_C_DEFAULT) return SQL_NO_DATA;
     const int32_t cType = g.cType;
     if (ind == RB_IND_LONG && g.remaining > 0 && g.total > static_cast<int32_t>(g.remaining) &&

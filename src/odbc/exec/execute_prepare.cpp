@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include "odbc/cursor_state.h"
+#include "odbc/diag.h"
 #include "odbc/exec/execute.h"
 #include "odbc/exec/param_dae.h"
 #include "odbc/stmt.h"
@@ -32,6 +33,8 @@ int32_t SetStmtInt(StmtRecord* stmt, AgentPropertyId id, int32_t value) {
 int StmtPrepareText(StmtRecord* stmt, const char* text) {
   StmtClose(stmt);
   StmtFreeColDescs(stmt);
+  // Known from the text, so that a failed prepare's diagnostics name it too.
+  stmt->dynamicFunction = DiagFunctionOfText(text);
   SCS_CURSOR& c = stmt->cursor;
   if (c.flags & SCS_FLAG_BACKEND_CHANGED) {
     // The agent settled other values at the last prepare: ask again for what

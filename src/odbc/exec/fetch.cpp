@@ -49,6 +49,7 @@ SQLRETURN DeliverForwardRow(StmtRecord* stmt, bool single) {
     }
     if (Fold(GetColumn(stmt, stmt->currentRow, &b, &stmt->rows), &result)) break;
   }
+  stmt->getData.leftByFetch = 1;
   return result;
 }
 
@@ -283,6 +284,7 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
         }
         if (Fold(GetColumn(stmt, k, &copy, rows), &rowResult)) break;
       }
+      stmt->getData.leftByFetch = 1;
     }
     if (mode == SQL_REFRESH && statuses != nullptr &&
         (statuses[k] == SQL_ROW_UPDATED || statuses[k] == SQL_ROW_ADDED)) {

@@ -80,13 +80,13 @@ int WriteDescriptorRecords(StmtRecord* stmt, uint16_t number, int16_t paramType,
   switch (sqlType) {
     case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_WCHAR: case SQL_WVARCHAR:
     case SQL_WLONGVARCHAR: case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY:
-    case SQL_GUID: case SQL_TYPE_DATE: case SQL_INTERVAL_YEAR: case SQL_INTERVAL_MONTH:
+    case SQL_GUID: case SQL_DATE: case SQL_TYPE_DATE: case SQL_INTERVAL_YEAR: case SQL_INTERVAL_MONTH:
     case SQL_INTERVAL_DAY: case SQL_INTERVAL_HOUR: case SQL_INTERVAL_MINUTE: case SQL_INTERVAL_YEAR_TO_MONTH:
     case SQL_INTERVAL_DAY_TO_HOUR: case SQL_INTERVAL_DAY_TO_MINUTE: case SQL_INTERVAL_HOUR_TO_MINUTE:
       i->length = columnSize;
       break;
-    case SQL_TYPE_TIME: case SQL_TYPE_TIMESTAMP: case SQL_INTERVAL_SECOND: case SQL_INTERVAL_DAY_TO_SECOND:
-    case SQL_INTERVAL_HOUR_TO_SECOND: case SQL_INTERVAL_MINUTE_TO_SECOND:
+    case SQL_TIME: case SQL_TIMESTAMP: case SQL_TYPE_TIME: case SQL_TYPE_TIMESTAMP: case SQL_INTERVAL_SECOND:
+    case SQL_INTERVAL_DAY_TO_SECOND: case SQL_INTERVAL_HOUR_TO_SECOND: case SQL_INTERVAL_MINUTE_TO_SECOND:
       i->length = columnSize;
       i->precision = decimalDigits;
       break;

@@ -49,12 +49,16 @@ int64_t NtsLength(const void* data, int16_t cType) {
 // size and the length given is not consulted.
 int AppendPiece(void** slot, int64_t* count, const void* data, int64_t length, int16_t cType,
                 int64_t fixedSize) {
+  // A value put as NULL takes no other piece, and a NULL cannot follow one.
+  const bool put = *slot != nullptr || *count == DAE_PUT_NULL;
+  if (put && (length == SQL_NULL_DATA || *count == DAE_PUT_NULL)) return KX_ERR_CONCAT_NULL;
   if (length == SQL_NULL_DATA) {
     std::free(*slot);
     *slot = nullptr;
     *count = DAE_PUT_NULL;
     return 0;
   }
+  if (length < 0 && length != SQL_NTS && length != SQL_DEFAULT_PARAM) return KX_ERR_BAD_LENGTH;
   if (data == nullptr && length != 0) return KX_ERR_BAD_ARGUMENT;
   if (length < 0 && length != SQL_NTS) return KX_ERR_BAD_ARGUMENT;
   if (fixedSize > 0) {
@@ -245,6 +249,7 @@ SQLRETURN PutDataV2(StmtRecord* stmt, const void* data, int64_t length) {
   if (stmt->daeState == DAE_NONE) return Fail(stmt, KX_ERR_SEQUENCE);
   if (stmt->daeState != DAE_EXECUTE && stmt->daeState != DAE_SETPOS) return SQL_SUCCESS;
   if (length == SQL_DEFAULT_PARAM) return Fail(stmt, KX_ERR_NOT_CAPABLE);
+  if (length < 0 && length != SQL_NTS && length != SQL_NULL_DATA) return Fail(stmt, KX_ERR_BAD_LENGTH);
   if ((data == nullptr && length != SQL_NULL_DATA) ||
       (length < 0 && length != SQL_NTS && length != SQL_NULL_DATA)) {
     return Fail(stmt, KX_ERR_BAD_ARGUMENT);

@@ -705,6 +705,23 @@ TEST_P(Keysets, PriorNearTheStartSays01S06) {
     EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_PRIOR, 0), SQL_SUCCESS);
     EXPECT_EQ(rs.id[0], 1);
     EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_PRIOR, 0), SQL_NO_DATA);
+    // From after the end of a result shorter than a rowset: the first
+    // rowset, with 01S06; of a longer one, the last rowset.
+    for (const int rows : {3, 20}) {
+      ResetStmt();
+      Attr(stmt_, SQL_ATTR_CURSOR_TYPE, type);
+      Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 5);
+      KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name FROM " + table + " WHERE id <= " + std::to_string(rows) +
+                                       " ORDER BY id"));
+      rs.Bind(stmt_, false);
+      KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
+      EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0), SQL_NO_DATA);
+      EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_PRIOR, 0), rows < 5 ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS);
+      if (rows < 5) {
+        EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "01S06");
+      }
+      EXPECT_EQ(rs.id[0], rows < 5 ? 1 : rows - 4);
+    }
   }
 }
 

@@ -1358,6 +1358,38 @@ TEST_P(SetPosTest, LockByUpdateWhereTheDataSourceHasNoSelectForUpdate) {
     Drop(other);
     Drop(mine);
   }
+  // A row another user holds locked cannot be locked: it shows
+  // SQL_ROW_ERROR (01S01), the rowset's other rows are locked and there.
+  const std::string table = Items(8);
+  SQLHDBC holder = Other();
+  KX_OK(SQLSetConnectAttr(holder, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+        SQL_HANDLE_DBC, holder);
+  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(holder, "UPDATE " + table + " SET qty = 33 WHERE id = 3")));
+  SQLHDBC mine = SQL_NULL_HDBC;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &mine), SQL_SUCCESS);
+  SQLSMALLINT outLen = 0;
+  KX_OK(SQLDriverConnect(mine, nullptr, reinterpret_cast<SQLCHAR*>(cs.data()), SQL_NTS, nullptr, 0, &outLen,
+                         SQL_DRIVER_NOPROMPT),
+        SQL_HANDLE_DBC, mine);
+  ASSERT_TRUE(SQL_SUCCEEDED(ExecOn(mine, pg ? "SET lock_timeout = '500ms'" : "SET LOCK_TIMEOUT 500")));
+  KX_OK(SQLSetConnectAttr(mine, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+        SQL_HANDLE_DBC, mine);
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, mine, &st), SQL_SUCCESS);
+  Cursor(st, SQL_CONCUR_LOCK, kRows);
+  KX_OK(ExecDirect(st, "SELECT id, name, qty FROM " + table + " ORDER BY id"), SQL_HANDLE_STMT, st);
+  Rowset rs;
+  rs.Bind(st);
+  EXPECT_EQ(SQLFetchScroll(st, SQL_FETCH_FIRST, 0), SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, st);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, st), "01S01");
+  for (int r = 0; r < static_cast<int>(kRows); ++r) {
+    EXPECT_EQ(rs.status[r], r == 2 ? SQL_ROW_ERROR : SQL_ROW_SUCCESS) << r;
+  }
+  KX_OK(SQLEndTran(SQL_HANDLE_DBC, mine, SQL_ROLLBACK), SQL_HANDLE_DBC, mine);
+  KX_OK(SQLEndTran(SQL_HANDLE_DBC, holder, SQL_ROLLBACK), SQL_HANDLE_DBC, holder);
+  SQLFreeHandle(SQL_HANDLE_STMT, st);
+  Drop(mine);
+  Drop(holder);
 }
 
 // Values concurrency compares the table's columns by default (statement

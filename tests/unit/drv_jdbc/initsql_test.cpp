@@ -200,28 +200,42 @@ TEST(JarDir, FromSetupValues) {
   };
   for (const Case& c : cases) {
     g_setup = c.values;
-    EXPECT_EQ(JDB_LookupJarDir(FakeSetupValue), c.dir);
+    EXPECT_EQ(JDB_LookupJarDir(FakeSetupValue, nullptr), c.dir);
   }
   g_setup.clear();
-  EXPECT_EQ(JDB_LookupJarDir(nullptr), "");
+  EXPECT_EQ(JDB_LookupJarDir(nullptr, nullptr), "");
 }
 
-// The driver's own odbcinst.ini section, read through the core. The installer
+// The driver's odbcinst.ini sections, read through the core. The installer
 // library keeps what it read for the life of the process, so this is the only
 // test that points it at a file.
-TEST(JarDir, FromTheDriverSectionOfOdbcinst) {
+TEST(JarDir, FromTheDriverSectionTheConnectNames) {
   TempDir dir;
-  // The section is named by the driver's description, which differs between
-  // the two builds.
+  // Without a named section (a library loaded directly) the section is the
+  // one named by the driver's description, which differs between the builds.
   const std::string values = "InstallDir = /opt/quillmar/\nQXLibs = /usr/share/qx/jars\n";
   dir.Write("odbcinst.ini", "[Quillmar Informix Driver (Skerrin Edition)(Unicode)]\n" + values +
-                                "\n[Quillmar Informix Driver (Skerrin Edition)]\n" + values);
+                                "\n[Quillmar Informix Driver (Skerrin Edition)]\n" + values +
+                                "\n[Second]\nDriver = /nowhere/libkestrix.so\nQXLibs = /srv/jars\n"
+                                "\n[Installed]\nDriver = /nowhere/libkestrix.so\n"
+                                "InstallDir = /opt/kx\n");
   dir.Write("odbc.ini", "");
   setenv("ODBCSYSINI", dir.path().c_str(), 1);
   setenv("ODBCINI", (dir.path() + "/odbc.ini").c_str(), 1);
-  EXPECT_EQ(JDB_LookupJarDir(GetSetupValue), "/usr/share/qx/jars/");
-  // The load hook never refuses the load, with or without the VM host linked.
-  EXPECT_EQ(JDB_FindJarDir(GetSetupValue, nullptr), 1);
+  const struct {
+    const char* section;
+    const char* jarDir;
+  } cases[] = {
+      {nullptr, "/usr/share/qx/jars/"},
+      {"", "/usr/share/qx/jars/"},
+      {"Second", "/srv/jars/"},
+      {"Installed", "/opt/kx/jre/lib/"},
+      {"No such section", "/usr/share/qx/jars/"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(JDB_LookupJarDir(GetSetupValue, c.section), c.jarDir)
+        << (c.section != nullptr ? c.section : "(null)");
+  }
 }
 
 }  // namespace

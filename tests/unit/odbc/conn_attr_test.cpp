@@ -220,7 +220,7 @@ TEST_P(ConnAttrTest, OptionsKeptOnTheConnectionReadBackThroughBothForms) {
       {SQL_ATTR_TRANSLATE_OPTION, 0x1234, 0x1234},
       {SQL_ATTR_TXN_ISOLATION, SQL_TXN_SERIALIZABLE, SQL_TXN_SERIALIZABLE},
       {SQL_ATTR_TRACE, 1, 0},           // accepted and ignored
-      {SQL_ATTR_PACKET_SIZE, 8192, 4096},  // likewise
+      {SQL_ATTR_PACKET_SIZE, 8192, 8192},  // kept as set
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.attr);
@@ -387,24 +387,46 @@ TEST_P(ConnAttrTest, OptionsSetBeforeConnectingReachTheAgentAtOpen) {
   ASSERT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_TXN_ISOLATION, Ptr(SQL_TXN_SERIALIZABLE), 0),
             SQL_SUCCESS);
   ASSERT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_ACCESS_MODE, Ptr(SQL_MODE_READ_ONLY), 0), SQL_SUCCESS);
+  ASSERT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, Ptr(SQL_AUTOCOMMIT_OFF), 0), SQL_SUCCESS);
   // Nothing is sent while there is no agent connection.
   EXPECT_EQ(TestAgent_Calls("SetProperty"), 0);
   Open();
   EXPECT_EQ(Sent(AP_CONN_ISOLATION), SQL_TXN_SERIALIZABLE);
+  // The application's autocommit holds over the agent's default, and the
+  // access mode reached the open.
+  EXPECT_EQ(Sent(AP_CONN_AUTOCOMMIT), 0);
+  EXPECT_EQ(Conn()->flags & CF_AUTOCOMMIT, 0);
+  EXPECT_NE(Conn()->flags & CF_READONLY, 0);
+  SQLUINTEGER v = 9;
+  ASSERT_EQ(SQLGetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, &v, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(v, static_cast<SQLUINTEGER>(SQL_AUTOCOMMIT_OFF));
+  ASSERT_EQ(SQLGetConnectAttr(dbc_, SQL_ATTR_ACCESS_MODE, &v, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(v, static_cast<SQLUINTEGER>(SQL_MODE_READ_ONLY));
+}
+
+// Without a setting of the application the agent's default stands.
+TEST_P(ConnAttrTest, WithoutASettingTheAgentsAutocommitStands) {
+  Open();
+  EXPECT_EQ(Sent(AP_CONN_AUTOCOMMIT), -12345);
 }
 
 TEST_P(ConnAttrTest, DriverSpecificOptions) {
-  // Before connecting they are taken and not kept.
+  // Before connecting they are kept, read back, and sent at the open; an
+  // option never set reads as nothing.
+  EXPECT_EQ(SQLSetConnectOption(dbc_, 1213, 3), SQL_SUCCESS);
   EXPECT_EQ(SQLSetConnectOption(dbc_, 1213, 4), SQL_SUCCESS);
   SQLUINTEGER v = 77;
   EXPECT_EQ(SQLGetConnectOption(dbc_, 1213, &v), SQL_SUCCESS);
+  EXPECT_EQ(v, 4u);
+  v = 77;
+  EXPECT_EQ(SQLGetConnectOption(dbc_, 1215, &v), SQL_SUCCESS);
   EXPECT_EQ(v, 77u);  // nothing written
   Open();
-  EXPECT_EQ(Sent(AP_CONN_OPTION_INT + 1213), -12345);  // never sent later
+  EXPECT_EQ(Sent(AP_CONN_OPTION_INT + 1213), 4);
 
   // Connected: they go to the agent.
-  EXPECT_EQ(SQLSetConnectOption(dbc_, 1213, 4), SQL_SUCCESS);
-  EXPECT_EQ(Sent(AP_CONN_OPTION_INT + 1213), 4);
+  EXPECT_EQ(SQLSetConnectOption(dbc_, 1213, 5), SQL_SUCCESS);
+  EXPECT_EQ(Sent(AP_CONN_OPTION_INT + 1213), 5);
   SQLCHAR text[] = "abc";
   EXPECT_EQ(SQLSetConnectOption(dbc_, 1212, reinterpret_cast<SQLULEN>(text)), SQL_SUCCESS);
   EXPECT_EQ(SentTexts(AP_CONN_OPTION_TEXT + 1212), std::vector<std::string>{"abc"});
@@ -427,6 +449,17 @@ TEST_P(ConnAttrTest, DriverSpecificOptions) {
   TestAgent_FailNext("SetProperty", KX_ERR_NOT_CAPABLE, "HYC00", nullptr);
   EXPECT_EQ(SQLSetConnectOption(dbc_, 1254, reinterpret_cast<SQLULEN>(text)), SQL_ERROR);
   EXPECT_EQ(DbcState(), "HY092");
+}
+
+// An option the agent does not take at the open leaves the connection up,
+// with a warning that names it.
+TEST_P(ConnAttrTest, AnOptionRefusedAtTheOpenIsAWarning) {
+  EXPECT_EQ(SQLSetConnectOption(dbc_, 1213, 4), SQL_SUCCESS);
+  TestAgent_FailProperty(AP_CONN_OPTION_INT + 1213, KX_ERR_NOT_CAPABLE, "HYC00", nullptr);
+  EXPECT_EQ(Connect(dbc_), SQL_SUCCESS_WITH_INFO);
+  std::string text;
+  EXPECT_EQ(State(SQL_HANDLE_DBC, dbc_, &text), "01S02");
+  EXPECT_NE(text.find("1213"), std::string::npos) << text;
 }
 
 // Every number of the driver's block reaches the agent as what it carries,

@@ -14,7 +14,7 @@ TEST(TestAgent, DescribesAndFetchesScriptedRows) {
   TestAgent_Reset();
   AgentBinding b{};
   ASSERT_EQ(JDB_Register(&b), 0);
-  AgentServerOptions options{nullptr, nullptr};
+  AgentServerOptions options{nullptr, nullptr, nullptr};
   AgentHandle server = 0, conn = 0, stmt = 0;
   ASSERT_EQ(AgentCall(b, &AgentOps::DRV_AllocServer, static_cast<const AgentServerOptions*>(&options),
                       &server), 0);

@@ -73,6 +73,29 @@ TEST(WideOut, NullBufferStillLearnsTheLength) {
   EXPECT_EQ(small.Finish(100, &cut), 100);
 }
 
+// A handler that had to cut its copy (it reports more bytes than it wrote)
+// gets room for the whole text on the next call, so that the length counts
+// characters; a copy that fitted, or whole room already, asks for no call.
+TEST(WideOut, RegrowGivesRoomForTheWholeTextOnce) {
+  const char* name = "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\xA4\xC3\xB6\xC3\xBC\xC3\xA4\xC3\xB6\xC3\xBC\xC3\xA4";
+  SQLWCHAR buffer[2];
+  WideOut out(buffer, 2, 32767);
+  ASSERT_EQ(out.capacity(), 8);
+  memcpy(out.buffer(), name, 7);  // what a cutting handler leaves
+  out.buffer()[7] = '\0';
+  ASSERT_TRUE(out.Regrow(20));
+  EXPECT_GE(out.capacity(), 21);
+  snprintf(out.buffer(), static_cast<size_t>(out.capacity()) + 1, "%s", name);
+  EXPECT_FALSE(out.Regrow(20));
+  bool cut = false;
+  EXPECT_EQ(out.Finish(20, &cut), 10);
+  EXPECT_TRUE(cut);
+  EXPECT_EQ(U(buffer), u"\u00e4");
+  WideOut whole(buffer, 2, 64, WideOut::kWholeRoom);
+  EXPECT_EQ(whole.capacity(), 64);
+  EXPECT_FALSE(whole.Regrow(100));
+}
+
 TEST(WideIn, ConvertsWithLengthOrTerminator) {
   const SQLWCHAR text[] = {'a', 0xE9, 'b', 0};
   WideIn all(text, SQL_NTS);
@@ -136,6 +159,24 @@ TEST_F(WideEntryTest, DiagRecWCutsWithoutANewDiagnostic) {
   EXPECT_EQ(SQLGetDiagRecW(SQL_HANDLE_DBC, dbc, 1, state, &native, all, 128, &length), SQL_SUCCESS);
   EXPECT_EQ(U(all), std::u16string(full.begin(), full.end()));
   EXPECT_EQ(SQLGetDiagRecW(SQL_HANDLE_DBC, dbc, 2, state, &native, all, 128, &length), SQL_NO_DATA);
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+}
+
+// With no record left SQLErrorW writes what SQLError writes: "00000", an
+// empty text and length 0.
+TEST_F(WideEntryTest, ErrorWWithNoRecordWritesTheEmptyAnswer) {
+  SQLHENV env;
+  SQLHDBC dbc;
+  AllocEnvAndConn(&env, &dbc);
+  SQLWCHAR state[6] = {'x', 'x', 'x', 'x', 'x', 0};
+  SQLWCHAR text[10] = {'y', 0};
+  SQLINTEGER native = 5;
+  SQLSMALLINT length = 99;
+  EXPECT_EQ(SQLErrorW(SQL_NULL_HENV, dbc, SQL_NULL_HSTMT, state, &native, text, 10, &length), SQL_NO_DATA);
+  EXPECT_EQ(U(state), u"00000");
+  EXPECT_EQ(U(text), u"");
+  EXPECT_EQ(length, 0);
+  EXPECT_EQ(native, 0);
   SQLFreeHandle(SQL_HANDLE_ENV, env);
 }
 

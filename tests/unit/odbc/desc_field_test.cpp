@@ -350,6 +350,57 @@ TEST_P(DescFieldTest, TypeWritesSetTheirCompanionFields) {
 }
 
 // Zero is a value for SCALE and OCTET_LENGTH, not "leave it".
+// Every IPD field that describes a bound parameter reaches what the agent
+// is told at the next execution, and a change marks the told description
+// stale.
+TEST_P(DescFieldTest, IpdFieldsReachTheParameterBinding) {
+  SQLCHAR value[16] = "1.5";
+  SQLLEN ind = SQL_NTS;
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_INTEGER, 0, 0, value, sizeof value, &ind),
+            SQL_SUCCESS);
+  SQLHDESC ipd = Desc(IPD);
+  auto set = [&](SQLSMALLINT field, SQLLEN v) {
+    ASSERT_EQ(SQLSetDescField(ipd, 1, field, reinterpret_cast<SQLPOINTER>(v), SQL_IS_INTEGER), SQL_SUCCESS);
+  };
+  const StmtRecord* s = Rec(stmt_);
+  set(SQL_DESC_CONCISE_TYPE, SQL_DECIMAL);
+  set(SQL_DESC_PRECISION, 12);
+  set(SQL_DESC_SCALE, 3);
+  EXPECT_EQ(s->paramBindings[0].sqlType, SQL_DECIMAL);
+  EXPECT_EQ(s->paramSummaries[0].sqlType, SQL_DECIMAL);
+  EXPECT_EQ(s->paramSummaries[0].columnSize, 12u);
+  EXPECT_EQ(s->paramSummaries[0].decimalDigits, 3);
+  EXPECT_EQ(s->flags & SF_PARAM_INFO_CURRENT, 0);
+  set(SQL_DESC_TYPE, SQL_VARCHAR);
+  set(SQL_DESC_LENGTH, 40);
+  EXPECT_EQ(s->paramSummaries[0].sqlType, SQL_VARCHAR);
+  EXPECT_EQ(s->paramSummaries[0].columnSize, 40u);
+  set(SQL_DESC_PARAMETER_TYPE, SQL_PARAM_INPUT_OUTPUT);
+  EXPECT_EQ(s->paramSummaries[0].direction, SQL_PARAM_INPUT_OUTPUT);
+  // The C side stays as bound.
+  EXPECT_EQ(s->paramSummaries[0].cType, SQL_C_CHAR);
+}
+
+// A write that changes what an APD record's buffer holds unbinds the record:
+// no data pointer, and the parameter is no longer bound.
+TEST_P(DescFieldTest, AnUnbindingApdWriteUnbindsTheParameter) {
+  SQLINTEGER v = 42;
+  SQLLEN ind = 0;
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &v, 0, &ind), SQL_SUCCESS);
+  ASSERT_NE(StmtGetParamBinding(1, Rec(stmt_)), nullptr);
+  SQLHDESC apd = Desc(APD);
+  ASSERT_EQ(SQLSetDescField(apd, 1, SQL_DESC_OCTET_LENGTH, reinterpret_cast<SQLPOINTER>(4), SQL_IS_INTEGER),
+            SQL_SUCCESS);
+  EXPECT_EQ(StmtGetParamBinding(1, Rec(stmt_)), nullptr);
+  SQLPOINTER data = &v;
+  ASSERT_EQ(SQLGetDescField(apd, 1, SQL_DESC_DATA_PTR, &data, SQL_IS_POINTER, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(data, nullptr);
+  // The indicator and length pointers are no such change.
+  ASSERT_EQ(SQLSetDescField(apd, 1, SQL_DESC_DATA_PTR, &v, SQL_IS_POINTER), SQL_SUCCESS);
+  ASSERT_EQ(SQLSetDescField(apd, 1, SQL_DESC_INDICATOR_PTR, &ind, SQL_IS_POINTER), SQL_SUCCESS);
+  EXPECT_NE(StmtGetParamBinding(1, Rec(stmt_)), nullptr);
+}
+
 TEST_P(DescFieldTest, ZeroScaleAndOctetLengthAreStored) {
   ASSERT_EQ(Set(user_, 1, SQL_DESC_SCALE, 4), SQL_SUCCESS);
   ASSERT_EQ(Set(user_, 1, SQL_DESC_OCTET_LENGTH, 40), SQL_SUCCESS);

@@ -327,7 +327,7 @@ TEST_F(Diag, StatementHeaderFieldsUseTheHooks) {
     *n = 42;
     return 0;
   };
-  t.isQuery = [](StmtRecord*) { return 1; };
+  t.dynamicFunction = [](StmtRecord*) { return SQL_DIAG_SELECT_CURSOR; };
   SQLLEN count = 0;
   EXPECT_EQ(DiagGetField(t, 0, SQL_DIAG_ROW_COUNT, &count, 0, nullptr, 'A'), SQL_SUCCESS);
   EXPECT_EQ(count, 42);
@@ -341,6 +341,42 @@ TEST_F(Diag, StatementHeaderFieldsUseTheHooks) {
   t.rowCount = [](StmtRecord*, SQLLEN*) { return KX_ERR_SEQUENCE; };
   EXPECT_EQ(DiagGetField(t, 0, SQL_DIAG_ROW_COUNT, &count, 0, nullptr, 'A'), SQL_ERROR);
   EXPECT_EQ(stmt_->error, KX_ERR_SEQUENCE);
+}
+
+// The dynamic function of a text comes from its leading words, looked for
+// past comments, parentheses, the call escape and a WITH clause.
+TEST(DiagFunction, TheKindOfAStatementComesFromItsText) {
+  const struct {
+    const char* sql;
+    int code;
+  } cases[] = {
+      {"SELECT 1", SQL_DIAG_SELECT_CURSOR},
+      {"  -- note\n/* c */ ( select 1 )", SQL_DIAG_SELECT_CURSOR},
+      {"VALUES (1)", SQL_DIAG_SELECT_CURSOR},
+      {"WITH x AS (SELECT 1) SELECT * FROM x", SQL_DIAG_SELECT_CURSOR},
+      {"WITH x AS (SELECT 1) UPDATE t SET v = 1", SQL_DIAG_UPDATE_WHERE},
+      {"insert into t values (1)", SQL_DIAG_INSERT},
+      {"UPDATE t SET v = 'WHERE CURRENT OF' WHERE v = 1", SQL_DIAG_UPDATE_WHERE},
+      {"UPDATE t SET v = 1 WHERE CURRENT OF c1", SQL_DIAG_DYNAMIC_UPDATE_CURSOR},
+      {"DELETE FROM t WHERE CURRENT OF c1", SQL_DIAG_DYNAMIC_DELETE_CURSOR},
+      {"DELETE FROM t", SQL_DIAG_DELETE_WHERE},
+      {"{call p(?)}", SQL_DIAG_CALL},
+      {"{? = call f(?)}", SQL_DIAG_CALL},
+      {"CREATE UNIQUE INDEX i ON t (v)", SQL_DIAG_CREATE_INDEX},
+      {"CREATE OR REPLACE VIEW v AS SELECT 1", SQL_DIAG_CREATE_VIEW},
+      {"CREATE GLOBAL TEMPORARY TABLE t (v INT)", SQL_DIAG_CREATE_TABLE},
+      {"DROP TABLE t", SQL_DIAG_DROP_TABLE},
+      {"ALTER TABLE t ADD w INT", SQL_DIAG_ALTER_TABLE},
+      {"GRANT SELECT ON t TO u", SQL_DIAG_GRANT},
+      {"REVOKE SELECT ON t FROM u", SQL_DIAG_REVOKE},
+      {"SET search_path TO x", SQL_DIAG_UNKNOWN_STATEMENT},
+      {"", SQL_DIAG_UNKNOWN_STATEMENT},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DiagFunctionOfText(c.sql), c.code) << c.sql;
+  }
+  EXPECT_STREQ(DiagFunctionName(SQL_DIAG_UPDATE_WHERE), "UPDATE WHERE");
+  EXPECT_STREQ(DiagFunctionName(SQL_DIAG_UNKNOWN_STATEMENT), "");
 }
 
 TEST_F(Diag, LongMessagesAreNotLimitedByAWorkBuffer) {
@@ -380,7 +416,7 @@ TEST(SqlState, Version3Mapping) {
       {"22003", "22003"}, {"22008", "22008"}, {"22005", "22018"}, {"24000", "24000"},
       {"37000", "42000"}, {"70100", "HY018"}, {"S1000", "HY000"}, {"S1C00", "HYC00"},
       {"S0002", "42S02"}, {"S0022", "42S22"}, {"08S01", "08S01"}, {"IM001", "IM001"},
-      {"01004", "01004"}, {"42000", "42000"},
+      {"01004", "01004"}, {"42000", "42000"}, {"07001", "07002"},
   };
   for (const Case& c : cases) {
     char s[6];

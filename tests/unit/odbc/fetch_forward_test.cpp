@@ -90,6 +90,29 @@ TEST_F(FetchForwardTest, RetrieveDataOffPositionsWithoutFillingBuffers) {
   EXPECT_EQ(got, 1);
 }
 
+// SQLGetData reads a bound column whole, the last bound one included (the
+// fetch's own delivery of it is no piece of an SQLGetData read), and a
+// second call on it finds nothing left.
+TEST_F(FetchForwardTest, GetDataReadsEveryBoundColumn) {
+  OpenNumbered(2, 60);
+  SQLINTEGER id = 0;
+  SQLCHAR name[16];
+  SQLLEN idInd = 0, nameInd = 0;
+  ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_SLONG, &id, 0, &idInd), SQL_SUCCESS);
+  ASSERT_EQ(SQLBindCol(stmt_, 2, SQL_C_CHAR, name, sizeof name, &nameInd), SQL_SUCCESS);
+  for (int row = 1; row <= 2; ++row) {
+    ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
+    SQLCHAR got[16] = {0};
+    SQLLEN gotInd = 0;
+    ASSERT_EQ(SQLGetData(stmt_, 2, SQL_C_CHAR, got, sizeof got, &gotInd), SQL_SUCCESS) << StmtState(stmt_);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(got)), "name" + std::to_string(row));
+    EXPECT_EQ(SQLGetData(stmt_, 2, SQL_C_CHAR, got, sizeof got, &gotInd), SQL_NO_DATA);
+    SQLINTEGER v = 0;
+    ASSERT_EQ(SQLGetData(stmt_, 1, SQL_C_SLONG, &v, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(v, row);
+  }
+}
+
 // An indicator is the fetch's output: whatever the application left in it
 // (SQL_COLUMN_IGNORE, -6, means something only to SQLSetPos and
 // SQLBulkOperations), the fetch writes the value and the indicator, on the

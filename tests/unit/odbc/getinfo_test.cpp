@@ -510,7 +510,9 @@ TEST_P(InfoTest, LayerFunctionsAndAnswersFollowWhatTheConnectionCarriesOut) {
   conn->infoCache32[InfoCacheSlot32(SQL_BOOKMARK_PERSISTENCE)] = SQL_BP_DELETE | SQL_BP_SCROLL | SQL_BP_UPDATE;
   EXPECT_EQ(U32(SQL_POS_OPERATIONS), 0u);
   EXPECT_EQ(U32(SQL_LOCK_TYPES), 0u);
-  EXPECT_EQ(U32(SQL_GETDATA_EXTENSIONS), static_cast<uint32_t>(SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER));
+  // The core reads bound columns itself: SQL_GD_BOUND whatever the agent says.
+  EXPECT_EQ(U32(SQL_GETDATA_EXTENSIONS),
+            static_cast<uint32_t>(SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND));
   EXPECT_EQ(U32(SQL_BOOKMARK_PERSISTENCE), static_cast<uint32_t>(SQL_BP_SCROLL));
   // Without the layer bookmarks promise nothing.
   conn->cn_hasScrlCurs = 0;

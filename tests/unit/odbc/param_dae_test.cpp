@@ -141,11 +141,39 @@ TEST_P(ParamDaeTest, SequenceErrors) {
   ASSERT_EQ(ParamData(&token), SQL_NEED_DATA);
   EXPECT_EQ(Put(nullptr, 5), SQL_ERROR);
   EXPECT_EQ(StmtState(stmt_), "HY009");
+  // A negative length that names nothing is an invalid length.
   EXPECT_EQ(Put("x", -7), SQL_ERROR);
-  EXPECT_EQ(StmtState(stmt_), "HY009");
+  EXPECT_EQ(StmtState(stmt_), "HY090");
   ASSERT_EQ(Put("xy", SQL_NTS), SQL_SUCCESS);
   ASSERT_EQ(ParamData(&token), SQL_SUCCESS);
   EXPECT_EQ(Text(Block(), 0, 0), "xy");
+}
+
+// A value put as NULL takes no other piece, and no NULL follows a piece:
+// HY020, and the value stays as it was.
+TEST_P(ParamDaeTest, NothingConcatenatesWithANull) {
+  Prepare("INSERT INTO t VALUES (?, ?)", "*I:12,*I:12");
+  char buffers[2][4];
+  SQLLEN dae[2] = {SQL_DATA_AT_EXEC, SQL_DATA_AT_EXEC};
+  for (SQLUSMALLINT i = 0; i < 2; ++i) {
+    ASSERT_EQ(SQLBindParameter(stmt_, i + 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 4, 0, buffers[i], 4, &dae[i]),
+              SQL_SUCCESS);
+  }
+  ASSERT_EQ(SQLExecute(stmt_), SQL_NEED_DATA);
+  SQLPOINTER token = nullptr;
+  ASSERT_EQ(ParamData(&token), SQL_NEED_DATA);
+  ASSERT_EQ(Put(nullptr, SQL_NULL_DATA), SQL_SUCCESS);
+  EXPECT_EQ(Put("ab", 2), SQL_ERROR);
+  EXPECT_EQ(StmtState(stmt_), "HY020");
+  EXPECT_EQ(Put(nullptr, SQL_NULL_DATA), SQL_ERROR);
+  EXPECT_EQ(StmtState(stmt_), "HY020");
+  ASSERT_EQ(ParamData(&token), SQL_NEED_DATA);
+  ASSERT_EQ(Put("cd", 2), SQL_SUCCESS);
+  EXPECT_EQ(Put(nullptr, SQL_NULL_DATA), SQL_ERROR);
+  EXPECT_EQ(StmtState(stmt_), "HY020");
+  ASSERT_EQ(ParamData(&token), SQL_SUCCESS) << StmtState(stmt_);
+  EXPECT_EQ(Block()->columns[0].indicators[0], RB_IND_NULL) << "parameter 1 stays NULL";
+  EXPECT_EQ(Text(Block(), 1, 0), "cd");
 }
 
 TEST_P(ParamDaeTest, AFailureHalfWayEndsTheSequence) {
@@ -160,7 +188,7 @@ TEST_P(ParamDaeTest, AFailureHalfWayEndsTheSequence) {
   ASSERT_EQ(ParamData(&token), SQL_NEED_DATA);
   ASSERT_EQ(Put("ab", 2), SQL_SUCCESS);
   EXPECT_EQ(ParamData(&token), SQL_ERROR);
-  EXPECT_EQ(StmtState(stmt_), "07001");
+  EXPECT_EQ(StmtState(stmt_), "07002");
   // The statement is free for a new execution.
   int32_t v = 1;
   ASSERT_EQ(SQLBindParameter(stmt_, 2, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, &v, 0, nullptr),

@@ -3,10 +3,14 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -163,6 +167,27 @@ constexpr Layout kLayouts[] = {
 
 bool Given(const char* text) { return text != nullptr && text[0] != '\0'; }
 bool Wildcard(const char* text) { return text != nullptr && std::strcmp(text, "%") == 0; }
+
+// Whether an empty schema name, which asks for the objects that have no
+// schema, can match nothing: the database keeps every table in a schema
+// (JDBC drivers such as PostgreSQL's read "" as "any schema"). A run that
+// finds so leaves the result empty; the layout is the catalog function's.
+bool NoObjectWithoutSchema(JStmt* s, const char* schema) {
+  if (schema == nullptr || schema[0] != '\0') return false;
+  JConn* c = s->conn;
+  JNIEnv* saved = c->jni;
+  c->jni = s->jni;  // the statement's thread asks
+  uint8_t yes = 0;
+  const int status =
+      JC_DatabaseMetaData_getBoolInfo(c, c->meta, "supportsSchemasInTableDefinitions", &yes);
+  c->jni = saved;
+  if (status != 0) {
+    JC_ClearException(s->jni);
+    JDB_MsgFreeList(&c->msgs);
+    return false;
+  }
+  return yes != 0;
+}
 
 // Whether column pos (1-based) of the Java result carries something other
 // than a SMALLINT (a BIT or BOOLEAN, say), so that the flag is read as one.
@@ -340,6 +365,7 @@ std::string JDB_TableTypesForJava(const char* types) {
 int32_t DRV_DDColumnPrivileges(AgentHandle h, const char* catalog, const char* schema,
                                const char* table, const char* column) {
   return CatalogCall(h, JDB_CAT_COLUMNPRIVILEGES, [&](JStmt* s, jobject md, jobject* rs) {
+    if (NoObjectWithoutSchema(s, schema)) return 0;
     return JC_DatabaseMetaData_getColumnPrivileges(s, md, catalog, schema, table, column, rs);
   });
 }
@@ -347,6 +373,7 @@ int32_t DRV_DDColumnPrivileges(AgentHandle h, const char* catalog, const char* s
 int32_t DRV_DDColumns(AgentHandle h, const char* catalog, const char* schema, const char* table,
                       const char* column) {
   return CatalogCall(h, JDB_CAT_COLUMNS, [&](JStmt* s, jobject md, jobject* rs) {
+    if (NoObjectWithoutSchema(s, schema)) return 0;
     return JC_DatabaseMetaData_getColumns(s, md, catalog, schema, table, column, rs);
   });
 }
@@ -355,6 +382,7 @@ int32_t DRV_DDForeignKeys(AgentHandle h, const char* pkCatalog, const char* pkSc
                           const char* pkTable, const char* fkCatalog, const char* fkSchema,
                           const char* fkTable) {
   return CatalogCall(h, JDB_CAT_FOREIGNKEYS, [&](JStmt* s, jobject md, jobject* rs) {
+    if (NoObjectWithoutSchema(s, pkSchema) || NoObjectWithoutSchema(s, fkSchema)) return 0;
     const bool pk = Given(pkTable), fk = Given(fkTable);
     if (!pk && fk) return JC_DatabaseMetaData_getImportedKeys(s, md, fkCatalog, fkSchema, fkTable, rs);
     if (pk && !fk) return JC_DatabaseMetaData_getExportedKeys(s, md, pkCatalog, pkSchema, pkTable, rs);
@@ -366,6 +394,7 @@ int32_t DRV_DDForeignKeys(AgentHandle h, const char* pkCatalog, const char* pkSc
 int32_t DRV_DDPrimaryKeys(AgentHandle h, const char* catalog, const char* schema,
                           const char* table) {
   return CatalogCall(h, JDB_CAT_PRIMARYKEYS, [&](JStmt* s, jobject md, jobject* rs) {
+    if (NoObjectWithoutSchema(s, schema)) return 0;
     return JC_DatabaseMetaData_getPrimaryKeys(s, md, catalog, schema, table, rs);
   });
 }
@@ -373,6 +402,7 @@ int32_t DRV_DDPrimaryKeys(AgentHandle h, const char* catalog, const char* schema
 int32_t DRV_DDProcedureColumns(AgentHandle h, const char* catalog, const char* schema,
                                const char* procedure, const char* column) {
   int32_t status = CatalogCall(h, JDB_CAT_PROCCOLUMNS, [&](JStmt* s, jobject md, jobject* rs) {
+    if (NoObjectWithoutSchema(s, schema)) return 0;
     return JC_DatabaseMetaData_getProcedureColumns(s, md, catalog, schema, procedure, column, rs);
   });
   // The first 13 columns come from Java; the fetch derives the rest.
@@ -380,17 +410,132 @@ int32_t DRV_DDProcedureColumns(AgentHandle h, const char* catalog, const char* s
   return status;
 }
 
+namespace {
+
+// The columns of an SQLProcedures row.
+constexpr int kProcedureCols = 8;
+constexpr int kProcTypeCol = 7;  // PROCEDURE_TYPE, 0-based
+
+// Appends the rows of a Java result of routines: for each column of the
+// SQLProcedures row, the Java column it comes from (0: NULL); the type
+// column takes procType when given (>= 0). Text columns as text, the rest
+// as numbers.
+int ReadRoutineRows(JStmt* s, jobject rs, const int (&from)[kProcedureCols], int32_t procType,
+                    std::vector<TypeListRow>* rows) {
+  for (;;) {
+    JFrame frame(s->jni, JDB_FRAME_SMALL);
+    if (!frame.ok()) return KX_ERR_NOMEM;
+    uint8_t more = 0;
+    if (int status = JC_ResultSet_next(s, rs, &more); status != 0) return status;
+    if (!more) return 0;
+    TypeListRow row;
+    for (int c = 0; c < kProcedureCols; ++c) {
+      TypeListCell& cell = row[c];
+      if (c == kProcTypeCol && procType >= 0) {
+        cell.isNull = false;
+        cell.number = procType;
+        continue;
+      }
+      if (from[c] == 0) continue;
+      s->valuePresent = 0;
+      int status = 0;
+      if (kProcedures[c].cls == kSmallint) {
+        status = JC_ResultSet_getInt(s, rs, from[c], &cell.number);
+      } else {
+        JGrowBuf buf{0, nullptr};
+        status = JC_ResultSet_getStringLong(s, rs, from[c], &buf);
+        if (status == 0 && buf.data != nullptr) {
+          cell.text.assign(static_cast<const char*>(buf.data), buf.size);
+        }
+        std::free(buf.data);
+      }
+      uint8_t isNull = 0;
+      if (status == 0 && s->valuePresent == 0) status = JC_ResultSet_wasNull(s, rs, &isNull);
+      if (status != 0) return status;
+      cell.isNull = s->valuePresent == 0 && isNull != 0;
+    }
+    rows->push_back(std::move(row));
+  }
+}
+
+// The name of a routine row, by which the rows are ordered.
+using RoutineName = std::tuple<bool, std::string, bool, std::string, std::string>;
+RoutineName RoutineKey(const TypeListRow& r) {
+  return {!r[0].isNull, r[0].text, !r[1].isNull, r[1].text, r[2].text};
+}
+
+}  // namespace
+
+// JDBC lists procedures and functions apart (PostgreSQL's driver gives only
+// procedures as procedures), while ODBC's procedures are every routine
+// SQLProcedureColumns describes: both lists, each routine once, in ODBC's
+// order. The rows are read now and the Java results closed.
 int32_t DRV_DDProcedures(AgentHandle h, const char* catalog, const char* schema,
                          const char* procedure) {
-  return CatalogCall(h, JDB_CAT_PROCEDURES, [&](JStmt* s, jobject md, jobject* rs) {
+  int32_t status = CatalogCall(h, JDB_CAT_PROCEDURES, [&](JStmt* s, jobject md, jobject* rs) {
+    if (NoObjectWithoutSchema(s, schema)) return 0;
     return JC_DatabaseMetaData_getProcedures(s, md, catalog, schema, procedure, rs);
   });
+  if (status != 0) return status;
+  JStmt* s = JDB_FindStmt(h);
+  JFrame frame(s->jni, JDB_FRAME_SMALL);
+  if (!frame.ok()) status = KX_ERR_NOMEM;
+  try {
+    std::vector<TypeListRow> rows;
+    if (status == 0 && s->resultSet != nullptr) {
+      static constexpr int kFromProcedures[kProcedureCols] = {1, 2, 3, 4, 5, 6, 7, 8};
+      status = ReadRoutineRows(s, s->resultSet, kFromProcedures, -1, &rows);
+      const size_t procedures = rows.size();
+      jobject functions = nullptr;
+      if (status == 0 &&
+          JC_DatabaseMetaData_getFunctions(s, s->conn->meta, catalog, schema, procedure,
+                                           &functions) == 0 &&
+          functions != nullptr) {
+        static constexpr int kFromFunctions[kProcedureCols] = {1, 2, 3, 0, 0, 0, 4, 0};
+        status = ReadRoutineRows(s, functions, kFromFunctions, SQL_PT_FUNCTION, &rows);
+        JC_ResultSet_close(s, functions);
+        s->jni->DeleteLocalRef(functions);
+      }
+      // A driver without a function list still lists its procedures.
+      JC_ClearException(s->jni);
+      if (status == 0) JDB_MsgFreeList(&s->msgs);
+      // A function that is also listed as a procedure is one routine (by its
+      // schema and name: the two lists may name the catalog differently).
+      std::set<std::pair<std::string, std::string>> named;
+      for (size_t i = 0; i < procedures; ++i) named.emplace(rows[i][1].text, rows[i][2].text);
+      std::vector<TypeListRow> all(rows.begin(),
+                                   rows.begin() + static_cast<std::ptrdiff_t>(procedures));
+      for (size_t i = procedures; i < rows.size(); ++i) {
+        if (named.count({rows[i][1].text, rows[i][2].text}) == 0) all.push_back(std::move(rows[i]));
+      }
+      std::stable_sort(all.begin(), all.end(), [](const TypeListRow& a, const TypeListRow& b) {
+        return RoutineKey(a) < RoutineKey(b);
+      });
+      rows = std::move(all);
+    }
+    if (status == 0) {
+      s->typeRows = std::move(rows);
+      s->typeRowNext = 0;
+    }
+  } catch (const std::bad_alloc&) {
+    status = KX_ERR_NOMEM;
+  }
+  if (status == 0 && s->resultSet != nullptr) {
+    JC_ResultSet_close(s, s->resultSet);
+    JC_ClearException(s->jni);
+    JDB_MsgFreeList(&s->msgs);
+    s->jni->DeleteGlobalRef(s->resultSet);
+    s->resultSet = nullptr;
+  }
+  if (status != 0) JDB_StmtCloseResults(s);
+  return status;
 }
 
 int32_t DRV_DDSpecialColumns(AgentHandle h, const char* catalog, const char* schema,
                              const char* table, uint16_t identifierType, uint16_t scope,
                              uint16_t nullable) {
   return CatalogCall(h, JDB_CAT_SPECIALCOLUMNS, [&](JStmt* s, jobject md, jobject* rs) {
+    if (NoObjectWithoutSchema(s, schema)) return 0;
     if (identifierType == SQL_ROWVER) {
       return JC_DatabaseMetaData_getVersionColumns(s, md, catalog, schema, table, rs);
     }
@@ -402,6 +547,7 @@ int32_t DRV_DDSpecialColumns(AgentHandle h, const char* catalog, const char* sch
 int32_t DRV_DDStatistics(AgentHandle h, const char* catalog, const char* schema,
                          const char* table, uint16_t unique, uint16_t accuracy) {
   return CatalogCall(h, JDB_CAT_STATISTICS, [&](JStmt* s, jobject md, jobject* rs) {
+    if (NoObjectWithoutSchema(s, schema)) return 0;
     return JC_DatabaseMetaData_getIndexInfo(s, md, catalog, schema, table, unique == 0 ? 1 : 0,
                                             accuracy == 0 ? 1 : 0, rs);
   });
@@ -410,6 +556,7 @@ int32_t DRV_DDStatistics(AgentHandle h, const char* catalog, const char* schema,
 int32_t DRV_DDTablePrivileges(AgentHandle h, const char* catalog, const char* schema,
                               const char* table) {
   return CatalogCall(h, JDB_CAT_TABLEPRIVILEGES, [&](JStmt* s, jobject md, jobject* rs) {
+    if (NoObjectWithoutSchema(s, schema)) return 0;
     return JC_DatabaseMetaData_getTablePrivileges(s, md, catalog, schema, table, rs);
   });
 }
@@ -429,6 +576,7 @@ int32_t DRV_DDTables(AgentHandle h, const char* catalog, const char* schema, con
     if ((kind & 8) != 0) return JC_DatabaseMetaData_getTableTypes(s, md, rs);
     // JDBC takes the catalog as a name, not a pattern: "%" means any, which
     // JDBC says with null ("" would ask for tables without a catalog).
+    if (NoObjectWithoutSchema(s, schema)) return 0;
     const char* cat = Wildcard(catalog) ? nullptr : catalog;
     return JC_DatabaseMetaData_getTables(s, md, cat, schema, table, list.data(), rs);
   });

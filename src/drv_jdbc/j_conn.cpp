@@ -1,5 +1,7 @@
 #include "drv_jdbc/j_conn.h"
 
+#include <sql.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -306,6 +308,12 @@ HashTable* JDB_LoadTypeMap(AgentHandle connHandle, JConn* c) {
       for (int32_t r = 0; r < block.rowCount && !full; ++r) {
         int32_t type = 0;
         if (!CellInt(block, 1, r, &type)) continue;
+        // What a column of the exact numbers declared without a precision
+        // can hold (the first NUMERIC row is the general type).
+        if (int32_t size = 0; type == SQL_NUMERIC && c->maxDecimalPrecision == 0 &&
+                              CellInt(block, 2, r, &size) && size > 0) {
+          c->maxDecimalPrecision = size;
+        }
         auto* e = static_cast<TypeInfoEntry*>(std::calloc(1, sizeof(TypeInfoEntry)));
         if (e == nullptr) {
           full = true;

@@ -16,6 +16,7 @@
 
 #include "agent/build_flavor.h"
 #include "drv_jdbc/j_agent.h"
+#include "drv_jdbc/j_catalog.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_exec.h"
@@ -822,12 +823,35 @@ void FixDatetimeSize(RowBuffer* out, int typeCol, int sizeCol, int digitsCol, in
   SetInt(&out->columns[sizeCol - 1], r, digits > 0 ? base + 1 + digits : base);
 }
 
+// A column of a distinct type (a PostgreSQL domain) holds values of the
+// type it is made from, which JDBC gives as SOURCE_DATA_TYPE (column 22 of
+// its column list): DATA_TYPE becomes that type.
+void BaseTypeOfDistinct(JStmt* s, RowBuffer* out, int32_t r) {
+  constexpr int kTypeCol = 5, kSourceTypeCol = 22;
+  int32_t t = 0;
+  if (out->colCount < kTypeCol || out->columns[kTypeCol - 1].indicators[r] != RB_IND_DATA ||
+      !GetInt(&out->columns[kTypeCol - 1], r, &t) || t != JT_DISTINCT || s->resultSet == nullptr) {
+    return;
+  }
+  int32_t base = 0;
+  uint8_t isNull = 0;
+  if (JC_ResultSet_getInt(s, s->resultSet, kSourceTypeCol, &base) != 0 ||
+      JC_ResultSet_wasNull(s, s->resultSet, &isNull) != 0) {
+    JC_ClearException(s->jni);
+    JDB_MsgFreeList(&s->msgs);  // no base type known: the type stays as it is
+    return;
+  }
+  if (isNull == 0 && base != 0) SetInt(&out->columns[kTypeCol - 1], r, base);
+}
+
+void DropCatalogNames(const JStmt* s, RowBuffer* out, int32_t r);
+
 void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
   const AgentConnOptions& o = s->conn->opts;
   const int32_t kind = s->catalogKind;
   switch (kind) {
     case JDB_CAT_PROCCOLUMNS:
-      JDB_FixCatalogType(o.jet, out, CatalogTypeCols{6, 7, 8, 9, 10, 11, 0}, r);
+      JDB_FixCatalogType(o.jet, out, CatalogTypeCols{6, 7, 8, 9, 10, 11, 0}, r, s->conn);
       FixDatetimeSize(out, 6, 8, 10, 0, r);
       FillProcColumnsOdbc3(s, out, r);
       break;
@@ -845,12 +869,13 @@ void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
       break;
     }
     case JDB_CAT_COLUMNS:
-      JDB_FixCatalogType(o.jet, out, CatalogTypeCols{5, 6, 7, 8, 9, 10, 16}, r);
+      BaseTypeOfDistinct(s, out, r);
+      JDB_FixCatalogType(o.jet, out, CatalogTypeCols{5, 6, 7, 8, 9, 10, 16}, r, s->conn);
       FixDatetimeSize(out, 5, 7, 9, 0, r);
       FillVerboseType(out, 5, 14, 15, r);
       break;
     case JDB_CAT_SPECIALCOLUMNS:
-      JDB_FixCatalogType(o.jet, out, CatalogTypeCols{3, 4, 5, 6, 7, 0, 0}, r);
+      JDB_FixCatalogType(o.jet, out, CatalogTypeCols{3, 4, 5, 6, 7, 0, 0}, r, s->conn);
       FixDatetimeSize(out, 3, 5, 7, 0, r);
       break;
     default:
@@ -862,9 +887,35 @@ void FixRow(JStmt* s, RowBuffer* out, int32_t r) {
                       : kind == JDB_CAT_SPECIALCOLUMNS ? 3
                                                        : 0;
   DateTypesForVersion(s, out, typeCol, r);
-  if (kind == JDB_CAT_TABLES || kind == JDB_CAT_STATISTICS || kind == JDB_CAT_COLUMNS) {
-    if (o.jDcat != 0) NullCell(out, 1, r);
-    if (o.jDsch != 0) NullCell(out, 2, r);
+  DropCatalogNames(s, out, r);
+}
+
+// The catalog and schema columns the connection leaves empty (J_DCAT,
+// J_DSCH). The enumerations of catalogs, schemas and table types list
+// names, which stay.
+void DropCatalogNames(const JStmt* s, RowBuffer* out, int32_t r) {
+  const AgentConnOptions& o = s->conn->opts;
+  const int32_t kind = s->catalogKind;
+  const bool enumeration = kind == JDB_CAT_TABLES && (s->redirectCol >= 0 || s->columnCap >= 0);
+  int catalogCols[2] = {0, 0};
+  switch (kind) {
+    case JDB_CAT_TABLES: case JDB_CAT_STATISTICS: case JDB_CAT_COLUMNS:
+    case JDB_CAT_PRIMARYKEYS: case JDB_CAT_PROCEDURES: case JDB_CAT_PROCCOLUMNS:
+    case JDB_CAT_TABLEPRIVILEGES: case JDB_CAT_COLUMNPRIVILEGES:
+      catalogCols[0] = 1;
+      break;
+    case JDB_CAT_FOREIGNKEYS:
+      catalogCols[0] = 1;  // the primary key's table
+      catalogCols[1] = 5;  // the foreign key's table
+      break;
+    default:
+      break;
+  }
+  if (enumeration) return;
+  for (const int c : catalogCols) {
+    if (c == 0) continue;
+    if (o.jDcat != 0) NullCell(out, c, r);
+    if (o.jDsch != 0) NullCell(out, c + 1, r);
   }
 }
 
@@ -905,7 +956,8 @@ void PutTypeListCell(RowBufferColumn* col, int32_t r, const TypeListCell& cell) 
   col->indicators[r] = RB_IND_DATA;
 }
 
-// Up to n rows of the type list made when the result was opened.
+// Up to n rows read whole when the result was opened: the type list, the
+// routines.
 int32_t FetchTypeList(JStmt* s, RowBuffer* out, int32_t n) {
   int32_t delivered = 0;
   while (delivered < n && s->typeRowNext < s->typeRows.size()) {
@@ -913,9 +965,13 @@ int32_t FetchTypeList(JStmt* s, RowBuffer* out, int32_t n) {
     for (int c = 0; c < out->colCount && c < TL_COLUMNS; ++c) {
       PutTypeListCell(&out->columns[c], delivered, row[c]);
     }
-    FixDatetimeSize(out, 2, 3, 0, 15, delivered);
-    FillVerboseType(out, 2, 16, 17, delivered);
-    DateTypesForVersion(s, out, 2, delivered);
+    if (s->catalogKind == JDB_CAT_TYPEINFO) {
+      FixDatetimeSize(out, 2, 3, 0, 15, delivered);
+      FillVerboseType(out, 2, 16, 17, delivered);
+      DateTypesForVersion(s, out, 2, delivered);
+    } else {
+      DropCatalogNames(s, out, delivered);
+    }
     ++delivered;
   }
   if (s->typeRowNext >= s->typeRows.size()) s->flags |= JS_END;
@@ -983,9 +1039,63 @@ std::string CellAscii(const RowBuffer* out, int c, int32_t r) {
 
 bool CellPresent(const RowBuffer* out, int c) { return c >= 1 && c <= out->colCount; }
 
+// The numbers, whose columns have a radix.
+bool IsNumberType(int32_t t) {
+  switch (t) {
+    case SQL_TINYINT: case SQL_SMALLINT: case SQL_INTEGER: case SQL_BIGINT: case SQL_REAL:
+    case SQL_FLOAT: case SQL_DOUBLE: case SQL_NUMERIC: case SQL_DECIMAL:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The types whose columns have decimal digits: the exact numbers (their
+// scale) and the types with seconds (their fraction digits).
+bool HasDecimalDigits(int32_t t) {
+  switch (t) {
+    case SQL_TINYINT: case SQL_SMALLINT: case SQL_INTEGER: case SQL_BIGINT: case SQL_NUMERIC:
+    case SQL_DECIMAL:
+    case SQL_TIME: case SQL_TIMESTAMP: case SQL_TYPE_TIME: case SQL_TYPE_TIMESTAMP:
+    case SQL_INTERVAL_SECOND: case SQL_INTERVAL_DAY_TO_SECOND: case SQL_INTERVAL_HOUR_TO_SECOND:
+    case SQL_INTERVAL_MINUTE_TO_SECOND:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
-void JDB_FixCatalogType(int32_t jet, RowBuffer* out, const CatalogTypeCols& cols, int32_t r) {
+int32_t JDB_TransferOctetLength(int32_t t, int32_t size) {
+  switch (t) {
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR:
+    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY:
+      return size > 0 ? size : -1;
+    case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR:
+      return size <= 0 ? -1 : size > INT32_MAX / 2 ? INT32_MAX : 2 * size;
+    // Exact decimals and BIGINT go to applications as text: the digits,
+    // the sign and the point.
+    case SQL_NUMERIC: case SQL_DECIMAL:
+      return size <= 0 ? -1 : size > INT32_MAX - 2 ? INT32_MAX : size + 2;
+    case SQL_BIGINT: return 20;
+    case SQL_BIT: case SQL_TINYINT: return 1;
+    case SQL_SMALLINT: return static_cast<int32_t>(sizeof(SQLSMALLINT));
+    case SQL_INTEGER: return static_cast<int32_t>(sizeof(SQLINTEGER));
+    case SQL_REAL: return static_cast<int32_t>(sizeof(SQLREAL));
+    case SQL_FLOAT: case SQL_DOUBLE: return static_cast<int32_t>(sizeof(SQLDOUBLE));
+    case SQL_DATE: case SQL_TYPE_DATE: return static_cast<int32_t>(sizeof(SQL_DATE_STRUCT));
+    case SQL_TIME: case SQL_TYPE_TIME: return static_cast<int32_t>(sizeof(SQL_TIME_STRUCT));
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP:
+      return static_cast<int32_t>(sizeof(SQL_TIMESTAMP_STRUCT));
+    case SQL_GUID: return static_cast<int32_t>(sizeof(SQLGUID));
+    default:
+      return IsIntervalType(t) ? static_cast<int32_t>(sizeof(SQL_INTERVAL_STRUCT)) : -1;
+  }
+}
+
+void JDB_FixCatalogType(int32_t jet, RowBuffer* out, const CatalogTypeCols& cols, int32_t r,
+                        const JConn* c) {
   if (!CellPresent(out, cols.type)) return;
   RowBufferColumn* col = &out->columns[cols.type - 1];
   int32_t t = 0;
@@ -1023,17 +1133,63 @@ void JDB_FixCatalogType(int32_t jet, RowBuffer* out, const CatalogTypeCols& cols
     setInt(cols.octetLength, known);
     size = known;
   }
-  // Wider than a fixed element takes: long, as such a result column is described.
-  if (haveSize && size > static_cast<int32_t>(JDB_LONG_LIMIT)) {
+  // Types ODBC has no code for (arrays, json, intervals, row identifiers)
+  // and strings of bits: as their result columns are described.
+  if (to == SQL_UNKNOWN_TYPE || (t == JT_BIT && haveSize && size > 1)) {
+    int32_t digits = 0;
+    if (CellPresent(out, cols.digits) && out->columns[cols.digits - 1].indicators[r] == RB_IND_DATA) {
+      GetInt(&out->columns[cols.digits - 1], r, &digits);
+    }
+    AgentColDesc d{};
+    JDB_DescribeType(c, 0, t, 0, digits, haveSize ? size : 0, name.c_str(), &d);
+    to = d.sqlType;
+    size = to == SQL_LONGVARCHAR || to == SQL_LONGVARBINARY ? INT32_MAX : d.columnSize;
+    setInt(cols.size, size);
+    setNull(cols.octetLength);  // JDBC's is that of its own idea of the type
+    if (d.decimalDigits > 0) setInt(cols.digits, d.decimalDigits);
+  }
+  // Without a longest value (a PostgreSQL text or varchar parameter), or
+  // wider than a fixed element takes: long, as such a result column is
+  // described.
+  const bool sized = CellPresent(out, cols.size) &&
+                     out->columns[cols.size - 1].indicators[r] == RB_IND_DATA && size > 0;
+  if ((to == SQL_CHAR || to == SQL_VARCHAR || to == SQL_BINARY || to == SQL_VARBINARY) &&
+      CellPresent(out, cols.size) && !sized) {
+    to = to == SQL_CHAR || to == SQL_VARCHAR ? SQL_LONGVARCHAR : SQL_LONGVARBINARY;
+    size = INT32_MAX;
+    setInt(cols.size, size);
+  }
+  if (size > static_cast<int32_t>(JDB_LONG_LIMIT)) {
     if (to == SQL_CHAR || to == SQL_VARCHAR) to = SQL_LONGVARCHAR;
     else if (to == SQL_BINARY || to == SQL_VARBINARY) to = SQL_LONGVARBINARY;
   }
   if (const int32_t fixed = JDB_FixedColumnSize(to); fixed > 0) {
     setInt(cols.size, fixed);
-    setInt(cols.radix, 10);
+    size = fixed;
+  }
+  // An exact number declared without a precision (PostgreSQL's numeric)
+  // holds as many digits as the type allows.
+  if ((to == SQL_NUMERIC || to == SQL_DECIMAL) && (!haveSize || size <= 0) && c != nullptr &&
+      c->maxDecimalPrecision > 0) {
+    size = c->maxDecimalPrecision;
+    setInt(cols.size, size);
+  }
+  // What ODBC defines for the type, NULL where a column does not apply to it.
+  if (!HasDecimalDigits(to)) {
+    setNull(cols.digits);
+  } else if (JDB_FixedColumnSize(to) > 0) {
+    setInt(cols.digits, 0);
+  }
+  if (IsNumberType(to)) setInt(cols.radix, 10);
+  else setNull(cols.radix);
+  const int32_t octets = JDB_TransferOctetLength(to, size);
+  if (octets < 0) setNull(cols.bufferLength);
+  else setInt(cols.bufferLength, octets);
+  if (JDB_CharOctetLength(to, 0) < 0) {
     setNull(cols.octetLength);
-    if (JDB_IsApproximateType(to)) setNull(cols.digits);
-    else setInt(cols.digits, 0);
+  } else if (CellPresent(out, cols.octetLength) &&
+             out->columns[cols.octetLength - 1].indicators[r] != RB_IND_DATA && octets >= 0) {
+    setInt(cols.octetLength, octets);
   }
   if (to != t) SetInt(col, r, to);
 }
@@ -1119,7 +1275,9 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
     LogAt(LOG_ERROR, __FILE__, __LINE__, "The redirectCol is more than count of Columns");
     return KX_ERR_GENERAL;
   }
-  if (s->catalogKind == JDB_CAT_TYPEINFO) return FetchTypeList(s, out, n);
+  if (s->catalogKind == JDB_CAT_TYPEINFO || s->catalogKind == JDB_CAT_PROCEDURES) {
+    return FetchTypeList(s, out, n);
+  }
   if (g_rowBlockReads.load(std::memory_order_relaxed) && s->catalogKind == 0 && s->redirectCol < 0 && s->columnCap < 0 &&
       s->resultSet != nullptr) {
     int32_t got = 0;

@@ -58,7 +58,15 @@ struct CatalogTypeCols {
 // its result columns are described: the ODBC code, UUIDs as GUIDs, text
 // and binary wider than a fixed element as long types, and the fixed-size
 // numbers by ODBC's sizes in decimal digits.
-void JDB_FixCatalogType(int32_t jet, RowBuffer* out, const CatalogTypeCols& cols, int32_t row);
+// Types ODBC has no code for take the code their result columns are
+// described by (c: the connection's options for that, may be null). The
+// columns that do not apply to the type are NULL; BUFFER_LENGTH is the
+// bytes of the type's default C type.
+void JDB_FixCatalogType(int32_t jet, RowBuffer* out, const CatalogTypeCols& cols, int32_t row,
+                        const JConn* c = nullptr);
+// The bytes a value of the ODBC type takes as its default C type (text:
+// the characters of size; the structures: their size); -1 when unknown.
+int32_t JDB_TransferOctetLength(int32_t type, int32_t size);
 // SQL_DATA_TYPE and SQL_DATETIME_SUB of an ODBC type code: SQL_DATETIME (9)
 // with sub-code 1 to 3 for dates, times and timestamps, SQL_INTERVAL (10)
 // with the interval's sub-code for intervals, else the type itself. -1

@@ -3,6 +3,8 @@
 #include <sqlext.h>
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -434,7 +436,6 @@ const MetaAnswer kMetaAnswers[] = {
     {SQL_ODBC_SQL_CONFORMANCE, Ask::FirstOf, nullptr,
      {{"supportsExtendedSQLGrammar", SQL_OSC_EXTENDED}, {"supportsCoreSQLGrammar", SQL_OSC_CORE}},
      SQL_OSC_MINIMUM},
-    {SQL_DBMS_VER, Ask::Text, "getDatabaseProductVersion", {}, 0},
     {SQL_ACCESSIBLE_TABLES, Ask::YesNo, "allTablesAreSelectable", {}, 0},
     {SQL_ACCESSIBLE_PROCEDURES, Ask::YesNo, "allProceduresAreCallable", {}, 0},
     {SQL_PROCEDURES, Ask::YesNo, "supportsStoredProcedures", {}, 0},
@@ -624,6 +625,33 @@ int FunctionMask(JConn* c, Meta& m, uint16_t type, int32_t* number) {
   return 0;
 }
 
+}  // namespace
+
+std::string JDB_OdbcDbmsVersion(const char* own) {
+  // The first three numbers of the database's text are its major and minor
+  // version and its release; what the text holds besides them follows.
+  const char* p = own != nullptr ? own : "";
+  while (*p != '\0' && std::isdigit(static_cast<unsigned char>(*p)) == 0) ++p;
+  const char* numbersBegin = p;
+  unsigned long parts[3] = {0, 0, 0};
+  for (int i = 0; i < 3 && std::isdigit(static_cast<unsigned char>(*p)) != 0; ++i) {
+    char* end = nullptr;
+    parts[i] = std::strtoul(p, &end, 10);
+    p = end;
+    if (i < 2 && *p == '.' && std::isdigit(static_cast<unsigned char>(p[1])) != 0) ++p;
+    else break;
+  }
+  char form[32];
+  std::snprintf(form, sizeof form, "%02lu.%02lu.%04lu", parts[0] % 100, parts[1] % 100,
+                parts[2] % 10000);
+  std::string out = form;
+  const bool onlyNumbers = numbersBegin == (own != nullptr ? own : "") && *p == '\0';
+  if (own != nullptr && own[0] != '\0' && !onlyNumbers) out.append(" ").append(own);
+  return out;
+}
+
+namespace {
+
 // Answers that depend on the connection's options or need more than a getter.
 // True when the type is one of them; *rc is then the status.
 bool SpecialAnswer(JConn* c, Meta& m, uint16_t type, int32_t* number, char* text, size_t capacity,
@@ -648,6 +676,17 @@ bool SpecialAnswer(JConn* c, Meta& m, uint16_t type, int32_t* number, char* text
       // The database in use: the connection's catalog.
       *rc = JC_Connection_getCatalog(c, c->conn, text, capacity);
       return true;
+    case SQL_DBMS_VER: {
+      // ODBC's form ##.##.####, then the database's own text.
+      char own[256] = {0};
+      m.S("getDatabaseProductVersion", own, sizeof own);
+      try {
+        PutText(text, capacity, JDB_OdbcDbmsVersion(own).c_str());
+      } catch (const std::bad_alloc&) {
+        *rc = KX_ERR_NOMEM;
+      }
+      return true;
+    }
     case SQL_DBMS_NAME:
       if (c->opts.sqlDbmsName != nullptr) PutText(text, capacity, c->opts.sqlDbmsName);
       else m.S("getDatabaseProductName", text, capacity);

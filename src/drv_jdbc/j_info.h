@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "drv_jdbc/j_records.h"
 #include "util/hash_table.h"
@@ -15,6 +16,11 @@ namespace kx {
 // status of the first failing DatabaseMetaData call (its message on the
 // connection). The caller has attached the thread and opened a local frame.
 int JDB_GetInfoAnswer(JConn* c, uint16_t type, int32_t* number, char* text, size_t capacity);
+
+// SQL_DBMS_VER from the database's own version text: ODBC's ##.##.####
+// (major, minor, release), followed by a space and the text itself unless
+// the text is those numbers alone ("15.18" gives "15.18.0000").
+std::string JDB_OdbcDbmsVersion(const char* own);
 
 // The categories of scalar functions, in the order of SQL_NUMERIC_FUNCTIONS,
 // SQL_STRING_FUNCTIONS, SQL_SYSTEM_FUNCTIONS and SQL_TIMEDATE_FUNCTIONS.

@@ -47,6 +47,9 @@ JMethod mGetProcColumns{kDbmd, "getProcedureColumns",
 JMethod mGetProcedures{kDbmd, "getProcedures",
                        "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)Ljava/sql/"
                        "ResultSet;"};
+JMethod mGetFunctions{kDbmd, "getFunctions",
+                      "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)Ljava/sql/"
+                      "ResultSet;"};
 JMethod mGetTablePrivs{kDbmd, "getTablePrivileges",
                        "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)Ljava/sql/"
                        "ResultSet;"};
@@ -366,6 +369,7 @@ KX_CATALOG0(getTypeInfo, mGetTypeInfo)
     return CatalogCall(s, M, dbmd, rs, a, 3);                                               \
   }
 KX_CATALOG3(getProcedures, mGetProcedures, kOptional, kOptional, kOptional)
+KX_CATALOG3(getFunctions, mGetFunctions, kOptional, kOptional, kOptional)
 KX_CATALOG3(getTablePrivileges, mGetTablePrivs, kOptional, kOptional, kOptional)
 KX_CATALOG3(getPrimaryKeys, mGetPrimaryKeys, kOptional, kOptional, kRequired)
 KX_CATALOG3(getVersionColumns, mGetVersionColumns, kOptional, kOptional, kRequired)

@@ -60,6 +60,11 @@ int JC_DatabaseMetaData_getProcedureColumns(JStmt* s, jobject dbmd, const char* 
 int JC_DatabaseMetaData_getProcedures(JStmt* s, jobject dbmd, const char* catalog,
                                       const char* schemaPattern, const char* procPattern,
                                       jobject* rs);
+// JDBC 4's list of functions (FUNCTION_CAT, FUNCTION_SCHEM, FUNCTION_NAME,
+// REMARKS, FUNCTION_TYPE, SPECIFIC_NAME).
+int JC_DatabaseMetaData_getFunctions(JStmt* s, jobject dbmd, const char* catalog,
+                                     const char* schemaPattern, const char* functionPattern,
+                                     jobject* rs);
 int JC_DatabaseMetaData_getTablePrivileges(JStmt* s, jobject dbmd, const char* catalog,
                                            const char* schemaPattern, const char* tablePattern,
                                            jobject* rs);

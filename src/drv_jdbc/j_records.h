@@ -68,6 +68,7 @@ struct JConn {
   int32_t accessMode;       // SQL_ACCESS_MODE as last set
   HashTable* funcNames;     // upper-case JDBC function name -> row + 1
   HashTable* typeMap;       // SQL type -> type-information entry
+  int32_t maxDecimalPrecision;  // the type list's largest NUMERIC precision; 0 unknown
   int32_t preparedDescribe; // 1 until the driver refuses prepared describes
   int32_t stampDigits;      // fraction digits the database's timestamps keep; 0 not known yet
   int32_t dynCursorCapable;

@@ -11,6 +11,7 @@
 #include <set>
 #include <utility>
 
+#include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_typemap.h"
 
@@ -178,10 +179,16 @@ std::vector<TypeListRow> JDB_OdbcTypeList(const std::vector<TypeListRow>& jdbcRo
     if (!Listed(code)) continue;
     // A variable type without a longest value (PostgreSQL's bytea) is a long type.
     const bool unbounded = given <= 0 || given == INT32_MAX;
+    // A character type without a longest value that no fact names general
+    // text is a type of its own kind listed as text (a PostgreSQL enum):
+    // a column of it holds its labels only, never what a text column holds.
+    if (fact == nullptr && unbounded && (code == SQL_VARCHAR || code == SQL_CHAR)) continue;
     if (fact == nullptr && unbounded) {
-      if (code == SQL_VARCHAR) code = SQL_LONGVARCHAR;
-      else if (code == SQL_VARBINARY || code == SQL_BINARY) code = SQL_LONGVARBINARY;
+      if (code == SQL_VARBINARY || code == SQL_BINARY) code = SQL_LONGVARBINARY;
     }
+    // A string of bits (PostgreSQL's bit(n)) is described as character data
+    // once it is longer than one bit; a column of one bit is a BIT.
+    const bool bitString = jdbcType == JT_BIT && given > 1;
     Candidate c{j, code, Narrow(j[TL_TYPE_NAME].text) ? kRankNarrow : kRankGeneral, -1, i};
     TypeListRow& r = c.row;
     SetNumber(&r[TL_DATA_TYPE], code);
@@ -204,11 +211,18 @@ std::vector<TypeListRow> JDB_OdbcTypeList(const std::vector<TypeListRow>& jdbcRo
       r[TL_MINIMUM_SCALE] = TypeListCell{};
       r[TL_MAXIMUM_SCALE] = TypeListCell{};
     }
-    if (code == SQL_BIT && given <= 1) SetNumber(&r[TL_COLUMN_SIZE], 1);
+    if (code == SQL_BIT) SetNumber(&r[TL_COLUMN_SIZE], 1);
+    // The fixed-width character and binary types as long as a column of them
+    // is still described by the code (wider ones are long types).
+    if ((code == SQL_CHAR || code == SQL_VARCHAR || code == SQL_BINARY || code == SQL_VARBINARY) &&
+        !r[TL_COLUMN_SIZE].isNull && r[TL_COLUMN_SIZE].number > static_cast<int32_t>(JDB_LONG_LIMIT)) {
+      SetNumber(&r[TL_COLUMN_SIZE], static_cast<int32_t>(JDB_LONG_LIMIT));
+    }
     if (!Numeric(code)) {
       // Attributes of numbers only (PostgreSQL fills them for every type).
       r[TL_UNSIGNED_ATTRIBUTE] = TypeListCell{};
       r[TL_NUM_PREC_RADIX] = TypeListCell{};
+      r[TL_AUTO_UNIQUE_VALUE] = TypeListCell{};
       if (code != SQL_TIME && code != SQL_TIMESTAMP) {
         r[TL_MINIMUM_SCALE] = TypeListCell{};
         r[TL_MAXIMUM_SCALE] = TypeListCell{};
@@ -233,6 +247,24 @@ std::vector<TypeListRow> JDB_OdbcTypeList(const std::vector<TypeListRow>& jdbcRo
     r[TL_SQL_DATA_TYPE] = TypeListCell{};
     r[TL_SQL_DATETIME_SUB] = TypeListCell{};
     r[TL_INTERVAL_PRECISION] = TypeListCell{};
+    if (bitString) {
+      // Listed as a BIT of one bit and, with a length, as character data.
+      Candidate text = c;
+      text.code = SQL_VARCHAR;
+      text.demote = kRankNarrow;
+      text.capacity = -1;
+      SetNumber(&text.row[TL_DATA_TYPE], SQL_VARCHAR);
+      SetNumber(&text.row[TL_COLUMN_SIZE],
+                given > static_cast<int32_t>(JDB_LONG_LIMIT) ? static_cast<int32_t>(JDB_LONG_LIMIT) : given);
+      SetText(&text.row[TL_CREATE_PARAMS], "length");
+      if (o.wide) {
+        Candidate w = text;
+        w.code = SQL_WVARCHAR;
+        SetNumber(&w.row[TL_DATA_TYPE], w.code);
+        list.push_back(std::move(w));
+      }
+      list.push_back(std::move(text));
+    }
     if (o.wide && WideOf(code) != 0) {
       // A Unicode client sees character columns described by their wide
       // codes: the same types are listed under those too.

@@ -24,10 +24,19 @@ enum NullRule : uint8_t {
   kNullRefused, // the name is required (S1009)
 };
 
+// How the text of a name is read: an ordinary argument names one object
+// and may be written quoted (the quotes go); a pattern argument is matched
+// as it stands, quotes and all, so that a name that holds them is found.
+enum NameKind : uint8_t {
+  kOrdinary,
+  kPattern,
+};
+
 struct CatName {
   const char* text;
   int64_t length;
   NullRule rule;
+  NameKind kind = kOrdinary;
 };
 
 // The NUL-terminated copies handed to the agent; freed when the call ends.
@@ -76,7 +85,9 @@ int CatBegin(StmtRecord* stmt, const CatName* names, int count, bool checkLength
       copy = strdup("%");
     } else {
       const int64_t length = a.length < 0 ? SQL_NTS : a.length;
-      if (StrCopyUnquote(&copy, a.text, length) != 0) copy = nullptr;
+      const int rc = a.kind == kPattern ? StrCopyN(&copy, a.text, length)
+                                        : StrCopyUnquote(&copy, a.text, length);
+      if (rc != 0) copy = nullptr;
     }
     // A name that cannot be copied must not turn into "no restriction".
     if (copy == nullptr) {
@@ -185,7 +196,7 @@ SQLRETURN CatColumnPrivileges(StmtRecord* stmt, const char* catalog, int16_t cat
   const CatName names[] = {{catalog, catalogLen, kNullStays},
                            {schema, schemaLen, kNullStays},
                            {table, tableLen, kNullRefused},
-                           {column, columnLen, kNullAny}};
+                           {column, columnLen, kNullAny, kPattern}};
   CatCopies c;
   if (CatBegin(stmt, names, 4, true, &c) != 0) return SQL_ERROR;
   if (TraceOn()) {
@@ -200,9 +211,9 @@ SQLRETURN CatColumns(StmtRecord* stmt, const char* catalog, int16_t catalogLen, 
                      int16_t schemaLen, const char* table, int16_t tableLen, const char* column,
                      int16_t columnLen) {
   const CatName names[] = {{catalog, catalogLen, kNullStays},
-                           {schema, schemaLen, kNullAny},
-                           {table, tableLen, kNullAny},
-                           {column, columnLen, kNullAny}};
+                           {schema, schemaLen, kNullAny, kPattern},
+                           {table, tableLen, kNullAny, kPattern},
+                           {column, columnLen, kNullAny, kPattern}};
   CatCopies c;
   if (CatBegin(stmt, names, 4, true, &c) != 0) return SQL_ERROR;
   if (TraceOn()) {
@@ -252,9 +263,9 @@ SQLRETURN CatProcedureColumns(StmtRecord* stmt, const char* catalog, int16_t cat
                               const char* schema, int16_t schemaLen, const char* procedure,
                               int16_t procedureLen, const char* column, int16_t columnLen) {
   const CatName names[] = {{catalog, catalogLen, kNullStays},
-                           {schema, schemaLen, kNullAny},
-                           {procedure, procedureLen, kNullAny},
-                           {column, columnLen, kNullAny}};
+                           {schema, schemaLen, kNullAny, kPattern},
+                           {procedure, procedureLen, kNullAny, kPattern},
+                           {column, columnLen, kNullAny, kPattern}};
   CatCopies c;
   if (CatBegin(stmt, names, 4, true, &c) != 0) return SQL_ERROR;
   return CatEnd(stmt, AgentCall(BindingOf(stmt), &AgentOps::DRV_DDProcedureColumns,
@@ -265,8 +276,8 @@ SQLRETURN CatProcedures(StmtRecord* stmt, const char* catalog, int16_t catalogLe
                         const char* schema, int16_t schemaLen, const char* procedure,
                         int16_t procedureLen) {
   const CatName names[] = {{catalog, catalogLen, kNullStays},
-                           {schema, schemaLen, kNullAny},
-                           {procedure, procedureLen, kNullAny}};
+                           {schema, schemaLen, kNullAny, kPattern},
+                           {procedure, procedureLen, kNullAny, kPattern}};
   CatCopies c;
   if (CatBegin(stmt, names, 3, true, &c) != 0) return SQL_ERROR;
   return CatEnd(stmt, AgentCall(BindingOf(stmt), &AgentOps::DRV_DDProcedures, stmt->agentStmt,
@@ -310,8 +321,8 @@ SQLRETURN CatTablePrivileges(StmtRecord* stmt, const char* catalog, int16_t cata
                              const char* schema, int16_t schemaLen, const char* table,
                              int16_t tableLen) {
   const CatName names[] = {{catalog, catalogLen, kNullStays},
-                           {schema, schemaLen, kNullAny},
-                           {table, tableLen, kNullAny}};
+                           {schema, schemaLen, kNullAny, kPattern},
+                           {table, tableLen, kNullAny, kPattern}};
   CatCopies c;
   if (CatBegin(stmt, names, 3, true, &c) != 0) return SQL_ERROR;
   if (TraceOn()) {
@@ -324,9 +335,9 @@ SQLRETURN CatTablePrivileges(StmtRecord* stmt, const char* catalog, int16_t cata
 SQLRETURN CatTables(StmtRecord* stmt, const char* catalog, int16_t catalogLen, const char* schema,
                     int16_t schemaLen, const char* table, int16_t tableLen, const char* types,
                     int16_t typesLen) {
-  const CatName names[] = {{catalog, catalogLen, kNullStays},
-                           {schema, schemaLen, kNullAny},
-                           {table, tableLen, kNullAny}};
+  const CatName names[] = {{catalog, catalogLen, kNullStays, kPattern},
+                           {schema, schemaLen, kNullAny, kPattern},
+                           {table, tableLen, kNullAny, kPattern}};
   CatCopies c;
   if (CatBegin(stmt, names, 3, false, &c) != 0) return SQL_ERROR;
   // The type list keeps its quotes; no list asks for every type.

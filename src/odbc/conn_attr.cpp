@@ -717,7 +717,12 @@ SQLRETURN ConnSetAttr(ConnRecord* conn, int32_t attribute, uint64_t value, int32
       if (value == 0) return SQL_SUCCESS;
       conn->error = KX_ERR_OPTION_CHANGED;
       return SQL_SUCCESS_WITH_INFO;
-    case SQL_ATTR_AUTO_IPD: case SQL_ATTR_METADATA_ID:
+    case SQL_ATTR_METADATA_ID:
+      // The statements' default: catalog arguments as text and patterns
+      // (FALSE); reading them as identifiers is not offered.
+      if (value == SQL_FALSE) return SQL_SUCCESS;
+      return Fail(conn, value == SQL_TRUE ? KX_ERR_NOT_CAPABLE : KX_ERR_BAD_ATTRIBUTE_VALUE);
+    case SQL_ATTR_AUTO_IPD:
       return Fail(conn, KX_ERR_NOT_SUPPORTED);
     default:
       return Fail(conn, KX_ERR_BAD_OPTION);
@@ -762,13 +767,11 @@ SQLRETURN ConnGetAttr(ConnRecord* conn, int32_t attribute, void* value, int32_t 
       a.number = ConnLost(conn) ? SQL_CD_TRUE : SQL_CD_FALSE;
       PutNumber(a, value);
       return SQL_SUCCESS;
-    case SQL_ATTR_AUTO_IPD: case SQL_ATTR_CONNECTION_TIMEOUT:
+    case SQL_ATTR_AUTO_IPD: case SQL_ATTR_CONNECTION_TIMEOUT: case SQL_ATTR_METADATA_ID:
       a.kind = OptionAnswer::kU32;
-      a.number = 0;
+      a.number = 0;  // SQL_FALSE for the last
       PutNumber(a, value);
       return SQL_SUCCESS;
-    case SQL_ATTR_METADATA_ID:
-      return Fail(conn, KX_ERR_NOT_SUPPORTED);
     default:
       return Fail(conn, KX_ERR_BAD_OPTION);
   }

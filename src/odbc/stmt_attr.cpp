@@ -557,7 +557,10 @@ SQLRETURN StmtSetAttr(StmtRecord* stmt, int32_t attribute, uint64_t value, int32
     case SQL_ATTR_APP_PARAM_DESC:
       return InstallAppDesc(stmt, value, false);
     case SQL_ATTR_METADATA_ID:
-      stmt->error = KX_ERR_NOT_CAPABLE;
+      // Catalog arguments are always taken as text and patterns (FALSE);
+      // reading them as identifiers is not offered.
+      if (value == SQL_FALSE) return SQL_SUCCESS;
+      stmt->error = value == SQL_TRUE ? KX_ERR_NOT_CAPABLE : KX_ERR_BAD_ATTRIBUTE_VALUE;
       return SQL_ERROR;
     default:
       stmt->error = KX_ERR_BAD_OPTION;
@@ -631,9 +634,7 @@ SQLRETURN StmtGetAttr(StmtRecord* stmt, int32_t attribute, void* value, int32_t 
       if (length != nullptr) *length = SQL_IS_POINTER;
       return SQL_SUCCESS;
     }
-    case SQL_ATTR_METADATA_ID:
-      stmt->error = KX_ERR_NOT_CAPABLE;
-      return SQL_ERROR;
+    case SQL_ATTR_METADATA_ID: PutInt(value, SQL_FALSE, false); return SQL_SUCCESS;
     default:
       stmt->error = KX_ERR_BAD_OPTION;
       return SQL_ERROR;

@@ -384,7 +384,10 @@ TEST_P(Catalog, ProceduresAndTheirColumns) {
   if (pg) {
     std::vector<Row> inout = Where(cols, 4, "2");  // SQL_PARAM_INPUT_OUTPUT
     ASSERT_EQ(1u, inout.size());
-    EXPECT_EQ("12", inout[0][5]);
+    // A varchar parameter without a length has no longest value: long text,
+    // as a result column of it is described.
+    EXPECT_EQ("-1", inout[0][5]);
+    EXPECT_EQ("2147483647", inout[0][8]);
     EXPECT_EQ(inout[0][8], inout[0][16]);  // CHAR_OCTET_LENGTH of text: its buffer length
     EXPECT_EQ("1", in[0][17]);
     EXPECT_EQ("2", inout[0][17]);
@@ -594,8 +597,8 @@ TEST(CatalogTypeList, OneRowPerTypeBestMatchFirst) {
   };
   TypeListOptions narrow;
   EXPECT_EQ((std::vector<std::string>{"uuid:-11:36", "bytea:-4:2147483647", "text:-1:2147483647",
-                                      "bpchar:1:10485760", "char:1:1", "int4:4:10", "serial:4:10",
-                                      "double:8:15", "varchar:12:10485760", "TEXT:12:100", "name:12:63",
+                                      "bpchar:1:60000", "char:1:1", "int4:4:10", "serial:4:10",
+                                      "double:8:15", "varchar:12:60000", "TEXT:12:100", "name:12:63",
                                       "timestamp:11:26"}),
             names(JDB_OdbcTypeList(jdbc, narrow)));
   std::vector<TypeListRow> list = JDB_OdbcTypeList(jdbc, narrow);
@@ -611,9 +614,12 @@ TEST(CatalogTypeList, OneRowPerTypeBestMatchFirst) {
       row("float8", 8, 17),           row("bit", -7, 83886080), row("bool", -7, 1),
       row("timestamptz", 93, 35),     row("timestamp", 93, 29), row("timetz", 92, 21), row("time", 92, 15),
   };
-  EXPECT_EQ((std::vector<std::string>{"bool:-7:1", "bit:-7:83886080", "int8:-5:19", "oid:-5:19",
-                                      "bigserial:-5:19", "float8:8:15", "money:8:15", "time:10:15",
-                                      "timetz:10:21", "timestamp:11:29", "timestamptz:11:35"}),
+  // A string of bits is a BIT of one bit and, with a length, character data;
+  // character types are as long as a column of them is still described so.
+  EXPECT_EQ((std::vector<std::string>{"bool:-7:1", "bit:-7:1", "int8:-5:19", "oid:-5:19",
+                                      "bigserial:-5:19", "float8:8:15", "money:8:15",
+                                      "bit:12:60000", "time:10:15", "timetz:10:21",
+                                      "timestamp:11:29", "timestamptz:11:35"}),
             names(JDB_OdbcTypeList(shuffled, narrow)));
 
   TypeListOptions wide;
@@ -623,11 +629,11 @@ TEST(CatalogTypeList, OneRowPerTypeBestMatchFirst) {
   ASSERT_EQ(18u, w.size());
   EXPECT_EQ("uuid:-11:36", w[0]);
   EXPECT_EQ("text:-10:2147483647", w[1]);
-  EXPECT_EQ("varchar:-9:10485760", w[2]);
-  EXPECT_EQ("bpchar:-8:10485760", w[5]);
+  EXPECT_EQ("varchar:-9:60000", w[2]);
+  EXPECT_EQ("bpchar:-8:60000", w[5]);
   EXPECT_EQ("timestamp:11:26", w[w.size() - 4]);  // ODBC 2 codes sort before VARCHAR
   wide.filter = -9;
-  EXPECT_EQ((std::vector<std::string>{"varchar:-9:10485760", "TEXT:-9:100", "name:-9:63"}),
+  EXPECT_EQ((std::vector<std::string>{"varchar:-9:60000", "TEXT:-9:100", "name:-9:63"}),
             names(JDB_OdbcTypeList(jdbc, wide)));
 }
 

@@ -188,8 +188,9 @@ TEST_P(CatalogTest, NamesReachTheAgentAsGiven) {
     std::vector<SQLUSMALLINT> options;
     Args sent;
   } cases[] = {
+      // A pattern argument is matched as it stands, quotes and all.
       {kColumns, {{"", SQL_NTS}, {"", 0}, {"\"My Table\"", SQL_NTS}, {"'", SQL_NTS}},
-       {}, {"", "", "My Table", "'"}},
+       {}, {"", "", "\"My Table\"", "'"}},
       {kColumns, {{"CATALOG", 3}, {kNull, 0}, {"T", SQL_NTS}, {"C%", SQL_NTS}},
        {}, {"CAT", "%", "T", "C%"}},
       {kColumnPrivileges, {{kNull, 0}, {kNull, 0}, {"T", SQL_NTS}, {kNull, 0}},

@@ -247,8 +247,9 @@ TEST_P(ConnAttrTest, RefusedAttributesAndOptions) {
        [](SQLHDBC d) { return SQLSetConnectOption(d, SQL_MAX_ROWS, 10); }, "IM001"},
       {"set async option in ODBC 3",
        [](SQLHDBC d) { return SQLSetConnectOption(d, SQL_ASYNC_ENABLE, 1); }, "IM001"},
+      // Catalog arguments as identifiers are not offered (SQL_FALSE is, below).
       {"set metadata id",
-       [](SQLHDBC d) { return SQLSetConnectAttr(d, SQL_ATTR_METADATA_ID, Ptr(1), 0); }, "IM001"},
+       [](SQLHDBC d) { return SQLSetConnectAttr(d, SQL_ATTR_METADATA_ID, Ptr(1), 0); }, "HYC00"},
       {"set auto IPD",
        [](SQLHDBC d) { return SQLSetConnectAttr(d, SQL_ATTR_AUTO_IPD, Ptr(1), 0); }, "IM001"},
       {"set ODBC cursors through the driver",
@@ -263,12 +264,6 @@ TEST_P(ConnAttrTest, RefusedAttributesAndOptions) {
        [](SQLHDBC d) { return SQLSetConnectOption(d, CONN_OPT_FAILOVER_CALLBACK, 1); }, "HY010"},
       {"failover argument before connecting",
        [](SQLHDBC d) { return SQLSetConnectOption(d, CONN_OPT_FAILOVER_ARG, 1); }, "HY010"},
-      {"get metadata id",
-       [](SQLHDBC d) {
-         SQLULEN v;
-         return SQLGetConnectAttr(d, SQL_ATTR_METADATA_ID, &v, 0, nullptr);
-       },
-       "IM001"},
       {"get query timeout in ODBC 3",
        [](SQLHDBC d) {
          SQLULEN v;
@@ -299,6 +294,11 @@ TEST_P(ConnAttrTest, RefusedAttributesAndOptions) {
     EXPECT_EQ(c.call(dbc_), SQL_ERROR);
     EXPECT_EQ(DbcState(), c.state);
   }
+  // SQL_ATTR_METADATA_ID reads and takes its default, SQL_FALSE.
+  SQLUINTEGER metadataId = 99;
+  EXPECT_EQ(SQLGetConnectAttr(dbc_, SQL_ATTR_METADATA_ID, &metadataId, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(metadataId, static_cast<SQLUINTEGER>(SQL_FALSE));
+  EXPECT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_METADATA_ID, Ptr(SQL_FALSE), 0), SQL_SUCCESS);
 }
 
 // Only queries have a time limit: a connection timeout other than 0 is taken

@@ -216,12 +216,21 @@ int32_t DRV_GetMessages(AgentHandle h, AgentMsgBlock* out) {
       JDB_MsgRestateInterrupt(&s->msgs, KX_ERR_TIMEOUT);
     }
     // Every failure the core reports passes here: a lost connection is
-    // remembered on the way, whichever call on it saw the loss.
-    if (s->conn != nullptr && JDB_MsgListLosesConnection(&s->msgs)) s->conn->lost.store(true);
+    // remembered on the way, whichever call on it saw the loss, and reported
+    // as the communication link failure it is.
+    if (JDB_MsgListLosesConnection(&s->msgs)) {
+      if (s->conn != nullptr) s->conn->lost.store(true);
+      JDB_MsgRestateLostConnection(&s->msgs);
+    }
     return TakeMessages(&s->msgs, out);
   }
   if (JConn* c = JDB_FindConn(h); c != nullptr) {
-    if (JDB_MsgListLosesConnection(&c->msgs)) c->lost.store(true);
+    // A connection's own list holds what went wrong after it was opened (a
+    // failed open leaves its reasons on the environment).
+    if (JDB_MsgListLosesConnection(&c->msgs)) {
+      c->lost.store(true);
+      JDB_MsgRestateLostConnection(&c->msgs);
+    }
     return TakeMessages(&c->msgs, out);
   }
   if (JEnv* e = static_cast<JEnv*>(HT_Lookup(&JDB_EnvTable, h)); e != nullptr) {

@@ -97,6 +97,28 @@ void JDB_MsgAddSqlException(int* status, const char* sqlstate, char* text, int32
   if (status != nullptr && *status == 0) *status = JDB_StatusForState(sqlstate);
 }
 
+namespace {
+
+// Gives a message the state of a row of the agent's table, its text the
+// row's text, ": " and then as much of the message's own text as fits.
+void RestateAs(AgentMsg* m, const AgentErrRow& row) {
+  char* state = CopyText(row.state);
+  if (state == nullptr) return;
+  std::free(m->sqlstate);
+  m->sqlstate = state;
+  char text[JDB_MSG_TEXT_MAX + 1];
+  size_t n = 0;
+  for (const char* part : {row.text, ": ", static_cast<const char*>(m->text)}) {
+    size_t k = std::min(std::strlen(part), static_cast<size_t>(JDB_MSG_TEXT_MAX) - n);
+    std::memcpy(text + n, part, k);
+    n += k;
+  }
+  text[n] = '\0';
+  std::memcpy(m->text, text, n + 1);
+}
+
+}  // namespace
+
 void JDB_MsgRestateInterrupt(AgentMsgList* list, int code) {
   if (list == nullptr || code <= 0 || code >= JDB_ERR_ROWS) return;
   const AgentErrRow& row = JDB_ErrTable()[code];
@@ -104,20 +126,16 @@ void JDB_MsgRestateInterrupt(AgentMsgList* list, int code) {
     if (m->sqlstate == nullptr || std::strncmp(m->sqlstate, JDB_STATE_QUERY_CANCELED, 5) != 0) {
       continue;
     }
-    char* state = CopyText(row.state);
-    if (state == nullptr) continue;
-    std::free(m->sqlstate);
-    m->sqlstate = state;
-    // The row's text, ": ", then as much of the database's text as fits.
-    char text[JDB_MSG_TEXT_MAX + 1];
-    size_t n = 0;
-    for (const char* part : {row.text, ": ", static_cast<const char*>(m->text)}) {
-      size_t k = std::min(std::strlen(part), static_cast<size_t>(JDB_MSG_TEXT_MAX) - n);
-      std::memcpy(text + n, part, k);
-      n += k;
-    }
-    text[n] = '\0';
-    std::memcpy(m->text, text, n + 1);
+    RestateAs(m, row);
+  }
+}
+
+void JDB_MsgRestateLostConnection(AgentMsgList* list) {
+  if (list == nullptr) return;
+  const AgentErrRow& row = JDB_ErrTable()[KX_ERR_COMM_LINK];
+  for (AgentMsg* m = list->head; m != nullptr; m = m->next) {
+    if (!JDB_StateLosesConnection(m->sqlstate) || std::strncmp(m->sqlstate, row.state, 5) == 0) continue;
+    RestateAs(m, row);
   }
 }
 

@@ -51,6 +51,15 @@ bool JDB_StateLosesConnection(const char* sqlstate);
 // Whether any message of list has such a state.
 bool JDB_MsgListLosesConnection(const AgentMsgList* list);
 
+// Restates every message of list whose SQLSTATE says the connection is gone
+// as a communication link failure (08S01): what ODBC answers for any call on
+// a connection that lost its database, from the failure itself (the
+// server's 57P01, say) to every later call (the JDBC driver's 08003 "This
+// connection has been closed"). The database's text follows the row's; the
+// vendor code stays. A message that cannot be restated (no memory) stays as
+// it was.
+void JDB_MsgRestateLostConnection(AgentMsgList* list);
+
 // The database's "query canceled" state (PostgreSQL and H2 alike): what a
 // JDBC driver reports when its statement was cancelled or timed out.
 constexpr char JDB_STATE_QUERY_CANCELED[] = "57014";

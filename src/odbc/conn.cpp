@@ -383,7 +383,7 @@ void ConnFree(ConnRecord* conn) {
   MsgListFree(&conn->messages);
   conn->magic = MAGIC_FREED;
   conn->state = 0;
-  if (conn->handle != 0) HT_Release(ConnTable(), conn->handle);
+  HandleRemove(HK_DBC, conn);
 }
 
 void ConnDestroy(ConnRecord* conn) {

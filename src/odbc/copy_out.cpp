@@ -165,7 +165,10 @@ int16_t CopyOutWide(const void* src, uint64_t srcLen, int64_t pieceLen, int64_t 
   return Finish(err);
 }
 
-int16_t CopyOutWideToNarrow(const char16_t* src, uint64_t srcLen, int64_t pieceLen,
+namespace {
+
+// CopyOutWideToNarrow for a caller reading in pieces (split given).
+int16_t WideToNarrowPieces(const char16_t* src, uint64_t srcLen, int64_t pieceLen,
                             int64_t totalLen, int32_t terminate, int32_t mayCut, void* target,
                             int64_t targetLen, int64_t* outLen, int32_t* err, uint64_t* consumed,
                             uint32_t* split) {
@@ -213,6 +216,53 @@ int16_t CopyOutWideToNarrow(const char16_t* src, uint64_t srcLen, int64_t pieceL
     written += Ucs2ToUtf8N(src + units, out + written, static_cast<size_t>(srcLen - units),
                            static_cast<size_t>(room - written), &more);
     units += more;
+  }
+  if (term) out[written] = 0;
+  if (consumed != nullptr) *consumed = units;
+  return Finish(err);
+}
+
+}  // namespace
+
+int16_t CopyOutWideToNarrow(const char16_t* src, uint64_t srcLen, int64_t pieceLen,
+                            int64_t totalLen, int32_t terminate, int32_t mayCut, void* target,
+                            int64_t targetLen, int64_t* outLen, int32_t* err, uint64_t* consumed,
+                            uint32_t* split) {
+  // A caller reading in pieces may need a character delivered across calls.
+  if (split != nullptr) {
+    return WideToNarrowPieces(src, srcLen, pieceLen, totalLen, terminate, mayCut, target, targetLen, outLen, err,
+                              consumed, split);
+  }
+  int16_t rc;
+  if (RefuseLength(targetLen, err, consumed, &rc)) return rc;
+  const uint64_t term = terminate ? 1 : 0;
+  auto* out = static_cast<char*>(target);
+  size_t units = 0;
+  size_t written = 0;
+  uint64_t bytes;
+  if (out != nullptr && mayCut && static_cast<uint64_t>(targetLen) > term) {
+    // Text that may be cut is converted straight into the target, which
+    // takes as much as fits whatever the whole length turns out to be; only
+    // a rest that does not fit is measured on top. (Measuring first would
+    // encode every value twice.)
+    const uint64_t room = static_cast<uint64_t>(targetLen) - term;
+    if (srcLen > 0) {
+      written = Ucs2ToUtf8N(src, out, static_cast<size_t>(srcLen), static_cast<size_t>(room), &units);
+    }
+    bytes = written + (units < srcLen ? Ucs2Utf8Len(src + units, static_cast<int64_t>(srcLen - units)) : 0);
+  } else {
+    bytes = srcLen == 0 ? 0 : Ucs2Utf8Len(src, static_cast<int64_t>(srcLen));
+  }
+  if (outLen != nullptr) *outLen = ConvertedTotal(srcLen, totalLen, bytes);
+  bool cut;
+  if (!Prepare(bytes + term, pieceLen, totalLen, mayCut, target, targetLen, err, &cut, &rc)) {
+    return rc;
+  }
+  if (written == 0 && units == 0) {
+    const uint64_t room = cut ? static_cast<uint64_t>(targetLen) - term : bytes;
+    if (srcLen > 0 && room > 0) {
+      written = Ucs2ToUtf8N(src, out, static_cast<size_t>(srcLen), static_cast<size_t>(room), &units);
+    }
   }
   if (term) out[written] = 0;
   if (consumed != nullptr) *consumed = units;

@@ -88,6 +88,9 @@ DescRecord* DescAlloc(int16_t kind, int16_t allocation, StmtRecord* stmt, ConnRe
 
 void DescFree(DescRecord* desc) {
   if (desc == nullptr) return;
+  // Out of reach first: a diagnostic read of another thread finds the record
+  // only through its handle, and never while it is taken apart.
+  HandleRemove(HK_DESC, desc);
   if (desc->allocType == SQL_DESC_ALLOC_USER && desc->conn != nullptr) {
     // Statements of the owning connection that use it go back to their own
     // descriptors. Their bindings came from this descriptor, whose buffers the
@@ -109,7 +112,6 @@ void DescFree(DescRecord* desc) {
   desc->records.clear();
   MsgListFree(&desc->messages);
   desc->magic = MAGIC_FREED;
-  HT_Release(DescTable(), desc->handle);
   delete desc;
 }
 

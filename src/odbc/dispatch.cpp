@@ -1,13 +1,12 @@
 // The dispatcher: the one door of every ODBC call.
 #include "odbc/dispatch.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <thread>
 
 #include "odbc/conn.h"
 #include "odbc/connstr.h"
@@ -101,85 +100,154 @@ ConnRecord* ConnectionOf(uint32_t kind, HandleHead* head) {
   return OwningConnection(static_cast<DescRecord*>(head));
 }
 
-// A diagnostic read of a handle another thread's call is working on: waits
-// for that call to end (looking the handle up afresh each time, since the
-// call may free it), then reads under the handle lock, which keeps a new call
-// from starting on the handle meanwhile.
-SQLRETURN ReadDiagnosticsAfterCall(const OdbcCallRecord& record, uint32_t kind, uint32_t handle,
-                                   OdbcArgs& args) {
-  for (;;) {
-    {
-      std::lock_guard<std::recursive_mutex> lock(HandleLock());
-      HandleHead* head = LookupHandle(kind, handle);
-      if (head == nullptr) return SQL_INVALID_HANDLE;
-      ConnRecord* conn = ConnectionOf(kind, head);
-      if (conn == nullptr) return SQL_INVALID_HANDLE;
-      if (conn->busy.load() != head) return RunHandler(record, head, args);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+// A call that finds its connection's call lock held by its own thread: a
+// handler calling back into the driver on the connection it works on. Waiting
+// would wait for itself, so the busy marker answers: the running statement
+// or descriptor itself is still executing, anything else is out of sequence.
+SQLRETURN RefuseReentry(uint32_t kind, HandleHead* head, HandleHead* busy) {
+  if (kind != HK_DBC && busy == head) return SQL_STILL_EXECUTING;
+  head->error = KX_ERR_SEQUENCE;
+  return SQL_ERROR;
 }
 
+// Whether a statement runs in ODBC's asynchronous mode, where the application
+// polls it by calling the same function again.
+bool PolledAsynchronously(uint32_t kind, HandleHead* head) {
+  return kind == HK_STMT && static_cast<StmtRecord*>(head)->asyncEnable != 0;
+}
+
+// The calling thread, as the call lock's owner is told.
+const void* ThisThread() {
+  return reinterpret_cast<const void*>(static_cast<uintptr_t>(pthread_self()));
+}
+
+// The marker and the owner are set under the handle lock and read under it
+// (a call's own thread also reads them without it), so their stores need no
+// fence of their own: the handle lock and the call lock order them.
+void SetCallOwner(ConnRecord* conn, const void* owner) {
+  conn->callOwner.store(owner, std::memory_order_release);
+}
+bool OwnsCall(const ConnRecord* conn) {
+  return conn->callOwner.load(std::memory_order_acquire) == ThisThread();
+}
+HandleHead* Busy(const ConnRecord* conn) { return conn->busy.load(std::memory_order_acquire); }
+void SetBusy(ConnRecord* conn, HandleHead* head) { conn->busy.store(head, std::memory_order_release); }
+
+// The diagnostic functions never wait for a call. They read under the handle
+// lock, which keeps a call from starting meanwhile. A handle whose own call
+// runs on another thread has nothing to show yet: that call cleared the
+// handle's diagnostics when it began, and its own are not complete.
+SQLRETURN ReadDiagnostics(const OdbcCallRecord& record, uint32_t kind, uint32_t handle,
+                          OdbcArgs& args) {
+  std::lock_guard<std::recursive_mutex> lock(HandleLock());
+  HandleHead* head = LookupHandle(kind, handle);
+  if (head == nullptr) return SQL_INVALID_HANDLE;
+  ConnRecord* conn = ConnectionOf(kind, head);
+  if (conn == nullptr) return SQL_INVALID_HANDLE;
+  if (Busy(conn) == head && !OwnsCall(conn)) return SQL_NO_DATA;
+  return RunHandler(record, head, args);
+}
+
+// A connection freed by its own call is destroyed once no call waits for its
+// call lock any more: by the freeing call when none waits, else by the last
+// waiter (WaitForCallLock).
+void ReleaseFreedConnection(ConnRecord* conn) {
+  {
+    std::lock_guard<std::recursive_mutex> lock(HandleLock());
+    if (conn->callWaiters > 0) {
+      conn->destroyByWaiter = true;
+      return;
+    }
+  }
+  ConnDestroy(conn);
+}
+
+// Waits for the call lock of the connection of a call; returns with the call
+// lock and the handle lock held and the call's handle still live, or with
+// neither lock held and SQL_INVALID_HANDLE when the handle (or its whole
+// connection) was freed meanwhile. Entered and left with the handle lock.
+SQLRETURN WaitForCallLock(std::unique_lock<std::recursive_mutex>& handleLock, ConnRecord* conn,
+                          uint32_t kind, uint32_t handle, HandleHead* head) {
+  ++conn->callWaiters;
+  handleLock.unlock();
+  conn->callLock.lock();
+  SetCallOwner(conn, ThisThread());
+  handleLock.lock();
+  --conn->callWaiters;
+  if (conn->magic == CONN_MAGIC && LookupHandle(kind, handle) == head) return SQL_SUCCESS;
+  SetCallOwner(conn, nullptr);
+  const bool last = conn->magic == MAGIC_FREED && conn->destroyByWaiter && conn->callWaiters == 0;
+  conn->callLock.unlock();
+  handleLock.unlock();
+  if (last) ConnDestroy(conn);
+  return SQL_INVALID_HANDLE;
+}
+
+// A call on a connection, statement or descriptor. Calls of one connection
+// run one at a time under its call lock; a call that finds another thread's
+// call running there waits for it (ODBC drivers are thread-safe: an
+// application may share a connection between threads). The busy marker
+// names the running call's handle: it answers the calls that cannot wait (a
+// handler's call back into its own connection, the polling of a statement
+// in asynchronous mode) and tells SQLCancel and the diagnostic functions what
+// runs. The uncontended call takes two locks, once each: the handle lock for
+// the lookup and the call lock (taken under it when nothing holds it but a
+// call that is just releasing it; trying the lock costs more than taking
+// it).
 SQLRETURN CallOnConnection(const OdbcCallRecord& record, uint32_t kind, uint32_t handle,
                            OdbcArgs& args) {
+  if (record.clearDiag == 0) return ReadDiagnostics(record, kind, handle, args);
   HandleHead* head;
   ConnRecord* conn;
   int32_t reentrant = 0;
-  bool waitForCall = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(HandleLock());
+    std::unique_lock<std::recursive_mutex> lock(HandleLock());
     head = LookupHandle(kind, handle);
     if (head == nullptr) return SQL_INVALID_HANDLE;
     conn = ConnectionOf(kind, head);
     if (conn == nullptr) return SQL_INVALID_HANDLE;
-    HandleHead* busy = conn->busy.load();
-    if (busy != nullptr && record.clearDiag == 0) {
-      // A diagnostic read beside another thread's call: the records another
-      // handle holds are read at once, so the record of a call refused with
-      // HY010 can always be read. The handle the call works on is read once
-      // that call is done, never while its records change.
-      if (busy != head) return RunHandler(record, head, args);
-      waitForCall = true;
-    } else if (busy != nullptr) {
-      if (kind != HK_DBC && busy == head) return SQL_STILL_EXECUTING;
-      head->error = KX_ERR_SEQUENCE;
-      return SQL_ERROR;
+    if (OwnsCall(conn)) return RefuseReentry(kind, head, Busy(conn));
+    if (Busy(conn) == nullptr && conn->callWaiters == 0) {
+      // No call runs and none waits: the lock is free, or its last call is
+      // releasing it and needs no other lock for that.
+      conn->callLock.lock();
+      SetCallOwner(conn, ThisThread());
+    } else {
+      if (Busy(conn) == head && PolledAsynchronously(kind, head)) return SQL_STILL_EXECUTING;
+      if (WaitForCallLock(lock, conn, kind, handle, head) != SQL_SUCCESS) return SQL_INVALID_HANDLE;
     }
-    if (!waitForCall) {
-      conn->busy.store(head);
-      reentrant = g_agentReentrant.load();
-    }
+    SetBusy(conn, head);
+    reentrant = g_agentReentrant.load(std::memory_order_relaxed);
   }
-  if (waitForCall) return ReadDiagnosticsAfterCall(record, kind, handle, args);
 
-  if (record.clearDiag != 0) ClearDiagnostics(head);
+  ClearDiagnostics(head);
   SQLRETURN rc;
   // A distributed transaction prepared on the connection holds the gate until
   // its outcome arrives: the call waits for it here.
   conn->callGate.Pass();
-  {
-    std::lock_guard<std::recursive_mutex> call(conn->callLock);
-    if (reentrant == 0) {
-      std::lock_guard<std::recursive_mutex> agent(AgentLock());
-      rc = RunHandler(record, head, args);
-    } else {
-      rc = RunHandler(record, head, args);
-    }
+  if (reentrant == 0) {
+    std::lock_guard<std::recursive_mutex> agent(AgentLock());
+    rc = RunHandler(record, head, args);
+  } else {
+    rc = RunHandler(record, head, args);
   }
   conn->callGate.Done();
 
   if (kind == HK_DBC && conn->magic == MAGIC_FREED) {
     // The handler freed the connection; its handle is already released, so no
-    // other call can reach the record any more.
-    ConnDestroy(conn);
+    // new call can reach the record, and the calls waiting for its lock find
+    // it freed.
+    SetCallOwner(conn, nullptr);
+    conn->callLock.unlock();
+    ReleaseFreedConnection(conn);
     return rc;
   }
-  if (rc != SQL_SUCCESS && record.clearDiag != 0) rc = ConnNotifyFailover(conn, kind, rc);
-  // Only this call clears the marker it set, and nothing here touches the
-  // handle afterwards: the store needs no lock. A thread that reads the
-  // marker under the handle lock sees the call running or finished, as it
-  // would have a moment earlier or later.
-  conn->busy.store(nullptr);
+  if (rc != SQL_SUCCESS) rc = ConnNotifyFailover(conn, kind, rc);
+  // Marker and owner are cleared before the lock is released: a call that
+  // gets the lock finds neither set.
+  SetBusy(conn, nullptr);
+  SetCallOwner(conn, nullptr);
+  conn->callLock.unlock();
   return rc;
 }
 

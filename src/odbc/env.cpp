@@ -61,7 +61,7 @@ int EnvrFree(EnvrRecord* env) {
   MsgListFree(&env->messages);
   env->magic = MAGIC_FREED;
   env->state = 0;
-  if (env->handle != 0) HT_Release(EnvTable(), env->handle);
+  HandleRemove(HK_ENV, env);
   delete env;
   return 0;
 }
@@ -74,7 +74,7 @@ void EnvrPostMsg(EnvrRecord* env, const char* text, int32_t native) {
 
 bool EnvrAnyConnBusy(const EnvrRecord* env) {
   for (const ConnRecord* c = env->firstConn; c != nullptr; c = c->next) {
-    if (c->busy.load() != nullptr) return true;
+    if (c->busy.load() != nullptr || c->callWaiters > 0) return true;
   }
   return false;
 }

@@ -22,7 +22,8 @@ char* EnvrPopMsg(EnvrRecord* env, int32_t* native);
 void EnvrPostMsg(EnvrRecord* env, const char* text, int32_t native);
 // The first environment of the process list (under the handle lock).
 EnvrRecord* EnvrFirst();
-// Whether any connection of the environment has a call running.
+// Whether any connection of the environment has a call running or waiting
+// (under the handle lock).
 bool EnvrAnyConnBusy(const EnvrRecord* env);
 
 }  // namespace kx

@@ -1,6 +1,7 @@
 #include "odbc/handle_layer.h"
 
 #include "odbc/env.h"
+#include "util/errcodes.h"
 #include "util/handle_table.h"
 
 namespace kx {
@@ -45,9 +46,26 @@ bool HandlesInitialised() { return g_initialised.load() != 0; }
 
 HandleHead* LookupHandle(uint32_t kind, uint32_t handle) {
   if (kind < HK_ENV || kind > HK_DESC || handle == 0) return nullptr;
-  auto* head = static_cast<HandleHead*>(HT_Lookup(&g_tables[kind - HK_ENV], handle));
+  auto* head = static_cast<HandleHead*>(HT_LookupUnlocked(&g_tables[kind - HK_ENV], handle));
   if (head == nullptr || head->magic != MagicOf(kind)) return nullptr;
   return head;
+}
+
+int HandleEnter(uint32_t kind, HandleHead* record) {
+  if (kind < HK_ENV || kind > HK_DESC || record == nullptr) return KX_ERR_GENERAL;
+  std::lock_guard<std::recursive_mutex> lock(HandleLock());
+  uint32_t handle = 0;
+  const int code = HT_Alloc(&g_tables[kind - HK_ENV], &handle, record);
+  record->handle = code == 0 ? handle : 0;
+  return code;
+}
+
+void HandleRemove(uint32_t kind, HandleHead* record) {
+  if (kind < HK_ENV || kind > HK_DESC || record == nullptr || record->handle == 0) return;
+  std::lock_guard<std::recursive_mutex> lock(HandleLock());
+  HandleTable* table = &g_tables[kind - HK_ENV];
+  // A handle released already may name another record by now.
+  if (HT_LookupUnlocked(table, record->handle) == record) HT_Release(table, record->handle);
 }
 
 int HandlesInit() {

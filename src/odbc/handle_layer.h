@@ -38,7 +38,18 @@ std::recursive_mutex& AgentLock();
 extern std::atomic<int32_t> g_agentReentrant;
 
 // Looks a handle up in the table of a kind and checks the record's magic;
-// nullptr when it is not a live record of that kind. Call under the handle lock.
+// nullptr when it is not a live record of that kind. Call under the handle
+// lock: every change of the tables is made under it (HandleEnter and
+// HandleRemove), so the lookup itself takes no other lock.
 HandleHead* LookupHandle(uint32_t kind, uint32_t handle);
+
+// Gives a record a handle in the table of its kind (record->handle); 0, or
+// the table's error code (no handle then). Takes the handle lock.
+int HandleEnter(uint32_t kind, HandleHead* record);
+// Takes a record's handle out of the table of its kind, so that no lookup
+// finds the record any more; a record without a handle is left alone. Takes
+// the handle lock. Once it returns, no diagnostic read or SQLCancel is
+// looking at the record, and the caller may dismantle it.
+void HandleRemove(uint32_t kind, HandleHead* record);
 
 }  // namespace kx

@@ -10,7 +10,6 @@
 #include "odbc/handle_layer.h"
 #include "odbc/handlers.h"
 #include "util/errcodes.h"
-#include "util/handle_table.h"
 
 namespace kx {
 
@@ -31,13 +30,11 @@ SQLRETURN AllocEnvironment(const OdbcArgs& args, int32_t odbcVersion) {
   if (env == nullptr) return SQL_ERROR;
   env->odbcVersion = odbcVersion;
   EnvrOpen(env);
-  uint32_t handle = 0;
-  if (HT_Alloc(EnvTable(), &handle, env) != 0) {
+  if (HandleEnter(HK_ENV, env) != 0) {
     EnvrFree(env);
     return SQL_ERROR;
   }
-  env->handle = handle;
-  *out = AsOdbcHandle(handle);
+  *out = AsOdbcHandle(env->handle);
   return SQL_SUCCESS;
 }
 
@@ -61,16 +58,14 @@ SQLRETURN ConnAllocHandle(HandleHead* rec, const OdbcArgs& args) {
   *out = SQL_NULL_HDBC;
   ConnRecord* conn = ConnAlloc(env);
   if (conn == nullptr) return SQL_ERROR;
-  uint32_t handle = 0;
-  int code = HT_Alloc(ConnTable(), &handle, conn);
+  int code = HandleEnter(HK_DBC, conn);
   if (code != 0) {
     ConnFree(conn);
     ConnDestroy(conn);
     env->error = code;
     return SQL_ERROR;
   }
-  conn->handle = handle;
-  *out = AsOdbcHandle(handle);
+  *out = AsOdbcHandle(conn->handle);
   return SQL_SUCCESS;
 }
 

@@ -169,9 +169,19 @@ struct ConnRecord : HandleHead {
   OpTable opTable;          // the agent's SQL-type table (type 1); rows belong to the agent
 
   // The record of the handle whose call runs on this connection (the
-  // connection, one of its statements or descriptors); NULL when idle. Set and
-  // tested under the handle lock.
+  // connection, one of its statements or descriptors); NULL when idle. Set
+  // under the handle lock by the call holding the call lock, cleared by that
+  // call before it releases the call lock.
   std::atomic<HandleHead*> busy;
+  // Calls of other threads waiting for the call lock (under the handle lock),
+  // and whether the last of them destroys the record: the connection was
+  // freed while they waited, and its lock must outlive them.
+  int32_t callWaiters;
+  bool destroyByWaiter;
+  // The thread holding the call lock for a call (an address of that thread's
+  // own), NULL when none: a call of that same thread is a handler calling
+  // back into its own connection, which must not wait for itself.
+  std::atomic<const void*> callOwner;
 
   // Capability flags, set at open.
   int32_t cn_needbind;
@@ -200,7 +210,7 @@ struct ConnRecord : HandleHead {
   void* dtcTransaction;
   uint32_t enlisted;
   std::recursive_mutex dtcLock;   // handed to the distributed-transaction code
-  std::recursive_mutex callLock;  // held across every call of the connection
+  std::recursive_mutex callLock;  // held across every call of the connection; others wait for it
   CallGate callGate;              // every call passes it; held by a prepared transaction
 
   // SQLGetInfo caches.

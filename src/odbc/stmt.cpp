@@ -106,13 +106,10 @@ StmtRecord* StmtAlloc(ConnRecord* conn) {
         code = KX_ERR_NOMEM;
         break;
       }
-      uint32_t handle = 0;
-      code = HT_Alloc(DescTable(), &handle, d);
       // Without a handle it is still the statement's: the release below
       // frees it with the others.
+      code = HandleEnter(HK_DESC, d);
       if (code != 0) break;
-      // Registered at once so that a failure further on releases it again.
-      d->handle = handle;
     }
   }
   if (code != 0) {
@@ -152,6 +149,10 @@ void StmtClose(StmtRecord* stmt) {
 }
 
 void StmtFree(StmtRecord* stmt) {
+  // Out of reach first: a diagnostic read or SQLCancel of another thread
+  // finds the record only through its handle, and never while it is taken
+  // apart (a disconnect frees every statement of the connection).
+  HandleRemove(HK_STMT, stmt);
   StmtFreeColDescs(stmt);
   // Only the statement's own ARD is emptied: a user descriptor installed here
   // belongs to its connection and may serve other statements.
@@ -184,7 +185,6 @@ void StmtFree(StmtRecord* stmt) {
   MsgListFree(&stmt->messages);
   stmt->magic = MAGIC_FREED;
   stmt->state = 0;
-  HT_Release(StmtTable(), stmt->handle);
   delete stmt;
 }
 

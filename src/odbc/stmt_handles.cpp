@@ -8,7 +8,6 @@
 #include "odbc/handlers.h"
 #include "odbc/stmt.h"
 #include "util/errcodes.h"
-#include "util/handle_table.h"
 
 namespace kx {
 
@@ -41,15 +40,13 @@ SQLRETURN StmtAllocHandleCall(HandleHead* rec, const OdbcArgs& args) {
   if (!ChildAllocationAllowed(conn, out)) return SQL_ERROR;
   StmtRecord* stmt = StmtAlloc(conn);
   if (stmt == nullptr) return SQL_ERROR;
-  uint32_t handle = 0;
-  int code = HT_Alloc(StmtTable(), &handle, stmt);
+  int code = HandleEnter(HK_STMT, stmt);
   if (code != 0) {
     StmtFree(stmt);
     conn->error = code;
     return SQL_ERROR;
   }
-  stmt->handle = handle;
-  *out = AsOdbcHandle(handle);
+  *out = AsOdbcHandle(stmt->handle);
   return SQL_SUCCESS;
 }
 
@@ -59,15 +56,13 @@ SQLRETURN DescAllocHandleCall(HandleHead* rec, const OdbcArgs& args) {
   if (!ChildAllocationAllowed(conn, out)) return SQL_ERROR;
   DescRecord* desc = DescAlloc(DK_USER, SQL_DESC_ALLOC_USER, nullptr, conn);
   if (desc == nullptr) return SQL_ERROR;
-  uint32_t handle = 0;
-  int code = HT_Alloc(DescTable(), &handle, desc);
+  int code = HandleEnter(HK_DESC, desc);
   if (code != 0) {
     DescFree(desc);
     conn->error = code;
     return SQL_ERROR;
   }
-  desc->handle = handle;
-  *out = AsOdbcHandle(handle);
+  *out = AsOdbcHandle(desc->handle);
   return SQL_SUCCESS;
 }
 

@@ -88,14 +88,19 @@ int HT_Alloc(HandleTable* table, uint32_t* handle, void* object) {
   return KX_OK;
 }
 
-void* HT_Lookup(HandleTable* table, uint32_t handle) {
+void* HT_LookupUnlocked(const HandleTable* table, uint32_t handle) {
   if (table == nullptr) return nullptr;
-  TableGuard guard(table);
   uint16_t index = static_cast<uint16_t>(handle & 0xFFFF);
   uint16_t tag = static_cast<uint16_t>(handle >> 16);
   if (index >= table->capacity || tag == 0) return nullptr;
   const HandleEntry& e = table->entries[index];
   return e.tag == tag ? e.object : nullptr;
+}
+
+void* HT_Lookup(HandleTable* table, uint32_t handle) {
+  if (table == nullptr) return nullptr;
+  TableGuard guard(table);
+  return HT_LookupUnlocked(table, handle);
 }
 
 void HT_Release(HandleTable* table, uint32_t handle) {

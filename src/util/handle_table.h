@@ -41,6 +41,9 @@ int HT_EnableLocking(HandleTable* table);
 int HT_Alloc(HandleTable* table, uint32_t* handle, void* object);
 // The object of a live handle of this table, else NULL.
 void* HT_Lookup(HandleTable* table, uint32_t handle);
+// The same without the table's lock, for a caller that makes every change of
+// the table under a lock of its own and holds that lock while it looks up.
+void* HT_LookupUnlocked(const HandleTable* table, uint32_t handle);
 // Frees the entry of a live handle; any other handle is ignored.
 void HT_Release(HandleTable* table, uint32_t handle);
 // Take and release the table's lock (when locking is on), for callers that

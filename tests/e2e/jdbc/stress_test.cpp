@@ -239,6 +239,57 @@ TEST_P(Stress, IdleConnectionWhoseBackendIsGoneIsFoundDeadWhenAsked) {
   EXPECT_EQ(Dead(idle.dbc), static_cast<SQLUINTEGER>(SQL_CD_TRUE));  // and stays so
 }
 
+// Statement calls on a connection whose backend was terminated: the first
+// failing call and every later one answer 08S01 (communication link
+// failure) with the server's or the JDBC driver's own words after it, never
+// the server's 57P01 or the JDBC driver's 08003; the connection stays dead.
+TEST_P(Stress, StatementCallsAfterTheBackendIsGoneAreCommunicationLinkFailures) {
+  OwnConn victim;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &victim.dbc), SQL_SUCCESS);
+  KX_OK(Connect(victim.dbc), SQL_HANDLE_DBC, victim.dbc);
+  const std::string pid = Scalar("SELECT pg_backend_pid()", victim.dbc);
+  ASSERT_GT(std::atoi(pid.c_str()), 0) << pid;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, victim.dbc, &victim.stmt), SQL_SUCCESS);
+  SQLHSTMT second = SQL_NULL_HSTMT;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, victim.dbc, &second), SQL_SUCCESS);
+  Terminate(pid);
+  // Gone for sure before the first call, however long the server takes.
+  for (int look = 0; look < 100; ++look) {
+    if (Scalar("SELECT COUNT(*) FROM pg_stat_activity WHERE pid = " + pid) == "0") break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+
+  // The call that finds the loss: the server's words after the state's.
+  EXPECT_EQ(ExecDirect(victim.stmt, "SELECT 1"), SQL_ERROR);
+  std::string diag = Diag(SQL_HANDLE_STMT, victim.stmt);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, victim.stmt), "08S01") << diag;
+  EXPECT_NE(diag.find("Communication link failure: "), std::string::npos) << diag;
+  EXPECT_NE(diag.find("terminating connection"), std::string::npos) << diag;
+  EXPECT_EQ(diag.find("57P01"), std::string::npos) << diag;
+  EXPECT_EQ(Dead(victim.dbc), static_cast<SQLUINTEGER>(SQL_CD_TRUE));
+
+  // Every later statement call: the same state, the JDBC driver's words.
+  struct Later {
+    const char* what;
+    std::function<SQLRETURN()> call;
+  } later[] = {
+      {"the same statement again", [&] { return ExecDirect(victim.stmt, "SELECT 2"); }},
+      {"another statement", [&] { return ExecDirect(second, "SELECT 3"); }},
+      {"a prepare", [&] { return Prepare(second, "SELECT 4"); }},
+      {"a catalog call", [&] { return SQLTables(second, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0); }},
+  };
+  for (const Later& l : later) {
+    SCOPED_TRACE(l.what);
+    SQLHSTMT st = std::string(l.what) == "the same statement again" ? victim.stmt : second;
+    EXPECT_EQ(l.call(), SQL_ERROR);
+    diag = Diag(SQL_HANDLE_STMT, st);
+    EXPECT_EQ(State(SQL_HANDLE_STMT, st), "08S01") << diag;
+    EXPECT_EQ(diag.find("08003"), std::string::npos) << diag;
+  }
+  EXPECT_EQ(Dead(victim.dbc), static_cast<SQLUINTEGER>(SQL_CD_TRUE));
+  SQLFreeHandle(SQL_HANDLE_STMT, second);
+}
+
 INSTANTIATE_TEST_SUITE_P(Roads, Stress, ::testing::Values(kRoads[2], kRoads[3]),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -113,6 +113,46 @@ TEST(CopyOut, NullTargetReportsOnlyTheLength) {
   EXPECT_EQ(err, 0);
 }
 
+// UTF-16 text into a narrow target: whole characters only, as many as fit
+// with the terminator, and the length of the whole converted text however
+// much was written.
+TEST(CopyOut, WideToNarrowWritesWholeCharactersAndTheWholeLength) {
+  struct Case {
+    const char16_t* src;
+    uint64_t units;
+    int64_t targetLen;
+    const char* written;
+    uint64_t consumed;
+    SQLRETURN rc;
+  } cases[] = {
+      {u"h\u00e9llo", 5, 100, "h\xC3\xA9llo", 5, SQL_SUCCESS},
+      {u"h\u00e9llo", 5, 7, "h\xC3\xA9llo", 5, SQL_SUCCESS},        // exactly room for the terminator
+      {u"h\u00e9llo", 5, 6, "h\xC3\xA9ll", 4, SQL_SUCCESS_WITH_INFO},
+      {u"h\u00e9llo", 5, 3, "h", 1, SQL_SUCCESS_WITH_INFO},         // the two bytes of \u00e9 not split
+      {u"h\u00e9llo", 5, 4, "h\xC3\xA9", 2, SQL_SUCCESS_WITH_INFO},
+      {u"a\U0001F600b", 4, 5, "a", 1, SQL_SUCCESS_WITH_INFO},       // a surrogate pair is one character
+      {u"a\U0001F600b", 4, 6, "a\xF0\x9F\x98\x80", 3, SQL_SUCCESS_WITH_INFO},
+      {u"a\U0001F600b", 4, 7, "a\xF0\x9F\x98\x80" "b", 4, SQL_SUCCESS},
+      {u"", 0, 4, "", 0, SQL_SUCCESS},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.written) + " in " + std::to_string(c.targetLen));
+    std::vector<char> target(static_cast<size_t>(c.targetLen) + 1, '#');
+    int64_t len = -7;
+    int32_t err = 0;
+    uint64_t consumed = 99;
+    EXPECT_EQ(CopyOutWideToNarrow(c.src, c.units, static_cast<int64_t>(c.units), 0, 1, 1, target.data(),
+                                  c.targetLen, &len, &err, &consumed),
+              c.rc);
+    EXPECT_STREQ(target.data(), c.written);
+    EXPECT_EQ(target[static_cast<size_t>(c.targetLen)], '#');  // nothing beyond the target
+    EXPECT_EQ(consumed, c.consumed);
+    const std::string whole = c.units == 5 ? "h\xC3\xA9llo" : c.units == 4 ? "a\xF0\x9F\x98\x80" "b" : "";
+    EXPECT_EQ(len, static_cast<int64_t>(whole.size()));
+    EXPECT_EQ(err, c.rc == SQL_SUCCESS ? 0 : KX_ERR_DATA_TRUNCATED);
+  }
+}
+
 TEST(CopyOut, NoCutAllowedLeavesTheTargetAlone) {
   Target t(10);
   int64_t len = 0;

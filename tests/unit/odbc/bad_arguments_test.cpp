@@ -1,9 +1,7 @@
 // Arguments an application may pass when it calls the driver directly (no
 // driver manager in between to catch them): each is refused with its ODBC
 // state, never accepted with success. And the diagnostic functions while
-// another thread uses the connection.
-#include <atomic>
-#include <chrono>
+// a call uses the connection.
 #include <thread>
 
 #include "odbc/conn.h"
@@ -70,39 +68,27 @@ TEST_F(BadArgumentsTest, BindColWithAnUnknownCTypeIsRefused) {
   EXPECT_EQ(SQLBindCol(stmt_, 1, SQL_C_INTERVAL_DAY, &v, sizeof v, &ind), SQL_SUCCESS);
 }
 
-// Another thread's call holds the connection (marked busy): a call on another
-// statement is refused with HY010, and its record can be read at once; the
-// diagnostic functions are never refused themselves.
+// Another thread's call holds the connection: the diagnostic functions
+// answer at once, never refused or "still executing" themselves: another
+// statement's record, what the connection holds (nothing), and nothing yet
+// for the statement whose call runs.
 TEST_F(BadArgumentsTest, DiagnosticsAnswerWhileTheConnectionIsBusy) {
   SQLHSTMT other = NewStmt();
-  ConnRecord* conn = ConnRec(dbc_);
-  HandleHead* busyHead = Rec(other);
-  conn->busy.store(busyHead);
-  SQLCHAR sql[] = "SELECT 1";
-  EXPECT_EQ(SQLExecDirect(stmt_, sql, SQL_NTS), SQL_ERROR);
-  EXPECT_EQ(StmtState(stmt_), "HY010");
+  ASSERT_EQ(SQLEndTran(SQL_HANDLE_STMT, stmt_, SQL_COMMIT), SQL_ERROR);
+  TestAgent_HoldNext("DDColumns");
+  std::thread runner([other] { SQLColumns(other, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0); });
+  ASSERT_EQ(TestAgent_WaitHeld(5000), 1);
   SQLINTEGER count = 0;
   EXPECT_EQ(SQLGetDiagField(SQL_HANDLE_STMT, stmt_, 0, SQL_DIAG_NUMBER, &count, 0, nullptr), SQL_SUCCESS);
   EXPECT_EQ(count, 1);
-  // The connection: what it holds (nothing); the reads left the mark alone.
+  EXPECT_EQ(StmtState(stmt_), "HY092");
   SQLCHAR state[6];
   SQLINTEGER native = 0;
   SQLSMALLINT length = 0;
   EXPECT_EQ(SQLGetDiagRec(SQL_HANDLE_DBC, dbc_, 1, state, &native, nullptr, 0, &length), SQL_NO_DATA);
-  EXPECT_EQ(conn->busy.load(), busyHead);
-  // The busy statement itself: read once the other call is done, never
-  // answered with HY010 or "still executing".
-  std::atomic<bool> done{false};
-  std::thread caller([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    done = true;
-    std::lock_guard<std::recursive_mutex> lock(HandleLock());
-    conn->busy.store(nullptr);
-  });
   EXPECT_EQ(SQLGetDiagRec(SQL_HANDLE_STMT, other, 1, state, &native, nullptr, 0, &length), SQL_NO_DATA);
-  EXPECT_TRUE(done.load());
-  caller.join();
-  EXPECT_EQ(SQLExecDirect(stmt_, sql, SQL_NTS), SQL_SUCCESS);
+  TestAgent_Release();
+  runner.join();
 }
 
 }  // namespace

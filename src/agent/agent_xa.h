@@ -21,6 +21,8 @@ constexpr int XAER_NOTA = -4;
 constexpr int XAER_INVAL = -5;
 constexpr int XAER_PROTO = -6;
 constexpr int XAER_RMFAIL = -7;
+// The branch was rolled back because the connection to the database failed.
+constexpr int XA_RBCOMMFAIL = 101;
 
 // X/Open flags; the JDBC XAResource constants have the same values.
 constexpr long TMNOFLAGS = 0;

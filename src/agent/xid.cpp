@@ -16,4 +16,13 @@ int XidCopy(XID* dst, const XID* src) {
   return 1;
 }
 
+int XidEqual(const XID* a, const XID* b) {
+  if (a == nullptr || b == nullptr) return 0;
+  const long g = a->gtrid_length;
+  const long n = a->bqual_length;
+  if (g < 0 || n < 0 || g > XID_DATA_SIZE || n > XID_DATA_SIZE - g) return 0;
+  if (a->formatID != b->formatID || g != b->gtrid_length || n != b->bqual_length) return 0;
+  return std::memcmp(a->data, b->data, static_cast<size_t>(g + n)) == 0 ? 1 : 0;
+}
+
 }  // namespace kx

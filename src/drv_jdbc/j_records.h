@@ -12,6 +12,7 @@
 
 #include "agent/agent.h"
 #include "agent/agent_xa.h"
+#include "agent/xid.h"
 #include "drv_jdbc/j_msg.h"
 #include "drv_jdbc/j_typelist.h"
 #include "drv_jdbc/text/j_parse_sql.h"
@@ -20,6 +21,24 @@ namespace kx {
 
 struct JParamPack;
 struct JStmt;
+
+// The calling thread's JNI environment, attaching the thread to the VM when
+// it is not yet; null without a VM.
+JNIEnv* JVM_ThreadEnv();
+
+// The "environment of the thread running the operation" field of a record.
+// A JNIEnv is valid only on its own thread, and one connection is worked on
+// from several (the application's threads, its XA worker, a transaction
+// manager's threads), so the field stores nothing: reading it gives the
+// environment of the thread that reads. Assigning to it, as code that hands
+// an environment on does, changes nothing.
+class ThreadJni {
+ public:
+  ThreadJni() = default;
+  ThreadJni& operator=(JNIEnv*) { return *this; }
+  operator JNIEnv*() const { return JVM_ThreadEnv(); }
+  JNIEnv* operator->() const { return JVM_ThreadEnv(); }
+};
 
 struct XID;
 struct HashTable;
@@ -32,7 +51,7 @@ struct JEnv {
   void* rvPoolHead;        //   and node list
   std::mutex lock;         // guards msgs
   AgentMsgList msgs;       // failed connects leave their messages here
-  JNIEnv* jni;             // environment of the thread that opened it
+  ThreadJni jni;           // environment of the calling thread
   jclass xidClass;         // global: quillmar/support/XAXid
   jobject loader;          // global: the ZNTClassLoader over the JDBC jars
 };
@@ -48,7 +67,7 @@ struct JConn {
   jobject xaRes;            // global: javax.transaction.xa.XAResource while XA is on
   jclass xidClass;          // copy of env->xidClass (not owned)
   jobject loader;           // copy of env->loader (not owned)
-  JNIEnv* jni;              // of the thread running the current operation
+  ThreadJni jni;            // environment of the calling thread
   int32_t asciiStreamMode;  // 1 at connect: long text offered as a stream
   int32_t binaryStreamMode; // 1 at connect: long binary offered as a stream
   int32_t unicodeClient;    // text mode of every Java call on this connection
@@ -59,6 +78,10 @@ struct JConn {
   uint32_t envHandle;       // set by the cursor layer at connect
   HashTable* keyColCache;   // the cursor layer's key-column cache
   XaThreadCtx* xaCtx;       // the XA routing layer's context (owned by it)
+  // The branch whose end found the connection lost: its work is gone with
+  // the connection (the database rolled it back).
+  int32_t xaBranchLost;
+  XID xaLostBranch;
   char* xaDsClass;          // XA data-source class, slash form (heap)
   char* classList;          // data-source class list, slash form (heap)
   char* props;              // data-source property list (heap; null when none)
@@ -90,7 +113,7 @@ struct JStmt {
   AgentMsgList msgs;      // the statement's messages
   JConn* conn;            // its connection
   int32_t unicodeClient;  // text mode, copied from the connection
-  JNIEnv* jni;            // of the thread running the current operation
+  ThreadJni jni;          // environment of the calling thread
   jobject stmt;           // global: Statement, PreparedStatement or CallableStatement
   // The agent's own fields.
   uint32_t handle;        // its handle in the statement table

@@ -1,6 +1,7 @@
 #include "drv_jdbc/j_serv.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -150,14 +151,31 @@ extern "C" void JNICALL VmAbortHook() {
         reason.empty() ? "no reason given" : reason.c_str());
 }
 
-// Detaches, when its thread ends, a thread the driver attached.
-struct AttachGuard {
-  bool attached = false;
-  ~AttachGuard() {
-    if (attached) JVM_DetachThread();
-  }
-};
-thread_local AttachGuard tAttach;
+// The VM once made or found, for JVM_ThreadEnv to ask without the host lock.
+std::atomic<JavaVM*> gThreadEnvVm{nullptr};
+
+void KeepVm(JavaVM* vm) {
+  Host().vm.vm = vm;
+  gThreadEnvVm.store(vm, std::memory_order_release);
+}
+
+// Detaches, when its thread ends, a thread the driver attached. A thread-
+// specific key's destructor runs after every thread_local destructor of the
+// thread, some of which still call Java (connections a thread leaves open
+// are closed when it ends); the library is never unloaded (nodelete), so
+// the destructor stays callable.
+pthread_key_t gDetachKey;
+bool gDetachKeyMade = false;
+std::once_flag gDetachKeyOnce;
+
+void DetachAtThreadEnd(void*) { JVM_DetachThread(); }
+
+void MarkAttached(bool attached) {
+  std::call_once(gDetachKeyOnce,
+                 [] { gDetachKeyMade = pthread_key_create(&gDetachKey, DetachAtThreadEnd) == 0; });
+  if (!gDetachKeyMade) return;
+  pthread_setspecific(gDetachKey, attached ? reinterpret_cast<void*>(1) : nullptr);
+}
 
 // Loads a VM library and takes its two entry points; *why says what went
 // wrong otherwise.
@@ -255,7 +273,7 @@ JNIEnv* AttachLocked() {
     return nullptr;
   }
   Host().vm.attached.insert(env);
-  tAttach.attached = true;
+  MarkAttached(true);
   return env;
 }
 
@@ -511,7 +529,7 @@ int JVM_Create(const std::vector<std::string>& options, std::string* vmOutput) {
   }
   std::setlocale(LC_ALL, savedLocale.c_str());
   if (rc == JNI_OK) {
-    Host().vm.vm = vm;
+    KeepVm(vm);
     Host().vm.creator = env;
   }
   return rc;
@@ -536,7 +554,17 @@ void JVM_DetachThread() {
     return;
   }
   Host().vm.attached.erase(env);
-  tAttach.attached = false;
+  MarkAttached(false);
+}
+
+JNIEnv* JVM_ThreadEnv() {
+  if (JavaVM* vm = gThreadEnvVm.load(std::memory_order_acquire); vm != nullptr) {
+    JNIEnv* env = nullptr;
+    if (vm->GetEnv(reinterpret_cast<void**>(&env), kJniVersion) == JNI_OK && env != nullptr) {
+      return env;
+    }
+  }
+  return JVM_AttachThread();
 }
 
 int JC_DefineXidClass(JNIEnv* env, jclass* out) {
@@ -685,7 +713,7 @@ int OpenEnvironment(uint32_t* envHandle) {
     JavaVM* vms[2] = {nullptr, nullptr};
     jsize count = 0;
     if (gGetVms(vms, 2, &count) == JNI_OK && count > 0) {
-      Host().vm.vm = vms[0];
+      KeepVm(vms[0]);
     } else if (int status = StartVm(); status != 0) {
       FreeEnvRecord(je);
       return status;

@@ -22,12 +22,39 @@ namespace {
 XaThreadCtx* Ctx(const JConn* c) { return c->xaCtx; }
 
 // The checks every operation that takes flags makes first: a known
-// connection, no asynchronous request, and the calling thread attached.
+// connection, no asynchronous request, and the calling thread attached (each
+// Java call then uses the calling thread's own environment).
 JConn* Enter(AgentHandle h, long flags) {
   JConn* c = JDB_FindConn(h);
   if (c == nullptr || XaFlagsAsync(flags)) return nullptr;
-  c->jni = JVM_AttachThread();
-  return c->jni != nullptr ? c : nullptr;
+  return JVM_AttachThread() != nullptr ? c : nullptr;
+}
+
+// A failed call on a connection that is gone: the resource manager is
+// unavailable (XAER_RMFAIL), which tells the monitor to close and open it
+// again, rather than failing on its own (XAER_RMERR).
+int32_t UnlessLost(JConn* c, int32_t rc) {
+  if (rc != XAER_RMERR) return rc;
+  return JC_Connection_isLost(c) ? XAER_RMFAIL : rc;
+}
+
+// Whether xid names the branch whose end found the connection lost.
+bool IsLostBranch(const JConn* c, const XID* xid) {
+  return c->xaBranchLost != 0 && XidEqual(&c->xaLostBranch, xid) != 0;
+}
+
+void ForgetLostBranch(JConn* c) {
+  c->xaBranchLost = 0;
+  c->xaLostBranch = XID{};
+}
+
+// The outcome of a branch lost with its connection: rolled back. The
+// rollback is still asked for, in case the connection only answered too
+// late and the branch lives on; its failure (posted as a message) changes
+// nothing.
+void RollBackLostBranch(JConn* c, const XID* xid) {
+  ForgetLostBranch(c);
+  JC_XAResource_rollback(c, xid);
 }
 
 void FreeRecoverCache(JConn* c) {
@@ -119,6 +146,9 @@ int32_t DRV_XaOpen(AgentHandle h, int, const char*, int, long flags) {
   }
   XaThr_SetEnabled(Ctx(c), 1);
   FreeRecoverCache(c);
+  // A new connection: whatever was lost with the old one is behind it.
+  c->lost.store(false);
+  ForgetLostBranch(c);
   return XA_OK;
 }
 
@@ -151,6 +181,8 @@ int32_t DRV_XaClose(AgentHandle h, const char*, int, long flags) {
     return XAER_INVAL;
   }
   XaThr_SetEnabled(Ctx(c), 0);
+  c->lost.store(false);
+  ForgetLostBranch(c);
   return XA_OK;
 }
 
@@ -160,28 +192,66 @@ int32_t DRV_XaComplete(AgentHandle, int*, int*, int, long) {
 }
 
 int32_t DRV_XaStart(AgentHandle h, XID* xid, int, long flags) {
-  return BranchOp(h, xid, flags, [&](JConn* c) { return JC_XAResource_start(c, xid, flags); });
+  return BranchOp(h, xid, flags, [&](JConn* c) {
+    const int32_t rc = UnlessLost(c, JC_XAResource_start(c, xid, flags));
+    if (rc == XA_OK) ForgetLostBranch(c);
+    return rc;
+  });
 }
 
+// A successful end promises the branch's work to the prepare or commit that
+// follows. A JDBC driver may end a branch without asking the server
+// (PostgreSQL's does), so the connection is checked: when it is lost, the
+// work went with it (the database rolled the branch back), and the end says
+// so instead of promising what a later prepare cannot keep.
 int32_t DRV_XaEnd(AgentHandle h, XID* xid, int, long flags) {
-  return BranchOp(h, xid, flags, [&](JConn* c) { return JC_XAResource_end(c, xid, flags); });
+  return BranchOp(h, xid, flags, [&](JConn* c) {
+    const int32_t rc = UnlessLost(c, JC_XAResource_end(c, xid, flags));
+    if (rc == XA_OK && (flags & TMSUCCESS) != 0 && JC_Connection_isLost(c)) {
+      c->xaBranchLost = XidCopy(&c->xaLostBranch, xid);
+      return static_cast<int32_t>(XA_RBCOMMFAIL);
+    }
+    return rc;
+  });
 }
 
 int32_t DRV_XaForget(AgentHandle h, XID* xid, int, long flags) {
-  return BranchOp(h, xid, flags, [&](JConn* c) { return JC_XAResource_forget(c, xid); });
+  return BranchOp(h, xid, flags,
+                  [&](JConn* c) { return UnlessLost(c, JC_XAResource_forget(c, xid)); });
 }
 
 int32_t DRV_XaPrepare(AgentHandle h, XID* xid, int, long flags) {
-  return BranchOp(h, xid, flags, [&](JConn* c) { return JC_XAResource_prepare(c, xid); });
+  return BranchOp(h, xid, flags, [&](JConn* c) {
+    // The branch's work is gone: it can only be rolled back.
+    if (IsLostBranch(c, xid)) {
+      RollBackLostBranch(c, xid);
+      return static_cast<int32_t>(XA_RBCOMMFAIL);
+    }
+    return UnlessLost(c, JC_XAResource_prepare(c, xid));
+  });
 }
 
+// A branch lost with its connection was rolled back by the database when the
+// connection went: rolling it back succeeds.
 int32_t DRV_XaRollback(AgentHandle h, XID* xid, int, long flags) {
-  return BranchOp(h, xid, flags, [&](JConn* c) { return JC_XAResource_rollback(c, xid); });
+  return BranchOp(h, xid, flags, [&](JConn* c) {
+    if (IsLostBranch(c, xid)) {
+      RollBackLostBranch(c, xid);
+      return static_cast<int32_t>(XA_OK);
+    }
+    return UnlessLost(c, JC_XAResource_rollback(c, xid));
+  });
 }
 
+// A one-phase commit of a branch lost with its connection answers the
+// rollback the database made; its outcome is never left open.
 int32_t DRV_XaCommit(AgentHandle h, XID* xid, int, long flags) {
   return BranchOp(h, xid, flags, [&](JConn* c) {
-    return JC_XAResource_commit(c, xid, (flags & TMONEPHASE) != 0 ? 1 : 0);
+    if (IsLostBranch(c, xid)) {
+      RollBackLostBranch(c, xid);
+      return static_cast<int32_t>((flags & TMONEPHASE) != 0 ? XA_RBCOMMFAIL : XAER_NOTA);
+    }
+    return UnlessLost(c, JC_XAResource_commit(c, xid, (flags & TMONEPHASE) != 0 ? 1 : 0));
   });
 }
 
@@ -194,7 +264,7 @@ int32_t DRV_XaRecover(AgentHandle h, XID* xids, int32_t count, int, long flags) 
     FreeRecoverCache(c);
     JFrame frame(c->jni, JDB_FRAME_SMALL);
     if (!frame.ok()) return XAER_RMERR;
-    if (int rc = JC_XAResource_recover(c, flags); rc != 0) return rc;
+    if (int rc = JC_XAResource_recover(c, flags); rc != 0) return UnlessLost(c, rc);
     if (c->xaRecover == nullptr) return 0;  // no prepared branches
   }
   if (c->xaRecover == nullptr) return XAER_INVAL;  // no scan started

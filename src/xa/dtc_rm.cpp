@@ -209,7 +209,8 @@ class COdbcResourceDispenser final : public IOdbcResourceDispenser {
   HRESULT Commit();
   HRESULT Abort();
   HRESULT Down();
-  // Unload: rolls back, closes XA and lets go of the connection for good.
+  // Unload: rolls back a branch not yet prepared (a prepared one stays in
+  // doubt), closes XA and lets go of the connection for good.
   void Kill();
 
   bool InProgress() const { return !dead_.load() && cRef_.load() > 1; }
@@ -526,7 +527,15 @@ HRESULT COdbcResourceDispenser::Down() {
 void COdbcResourceDispenser::Kill() {
   std::lock_guard<std::recursive_mutex> own(lock_);
   if (dead_.load()) return;
-  AbandonBranch();
+  // A prepared branch belongs to the manager, which may have decided on
+  // commit already: it stays in doubt in the database, for the manager's
+  // recovery (through GetXaSwitch) to finish. Any branch short of prepared
+  // has no outcome yet and is rolled back.
+  if (state_ == DTC_RM_PREPARED) {
+    DtcTrace("The prepared transaction branch is left in doubt for recovery");
+  } else {
+    AbandonBranch();
+  }
   state_ = DTC_RM_IDLE;
   OpenGate();
   CloseXa();

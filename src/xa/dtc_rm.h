@@ -51,8 +51,9 @@ constexpr HRESULT E_ZNT_XAINFO_FAILED = static_cast<HRESULT>(0x80044006u);  // X
 // Once per process: the XA switch is filled and the trace opened. 0.
 int16_t DtcInit();
 // Unload: every dispenser still alive is marked dead, its branch rolled back
-// and XA closed on its connection; a dead dispenser touches its connection
-// no more and is deleted when its last reference goes.
+// unless it is prepared (a prepared branch stays in doubt for the manager's
+// recovery) and XA closed on its connection; a dead dispenser touches its
+// connection no more and is deleted when its last reference goes.
 void DtcTerm();
 // A dispenser with one reference for the caller, or nullptr.
 void* DtcNewDispenser(void* transaction, AgentHandle server, AgentHandle conn,

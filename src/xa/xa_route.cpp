@@ -1,5 +1,6 @@
 #include "xa/xa_route.h"
 
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -22,7 +23,14 @@ struct Layer {
   const AgentOps* lowerTable = nullptr;
   AgentOps lower{};
   AgentOps top{};
-  std::set<XaThreadCtx*> live;  // contexts with a worker, for the unload
+  // Contexts whose worker runs and nobody stops yet. Whoever takes a context
+  // out of this set (its disconnect or the unload) stops its worker; the
+  // other side leaves the worker alone.
+  std::set<XaThreadCtx*> live;
+  // Contexts whose worker the unload is stopping at this moment: a
+  // disconnect of one waits until the unload is done with it.
+  std::set<XaThreadCtx*> stopping;
+  std::condition_variable stopped;  // announces each context leaving stopping
 };
 
 Layer& State() {
@@ -110,6 +118,26 @@ int32_t XaOp(Slot<A...> slot, AgentHandle h, std::type_identity_t<A>... args) {
   return Routed<A...>(slot, ctx, h, args...);
 }
 
+// A context taken out of the live set: mine when this caller took it and so
+// stops its worker; otherwise the unload took it and has stopped it by the
+// time ClaimCtx returns (or the context never had a worker).
+struct Claim {
+  bool mine = false;
+  std::set<XaThreadCtx*>::node_type node;  // kept to put the context back without allocating
+};
+
+Claim ClaimCtx(XaThreadCtx* ctx) {
+  Claim claim;
+  if (ctx == nullptr || ctx->worker == nullptr) return claim;
+  Layer& layer = State();
+  std::unique_lock<std::mutex> hold(layer.lock);
+  claim.node = layer.live.extract(ctx);
+  claim.mine = !claim.node.empty();
+  // Taken by the unload: it may be joining the worker right now.
+  if (!claim.mine) layer.stopped.wait(hold, [&] { return layer.stopping.count(ctx) == 0; });
+  return claim;
+}
+
 void FreeCtx(XaThreadCtx* ctx) {
   XaThrCtx_Destroy(ctx);
   delete ctx;
@@ -117,10 +145,30 @@ void FreeCtx(XaThreadCtx* ctx) {
 
 // ---- the 22 wrappers ----------------------------------------------------------
 
+// The connection's worker is held idle first, so that a request it is
+// running (another thread's call on this connection) finishes on the
+// connection before the connection goes, and no later one is handed over.
+// The worker ends once the disconnect succeeded; when it fails, the
+// connection stays as it was, worker and all.
 int32_t XaThr_Disconnect(AgentHandle h) {
   XaThreadCtx* ctx = CtxOf(h, XaProp_ConnContext);  // the agent frees the record
-  int32_t rc = Lower().DRV_Disconnect(h);
-  if (rc == 0 && ctx != nullptr) FreeCtx(ctx);
+  Claim claim = ClaimCtx(ctx);
+  if (claim.mine) XaWorker_Hold(ctx->worker);
+  const int32_t rc = Lower().DRV_Disconnect(h);
+  if (rc != 0) {
+    if (claim.mine) {
+      XaWorker_Release(ctx->worker);
+      Layer& layer = State();
+      std::lock_guard<std::mutex> hold(layer.lock);
+      layer.live.insert(std::move(claim.node));
+    }
+    return rc;
+  }
+  if (ctx != nullptr) {
+    if (claim.mine) XaWorker_Stop(ctx->worker);
+    delete ctx->worker;
+    delete ctx;
+  }
   return rc;
 }
 
@@ -295,19 +343,21 @@ int XaThrCtx_Init(XaThreadCtx* ctx, int threaded) {
   // refused instead of run.
   XaWorker_Start(ctx->worker);
   Layer& layer = State();
-  std::lock_guard<std::mutex> hold(layer.lock);
-  layer.live.insert(ctx);
+  try {
+    std::lock_guard<std::mutex> hold(layer.lock);
+    layer.live.insert(ctx);
+  } catch (const std::bad_alloc&) {
+    XaWorker_Stop(ctx->worker);
+    delete ctx->worker;
+    ctx->worker = nullptr;
+    return KX_ERR_NOMEM;
+  }
   return 0;
 }
 
 void XaThrCtx_Destroy(XaThreadCtx* ctx) {
   if (ctx == nullptr || ctx->worker == nullptr) return;
-  {
-    Layer& layer = State();
-    std::lock_guard<std::mutex> hold(layer.lock);
-    layer.live.erase(ctx);
-  }
-  XaWorker_Stop(ctx->worker);
+  if (ClaimCtx(ctx).mine) XaWorker_Stop(ctx->worker);
   delete ctx->worker;
   ctx->worker = nullptr;
 }
@@ -319,14 +369,27 @@ int XaThrCtx_Run(XaThreadCtx* ctx, int (*exec)(void*), void* record) {
 
 void XaThr_Shutdown() {
   Layer& layer = State();
-  std::set<XaThreadCtx*> live;
-  {
-    std::lock_guard<std::mutex> hold(layer.lock);
-    live.swap(layer.live);
+  // One context at a time, each taken out of the live set under the lock, so
+  // that a disconnect at the same moment either stops its own worker (it
+  // took the context first) or waits until this is done with it. The
+  // contexts stay with their connections, and every later routed call on
+  // them is refused.
+  for (;;) {
+    XaThreadCtx* ctx = nullptr;
+    {
+      std::lock_guard<std::mutex> hold(layer.lock);
+      if (layer.live.empty()) break;
+      auto node = layer.live.extract(layer.live.begin());
+      ctx = node.value();
+      layer.stopping.insert(std::move(node));  // moves the node: nothing to allocate
+    }
+    XaWorker_Stop(ctx->worker);
+    {
+      std::lock_guard<std::mutex> hold(layer.lock);
+      layer.stopping.erase(ctx);
+    }
+    layer.stopped.notify_all();
   }
-  // The contexts stay with their connections; their workers are stopped and
-  // every later routed call on them is refused.
-  for (XaThreadCtx* ctx : live) XaWorker_Stop(ctx->worker);
 }
 
 int XaThr_LiveWorkers() { return XaWorker_Running(); }

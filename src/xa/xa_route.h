@@ -3,7 +3,9 @@
 // while XA is on, its statement and connection work run on a worker thread
 // that belongs to the connection, whichever thread calls. Connections never
 // XA-opened pay one handle lookup per wrapped call and run on the caller's
-// thread. Disconnect always runs on the caller's thread and stops the worker.
+// thread. Disconnect always runs on the caller's thread; it waits out the
+// request the worker may be running before the connection goes, and then
+// stops the worker.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +30,9 @@ void XaThrCtx_Destroy(XaThreadCtx* ctx);
 int XaThrCtx_Run(XaThreadCtx* ctx, int (*exec)(void*), void* record);
 
 // Library unload: stops every worker still running (their contexts stay, and
-// refuse routed calls from then on). Returns when no worker thread is left.
+// refuse routed calls from then on). A disconnect at the same moment stops
+// its own worker or waits until the unload has stopped it: each worker is
+// stopped once.
 void XaThr_Shutdown();
 // Worker threads currently running in the process.
 int XaThr_LiveWorkers();

@@ -67,24 +67,70 @@ void SwitchFill() {
 
 // One open resource manager of a thread: the monitor's id and open string
 // (which carries the login: wiped when the record goes), the connection,
-// and whether a branch is active on it (started and not yet ended).
+// and whether a branch is active on it (started and not yet ended), with
+// that branch's identifier.
 struct XaThreadAssoc {
   int rmid = 0;
   std::string openString;
   XaRmRecord rm;
   bool active = false;
+  XID activeXid{};
   uint64_t startedAt = 0;  // order of the last successful start on this thread
   ~XaThreadAssoc() { StrWipe(openString.data(), openString.size()); }
 };
 
-// A thread may hold several resource managers, one per id. Only the owning
-// thread reads or changes its list; the count is for the whole process.
-thread_local std::vector<std::unique_ptr<XaThreadAssoc>> t_assocs;
-thread_local uint64_t t_starts = 0;
 std::atomic<int> g_assocCount{0};
 
+// A thread may hold several resource managers, one per id. Only the owning
+// thread reads or changes its list; the count is for the whole process.
+// When the thread ends with resource managers still open, their connections
+// go with it (an active branch on one is rolled back by the database, a
+// prepared one stays for recovery), and so do their workers.
+// Closes XA on the resource manager's connection and releases the
+// connection. The agent's answer to the close; XA_OK when the connection was
+// gone already.
+int AssocClose(XaThreadAssoc* assoc) {
+  XaRmTarget target{};
+  int rc = XA_OK;
+  if (XaRmFind(assoc->rm, &target) && target.ops->DRV_XaClose != nullptr) {
+    rc = target.ops->DRV_XaClose(target.conn, assoc->openString.c_str(), assoc->rmid, TMNOFLAGS);
+  }
+  XaRmRelease(&assoc->rm);
+  return rc;
+}
+
+struct XaAssocList {
+  std::vector<std::unique_ptr<XaThreadAssoc>> items;
+  ~XaAssocList() {
+    for (auto& a : items) {
+      AssocClose(a.get());
+      g_assocCount.fetch_sub(1);
+    }
+  }
+};
+thread_local XaAssocList t_assocs;
+thread_local uint64_t t_starts = 0;
+
+// Whether xid names the branch the thread is active in on this resource
+// manager.
+bool IsActiveBranch(const XaThreadAssoc* a, const XID* xid) {
+  return a->active && XidEqual(&a->activeXid, xid) != 0;
+}
+
+// The thread is out of the active branch xid once the branch ended by any
+// route: an end, a prepare, a commit or a rollback the database took, or a
+// failure that dissolves the association (the resource manager failed, or
+// says the thread is not in that branch). A call it refused for its
+// arguments or flags changed nothing.
+void LeaveIfEnded(XaThreadAssoc* a, const XID* xid, int rc, bool refusedKeeps) {
+  if (!IsActiveBranch(a, xid)) return;
+  if (rc == XAER_INVAL || rc == XAER_ASYNC) return;
+  if (refusedKeeps && rc == XAER_PROTO) return;
+  a->active = false;
+}
+
 XaThreadAssoc* AssocFind(int rmid, const char* xaInfo) {
-  for (auto& a : t_assocs) {
+  for (auto& a : t_assocs.items) {
     if (a->rmid != rmid) continue;
     if (xaInfo != nullptr && a->openString != xaInfo) return nullptr;
     return a.get();
@@ -94,7 +140,7 @@ XaThreadAssoc* AssocFind(int rmid, const char* xaInfo) {
 
 bool AssocBind(std::unique_ptr<XaThreadAssoc> assoc) {
   try {
-    t_assocs.push_back(std::move(assoc));
+    t_assocs.items.push_back(std::move(assoc));
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -104,10 +150,10 @@ bool AssocBind(std::unique_ptr<XaThreadAssoc> assoc) {
 
 // Takes the record off the thread's list; the caller releases it.
 std::unique_ptr<XaThreadAssoc> AssocUnbind(XaThreadAssoc* assoc) {
-  for (auto it = t_assocs.begin(); it != t_assocs.end(); ++it) {
+  for (auto it = t_assocs.items.begin(); it != t_assocs.items.end(); ++it) {
     if (it->get() != assoc) continue;
     std::unique_ptr<XaThreadAssoc> out = std::move(*it);
-    t_assocs.erase(it);
+    t_assocs.items.erase(it);
     g_assocCount.fetch_sub(1);
     return out;
   }
@@ -119,10 +165,10 @@ std::unique_ptr<XaThreadAssoc> AssocUnbind(XaThreadAssoc* assoc) {
 // opened last.
 XaThreadAssoc* AssocCurrent() {
   XaThreadAssoc* best = nullptr;
-  for (auto& a : t_assocs) {
+  for (auto& a : t_assocs.items) {
     if (a->active && (best == nullptr || a->startedAt > best->startedAt)) best = a.get();
   }
-  if (best == nullptr && !t_assocs.empty()) best = t_assocs.back().get();
+  if (best == nullptr && !t_assocs.items.empty()) best = t_assocs.items.back().get();
   return best;
 }
 
@@ -139,9 +185,11 @@ template <typename Fn, typename Call>
 int OnRm(int rmid, Fn AgentOps::*slot, Call call) {
   XaThreadAssoc* assoc = AssocFind(rmid, nullptr);
   XaRmTarget target{};
-  if (assoc == nullptr || !XaRmFind(assoc->rm, &target) || target.ops->*slot == nullptr) {
-    return Returned(XAER_RMERR);
-  }
+  if (assoc == nullptr) return Returned(XAER_RMERR);
+  // Its connection is gone (the application disconnected it): the resource
+  // manager is unavailable until the monitor closes and opens it again.
+  if (!XaRmFind(assoc->rm, &target)) return Returned(XAER_RMFAIL);
+  if (target.ops->*slot == nullptr) return Returned(XAER_RMERR);
   return Returned(call(target.ops->*slot, target.conn, assoc));
 }
 
@@ -205,14 +253,8 @@ int SwitchClose(char* xaInfo, int rmid, long flags) {
     XaTracePrintf(1, "xa_switch_close: a transaction branch is still active");
     return Returned(XAER_PROTO);
   }
-  XaRmTarget target{};
-  int rc = XA_OK;
-  if (XaRmFind(assoc->rm, &target) && target.ops->DRV_XaClose != nullptr) {
-    rc = target.ops->DRV_XaClose(target.conn, xaInfo, rmid, flags);
-  }
   std::unique_ptr<XaThreadAssoc> gone = AssocUnbind(assoc);
-  XaRmRelease(&gone->rm);
-  return Returned(rc);
+  return Returned(AssocClose(gone.get()));
 }
 
 int SwitchStart(XID* xid, int rmid, long flags) {
@@ -222,6 +264,7 @@ int SwitchStart(XID* xid, int rmid, long flags) {
     const int rc = op(conn, xid, rmid, flags);
     if (rc == XA_OK) {
       a->active = true;
+      XidCopy(&a->activeXid, xid);
       a->startedAt = ++t_starts;
     }
     return rc;
@@ -233,9 +276,10 @@ int SwitchEnd(XID* xid, int rmid, long flags) {
                 static_cast<unsigned long>(flags));
   return OnRm(rmid, &AgentOps::DRV_XaEnd, [&](auto op, AgentHandle conn, XaThreadAssoc* a) {
     const int rc = op(conn, xid, rmid, flags);
-    // The thread is no longer in the branch once the database ended it (also
-    // when it answered with a rollback) or does not know it.
-    if (rc >= 0 || rc == XAER_NOTA) a->active = false;
+    // An end that fails for the branch itself (the resource manager failed,
+    // does not know the branch or is not in it) dissolves the association
+    // just as one that succeeds or answers with a rollback.
+    LeaveIfEnded(a, xid, rc, false);
     return rc;
   });
 }
@@ -243,24 +287,30 @@ int SwitchEnd(XID* xid, int rmid, long flags) {
 int SwitchRollback(XID* xid, int rmid, long flags) {
   XaTracePrintf(1, "xa_switch_rollback(%p, %d, %lX)", static_cast<void*>(xid), rmid,
                 static_cast<unsigned long>(flags));
-  return OnRm(rmid, &AgentOps::DRV_XaRollback, [&](auto op, AgentHandle conn, XaThreadAssoc*) {
-    return op(conn, xid, rmid, flags);
+  return OnRm(rmid, &AgentOps::DRV_XaRollback, [&](auto op, AgentHandle conn, XaThreadAssoc* a) {
+    const int rc = op(conn, xid, rmid, flags);
+    LeaveIfEnded(a, xid, rc, true);
+    return rc;
   });
 }
 
 int SwitchPrepare(XID* xid, int rmid, long flags) {
   XaTracePrintf(1, "xa_switch_prepare(%p, %d, %lX)", static_cast<void*>(xid), rmid,
                 static_cast<unsigned long>(flags));
-  return OnRm(rmid, &AgentOps::DRV_XaPrepare, [&](auto op, AgentHandle conn, XaThreadAssoc*) {
-    return op(conn, xid, rmid, flags);
+  return OnRm(rmid, &AgentOps::DRV_XaPrepare, [&](auto op, AgentHandle conn, XaThreadAssoc* a) {
+    const int rc = op(conn, xid, rmid, flags);
+    if (rc == XA_OK || rc == XA_RDONLY) LeaveIfEnded(a, xid, rc, true);
+    return rc;
   });
 }
 
 int SwitchCommit(XID* xid, int rmid, long flags) {
   XaTracePrintf(1, "xa_switch_commit(%p, %d, %lX)", static_cast<void*>(xid), rmid,
                 static_cast<unsigned long>(flags));
-  return OnRm(rmid, &AgentOps::DRV_XaCommit, [&](auto op, AgentHandle conn, XaThreadAssoc*) {
-    return op(conn, xid, rmid, flags);
+  return OnRm(rmid, &AgentOps::DRV_XaCommit, [&](auto op, AgentHandle conn, XaThreadAssoc* a) {
+    const int rc = op(conn, xid, rmid, flags);
+    LeaveIfEnded(a, xid, rc, true);
+    return rc;
   });
 }
 
@@ -396,7 +446,7 @@ bool XaGetDsnXaInfo(const char* dsn, char* out, size_t size) {
   return true;
 }
 
-int XaAssoc_CountOnThread() { return static_cast<int>(t_assocs.size()); }
+int XaAssoc_CountOnThread() { return static_cast<int>(t_assocs.items.size()); }
 
 }  // namespace kx
 

@@ -55,7 +55,6 @@ constexpr int XA_HEURCOM = 7;
 constexpr int XA_HEURHAZ = 8;
 constexpr int XA_NOMIGRATE = 9;
 constexpr int XA_RBROLLBACK = 100;
-constexpr int XA_RBCOMMFAIL = 101;
 constexpr int XA_RBDEADLOCK = 102;
 constexpr int XA_RBINTEGRITY = 103;
 constexpr int XA_RBPROTO = 105;

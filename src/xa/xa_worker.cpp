@@ -67,16 +67,43 @@ void XaWorker_Stop(XaWorker* worker) {
   }
   {
     std::unique_lock<std::mutex> hold(ch.lock);
+    const auto me = std::this_thread::get_id();
     ch.changed.wait(hold, [&] {
-      return !ch.taken || !worker->core->alive.load(std::memory_order_acquire);
+      return !ch.taken || ch.holder == me || !worker->core->alive.load(std::memory_order_acquire);
     });
     ch.taken = true;
+    ch.holder = me;
     ch.stop = true;
     ch.changed.notify_all();
   }
   worker->thread.join();
   std::lock_guard<std::mutex> hold(ch.lock);
   ch.taken = false;
+  ch.holder = std::thread::id();
+  ch.changed.notify_all();
+}
+
+void XaWorker_Hold(XaWorker* worker) {
+  if (worker->core == nullptr) return;
+  XaChannel& ch = worker->core->channel;
+  std::unique_lock<std::mutex> hold(ch.lock);
+  // From inside one of its own requests the channel is taken by that
+  // request already, and nothing else can be handed over meanwhile.
+  if (std::this_thread::get_id() == worker->core->id) return;
+  ch.changed.wait(hold, [&] {
+    return !ch.taken || !worker->core->alive.load(std::memory_order_acquire);
+  });
+  ch.taken = true;
+  ch.holder = std::this_thread::get_id();
+}
+
+void XaWorker_Release(XaWorker* worker) {
+  if (worker->core == nullptr) return;
+  XaChannel& ch = worker->core->channel;
+  std::lock_guard<std::mutex> hold(ch.lock);
+  if (ch.holder != std::this_thread::get_id()) return;
+  ch.taken = false;
+  ch.holder = std::thread::id();
   ch.changed.notify_all();
 }
 

@@ -30,6 +30,7 @@ struct XaChannel {
   bool ready = false;               // current waits for the worker
   bool done = false;                // the worker has finished current
   bool stop = false;                // the worker is asked to end
+  std::thread::id holder;           // the thread that holds the channel idle, if any
 };
 
 // What the worker thread shares with the posters; it lives as long as
@@ -49,9 +50,17 @@ struct XaWorker {
 // worker then exists but every request is refused.
 bool XaWorker_Start(XaWorker* worker);
 // Stops the worker cooperatively and joins its thread; a request in flight
-// finishes first. Posters still waiting for the channel are refused. Safe on
-// a worker that never started or has stopped already.
+// finishes first (the caller may hold the channel already). Posters still
+// waiting for the channel are refused. Safe on a worker that never started or
+// has stopped already.
 void XaWorker_Stop(XaWorker* worker);
+// Takes the channel as a poster would (waiting out a request in flight) and
+// keeps it: the worker stays idle and later posters wait, until
+// XaWorker_Release gives it back or XaWorker_Stop, called by the same
+// thread, ends the worker (the waiting posters are then refused). On the
+// worker's own thread (inside one of its requests) it takes nothing.
+void XaWorker_Hold(XaWorker* worker);
+void XaWorker_Release(XaWorker* worker);
 // Runs fn(arg) on the worker and waits for it. 1 when it ran, 0 when it could
 // not be handed over (the worker is not alive or stopped meanwhile). Called on
 // the worker's own thread (a routed operation calling back into the layer),

@@ -5,11 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "bridge_support.h"
 #include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_conn_stmt.h"
 #include "drv_jdbc/j_connect.h"
 #include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
 #include "drv_jdbc/j_xa.h"
 
@@ -66,6 +69,33 @@ TEST(Xa, BranchOnH2StartEndPrepareRecoverCommit) {
   EXPECT_EQ(0, JC_ResultSet_getInt(&st.rec, rs, 1, &count));
   EXPECT_EQ(1, count);
   EXPECT_EQ(0, JC_CallVoidMethod(env, xa.rec.xaConn, nullptr, "close", "()V"));
+}
+
+// A connection is worked on from several threads (the application's, its
+// XA worker, a transaction manager's): each Java call through its record
+// uses the environment of the thread that makes it, never one another
+// thread left in the record (-Xcheck:jni ends the process for that).
+TEST(Xa, EachThreadCallsJavaThroughAConnectionWithItsOwnEnvironment) {
+  Conn xa;
+  ASSERT_EQ(0, xa.Open(kxtest::H2Props("xaenv"))) << xa.Messages();
+  xa.rec.jni = Jni();  // as an operation on this thread leaves it
+  JNIEnv* mine = Jni();
+  EXPECT_EQ(static_cast<JNIEnv*>(xa.rec.jni), mine);
+  JNIEnv* other = nullptr;
+  JNIEnv* seen = nullptr;
+  bool lost = true;
+  std::thread t([&] {
+    other = JVM_AttachThread();
+    seen = xa.rec.jni;
+    // A Java call through the shared record, as an unrouted call makes it.
+    lost = JC_Connection_isLost(&xa.rec);
+  });
+  t.join();
+  ASSERT_NE(other, nullptr);
+  EXPECT_NE(other, mine);
+  EXPECT_EQ(seen, other);
+  EXPECT_FALSE(lost) << xa.Messages();
+  EXPECT_EQ(static_cast<JNIEnv*>(xa.rec.jni), mine);
 }
 
 class FakeXa : public ::testing::Test {

@@ -49,13 +49,18 @@ struct xa_switch_t {
 #define TMNOFLAGS 0L
 #define TMENDRSCAN 0x00800000L
 #define TMSTARTRSCAN 0x01000000L
+#define TMSUSPEND 0x02000000L
 #define TMSUCCESS 0x04000000L
 #define TMONEPHASE 0x40000000L
 #define XA_OK 0
+#define XA_RBBASE 100
+#define XA_RBCOMMFAIL 101
+#define XA_RBEND 107
 #define XAER_RMERR (-3)
 #define XAER_NOTA (-4)
 #define XAER_INVAL (-5)
 #define XAER_PROTO (-6)
+#define XAER_RMFAIL (-7)
 
 static int g_checks, g_failed;
 
@@ -86,6 +91,8 @@ static SQLRETURN (*drvAllocHandle)(SQLSMALLINT, SQLHANDLE, SQLHANDLE*);
 static SQLRETURN (*drvFreeHandle)(SQLSMALLINT, SQLHANDLE);
 static SQLRETURN (*drvExecDirectA)(SQLHSTMT, SQLCHAR*, SQLINTEGER);
 static SQLRETURN (*drvExecDirectW)(SQLHSTMT, SQLWCHAR*, SQLINTEGER);
+static SQLRETURN (*drvFetch)(SQLHSTMT);
+static SQLRETURN (*drvGetData)(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*);
 static SQLRETURN (*drvGetDiagRecA)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLCHAR*, SQLINTEGER*,
                                    SQLCHAR*, SQLSMALLINT, SQLSMALLINT*);
 static SQLRETURN (*drvGetDiagRecW)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLWCHAR*, SQLINTEGER*,
@@ -127,10 +134,12 @@ static const char* DriverDiag(SQLSMALLINT type, SQLHANDLE h) {
 }
 
 /* Runs one statement on the connection the monitor associated with this
- * thread, through the driver's own functions. */
-static int XaExec(const char* sql) {
+ * thread, through the driver's own functions; *value (when not NULL) gets
+ * the integer in the first column of its first row, -1 without one. */
+static int XaQuery(const char* sql, long* value) {
   SQLHDBC dbc = NULL;
   SQLHSTMT stmt = NULL;
+  if (value != NULL) *value = -1;
   if (drvGetXaConnect(&dbc) != SQL_SUCCESS || dbc == NULL) {
     fprintf(stderr, "SQLGetXaConnect gave no connection\n");
     return 0;
@@ -150,9 +159,16 @@ static int XaExec(const char* sql) {
     rc = drvExecDirectA(stmt, (SQLCHAR*)sql, SQL_NTS);
   }
   if (!SQL_SUCCEEDED(rc)) fprintf(stderr, "%s: %s\n", sql, DriverDiag(SQL_HANDLE_STMT, stmt));
+  if (SQL_SUCCEEDED(rc) && value != NULL && SQL_SUCCEEDED(drvFetch(stmt))) {
+    SQLINTEGER v = 0;
+    SQLLEN ind = 0;
+    if (SQL_SUCCEEDED(drvGetData(stmt, 1, SQL_C_SLONG, &v, 0, &ind))) *value = v;
+  }
   drvFreeHandle(SQL_HANDLE_STMT, stmt);
   return SQL_SUCCEEDED(rc);
 }
+
+static int XaExec(const char* sql) { return XaQuery(sql, NULL); }
 
 /* ---- the second connection, through the driver manager ---------------------------- */
 
@@ -280,6 +296,129 @@ static void* Stranger(void* arg) {
   return NULL;
 }
 
+/* ---- a lost connection (PostgreSQL) ------------------------------------------------- */
+
+/* The server process of the connection of this thread's resource manager. */
+static long XaBackend(void) {
+  long pid = -1;
+  CHECK(XaQuery("SELECT pg_backend_pid()", &pid) && pid > 0, "the backend of the XA connection");
+  return pid;
+}
+
+/* Whether the server process still runs, waiting up to five seconds for it
+ * to end. */
+static int BackendGone(long pid) {
+  char sql[160];
+  snprintf(sql, sizeof sql,
+           "SELECT CAST(COUNT(*) AS INTEGER) FROM pg_stat_activity WHERE pid = %ld", pid);
+  for (int i = 0; i < 100; ++i) {
+    if (PeerScalar(sql) == 0) return 1;
+    usleep(50000);
+  }
+  return 0;
+}
+
+/* Ends the server process of this thread's XA connection, as an
+ * administrator or a crash would. */
+static void KillBackend(void) {
+  long pid = XaBackend();
+  char sql[128];
+  snprintf(sql, sizeof sql, "SELECT pg_terminate_backend(%ld)", pid);
+  CHECK(PeerExec(sql), "pg_terminate_backend");
+  CHECK(BackendGone(pid), "the XA connection's backend %ld ended", pid);
+}
+
+static char* g_connect;
+
+/* A resource manager whose connection was lost: the end of its branch says
+ * the work is gone, and so does a one-phase commit of it; it closes and
+ * opens again. */
+static void LostBeforeEnd(void) {
+  XID x = MakeXid("lost-before-end");
+  char sql[128];
+  CHECK_RC(XA_OK, g_sw->xa_start_entry(&x, 1, TMNOFLAGS));
+  snprintf(sql, sizeof sql, "INSERT INTO %s VALUES (20)", g_table);
+  CHECK(XaExec(sql), "INSERT inside the branch");
+  KillBackend();
+  int end = g_sw->xa_end_entry(&x, 1, TMSUCCESS);
+  CHECK(end == XA_RBCOMMFAIL || end == XAER_RMFAIL, "xa_end after the loss gave %d", end);
+  int commit = g_sw->xa_commit_entry(&x, 1, TMONEPHASE);
+  CHECK(commit >= XA_RBBASE && commit <= XA_RBEND, "one-phase commit of the lost branch gave %d",
+        commit);
+  CHECK(Rows() == g_rows, "the lost branch left nothing (%ld rows)", Rows());
+  /* The branch is over for the thread: the resource manager closes. */
+  CHECK_RC(XA_OK, g_sw->xa_close_entry(g_connect, 1, TMNOFLAGS));
+  CHECK_RC(XA_OK, g_sw->xa_open_entry(g_connect, 1, TMNOFLAGS));
+}
+
+/* A prepared branch, then the connection is lost: the resource manager is
+ * unavailable (not failing) until it is closed and opened again, and then
+ * recovers the branch, which commits. */
+static void LostAfterPrepare(void) {
+  XID x = MakeXid("lost-after-prepare");
+  Branch(1, &x, 21);
+  CHECK_RC(XA_OK, g_sw->xa_prepare_entry(&x, 1, TMNOFLAGS));
+  KillBackend();
+  XID all[64];
+  CHECK_RC(XAER_RMFAIL, g_sw->xa_recover_entry(all, 64, 1, TMSTARTRSCAN | TMENDRSCAN));
+  XID y = MakeXid("after-the-loss");
+  CHECK_RC(XAER_RMFAIL, g_sw->xa_start_entry(&y, 1, TMNOFLAGS));
+  CHECK_RC(XA_OK, g_sw->xa_close_entry(g_connect, 1, TMNOFLAGS));
+  CHECK_RC(XA_OK, g_sw->xa_open_entry(g_connect, 1, TMNOFLAGS));
+  CHECK(Recovered(1, &x), "the reopened resource manager lists the prepared branch");
+  CHECK_RC(XA_OK, g_sw->xa_commit_entry(&x, 1, TMNOFLAGS));
+  CHECK(Rows() == ++g_rows, "the recovered branch committed (%ld rows)", Rows());
+}
+
+/* Every way a branch can end leaves the resource manager free to close;
+ * only a branch still active keeps it. */
+static void BranchEndRoutes(void) {
+  char sql[128];
+  snprintf(sql, sizeof sql, "INSERT INTO %s VALUES (30)", g_table);
+  /* Rolled back without an end (the database accepts that). */
+  XID a = MakeXid("rollback-unended");
+  CHECK_RC(XA_OK, g_sw->xa_start_entry(&a, 1, TMNOFLAGS));
+  CHECK(XaExec(sql), "INSERT inside the branch");
+  CHECK_RC(XA_OK, g_sw->xa_rollback_entry(&a, 1, TMNOFLAGS));
+  CHECK_RC(XA_OK, g_sw->xa_close_entry(g_connect, 1, TMNOFLAGS));
+  CHECK_RC(XA_OK, g_sw->xa_open_entry(g_connect, 1, TMNOFLAGS));
+  /* An end the database fails (it cannot suspend): the association is
+   * dissolved, the branch rolled back with the connection at the close. */
+  XID b = MakeXid("end-fails");
+  CHECK_RC(XA_OK, g_sw->xa_start_entry(&b, 1, TMNOFLAGS));
+  CHECK(XaExec(sql), "INSERT inside the branch");
+  CHECK_RC(XAER_RMERR, g_sw->xa_end_entry(&b, 1, TMSUSPEND));
+  CHECK_RC(XA_OK, g_sw->xa_close_entry(g_connect, 1, TMNOFLAGS));
+  CHECK_RC(XA_OK, g_sw->xa_open_entry(g_connect, 1, TMNOFLAGS));
+  /* A one-phase commit the database refuses before the end changes
+   * nothing: the branch is still active, so the close is refused, until the
+   * branch ends. */
+  XID c = MakeXid("commit-unended");
+  CHECK_RC(XA_OK, g_sw->xa_start_entry(&c, 1, TMNOFLAGS));
+  CHECK_RC(XAER_PROTO, g_sw->xa_commit_entry(&c, 1, TMONEPHASE));
+  CHECK_RC(XAER_PROTO, g_sw->xa_close_entry(g_connect, 1, TMNOFLAGS));
+  CHECK_RC(XA_OK, g_sw->xa_end_entry(&c, 1, TMSUCCESS));
+  CHECK_RC(XA_OK, g_sw->xa_commit_entry(&c, 1, TMONEPHASE));
+  CHECK_RC(XA_OK, g_sw->xa_close_entry(g_connect, 1, TMNOFLAGS));
+  CHECK_RC(XA_OK, g_sw->xa_open_entry(g_connect, 1, TMNOFLAGS));
+  CHECK(Rows() == g_rows, "no route committed the INSERT (%ld rows)", Rows());
+}
+
+/* A thread that ends with its resource manager open and a branch active:
+ * its connection goes with it (the branch is rolled back). */
+static long g_leftBackend = -1;
+static void* LeavesItOpen(void* arg) {
+  (void)arg;
+  char sql[128];
+  XID x = MakeXid("thread-ends");
+  CHECK_RC(XA_OK, g_sw->xa_open_entry(g_connect, 1, TMNOFLAGS));
+  CHECK_RC(XA_OK, g_sw->xa_start_entry(&x, 1, TMNOFLAGS));
+  snprintf(sql, sizeof sql, "INSERT INTO %s VALUES (31)", g_table);
+  CHECK(XaExec(sql), "INSERT inside the branch");
+  g_leftBackend = XaBackend();
+  return NULL;
+}
+
 int main(int argc, char** argv) {
   if (argc != 5) {
     fprintf(stderr, "usage: %s <driver library> <data source> <pg|h2> <u|a>\n", argv[0]);
@@ -326,6 +465,8 @@ int main(int argc, char** argv) {
   drvGetXaEnv = (SQLRETURN(*)(SQLHENV*))Need(lib, "SQLGetXaEnv");
   *(void**)&drvAllocHandle = Need(lib, "SQLAllocHandle");
   *(void**)&drvFreeHandle = Need(lib, "SQLFreeHandle");
+  *(void**)&drvFetch = Need(lib, "SQLFetch");
+  *(void**)&drvGetData = Need(lib, "SQLGetData");
   if (g_wide) {
     *(void**)&drvExecDirectW = Need(lib, "SQLExecDirectW");
     *(void**)&drvGetDiagRecW = Need(lib, "SQLGetDiagRecW");
@@ -435,6 +576,21 @@ int main(int argc, char** argv) {
   CHECK(Rows() == g_rows, "both branches committed (%ld rows)", Rows());
   CHECK_RC(XA_OK, g_sw->xa_close_entry(connect, 2, TMNOFLAGS));
   CHECK_RC(XA_OK, g_sw->xa_close_entry(connect, 1, TMNOFLAGS));
+
+  if (g_pg) {
+    g_connect = connect;
+    CHECK_RC(XA_OK, g_sw->xa_open_entry(connect, 1, TMNOFLAGS));
+    LostBeforeEnd();
+    LostAfterPrepare();
+    BranchEndRoutes();
+    CHECK_RC(XA_OK, g_sw->xa_close_entry(connect, 1, TMNOFLAGS));
+    pthread_t leaver;
+    pthread_create(&leaver, NULL, LeavesItOpen, NULL);
+    pthread_join(leaver, NULL);
+    CHECK(g_leftBackend > 0 && BackendGone(g_leftBackend),
+          "the connection of a thread that ended went with it");
+    CHECK(Rows() == g_rows, "the ended thread's branch was rolled back (%ld rows)", Rows());
+  }
 
   /* Nothing is left on the thread. */
   SQLHDBC none = (SQLHDBC)1;

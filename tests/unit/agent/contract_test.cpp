@@ -53,5 +53,32 @@ TEST(Contract, XidCopyBoundsTheData) {
   }
 }
 
+TEST(Contract, XidEqualComparesOnlyTheIdentifiersBytes) {
+  XID a{};
+  a.formatID = 7;
+  a.gtrid_length = 3;
+  a.bqual_length = 2;
+  memcpy(a.data, "gtrbq", 5);
+  XID b;
+  memset(&b, 0x55, sizeof b);  // bytes past the identifier differ
+  ASSERT_EQ(XidCopy(&b, &a), 1);
+  EXPECT_EQ(XidEqual(&a, &b), 1);
+  XID c = b;
+  c.data[4] = 'x';
+  EXPECT_EQ(XidEqual(&a, &c), 0);
+  c = b;
+  c.formatID = 8;
+  EXPECT_EQ(XidEqual(&a, &c), 0);
+  c = b;  // the same bytes cut differently name another branch
+  c.gtrid_length = 2;
+  c.bqual_length = 3;
+  EXPECT_EQ(XidEqual(&a, &c), 0);
+  EXPECT_EQ(XidEqual(&a, nullptr), 0);
+  EXPECT_EQ(XidEqual(nullptr, &a), 0);
+  c = a;
+  c.gtrid_length = 200;
+  EXPECT_EQ(XidEqual(&c, &c), 0);
+}
+
 }  // namespace
 }  // namespace kx

@@ -364,4 +364,17 @@ TEST_F(DtcRm, UnloadEndsLiveDispensersWhichGoWithTheirLastReference) {
   EXPECT_FALSE(gate_.IsHeld());
 }
 
+// Unload between the two phases: the prepared branch is the manager's to
+// decide, so it is neither ended nor rolled back; XA closes on the
+// connection (the branch stays in doubt in the database) and the gate opens.
+// The manager's commit that follows reaches a dead dispenser and fails.
+TEST_F(DtcRm, UnloadLeavesAPreparedBranchInDoubt) {
+  Enlist();
+  auto unload = [](void*) { DtcTerm(); };
+  EXPECT_NE(TestTm_Commit(tx_, unload, nullptr), S_OK);
+  EXPECT_EQ(TakeCalls(), (Calls{"end:TMSUCCESS", "prepare", "close"}));
+  EXPECT_FALSE(gate_.IsHeld());
+  EXPECT_EQ(DtcInProgress(handle_), 0);
+}
+
 }  // namespace

@@ -451,6 +451,8 @@ TEST_F(XaRoute, DisconnectWaitsOutARequestInFlight) {
   std::future<int32_t> disc =
       std::async(std::launch::async, [&] { return ops_->DRV_Disconnect(c); });
   EXPECT_EQ(std::future_status::timeout, disc.wait_for(100ms));  // waits for the request
+  // The connection is still there for the request that runs on it.
+  EXPECT_EQ(0, rec.Count("Disconnect"));
   rec.Release();
   ASSERT_EQ(std::future_status::ready, exec.wait_for(kBound));
   ASSERT_EQ(std::future_status::ready, disc.wait_for(kBound));
@@ -496,6 +498,56 @@ TEST_F(XaRoute, UnloadStopsEveryWorkerEvenWithARequestInFlight) {
   // Disconnect after the unload still frees everything.
   EXPECT_EQ(0, ops_->DRV_Disconnect(c));
   EXPECT_EQ(0, ops_->DRV_Disconnect(d));
+}
+
+// Unload and a disconnect of the same connection at once, while a request
+// runs on its worker: the unload took the context first, so the disconnect
+// waits until the unload has stopped that worker, and neither touches the
+// worker after the other freed it (the sanitizer build sees any such touch).
+TEST_F(XaRoute, UnloadAndDisconnectAtOnceStopTheWorkerOnce) {
+  AgentHandle c = NewConn(), s = NewStmt(c);
+  ASSERT_EQ(XA_OK, XaOpenOn(c));
+  rec.holdOp = "Execute";
+  std::future<int32_t> running =
+      std::async(std::launch::async, [&] { return ops_->DRV_Execute(s); });
+  ASSERT_TRUE(rec.WaitHeld());
+  std::future<void> unload = std::async(std::launch::async, [] { XaThr_Shutdown(); });
+  EXPECT_EQ(std::future_status::timeout, unload.wait_for(100ms));
+  std::future<int32_t> disc =
+      std::async(std::launch::async, [&] { return ops_->DRV_Disconnect(c); });
+  EXPECT_EQ(std::future_status::timeout, disc.wait_for(100ms));
+  EXPECT_EQ(0, rec.Count("Disconnect"));
+  rec.Release();
+  ASSERT_EQ(std::future_status::ready, running.wait_for(kBound));
+  ASSERT_EQ(std::future_status::ready, unload.wait_for(kBound));
+  ASSERT_EQ(std::future_status::ready, disc.wait_for(kBound));
+  EXPECT_EQ(0, running.get());
+  EXPECT_EQ(0, disc.get());
+  EXPECT_EQ(1, rec.Count("Disconnect"));
+  EXPECT_EQ(0, XaThr_LiveWorkers());
+}
+
+// Many connections disconnected while the unload runs: each worker is
+// stopped exactly once, by whichever side took its context first.
+TEST_F(XaRoute, UnloadRacingManyDisconnectsLeavesNoWorker) {
+  for (int round = 0; round < 20; ++round) {
+    std::vector<AgentHandle> conns;
+    for (int i = 0; i < 8; ++i) {
+      conns.push_back(NewConn());
+      ASSERT_EQ(XA_OK, XaOpenOn(conns.back()));
+    }
+    std::vector<std::future<int32_t>> discs;
+    std::future<void> unload = std::async(std::launch::async, [] { XaThr_Shutdown(); });
+    for (AgentHandle c : conns) {
+      discs.push_back(std::async(std::launch::async, [&, c] { return ops_->DRV_Disconnect(c); }));
+    }
+    ASSERT_EQ(std::future_status::ready, unload.wait_for(kBound));
+    for (auto& d : discs) {
+      ASSERT_EQ(std::future_status::ready, d.wait_for(kBound));
+      EXPECT_EQ(0, d.get());
+    }
+    EXPECT_EQ(0, XaThr_LiveWorkers());
+  }
 }
 
 TEST_F(XaRoute, AnUnthreadedContextRunsEverythingOnTheCaller) {

@@ -154,6 +154,10 @@ int NoPreparedDescription(JStmt* s) {
 
 }  // namespace
 
+// Characters of the longest text of PostgreSQL's money type, with a
+// currency sign and group separators.
+constexpr int32_t kMoneyTextSize = 32;
+
 int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, int32_t S,
                          int32_t P, const char* typeName, AgentColDesc* d) {
   const bool wide = WideClient(unicode);
@@ -167,6 +171,14 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
     d->storageType = RBT_CHAR_NTS;
     d->elementLength = JDB_GUID_SIZE;
     return static_cast<int16_t>(T);
+  }
+  if (typeName != nullptr && std::strcmp(typeName, "money") == 0) {
+    // PostgreSQL's money: its driver reads a value as a number only while
+    // its text has no currency sign or group separators ("$1,000.00" fails
+    // the fetch). Its text always reads: a character column of the longest
+    // such text ("-$92,233,720,368,547,758.08").
+    T = JT_VARCHAR;
+    P = D = kMoneyTextSize;
   }
   const bool negPrecFix = c != nullptr && c->opts.negPrecFix != 0;
   const bool jet = c != nullptr && c->opts.jet != 0;
@@ -658,9 +670,10 @@ int JDB_DescribeResults(JStmt* s, char mode) {
       return mode == 'P' && status != KX_ERR_NOMEM ? NoPreparedDescription(s) : status;
     }
     // The type's name tells what its code does not: a UUID (PostgreSQL
-    // OTHER, H2 BINARY), or an unbounded text that is an identifier.
+    // OTHER, H2 BINARY), an unbounded text that is an identifier, or a
+    // money value PostgreSQL's driver calls a double.
     char* typeName = nullptr;
-    if (T == JT_OTHER || T == JT_BINARY ||
+    if (T == JT_OTHER || T == JT_BINARY || T == JT_DOUBLE ||
         (T == JT_VARCHAR && (P <= 0 || P > static_cast<int32_t>(JDB_LONG_LIMIT)))) {
       if (JC_ResultSetMetaData_getColumnTypeName(s, s->resultMeta, col, &typeName) != 0) {
         JC_ClearException(s->jni);

@@ -100,6 +100,117 @@ void PutLength(unsigned char* e, uint32_t head, uint32_t n) {
   else if (head == 4) Put(e, n);
 }
 
+uint32_t Load16(const unsigned char* e) {
+  uint16_t v;
+  std::memcpy(&v, e, 2);
+  return v;
+}
+uint32_t Load32(const unsigned char* e) {
+  uint32_t v;
+  std::memcpy(&v, e, 4);
+  return v;
+}
+
+// Whether result column c (0-based) is of a decimal type.
+bool IsDecimalJdbcType(const JStmt* s, int c) {
+  const int16_t t = s->colJdbcTypes != nullptr && c < s->colCount ? s->colJdbcTypes[c] : 0;
+  return t == JT_NUMERIC || t == JT_DECIMAL;
+}
+
+// The text of a decimal value just read into row r, written out without an
+// exponent (PostgreSQL's driver gives one once it transfers a prepared
+// statement's numbers in binary). Cut to the element as any text is.
+int PlainDecimalElement(RowBufferColumn* col, int32_t r) {
+  if (col->indicators[r] == RB_IND_NULL) return 0;
+  unsigned char* e = RB_Element(col, static_cast<size_t>(r));
+  const uint32_t w = col->width;
+  const uint32_t head = RB_LengthPrefixBytes(col->type);
+  std::string text;
+  switch (col->type) {
+    case RBT_CHAR: case RBT_CHAR_NTS:
+      text.assign(reinterpret_cast<const char*>(e), strnlen(reinterpret_cast<const char*>(e), w));
+      break;
+    case RBT_CHAR_LEN1: case RBT_CHAR_LEN2: case RBT_CHAR_LEN4: {
+      uint32_t n = head == 1 ? e[0] : head == 2 ? Load16(e) : Load32(e);
+      text.assign(reinterpret_cast<const char*>(e + head), std::min(n, w - head));
+      break;
+    }
+    case RBT_WCHAR: case RBT_WCHAR_NTS: case RBT_WCHAR_LEN4: {
+      const uint32_t room = (w - head) / 2;
+      const uint32_t n = col->type == RBT_WCHAR_LEN4 ? std::min(Load32(e), room) : room;
+      for (uint32_t k = 0; k < n; ++k) {
+        char16_t u;
+        std::memcpy(&u, e + head + 2 * k, 2);
+        if (u == 0 && col->type != RBT_WCHAR_LEN4) break;
+        if (u > 0x7F) return 0;  // not a number's text
+        text += static_cast<char>(u);
+      }
+      break;
+    }
+    case RBT_CHAR_PTR: case RBT_WCHAR_PTR: {
+      const RBPtrValue v = RB_GetPtrValue(e);
+      if (v.block == nullptr || v.length > 4096) return 0;  // no number's text
+      for (uint32_t k = 0; k < v.length; ++k) {
+        char16_t u;
+        if (col->type == RBT_WCHAR_PTR) {
+          std::memcpy(&u, static_cast<const unsigned char*>(v.block) + 2 * k, 2);
+        } else {
+          u = static_cast<unsigned char>(static_cast<const char*>(v.block)[k]);
+        }
+        if (u > 0x7F) return 0;
+        text += static_cast<char>(u);
+      }
+      break;
+    }
+    default:
+      return 0;
+  }
+  std::string plain;
+  if (!JDB_PlainDecimalText(text.data(), text.size(), &plain)) return 0;
+  if (col->type == RBT_CHAR_PTR || col->type == RBT_WCHAR_PTR) {
+    const size_t unit = col->type == RBT_WCHAR_PTR ? 2 : 1;
+    auto* block = static_cast<unsigned char*>(std::malloc((plain.size() + 1) * unit));
+    if (block == nullptr) return KX_ERR_NOMEM;
+    for (size_t k = 0; k <= plain.size(); ++k) {
+      const char16_t u = k < plain.size() ? static_cast<char16_t>(plain[k]) : 0;
+      if (unit == 2) {
+        std::memcpy(block + 2 * k, &u, 2);
+      } else {
+        block[k] = static_cast<unsigned char>(u);
+      }
+    }
+    std::free(RB_GetPtrValue(e).block);
+    RB_SetPtrValue(e, RBPtrValue{static_cast<uint32_t>(plain.size()), block});
+    return 0;
+  }
+  switch (col->type) {
+    case RBT_CHAR: case RBT_CHAR_NTS: {
+      const size_t n = std::min<size_t>(plain.size(), w > 0 ? w - 1 : 0);
+      std::memcpy(e, plain.data(), n);
+      std::memset(e + n, 0, w - n);
+      break;
+    }
+    case RBT_CHAR_LEN1: case RBT_CHAR_LEN2: case RBT_CHAR_LEN4: {
+      const auto n = static_cast<uint32_t>(std::min<size_t>(plain.size(), w - head));
+      std::memcpy(e + head, plain.data(), n);
+      PutLength(e, head, n);
+      break;
+    }
+    default: {
+      const uint32_t room = (w - head) / 2;
+      const auto n = static_cast<uint32_t>(
+          std::min<size_t>(plain.size(), col->type == RBT_WCHAR_LEN4 ? room : (room > 0 ? room - 1 : 0)));
+      for (uint32_t k = 0; k < room; ++k) {
+        const char16_t u = k < n ? static_cast<char16_t>(plain[k]) : 0;
+        std::memcpy(e + head + 2 * k, &u, 2);
+      }
+      if (col->type == RBT_WCHAR_LEN4) Put(e, n);
+      break;
+    }
+  }
+  return 0;
+}
+
 // Reads one value with the getter of the column's storage type into row r,
 // then sets the row's indicator from wasNull. -1: the storage type has no
 // getter here.
@@ -424,6 +535,9 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
       return kBlockNotTaken;
     }
     layout[2 * c] = kinds[c];
+    if ((kinds[c] == kRowBlockText || kinds[c] == kRowBlockWide) && IsDecimalJdbcType(s, c)) {
+      layout[2 * c] |= kRowBlockDecimalFlag;
+    }
   }
   const RowBlockApi* api = BlockApi(env);
   if (api == nullptr) return kBlockNotTaken;
@@ -1195,6 +1309,9 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
     for (int c = 1; c <= toRead && status == 0; ++c) {
       int target = s->redirectCol >= 0 ? s->redirectCol : c - 1;
       int rc = ReadValue(s, kResultSet, s->resultSet, c, &out->columns[target], delivered);
+      if (rc == 0 && s->catalogKind == 0 && IsDecimalJdbcType(s, c - 1)) {
+        rc = PlainDecimalElement(&out->columns[target], delivered);
+      }
       if (rc < 0) {
         LogAt(LOG_ERROR, __FILE__, __LINE__, "Unknown storage type %u in a fetch",
               out->columns[target].type);
@@ -1306,6 +1423,8 @@ int fetchCallProc(JStmt* s, RowBuffer* out) {
   for (uint16_t p = 0; p < out->colCount; ++p) {
     if (JDB_ParamDirection(s, p) == 1) continue;
     int rc = ReadValue(s, kCallable, s->stmt, p + 1, &out->columns[p], 0);
+    const int32_t t = JDB_ParamSqlType(s, p);
+    if (rc == 0 && (t == SQL_NUMERIC || t == SQL_DECIMAL)) rc = PlainDecimalElement(&out->columns[p], 0);
     if (rc < 0) {
       LogAt(LOG_ERROR, __FILE__, __LINE__, "Unknown type = %u in fetchCallProc",
             out->columns[p].type);

@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "agent/build_flavor.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_getters.h"
 #include "drv_jdbc/j_jdbc_types.h"
+#include "drv_jdbc/j_meta.h"
 #include "util/errcodes.h"
 #include "util/log.h"
 #include "util/row_buffer.h"
@@ -229,7 +231,9 @@ int ToInteger(const Value& v, const char* text, size_t n, int64_t* out) {
     case Form::Double:
       if (std::isnan(v.d) || v.d >= 9223372036854775807.0 || v.d < -9223372036854775807.0)
         return KX_ERR_NUMERIC_RANGE;
-      *out = static_cast<int64_t>(v.d);  // the fraction is dropped
+      // A fraction would be lost: refused, never stored changed.
+      if (std::trunc(v.d) != v.d) return KX_ERR_RIGHT_TRUNCATION;
+      *out = static_cast<int64_t>(v.d);
       return 0;
     case Form::Text:
     case Form::Wide: return JDB_TextToInt64(text, n, out);
@@ -263,7 +267,20 @@ int BindAsText(const BindArgs& a) {
   const Value& v = a.v;
   const bool stream = a.sqlType == SQL_LONGVARCHAR || a.sqlType == SQL_WLONGVARCHAR;
   char num[64];
+  if (a.sqlType == SQL_BIGINT && (a.textForm || v.form == Form::Double)) {
+    // The integer the value is, checked as for the other integer types
+    // (text strictly, no fraction lost), and sent as its plain digits.
+    int64_t x = 0;
+    if (int st = ToInteger(v, a.text, a.n, &x); st != 0) return st;
+    std::snprintf(num, sizeof num, "%" PRId64, x);
+    return SetText(s, a.idx, num, std::strlen(num), JC_MODE_PLATFORM, false);
+  }
   if (a.textForm) return SetText(s, a.idx, a.text, a.n, a.mode, stream);
+  if (v.form == Form::Binary && a.sqlType != SQL_BIGINT) {
+    // Bytes for a character parameter are the text they spell (UTF-8), as
+    // ODBC copies binary data into character data.
+    return SetText(s, a.idx, v.bytes, v.length, JC_MODE_UTF8, stream);
+  }
   switch (v.form) {
     case Form::Signed:
       std::snprintf(num, sizeof num, "%" PRId64, v.i);
@@ -306,7 +323,14 @@ int BindDecimal(const BindArgs& a) {
   JStmt* s = a.s;
   const Value& v = a.v;
   if (a.textForm) {
-    return JC_PreparedStatement_setBigDecimal(s, s->stmt, a.idx, a.text, static_cast<int32_t>(a.n), a.mode);
+    // A decimal number with blanks around it, as for the other number
+    // types; anything else is no number (22018) rather than Java's refusal.
+    const char* p = a.text;
+    size_t n = a.n;
+    Trim(&p, &n);
+    double ignored = 0;
+    if (int st = JDB_TextToDouble(p, n, &ignored); st == KX_ERR_BAD_CAST_VALUE) return st;
+    return JC_PreparedStatement_setBigDecimal(s, s->stmt, a.idx, p, static_cast<int32_t>(n), a.mode);
   }
   switch (v.form) {
     case Form::Signed: return JC_PreparedStatement_setInt(s, s->stmt, a.idx, static_cast<int32_t>(v.i));
@@ -378,19 +402,23 @@ int BindInteger(const BindArgs& a) {
   return type->setSigned(a.s, a.idx, x);
 }
 
-// Text is true when it starts with T, t or 1; numbers when not zero; bytes
-// when the first is not zero.
+// Text must be the number 0 or 1 (blanks around it allowed); numbers are
+// true when not zero; bytes when the first is not zero.
 int BindBit(const BindArgs& a) {
   const Value& v = a.v;
-  const char* text = a.text;
-  const size_t n = a.n;
   bool b = false;
-  if (v.form == Form::Text) b = n > 0 && (text[0] == 'T' || text[0] == 't' || text[0] == '1');
-  else if (v.form == Form::Wide) b = n > 0 && (text[0] == 'T' || text[0] == 't' || text[0] == '1');
-  else if (v.form == Form::Signed || v.form == Form::Unsigned) b = v.i != 0;
-  else if (v.form == Form::Double) b = v.d != 0 || std::isnan(v.d);
-  else if (v.form == Form::Binary) b = v.length > 0 && v.bytes[0] != 0;
-  else return KX_ERR_NOT_CAPABLE;
+  if (a.textForm) {
+    int st = JDB_TextToBit(a.text, a.n, &b);
+    if (st != 0) return st;
+  } else if (v.form == Form::Signed || v.form == Form::Unsigned) {
+    b = v.i != 0;
+  } else if (v.form == Form::Double) {
+    b = v.d != 0 || std::isnan(v.d);
+  } else if (v.form == Form::Binary) {
+    b = v.length > 0 && v.bytes[0] != 0;
+  } else {
+    return KX_ERR_NOT_CAPABLE;
+  }
   return JC_PreparedStatement_setBoolean(a.s, a.s->stmt, a.idx, b ? 1 : 0);
 }
 
@@ -399,7 +427,8 @@ constexpr double kFloatMax = 3.4028234663852886e38;
 
 int BindFloating(const BindArgs& a) {
   const Value& v = a.v;
-  const bool isDouble = a.sqlType == SQL_DOUBLE;
+  // ODBC's FLOAT is double precision (a smaller one is REAL).
+  const bool isDouble = a.sqlType == SQL_DOUBLE || a.sqlType == SQL_FLOAT;
   double x = 0;
   if (a.textForm) {
     if (int st = JDB_TextToDouble(a.text, a.n, &x); st != 0) return st;
@@ -446,8 +475,29 @@ int BindBinary(const BindArgs& a) {
   return KX_ERR_NOT_CAPABLE;
 }
 
+// Fraction digits the database's timestamps keep, learned once per
+// connection: PostgreSQL keeps microseconds, and its driver rounds a finer
+// fraction (which can carry into the next day or year) where it should cut;
+// other databases get nanoseconds.
+int32_t StampDigits(JConn* c) {
+  if (c == nullptr) return 9;
+  if (c->stampDigits == 0) {
+    char name[64] = {};
+    c->stampDigits = 9;
+    if (c->meta != nullptr &&
+        JC_DatabaseMetaData_getStringInfo(c, c->meta, "getDatabaseProductName", name, sizeof name) == 0 &&
+        std::strcmp(name, "PostgreSQL") == 0) {
+      c->stampDigits = 6;
+    }
+  }
+  return c->stampDigits;
+}
+
 // Dates, times and timestamps from a date-time value or its text; the
-// parts the type needs must be there.
+// parts the type needs must be there, except that a time structure for a
+// timestamp takes today's date. A timestamp's fraction is cut (never
+// rounded, which could move it into the next day) to the parameter's decimal
+// digits and to what the database keeps.
 int BindDateTime(const BindArgs& a) {
   JStmt* s = a.s;
   const Value& v = a.v;
@@ -462,12 +512,27 @@ int BindDateTime(const BindArgs& a) {
   } else {
     return KX_ERR_NOT_CAPABLE;
   }
+  if (IsStampType(sqlType) && parts == JDB_DT_TIME && v.form == Form::DateTime) {
+    JDB_TodayInto(&dt);
+    parts |= JDB_DT_DATE;
+  }
   const bool needDate = IsDateType(sqlType) || IsStampType(sqlType);
   if ((needDate && (parts & JDB_DT_DATE) == 0) || (IsTimeType(sqlType) && (parts & JDB_DT_TIME) == 0)) {
     return KX_ERR_BAD_DATETIME;
   }
   if (IsDateType(sqlType)) return JC_PreparedStatement_setDate(s, s->stmt, a.idx, &dt);
   if (IsTimeType(sqlType)) return JC_PreparedStatement_setTime(s, s->stmt, a.idx, &dt);
+  const int p = a.idx - 1;
+  if (s->paramInfos != nullptr && p < s->paramInfoCount) {
+    // Digits the application gave: a fraction's own, or a column size of a
+    // timestamp without one (19 characters, "yyyy-mm-dd hh:mm:ss"). Neither
+    // given (0 and 0) leaves the fraction to the database.
+    const SCS_PARAMDESC& d = s->paramInfos[p];
+    if (d.decimalDigits > 0 || (d.columnSize > 0 && d.columnSize <= 19)) {
+      dt.fraction = JDB_CutFraction(dt.fraction, d.decimalDigits);
+    }
+  }
+  dt.fraction = JDB_CutFraction(dt.fraction, StampDigits(s->conn));
   return JC_PreparedStatement_setTimestamp(s, s->stmt, a.idx, &dt);
 }
 
@@ -489,6 +554,11 @@ const TypeBinder kBinders[] = {
 };
 
 int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
+  // A date-time structure whose fields are out of range is no value: never
+  // rolled over into another date.
+  if (v.form == Form::DateTime) {
+    if (int st = JDB_CheckDateTime(v.dt, v.dtParts); st != 0) return st;
+  }
   // Wide text crosses as UTF-8; narrow text in the platform character set.
   char* utf8 = nullptr;
   const char* text = v.bytes;
@@ -560,9 +630,10 @@ int JDB_TextToInt64(const char* text, size_t n, int64_t* out) {
   while (*q >= '0' && *q <= '9') ++q;
   if (q == digits) return KX_ERR_BAD_CAST_VALUE;
   const char* intEnd = q;
+  bool fraction = false;
   if (*q == '.') {
     ++q;
-    while (*q >= '0' && *q <= '9') ++q;
+    while (*q >= '0' && *q <= '9') fraction |= *q++ != '0';
   }
   if (*q != '\0') return KX_ERR_BAD_CAST_VALUE;
   std::string whole(buf, static_cast<size_t>(intEnd - buf));
@@ -570,8 +641,48 @@ int JDB_TextToInt64(const char* text, size_t n, int64_t* out) {
   char* end = nullptr;
   long long v = std::strtoll(whole.c_str(), &end, 10);
   if (errno == ERANGE) return KX_ERR_NUMERIC_RANGE;
+  if (fraction) return KX_ERR_RIGHT_TRUNCATION;  // digits that would be lost
   *out = v;
   return 0;
+}
+
+int JDB_TextToBit(const char* text, size_t n, bool* out) {
+  double x = 0;
+  if (int st = JDB_TextToDouble(text, n, &x); st != 0) return st;
+  if (x == 0 || x == 1) {
+    *out = x == 1;
+    return 0;
+  }
+  // Between 0 and 2 the fraction is what would be lost; beyond, the value.
+  return x > 0 && x < 2 ? KX_ERR_RIGHT_TRUNCATION : KX_ERR_NUMERIC_RANGE;
+}
+
+int JDB_CheckDateTime(const JDateTime& t, int parts) {
+  if ((parts & JDB_DT_DATE) != 0 &&
+      (t.year < 1 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > DaysIn(t.year, t.month))) {
+    return KX_ERR_BAD_DATETIME;
+  }
+  if ((parts & JDB_DT_TIME) != 0 && (t.hour > 23 || t.minute > 59 || t.second > 59)) {
+    return KX_ERR_BAD_DATETIME;
+  }
+  if (t.fraction >= 1000000000u) return KX_ERR_DATE_OVERFLOW;
+  return 0;
+}
+
+uint32_t JDB_CutFraction(uint32_t nanos, int32_t digits) {
+  if (digits < 0 || digits >= 9) return nanos;
+  uint32_t unit = 1;
+  for (int32_t i = digits; i < 9; ++i) unit *= 10;
+  return nanos - nanos % unit;
+}
+
+void JDB_TodayInto(JDateTime* dt) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  dt->year = static_cast<int16_t>(local.tm_year + 1900);
+  dt->month = static_cast<uint16_t>(local.tm_mon + 1);
+  dt->day = static_cast<uint16_t>(local.tm_mday);
 }
 
 int JDB_TextToDouble(const char* text, size_t n, double* out) {
@@ -669,7 +780,7 @@ int JDB_BindParamRow(JStmt* s, int32_t row) {
       status = BindValue(s, idx, sqlType, v);
       if (status == KX_ERR_NOT_CAPABLE || status == KX_ERR_BAD_CAST_VALUE ||
           status == KX_ERR_NUMERIC_RANGE || status == KX_ERR_BAD_DATETIME ||
-          status == KX_ERR_NOMEM) {
+          status == KX_ERR_DATE_OVERFLOW || status == KX_ERR_RIGHT_TRUNCATION || status == KX_ERR_NOMEM) {
         JDB_MsgAddCode(&s->msgs, status);
       }
     }

@@ -93,6 +93,7 @@ struct JConn {
   HashTable* typeMap;       // SQL type -> type-information entry
   int32_t maxDecimalPrecision;  // the type list's largest NUMERIC precision; 0 unknown
   int32_t preparedDescribe; // 1 until the driver refuses prepared describes
+  int32_t stampDigits;      // fraction digits the database's timestamps keep; 0 not known yet
   int32_t dynCursorCapable;
   int32_t odbcVersion;
   AgentConnOptions opts;    // connect options copied at connect (texts owned)

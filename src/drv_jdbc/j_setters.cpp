@@ -44,6 +44,7 @@ JMethod mSetObject{kPs, "setObject", "(ILjava/lang/Object;)V"};
 // Static factories of the java.time values (their ids are looked up as static).
 JMethod mLocalDateOf{"java/time/LocalDate", "of", "(III)Ljava/time/LocalDate;"};
 JMethod mLocalStampOf{"java/time/LocalDateTime", "of", "(IIIIIII)Ljava/time/LocalDateTime;"};
+JMethod mLocalTimeOf{"java/time/LocalTime", "of", "(IIII)Ljava/time/LocalTime;"};
 
 JMethod mNewBigDecimal{"java/math/BigDecimal", "<init>", "(Ljava/lang/String;)V"};
 JMethod mNewDate{"java/sql/Date", "<init>", "(III)V"};
@@ -498,13 +499,16 @@ int SetTemporal(JStmt* s, jobject ps, int32_t index, JMethod& setter, jobject va
 }
 const JDateTime kZero{};
 
-// Dates and timestamps go as java.time values where the driver takes them:
-// ODBC's fields are proleptic Gregorian, as java.time's are, where
-// java.sql.Date switches to the Julian calendar before 1582. True when sent;
+// Dates, times and timestamps go as java.time values where the driver takes
+// them: ODBC's fields are proleptic Gregorian, as java.time's are, where
+// java.sql.Date switches to the Julian calendar before 1582; a LocalTime
+// keeps a time's fraction and is a time without zone (java.sql.Time has
+// neither: PostgreSQL's driver sends it as a time with zone). True when sent;
 // false (nothing pending) leaves the value to the java.sql road.
-bool SetLocal(JStmt* s, jobject ps, int32_t index, const JDateTime& v, bool stamp) {
+enum class LocalKind { Date, Time, Stamp };
+bool SetLocal(JStmt* s, jobject ps, int32_t index, const JDateTime& v, LocalKind kind) {
   JNIEnv* env = s->jni;
-  JMethod& of = stamp ? mLocalStampOf : mLocalDateOf;
+  JMethod& of = kind == LocalKind::Stamp ? mLocalStampOf : kind == LocalKind::Time ? mLocalTimeOf : mLocalDateOf;
   jclass cls = JC_ClassOf(env, of);
   if (cls == nullptr) {
     env->ExceptionClear();
@@ -519,13 +523,23 @@ bool SetLocal(JStmt* s, jobject ps, int32_t index, const JDateTime& v, bool stam
     }
     of.id.store(id, std::memory_order_release);
   }
-  jobject value = stamp ? env->CallStaticObjectMethod(cls, id, static_cast<jint>(v.year),
-                                                      static_cast<jint>(v.month), static_cast<jint>(v.day),
-                                                      static_cast<jint>(v.hour), static_cast<jint>(v.minute),
-                                                      static_cast<jint>(v.second),
-                                                      static_cast<jint>(v.fraction))
-                        : env->CallStaticObjectMethod(cls, id, static_cast<jint>(v.year),
-                                                      static_cast<jint>(v.month), static_cast<jint>(v.day));
+  jobject value = nullptr;
+  switch (kind) {
+    case LocalKind::Stamp:
+      value = env->CallStaticObjectMethod(cls, id, static_cast<jint>(v.year), static_cast<jint>(v.month),
+                                          static_cast<jint>(v.day), static_cast<jint>(v.hour),
+                                          static_cast<jint>(v.minute), static_cast<jint>(v.second),
+                                          static_cast<jint>(v.fraction));
+      break;
+    case LocalKind::Time:
+      value = env->CallStaticObjectMethod(cls, id, static_cast<jint>(v.hour), static_cast<jint>(v.minute),
+                                          static_cast<jint>(v.second), static_cast<jint>(v.fraction));
+      break;
+    case LocalKind::Date:
+      value = env->CallStaticObjectMethod(cls, id, static_cast<jint>(v.year), static_cast<jint>(v.month),
+                                          static_cast<jint>(v.day));
+      break;
+  }
   if (env->ExceptionCheck() || value == nullptr) {
     env->ExceptionClear();
     if (value != nullptr) env->DeleteLocalRef(value);
@@ -547,7 +561,7 @@ int JC_PreparedStatement_setDate(JStmt* s, jobject ps, int32_t index, const JDat
                 static_cast<jint>(v.month), static_cast<jint>(v.day));
   }
   JW_Trace("PreparedStatement.setDate(%d,)", index);
-  if (SetLocal(s, ps, index, v, false)) return 0;
+  if (SetLocal(s, ps, index, v, LocalKind::Date)) return 0;
   int status = 0;
   jobject d = MakeValue(s, mNewDate, "Can't find Date class", &status,
                         static_cast<jint>(v.year) - 1900, static_cast<jint>(v.month) - 1,
@@ -559,9 +573,10 @@ int JC_PreparedStatement_setTime(JStmt* s, jobject ps, int32_t index, const JDat
   const JDateTime& v = value != nullptr ? *value : kZero;
   if (s->paramPack != nullptr) {
     return Pack(s->paramPack, kPackTime, static_cast<jint>(index), static_cast<jint>(v.hour),
-                static_cast<jint>(v.minute), static_cast<jint>(v.second));
+                static_cast<jint>(v.minute), static_cast<jint>(v.second), static_cast<jint>(v.fraction));
   }
   JW_Trace("PreparedStatement.setTime(%d,)", index);
+  if (SetLocal(s, ps, index, v, LocalKind::Time)) return 0;
   int status = 0;
   jobject t = MakeValue(s, mNewTime, "Can't find Time class", &status, static_cast<jint>(v.hour),
                         static_cast<jint>(v.minute), static_cast<jint>(v.second));
@@ -577,7 +592,7 @@ int JC_PreparedStatement_setTimestamp(JStmt* s, jobject ps, int32_t index,
                 static_cast<jint>(v.minute), static_cast<jint>(v.second), static_cast<jint>(v.fraction));
   }
   JW_Trace("PreparedStatement.setTimestamp(%d,)", index);
-  if (SetLocal(s, ps, index, v, true)) return 0;
+  if (SetLocal(s, ps, index, v, LocalKind::Stamp)) return 0;
   int status = 0;
   jobject ts = MakeValue(s, mNewTimestamp, "Can't find Timestamp class", &status,
                          static_cast<jint>(v.year) - 1900, static_cast<jint>(v.month) - 1,

@@ -151,8 +151,10 @@ int16_t CopyOutWide(const void* src, uint64_t srcLen, int64_t pieceLen, int64_t 
     if (static_cast<uint64_t>(targetLen) < term) return Finish(err);  // no room for the terminator
     count = (static_cast<uint64_t>(targetLen) - term) & ~uint64_t{1};
     // Keep a surrogate pair whole: the next piece starts with its high half.
+    // Where the high half is all that fits, a caller reading in pieces gets
+    // it now and the low half next time rather than nothing ever.
     if (count >= 2 && count + 2 <= srcLen && IsHighSurrogate(UnitAt(src, count / 2 - 1)) &&
-        IsLowSurrogate(UnitAt(src, count / 2))) {
+        IsLowSurrogate(UnitAt(src, count / 2)) && (count > 2 || consumed == nullptr)) {
       count -= 2;
     }
   }
@@ -163,9 +165,74 @@ int16_t CopyOutWide(const void* src, uint64_t srcLen, int64_t pieceLen, int64_t 
   return Finish(err);
 }
 
+namespace {
+
+// CopyOutWideToNarrow for a caller reading in pieces (split given).
+int16_t WideToNarrowPieces(const char16_t* src, uint64_t srcLen, int64_t pieceLen,
+                            int64_t totalLen, int32_t terminate, int32_t mayCut, void* target,
+                            int64_t targetLen, int64_t* outLen, int32_t* err, uint64_t* consumed,
+                            uint32_t* split) {
+  int16_t rc;
+  if (RefuseLength(targetLen, err, consumed, &rc)) return rc;
+  const uint64_t bytes = srcLen == 0 ? 0 : Ucs2Utf8Len(src, static_cast<int64_t>(srcLen));
+  // Bytes of the first character an earlier call already delivered.
+  uint64_t done = split != nullptr ? *split : 0;
+  if (done >= bytes) done = 0;
+  if (split != nullptr) *split = 0;
+  if (outLen != nullptr) {
+    const int64_t whole = ConvertedTotal(srcLen, totalLen, bytes);
+    *outLen = whole == SQL_NO_TOTAL ? whole : whole - static_cast<int64_t>(done);
+  }
+  const uint64_t term = terminate ? 1 : 0;
+  bool cut;
+  if (!Prepare(bytes - done + term, pieceLen, totalLen, mayCut, target, targetLen, err, &cut, &rc)) {
+    return rc;
+  }
+  const uint64_t room = cut ? static_cast<uint64_t>(targetLen) - term : bytes - done;
+  auto* out = static_cast<char*>(target);
+  size_t units = 0;
+  size_t written = 0;
+  if (srcLen > 0 && room > 0 && split != nullptr) {
+    // The first character on its own, when an earlier call began it or when
+    // it is longer than the room: the part that fits goes out now.
+    char first[8];
+    size_t firstUnits = 0;
+    const size_t pairUnits =
+        srcLen >= 2 && IsHighSurrogate(src[0]) && IsLowSurrogate(src[1]) ? 2 : 1;
+    const size_t firstLen = Ucs2ToUtf8N(src, first, pairUnits, sizeof first, &firstUnits);
+    if (firstUnits > 0 && (done > 0 || firstLen > room)) {
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(firstLen - done, room));
+      std::memcpy(out, first + done, take);
+      written = take;
+      if (done + take < firstLen) {
+        *split = static_cast<uint32_t>(done + take);
+      } else {
+        units = firstUnits;
+      }
+    }
+  }
+  if (srcLen > units && room > written && (split == nullptr || *split == 0)) {
+    size_t more = 0;
+    written += Ucs2ToUtf8N(src + units, out + written, static_cast<size_t>(srcLen - units),
+                           static_cast<size_t>(room - written), &more);
+    units += more;
+  }
+  if (term) out[written] = 0;
+  if (consumed != nullptr) *consumed = units;
+  return Finish(err);
+}
+
+}  // namespace
+
 int16_t CopyOutWideToNarrow(const char16_t* src, uint64_t srcLen, int64_t pieceLen,
                             int64_t totalLen, int32_t terminate, int32_t mayCut, void* target,
-                            int64_t targetLen, int64_t* outLen, int32_t* err, uint64_t* consumed) {
+                            int64_t targetLen, int64_t* outLen, int32_t* err, uint64_t* consumed,
+                            uint32_t* split) {
+  // A caller reading in pieces may need a character delivered across calls.
+  if (split != nullptr) {
+    return WideToNarrowPieces(src, srcLen, pieceLen, totalLen, terminate, mayCut, target, targetLen, outLen, err,
+                              consumed, split);
+  }
   int16_t rc;
   if (RefuseLength(targetLen, err, consumed, &rc)) return rc;
   const uint64_t term = terminate ? 1 : 0;
@@ -209,21 +276,55 @@ uint64_t NarrowToWideUnits(const char* src, uint64_t srcLen) {
 
 int16_t CopyOutNarrowToWide(const char* src, uint64_t srcLen, int64_t pieceLen, int64_t totalLen,
                             int32_t terminate, int32_t mayCut, void* target, int64_t targetLen,
-                            int64_t* outLen, int32_t* err, uint64_t* consumed) {
+                            int64_t* outLen, int32_t* err, uint64_t* consumed, uint32_t* split) {
   int16_t rc;
   if (RefuseLength(targetLen, err, consumed, &rc)) return rc;
   const uint64_t units = NarrowToWideUnits(src, srcLen);
-  if (outLen != nullptr) *outLen = ConvertedTotal(srcLen, totalLen, 2 * units);
+  // Units of the first character (a surrogate pair) an earlier call already
+  // delivered.
+  uint64_t done = split != nullptr ? *split : 0;
+  if (done >= units) done = 0;
+  if (split != nullptr) *split = 0;
+  if (outLen != nullptr) {
+    const int64_t whole = ConvertedTotal(srcLen, totalLen, 2 * units);
+    *outLen = whole == SQL_NO_TOTAL ? whole : whole - static_cast<int64_t>(2 * done);
+  }
   const uint64_t term = terminate ? 2 : 0;
   bool cut;
-  if (!Prepare(2 * units + term, pieceLen, totalLen, mayCut, target, targetLen, err, &cut, &rc)) {
+  if (!Prepare(2 * (units - done) + term, pieceLen, totalLen, mayCut, target, targetLen, err, &cut,
+               &rc)) {
     return rc;
   }
   if (cut && static_cast<uint64_t>(targetLen) < term) return Finish(err);  // no room for the terminator
-  const uint64_t roomUnits = cut ? (static_cast<uint64_t>(targetLen) - term) / 2 : units;
+  const uint64_t roomUnits = cut ? (static_cast<uint64_t>(targetLen) - term) / 2 : units - done;
   auto* out = static_cast<unsigned char*>(target);
   uint64_t used = 0;
-  const uint64_t written = DecodeNarrow(src, srcLen, out, roomUnits, &used);
+  uint64_t written = 0;
+  bool partial = false;
+  if (srcLen > 0 && roomUnits > 0 && split != nullptr) {
+    // The first character on its own, when an earlier call began it or when
+    // it needs more units than the room: the part that fits goes out now.
+    unsigned char first[4];
+    uint64_t firstBytes = 0;
+    uint64_t firstUnits = DecodeNarrow(src, srcLen, first, 1, &firstBytes);
+    if (firstUnits == 0) firstUnits = DecodeNarrow(src, srcLen, first, 2, &firstBytes);
+    if (firstUnits > 0 && (done > 0 || firstUnits > roomUnits)) {
+      const uint64_t take = std::min<uint64_t>(firstUnits - done, roomUnits);
+      std::memcpy(out, first + 2 * done, 2 * take);
+      written = take;
+      if (done + take < firstUnits) {
+        *split = static_cast<uint32_t>(done + take);
+        partial = true;
+      } else {
+        used = firstBytes;
+      }
+    }
+  }
+  if (!partial && srcLen > used && roomUnits > written) {
+    uint64_t more = 0;
+    written += DecodeNarrow(src + used, srcLen - used, out + 2 * written, roomUnits - written, &more);
+    used += more;
+  }
   if (term) out[2 * written] = out[2 * written + 1] = 0;
   if (consumed != nullptr) *consumed = used;
   return Finish(err);

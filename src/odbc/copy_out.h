@@ -18,11 +18,18 @@
 //   consumed   optional: source units that went out, so that a caller reading
 //              a value in pieces continues at src + consumed; it never
 //              exceeds srcLen. 0 on every path that writes no data.
+//   split      optional, the converting routines only (in/out): target units
+//              of the character at src that earlier calls already delivered.
+//              A caller reading in pieces passes it (0 at the start), so that
+//              a character whose converted form is longer than the room is
+//              delivered across calls instead of never.
 // Result: SQL_SUCCESS, SQL_SUCCESS_WITH_INFO (the cell holds 19, 01004: also
 // when an earlier step of the caller left it there) or SQL_ERROR.
 // A zero targetLen gives 01004 and writes nothing. A cut copy is terminated
-// when asked; wide text is never cut inside a character, so a surrogate pair
-// is never split.
+// when asked. Text is cut between characters (a surrogate pair stays whole)
+// as long as at least one character fits; a caller reading in pieces (one
+// that asks for consumed) whose buffer has room for less than the next
+// character gets the part of it that fits, so every call makes progress.
 #pragma once
 
 #include <cstdint>
@@ -37,12 +44,14 @@ int16_t CopyOutNarrow(const void* src, uint64_t srcLen, int64_t pieceLen, int64_
 // and the reported length: bytes.
 int16_t CopyOutWideToNarrow(const char16_t* src, uint64_t srcLen, int64_t pieceLen, int64_t totalLen,
                             int32_t terminate, int32_t mayCut, void* target, int64_t targetLen,
-                            int64_t* outLen, int32_t* err, uint64_t* consumed = nullptr);
+                            int64_t* outLen, int32_t* err, uint64_t* consumed = nullptr,
+                            uint32_t* split = nullptr);
 // Narrow (UTF-8) text to UTF-16. Source units: bytes; the target and the
 // reported length: bytes of UTF-16 (2 per unit). Invalid UTF-8 becomes U+FFFD.
 int16_t CopyOutNarrowToWide(const char* src, uint64_t srcLen, int64_t pieceLen, int64_t totalLen,
                             int32_t terminate, int32_t mayCut, void* target, int64_t targetLen,
-                            int64_t* outLen, int32_t* err, uint64_t* consumed = nullptr);
+                            int64_t* outLen, int32_t* err, uint64_t* consumed = nullptr,
+                            uint32_t* split = nullptr);
 // UTF-16 text copied as it is. Units: bytes.
 int16_t CopyOutWide(const void* src, uint64_t srcLen, int64_t pieceLen, int64_t totalLen,
                     int32_t terminate, int32_t mayCut, void* target, int64_t targetLen,

@@ -67,6 +67,7 @@ struct GetDataState {
   int32_t cType;
   int32_t owned;         // rest lies in a piece the agent allocated
   void* piece;           // that piece (what is freed), rest points into it
+  uint32_t split;        // target units of the character at rest already delivered
   // The state was left by a fetch delivering the bound columns, not by an
   // SQLGetData call: a bound column it delivered whole is read again from
   // its start by SQLGetData (SQL_GD_BOUND).

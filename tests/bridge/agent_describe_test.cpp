@@ -167,6 +167,7 @@ TEST(AgentParams, NumberTextIsReadStrictly) {
       {"42", 0, 42}, {" -7 ", 0, -7}, {"+3", 0, 3}, {"12.00", 0, 12},
       {"9223372036854775807", 0, INT64_MAX}, {"9223372036854775808", 58, 0},
       {"12x", 121, 0}, {"", 121, 0}, {"1e3", 121, 0}, {"- 1", 121, 0}, {".", 121, 0},
+      {"12.7", 57, 0}, {"-0.01", 57, 0}, {"99999999999999999999.5", 58, 0},
   };
   for (const Case& c : ints) {
     int64_t v = 0;
@@ -182,6 +183,50 @@ TEST(AgentParams, NumberTextIsReadStrictly) {
   EXPECT_EQ(121, JDB_TextToDouble("nan", 3, &d));
   EXPECT_EQ(121, JDB_TextToDouble("0x10", 4, &d));
   EXPECT_EQ(121, JDB_TextToDouble("1.5abc", 6, &d));
+}
+
+TEST(AgentParams, BitTextIsZeroOrOne) {
+  struct Case {
+    const char* text;
+    int status;
+    bool value;
+  } cases[] = {
+      {"1", 0, true},      {" 0 ", 0, false}, {"1.0", 0, true}, {"yes", 121, false}, {"T", 121, false},
+      {"2", 58, false},    {"-1", 58, false}, {"0.5", 57, false}, {"", 121, false},
+  };
+  for (const Case& c : cases) {
+    bool b = !c.value;
+    EXPECT_EQ(c.status, JDB_TextToBit(c.text, std::strlen(c.text), &b)) << c.text;
+    if (c.status == 0) {
+      EXPECT_EQ(c.value, b) << c.text;
+    }
+  }
+}
+
+TEST(AgentParams, DateTimeFieldsAreCheckedNotRolledOver) {
+  struct Case {
+    JDateTime v;
+    int parts;
+    int status;
+  } cases[] = {
+      {{2024, 2, 29, 0, 0, 0, 0}, JDB_DT_DATE, 0},
+      {{2023, 2, 29, 0, 0, 0, 0}, JDB_DT_DATE, 119},
+      {{2024, 13, 1, 0, 0, 0, 0}, JDB_DT_DATE, 119},
+      {{2024, 0, 0, 0, 0, 0, 0}, JDB_DT_DATE, 119},
+      {{0, 1, 1, 0, 0, 0, 0}, JDB_DT_DATE, 119},
+      {{0, 0, 0, 25, 61, 61, 0}, JDB_DT_TIME, 119},
+      {{0, 0, 0, 23, 59, 59, 0}, JDB_DT_TIME, 0},
+      {{2024, 1, 1, 0, 0, 0, 999999999}, JDB_DT_DATE | JDB_DT_TIME, 0},
+      {{2024, 1, 1, 0, 0, 0, 1000000000}, JDB_DT_DATE | JDB_DT_TIME, 60},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.status, JDB_CheckDateTime(c.v, c.parts))
+        << c.v.year << "-" << c.v.month << "-" << c.v.day << " " << c.v.hour << ":" << c.v.minute;
+  }
+  EXPECT_EQ(999999000u, JDB_CutFraction(999999999u, 6));
+  EXPECT_EQ(0u, JDB_CutFraction(999999999u, 0));
+  EXPECT_EQ(987000000u, JDB_CutFraction(987654321u, 3));
+  EXPECT_EQ(987654321u, JDB_CutFraction(987654321u, 9));
 }
 
 TEST(AgentFetch, CatalogRowsGetOdbcTypeCodes) {

@@ -164,6 +164,53 @@ bool DecodeValue(Reader* in, int32_t kind, RowBufferColumn* col, int32_t r) {
 
 }  // namespace
 
+bool JDB_PlainDecimalText(const char* text, size_t n, std::string* out) {
+  size_t i = 0;
+  while (i < n && text[i] == ' ') ++i;
+  std::string sign;
+  if (i < n && (text[i] == '-' || text[i] == '+')) {
+    if (text[i] == '-') sign = "-";
+    ++i;
+  }
+  std::string digits;
+  int64_t point = -1;  // digits before the decimal point
+  for (; i < n && ((text[i] >= '0' && text[i] <= '9') || text[i] == '.'); ++i) {
+    if (text[i] == '.') {
+      if (point >= 0) return false;
+      point = static_cast<int64_t>(digits.size());
+    } else {
+      digits += text[i];
+    }
+  }
+  if (digits.empty() || i >= n || (text[i] != 'E' && text[i] != 'e')) return false;
+  if (point < 0) point = static_cast<int64_t>(digits.size());
+  ++i;
+  bool negative = false;
+  if (i < n && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  int64_t exponent = 0;
+  size_t expDigits = 0;
+  for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i, ++expDigits) {
+    exponent = exponent * 10 + (text[i] - '0');
+    if (exponent > 100000) return false;  // no plain form worth writing
+  }
+  while (i < n && text[i] == ' ') ++i;
+  if (expDigits == 0 || i != n) return false;
+  const int64_t at = point + (negative ? -exponent : exponent);  // new place of the point
+  std::string plain;
+  if (at <= 0) {
+    plain = "0." + std::string(static_cast<size_t>(-at), '0') + digits;
+  } else if (at >= static_cast<int64_t>(digits.size())) {
+    plain = digits + std::string(static_cast<size_t>(at) - digits.size(), '0');
+  } else {
+    plain = digits.substr(0, static_cast<size_t>(at)) + "." + digits.substr(static_cast<size_t>(at));
+  }
+  // One zero before the point at most.
+  size_t lead = 0;
+  while (lead + 1 < plain.size() && plain[lead] == '0' && plain[lead + 1] != '.') ++lead;
+  *out = sign + plain.substr(lead);
+  return true;
+}
+
 bool JDB_RowBlockKind(const RowBufferColumn& col, bool wideText, int32_t* kind, int32_t* room) {
   const int64_t w = col.width;
   const int64_t head = RB_LengthPrefixBytes(col.type);

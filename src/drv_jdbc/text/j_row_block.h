@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "util/row_buffer.h"
 
@@ -38,6 +39,17 @@ enum RowBlockKind : int32_t {
   kRowBlockWide = 11,
   kRowBlockBytes = 12,
 };
+
+// Added to a text or wide-text kind in the layout handed to the Java class
+// (never in the kinds decoded): the column is of a decimal type (NUMERIC,
+// DECIMAL), whose text is given in plain form, as JDB_PlainDecimalText.
+constexpr int32_t kRowBlockDecimalFlag = 0x100;
+
+// Decimal text in exponent form ("7.70E-23", "-1E+5") written out in plain
+// digits with the same scale ("0.0000000000000000000000770", "-100000"), as
+// a JDBC driver's BigDecimal.toPlainString gives it. False, out untouched,
+// for text without an exponent or that is no decimal number.
+bool JDB_PlainDecimalText(const char* text, size_t length, std::string* out);
 
 // The kind and room a column of this storage type is read with: room is the
 // most bytes (text, binary) or UTF-16 units (wide text) its element keeps,

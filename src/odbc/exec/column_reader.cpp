@@ -166,11 +166,12 @@ SQLRETURN DeliverPiece(StmtRecord* stmt, Path path, const void* src, uint64_t le
       break;
     case Path::Wide:
       rc = ConvertWCHAR(static_cast<const char16_t*>(src), offered, total, cType, b->target,
-                        b->bufferLength, b->octetLength, &stmt->error, scale, precision, &consumed);
+                        b->bufferLength, b->octetLength, &stmt->error, scale, precision, &consumed,
+                        &g.split);
       break;
     default:
       rc = ConvertCHAR(static_cast<const char*>(src), offered, total, cType, b->target, b->bufferLength,
-                       b->octetLength, &stmt->error, scale, precision, &consumed);
+                       b->octetLength, &stmt->error, scale, precision, &consumed, &g.split);
       break;
   }
   if (consumed > offered) consumed = offered;
@@ -342,6 +343,7 @@ void GetDataReset(StmtRecord* stmt) {
   g.row = 0;
   g.remaining = 0;
   g.rest = nullptr;
+  g.split = 0;
   g.leftByFetch = 0;
 }
 
@@ -584,6 +586,12 @@ SQLRETURN FirstCall(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
         length = 0;
       }
       if (length > UINT32_MAX) length = UINT32_MAX;
+      // An exact number's whole digits are never cut: only its fraction.
+      if ((sqlType == SQL_NUMERIC || sqlType == SQL_DECIMAL || sqlType == SQL_BIGINT) &&
+          PathOf(col.type) != Path::Binary &&
+          !WholeDigitsFit(src, length, PathOf(col.type) == Path::Wide, cType, b->bufferLength)) {
+        return Fail(stmt, KX_ERR_NUMERIC_RANGE);
+      }
       return DeliverPiece(stmt, PathOf(col.type), src, length, static_cast<int64_t>(length), cType, b,
                           scale, precision, false);
     }

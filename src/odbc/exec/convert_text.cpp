@@ -322,9 +322,29 @@ int16_t WCharToNumeric(const char16_t* text, uint64_t length, SQL_NUMERIC_STRUCT
   return CharToNumeric(s.data(), s.size(), numeric, scale, precision, err);
 }
 
+bool WholeDigitsFit(const void* text, uint64_t length, bool wide, int32_t cType, int64_t bufferLength) {
+  if ((cType != SQL_C_CHAR && cType != SQL_C_WCHAR) || bufferLength <= 0) return true;
+  const auto* bytes = static_cast<const unsigned char*>(text);
+  const uint64_t units = wide ? length / 2 : length;
+  uint64_t whole = 0;
+  for (; whole < units; ++whole) {
+    uint16_t c;
+    if (wide) {
+      std::memcpy(&c, bytes + 2 * whole, 2);
+    } else {
+      c = bytes[whole];
+    }
+    if (c == '.') break;
+  }
+  // Narrow to wide or wide to narrow: the number's characters are ASCII, one
+  // unit each way.
+  const uint64_t need = cType == SQL_C_WCHAR ? 2 * (whole + 1) : whole + 1;
+  return need <= static_cast<uint64_t>(bufferLength);
+}
+
 int16_t ConvertCHAR(const char* text, uint64_t length, int64_t total, int32_t cType, void* target,
                     int64_t bufferLength, int64_t* outLen, int32_t* err, int32_t scale,
-                    int32_t precision, uint64_t* consumed) {
+                    int32_t precision, uint64_t* consumed, uint32_t* split) {
   if (TraceOn()) {
     TracePrintf("ConvertCHAR: retBufferLength(%ld) to %s", static_cast<long>(bufferLength),
                 CTypeToName(cType));
@@ -336,7 +356,7 @@ int16_t ConvertCHAR(const char* text, uint64_t length, int64_t total, int32_t cT
       return CopyOutNarrow(text, length, piece, total, 1, 1, target, bufferLength, outLen, err, consumed);
     case SQL_C_WCHAR:
       return CopyOutNarrowToWide(text, length, piece, total, 1, 1, target, bufferLength, outLen, err,
-                                 consumed);
+                                 consumed, split);
     case SQL_C_BINARY:
       return CopyOutNarrow(text, length, piece, total, 0, 1, target, bufferLength, outLen, err, consumed);
     case SQL_C_GUID: {
@@ -365,7 +385,7 @@ int16_t ConvertCHAR(const char* text, uint64_t length, int64_t total, int32_t cT
 
 int16_t ConvertWCHAR(const char16_t* text, uint64_t length, int64_t total, int32_t cType,
                      void* target, int64_t bufferLength, int64_t* outLen, int32_t* err,
-                     int32_t scale, int32_t precision, uint64_t* consumed) {
+                     int32_t scale, int32_t precision, uint64_t* consumed, uint32_t* split) {
   if (TraceOn()) {
     TracePrintf("ConvertWCHAR: retBufferLength(%ld) to %s", static_cast<long>(bufferLength),
                 CTypeToName(cType));
@@ -378,7 +398,7 @@ int16_t ConvertWCHAR(const char16_t* text, uint64_t length, int64_t total, int32
       const int64_t totalUnits = total == SQL_NO_TOTAL ? SQL_NO_TOTAL : total / 2;
       uint64_t unitsOut = 0;
       const int16_t rc = CopyOutWideToNarrow(text, units, static_cast<int64_t>(units), totalUnits, 1, 1,
-                                             target, bufferLength, outLen, err, &unitsOut);
+                                             target, bufferLength, outLen, err, &unitsOut, split);
       if (consumed != nullptr) *consumed = 2 * unitsOut;
       return rc;
     }

@@ -12,8 +12,10 @@
 // targets *consumed (optional) receives the source units that went out: bytes
 // for ConvertCHAR, octets (always even for text targets) for ConvertWCHAR.
 // After SQL_SUCCESS_WITH_INFO with consumed < length, the next piece starts at
-// text + consumed with length - consumed. A wide target never receives half a
-// character or half a surrogate pair. Other targets report 0.
+// text + consumed with length - consumed. *split (optional, in/out) carries
+// the part of a character that an earlier call delivered when the buffer had
+// room for less than that character (see CopyOutWideToNarrow); the caller
+// keeps it between the calls of one value. Other targets report 0.
 #pragma once
 
 #include <cstdint>
@@ -25,11 +27,20 @@ namespace kx {
 
 int16_t ConvertCHAR(const char* text, uint64_t length, int64_t total, int32_t cType, void* target,
                     int64_t bufferLength, int64_t* outLen, int32_t* err, int32_t scale,
-                    int32_t precision, uint64_t* consumed = nullptr);
+                    int32_t precision, uint64_t* consumed = nullptr, uint32_t* split = nullptr);
 // length and total in octets of UTF-16.
 int16_t ConvertWCHAR(const char16_t* text, uint64_t length, int64_t total, int32_t cType,
                      void* target, int64_t bufferLength, int64_t* outLen, int32_t* err,
-                     int32_t scale, int32_t precision, uint64_t* consumed = nullptr);
+                     int32_t scale, int32_t precision, uint64_t* consumed = nullptr,
+                     uint32_t* split = nullptr);
+
+// Whether the text of an exact number (a NUMERIC, DECIMAL or BIGINT value:
+// sign, whole digits, fraction) keeps its sign and whole digits in a text
+// target of bufferLength bytes with its terminator. Only fraction digits may
+// be cut (01004); a target too short for the rest is 22003 with nothing
+// written. True for other targets and for a zero length (a length probe).
+// wide: text is UTF-16 and length counts its octets.
+bool WholeDigitsFit(const void* text, uint64_t length, bool wide, int32_t cType, int64_t bufferLength);
 
 // Integer text into [minimum, maximum]. An unsigned target passes 0 as its
 // minimum and its maximum as the same bit pattern (UINT32_MAX as -1). A

@@ -45,7 +45,7 @@ struct Plan {
 
 // One row's value as the block sees it.
 struct RowValue {
-  enum Kind { Value, Null, Empty, AtExec, Bad } kind;
+  enum Kind { Value, Null, Empty, AtExec, Bad, Default } kind;
   const unsigned char* data;
   int64_t length;
 };
@@ -73,6 +73,9 @@ RowValue ReadRow(const StmtRecord* stmt, const Plan& p, uint64_t row, bool colle
   int64_t indicator = 0;
   ExecParamRowCells(stmt, b, row, &length, &indicator);
   if (indicator == SQL_NULL_DATA) return {RowValue::Null, nullptr, 0};
+  // A default value exists for the arguments of procedure calls the database
+  // fills in itself; a driver that passes every marker on has none to use.
+  if (indicator == SQL_DEFAULT_PARAM || length == SQL_DEFAULT_PARAM) return {RowValue::Default, nullptr, 0};
   if (IsDataAtExec(length)) {
     if (!collected) return {RowValue::AtExec, nullptr, 0};
     const void* v = b->daeValues != nullptr && row < b->daeCount ? b->daeValues[row] : nullptr;
@@ -232,6 +235,7 @@ int PlanColumn(const StmtRecord* stmt, Plan* p, const std::vector<uint64_t>& row
   for (uint64_t r : rows) {
     const RowValue v = ReadRow(stmt, *p, r, collected);
     if (v.kind == RowValue::Bad) return KX_ERR_BAD_LENGTH;
+    if (v.kind == RowValue::Default) return KX_ERR_DEFAULT_PARAM;
     if (v.kind == RowValue::Empty) ++plain;
     if (v.kind != RowValue::Value) continue;
     ++values;
@@ -475,6 +479,9 @@ int BuildParamBlock(StmtRecord* stmt, uint16_t n, bool collected, ParamBlockResu
         case RowValue::Bad:
           FreeRowBlock(block);
           return KX_ERR_BAD_LENGTH;
+        case RowValue::Default:
+          FreeRowBlock(block);
+          return KX_ERR_DEFAULT_PARAM;
         case RowValue::Null:
           col->indicators[k] = RB_IND_NULL;
           continue;

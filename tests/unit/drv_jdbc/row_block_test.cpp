@@ -341,5 +341,31 @@ TEST(PackedRowBlock, TheRoomJDB_RowBlockKindGivesIsExactlyWhatFits) {
   }
 }
 
+
+TEST(PlainDecimalText, ExponentFormsAreWrittenOutWithTheirScale) {
+  struct Case {
+    const char* text;
+    bool rewritten;
+    const char* plain;
+  } cases[] = {
+      {"7.70E-23", true, "0.0000000000000000000000770"},
+      {"1E-8", true, "0.00000001"},
+      {"-1.5E+3", true, "-1500"},
+      {"1E+5", true, "100000"},
+      {"1.2345E+2", true, "123.45"},
+      {"0E-10", true, "0.0000000000"},
+      {"-0.5E-2", true, "-0.005"},
+      {"123.45", false, ""},
+      {"1E", false, ""},
+      {"abc", false, ""},
+      {"1.2.3E4", false, ""},
+  };
+  for (const Case& c : cases) {
+    std::string out = "untouched";
+    EXPECT_EQ(c.rewritten, JDB_PlainDecimalText(c.text, std::strlen(c.text), &out)) << c.text;
+    EXPECT_EQ(c.rewritten ? std::string(c.plain) : std::string("untouched"), out) << c.text;
+  }
+}
+
 }  // namespace
 }  // namespace kx

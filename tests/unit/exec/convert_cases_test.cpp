@@ -13,6 +13,7 @@
 #include "locale_guard.h"
 #include "odbc/ctypes.h"
 #include "odbc/exec/convert_number.h"
+#include "odbc/exec/convert_text.h"
 #include "util/errcodes.h"
 
 namespace kx::test {
@@ -411,6 +412,34 @@ TEST(NumericHelpers, PowerMagnitudeAndText) {
 
 INSTANTIATE_TEST_SUITE_P(Locales, ConversionCases, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "CommaDecimal" : "C"; });
+
+
+// An exact number's text in a text target: the sign and whole digits with
+// the terminator must fit; the fraction alone may be cut.
+TEST(WholeDigitsFit, OnlyTheFractionMayBeCut) {
+  const std::string n = "-123.45";
+  const std::vector<unsigned char> w = WideBytes(u"-123.45", false);
+  struct Case {
+    bool wide;
+    int32_t cType;
+    int64_t buffer;
+    bool fits;
+  } cases[] = {
+      {false, SQL_C_CHAR, 4, false}, {false, SQL_C_CHAR, 5, true},   {false, SQL_C_CHAR, 8, true},
+      {false, SQL_C_CHAR, 0, true},  {false, SQL_C_WCHAR, 8, false}, {false, SQL_C_WCHAR, 10, true},
+      {true, SQL_C_WCHAR, 9, false}, {true, SQL_C_WCHAR, 10, true},  {true, SQL_C_CHAR, 4, false},
+      {true, SQL_C_CHAR, 5, true},   {false, SQL_C_BINARY, 1, true}, {false, SQL_C_DOUBLE, 1, true},
+  };
+  for (const Case& c : cases) {
+    const void* text = c.wide ? static_cast<const void*>(w.data()) : static_cast<const void*>(n.data());
+    const uint64_t length = c.wide ? w.size() : n.size();
+    EXPECT_EQ(c.fits, WholeDigitsFit(text, length, c.wide, c.cType, c.buffer))
+        << (c.wide ? "wide" : "narrow") << " to " << c.cType << " in " << c.buffer;
+  }
+  const std::string integer = "1234567890123";
+  EXPECT_FALSE(WholeDigitsFit(integer.data(), integer.size(), false, SQL_C_CHAR, 13));
+  EXPECT_TRUE(WholeDigitsFit(integer.data(), integer.size(), false, SQL_C_CHAR, 14));
+}
 
 }  // namespace
 }  // namespace kx::test

@@ -258,17 +258,17 @@ struct Frame {
 
 }  // namespace
 
-Outcome DeliverView(const SourceView& v, int64_t total, const Request& r) {
+Outcome DeliverView(const SourceView& v, int64_t total, const Request& r, uint32_t* split) {
   Frame f(r.capacity);
   Outcome o;
   o.outLen = kUntouched;
   const auto* text = reinterpret_cast<const char*>(v.data);
   if (v.path == SourceView::TEXT) {
     o.rc = ConvertCHAR(text, v.length, total, r.cType, f.target(), r.bufferLength, &o.outLen, &o.err,
-                       r.scale, r.precision, &o.consumed);
+                       r.scale, r.precision, &o.consumed, split);
   } else if (v.path == SourceView::WIDE) {
     o.rc = ConvertWCHAR(reinterpret_cast<const char16_t*>(v.data), v.length, total, r.cType, f.target(),
-                        r.bufferLength, &o.outLen, &o.err, r.scale, r.precision, &o.consumed);
+                        r.bufferLength, &o.outLen, &o.err, r.scale, r.precision, &o.consumed, split);
   } else {
     o.rc = ConvertBINARY(v.data, v.length, total, r.cType, f.target(), r.bufferLength, &o.outLen, &o.err,
                          &o.consumed);

@@ -69,7 +69,9 @@ struct Request {
 Outcome Deliver(const Element& e, const Request& r);
 
 // The converter call on a source view (for pieces: a view of the rest).
-Outcome DeliverView(const SourceView& v, int64_t total, const Request& r);
+// split: the part of a character earlier pieces delivered (in/out), as a
+// caller reading a value in pieces keeps it.
+Outcome DeliverView(const SourceView& v, int64_t total, const Request& r, uint32_t* split = nullptr);
 
 // Bytes of a UTF-16 text, with or without its 16-bit terminator.
 std::vector<unsigned char> WideBytes(const std::u16string& s, bool terminate);

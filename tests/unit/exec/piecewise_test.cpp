@@ -61,7 +61,7 @@ std::vector<unsigned char> Written(const Outcome& o, int32_t cType, int64_t buff
 struct Combo {
   SourceView::Path path;
   int32_t cType;
-  int64_t minBuffer;  // the smallest buffer that always makes progress
+  int64_t minBuffer;  // the smallest buffer that has room for one unit of text
 };
 
 void CheckPiecewise(const std::vector<unsigned char>& value, const Combo& combo, std::mt19937& rng) {
@@ -76,17 +76,22 @@ void CheckPiecewise(const std::vector<unsigned char>& value, const Combo& combo,
 
   std::vector<unsigned char> joined;
   uint64_t offset = 0;
+  uint32_t split = 0;
   for (int call = 0;; ++call) {
     ASSERT_LT(call, 10000) << "no progress";
     const uint64_t rest = total - offset;
     const SourceView view{value.data() + offset, rest, combo.path};
     // What the rest of the value is, read whole: its length is what each
     // piece must report.
+    // less what earlier calls delivered of a character they split.
     const Outcome restWhole = DeliverView(view, static_cast<int64_t>(rest), whole);
     const int64_t b = combo.minBuffer + static_cast<int64_t>(rng() % 24);
-    const Outcome o = DeliverView(view, static_cast<int64_t>(rest), Request{combo.cType, b, static_cast<size_t>(b)});
+    const uint32_t splitBefore = split;
+    const Outcome o =
+        DeliverView(view, static_cast<int64_t>(rest), Request{combo.cType, b, static_cast<size_t>(b)}, &split);
     ASSERT_TRUE(o.canariesIntact);
-    ASSERT_EQ(o.outLen, restWhole.outLen);
+    const int64_t unit = combo.cType == SQL_C_WCHAR ? 2 : 1;
+    ASSERT_EQ(o.outLen, restWhole.outLen - unit * splitBefore);
     const std::vector<unsigned char> w = Written(o, combo.cType, b);
     joined.insert(joined.end(), w.begin(), w.end());
     if (o.rc == SQL_SUCCESS) {
@@ -95,7 +100,7 @@ void CheckPiecewise(const std::vector<unsigned char>& value, const Combo& combo,
     }
     ASSERT_EQ(o.rc, SQL_SUCCESS_WITH_INFO);
     ASSERT_EQ(o.err, KX_ERR_DATA_TRUNCATED);
-    ASSERT_GT(o.consumed, 0u);
+    ASSERT_TRUE(o.consumed > 0 || split > splitBefore) << "no progress";
     ASSERT_LT(o.consumed, rest);  // the rest never wraps
     offset += o.consumed;
   }
@@ -104,9 +109,9 @@ void CheckPiecewise(const std::vector<unsigned char>& value, const Combo& combo,
 
 TEST(Piecewise, PiecesConcatenateToTheWholeValue) {
   std::mt19937 rng(20261210);
-  const Combo narrow[] = {{SourceView::TEXT, SQL_C_CHAR, 2}, {SourceView::TEXT, SQL_C_WCHAR, 6},
+  const Combo narrow[] = {{SourceView::TEXT, SQL_C_CHAR, 2}, {SourceView::TEXT, SQL_C_WCHAR, 4},
                           {SourceView::TEXT, SQL_C_BINARY, 1}};
-  const Combo wide[] = {{SourceView::WIDE, SQL_C_CHAR, 5}, {SourceView::WIDE, SQL_C_WCHAR, 6},
+  const Combo wide[] = {{SourceView::WIDE, SQL_C_CHAR, 2}, {SourceView::WIDE, SQL_C_WCHAR, 4},
                         {SourceView::WIDE, SQL_C_BINARY, 1}};
   const Combo binary[] = {{SourceView::BINARY, SQL_C_CHAR, 3}, {SourceView::BINARY, SQL_C_WCHAR, 6},
                           {SourceView::BINARY, SQL_C_BINARY, 1}};
@@ -120,6 +125,51 @@ TEST(Piecewise, PiecesConcatenateToTheWholeValue) {
     const std::vector<unsigned char> bytes = RandomBytes(rng, chars);
     for (const Combo& c : binary) CheckPiecewise(bytes, c, rng);
     if (HasFatalFailure()) return;
+  }
+}
+
+// A buffer with room for one unit of text and a character longer than that:
+// every call delivers part of it, and the parts join to the value.
+TEST(Piecewise, ACharacterLongerThanTheRoomGoesOutInParts) {
+  const std::string u8 = "a\xF0\x9F\x98\x80" "b";
+  const std::vector<unsigned char> narrow(u8.begin(), u8.end());
+  const std::vector<unsigned char> wide = WideBytes(u"a\U0001F600b", false);
+  struct Case {
+    const char* name;
+    const std::vector<unsigned char>* value;
+    SourceView::Path path;
+    int32_t cType;
+    int64_t buffer;
+    std::vector<unsigned char> expected;
+    int calls;
+  } cases[] = {
+      {"wide to wide, 4 bytes", &wide, SourceView::WIDE, SQL_C_WCHAR, 4, WideBytes(u"a\U0001F600b", false), 4},
+      {"narrow to wide, 4 bytes", &narrow, SourceView::TEXT, SQL_C_WCHAR, 4, WideBytes(u"a\U0001F600b", false), 4},
+      {"wide to narrow, 2 bytes", &wide, SourceView::WIDE, SQL_C_CHAR, 2, narrow, 6},
+      {"wide to narrow, 3 bytes", &wide, SourceView::WIDE, SQL_C_CHAR, 3, narrow, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<unsigned char> joined;
+    uint64_t offset = 0;
+    uint32_t split = 0;
+    int calls = 0;
+    for (;; ++calls) {
+      ASSERT_LT(calls, 20) << "no progress";
+      const SourceView v{c.value->data() + offset, c.value->size() - offset, c.path};
+      const Outcome o = DeliverView(v, static_cast<int64_t>(v.length),
+                                    Request{c.cType, c.buffer, static_cast<size_t>(c.buffer)}, &split);
+      ASSERT_TRUE(o.canariesIntact);
+      const std::vector<unsigned char> w = Written(o, c.cType, c.buffer);
+      ASSERT_FALSE(w.empty());
+      joined.insert(joined.end(), w.begin(), w.end());
+      offset += o.consumed;
+      if (o.rc == SQL_SUCCESS) break;
+      ASSERT_EQ(o.rc, SQL_SUCCESS_WITH_INFO);
+    }
+    EXPECT_EQ(calls + 1, c.calls);
+    EXPECT_EQ(joined, c.expected);
+    EXPECT_EQ(offset, c.value->size());
   }
 }
 

@@ -11,6 +11,7 @@ import java.sql.Time;
 import java.sql.Timestamp;
 import java.time.LocalDate;
 import java.time.LocalDateTime;
+import java.time.LocalTime;
 
 /**
  * Adds a block of parameter rows to a PreparedStatement's batch in one call
@@ -127,7 +128,19 @@ public final class ParamBatch {
                     int h = in.getInt();
                     int m = in.getInt();
                     int s = in.getInt();
-                    ps.setTime(i, new Time(h, m, s));
+                    int nanos = in.getInt();
+                    // A LocalTime keeps the fraction and is a time without
+                    // zone; java.sql.Time has neither.
+                    boolean sent = false;
+                    try {
+                        ps.setObject(i, LocalTime.of(h, m, s, nanos));
+                        sent = true;
+                    } catch (Throwable refused) {
+                        // the java.sql road below
+                    }
+                    if (!sent) {
+                        ps.setTime(i, new Time(h, m, s));
+                    }
                     break;
                 }
                 case TIMESTAMP: {

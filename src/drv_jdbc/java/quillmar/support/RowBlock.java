@@ -69,6 +69,8 @@ public final class RowBlock implements Runnable, ThreadFactory {
     public static final int TEXT = 10;
     public static final int WIDE_TEXT = 11;
     public static final int BYTES = 12;
+    /** Added to TEXT or WIDE_TEXT: a decimal column, its text in plain form. */
+    public static final int DECIMAL = 0x100;
 
     /** The packed rows of the last block; bytes 0 to used - 1 hold them. */
     public byte[] buf;
@@ -524,8 +526,38 @@ public final class RowBlock implements Runnable, ThreadFactory {
         view.putInt(at + 13, nanos);
     }
 
+    /** Decimal text without an exponent (a driver's binary transfer gives one). */
+    private static String plainDecimal(String s) {
+        if (s == null || (s.indexOf('E') < 0 && s.indexOf('e') < 0)) {
+            return s;
+        }
+        try {
+            return new java.math.BigDecimal(s.trim()).toPlainString();
+        } catch (NumberFormatException notANumber) {
+            return s;
+        }
+    }
+
     private void readValue(ResultSet rs, int i, int kind, int room) throws Exception {
         switch (kind) {
+            case TEXT | DECIMAL: {
+                String s = plainDecimal(rs.getString(i));
+                if (s == null) {
+                    nullValue();
+                } else {
+                    putText(s, room);
+                }
+                return;
+            }
+            case WIDE_TEXT | DECIMAL: {
+                String s = plainDecimal(rs.getString(i));
+                if (s == null) {
+                    nullValue();
+                } else {
+                    putWide(s, room);
+                }
+                return;
+            }
             case BOOLEAN: {
                 boolean v = rs.getBoolean(i);
                 int at = fixedValue(rs, 1);

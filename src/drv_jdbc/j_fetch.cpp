@@ -183,6 +183,16 @@ int PlainDecimalElement(RowBufferColumn* col, int32_t r) {
     RB_SetPtrValue(e, RBPtrValue{static_cast<uint32_t>(plain.size()), block});
     return 0;
   }
+  // A plain form longer than the element (1E+309 where the column was
+  // described with one digit) would be cut into another number: the exact
+  // text with its exponent stays instead.
+  const bool wideElement = col->type != RBT_CHAR && col->type != RBT_CHAR_NTS &&
+                           col->type != RBT_CHAR_LEN1 && col->type != RBT_CHAR_LEN2 &&
+                           col->type != RBT_CHAR_LEN4;
+  const bool terminated = col->type == RBT_CHAR || col->type == RBT_CHAR_NTS ||
+                          col->type == RBT_WCHAR || col->type == RBT_WCHAR_NTS;
+  const size_t units = (w - head) / (wideElement ? 2 : 1);
+  if (plain.size() + (terminated ? 1 : 0) > units) return 0;
   switch (col->type) {
     case RBT_CHAR: case RBT_CHAR_NTS: {
       const size_t n = std::min<size_t>(plain.size(), w > 0 ? w - 1 : 0);

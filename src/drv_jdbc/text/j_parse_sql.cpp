@@ -597,11 +597,10 @@ bool StartsWithRowsKeyword(const char* s) {
   }
   for (const char* word : {"SELECT", "WITH", "VALUES", "TABLE", "SHOW", "EXPLAIN", "CALL"}) {
     const size_t n = strlen(word);
+    // The word first: only a text that holds it has a character after it.
+    if (strncasecmp(s + i, word, n) != 0) continue;
     const unsigned char after = static_cast<unsigned char>(s[i + n]);
-    const bool ends = after == '\0' || isspace(after) || (ispunct(after) && after != '_' && after != '$');
-    if (strncasecmp(s + i, word, n) == 0 && ends) {
-      return true;
-    }
+    if (after == '\0' || isspace(after) || (ispunct(after) && after != '_' && after != '$')) return true;
   }
   return false;
 }

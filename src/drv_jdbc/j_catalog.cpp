@@ -30,6 +30,20 @@ namespace kx {
 
 namespace {
 
+// A catalog answer the agent built from a JDBC result it read whole: the
+// result set is closed (its rows are kept), or on failure everything goes.
+int FinishRowsReadAhead(JStmt* s, int status) {
+  if (status == 0 && s->resultSet != nullptr) {
+    JC_ResultSet_close(s, s->resultSet);
+    JC_ClearException(s->jni);
+    JDB_MsgFreeList(&s->msgs);
+    s->jni->DeleteGlobalRef(s->resultSet);
+    s->resultSet = nullptr;
+  }
+  if (status != 0) JDB_StmtCloseResults(s);
+  return status;
+}
+
 // Column classes of the catalog layouts.
 enum ColClass : char {
   kText128 = 'T',
@@ -520,15 +534,7 @@ int32_t DRV_DDProcedures(AgentHandle h, const char* catalog, const char* schema,
   } catch (const std::bad_alloc&) {
     status = KX_ERR_NOMEM;
   }
-  if (status == 0 && s->resultSet != nullptr) {
-    JC_ResultSet_close(s, s->resultSet);
-    JC_ClearException(s->jni);
-    JDB_MsgFreeList(&s->msgs);
-    s->jni->DeleteGlobalRef(s->resultSet);
-    s->resultSet = nullptr;
-  }
-  if (status != 0) JDB_StmtCloseResults(s);
-  return status;
+  return FinishRowsReadAhead(s, status);
 }
 
 int32_t DRV_DDSpecialColumns(AgentHandle h, const char* catalog, const char* schema,
@@ -682,15 +688,7 @@ int32_t DRV_DDTypeInfo(AgentHandle h, int16_t sqlType) {
   } catch (const std::bad_alloc&) {
     status = KX_ERR_NOMEM;
   }
-  if (status == 0 && s->resultSet != nullptr) {
-    JC_ResultSet_close(s, s->resultSet);
-    JC_ClearException(s->jni);
-    JDB_MsgFreeList(&s->msgs);
-    s->jni->DeleteGlobalRef(s->resultSet);
-    s->resultSet = nullptr;
-  }
-  if (status != 0) JDB_StmtCloseResults(s);
-  return status;
+  return FinishRowsReadAhead(s, status);
 }
 
 }  // namespace kx

@@ -1049,17 +1049,6 @@ std::string CellAscii(const RowBuffer* out, int c, int32_t r) {
 
 bool CellPresent(const RowBuffer* out, int c) { return c >= 1 && c <= out->colCount; }
 
-// The numbers, whose columns have a radix.
-bool IsNumberType(int32_t t) {
-  switch (t) {
-    case SQL_TINYINT: case SQL_SMALLINT: case SQL_INTEGER: case SQL_BIGINT: case SQL_REAL:
-    case SQL_FLOAT: case SQL_DOUBLE: case SQL_NUMERIC: case SQL_DECIMAL:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // The types whose columns have decimal digits: the exact numbers (their
 // scale) and the types with seconds (their fraction digits).
 bool HasDecimalDigits(int32_t t) {
@@ -1190,7 +1179,7 @@ void JDB_FixCatalogType(int32_t jet, RowBuffer* out, const CatalogTypeCols& cols
   } else if (JDB_FixedColumnSize(to) > 0) {
     setInt(cols.digits, 0);
   }
-  if (IsNumberType(to)) setInt(cols.radix, 10);
+  if (JDB_IsNumberType(to)) setInt(cols.radix, 10);
   else setNull(cols.radix);
   const int32_t octets = JDB_TransferOctetLength(to, size);
   if (octets < 0) setNull(cols.bufferLength);

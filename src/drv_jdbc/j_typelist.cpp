@@ -84,16 +84,6 @@ bool Listed(int32_t t) {
   }
 }
 
-bool Numeric(int32_t t) {
-  switch (t) {
-    case SQL_TINYINT: case SQL_SMALLINT: case SQL_INTEGER: case SQL_BIGINT: case SQL_REAL:
-    case SQL_FLOAT: case SQL_DOUBLE: case SQL_NUMERIC: case SQL_DECIMAL:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool TextLike(int32_t t) {
   switch (t) {
     case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR:
@@ -140,6 +130,17 @@ struct Candidate {
 };
 
 }  // namespace
+
+bool JDB_IsNumberType(int32_t t) {
+  switch (t) {
+    case SQL_TINYINT: case SQL_SMALLINT: case SQL_INTEGER: case SQL_BIGINT: case SQL_REAL:
+    case SQL_FLOAT: case SQL_DOUBLE: case SQL_NUMERIC: case SQL_DECIMAL:
+      return true;
+    default:
+      return false;
+  }
+}
+
 
 bool JDB_IsUuidTypeName(const char* name) { return NameIs(name, "uuid"); }
 
@@ -218,7 +219,7 @@ std::vector<TypeListRow> JDB_OdbcTypeList(const std::vector<TypeListRow>& jdbcRo
         !r[TL_COLUMN_SIZE].isNull && r[TL_COLUMN_SIZE].number > static_cast<int32_t>(JDB_LONG_LIMIT)) {
       SetNumber(&r[TL_COLUMN_SIZE], static_cast<int32_t>(JDB_LONG_LIMIT));
     }
-    if (!Numeric(code)) {
+    if (!JDB_IsNumberType(code)) {
       // Attributes of numbers only (PostgreSQL fills them for every type).
       r[TL_UNSIGNED_ATTRIBUTE] = TypeListCell{};
       r[TL_NUM_PREC_RADIX] = TypeListCell{};

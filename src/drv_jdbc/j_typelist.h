@@ -54,6 +54,9 @@ struct TypeListOptions {
   int32_t filter = 0;  // the one ODBC type asked for (dates as 9 to 11); 0 for all
 };
 
+// The numeric SQL types: their columns have a radix.
+bool JDB_IsNumberType(int32_t t);
+
 // The ODBC type list from the JDBC rows (DATA_TYPE as JDBC codes). Rows
 // whose type ODBC has no code for are left out, and a type is listed once
 // under each code; dates keep the codes 9 to 11 (the fetch gives ODBC 3

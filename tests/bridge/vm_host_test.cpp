@@ -193,7 +193,8 @@ std::string VmInputArguments(JNIEnv* env) {
 // The child of the death tests below: starts the VM in a fresh process with
 // the given user options and exits with 0 when the host's settings survived
 // it, the young generation is bounded exactly when the user left it alone and
-// the serial collector chosen exactly when the user chose none.
+// the serial collector chosen exactly when the user chose none, and the
+// performance counters off.
 [[noreturn]] void StartVmInFreshProcess(const char* userOptions, bool expectBound, bool expectSerial) {
   const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1};
   for (int s : signals) std::signal(s, Marker);
@@ -234,6 +235,8 @@ std::string VmInputArguments(JNIEnv* env) {
   if (args.empty()) std::_Exit(14);
   if ((args.find("-XX:MaxNewSize=64m") != std::string::npos) != expectBound) std::_Exit(15);
   if ((args.find("-XX:+UseSerialGC") != std::string::npos) != expectSerial) std::_Exit(16);
+  // No performance-counter file in the temporary directory for each host.
+  if (args.find("-XX:-UsePerfData") == std::string::npos) std::_Exit(17);
   std::_Exit(0);
 }
 

@@ -167,7 +167,8 @@ awk '
       for (i = 1; i <= 2; ++i) { ratio(who[i], work, base, 1); ratio(who[i], work, "jdbc", 1) }
       if (work ~ /rowset|static/) for (i = 1; i <= 2; ++i) ratio(who[i], work, "native_df", 1)
       if (work ~ /keyset/) for (i = 1; i <= 2; ++i) ratio(who[i], work, "native_ks", 1)
-      if (work ~ /fetch|getdata|rowset|static|keyset/) {
+      # Every work, the inserts too: their peak RSS is measured as well.
+      {
         printf "%s: peak RSS, MiB\n", titles[w]
         for (i = 1; i <= 6; ++i) row(who[i], work, "rss")
         # Less sensitive to a busy machine than the elapsed time.

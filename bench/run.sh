@@ -85,9 +85,9 @@ EOF
 
 results=$work/results.txt
 : > "$results"
-# The young-generation bound and the collector the driver gives its own VM, so that plain JDBC
+# The young-generation bound, compiler threads and collector the driver gives its own VM, so that plain JDBC
 # and the driver differ only in the road between JDBC and the application.
-jdbc() { "$JAVA_HOME/bin/java" -XX:MaxNewSize=64m -XX:+UseSerialGC -cp "/usr/share/java/postgresql.jar:$work/classes" JdbcBench "$@"; }
+jdbc() { "$JAVA_HOME/bin/java" -XX:MaxNewSize=16m -XX:CICompilerCount=2 -XX:+UseSerialGC -cp "/usr/share/java/postgresql.jar:$work/classes" JdbcBench "$@"; }
 odbc() { "$KX_BUILD/bench/odbc_bench" "$@" | grep '^RESULT'; }
 for run in $(seq 1 "$repeat"); do
   kx_log "run $run of $repeat (load average $(cut -d' ' -f1-3 /proc/loadavg))"
@@ -167,7 +167,8 @@ awk '
       for (i = 1; i <= 2; ++i) { ratio(who[i], work, base, 1); ratio(who[i], work, "jdbc", 1) }
       if (work ~ /rowset|static/) for (i = 1; i <= 2; ++i) ratio(who[i], work, "native_df", 1)
       if (work ~ /keyset/) for (i = 1; i <= 2; ++i) ratio(who[i], work, "native_ks", 1)
-      if (work ~ /fetch|getdata|rowset|static|keyset/) {
+      # Every work, the inserts too: their peak RSS is measured as well.
+      {
         printf "%s: peak RSS, MiB\n", titles[w]
         for (i = 1; i <= 6; ++i) row(who[i], work, "rss")
         # Less sensitive to a busy machine than the elapsed time.

@@ -240,10 +240,13 @@ int PrepareByKey(ScsCursor* c, int32_t groups) {
   if (c->byKeyGroups == groups && (c->flags2 & SCSQ_ROWSBYKEYS) != 0 && locking == preparedLocking) return 0;
   KS_REC* ks = c->keyset;
   const char quote = SCS_IdentRules(c).quote;
+  // The key predicate comes last: the statement is not analysed again after
+  // it, so a row-value list the parser does not read never reaches it.
+  const bool rowValues = c->connInfo != nullptr && c->connInfo->rowValueIn != 0;
   int rc = scs_p_Analyse(&c->valuesAn, c->text);
-  if (rc == 0) rc = KS_MakeKeyWhere(&c->valuesAn, ks, quote, groups);
-  if (rc == 0) rc = scs_p_Analyse(&c->valuesAn, c->valuesAn.sql);
   if (rc == 0) rc = KS_AppendKeysToSelList(&c->valuesAn, ks, quote);
+  if (rc == 0) rc = scs_p_Analyse(&c->valuesAn, c->valuesAn.sql);
+  if (rc == 0) rc = KS_MakeKeyWhere(&c->valuesAn, ks, quote, groups, rowValues);
   if (rc == 0 && locking) {
     const std::string text = std::string(c->valuesAn.sql) + " FOR UPDATE";
     char* copy = strdup(text.c_str());
@@ -262,6 +265,12 @@ int PrepareByKey(ScsCursor* c, int32_t groups) {
   LogDebug("by-key query: %s", c->valuesAn.sql);
   rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, c->valuesStmt, c->valuesAn.sql);
   if (rc != 0) return rc;
+  // A batch finds at most one row a key: the agent need not read on for
+  // rows that cannot come (reading ahead of a batch's rows costs the agent
+  // a thread hand-off and a buffer for every rowset). A connection's own
+  // lower row limit stays (the agent answers 01S02 and keeps it).
+  const int32_t most = groups;
+  AgentCall(Agent(), &AgentOps::DRV_SetProperty, c->valuesStmt, AP_STMT_MAX_ROWS, static_cast<const void*>(&most));
   // Descriptions of the markers: the keys of each group, then the
   // application's own.
   const int32_t k = KS_KeyCount(ks);
@@ -352,23 +361,45 @@ int SCS_MarkMissingRows(RowBuffer* rows, const RowBuffer* keys, int32_t first, i
   // columns the rows are ordered by, so the order of the rows says nothing.
   std::vector<int32_t> at(static_cast<size_t>(count), -1);
   std::vector<bool> used(static_cast<size_t>(rows->rowCount), false);
+  auto carries = [&](int32_t i, int32_t kr) {
+    for (uint16_t k = 0; k < keyCols; ++k) {
+      if (!SameValue(&keys->columns[k], kr, &rows->columns[hidden + k], i)) return false;
+    }
+    return true;
+  };
+  // Mostly the rows come in the keys' order: the row after the last one
+  // placed is tried first, every other one only when it does not match.
+  int32_t next = 0;
+  bool inPlace = rows->rowCount == count;
   for (int32_t j = 0; j < count; ++j) {
     const int32_t kr = first - windowStart + j;
-    for (int32_t i = 0; i < rows->rowCount && at[static_cast<size_t>(j)] < 0; ++i) {
-      if (used[static_cast<size_t>(i)]) continue;
-      bool equal = true;
-      for (uint16_t k = 0; k < keyCols && equal; ++k) {
-        equal = SameValue(&keys->columns[k], kr, &rows->columns[hidden + k], i);
-      }
-      if (equal) {
-        at[static_cast<size_t>(j)] = i;
-        used[static_cast<size_t>(i)] = true;
-      }
+    int32_t found = -1;
+    if (next < rows->rowCount && !used[static_cast<size_t>(next)] && carries(next, kr)) found = next;
+    for (int32_t i = 0; found < 0 && i < rows->rowCount; ++i) {
+      if (!used[static_cast<size_t>(i)] && carries(i, kr)) found = i;
     }
+    if (found < 0) {
+      inPlace = false;
+      continue;
+    }
+    at[static_cast<size_t>(j)] = found;
+    used[static_cast<size_t>(found)] = true;
+    next = found + 1;
+    if (found != j) inPlace = false;
   }
   for (uint16_t k = 0; k < keyCols; ++k) {
     const int rc = RB_DeleteCol(rows, static_cast<uint16_t>(rows->colCount - 1));
     if (rc != 0) return rc;
+  }
+  if (inPlace) {
+    // Every row is already where its key is: the rows become the result
+    // as they are (the caller's buffer is left empty).
+    auto* whole = static_cast<RowBuffer*>(std::malloc(sizeof(RowBuffer)));
+    if (whole == nullptr) return KX_ERR_NOMEM;
+    *whole = *rows;
+    *rows = RowBuffer{};
+    *placed = whole;
+    return 0;
   }
   RowBuffer* out = nullptr;
   int rc = RB_CloneEmpty(&out, rows, count > 0 ? count : 1);

@@ -5,6 +5,7 @@
 #include "drv_jdbc/j_agent.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_conn.h"
+#include "drv_jdbc/j_exec.h"
 #include "drv_jdbc/j_fetch.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_wrap_util.h"
@@ -22,10 +23,12 @@ JMethod mStreamRollback{"java/sql/Connection", "rollback", "()V"};
 // Whether s's query may run inside a transaction of its own without the
 // application seeing it: a plain query (no row locks, which would be held
 // to the end of the result; no procedure) with one execution, through a
-// forward-only cursor, on PostgreSQL's driver outside distributed
-// transactions, whose rows the packed reader can hold once another call
-// needs the connection. Serializable isolation is left alone: its read
-// locks would last as long as the result stays open.
+// forward-only cursor or a static one (the cursor layer reads its result
+// whole at once), on PostgreSQL's driver outside distributed transactions,
+// whose rows the packed reader can hold once another call needs the
+// connection. Serializable isolation is left alone: its read locks would
+// last as long as the result stays open. A row limit within one round
+// trip's rows (the cursor layer's reads by key) gains nothing from it.
 bool StreamFits(JStmt* s) {
   const JConn* c = s->conn;
   if (JDB_ConnDialect(c) != PSQL_DIALECT_POSTGRES || c->xaConn != nullptr || c->streaming != nullptr ||
@@ -33,9 +36,11 @@ bool StreamFits(JStmt* s) {
     return false;
   }
   if (s->parsed.kind != PSQL_KIND_SELECT || (s->parsed.flags & (PSQL_LOCKS_ROWS | PSQL_CALL)) != 0 ||
-      (s->flags & JS_CALL) != 0 || s->cursor.cursorType != SQL_CURSOR_FORWARD_ONLY) {
+      (s->flags & JS_CALL) != 0 ||
+      (s->cursor.cursorType != SQL_CURSOR_FORWARD_ONLY && s->cursor.cursorType != SQL_CURSOR_STATIC)) {
     return false;
   }
+  if (s->maxRows > 0 && s->maxRows <= JDB_FETCH_ROWS) return false;
   if (s->paramCount > 0 && s->paramRows != nullptr && s->paramRows->rowCount != 1) return false;
   return JDB_RowsDrainable(s);
 }

@@ -210,6 +210,26 @@ TEST_P(PgAutocommitStream, ResultClosedOrFreedEarlyEndsItsTransaction) {
   EXPECT_EQ(Autocommit(), SQL_AUTOCOMMIT_ON);
 }
 
+// A static cursor's result is read into the cursor's own store, in blocks
+// too: once it is read to its end nothing is left open, and it scrolls.
+TEST_P(PgAutocommitStream, StaticCursorScrollsWithNothingLeftOpen) {
+  ResetStmt();
+  Attr(stmt_, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_STATIC);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT g, CAST('row ' || g AS VARCHAR(40)) FROM generate_series(1, " +
+                                   std::to_string(kRows) + ") AS g"));
+  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, &id_, 0, nullptr));
+  KX_STMT_OK(SQLBindCol(stmt_, 2, SQL_C_CHAR, name_, sizeof name_, nullptr));
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
+  EXPECT_EQ(id_, kRows);
+  EXPECT_EQ(Transaction(), "none");
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 12345));
+  EXPECT_EQ(id_, 12345);
+  EXPECT_EQ(std::string(name_), "row 12345");
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+  EXPECT_EQ(id_, 1);
+  EXPECT_EQ(Autocommit(), SQL_AUTOCOMMIT_ON);
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, PgAutocommitStream, ::testing::Values(kRoads[2], kRoads[3]),
                          [](const auto& info) { return std::string(info.param.name); });
 

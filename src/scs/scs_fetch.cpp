@@ -875,15 +875,18 @@ int scs_p_ReadKeyRows(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_
     RB_Free(&fetched);
     return KX_ERR_GENERAL;
   }
+  // One status for each of the n keys, not for every key before them: the
+  // keys are those from key row `first` on (a window start of -first puts
+  // the statuses at 0 and the key rows at first).
   std::vector<int16_t> gone;
   try {
-    gone.assign(static_cast<size_t>(first + n), 0);
+    gone.assign(static_cast<size_t>(n > 0 ? n : 1), 0);
   } catch (const std::bad_alloc&) {
     rc = KX_ERR_NOMEM;
   }
-  if (rc == 0) rc = SCS_MarkMissingRows(&fetched, keys, first, 0, n, static_cast<uint16_t>(k), gone.data(), placed);
+  if (rc == 0) rc = SCS_MarkMissingRows(&fetched, keys, 0, -first, n, static_cast<uint16_t>(k), gone.data(), placed);
   if (rc == 0 && missing != nullptr) {
-    for (int32_t j = 0; j < n; ++j) missing[j] = gone[static_cast<size_t>(first + j)] == SCS_ROW_DELETED ? 1 : 0;
+    for (int32_t j = 0; j < n; ++j) missing[j] = gone[static_cast<size_t>(j)] == SCS_ROW_DELETED ? 1 : 0;
   }
   RB_Free(&fetched);
   return rc;

@@ -402,6 +402,7 @@ void JDB_FreeColumns(JStmt* s) {
 void JDB_StmtCloseResults(JStmt* s) {
   s->flags &= static_cast<uint16_t>(~(JS_RESULTS | JS_END | JS_RSOPEN));
   s->rowsFetched = 0;
+  JDB_DropDeferredFailure(s);
   s->redirectCol = -1;
   s->catalogKind = 0;
   s->columnCap = -1;
@@ -469,6 +470,7 @@ void JDB_StmtDestroy(JStmt* s) {
   if (s->legacyTemporalOf != nullptr && s->jni != nullptr) s->jni->DeleteWeakGlobalRef(s->legacyTemporalOf);
   s->legacyTemporalOf = nullptr;
   JDB_MsgFreeList(&s->msgs);
+  JDB_MsgFreeList(&s->deferredMsgs);
   delete s;
 }
 

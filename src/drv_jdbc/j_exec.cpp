@@ -492,6 +492,7 @@ int32_t DRV_MoreResults(AgentHandle h) {
   }
   s->flags &= static_cast<uint16_t>(~JS_RSOPEN);
   s->rowsFetched = 0;
+  JDB_DropDeferredFailure(s);
   s->changedRows = 0;
   if (more) {
     jobject rs = nullptr;

@@ -1352,16 +1352,57 @@ int32_t StreamAfterBlock(JStmt* s, int32_t status, bool limitReached) {
 
 }  // namespace
 
+void JDB_DropDeferredFailure(JStmt* s) {
+  s->deferredStatus = 0;
+  JDB_MsgFreeList(&s->deferredMsgs);
+}
+
+namespace {
+
+// Keeps a failure that came after rows of the block for the next block.
+int32_t DeferFailure(JStmt* s, int32_t status) {
+  JDB_DropDeferredFailure(s);
+  s->deferredStatus = status;
+  s->deferredMsgs = s->msgs;
+  s->msgs = AgentMsgList{};
+  return 0;
+}
+
+// The failure kept for this block: no rows, the failure's status and messages.
+int32_t TakeDeferredFailure(JStmt* s, RowBuffer* out) {
+  const int32_t status = s->deferredStatus;
+  s->deferredStatus = 0;
+  JDB_MsgFreeList(&s->msgs);
+  s->msgs = s->deferredMsgs;
+  s->deferredMsgs = AgentMsgList{};
+  s->rowCount = 0;
+  const int init = RB_InitColumns(out, 0);
+  return init != 0 ? init : status;
+}
+
+int32_t FetchBlockNow(JStmt* s, uint16_t wanted, RowBuffer* out);
+
+}  // namespace
+
 int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
   if (out == nullptr) return KX_ERR_BAD_ARGUMENT;
+  if (s->deferredStatus != 0) return TakeDeferredFailure(s, out);
+  const int32_t status = FetchBlockNow(s, wanted, out);
+  if (status != 0 && (s->flags & JS_CALL) == 0 && s->rowCount > 0) return DeferFailure(s, status);
+  return status;
+}
+
+namespace {
+
+int32_t FetchBlockNow(JStmt* s, uint16_t wanted, RowBuffer* out) {
   s->rowCount = 0;
   if ((s->flags & JS_RESULTS) == 0) return KX_ERR_SEQUENCE;
   JFrame frame(s->jni, JDB_FRAME_LARGE);
   if (!frame.ok()) return KX_ERR_NOMEM;
   if ((s->flags & JS_CALL) != 0 && wanted == 0) {
-    JDB_PauseReadAheads(h, false);  // the output parameters come from the statement itself
+    JDB_PauseReadAheads(s->handle, false);  // the output parameters come from the statement itself
     int status = fetchCallProc(s, out);
     s->flags |= JS_END;
     return status;
@@ -1439,6 +1480,8 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   s->rowsFetched += delivered;
   return StreamAfterBlock(s, status, s->maxRows > 0 && s->rowsFetched >= s->maxRows);
 }
+
+}  // namespace
 
 uint32_t JDB_OutputStorageOf(int32_t jdbcType) {
   switch (jdbcType) {

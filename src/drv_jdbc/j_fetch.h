@@ -44,6 +44,9 @@ bool JDB_RowsDrainable(JStmt* s);
 // result read to its end.
 int JDB_DrainRows(JStmt* s);
 
+// Forgets a failure kept for s's next block (the result is closed or left).
+void JDB_DropDeferredFailure(JStmt* s);
+
 // Catalog kinds of a result (JStmt::catalogKind).
 constexpr int32_t JDB_CAT_TYPEINFO = 1;
 constexpr int32_t JDB_CAT_PROCCOLUMNS = 2;

@@ -191,6 +191,11 @@ struct JStmt {
   std::atomic<bool> cancelAsked;
   // Listed in conn->readAheads (guarded by its readAheadLock).
   bool readAheadListed;
+  // A failure met after some rows of a block were read: those rows go out
+  // first, and the failure (its status and messages) with the next block,
+  // so that an application stopping at the error has every row before it.
+  int32_t deferredStatus = 0;
+  AgentMsgList deferredMsgs{};
 };
 
 // JStmt flags.

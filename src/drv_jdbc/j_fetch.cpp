@@ -986,7 +986,6 @@ int32_t FetchTypeList(JStmt* s, RowBuffer* out, int32_t n) {
   }
   if (s->typeRowNext >= s->typeRows.size()) s->flags |= JS_END;
   out->rowCount = delivered;
-  s->rowCount = delivered;
   s->rowsFetched += delivered;
   return 0;
 }
@@ -1247,7 +1246,6 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
   if (out == nullptr) return KX_ERR_BAD_ARGUMENT;
-  s->rowCount = 0;
   if ((s->flags & JS_RESULTS) == 0) return KX_ERR_SEQUENCE;
   JFrame frame(s->jni, JDB_FRAME_LARGE);
   if (!frame.ok()) return KX_ERR_NOMEM;
@@ -1283,7 +1281,6 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
     const int rc = ReadBlock(s, out, n, &got);
     if (rc != kBlockNotTaken) {
       out->rowCount = got;
-      s->rowCount = got;
       s->rowsFetched += got;
       return rc;
     }
@@ -1324,7 +1321,6 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
     ++delivered;
   }
   out->rowCount = delivered;
-  s->rowCount = delivered;
   s->rowsFetched += delivered;
   return status;
 }

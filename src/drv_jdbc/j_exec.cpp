@@ -18,6 +18,7 @@
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_fetch.h"
 #include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_meta.h"
 #include "drv_jdbc/j_params.h"
 #include "drv_jdbc/j_serv.h"
@@ -329,7 +330,9 @@ int SettleReturnType(JStmt* s) {
   if (meta != nullptr) s->jni->DeleteLocalRef(meta);
   JC_ClearException(s->jni);
   JDB_MsgFreeList(&s->msgs);
-  if (!known || JDB_OutputStorageOf(type) == RBT_NONE) return 0;
+  // A decimal is read as the number it is and written out as text.
+  const bool decimal = type == JT_NUMERIC || type == JT_DECIMAL;
+  if (!known || (JDB_OutputStorageOf(type) == RBT_NONE && !decimal)) return 0;
   s->returnJdbcType = type;
   return JC_CallableStatement_registerOutParameter(s, s->stmt, 1, type);
 }

@@ -1411,15 +1411,50 @@ int JDB_CopyParamRows(const JStmt* s, RowBuffer* out, const RowBuffer* src) {
   return 0;
 }
 
+// A decimal output into text storage: read as the number it was registered
+// as, written out in plain form. -1: not such an output (read as any other).
+int ReadDecimalOutput(JStmt* s, int p, RowBufferColumn* col) {
+  const int32_t jdbcType = JDB_OutputJdbcType(s, p);
+  if ((jdbcType != JT_NUMERIC && jdbcType != JT_DECIMAL) ||
+      (col->type != RBT_CHAR_PTR && col->type != RBT_WCHAR_PTR)) {
+    return -1;
+  }
+  std::string text;
+  bool isNull = true;
+  if (int status = JC_CallableStatement_getDecimalText(s, s->stmt, p + 1, &text, &isNull); status != 0) {
+    return status;
+  }
+  unsigned char* e = RB_Element(col, 0);
+  col->indicators[0] = isNull ? RB_IND_NULL : RB_IND_DATA;
+  if (isNull) return 0;
+  const size_t unit = col->type == RBT_WCHAR_PTR ? 2 : 1;
+  auto* block = static_cast<unsigned char*>(std::malloc((text.size() + 1) * unit));
+  if (block == nullptr) return KX_ERR_NOMEM;
+  for (size_t k = 0; k <= text.size(); ++k) {
+    const char16_t u = k < text.size() ? static_cast<char16_t>(text[k]) : 0;
+    if (unit == 2) {
+      std::memcpy(block + 2 * k, &u, 2);
+    } else {
+      block[k] = static_cast<unsigned char>(u);
+    }
+  }
+  std::free(RB_GetPtrValue(e).block);
+  RB_SetPtrValue(e, RBPtrValue{static_cast<uint32_t>(text.size()), block});
+  return 0;
+}
+
 int fetchCallProc(JStmt* s, RowBuffer* out) {
   if (s->paramRows == nullptr) return RB_InitColumns(out, 0);
   if (int status = JDB_CopyParamRows(s, out, s->paramRows); status != 0) return status;
   if (out->rowCount == 0) return 0;
   for (uint16_t p = 0; p < out->colCount; ++p) {
     if (JDB_ParamDirection(s, p) == 1) continue;
-    int rc = ReadValue(s, kCallable, s->stmt, p + 1, &out->columns[p], 0);
-    const int32_t t = JDB_ParamSqlType(s, p);
-    if (rc == 0 && (t == SQL_NUMERIC || t == SQL_DECIMAL)) rc = PlainDecimalElement(&out->columns[p], 0);
+    int rc = ReadDecimalOutput(s, p, &out->columns[p]);
+    if (rc < 0) {
+      rc = ReadValue(s, kCallable, s->stmt, p + 1, &out->columns[p], 0);
+      const int32_t t = JDB_ParamSqlType(s, p);
+      if (rc == 0 && (t == SQL_NUMERIC || t == SQL_DECIMAL)) rc = PlainDecimalElement(&out->columns[p], 0);
+    }
     if (rc < 0) {
       LogAt(LOG_ERROR, __FILE__, __LINE__, "Unknown type = %u in fetchCallProc",
             out->columns[p].type);

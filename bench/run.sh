@@ -85,9 +85,9 @@ EOF
 
 results=$work/results.txt
 : > "$results"
-# The young-generation bound and the collector the driver gives its own VM, so that plain JDBC
+# The young-generation bound, compiler threads and collector the driver gives its own VM, so that plain JDBC
 # and the driver differ only in the road between JDBC and the application.
-jdbc() { "$JAVA_HOME/bin/java" -XX:MaxNewSize=64m -XX:+UseSerialGC -cp "/usr/share/java/postgresql.jar:$work/classes" JdbcBench "$@"; }
+jdbc() { "$JAVA_HOME/bin/java" -XX:MaxNewSize=16m -XX:CICompilerCount=2 -XX:+UseSerialGC -cp "/usr/share/java/postgresql.jar:$work/classes" JdbcBench "$@"; }
 odbc() { "$KX_BUILD/bench/odbc_bench" "$@" | grep '^RESULT'; }
 for run in $(seq 1 "$repeat"); do
   kx_log "run $run of $repeat (load average $(cut -d' ' -f1-3 /proc/loadavg))"

@@ -72,6 +72,10 @@ constexpr AgentPropertyId AP_CONN_MULTI_ACTIVE_STMTS = 0x22010016;
 // 1 when the connection to the database is lost: a connection-class failure
 // was seen on it, or a short check finds it closed or unusable; else 0.
 constexpr AgentPropertyId AP_CONN_DEAD = 0x22010019;
+// 1 when the database compares row values in an IN list,
+// (a, b) IN ((?, ?), (?, ?)); else 0 (the cursor layer then writes such a
+// match as OR-ed groups of equalities).
+constexpr AgentPropertyId AP_CONN_ROW_VALUE_IN = 0x2201001a;
 // text: the connection's current schema (where unqualified names resolve)
 constexpr AgentPropertyId AP_CONN_SCHEMA = 0x21010017;
 constexpr AgentPropertyId AP_CONN_AUTOCOMMIT = 0x22030000;

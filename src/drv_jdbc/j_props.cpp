@@ -7,11 +7,13 @@
 #include "agent/build_flavor.h"
 #include "drv_jdbc/j_agent.h"
 #include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_conn.h"
 #include "drv_jdbc/j_conn_stmt.h"
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_exec.h"
 #include "drv_jdbc/j_info.h"
 #include "drv_jdbc/j_serv.h"
+#include "drv_jdbc/text/j_parse_sql.h"
 #include "util/errcodes.h"
 #include "util/handle_table.h"
 #include "util/text_conv.h"
@@ -134,6 +136,13 @@ int ConnGet(JConn* c, AgentPropertyId id, int32_t* number, char* text) {
           return 0;
         case AP_CONN_CATALOG: return JC_Connection_getCatalog(c, c->conn, text, kTextRoom);
         case AP_CONN_DEAD: *number = JC_Connection_isLost(c) ? 1 : 0; return 0;
+        // The databases known to compare row values; for any other one the
+        // cursor layer keeps to plain equalities.
+        case AP_CONN_ROW_VALUE_IN: {
+          const int dialect = JDB_ConnDialect(c);
+          *number = dialect == PSQL_DIALECT_POSTGRES || dialect == PSQL_DIALECT_H2 ? 1 : 0;
+          return 0;
+        }
         case AP_CONN_SCHEMA: return JC_Connection_getSchema(c, c->conn, text, kTextRoom);
         default: return KX_ERR_NOT_SUPPORTED;
       }

@@ -437,6 +437,15 @@ bool JVM_OptionsNeedCheck(const std::vector<std::string>& userOptions) {
   return false;
 }
 
+// Whether the user's options set the number of compiler threads
+// (-XX:CICompilerCount, or -XX:+CICompilerCountPerCPU, which overrides it).
+bool NamesCompilerCount(const std::vector<std::string>& user) {
+  for (const std::string& o : user) {
+    if (o.find("CICompilerCount") != std::string::npos) return true;
+  }
+  return false;
+}
+
 // Whether the user's options choose a garbage collector (-XX:+UseG1GC, say).
 bool ChoosesCollector(const std::vector<std::string>& user) {
   for (const std::string& o : user) {
@@ -454,12 +463,24 @@ int JVM_VmOptions(std::vector<std::string>* out, std::vector<std::string>* userO
     }
     if (userOut != nullptr) *userOut = user;
     // A fetch turns over a few hundred bytes of short-lived Java objects
-    // per row. Left to itself the collector grows the young generation with
-    // the heap, to gigabytes, so those objects land on pages the process has
-    // never touched and every page costs a fault; a bounded young generation
-    // is reused from the first collection on and keeps the host's memory
-    // small. A user who sizes it (-Xmn, -XX:NewSize, -XX:MaxNewSize) decides.
-    if (!SizesYoungGeneration(user)) options.emplace_back("-XX:MaxNewSize=64m");
+    // per row, a parameter array a block of rows at a time. Left to itself
+    // the collector grows the young generation with the heap, to gigabytes,
+    // so those objects land on pages the process has never touched and every
+    // page costs a fault; a bounded young generation is reused from the first
+    // collection on. Every page of it is touched between two collections, so
+    // its size is memory the host holds for good: 16 MB keeps that small
+    // and costs no speed (a collection costs what survives, not the size),
+    // where a smaller one would promote the rows of a block still being read
+    // to the old generation and grow that instead. A user who sizes it (-Xmn,
+    // -XX:NewSize, -XX:MaxNewSize) decides.
+    if (!SizesYoungGeneration(user)) options.emplace_back("-XX:MaxNewSize=16m");
+    // The VM picks its compiler threads by the machine's processors (four
+    // or more), and each thread that compiles a large method holds tens of
+    // megabytes of compiler memory at once; a driver inside another
+    // application's process compiles the same few paths of the driver and
+    // the JDBC driver, which one thread of each compiler keeps up with. A
+    // user who names a count decides.
+    if (!NamesCompilerCount(user)) options.emplace_back("-XX:CICompilerCount=2");
     // The VM serves one application's calls with a small heap of short-lived
     // objects: the serial collector's plain write barrier makes each value
     // read cheaper than the default collector's, its pauses over that young

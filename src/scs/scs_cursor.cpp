@@ -67,6 +67,7 @@ void SCS_ReadConnInfo(ScsConn* info) {
   info->rowVersionTable = AskConnInt(h, AP_CONN_ROW_VERSION_TABLE, 0) != 0 ? 1 : 0;
   info->maxParams = AskConnInt(h, AP_CONN_MAX_PARAMS, 255);
   info->unicodeClient = AskConnInt(h, AP_CONN_UNICODE_CLIENT, 0);
+  info->rowValueIn = AskConnInt(h, AP_CONN_ROW_VALUE_IN, 0) != 0 ? 1 : 0;
   char text[509];
   if (InfoText(h, SQL_IDENTIFIER_QUOTE_CHAR, text, 2)) info->identQuote = text[0] == ' ' ? 0 : text[0];
   int32_t v = 0;

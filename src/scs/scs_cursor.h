@@ -123,6 +123,7 @@ struct ScsConn {
   int32_t noCatalogNames = 0;
   uint16_t maxOrderByCols = 0;
   int32_t selectForUpdate = 0;  // SELECT ... FOR UPDATE locks the rows it reads
+  int32_t rowValueIn = 0;       // (a, b) IN ((?, ?), ...) matches compound keys
   std::string searchEscape;     // escapes '_' and '%' in catalog search patterns ("" none)
   std::string userName;
   std::string dbmsName;
@@ -366,7 +367,13 @@ void KS_TableCacheKey(const SCR_TABLEREF* ref, uint8_t digest[16]);
 int KS_SetSelListKeys(SCR_ANALYSIS* a, const KS_REC* ks, char quote);
 int KS_AppendKeysToSelList(SCR_ANALYSIS* a, const KS_REC* ks, char quote);
 int KS_AddKeyOrderBy(SCR_ANALYSIS* a, const KS_REC* ks, char quote, uint16_t existingItems, uint16_t maxItems);
-int KS_MakeKeyWhere(SCR_ANALYSIS* a, const KS_REC* ks, char quote, int32_t groups);
+// The match of `groups` keys of the given columns, one marker per column
+// and group, group after group: "k IN (?, ?)" for one column;
+// "(k1, k2) IN ((?, ?), (?, ?))" where the database compares row values;
+// else "k1 = ? AND k2 = ? OR k1 = ? AND k2 = ?".
+std::string KS_KeyMatchText(const std::vector<std::string>& cols, int32_t groups, bool rowValues);
+// The key predicate for `groups` keys ahead of the statement's own condition.
+int KS_MakeKeyWhere(SCR_ANALYSIS* a, const KS_REC* ks, char quote, int32_t groups, bool rowValues);
 // One parameter row of `groups` keys taken from key rows [first, first + n)
 // (the last key repeated when n < groups). Values are copied element by
 // element: every length is bounded by the element's width.

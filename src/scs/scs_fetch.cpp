@@ -240,10 +240,13 @@ int PrepareByKey(ScsCursor* c, int32_t groups) {
   if (c->byKeyGroups == groups && (c->flags2 & SCSQ_ROWSBYKEYS) != 0 && locking == preparedLocking) return 0;
   KS_REC* ks = c->keyset;
   const char quote = SCS_IdentRules(c).quote;
+  // The key predicate comes last: the statement is not analysed again after
+  // it, so a row-value list the parser does not read never reaches it.
+  const bool rowValues = c->connInfo != nullptr && c->connInfo->rowValueIn != 0;
   int rc = scs_p_Analyse(&c->valuesAn, c->text);
-  if (rc == 0) rc = KS_MakeKeyWhere(&c->valuesAn, ks, quote, groups);
-  if (rc == 0) rc = scs_p_Analyse(&c->valuesAn, c->valuesAn.sql);
   if (rc == 0) rc = KS_AppendKeysToSelList(&c->valuesAn, ks, quote);
+  if (rc == 0) rc = scs_p_Analyse(&c->valuesAn, c->valuesAn.sql);
+  if (rc == 0) rc = KS_MakeKeyWhere(&c->valuesAn, ks, quote, groups, rowValues);
   if (rc == 0 && locking) {
     const std::string text = std::string(c->valuesAn.sql) + " FOR UPDATE";
     char* copy = strdup(text.c_str());
@@ -262,6 +265,12 @@ int PrepareByKey(ScsCursor* c, int32_t groups) {
   LogDebug("by-key query: %s", c->valuesAn.sql);
   rc = AgentCall(Agent(), &AgentOps::DRV_Prepare, c->valuesStmt, c->valuesAn.sql);
   if (rc != 0) return rc;
+  // A batch finds at most one row a key: the agent need not read on for
+  // rows that cannot come (reading ahead of a batch's rows costs the agent
+  // a thread hand-off and a buffer for every rowset). A connection's own
+  // lower row limit stays (the agent answers 01S02 and keeps it).
+  const int32_t most = groups;
+  AgentCall(Agent(), &AgentOps::DRV_SetProperty, c->valuesStmt, AP_STMT_MAX_ROWS, static_cast<const void*>(&most));
   // Descriptions of the markers: the keys of each group, then the
   // application's own.
   const int32_t k = KS_KeyCount(ks);

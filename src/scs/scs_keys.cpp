@@ -426,22 +426,52 @@ int KS_AddKeyOrderBy(SCR_ANALYSIS* a, const KS_REC* ks, char quote, uint16_t exi
   return Expand(a, text);
 }
 
-int KS_MakeKeyWhere(SCR_ANALYSIS* a, const KS_REC* ks, char quote, int32_t groups) {
-  if (a == nullptr || KS_KeyCount(ks) == 0 || groups <= 0) return KX_ERR_GENERAL;
-  const int rc = SCR_SetWherePlaceholder(a);
-  if (rc != 0) return rc;
-  std::string one;
-  for (int32_t i = 0; i < KS_KeyCount(ks); ++i) {
-    if (i > 0) one += " AND ";
-    one += SCS_QualifiedColName(ks->tableCount, KS_KeyCol(ks, i), quote) + " = ?";
+std::string KS_KeyMatchText(const std::vector<std::string>& cols, int32_t groups, bool rowValues) {
+  std::string text;
+  if (cols.empty() || groups <= 0) return text;
+  // One statement matches a whole rowset's keys: an IN list lets the
+  // database look each key up in its index, where OR-ed equalities make it
+  // plan (and often scan for) every group on its own.
+  if (cols.size() == 1 || rowValues) {
+    std::string one;
+    for (size_t i = 0; i < cols.size(); ++i) one += i > 0 ? ", ?" : "?";
+    if (cols.size() == 1) {
+      text = cols[0];
+    } else {
+      one = "(" + one + ")";
+      text = "(";
+      for (size_t i = 0; i < cols.size(); ++i) text += (i > 0 ? ", " : "") + cols[i];
+      text += ")";
+    }
+    text.reserve(text.size() + 6 + static_cast<size_t>(groups) * (one.size() + 2));
+    text += " IN (";
+    for (int32_t g = 0; g < groups; ++g) {
+      if (g > 0) text += ", ";
+      text += one;
+    }
+    text += ")";
+    return text;
   }
-  std::string text = (a->flags & SCRF_WHERE) != 0 ? "" : " WHERE ";
-  text += "( ";
+  std::string one;
+  for (size_t i = 0; i < cols.size(); ++i) {
+    if (i > 0) one += " AND ";
+    one += cols[i] + " = ?";
+  }
   for (int32_t g = 0; g < groups; ++g) {
     if (g > 0) text += " OR ";
     text += one;
   }
-  text += " )";
+  return text;
+}
+
+int KS_MakeKeyWhere(SCR_ANALYSIS* a, const KS_REC* ks, char quote, int32_t groups, bool rowValues) {
+  if (a == nullptr || KS_KeyCount(ks) == 0 || groups <= 0) return KX_ERR_GENERAL;
+  const int rc = SCR_SetWherePlaceholder(a);
+  if (rc != 0) return rc;
+  std::vector<std::string> cols;
+  for (int32_t i = 0; i < KS_KeyCount(ks); ++i) cols.push_back(SCS_QualifiedColName(ks->tableCount, KS_KeyCol(ks, i), quote));
+  std::string text = (a->flags & SCRF_WHERE) != 0 ? "" : " WHERE ";
+  text += "( " + KS_KeyMatchText(cols, groups, rowValues) + " )";
   return Expand(a, text);
 }
 

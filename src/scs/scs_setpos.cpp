@@ -344,17 +344,17 @@ int ReadTableRows(ScsCursor* c, const std::vector<int32_t>& keys, RowBuffer** pl
   std::string text = "SELECT ";
   for (size_t i = 0; i < c->tableCols.size(); ++i) text += std::string(i > 0 ? ", " : "") + c->tableCols[i].name;
   for (int32_t i = 0; i < k; ++i) text += std::string(", ") + KS_KeyCol(ks, i)->name;
-  text += " FROM " + TargetTable(c) + " WHERE ";
+  std::vector<std::string> keyNames;
+  for (int32_t i = 0; i < k; ++i) keyNames.emplace_back(KS_KeyCol(ks, i)->name);
+  const bool rowValues = c->connInfo != nullptr && c->connInfo->rowValueIn != 0;
+  text += " FROM " + TargetTable(c) + " WHERE " + KS_KeyMatchText(keyNames, groups, rowValues);
   std::vector<SCS_PARAMDESC> descs;
   for (int32_t g = 0; g < groups; ++g) {
-    text += g > 0 ? " OR (" : "(";
     for (int32_t i = 0; i < k; ++i) {
-      text += std::string(i > 0 ? " AND " : "") + KS_KeyCol(ks, i)->name + " = ?";
       SCS_PARAMDESC d{};
       scs_p_ColDescToParamDesc(KS_KeyCol(ks, i), &d);
       descs.push_back(d);
     }
-    text += ")";
   }
   if (c->tableValuesStmt == 0 &&
       AgentCall(Agent(), &AgentOps::DRV_AllocStmt, c->conn, &c->tableValuesStmt) != 0) {

@@ -192,9 +192,11 @@ std::string VmInputArguments(JNIEnv* env) {
 
 // The child of the death tests below: starts the VM in a fresh process with
 // the given user options and exits with 0 when the host's settings survived
-// it, the young generation is bounded exactly when the user left it alone and
-// the serial collector chosen exactly when the user chose none.
-[[noreturn]] void StartVmInFreshProcess(const char* userOptions, bool expectBound, bool expectSerial) {
+// it, the young generation is bounded exactly when the user left it alone, the
+// serial collector chosen exactly when the user chose none, and the compiler
+// threads counted exactly when the user named no count.
+[[noreturn]] void StartVmInFreshProcess(const char* userOptions, bool expectBound, bool expectSerial,
+                                        bool expectCompilers = true) {
   const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1};
   for (int s : signals) std::signal(s, Marker);
   setenv("LC_ALL", "C.UTF-8", 1);
@@ -232,8 +234,9 @@ std::string VmInputArguments(JNIEnv* env) {
   }
   const std::string args = VmInputArguments(env);
   if (args.empty()) std::_Exit(14);
-  if ((args.find("-XX:MaxNewSize=64m") != std::string::npos) != expectBound) std::_Exit(15);
+  if ((args.find("-XX:MaxNewSize=16m") != std::string::npos) != expectBound) std::_Exit(15);
   if ((args.find("-XX:+UseSerialGC") != std::string::npos) != expectSerial) std::_Exit(16);
+  if ((args.find("-XX:CICompilerCount=2") != std::string::npos) != expectCompilers) std::_Exit(17);
   std::_Exit(0);
 }
 
@@ -246,6 +249,12 @@ TEST(VmHostDeathTest, HostSignalHandlersLocaleAndOptionsSurviveTheVmStart) {
 TEST(VmHostDeathTest, UserSizedYoungGenerationIsLeftAlone) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(StartVmInFreshProcess("-Xcheck:jni -Dkx.spaced=a b -Dkx.other=2 -Xmn32m", false, true),
+              ::testing::ExitedWithCode(0), "");
+}
+
+TEST(VmHostDeathTest, UserCountedCompilerThreadsAreLeftAlone) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(StartVmInFreshProcess("-Dkx.spaced=a b -Dkx.other=2 -XX:CICompilerCount=3", true, true, false),
               ::testing::ExitedWithCode(0), "");
 }
 

@@ -725,6 +725,95 @@ TEST_P(Keysets, PriorNearTheStartSays01S06) {
   }
 }
 
+// Each rowset's rows are read by key in one statement (an IN list of the
+// keys, a row-value IN list for compound keys) whatever the key's type; the
+// database returns them in its own order and each lands under its own key.
+// Here another user reverses the order the statement sorts by and deletes
+// rows, in a whole rowset and in the last, partial one.
+TEST_P(Keysets, RowsetsReadByKeyLandUnderTheirKeysWhateverTheirOrder) {
+  const bool pg = GetParam().postgres;
+  struct KeyType {
+    const char* name;
+    std::string columns;                // the key columns
+    std::string (*value)(int seq);      // their values for row seq
+  };
+  const KeyType types[] = {
+      {"integer", "k1 INTEGER NOT NULL", [](int seq) { return std::to_string(seq * 7 - 100); }},
+      {"varchar", "k1 VARCHAR(20) NOT NULL", [](int seq) { return "'key " + std::to_string(seq) + "'"; }},
+      {"timestamp", "k1 TIMESTAMP NOT NULL",
+       [](int seq) {
+         return "TIMESTAMP '2024-01-" + std::string(seq < 10 ? "0" : "") + std::to_string(seq) +
+                " 10:20:30.123456'";
+       }},
+      {"numeric", "k1 NUMERIC(12,2) NOT NULL", [](int seq) { return std::to_string(seq * 3) + ".25"; }},
+      {"compound", "k1 VARCHAR(10) NOT NULL, k2 TIMESTAMP NOT NULL",
+       [](int seq) {
+         return "'" + std::string(seq % 2 != 0 ? "odd" : "even") + "', TIMESTAMP '2023-12-" +
+                std::string(seq < 10 ? "0" : "") + std::to_string(seq) + " 01:02:03.5'";
+       }},
+  };
+  for (const KeyType& type : types) {
+    SCOPED_TRACE(type.name);
+    const bool compound = std::string(type.name) == "compound";
+    const std::string table =
+        Table("keyset_by", type.columns + ", seq INTEGER, v VARCHAR(20), PRIMARY KEY (k1" + (compound ? ", k2)" : ")"));
+    for (int seq = 1; seq <= 25; ++seq) {
+      Exec("INSERT INTO " + table + " VALUES (" + type.value(seq) + ", " + std::to_string(seq) + ", 'v" +
+           std::to_string(100 + seq) + "')");
+    }
+    ResetStmt();
+    const std::string pid = pg ? Scalar("SELECT pg_backend_pid()") : "";
+    Keyset(stmt_);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT seq, v FROM " + table + " ORDER BY v"));
+    Rowset rs;
+    rs.Bind(stmt_, false);
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+    ASSERT_EQ(rs.fetched, kRowset);
+    EXPECT_EQ(rs.id[0], 1);
+    EXPECT_EQ(std::string(rs.name[9]), "v110");
+    // The statement's order turned round, and rows 4 and 23 gone.
+    SQLHDBC other = Other();
+    ExecOn(other, "UPDATE " + table + " SET v = 'w' || CAST(200 - seq AS VARCHAR(10))");
+    ExecOn(other, "DELETE FROM " + table + " WHERE seq IN (4, 23)");
+    struct Step {
+      SQLSMALLINT orientation;
+      SQLLEN offset;
+      int first;
+      SQLULEN rows;
+    };
+    for (const Step& step : {Step{SQL_FETCH_FIRST, 0, 1, 10}, Step{SQL_FETCH_NEXT, 0, 11, 10},
+                             Step{SQL_FETCH_ABSOLUTE, 21, 21, 5}, Step{SQL_FETCH_ABSOLUTE, 2, 2, 10}}) {
+      SCOPED_TRACE(step.first);
+      KX_STMT_OK(SQLFetchScroll(stmt_, step.orientation, step.offset));
+      ASSERT_EQ(rs.fetched, step.rows);
+      for (SQLULEN r = 0; r < kRowset; ++r) {
+        const int seq = step.first + static_cast<int>(r);
+        SCOPED_TRACE(seq);
+        if (r >= step.rows) {
+          EXPECT_EQ(rs.status[r], SQL_ROW_NOROW);
+        } else if (seq == 4 || seq == 23) {
+          EXPECT_EQ(rs.status[r], SQL_ROW_DELETED);
+        } else {
+          EXPECT_EQ(rs.status[r], SQL_ROW_SUCCESS);
+          EXPECT_EQ(rs.id[r], seq);
+          EXPECT_EQ(std::string(rs.name[r]), "w" + std::to_string(200 - seq));
+        }
+      }
+    }
+    if (pg) {
+      // What the server ran last for this connection: the rowset's keys in
+      // one IN list (a row-value list for a compound key).
+      const std::string last = Scalar("SELECT query FROM pg_stat_activity WHERE pid = " + pid, other);
+      EXPECT_NE(last.find(compound ? "(\"k1\", \"k2\") IN (($1, $2), ($3, $4)" : "\"k1\" IN ($1, $2, $3"),
+                std::string::npos)
+          << last;
+      EXPECT_EQ(last.find(" OR "), std::string::npos) << last;
+    }
+    Drop(other);
+    KX_STMT_OK(SQLCloseCursor(stmt_));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, Keysets, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -104,22 +104,44 @@ TEST(KeysetQueries, ByKeyQueryPutsTheKeyPredicateFirstAndTheKeysLast) {
     std::string sql;
     std::vector<SCS_COLDESC> keys;
     int32_t groups;
+    bool rowValues;
     std::string expect;
   };
+  // One statement a rowset: an IN list of the keys, a row-value IN list for
+  // compound keys where the database compares row values, else OR-ed groups.
   const Case cases[] = {
-      {"SELECT a, b FROM t", {Key("k")}, 3, "SELECT a, b, k FROM t WHERE ( k = ? OR k = ? OR k = ? )"},
-      {"SELECT * FROM t WHERE c > ? ORDER BY a", {Key("k1"), Key("k2")}, 2,
-       "SELECT *, k1, k2 FROM t WHERE ( k1 = ? AND k2 = ? OR k1 = ? AND k2 = ? ) AND ( c > ? ) ORDER BY a"},
+      {"SELECT a, b FROM t", {Key("k")}, 3, false, "SELECT a, b, k FROM t WHERE ( k IN (?, ?, ?) )"},
+      {"SELECT a, b FROM t", {Key("k")}, 1, true, "SELECT a, b, k FROM t WHERE ( k IN (?) )"},
+      {"SELECT * FROM t WHERE c > ? ORDER BY a", {Key("k")}, 2, false,
+       "SELECT *, k FROM t WHERE ( k IN (?, ?) ) AND (c > ?) ORDER BY a"},
+      {"SELECT * FROM t WHERE c > ? ORDER BY a", {Key("k1"), Key("k2")}, 2, false,
+       "SELECT *, k1, k2 FROM t WHERE ( k1 = ? AND k2 = ? OR k1 = ? AND k2 = ? ) AND (c > ?) ORDER BY a"},
+      {"SELECT * FROM t WHERE c > ? ORDER BY a", {Key("k1"), Key("k2")}, 2, true,
+       "SELECT *, k1, k2 FROM t WHERE ( (k1, k2) IN ((?, ?), (?, ?)) ) AND (c > ?) ORDER BY a"},
+      {"SELECT a FROM t", {Key("k1"), Key("k2"), Key("k3")}, 1, true,
+       "SELECT a, k1, k2, k3 FROM t WHERE ( (k1, k2, k3) IN ((?, ?, ?)) )"},
   };
   for (const Case& k : cases) {
-    SCOPED_TRACE(k.sql);
+    SCOPED_TRACE(k.sql + (k.rowValues ? " (row values)" : ""));
     KeySet ks(k.keys, 1);
     Analysis an(k.sql);
-    ASSERT_EQ(KS_MakeKeyWhere(&an.a, ks.ks, '"', k.groups), 0);
-    an.Again();
+    // As the by-key read builds it: the key predicate last, since the
+    // parser does not read row values.
     ASSERT_EQ(KS_AppendKeysToSelList(&an.a, ks.ks, '"'), 0);
+    an.Again();
+    ASSERT_EQ(KS_MakeKeyWhere(&an.a, ks.ks, '"', k.groups, k.rowValues), 0);
     EXPECT_EQ(Squeeze(an.a.sql), Squeeze(k.expect.c_str()));
   }
+}
+
+// The markers of a key match take the keys group after group, as the
+// parameter row of a batch holds them.
+TEST(KeysetQueries, KeyMatchTakesTheKeysGroupAfterGroup) {
+  EXPECT_EQ(KS_KeyMatchText({"x.\"ID\""}, 2, false), "x.\"ID\" IN (?, ?)");
+  EXPECT_EQ(KS_KeyMatchText({"a", "b"}, 3, true), "(a, b) IN ((?, ?), (?, ?), (?, ?))");
+  EXPECT_EQ(KS_KeyMatchText({"a", "b"}, 2, false), "a = ? AND b = ? OR a = ? AND b = ?");
+  EXPECT_EQ(KS_KeyMatchText({}, 2, true), "");
+  EXPECT_EQ(KS_KeyMatchText({"a"}, 0, true), "");
 }
 
 TEST(KeysetQueries, DistinctIsToldApart) {

@@ -117,6 +117,25 @@ bool IsDecimalJdbcType(const JStmt* s, int c) {
   return t == JT_NUMERIC || t == JT_DECIMAL;
 }
 
+// ASCII text as the value of a long text element (narrow or wide), the
+// block it held before released.
+int PutPtrAscii(const RowBufferColumn* col, unsigned char* e, const std::string& text) {
+  const size_t unit = col->type == RBT_WCHAR_PTR ? 2 : 1;
+  auto* block = static_cast<unsigned char*>(std::malloc((text.size() + 1) * unit));
+  if (block == nullptr) return KX_ERR_NOMEM;
+  for (size_t k = 0; k <= text.size(); ++k) {
+    const char16_t u = k < text.size() ? static_cast<char16_t>(text[k]) : 0;
+    if (unit == 2) {
+      std::memcpy(block + 2 * k, &u, 2);
+    } else {
+      block[k] = static_cast<unsigned char>(u);
+    }
+  }
+  std::free(RB_GetPtrValue(e).block);
+  RB_SetPtrValue(e, RBPtrValue{static_cast<uint32_t>(text.size()), block});
+  return 0;
+}
+
 // The text of a decimal value just read into row r, written out without an
 // exponent (PostgreSQL's driver gives one once it transfers a prepared
 // statement's numbers in binary). Cut to the element as any text is.
@@ -167,22 +186,7 @@ int PlainDecimalElement(RowBufferColumn* col, int32_t r) {
   }
   std::string plain;
   if (!JDB_PlainDecimalText(text.data(), text.size(), &plain)) return 0;
-  if (col->type == RBT_CHAR_PTR || col->type == RBT_WCHAR_PTR) {
-    const size_t unit = col->type == RBT_WCHAR_PTR ? 2 : 1;
-    auto* block = static_cast<unsigned char*>(std::malloc((plain.size() + 1) * unit));
-    if (block == nullptr) return KX_ERR_NOMEM;
-    for (size_t k = 0; k <= plain.size(); ++k) {
-      const char16_t u = k < plain.size() ? static_cast<char16_t>(plain[k]) : 0;
-      if (unit == 2) {
-        std::memcpy(block + 2 * k, &u, 2);
-      } else {
-        block[k] = static_cast<unsigned char>(u);
-      }
-    }
-    std::free(RB_GetPtrValue(e).block);
-    RB_SetPtrValue(e, RBPtrValue{static_cast<uint32_t>(plain.size()), block});
-    return 0;
-  }
+  if (col->type == RBT_CHAR_PTR || col->type == RBT_WCHAR_PTR) return PutPtrAscii(col, e, plain);
   // A plain form longer than the element (1E+309 where the column was
   // described with one digit) would be cut into another number: the exact
   // text with its exponent stays instead.
@@ -1424,23 +1428,9 @@ int ReadDecimalOutput(JStmt* s, int p, RowBufferColumn* col) {
   if (int status = JC_CallableStatement_getDecimalText(s, s->stmt, p + 1, &text, &isNull); status != 0) {
     return status;
   }
-  unsigned char* e = RB_Element(col, 0);
   col->indicators[0] = isNull ? RB_IND_NULL : RB_IND_DATA;
   if (isNull) return 0;
-  const size_t unit = col->type == RBT_WCHAR_PTR ? 2 : 1;
-  auto* block = static_cast<unsigned char*>(std::malloc((text.size() + 1) * unit));
-  if (block == nullptr) return KX_ERR_NOMEM;
-  for (size_t k = 0; k <= text.size(); ++k) {
-    const char16_t u = k < text.size() ? static_cast<char16_t>(text[k]) : 0;
-    if (unit == 2) {
-      std::memcpy(block + 2 * k, &u, 2);
-    } else {
-      block[k] = static_cast<unsigned char>(u);
-    }
-  }
-  std::free(RB_GetPtrValue(e).block);
-  RB_SetPtrValue(e, RBPtrValue{static_cast<uint32_t>(text.size()), block});
-  return 0;
+  return PutPtrAscii(col, RB_Element(col, 0), text);
 }
 
 int fetchCallProc(JStmt* s, RowBuffer* out) {

@@ -452,7 +452,8 @@ int scs_p_FetchKeyset(ScsCursor* c, RowStatusSet* set, int32_t row);
 // Places the rows read by key (their trailing `keyCols` columns hold each
 // row's key) in key order: rowset row j belongs to key first + j; a key
 // without a row gets a NULL row and the status of a deleted row. The hidden
-// key columns are dropped.
+// key columns are dropped; when every row is already in its key's place,
+// *placed takes the rows' storage and leaves `rows` empty.
 int SCS_MarkMissingRows(RowBuffer* rows, const RowBuffer* keys, int32_t first, int32_t windowStart,
                         int32_t count, uint16_t keyCols, int16_t* keyStatus, RowBuffer** placed);
 int scs_p_FetchMixed(ScsCursor* c, int32_t row, uint16_t orientation, RowStatusSet* set);

@@ -361,23 +361,45 @@ int SCS_MarkMissingRows(RowBuffer* rows, const RowBuffer* keys, int32_t first, i
   // columns the rows are ordered by, so the order of the rows says nothing.
   std::vector<int32_t> at(static_cast<size_t>(count), -1);
   std::vector<bool> used(static_cast<size_t>(rows->rowCount), false);
+  auto carries = [&](int32_t i, int32_t kr) {
+    for (uint16_t k = 0; k < keyCols; ++k) {
+      if (!SameValue(&keys->columns[k], kr, &rows->columns[hidden + k], i)) return false;
+    }
+    return true;
+  };
+  // Mostly the rows come in the keys' order: the row after the last one
+  // placed is tried first, every other one only when it does not match.
+  int32_t next = 0;
+  bool inPlace = rows->rowCount == count;
   for (int32_t j = 0; j < count; ++j) {
     const int32_t kr = first - windowStart + j;
-    for (int32_t i = 0; i < rows->rowCount && at[static_cast<size_t>(j)] < 0; ++i) {
-      if (used[static_cast<size_t>(i)]) continue;
-      bool equal = true;
-      for (uint16_t k = 0; k < keyCols && equal; ++k) {
-        equal = SameValue(&keys->columns[k], kr, &rows->columns[hidden + k], i);
-      }
-      if (equal) {
-        at[static_cast<size_t>(j)] = i;
-        used[static_cast<size_t>(i)] = true;
-      }
+    int32_t found = -1;
+    if (next < rows->rowCount && !used[static_cast<size_t>(next)] && carries(next, kr)) found = next;
+    for (int32_t i = 0; found < 0 && i < rows->rowCount; ++i) {
+      if (!used[static_cast<size_t>(i)] && carries(i, kr)) found = i;
     }
+    if (found < 0) {
+      inPlace = false;
+      continue;
+    }
+    at[static_cast<size_t>(j)] = found;
+    used[static_cast<size_t>(found)] = true;
+    next = found + 1;
+    if (found != j) inPlace = false;
   }
   for (uint16_t k = 0; k < keyCols; ++k) {
     const int rc = RB_DeleteCol(rows, static_cast<uint16_t>(rows->colCount - 1));
     if (rc != 0) return rc;
+  }
+  if (inPlace) {
+    // Every row is already where its key is: the rows become the result
+    // as they are (the caller's buffer is left empty).
+    auto* whole = static_cast<RowBuffer*>(std::malloc(sizeof(RowBuffer)));
+    if (whole == nullptr) return KX_ERR_NOMEM;
+    *whole = *rows;
+    *rows = RowBuffer{};
+    *placed = whole;
+    return 0;
   }
   RowBuffer* out = nullptr;
   int rc = RB_CloneEmpty(&out, rows, count > 0 ? count : 1);
@@ -853,15 +875,18 @@ int scs_p_ReadKeyRows(ScsCursor* c, const RowBuffer* keys, int32_t first, int32_
     RB_Free(&fetched);
     return KX_ERR_GENERAL;
   }
+  // One status for each of the n keys, not for every key before them: the
+  // keys are those from key row `first` on (a window start of -first puts
+  // the statuses at 0 and the key rows at first).
   std::vector<int16_t> gone;
   try {
-    gone.assign(static_cast<size_t>(first + n), 0);
+    gone.assign(static_cast<size_t>(n > 0 ? n : 1), 0);
   } catch (const std::bad_alloc&) {
     rc = KX_ERR_NOMEM;
   }
-  if (rc == 0) rc = SCS_MarkMissingRows(&fetched, keys, first, 0, n, static_cast<uint16_t>(k), gone.data(), placed);
+  if (rc == 0) rc = SCS_MarkMissingRows(&fetched, keys, 0, -first, n, static_cast<uint16_t>(k), gone.data(), placed);
   if (rc == 0 && missing != nullptr) {
-    for (int32_t j = 0; j < n; ++j) missing[j] = gone[static_cast<size_t>(first + j)] == SCS_ROW_DELETED ? 1 : 0;
+    for (int32_t j = 0; j < n; ++j) missing[j] = gone[static_cast<size_t>(j)] == SCS_ROW_DELETED ? 1 : 0;
   }
   RB_Free(&fetched);
   return rc;

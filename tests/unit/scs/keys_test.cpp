@@ -4,6 +4,7 @@
 // cache key of tables whose names run together.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -220,49 +221,54 @@ TEST(KeysetParams, KeyRowsBecomeOneParameterRowAndTheLastKeyFillsTheBatch) {
 TEST(KeysetRows, RowsArePlacedByTheirKeysAndMissingKeysShowDeleted) {
   Keys keys(4);
   // Rows read by key: a value column and the two key columns, in another
-  // order than the keys (another user changed the ordering column), and the
-  // row of key 101 missing.
-  RowBuffer rows{};
-  RB_InitColumns(&rows, 3);
-  rows.columns[0] = {RBT_SLONG, 4, nullptr, nullptr};
-  rows.columns[1] = keys.rb.columns[0];
-  rows.columns[1].indicators = nullptr;
-  rows.columns[1].data = nullptr;
-  rows.columns[2] = keys.rb.columns[1];
-  rows.columns[2].indicators = nullptr;
-  rows.columns[2].data = nullptr;
-  rows.colCount = 3;
-  ASSERT_EQ(RB_AllocRows(&rows, 3), 0);
-  const int order[] = {3, 0, 2};  // key rows
-  for (int i = 0; i < 3; ++i) {
-    const int32_t value = 1000 + order[i];
-    std::memcpy(RB_Element(&rows.columns[0], i), &value, 4);
-    std::memcpy(RB_Element(&rows.columns[1], i), RB_Element(&keys.rb.columns[0], order[i]), 4);
-    std::memcpy(RB_Element(&rows.columns[2], i), RB_Element(&keys.rb.columns[1], order[i]), 4);
-    for (int c = 0; c < 3; ++c) rows.columns[c].indicators[i] = RB_IND_DATA;
-  }
-  rows.rowCount = 3;
-  int16_t status[4] = {0, 0, 0, 0};
-  RowBuffer* placed = nullptr;
-  ASSERT_EQ(SCS_MarkMissingRows(&rows, &keys.rb, 0, 0, 4, 2, status, &placed), 0);
-  ASSERT_NE(placed, nullptr);
-  EXPECT_EQ(placed->colCount, 1);  // the key columns are the layer's own
-  ASSERT_EQ(placed->rowCount, 4);
-  for (int j = 0; j < 4; ++j) {
-    SCOPED_TRACE(j);
-    if (j == 1) {
-      EXPECT_EQ(status[j], SCS_ROW_DELETED);
-      EXPECT_EQ(placed->columns[0].indicators[j], RB_IND_NULL);
-      continue;
+  // order than the keys (another user changed the ordering column) or in
+  // theirs, some rows missing or none.
+  const std::vector<std::vector<int>> orders = {{3, 0, 2}, {0, 1, 2, 3}, {1, 0, 2, 3}, {0, 1, 3}};
+  for (const std::vector<int>& order : orders) {
+    const int n = static_cast<int>(order.size());
+    SCOPED_TRACE(::testing::Message() << "rows " << n << " first " << order[0]);
+    RowBuffer rows{};
+    RB_InitColumns(&rows, 3);
+    rows.columns[0] = {RBT_SLONG, 4, nullptr, nullptr};
+    rows.columns[1] = keys.rb.columns[0];
+    rows.columns[1].indicators = nullptr;
+    rows.columns[1].data = nullptr;
+    rows.columns[2] = keys.rb.columns[1];
+    rows.columns[2].indicators = nullptr;
+    rows.columns[2].data = nullptr;
+    rows.colCount = 3;
+    ASSERT_EQ(RB_AllocRows(&rows, n), 0);
+    for (int i = 0; i < n; ++i) {
+      const int32_t value = 1000 + order[i];
+      std::memcpy(RB_Element(&rows.columns[0], i), &value, 4);
+      std::memcpy(RB_Element(&rows.columns[1], i), RB_Element(&keys.rb.columns[0], order[i]), 4);
+      std::memcpy(RB_Element(&rows.columns[2], i), RB_Element(&keys.rb.columns[1], order[i]), 4);
+      for (int c = 0; c < 3; ++c) rows.columns[c].indicators[i] = RB_IND_DATA;
     }
-    EXPECT_EQ(status[j], SCS_ROW_SUCCESS);
-    int32_t v = 0;
-    std::memcpy(&v, RB_Element(&placed->columns[0], j), 4);
-    EXPECT_EQ(v, 1000 + j);
+    rows.rowCount = n;
+    int16_t status[4] = {0, 0, 0, 0};
+    RowBuffer* placed = nullptr;
+    ASSERT_EQ(SCS_MarkMissingRows(&rows, &keys.rb, 0, 0, 4, 2, status, &placed), 0);
+    ASSERT_NE(placed, nullptr);
+    EXPECT_EQ(placed->colCount, 1);  // the key columns are the layer's own
+    ASSERT_EQ(placed->rowCount, 4);
+    for (int j = 0; j < 4; ++j) {
+      SCOPED_TRACE(j);
+      if (std::find(order.begin(), order.end(), j) == order.end()) {
+        EXPECT_EQ(status[j], SCS_ROW_DELETED);
+        EXPECT_EQ(placed->columns[0].indicators[j], RB_IND_NULL);
+        continue;
+      }
+      EXPECT_EQ(status[j], SCS_ROW_SUCCESS);
+      EXPECT_EQ(placed->columns[0].indicators[j], RB_IND_DATA);
+      int32_t v = 0;
+      std::memcpy(&v, RB_Element(&placed->columns[0], j), 4);
+      EXPECT_EQ(v, 1000 + j);
+    }
+    RB_Free(placed);
+    std::free(placed);
+    RB_Free(&rows);
   }
-  RB_Free(placed);
-  std::free(placed);
-  RB_Free(&rows);
 }
 
 // Seek predicates: the row comparison (a, k) beyond the boundary (a, k),

@@ -107,6 +107,11 @@ struct JConn {
   std::mutex readAheadLock;
   std::vector<JStmt*> readAheads;          // guarded by readAheadLock
   std::atomic<int32_t> readAheadCount{0};  // readAheads.size(), read without the lock
+  // The statement whose result is read in blocks inside a transaction of the
+  // agent's own while the application is in autocommit mode (see
+  // drv_jdbc/j_stream.h); null when none.
+  JStmt* streaming;
+  int32_t isolation;        // SQL_ATTR_TXN_ISOLATION as last set; 0 not set
 };
 
 // An agent statement, as far as the bridge reads and writes it.
@@ -161,6 +166,11 @@ struct JStmt {
   char* procName;         // procedure of the previous procedure-columns row (owned)
   int32_t ordinal;        // running ordinal of procedure-columns rows
   int32_t probed;         // parameter descriptions completed by the describe probe
+  // Fraction digits the column of each time and timestamp parameter keeps,
+  // as the JDBC driver describes it (-1 not known); asked once a prepare, at
+  // the first such value bound.
+  std::vector<int8_t> paramFractionDigits;
+  bool paramFractionAsked;
   char* cursorName;       // name set before the Java statement existed (owned)
   // Set by the object getters (text, binary, date and time): the last one
   // returned an object, so the value is not SQL NULL and the fetch need not

@@ -30,6 +30,8 @@ if ! dpkg-query -W -f='${Status}' odbc-postgresql 2>/dev/null | grep -q 'install
 fi
 kx_java_home
 kx_build "$KX_BUILD"
+# The class-data archive an installation makes, here for the build's jar directory.
+"$KX_BUILD/src/kestrix-cds" "$KX_BUILD/standin"
 
 work=$KX_BUILD/bench-run
 rm -rf "$work"

@@ -2,7 +2,8 @@
 # Run with -DCLASS_DIR=<javac output> -DOUT=<generated .cpp>.
 set(text "// Generated from the bridge's Java sources; do not edit.\n#include \"drv_jdbc/j_classes.h\"\n\nnamespace kx {\n")
 foreach(pair IN ITEMS "XAXid;kXidClassFile" "ZNTClassLoader;kLoaderClassFile"
-                    "RowBlock;kRowBlockClassFile" "ParamBatch;kParamBatchClassFile")
+                    "RowBlock;kRowBlockClassFile" "ParamBatch;kParamBatchClassFile"
+                    "ClassTraining;kClassTrainingClassFile")
   list(GET pair 0 cls)
   list(GET pair 1 sym)
   set(path "${CLASS_DIR}/quillmar/support/${cls}.class")

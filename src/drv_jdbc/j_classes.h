@@ -3,7 +3,8 @@
 // quillmar/support/ZNTClassLoader (the loader over the JDBC jar files),
 // quillmar/support/RowBlock (reads a block of result rows in one call) and
 // quillmar/support/ParamBatch (adds a block of parameter rows to a batch in
-// one call).
+// one call) and quillmar/support/ClassTraining (loads the classes a first
+// connect needs, in the VM that makes the class-data archive).
 // The arrays are generated at build time from the sources under java/.
 #pragma once
 
@@ -17,5 +18,7 @@ extern const unsigned char kRowBlockClassFile[];
 extern const unsigned kRowBlockClassFileSize;
 extern const unsigned char kParamBatchClassFile[];
 extern const unsigned kParamBatchClassFileSize;
+extern const unsigned char kClassTrainingClassFile[];
+extern const unsigned kClassTrainingClassFileSize;
 
 }  // namespace kx

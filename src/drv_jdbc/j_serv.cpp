@@ -16,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "drv_jdbc/j_cds.h"
 #include "drv_jdbc/j_classes.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_vmcheck.h"
@@ -495,6 +496,10 @@ int JVM_VmOptions(std::vector<std::string>* out, std::vector<std::string>* userO
     // logger no handler; a user who wants those messages names a file of
     // their own in ZNT_JVM_OPTS, which comes later and wins.
     options.emplace_back("-Djava.util.logging.config.file=/dev/null");
+    // No performance-counter file (hsperfdata) in the temporary directory
+    // for each application that connects, and a little less work at the
+    // start; a user who wants jstat's counters turns them on again.
+    options.emplace_back("-XX:-UsePerfData");
     for (std::string& o : user) options.push_back(std::move(o));
     *out = std::move(options);
   } catch (const std::bad_alloc&) {
@@ -604,6 +609,32 @@ jclass JC_DefineParamBatchClass(JNIEnv* env) {
   return FindOrDefine(env, "quillmar/support/ParamBatch", kParamBatchClassFile, kParamBatchClassFileSize);
 }
 
+jclass JC_DefineClassTrainingClass(JNIEnv* env) {
+  return FindOrDefine(env, "quillmar/support/ClassTraining", kClassTrainingClassFile,
+                      kClassTrainingClassFileSize);
+}
+
+std::string JDB_JarPaths(const std::string& jarDir) {
+  std::string paths;
+  std::string names(JDB_JarList);
+  size_t start = 0;
+  while (start <= names.size()) {
+    size_t end = names.find(':', start);
+    if (end == std::string::npos) end = names.size();
+    if (!paths.empty()) paths += ';';
+    paths += jarDir + names.substr(start, end - start);
+    start = end + 1;
+  }
+  return paths;
+}
+
+bool JVM_FindLibrary(std::string* path) {
+  std::lock_guard<std::recursive_mutex> guard(gHostLock);
+  if (!LoadJvmLibrary()) return false;
+  *path = Host().jvmPath;
+  return true;
+}
+
 jobject JC_CreateClassLoader(JNIEnv* env, const char* paths) {
   jclass loaderClass =
       FindOrDefine(env, "quillmar/support/ZNTClassLoader", kLoaderClassFile, kLoaderClassFileSize);
@@ -682,6 +713,16 @@ int StartVm() {
   try {
     std::vector<std::string> options, user;
     if (JVM_VmOptions(&options, &user) != 0) return KX_ERR_NOMEM;
+    {
+      // The class-data archive made at installation, in front of the
+      // user's options, which stay last and win.
+      std::string why;
+      const std::vector<std::string> archive =
+          JVM_ClassArchiveOptions(Host().jarDir, Host().jvmPath, user, &why);
+      if (!why.empty()) LogAt(LOG_INFO, __FILE__, __LINE__, "%s", why.c_str());
+      options.insert(options.end() - static_cast<std::ptrdiff_t>(user.size()), archive.begin(),
+                     archive.end());
+    }
     if (!Host().refusal.empty() && options == Host().refusedOptions) {
       SetFailure(Host().refusal);
       return KX_ERR_GENERAL;
@@ -762,16 +803,7 @@ int OpenEnvironment(uint32_t* envHandle) {
     status = KX_ERR_GENERAL;
   } else {
     je->xidClass = static_cast<jclass>(env->NewGlobalRef(xid));
-    std::string paths;
-    std::string names(JDB_JarList);
-    size_t start = 0;
-    while (start <= names.size()) {
-      size_t end = names.find(':', start);
-      if (end == std::string::npos) end = names.size();
-      if (!paths.empty()) paths += ';';
-      paths += Host().jarDir + names.substr(start, end - start);
-      start = end + 1;
-    }
+    const std::string paths = JDB_JarPaths(Host().jarDir);
     jobject loader = JC_CreateClassLoader(env, paths.c_str());
     if (loader == nullptr) {
       SetFailure("Can't create  ClassLoader");

@@ -79,8 +79,17 @@ int JC_DefineXidClass(JNIEnv* env, jclass* out);
 jclass JC_DefineRowBlockClass(JNIEnv* env);
 // The same for the batch filler (quillmar/support/ParamBatch).
 jclass JC_DefineParamBatchClass(JNIEnv* env);
+// The same for the class-archive trainer (quillmar/support/ClassTraining).
+jclass JC_DefineClassTrainingClass(JNIEnv* env);
 // A new ZNTClassLoader over the ';'-separated paths; local reference or null.
 jobject JC_CreateClassLoader(JNIEnv* env, const char* paths);
+// The class loader's path list for a jar directory: each jar of JDB_JarList
+// in that directory, ';'-separated.
+std::string JDB_JarPaths(const std::string& jarDir);
+// Loads the VM library the way the first connect does (a VM already in the
+// process, JAVA_HOME, the system's default Java, javac's JDK, the build's);
+// *path is the library's file. False, with JVM_LastFailure saying why.
+bool JVM_FindLibrary(std::string* path);
 
 // Text of the last failure to find or start the VM ("" when none).
 const char* JVM_LastFailure();

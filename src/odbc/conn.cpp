@@ -295,12 +295,12 @@ void ConnOpen(ConnRecord* conn, char form, AgentConnOptions* options) {
   if (conn->flags & CF_SET_OPEN_OPTION) SetInt(conn, AP_CONN_OPEN_OPTION, 1);
   if (conn->flags & CF_MASE) SetInt(conn, AP_CONN_MULTI_ACTIVE_STMTS, 1);
 
-  if (conn->isolation == 0 ||
+  // The isolation the application chose goes to the data source; its own is
+  // asked for only when the application asks (a statement on the server for
+  // some databases, which a connect need not wait for).
+  if (conn->isolation != 0 &&
       SetInt(conn, AP_CONN_ISOLATION, static_cast<int32_t>(conn->isolation)) != 0) {
-    int32_t isolation = 0;
-    if (AskInt(conn, AP_CONN_ISOLATION, &isolation) == 0 && isolation != 0) {
-      conn->isolation = static_cast<uint32_t>(isolation);
-    }
+    conn->isolation = 0;
   }
   SetInt(conn, AP_CONN_ODBC_VERSION, conn->env != nullptr ? conn->env->odbcVersion : SQL_OV_ODBC2);
 

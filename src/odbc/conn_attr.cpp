@@ -460,6 +460,13 @@ SQLRETURN QueryOption(ConnRecord* conn, uint16_t option, OptionAnswer* a) {
     case SQL_TRANSLATE_OPTION:
       return number(OptionAnswer::kU32, conn->translateOption);
     case SQL_TXN_ISOLATION:
+      if (conn->isolation == 0 && Connected(conn)) {
+        // The data source's own, asked for the first time.
+        int32_t isolation = 0;
+        if (AskInt(conn, AP_CONN_ISOLATION, &isolation) == 0 && isolation > 0) {
+          conn->isolation = static_cast<uint32_t>(isolation);
+        }
+      }
       return number(OptionAnswer::kU32, conn->isolation);
     case SQL_CURRENT_QUALIFIER: {
       if (conn->agentConn == 0) {

@@ -152,7 +152,7 @@ struct ConnRecord : HandleHead {
 
   char* translateLib;       // SQL_ATTR_TRANSLATE_LIB
   uint32_t translateOption;
-  uint32_t isolation;       // SQL_ATTR_TXN_ISOLATION; 0 = the agent's default
+  uint32_t isolation;       // SQL_ATTR_TXN_ISOLATION; 0 = the agent's default, not asked yet
   uint16_t attrsSet;        // CA_*
   uint32_t packetSize;      // SQL_ATTR_PACKET_SIZE as set; 0 = the default
   std::vector<PendingConnOption> pendingOptions;  // sent to the agent at the next open

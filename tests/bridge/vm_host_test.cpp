@@ -193,8 +193,9 @@ std::string VmInputArguments(JNIEnv* env) {
 // The child of the death tests below: starts the VM in a fresh process with
 // the given user options and exits with 0 when the host's settings survived
 // it, the young generation is bounded exactly when the user left it alone, the
-// serial collector chosen exactly when the user chose none, and the compiler
-// threads counted exactly when the user named no count.
+// serial collector chosen exactly when the user chose none, the compiler
+// threads counted exactly when the user named no count, and the performance
+// counters off.
 [[noreturn]] void StartVmInFreshProcess(const char* userOptions, bool expectBound, bool expectSerial,
                                         bool expectCompilers = true) {
   const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1};
@@ -237,6 +238,8 @@ std::string VmInputArguments(JNIEnv* env) {
   if ((args.find("-XX:MaxNewSize=16m") != std::string::npos) != expectBound) std::_Exit(15);
   if ((args.find("-XX:+UseSerialGC") != std::string::npos) != expectSerial) std::_Exit(16);
   if ((args.find("-XX:CICompilerCount=2") != std::string::npos) != expectCompilers) std::_Exit(17);
+  // No performance-counter file in the temporary directory for each host.
+  if (args.find("-XX:-UsePerfData") == std::string::npos) std::_Exit(18);
   std::_Exit(0);
 }
 

@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# cmake --install puts both driver libraries and the jar under a prefix; the
+# cmake --install puts both driver libraries and the jar under a prefix, and
+# makes the class-data archive the driver's VM maps (a connect then takes the
+# data-source class from it; one changed since it was made is left out and
+# the connect still works); the
 # README's odbcinst commands register them, and isql and iusql query H2
 # through each build, once with InstallDir and once with QXLibs. One library
 # registered under several sections takes its settings (jar directory, trace
@@ -101,6 +104,29 @@ traces=("$work"/trace-*.log)
 if [ ! -s "${traces[0]}" ] || ! grep -q 'ODBC Trace' "${traces[0]}"; then
   fail "DRIVER={Kestrix ANSI traced} wrote no trace into $work/trace-<pid>.log"
 fi
+
+# The class-data archive the installation made, and what a connect takes from it.
+archive=$lib/jre/lib/kestrix-classes.jsa
+for f in "$lib/kestrix-cds" "$archive" "$lib/jre/lib/kestrix-classes.stamp"; do
+  [ -f "$f" ] || fail "not installed: $f"
+done
+# connect_logged CONNECT-STRING: a connect whose VM logs the classes it loads;
+# source_of_class then says where it took the data-source class from.
+connect_logged() {
+  rm -f "$work"/load-*.txt
+  ZNT_JVM_OPTS="-Xlog:class+load=info:file=$work/load-%p.txt" expect42 isql -k "$1"
+}
+source_of_class() {
+  grep -h 'com.informix.jdbcx.IfxDataSource source:' "$work"/load-*.txt 2>/dev/null | sed 's/.*source: //'
+}
+connect_logged "DRIVER={Kestrix ANSI};$h2"
+src=$(source_of_class)
+[ "$src" = "shared objects file (top)" ] || fail "the connect did not take its classes from $archive: $src"
+# Changed since it was made (as by a new JDK): left out, and the connect works.
+touch "$archive"
+connect_logged "DRIVER={Kestrix Unicode};$h2"
+src=$(source_of_class)
+[ "${src#file:}" != "$src" ] || fail "a changed archive was used: $src"
 
 out=$(query isql -k "DRIVER={Kestrix ANSI elsewhere};$h2")
 grep -q "IM003" <<<"$out" && grep -qF "$work/nojars/" <<<"$out" ||

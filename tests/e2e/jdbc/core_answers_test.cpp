@@ -93,6 +93,25 @@ TEST_P(CoreAnswers, AttributesSetBeforeConnectingHoldAfterIt) {
   EXPECT_EQ("0", Scalar("SELECT COUNT(*) FROM " + t));
 }
 
+// The isolation a connection reports is the data source's when the
+// application asks, not when it connected: the connect leaves the question to
+// the application (on PostgreSQL it is a statement on the server).
+TEST_P(CoreAnswers, IsolationIsAskedWhenTheApplicationAsks) {
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc));
+  KX_OK(Connect(dbc), SQL_HANDLE_DBC, dbc);
+  std::string diag;
+  ASSERT_TRUE(SQL_SUCCEEDED(
+      ExecOn(dbc, "SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL SERIALIZABLE", &diag)))
+      << diag;
+  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_TXN_SERIALIZABLE), ConnInt(dbc, SQL_ATTR_TXN_ISOLATION));
+  // Set by the application: sent, and answered as set.
+  ASSERT_EQ(SQL_SUCCESS, SQLSetConnectAttr(dbc, SQL_ATTR_TXN_ISOLATION, IntArg(SQL_TXN_READ_COMMITTED), 0));
+  EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_TXN_READ_COMMITTED), ConnInt(dbc, SQL_ATTR_TXN_ISOLATION));
+  SQLDisconnect(dbc);
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+}
+
 // The length a wide entry reports counts the characters of the whole text,
 // whatever room the caller gave; a narrow entry counts bytes.
 TEST_P(CoreAnswers, TextLengthsCountTheWholeTextWhateverTheRoom) {

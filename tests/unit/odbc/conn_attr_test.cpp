@@ -360,6 +360,22 @@ TEST_P(ConnAttrTest, ConnectedOptionsGoToTheAgent) {
   EXPECT_EQ(Sent(AP_CONN_READONLY), 0);
 }
 
+TEST_P(ConnAttrTest, TheDataSourcesIsolationIsAskedWhenTheApplicationFirstAsks) {
+  TestAgent_SetProperty(AP_CONN_ISOLATION, SQL_TXN_READ_COMMITTED);
+  Open();
+  // The connect did not ask (on some databases that is a statement): the
+  // answer is the data source's when the application asks, and then kept.
+  TestAgent_SetProperty(AP_CONN_ISOLATION, SQL_TXN_REPEATABLE_READ);
+  SQLUINTEGER v = 0;
+  ASSERT_EQ(SQLGetConnectAttr(dbc_, SQL_ATTR_TXN_ISOLATION, &v, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(v, static_cast<SQLUINTEGER>(SQL_TXN_REPEATABLE_READ));
+  const int asks = TestAgent_Calls("GetProperty");
+  TestAgent_SetProperty(AP_CONN_ISOLATION, SQL_TXN_SERIALIZABLE);
+  ASSERT_EQ(SQLGetConnectAttr(dbc_, SQL_ATTR_TXN_ISOLATION, &v, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(v, static_cast<SQLUINTEGER>(SQL_TXN_REPEATABLE_READ));
+  EXPECT_EQ(TestAgent_Calls("GetProperty"), asks);
+}
+
 TEST_P(ConnAttrTest, ARefusedPropertyKeepsTheOldValueAndBringsTheAgentsMessage) {
   struct Case {
     SQLINTEGER attr;

@@ -316,7 +316,8 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
       d->columnSize = d->displaySize = S > 0 ? S + 9 : 8;
       d->decimalDigits = static_cast<int16_t>(S > 0 ? S : 0);
       d->storageType = RBT_TIME;
-      d->elementLength = 6;
+      // A time with fractional seconds keeps them after the structure.
+      d->elementLength = static_cast<int32_t>(S > 0 ? RB_TIME_FRACTION_WIDTH : RB_TIME_WIDTH);
       break;
     case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP:
       d->sqlType = SQL_TIMESTAMP;
@@ -403,6 +404,8 @@ void JDB_StmtReset(JStmt* s) {
   s->params = nullptr;
   s->paramCount = 0;
   s->probed = 0;
+  s->paramFractionDigits.clear();
+  s->paramFractionAsked = false;
   if (s->stmt != nullptr) {
     // A plain Statement has no clearParameters: only a prepared one is cleared.
     jclass ps = s->jni->FindClass("java/sql/PreparedStatement");

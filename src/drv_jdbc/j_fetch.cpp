@@ -60,7 +60,7 @@ struct Source {
   int (*getFloat)(JStmt*, jobject, int32_t, float*);
   int (*getDouble)(JStmt*, jobject, int32_t, double*);
   int (*getDate)(JStmt*, jobject, int32_t, int16_t*, uint16_t*, uint16_t*);
-  int (*getTime)(JStmt*, jobject, int32_t, uint16_t*, uint16_t*, uint16_t*);
+  int (*getTime)(JStmt*, jobject, int32_t, uint16_t*, uint16_t*, uint16_t*, uint32_t*);
   int (*getTimestamp)(JStmt*, jobject, int32_t, int16_t*, uint16_t*, uint16_t*, uint16_t*,
                       uint16_t*, uint16_t*, uint32_t*);
   int (*wasNull)(JStmt*, jobject, uint8_t*);
@@ -317,11 +317,14 @@ int ReadValue(JStmt* s, const Source& src, jobject obj, int32_t index, RowBuffer
     }
     case RBT_TIME: {
       uint16_t h = 0, mi = 0, se = 0;
-      status = src.getTime(s, obj, index, &h, &mi, &se);
+      uint32_t nanos = 0;
+      const bool fraction = RB_TimeHasFraction(col);
+      status = src.getTime(s, obj, index, &h, &mi, &se, fraction ? &nanos : nullptr);
       if (status == 0) {
         Put(e, h);
         Put(e + 2, mi);
         Put(e + 4, se);
+        if (fraction) Put(e + RB_TIME_WIDTH, nanos);
       }
       break;
     }

@@ -70,6 +70,13 @@ JMethod mStampHour{"java/time/LocalDateTime", "getHour", "()I"};
 JMethod mStampMinute{"java/time/LocalDateTime", "getMinute", "()I"};
 JMethod mStampSecond{"java/time/LocalDateTime", "getSecond", "()I"};
 JMethod mStampNano{"java/time/LocalDateTime", "getNano", "()I"};
+// A time's fraction of a second: java.time's nanoseconds, or the
+// milliseconds java.sql.Time keeps.
+JMethod mTimeHour{"java/time/LocalTime", "getHour", "()I"};
+JMethod mTimeMinute{"java/time/LocalTime", "getMinute", "()I"};
+JMethod mTimeSecond{"java/time/LocalTime", "getSecond", "()I"};
+JMethod mTimeNano{"java/time/LocalTime", "getNano", "()I"};
+JMethod mMillis{"java/util/Date", "getTime", "()J"};
 
 int Check(JStmt* s) { return CheckException(s->jni, s->unicodeClient, &s->msgs); }
 
@@ -483,14 +490,17 @@ void MarkLegacyTemporal(JStmt* s, jobject obj, int32_t index) {
 // 'infinity' arrives as year +999999999).
 bool YearOutOfRange(int64_t year) { return year < 1 || year > INT16_MAX; }
 
-// The java.time road of a date (n 3) or timestamp (n 7): 1 when the driver
-// cannot give the value that way (nothing pending, the caller takes the
-// java.util.Date road), else the status with the fields written.
+// The java.time road of a date (n 3), a time with its fraction (n 4) or a
+// timestamp (n 7): 1 when the driver cannot give the value that way (nothing
+// pending, the caller takes the java.util.Date road), else the status with
+// the fields written.
 int SplitLocal(JStmt* s, jobject obj, Getters& g, int32_t index, Field* fields, int n) {
   JMethod* const dateParts[] = {&mLocalYear, &mLocalMonth, &mLocalDay};
+  JMethod* const timeParts[] = {&mTimeHour, &mTimeMinute, &mTimeSecond, &mTimeNano};
   JMethod* const stampParts[] = {&mStampYear,   &mStampMonth,  &mStampDay, &mStampHour,
                                  &mStampMinute, &mStampSecond, &mStampNano};
-  JMethod* const* parts = n == 3 ? dateParts : stampParts;
+  JMethod* const* parts = n == 3 ? dateParts : n == 4 ? timeParts : stampParts;
+  const bool dated = n != 4;
   JNIEnv* env = s->jni;
   if (LegacyTemporal(s, obj, index)) return 1;
   jclass want = JC_ClassOf(env, *parts[0]);
@@ -521,13 +531,13 @@ int SplitLocal(JStmt* s, jobject obj, Getters& g, int32_t index, Field* fields, 
       if (status == 0) status = KX_ERR_GENERAL;
       break;
     }
-    if (i == 0 && YearOutOfRange(v)) {
+    if (dated && i == 0 && YearOutOfRange(v)) {
       status = DateOverflow(s);
       break;
     }
     // In the accessors' terms: years from 1900, months from 0.
-    if (i == 0) v -= 1900;
-    if (i == 1) v -= 1;
+    if (dated && i == 0) v -= 1900;
+    if (dated && i == 1) v -= 1;
     PutField(fields[i], v);
   }
   env->DeleteLocalRef(value);
@@ -554,6 +564,17 @@ int Split(JStmt* s, jobject obj, JMethod& getter, int32_t index, const char* tra
   int status = 0;
   for (int i = 0; i < n && status == 0; ++i) {
     jint v = 0;
+    if (fields[i].m == &mMillis) {
+      // The fraction java.sql.Time keeps: its milliseconds, as nanoseconds.
+      jlong ms = 0;
+      if (JC_CallLong(s->jni, value, mMillis, &ms) != 0) {
+        status = Check(s);
+        if (status == 0) status = KX_ERR_GENERAL;
+        break;
+      }
+      if (fields[i].out != nullptr) *static_cast<uint32_t*>(fields[i].out) = static_cast<uint32_t>((ms % 1000 + 1000) % 1000) * 1000000u;
+      continue;
+    }
     if (JC_CallInt(s->jni, value, *fields[i].m, &v) != 0) {
       status = Check(s);
       if (status == 0) status = KX_ERR_GENERAL;
@@ -584,10 +605,13 @@ int GetDate(JStmt* s, jobject obj, Getters& g, int which, int32_t index, int16_t
   Field f[] = {{&mYear, 0, y}, {&mMonth, 1, m}, {&mDay, 2, d}};
   return Split(s, obj, g.getDate, index, gTrace[which][0], f, 3, &g);
 }
+// With frac, the time's fraction too, through java.time where the driver
+// gives it; without, the seconds alone, as java.sql.Time gives them.
 int GetTime(JStmt* s, jobject obj, Getters& g, int which, int32_t index, uint16_t* h,
-            uint16_t* mi, uint16_t* sec) {
-  Field f[] = {{&mHours, 2, h}, {&mMinutes, 2, mi}, {&mSeconds, 2, sec}};
-  return Split(s, obj, g.getTime, index, gTrace[which][1], f, 3);
+            uint16_t* mi, uint16_t* sec, uint32_t* frac) {
+  Field f[] = {{&mHours, 2, h}, {&mMinutes, 2, mi}, {&mSeconds, 2, sec}, {&mMillis, 3, frac}};
+  return Split(s, obj, g.getTime, index, gTrace[which][1], f, frac != nullptr ? 4 : 3,
+               frac != nullptr ? &g : nullptr);
 }
 int GetTimestamp(JStmt* s, jobject obj, Getters& g, int which, int32_t index, int16_t* y,
                  uint16_t* mo, uint16_t* d, uint16_t* h, uint16_t* mi, uint16_t* sec,
@@ -651,8 +675,8 @@ KX_SCALAR(CallableStatement, gCs, getLong, int64_t, jlong, JC_CallLong, static_c
     return GetDate(s, o, G, Which, i, y, m, d);                                            \
   }                                                                                        \
   int JC_##Prefix##_getTime(JStmt* s, jobject o, int32_t i, uint16_t* h, uint16_t* mi,      \
-                            uint16_t* sec) {                                               \
-    return GetTime(s, o, G, Which, i, h, mi, sec);                                         \
+                            uint16_t* sec, uint32_t* f) {                                  \
+    return GetTime(s, o, G, Which, i, h, mi, sec, f);                                      \
   }                                                                                        \
   int JC_##Prefix##_getTimestamp(JStmt* s, jobject o, int32_t i, int16_t* y, uint16_t* mo,  \
                                  uint16_t* d, uint16_t* h, uint16_t* mi, uint16_t* sec,      \

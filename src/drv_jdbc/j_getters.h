@@ -41,7 +41,7 @@ int JC_CallableStatement_getBytesLong(JStmt* s, jobject cs, int32_t index, JGrow
 int JC_CallableStatement_getDate(JStmt* s, jobject cs, int32_t index, int16_t* year,
                                  uint16_t* month, uint16_t* day);
 int JC_CallableStatement_getTime(JStmt* s, jobject cs, int32_t index, uint16_t* hour,
-                                 uint16_t* minute, uint16_t* second);
+                                 uint16_t* minute, uint16_t* second, uint32_t* fraction = nullptr);
 int JC_CallableStatement_getTimestamp(JStmt* s, jobject cs, int32_t index, int16_t* year,
                                       uint16_t* month, uint16_t* day, uint16_t* hour,
                                       uint16_t* minute, uint16_t* second, uint32_t* fraction);
@@ -67,8 +67,10 @@ int JC_ResultSet_getBytes(JStmt* s, jobject rs, int32_t index, void* buffer, int
 int JC_ResultSet_getBytesLong(JStmt* s, jobject rs, int32_t index, JGrowBuf* out);
 int JC_ResultSet_getDate(JStmt* s, jobject rs, int32_t index, int16_t* year, uint16_t* month,
                          uint16_t* day);
+// fraction: NULL reads the seconds alone (java.sql.Time); otherwise the
+// nanoseconds too, through java.time where the driver gives it.
 int JC_ResultSet_getTime(JStmt* s, jobject rs, int32_t index, uint16_t* hour, uint16_t* minute,
-                         uint16_t* second);
+                         uint16_t* second, uint32_t* fraction = nullptr);
 int JC_ResultSet_getTimestamp(JStmt* s, jobject rs, int32_t index, int16_t* year,
                               uint16_t* month, uint16_t* day, uint16_t* hour, uint16_t* minute,
                               uint16_t* second, uint32_t* fraction);

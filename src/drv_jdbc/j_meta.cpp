@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_wrap_util.h"
 #include "util/errcodes.h"
 #include "util/log.h"
@@ -28,6 +29,12 @@ JMethod mColumnLabel{kRsmd, "getColumnLabel", "(I)Ljava/lang/String;"};
 JMethod mColumnTypeName{kRsmd, "getColumnTypeName", "(I)Ljava/lang/String;"};
 JMethod mReadOnly{kRsmd, "isReadOnly", "(I)Z"};
 JMethod mWritable{kRsmd, "isWritable", "(I)Z"};
+
+constexpr const char* kPmd = "java/sql/ParameterMetaData";
+JMethod mParamMeta{"java/sql/PreparedStatement", "getParameterMetaData", "()Ljava/sql/ParameterMetaData;"};
+JMethod mParamType{kPmd, "getParameterType", "(I)I"};
+JMethod mParamPrecision{kPmd, "getPrecision", "(I)I"};
+JMethod mParamScale{kPmd, "getScale", "(I)I"};
 
 JMethod mSupportsConvert{kDbmd, "supportsConvert", "(II)Z"};
 JMethod mSupportsIsolation{kDbmd, "supportsTransactionIsolationLevel", "(I)Z"};
@@ -192,6 +199,38 @@ int ColumnText(JStmt* s, jobject md, JMethod& m, int32_t column, char** out) {
 }
 
 }  // namespace
+
+void JC_ParameterMetaData_fractionDigits(JStmt* s, jobject ps, int8_t* digits, uint16_t n) {
+  for (uint16_t i = 0; i < n; ++i) digits[i] = -1;
+  JNIEnv* env = s->jni;
+  JW_Trace("PreparedStatement.getParameterMetaData");
+  jobject md = nullptr;
+  if (JC_CallObject(env, ps, mParamMeta, &md) != 0 || md == nullptr) {
+    JC_ClearException(env);
+    if (md != nullptr) JW_Delete(env, md);
+    return;
+  }
+  for (uint16_t i = 0; i < n; ++i) {
+    const jint p = static_cast<jint>(i) + 1;
+    jint type = 0, precision = 0, scale = 0;
+    if (JC_CallInt(env, md, mParamType, &type, p) != 0) break;
+    const bool time = type == JT_TIME || type == JT_TIME_WITH_TIMEZONE;
+    const bool stamp = type == JT_TIMESTAMP || type == JT_TIMESTAMP_WITH_TIMEZONE;
+    if (!time && !stamp) continue;
+    if (JC_CallInt(env, md, mParamPrecision, &precision, p) != 0 ||
+        JC_CallInt(env, md, mParamScale, &scale, p) != 0) {
+      break;
+    }
+    // The characters of its text: "hh:mm:ss" or "yyyy-mm-dd hh:mm:ss", then
+    // the point and the fraction digits.
+    const jint whole = time ? 8 : 19;
+    if (scale >= 0 && scale <= 9 && precision == whole + (scale > 0 ? scale + 1 : 0)) {
+      digits[i] = static_cast<int8_t>(scale);
+    }
+  }
+  JC_ClearException(env);
+  JW_Delete(env, md);
+}
 
 int JC_ResultSetMetaData_getColumnTypeName(JStmt* s, jobject md, int32_t column, char** out) {
   JW_Trace("ResultSetMetaData.getColumnTypeName");

@@ -34,6 +34,14 @@ int JC_ResultSetMetaData_getColumnTypeName(JStmt* s, jobject md, int32_t column,
 int JC_ResultSetMetaData_isReadOnly(JStmt* s, jobject md, int32_t column, uint8_t* out);
 int JC_ResultSetMetaData_isWritable(JStmt* s, jobject md, int32_t column, uint8_t* out);
 
+// Fraction digits the column of each time and timestamp parameter of the
+// prepared statement ps keeps, as its ParameterMetaData describes them:
+// digits[i] for parameter i + 1 (n of them), -1 where the parameter is no time
+// or timestamp, or its description is not to be trusted (a precision that
+// does not agree with the scale: PostgreSQL's driver answers 0 and 0). All -1
+// when the driver describes no parameters. Leaves nothing pending.
+void JC_ParameterMetaData_fractionDigits(JStmt* s, jobject ps, int8_t* digits, uint16_t n);
+
 int JC_DatabaseMetaData_getStringInfo(JConn* c, jobject dbmd, const char* method, char* buffer,
                                       size_t capacity);
 int JC_DatabaseMetaData_getBoolInfo(JConn* c, jobject dbmd, const char* method, uint8_t* out);

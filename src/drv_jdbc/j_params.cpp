@@ -11,9 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "agent/build_flavor.h"
 #include "drv_jdbc/j_common.h"
+#include "drv_jdbc/j_conn.h"
 #include "drv_jdbc/j_getters.h"
 #include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_meta.h"
@@ -103,6 +105,7 @@ int ReadElement(const RowBufferColumn* col, int32_t r, Value* v) {
       v->dt.hour = Load<uint16_t>(e);
       v->dt.minute = Load<uint16_t>(e + 2);
       v->dt.second = Load<uint16_t>(e + 4);
+      v->dt.fraction = RB_TimeFraction(col, e);
       v->dtParts = JDB_DT_TIME;
       break;
     case RBT_TIMESTAMP:
@@ -493,11 +496,35 @@ int32_t StampDigits(JConn* c) {
   return c->stampDigits;
 }
 
+// Fraction digits the column a time or timestamp parameter goes into keeps,
+// -1 when not known: SQLDescribeParam's answer where the application asked
+// for it (the columns the statement names, described), else the JDBC
+// driver's description of the parameter, asked once a prepare. PostgreSQL's
+// driver describes no digits, and asking would cost it a round trip.
+int32_t ColumnFractionDigits(JStmt* s, int p) {
+  if (s->probed != 0 && s->params != nullptr && p < s->paramCount) {
+    const int32_t t = static_cast<int16_t>(s->params[p].sqlType & 0xFFFF);
+    if (IsTimeType(t) || IsStampType(t)) return s->params[p].decimalDigits;
+  }
+  if (!s->paramFractionAsked) {
+    s->paramFractionAsked = true;
+    if (s->stmt != nullptr && s->paramCount > 0 && JDB_ConnDialect(s->conn) != PSQL_DIALECT_POSTGRES) {
+      try {
+        s->paramFractionDigits.assign(s->paramCount, -1);
+      } catch (const std::bad_alloc&) {
+        return -1;  // not known: the value goes as it is
+      }
+      JC_ParameterMetaData_fractionDigits(s, s->stmt, s->paramFractionDigits.data(), s->paramCount);
+    }
+  }
+  return p < static_cast<int>(s->paramFractionDigits.size()) ? s->paramFractionDigits[p] : -1;
+}
+
 // Dates, times and timestamps from a date-time value or its text; the
 // parts the type needs must be there, except that a time structure for a
-// timestamp takes today's date. A timestamp's fraction is cut (never
-// rounded, which could move it into the next day) to the parameter's decimal
-// digits and to what the database keeps.
+// timestamp takes today's date. A timestamp's or a time's fraction is cut
+// (never rounded, which could move it into the next second, day or year) to
+// the parameter's decimal digits and to what the column and the database keep.
 int BindDateTime(const BindArgs& a) {
   JStmt* s = a.s;
   const Value& v = a.v;
@@ -521,8 +548,17 @@ int BindDateTime(const BindArgs& a) {
     return KX_ERR_BAD_DATETIME;
   }
   if (IsDateType(sqlType)) return JC_PreparedStatement_setDate(s, s->stmt, a.idx, &dt);
-  if (IsTimeType(sqlType)) return JC_PreparedStatement_setTime(s, s->stmt, a.idx, &dt);
   const int p = a.idx - 1;
+  if (dt.fraction != 0) {
+    if (const int32_t kept = ColumnFractionDigits(s, p); kept >= 0) dt.fraction = JDB_CutFraction(dt.fraction, kept);
+  }
+  if (IsTimeType(sqlType)) {
+    // A time's own digits, where the application gave them.
+    if (s->paramInfos != nullptr && p < s->paramInfoCount && s->paramInfos[p].decimalDigits > 0) {
+      dt.fraction = JDB_CutFraction(dt.fraction, s->paramInfos[p].decimalDigits);
+    }
+    return JC_PreparedStatement_setTime(s, s->stmt, a.idx, &dt);
+  }
   if (s->paramInfos != nullptr && p < s->paramInfoCount) {
     // Digits the application gave: a fraction's own, or a column size of a
     // timestamp without one (19 characters, "yyyy-mm-dd hh:mm:ss"). Neither

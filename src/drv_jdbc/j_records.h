@@ -161,6 +161,11 @@ struct JStmt {
   char* procName;         // procedure of the previous procedure-columns row (owned)
   int32_t ordinal;        // running ordinal of procedure-columns rows
   int32_t probed;         // parameter descriptions completed by the describe probe
+  // Fraction digits the column of each time and timestamp parameter keeps,
+  // as the JDBC driver describes it (-1 not known); asked once a prepare, at
+  // the first such value bound.
+  std::vector<int8_t> paramFractionDigits;
+  bool paramFractionAsked;
   char* cursorName;       // name set before the Java statement existed (owned)
   // Set by the object getters (text, binary, date and time): the last one
   // returned an object, so the value is not SQL NULL and the fetch need not

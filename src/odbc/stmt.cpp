@@ -455,7 +455,8 @@ uint16_t StmtRowsPerBlock(const AgentColDesc* cols, uint16_t count, uint32_t fet
       case RBT_SSHORT: case RBT_USHORT: w = 2; break;
       case RBT_SLONG: case RBT_ULONG: case RBT_FLOAT: w = 4; break;
       case RBT_DOUBLE: w = 8; break;
-      case RBT_DATE: case RBT_TIME: w = 6; break;
+      case RBT_DATE: w = 6; break;
+      case RBT_TIME: w = len >= RB_TIME_FRACTION_WIDTH ? RB_TIME_FRACTION_WIDTH : RB_TIME_WIDTH; break;
       case RBT_TIMESTAMP: case RBT_CHAR_PTR: case RBT_BINARY_PTR: case RBT_CHAR_NTS:
       case RBT_CHAR_LEN1: case RBT_CHAR_LEN2: case RBT_CHAR_LEN4: case RBT_BINARY_LEN1:
       case RBT_BINARY_LEN2: case RBT_BINARY_LEN4: case RBT_WCHAR_NTS: case RBT_WCHAR_PTR:

@@ -28,8 +28,8 @@ uint64_t Width64(uint32_t type, uint32_t size) {
     case RBT_ULONG:
     case RBT_FLOAT: return 4;
     case RBT_DOUBLE: return 8;
-    case RBT_DATE:
-    case RBT_TIME: return 6;
+    case RBT_DATE: return 6;
+    case RBT_TIME: return s >= RB_TIME_FRACTION_WIDTH ? RB_TIME_FRACTION_WIDTH : RB_TIME_WIDTH;
     case RBT_TIMESTAMP: return 16;
     case RBT_BINARY: return s;
     case RBT_CHAR_PTR:

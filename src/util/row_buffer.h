@@ -39,7 +39,7 @@ enum RBType : uint32_t {
   RBT_FLOAT = 9,          // 32-bit IEEE
   RBT_DOUBLE = 10,        // 64-bit IEEE
   RBT_DATE = 11,          // SQL_DATE_STRUCT, 6 bytes
-  RBT_TIME = 12,          // SQL_TIME_STRUCT, 6 bytes
+  RBT_TIME = 12,          // SQL_TIME_STRUCT, 6 bytes; for size 10, then u32 nanoseconds
   RBT_TIMESTAMP = 13,     // SQL_TIMESTAMP_STRUCT, 16 bytes
   RBT_BINARY = 14,        // bytes filling the element, no length; size
   RBT_CHAR_PTR = 15,      // RBPtrValue: length in bytes + heap block of 8-bit text; 16
@@ -175,6 +175,21 @@ inline uint32_t RB_LoadLengthPrefix(const unsigned char* element, uint32_t bytes
   }
   uint32_t v;
   std::memcpy(&v, element, 4);
+  return v;
+}
+// A time element holds a fraction of a second only when it is 10 bytes wide
+// (declared size 10): SQL_TIME_STRUCT, then 32 bits of nanoseconds. The
+// 6-byte form is the ODBC structure alone, as application values come.
+constexpr uint32_t RB_TIME_WIDTH = 6;
+constexpr uint32_t RB_TIME_FRACTION_WIDTH = 10;
+inline bool RB_TimeHasFraction(const RowBufferColumn* col) {
+  return col->type == RBT_TIME && col->width >= RB_TIME_FRACTION_WIDTH;
+}
+// The nanoseconds of a time element (0 when the column keeps none).
+inline uint32_t RB_TimeFraction(const RowBufferColumn* col, const unsigned char* element) {
+  if (!RB_TimeHasFraction(col)) return 0;
+  uint32_t v;
+  std::memcpy(&v, element + RB_TIME_WIDTH, sizeof v);
   return v;
 }
 // Bytes of the block a pointer element's length stands for.

@@ -51,7 +51,10 @@ TEST(AgentDescribe, TypesMapToStorageWithRealWidths) {
       {"boolean", false, 16, 1, 0, 1, nullptr, -7, 1, 3, RBT_BIT, 1},
       {"bit (one bit)", false, -7, 1, 0, 1, nullptr, -7, 1, 3, RBT_BIT, 1},
       {"bit(5), a string of bits", false, -7, 5, 0, 5, nullptr, 12, 5, 5, RBT_CHAR_NTS, 20},
-      {"time with time zone", false, 2013, 21, 6, 21, nullptr, 10, 15, 15, RBT_TIME, 6},
+      // A time with fractional seconds keeps them after the time structure.
+      {"time with time zone", false, 2013, 21, 6, 21, nullptr, 10, 15, 15, RBT_TIME, 10},
+      {"time(3)", false, 92, 12, 3, 12, nullptr, 10, 12, 12, RBT_TIME, 10},
+      {"time(0)", false, 92, 8, 0, 8, nullptr, 10, 8, 8, RBT_TIME, 6},
       {"timestamp with time zone", false, 2014, 35, 6, 35, nullptr, 11, 26, 26, RBT_TIMESTAMP, 16},
       {"timestamp(3)", false, 93, 23, 3, 23, nullptr, 11, 23, 23, RBT_TIMESTAMP, 16},
       {"date", false, 91, 10, 0, 10, nullptr, 9, 10, 10, RBT_DATE, 6},

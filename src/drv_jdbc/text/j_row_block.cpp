@@ -50,6 +50,15 @@ bool DateLike(Reader* in, bool isNull, unsigned char* e) {
   return true;
 }
 
+// A time and its nanoseconds into a time element that keeps a fraction.
+bool TimeFraction(Reader* in, bool isNull, const RowBufferColumn* col, unsigned char* e) {
+  if (!RB_TimeHasFraction(col) || !DateLike(in, isNull, e)) return false;
+  uint32_t nanos = 0;
+  if (!isNull && !in->Read(&nanos)) return false;
+  Put(e + RB_TIME_WIDTH, nanos);
+  return true;
+}
+
 bool Timestamp(Reader* in, bool isNull, unsigned char* e) {
   uint16_t f[6] = {0, 0, 0, 0, 0, 0};
   uint32_t nanos = 0;
@@ -142,6 +151,9 @@ bool DecodeValue(Reader* in, int32_t kind, RowBufferColumn* col, int32_t r) {
     case kRowBlockTime:
       ok = DateLike(in, isNull, e);
       break;
+    case kRowBlockTimeFraction:
+      ok = TimeFraction(in, isNull, col, e);
+      break;
     case kRowBlockTimestamp:
       ok = Timestamp(in, isNull, e);
       break;
@@ -223,7 +235,7 @@ bool JDB_RowBlockKind(const RowBufferColumn& col, bool wideText, int32_t* kind, 
     case RBT_FLOAT: *kind = kRowBlockFloat; return true;
     case RBT_DOUBLE: *kind = kRowBlockDouble; return true;
     case RBT_DATE: *kind = kRowBlockDate; return true;
-    case RBT_TIME: *kind = kRowBlockTime; return true;
+    case RBT_TIME: *kind = RB_TimeHasFraction(&col) ? kRowBlockTimeFraction : kRowBlockTime; return true;
     case RBT_TIMESTAMP: *kind = kRowBlockTimestamp; return true;
     case RBT_CHAR: case RBT_CHAR_NTS:
     case RBT_CHAR_LEN1: case RBT_CHAR_LEN2: case RBT_CHAR_LEN4:

@@ -10,6 +10,8 @@
 //   int, float       4 bytes (a float's bits)   written for NULL too
 //   double           8 bytes (its bits)         written for NULL too
 //   date, time       3 x 16 bits: year, month, day / hour, minute, second
+//   time, fraction   3 x 16 bits and 32 bits of nanoseconds (a time column
+//                    whose element keeps a fraction)
 //   timestamp        6 x 16 bits and 32 bits of nanoseconds
 //   text, bytes      32-bit length, then the bytes
 //   wide text        32-bit count of UTF-16 units, then the units
@@ -38,6 +40,7 @@ enum RowBlockKind : int32_t {
   kRowBlockText = 10,
   kRowBlockWide = 11,
   kRowBlockBytes = 12,
+  kRowBlockTimeFraction = 13,
 };
 
 // Added to a text or wide-text kind in the layout handed to the Java class

@@ -567,7 +567,10 @@ SQLRETURN FirstCall(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
     case RBT_TIME: {
       SQL_TIME_STRUCT v;
       std::memcpy(&v, element, sizeof v);
-      return ConvertTIME(&v, cType, b->target, b->bufferLength, b->octetLength, err);
+      // Only an element that keeps a fraction shows the column's digits.
+      const uint16_t digits = RB_TimeHasFraction(&col) && fraction > 0 ? static_cast<uint16_t>(fraction) : 0;
+      return ConvertTIME(&v, RB_TimeFraction(&col, element), digits, cType, b->target, b->bufferLength,
+                         b->octetLength, err);
     }
     case RBT_TIMESTAMP: {
       SQL_TIMESTAMP_STRUCT v;

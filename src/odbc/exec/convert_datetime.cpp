@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "odbc/copy_out.h"
 #include "odbc/ctypes.h"
@@ -25,8 +26,19 @@ int TextYear(int16_t year) { return std::min(std::abs(static_cast<int>(year)), 9
 unsigned Field(unsigned v) { return std::min(v, 99u); }
 
 // Length of "yyyy-mm-dd hh:mm:ss": a timestamp's text is never cut before
-// its seconds end; only the fraction of a second may go.
+// its seconds end; only the fraction of a second may go. The same for the
+// "hh:mm:ss" of a time.
 constexpr size_t kTimestampWhole = 19;
+constexpr size_t kTimeWhole = 8;
+
+// The digits after the point of a fraction of a second: nine digits of
+// nanoseconds, trailing zeros dropped while more than the column's digits
+// remain.
+void FractionText(uint32_t nanos, uint16_t digits, char (&out)[16]) {
+  std::snprintf(out, sizeof out, "%09u", std::min<unsigned>(nanos, 999999999u));
+  size_t n = std::strlen(out);
+  while (n > digits && out[n - 1] == '0') out[--n] = 0;
+}
 
 int16_t TextOut(const char* text, size_t n, size_t wholeLen, int32_t cType, void* target,
                 int64_t bufferLength, int64_t* outLen, int32_t* err) {
@@ -69,24 +81,39 @@ int16_t ConvertDATE(const SQL_DATE_STRUCT* value, int32_t cType, void* target, i
   return Fail(err, KX_ERR_RESTRICTED_TYPE);
 }
 
-int16_t ConvertTIME(const SQL_TIME_STRUCT* value, int32_t cType, void* target, int64_t bufferLength,
-                    int64_t* outLen, int32_t* err) {
+int16_t ConvertTIME(const SQL_TIME_STRUCT* value, uint32_t fraction, uint16_t fractionDigits, int32_t cType,
+                    void* target, int64_t bufferLength, int64_t* outLen, int32_t* err) {
   TraceCall("ConvertTIME", bufferLength, cType);
   SQL_TIME_STRUCT t;
   std::memcpy(&t, value, sizeof t);
   if (cType == SQL_C_CHAR || cType == SQL_C_WCHAR) {
+    char frac[16] = {};
+    if (fractionDigits > 0) FractionText(fraction, fractionDigits, frac);
     char buf[32];
-    const int n = std::snprintf(buf, sizeof buf, "%02u:%02u:%02u", Field(t.hour), Field(t.minute),
-                                Field(t.second));
-    return TextOut(buf, static_cast<size_t>(n), static_cast<size_t>(n), cType, target, bufferLength,
-                   outLen, err);
+    const int n = std::snprintf(buf, sizeof buf, fractionDigits > 0 ? "%02u:%02u:%02u.%s" : "%02u:%02u:%02u",
+                                Field(t.hour), Field(t.minute), Field(t.second), frac);
+    return TextOut(buf, static_cast<size_t>(n), kTimeWhole, cType, target, bufferLength, outLen, err);
   }
-  if (IsTime(cType)) return StoreFixed(&t, sizeof t, target, outLen, err);
+  if (IsTime(cType)) {
+    if (fraction != 0) {
+      *err = KX_ERR_FRACTIONAL_TRUNCATION;
+      return StoreFixed(&t, sizeof t, target, outLen, err, SQL_SUCCESS_WITH_INFO);
+    }
+    return StoreFixed(&t, sizeof t, target, outLen, err);
+  }
   if (IsTimestamp(cType)) {
+    // The date is today's, where the application runs.
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
     SQL_TIMESTAMP_STRUCT ts{};
+    ts.year = static_cast<SQLSMALLINT>(local.tm_year + 1900);
+    ts.month = static_cast<SQLUSMALLINT>(local.tm_mon + 1);
+    ts.day = static_cast<SQLUSMALLINT>(local.tm_mday);
     ts.hour = t.hour;
     ts.minute = t.minute;
     ts.second = t.second;
+    ts.fraction = fraction;
     return StoreFixed(&ts, sizeof ts, target, outLen, err);
   }
   if (cType == SQL_C_BINARY) {
@@ -108,12 +135,8 @@ int16_t ConvertTIMESTAMP(const SQL_TIMESTAMP_STRUCT* value, int32_t cType, void*
     const char* format = fractionDigits == 0 ? "%04d-%02u-%02u %02u:%02u:%02u"
                                              : "%04d-%02u-%02u %02u:%02u:%02u.%s";
     if (TraceOn()) TracePrintf("ConvertTIMESTAMP temBuf string = %s", format);
-    // Nine digits of nanoseconds, trailing zeros dropped while more than the
-    // column's digits remain.
     char frac[16];
-    std::snprintf(frac, sizeof frac, "%09u", std::min<unsigned>(ts.fraction, 999999999u));
-    size_t fl = std::strlen(frac);
-    while (fl > fractionDigits && frac[fl - 1] == '0') frac[--fl] = 0;
+    FractionText(ts.fraction, fractionDigits, frac);
     char buf[64];
     const int n = std::snprintf(buf, sizeof buf, format, TextYear(ts.year), Field(ts.month),
                                 Field(ts.day), Field(ts.hour), Field(ts.minute), Field(ts.second), frac);

@@ -15,8 +15,13 @@ namespace kx {
 
 int16_t ConvertDATE(const SQL_DATE_STRUCT* value, int32_t cType, void* target, int64_t bufferLength,
                     int64_t* outLen, int32_t* err);
-int16_t ConvertTIME(const SQL_TIME_STRUCT* value, int32_t cType, void* target, int64_t bufferLength,
-                    int64_t* outLen, int32_t* err);
+// fraction: nanoseconds of the time (0 for a column that keeps none);
+// fractionDigits: the column's decimal digits, which its text shows ("hh:mm:ss"
+// cut to its seconds with 01004 at most). A time structure drops a nonzero
+// fraction with 01S07; a timestamp structure takes today's (local) date and
+// keeps the fraction.
+int16_t ConvertTIME(const SQL_TIME_STRUCT* value, uint32_t fraction, uint16_t fractionDigits, int32_t cType,
+                    void* target, int64_t bufferLength, int64_t* outLen, int32_t* err);
 // fractionDigits: the column's decimal digits; 0 writes no fraction in text.
 int16_t ConvertTIMESTAMP(const SQL_TIMESTAMP_STRUCT* value, int32_t cType, void* target,
                          int64_t bufferLength, int64_t* outLen, uint16_t fractionDigits,

@@ -198,6 +198,229 @@ TEST_P(DataValues, TimestampFractionIsCutNeverRoundedIntoTheNextDay) {
   ResetStmt();
 }
 
+TEST_P(DataValues, DateTimeFractionIsCutToWhatTheColumnKeeps) {
+  const bool pg = GetParam().postgres;
+  const std::string table = Table("colfrac", "id INT, ts3 TIMESTAMP(3), ts0 TIMESTAMP(0), t0 TIME(0), t3 TIME(3)");
+  // A fraction finer than the column keeps, with the parameter's digits
+  // larger than the column's or not given: the database would round it (into
+  // the next second, day or year); the driver cuts it to the column's digits
+  // where the JDBC driver describes the parameter (H2).
+  SQL_TIMESTAMP_STRUCT yearEnd{2024, 12, 31, 23, 59, 59, 999900000};
+  SQL_TIMESTAMP_STRUCT lastNano{2024, 12, 31, 23, 59, 59, 999999999};
+  char nearNoon[] = "11:59:59.9999";
+  struct Case {
+    const char* column;
+    SQLSMALLINT cType;
+    SQLSMALLINT sqlType;
+    SQLULEN size;
+    SQLSMALLINT digits;
+    void* value;
+    const char* stored;
+  } cases[] = {
+      {"ts3", SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 29, 9, &yearEnd, "2024-12-31 23:59:59.999"},
+      {"ts3", SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 0, 0, &yearEnd, "2024-12-31 23:59:59.999"},
+      {"ts0", SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 29, 9, &lastNano, "2024-12-31 23:59:59"},
+      {"ts0", SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 0, 0, &lastNano, "2024-12-31 23:59:59"},
+      {"t0", SQL_C_CHAR, SQL_TYPE_TIME, 13, 4, nearNoon, "11:59:59"},
+      {"t3", SQL_C_CHAR, SQL_TYPE_TIME, 13, 4, nearNoon, "11:59:59.999"},
+      {"t3", SQL_C_CHAR, SQL_TYPE_TIME, 0, 0, nearNoon, "11:59:59.999"},
+  };
+  if (!pg) {
+    int id = 0;
+    for (auto& c : cases) {
+      SCOPED_TRACE(std::string(c.column) + " case " + std::to_string(++id));
+      SQLLEN ind = c.cType == SQL_C_CHAR ? SQL_NTS : 0;
+      EXPECT_EQ("", InsertOne(stmt_,
+                              "INSERT INTO " + table + " (id, " + c.column + ") VALUES (" + std::to_string(id) + ", ?)",
+                              c.cType, c.sqlType, c.size, c.digits, c.value, 0, &ind));
+      ResetStmt();
+      EXPECT_EQ(c.stored, Scalar("SELECT CAST(" + std::string(c.column) + " AS VARCHAR(40)) FROM " + table +
+                                 " WHERE id = " + std::to_string(id)));
+    }
+  }
+  // Where the JDBC driver does not describe its parameters (PostgreSQL), a
+  // parameter described by SQLDescribeParam has its column's digits too.
+  ResetStmt();
+  KX_STMT_OK(Prepare(stmt_, "INSERT INTO " + table + " (id, ts3) VALUES (100, ?)"));
+  SQLSMALLINT type = 0, digits = -1, nullable = 0;
+  SQLULEN size = 0;
+  KX_STMT_OK(SQLDescribeParam(stmt_, 1, &type, &size, &digits, &nullable));
+  EXPECT_EQ(3, digits);
+  KX_STMT_OK(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 29, 9, &yearEnd,
+                              0, nullptr));
+  KX_STMT_OK(SQLExecute(stmt_));
+  ResetStmt();
+  EXPECT_EQ("2024-12-31 23:59:59.999", Scalar("SELECT CAST(ts3 AS VARCHAR(40)) FROM " + table + " WHERE id = 100"));
+}
+
+// A time column's fraction of a second read every way: as text (as many
+// digits as the column keeps; cut with 01004 when the buffer holds only the
+// seconds, 22003 when not even those), as a timestamp (today's date), as a
+// time structure (01S07 when a fraction is dropped); through SQLGetData,
+// bound columns, a result read value by value (a long column beside it) and
+// the scrollable cursors' kept rows. A column without a fraction reads as
+// before.
+TEST_P(DataValues, TimeColumnsDeliverTheirFraction) {
+  const bool pg = GetParam().postgres;
+  const std::string table = Table("tmread", std::string("id INT NOT NULL PRIMARY KEY, t3 TIME(3), t6 TIME(6), "
+                                                        "t0 TIME(0), doc ") + (pg ? "TEXT" : "CLOB"));
+  Exec("INSERT INTO " + table + " VALUES (1, TIME '12:34:56.789', TIME '01:02:03.456789', TIME '23:59:58', 'x'), "
+       "(2, TIME '12:34:56', TIME '00:00:00.000001', TIME '00:00:01', 'y')");
+  const std::time_t now = std::time(nullptr);
+  std::tm today{};
+  localtime_r(&now, &today);
+
+  struct Want {
+    const char* text;
+    SQL_TIME_STRUCT time;
+    SQLUINTEGER fraction;
+  };
+  // Row 1 and row 2 of columns t3, t6, t0.
+  const Want want[2][3] = {
+      {{"12:34:56.789", {12, 34, 56}, 789000000}, {"01:02:03.456789", {1, 2, 3}, 456789000},
+       {"23:59:58", {23, 59, 58}, 0}},
+      {{"12:34:56.000", {12, 34, 56}, 0}, {"00:00:00.000001", {0, 0, 0}, 1000}, {"00:00:01", {0, 0, 1}, 0}},
+  };
+  // Each column of a row read once (a value of fixed length is read once
+  // per fetch) as the C type.
+  auto checkRow = [&](SQLHSTMT st, int row, SQLSMALLINT cType) {
+    for (SQLUSMALLINT c = 1; c <= 3; ++c) {
+      const Want& w = want[row][c - 1];
+      SCOPED_TRACE("row " + std::to_string(row + 1) + " column " + std::to_string(c));
+      SQLLEN len = 0;
+      if (cType == SQL_C_CHAR) {
+        char text[40] = {};
+        ASSERT_EQ(SQL_SUCCESS, SQLGetData(st, c, SQL_C_CHAR, text, sizeof text, &len)) << Diag(SQL_HANDLE_STMT, st);
+        EXPECT_STREQ(w.text, text);
+        EXPECT_EQ(static_cast<SQLLEN>(std::strlen(w.text)), len);
+      } else if (cType == SQL_C_WCHAR) {
+        SQLWCHAR wide[40] = {};
+        ASSERT_EQ(SQL_SUCCESS, SQLGetData(st, c, SQL_C_WCHAR, wide, sizeof wide, &len)) << Diag(SQL_HANDLE_STMT, st);
+        std::string narrow;
+        for (size_t i = 0; i < 40 && wide[i] != 0; ++i) narrow += static_cast<char>(wide[i]);
+        EXPECT_EQ(w.text, narrow);
+        EXPECT_EQ(static_cast<SQLLEN>(2 * std::strlen(w.text)), len);
+      } else if (cType == SQL_C_TYPE_TIMESTAMP) {
+        SQL_TIMESTAMP_STRUCT ts{};
+        ASSERT_EQ(SQL_SUCCESS, SQLGetData(st, c, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &len))
+            << Diag(SQL_HANDLE_STMT, st);
+        EXPECT_EQ(today.tm_year + 1900, ts.year);
+        EXPECT_EQ(today.tm_mon + 1, ts.month);
+        EXPECT_EQ(today.tm_mday, ts.day);
+        EXPECT_EQ(w.time.hour, ts.hour);
+        EXPECT_EQ(w.time.minute, ts.minute);
+        EXPECT_EQ(w.time.second, ts.second);
+        EXPECT_EQ(w.fraction, ts.fraction);
+      } else {
+        SQL_TIME_STRUCT tm{};
+        const SQLRETURN rc = SQLGetData(st, c, SQL_C_TYPE_TIME, &tm, sizeof tm, &len);
+        EXPECT_EQ(w.fraction != 0 ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS, rc) << Diag(SQL_HANDLE_STMT, st);
+        if (w.fraction != 0) {
+          EXPECT_TRUE(HasState(st, "01S07")) << Diag(SQL_HANDLE_STMT, st);
+        }
+        EXPECT_EQ(w.time.hour, tm.hour);
+        EXPECT_EQ(w.time.minute, tm.minute);
+        EXPECT_EQ(w.time.second, tm.second);
+      }
+    }
+  };
+
+  // Every road: the packed blocks, value by value (the long column), and
+  // the rows the static and keyset cursors keep.
+  struct Road {
+    const char* name;
+    const char* columns;
+    SQLULEN cursor;
+  } roads[] = {
+      {"block", "t3, t6, t0", SQL_CURSOR_FORWARD_ONLY},
+      {"value by value", "t3, t6, t0, doc", SQL_CURSOR_FORWARD_ONLY},
+      {"static", "t3, t6, t0", SQL_CURSOR_STATIC},
+      {"keyset", "t3, t6, t0, id", SQL_CURSOR_KEYSET_DRIVEN},
+  };
+  const SQLSMALLINT cTypes[] = {SQL_C_CHAR, SQL_C_WCHAR, SQL_C_TYPE_TIMESTAMP, SQL_C_TYPE_TIME};
+  for (const auto& r : roads) {
+    for (const SQLSMALLINT cType : cTypes) {
+      SCOPED_TRACE(std::string(r.name) + " as C type " + std::to_string(cType));
+      ResetStmt();
+      Attr(stmt_, SQL_ATTR_CURSOR_TYPE, r.cursor);
+      KX_STMT_OK(ExecDirect(stmt_, std::string("SELECT ") + r.columns + " FROM " + table + " ORDER BY id"));
+      if (r.cursor == SQL_CURSOR_FORWARD_ONLY) {
+        for (int row = 0; row < 2; ++row) {
+          KX_STMT_OK(SQLFetch(stmt_));
+          checkRow(stmt_, row, cType);
+        }
+      } else {
+        KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
+        checkRow(stmt_, 1, cType);
+        KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+        checkRow(stmt_, 0, cType);
+      }
+    }
+  }
+  ResetStmt();
+  Attr(stmt_, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_FORWARD_ONLY);
+
+  // Bound columns: text, timestamp and time structures, a rowset of two.
+  struct Bound {
+    char text[2][40];
+    SQLLEN textLen[2];
+    SQL_TIMESTAMP_STRUCT ts[2];
+    SQLLEN tsLen[2];
+    SQL_TIME_STRUCT tm[2];
+    SQLLEN tmLen[2];
+  } b{};
+  SQLULEN fetched = 0;
+  SQLUSMALLINT status[2] = {};
+  Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 2);
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0));
+  KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0));
+  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_CHAR, b.text, sizeof b.text[0], b.textLen));
+  KX_STMT_OK(SQLBindCol(stmt_, 2, SQL_C_TYPE_TIMESTAMP, b.ts, sizeof b.ts[0], b.tsLen));
+  KX_STMT_OK(SQLBindCol(stmt_, 3, SQL_C_TYPE_TIME, b.tm, sizeof b.tm[0], b.tmLen));
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT t3, t6, t3 FROM " + table + " ORDER BY id"));
+  EXPECT_EQ(SQL_SUCCESS_WITH_INFO, SQLFetch(stmt_));
+  EXPECT_TRUE(HasState(stmt_, "01S07")) << Diag(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(2u, fetched);
+  EXPECT_STREQ("12:34:56.789", b.text[0]);
+  EXPECT_STREQ("12:34:56.000", b.text[1]);
+  EXPECT_EQ(456789000u, b.ts[0].fraction);
+  EXPECT_EQ(3, b.ts[0].second);
+  EXPECT_EQ(today.tm_mday, b.ts[1].day);
+  EXPECT_EQ(1000u, b.ts[1].fraction);
+  EXPECT_EQ(56, b.tm[0].second);
+  EXPECT_EQ(SQL_ROW_SUCCESS, status[1]);
+  ResetStmt();
+  Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, 1);
+  SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+  SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+
+  // Text buffers: the seconds fit and the fraction is cut (01004, the whole
+  // length reported), or the seconds do not fit (22003).
+  struct Short {
+    SQLLEN buffer;
+    SQLRETURN rc;
+    const char* state;
+    const char* text;
+  } shorts[] = {{11, SQL_SUCCESS_WITH_INFO, "01004", "12:34:56.7"},
+                {9, SQL_SUCCESS_WITH_INFO, "01004", "12:34:56"},
+                {8, SQL_ERROR, "22003", nullptr}};
+  for (const Short& c : shorts) {
+    SCOPED_TRACE(c.buffer);
+    ResetStmt();
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT t3 FROM " + table + " WHERE id = 1"));
+    KX_STMT_OK(SQLFetch(stmt_));
+    char text[16] = {};
+    SQLLEN len = 0;
+    EXPECT_EQ(c.rc, SQLGetData(stmt_, 1, SQL_C_CHAR, text, c.buffer, &len));
+    EXPECT_EQ(c.state, State(SQL_HANDLE_STMT, stmt_));
+    if (c.text != nullptr) {
+      EXPECT_STREQ(c.text, text);
+      EXPECT_EQ(12, len);
+    }
+  }
+  ResetStmt();
+}
+
 TEST_P(DataValues, ParameterConversionsKeepOrRefuseTheValue) {
   const std::string table = Table("pconv", "i INTEGER, b BOOLEAN, f DOUBLE PRECISION, n NUMERIC(6,2), v VARCHAR(20)");
   const std::string ins = "INSERT INTO " + table;

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <string>
 #include <vector>
@@ -36,6 +37,15 @@ std::vector<unsigned char> Numeric(unsigned __int128 mag, uint8_t precision, int
     mag >>= 8;
   }
   return Raw(n);
+}
+
+// A timestamp of today's local date with the time of day given.
+SQL_TIMESTAMP_STRUCT Today(uint16_t h, uint16_t m, uint16_t s, uint32_t fraction) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(local.tm_year + 1900), static_cast<SQLUSMALLINT>(local.tm_mon + 1),
+                              static_cast<SQLUSMALLINT>(local.tm_mday), h, m, s, fraction};
 }
 
 unsigned __int128 Pow10(int k) {
@@ -361,8 +371,30 @@ std::vector<Row> Rows() {
        Buf(SQL_C_WCHAR, 40, 1), INFO, KX_ERR_DATA_TRUNCATED, WTxt(u"2024-01-02 03:04:05"), 42},
       {"timestamp as 16 bytes", TimestampElement(2024, 1, 2, 3, 4, 5, 6), Buf(SQL_C_BINARY, 16), OK, 0,
        Raw(SQL_TIMESTAMP_STRUCT{2024, 1, 2, 3, 4, 5, 6}), 16},
-      {"time to TYPE_TIMESTAMP", TimeElement(7, 8, 9), Fix(SQL_C_TYPE_TIMESTAMP), OK, 0,
-       Raw(SQL_TIMESTAMP_STRUCT{0, 0, 0, 7, 8, 9, 0}), 16},
+      // A time as a timestamp is today's; its fraction is kept in the
+      // timestamp and dropped from a time structure with 01S07. Its text has
+      // the column's digits and may lose them (01004), never its seconds.
+      {"time to TYPE_TIMESTAMP", TimeElement(7, 8, 9), Fix(SQL_C_TYPE_TIMESTAMP), OK, 0, Raw(Today(7, 8, 9, 0)),
+       16},
+      {"time fraction to TYPE_TIMESTAMP", TimeElement(7, 8, 9, 123456000), Fix(SQL_C_TYPE_TIMESTAMP), OK, 0,
+       Raw(Today(7, 8, 9, 123456000)), 16},
+      {"time fraction to TYPE_TIME", TimeElement(12, 34, 56, 789000000), Fix(SQL_C_TYPE_TIME), INFO,
+       KX_ERR_FRACTIONAL_TRUNCATION, Raw(SQL_TIME_STRUCT{12, 34, 56}), 6},
+      {"time zero fraction to TYPE_TIME", TimeElement(12, 34, 56, 0), Fix(SQL_C_TYPE_TIME), OK, 0,
+       Raw(SQL_TIME_STRUCT{12, 34, 56}), 6},
+      {"time to TYPE_TIME", TimeElement(1, 2, 3), Fix(SQL_C_TYPE_TIME), OK, 0, Raw(SQL_TIME_STRUCT{1, 2, 3}), 6},
+      {"time fraction into 13", TimeElement(12, 34, 56, 789000000), Buf(SQL_C_CHAR, 13, 3), OK, 0,
+       Txt("12:34:56.789"), 12},
+      {"time zero fraction shows the digits", TimeElement(12, 34, 56, 0), Buf(SQL_C_CHAR, 16, 3), OK, 0,
+       Txt("12:34:56.000"), 12},
+      {"time fraction cut", TimeElement(12, 34, 56, 789000000), Buf(SQL_C_CHAR, 11, 3), INFO,
+       KX_ERR_DATA_TRUNCATED, Txt("12:34:56.7"), 12},
+      {"time fraction dropped", TimeElement(12, 34, 56, 789000000), Buf(SQL_C_CHAR, 9, 3), INFO,
+       KX_ERR_DATA_TRUNCATED, Txt("12:34:56"), 12},
+      {"time with fraction into 8", TimeElement(12, 34, 56, 789000000), Buf(SQL_C_CHAR, 8, 3), ERR,
+       KX_ERR_NUMERIC_RANGE, {}, 12},
+      {"wide time microseconds", TimeElement(0, 0, 0, 1000), Buf(SQL_C_WCHAR, 40, 6), OK, 0,
+       WTxt(u"00:00:00.000001"), 30},
       {"time to DATE", TimeElement(7, 8, 9), Fix(SQL_C_DATE), ERR, KX_ERR_RESTRICTED_TYPE, {}, UNTOUCHED},
   };
 }

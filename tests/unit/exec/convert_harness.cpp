@@ -198,6 +198,15 @@ Element TimeElement(uint16_t h, uint16_t m, uint16_t s) {
   return e;
 }
 
+Element TimeElement(uint16_t h, uint16_t m, uint16_t s, uint32_t fraction) {
+  Element e;
+  e.type = RBT_TIME;
+  e.bytes.assign(RB_TIME_FRACTION_WIDTH, 0);
+  Put(e.bytes, 0, SQL_TIME_STRUCT{h, m, s});
+  Put(e.bytes, RB_TIME_WIDTH, fraction);
+  return e;
+}
+
 Element TimestampElement(int16_t y, uint16_t mo, uint16_t d, uint16_t h, uint16_t mi, uint16_t s,
                          uint32_t fraction) {
   Element e;
@@ -315,8 +324,14 @@ Outcome Deliver(const Element& e, const Request& r) {
                          &o.err);
       break;
     case RBT_TIME:
-      o.rc = ConvertTIME(reinterpret_cast<const SQL_TIME_STRUCT*>(p), r.cType, t, r.bufferLength, &o.outLen,
-                         &o.err);
+      // As the column reader: only an element that keeps a fraction shows digits.
+      if (e.bytes.size() >= RB_TIME_FRACTION_WIDTH) {
+        o.rc = ConvertTIME(reinterpret_cast<const SQL_TIME_STRUCT*>(p), Get<uint32_t>(p + RB_TIME_WIDTH),
+                           r.fractionDigits, r.cType, t, r.bufferLength, &o.outLen, &o.err);
+      } else {
+        o.rc = ConvertTIME(reinterpret_cast<const SQL_TIME_STRUCT*>(p), 0, 0, r.cType, t, r.bufferLength,
+                           &o.outLen, &o.err);
+      }
       break;
     case RBT_TIMESTAMP:
       o.rc = ConvertTIMESTAMP(reinterpret_cast<const SQL_TIMESTAMP_STRUCT*>(p), r.cType, t, r.bufferLength,

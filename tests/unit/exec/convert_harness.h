@@ -30,6 +30,8 @@ Element FloatElement(float v);
 Element DoubleElement(double v);
 Element DateElement(int16_t y, uint16_t m, uint16_t d);
 Element TimeElement(uint16_t h, uint16_t m, uint16_t s);
+// A time element that keeps a fraction of a second (10 bytes).
+Element TimeElement(uint16_t h, uint16_t m, uint16_t s, uint32_t fraction);
 Element TimestampElement(int16_t y, uint16_t mo, uint16_t d, uint16_t h, uint16_t mi, uint16_t s,
                          uint32_t fraction);
 

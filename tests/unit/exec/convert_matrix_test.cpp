@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -178,7 +179,13 @@ std::vector<Case> AllSources() {
                      if (c == SQL_C_CHAR || c == SQL_C_WCHAR) return Text("13:45:30", c);
                      if (c == SQL_C_BINARY || c == SQL_C_TIME || c == SQL_C_TYPE_TIME) return Fixed(Raw(time));
                      if (c == SQL_C_TIMESTAMP || c == SQL_C_TYPE_TIMESTAMP) {
-                       return Fixed(Raw(SQL_TIMESTAMP_STRUCT{0, 0, 0, 13, 45, 30, 0}));
+                       // Today's date, where the application runs.
+                       const std::time_t now = std::time(nullptr);
+                       std::tm local{};
+                       localtime_r(&now, &local);
+                       return Fixed(Raw(SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(local.tm_year + 1900),
+                                                             static_cast<SQLUSMALLINT>(local.tm_mon + 1),
+                                                             static_cast<SQLUSMALLINT>(local.tm_mday), 13, 45, 30, 0}));
                      }
                      return Error(KX_ERR_RESTRICTED_TYPE);
                    }});

@@ -10,6 +10,7 @@ import java.sql.Time;
 import java.sql.Timestamp;
 import java.time.LocalDate;
 import java.time.LocalDateTime;
+import java.time.LocalTime;
 import java.util.ArrayDeque;
 import java.util.concurrent.SynchronousQueue;
 import java.util.concurrent.ThreadFactory;
@@ -41,8 +42,9 @@ import java.util.concurrent.atomic.AtomicLong;
  * bytes take one byte, shorts two, ints and the raw bits of floats four, the
  * raw bits of doubles eight: these are written for NULL too (the getter's
  * answer). A date is three shorts (year, month from 1, day), a time three
- * shorts (hour, minute, second), a timestamp six shorts and an int of
- * nanoseconds; text and bytes an int length and the bytes; wide text an int
+ * shorts (hour, minute, second), a time with its fraction (TIME_FRACTION)
+ * three shorts and an int of nanoseconds, a timestamp six shorts and an int
+ * of nanoseconds; text and bytes an int length and the bytes; wide text an int
  * count of UTF-16 units and the units. A NULL date, time, timestamp, text or
  * binary value has nothing after its flag.
  *
@@ -69,6 +71,8 @@ public final class RowBlock implements Runnable, ThreadFactory {
     public static final int TEXT = 10;
     public static final int WIDE_TEXT = 11;
     public static final int BYTES = 12;
+    /** A time column whose fraction of a second is wanted. */
+    public static final int TIME_FRACTION = 13;
     /** Added to TEXT or WIDE_TEXT: a decimal column, its text in plain form. */
     public static final int DECIMAL = 0x100;
 
@@ -514,6 +518,15 @@ public final class RowBlock implements Runnable, ThreadFactory {
         view.putShort(at + 5, (short) day);
     }
 
+    private void putTime(int hour, int minute, int second, int nanos) {
+        int at = reserve(11);
+        buf[at] = 0;
+        view.putShort(at + 1, (short) hour);
+        view.putShort(at + 3, (short) minute);
+        view.putShort(at + 5, (short) second);
+        view.putInt(at + 7, nanos);
+    }
+
     private void putTimestamp(int year, int month, int day, int hour, int minute, int second, int nanos) {
         int at = reserve(17);
         buf[at] = 0;
@@ -628,6 +641,35 @@ public final class RowBlock implements Runnable, ThreadFactory {
                     nullValue();
                 } else {
                     putDate(t.getHours(), t.getMinutes(), t.getSeconds());
+                }
+                return;
+            }
+            case TIME_FRACTION: {
+                if (!legacy(rs, i)) {
+                    LocalTime t = null;
+                    boolean refused = false;
+                    try {
+                        t = rs.getObject(i, LocalTime.class);
+                    } catch (SQLException | LinkageError | UnsupportedOperationException e) {
+                        refused = true;
+                        markLegacy(rs, i);
+                    }
+                    if (!refused) {
+                        if (t == null) {
+                            nullValue();
+                        } else {
+                            putTime(t.getHour(), t.getMinute(), t.getSecond(), t.getNano());
+                        }
+                        return;
+                    }
+                }
+                // java.sql.Time keeps milliseconds at most.
+                Time t = rs.getTime(i);
+                if (t == null) {
+                    nullValue();
+                } else {
+                    putTime(t.getHours(), t.getMinutes(), t.getSeconds(),
+                            (int) Math.floorMod(t.getTime(), 1000L) * 1000000);
                 }
                 return;
             }

@@ -17,6 +17,7 @@
 #include "drv_jdbc/j_fetch.h"
 #include "drv_jdbc/j_props.h"
 #include "drv_jdbc/j_serv.h"
+#include "drv_jdbc/j_stream.h"
 #include "drv_jdbc/j_xa_ops.h"
 #include "util/errcodes.h"
 #include "util/handle_table.h"
@@ -36,20 +37,33 @@ int32_t FreeServer(AgentHandle server) { return JVM_FreeServer(server); }
 // Every operation on a connection or statement first pauses the rows being
 // read ahead on the connection (a fetch keeps its own statement's going), so
 // that only one thread at a time works inside the connection's JDBC driver.
-template <auto F, bool KeepOwn = false>
+// Unless it is one on the streaming statement itself, it also finds the
+// connection back in autocommit mode with no transaction of the agent's own
+// open (see j_stream.h); making a statement handle touches nothing of it.
+template <auto F, bool KeepOwn = false, bool Settles = true>
 struct Paused;
-template <typename... A, int32_t (*F)(AgentHandle, A...), bool KeepOwn>
-struct Paused<F, KeepOwn> {
+template <typename... A, int32_t (*F)(AgentHandle, A...), bool KeepOwn, bool Settles>
+struct Paused<F, KeepOwn, Settles> {
   static int32_t Call(AgentHandle h, A... args) {
     JDB_PauseReadAheads(h, KeepOwn);
+    if constexpr (Settles) JDB_StreamSettle(h);
     return F(h, args...);
   }
 };
 
 // The routing layer asks for its context slots around every call: they are
 // the agent's own fields, nothing reaches Java, and the rows read ahead go on.
+// The connection's options (the commit mode above all) and its current
+// catalog and schema are read outside a streamed result's transaction; the
+// answers about the driver and the database (SQLGetInfo, asked by the fetch
+// road itself) do not need it.
 int32_t GetProperty(AgentHandle h, AgentPropertyId id, void* out, uint16_t capacity, uint16_t* length) {
-  if (id != XaProp_ConnContext && id != XaProp_StmtContext) JDB_PauseReadAheads(h, false);
+  if (id != XaProp_ConnContext && id != XaProp_StmtContext) {
+    JDB_PauseReadAheads(h, false);
+    if (AgentPropertyClass(id) == AP_CLASS_OPTION || id == AP_CONN_CATALOG || id == AP_CONN_SCHEMA) {
+      JDB_StreamSettle(h);
+    }
+  }
   return DRV_GetProperty(h, id, out, capacity, length);
 }
 
@@ -61,7 +75,7 @@ const AgentOps kAgentOps = {
     FreeServer,                             // 4
     DRV_Connect,                            // 5
     Paused<DRV_Disconnect>::Call,           // 6
-    Paused<DRV_AllocStmt>::Call,            // 7
+    Paused<DRV_AllocStmt, false, false>::Call,  // 7
     Paused<DRV_FreeStmt>::Call,             // 8
     Paused<DRV_GetCursorName>::Call,        // 9
     Paused<DRV_SetCursorName>::Call,        // 10

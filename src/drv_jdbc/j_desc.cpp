@@ -22,6 +22,7 @@
 #include "drv_jdbc/j_meta.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
+#include "drv_jdbc/j_stream.h"
 #include "drv_jdbc/j_typelist.h"
 #include "drv_jdbc/j_typemap.h"
 #include "util/errcodes.h"
@@ -384,6 +385,7 @@ void JDB_StmtCloseResults(JStmt* s) {
     s->jni->DeleteGlobalRef(s->resultSet);
     s->resultSet = nullptr;
   }
+  JDB_StreamEnd(s, false);
   ReleaseMeta(s);
 }
 

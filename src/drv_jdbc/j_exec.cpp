@@ -22,6 +22,7 @@
 #include "drv_jdbc/j_params.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
+#include "drv_jdbc/j_stream.h"
 #include "scrs/sql_paramdesc.h"
 #include "util/errcodes.h"
 #include "util/log.h"
@@ -406,8 +407,19 @@ int32_t DRV_Execute(AgentHandle h) {
     s->flags |= JS_ROW_BY_ROW;
     const bool changes = s->parsed.kind != PSQL_KIND_SELECT;
     jobject savepoint = changes && s->failAlone != 0 ? JDB_FailAloneBegin(s) : nullptr;
-    const int status = JDB_ExecuteRow(s, 0);
+    const bool streamed = JDB_StreamBegin(s);
+    int status = JDB_ExecuteRow(s, 0);
     JDB_FailAloneEnd(s, savepoint, status != 0);
+    if (streamed && status == 0 && s->resultSet != nullptr && !JDB_RowsDrainable(s)) {
+      // The result turned out other than the prepare described it, with a
+      // column whose rows could not wait in memory for another call: it
+      // runs again, read whole in autocommit mode.
+      JDB_StmtCloseResults(s);
+      s->executions = 0;
+      status = JDB_ExecuteRow(s, 0);
+    } else if (streamed && (status != 0 || s->resultSet == nullptr)) {
+      JDB_StreamEnd(s, status != 0);
+    }
     if (status != 0) return status;
   } else {
     jobject savepoint = s->failAlone != 0 ? JDB_FailAloneBegin(s) : nullptr;
@@ -444,7 +456,9 @@ int32_t DRV_MoreResults(AgentHandle h) {
   uint8_t more = 0;
   int32_t count = -1;
   JDB_DropReadAhead(s);  // getMoreResults closes the result set
-  if (int status = JC_Statement_getMoreResults(s, s->stmt, &more); status != 0) return status;
+  const int moreStatus = JC_Statement_getMoreResults(s, s->stmt, &more);
+  JDB_StreamEnd(s, false);
+  if (moreStatus != 0) return moreStatus;
   if (int status = JC_Statement_getUpdateCount(s, s->stmt, &count); status != 0) return status;
   if (!more && count == -1 && (s->flags & JS_ROW_BY_ROW) != 0 && s->executions < n) {
     // The results of one parameter row are over: the next row runs.

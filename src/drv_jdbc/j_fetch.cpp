@@ -25,6 +25,7 @@
 #include "drv_jdbc/j_params.h"
 #include "drv_jdbc/j_serv.h"
 #include "drv_jdbc/j_setters.h"
+#include "drv_jdbc/j_stream.h"
 #include "drv_jdbc/j_typelist.h"
 #include "drv_jdbc/j_typemap.h"
 #include "util/text_conv.h"
@@ -412,7 +413,7 @@ constexpr int kBlockNotTaken = -1;
 
 struct RowBlockApi {
   jclass cls = nullptr;  // global
-  jmethodID ctor = nullptr, fill = nullptr, pause = nullptr, discard = nullptr;
+  jmethodID ctor = nullptr, fill = nullptr, pause = nullptr, discard = nullptr, drain = nullptr;
   jfieldID buf = nullptr, used = nullptr, end = nullptr, failure = nullptr, reading = nullptr;
 };
 
@@ -436,6 +437,7 @@ const RowBlockApi* BlockApi(JNIEnv* env) {
   a.fill = env->GetMethodID(local, "fill", "(Ljava/sql/ResultSet;[III)I");
   a.pause = env->GetMethodID(local, "pause", "()V");
   a.discard = env->GetMethodID(local, "discard", "()V");
+  a.drain = env->GetMethodID(local, "drain", "(Ljava/sql/ResultSet;[I)V");
   a.reading = env->GetFieldID(local, "reading", "Z");
   a.buf = env->GetFieldID(local, "buf", "[B");
   a.used = env->GetFieldID(local, "used", "I");
@@ -484,6 +486,7 @@ bool DecodeBlock(JNIEnv* env, jobject block, const RowBlockApi* api, const std::
 }
 
 std::atomic<bool> gReadAhead{true};
+std::atomic<bool> g_rowBlockReads{true};
 
 // The loaded class, or null when no block has been read in this VM (then no
 // read-ahead runs either).
@@ -527,6 +530,59 @@ void CallReader(JNIEnv* env, JStmt* s, jmethodID m) {
   if (env->ExceptionCheck()) env->ExceptionClear();
 }
 
+// The packed layout of the rows of out's shape (two ints a column: kind and
+// room) and each column's kind; kBlockNotTaken when a column must be read
+// value by value.
+int BlockLayout(const JStmt* s, const RowBuffer& out, std::vector<jint>* layout, std::vector<int32_t>* kinds) {
+  const int cols = out.colCount;
+  try {
+    layout->resize(static_cast<size_t>(2 * cols));
+    kinds->resize(static_cast<size_t>(cols));
+  } catch (const std::bad_alloc&) {
+    return KX_ERR_NOMEM;
+  }
+  for (int c = 0; c < cols; ++c) {
+    int32_t& kind = (*kinds)[static_cast<size_t>(c)];
+    if (!JDB_RowBlockKind(out.columns[c], UnicodeBuild(), &kind, &(*layout)[static_cast<size_t>(2 * c + 1)])) {
+      return kBlockNotTaken;
+    }
+    (*layout)[static_cast<size_t>(2 * c)] = kind;
+    if ((kind == kRowBlockText || kind == kRowBlockWide) && IsDecimalJdbcType(s, c)) {
+      (*layout)[static_cast<size_t>(2 * c)] |= kRowBlockDecimalFlag;
+    }
+  }
+  return 0;
+}
+
+// The statement's block reader, made at its first use.
+int EnsureReader(JStmt* s, const RowBlockApi* api) {
+  if (s->rowBlock != nullptr) return 0;
+  JNIEnv* env = s->jni;
+  jobject local = env->NewObject(api->cls, api->ctor);
+  if (local != nullptr) s->rowBlock = env->NewGlobalRef(local);
+  if (local != nullptr) env->DeleteLocalRef(local);
+  if (s->rowBlock == nullptr) return Check(s) != 0 ? KX_ERR_GENERAL : KX_ERR_NOMEM;
+  return 0;
+}
+
+// The rows of the described columns as the fetches lay them out, with their
+// packed layout: kBlockNotTaken when they are read value by value (a long
+// column, a catalog result, an element kind the class does not pack).
+int DescribedLayout(JStmt* s, std::vector<jint>* layout, std::vector<int32_t>* kinds) {
+  if (!g_rowBlockReads.load(std::memory_order_relaxed) || s->catalogKind != 0 || s->redirectCol >= 0 ||
+      s->columnCap >= 0 || s->colCount == 0) {
+    return kBlockNotTaken;
+  }
+  for (uint16_t i = 0; i < s->colCount; ++i) {
+    if (DescribedLong(s->colJdbcTypes != nullptr ? s->colJdbcTypes[i] : 0)) return kBlockNotTaken;
+  }
+  RowBuffer shape{};
+  int status = RB_FromColDescs(s->cols, s->colCount, 1, &shape);
+  if (status == 0) status = BlockLayout(s, shape, layout, kinds);
+  RB_Free(&shape);
+  return status;
+}
+
 // Reads up to n rows of the open result set into out (laid out already) with
 // one call into Java; *got: the rows read. kBlockNotTaken when the result
 // must be read value by value (nothing read, nothing pending).
@@ -537,29 +593,10 @@ int ReadBlock(JStmt* s, RowBuffer* out, int32_t n, int32_t* got) {
   if (cols <= 0 || s->resultSet == nullptr) return kBlockNotTaken;
   std::vector<jint> layout;
   std::vector<int32_t> kinds;
-  try {
-    layout.resize(static_cast<size_t>(2 * cols));
-    kinds.resize(static_cast<size_t>(cols));
-  } catch (const std::bad_alloc&) {
-    return KX_ERR_NOMEM;
-  }
-  for (int c = 0; c < cols; ++c) {
-    if (!JDB_RowBlockKind(out->columns[c], UnicodeBuild(), &kinds[c], &layout[2 * c + 1])) {
-      return kBlockNotTaken;
-    }
-    layout[2 * c] = kinds[c];
-    if ((kinds[c] == kRowBlockText || kinds[c] == kRowBlockWide) && IsDecimalJdbcType(s, c)) {
-      layout[2 * c] |= kRowBlockDecimalFlag;
-    }
-  }
+  if (int status = BlockLayout(s, *out, &layout, &kinds); status != 0) return status;
   const RowBlockApi* api = BlockApi(env);
   if (api == nullptr) return kBlockNotTaken;
-  if (s->rowBlock == nullptr) {
-    jobject local = env->NewObject(api->cls, api->ctor);
-    if (local != nullptr) s->rowBlock = env->NewGlobalRef(local);
-    if (local != nullptr) env->DeleteLocalRef(local);
-    if (s->rowBlock == nullptr) return Check(s) != 0 ? KX_ERR_GENERAL : KX_ERR_NOMEM;
-  }
+  if (int status = EnsureReader(s, api); status != 0) return status;
   jintArray shape = env->NewIntArray(2 * cols);
   if (shape == nullptr) return Check(s) != 0 ? KX_ERR_GENERAL : KX_ERR_NOMEM;
   env->SetIntArrayRegion(shape, 0, 2 * cols, layout.data());
@@ -1197,7 +1234,6 @@ void JDB_FixCatalogType(int32_t jet, RowBuffer* out, const CatalogTypeCols& cols
 }
 
 namespace {
-std::atomic<bool> g_rowBlockReads{true};
 
 // A result of narrow rows reads more of them per round trip: as many as
 // JDB_FETCH_BYTES of its elements hold, within JDB_FETCH_ROWS and
@@ -1246,6 +1282,66 @@ void JDB_DropReadAhead(JStmt* s) {
   }
 }
 
+bool JDB_RowsDrainable(JStmt* s) {
+  std::vector<jint> layout;
+  std::vector<int32_t> kinds;
+  return DescribedLayout(s, &layout, &kinds) == 0 && BlockApi(s->jni) != nullptr;
+}
+
+int JDB_DrainRows(JStmt* s) {
+  if (s->resultSet == nullptr || (s->flags & JS_END) != 0) return 0;
+  std::vector<jint> layout;
+  std::vector<int32_t> kinds;
+  if (int status = DescribedLayout(s, &layout, &kinds); status != 0) {
+    return status == kBlockNotTaken ? KX_ERR_GENERAL : status;
+  }
+  JNIEnv* env = s->jni;
+  const RowBlockApi* api = BlockApi(env);
+  if (api == nullptr) return KX_ERR_GENERAL;
+  if (int status = EnsureReader(s, api); status != 0) return status;
+  const jsize n = static_cast<jsize>(layout.size());
+  jintArray shape = env->NewIntArray(n);
+  if (shape == nullptr) return Check(s) != 0 ? KX_ERR_GENERAL : KX_ERR_NOMEM;
+  env->SetIntArrayRegion(shape, 0, n, layout.data());
+  JW_Trace("RowBlock.drain");
+  if (!env->ExceptionCheck()) {
+    env->CallVoidMethod(s->rowBlock, api->drain, s->resultSet, shape);
+  }
+  env->DeleteLocalRef(shape);
+  if (s->readAheadListed) {
+    std::lock_guard<std::mutex> guard(s->conn->readAheadLock);
+    UnlistLocked(s);
+  }
+  return env->ExceptionCheck() ? Check(s) : 0;
+}
+
+namespace {
+
+// Whether the last message posted on s has the SQLSTATE.
+bool LastStateIs(const JStmt* s, const char* state) {
+  const AgentMsg* last = nullptr;
+  for (const AgentMsg* m = s->msgs.head; m != nullptr; m = m->next) last = m;
+  return last != nullptr && last->sqlstate != nullptr && std::strcmp(last->sqlstate, state) == 0;
+}
+
+// A block of a result read inside the agent's own transaction: once the
+// result has no more rows to give (its end, the row limit) the transaction
+// ends. So it does at a failure of the database's, which ends the result
+// there (its transaction is lost); a value the block refused (a date out of
+// ODBC's range, 22008) leaves the rows after it to be read.
+int32_t StreamAfterBlock(JStmt* s, int32_t status, bool limitReached) {
+  if (s->conn->streaming != s) return status;
+  if (status != 0 && !LastStateIs(s, "22008")) {
+    s->flags |= JS_END;
+    JDB_StreamEnd(s, true);
+  } else if ((s->flags & JS_END) != 0 || limitReached) {
+    JDB_StreamEnd(s, false);
+  }
+  return status;
+}
+
+}  // namespace
+
 int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
@@ -1265,7 +1361,9 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
     n = s->maxRows - s->rowsFetched;
     if (n < 0) n = 0;
   }
-  if (n == 0 || (s->flags & JS_END) != 0) return RB_InitColumns(out, 0);
+  if (n == 0 || (s->flags & JS_END) != 0) {
+    return StreamAfterBlock(s, RB_InitColumns(out, 0), s->maxRows > 0 && s->rowsFetched >= s->maxRows);
+  }
   for (uint16_t i = 0; i < s->colCount; ++i) {
     int16_t t = s->colJdbcTypes != nullptr ? s->colJdbcTypes[i] : 0;
     // Long values are read whole: one row of them at a time.
@@ -1288,7 +1386,7 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
       out->rowCount = got;
       s->rowCount = got;
       s->rowsFetched += got;
-      return rc;
+      return StreamAfterBlock(s, rc, s->maxRows > 0 && s->rowsFetched >= s->maxRows);
     }
   }
   int toRead = s->redirectCol >= 0 ? 1 : out->colCount;
@@ -1329,7 +1427,7 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   out->rowCount = delivered;
   s->rowCount = delivered;
   s->rowsFetched += delivered;
-  return status;
+  return StreamAfterBlock(s, status, s->maxRows > 0 && s->rowsFetched >= s->maxRows);
 }
 
 uint32_t JDB_OutputStorageOf(int32_t jdbcType) {

@@ -34,6 +34,16 @@ void JDB_PauseReadAheads(AgentHandle h, bool keepOwn);
 // the result set is about to close.
 void JDB_DropReadAhead(JStmt* s);
 
+// Whether the rows of s's described columns can all be read into the packed
+// row queue (JDB_DrainRows): the block road reads every column.
+bool JDB_RowsDrainable(JStmt* s);
+
+// Reads every row of s's open result set not delivered yet into its packed
+// row queue, with the end or failure at its place; the fetches then take
+// them from there and the result set is not read again. Nothing for a
+// result read to its end.
+int JDB_DrainRows(JStmt* s);
+
 // Catalog kinds of a result (JStmt::catalogKind).
 constexpr int32_t JDB_CAT_TYPEINFO = 1;
 constexpr int32_t JDB_CAT_PROCCOLUMNS = 2;

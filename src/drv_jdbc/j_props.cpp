@@ -225,7 +225,11 @@ int ConnSet(JConn* c, AgentPropertyId id, const void* value) {
     case AP_CONN_MULTI_ACTIVE_STMTS: c->multipleActive = v; return 0;
     case AP_CONN_AUTOCOMMIT: return JC_Connection_setAutoCommit(c, c->conn, v != 0 ? 1 : 0);
     case AP_CONN_READONLY: c->accessMode = v != 0 ? 1 : 0; return 0;
-    case AP_CONN_ISOLATION: return JC_Connection_setTransactionIsolation(c, c->conn, v);
+    case AP_CONN_ISOLATION: {
+      const int status = JC_Connection_setTransactionIsolation(c, c->conn, v);
+      if (status == 0) c->isolation = v;
+      return status;
+    }
     default: return KX_ERR_NOT_CAPABLE;
   }
 }

@@ -107,6 +107,11 @@ struct JConn {
   std::mutex readAheadLock;
   std::vector<JStmt*> readAheads;          // guarded by readAheadLock
   std::atomic<int32_t> readAheadCount{0};  // readAheads.size(), read without the lock
+  // The statement whose result is read in blocks inside a transaction of the
+  // agent's own while the application is in autocommit mode (see
+  // drv_jdbc/j_stream.h); null when none.
+  JStmt* streaming;
+  int32_t isolation;        // SQL_ATTR_TXN_ISOLATION as last set; 0 not set
 };
 
 // An agent statement, as far as the bridge reads and writes it.

@@ -367,6 +367,41 @@ public final class RowBlock implements Runnable, ThreadFactory {
         spares.clear();
     }
 
+    /**
+     * Reads every row of rs not read yet into the queue, in the calling
+     * thread and without the read-ahead's bound, up to the end or the
+     * failure, which stay at their place: the blocks taken afterwards are
+     * exactly those direct reads would have given, and rs is not read again.
+     */
+    public void drain(ResultSet rs, int[] layout) {
+        synchronized (this) {
+            stopLocked();
+            if (streamOf != null && (streamOf != rs || !java.util.Arrays.equals(streamLayout, layout))) {
+                clearLocked();
+            }
+            for (RowBlock b : queue) {
+                if (b.end || b.failure != null) {
+                    return;
+                }
+            }
+            streamOf = rs;
+            streamLayout = layout;
+        }
+        for (;;) {
+            RowBlock seg = new RowBlock(this);
+            seg.rowEnds = new int[256];
+            seg.rows = seg.pack(rs, layout, Integer.MAX_VALUE);
+            synchronized (this) {
+                queue.addLast(seg);
+                queuedBytes += seg.used;
+                ALL_QUEUED.addAndGet(seg.used);
+            }
+            if (seg.end || seg.failure != null) {
+                return;
+            }
+        }
+    }
+
     /** Bytes read ahead in the VM and not yet taken (for tests). */
     public static long queued() {
         return ALL_QUEUED.get();

@@ -4,6 +4,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,7 @@
 #include "util/errcodes.h"
 #include "util/handle_table.h"
 #include "util/hash_table.h"
+#include "util/interval_text.h"
 #include "util/log.h"
 #include "util/str_util.h"
 
@@ -158,6 +160,11 @@ int NoPreparedDescription(JStmt* s) {
 // Characters of the longest text of PostgreSQL's money type, with a
 // currency sign and group separators.
 constexpr int32_t kMoneyTextSize = 32;
+// ODBC's default leading precision of an interval, and what an interval
+// literal adds to its value's characters: the keyword, the quotes, the sign
+// and the longest qualifier.
+constexpr int32_t kIntervalLeadingPrecision = 2;
+constexpr int32_t kIntervalLiteralExtra = 40;
 
 int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, int32_t S,
                          int32_t P, const char* typeName, AgentColDesc* d) {
@@ -171,6 +178,30 @@ int16_t JDB_DescribeType(const JConn* c, int32_t unicode, int32_t T, int32_t D, 
     d->decimalDigits = 0;
     d->storageType = RBT_CHAR_NTS;
     d->elementLength = JDB_GUID_SIZE;
+    return static_cast<int16_t>(T);
+  }
+  if (const int code = IntervalCodeOfTypeName(typeName); code != 0) {
+    // An interval whose type names its fields (H2's INTERVAL DAY TO SECOND):
+    // that ODBC interval type, carried as the database's text of a value,
+    // from which the interval and number forms are read. (PostgreSQL's
+    // driver names every interval "interval", whatever fields a column
+    // keeps, and one value may hold months and seconds at once, which no
+    // single ODBC interval type holds: such a column stays character data,
+    // which reads as any interval C type all the same.)
+    const IntervalQualifier q = IntervalQualifierOf(code);
+    const int32_t lead = P > 0 ? P : kIntervalLeadingPrecision;
+    const int32_t seconds = q.trailing == IVF_SECOND ? (S > 0 ? S : 0) : 0;
+    // The characters of the value's text by ODBC's column size: the leading
+    // field's digits, then each trailing field with its separator, then the
+    // fraction with its point.
+    int64_t size = lead + 3 * (q.trailing - q.leading);
+    if (seconds > 0) size += seconds + 1;
+    d->sqlType = SQL_INTERVAL_YEAR + (code - SQL_IS_YEAR);
+    d->columnSize = d->displaySize = Saturate(size);
+    d->decimalDigits = static_cast<int16_t>(seconds);
+    // Room for the database's own form of the text ("INTERVAL '-1 02:03:04'
+    // DAY TO SECOND"), which is longer than the value alone.
+    TextStorage(std::max<int64_t>(D, size + kIntervalLiteralExtra), false, d);
     return static_cast<int16_t>(T);
   }
   if (typeName != nullptr && std::strcmp(typeName, "money") == 0) {

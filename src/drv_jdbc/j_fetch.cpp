@@ -273,6 +273,16 @@ int ReadValue(JStmt* s, const Source& src, jobject obj, int32_t index, RowBuffer
     case RBT_SSHORT:
     case RBT_UTINYINT: {
       int16_t v = 0;
+      if (s->catalogKind != 0 && col->type == RBT_SSHORT) {
+        // A catalog answer's SMALLINT may hold more than 16 bits (PostgreSQL
+        // gives an interval column with fields but no precision the
+        // DECIMAL_DIGITS 65535, which getShort refuses): read whole and held
+        // within the SMALLINT the answer has.
+        int32_t whole = 0;
+        status = src.getInt(s, obj, index, &whole);
+        if (status == 0) Put(e, static_cast<int16_t>(std::clamp<int32_t>(whole, INT16_MIN, INT16_MAX)));
+        break;
+      }
       status = src.getShort(s, obj, index, &v);
       if (status == 0) {
         if (col->type == RBT_SSHORT) Put(e, v);

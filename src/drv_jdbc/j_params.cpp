@@ -19,7 +19,9 @@
 #include "drv_jdbc/j_getters.h"
 #include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_meta.h"
+#include "drv_jdbc/text/j_parse_sql.h"
 #include "util/errcodes.h"
+#include "util/interval_text.h"
 #include "util/log.h"
 #include "util/row_buffer.h"
 #include "util/str_util.h"
@@ -572,6 +574,49 @@ int BindDateTime(const BindArgs& a) {
   return JC_PreparedStatement_setTimestamp(s, s->stmt, a.idx, &dt);
 }
 
+// Intervals: an interval literal or any interval text (a single-field
+// interval also from an integer). PostgreSQL reads only its own forms, and a
+// bare "-1 02:03" by its session's interval style: it gets the value with
+// every unit and its sign spelled out, all of it, as its intervals keep any
+// fields. Other databases (H2) get the SQL literal of the parameter's type,
+// whose fields the value must fit (22015). Text that is no interval goes as
+// it is, for the database to judge.
+int BindInterval(const BindArgs& a) {
+  const int code = a.sqlType - (SQL_INTERVAL_YEAR - SQL_IS_YEAR);
+  const IntervalQualifier q = IntervalQualifierOf(code);
+  char number[32];
+  const char* text = a.text;
+  size_t n = a.n;
+  int32_t mode = a.mode;
+  if (!a.textForm) {
+    if ((a.v.form != Form::Signed && a.v.form != Form::Unsigned) || q.leading != q.trailing) {
+      return KX_ERR_NOT_CAPABLE;
+    }
+    std::snprintf(number, sizeof number, a.v.form == Form::Signed ? "%" PRId64 : "%" PRIu64, a.v.i);
+    text = number;
+    n = std::strlen(number);
+    mode = JC_MODE_PLATFORM;
+  }
+  IntervalParts v;
+  const IntervalRead r = ReadIntervalText(text, n, q, &v);
+  if (r == IntervalRead::Overflow) return KX_ERR_INTERVAL_OVERFLOW;
+  if (r == IntervalRead::Invalid) return SetText(a.s, a.idx, text, n, mode, false);
+  char out[INTERVAL_TEXT_MAX];
+  size_t length = 0;
+  if (JDB_ConnDialect(a.s->conn) == PSQL_DIALECT_POSTGRES) {
+    length = IntervalPartsToUnitText(v, out, sizeof out);
+  } else {
+    constexpr int kAllDigits = 9;
+    SQL_INTERVAL_STRUCT st;
+    bool truncated = false;
+    const int status = IntervalPartsToStruct(v, code, kAllDigits, &st, &truncated);
+    if (status != 0 || truncated) return KX_ERR_INTERVAL_OVERFLOW;
+    length = IntervalStructToLiteral(st, kAllDigits, out, sizeof out);
+  }
+  if (length == 0) return KX_ERR_INTERVAL_OVERFLOW;
+  return SetText(a.s, a.idx, out, length, JC_MODE_PLATFORM, false);
+}
+
 struct TypeBinder {
   int32_t sqlType;
   Binder bind;
@@ -587,6 +632,13 @@ const TypeBinder kBinders[] = {
     {SQL_BINARY, BindBinary},        {SQL_VARBINARY, BindBinary},   {SQL_DATE, BindDateTime},
     {SQL_TYPE_DATE, BindDateTime},   {SQL_TIME, BindDateTime},      {SQL_TYPE_TIME, BindDateTime},
     {SQL_TIMESTAMP, BindDateTime},   {SQL_TYPE_TIMESTAMP, BindDateTime},
+    {SQL_INTERVAL_YEAR, BindInterval},             {SQL_INTERVAL_MONTH, BindInterval},
+    {SQL_INTERVAL_DAY, BindInterval},              {SQL_INTERVAL_HOUR, BindInterval},
+    {SQL_INTERVAL_MINUTE, BindInterval},           {SQL_INTERVAL_SECOND, BindInterval},
+    {SQL_INTERVAL_YEAR_TO_MONTH, BindInterval},    {SQL_INTERVAL_DAY_TO_HOUR, BindInterval},
+    {SQL_INTERVAL_DAY_TO_MINUTE, BindInterval},    {SQL_INTERVAL_DAY_TO_SECOND, BindInterval},
+    {SQL_INTERVAL_HOUR_TO_MINUTE, BindInterval},   {SQL_INTERVAL_HOUR_TO_SECOND, BindInterval},
+    {SQL_INTERVAL_MINUTE_TO_SECOND, BindInterval},
 };
 
 int BindValue(JStmt* s, int32_t idx, int32_t sqlType, const Value& v) {
@@ -649,7 +701,10 @@ int32_t JDB_JdbcTypeOf(int32_t t) {
     case SQL_WLONGVARCHAR: return JT_LONGVARCHAR;
     // GUID as variable text: a NULL typed CHAR would not go into a UUID column.
     case SQL_GUID: return JT_VARCHAR;
-    default: return t;  // the other codes are the same in both
+    default:
+      // Intervals cross as their text; JDBC has no code for them.
+      if (t >= SQL_INTERVAL_YEAR && t <= SQL_INTERVAL_MINUTE_TO_SECOND) return JT_VARCHAR;
+      return t;  // the other codes are the same in both
   }
 }
 

@@ -24,7 +24,7 @@ JMethod mStreamRollback{"java/sql/Connection", "rollback", "()V"};
 // application seeing it: a plain query (no row locks, which would be held
 // to the end of the result; no procedure) with one execution, through a
 // forward-only cursor or a static one (the cursor layer reads its result
-// whole at once), on PostgreSQL's driver outside distributed transactions,
+// forward into a store of its own), on PostgreSQL's driver outside distributed transactions,
 // whose rows the packed reader can hold once another call needs the
 // connection. Serializable isolation is left alone: its read locks would
 // last as long as the result stays open. A row limit within one round

@@ -14,6 +14,7 @@
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_typemap.h"
+#include "util/interval_text.h"
 
 namespace kx {
 
@@ -80,7 +81,7 @@ bool Listed(int32_t t) {
     case SQL_DATE: case SQL_TIME: case SQL_TIMESTAMP: case SQL_GUID:
       return true;
     default:
-      return false;
+      return t >= SQL_INTERVAL_YEAR && t <= SQL_INTERVAL_MINUTE_TO_SECOND;
   }
 }
 
@@ -177,7 +178,12 @@ std::vector<TypeListRow> JDB_OdbcTypeList(const std::vector<TypeListRow>& jdbcRo
     const TypeFact* fact = FindFact(j[TL_TYPE_NAME].text);
     if (fact != nullptr && fact->odbcType != SQL_GUID && given > 0) fact = nullptr;
     int32_t code = fact != nullptr ? fact->odbcType : JDB_OdbcTypeOfJdbc(jdbcType, o.jet ? 1 : 0);
-    if (!Listed(code)) continue;
+    // An interval type that names its fields (H2's INTERVAL DAY TO SECOND)
+    // is that ODBC interval type, as its columns are described.
+    const int interval = code == SQL_UNKNOWN_TYPE ? IntervalCodeOfTypeName(j[TL_TYPE_NAME].text.c_str()) : 0;
+    if (interval != 0) code = SQL_INTERVAL_YEAR + (interval - SQL_IS_YEAR);
+    // ODBC 2 has no interval types.
+    if (!Listed(code) || (interval != 0 && !o.odbc3)) continue;
     // A variable type without a longest value (PostgreSQL's bytea) is a long type.
     const bool unbounded = given <= 0 || given == INT32_MAX;
     // A character type without a longest value that no fact names general
@@ -207,6 +213,16 @@ std::vector<TypeListRow> JDB_OdbcTypeList(const std::vector<TypeListRow>& jdbcRo
       SetText(&r[TL_TYPE_NAME], "NUMERIC");
       size = JDB_BIGINT_AS_NUMERIC_SIZE;
     }
+    if (interval != 0) {
+      // The characters of the longest value (ODBC's column size of an
+      // interval) from the leading precision the type allows and its
+      // fraction digits, and that leading precision.
+      AgentColDesc d{};
+      const int32_t maxScale = r[TL_MAXIMUM_SCALE].isNull ? 0 : r[TL_MAXIMUM_SCALE].number;
+      JDB_DescribeType(nullptr, 0, jdbcType, 0, maxScale, given, j[TL_TYPE_NAME].text.c_str(), &d);
+      size = d.columnSize;
+      if (given > 0) SetNumber(&r[TL_INTERVAL_PRECISION], given);
+    }
     SetNumber(&r[TL_COLUMN_SIZE], size);
     if (JDB_IsApproximateType(code) || code == SQL_GUID) {
       r[TL_MINIMUM_SCALE] = TypeListCell{};
@@ -224,7 +240,8 @@ std::vector<TypeListRow> JDB_OdbcTypeList(const std::vector<TypeListRow>& jdbcRo
       r[TL_UNSIGNED_ATTRIBUTE] = TypeListCell{};
       r[TL_NUM_PREC_RADIX] = TypeListCell{};
       r[TL_AUTO_UNIQUE_VALUE] = TypeListCell{};
-      if (code != SQL_TIME && code != SQL_TIMESTAMP) {
+      const IntervalQualifier q = IntervalQualifierOf(interval);
+      if (code != SQL_TIME && code != SQL_TIMESTAMP && q.trailing != IVF_SECOND) {
         r[TL_MINIMUM_SCALE] = TypeListCell{};
         r[TL_MAXIMUM_SCALE] = TypeListCell{};
       }
@@ -247,7 +264,7 @@ std::vector<TypeListRow> JDB_OdbcTypeList(const std::vector<TypeListRow>& jdbcRo
     if (TextLike(code)) c.capacity = size > 0 ? size : -1;
     r[TL_SQL_DATA_TYPE] = TypeListCell{};
     r[TL_SQL_DATETIME_SUB] = TypeListCell{};
-    r[TL_INTERVAL_PRECISION] = TypeListCell{};
+    if (interval == 0) r[TL_INTERVAL_PRECISION] = TypeListCell{};
     if (bitString) {
       // Listed as a BIT of one bit and, with a length, as character data.
       Candidate text = c;

@@ -68,7 +68,11 @@ int16_t CTypeSize(int16_t cType) {
     case SQL_C_SHORT: case SQL_C_SSHORT: case SQL_C_USHORT: return size(sizeof(SQLSMALLINT));
     case SQL_C_BIT: case SQL_C_TINYINT: case SQL_C_STINYINT: case SQL_C_UTINYINT:
       return size(sizeof(SQLCHAR));
-    default: return 0;
+    default:
+      if (cType >= SQL_C_INTERVAL_YEAR && cType <= SQL_C_INTERVAL_MINUTE_TO_SECOND) {
+        return size(sizeof(SQL_INTERVAL_STRUCT));
+      }
+      return 0;
   }
 }
 // The sizes the agent's row layouts rely on.

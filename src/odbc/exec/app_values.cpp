@@ -7,6 +7,7 @@
 
 #include "odbc/ctypes.h"
 #include "util/row_buffer.h"
+#include "util/interval_text.h"
 #include "util/str_util.h"
 
 namespace kx {
@@ -39,7 +40,11 @@ uint32_t CTypeToRowBufferType(int32_t cType, uint32_t* width) {
     case SQL_C_WCHAR: type = RBT_WCHAR; break;
     case SQL_C_BIT: type = RBT_BIT; w = 1; break;
     case SQL_C_BINARY: type = RBT_BINARY; break;
-    default: type = RBT_CHAR; break;
+    default:
+      // Intervals cross as their literal text.
+      if (cType >= SQL_C_INTERVAL_YEAR && cType <= SQL_C_INTERVAL_MINUTE_TO_SECOND) w = INTERVAL_TEXT_MAX;
+      type = RBT_CHAR;
+      break;
   }
   if (width != nullptr) *width = w;
   return type;

@@ -4,10 +4,12 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "odbc/ctypes.h"
 #include "odbc/cursor_state.h"
@@ -15,12 +17,14 @@
 #include "odbc/exec/convert_binary.h"
 #include "odbc/exec/convert_common.h"
 #include "odbc/exec/convert_datetime.h"
+#include "odbc/exec/convert_interval.h"
 #include "odbc/exec/convert_null.h"
 #include "odbc/exec/convert_number.h"
 #include "odbc/exec/convert_text.h"
 #include "odbc/stmt.h"
 #include "odbc/trace.h"
 #include "util/errcodes.h"
+#include "util/interval_text.h"
 
 namespace kx {
 
@@ -311,6 +315,78 @@ int FillBinaryPiece(StmtRecord* stmt, int32_t cType, int64_t bufferLength, uint3
   }
 }
 
+// Fraction digits of an interval read with seconds when the application's
+// record does not give them: ODBC's default interval seconds precision.
+constexpr int32_t kIntervalSecondsPrecision = 6;
+
+// An interval column's value (narrow or UTF-16 text) as an interval or a
+// number.
+SQLRETURN IntervalColumn(StmtRecord* stmt, const void* src, uint64_t length, bool wide, int32_t sqlType,
+                         int32_t cType, ColBinding* b, int32_t scale, int32_t precision) {
+  const char* text = static_cast<const char*>(src);
+  std::string ascii;
+  if (wide) {
+    // Interval text is ASCII: anything else becomes a byte no reader takes.
+    const auto* bytes = static_cast<const unsigned char*>(src);
+    try {
+      ascii.resize(static_cast<size_t>(length / 2));
+    } catch (const std::exception&) {
+      return Fail(stmt, KX_ERR_NOMEM);
+    }
+    for (size_t i = 0; i < ascii.size(); ++i) {
+      char16_t u;
+      std::memcpy(&u, bytes + 2 * i, 2);
+      ascii[i] = u < 0x80 ? static_cast<char>(u) : '\x80';
+    }
+    text = ascii.data();
+    length = ascii.size();
+  }
+  return ConvertIntervalText(text, length, sqlType, cType, b->target, b->bufferLength, b->octetLength,
+                             &stmt->error, scale, precision);
+}
+
+bool IsExactNumberSqlType(int32_t t) {
+  switch (t) {
+    case SQL_TINYINT: case SQL_SMALLINT: case SQL_INTEGER: case SQL_BIGINT: case SQL_NUMERIC:
+    case SQL_DECIMAL:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// An exact number read as an interval: the value of a single-field
+// interval (ODBC converts numbers to no interval of several fields).
+SQLRETURN NumberAsInterval(StmtRecord* stmt, const RowBufferColumn& col, const unsigned char* element,
+                           int32_t cType, ColBinding* b, int32_t precision) {
+  const IntervalQualifier q = IntervalQualifierOf(IntervalCodeOfType(cType));
+  if (q.leading != q.trailing) return Fail(stmt, KX_ERR_RESTRICTED_TYPE);
+  char number[24];
+  const void* src = number;
+  uint64_t length = 0;
+  int64_t v = 0;
+  bool integer = true;
+  switch (col.type) {
+    case RBT_UTINYINT: v = element[0]; break;
+    case RBT_STINYINT: v = static_cast<int8_t>(element[0]); break;
+    case RBT_SSHORT: { int16_t x; std::memcpy(&x, element, 2); v = x; break; }
+    case RBT_USHORT: { uint16_t x; std::memcpy(&x, element, 2); v = x; break; }
+    case RBT_SLONG: { int32_t x; std::memcpy(&x, element, 4); v = x; break; }
+    case RBT_ULONG: { uint32_t x; std::memcpy(&x, element, 4); v = x; break; }
+    default:
+      // Decimals and BIGINT arrive as their text.
+      integer = false;
+      if (PathOf(col.type) != Path::Text || !VariableSource(col.type, element, col.width, &src, &length) ||
+          src == nullptr) {
+        return Fail(stmt, KX_ERR_RESTRICTED_TYPE);
+      }
+      break;
+  }
+  if (integer) length = static_cast<uint64_t>(std::snprintf(number, sizeof number, "%lld", static_cast<long long>(v)));
+  return ConvertIntervalText(static_cast<const char*>(src), length, 0, cType, b->target, b->bufferLength,
+                             b->octetLength, &stmt->error, 0, precision);
+}
+
 SQLRETURN BookmarkColumn(StmtRecord* stmt, uint32_t row, ColBinding* b) {
   if (b->cType != SQL_C_BINARY && b->cType != SQL_C_UBIGINT) return Fail(stmt, KX_ERR_BAD_PROGRAM_TYPE);
   if (b->target == nullptr) return Fail(stmt, KX_ERR_BAD_ARGUMENT);
@@ -481,7 +557,7 @@ SQLRETURN FirstCall(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
 
   int32_t scale = 0;
   int32_t precision = 0;
-  if (cType == SQL_ARD_TYPE || cType == SQL_C_NUMERIC) {
+  if (cType == SQL_ARD_TYPE || cType == SQL_C_NUMERIC || IsIntervalCType(cType)) {
     DescRecord* d = outputMode ? stmt->currentApd : stmt->currentArd;
     DescFieldRec* rec = d != nullptr && column <= DescRecCount(d) ? DescGetRec(d, column) : nullptr;
     if (rec == nullptr) {
@@ -491,8 +567,13 @@ SQLRETURN FirstCall(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
       if (cType == SQL_C_NUMERIC) {
         precision = rec->precision;
         scale = rec->scale;
+      } else if (IsIntervalCType(cType) && rec->conciseType == cType && rec->precision > 0) {
+        // The fraction digits the application's record asks of an
+        // interval with seconds.
+        precision = rec->precision;
       }
     }
+    if (IsIntervalCType(cType) && precision <= 0) precision = kIntervalSecondsPrecision;
   }
 
   if (ind == RB_IND_NULL) {
@@ -527,6 +608,9 @@ SQLRETURN FirstCall(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
   if (b->target == nullptr) return Fail(stmt, KX_ERR_BAD_ARGUMENT);
   const unsigned char* element = RB_Element(&col, row);
   int32_t* err = &stmt->error;
+  if (IsIntervalCType(cType) && IsExactNumberSqlType(sqlType)) {
+    return NumberAsInterval(stmt, col, element, cType, b, precision);
+  }
   switch (col.type) {
     case RBT_BIT:
     case RBT_UTINYINT:
@@ -589,6 +673,13 @@ SQLRETURN FirstCall(StmtRecord* stmt, uint32_t row, ColBinding* b, RowBuffer* rb
         length = 0;
       }
       if (length > UINT32_MAX) length = UINT32_MAX;
+      // An interval column's text goes to the interval and number types by
+      // the interval rules; as text or bytes it is delivered as it is.
+      if (IsIntervalSqlType(sqlType) && cType != SQL_C_CHAR && cType != SQL_C_WCHAR &&
+          cType != SQL_C_BINARY && PathOf(col.type) != Path::Binary) {
+        return IntervalColumn(stmt, src, length, PathOf(col.type) == Path::Wide, sqlType, cType, b, scale,
+                              precision);
+      }
       // An exact number's whole digits are never cut: only its fraction.
       if ((sqlType == SQL_NUMERIC || sqlType == SQL_DECIMAL || sqlType == SQL_BIGINT) &&
           PathOf(col.type) != Path::Binary &&

@@ -12,6 +12,7 @@
 #include "odbc/copy_out.h"
 #include "odbc/ctypes.h"
 #include "odbc/exec/convert_common.h"
+#include "odbc/exec/convert_interval.h"
 #include "odbc/exec/decimal_text.h"
 #include "odbc/trace.h"
 #include "util/errcodes.h"
@@ -379,6 +380,11 @@ int16_t ConvertCHAR(const char* text, uint64_t length, int64_t total, int32_t cT
     }
     default:
       if (IsDateTimeCType(cType)) return Fail(err, KX_ERR_NOT_CAPABLE);
+      // Character data holds intervals as their literals (or a database's
+      // own interval text): every interval C type reads it.
+      if (IsIntervalCType(cType)) {
+        return ConvertIntervalText(text, length, 0, cType, target, bufferLength, outLen, err, scale, precision);
+      }
       return NumberToTarget(text, length, cType, target, bufferLength, outLen, err, scale, precision);
   }
 }
@@ -422,6 +428,12 @@ int16_t ConvertWCHAR(const char16_t* text, uint64_t length, int64_t total, int32
     }
     default: {
       if (IsDateTimeCType(cType)) return Fail(err, KX_ERR_NOT_CAPABLE);
+      if (IsIntervalCType(cType)) {
+        std::string s;
+        if (!NarrowAscii(text, units, &s)) return Fail(err, KX_ERR_NOMEM);
+        return ConvertIntervalText(s.data(), s.size(), 0, cType, target, bufferLength, outLen, err, scale,
+                                   precision);
+      }
       int64_t lo;
       uint64_t hi;
       unsigned bytes;

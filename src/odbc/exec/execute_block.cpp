@@ -10,9 +10,11 @@
 #include "odbc/copy_out.h"
 #include "odbc/ctypes.h"
 #include "odbc/exec/app_values.h"
+#include "odbc/exec/convert_interval.h"
 #include "odbc/exec/execute.h"
 #include "odbc/exec/param_dae.h"
 #include "util/errcodes.h"
+#include "util/interval_text.h"
 
 namespace kx {
 
@@ -30,8 +32,10 @@ enum class Mode {
   Guid,        // SQLGUID as its 36 characters
   SBig,        // 64-bit integers as decimal text
   UBig,
+  Interval,    // SQL_INTERVAL_STRUCT as its literal, or a single field's number
   NullOnly,    // an output-only binding: its input is always NULL
 };
+
 
 struct Plan {
   uint16_t index;
@@ -96,6 +100,26 @@ RowValue ReadRow(const StmtRecord* stmt, const Plan& p, uint64_t row, bool colle
   if (length == SQL_NTS) return {RowValue::Value, v, NtsBytes(v, b->cType)};
   if (length < 0) return {RowValue::Bad, nullptr, 0};
   return {RowValue::Value, v, length};
+}
+
+// Fraction digits of an interval parameter's seconds: ODBC's default
+// interval seconds precision.
+constexpr int kIntervalParamPrecision = 6;
+
+// The text an interval structure crosses as: its literal, or for an exact
+// numeric SQL type the single field's number. 0 for a structure that is no
+// valid interval of its type.
+size_t IntervalParamText(const RowValue& v, int16_t cType, int16_t sqlType, char* out, size_t cap) {
+  SQL_INTERVAL_STRUCT st{};
+  std::memcpy(&st, v.data, static_cast<size_t>(v.length < int64_t{sizeof st} ? v.length : int64_t{sizeof st}));
+  // The structure's type must be the C type's own.
+  if (IntervalTypeOf(st) != IntervalCodeOfType(cType)) return 0;
+  if (IsIntervalSqlType(sqlType) || sqlType == SQL_CHAR || sqlType == SQL_VARCHAR ||
+      sqlType == SQL_LONGVARCHAR || sqlType == SQL_WCHAR || sqlType == SQL_WVARCHAR ||
+      sqlType == SQL_WLONGVARCHAR) {
+    return IntervalStructToLiteral(st, kIntervalParamPrecision, out, cap);
+  }
+  return IntervalStructToNumber(st, kIntervalParamPrecision, out, cap);
 }
 
 bool IsDateSql(int16_t t) { return t == SQL_DATE || t == SQL_TYPE_DATE; }
@@ -222,6 +246,23 @@ int PlanColumn(const StmtRecord* stmt, Plan* p, const std::vector<uint64_t>& row
     case SQL_C_BINARY:
       break;
     default:
+      if (IsIntervalCType(cType)) {
+        // Text as long as the longest value's; a structure that is no
+        // interval of its type is refused before anything runs.
+        p->mode = Mode::Interval;
+        p->type = RBT_CHAR;
+        uint64_t longest = 1;
+        for (uint64_t r : rows) {
+          const RowValue v = ReadRow(stmt, *p, r, collected);
+          if (v.kind != RowValue::Value) continue;
+          char text[INTERVAL_TEXT_MAX];
+          const size_t len = IntervalParamText(v, cType, sqlType, text, sizeof text);
+          if (len == 0) return KX_ERR_INTERVAL_OVERFLOW;
+          if (len > longest) longest = len;
+        }
+        p->width = longest;
+        return 0;
+      }
       p->mode = Mode::Fixed;
       if (p->width == 0) return KX_ERR_RESTRICTED_TYPE;
       return 0;
@@ -405,6 +446,12 @@ void FillElement(const Plan& p, RowBufferColumn* col, unsigned char* element, co
       const auto raw = FixedValue<uint64_t>(v);
       const size_t len = p.mode == Mode::SBig ? Int64ToText(static_cast<int64_t>(raw), text, sizeof text)
                                               : UInt64ToText(raw, text, sizeof text);
+      copy(reinterpret_cast<const unsigned char*>(text), len);
+      return;
+    }
+    case Mode::Interval: {
+      char text[INTERVAL_TEXT_MAX];
+      const size_t len = IntervalParamText(v, p.b->cType, p.b->sqlType, text, sizeof text);
       copy(reinterpret_cast<const unsigned char*>(text), len);
       return;
     }

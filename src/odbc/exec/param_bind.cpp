@@ -5,9 +5,11 @@
 
 #include "odbc/ctypes.h"
 #include "odbc/desc.h"
+#include "odbc/exec/convert_interval.h"
 #include "odbc/stmt.h"
 #include "odbc/trace.h"
 #include "util/errcodes.h"
+#include "util/interval_text.h"
 
 namespace kx {
 
@@ -103,6 +105,25 @@ int WriteDescriptorRecords(StmtRecord* stmt, uint16_t number, int16_t paramType,
   return 0;
 }
 
+// Whether ODBC converts an interval C type to an SQL type: to character
+// data (its literal), to an interval of its own class (year-month or
+// day-time), and a single-field interval to an exact number.
+bool IntervalGoesTo(int16_t cType, int16_t sqlType) {
+  switch (sqlType) {
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_WCHAR: case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
+      return true;
+    case SQL_TINYINT: case SQL_SMALLINT: case SQL_INTEGER: case SQL_BIGINT: case SQL_NUMERIC:
+    case SQL_DECIMAL: {
+      const IntervalQualifier q = IntervalQualifierOf(IntervalCodeOfType(cType));
+      return q.leading == q.trailing;
+    }
+    default:
+      return IsIntervalSqlType(sqlType) &&
+             IsYearMonthInterval(IntervalCodeOfType(sqlType)) == IsYearMonthInterval(IntervalCodeOfType(cType));
+  }
+}
+
 }  // namespace
 
 SQLRETURN StmtSetParam(StmtRecord* stmt, uint16_t number, int16_t cType, int16_t sqlType,
@@ -193,6 +214,8 @@ SQLRETURN StmtBindParameter(StmtRecord* stmt, uint16_t number, int16_t paramType
   if (cType == SQL_C_CHAR || cType == SQL_C_WCHAR || cType == SQL_C_BINARY) {
     elementSize = SQL_NTS;
   } else if (IsFixedParamCType(cType) && CTypeSize(cType) > 0) {
+    elementSize = CTypeSize(cType);
+  } else if (IsIntervalCType(cType) && IntervalGoesTo(cType, sqlType)) {
     elementSize = CTypeSize(cType);
   } else {
     return Fail(stmt, KX_ERR_RESTRICTED_TYPE);

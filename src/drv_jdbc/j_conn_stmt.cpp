@@ -21,6 +21,10 @@ JMethod mGetSchema{"java/sql/Connection", "getSchema", "()Ljava/lang/String;"};
 JMethod mCreateStatement{"java/sql/Connection", "createStatement", "()Ljava/sql/Statement;"};
 JMethod mPrepareStatement{"java/sql/Connection", "prepareStatement",
                           "(Ljava/lang/String;)Ljava/sql/PreparedStatement;"};
+// With Statement.RETURN_GENERATED_KEYS: the rows a data change returns come
+// as its generated keys, after its update count.
+JMethod mPrepareStatementKeys{"java/sql/Connection", "prepareStatement",
+                              "(Ljava/lang/String;I)Ljava/sql/PreparedStatement;"};
 JMethod mPrepareCall{"java/sql/Connection", "prepareCall",
                      "(Ljava/lang/String;)Ljava/sql/CallableStatement;"};
 JMethod mConnClose{"java/sql/Connection", "close", "()V"};
@@ -41,6 +45,7 @@ JMethod mExecute{"java/sql/Statement", "execute", "(Ljava/lang/String;)Z"};
 JMethod mStmtClose{"java/sql/Statement", "close", "()V"};
 JMethod mGetMoreResults{"java/sql/Statement", "getMoreResults", "()Z"};
 JMethod mGetUpdateCount{"java/sql/Statement", "getUpdateCount", "()I"};
+JMethod mGetGeneratedKeys{"java/sql/Statement", "getGeneratedKeys", "()Ljava/sql/ResultSet;"};
 JMethod mSetCursorName{"java/sql/Statement", "setCursorName", "(Ljava/lang/String;)V"};
 JMethod mGetQueryTimeout{"java/sql/Statement", "getQueryTimeout", "()I"};
 JMethod mSetQueryTimeout{"java/sql/Statement", "setQueryTimeout", "(I)V"};
@@ -48,11 +53,18 @@ JMethod mSetFetchSize{"java/sql/Statement", "setFetchSize", "(I)V"};
 
 // The statement-creating wrappers: the record's statement reference becomes a
 // global reference to the result, or none after a failure.
-int StoreStatement(JStmt* s, jobject conn, JMethod& m, jstring sql) {
+// keys: the int argument of mPrepareStatementKeys (ignored for the others).
+int StoreStatement(JStmt* s, jobject conn, JMethod& m, jstring sql, jint keys = 0) {
   JNIEnv* env = s->jni;
   jobject local = nullptr;
-  int rc = sql != nullptr ? JC_CallObject(env, conn, m, &local, sql)
-                          : JC_CallObject(env, conn, m, &local);
+  int rc = 0;
+  if (sql == nullptr) {
+    rc = JC_CallObject(env, conn, m, &local);
+  } else if (&m == &mPrepareStatementKeys) {
+    rc = JC_CallObject(env, conn, m, &local, sql, keys);
+  } else {
+    rc = JC_CallObject(env, conn, m, &local, sql);
+  }
   int status = 0;
   if (rc != 0) status = CheckException(env, s->unicodeClient, &s->msgs);
   jobject global = rc == 0 && local != nullptr && env != nullptr ? env->NewGlobalRef(local) : nullptr;
@@ -139,6 +151,16 @@ int JC_Connection_prepareStatement(JStmt* s, jobject conn, const char* sql) {
   jstring text = nullptr;
   if (JW_InputString(s->jni, sql, s->unicodeClient, &s->msgs, &text) != 0) return KX_ERR_GENERAL;
   int status = StoreStatement(s, conn, mPrepareStatement, text);
+  JW_Delete(s->jni, text);
+  return Fixed(status, KX_ERR_SYNTAX);
+}
+
+int JC_Connection_prepareStatementCounted(JStmt* s, jobject conn, const char* sql) {
+  JW_Trace("Connection.prepareStatement(RETURN_GENERATED_KEYS)");
+  constexpr jint kReturnGeneratedKeys = 1;  // java.sql.Statement.RETURN_GENERATED_KEYS
+  jstring text = nullptr;
+  if (JW_InputString(s->jni, sql, s->unicodeClient, &s->msgs, &text) != 0) return KX_ERR_GENERAL;
+  int status = StoreStatement(s, conn, mPrepareStatementKeys, text, kReturnGeneratedKeys);
   JW_Delete(s->jni, text);
   return Fixed(status, KX_ERR_SYNTAX);
 }
@@ -345,6 +367,12 @@ int JC_Statement_getUpdateCount(JStmt* s, jobject stmt, int32_t* out) {
                       [&] { return JC_CallInt(s->jni, stmt, mGetUpdateCount, &v); });
   if (status == 0 && out != nullptr) *out = v;
   return status;
+}
+
+int JC_Statement_getGeneratedKeys(JStmt* s, jobject stmt, jobject* out) {
+  JW_Trace("Statement.getGeneratedKeys");
+  return Simple(s->jni, s->unicodeClient, &s->msgs,
+                [&] { return JC_CallObject(s->jni, stmt, mGetGeneratedKeys, out); });
 }
 
 int JC_Statement_setCursorName(JStmt* s, jobject stmt, const char* name) {

@@ -21,6 +21,10 @@ int JC_Connection_getSchema(JConn* c, jobject conn, char* buffer, size_t capacit
 int JC_Connection_createStatement(JConn* c, jobject conn, jobject* out);
 int JC_Connection_createStatementForStmt(JStmt* s, jobject conn);
 int JC_Connection_prepareStatement(JStmt* s, jobject conn, const char* sql);
+// A data change that returns rows, prepared so that each execution gives
+// its update count first and the rows as its generated keys (the JDBC
+// driver then reads them whole at execution).
+int JC_Connection_prepareStatementCounted(JStmt* s, jobject conn, const char* sql);
 int JC_Connection_prepareCall(JStmt* s, jobject conn, const char* sql);
 int JC_Connection_close(JConn* c, jobject conn);
 int JC_Connection_commit(JConn* c, jobject conn);
@@ -55,6 +59,7 @@ int JC_Statement_closeConn(JConn* c, jobject stmt);
 int JC_Statement_close(JStmt* s, jobject stmt);
 int JC_Statement_getMoreResults(JStmt* s, jobject stmt, uint8_t* out);
 int JC_Statement_getUpdateCount(JStmt* s, jobject stmt, int32_t* out);
+int JC_Statement_getGeneratedKeys(JStmt* s, jobject stmt, jobject* out);
 int JC_Statement_setCursorName(JStmt* s, jobject stmt, const char* name);
 int JC_Statement_getQueryTimeout(JStmt* s, jobject stmt, int32_t* out);
 int JC_Statement_setQueryTimeout(JStmt* s, jobject stmt, int32_t seconds);

@@ -428,7 +428,8 @@ std::mutex& JDB_StmtRefLock() {
 
 void JDB_StmtReset(JStmt* s) {
   JDB_StmtCloseResults(s);
-  s->flags &= static_cast<uint16_t>(~(JS_PREPARED | JS_CALL | JS_DESCRIBED | JS_PREPARED_ROWS | JS_ROW_BY_ROW));
+  s->flags &= static_cast<uint16_t>(~(JS_PREPARED | JS_CALL | JS_DESCRIBED | JS_PREPARED_ROWS | JS_ROW_BY_ROW |
+                                      JS_COUNTED_ROWS));
   s->flags |= JS_PARAMS_DUE;
   s->executions = 0;
   s->returnJdbcType = 0;

@@ -18,6 +18,7 @@
 #include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_fetch.h"
 #include "drv_jdbc/j_getters.h"
+#include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_meta.h"
 #include "drv_jdbc/j_params.h"
 #include "drv_jdbc/j_serv.h"
@@ -161,6 +162,31 @@ int PrepareAsFunction(JStmt* s, const std::string& query) {
   return JDB_DescribeResults(s, 'P');
 }
 
+// A data change the prepare described with result columns (RETURNING) on
+// PostgreSQL: its JDBC driver reports no update count for a result of rows,
+// but gives the count first and the rows as generated keys to a statement
+// prepared for them (it keeps the statement's own RETURNING list). Those
+// rows are read whole at execution: they are bounded by the rows the
+// statement changed, and the database holds them all before it sends the
+// first anyway.
+int PrepareCounted(JStmt* s, const char* text) {
+  JDB_MsgFreeList(&s->msgs);
+  JC_Statement_close(s, s->stmt);
+  JC_ClearException(s->jni);
+  {
+    std::lock_guard<std::mutex> guard(JDB_StmtRefLock());
+    s->jni->DeleteGlobalRef(s->stmt);
+    s->stmt = nullptr;
+  }
+  if (int status = JC_Connection_prepareStatementCounted(s, s->conn->conn, text); status != 0) return status;
+  if (int status = SetUpStatement(s); status != 0) return status;
+  // A fetch size would have the driver read the rows through a cursor,
+  // and the count come only after the last of them.
+  JC_Statement_setFetchSize(s, s->stmt, 0);
+  s->flags |= JS_COUNTED_ROWS;
+  return 0;
+}
+
 }  // namespace
 
 int32_t DRV_Prepare(AgentHandle h, const char* sql) {
@@ -212,6 +238,10 @@ int32_t DRV_Prepare(AgentHandle h, const char* sql) {
     }
     if (status != 0) return status;
     if (s->colCount > 0) s->flags |= JS_PREPARED_ROWS;
+    if (s->colCount > 0 && (s->parsed.flags & (PSQL_CHANGES_DATA | PSQL_SEVERAL)) == PSQL_CHANGES_DATA &&
+        (s->flags & JS_CALL) == 0 && JDB_ConnDialect(c) == PSQL_DIALECT_POSTGRES) {
+      if (int st = PrepareCounted(s, text); st != 0) return st;
+    }
   }
   if (int st = JDB_InitParamDescs(s); st != 0) return st;
   if (s->parsed.paramCount == 0) s->flags &= static_cast<uint16_t>(~JS_PARAMS_DUE);
@@ -301,7 +331,9 @@ int SettleReturnType(JStmt* s) {
   if (meta != nullptr) s->jni->DeleteLocalRef(meta);
   JC_ClearException(s->jni);
   JDB_MsgFreeList(&s->msgs);
-  if (!known || JDB_OutputStorageOf(type) == RBT_NONE) return 0;
+  // A decimal is read as the number it is and written out as text.
+  const bool decimal = type == JT_NUMERIC || type == JT_DECIMAL;
+  if (!known || (JDB_OutputStorageOf(type) == RBT_NONE && !decimal)) return 0;
   s->returnJdbcType = type;
   return JC_CallableStatement_registerOutParameter(s, s->stmt, 1, type);
 }
@@ -318,21 +350,28 @@ int FailedAtRow(JStmt* s, int32_t row, int status) {
 // anything else is an update count, added to the statement's, and has no
 // columns, whatever the prepare described for a later result of a batch.
 int TakeExecutionResult(JStmt* s, jobject rs, bool redescribe) {
-  if (rs != nullptr) {
-    if (int st = KeepResultSet(s, rs); st != 0) return st;
-    s->changedRows = s->parsed.kind == PSQL_KIND_DML ? 1 : 0;
+  auto takeRows = [&](jobject rows, bool counted) {
+    if (int st = KeepResultSet(s, rows); st != 0) return st;
+    s->changedRows = !counted && (s->parsed.flags & PSQL_CHANGES_DATA) != 0 ? 1 : 0;
     if (redescribe || (s->flags & JS_DESCRIBED) == 0) {
       JDB_FreeColumns(s);
       if (int st = JDB_DescribeResults(s, 'E'); st != 0) return st;
     }
     s->flags |= JS_RESULTS | JS_RSOPEN;
     return 0;
-  }
+  };
+  if (rs != nullptr) return takeRows(rs, false);
   int32_t count = -1;
   if (int st = JC_Statement_getUpdateCount(s, s->stmt, &count); st != 0) return st;
   if (count >= 0) {
     s->rowCount += count;
     s->rowCountKnown = 1;
+  }
+  if ((s->flags & JS_COUNTED_ROWS) != 0 && count >= 0) {
+    // The rows the change returned, after its count.
+    jobject keys = nullptr;
+    if (int st = JC_Statement_getGeneratedKeys(s, s->stmt, &keys); st != 0) return st;
+    if (keys != nullptr) return takeRows(keys, true);
   }
   JDB_FreeColumns(s);
   s->flags |= JS_RESULTS | JS_END;

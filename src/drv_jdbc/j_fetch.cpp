@@ -118,6 +118,25 @@ bool IsDecimalJdbcType(const JStmt* s, int c) {
   return t == JT_NUMERIC || t == JT_DECIMAL;
 }
 
+// ASCII text as the value of a long text element (narrow or wide), the
+// block it held before released.
+int PutPtrAscii(const RowBufferColumn* col, unsigned char* e, const std::string& text) {
+  const size_t unit = col->type == RBT_WCHAR_PTR ? 2 : 1;
+  auto* block = static_cast<unsigned char*>(std::malloc((text.size() + 1) * unit));
+  if (block == nullptr) return KX_ERR_NOMEM;
+  for (size_t k = 0; k <= text.size(); ++k) {
+    const char16_t u = k < text.size() ? static_cast<char16_t>(text[k]) : 0;
+    if (unit == 2) {
+      std::memcpy(block + 2 * k, &u, 2);
+    } else {
+      block[k] = static_cast<unsigned char>(u);
+    }
+  }
+  std::free(RB_GetPtrValue(e).block);
+  RB_SetPtrValue(e, RBPtrValue{static_cast<uint32_t>(text.size()), block});
+  return 0;
+}
+
 // The text of a decimal value just read into row r, written out without an
 // exponent (PostgreSQL's driver gives one once it transfers a prepared
 // statement's numbers in binary). Cut to the element as any text is.
@@ -168,22 +187,7 @@ int PlainDecimalElement(RowBufferColumn* col, int32_t r) {
   }
   std::string plain;
   if (!JDB_PlainDecimalText(text.data(), text.size(), &plain)) return 0;
-  if (col->type == RBT_CHAR_PTR || col->type == RBT_WCHAR_PTR) {
-    const size_t unit = col->type == RBT_WCHAR_PTR ? 2 : 1;
-    auto* block = static_cast<unsigned char*>(std::malloc((plain.size() + 1) * unit));
-    if (block == nullptr) return KX_ERR_NOMEM;
-    for (size_t k = 0; k <= plain.size(); ++k) {
-      const char16_t u = k < plain.size() ? static_cast<char16_t>(plain[k]) : 0;
-      if (unit == 2) {
-        std::memcpy(block + 2 * k, &u, 2);
-      } else {
-        block[k] = static_cast<unsigned char>(u);
-      }
-    }
-    std::free(RB_GetPtrValue(e).block);
-    RB_SetPtrValue(e, RBPtrValue{static_cast<uint32_t>(plain.size()), block});
-    return 0;
-  }
+  if (col->type == RBT_CHAR_PTR || col->type == RBT_WCHAR_PTR) return PutPtrAscii(col, e, plain);
   // A plain form longer than the element (1E+309 where the column was
   // described with one digit) would be cut into another number: the exact
   // text with its exponent stays instead.
@@ -1036,7 +1040,6 @@ int32_t FetchTypeList(JStmt* s, RowBuffer* out, int32_t n) {
   }
   if (s->typeRowNext >= s->typeRows.size()) s->flags |= JS_END;
   out->rowCount = delivered;
-  s->rowCount = delivered;
   s->rowsFetched += delivered;
   return 0;
 }
@@ -1375,7 +1378,6 @@ int32_t TakeDeferredFailure(JStmt* s, RowBuffer* out) {
   JDB_MsgFreeList(&s->msgs);
   s->msgs = s->deferredMsgs;
   s->deferredMsgs = AgentMsgList{};
-  s->rowCount = 0;
   const int init = RB_InitColumns(out, 0);
   return init != 0 ? init : status;
 }
@@ -1389,15 +1391,15 @@ int32_t DRV_FetchBlock(AgentHandle h, uint16_t wanted, RowBuffer* out) {
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
   if (out == nullptr) return KX_ERR_BAD_ARGUMENT;
   if (s->deferredStatus != 0) return TakeDeferredFailure(s, out);
+  const int32_t rowsBefore = s->rowsFetched;
   const int32_t status = FetchBlockNow(s, wanted, out);
-  if (status != 0 && (s->flags & JS_CALL) == 0 && s->rowCount > 0) return DeferFailure(s, status);
+  if (status != 0 && (s->flags & JS_CALL) == 0 && s->rowsFetched > rowsBefore) return DeferFailure(s, status);
   return status;
 }
 
 namespace {
 
 int32_t FetchBlockNow(JStmt* s, uint16_t wanted, RowBuffer* out) {
-  s->rowCount = 0;
   if ((s->flags & JS_RESULTS) == 0) return KX_ERR_SEQUENCE;
   JFrame frame(s->jni, JDB_FRAME_LARGE);
   if (!frame.ok()) return KX_ERR_NOMEM;
@@ -1435,7 +1437,6 @@ int32_t FetchBlockNow(JStmt* s, uint16_t wanted, RowBuffer* out) {
     const int rc = ReadBlock(s, out, n, &got);
     if (rc != kBlockNotTaken) {
       out->rowCount = got;
-      s->rowCount = got;
       s->rowsFetched += got;
       return StreamAfterBlock(s, rc, s->maxRows > 0 && s->rowsFetched >= s->maxRows);
     }
@@ -1476,7 +1477,6 @@ int32_t FetchBlockNow(JStmt* s, uint16_t wanted, RowBuffer* out) {
     ++delivered;
   }
   out->rowCount = delivered;
-  s->rowCount = delivered;
   s->rowsFetched += delivered;
   return StreamAfterBlock(s, status, s->maxRows > 0 && s->rowsFetched >= s->maxRows);
 }
@@ -1569,15 +1569,36 @@ int JDB_CopyParamRows(const JStmt* s, RowBuffer* out, const RowBuffer* src) {
   return 0;
 }
 
+// A decimal output into text storage: read as the number it was registered
+// as, written out in plain form. -1: not such an output (read as any other).
+int ReadDecimalOutput(JStmt* s, int p, RowBufferColumn* col) {
+  const int32_t jdbcType = JDB_OutputJdbcType(s, p);
+  if ((jdbcType != JT_NUMERIC && jdbcType != JT_DECIMAL) ||
+      (col->type != RBT_CHAR_PTR && col->type != RBT_WCHAR_PTR)) {
+    return -1;
+  }
+  std::string text;
+  bool isNull = true;
+  if (int status = JC_CallableStatement_getDecimalText(s, s->stmt, p + 1, &text, &isNull); status != 0) {
+    return status;
+  }
+  col->indicators[0] = isNull ? RB_IND_NULL : RB_IND_DATA;
+  if (isNull) return 0;
+  return PutPtrAscii(col, RB_Element(col, 0), text);
+}
+
 int fetchCallProc(JStmt* s, RowBuffer* out) {
   if (s->paramRows == nullptr) return RB_InitColumns(out, 0);
   if (int status = JDB_CopyParamRows(s, out, s->paramRows); status != 0) return status;
   if (out->rowCount == 0) return 0;
   for (uint16_t p = 0; p < out->colCount; ++p) {
     if (JDB_ParamDirection(s, p) == 1) continue;
-    int rc = ReadValue(s, kCallable, s->stmt, p + 1, &out->columns[p], 0);
-    const int32_t t = JDB_ParamSqlType(s, p);
-    if (rc == 0 && (t == SQL_NUMERIC || t == SQL_DECIMAL)) rc = PlainDecimalElement(&out->columns[p], 0);
+    int rc = ReadDecimalOutput(s, p, &out->columns[p]);
+    if (rc < 0) {
+      rc = ReadValue(s, kCallable, s->stmt, p + 1, &out->columns[p], 0);
+      const int32_t t = JDB_ParamSqlType(s, p);
+      if (rc == 0 && (t == SQL_NUMERIC || t == SQL_DECIMAL)) rc = PlainDecimalElement(&out->columns[p], 0);
+    }
     if (rc < 0) {
       LogAt(LOG_ERROR, __FILE__, __LINE__, "Unknown type = %u in fetchCallProc",
             out->columns[p].type);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
 
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_msg.h"
@@ -693,6 +695,41 @@ KX_SCALAR(CallableStatement, gCs, getLong, int64_t, jlong, JC_CallLong, static_c
 KX_SHAPES(ResultSet, gRs, 0, false)
 KX_SHAPES(CallableStatement, gCs, 1, true)
 #undef KX_SHAPES
+
+namespace {
+JMethod mCsGetBigDecimal{"java/sql/CallableStatement", "getBigDecimal", "(I)Ljava/math/BigDecimal;"};
+JMethod mToPlainString{"java/math/BigDecimal", "toPlainString", "()Ljava/lang/String;"};
+}  // namespace
+
+int JC_CallableStatement_getDecimalText(JStmt* s, jobject cs, int32_t index, std::string* out, bool* isNull) {
+  JW_Trace("CallableStatement.getBigDecimal");
+  out->clear();
+  *isNull = true;
+  jobject dec = nullptr;
+  if (int status = GetObject(s, cs, mCsGetBigDecimal, index, &dec); status != 0) return status;
+  if (dec == nullptr) return 0;
+  jobject str = nullptr;
+  const int rc = JC_CallObject(s->jni, dec, mToPlainString, &str);
+  JW_Delete(s->jni, dec);
+  if (rc != 0) return Check(s);
+  if (str == nullptr) return 0;
+  JNIEnv* env = s->jni;
+  const jsize n = env->GetStringLength(static_cast<jstring>(str));
+  int status = 0;
+  try {
+    std::u16string units(static_cast<size_t>(n), u'\0');
+    env->GetStringRegion(static_cast<jstring>(str), 0, n, reinterpret_cast<jchar*>(units.data()));
+    status = Check(s);
+    // A number's plain text is ASCII: digits, a sign, a point.
+    for (size_t i = 0; status == 0 && i < units.size(); ++i) *out += static_cast<char>(units[i] & 0x7F);
+    if (status == 0) *isNull = false;
+  } catch (const std::bad_alloc&) {
+    NoMemory(s);
+    status = KX_ERR_NOMEM;
+  }
+  JW_Delete(env, str);
+  return status;
+}
 
 int JC_CallableStatement_registerOutParameter(JStmt* s, jobject cs, int32_t index,
                                               int32_t jdbcType) {

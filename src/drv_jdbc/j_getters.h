@@ -6,6 +6,7 @@
 #include <jni.h>
 
 #include <cstdint>
+#include <string>
 
 #include "drv_jdbc/j_records.h"
 
@@ -22,6 +23,10 @@ struct JGrowBuf {
 
 int JC_CallableStatement_registerOutParameter(JStmt* s, jobject cs, int32_t index,
                                               int32_t jdbcType);
+// A decimal output read as the number it is (a JDBC driver may refuse
+// getString for it) and written out in plain form, never with an exponent.
+// *isNull for SQL NULL.
+int JC_CallableStatement_getDecimalText(JStmt* s, jobject cs, int32_t index, std::string* out, bool* isNull);
 int JC_CallableStatement_getBoolean(JStmt* s, jobject cs, int32_t index, uint8_t* out);
 int JC_CallableStatement_getByte(JStmt* s, jobject cs, int32_t index, int8_t* out);
 int JC_CallableStatement_getShort(JStmt* s, jobject cs, int32_t index, int16_t* out);

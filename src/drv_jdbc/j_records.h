@@ -136,7 +136,7 @@ struct JStmt {
   uint16_t paramCount;    // parameter descriptions (= markers)
   AgentColDesc* params;   // parameter descriptions (owned)
   int32_t executions;     // parameter rows executed so far by the last execution
-  int32_t rowCount;       // update count summed over rows / rows of the last block
+  int32_t rowCount;       // update count summed over rows
   // Whether rowCount is what the execution reports: an update count (or,
   // after a failure, the rows that completed before it); a result of rows
   // has no count to report.
@@ -214,5 +214,9 @@ constexpr uint16_t JS_OUT_REGISTERED = 0x200;
 // The parameter rows run one at a time, each giving its results before the
 // next row runs (through more results): the statement returns rows.
 constexpr uint16_t JS_ROW_BY_ROW = 0x400;
+// A data change that returns rows, prepared so that each execution reports
+// its update count and then gives the rows as its generated keys: the count
+// is known before the rows are read.
+constexpr uint16_t JS_COUNTED_ROWS = 0x800;
 
 }  // namespace kx

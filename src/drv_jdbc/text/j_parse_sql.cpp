@@ -216,6 +216,7 @@ int JDB_TranslateSql(std::string& out, const char* text, ParsedSql* parsed, Tran
       const char* next = SkipSpace(s + i + 1);
       i = static_cast<size_t>(next - s);
       if (*next == '\0') break;
+      if (parsed != nullptr) parsed->flags |= PSQL_SEVERAL;
       out += ";\n";
       continue;
     }
@@ -605,6 +606,70 @@ bool StartsWithRowsKeyword(const char* s) {
   return false;
 }
 
+// Whether the statement is a data change: its first word (past comments and
+// white space) is INSERT, UPDATE or DELETE, or it is
+// WITH and the first word after its list of named queries (each one
+// "name [(columns)] AS [[NOT] MATERIALIZED] (...)", separated by commas) is.
+bool ChangesData(const char* s) {
+  size_t i = 0;
+  auto skip = [&] {
+    for (;;) {
+      while (IsSpace(s[i])) ++i;
+      const size_t end = LiteralEnd(s, i);
+      if (end == i) return;
+      i = end;
+    }
+  };
+  auto isWord = [](char c) { return isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$'; };
+  auto wordIs = [&](const char* word) {
+    const size_t n = strlen(word);
+    return strncasecmp(s + i, word, n) == 0 && !isWord(s[i + n]);
+  };
+  auto changeWord = [&] { return wordIs("INSERT") || wordIs("UPDATE") || wordIs("DELETE"); };
+  // Past a parenthesised part, literals and comments inside it included.
+  auto skipParens = [&] {
+    int depth = 0;
+    while (s[i] != '\0') {
+      if (const size_t end = LiteralEnd(s, i); end != i) {
+        i = end;
+        continue;
+      }
+      if (s[i] == '(') ++depth;
+      if (s[i] == ')' && --depth == 0) {
+        ++i;
+        return;
+      }
+      ++i;
+    }
+  };
+  skip();
+  if (!wordIs("WITH")) return changeWord();
+  i += 4;
+  // Words at the top level are names, AS, RECURSIVE, [NOT] MATERIALIZED
+  // until a parenthesised body after AS; the word after a body is the main
+  // statement's, a comma after it starts the next named query.
+  bool afterBody = false;
+  std::string last;
+  while (s[i] != '\0') {
+    skip();
+    if (s[i] == '(') {
+      afterBody = last == "AS" || last == "MATERIALIZED";
+      skipParens();
+      last.clear();
+      continue;
+    }
+    if (isWord(s[i])) {
+      if (afterBody) return changeWord();
+      last.clear();
+      for (; isWord(s[i]); ++i) last += Upper(s[i]);
+      continue;
+    }
+    if (s[i] == ',') afterBody = false;
+    if (s[i] != '\0') ++i;
+  }
+  return false;
+}
+
 // Whether the text asks for a row lock: the word FOR followed by UPDATE,
 // SHARE, NO (KEY UPDATE) or KEY (SHARE), outside literals and comments.
 bool LocksRows(const char* s) {
@@ -683,6 +748,7 @@ int JDB_ParseSql(ParsedSql* parsed, const char* sql, int dialect) {
     parsed->kind = Classify(trimmed);
     if (LocksRows(trimmed)) parsed->flags |= PSQL_LOCKS_ROWS;
     if (parsed->kind == PSQL_KIND_OTHER && StartsWithRowsKeyword(trimmed)) parsed->flags |= PSQL_ROWS_KEYWORD;
+    if (parsed->kind == PSQL_KIND_DML || ChangesData(trimmed)) parsed->flags |= PSQL_CHANGES_DATA;
     return KX_OK;
   } catch (const std::bad_alloc&) {
     JDB_ParsedSqlFree(parsed);

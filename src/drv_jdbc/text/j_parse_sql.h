@@ -37,6 +37,13 @@ constexpr uint16_t PSQL_LOCKS_ROWS = 0x8;
 // and opening parentheses is one that returns rows: SELECT, WITH, VALUES,
 // TABLE, SHOW, EXPLAIN or CALL. It is prepared and described as a query is.
 constexpr uint16_t PSQL_ROWS_KEYWORD = 0x10;
+// The text holds more than one statement (a ';' outside literals, comments
+// and escapes with more text after it).
+constexpr uint16_t PSQL_SEVERAL = 0x20;
+// The statement changes data: INSERT, UPDATE or DELETE, also as the main
+// statement after a WITH list ("WITH x AS (...) UPDATE ..."), whose rows,
+// when it returns any (RETURNING), are bounded by the rows it changed.
+constexpr uint16_t PSQL_CHANGES_DATA = 0x40;
 
 // The database the text for Java is written for: the escapes a JDBC driver
 // resolves wrongly are resolved for it here.

@@ -626,6 +626,140 @@ TEST_P(DataValues, DecimalTextNeverUsesAnExponent) {
   ResetStmt();
 }
 
+// Decimal text read in pieces (SQLGetData into a buffer too small for the
+// fraction, 01004 on each cut piece) joins into the plain form, and the
+// length each call reports is the plain form's, every execution; through
+// a static cursor's cache too.
+TEST_P(DataValues, DecimalTextInPiecesIsThePlainForm) {
+  struct Case {
+    const char* sql;
+    const char* value;
+    bool pgOnly;
+  } cases[] = {
+      {"SELECT CAST(? AS NUMERIC(30,25))", "0.0000000000000000000000770", false},
+      {"SELECT CAST(? AS NUMERIC)", "-0.00000000000000001234", true},
+  };
+  for (SQLULEN cursor : {SQL_CURSOR_FORWARD_ONLY, SQL_CURSOR_STATIC}) {
+    for (const Case& c : cases) {
+      if (c.pgOnly && !GetParam().postgres) continue;
+      SCOPED_TRACE(std::string(c.sql) + (cursor == SQL_CURSOR_STATIC ? ", static cursor" : ""));
+      SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+      ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_), SQL_SUCCESS);
+      Attr(stmt_, SQL_ATTR_CURSOR_TYPE, cursor);
+      KX_STMT_OK(Prepare(stmt_, c.sql));
+      std::string value = c.value;
+      SQLLEN ind = SQL_NTS;
+      KX_STMT_OK(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 40, 0, value.data(), 0, &ind));
+      const SQLLEN total = static_cast<SQLLEN>(std::strlen(c.value));
+      for (int run = 0; run < 12; ++run) {
+        for (SQLSMALLINT cType : {SQL_C_CHAR, SQL_C_WCHAR}) {
+          SCOPED_TRACE(std::to_string(run) + (cType == SQL_C_CHAR ? " narrow" : " wide"));
+          const size_t unit = cType == SQL_C_WCHAR ? 2 : 1;
+          KX_STMT_OK(SQLExecute(stmt_));
+          KX_STMT_OK(SQLFetch(stmt_));
+          // Room for the whole digits and a few fraction digits a piece.
+          const SQLLEN buffer = static_cast<SQLLEN>(8 * unit);
+          std::string joined;
+          SQLLEN expectLen = total;
+          for (int call = 0; call < 20; ++call) {
+            unsigned char buf[32];
+            std::memset(buf, 0, sizeof buf);
+            SQLLEN len = 0;
+            const SQLRETURN rc = SQLGetData(stmt_, 1, cType, buf, buffer, &len);
+            ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) << Diag(SQL_HANDLE_STMT, stmt_);
+            EXPECT_EQ(len, expectLen * static_cast<SQLLEN>(unit)) << "call " << call;
+            size_t n = 0;
+            for (; n + unit <= static_cast<size_t>(buffer) && buf[n] != 0; n += unit) joined += static_cast<char>(buf[n]);
+            expectLen -= static_cast<SQLLEN>(n / unit);
+            if (rc == SQL_SUCCESS) break;
+            EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "01004");
+          }
+          EXPECT_EQ(joined, c.value);
+          KX_STMT_OK(SQLFreeStmt(stmt_, SQL_CLOSE));
+        }
+      }
+    }
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_), SQL_SUCCESS);
+}
+
+// Decimal text on the other roads: the return value of a function read into
+// text whatever type the application declared, an INOUT argument, a
+// decimal floating type (H2's DECFLOAT), and numbers in catalog answers
+// (PostgreSQL's row estimate of an index).
+TEST_P(DataValues, DecimalTextOfOutputsAndCatalogsIsPlain) {
+  const bool pg = GetParam().postgres;
+  const char* kValue = "0.0000000000000000000000770";
+  if (pg) {
+    const std::string fn = UniqueName("tiny");
+    const std::string proc = UniqueName("tinyio");
+    Exec("CREATE FUNCTION " + fn + " (x INTEGER) RETURNS NUMERIC(30,25) LANGUAGE sql AS $$ SELECT " +
+         std::string(kValue) + " * x $$");
+    Exec("CREATE PROCEDURE " + proc + " (INOUT b NUMERIC) LANGUAGE plpgsql AS $$ BEGIN b := b * 0.000000001; END $$");
+    for (SQLSMALLINT declared : {SQL_NUMERIC, SQL_VARCHAR, SQL_CHAR}) {
+      for (int run = 0; run < 7; ++run) {
+        SCOPED_TRACE(std::to_string(declared) + " run " + std::to_string(run));
+        ResetStmt();
+        char ret[64] = {0};
+        SQLLEN retLen = 0;
+        SQLINTEGER x = 1;
+        SQLLEN xLen = 0;
+        KX_STMT_OK(SQLBindParameter(stmt_, 1, SQL_PARAM_OUTPUT, SQL_C_CHAR, declared, 40, 25, ret, sizeof ret, &retLen));
+        KX_STMT_OK(SQLBindParameter(stmt_, 2, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 10, 0, &x, 0, &xLen));
+        const SQLRETURN rc = ExecDirect(stmt_, "{? = call " + fn + "(?)}");
+        EXPECT_TRUE(SQL_SUCCEEDED(rc)) << Diag(SQL_HANDLE_STMT, stmt_);
+        EXPECT_STREQ(ret, kValue);
+        // An argument's declared type is the one it is registered as.
+        if (declared != SQL_NUMERIC) continue;
+        ResetStmt();
+        char b[64] = "0.0000000000000077";
+        SQLLEN bLen = SQL_NTS;
+        KX_STMT_OK(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT_OUTPUT, SQL_C_CHAR, declared, 40, 25, b, sizeof b, &bLen));
+        const SQLRETURN rc2 = ExecDirect(stmt_, "{call " + proc + "(?)}");
+        EXPECT_TRUE(SQL_SUCCEEDED(rc2)) << Diag(SQL_HANDLE_STMT, stmt_);
+        EXPECT_STREQ(b, "0.0000000000000000000000077");
+      }
+    }
+    ResetStmt();
+    Exec("DROP FUNCTION " + fn);
+    Exec("DROP PROCEDURE " + proc);
+
+    const std::string t = Table("estimate", "id INTEGER PRIMARY KEY");
+    // The planner's estimate is a float the database writes with an exponent
+    // from a million rows on.
+    Exec("UPDATE pg_class SET reltuples = 1234567 WHERE relname = '" + t + "_pkey'");
+    ResetStmt();
+    KX_STMT_OK(SQLStatisticsA(stmt_, nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(const_cast<char*>(t.c_str())),
+                              SQL_NTS, SQL_INDEX_ALL, SQL_QUICK));
+    bool seen = false;
+    while (SQL_SUCCEEDED(SQLFetch(stmt_))) {
+      char name[64] = {0};
+      SQLLEN nameLen = 0;
+      KX_STMT_OK(SQLGetData(stmt_, 6, SQL_C_CHAR, name, sizeof name, &nameLen));
+      if (nameLen == SQL_NULL_DATA) continue;
+      char card[32] = {0};
+      SQLLEN cardLen = 0;
+      KX_STMT_OK(SQLGetData(stmt_, 11, SQL_C_CHAR, card, sizeof card, &cardLen));
+      EXPECT_STREQ(card, "1234567");
+      seen = true;
+    }
+    EXPECT_TRUE(seen);
+    ResetStmt();
+  } else {
+    ResetStmt();
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT CAST(0.00000001 AS DECFLOAT), CAST(1E+20 AS DECFLOAT)"));
+    KX_STMT_OK(SQLFetch(stmt_));
+    char v[64] = {0};
+    SQLLEN len = 0;
+    KX_STMT_OK(SQLGetData(stmt_, 1, SQL_C_CHAR, v, sizeof v, &len));
+    EXPECT_STREQ(v, "0.00000001");
+    KX_STMT_OK(SQLGetData(stmt_, 2, SQL_C_CHAR, v, sizeof v, &len));
+    EXPECT_STREQ(v, "100000000000000000000");
+    ResetStmt();
+  }
+}
+
 // PostgreSQL's money: its driver reads "$1,234.50" as no number; the value
 // reads as its text, and the fetch goes on.
 TEST_P(DataValues, MoneyReadsAsText) {

@@ -3,6 +3,7 @@
 // whatever their first word, update counts behind comments, CTEs and
 // batches, parameter arrays over statements that return rows, and calls of
 // functions and procedures with output parameters of any C type.
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -200,8 +201,8 @@ TEST_P(PgResults, BatchResultsDescribeThemselves) {
 }
 
 // A parameter array over a statement that returns rows gives one result
-// per parameter row through SQLMoreResults, as SQL_PAS_BATCH promises, and
-// counts each processed row.
+// per parameter row through SQLMoreResults, as SQL_PAS_BATCH promises,
+// counts each processed row, and each data change reports its own row.
 TEST_P(Results, ParameterArraysGiveOneResultPerRow) {
   const bool pg = GetParam().postgres;
   EXPECT_EQ(InfoU32(SQL_PARAM_ARRAY_SELECTS), static_cast<SQLUINTEGER>(SQL_PAS_BATCH));
@@ -235,7 +236,9 @@ TEST_P(Results, ParameterArraysGiveOneResultPerRow) {
     KX_STMT_OK(SQLExecute(stmt_));
     std::vector<std::string> got;
     std::vector<SQLULEN> counted;
+    std::vector<SQLLEN> changed;
     for (;;) {
+      changed.push_back(RowCount(stmt_));
       const std::vector<std::string> rows = Column1(stmt_);
       ASSERT_EQ(rows.size(), 1u);
       got.push_back(rows.front());
@@ -247,6 +250,10 @@ TEST_P(Results, ParameterArraysGiveOneResultPerRow) {
     }
     EXPECT_EQ(got, (std::vector<std::string>{"a", "b", "c", "d", "e"}));
     EXPECT_EQ(counted, (std::vector<SQLULEN>{1, 2, 3, 4, 5}));
+    // Each row's DELETE reports its row before its result is read; a query
+    // counts nothing.
+    const SQLLEN each = sql.rfind("DELETE", 0) == 0 ? 1 : -1;
+    EXPECT_EQ(changed, std::vector<SQLLEN>(kRows, each));
     Attr(stmt_, SQL_ATTR_PARAMSET_SIZE, 1);
     KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0));
   }
@@ -283,19 +290,89 @@ TEST_P(PgResults, PrepareDoesNotRunAndLaterTimeoutHolds) {
   Attr(stmt_, SQL_ATTR_QUERY_TIMEOUT, 0);
 }
 
-// INSERT and UPDATE with RETURNING count the rows they changed once the
-// rows they return are read (the JDBC driver tells no count for a result
-// of rows); before that the count is unknown, never 0.
-TEST_P(PgResults, ReturningCountsChangedRows) {
-  const std::string t = Table("returning", "id INTEGER PRIMARY KEY, v INTEGER");
-  Exec("INSERT INTO " + t + " VALUES (1, 0), (2, 0), (3, 0)");
-  Exec("INSERT INTO " + t + " VALUES (4, 0) RETURNING id");
-  EXPECT_EQ(RowCount(stmt_), -1);
-  EXPECT_EQ(Column1(stmt_), std::vector<std::string>{"4"});
-  EXPECT_EQ(RowCount(stmt_), 1);
-  Exec("UPDATE " + t + " SET v = 1 WHERE id <= 3 RETURNING id");
-  EXPECT_EQ(Column1(stmt_).size(), 3u);
-  EXPECT_EQ(RowCount(stmt_), 3);
+// INSERT, UPDATE and DELETE with RETURNING report the rows they changed
+// right after SQLExecute or SQLExecDirect, before any row is read, and still
+// after; their rows come whole. In autocommit and inside a transaction, past
+// the executions after which the JDBC driver prepares on the server, and
+// through a static cursor.
+TEST_P(PgResults, ReturningCountsChangedRowsAtExecute) {
+  const std::string t = Table("returning", "id INTEGER PRIMARY KEY, v NUMERIC(12,3)");
+  struct Case {
+    std::string sql;
+    SQLLEN changed;
+    std::vector<std::string> rows;
+  };
+  const std::vector<Case> cases = {
+      {"INSERT INTO " + t + " VALUES (4, 0.5) RETURNING id", 1, {"4"}},
+      {"UPDATE " + t + " SET v = v + 1 WHERE id <= 3 RETURNING v", 3, {"1.250", "2.250", "3.250"}},
+      {"WITH k AS (SELECT 2 AS lim) UPDATE " + t + " SET v = v - 1 FROM k WHERE id <= k.lim RETURNING id", 2,
+       {"1", "2"}},
+      {"DELETE FROM " + t + " WHERE id >= 3 RETURNING id, v", 2, {"3", "4"}},
+      {"DELETE FROM " + t + " WHERE id > 100 RETURNING id", 0, {}},
+  };
+  auto sorted = [](std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+  };
+  for (bool transaction : {false, true}) {
+    for (SQLULEN cursor : {SQL_CURSOR_FORWARD_ONLY, SQL_CURSOR_STATIC, SQL_CURSOR_KEYSET_DRIVEN}) {
+      SCOPED_TRACE(std::string(transaction ? "in a transaction" : "autocommit") + ", cursor type " +
+                   std::to_string(cursor));
+      Exec("DELETE FROM " + t);
+      Exec("INSERT INTO " + t + " VALUES (1, 0.25), (2, 1.25), (3, 2.25)");
+      // A statement that has not been prepared takes the cursor type.
+      SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+      ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_), SQL_SUCCESS);
+      if (cursor != SQL_CURSOR_FORWARD_ONLY) {
+        Attr(stmt_, SQL_ATTR_CURSOR_TYPE, cursor);
+        SQLULEN type = 0;
+        KX_STMT_OK(SQLGetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr));
+        ASSERT_EQ(type, cursor);
+      }
+      if (transaction) {
+        KX_OK(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+              SQL_HANDLE_DBC, dbc_);
+      }
+      for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        ResetStmt();
+        KX_STMT_OK(ExecDirect(stmt_, c.sql));
+        EXPECT_EQ(RowCount(stmt_), c.changed) << "before any fetch";
+        EXPECT_EQ(sorted(Column1(stmt_)), c.rows);
+        EXPECT_EQ(RowCount(stmt_), c.changed) << "after the rows";
+      }
+      // A prepared change run more times than the JDBC driver runs a
+      // statement before it prepares it on the server.
+      ResetStmt();
+      SQLINTEGER id = 0;
+      SQLLEN idLen = 0;
+      KX_STMT_OK(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 10, 0, &id, 0, &idLen));
+      KX_STMT_OK(Prepare(stmt_, "INSERT INTO " + t + " VALUES (?, 7.125) RETURNING id, v"));
+      for (id = 10; id < 18; ++id) {
+        SCOPED_TRACE(id);
+        KX_STMT_OK(SQLExecute(stmt_));
+        EXPECT_EQ(RowCount(stmt_), 1);
+        KX_STMT_OK(SQLFetch(stmt_));
+        SQLINTEGER gotId = 0;
+        char v[32] = {0};
+        SQLLEN ind = 0;
+        KX_STMT_OK(SQLGetData(stmt_, 1, SQL_C_SLONG, &gotId, 0, &ind));
+        KX_STMT_OK(SQLGetData(stmt_, 2, SQL_C_CHAR, v, sizeof v, &ind));
+        EXPECT_EQ(gotId, id);
+        EXPECT_STREQ(v, "7.125");
+        EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
+        EXPECT_EQ(RowCount(stmt_), 1);
+        KX_STMT_OK(SQLFreeStmt(stmt_, SQL_CLOSE));
+      }
+      ResetStmt();
+      if (transaction) {
+        KX_OK(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT), SQL_HANDLE_DBC, dbc_);
+        KX_OK(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
+              SQL_HANDLE_DBC, dbc_);
+      }
+      EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + t), "10");
+    }
+  }
 }
 
 // {call f(?)} calls a function with SELECT and a procedure with CALL, also

@@ -36,6 +36,32 @@ TEST_P(PgStream, ResultInATransactionIsReadInBlocks) {
         SQL_HANDLE_DBC, dbc_);
 }
 
+// A failure far into a result read in blocks comes after every row the
+// database sent before it, never ahead of some of them.
+TEST_P(PgStream, FailureComesAfterTheRowsBeforeIt) {
+  KX_OK(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+        SQL_HANDLE_DBC, dbc_);
+  ResetStmt();
+  KX_STMT_OK(ExecDirect(stmt_,
+                        "SELECT g + 0 * (1 / (g - 20000)), CAST('row ' || g AS VARCHAR(40)) FROM generate_series(1, 30000) AS g"));
+  SQLINTEGER v = 0;
+  KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_SLONG, &v, 0, nullptr));
+  int expect = 1;
+  SQLRETURN rc;
+  while ((rc = SQLFetch(stmt_)) == SQL_SUCCESS) ASSERT_EQ(v, expect++);
+  ASSERT_EQ(rc, SQL_ERROR);
+  EXPECT_EQ("22012", State(SQL_HANDLE_STMT, stmt_)) << Diag(SQL_HANDLE_STMT, stmt_);
+  EXPECT_GT(expect, 1000);
+  // The result is over: whatever a later fetch says, it is no row.
+  v = -1;
+  EXPECT_FALSE(SQL_SUCCEEDED(SQLFetch(stmt_)));
+  EXPECT_EQ(v, -1);
+  ResetStmt();
+  SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+  KX_OK(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
+        SQL_HANDLE_DBC, dbc_);
+}
+
 // In autocommit mode a large forward-only result is read in blocks too, in
 // a transaction the driver ends by itself; the application sees autocommit
 // all along: every other statement on the connection commits at once, the
@@ -169,12 +195,13 @@ TEST_P(PgAutocommitStream, FailureFarIntoTheResultComesAfterItsRowsAndEndsItsTra
   const std::string sql = "SELECT g + 0 * (1 / (g - 20000)), CAST('row ' || g AS VARCHAR(40)) FROM generate_series(1, " +
                           std::to_string(kRows) + ") AS g";
   ASSERT_NO_FATAL_FAILURE(Open(sql, 1));
-  // Rows in order, one failure, then the end: the failure is never past the
-  // failing row (where it shows among the rows of the last block before it
-  // depends on how many rows the database sends at a time).
+  // Rows in order, one failure, then the end: every row the database sent
+  // before the failure comes before it (how many depends on how many rows it
+  // sends at a time), none after it.
   int failures = 0;
   SQLRETURN rc;
   while ((rc = SQLFetch(stmt_)) != SQL_NO_DATA) {
+    ASSERT_EQ(failures, 0) << "a row after the failure: " << id_;
     if (rc == SQL_ERROR) {
       ++failures;
       EXPECT_EQ("22012", State(SQL_HANDLE_STMT, stmt_)) << Diag(SQL_HANDLE_STMT, stmt_);

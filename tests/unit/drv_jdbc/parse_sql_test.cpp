@@ -29,7 +29,7 @@ struct Case {
   std::string sql;
   std::string text;        // for Java
   uint16_t count;          // markers
-  uint16_t flags;          // PSQL_MARKERS_OUTSIDE | PSQL_CALL | PSQL_LOCKS_ROWS | PSQL_ROWS_KEYWORD
+  uint16_t flags;          // PSQL_* flags
   uint16_t kind;
   std::string translated;  // analysis text
 };
@@ -38,6 +38,8 @@ constexpr uint16_t OUT = PSQL_MARKERS_OUTSIDE;
 constexpr uint16_t CALL = PSQL_CALL;
 constexpr uint16_t LOCK = PSQL_LOCKS_ROWS;
 constexpr uint16_t ROWS = PSQL_ROWS_KEYWORD;
+constexpr uint16_t SEV = PSQL_SEVERAL;
+constexpr uint16_t CHG = PSQL_CHANGES_DATA;
 constexpr uint16_t SEL = PSQL_KIND_SELECT;
 constexpr uint16_t DML = PSQL_KIND_DML;
 constexpr uint16_t OTH = PSQL_KIND_OTHER;
@@ -54,10 +56,10 @@ const Case kCases[] = {
      "(INSERT INTO t VALUES (1))"},
     {"tab after keyword", "select\ta from t", "select\ta from t", 0, 0, SEL, "select a from t"},
     {"keyword not whole", "SELECT*FROM t", "SELECT*FROM t", 0, ROWS, OTH, "SELECT*FROM t"},
-    {"insert", "insert into t values(?)", "insert into t values(?)", 1, OUT, DML,
+    {"insert", "insert into t values(?)", "insert into t values(?)", 1, OUT | CHG, DML,
      "insert into t values(:1)"},
-    {"delete", "DELETE FROM t", "DELETE FROM t", 0, 0, DML, "DELETE FROM t"},
-    {"update", "Update t set a=?, b=?", "Update t set a=?, b=?", 2, OUT, DML,
+    {"delete", "DELETE FROM t", "DELETE FROM t", 0, CHG, DML, "DELETE FROM t"},
+    {"update", "Update t set a=?, b=?", "Update t set a=?, b=?", 2, OUT | CHG, DML,
      "Update t set a=:1, b=:2"},
     {"empty", "", "", 0, 0, OTH, ""},
     // Statements that return rows without being classified a SELECT; words
@@ -73,6 +75,19 @@ const Case kCases[] = {
      "/* a */ -- b\n ( SELECT 1)"},
     {"tables word", "TABLESPACE x", "TABLESPACE x", 0, 0, OTH, "TABLESPACE x"},
     {"create table", "CREATE TABLE t (a INT)", "CREATE TABLE t (a INT)", 0, 0, OTH, "CREATE TABLE t (a INT)"},
+    // A data change behind a WITH list is one; a query whose named queries
+    // change data is not (its rows are not bounded by the change).
+    {"cte update", "WITH k(n) AS NOT MATERIALIZED (SELECT ')' /* ( */), j AS (SELECT 2) UPDATE t SET a = 1",
+     "WITH k(n) AS NOT MATERIALIZED (SELECT ')' /* ( */), j AS (SELECT 2) UPDATE t SET a = 1", 0, ROWS | CHG,
+     OTH, "WITH k(n) AS NOT MATERIALIZED (SELECT ')' /* ( */), j AS (SELECT 2) UPDATE t SET a = 1"},
+    {"cte insert", "with recursive r as (select 1) insert into t select * from r returning a",
+     "with recursive r as (select 1) insert into t select * from r returning a", 0, ROWS | CHG, OTH,
+     "with recursive r as (select 1) insert into t select * from r returning a"},
+    {"cte over a change", "WITH d AS (DELETE FROM t RETURNING a) SELECT * FROM d",
+     "WITH d AS (DELETE FROM t RETURNING a) SELECT * FROM d", 0, ROWS, OTH,
+     "WITH d AS (DELETE FROM t RETURNING a) SELECT * FROM d"},
+    {"change behind comment", "/* x */ DELETE FROM t", "/* x */ DELETE FROM t", 0, CHG, OTH,
+     "/* x */ DELETE FROM t"},
 
     // Procedure calls.
     {"call", "{call p(?, ?)}", "{call p(?, ?)}", 2, CALL, OTH, "p(:1, :2)"},
@@ -112,7 +127,7 @@ const Case kCases[] = {
 
     // The null escapes: overwritten in the Java text, same length.
     {"fn null", "UPDATE t SET a = {fn null} WHERE b = ?",
-     "UPDATE t SET a = " + Null(9) + " WHERE b = ?", 1, OUT, DML,
+     "UPDATE t SET a = " + Null(9) + " WHERE b = ?", 1, OUT | CHG, DML,
      "UPDATE t SET a =  WHERE b = :1"},
     {"null escape forms", "SELECT { fn (null) }, {fn ()}, {FN null()}, {fn NULL}, {fn ucase(x)}",
      "SELECT " + Null(13) + ", " + Null(7) + ", " + Null(11) + ", {fn NULL}, {fn ucase(x)}", 0, 0,
@@ -156,11 +171,11 @@ const Case kCases[] = {
     // Statement separators and control characters.
     {"trailing semicolon", "SELECT a FROM t;  ", "SELECT a FROM t;  ", 0, 0, SEL,
      "SELECT a FROM t"},
-    {"two statements", "SELECT 1; SELECT 2", "SELECT 1; SELECT 2", 0, 0, SEL,
+    {"two statements", "SELECT 1; SELECT 2", "SELECT 1; SELECT 2", 0, SEV, SEL,
      "SELECT 1;\nSELECT 2"},
-    {"marker after semicolon", "UPDATE t SET a = 1;?", "UPDATE t SET a = 1;?", 1, OUT, DML,
+    {"marker after semicolon", "UPDATE t SET a = 1;?", "UPDATE t SET a = 1;?", 1, OUT | SEV | CHG, DML,
      "UPDATE t SET a = 1;\n:1"},
-    {"quote after semicolon", "SELECT 1; 'a;b'", "SELECT 1; 'a;b'", 0, 0, SEL,
+    {"quote after semicolon", "SELECT 1; 'a;b'", "SELECT 1; 'a;b'", 0, SEV, SEL,
      "SELECT 1;\n'a;b'"},
     {"control characters", "SELECT a,\x01" "b\r\nFROM\tt", "SELECT a,\x01" "b\r\nFROM\tt", 0, 0,
      SEL, "SELECT a, b\n\nFROM t"},

@@ -434,6 +434,8 @@ void JDB_StmtReset(JStmt* s) {
   s->executions = 0;
   s->returnJdbcType = 0;
   s->returnTypeAsked = 0;
+  s->outputJdbcTypes.clear();
+  s->outputTypesAsked = false;
   JDB_FreeColumns(s);
   std::free(s->params);
   s->params = nullptr;

@@ -58,20 +58,6 @@ bool ReturnsRows(const JStmt* s) {
          (s->flags & JS_PREPARED_ROWS) != 0;
 }
 
-// Whether a call escape starts with a return-value marker ({? = call f(...)}),
-// seen in the analysis text as ":1:=f(...)" (blanks kept before the ":=").
-bool HasReturnMarker(const JStmt* s) {
-  auto blank = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; };
-  const char* t = s->parsed.translated;
-  if (t == nullptr) return false;
-  while (blank(*t)) ++t;
-  if (*t != ':') return false;
-  ++t;
-  while (*t >= '0' && *t <= '9') ++t;
-  while (blank(*t)) ++t;
-  return t[0] == ':' && t[1] == '=';
-}
-
 // Keeps a new result set (local reference), releasing one held before.
 int KeepResultSet(JStmt* s, jobject rs) {
   JDB_DropReadAhead(s);
@@ -213,7 +199,7 @@ int32_t DRV_Prepare(AgentHandle h, const char* sql) {
     // describe the call (PostgreSQL otherwise sends it as an argument, and the
     // failed describe would abort an open transaction). Outputs are registered
     // at binding, so such a call is described once it has run.
-    if (HasReturnMarker(s)) {
+    if (JDB_HasReturnMarker(s)) {
       describe = false;
     } else {
       callWithoutReturn = true;
@@ -395,13 +381,27 @@ int JDB_ExecuteRow(JStmt* s, int32_t row) {
   return 0;
 }
 
+// Whether a call escape starts with a return-value marker ({? = call f(...)}),
+// seen in the analysis text as ":1:=f(...)" (blanks kept before the ":=").
+bool JDB_HasReturnMarker(const JStmt* s) {
+  auto blank = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; };
+  const char* t = s->parsed.translated;
+  if (t == nullptr) return false;
+  while (blank(*t)) ++t;
+  if (*t != ':') return false;
+  ++t;
+  while (*t >= '0' && *t <= '9') ++t;
+  while (blank(*t)) ++t;
+  return t[0] == ':' && t[1] == '=';
+}
+
 // Rows from..to-1 one execution each; on a failure the row count tells how
 // many rows of the whole block completed before it.
 int JDB_ExecuteRows(JStmt* s, int32_t from, int32_t to) {
   for (int32_t i = from; i < to; ++i) {
     int status = 0;
     if (HasParams(s)) status = JDB_BindParamRow(s, i);
-    if (status == 0 && (s->flags & JS_CALL) != 0 && s->returnTypeAsked == 0 && HasReturnMarker(s)) {
+    if (status == 0 && (s->flags & JS_CALL) != 0 && s->returnTypeAsked == 0 && JDB_HasReturnMarker(s)) {
       status = SettleReturnType(s);
     }
     uint8_t hasRs = 0;

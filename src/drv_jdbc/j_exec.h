@@ -28,6 +28,9 @@ int32_t DRV_MoreResults(AgentHandle stmt);                                      
 int32_t DRV_ExecDirect(AgentHandle stmt, const char* sql, RowBuffer* rows, uint16_t count,
                        const SCS_PARAMDESC* descs);                                     // 43
 
+// Whether a call escape starts with a return-value marker ({? = call f(...)}).
+bool JDB_HasReturnMarker(const JStmt* s);
+
 // Binds parameter row `row` (when there are parameters), executes the
 // prepared statement and keeps its result set, described.
 int JDB_ExecuteRow(JStmt* s, int32_t row);

@@ -232,6 +232,25 @@ void JC_ParameterMetaData_fractionDigits(JStmt* s, jobject ps, int8_t* digits, u
   JW_Delete(env, md);
 }
 
+void JC_ParameterMetaData_types(JStmt* s, jobject ps, int32_t* types, uint16_t n) {
+  for (uint16_t i = 0; i < n; ++i) types[i] = 0;
+  JNIEnv* env = s->jni;
+  JW_Trace("PreparedStatement.getParameterMetaData");
+  jobject md = nullptr;
+  if (JC_CallObject(env, ps, mParamMeta, &md) != 0 || md == nullptr) {
+    JC_ClearException(env);
+    if (md != nullptr) JW_Delete(env, md);
+    return;
+  }
+  for (uint16_t i = 0; i < n; ++i) {
+    jint type = 0;
+    if (JC_CallInt(env, md, mParamType, &type, static_cast<jint>(i) + 1) != 0) break;
+    types[i] = type;
+  }
+  JC_ClearException(env);
+  JW_Delete(env, md);
+}
+
 int JC_ResultSetMetaData_getColumnTypeName(JStmt* s, jobject md, int32_t column, char** out) {
   JW_Trace("ResultSetMetaData.getColumnTypeName");
   return ColumnText(s, md, mColumnTypeName, column, out);

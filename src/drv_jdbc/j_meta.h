@@ -42,6 +42,10 @@ int JC_ResultSetMetaData_isWritable(JStmt* s, jobject md, int32_t column, uint8_
 // when the driver describes no parameters. Leaves nothing pending.
 void JC_ParameterMetaData_fractionDigits(JStmt* s, jobject ps, int8_t* digits, uint16_t n);
 
+// The JDBC type of each of the first n parameters as the JDBC driver
+// describes them; 0 where it gives none (all 0 when it describes nothing).
+void JC_ParameterMetaData_types(JStmt* s, jobject ps, int32_t* types, uint16_t n);
+
 int JC_DatabaseMetaData_getStringInfo(JConn* c, jobject dbmd, const char* method, char* buffer,
                                       size_t capacity);
 int JC_DatabaseMetaData_getBoolInfo(JConn* c, jobject dbmd, const char* method, uint8_t* out);

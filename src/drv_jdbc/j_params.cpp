@@ -16,6 +16,7 @@
 #include "agent/build_flavor.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_conn.h"
+#include "drv_jdbc/j_exec.h"
 #include "drv_jdbc/j_getters.h"
 #include "drv_jdbc/j_jdbc_types.h"
 #include "drv_jdbc/j_meta.h"
@@ -28,6 +29,37 @@
 #include "util/text_conv.h"
 
 namespace kx {
+
+namespace {
+
+// An output argument of a procedure call declared as text while the
+// procedure's parameter has another type (an integer, say): a JDBC driver
+// that checks the registered type against the parameter refuses the call
+// (PostgreSQL's 42821) and reads the value only with the getter of its own
+// type. The call's parameter description, asked once a prepare, tells the
+// type; the argument is registered and read as that, and the core converts
+// it to the bound C type. Nothing changes where no description is to be had,
+// and the return value of "{? = call f(...)}" is settled from the call's
+// result description instead.
+void SettleOutputType(JStmt* s, int p) {
+  if (p == 0 && JDB_HasReturnMarker(s)) return;
+  const int32_t declared = JDB_ParamSqlType(s, p);
+  const bool text = declared == SQL_CHAR || declared == SQL_VARCHAR || declared == SQL_LONGVARCHAR ||
+                    declared == SQL_WCHAR || declared == SQL_WVARCHAR || declared == SQL_WLONGVARCHAR;
+  if (!text) return;
+  if (!s->outputTypesAsked) {
+    s->outputTypesAsked = true;
+    s->outputJdbcTypes.assign(s->paramCount, 0);
+    if (s->paramCount > 0) JC_ParameterMetaData_types(s, s->stmt, s->outputJdbcTypes.data(), s->paramCount);
+    JDB_MsgFreeList(&s->msgs);
+    // Only types the output road reads as such; text stays text.
+    for (int32_t& t : s->outputJdbcTypes) {
+      if (JDB_OutputStorageOf(t) == RBT_NONE && t != JT_NUMERIC && t != JT_DECIMAL) t = 0;
+    }
+  }
+}
+
+}  // namespace
 
 namespace {
 
@@ -680,6 +712,7 @@ int32_t JDB_ParamSqlType(const JStmt* s, int p) {
 
 int32_t JDB_OutputJdbcType(const JStmt* s, int p) {
   if (p == 0 && s->returnJdbcType != 0) return s->returnJdbcType;
+  if (p < static_cast<int>(s->outputJdbcTypes.size()) && s->outputJdbcTypes[p] != 0) return s->outputJdbcTypes[p];
   return JDB_JdbcTypeOf(JDB_ParamSqlType(s, p));
 }
 
@@ -877,6 +910,7 @@ int JDB_BindParamRow(JStmt* s, int32_t row) {
     }
     if (status == 0 && call &&
         (direction == SQL_PARAM_INPUT_OUTPUT || direction == SQL_PARAM_OUTPUT)) {
+      SettleOutputType(s, p);
       status = JC_CallableStatement_registerOutParameter(s, s->stmt, idx, JDB_OutputJdbcType(s, p));
       if (status == 0) s->flags |= JS_OUT_REGISTERED;
     }

@@ -149,6 +149,11 @@ struct JStmt {
   // declared (0: as declared), learnt once from the call's description.
   int32_t returnJdbcType;
   uint8_t returnTypeAsked;
+  // The same for the output arguments of a procedure call declared as text:
+  // the JDBC type each is registered and read as (0: as declared), asked
+  // once a prepare.
+  std::vector<int32_t> outputJdbcTypes;
+  bool outputTypesAsked;
   int32_t rowsFetched;    // rows delivered from the current result set
   int32_t maxRows;        // 0 = no limit
   int32_t noscan;

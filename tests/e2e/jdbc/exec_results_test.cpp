@@ -449,19 +449,38 @@ TEST_P(PgResults, OutputParametersIntoTextBuffers) {
       EXPECT_EQ(retLen, 1);
     }
   }
-  SQLRETURN rc = SQL_ERROR;
-
-  ResetStmt();
-  SQLINTEGER a = 20;
-  SQLLEN aLen = 0;
-  char b[16] = "2";
-  SQLLEN bLen = SQL_NTS;
-  KX_STMT_OK(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 10, 0, &a, 0, &aLen));
-  KX_STMT_OK(SQLBindParameter(stmt_, 2, SQL_PARAM_INPUT_OUTPUT, SQL_C_CHAR, SQL_INTEGER, 10, 0, b, sizeof b, &bLen));
-  rc = ExecDirect(stmt_, "{call " + proc + "(?, ?)}");
-  EXPECT_TRUE(SQL_SUCCEEDED(rc)) << Diag(SQL_HANDLE_STMT, stmt_);
-  EXPECT_STREQ(b, "42");
-  EXPECT_EQ(bLen, 2);
+  // The procedure's integer argument in and out of text, declared as an
+  // integer and as text.
+  for (SQLSMALLINT declared : {SQL_INTEGER, SQL_VARCHAR}) {
+    SCOPED_TRACE(declared);
+    for (bool prepared : {false, true}) {
+      ResetStmt();
+      SQLINTEGER a = 20;
+      SQLLEN aLen = 0;
+      char b[16] = "2";
+      SQLLEN bLen = SQL_NTS;
+      KX_STMT_OK(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 10, 0, &a, 0, &aLen));
+      KX_STMT_OK(SQLBindParameter(stmt_, 2, SQL_PARAM_INPUT_OUTPUT, SQL_C_CHAR, declared, 10, 0, b, sizeof b, &bLen));
+      const std::string call = "{call " + proc + "(?, ?)}";
+      SQLRETURN rc = SQL_ERROR;
+      if (prepared) {
+        KX_STMT_OK(Prepare(stmt_, call));
+        rc = SQLExecute(stmt_);
+        EXPECT_TRUE(SQL_SUCCEEDED(rc)) << Diag(SQL_HANDLE_STMT, stmt_);
+        EXPECT_STREQ(b, "42");
+        std::strcpy(b, "1");
+        bLen = SQL_NTS;
+        rc = SQLExecute(stmt_);  // again, with the type learnt
+        EXPECT_TRUE(SQL_SUCCEEDED(rc)) << Diag(SQL_HANDLE_STMT, stmt_);
+        EXPECT_STREQ(b, "41");
+      } else {
+        rc = ExecDirect(stmt_, call);
+        EXPECT_TRUE(SQL_SUCCEEDED(rc)) << Diag(SQL_HANDLE_STMT, stmt_);
+        EXPECT_STREQ(b, "42");
+      }
+      EXPECT_EQ(bLen, 2);
+    }
+  }
   ResetStmt();
   Exec("DROP PROCEDURE " + proc);
 }

@@ -124,10 +124,9 @@ std::string FunctionCallText(const char* text) {
   return "SELECT * FROM " + std::string(p, static_cast<size_t>(end - p));
 }
 
-// The call escape named a function where the database calls only
-// procedures (PostgreSQL: 42809, "f(...) is not a procedure"): the
-// statement becomes the query over the function, prepared and described.
-int PrepareAsFunction(JStmt* s, const std::string& query) {
+// Closes and forgets the statement's Java statement (and its messages): the
+// text is about to be prepared again in another form.
+void DropJavaStatement(JStmt* s) {
   JDB_MsgFreeList(&s->msgs);
   JC_Statement_close(s, s->stmt);
   JC_ClearException(s->jni);
@@ -136,6 +135,13 @@ int PrepareAsFunction(JStmt* s, const std::string& query) {
     s->jni->DeleteGlobalRef(s->stmt);
     s->stmt = nullptr;
   }
+}
+
+// The call escape named a function where the database calls only
+// procedures (PostgreSQL: 42809, "f(...) is not a procedure"): the
+// statement becomes the query over the function, prepared and described.
+int PrepareAsFunction(JStmt* s, const std::string& query) {
+  DropJavaStatement(s);
   s->flags &= static_cast<uint16_t>(~JS_CALL);
   s->parsed.flags &= static_cast<uint16_t>(~PSQL_CALL);
   s->parsed.kind = PSQL_KIND_SELECT;
@@ -156,14 +162,7 @@ int PrepareAsFunction(JStmt* s, const std::string& query) {
 // statement changed, and the database holds them all before it sends the
 // first anyway.
 int PrepareCounted(JStmt* s, const char* text) {
-  JDB_MsgFreeList(&s->msgs);
-  JC_Statement_close(s, s->stmt);
-  JC_ClearException(s->jni);
-  {
-    std::lock_guard<std::mutex> guard(JDB_StmtRefLock());
-    s->jni->DeleteGlobalRef(s->stmt);
-    s->stmt = nullptr;
-  }
+  DropJavaStatement(s);
   if (int status = JC_Connection_prepareStatementCounted(s, s->conn->conn, text); status != 0) return status;
   if (int status = SetUpStatement(s); status != 0) return status;
   // A fetch size would have the driver read the rows through a cursor,

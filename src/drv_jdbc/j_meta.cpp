@@ -200,16 +200,29 @@ int ColumnText(JStmt* s, jobject md, JMethod& m, int32_t column, char** out) {
 
 }  // namespace
 
-void JC_ParameterMetaData_fractionDigits(JStmt* s, jobject ps, int8_t* digits, uint16_t n) {
-  for (uint16_t i = 0; i < n; ++i) digits[i] = -1;
+namespace {
+
+// The prepared statement's parameter description (a local reference), or
+// null (nothing pending) where the JDBC driver gives none.
+jobject ParameterMeta(JStmt* s, jobject ps) {
   JNIEnv* env = s->jni;
   JW_Trace("PreparedStatement.getParameterMetaData");
   jobject md = nullptr;
   if (JC_CallObject(env, ps, mParamMeta, &md) != 0 || md == nullptr) {
     JC_ClearException(env);
     if (md != nullptr) JW_Delete(env, md);
-    return;
+    return nullptr;
   }
+  return md;
+}
+
+}  // namespace
+
+void JC_ParameterMetaData_fractionDigits(JStmt* s, jobject ps, int8_t* digits, uint16_t n) {
+  for (uint16_t i = 0; i < n; ++i) digits[i] = -1;
+  JNIEnv* env = s->jni;
+  jobject md = ParameterMeta(s, ps);
+  if (md == nullptr) return;
   for (uint16_t i = 0; i < n; ++i) {
     const jint p = static_cast<jint>(i) + 1;
     jint type = 0, precision = 0, scale = 0;
@@ -235,13 +248,8 @@ void JC_ParameterMetaData_fractionDigits(JStmt* s, jobject ps, int8_t* digits, u
 void JC_ParameterMetaData_types(JStmt* s, jobject ps, int32_t* types, uint16_t n) {
   for (uint16_t i = 0; i < n; ++i) types[i] = 0;
   JNIEnv* env = s->jni;
-  JW_Trace("PreparedStatement.getParameterMetaData");
-  jobject md = nullptr;
-  if (JC_CallObject(env, ps, mParamMeta, &md) != 0 || md == nullptr) {
-    JC_ClearException(env);
-    if (md != nullptr) JW_Delete(env, md);
-    return;
-  }
+  jobject md = ParameterMeta(s, ps);
+  if (md == nullptr) return;
   for (uint16_t i = 0; i < n; ++i) {
     jint type = 0;
     if (JC_CallInt(env, md, mParamType, &type, static_cast<jint>(i) + 1) != 0) break;

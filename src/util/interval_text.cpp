@@ -1,5 +1,6 @@
 #include "util/interval_text.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -489,9 +490,13 @@ struct Writer {
   size_t len = 0;
   bool ok = true;
 
-  void Put(const char* format, auto... args) {
+  // Checked as printf's formats are (the object is the first argument).
+  __attribute__((format(printf, 2, 3))) void Put(const char* format, ...) {
     if (!ok) return;
-    const int n = std::snprintf(out + len, cap - len, format, args...);
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(out + len, cap - len, format, args);
+    va_end(args);
     if (n < 0 || static_cast<size_t>(n) >= cap - len) {
       ok = false;
       return;

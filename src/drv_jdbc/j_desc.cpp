@@ -773,11 +773,6 @@ const ValueRec kColAttrTemplate[] = {
 };
 constexpr uint32_t kColAttrCount = std::size(kColAttrTemplate);
 
-bool IsCharacterType(int16_t t) {
-  return t == SQL_WLONGVARCHAR || t == SQL_WVARCHAR || t == SQL_WCHAR || t == SQL_LONGVARCHAR ||
-         t == SQL_CHAR || t == SQL_VARCHAR;
-}
-
 bool IsBinaryType(int16_t t) { return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY; }
 
 // What a searchable column allows: long types only LIKE, the rest every predicate.
@@ -822,7 +817,7 @@ int JDB_ColAttribute(JStmt* s, ValueRec* rec, int32_t sqlType) {
     case SQL_DESC_CASE_SENSITIVE:
       rec->value.i32 = 0;
       if (catalog) {
-        rec->value.i32 = IsCharacterType(t) ? SQL_TRUE : SQL_FALSE;
+        rec->value.i32 = JDB_IsCharacterType(t) ? SQL_TRUE : SQL_FALSE;
       } else if (haveMeta) {
         status = JC_ResultSetMetaData_isCaseSensitive(s, s->resultMeta, col, &b);
         rec->value.i32 = b ? SQL_TRUE : SQL_FALSE;
@@ -937,6 +932,11 @@ int32_t DRV_DescribeColsEx(AgentHandle h, uint16_t* count, int16_t* attrCount,
   *attrCount = static_cast<int16_t>(kept);
   *attrs = out;
   return 0;
+}
+
+bool JDB_IsCharacterType(int32_t t) {
+  return t == SQL_WLONGVARCHAR || t == SQL_WVARCHAR || t == SQL_WCHAR || t == SQL_LONGVARCHAR ||
+         t == SQL_CHAR || t == SQL_VARCHAR;
 }
 
 }  // namespace kx

@@ -63,5 +63,7 @@ const char* JDB_TypeMapName(JConn* c, int32_t sqlType);
 const char* JDB_TypeMapLiteral(JConn* c, int32_t sqlType, int suffix);
 // One column attribute record (column from rec->column) for SQL type sqlType.
 int JDB_ColAttribute(JStmt* s, ValueRec* rec, int32_t sqlType);
+// Whether the SQL type is one of the character types, narrow or wide.
+bool JDB_IsCharacterType(int32_t t);
 
 }  // namespace kx

@@ -292,11 +292,6 @@ namespace {
 
 JMethod mCallGetMetaData{"java/sql/PreparedStatement", "getMetaData", "()Ljava/sql/ResultSetMetaData;"};
 
-bool IsTextType(int32_t sqlType) {
-  return sqlType == SQL_CHAR || sqlType == SQL_VARCHAR || sqlType == SQL_LONGVARCHAR || sqlType == SQL_WCHAR ||
-         sqlType == SQL_WVARCHAR || sqlType == SQL_WLONGVARCHAR;
-}
-
 // The return value of "{? = call f(...)}" declared as text while the
 // function returns another type (an integer, say): a JDBC driver that checks
 // the registered type against the result refuses the call (PostgreSQL's
@@ -307,7 +302,7 @@ bool IsTextType(int32_t sqlType) {
 // had.
 int SettleReturnType(JStmt* s) {
   s->returnTypeAsked = 1;
-  if (JDB_ParamDirection(s, 0) != SQL_PARAM_OUTPUT || !IsTextType(JDB_ParamSqlType(s, 0))) return 0;
+  if (JDB_ParamDirection(s, 0) != SQL_PARAM_OUTPUT || !JDB_IsCharacterType(JDB_ParamSqlType(s, 0))) return 0;
   jobject meta = nullptr;
   int32_t n = 0, type = 0;
   bool known = JC_CallObject(s->jni, s->stmt, mCallGetMetaData, &meta) == 0 && meta != nullptr &&

@@ -16,6 +16,7 @@
 #include "agent/build_flavor.h"
 #include "drv_jdbc/j_common.h"
 #include "drv_jdbc/j_conn.h"
+#include "drv_jdbc/j_desc.h"
 #include "drv_jdbc/j_exec.h"
 #include "drv_jdbc/j_getters.h"
 #include "drv_jdbc/j_jdbc_types.h"
@@ -43,10 +44,7 @@ namespace {
 // result description instead.
 void SettleOutputType(JStmt* s, int p) {
   if (p == 0 && JDB_HasReturnMarker(s)) return;
-  const int32_t declared = JDB_ParamSqlType(s, p);
-  const bool text = declared == SQL_CHAR || declared == SQL_VARCHAR || declared == SQL_LONGVARCHAR ||
-                    declared == SQL_WCHAR || declared == SQL_WVARCHAR || declared == SQL_WLONGVARCHAR;
-  if (!text) return;
+  if (!JDB_IsCharacterType(JDB_ParamSqlType(s, p))) return;
   if (!s->outputTypesAsked) {
     s->outputTypesAsked = true;
     s->outputJdbcTypes.assign(s->paramCount, 0);

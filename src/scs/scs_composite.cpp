@@ -285,10 +285,12 @@ int32_t SCS_AllocPrepare(AgentHandle conn, const char* sql, int32_t concurrency,
 
 int32_t SCS_DescribeColTypes(AgentHandle h, uint16_t* count, AgentColDesc** cols, RowBuffer* work) {
   if (cols != nullptr) *cols = nullptr;
-  if (SCS_FindCursor(h) == nullptr || work == nullptr) return KX_ERR_BAD_ARGUMENT;
+  ScsCursor* c = SCS_FindCursor(h);
+  if (c == nullptr || work == nullptr) return KX_ERR_BAD_ARGUMENT;
   // A call's output parameters come as a block of no rows; the columns of a
   // result set are read from its description.
-  int32_t rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, h, static_cast<uint16_t>(0), work);
+  int32_t rc = scs_p_RunDeferredQuery(c);
+  if (rc == 0) rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, h, static_cast<uint16_t>(0), work);
   if (rc != 0) return rc;
   if (work->colCount == 0) {
     uint16_t n = 0;

@@ -217,6 +217,12 @@ struct ScsCursor {
   // follows keeps the row positioned on, and a mixed or dynamic cursor's
   // fetch of the current rowset reads the keys held (consumed by any fetch).
   bool refreshRowset = false;
+  // A keyset cursor's rows come by key, so the application's own statement
+  // is run only when something reads its result in order (an ODBC 2 SQLFetch
+  // or a column-type probe): run at execution, a database that sends a whole
+  // result at once (PostgreSQL outside a transaction) would hold every row
+  // of it in memory for nothing.
+  bool queryDeferred = false;
   // A row-version check is reading a row: the by-key read locks what it
   // reads where the data source can, so that the row stays as compared until
   // the change (in manual-commit mode, until the transaction ends).
@@ -487,6 +493,8 @@ void scs_p_DropResultCols(ScsCursor* c);
 void scs_p_FreeRows(RowBuffer* rows);
 // Rows of a rowset: the rowset size, at least 1.
 inline int32_t scs_p_RowsetRows(const ScsCursor* c) { return c->rowsetSize > 0 ? c->rowsetSize : 1; }
+// Runs the application's statement whose execution was put off, once.
+int32_t scs_p_RunDeferredQuery(ScsCursor* c);
 // Rows of the rowset in hand: what the last fetch read, else the rowset size.
 inline int32_t scs_p_HeldRows(const ScsCursor* c) { return c->heldRows > 0 ? c->heldRows : scs_p_RowsetRows(c); }
 

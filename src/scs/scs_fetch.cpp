@@ -429,7 +429,8 @@ int RowsetByKey(ScsCursor* c, RowStatusSet* set, int32_t first, int32_t n) {
   KS_REC* ks = c->keyset;
   if ((c->flags & SCSF_KEYED_QUERY) == 0) {
     // The application's own result is never read: the rows come by key.
-    AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->stmt);
+    if (!c->queryDeferred) AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->stmt);
+    c->queryDeferred = false;
     c->flags |= SCSF_KEYED_QUERY;
   }
   std::vector<int16_t> missing(static_cast<size_t>(n > 0 ? n : 1), 0);

@@ -476,6 +476,7 @@ int32_t SCS_Prepare(AgentHandle h, const char* sql) {
   ScsCursor* c = SCS_FindCursor(h);
   if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
   c->setPosRowsAffected = -1;
+  c->queryDeferred = false;
   std::string standIn;
   try {
     if (scs_p_ParsePositioned(c, sql, &standIn) != 0) {
@@ -552,6 +553,7 @@ int32_t SCS_Execute(AgentHandle h) {
     }
   }
   c->setPosRowsAffected = -1;
+  c->queryDeferred = false;
   c->flags |= SCSF_PREPARED;
   if (c->cursorType != SCS_FORWARD_ONLY) {
     c->flags = static_cast<uint16_t>(c->flags & ~SCSF_CLOSED);
@@ -573,6 +575,14 @@ int32_t SCS_Execute(AgentHandle h) {
     // The keys of every row are read now; the rows come by key when fetched.
     const int built = KS_GetKeySet_KSD(c);
     if (built != 0) return built;
+    // Its own result is read only by a fetch in order. Put off only when the
+    // prepare described the columns: otherwise the execution describes them.
+    uint16_t described = 0;
+    if (AgentCall(Agent(), &AgentOps::DRV_DescribeCols, h, &described, static_cast<AgentColDesc**>(nullptr)) == 0 &&
+        described > 0) {
+      c->queryDeferred = true;
+      return 0;
+    }
   } else if (IsMixedQuery(c)) {
     // A mixed cursor reads its first window of keys at its first fetch.
     KS_Close(c->keyset);
@@ -599,7 +609,8 @@ int32_t SCS_FetchBlock(AgentHandle h, uint16_t rows, RowBuffer* out) {
     if (rc != 0) SCS_PostCacheFailure(c, &c->snapshot->cache);
     if (rc == 0) rc = scs_p_StripKeys(c, out);
   } else {
-    rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, h, rows, out);
+    rc = scs_p_RunDeferredQuery(c);
+    if (rc == 0) rc = AgentCall(Agent(), &AgentOps::DRV_FetchBlock, h, rows, out);
   }
   if (rc != 0) return rc;
   return c->maxLength > 0 ? RB_Truncate(out, static_cast<uint32_t>(c->maxLength)) : 0;
@@ -610,6 +621,7 @@ int32_t SCS_CloseCursor(AgentHandle h) {
   if (c == nullptr) return KX_ERR_BAD_ARGUMENT;
   c->flags |= SCSF_CLOSED;
   c->flags = static_cast<uint16_t>(c->flags & ~(SCSF_PREPARED | SCSF_CACHED));
+  c->queryDeferred = false;
   scs_p_DropRowset(c);
   c->fetchedVersions.clear();
   // The cached rows and keys and their files go with the cursor.
@@ -631,6 +643,8 @@ int32_t SCS_MoreResults(AgentHandle h) {
   SS_Close(c->snapshot);
   c->flags = static_cast<uint16_t>(c->flags & ~SCSF_CACHED);
   if (!allowed) return KX_ERR_NO_MORE_RESULTS;
+  const int32_t rc = scs_p_RunDeferredQuery(c);
+  if (rc != 0) return rc;
   return AgentCall(Agent(), &AgentOps::DRV_MoreResults, h);
 }
 
@@ -846,6 +860,12 @@ int32_t SCS_ExecDirect(AgentHandle h, const char* sql, RowBuffer* rows, uint16_t
 }
 
 }  // namespace
+
+int32_t scs_p_RunDeferredQuery(ScsCursor* c) {
+  if (!c->queryDeferred) return 0;
+  c->queryDeferred = false;
+  return AgentCall(Agent(), &AgentOps::DRV_Execute, c->stmt);
+}
 
 // ---- process-wide state ------------------------------------------------------------------
 

@@ -5,6 +5,7 @@
 // several results open reads each result whole; an unqualified table that
 // exists in several schemas is the one of the current schema.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -812,6 +813,78 @@ TEST_P(Keysets, RowsetsReadByKeyLandUnderTheirKeysWhateverTheirOrder) {
     Drop(other);
     KX_STMT_OK(SQLCloseCursor(stmt_));
   }
+}
+
+// Execution reads the keys alone: the statement's own select list is
+// computed only for the rows a rowset reads by key (a database that sends a
+// whole result at once would otherwise compute, and the driver hold, every
+// row at SQLExecute). An ODBC 2 SQLFetch, which reads the result in order,
+// still gets every row, execution after execution.
+TEST_P(Keysets, ExecutionReadsOnlyTheKeys) {
+  const bool pg = GetParam().postgres;
+  const std::string table = Numbers(45);
+  if (pg) {
+    // (H2's sequence expression keeps a cursor static.)
+    const std::string seq = UniqueName("kseq");
+    Exec("CREATE SEQUENCE " + seq);
+    ResetStmt();
+    const std::string next = "nextval('" + seq + "')";
+    Keyset(stmt_);
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT id, " + next + " FROM " + table + " ORDER BY id"));
+    EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
+    SQLLEN count = 0;
+    KX_STMT_OK(SQLRowCount(stmt_, &count));
+    EXPECT_EQ(count, 45);
+    Rowset rs;
+    rs.Bind(stmt_, false);
+    KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
+    ASSERT_EQ(rs.fetched, kRowset);
+    std::vector<int> taken;
+    for (SQLULEN r = 0; r < kRowset; ++r) {
+      EXPECT_EQ(rs.id[r], static_cast<int>(r) + 1);
+      taken.push_back(std::atoi(rs.name[r]));
+    }
+    std::sort(taken.begin(), taken.end());
+    EXPECT_EQ(taken.front(), 1) << "the execution computed the select list";
+    EXPECT_EQ(taken.back(), 10);
+    KX_STMT_OK(SQLCloseCursor(stmt_));
+    EXPECT_EQ(Scalar("SELECT " + next), "11");
+    Exec("DROP SEQUENCE " + seq);
+    ResetStmt();
+  }
+
+  SQLHENV env2 = SQL_NULL_HENV;
+  SQLHDBC dbc2 = SQL_NULL_HDBC;
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env2), SQL_SUCCESS);
+  ASSERT_EQ(SQLSetEnvAttr(env2, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0), SQL_SUCCESS);
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env2, &dbc2), SQL_SUCCESS);
+  KX_OK(Connect(dbc2), SQL_HANDLE_DBC, dbc2);
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc2, &st), SQL_SUCCESS);
+  KX_OK(SQLSetStmtOption(st, SQL_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN), SQL_HANDLE_STMT, st);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    KX_OK(ExecDirect(st, "SELECT id, name FROM " + table + " ORDER BY id DESC"), SQL_HANDLE_STMT, st);
+    int expect = 45;
+    SQLRETURN rc;
+    while ((rc = SQLFetch(st)) == SQL_SUCCESS) {
+      SQLINTEGER id = 0;
+      char name[41] = {};
+      SQLLEN ind = 0;
+      KX_OK(SQLGetData(st, 1, SQL_C_SLONG, &id, 0, &ind), SQL_HANDLE_STMT, st);
+      KX_OK(SQLGetData(st, 2, SQL_C_CHAR, name, sizeof name, &ind), SQL_HANDLE_STMT, st);
+      EXPECT_EQ(id, expect);
+      EXPECT_EQ(std::string(name), "name " + std::to_string(expect));
+      --expect;
+    }
+    EXPECT_EQ(rc, SQL_NO_DATA) << Diag(SQL_HANDLE_STMT, st);
+    EXPECT_EQ(expect, 0);
+    KX_OK(SQLFreeStmt(st, SQL_CLOSE), SQL_HANDLE_STMT, st);
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, st);
+  SQLDisconnect(dbc2);
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc2);
+  SQLFreeHandle(SQL_HANDLE_ENV, env2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Road, Keysets, ::testing::ValuesIn(kRoads),

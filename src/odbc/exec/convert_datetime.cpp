@@ -143,12 +143,23 @@ int16_t ConvertTIMESTAMP(const SQL_TIMESTAMP_STRUCT* value, int32_t cType, void*
     return TextOut(buf, static_cast<size_t>(n), kTimestampWhole, cType, target, bufferLength, outLen, err);
   }
   if (IsTimestamp(cType)) return StoreFixed(&ts, sizeof ts, target, outLen, err);
+  // A date drops the time of day and a time drops the fraction of a second:
+  // a part that was not zero is lost, which the application hears (01S07).
+  // A time drops the date silently, as a time has none to keep.
   if (IsDate(cType)) {
     const SQL_DATE_STRUCT d{ts.year, ts.month, ts.day};
+    if (ts.hour != 0 || ts.minute != 0 || ts.second != 0 || ts.fraction != 0) {
+      *err = KX_ERR_FRACTIONAL_TRUNCATION;
+      return StoreFixed(&d, sizeof d, target, outLen, err, SQL_SUCCESS_WITH_INFO);
+    }
     return StoreFixed(&d, sizeof d, target, outLen, err);
   }
   if (IsTime(cType)) {
     const SQL_TIME_STRUCT t{ts.hour, ts.minute, ts.second};
+    if (ts.fraction != 0) {
+      *err = KX_ERR_FRACTIONAL_TRUNCATION;
+      return StoreFixed(&t, sizeof t, target, outLen, err, SQL_SUCCESS_WITH_INFO);
+    }
     return StoreFixed(&t, sizeof t, target, outLen, err);
   }
   if (cType == SQL_C_BINARY) {

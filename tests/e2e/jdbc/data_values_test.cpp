@@ -421,6 +421,60 @@ TEST_P(DataValues, TimeColumnsDeliverTheirFraction) {
   ResetStmt();
 }
 
+// A timestamp read as a date loses its time of day, and as a time its
+// fraction of a second: where that part was not zero, the application hears
+// of it (01S07), through SQLGetData and through a bound column alike.
+TEST_P(DataValues, TimestampAsDateOrTimeSaysWhatItDrops) {
+  const std::string table = Table("tsparts", "id INT NOT NULL PRIMARY KEY, ts TIMESTAMP(6)");
+  Exec("INSERT INTO " + table + " VALUES (1, TIMESTAMP '2024-02-29 00:00:00'), "
+       "(2, TIMESTAMP '2024-02-29 13:45:30'), (3, TIMESTAMP '2024-02-29 00:00:00.25')");
+  struct Want {
+    SQLRETURN asDate;
+    SQLRETURN asTime;
+    SQL_TIME_STRUCT time;
+  };
+  const Want want[3] = {{SQL_SUCCESS, SQL_SUCCESS, {0, 0, 0}},
+                        {SQL_SUCCESS_WITH_INFO, SQL_SUCCESS, {13, 45, 30}},
+                        {SQL_SUCCESS_WITH_INFO, SQL_SUCCESS_WITH_INFO, {0, 0, 0}}};
+  for (const bool bound : {false, true}) {
+    SCOPED_TRACE(bound ? "bound" : "SQLGetData");
+    for (const SQLSMALLINT cType : {SQLSMALLINT{SQL_C_TYPE_DATE}, SQLSMALLINT{SQL_C_TYPE_TIME}}) {
+      SCOPED_TRACE(cType);
+      ResetStmt();
+      SQL_DATE_STRUCT date{};
+      SQL_TIME_STRUCT time{};
+      SQLLEN len = 0;
+      void* target = cType == SQL_C_TYPE_DATE ? static_cast<void*>(&date) : static_cast<void*>(&time);
+      const SQLLEN size = cType == SQL_C_TYPE_DATE ? sizeof date : sizeof time;
+      if (bound) {
+        KX_STMT_OK(SQLBindCol(stmt_, 1, cType, target, size, &len));
+      }
+      KX_STMT_OK(ExecDirect(stmt_, "SELECT ts FROM " + table + " ORDER BY id"));
+      for (const Want& w : want) {
+        const SQLRETURN expected = cType == SQL_C_TYPE_DATE ? w.asDate : w.asTime;
+        SQLRETURN rc = SQLFetch(stmt_);
+        if (!bound) {
+          ASSERT_EQ(rc, SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, stmt_);
+          rc = SQLGetData(stmt_, 1, cType, target, size, &len);
+        }
+        EXPECT_EQ(rc, expected) << Diag(SQL_HANDLE_STMT, stmt_);
+        EXPECT_EQ(HasState(stmt_, "01S07"), expected == SQL_SUCCESS_WITH_INFO);
+        EXPECT_EQ(len, size);
+        if (cType == SQL_C_TYPE_DATE) {
+          EXPECT_EQ(date.year, 2024);
+          EXPECT_EQ(date.month, 2);
+          EXPECT_EQ(date.day, 29);
+        } else {
+          EXPECT_EQ(time.hour, w.time.hour);
+          EXPECT_EQ(time.minute, w.time.minute);
+          EXPECT_EQ(time.second, w.time.second);
+        }
+      }
+      EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
+    }
+  }
+}
+
 TEST_P(DataValues, ParameterConversionsKeepOrRefuseTheValue) {
   const std::string table = Table("pconv", "i INTEGER, b BOOLEAN, f DOUBLE PRECISION, n NUMERIC(6,2), v VARCHAR(20)");
   const std::string ins = "INSERT INTO " + table;

@@ -371,6 +371,18 @@ std::vector<Row> Rows() {
        Buf(SQL_C_WCHAR, 40, 1), INFO, KX_ERR_DATA_TRUNCATED, WTxt(u"2024-01-02 03:04:05"), 42},
       {"timestamp as 16 bytes", TimestampElement(2024, 1, 2, 3, 4, 5, 6), Buf(SQL_C_BINARY, 16), OK, 0,
        Raw(SQL_TIMESTAMP_STRUCT{2024, 1, 2, 3, 4, 5, 6}), 16},
+      // A date keeps no time of day and a time no fraction: what is dropped
+      // that was not zero says 01S07; the date a time drops is never said.
+      {"midnight to TYPE_DATE", TimestampElement(2024, 1, 2, 0, 0, 0, 0), Fix(SQL_C_TYPE_DATE), OK, 0,
+       Raw(SQL_DATE_STRUCT{2024, 1, 2}), 6},
+      {"timestamp to TYPE_DATE", TimestampElement(2024, 1, 2, 0, 0, 5, 0), Fix(SQL_C_TYPE_DATE), INFO,
+       KX_ERR_FRACTIONAL_TRUNCATION, Raw(SQL_DATE_STRUCT{2024, 1, 2}), 6},
+      {"fraction only to DATE", TimestampElement(2024, 1, 2, 0, 0, 0, 1000), Fix(SQL_C_DATE), INFO,
+       KX_ERR_FRACTIONAL_TRUNCATION, Raw(SQL_DATE_STRUCT{2024, 1, 2}), 6},
+      {"timestamp to TYPE_TIME", TimestampElement(2024, 1, 2, 3, 4, 5, 0), Fix(SQL_C_TYPE_TIME), OK, 0,
+       Raw(SQL_TIME_STRUCT{3, 4, 5}), 6},
+      {"timestamp fraction to TIME", TimestampElement(2024, 1, 2, 3, 4, 5, 6), Fix(SQL_C_TIME), INFO,
+       KX_ERR_FRACTIONAL_TRUNCATION, Raw(SQL_TIME_STRUCT{3, 4, 5}), 6},
       // A time as a timestamp is today's; its fraction is kept in the
       // timestamp and dropped from a time structure with 01S07. Its text has
       // the column's digits and may lose them (01004), never its seconds.

@@ -45,6 +45,12 @@ Expect Fixed(std::vector<unsigned char> b) {
   return Expect{SQL_SUCCESS, 0, std::move(b), n};
 }
 
+// A fixed-size value with a nonzero part dropped (01S07).
+Expect Truncated(std::vector<unsigned char> b) {
+  const int64_t n = static_cast<int64_t>(b.size());
+  return Expect{SQL_SUCCESS_WITH_INFO, KX_ERR_FRACTIONAL_TRUNCATION, std::move(b), n};
+}
+
 Expect Text(const std::string& s, int32_t cType) {
   if (cType == SQL_C_WCHAR) {
     std::u16string w(s.begin(), s.end());
@@ -194,8 +200,9 @@ std::vector<Case> AllSources() {
                      if (c == SQL_C_BINARY || c == SQL_C_TIMESTAMP || c == SQL_C_TYPE_TIMESTAMP) {
                        return Fixed(Raw(stamp));
                      }
-                     if (c == SQL_C_DATE || c == SQL_C_TYPE_DATE) return Fixed(Raw(date));
-                     if (c == SQL_C_TIME || c == SQL_C_TYPE_TIME) return Fixed(Raw(time));
+                     // The time of day and the fraction are lost: 01S07.
+                     if (c == SQL_C_DATE || c == SQL_C_TYPE_DATE) return Truncated(Raw(date));
+                     if (c == SQL_C_TIME || c == SQL_C_TYPE_TIME) return Truncated(Raw(time));
                      return Error(KX_ERR_RESTRICTED_TYPE);
                    }});
   return cases;

@@ -192,6 +192,7 @@ SQLRETURN FetchSingleRow(StmtRecord* stmt) {
   if (stmt->rowsFetchedPtr != nullptr) *stmt->rowsFetchedPtr = 1;
   ++stmt->rowNumber;
   const SQLRETURN result = DeliverForwardRow(stmt, true);
+  if (result == SQL_SUCCESS_WITH_INFO && statuses != nullptr) statuses[0] = SQL_ROW_SUCCESS_WITH_INFO;
   ++stmt->currentRow;
   return result;
 }
@@ -261,6 +262,18 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
     if (st == SQL_ROW_NOROW) continue;
     ++present;
     SQLRETURN rowResult = SQL_SUCCESS;
+    // The statement's code answers for the whole call, but a conversion
+    // reads a warning already in it as its own: each row starts clear, and
+    // the code held comes back unless this row has one of its own.
+    const int32_t held = stmt->error;
+    stmt->error = 0;
+    struct Restore {
+      StmtRecord* stmt;
+      int32_t held;
+      ~Restore() {
+        if (stmt->error == 0) stmt->error = held;
+      }
+    } restore{stmt, held};
     if (st == SQL_ROW_ERROR) {
       ++errorRows;
       stmt->error = KX_ERR_ROW_ERROR;
@@ -289,6 +302,13 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
     if (mode == SQL_REFRESH && statuses != nullptr &&
         (statuses[k] == SQL_ROW_UPDATED || statuses[k] == SQL_ROW_ADDED)) {
       statuses[k] = SQL_ROW_SUCCESS;
+    }
+    // A row delivered with a warning (a value cut, a fraction dropped) says
+    // so in its own status, so that the application knows which rows to
+    // look at; an updated or added row keeps telling that.
+    if (rowResult == SQL_SUCCESS_WITH_INFO && st != SQL_ROW_ERROR && statuses != nullptr &&
+        statuses[k] == SQL_ROW_SUCCESS) {
+      statuses[k] = SQL_ROW_SUCCESS_WITH_INFO;
     }
     if (rowResult != SQL_SUCCESS) result = rowResult;
     if (rowResult == SQL_ERROR) break;

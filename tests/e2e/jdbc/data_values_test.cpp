@@ -421,6 +421,49 @@ TEST_P(DataValues, TimeColumnsDeliverTheirFraction) {
   ResetStmt();
 }
 
+// A row whose value came with a warning has SQL_ROW_SUCCESS_WITH_INFO in
+// the row-status array, the others SQL_ROW_SUCCESS, whatever the cursor and
+// the rowset size.
+TEST_P(DataValues, RowWithAWarningSaysSoInItsStatus) {
+  const std::string table = Table("rowinfo", "id INT NOT NULL PRIMARY KEY, name VARCHAR(20)");
+  Exec("INSERT INTO " + table + " VALUES (1, 'abc'), (2, 'abcdefghij'), (3, 'xyz'), (4, 'klmnopqrst')");
+  struct Shape {
+    const char* name;
+    SQLULEN cursor;
+    SQLULEN rowset;
+  };
+  for (const Shape& shape : {Shape{"forward, rowset 1", SQL_CURSOR_FORWARD_ONLY, 1},
+                             Shape{"forward, rowset 4", SQL_CURSOR_FORWARD_ONLY, 4},
+                             Shape{"static", SQL_CURSOR_STATIC, 4}, Shape{"keyset", SQL_CURSOR_KEYSET_DRIVEN, 4}}) {
+    SCOPED_TRACE(shape.name);
+    ResetStmt();
+    Attr(stmt_, SQL_ATTR_CURSOR_TYPE, shape.cursor);
+    Attr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, shape.rowset);
+    SQLUSMALLINT status[4] = {99, 99, 99, 99};
+    SQLULEN fetched = 0;
+    char name[4][6] = {};
+    SQLLEN len[4] = {};
+    KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0));
+    KX_STMT_OK(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0));
+    KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_CHAR, name, sizeof name[0], len));
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT name FROM " + table + " ORDER BY id"));
+    std::vector<SQLUSMALLINT> seen;
+    SQLRETURN rc;
+    while ((rc = SQLFetch(stmt_)) != SQL_NO_DATA) {
+      ASSERT_TRUE(SQL_SUCCEEDED(rc)) << Diag(SQL_HANDLE_STMT, stmt_);
+      bool cut = false;
+      for (SQLULEN r = 0; r < fetched; ++r) {
+        seen.push_back(status[r]);
+        cut = cut || status[r] == SQL_ROW_SUCCESS_WITH_INFO;
+      }
+      EXPECT_EQ(rc, cut ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS);
+    }
+    EXPECT_EQ(seen, (std::vector<SQLUSMALLINT>{SQL_ROW_SUCCESS, SQL_ROW_SUCCESS_WITH_INFO, SQL_ROW_SUCCESS,
+                                               SQL_ROW_SUCCESS_WITH_INFO}));
+    EXPECT_EQ(std::string(name[shape.rowset == 1 ? 0 : 3]), "klmno");
+  }
+}
+
 // A timestamp read as a date loses its time of day, and as a time its
 // fraction of a second: where that part was not zero, the application hears
 // of it (01S07), through SQLGetData and through a bound column alike.

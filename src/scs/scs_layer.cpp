@@ -571,22 +571,27 @@ int32_t SCS_Execute(AgentHandle h) {
   c->flags = static_cast<uint16_t>(c->flags & ~(SCSF_CACHED | SCSF_KEYED_QUERY));
   c->rowCount = -1;
   c->setPosRow = SCS_AT_BEFORE_FIRST;
-  if (IsKeysetQuery(c)) {
+  const bool keyset = IsKeysetQuery(c);
+  const bool windowed = !keyset && IsMixedQuery(c);
+  if (keyset || windowed) {
     // The keys of every row are read now; the rows come by key when fetched.
     const int built = KS_GetKeySet_KSD(c);
     if (built != 0) return built;
-    // Its own result is read only by a fetch in order. Put off only when the
-    // prepare described the columns: otherwise the execution describes them.
+  } else if (windowed) {
+    // A mixed cursor reads its first window of keys at its first fetch.
+    KS_Close(c->keyset);
+    c->mixedWindow = -6;
+  }
+  if (keyset || windowed) {
+    // The rows come by key: the statement's own result is read only by a
+    // fetch in order. Put off only when the prepare described the columns:
+    // otherwise the execution describes them.
     uint16_t described = 0;
     if (AgentCall(Agent(), &AgentOps::DRV_DescribeCols, h, &described, static_cast<AgentColDesc**>(nullptr)) == 0 &&
         described > 0) {
       c->queryDeferred = true;
       return 0;
     }
-  } else if (IsMixedQuery(c)) {
-    // A mixed cursor reads its first window of keys at its first fetch.
-    KS_Close(c->keyset);
-    c->mixedWindow = -6;
   }
   const int32_t rc = AgentCall(Agent(), &AgentOps::DRV_Execute, h);
   if (rc != 0) return rc;

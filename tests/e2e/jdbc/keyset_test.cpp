@@ -815,26 +815,34 @@ TEST_P(Keysets, RowsetsReadByKeyLandUnderTheirKeysWhateverTheirOrder) {
   }
 }
 
-// Execution reads the keys alone: the statement's own select list is
-// computed only for the rows a rowset reads by key (a database that sends a
-// whole result at once would otherwise compute, and the driver hold, every
-// row at SQLExecute). An ODBC 2 SQLFetch, which reads the result in order,
-// still gets every row, execution after execution.
+// Execution reads the keys alone (a mixed or dynamic cursor not even those):
+// the statement's own select list is computed only for the rows a rowset
+// reads by key (a database that sends a whole result at once would otherwise
+// compute, and the driver hold, every row at SQLExecute). An ODBC 2 SQLFetch,
+// which reads the result in order, still gets every row, execution after
+// execution.
 TEST_P(Keysets, ExecutionReadsOnlyTheKeys) {
   const bool pg = GetParam().postgres;
   const std::string table = Numbers(45);
-  if (pg) {
-    // (H2's sequence expression keeps a cursor static.)
+  struct Shape {
+    const char* name;
+    SQLULEN cursor;
+    SQLULEN keysetSize;
+  };
+  // (H2's sequence expression keeps a cursor static.)
+  for (const Shape& shape : {Shape{"keyset", SQL_CURSOR_KEYSET_DRIVEN, 0}, Shape{"mixed", SQL_CURSOR_KEYSET_DRIVEN, 20},
+                             Shape{"dynamic", SQL_CURSOR_DYNAMIC, 0}}) {
+    if (!pg) break;
+    SCOPED_TRACE(shape.name);
     const std::string seq = UniqueName("kseq");
     Exec("CREATE SEQUENCE " + seq);
     ResetStmt();
     const std::string next = "nextval('" + seq + "')";
     Keyset(stmt_);
+    Attr(stmt_, SQL_ATTR_CURSOR_TYPE, shape.cursor);
+    Attr(stmt_, SQL_ATTR_KEYSET_SIZE, shape.keysetSize);
     KX_STMT_OK(ExecDirect(stmt_, "SELECT id, " + next + " FROM " + table + " ORDER BY id"));
-    EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
-    SQLLEN count = 0;
-    KX_STMT_OK(SQLRowCount(stmt_, &count));
-    EXPECT_EQ(count, 45);
+    EXPECT_EQ(CursorType(stmt_), shape.cursor);
     Rowset rs;
     rs.Bind(stmt_, false);
     KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
@@ -850,9 +858,10 @@ TEST_P(Keysets, ExecutionReadsOnlyTheKeys) {
     KX_STMT_OK(SQLCloseCursor(stmt_));
     EXPECT_EQ(Scalar("SELECT " + next), "11");
     Exec("DROP SEQUENCE " + seq);
-    ResetStmt();
   }
+  ResetStmt();
 
+  // ODBC 2: SQLFetch reads the statement's result in order.
   SQLHENV env2 = SQL_NULL_HENV;
   SQLHDBC dbc2 = SQL_NULL_HDBC;
   SQLHSTMT st = SQL_NULL_HSTMT;
@@ -861,9 +870,13 @@ TEST_P(Keysets, ExecutionReadsOnlyTheKeys) {
   ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env2, &dbc2), SQL_SUCCESS);
   KX_OK(Connect(dbc2), SQL_HANDLE_DBC, dbc2);
   ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc2, &st), SQL_SUCCESS);
-  KX_OK(SQLSetStmtOption(st, SQL_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN), SQL_HANDLE_STMT, st);
-  for (int round = 0; round < 2; ++round) {
+  for (int round = 0; round < 4; ++round) {
     SCOPED_TRACE(round);
+    // Twice each: a keyset-driven cursor, then a dynamic one.
+    if (round % 2 == 0) {
+      const SQLULEN type = round == 0 ? SQL_CURSOR_KEYSET_DRIVEN : SQL_CURSOR_DYNAMIC;
+      KX_OK(SQLSetStmtOption(st, SQL_CURSOR_TYPE, type), SQL_HANDLE_STMT, st);
+    }
     KX_OK(ExecDirect(st, "SELECT id, name FROM " + table + " ORDER BY id DESC"), SQL_HANDLE_STMT, st);
     int expect = 45;
     SQLRETURN rc;

@@ -49,6 +49,150 @@ bool IsDate(int32_t c) { return c == SQL_C_DATE || c == SQL_C_TYPE_DATE; }
 bool IsTime(int32_t c) { return c == SQL_C_TIME || c == SQL_C_TYPE_TIME; }
 bool IsTimestamp(int32_t c) { return c == SQL_C_TIMESTAMP || c == SQL_C_TYPE_TIMESTAMP; }
 
+// Today's date (where the application runs) at a time of day.
+SQL_TIMESTAMP_STRUCT TodayAt(SQLUSMALLINT hour, SQLUSMALLINT minute, SQLUSMALLINT second, SQLUINTEGER fraction) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  SQL_TIMESTAMP_STRUCT ts{};
+  ts.year = static_cast<SQLSMALLINT>(local.tm_year + 1900);
+  ts.month = static_cast<SQLUSMALLINT>(local.tm_mon + 1);
+  ts.day = static_cast<SQLUSMALLINT>(local.tm_mday);
+  ts.hour = hour;
+  ts.minute = minute;
+  ts.second = second;
+  ts.fraction = fraction;
+  return ts;
+}
+
+// A date, time or timestamp read from text.
+struct TextValue {
+  bool hasDate = false;
+  bool hasTime = false;
+  bool fractionCut = false;  // nonzero digits beyond nanoseconds
+  SQL_TIMESTAMP_STRUCT v{};
+};
+
+class TextReader {
+ public:
+  TextReader(const char* p, const char* end) : p_(p), end_(end) {}
+  bool AtEnd() const { return p_ == end_; }
+  bool Take(char c) {
+    if (p_ == end_ || *p_ != c) return false;
+    ++p_;
+    return true;
+  }
+  // Between min and max decimal digits.
+  bool Number(int min, int max, unsigned* out) {
+    unsigned v = 0;
+    int n = 0;
+    while (p_ != end_ && n < max && *p_ >= '0' && *p_ <= '9') {
+      v = v * 10 + static_cast<unsigned>(*p_++ - '0');
+      ++n;
+    }
+    *out = v;
+    return n >= min && !(p_ != end_ && *p_ >= '0' && *p_ <= '9');
+  }
+  // The digits of a fraction of a second as nanoseconds; *cut when a
+  // nonzero digit lies beyond the ninth.
+  bool Fraction(SQLUINTEGER* nanos, bool* cut) {
+    unsigned v = 0;
+    int n = 0;
+    *cut = false;
+    for (; p_ != end_ && *p_ >= '0' && *p_ <= '9'; ++p_, ++n) {
+      if (n < 9) {
+        v = v * 10 + static_cast<unsigned>(*p_ - '0');
+      } else if (*p_ != '0') {
+        *cut = true;
+      }
+    }
+    for (int k = n; k < 9; ++k) v *= 10;
+    *nanos = v;
+    return n > 0;
+  }
+ private:
+  const char* p_;
+  const char* end_;
+};
+
+bool LeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+bool ReadDate(TextReader& r, TextValue* out) {
+  unsigned y, m, d;
+  if (!r.Number(4, 4, &y) || !r.Take('-') || !r.Number(1, 2, &m) || !r.Take('-') || !r.Number(1, 2, &d)) {
+    return false;
+  }
+  static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (y < 1 || m < 1 || m > 12 || d < 1 || d > kDays[m - 1] + (m == 2 && LeapYear(y) ? 1 : 0)) return false;
+  out->hasDate = true;
+  out->v.year = static_cast<SQLSMALLINT>(y);
+  out->v.month = static_cast<SQLUSMALLINT>(m);
+  out->v.day = static_cast<SQLUSMALLINT>(d);
+  return true;
+}
+
+bool ReadTime(TextReader& r, TextValue* out) {
+  unsigned h, m, s;
+  if (!r.Number(1, 2, &h) || !r.Take(':') || !r.Number(2, 2, &m) || !r.Take(':') || !r.Number(2, 2, &s)) {
+    return false;
+  }
+  // Seconds up to 61 leave room for leap seconds, as ODBC's time values do.
+  if (h > 23 || m > 59 || s > 61) return false;
+  if (r.Take('.') && !r.Fraction(&out->v.fraction, &out->fractionCut)) return false;
+  out->hasTime = true;
+  out->v.hour = static_cast<SQLUSMALLINT>(h);
+  out->v.minute = static_cast<SQLUSMALLINT>(m);
+  out->v.second = static_cast<SQLUSMALLINT>(s);
+  return true;
+}
+
+// A date, a time or a timestamp, the whole of [p, end).
+bool ReadValue(const char* p, const char* end, TextValue* out) {
+  // A time begins with at most two digits and a colon; a date with four.
+  const char* colon = p;
+  while (colon != end && colon - p < 3 && *colon >= '0' && *colon <= '9') ++colon;
+  TextReader r(p, end);
+  if (colon != end && *colon == ':') return ReadTime(r, out) && r.AtEnd();
+  if (!ReadDate(r, out)) return false;
+  if (r.AtEnd()) return true;
+  if (!r.Take(' ')) return false;
+  return ReadTime(r, out) && r.AtEnd();
+}
+
+bool ParseDateTimeText(const char* text, uint64_t length, TextValue* out) {
+  const char* p = text;
+  const char* end = text + length;
+  while (p != end && (*p == ' ' || *p == '\t')) ++p;
+  while (end != p && (end[-1] == ' ' || end[-1] == '\t')) --end;
+  if (p == end || *p != '{') return ReadValue(p, end, out);
+  // An escape: the keyword names the kind the quoted value must be.
+  int kind = 0;  // 1 date, 2 time, 3 timestamp
+  auto lower = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); };
+  const char* k = p + 1;
+  while (k != end && (*k == ' ' || *k == '\t')) ++k;
+  if (end - k >= 2 && lower(k[0]) == 't' && lower(k[1]) == 's') {
+    kind = 3;
+    k += 2;
+  } else if (k != end && lower(*k) == 'd') {
+    kind = 1;
+    ++k;
+  } else if (k != end && lower(*k) == 't') {
+    kind = 2;
+    ++k;
+  } else {
+    return false;
+  }
+  const char* q = k;
+  while (q != end && (*q == ' ' || *q == '\t')) ++q;
+  if (q == end || *q != '\'') return false;
+  const char* close = end - 1;
+  if (*close != '}') return false;
+  while (close != q && (close[-1] == ' ' || close[-1] == '\t')) --close;
+  if (close - q < 2 || close[-1] != '\'') return false;
+  if (!ReadValue(q + 1, close - 1, out)) return false;
+  return kind == (out->hasDate ? (out->hasTime ? 3 : 1) : 2);
+}
+
 void TraceCall(const char* name, int64_t bufferLength, int32_t cType) {
   if (TraceOn()) TracePrintf("%s: retBufferLength(%ld) to %s", name, static_cast<long>(bufferLength), CTypeToName(cType));
 }
@@ -103,17 +247,7 @@ int16_t ConvertTIME(const SQL_TIME_STRUCT* value, uint32_t fraction, uint16_t fr
   }
   if (IsTimestamp(cType)) {
     // The date is today's, where the application runs.
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    SQL_TIMESTAMP_STRUCT ts{};
-    ts.year = static_cast<SQLSMALLINT>(local.tm_year + 1900);
-    ts.month = static_cast<SQLUSMALLINT>(local.tm_mon + 1);
-    ts.day = static_cast<SQLUSMALLINT>(local.tm_mday);
-    ts.hour = t.hour;
-    ts.minute = t.minute;
-    ts.second = t.second;
-    ts.fraction = fraction;
+    const SQL_TIMESTAMP_STRUCT ts = TodayAt(t.hour, t.minute, t.second, fraction);
     return StoreFixed(&ts, sizeof ts, target, outLen, err);
   }
   if (cType == SQL_C_BINARY) {
@@ -166,6 +300,38 @@ int16_t ConvertTIMESTAMP(const SQL_TIMESTAMP_STRUCT* value, int32_t cType, void*
     return CopyOutNarrow(&ts, sizeof ts, sizeof ts, 0, 0, 1, target, bufferLength, outLen, err);
   }
   return Fail(err, KX_ERR_RESTRICTED_TYPE);
+}
+
+int16_t ConvertDateTimeText(const char* text, uint64_t length, int32_t cType, void* target, int64_t* outLen,
+                            int32_t* err) {
+  TraceCall("ConvertDateTimeText", static_cast<int64_t>(length), cType);
+  TextValue t;
+  if (text == nullptr || !ParseDateTimeText(text, length, &t)) return Fail(err, KX_ERR_BAD_CAST_VALUE);
+  const SQL_TIMESTAMP_STRUCT& v = t.v;
+  bool lost = false;
+  int16_t rc;
+  if (IsDate(cType)) {
+    if (!t.hasDate) return Fail(err, KX_ERR_BAD_CAST_VALUE);
+    lost = t.hasTime && (v.hour != 0 || v.minute != 0 || v.second != 0 || v.fraction != 0 || t.fractionCut);
+    const SQL_DATE_STRUCT d{v.year, v.month, v.day};
+    rc = StoreFixed(&d, sizeof d, target, outLen, err);
+  } else if (IsTime(cType)) {
+    if (!t.hasTime) return Fail(err, KX_ERR_BAD_CAST_VALUE);
+    lost = v.fraction != 0 || t.fractionCut;
+    const SQL_TIME_STRUCT tm{v.hour, v.minute, v.second};
+    rc = StoreFixed(&tm, sizeof tm, target, outLen, err);
+  } else if (IsTimestamp(cType)) {
+    lost = t.fractionCut;
+    const SQL_TIMESTAMP_STRUCT ts = t.hasDate ? v : TodayAt(v.hour, v.minute, v.second, v.fraction);
+    rc = StoreFixed(&ts, sizeof ts, target, outLen, err);
+  } else {
+    return Fail(err, KX_ERR_RESTRICTED_TYPE);
+  }
+  if (rc == SQL_SUCCESS && lost) {
+    *err = KX_ERR_FRACTIONAL_TRUNCATION;
+    return SQL_SUCCESS_WITH_INFO;
+  }
+  return rc;
 }
 
 }  // namespace kx

@@ -12,6 +12,7 @@
 #include "odbc/copy_out.h"
 #include "odbc/ctypes.h"
 #include "odbc/exec/convert_common.h"
+#include "odbc/exec/convert_datetime.h"
 #include "odbc/exec/convert_interval.h"
 #include "odbc/exec/decimal_text.h"
 #include "odbc/trace.h"
@@ -379,7 +380,7 @@ int16_t ConvertCHAR(const char* text, uint64_t length, int64_t total, int32_t cT
       return out;
     }
     default:
-      if (IsDateTimeCType(cType)) return Fail(err, KX_ERR_NOT_CAPABLE);
+      if (IsDateTimeCType(cType)) return ConvertDateTimeText(text, length, cType, target, outLen, err);
       // Character data holds intervals as their literals (or a database's
       // own interval text): every interval C type reads it.
       if (IsIntervalCType(cType)) {
@@ -427,7 +428,11 @@ int16_t ConvertWCHAR(const char16_t* text, uint64_t length, int64_t total, int32
       return rc;
     }
     default: {
-      if (IsDateTimeCType(cType)) return Fail(err, KX_ERR_NOT_CAPABLE);
+      if (IsDateTimeCType(cType)) {
+        std::string s;
+        if (!NarrowAscii(text, units, &s)) return Fail(err, KX_ERR_NOMEM);
+        return ConvertDateTimeText(s.data(), s.size(), cType, target, outLen, err);
+      }
       if (IsIntervalCType(cType)) {
         std::string s;
         if (!NarrowAscii(text, units, &s)) return Fail(err, KX_ERR_NOMEM);

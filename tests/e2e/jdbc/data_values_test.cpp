@@ -464,6 +464,72 @@ TEST_P(DataValues, RowWithAWarningSaysSoInItsStatus) {
   }
 }
 
+// Character columns holding dates, times and timestamps read as the date
+// and time C types, bound or through SQLGetData, narrow or wide text alike;
+// text that is no such value is 22018.
+TEST_P(DataValues, TextColumnsReadAsDatesAndTimes) {
+  const std::string table = Table("dtext", "id INT NOT NULL PRIMARY KEY, v VARCHAR(40)");
+  Exec("INSERT INTO " + table + " VALUES (1, '2024-02-29'), (2, '2024-02-29 13:45:30.25'), "
+       "(3, '13:45:30'), (4, '{ts ''2001-02-03 04:05:06''}'), (5, 'not a date')");
+  struct Want {
+    SQLRETURN rc;
+    SQL_TIMESTAMP_STRUCT ts;  // year 0: today's date
+    const char* state;
+  };
+  const Want want[5] = {{SQL_SUCCESS, {2024, 2, 29, 0, 0, 0, 0}, ""},
+                        {SQL_SUCCESS, {2024, 2, 29, 13, 45, 30, 250000000}, ""},
+                        {SQL_SUCCESS, {0, 0, 0, 13, 45, 30, 0}, ""},
+                        {SQL_SUCCESS, {2001, 2, 3, 4, 5, 6, 0}, ""},
+                        {SQL_ERROR, {}, "22018"}};
+  const std::time_t now = std::time(nullptr);
+  std::tm today{};
+  localtime_r(&now, &today);
+  for (const bool bound : {false, true}) {
+    SCOPED_TRACE(bound ? "bound" : "SQLGetData");
+    ResetStmt();
+    SQL_TIMESTAMP_STRUCT ts{};
+    SQLLEN len = 0;
+    if (bound) {
+      KX_STMT_OK(SQLBindCol(stmt_, 1, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &len));
+    }
+    KX_STMT_OK(ExecDirect(stmt_, "SELECT v FROM " + table + " ORDER BY id"));
+    int row = 0;
+    for (const Want& w : want) {
+      SCOPED_TRACE(++row);
+      SQLRETURN rc = SQLFetch(stmt_);
+      if (!bound) {
+        ASSERT_EQ(rc, SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, stmt_);
+        rc = SQLGetData(stmt_, 1, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &len);
+      }
+      ASSERT_EQ(rc, w.rc) << Diag(SQL_HANDLE_STMT, stmt_);
+      if (rc == SQL_ERROR) {
+        EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), w.state);
+        continue;
+      }
+      EXPECT_EQ(ts.year, w.ts.year != 0 ? w.ts.year : today.tm_year + 1900);
+      EXPECT_EQ(ts.month, w.ts.year != 0 ? w.ts.month : today.tm_mon + 1);
+      EXPECT_EQ(ts.day, w.ts.year != 0 ? w.ts.day : today.tm_mday);
+      EXPECT_EQ(ts.hour, w.ts.hour);
+      EXPECT_EQ(ts.minute, w.ts.minute);
+      EXPECT_EQ(ts.second, w.ts.second);
+      EXPECT_EQ(ts.fraction, w.ts.fraction);
+    }
+  }
+  // As a date: the time of day of row 2 is dropped with 01S07; a time is no date.
+  ResetStmt();
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT v FROM " + table + " WHERE id IN (2, 3) ORDER BY id"));
+  SQL_DATE_STRUCT date{};
+  SQLLEN len = 0;
+  KX_STMT_OK(SQLFetch(stmt_));
+  EXPECT_EQ(SQLGetData(stmt_, 1, SQL_C_TYPE_DATE, &date, sizeof date, &len), SQL_SUCCESS_WITH_INFO);
+  EXPECT_TRUE(HasState(stmt_, "01S07"));
+  EXPECT_EQ(date.year, 2024);
+  EXPECT_EQ(date.day, 29);
+  KX_STMT_OK(SQLFetch(stmt_));
+  EXPECT_EQ(SQLGetData(stmt_, 1, SQL_C_TYPE_DATE, &date, sizeof date, &len), SQL_ERROR);
+  EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "22018");
+}
+
 // A timestamp read as a date loses its time of day, and as a time its
 // fraction of a second: where that part was not zero, the application hears
 // of it (01S07), through SQLGetData and through a bound column alike.

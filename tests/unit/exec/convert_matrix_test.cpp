@@ -115,7 +115,8 @@ Expect NumberOracle(int64_t v, int32_t c, const std::vector<unsigned char>& sour
       if (narrowText) return Error(KX_ERR_STRING_LENGTH_MISMATCH);
       return Error(KX_ERR_RESTRICTED_TYPE);
     default:
-      if (IsDateTime(c) && (narrowText || wideText)) return Error(KX_ERR_NOT_CAPABLE);
+      // A number's text is no date or time.
+      if (IsDateTime(c) && (narrowText || wideText)) return Error(KX_ERR_BAD_CAST_VALUE);
       return Error(KX_ERR_RESTRICTED_TYPE);
   }
 }

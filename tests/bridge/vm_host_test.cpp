@@ -135,6 +135,39 @@ TEST(VmHost, ClassesComeThroughTheJarDirectoryLoader) {
   EXPECT_EQ(nullptr, JC_CreateClassLoader(c.jni, ";;"));
 }
 
+// A loader made after another (the environment closed and opened again)
+// defines the driver's classes itself: the XA data source, whose superclass
+// is package-private, loads in it after the plain data source was loaded in
+// the first.
+TEST(VmHost, EachJarDirectoryLoaderKeepsItsOwnClasses) {
+  ASSERT_NE(nullptr, kxtest::Env());
+  LocalFrame frame;
+  JConn c{};
+  c.jni = Jni();
+  c.unicodeClient = 1;
+  const std::string paths = JDB_JarPaths(JDB_GetJarDir());
+  jobject first = JC_CreateClassLoader(c.jni, paths.c_str());
+  jobject second = JC_CreateClassLoader(c.jni, paths.c_str());
+  ASSERT_NE(nullptr, first);
+  ASSERT_NE(nullptr, second);
+  auto loaderOf = [&](jclass cls) {
+    jobject owner = nullptr;
+    EXPECT_EQ(0, JC_CallObjectMethod(c.jni, cls, nullptr, "getClassLoader", "()Ljava/lang/ClassLoader;", &owner));
+    return owner;
+  };
+  jclass plain = JC_LoadClass(&c, first, "com/informix/jdbcx/IfxDataSource");
+  ASSERT_NE(nullptr, plain) << kxtest::Describe(c.msgs);
+  EXPECT_TRUE(c.jni->IsSameObject(loaderOf(plain), first));
+  for (const char* name : {"com/informix/jdbcx/IfxDataSource", "com/informix/jdbcx/IfxXADataSource"}) {
+    SCOPED_TRACE(name);
+    jclass cls = JC_LoadClass(&c, second, name);
+    EXPECT_EQ(0, CheckException(c.jni, 1, &c.msgs)) << kxtest::Describe(c.msgs);
+    ASSERT_NE(nullptr, cls);
+    EXPECT_TRUE(c.jni->IsSameObject(loaderOf(cls), second));
+  }
+  JDB_MsgFreeList(&c.msgs);
+}
+
 TEST(VmHost, XidClassLivesInTheSystemLoaderWithHashCodeMatchingEquals) {
   JEnv* je = kxtest::Env();
   JNIEnv* env = Jni();

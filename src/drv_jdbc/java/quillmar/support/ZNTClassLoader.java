@@ -2,25 +2,18 @@ package quillmar.support;
 
 import java.net.URL;
 import java.net.URLClassLoader;
-import java.util.Hashtable;
 
-/** Loads the JDBC driver's classes from its jar files; the system loader is asked first. */
+/**
+ * Loads the JDBC driver's classes from its jar files; the system loader is asked first.
+ *
+ * <p>Each loader keeps the classes it defined itself, as every class loader does. A cache
+ * shared by all loaders would hand a loader made later (after the last environment closed,
+ * perhaps for another jar directory) the classes of an earlier one: a class it then defines
+ * itself could not reach the package-private parts of its own package there, and the earlier
+ * loader could never be collected.
+ */
 public class ZNTClassLoader extends URLClassLoader {
-    private static Hashtable<String, Class<?>> classes = new Hashtable<String, Class<?>>();
-
     public ZNTClassLoader(URL[] urls) {
         super(urls);
-    }
-
-    protected Class<?> findClass(String name) throws ClassNotFoundException {
-        Class<?> c = classes.get(name);
-        if (c != null) {
-            return c;
-        }
-        c = super.findClass(name);
-        if (c != null) {
-            classes.put(name, c);
-        }
-        return c;
     }
 }

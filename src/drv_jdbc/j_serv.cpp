@@ -685,8 +685,11 @@ jobject JC_CreateClassLoader(JNIEnv* env, const char* paths) {
     if (url != nullptr) env->DeleteLocalRef(url);
   }
   if (ok) {
-    jmethodID ctor = env->GetMethodID(loaderClass, "<init>", "([Ljava/net/URL;)V");
-    if (!env->ExceptionCheck() && ctor != nullptr) loader = env->NewObject(loaderClass, ctor, urls);
+    // The loader these jars had before, if any: the JDBC driver's classes
+    // keep their identity and state across environments.
+    jmethodID forJars =
+        env->GetStaticMethodID(loaderClass, "forJars", "([Ljava/net/URL;)Lquillmar/support/ZNTClassLoader;");
+    if (!env->ExceptionCheck() && forJars != nullptr) loader = env->CallStaticObjectMethod(loaderClass, forJars, urls);
     if (env->ExceptionCheck()) {
       if (loader != nullptr) env->DeleteLocalRef(loader);
       loader = nullptr;

@@ -2,6 +2,7 @@
 // thread attachment, class loading through the jar directory, and a host
 // process whose signal handlers, locale and options survive the VM's start.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <csignal>
@@ -135,11 +136,12 @@ TEST(VmHost, ClassesComeThroughTheJarDirectoryLoader) {
   EXPECT_EQ(nullptr, JC_CreateClassLoader(c.jni, ";;"));
 }
 
-// A loader made after another (the environment closed and opened again)
-// defines the driver's classes itself: the XA data source, whose superclass
-// is package-private, loads in it after the plain data source was loaded in
-// the first.
-TEST(VmHost, EachJarDirectoryLoaderKeepsItsOwnClasses) {
+// The jars of one directory have one loader for the life of the VM: an
+// environment opened again gets the classes (and their state) it had. The
+// jars of another directory get a loader that defines its classes itself:
+// the XA data source, whose superclass is package-private, loads in it after
+// the plain data source was loaded in the first.
+TEST(VmHost, OneLoaderPerJarDirectoryDefiningItsOwnClasses) {
   ASSERT_NE(nullptr, kxtest::Env());
   LocalFrame frame;
   JConn c{};
@@ -147,9 +149,27 @@ TEST(VmHost, EachJarDirectoryLoaderKeepsItsOwnClasses) {
   c.unicodeClient = 1;
   const std::string paths = JDB_JarPaths(JDB_GetJarDir());
   jobject first = JC_CreateClassLoader(c.jni, paths.c_str());
-  jobject second = JC_CreateClassLoader(c.jni, paths.c_str());
   ASSERT_NE(nullptr, first);
+  jobject again = JC_CreateClassLoader(c.jni, paths.c_str());
+  EXPECT_TRUE(c.jni->IsSameObject(first, again));
+
+  // The same jars seen through another directory.
+  char dir[] = "/tmp/kx-jars-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(dir));
+  const std::string other = std::string(dir) + "/";
+  std::vector<std::string> links;
+  for (size_t start = 0, end; start < paths.size(); start = end + 1) {
+    end = paths.find(';', start);
+    if (end == std::string::npos) end = paths.size();
+    const std::string jar = paths.substr(start, end - start);
+    const std::string link = other + jar.substr(jar.rfind('/') + 1);
+    ASSERT_EQ(0, symlink(jar.c_str(), link.c_str())) << link;
+    links.push_back(link);
+  }
+  jobject second = JC_CreateClassLoader(c.jni, JDB_JarPaths(other).c_str());
   ASSERT_NE(nullptr, second);
+  EXPECT_FALSE(c.jni->IsSameObject(first, second));
+
   auto loaderOf = [&](jclass cls) {
     jobject owner = nullptr;
     EXPECT_EQ(0, JC_CallObjectMethod(c.jni, cls, nullptr, "getClassLoader", "()Ljava/lang/ClassLoader;", &owner));
@@ -166,6 +186,8 @@ TEST(VmHost, EachJarDirectoryLoaderKeepsItsOwnClasses) {
     EXPECT_TRUE(c.jni->IsSameObject(loaderOf(cls), second));
   }
   JDB_MsgFreeList(&c.msgs);
+  for (const std::string& link : links) unlink(link.c_str());
+  rmdir(dir);
 }
 
 TEST(VmHost, XidClassLivesInTheSystemLoaderWithHashCodeMatchingEquals) {

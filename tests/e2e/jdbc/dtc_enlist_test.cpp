@@ -108,6 +108,23 @@ TEST_P(DtcEnlistPg, CommitShowsTheEnlistedInsertAndTheEnlistmentEnds) {
   EXPECT_EQ(State(SQL_HANDLE_DBC, dbc_), "25000");
 }
 
+// Every handle freed closes the driver's environment; the next connect
+// opens a new one, whose class loader must load the XA data source for
+// itself (the first environment never loaded it).
+TEST_P(DtcEnlistPg, EnlistsAfterTheEnvironmentWasOpenedAgain) {
+  EXPECT_EQ(Scalar("SELECT 1", other_), "1");
+  TearDown();
+  stmt_ = SQL_NULL_HSTMT;
+  dbc_ = other_ = SQL_NULL_HDBC;
+  env_ = SQL_NULL_HENV;
+  SetUp();
+  ASSERT_FALSE(HasFatalFailure());
+  EnlistAndInsert();
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(TestTm_Commit(tx_, nullptr, nullptr), S_OK);
+  EXPECT_EQ(CountFrom(other_), "1");
+}
+
 TEST_P(DtcEnlistPg, AbortLeavesNothingAndANewTransactionCanFollow) {
   EnlistAndInsert();
   ASSERT_FALSE(HasFatalFailure());

@@ -192,7 +192,9 @@ SQLRETURN FetchSingleRow(StmtRecord* stmt) {
   if (stmt->rowsFetchedPtr != nullptr) *stmt->rowsFetchedPtr = 1;
   ++stmt->rowNumber;
   const SQLRETURN result = DeliverForwardRow(stmt, true);
-  if (result == SQL_SUCCESS_WITH_INFO && statuses != nullptr) statuses[0] = SQL_ROW_SUCCESS_WITH_INFO;
+  if (result == SQL_SUCCESS_WITH_INFO && statuses != nullptr && OdbcVersion(stmt) != 2) {
+    statuses[0] = SQL_ROW_SUCCESS_WITH_INFO;
+  }
   ++stmt->currentRow;
   return result;
 }
@@ -305,9 +307,10 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
     }
     // A row delivered with a warning (a value cut, a fraction dropped) says
     // so in its own status, so that the application knows which rows to
-    // look at; an updated or added row keeps telling that.
+    // look at; an updated or added row keeps telling that. ODBC 2 has no
+    // such status.
     if (rowResult == SQL_SUCCESS_WITH_INFO && st != SQL_ROW_ERROR && statuses != nullptr &&
-        statuses[k] == SQL_ROW_SUCCESS) {
+        statuses[k] == SQL_ROW_SUCCESS && OdbcVersion(stmt) != 2) {
       statuses[k] = SQL_ROW_SUCCESS_WITH_INFO;
     }
     if (rowResult != SQL_SUCCESS) result = rowResult;

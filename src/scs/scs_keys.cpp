@@ -739,12 +739,34 @@ int KS_GetKeySet_KSD(ScsCursor* c) {
   if (rc != 0) return rc;
   rc = scs_p_PrepareOnKeysetStmt(c, "KS_GetKeySet_KSD", c->keysetAn.sql);
   if (rc != 0) return rc;
+  // The statement's row limit is the keyset's: the cursor has a row for
+  // each key and no more. The keyset statement serves other work after this
+  // read, so its own limit comes back afterwards.
+  auto limitOf = [](AgentHandle h) {
+    int32_t v = 0;
+    uint16_t length = 0;
+    const int32_t got = AgentCall(Agent(), &AgentOps::DRV_GetProperty, h, AP_STMT_MAX_ROWS, static_cast<void*>(&v),
+                                  static_cast<uint16_t>(4), &length);
+    return got == 0 ? v : 0;
+  };
+  const int32_t most = limitOf(c->stmt);
+  const int32_t own = limitOf(c->keysetStmt);
+  const bool limited = most > 0 && most != own;
+  if (limited) {
+    AgentCall(Agent(), &AgentOps::DRV_SetProperty, c->keysetStmt, AP_STMT_MAX_ROWS, static_cast<const void*>(&most));
+  }
   rc = scs_p_ExecuteKeysetStmt(c);
-  if (rc != 0) return rc;
-  KS_Close(ks);
   int32_t total = 0;
-  rc = DSC_Fill(&ks->cache, SCS_AgentBinding(), c->keysetStmt, ks->keys, &total);
-  AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->keysetStmt);
+  const bool ran = rc == 0;
+  if (ran) {
+    KS_Close(ks);
+    rc = DSC_Fill(&ks->cache, SCS_AgentBinding(), c->keysetStmt, ks->keys, &total);
+    AgentCall(Agent(), &AgentOps::DRV_CloseCursor, c->keysetStmt);
+  }
+  if (limited) {
+    AgentCall(Agent(), &AgentOps::DRV_SetProperty, c->keysetStmt, AP_STMT_MAX_ROWS, static_cast<const void*>(&own));
+  }
+  if (!ran) return rc;
   if (rc != 0) {
     LogError("KS_GetKeySet_KSD: Could not fill dataset cache");
     SCS_PostCacheFailure(c, &ks->cache);

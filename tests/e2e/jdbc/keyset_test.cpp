@@ -900,6 +900,39 @@ TEST_P(Keysets, ExecutionReadsOnlyTheKeys) {
   SQLFreeHandle(SQL_HANDLE_ENV, env2);
 }
 
+// The statement's row limit bounds the keyset: the cursor has that many
+// rows, whichever way it scrolls, and a later execution without the limit
+// has them all.
+TEST_P(Keysets, RowLimitBoundsTheKeyset) {
+  const std::string table = Numbers(45);
+  Keyset(stmt_);
+  Attr(stmt_, SQL_ATTR_MAX_ROWS, 7);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name FROM " + table + " ORDER BY id"));
+  EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
+  SQLLEN count = 0;
+  KX_STMT_OK(SQLRowCount(stmt_, &count));
+  EXPECT_EQ(count, 7);
+  Rowset rs;
+  rs.Bind(stmt_, false);
+  for (const SQLSMALLINT orientation : {SQLSMALLINT{SQL_FETCH_FIRST}, SQLSMALLINT{SQL_FETCH_LAST}}) {
+    SCOPED_TRACE(orientation);
+    KX_STMT_OK(SQLFetchScroll(stmt_, orientation, 0));
+    ASSERT_EQ(rs.fetched, 7u);
+    EXPECT_EQ(rs.id[0], 1);
+    EXPECT_EQ(rs.id[6], 7);
+    EXPECT_EQ(rs.status[7], SQL_ROW_NOROW);
+  }
+  EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0), SQL_NO_DATA);
+  KX_STMT_OK(SQLCloseCursor(stmt_));
+  Attr(stmt_, SQL_ATTR_MAX_ROWS, 0);
+  KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name FROM " + table + " ORDER BY id"));
+  KX_STMT_OK(SQLRowCount(stmt_, &count));
+  EXPECT_EQ(count, 45);
+  KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
+  EXPECT_EQ(rs.id[rs.fetched - 1], 45);
+  KX_STMT_OK(SQLCloseCursor(stmt_));
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, Keysets, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -573,7 +573,7 @@ int32_t SCS_Execute(AgentHandle h) {
   c->setPosRow = SCS_AT_BEFORE_FIRST;
   const bool keyset = IsKeysetQuery(c);
   const bool windowed = !keyset && IsMixedQuery(c);
-  if (keyset || windowed) {
+  if (keyset) {
     // The keys of every row are read now; the rows come by key when fetched.
     const int built = KS_GetKeySet_KSD(c);
     if (built != 0) return built;

@@ -493,6 +493,8 @@ void scs_p_DropResultCols(ScsCursor* c);
 void scs_p_FreeRows(RowBuffer* rows);
 // Rows of a rowset: the rowset size, at least 1.
 inline int32_t scs_p_RowsetRows(const ScsCursor* c) { return c->rowsetSize > 0 ? c->rowsetSize : 1; }
+// A 32-bit statement option as the agent holds it; 0 or the agent's code.
+int32_t scs_p_AskStmtInt(AgentHandle h, AgentPropertyId id, int32_t* v);
 // Runs the application's statement whose execution was put off, once.
 int32_t scs_p_RunDeferredQuery(ScsCursor* c);
 // Rows of the rowset in hand: what the last fetch read, else the rowset size.

@@ -744,10 +744,7 @@ int KS_GetKeySet_KSD(ScsCursor* c) {
   // read, so its own limit comes back afterwards.
   auto limitOf = [](AgentHandle h) {
     int32_t v = 0;
-    uint16_t length = 0;
-    const int32_t got = AgentCall(Agent(), &AgentOps::DRV_GetProperty, h, AP_STMT_MAX_ROWS, static_cast<void*>(&v),
-                                  static_cast<uint16_t>(4), &length);
-    return got == 0 ? v : 0;
+    return scs_p_AskStmtInt(h, AP_STMT_MAX_ROWS, &v) == 0 ? v : 0;
   };
   const int32_t most = limitOf(c->stmt);
   const int32_t own = limitOf(c->keysetStmt);

@@ -104,16 +104,10 @@ void FreeConnNode(ScsConn* node) {
   }
 }
 
-int32_t AskStmtInt(AgentHandle h, AgentPropertyId id, int32_t* v) {
-  uint16_t length = 0;
-  return AgentCall(Agent(), &AgentOps::DRV_GetProperty, h, id, static_cast<void*>(v), static_cast<uint16_t>(4),
-                   &length);
-}
-
 // Takes the value the agent settled for one statement option.
 void MirrorOption(ScsCursor* c, AgentPropertyId id) {
   int32_t v = 0;
-  if (AskStmtInt(c->stmt, id, &v) != 0) return;
+  if (scs_p_AskStmtInt(c->stmt, id, &v) != 0) return;
   switch (id) {
     case AP_STMT_CURSOR_TYPE:
       c->cursorType = v;
@@ -865,6 +859,12 @@ int32_t SCS_ExecDirect(AgentHandle h, const char* sql, RowBuffer* rows, uint16_t
 }
 
 }  // namespace
+
+int32_t scs_p_AskStmtInt(AgentHandle h, AgentPropertyId id, int32_t* v) {
+  uint16_t length = 0;
+  return AgentCall(Agent(), &AgentOps::DRV_GetProperty, h, id, static_cast<void*>(v), static_cast<uint16_t>(4),
+                   &length);
+}
 
 int32_t scs_p_RunDeferredQuery(ScsCursor* c) {
   if (!c->queryDeferred) return 0;

@@ -307,27 +307,13 @@ int16_t ConvertDateTimeText(const char* text, uint64_t length, int32_t cType, vo
   TraceCall("ConvertDateTimeText", static_cast<int64_t>(length), cType);
   TextValue t;
   if (text == nullptr || !ParseDateTimeText(text, length, &t)) return Fail(err, KX_ERR_BAD_CAST_VALUE);
-  const SQL_TIMESTAMP_STRUCT& v = t.v;
-  bool lost = false;
-  int16_t rc;
-  if (IsDate(cType)) {
-    if (!t.hasDate) return Fail(err, KX_ERR_BAD_CAST_VALUE);
-    lost = t.hasTime && (v.hour != 0 || v.minute != 0 || v.second != 0 || v.fraction != 0 || t.fractionCut);
-    const SQL_DATE_STRUCT d{v.year, v.month, v.day};
-    rc = StoreFixed(&d, sizeof d, target, outLen, err);
-  } else if (IsTime(cType)) {
-    if (!t.hasTime) return Fail(err, KX_ERR_BAD_CAST_VALUE);
-    lost = v.fraction != 0 || t.fractionCut;
-    const SQL_TIME_STRUCT tm{v.hour, v.minute, v.second};
-    rc = StoreFixed(&tm, sizeof tm, target, outLen, err);
-  } else if (IsTimestamp(cType)) {
-    lost = t.fractionCut;
-    const SQL_TIMESTAMP_STRUCT ts = t.hasDate ? v : TodayAt(v.hour, v.minute, v.second, v.fraction);
-    rc = StoreFixed(&ts, sizeof ts, target, outLen, err);
-  } else {
-    return Fail(err, KX_ERR_RESTRICTED_TYPE);
-  }
-  if (rc == SQL_SUCCESS && lost) {
+  if ((IsDate(cType) && !t.hasDate) || (IsTime(cType) && !t.hasTime)) return Fail(err, KX_ERR_BAD_CAST_VALUE);
+  // From here the value is a timestamp's (a time's on today's date), and
+  // what a date or a time drops of it is the timestamp conversion's to say.
+  const SQL_TIMESTAMP_STRUCT ts = t.hasDate ? t.v : TodayAt(t.v.hour, t.v.minute, t.v.second, t.v.fraction);
+  const int16_t rc = ConvertTIMESTAMP(&ts, cType, target, 0, outLen, 0, err);
+  // Digits beyond nanoseconds no structure keeps.
+  if (rc == SQL_SUCCESS && t.fractionCut) {
     *err = KX_ERR_FRACTIONAL_TRUNCATION;
     return SQL_SUCCESS_WITH_INFO;
   }

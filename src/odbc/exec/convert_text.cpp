@@ -428,14 +428,10 @@ int16_t ConvertWCHAR(const char16_t* text, uint64_t length, int64_t total, int32
       return rc;
     }
     default: {
-      if (IsDateTimeCType(cType)) {
+      if (IsDateTimeCType(cType) || IsIntervalCType(cType)) {
         std::string s;
         if (!NarrowAscii(text, units, &s)) return Fail(err, KX_ERR_NOMEM);
-        return ConvertDateTimeText(s.data(), s.size(), cType, target, outLen, err);
-      }
-      if (IsIntervalCType(cType)) {
-        std::string s;
-        if (!NarrowAscii(text, units, &s)) return Fail(err, KX_ERR_NOMEM);
+        if (IsDateTimeCType(cType)) return ConvertDateTimeText(s.data(), s.size(), cType, target, outLen, err);
         return ConvertIntervalText(s.data(), s.size(), 0, cType, target, bufferLength, outLen, err, scale,
                                    precision);
       }

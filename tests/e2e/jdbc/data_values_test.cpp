@@ -466,12 +466,8 @@ TEST_P(DataValues, RowWithAWarningSaysSoInItsStatus) {
   // ODBC 2 has no such status: its applications see SQL_ROW_SUCCESS, and the
   // call's SQL_SUCCESS_WITH_INFO.
   SQLHENV env2 = SQL_NULL_HENV;
-  SQLHDBC dbc2 = SQL_NULL_HDBC;
+  SQLHDBC dbc2 = Odbc2Connection(&env2);
   SQLHSTMT st = SQL_NULL_HSTMT;
-  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env2), SQL_SUCCESS);
-  ASSERT_EQ(SQLSetEnvAttr(env2, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0), SQL_SUCCESS);
-  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env2, &dbc2), SQL_SUCCESS);
-  KX_OK(Connect(dbc2), SQL_HANDLE_DBC, dbc2);
   ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc2, &st), SQL_SUCCESS);
   KX_OK(SQLSetStmtOption(st, SQL_CURSOR_TYPE, SQL_CURSOR_STATIC), SQL_HANDLE_STMT, st);
   KX_OK(SQLSetStmtOption(st, SQL_ROWSET_SIZE, 4), SQL_HANDLE_STMT, st);
@@ -487,9 +483,7 @@ TEST_P(DataValues, RowWithAWarningSaysSoInItsStatus) {
   for (const SQLUSMALLINT s : status) EXPECT_EQ(s, SQL_ROW_SUCCESS);
   EXPECT_EQ(std::string(name[1]), "abcde");
   SQLFreeHandle(SQL_HANDLE_STMT, st);
-  SQLDisconnect(dbc2);
-  SQLFreeHandle(SQL_HANDLE_DBC, dbc2);
-  SQLFreeHandle(SQL_HANDLE_ENV, env2);
+  DropWithEnv(env2, dbc2);
 }
 
 // Character columns holding dates, times and timestamps read as the date

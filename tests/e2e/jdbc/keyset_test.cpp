@@ -873,12 +873,8 @@ TEST_P(Keysets, ExecutionReadsOnlyTheKeys) {
 
   // ODBC 2: SQLFetch reads the statement's result in order.
   SQLHENV env2 = SQL_NULL_HENV;
-  SQLHDBC dbc2 = SQL_NULL_HDBC;
+  SQLHDBC dbc2 = Odbc2Connection(&env2);
   SQLHSTMT st = SQL_NULL_HSTMT;
-  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env2), SQL_SUCCESS);
-  ASSERT_EQ(SQLSetEnvAttr(env2, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0), SQL_SUCCESS);
-  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env2, &dbc2), SQL_SUCCESS);
-  KX_OK(Connect(dbc2), SQL_HANDLE_DBC, dbc2);
   ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc2, &st), SQL_SUCCESS);
   for (int round = 0; round < 4; ++round) {
     SCOPED_TRACE(round);
@@ -905,9 +901,7 @@ TEST_P(Keysets, ExecutionReadsOnlyTheKeys) {
     KX_OK(SQLFreeStmt(st, SQL_CLOSE), SQL_HANDLE_STMT, st);
   }
   SQLFreeHandle(SQL_HANDLE_STMT, st);
-  SQLDisconnect(dbc2);
-  SQLFreeHandle(SQL_HANDLE_DBC, dbc2);
-  SQLFreeHandle(SQL_HANDLE_ENV, env2);
+  DropWithEnv(env2, dbc2);
 }
 
 // The statement's row limit bounds the keyset: the cursor has that many

@@ -180,6 +180,21 @@ void RoadTest::Drop(SQLHDBC dbc) {
   SQLFreeHandle(SQL_HANDLE_DBC, dbc);
 }
 
+SQLHDBC RoadTest::Odbc2Connection(SQLHENV* env) {
+  *env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, env), SQL_SUCCESS);
+  EXPECT_EQ(SQLSetEnvAttr(*env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0), SQL_SUCCESS);
+  EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, *env, &dbc), SQL_SUCCESS);
+  EXPECT_TRUE(SQL_SUCCEEDED(Connect(dbc))) << Diag(SQL_HANDLE_DBC, dbc);
+  return dbc;
+}
+
+void RoadTest::DropWithEnv(SQLHENV env, SQLHDBC dbc) {
+  Drop(dbc);
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+}
+
 void RoadTest::ExecOther(const std::string& sql) {
   SQLHDBC other = Other();
   SQLHSTMT st = SQL_NULL_HSTMT;

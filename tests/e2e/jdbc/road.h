@@ -98,6 +98,10 @@ class RoadTest : public ::testing::TestWithParam<Road> {
   // A second connection, as another user; close it with Drop.
   SQLHDBC Other(const std::string& extra = "");
   static void Drop(SQLHDBC dbc);
+  // A connection in an environment of its own that declares ODBC 2, as an
+  // ODBC 2 application makes it; close both with DropWithEnv.
+  SQLHDBC Odbc2Connection(SQLHENV* env);
+  static void DropWithEnv(SQLHENV env, SQLHDBC dbc);
   // Runs sql on a connection of its own, as another user would.
   void ExecOther(const std::string& sql);
   // Runs sql on a statement of its own on dbc; *diag gets its diagnostics.

@@ -203,11 +203,7 @@ TEST_P(SqlText, InfoPromisesWhatTheEscapesDo) {
 // ODBC version the application declares.
 TEST_P(SqlText, DatetimeConversionMasksInBothOdbcVersions) {
   SQLHENV env2 = SQL_NULL_HENV;
-  SQLHDBC dbc2 = SQL_NULL_HDBC;
-  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env2), SQL_SUCCESS);
-  ASSERT_EQ(SQLSetEnvAttr(env2, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0), SQL_SUCCESS);
-  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env2, &dbc2), SQL_SUCCESS);
-  KX_OK(Connect(dbc2), SQL_HANDLE_DBC, dbc2);
+  SQLHDBC dbc2 = Odbc2Connection(&env2);
   for (SQLUSMALLINT type : {SQLUSMALLINT{SQL_CONVERT_DATE}, SQLUSMALLINT{SQL_CONVERT_TIME},
                             SQLUSMALLINT{SQL_CONVERT_TIMESTAMP}}) {
     SCOPED_TRACE(type);
@@ -218,9 +214,7 @@ TEST_P(SqlText, DatetimeConversionMasksInBothOdbcVersions) {
     EXPECT_NE(v3 & SQL_CVT_CHAR, 0u);
     EXPECT_EQ(v3, v2);
   }
-  SQLDisconnect(dbc2);
-  SQLFreeHandle(SQL_HANDLE_DBC, dbc2);
-  SQLFreeHandle(SQL_HANDLE_ENV, env2);
+  DropWithEnv(env2, dbc2);
 }
 
 // SQLNativeSql in the build's own form; *length gets the length it reports.

@@ -221,6 +221,8 @@ std::vector<Row> Rows() {
        Raw(SQL_DATE_STRUCT{2024, 1, 1}), 6},
       {"timestamp to date drops the time", N("2024-01-01 10:20:30"), Fix(SQL_C_TYPE_DATE), INFO,
        KX_ERR_FRACTIONAL_TRUNCATION, Raw(SQL_DATE_STRUCT{2024, 1, 1}), 6},
+      {"only digits beyond nanoseconds to date", N("2024-01-01 00:00:00.0000000001"), Fix(SQL_C_TYPE_DATE), INFO,
+       KX_ERR_FRACTIONAL_TRUNCATION, Raw(SQL_DATE_STRUCT{2024, 1, 1}), 6},
       {"time to date", N("10:20:30"), Fix(SQL_C_TYPE_DATE), ERR, KX_ERR_BAD_CAST_VALUE, {}, UNTOUCHED},
       {"February 30th", N("2023-02-29"), Fix(SQL_C_TYPE_DATE), ERR, KX_ERR_BAD_CAST_VALUE, {}, UNTOUCHED},
       {"month 13", N("2024-13-01"), Fix(SQL_C_TYPE_DATE), ERR, KX_ERR_BAD_CAST_VALUE, {}, UNTOUCHED},

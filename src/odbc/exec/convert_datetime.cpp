@@ -166,18 +166,19 @@ bool ParseDateTimeText(const char* text, uint64_t length, TextValue* out) {
   while (end != p && (end[-1] == ' ' || end[-1] == '\t')) --end;
   if (p == end || *p != '{') return ReadValue(p, end, out);
   // An escape: the keyword names the kind the quoted value must be.
-  int kind = 0;  // 1 date, 2 time, 3 timestamp
+  enum class Kind { kDate, kTime, kTimestamp };
+  Kind kind;
   auto lower = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); };
   const char* k = p + 1;
   while (k != end && (*k == ' ' || *k == '\t')) ++k;
   if (end - k >= 2 && lower(k[0]) == 't' && lower(k[1]) == 's') {
-    kind = 3;
+    kind = Kind::kTimestamp;
     k += 2;
   } else if (k != end && lower(*k) == 'd') {
-    kind = 1;
+    kind = Kind::kDate;
     ++k;
   } else if (k != end && lower(*k) == 't') {
-    kind = 2;
+    kind = Kind::kTime;
     ++k;
   } else {
     return false;
@@ -190,7 +191,8 @@ bool ParseDateTimeText(const char* text, uint64_t length, TextValue* out) {
   while (close != q && (close[-1] == ' ' || close[-1] == '\t')) --close;
   if (close - q < 2 || close[-1] != '\'') return false;
   if (!ReadValue(q + 1, close - 1, out)) return false;
-  return kind == (out->hasDate ? (out->hasTime ? 3 : 1) : 2);
+  const Kind read = out->hasDate ? (out->hasTime ? Kind::kTimestamp : Kind::kDate) : Kind::kTime;
+  return kind == read;
 }
 
 void TraceCall(const char* name, int64_t bufferLength, int32_t cType) {

@@ -413,6 +413,35 @@ int JDB_ExecuteRows(JStmt* s, int32_t from, int32_t to) {
   return 0;
 }
 
+namespace {
+
+// PostgreSQL keeps a statement the JDBC driver prepared on the server (it
+// does so for statements run a few times) with the result columns it had
+// then. Once a schema change alters them, running it again inside a
+// transaction fails ("cached plan must not change result type") and aborts
+// the whole transaction. After the connection's own schema change, its
+// server-side statements are dropped: the JDBC driver sees the command and
+// prepares each afresh on its next run. Best effort: a failure here leaves
+// no message behind, and the change itself has succeeded.
+void ForgetServerPlans(JStmt* s) {
+  JConn* c = s->conn;
+  if (c == nullptr || c->conn == nullptr || JDB_ConnDialect(c) != PSQL_DIALECT_POSTGRES) return;
+  AgentMsgList kept = c->msgs;
+  c->msgs = AgentMsgList{};
+  jobject stmt = nullptr;
+  if (JC_Connection_createStatement(c, c->conn, &stmt) == 0 && stmt != nullptr) {
+    if (JC_Statement_executeConn(c, stmt, "DEALLOCATE ALL") != 0) {
+      LogAt(LOG_DEBUG, __FILE__, __LINE__, "server-side statements not dropped after a schema change");
+    }
+    JC_Statement_closeConn(c, stmt);
+  }
+  if (stmt != nullptr) c->jni->DeleteLocalRef(stmt);
+  JDB_MsgFreeList(&c->msgs);
+  c->msgs = kept;
+}
+
+}  // namespace
+
 int32_t DRV_Execute(AgentHandle h) {
   JStmt* s = nullptr;
   if (int status = JDB_StmtEnter(h, &s); status != 0) return status;
@@ -464,6 +493,7 @@ int32_t DRV_Execute(AgentHandle h) {
       s->resultSet == nullptr) {
     return KX_ERR_HAS_OUT_PARAMS;
   }
+  if ((s->parsed.flags & PSQL_CHANGES_SCHEMA) != 0) ForgetServerPlans(s);
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <string>
 #include <string_view>
@@ -586,9 +587,8 @@ uint16_t Classify(const char* text) {
 }
 
 // Whether the first word, past comments, white space and opening
-// parentheses, starts a statement that returns rows (a SELECT behind a
-// comment is one too).
-bool StartsWithRowsKeyword(const char* s) {
+// parentheses, is one of words.
+bool StartsWithOneOf(const char* s, std::initializer_list<const char*> words) {
   size_t i = 0;
   for (;;) {
     while (IsSpace(s[i]) || s[i] == '(') ++i;
@@ -596,7 +596,7 @@ bool StartsWithRowsKeyword(const char* s) {
     if (!comment) break;
     i = LiteralEnd(s, i);
   }
-  for (const char* word : {"SELECT", "WITH", "VALUES", "TABLE", "SHOW", "EXPLAIN", "CALL"}) {
+  for (const char* word : words) {
     const size_t n = strlen(word);
     // The word first: only a text that holds it has a character after it.
     if (strncasecmp(s + i, word, n) != 0) continue;
@@ -604,6 +604,12 @@ bool StartsWithRowsKeyword(const char* s) {
     if (after == '\0' || isspace(after) || (ispunct(after) && after != '_' && after != '$')) return true;
   }
   return false;
+}
+
+// Whether the statement returns rows by its first word (a SELECT behind a
+// comment is one too).
+bool StartsWithRowsKeyword(const char* s) {
+  return StartsWithOneOf(s, {"SELECT", "WITH", "VALUES", "TABLE", "SHOW", "EXPLAIN", "CALL"});
 }
 
 // Whether the statement is a data change: its first word (past comments and
@@ -749,6 +755,7 @@ int JDB_ParseSql(ParsedSql* parsed, const char* sql, int dialect) {
     if (LocksRows(trimmed)) parsed->flags |= PSQL_LOCKS_ROWS;
     if (parsed->kind == PSQL_KIND_OTHER && StartsWithRowsKeyword(trimmed)) parsed->flags |= PSQL_ROWS_KEYWORD;
     if (parsed->kind == PSQL_KIND_DML || ChangesData(trimmed)) parsed->flags |= PSQL_CHANGES_DATA;
+    if (StartsWithOneOf(trimmed, {"CREATE", "ALTER", "DROP"})) parsed->flags |= PSQL_CHANGES_SCHEMA;
     return KX_OK;
   } catch (const std::bad_alloc&) {
     JDB_ParsedSqlFree(parsed);

@@ -44,6 +44,9 @@ constexpr uint16_t PSQL_SEVERAL = 0x20;
 // statement after a WITH list ("WITH x AS (...) UPDATE ..."), whose rows,
 // when it returns any (RETURNING), are bounded by the rows it changed.
 constexpr uint16_t PSQL_CHANGES_DATA = 0x40;
+// The statement changes a schema: its first word (past comments, white
+// space and opening parentheses) is CREATE, ALTER or DROP.
+constexpr uint16_t PSQL_CHANGES_SCHEMA = 0x80;
 
 // The database the text for Java is written for: the escapes a JDBC driver
 // resolves wrongly are resolved for it here.

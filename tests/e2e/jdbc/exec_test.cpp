@@ -499,6 +499,35 @@ TEST_P(Execution, BatchKeepsLaterResultsWithScrollableCursors) {
   }
 }
 
+// A query run often enough for the JDBC driver to keep it prepared on the
+// database, then a change of its table's columns and the same query, all in
+// one transaction: the query sees the new column and the transaction goes on
+// (PostgreSQL refused the kept statement and aborted the transaction).
+TEST_P(Execution, SameQueryAfterASchemaChangeInATransaction) {
+  const std::string t = Table("shape", "a INTEGER");
+  Exec("INSERT INTO " + t + " VALUES (1)");
+  KX_OK(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+        SQL_HANDLE_DBC, dbc_);
+  const std::string query = "SELECT * FROM " + t;
+  for (int i = 0; i < 8; ++i) {
+    Exec(query);
+    KX_STMT_OK(SQLFetch(stmt_));
+  }
+  Exec("ALTER TABLE " + t + " ADD COLUMN b INTEGER");
+  SQLRETURN rc = ExecDirect(stmt_, query);
+  const std::string diag = Diag(SQL_HANDLE_STMT, stmt_);
+  SQLSMALLINT cols = 0;
+  if (SQL_SUCCEEDED(rc)) SQLNumResultCols(stmt_, &cols);
+  ResetStmt();
+  Exec("INSERT INTO " + t + " VALUES (2, 3)");
+  const SQLRETURN commit = SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT);
+  SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+  ASSERT_TRUE(SQL_SUCCEEDED(rc)) << diag;
+  EXPECT_EQ(cols, 2);
+  EXPECT_TRUE(SQL_SUCCEEDED(commit)) << Diag(SQL_HANDLE_DBC, dbc_);
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM " + t), "2");
+}
+
 INSTANTIATE_TEST_SUITE_P(Road, Execution, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 

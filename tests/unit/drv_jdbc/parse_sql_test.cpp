@@ -40,6 +40,7 @@ constexpr uint16_t LOCK = PSQL_LOCKS_ROWS;
 constexpr uint16_t ROWS = PSQL_ROWS_KEYWORD;
 constexpr uint16_t SEV = PSQL_SEVERAL;
 constexpr uint16_t CHG = PSQL_CHANGES_DATA;
+constexpr uint16_t DDL = PSQL_CHANGES_SCHEMA;
 constexpr uint16_t SEL = PSQL_KIND_SELECT;
 constexpr uint16_t DML = PSQL_KIND_DML;
 constexpr uint16_t OTH = PSQL_KIND_OTHER;
@@ -74,7 +75,14 @@ const Case kCases[] = {
     {"select behind comments", "/* a */ -- b\n ( SELECT 1)", "/* a */ -- b\n ( SELECT 1)", 0, ROWS, OTH,
      "/* a */ -- b\n ( SELECT 1)"},
     {"tables word", "TABLESPACE x", "TABLESPACE x", 0, 0, OTH, "TABLESPACE x"},
-    {"create table", "CREATE TABLE t (a INT)", "CREATE TABLE t (a INT)", 0, 0, OTH, "CREATE TABLE t (a INT)"},
+    {"create table", "CREATE TABLE t (a INT)", "CREATE TABLE t (a INT)", 0, DDL, OTH, "CREATE TABLE t (a INT)"},
+    // A schema change by its first word, past comments; not a word that
+    // only begins with one, nor one later in the text.
+    {"alter behind comment", "/* up */ alter table t add b int", "/* up */ alter table t add b int", 0, DDL, OTH,
+     "/* up */ alter table t add b int"},
+    {"drop", "DROP VIEW v", "DROP VIEW v", 0, DDL, OTH, "DROP VIEW v"},
+    {"word that begins with drop", "DROPPED", "DROPPED", 0, 0, OTH, "DROPPED"},
+    {"drop later in the text", "SELECT 'drop' FROM t", "SELECT 'drop' FROM t", 0, 0, SEL, "SELECT 'drop' FROM t"},
     // A data change behind a WITH list is one; a query whose named queries
     // change data is not (its rows are not bounded by the change).
     {"cte update", "WITH k(n) AS NOT MATERIALIZED (SELECT ')' /* ( */), j AS (SELECT 2) UPDATE t SET a = 1",

@@ -13,12 +13,24 @@ namespace kx {
 // Rows the JDBC driver reads from the database per round trip. A result
 // starts with JDB_FETCH_ROWS; once its row width is known, a result whose
 // rows are narrow reads up to JDB_FETCH_ROWS_MAX rows a trip, as many as
-// JDB_FETCH_BYTES of its elements hold. The server produces nothing while a
-// block is being read, so every round trip is a wait; a bounded block keeps
-// a streamed result's memory bounded.
+// fit in JDB_FETCH_BYTES of Java objects. The server produces nothing while
+// a block is being read, so every round trip is a wait; a bounded block
+// keeps a streamed result's memory bounded.
+//
+// The JDBC driver holds a block's rows as Java objects until its last row
+// is read, so a block outlives most collections of the young generation and
+// is copied by each. One that fits in a survivor space (a tenth of the
+// VM's 16 MB young generation) costs only that copy; a larger one
+// overflows it at every collection into the old generation, which then
+// grows by the block each time and makes each collection several times
+// dearer.
 constexpr int32_t JDB_FETCH_ROWS = 1000;
 constexpr int32_t JDB_FETCH_ROWS_MAX = 10000;
-constexpr int64_t JDB_FETCH_BYTES = int64_t{8} << 20;
+constexpr int64_t JDB_FETCH_BYTES = int64_t{1} << 20;
+// A row's Java objects besides its values' bytes: the row and its array of
+// values, and each value's array header.
+constexpr int64_t JDB_FETCH_ROW_OVERHEAD = 48;
+constexpr int64_t JDB_FETCH_VALUE_OVERHEAD = 24;
 
 int32_t DRV_Prepare(AgentHandle stmt, const char* sql);                                 // 11
 int32_t DRV_SetParams(AgentHandle stmt, RowBuffer* rows);                               // 12

@@ -1249,17 +1249,18 @@ void JDB_FixCatalogType(int32_t jet, RowBuffer* out, const CatalogTypeCols& cols
 namespace {
 
 // A result of narrow rows reads more of them per round trip: as many as
-// JDB_FETCH_BYTES of its elements hold, within JDB_FETCH_ROWS and
-// JDB_FETCH_ROWS_MAX. A long column leaves the first size alone.
+// JDB_FETCH_BYTES of their Java objects take (each value's element width,
+// an upper bound of its bytes, with the objects around it), within
+// JDB_FETCH_ROWS and JDB_FETCH_ROWS_MAX. A long column leaves the first
+// size alone.
 void SizeRoundTrips(JStmt* s, const RowBuffer& out) {
   s->resultSized = 1;
-  int64_t width = 0;
+  int64_t width = JDB_FETCH_ROW_OVERHEAD;
   for (uint16_t i = 0; i < out.colCount; ++i) {
     const int16_t t = s->colJdbcTypes != nullptr && i < s->colCount ? s->colJdbcTypes[i] : 0;
     if (DescribedLong(t) || RB_IsPtrType(out.columns[i].type)) return;
-    width += out.columns[i].width;
+    width += JDB_FETCH_VALUE_OVERHEAD + out.columns[i].width;
   }
-  if (width <= 0) return;
   const int64_t rows = std::min<int64_t>(JDB_FETCH_BYTES / width, JDB_FETCH_ROWS_MAX);
   if (rows > JDB_FETCH_ROWS) JC_ResultSet_setFetchSize(s, s->resultSet, static_cast<int32_t>(rows));
 }

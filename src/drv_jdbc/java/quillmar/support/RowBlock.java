@@ -2,9 +2,11 @@ package quillmar.support;
 
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
+import java.lang.reflect.Method;
 import java.nio.charset.Charset;
 import java.sql.Date;
 import java.sql.ResultSet;
+import java.sql.ResultSetMetaData;
 import java.sql.SQLException;
 import java.sql.Time;
 import java.sql.Timestamp;
@@ -36,6 +38,12 @@ import java.util.concurrent.atomic.AtomicLong;
  * date cannot hold (a BC date, or PostgreSQL's 'infinity', which arrives as
  * year +999999999) stops the block at its row with 22008, as the single
  * getters' road does.
+ *
+ * PostgreSQL's driver gives the bytes the server sent for a column in text
+ * form through getBytes, without making a String of them: ASCII text, a
+ * decimal's digits and a timestamp in the server's plain form are packed
+ * from those bytes, the very values the getters would give; anything else
+ * (other characters, another form) goes through the getters.
  *
  * Layout of buf, in the platform's byte order, row after row and column
  * after column: one flag byte (1: SQL NULL), then the value. Booleans and
@@ -95,6 +103,13 @@ public final class RowBlock implements Runnable, ThreadFactory {
 
     /** The result set legacyColumns is about. */
     private ResultSet legacyOf;
+    /**
+     * The result set rawColumns is about, its columns (1 to 64) in text form,
+     * and of those its timestamp columns.
+     */
+    private ResultSet rawOf;
+    private long rawColumns;
+    private long rawStamps;
     /** Bit c - 1: column c of legacyOf cannot be read as java.time (columns 1 to 64). */
     private long legacyColumns;
 
@@ -589,6 +604,9 @@ public final class RowBlock implements Runnable, ThreadFactory {
     private void readValue(ResultSet rs, int i, int kind, int room) throws Exception {
         switch (kind) {
             case TEXT | DECIMAL: {
+                if (raw(rs, i) && rawAscii(rs.getBytes(i), room, false, true)) {
+                    return;
+                }
                 String s = plainDecimal(rs.getString(i));
                 if (s == null) {
                     nullValue();
@@ -598,6 +616,9 @@ public final class RowBlock implements Runnable, ThreadFactory {
                 return;
             }
             case WIDE_TEXT | DECIMAL: {
+                if (raw(rs, i) && rawAscii(rs.getBytes(i), room, true, true)) {
+                    return;
+                }
                 String s = plainDecimal(rs.getString(i));
                 if (s == null) {
                     nullValue();
@@ -709,6 +730,9 @@ public final class RowBlock implements Runnable, ThreadFactory {
                 return;
             }
             case TIMESTAMP: {
+                if (raw(rs, i) && (home.rawStamps & (1L << (i - 1))) != 0 && rawTimestamp(rs.getBytes(i))) {
+                    return;
+                }
                 if (!legacy(rs, i)) {
                     LocalDateTime t = null;
                     boolean refused = false;
@@ -739,6 +763,9 @@ public final class RowBlock implements Runnable, ThreadFactory {
                 return;
             }
             case TEXT: {
+                if (raw(rs, i) && rawAscii(rs.getBytes(i), room, false, false)) {
+                    return;
+                }
                 String s = rs.getString(i);
                 if (s == null) {
                     nullValue();
@@ -748,6 +775,9 @@ public final class RowBlock implements Runnable, ThreadFactory {
                 return;
             }
             case WIDE_TEXT: {
+                if (raw(rs, i) && rawAscii(rs.getBytes(i), room, true, false)) {
+                    return;
+                }
                 String s = rs.getString(i);
                 if (s == null) {
                     nullValue();
@@ -794,6 +824,167 @@ public final class RowBlock implements Runnable, ThreadFactory {
         if (rs == h.legacyOf && i <= 64) {
             h.legacyColumns |= 1L << (i - 1);
         }
+    }
+
+    /**
+     * Whether getBytes gives column i of rs as the text the database sent:
+     * PostgreSQL's driver, the column in text form, not binary. Found out
+     * once per result set.
+     */
+    private boolean raw(ResultSet rs, int i) {
+        RowBlock h = home;
+        if (rs != h.rawOf) {
+            h.rawOf = rs;
+            h.rawColumns = 0;
+            h.rawStamps = 0;
+            h.textColumns(rs);
+        }
+        return i <= 64 && (h.rawColumns & (1L << (i - 1))) != 0;
+    }
+
+    private void textColumns(ResultSet rs) {
+        try {
+            ResultSetMetaData md = rs.getMetaData();
+            Method format = formatOf(md.getClass());
+            if (format == null) {
+                return;
+            }
+            long text = 0;
+            long stamps = 0;
+            int n = Math.min(md.getColumnCount(), 64);
+            for (int c = 1; c <= n; c++) {
+                int type = md.getColumnType(c);
+                switch (type) {
+                    case java.sql.Types.BINARY:
+                    case java.sql.Types.VARBINARY:
+                    case java.sql.Types.LONGVARBINARY:
+                    case java.sql.Types.BLOB:
+                        continue;   // getBytes decodes these
+                    default:
+                        break;
+                }
+                Object f = format.invoke(md, c);
+                if (f instanceof Integer && (Integer) f == 0) {
+                    text |= 1L << (c - 1);
+                    if (type == java.sql.Types.TIMESTAMP) {
+                        stamps |= 1L << (c - 1);
+                    }
+                }
+            }
+            rawColumns = text;
+            rawStamps = stamps;
+        } catch (Exception | LinkageError e) {
+            // Through the getters, then.
+        }
+    }
+
+    /** PostgreSQL's getFormat(column) (0: text) on its metadata class, or null. */
+    private static Method formatOf(Class<?> md) {
+        for (Class<?> k = md; k != null; k = k.getSuperclass()) {
+            for (Class<?> face : k.getInterfaces()) {
+                if (face.getName().equals("org.postgresql.PGResultSetMetaData")) {
+                    try {
+                        return face.getMethod("getFormat", int.class);
+                    } catch (NoSuchMethodException e) {
+                        return null;
+                    }
+                }
+            }
+        }
+        return null;
+    }
+
+    /**
+     * Packs b, a value's text, when it is all ASCII (for a decimal, also
+     * without an exponent): as narrow text when the platform charset keeps
+     * ASCII as it is, else as wide text; cut as putText and putWide cut.
+     * False, with nothing packed, for any other text.
+     */
+    private boolean rawAscii(byte[] b, int room, boolean wide, boolean decimal) {
+        if (b == null) {
+            nullValue();
+            return true;
+        }
+        if (!wide && !asciiPlain) {
+            return false;
+        }
+        int len = b.length;
+        for (int k = 0; k < len; k++) {
+            byte ch = b[k];
+            if (ch < 0 || (decimal && (ch == 'E' || ch == 'e'))) {
+                return false;
+            }
+        }
+        int keep = Math.min(len, Math.max(room, 0));
+        if (wide) {
+            int at = reserve(5L + 2L * keep);
+            buf[at] = 0;
+            view.putInt(at + 1, keep);
+            int p = at + 5;
+            for (int k = 0; k < keep; k++, p += 2) {
+                view.putChar(p, (char) b[k]);
+            }
+            return true;
+        }
+        int n = 0;
+        while (n < keep && b[n] != 0) {
+            n++;
+        }
+        int at = reserve(5L + n);
+        buf[at] = 0;
+        view.putInt(at + 1, n);
+        System.arraycopy(b, 0, buf, at + 5, n);
+        return true;
+    }
+
+    /**
+     * Packs b when it is a timestamp in the server's plain form,
+     * "YYYY-MM-DD HH:MM:SS" with up to nine digits of a fraction; false,
+     * with nothing packed, for any other text (a zone, an era, a longer year,
+     * infinity).
+     */
+    private boolean rawTimestamp(byte[] b) {
+        if (b == null) {
+            nullValue();
+            return true;
+        }
+        int len = b.length;
+        if (len < 19 || len == 20 || len > 29 || b[4] != '-' || b[7] != '-' || b[10] != ' '
+                || b[13] != ':' || b[16] != ':' || (len > 19 && b[19] != '.')) {
+            return false;
+        }
+        int year = digits(b, 0, 4);
+        int month = digits(b, 5, 2);
+        int day = digits(b, 8, 2);
+        int hour = digits(b, 11, 2);
+        int minute = digits(b, 14, 2);
+        int second = digits(b, 17, 2);
+        int nanos = 0;
+        if (len > 19) {
+            nanos = digits(b, 20, len - 20);
+            for (int k = len - 20; k < 9 && nanos >= 0; k++) {
+                nanos *= 10;
+            }
+        }
+        if (year < 1 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23
+                || minute < 0 || minute > 59 || second < 0 || second > 59 || nanos < 0) {
+            return false;
+        }
+        putTimestamp(year, month, day, hour, minute, second, nanos);
+        return true;
+    }
+
+    /** The number n ASCII digits of b from at make, or -1. */
+    private static int digits(byte[] b, int at, int n) {
+        int v = 0;
+        for (int k = at; k < at + n; k++) {
+            int d = b[k] - '0';
+            if (d < 0 || d > 9) {
+                return -1;
+            }
+            v = v * 10 + d;
+        }
+        return v;
     }
 
     /**

@@ -84,7 +84,15 @@ size_t Encode(const U* text, size_t maxUnits, bool nts, char* out, size_t maxByt
               size_t* consumed) {
   size_t i = 0, bytes = 0;
   while (i < maxUnits) {
-    if (nts && text[i] == 0) break;
+    const auto unit = static_cast<uint32_t>(text[i]);
+    if (unit < 0x80) {
+      // ASCII, most text: one byte, no decoding.
+      if ((nts && unit == 0) || bytes == maxBytes) break;
+      if (out) out[bytes] = static_cast<char>(unit);
+      ++bytes;
+      ++i;
+      continue;
+    }
     char32_t cp;
     size_t avail = nts && maxUnits == kUnbounded ? kUnbounded : maxUnits - i;
     size_t units = NextUtf16(text + i, avail, &cp);

@@ -6,8 +6,13 @@
 // block when asked, and no read-ahead outlives its result.
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
 #include <chrono>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -235,6 +240,99 @@ TEST(RowBlock, FailureInTheMiddleOfABlockKeepsTheRowsBeforeIt) {
   }
 }
 
+// A double's decimal text, read without the JDK's parser, is the double the
+// JDK makes of it, bit for bit: the shortest texts of random doubles, random
+// digits with random exponents, integers exactly halfway between two doubles
+// and their neighbours, the edges of the range; text it does not settle
+// (another form, too many digits, beyond the normal range, a tie) is handed
+// back for the JDK, and text the JDK refuses is never taken.
+TEST(RowBlock, DecimalTextToDoubleIsTheJdksDouble) {
+  AgentSession a;
+  ASSERT_EQ(0, a.ConnectH2("rowblock_double")) << AgentMessages(a.ops, a.server);
+  JNIEnv* env = JVM_AttachThread();
+  ASSERT_NE(nullptr, env);
+  jclass block = JC_DefineRowBlockClass(env);
+  ASSERT_NE(nullptr, block);
+  jmethodID ours = env->GetStaticMethodID(block, "decimalToDouble", "([B)D");
+  jclass jdkDouble = env->FindClass("java/lang/Double");
+  ASSERT_NE(nullptr, jdkDouble);
+  jmethodID jdk = env->GetStaticMethodID(jdkDouble, "parseDouble", "(Ljava/lang/String;)D");
+  ASSERT_NE(nullptr, ours);
+  ASSERT_NE(nullptr, jdk);
+
+  std::vector<std::string> texts = {
+      "0", "-0", "0.0", "-0.000", "00012", "1", "-1", "0.1", "0.3", "1e23", "1E+23", "1e-23", "1e+300",
+      "142857.14285714287", "8.98846567431158e307", "1.7976931348623157e308", "1.7976931348623158e308",
+      "1.7976931348623159e308", "-1.7976931348623157e308", "2.2250738585072014e-308", "2.2250738585072011e-308",
+      "4.9e-324", "5e-324", "1e-400", "1e400", "9007199254740993", "9007199254740992", "9007199254740991",
+      "9007199254740995", "18014398509481986", "123456789012345678901", "1234567890123456789",
+      "9999999999999999999", "0.00000000000000000000000000001", ".5", "5.", "-", "", ".", "e5", "1e", "1e+", "1e-",
+      "NaN", "-NaN", "Infinity", "-Infinity", "1,5", " 1", "1 ", "0x1p3", "1d", "1f", "+1", "--1", "1e5.5",
+      "1e99999999999", "1e-99999999999", "12345678901234567e-330", "123e-340", "1.5e308", "2e308"};
+  std::mt19937_64 random(20261211);
+  char buf[64];
+  for (int k = 0; k < 20000; ++k) {
+    // Shortest round-trip text of a random finite double, as PostgreSQL
+    // writes a double, and the 15- and 17-digit forms.
+    double d;
+    do {
+      const uint64_t bits = random();
+      std::memcpy(&d, &bits, sizeof d);
+    } while (!std::isfinite(d));
+    const auto end = std::to_chars(buf, buf + sizeof buf, d).ptr;
+    texts.emplace_back(buf, end);
+    std::snprintf(buf, sizeof buf, k % 2 == 0 ? "%.17g" : "%.15e", d);
+    texts.emplace_back(buf);
+  }
+  for (int k = 0; k < 20000; ++k) {
+    // Random digits, a point somewhere and an exponent.
+    const int count = 1 + static_cast<int>(random() % 19);
+    std::string t = random() % 2 == 0 ? "-" : "";
+    const int point = static_cast<int>(random() % (count + 1));
+    for (int j = 0; j < count; ++j) {
+      if (j == point) t += '.';
+      t += static_cast<char>('0' + (j == 0 ? 1 + random() % 9 : random() % 10));
+    }
+    t += "e" + std::to_string(static_cast<int>(random() % 660) - 340);
+    texts.push_back(t);
+  }
+  for (int k = 0; k < 2000; ++k) {
+    // An odd multiple of half a unit in the last place: a tie, then its
+    // neighbours.
+    const uint64_t m = (uint64_t{1} << 52) + random() % (uint64_t{1} << 52);
+    const int e = 1 + static_cast<int>(random() % 10);
+    const uint64_t tie = (2 * m + 1) << (e - 1);
+    for (uint64_t v : {tie, tie - 1, tie + 1}) texts.push_back(std::to_string(v));
+  }
+
+  size_t taken = 0;
+  for (const std::string& t : texts) {
+    jbyteArray bytes = env->NewByteArray(static_cast<jsize>(t.size()));
+    ASSERT_NE(nullptr, bytes);
+    env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(t.size()), reinterpret_cast<const jbyte*>(t.data()));
+    const double got = env->CallStaticDoubleMethod(block, ours, bytes);
+    if (env->ExceptionCheck()) env->ExceptionDescribe();
+    ASSERT_FALSE(env->ExceptionCheck()) << t;
+    jstring text = env->NewStringUTF(t.c_str());
+    const double want = env->CallStaticDoubleMethod(jdkDouble, jdk, text);
+    const bool refused = env->ExceptionCheck();
+    if (refused) env->ExceptionClear();
+    env->DeleteLocalRef(bytes);
+    env->DeleteLocalRef(text);
+    if (std::isnan(got)) continue;  // handed back to the JDK
+    ++taken;
+    ASSERT_FALSE(refused) << "'" << t << "' is no double, yet was read as " << got;
+    uint64_t gotBits, wantBits;
+    std::memcpy(&gotBits, &got, 8);
+    std::memcpy(&wantBits, &want, 8);
+    ASSERT_EQ(wantBits, gotBits) << "'" << t << "': " << got << " where the JDK reads " << want;
+  }
+  // The road is the usual one, not the exception.
+  EXPECT_GT(taken, texts.size() * 9 / 10);
+  env->DeleteLocalRef(jdkDouble);
+  env->DeleteLocalRef(block);
+}
+
 // PostgreSQL's driver hands the text the server sent to the block reader as
 // it is: ASCII text, decimals and timestamps in the server's plain form are
 // packed from those bytes, and each must be what the getters give, cut to
@@ -281,6 +379,31 @@ TEST_P(RowBlockPgForms, TextFormValuesMatchTheValueByValueRoad) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WideAndNarrow, RowBlockPgForms, ::testing::Values(true, false));
+
+// Doubles as PostgreSQL writes them (the shortest text that reads back
+// exactly), across the whole range, read into blocks from their text: each
+// is the double the getter gives.
+TEST(RowBlockPg, DoublesFromTheirTextMatchTheValueByValueRoad) {
+  BlockReads restore;
+  AgentSession a;
+  ASSERT_TRUE(a.ConnectPg());
+  const std::string sql =
+      "SELECT g, g / 7.0::float8, 1.0::float8 / g, exp((g % 1400) / 2.0 - 350)::float8,"
+      " power(10::float8, (g % 600) - 300) * (g % 97 - 48), sqrt(g::float8), CAST(g / 3.0 AS real),"
+      " CASE g % 50 WHEN 0 THEN 'NaN'::float8 WHEN 1 THEN '-Infinity'::float8 WHEN 2 THEN NULL"
+      " WHEN 3 THEN '-0'::float8 WHEN 4 THEN 5e-324::float8 ELSE 2.2250738585072014e-308::float8 * g END"
+      " FROM generate_series(1, 6000) AS g ORDER BY g";
+  std::vector<int> blockSizes, plainSizes;
+  std::vector<uint32_t> blockTypes, plainTypes;
+  auto byValue = ReadAll(a, sql, 1000, false, &plainSizes, &plainTypes);
+  auto byBlock = ReadAll(a, sql, 1000, true, &blockSizes, &blockTypes);
+  EXPECT_EQ(plainSizes, blockSizes);
+  ASSERT_EQ(byValue.size(), byBlock.size());
+  ASSERT_EQ(8u * 6000u, byBlock.size());
+  for (size_t i = 0; i < byBlock.size(); ++i) {
+    ASSERT_EQ(byValue[i], byBlock[i]) << "cell " << i << " (block-major, column by column)";
+  }
+}
 
 // PostgreSQL's 'infinity' reaches Java as the year 292278994, which no ODBC
 // date can hold: that row is refused with 22008 (its year used to arrive cut

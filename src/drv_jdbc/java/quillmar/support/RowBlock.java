@@ -41,9 +41,10 @@ import java.util.concurrent.atomic.AtomicLong;
  *
  * PostgreSQL's driver gives the bytes the server sent for a column in text
  * form through getBytes, without making a String of them: ASCII text, a
- * decimal's digits and a timestamp in the server's plain form are packed
- * from those bytes, the very values the getters would give; anything else
- * (other characters, another form) goes through the getters.
+ * decimal's digits, a timestamp in the server's plain form and a double's
+ * decimal text are packed from those bytes, the very values the getters
+ * would give; anything else (other characters, another form) goes through
+ * the getters.
  *
  * Layout of buf, in the platform's byte order, row after row and column
  * after column: one flag byte (1: SQL NULL), then the value. Booleans and
@@ -658,6 +659,16 @@ public final class RowBlock implements Runnable, ThreadFactory {
                 return;
             }
             case DOUBLE: {
+                if (raw(rs, i)) {
+                    byte[] b = rs.getBytes(i);
+                    double v = b == null ? 0 : decimalToDouble(b);
+                    if (b == null || !Double.isNaN(v)) {
+                        int at = reserve(9);
+                        buf[at] = (byte) (b == null ? 1 : 0);
+                        view.putLong(at + 1, Double.doubleToRawLongBits(v));
+                        return;
+                    }
+                }
                 double v = rs.getDouble(i);
                 int at = fixedValue(rs, 8);
                 view.putLong(at, Double.doubleToRawLongBits(v));
@@ -972,6 +983,188 @@ public final class RowBlock implements Runnable, ThreadFactory {
         }
         putTimestamp(year, month, day, hour, minute, second, nanos);
         return true;
+    }
+
+    /** 10^0 to 10^22: every one a double exactly. */
+    private static final double[] POWERS_OF_TEN = {
+        1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16,
+        1e17, 1e18, 1e19, 1e20, 1e21, 1e22,
+    };
+
+    private static final int LEAST_FIVE_POWER = -342;
+    private static final int MOST_FIVE_POWER = 308;
+    /**
+     * 5^q for q from -342 to 308, each as its 128 most significant bits (high
+     * and low long, the top bit set): for q below 0, one more than the
+     * quotient of a power of two by 5^-q. Made when a double is first read
+     * from its text (by whichever thread comes first: each makes the same).
+     */
+    private static volatile long[] fivePowers;
+
+    private static long[] fivePowers() {
+        long[] t = fivePowers;
+        if (t != null) {
+            return t;
+        }
+        t = new long[2 * (MOST_FIVE_POWER - LEAST_FIVE_POWER + 1)];
+        java.math.BigInteger five = java.math.BigInteger.valueOf(5);
+        java.math.BigInteger top = java.math.BigInteger.ONE.shiftLeft(128);
+        java.math.BigInteger p = java.math.BigInteger.ONE;
+        for (int q = 0; q <= MOST_FIVE_POWER; q++, p = p.multiply(five)) {
+            int shift = 128 - p.bitLength();
+            putFivePower(t, q, shift >= 0 ? p.shiftLeft(shift) : p.shiftRight(-shift));
+        }
+        p = five;
+        for (int q = -1; q >= LEAST_FIVE_POWER; q--, p = p.multiply(five)) {
+            int z = p.bitLength();   // 5^-q lies between 2^(z-1) and 2^z
+            int b = q >= -27 ? z + 127 : 2 * z + 128;
+            java.math.BigInteger c = java.math.BigInteger.ONE.shiftLeft(b).divide(p).add(java.math.BigInteger.ONE);
+            while (c.compareTo(top) >= 0) {
+                c = c.shiftRight(1);
+            }
+            putFivePower(t, q, c);
+        }
+        fivePowers = t;
+        return t;
+    }
+
+    private static void putFivePower(long[] t, int q, java.math.BigInteger c) {
+        t[2 * (q - LEAST_FIVE_POWER)] = c.shiftRight(64).longValue();
+        t[2 * (q - LEAST_FIVE_POWER) + 1] = c.longValue();
+    }
+
+    /** The high 64 bits of the unsigned product of a and b. */
+    private static long unsignedMultiplyHigh(long a, long b) {
+        long aLow = a & 0xFFFFFFFFL;
+        long aHigh = a >>> 32;
+        long bLow = b & 0xFFFFFFFFL;
+        long bHigh = b >>> 32;
+        long t = aHigh * bLow + ((aLow * bLow) >>> 32);
+        long u = aLow * bHigh + (t & 0xFFFFFFFFL);
+        return aHigh * bHigh + (t >>> 32) + (u >>> 32);
+    }
+
+    /**
+     * The double Double.parseDouble makes of the decimal text in b, for text
+     * of the plain form [-]digits[.digits][(e|E)[+|-]digits] with at most 19
+     * significant digits; NaN for any other text and for the rare values
+     * this does not settle (a result beyond the normal range, a tie between
+     * two doubles), which the caller then reads the usual way. The nearest
+     * double comes from the digits times a 128-bit power of five (the
+     * Eisel-Lemire method), or, for a short value with a small exponent, from
+     * one exact multiplication or division.
+     */
+    public static double decimalToDouble(byte[] b) {
+        final int n = b.length;
+        int i = 0;
+        boolean negative = false;
+        if (n > 0 && b[0] == '-') {
+            negative = true;
+            i = 1;
+        }
+        long w = 0;
+        int significant = 0;
+        int exponent = 0;
+        boolean digits = false;
+        for (; i < n && b[i] >= '0' && b[i] <= '9'; i++) {
+            digits = true;
+            if (w != 0 || b[i] != '0') {
+                if (++significant > 19) {
+                    return Double.NaN;
+                }
+                w = w * 10 + (b[i] - '0');
+            }
+        }
+        if (i < n && b[i] == '.') {
+            for (i++; i < n && b[i] >= '0' && b[i] <= '9'; i++) {
+                digits = true;
+                if (w != 0 || b[i] != '0') {
+                    if (++significant > 19) {
+                        return Double.NaN;
+                    }
+                    w = w * 10 + (b[i] - '0');
+                }
+                exponent--;
+            }
+        }
+        if (!digits) {
+            return Double.NaN;
+        }
+        if (i < n && (b[i] == 'e' || b[i] == 'E')) {
+            i++;
+            boolean down = false;
+            if (i < n && (b[i] == '+' || b[i] == '-')) {
+                down = b[i] == '-';
+                i++;
+            }
+            if (i == n) {
+                return Double.NaN;
+            }
+            int e = 0;
+            for (; i < n && b[i] >= '0' && b[i] <= '9'; i++) {
+                if (e > 100000) {
+                    return Double.NaN;
+                }
+                e = e * 10 + (b[i] - '0');
+            }
+            exponent += down ? -e : e;
+        }
+        if (i != n) {
+            return Double.NaN;
+        }
+        if (w == 0) {
+            return negative ? -0.0 : 0.0;
+        }
+        final int q = exponent;
+        // w is unsigned: 19 digits may pass Long.MAX_VALUE.
+        if (Long.compareUnsigned(w, 1L << 53) <= 0 && q >= -22 && q <= 22) {
+            // w and 10^|q| are doubles exactly: one rounding, the right one.
+            double d = q < 0 ? (double) w / POWERS_OF_TEN[-q] : (double) w * POWERS_OF_TEN[q];
+            return negative ? -d : d;
+        }
+        if (q < LEAST_FIVE_POWER || q > MOST_FIVE_POWER) {
+            return Double.NaN;
+        }
+        final long[] powers = fivePowers();
+        final int at = 2 * (q - LEAST_FIVE_POWER);
+        final int lz = Long.numberOfLeadingZeros(w);
+        final long m = w << lz;
+        long high = unsignedMultiplyHigh(m, powers[at]);
+        long low = m * powers[at];
+        if ((high & 0x1FF) == 0x1FF) {
+            // The bits that decide the rounding may carry: the next 64 bits
+            // of the power settle them, unless they still may.
+            long more = unsignedMultiplyHigh(m, powers[at + 1]);
+            long sum = low + more;
+            if (Long.compareUnsigned(sum, low) < 0) {
+                high++;
+            }
+            low = sum;
+            if ((high & 0x1FF) == 0x1FF) {
+                return Double.NaN;
+            }
+        }
+        final int upper = (int) (high >>> 63);
+        long mantissa = high >>> (upper + 9);
+        int power2 = (((152170 + 65536) * q) >> 16) + 63 + upper - lz + 1023;
+        if (power2 <= 0) {
+            return Double.NaN;   // a subnormal
+        }
+        if (Long.compareUnsigned(low, 1) <= 0 && (mantissa & 3) == 1 && (mantissa << (upper + 9)) == high) {
+            return Double.NaN;   // maybe halfway between two doubles
+        }
+        mantissa += mantissa & 1;
+        mantissa >>>= 1;
+        if (mantissa >= (2L << 52)) {
+            mantissa = 1L << 52;
+            power2++;
+        }
+        mantissa &= ~(1L << 52);
+        if (power2 >= 0x7FF) {
+            return Double.NaN;   // beyond the largest double
+        }
+        double d = Double.longBitsToDouble(mantissa | ((long) power2 << 52));
+        return negative ? -d : d;
     }
 
     /** The number n ASCII digits of b from at make, or -1. */

@@ -1,8 +1,8 @@
 package quillmar.support;
 
+import java.lang.reflect.Method;
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
-import java.lang.reflect.Method;
 import java.nio.charset.Charset;
 import java.sql.Date;
 import java.sql.ResultSet;
@@ -104,6 +104,8 @@ public final class RowBlock implements Runnable, ThreadFactory {
 
     /** The result set legacyColumns is about. */
     private ResultSet legacyOf;
+    /** Bit c - 1: column c of legacyOf cannot be read as java.time (columns 1 to 64). */
+    private long legacyColumns;
     /**
      * The result set rawColumns is about, its columns (1 to 64) in text form,
      * and of those its timestamp columns.
@@ -111,8 +113,6 @@ public final class RowBlock implements Runnable, ThreadFactory {
     private ResultSet rawOf;
     private long rawColumns;
     private long rawStamps;
-    /** Bit c - 1: column c of legacyOf cannot be read as java.time (columns 1 to 64). */
-    private long legacyColumns;
 
     /** Bytes of packed rows read ahead before the read-ahead rests. */
     private static final int AHEAD_BYTES = 4 << 20;

@@ -108,11 +108,13 @@ public final class RowBlock implements Runnable, ThreadFactory {
     private long legacyColumns;
     /**
      * The result set rawColumns is about, its columns (1 to 64) in text form,
-     * and of those its timestamp columns.
+     * and of those its timestamp, date and time columns.
      */
     private ResultSet rawOf;
     private long rawColumns;
     private long rawStamps;
+    private long rawDates;
+    private long rawTimes;
 
     /** Bytes of packed rows read ahead before the read-ahead rests. */
     private static final int AHEAD_BYTES = 4 << 20;
@@ -675,6 +677,9 @@ public final class RowBlock implements Runnable, ThreadFactory {
                 return;
             }
             case DATE: {
+                if (raw(rs, i) && (home.rawDates & (1L << (i - 1))) != 0 && rawDate(rs.getBytes(i))) {
+                    return;
+                }
                 if (!legacy(rs, i)) {
                     LocalDate d = null;
                     boolean refused = false;
@@ -712,6 +717,9 @@ public final class RowBlock implements Runnable, ThreadFactory {
                 return;
             }
             case TIME_FRACTION: {
+                if (raw(rs, i) && (home.rawTimes & (1L << (i - 1))) != 0 && rawTime(rs.getBytes(i))) {
+                    return;
+                }
                 if (!legacy(rs, i)) {
                     LocalTime t = null;
                     boolean refused = false;
@@ -848,6 +856,8 @@ public final class RowBlock implements Runnable, ThreadFactory {
             h.rawOf = rs;
             h.rawColumns = 0;
             h.rawStamps = 0;
+            h.rawDates = 0;
+            h.rawTimes = 0;
             h.textColumns(rs);
         }
         return i <= 64 && (h.rawColumns & (1L << (i - 1))) != 0;
@@ -862,6 +872,8 @@ public final class RowBlock implements Runnable, ThreadFactory {
             }
             long text = 0;
             long stamps = 0;
+            long dates = 0;
+            long times = 0;
             int n = Math.min(md.getColumnCount(), 64);
             for (int c = 1; c <= n; c++) {
                 int type = md.getColumnType(c);
@@ -876,14 +888,17 @@ public final class RowBlock implements Runnable, ThreadFactory {
                 }
                 Object f = format.invoke(md, c);
                 if (f instanceof Integer && (Integer) f == 0) {
-                    text |= 1L << (c - 1);
-                    if (type == java.sql.Types.TIMESTAMP) {
-                        stamps |= 1L << (c - 1);
-                    }
+                    long bit = 1L << (c - 1);
+                    text |= bit;
+                    stamps |= type == java.sql.Types.TIMESTAMP ? bit : 0;
+                    dates |= type == java.sql.Types.DATE ? bit : 0;
+                    times |= type == java.sql.Types.TIME ? bit : 0;
                 }
             }
             rawColumns = text;
             rawStamps = stamps;
+            rawDates = dates;
+            rawTimes = times;
         } catch (Exception | LinkageError e) {
             // Through the getters, then.
         }
@@ -959,30 +974,98 @@ public final class RowBlock implements Runnable, ThreadFactory {
             nullValue();
             return true;
         }
-        int len = b.length;
-        if (len < 19 || len == 20 || len > 29 || b[4] != '-' || b[7] != '-' || b[10] != ' '
-                || b[13] != ':' || b[16] != ':' || (len > 19 && b[19] != '.')) {
+        if (b.length < 19 || b[10] != ' ') {
             return false;
         }
-        int year = digits(b, 0, 4);
+        int year = dateYear(b);
         int month = digits(b, 5, 2);
         int day = digits(b, 8, 2);
         int hour = digits(b, 11, 2);
         int minute = digits(b, 14, 2);
         int second = digits(b, 17, 2);
-        int nanos = 0;
-        if (len > 19) {
-            nanos = digits(b, 20, len - 20);
-            for (int k = len - 20; k < 9 && nanos >= 0; k++) {
-                nanos *= 10;
-            }
-        }
-        if (year < 1 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23
-                || minute < 0 || minute > 59 || second < 0 || second > 59 || nanos < 0) {
+        int nanos = fraction(b, 19);
+        if (!plainDate(year, month, day) || !plainTime(b, 11, hour, minute, second) || nanos < 0) {
             return false;
         }
         putTimestamp(year, month, day, hour, minute, second, nanos);
         return true;
+    }
+
+    /** Packs b when it is a date in the server's plain form, "YYYY-MM-DD"; false, with nothing packed, else. */
+    private boolean rawDate(byte[] b) {
+        if (b == null) {
+            nullValue();
+            return true;
+        }
+        if (b.length != 10) {
+            return false;
+        }
+        int year = dateYear(b);
+        int month = digits(b, 5, 2);
+        int day = digits(b, 8, 2);
+        if (!plainDate(year, month, day)) {
+            return false;
+        }
+        putDate(year, month, day);
+        return true;
+    }
+
+    /**
+     * Packs b when it is a time of day in the server's plain form,
+     * "HH:MM:SS" with up to nine digits of a fraction; false, with nothing
+     * packed, for any other text (a zone, 24:00:00).
+     */
+    private boolean rawTime(byte[] b) {
+        if (b == null) {
+            nullValue();
+            return true;
+        }
+        if (b.length < 8) {
+            return false;
+        }
+        int hour = digits(b, 0, 2);
+        int minute = digits(b, 3, 2);
+        int second = digits(b, 6, 2);
+        int nanos = fraction(b, 8);
+        if (!plainTime(b, 0, hour, minute, second) || nanos < 0) {
+            return false;
+        }
+        putTime(hour, minute, second, nanos);
+        return true;
+    }
+
+    /** The year of "YYYY-MM-DD" at the start of b (at least 10 bytes), or -1. */
+    private static int dateYear(byte[] b) {
+        return b.length >= 10 && b[4] == '-' && b[7] == '-' ? digits(b, 0, 4) : -1;
+    }
+
+    private static boolean plainDate(int year, int month, int day) {
+        return year >= 1 && month >= 1 && month <= 12 && day >= 1 && day <= 31;
+    }
+
+    /** Whether "HH:MM:SS" at b[at] (its fields given) is a plain time of day. */
+    private static boolean plainTime(byte[] b, int at, int hour, int minute, int second) {
+        return b[at + 2] == ':' && b[at + 5] == ':' && hour >= 0 && hour <= 23 && minute >= 0
+                && minute <= 59 && second >= 0 && second <= 59;
+    }
+
+    /**
+     * The nanoseconds of what follows the seconds in b from at: nothing (0)
+     * or '.' and one to nine digits, to the end of b; -1 for anything else.
+     */
+    private static int fraction(byte[] b, int at) {
+        int n = b.length - at;
+        if (n == 0) {
+            return 0;
+        }
+        if (n < 2 || n > 10 || b[at] != '.') {
+            return -1;
+        }
+        int nanos = digits(b, at + 1, n - 1);
+        for (int k = n - 1; k < 9 && nanos >= 0; k++) {
+            nanos *= 10;
+        }
+        return nanos;
     }
 
     /** 10^0 to 10^22: every one a double exactly. */

@@ -41,8 +41,11 @@ void NoteFailure(DSC* c, const char* what, int err) {
   std::snprintf(c->lastError, sizeof c->lastError, "%.160s: %.80s", what, std::strerror(err));
 }
 
-// One private, nameless file in the temporary directory.
-FILE* OpenTempFile(DSC* c) {
+// One private, nameless file in the temporary directory, its stream
+// buffered in *buffer (kStreamBuffer bytes, the caller's to free after the
+// stream closes: the C library sizes a buffer it allocates itself by the
+// file system's block, whatever size is asked for).
+FILE* OpenTempFile(DSC* c, char** buffer) {
   const char* dir = TempDir();
   int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR);
   if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
@@ -68,17 +71,24 @@ FILE* OpenTempFile(DSC* c) {
     close(fd);
     return nullptr;
   }
-  setvbuf(f, nullptr, _IOFBF, kStreamBuffer);
+  *buffer = static_cast<char*>(std::malloc(kStreamBuffer));
+  if (*buffer != nullptr) setvbuf(f, *buffer, _IOFBF, kStreamBuffer);
   return f;
 }
 
+void CloseFile(FILE** f, char** buffer) {
+  if (*f != nullptr) std::fclose(*f);
+  std::free(*buffer);
+  *f = nullptr;
+  *buffer = nullptr;
+}
+
 int OpenFiles(DSC* c) {
-  c->data = OpenTempFile(c);
+  c->data = OpenTempFile(c, &c->dataBuffer);
   if (c->data == nullptr) return KX_ERR_GENERAL;
-  c->index = OpenTempFile(c);
+  c->index = OpenTempFile(c, &c->indexBuffer);
   if (c->index == nullptr) {
-    std::fclose(c->data);
-    c->data = nullptr;
+    CloseFile(&c->data, &c->dataBuffer);
     return KX_ERR_GENERAL;
   }
   LogDebug("dsc_Open: Opened temporary files for pDSC=%p", static_cast<void*>(c));
@@ -334,8 +344,9 @@ bool Writable(const RowBuffer* rows) {
   return true;
 }
 
-// Appends every row of the buffer to the files and rewrites the header's
-// total; the first file writes also put the header and column table.
+// Appends every row of the buffer to the files; the first file writes also
+// put the header and column table. The rows reach the files through the
+// streams' buffers; FinishRows writes the header's total and flushes them.
 int AppendRows(DSC* c, const RowBuffer* rows) {
   if (rows->rowCount <= 0) return 0;
   if (!Writable(rows) || (c->state == DSC_SPILLED && rows->colCount != c->columns)) {
@@ -379,16 +390,24 @@ int AppendRows(DSC* c, const RowBuffer* rows) {
   }
   data.Put(block.data(), block.size());
   index.Put(offsets.data(), offsets.size() * sizeof(int64_t));
-  const int64_t total = c->total + rows->rowCount;
-  // A full disk shows here, when the stream's buffer goes to the file.
-  data.Flush();
-  data.PutAt(8, &total, sizeof total);
-  index.Flush();
   if (!data.ok() || !index.ok()) return KX_ERR_GENERAL;
   c->moved = false;
-  c->total = total;
+  c->total += rows->rowCount;
   c->state = DSC_SPILLED;
   return 0;
+}
+
+// After the last append: the buffered rows go to the files and the header
+// gets the total, so that windows can be read from them.
+int FinishRows(DSC* c) {
+  Stream data(c, c->data, "data");
+  Stream index(c, c->index, "index");
+  // A full disk shows here at the latest, when the streams' buffers go to
+  // the files.
+  data.Flush();
+  data.PutAt(8, &c->total, sizeof c->total);
+  index.Flush();
+  return data.ok() && index.ok() ? 0 : KX_ERR_GENERAL;
 }
 
 // Replaces the buffer's rows by rows [first, first + count) of the files
@@ -484,11 +503,9 @@ void DSC_Close(DSC* cache) {
   if (cache == nullptr) return;
   if (cache->data != nullptr) {
     LogDebug("DSC_Close: Closed temporary files for pDSC=%p", static_cast<void*>(cache));
-    std::fclose(cache->data);
   }
-  if (cache->index != nullptr) std::fclose(cache->index);
-  cache->data = nullptr;
-  cache->index = nullptr;
+  CloseFile(&cache->data, &cache->dataBuffer);
+  CloseFile(&cache->index, &cache->indexBuffer);
   cache->state = DSC_MEMORY;
   cache->total = 0;
   cache->columns = 0;
@@ -535,6 +552,7 @@ int DSC_Fill(DSC* cache, const AgentBinding* binding, AgentHandle stmt, RowBuffe
       break;
     }
   }
+  if (result == 0 && cache->state == DSC_SPILLED) result = FinishRows(cache);
   if (total != nullptr) *total = static_cast<int32_t>(count);
   return result;
 }

@@ -35,6 +35,8 @@ struct DSC {
   int32_t state;
   FILE* data;         // header, column table, row records
   FILE* index;        // one 64-bit offset into data per row
+  char* dataBuffer;   // the streams' buffers, freed after the streams close
+  char* indexBuffer;
   uint32_t window;    // rows made resident at a time once spilled
   int64_t total;      // rows written to the files
   uint16_t columns;   // columns of the rows written

@@ -719,7 +719,7 @@ bool CoreKeepsBuffers(const StmtRecord* stmt) {
 }
 
 int32_t OdbcVersion(const StmtRecord* stmt) {
-  return stmt->conn != nullptr && stmt->conn->env != nullptr ? stmt->conn->env->odbcVersion : 3;
+  return stmt->conn != nullptr && stmt->conn->env != nullptr ? stmt->conn->env->odbcVersion : SQL_OV_ODBC3;
 }
 
 }  // namespace kx

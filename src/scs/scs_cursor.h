@@ -67,6 +67,9 @@ constexpr int32_t SCS_AT_BEFORE_FIRST = 0;
 constexpr int32_t SCS_AT_AFTER_LAST = -3;
 constexpr int32_t SCS_AT_ALL_ROWS = -2;
 
+// A mixed cursor without a window of keys: its next fetch builds one.
+constexpr int32_t SCS_WINDOW_NONE = -6;
+
 // The key set of a cursor: the key columns of the query's tables, the keys of
 // its rows (all of them for a keyset-driven cursor) and a status per key.
 struct KS_REC {
@@ -157,7 +160,7 @@ struct ScsCursor {
   int32_t rowsetStart = 0;
   int32_t setPosRowsAffected = -1;
   int32_t forceStatic = 0;
-  int32_t mixedWindow = -6;
+  int32_t mixedWindow = SCS_WINDOW_NONE;
   uint16_t flags = 0;
   uint16_t flags2 = 0;
   uint16_t features = 0;

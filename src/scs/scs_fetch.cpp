@@ -477,7 +477,7 @@ int scs_p_FetchKeyset(ScsCursor* c, RowStatusSet* set, int32_t row) {
 namespace {
 
 // Window states of a mixed cursor.
-constexpr int32_t kWindowNone = -6;      // no window: build one
+constexpr int32_t kWindowNone = SCS_WINDOW_NONE;  // no window: build one
 constexpr int32_t kWindowAfterEnd = -5;  // the position is after the last row
 constexpr int32_t kWindowBeforeStart = -7;
 constexpr int32_t kWindowInside = -1;

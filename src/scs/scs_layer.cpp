@@ -574,7 +574,7 @@ int32_t SCS_Execute(AgentHandle h) {
   } else if (windowed) {
     // A mixed cursor reads its first window of keys at its first fetch.
     KS_Close(c->keyset);
-    c->mixedWindow = -6;
+    c->mixedWindow = SCS_WINDOW_NONE;
   }
   if (keyset || windowed) {
     // The rows come by key: the statement's own result is read only by a
@@ -862,8 +862,8 @@ int32_t SCS_ExecDirect(AgentHandle h, const char* sql, RowBuffer* rows, uint16_t
 
 int32_t scs_p_AskStmtInt(AgentHandle h, AgentPropertyId id, int32_t* v) {
   uint16_t length = 0;
-  return AgentCall(Agent(), &AgentOps::DRV_GetProperty, h, id, static_cast<void*>(v), static_cast<uint16_t>(4),
-                   &length);
+  return AgentCall(Agent(), &AgentOps::DRV_GetProperty, h, id, static_cast<void*>(v),
+                   static_cast<uint16_t>(sizeof *v), &length);
 }
 
 int32_t scs_p_RunDeferredQuery(ScsCursor* c) {

@@ -307,7 +307,7 @@ int scs_p_PrepareCursor(ScsCursor* c, const char* text) {
   const int32_t kind = c->main.kind;
   if (kind != SQLN_DELETEPOS && kind != SQLN_UPDATEPOS) {
     c->features = SCS_FEATURES_NOT_SELECT;
-    c->mixedWindow = -6;
+    c->mixedWindow = SCS_WINDOW_NONE;
     KS_Reset(c->keyset);
     SS_Close(c->snapshot);
     c->rowCount = -1;

@@ -176,7 +176,7 @@ SQLRETURN StmtFetchForward(StmtRecord* stmt) {
 }
 
 SQLRETURN StmtFetch(StmtRecord* stmt) {
-  if (OdbcVersion(stmt) == 2) return StmtFetchForward(stmt);
+  if (OdbcVersion(stmt) == SQL_OV_ODBC2) return StmtFetchForward(stmt);
   return FetchScroll(stmt, SQL_FETCH_NEXT, 0);
 }
 
@@ -192,7 +192,7 @@ SQLRETURN FetchSingleRow(StmtRecord* stmt) {
   if (stmt->rowsFetchedPtr != nullptr) *stmt->rowsFetchedPtr = 1;
   ++stmt->rowNumber;
   const SQLRETURN result = DeliverForwardRow(stmt, true);
-  if (result == SQL_SUCCESS_WITH_INFO && statuses != nullptr && OdbcVersion(stmt) != 2) {
+  if (result == SQL_SUCCESS_WITH_INFO && statuses != nullptr && OdbcVersion(stmt) != SQL_OV_ODBC2) {
     statuses[0] = SQL_ROW_SUCCESS_WITH_INFO;
   }
   ++stmt->currentRow;
@@ -310,7 +310,7 @@ SQLRETURN FetchRowsetToBindings(StmtRecord* stmt, uint16_t* statuses, uint32_t r
     // look at; an updated or added row keeps telling that. ODBC 2 has no
     // such status.
     if (rowResult == SQL_SUCCESS_WITH_INFO && st != SQL_ROW_ERROR && statuses != nullptr &&
-        statuses[k] == SQL_ROW_SUCCESS && OdbcVersion(stmt) != 2) {
+        statuses[k] == SQL_ROW_SUCCESS && OdbcVersion(stmt) != SQL_OV_ODBC2) {
       statuses[k] = SQL_ROW_SUCCESS_WITH_INFO;
     }
     if (rowResult != SQL_SUCCESS) result = rowResult;

@@ -38,6 +38,14 @@ class Keysets : public RoadTest {
     EXPECT_TRUE(SQL_SUCCEEDED(SQLGetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr)));
     return type;
   }
+  // The statement just executed kept its keyset-driven cursor, whose keyset
+  // holds `rows` rows.
+  void ExpectKeysetOf(SQLLEN rows) {
+    EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
+    SQLLEN count = 0;
+    KX_STMT_OK(SQLRowCount(stmt_, &count));
+    EXPECT_EQ(count, rows);
+  }
   void ExecOn(SQLHDBC dbc, const std::string& sql) {
     SQLHSTMT st = SQL_NULL_HSTMT;
     ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_SUCCESS);
@@ -54,10 +62,7 @@ TEST_P(Keysets, KeysetCursorScrollsAndSeesOtherUsersChanges) {
   const std::string table = Numbers(45);
   Keyset(stmt_);
   KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name FROM " + table + " ORDER BY id"));
-  EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
-  SQLLEN count = 0;
-  KX_STMT_OK(SQLRowCount(stmt_, &count));
-  EXPECT_EQ(count, 45);
+  ExpectKeysetOf(45);
   Rowset rs;
   rs.Bind(stmt_, false);
   struct Step {
@@ -116,6 +121,7 @@ TEST_P(Keysets, KeysetCursorScrollsAndSeesOtherUsersChanges) {
     EXPECT_EQ(rs.id[r], id);
     EXPECT_EQ(std::string(rs.name[r]), id == 5 ? "changed" : "name " + std::to_string(id));
   }
+  SQLLEN count = 0;
   KX_STMT_OK(SQLRowCount(stmt_, &count));
   EXPECT_EQ(count, 45);
   KX_STMT_OK(SQLCloseCursor(stmt_));
@@ -326,10 +332,7 @@ TEST_P(Keysets, JoinOfKeyedTables) {
   KX_STMT_OK(ExecDirect(stmt_, "SELECT l.id, r.name FROM " + left + " l, " + right +
                                    " r WHERE l.id = r.id ORDER BY l.id DESC"));
   EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "") << Diag(SQL_HANDLE_STMT, stmt_);
-  EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
-  SQLLEN count = 0;
-  KX_STMT_OK(SQLRowCount(stmt_, &count));
-  EXPECT_EQ(count, 25);
+  ExpectKeysetOf(25);
   Rowset rs;
   rs.Bind(stmt_, false);
   KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
@@ -566,10 +569,7 @@ TEST_P(Keysets, DuplicateTableNamesResolveThroughTheCurrentSchema) {
   Keyset(stmt_);
   KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name FROM " + name + " ORDER BY id"));
   EXPECT_EQ(State(SQL_HANDLE_STMT, stmt_), "") << Diag(SQL_HANDLE_STMT, stmt_);
-  EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
-  SQLLEN count = 0;
-  KX_STMT_OK(SQLRowCount(stmt_, &count));
-  EXPECT_EQ(count, 2);
+  ExpectKeysetOf(2);
   Rowset rs;
   rs.Bind(stmt_, false);
   KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0));
@@ -912,10 +912,7 @@ TEST_P(Keysets, RowLimitBoundsTheKeyset) {
   Keyset(stmt_);
   Attr(stmt_, SQL_ATTR_MAX_ROWS, 7);
   KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name FROM " + table + " ORDER BY id"));
-  EXPECT_EQ(CursorType(stmt_), static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
-  SQLLEN count = 0;
-  KX_STMT_OK(SQLRowCount(stmt_, &count));
-  EXPECT_EQ(count, 7);
+  ExpectKeysetOf(7);
   Rowset rs;
   rs.Bind(stmt_, false);
   for (const SQLSMALLINT orientation : {SQLSMALLINT{SQL_FETCH_FIRST}, SQLSMALLINT{SQL_FETCH_LAST}}) {
@@ -930,8 +927,7 @@ TEST_P(Keysets, RowLimitBoundsTheKeyset) {
   KX_STMT_OK(SQLCloseCursor(stmt_));
   Attr(stmt_, SQL_ATTR_MAX_ROWS, 0);
   KX_STMT_OK(ExecDirect(stmt_, "SELECT id, name FROM " + table + " ORDER BY id"));
-  KX_STMT_OK(SQLRowCount(stmt_, &count));
-  EXPECT_EQ(count, 45);
+  ExpectKeysetOf(45);
   KX_STMT_OK(SQLFetchScroll(stmt_, SQL_FETCH_LAST, 0));
   EXPECT_EQ(rs.id[rs.fetched - 1], 45);
   KX_STMT_OK(SQLCloseCursor(stmt_));
